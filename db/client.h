@@ -1,0 +1,194 @@
+// The database client layer: connections, values, queries and row editing, the one
+// surface every data module uses, whichever engine (SQL Server through ODBC or the
+// embedded SQLite engine) sits behind it.
+// A Connection and every Dataset opened on it belong to one thread at a time; different
+// threads use different connections.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace zel::db {
+
+// Any failure of a statement, a connection or a dataset operation. For server errors the
+// message is the server's own text (the product logs it as it stands).
+class DbError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class DataType { Null, Integer, Real, Text };
+
+// One field or parameter value: NULL, a 64-bit integer, a real or a text (UTF-8).
+class Value {
+ public:
+  Value() = default;  // NULL
+  Value(std::int64_t v) : v_(v) {}
+  Value(int v) : v_(static_cast<std::int64_t>(v)) {}
+  Value(double v) : v_(v) {}
+  Value(std::string v) : v_(std::move(v)) {}
+  Value(const char* v) : v_(std::string(v)) {}
+
+  DataType type() const { return static_cast<DataType>(v_.index()); }
+  bool IsNull() const { return v_.index() == 0; }
+  // Conversions as the product's datasets make them: NULL reads as 0 / 0.0 / "";
+  // numbers are formatted without a fraction when whole; text is parsed (trimmed), and a
+  // text that is not a number raises DbError.
+  std::int64_t AsInteger() const;
+  double AsFloat() const;
+  std::string AsString() const;
+  bool AsBoolean() const { return AsInteger() != 0; }
+
+  friend bool operator==(const Value&, const Value&) = default;
+
+ private:
+  std::variant<std::monostate, std::int64_t, double, std::string> v_;
+};
+
+// Declared type of a named parameter, as the data modules state it.
+enum class ParamType { Unknown, SmallInt, Integer, String, Real, Bit };
+
+struct Param {
+  std::string name;  // without the colon
+  ParamType type = ParamType::Unknown;
+  int size = 0;      // for strings: declared size (0 = unknown)
+  Value value;
+};
+
+// Rows of one result set, in server order, fully read.
+struct ResultSet {
+  std::vector<std::string> columns;
+  std::vector<std::vector<Value>> rows;
+  bool has_columns = false;  // false: the batch returned no result set
+};
+
+// Where and how to connect. Built from the OLE DB-style connection strings the product
+// uses ("Provider=SQLOLEDB.1;Password=…;…;Initial Catalog=…;Data Source=…").
+struct ConnectionSettings {
+  std::string server;    // "Data Source"; empty = the embedded engine
+  std::string user;      // "User ID"
+  std::string password;  // "Password"
+  std::string database;  // "Initial Catalog"; empty = none
+  // Set by the program, not by the connection string:
+  std::string data_dir;     // embedded engine: the folder that plays the server (<home>/Data)
+  std::string odbc_driver;  // ODBC driver name; empty = FreeTDS
+};
+
+// Parses the OLE DB-style string (keys case-insensitive, order free, unknown keys ignored).
+// Raises DbError for a text that is not a list of key=value pairs.
+ConnectionSettings ParseConnectionString(std::string_view text);
+
+// One open connection to a server (embedded or SQL Server). Not copyable.
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Runs one T-SQL batch (several statements allowed). `params` bind the `?` markers of
+  // the text in order. Returns the first result set that has columns (has_columns false
+  // when none). timeout_seconds 0 = no limit. Raises DbError with the server's text.
+  virtual ResultSet Execute(const std::string& sql, const std::vector<Param>& params = {},
+                            int timeout_seconds = 0) = 0;
+
+  // Key columns of a table, for row editing; empty when the table has no primary key or
+  // the engine cannot tell. `table` as written in SQL (may carry database and schema).
+  virtual std::vector<std::string> PrimaryKeyColumns(const std::string& table) = 0;
+
+  // "embedded" or "odbc".
+  virtual std::string EngineName() const = 0;
+
+ protected:
+  Connection() = default;
+};
+
+// Opens a connection: the embedded engine when settings.server is empty, otherwise
+// SQL Server through ODBC. Raises DbError when it cannot connect.
+std::unique_ptr<Connection> Connect(const ConnectionSettings& settings);
+
+// Replaces every `:Name` marker outside quotes, brackets and comments by `?` and returns
+// the names in text order (a name may repeat). Used by Dataset; exposed for tests.
+std::string ConvertNamedParams(std::string_view sql, std::vector<std::string>* names);
+
+// A query or table opened on a connection, in the manner of the product's datasets:
+// the SQL kept as lines, named parameters, a client-side cursor over the fully read rows,
+// fields by name (case-insensitive), Locate, Sort, and row editing (Append/Edit, set
+// fields, Post/Cancel) written back to the one table the query reads.
+class Dataset {
+ public:
+  explicit Dataset(Connection& connection);
+  Dataset(const Dataset&) = delete;
+  Dataset& operator=(const Dataset&) = delete;
+
+  // --- text and parameters ---
+  void SetSQL(std::vector<std::string> lines);  // re-parses the parameter list
+  void AddLine(std::string line);
+  std::string Text() const;  // lines joined, each followed by a line break
+  // Opens "SELECT * FROM <name>" and makes <name> the table rows are written back to.
+  void SetTableName(std::string name);
+  // The named parameter; raises DbError "Parameter 'X' not found" when the text has none.
+  Param& ParamByName(std::string_view name);
+  void SetParam(std::string_view name, Value value);  // keeps the declared type
+  void SetCommandTimeout(int seconds) { timeout_ = seconds; }
+
+  // --- running ---
+  void Open();     // runs the text and reads all rows; cursor on the first row
+  void ExecSQL();  // runs the text, no rows kept
+  void Close();
+  bool Active() const { return active_; }
+
+  // --- cursor ---
+  bool Eof() const;
+  bool IsEmpty() const { return rows_.empty(); }
+  void First();
+  void Next();
+  int RecordCount() const { return static_cast<int>(rows_.size()); }
+  int RecNo() const { return pos_; }  // 0-based position
+  // Moves to the first row whose column equals the value (text compared trimmed and
+  // case-insensitively, numbers as numbers); returns false and stays put when none.
+  bool Locate(std::string_view column, const Value& value);
+  // Sorts the open rows, e.g. "KartNo ASC, ClockDate ASC, ClockTime ASC".
+  void Sort(std::string_view spec);
+
+  // --- fields of the current row ---
+  bool HasField(std::string_view name) const;
+  const Value& FieldByName(std::string_view name) const;  // raises DbError when absent
+  const Value& Field(int index) const;
+  int FieldCount() const { return static_cast<int>(columns_.size()); }
+  const std::vector<std::string>& FieldNames() const { return columns_; }
+
+  // --- row editing ---
+  void Append();  // a new empty row, not yet written
+  void Edit();    // edit the current row
+  void SetField(std::string_view name, Value value);
+  void Post();    // writes the appended or edited row (INSERT/UPDATE); raises DbError
+  void Cancel();  // drops unposted changes
+  bool Editing() const { return state_ != State::Browse; }
+
+ private:
+  enum class State { Browse, Insert, Edit };
+  int ColumnIndex(std::string_view name) const;  // -1 when absent
+  std::string TargetTable() const;
+
+  Connection& connection_;
+  std::vector<std::string> lines_;
+  std::vector<std::string> param_order_;  // names in marker order
+  std::vector<Param> params_;             // one per distinct name
+  std::string table_name_;
+  int timeout_ = 0;
+  bool active_ = false;
+  std::vector<std::string> columns_;
+  std::vector<std::vector<Value>> rows_;
+  int pos_ = 0;
+  State state_ = State::Browse;
+  std::vector<Value> edit_row_;
+  std::vector<Value> original_row_;
+  std::vector<bool> changed_;
+};
+
+}  // namespace zel::db
