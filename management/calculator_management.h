@@ -1,0 +1,91 @@
+// Calculator management: one daily, monthly or periodic calculation run over the persons
+// of the person table, each person on a worker thread of its own, at most MaxThread at a
+// time, guarded by the product-wide "CALC" hold in table Semaphor.
+// A manager lives for one run and is used by one thread (the schedule runner or the command
+// line); the progress callback is called on that same thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zel::management {
+
+// Everything a run needs, as the service (or the command line) knows it.
+struct CalculatorSettings {
+  // --- database access ---
+  std::string server;         // SqlServerName; empty selects the embedded engine
+  std::string user;           // SqlUserName
+  std::string password;       // SqlUserPassword
+  std::string database_name;  // DataBaseName, the base database; years are <name>_<YYYY>
+  std::string data_dir;       // embedded engine: the folder that plays the server
+  std::string odbc_driver;    // ODBC driver name; empty = the default (FreeTDS)
+  std::string current_year;   // CurrentYear, four-digit Jalali year of the year database
+
+  // --- the run ---
+  int max_thread = 3;      // worker limit; 0 or less gives 3, above 50 gives 50
+  bool enable_log = false;  // progress lines of the daily workers' log files
+  int schedule_id = 0;      // CSSchedule entry of the run; 0 for runs without one
+  // The semaphore code table as the service fills it: "Name=Code" lines ("CALC=17", ...).
+  std::vector<std::string> semaphore_list;
+  // Range: "MM/DD" dates for a daily run, month numbers (monthly) or period numbers
+  // (periodic) as text.
+  std::string from_date;
+  std::string to_date;
+  std::string temp_table_name = "CSSPerTemp";  // the person table of the run
+  int calc_mode = 4;  // written into System.KorlanCalcOrService while the run calculates
+};
+
+// Called after each worker has finished or been given up: persons done of total.
+using ProgressCallback = std::function<void(int done, int total)>;
+
+enum class RunStatus {
+  kCompleted,        // the hold was taken, workers ran, the run is recorded in CSSchedule
+  kSemaphoreBusy,    // another program holds "CALC": nothing calculated, CSSLog row written
+  kNoCalcSemaphore,  // Semaphor has no "CALC" row: nothing calculated, CSSLog row written
+};
+
+struct RunResult {
+  RunStatus status = RunStatus::kCompleted;
+  int persons = 0;    // persons read from the person table
+  int abandoned = 0;  // daily workers given up after their time limit
+};
+
+class CalculatorManagementImpl;
+
+class TZELCalculatorManagement {
+ public:
+  // Stores the settings (the worker limit clamped) and builds both connection strings;
+  // connects to nothing yet.
+  explicit TZELCalculatorManagement(CalculatorSettings settings);
+  ~TZELCalculatorManagement();
+  TZELCalculatorManagement(const TZELCalculatorManagement&) = delete;
+  TZELCalculatorManagement& operator=(const TZELCalculatorManagement&) = delete;
+
+  // Optional; called on the caller's thread as workers end.
+  void SetProgressCallback(ProgressCallback callback);
+
+  // A calculation run for every person of the person table over the settings' range.
+  // Blocks until every worker has finished or been given up. Database failures while
+  // taking the hold, and (daily, periodic) while releasing it and recording the run,
+  // raise zel::db::DbError; a monthly run ignores the latter.
+  RunResult RunDailyCalculatorForOnePerson();
+  RunResult RunMonthlyCalculatorForOnePerson();
+  RunResult RunPeriodicCalculatorForOnePerson();
+
+  // Records the run's date and time in CSSchedule. Raises zel::db::DbError.
+  void MyUpdateCSSchedule(int ScheduleId);
+  // Writes one CSSLog row; never raises (a lost row is not reported).
+  void InsertCalcLogTable(int ScheduleId, const std::string& PerNo,
+                          const std::string& LogComment);
+
+  int MaxThread() const;            // the clamped worker limit
+  std::string SqlConnStr() const;      // base-database connection string
+  std::string SqlConnYearStr() const;  // year-database connection string
+
+ private:
+  std::unique_ptr<CalculatorManagementImpl> impl_;
+};
+
+}  // namespace zel::management
