@@ -65,6 +65,9 @@ struct ResultSet {
   std::vector<std::string> columns;
   std::vector<std::vector<Value>> rows;
   bool has_columns = false;  // false: the batch returned no result set
+  // Rows changed by the last statement that reported a count; -1 when the engine does
+  // not tell.
+  std::int64_t rows_affected = -1;
 };
 
 // Where and how to connect. Built from the OLE DB-style connection strings the product
@@ -108,12 +111,24 @@ class Connection {
 };
 
 // Opens a connection: the embedded engine when settings.server is empty, otherwise
-// SQL Server through ODBC. Raises DbError when it cannot connect.
+// SQL Server through ODBC. Raises DbError when it cannot connect. Empty data_dir and
+// odbc_driver are taken from SetConnectionDefaults. A server text "odbc:<string>" is a
+// ready ODBC connection string, used as it stands (for tests and unusual drivers).
 std::unique_ptr<Connection> Connect(const ConnectionSettings& settings);
+
+// Process-wide data folder and ODBC driver that Connect uses where the settings leave
+// them empty (connections made from connection strings alone). Set at start-up, before
+// any thread connects.
+void SetConnectionDefaults(std::string data_dir, std::string odbc_driver);
 
 // Replaces every `:Name` marker outside quotes, brackets and comments by `?` and returns
 // the names in text order (a name may repeat). Used by Dataset; exposed for tests.
 std::string ConvertNamedParams(std::string_view sql, std::vector<std::string>* names);
+
+// The one table a query reads: the name after the first FROM outside parentheses, as
+// written ("dbo.Semaphor", "Att_1399..DayWork"). Empty when there is none or the query
+// reads several tables (a comma or a JOIN). Dataset writes rows back to it.
+std::string TableOfQuery(std::string_view sql);
 
 // A query or table opened on a connection, in the manner of the product's datasets:
 // the SQL kept as lines, named parameters, a client-side cursor over the fully read rows,
@@ -130,6 +145,7 @@ class Dataset {
   void AddLine(std::string line);
   std::string Text() const;  // lines joined, each followed by a line break
   // Opens "SELECT * FROM <name>" and makes <name> the table rows are written back to.
+  // Without it rows are written to the single table after FROM in the text.
   void SetTableName(std::string name);
   // The named parameter; raises DbError "Parameter 'X' not found" when the text has none.
   Param& ParamByName(std::string_view name);
@@ -137,12 +153,16 @@ class Dataset {
   void SetCommandTimeout(int seconds) { timeout_ = seconds; }
 
   // --- running ---
-  void Open();     // runs the text and reads all rows; cursor on the first row
+  // Runs the text and reads all rows; cursor on the first row. Raises DbError when the
+  // text returns no result set.
+  void Open();
   void ExecSQL();  // runs the text, no rows kept
   void Close();
   bool Active() const { return active_; }
 
-  // --- cursor ---
+  // --- cursor (moving while a row is edited posts it first) ---
+  // True on an empty or closed dataset and after Next on the last row (the cursor then
+  // stays on the last row).
   bool Eof() const;
   bool IsEmpty() const { return rows_.empty(); }
   void First();
@@ -155,18 +175,24 @@ class Dataset {
   // Sorts the open rows, e.g. "KartNo ASC, ClockDate ASC, ClockTime ASC".
   void Sort(std::string_view spec);
 
-  // --- fields of the current row ---
+  // --- fields of the current row (the row being edited while editing) ---
   bool HasField(std::string_view name) const;
-  const Value& FieldByName(std::string_view name) const;  // raises DbError when absent
+  // Raises DbError when absent or the dataset is closed; NULL on an empty dataset.
+  const Value& FieldByName(std::string_view name) const;
   const Value& Field(int index) const;
   int FieldCount() const { return static_cast<int>(columns_.size()); }
   const std::vector<std::string>& FieldNames() const { return columns_; }
 
   // --- row editing ---
   void Append();  // a new empty row, not yet written
-  void Edit();    // edit the current row
+  void Edit();    // edit the current row; raises DbError on an empty dataset
   void SetField(std::string_view name, Value value);
-  void Post();    // writes the appended or edited row (INSERT/UPDATE); raises DbError
+  // Writes the appended row (INSERT of the fields set, so identity and defaulted columns
+  // are left to the server) or the edited row (UPDATE of the changed fields, keyed by the
+  // table's primary key when the rows carry it, else by all original values). The
+  // UPDATE must match exactly one row, else DbError and nothing is written. After Post
+  // the cursor row holds the new values.
+  void Post();
   void Cancel();  // drops unposted changes
   bool Editing() const { return state_ != State::Browse; }
 
@@ -174,6 +200,13 @@ class Dataset {
   enum class State { Browse, Insert, Edit };
   int ColumnIndex(std::string_view name) const;  // -1 when absent
   std::string TargetTable() const;
+  void ParseParams();
+  std::vector<Param> BoundParams() const;
+  void RequireActive() const;
+  void CheckBrowseMode();  // posts a pending edit before the cursor moves
+  const std::vector<std::string>& TableColumns(const std::string& table);
+  void PostInsert(const std::string& table);
+  void PostEdit(const std::string& table);
 
   Connection& connection_;
   std::vector<std::string> lines_;
@@ -185,10 +218,15 @@ class Dataset {
   std::vector<std::string> columns_;
   std::vector<std::vector<Value>> rows_;
   int pos_ = 0;
+  bool eof_ = true;
   State state_ = State::Browse;
   std::vector<Value> edit_row_;
   std::vector<Value> original_row_;
   std::vector<bool> changed_;
+  // Write-back metadata of the target table, read once per table.
+  std::string meta_table_;
+  std::vector<std::string> table_columns_;
+  std::vector<std::string> key_columns_;
 };
 
 }  // namespace zel::db
