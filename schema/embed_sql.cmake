@@ -1,0 +1,17 @@
+# Writes a C++ source that holds the schema scripts as raw string literals.
+# Usage: cmake -DOUT=<file.cpp> -DBASE=<base.sql> -DYEAR=<year.sql> -DLOG=<log.sql> -P embed_sql.cmake
+set(body "// Generated from the schema scripts by embed_sql.cmake; do not edit.\nnamespace zel::db {\n")
+foreach(pair "BASE;kBaseSchemaSqlText" "YEAR;kYearSchemaSqlText" "LOG;kLogSchemaSqlText")
+  list(GET pair 0 var)
+  list(GET pair 1 name)
+  file(READ "${${var}}" text)
+  string(FIND "${text}" ")zelsql\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${${var}} contains the raw string delimiter )zelsql\"")
+  endif()
+  string(APPEND body "extern const char ${name}[];\nconst char ${name}[] = R\"zelsql(${text})zelsql\";\n")
+endforeach()
+string(APPEND body "}  // namespace zel::db\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")
