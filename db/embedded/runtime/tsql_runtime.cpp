@@ -11,6 +11,11 @@ SQLITE_EXTENSION_INIT3
 
 #include "db/embedded/runtime/tsql_runtime.h"
 
+#ifdef ZEL_TSQL_PROCESS_CLOCK
+#include "dates/clock.h"
+#include "dates/date_time.h"
+#endif
+
 #include <time.h>
 
 #include <charconv>
@@ -1012,16 +1017,28 @@ void FnIsNumeric(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_int(ctx, i == t.size() ? 1 : 0);
 }
 
-// GETDATE(): the local date and time as "YYYY-MM-DD HH:MM:SS.mmm".
+// GETDATE(): the local date and time as "YYYY-MM-DD HH:MM:SS.mmm". Inside the service it
+// is the process clock (which tests and replays may set); in the loadable extension it is
+// the system clock.
 void FnGetDate(sqlite3_context* ctx, int, sqlite3_value**) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+#ifdef ZEL_TSQL_PROCESS_CLOCK
+  const zel::dates::DateTimeParts parts = zel::dates::DecodeDateTime(zel::dates::Now());
+  year = parts.year, month = parts.month, day = parts.day;
+  hour = parts.hour, minute = parts.minute, second = parts.second, millisecond = parts.millisecond;
+#else
   const auto now = std::chrono::system_clock::now();
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   const time_t secs = std::chrono::system_clock::to_time_t(now);
   struct tm local {};
   if (localtime_r(&secs, &local) == nullptr) Fail("The local time is not available.");
+  year = local.tm_year + 1900, month = local.tm_mon + 1, day = local.tm_mday;
+  hour = local.tm_hour, minute = local.tm_min, second = local.tm_sec;
+  millisecond = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+#endif
   char buf[80];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", year, month, day, hour, minute, second,
+                millisecond);
   ResultText(ctx, buf);
 }
 

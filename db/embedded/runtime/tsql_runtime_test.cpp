@@ -1,6 +1,10 @@
 // Each case states what SQL Server answers for the T-SQL the function stands in for.
 #include "db/embedded/runtime/tsql_runtime.h"
 
+#ifdef ZEL_TSQL_PROCESS_CLOCK
+#include "dates/clock.h"
+#endif
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -362,6 +366,9 @@ TEST(TsqlRuntime, IncDateAndDecDateOnMonthAndYearEnds) {
 }
 
 TEST(TsqlRuntime, GetDateIsLocalTimeText) {
+#ifdef ZEL_TSQL_PROCESS_CLOCK
+  zel::dates::ResetNow();
+#endif
   Handle h;
   const time_t before = time(nullptr);
   const std::string text = Eval(h.get(), "SELECT tsql_getdate()");
@@ -378,6 +385,16 @@ TEST(TsqlRuntime, GetDateIsLocalTimeText) {
   EXPECT_GE(at, before);
   EXPECT_LE(at, after);
 }
+
+#ifdef ZEL_TSQL_PROCESS_CLOCK
+TEST(TsqlRuntime, GetDateFollowsTheProcessClock) {
+  Handle h;
+  zel::dates::SetNowJalali("1403/01/01 08:30", /*frozen=*/true);
+  const std::string text = Eval(h.get(), "SELECT tsql_getdate()");
+  zel::dates::ResetNow();
+  EXPECT_EQ(text, "t:2024-03-20 08:30:00.000");  // 1 Farvardin 1403 is 20 March 2024
+}
+#endif
 
 TEST(TsqlRuntime, LoadableExtensionRegistersTheSameRuntime) {
   Handle h(/*with_runtime=*/false);
