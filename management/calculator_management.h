@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+namespace zel::engine {
+class TdmCalculate;
+}
+
 namespace zel::management {
 
 // Everything a run needs, as the service (or the command line) knows it.
@@ -65,6 +69,9 @@ class TZELCalculatorManagement {
 
   // Optional; called on the caller's thread as workers end.
   void SetProgressCallback(ProgressCallback callback);
+  // Optional; called on each daily worker's thread once its data module is connected,
+  // before any day is calculated (lets a caller watch or bind the calculation events).
+  void SetDailyModuleHook(std::function<void(engine::TdmCalculate&)> hook);
 
   // A calculation run for every person of the person table over the settings' range.
   // Blocks until every worker has finished or been given up. Database failures while
