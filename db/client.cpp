@@ -462,10 +462,10 @@ std::string Dataset::Text() const {
   return text;
 }
 
-void Dataset::SetTableName(std::string name) {
+void Dataset::SetTableName(std::string name, bool open) {
   table_name_ = std::move(name);
   SetSQL({"SELECT * FROM " + table_name_});
-  Open();
+  if (open) Open();
 }
 
 // Parameters found in the new text keep their declared type, size and value when the

@@ -144,9 +144,10 @@ class Dataset {
   void SetSQL(std::vector<std::string> lines);  // re-parses the parameter list
   void AddLine(std::string line);
   std::string Text() const;  // lines joined, each followed by a line break
-  // Opens "SELECT * FROM <name>" and makes <name> the table rows are written back to.
-  // Without it rows are written to the single table after FROM in the text.
-  void SetTableName(std::string name);
+  // Opens "SELECT * FROM <name>" (only sets that text when `open` is false) and makes
+  // <name> the table rows are written back to. Without it rows are written to the single
+  // table after FROM in the text.
+  void SetTableName(std::string name, bool open = true);
   // The named parameter; raises DbError "Parameter 'X' not found" when the text has none.
   Param& ParamByName(std::string_view name);
   void SetParam(std::string_view name, Value value);  // keeps the declared type
