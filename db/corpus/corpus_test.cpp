@@ -11,7 +11,8 @@
 //   @pending <reason>              the engine cannot run it yet: skipped with the reason
 //   @setup [db=X]                  block of T-SQL batches separated by "GO" lines
 //   @setup-file <file> [db=X]      the batches of a file beside the corpus files
-//   @statement [db=X] [ignore-errors]   block: the statement text, one line per line
+//   @statement [db=X] [ignore-errors] [crlf]   block: the statement text, one line per
+//                                  line (crlf: one text whose lines end in "\r\n")
 //   @dataset [db=X] [table=T]      block: query text of a dataset (none with table=)
 //   @param <Name> <type> = <value> type: smallint, integer, bit, real, string, string(N)
 //   @locate <Column> = <value> | @sort <spec> | @edit | @append | @set <Col> = <value>
@@ -86,6 +87,7 @@ struct Step {
   int line = 0;
   std::optional<std::string> db;  // unset: the entry's database
   bool ignore_errors = false;
+  bool crlf = false;              // the lines form one text joined by "\r\n"
   std::string table;              // dataset on a table
   std::string file;               // setup-file
   std::vector<std::string> lines; // SQL text
@@ -189,6 +191,8 @@ std::string TakeOptions(std::string rest, Step& step, bool* unordered) {
       step.table = word.substr(6);
     } else if (word == "ignore-errors") {
       step.ignore_errors = true;
+    } else if (word == "crlf") {
+      step.crlf = true;
     } else if (word == "unordered" && unordered) {
       *unordered = true;
     } else {
@@ -625,9 +629,16 @@ class EntryRun {
     }
   }
 
+  static std::vector<std::string> TextLines(const Step& s) {
+    if (!s.crlf) return s.lines;
+    std::string text;
+    for (size_t i = 0; i < s.lines.size(); ++i) text += (i ? "\r\n" : "") + s.lines[i];
+    return {text};
+  }
+
   std::string RunStatement(const Step& s) {
     Dataset ds(Conn(s));
-    ds.SetSQL(s.lines);
+    ds.SetSQL(TextLines(s));
     BindParams(ds, s);
     try {
       if (s.expect.present) {
@@ -661,7 +672,7 @@ class EntryRun {
     if (!s.table.empty()) {
       ds.SetTableName(s.table);
     } else {
-      ds.SetSQL(s.lines);
+      ds.SetSQL(TextLines(s));
       BindParams(ds, s);
     }
     ds.Open();
