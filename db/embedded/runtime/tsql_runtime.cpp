@@ -18,6 +18,7 @@ SQLITE_EXTENSION_INIT3
 
 #include <time.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -1061,7 +1062,11 @@ MonthDay ReadMonthDay(const Arg& a) {
   return {ParseIntText(month, IntKind::Int), ParseIntText(day, IntKind::Int)};
 }
 
-std::string Pad2(int64_t v) { return (v >= 0 && v < 10 ? "0" : "") + std::to_string(v); }
+std::string Pad2(int64_t v) {
+  std::string s = std::to_string(v);
+  if (v >= 0 && v < 10) s.insert(s.begin(), '0');
+  return s;
+}
 
 void ResultMonthDay(sqlite3_context* ctx, MonthDay md) {
   ResultText(ctx, CutChars(Pad2(md.month) + "/" + Pad2(md.day), 5));
@@ -1149,14 +1154,21 @@ int CompareTsqlText(std::string_view a, std::string_view b) {
   const auto* q = reinterpret_cast<const unsigned char*>(b.data());
   const unsigned char* pe = p + a.size();
   const unsigned char* qe = q + b.size();
-  while (p < pe && q < qe) {
-    const unsigned char x = *p, y = *q;
-    if ((x | y) < 0x80) {
-      if (x != y) {
-        const unsigned char lx = kAsciiLower.map[x], ly = kAsciiLower.map[y];
+  auto continuation = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  while (true) {
+    // Identical bytes compare equal; skip them, then step back to the start of a
+    // character that the run may have ended inside (every other byte starts one).
+    const unsigned char* run = p;
+    while (p < pe && q < qe && *p == *q) ++p, ++q;
+    while (p > run && ((p < pe && continuation(*p)) || (q < qe && continuation(*q)))) --p, --q;
+    if (p == pe || q == qe) break;
+    if ((*p | *q) < 0x80) {
+      // ASCII differing at most in case: compare lower-cased bytes while both are ASCII.
+      do {
+        const unsigned char lx = kAsciiLower.map[*p], ly = kAsciiLower.map[*q];
         if (lx != ly) return lx < ly ? -1 : 1;
-      }
-      ++p, ++q;
+        ++p, ++q;
+      } while (p < pe && q < qe && (*p | *q) < 0x80);
       continue;
     }
     const char32_t cx = NextKey(p, pe), cy = NextKey(q, qe);

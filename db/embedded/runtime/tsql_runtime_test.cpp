@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -172,6 +174,51 @@ TEST(TsqlRuntime, CollationComparesCaseInsensitivelyIgnoringTrailingBlanks) {
     EXPECT_EQ(sign(CompareTsqlText(c.b, c.a)), -c.sign) << "'" << c.b << "' vs '" << c.a << "'";
   }
   EXPECT_EQ(Eval(h.get(), "SELECT 'ab' = 'AB  ' COLLATE TSQL"), "i:1");
+}
+
+// The comparison as defined: every character folded (upper case, then lower case), the
+// shorter text padded with blanks, then code point order, which for UTF-8 is byte order.
+TEST(TsqlRuntime, CollationMatchesFoldAndPadOnMixedTexts) {
+  const char* pieces[] = {"a", "A", "b", " ", "!", "\t", "z", "ä", "Ä", "σ", "ς", "Σ", "ı",
+                          "I", "i", "ſ", "s", "س", "ی", "ё", "Ё", "€"};
+  const int kPieces = sizeof pieces / sizeof pieces[0];
+  Handle h;
+  sqlite3_stmt* raw = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(h.get(), "SELECT tsql_lower(tsql_upper(?1))", -1, &raw, nullptr), SQLITE_OK);
+  std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> stmt(raw, &sqlite3_finalize);
+  auto fold = [&](const std::string& text) {
+    sqlite3_reset(raw);
+    sqlite3_bind_text(raw, 1, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(raw), SQLITE_ROW);
+    return std::string(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+  };
+  auto reference = [&](const std::string& a, const std::string& b) {
+    std::string fa = fold(a), fb = fold(b);
+    const size_t n = std::max(fa.size(), fb.size());
+    fa.resize(n, ' ');
+    fb.resize(n, ' ');
+    return fa < fb ? -1 : fa > fb ? 1 : 0;
+  };
+  auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+  std::mt19937 rng(14030101);
+  auto piece = [&] { return std::string(pieces[rng() % kPieces]); };
+  for (int round = 0; round < 4000; ++round) {
+    std::vector<std::string> parts(rng() % 7);
+    for (auto& part : parts) part = piece();
+    std::string a, b;
+    for (const auto& part : parts) a += part;
+    // b mostly shares a's beginning, so that runs of identical bytes end inside characters.
+    const size_t keep = parts.empty() ? 0 : rng() % (parts.size() + 1);
+    for (size_t k = 0; k < keep; ++k) b += parts[k];
+    for (int extra = static_cast<int>(rng() % 3); extra > 0; --extra) b += piece();
+    const int expected = reference(a, b);
+    EXPECT_EQ(sign(CompareTsqlText(a, b)), expected) << "'" << a << "' vs '" << b << "'";
+    EXPECT_EQ(sign(CompareTsqlText(b, a)), -expected) << "'" << b << "' vs '" << a << "'";
+  }
+  // Malformed UTF-8 still gives a consistent order: a cut-off letter is not the letter.
+  EXPECT_EQ(CompareTsqlText("\xD8", "\xD8 "), 0);
+  EXPECT_EQ(sign(CompareTsqlText("\xD8", "\xD8\xB3")), -sign(CompareTsqlText("\xD8\xB3", "\xD8")));
+  EXPECT_NE(CompareTsqlText("\xD8", "\xD8\xB3"), 0);
 }
 
 TEST(TsqlRuntime, OrderByAndUniqueKeysFollowTheCollation) {
