@@ -11,6 +11,25 @@ struct sqlite3;
 
 namespace zel::db::embedded {
 
+// What RegisterTsqlRuntime adds to a handle (NULL in gives NULL out unless noted; failures
+// are SQL errors carrying SQL Server's message text):
+//   collation TSQL                 CompareTsqlText.
+//   tsql_add/sub/mul/div/mod(a,b)  + - * / % by run-time types: two texts concatenate (+
+//                                  only); a text beside a number takes the number's type;
+//                                  integers stay int (bigint beyond its range) with overflow
+//                                  and divide-by-zero errors.
+//   tsql_compare(a,b)              -1/0/1 by the same type rules, texts through the collation.
+//   tsql_concat(a,b)               text concatenation of both values as text.
+//   tsql_substring(s,start,len), tsql_len(s), tsql_left(s,n), tsql_right(s,n),
+//   tsql_charindex(find,s[,start]), tsql_replace(s,from,to), tsql_ltrim(s), tsql_rtrim(s),
+//   tsql_upper(s), tsql_lower(s)   on characters (UTF-8), case-insensitive where matching.
+//   tsql_char(v,n), tsql_varchar(v,n)  CAST to CHAR(n) (padded) / VARCHAR(n) (n = -1: MAX).
+//   tsql_int(v[,'smallint'|'tinyint'|'bigint']), tsql_bit(v), tsql_float(v),
+//   tsql_numeric(v[,precision[,scale]]), tsql_isnumeric(v) (NULL gives 0).
+//   tsql_getdate()                 local time "YYYY-MM-DD HH:MM:SS.mmm" (process clock).
+//   incDate(d), decDate(d)         next / previous day of an "MM/DD" text (no year, no leap
+//                                  day: 12/30 -> 13/01, 01/01 -> 00/31).
+
 // Registers the collation "TSQL" and every function of the runtime on `db`.
 // Raises std::runtime_error naming the collation or function SQLite refused.
 void RegisterTsqlRuntime(sqlite3* db);
