@@ -20,9 +20,11 @@
 //   @expect-rows [unordered]       block: "col | col" header, then one row per line
 //   @expect-error <text>           the statement fails with a message containing <text>
 //   @check [db=X] [unordered] <SELECT ...>   then a block like @expect-rows
-// Cells: NULL, 'quoted text' ('' for a quote), or bare text. Text compares with trailing
-// blanks ignored (char columns pad); leading blanks count. Expected columns are looked up
-// by name, so a header may name a subset of the columns.
+// Cells: NULL, 'quoted text' ('' for a quote), * (any value but NULL; a whole column of
+// them), or bare text. Text
+// compares with trailing blanks ignored (char columns pad); leading blanks count. Expected
+// columns are looked up by name, so a header may name a subset of the columns; "#N" names
+// the N-th column (for columns without a name).
 //
 // Environment: ZEL_CORPUS_RUN_PENDING=1 runs pending entries too (and reports whether they
 // pass); ZEL_CORPUS_KEEP=1 keeps the temporary server folders.
@@ -58,6 +60,7 @@ namespace fs = std::filesystem;
 
 struct Cell {
   bool is_null = false;
+  bool any = false;  // "*": any value but NULL
   std::string text;
 };
 
@@ -128,6 +131,8 @@ Cell ParseCell(const std::string& raw) {
   Cell c;
   if (t == "NULL") {
     c.is_null = true;
+  } else if (t == "*") {
+    c.any = true;
   } else if (t.size() >= 2 && t.front() == '\'' && t.back() == '\'') {
     std::string inner = t.substr(1, t.size() - 2);
     for (size_t i = 0; i < inner.size(); ++i) {
@@ -528,7 +533,11 @@ std::string Compare(const std::vector<std::string>& columns, const std::vector<s
   std::vector<int> index;
   for (const auto& h : e.header) {
     int found = -1;
-    for (size_t i = 0; i < columns.size(); ++i) {
+    if (h.size() > 1 && h[0] == '#' && std::all_of(h.begin() + 1, h.end(), [](unsigned char c) { return std::isdigit(c); })) {
+      int n = std::stoi(h.substr(1));
+      if (n >= 1 && n <= static_cast<int>(columns.size())) found = n - 1;
+    }
+    for (size_t i = 0; found < 0 && i < columns.size(); ++i) {
       if (Lower(columns[i]) == Lower(h)) {
         found = static_cast<int>(i);
         break;
@@ -541,14 +550,26 @@ std::string Compare(const std::vector<std::string>& columns, const std::vector<s
     }
     index.push_back(found);
   }
-  auto render_actual = [&](const std::vector<Value>& row) {
-    std::string s;
-    for (size_t k = 0; k < index.size(); ++k) s += (k ? " | " : "") + (row[index[k]].IsNull() ? "NULL" : "'" + RTrim(row[index[k]].AsString()) + "'");
-    return s;
-  };
   auto render_expected = [&](const std::vector<Cell>& row) {
     std::string s;
-    for (size_t k = 0; k < row.size(); ++k) s += (k ? " | " : "") + (row[k].is_null ? "NULL" : "'" + RTrim(row[k].text) + "'");
+    for (size_t k = 0; k < row.size(); ++k) {
+      std::string cell = row[k].is_null ? "NULL" : row[k].any ? "*" : "'" + RTrim(row[k].text) + "'";
+      s += (k ? " | " : "") + cell;
+    }
+    return s;
+  };
+  // Columns whose expected cells are all "*" show any non-NULL actual value as "*".
+  std::vector<bool> any_column(index.size(), !e.rows.empty());
+  for (const auto& r : e.rows) {
+    for (size_t k = 0; k < r.size(); ++k) any_column[k] = any_column[k] && r[k].any;
+  }
+  auto render_actual = [&](const std::vector<Value>& row) {
+    std::string s;
+    for (size_t k = 0; k < index.size(); ++k) {
+      const Value& v = row[index[k]];
+      std::string cell = v.IsNull() ? "NULL" : any_column[k] ? "*" : "'" + RTrim(v.AsString()) + "'";
+      s += (k ? " | " : "") + cell;
+    }
     return s;
   };
   std::vector<std::string> got, want;
