@@ -1,0 +1,190 @@
+#include "engine/dm_calculate.h"
+
+#include <charconv>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "dates/clock.h"
+#include "dates/jalali.h"
+#include "db/ado_utils.h"
+
+namespace zel::engine {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+// The first max_chars characters of a UTF-8 text.
+std::string CutChars(const std::string& text, std::size_t max_chars) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (chars == max_chars) return text.substr(0, i);
+      ++chars;
+    }
+  }
+  return text;
+}
+
+int ParseYear(const std::string& text) {
+  const std::string year = Trim(text);
+  int value = 0;
+  const auto [end, error] = std::from_chars(year.data(), year.data() + year.size(), value);
+  if (year.empty() || error != std::errc() || end != year.data() + year.size()) {
+    throw std::invalid_argument("'" + text + "' is not a valid integer value");
+  }
+  return value;
+}
+
+db::Dataset& Require(const std::unique_ptr<db::Dataset>& dataset) {
+  if (!dataset) throw db::DbError("The calculation data module is not connected");
+  return *dataset;
+}
+
+}  // namespace
+
+std::mutex& CalcCriticalSection() {
+  static std::mutex lock;
+  return lock;
+}
+
+TdmCalculate::TdmCalculate(std::string data_dir, std::string odbc_driver)
+    : data_dir_(std::move(data_dir)), odbc_driver_(std::move(odbc_driver)) {}
+
+TdmCalculate::~TdmCalculate() { CloseConnections(); }
+
+std::string TdmCalculate::BuildConnectionString(const std::string& ADataBaseName,
+                                                const std::string& ASqlServerName,
+                                                const std::string& ASqlUserName,
+                                                const std::string& ASqlUserPassword,
+                                                const std::string& AYear) {
+  const std::string catalog =
+      Trim(AYear).empty() ? ADataBaseName : ADataBaseName + "_" + AYear;
+  return db::TADOUtils::GetConnectionString(ASqlServerName, ASqlUserName, ASqlUserPassword,
+                                            catalog);
+}
+
+std::string TdmCalculate::BuildConnectionString(const std::string& AYear) const {
+  return BuildConnectionString(DataBaseName, SqlServerName, SqlUserName, SqlUserPassword, AYear);
+}
+
+std::string TdmCalculate::DataBaseNameOfYear(int Year_YYYY) const {
+  return dates::TZelCalcUtils::DataBaseNameOfYearYYYY(DataBaseName, Year_YYYY);
+}
+
+int TdmCalculate::DaysInMonth(int Month) const {
+  return dates::TZelCalcUtils::DaysInMonthY(Month, CurrentYear);
+}
+
+void TdmCalculate::InitialValues(const std::string& newCurrentYear,
+                                 const std::string& newSqlUserName,
+                                 const std::string& newSqlUserPassword,
+                                 const std::string& newDataBaseName,
+                                 const std::string& newSqlServerName, int newScheduleId) {
+  MyZelUtils = dates::TZelCalcUtils(0);
+  MyZelUtils.SetEnableLog(FEnableLog);
+
+  CurrentYear = newCurrentYear;
+  PreviousYear = std::to_string(ParseYear(CurrentYear) - 1);
+  DataBaseNameYear = newDataBaseName + "_" + CurrentYear;
+
+  SqlUserName = newSqlUserName;
+  SqlUserPassword = newSqlUserPassword;
+  DataBaseName = newDataBaseName;
+  SqlServerName = newSqlServerName;
+  ScheduleId = newScheduleId;
+
+  DbBaseInfoConnectionString = BuildConnectionString("");
+  DbTimeAttendanceConnectionString = BuildConnectionString(CurrentYear);
+
+  CloseConnections();
+  base_ = Open(DbBaseInfoConnectionString);
+  year_ = Open(DbTimeAttendanceConnectionString);
+
+  q_system_ = std::make_unique<db::Dataset>(*base_);
+  q_system_->SetSQL({"select * from system"});
+  ta_system_ = std::make_unique<db::Dataset>(*base_);
+  ta_system_->SetTableName("SYSTEM");
+  q_person_ = std::make_unique<db::Dataset>(*base_);
+  q_person_->SetSQL({"select Person.*, lTrim(Lastname) +  ' '+ lTrim(FirstName) FullName from person ",
+                     "order by perno"});
+  ta_semaphore_ = std::make_unique<db::Dataset>(*base_);
+  ta_semaphore_->SetTableName("Semaphor");
+  my_q_hlp_ = std::make_unique<db::Dataset>(*base_);
+  my_q_hlp_->SetSQL({"Insert Into CSSLog ",
+                     " ( ScheduleId, PerNo, LogDate, LogTime, Comment, Status) ", "Values ",
+                     " ( :ScheduleId, :PerNo, :LogDate, :LogTime, :Comment,0) "});
+  const struct {
+    const char* name;
+    db::ParamType type;
+    int size;
+  } params[] = {{"ScheduleId", db::ParamType::Integer, 0},
+                {"PerNo", db::ParamType::String, 10},
+                {"LogDate", db::ParamType::String, 10},
+                {"LogTime", db::ParamType::String, 5},
+                {"Comment", db::ParamType::String, 255}};
+  for (const auto& p : params) {
+    db::Param& param = my_q_hlp_->ParamByName(p.name);
+    param.type = p.type;
+    param.size = p.size;
+  }
+}
+
+std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection_string) const {
+  db::ConnectionSettings settings = db::ParseConnectionString(connection_string);
+  settings.data_dir = data_dir_;
+  settings.odbc_driver = odbc_driver_;
+  return db::Connect(settings);
+}
+
+void TdmCalculate::CloseConnections() {
+  // Datasets refer to their connection: they go first.
+  my_q_hlp_.reset();
+  ta_semaphore_.reset();
+  q_person_.reset();
+  ta_system_.reset();
+  q_system_.reset();
+  year_.reset();
+  base_.reset();
+}
+
+db::Connection& TdmCalculate::ADOConnectionDbBase() {
+  if (!base_) throw db::DbError("The calculation data module is not connected");
+  return *base_;
+}
+
+db::Connection& TdmCalculate::ADOConnectionTimeAttendance() {
+  if (!year_) throw db::DbError("The calculation data module is not connected");
+  return *year_;
+}
+
+db::Dataset& TdmCalculate::QSystem() { return Require(q_system_); }
+db::Dataset& TdmCalculate::taSystem() { return Require(ta_system_); }
+db::Dataset& TdmCalculate::QPerson() { return Require(q_person_); }
+db::Dataset& TdmCalculate::taSemaphore() { return Require(ta_semaphore_); }
+db::Dataset& TdmCalculate::MyQHlp() { return Require(my_q_hlp_); }
+
+void TdmCalculate::InsertCalcLogTable(int AScheduleId, const std::string& PerNo,
+                                      const std::string& LogComment) {
+  if (Abandoned()) return;
+  try {
+    db::Dataset& q = MyQHlp();
+    q.SetParam("ScheduleId", AScheduleId);
+    q.SetParam("PerNo", Trim(PerNo));
+    q.SetParam("LogDate", dates::JalaliToday());
+    q.SetParam("LogTime", dates::NowTime_HHNNSS().substr(0, 5));
+    q.SetParam("Comment", CutChars(Trim(LogComment), 255));
+    q.ExecSQL();
+  } catch (const std::exception& e) {
+    MyZelUtils.LogText(std::string("Error On Insert Log To DB : ") + e.what(),
+                       "Thread" + Trim(FAttendanceCalcManager.PersonID()), true, false);
+  }
+}
+
+}  // namespace zel::engine

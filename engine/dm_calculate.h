@@ -1,0 +1,161 @@
+// The calculation data module: one per calculation worker, holding the worker's two
+// database connections (base and year), the settings and person queries, the attendance
+// calculation manager whose events the daily handlers bind, the day's work-group data and
+// the writer of CSSLog rows. Also the process-wide lock of the presence assembly.
+// A module is created and used by one worker thread; only CalcCriticalSection is shared.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+
+#include "db/client.h"
+#include "dates/zel_calc_utils.h"
+#include "engine/calc.h"
+
+namespace zel::engine {
+
+// The one lock of the process that serialises the presence assembly of all daily workers.
+std::mutex& CalcCriticalSection();
+
+// Settings of the person's work group on the day being calculated, and facts of the day.
+struct TExtraData {
+  int WorkGroupS_Day_Rate = 0, WorkGroupS_Day_Bound = 0, WorkGroupS_Day_Condition = 0;
+  std::string WorkGroupSDR_PRIO, WorkGroupSMR_PRIO;
+  int WorkGroupT_Day_Rate = 0, WorkGroupT_Day_Bound = 0, WorkGroupT_Day_Condition = 0;
+  int WorkGroupE_Day_Rate = 0, WorkGroupE_Day_Bound = 0, WorkGroupE_Day_Condition = 0;
+  bool WorkGroupADDPERMIT = false;
+  std::string WorkGroupAMR_PRIO;
+  std::string WorkGroupCALCODE;
+  int WorkGroupCODE = 0;
+  int WorkGroupEARLY_OUT = 0;
+  std::string WorkGroupEDR_PRIO, WorkGroupEMR_PRIO;
+  bool WorkGroupFloatCal = false, WorkGroupOverFloat = false;
+  std::string WorkGroupFloatVal;
+  int WorkGroupGROUPTYPE = 0;
+  int WorkGroupKASR_M_DAY = 0, WorkGroupKASR_MOR = 0, WorkGroupKASR_TAT = 0;
+  int WorkGroupLATE_IN = 0;
+  int WorkGroupM_PARAM[12] = {};  // M_PARAM1 .. M_PARAM12, index 0 = month 1
+  int WorkGroupMAH_ABS_OK = 0;
+  std::string WorkGroupNAME;
+  int WorkGroupMAX_KARKARD = 0, WorkGroupMIN_KARKARD = 0;
+  int WorkGroupPPERCENT = 0;
+  int WorkGroupTAKHIR_AMOUNT = 0, WorkGroupTAKHIRCNT = 0, WorkGroupTAKHIRSTAT = 0,
+      WorkGroupTAKHIRTOT = 0;
+  int WorkGroupTATS_IN_MORKHASI = 0;
+  std::string WorkGroupTMR_PRIO, WorkGroupTDR_PRIO;
+  int WorkGroupE_N_MinBefore = 0, WorkGroupE_N_MinAfter = 0, WorkGroupE_H_Min = 0;
+  int WorkGroupCALCMeal = 0, WorkGroupCALCMealBefore = 0, WorkGroupCALCMealAfter = 0,
+      WorkGroupCALCMealHoliday = 0;
+  int WorkGroupCALCService = 0;
+  int WorkGroupAtten_In_Break = 0;
+  int WorkGroupMealDuration = 0;
+  int WorkGroupDec_Meal_Absence = 0;
+  int WorkGroupta_Ramezan = 0;
+  int WorkGroupSumAbsent = 0, WorkGroupAbsentOption = 0;
+  int WorkGroupMaxMPNonWork = 0;
+  int WorkGroupImp_HurOrdMor = 0;
+  std::string Section;
+  int IsHoliday = 0;
+  bool IsFalseDay = false;
+  int DayLength = 0;
+  int CalWork = 0;
+  int WorkGroupGShCode = 0;
+  int WorkGroupMandeMorForSaati = 0;
+  int WorkGroupPrdMahExtraWorkPermOption = 0;
+  int WorkGroupDef_Late_In_FromVacation = 0, WorkGroupDef_Early_Out_FromVacation = 0;
+  int WorkGroupHow_ExtraWork_Holi_DayMam = 0;
+};
+
+class TdmCalculate {
+ public:
+  // data_dir: the embedded engine's data folder; odbc_driver: the ODBC driver for SQL
+  // Server (empty = the default). Connects to nothing until InitialValues.
+  explicit TdmCalculate(std::string data_dir = {}, std::string odbc_driver = {});
+  TdmCalculate(const TdmCalculate&) = delete;
+  TdmCalculate& operator=(const TdmCalculate&) = delete;
+  ~TdmCalculate();
+
+  // Stores the year and the login, builds both connection strings and (re)opens the base
+  // connection, then the year connection. Raises zel::db::DbError when a connection
+  // fails, std::invalid_argument when the year is not a number.
+  void InitialValues(const std::string& newCurrentYear, const std::string& newSqlUserName,
+                     const std::string& newSqlUserPassword, const std::string& newDataBaseName,
+                     const std::string& newSqlServerName, int newScheduleId);
+
+  // "Provider=SQLOLEDB.1;...;Initial Catalog=<catalog>;Data Source=<server>" where the
+  // catalog is the database name, followed by "_" + year unless the year is blank.
+  static std::string BuildConnectionString(const std::string& ADataBaseName,
+                                           const std::string& ASqlServerName,
+                                           const std::string& ASqlUserName,
+                                           const std::string& ASqlUserPassword,
+                                           const std::string& AYear);
+  // The same with the module's stored login and database name.
+  std::string BuildConnectionString(const std::string& AYear) const;
+  // The database of a year: DataBaseName + "_" + year.
+  std::string DataBaseNameOfYear(int Year_YYYY) const;
+  // Days of a month of CurrentYear: 31 for months 1-6, 30 for 7-11, 29 or (leap) 30 for 12.
+  int DaysInMonth(int Month) const;
+
+  // One CSSLog row through MyQHlp (person number and comment trimmed, the comment cut to
+  // the column's 255 characters, today's Jalali date and the time "HH:NN"). A failure is
+  // written to the log file "Thread" + person; it never raises. Nothing is written once
+  // the module's worker has been given up.
+  void InsertCalcLogTable(int AScheduleId, const std::string& PerNo,
+                          const std::string& LogComment);
+
+  // The worker's stop token: once a stop is requested the module's worker has been given
+  // up and must write nothing more.
+  void SetStopToken(std::stop_token token) { stop_token_ = std::move(token); }
+  bool Abandoned() const { return stop_token_.stop_requested(); }
+
+  void SetEnableLog(bool Value) { FEnableLog = Value; }
+
+  // Connections and datasets; each raises zel::db::DbError before InitialValues.
+  db::Connection& ADOConnectionDbBase();
+  db::Connection& ADOConnectionTimeAttendance();
+  db::Dataset& QSystem();      // "select * from system"
+  db::Dataset& taSystem();     // table SYSTEM
+  db::Dataset& QPerson();      // every person with FullName, ordered by number
+  db::Dataset& taSemaphore();  // table Semaphor
+  db::Dataset& MyQHlp();       // the parameterised CSSLog insert
+
+  TAttendanceCalcManager& AttendanceCalcManager() { return FAttendanceCalcManager; }
+
+  // ---- module state ----
+  bool FWorkGroupMealDurationAffected = false;
+  TExtraData ExtraData;
+  bool DailyAbsence = false;
+  dates::TZelCalcUtils MyZelUtils{0};
+  std::string CurrentYear;
+  std::string SqlUserName;
+  std::string SqlUserPassword;
+  std::string DataBaseName;
+  std::string SqlServerName;
+  std::string PreviousYear;
+  std::string DataBaseNameYear;
+  int ScheduleId = 0;
+  std::string DbBaseInfoConnectionString;
+  std::string DbTimeAttendanceConnectionString;
+  bool FEnableLog = false;
+
+ private:
+  std::unique_ptr<db::Connection> Open(const std::string& connection_string) const;
+  void CloseConnections();
+
+  std::string data_dir_;
+  std::string odbc_driver_;
+  std::stop_token stop_token_;
+  TAttendanceCalcManager FAttendanceCalcManager;
+  std::unique_ptr<db::Connection> base_;
+  std::unique_ptr<db::Connection> year_;
+  // Datasets on the two connections, created with them.
+  std::unique_ptr<db::Dataset> q_system_;
+  std::unique_ptr<db::Dataset> ta_system_;
+  std::unique_ptr<db::Dataset> q_person_;
+  std::unique_ptr<db::Dataset> ta_semaphore_;
+  std::unique_ptr<db::Dataset> my_q_hlp_;
+};
+
+}  // namespace zel::engine

@@ -1,0 +1,478 @@
+#include "management/calculate_threads.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+namespace zel::management {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+// The value between single quotes, embedded quotes doubled.
+std::string Quoted(const std::string& value) {
+  std::string out = "'";
+  for (char c : value) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+std::string Pad2(int value) {
+  std::string text = std::to_string(value);
+  return text.size() < 2 ? "0" + text : text;
+}
+
+// A whole decimal number of exactly the given text, or nullopt.
+std::optional<int> ParseNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// Month and day of an "MM/DD" text; nullopt when it cannot be read.
+std::optional<std::pair<int, int>> ReadMMDD(const std::string& mmdd) {
+  if (mmdd.size() < 5) return std::nullopt;
+  const auto month = ParseNumber(mmdd.substr(0, 2));
+  const auto day = ParseNumber(mmdd.substr(3, 2));
+  if (!month || !day) return std::nullopt;
+  return std::make_pair(*month, *day);
+}
+
+// A month or period number as text; 1 when it is not a number.
+int NumberOr1(const std::string& text) { return ParseNumber(Trim(text)).value_or(1); }
+
+// One employment record of a person (Person left joined with JobInfo).
+struct Employment {
+  std::string FirstName, LastName, BeginDate, EndDate;
+};
+
+std::vector<Employment> ReadEmployments(db::Connection& connection,
+                                        std::vector<std::string> lines, int timeout_seconds) {
+  db::Dataset q(connection);
+  q.SetCommandTimeout(timeout_seconds);
+  q.SetSQL(std::move(lines));
+  q.Open();
+  std::vector<Employment> records;
+  for (; !q.Eof(); q.Next()) {
+    records.push_back({q.FieldByName("FirstName").AsString(), q.FieldByName("LastName").AsString(),
+                       q.FieldByName("BeginDate").AsString(),
+                       q.FieldByName("EndDate").AsString()});
+  }
+  return records;
+}
+
+// Given-up worker threads still running, process-wide.
+std::mutex g_abandoned_mutex;
+std::condition_variable g_abandoned_done;
+int g_abandoned_running = 0;  // guarded by g_abandoned_mutex
+
+std::atomic<std::int64_t> g_max_thread_wait_unit_ms{1000};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+std::uint64_t WorkerSignal::Generation() const {
+  std::lock_guard lock(mutex_);
+  return generation_;
+}
+
+void WorkerSignal::Notify() {
+  {
+    std::lock_guard lock(mutex_);
+    ++generation_;
+  }
+  changed_.notify_all();
+}
+
+void WorkerSignal::WaitChange(std::uint64_t seen, std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  if (deadline == std::chrono::steady_clock::time_point::max()) {
+    changed_.wait(lock, [&] { return generation_ != seen; });
+  } else {
+    changed_.wait_until(lock, deadline, [&] { return generation_ != seen; });
+  }
+}
+
+std::optional<int> DayOfYearOfMMDD(const std::string& mmdd) {
+  const auto md = ReadMMDD(mmdd);
+  if (!md) return std::nullopt;
+  const auto [m, d] = *md;
+  return m <= 7 ? d + 31 * m - 31 : d + 30 * m - 24;
+}
+
+void SetMaxThreadWaitUnit(std::chrono::milliseconds unit) {
+  g_max_thread_wait_unit_ms.store(unit.count());
+}
+
+std::chrono::milliseconds MaxThreadWaitUnit() {
+  return std::chrono::milliseconds(g_max_thread_wait_unit_ms.load());
+}
+
+bool WaitForAbandonedWorkers(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(g_abandoned_mutex);
+  return g_abandoned_done.wait_for(lock, timeout, [] { return g_abandoned_running == 0; });
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TZELCalculateThread::TZELCalculateThread(std::string person, int position,
+                                         const CalculatorSettings& settings,
+                                         std::string log_file_name)
+    : CurPerno_(std::move(person)),
+      CurrentYear(settings.current_year),
+      CurrentYear2(settings.current_year),
+      DataBaseName(settings.database_name),
+      SqlServerName(settings.server),
+      SqlUserName(settings.user),
+      SqlUserPassword(settings.password),
+      DataDir(settings.data_dir),
+      OdbcDriver(settings.odbc_driver),
+      ScheduleId(settings.schedule_id),
+      SemaphoreList(settings.semaphore_list),
+      FThreadId(position),
+      MyZelUtils(position),
+      FLogFileName(std::move(log_file_name)) {}
+
+TZELCalculateThread::~TZELCalculateThread() {
+  if (thread_.joinable()) {
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();
+    } else {
+      thread_.join();
+    }
+  }
+}
+
+void TZELCalculateThread::Start(std::shared_ptr<WorkerSignal> signal) {
+  signal_ = std::move(signal);
+  thread_ = std::thread([self = shared_from_this()]() mutable {
+    self->ThreadMain();
+    bool detached = false;
+    {
+      std::lock_guard lock(g_abandoned_mutex);
+      self->ended_ = true;
+      detached = self->detached_;
+    }
+    if (detached) {
+      // Given up: nobody waits for this thread; it frees the worker itself, then counts off.
+      self.reset();
+      {
+        std::lock_guard lock(g_abandoned_mutex);
+        --g_abandoned_running;
+      }
+      g_abandoned_done.notify_all();
+    }
+  });
+}
+
+void TZELCalculateThread::ThreadMain() {
+  try {
+    Execute();
+  } catch (...) {
+    // Execute reports its own failures; nothing may leave the thread.
+  }
+  finished_.store(true, std::memory_order_release);
+  signal_->Notify();
+}
+
+void TZELCalculateThread::Release() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void TZELCalculateThread::Abandon() {
+  stop_.request_stop();
+  {
+    std::lock_guard lock(g_abandoned_mutex);
+    if (!ended_ && thread_.joinable()) {
+      detached_ = true;
+      ++g_abandoned_running;
+      thread_.detach();
+      return;
+    }
+  }
+  Release();
+}
+
+void TZELCalculateThread::Log(const std::string& text, bool progress) const {
+  if (Abandoned()) return;
+  MyZelUtils.LogText(text, FLogFileName, true, progress);
+}
+
+std::unique_ptr<engine::TdmCalculate> TZELCalculateThread::CreateModule(bool enable_log) const {
+  auto module = std::make_unique<engine::TdmCalculate>(DataDir, OdbcDriver);
+  module->SetStopToken(stop_.get_token());
+  module->SetEnableLog(enable_log);
+  module->InitialValues(CurrentYear, SqlUserName, SqlUserPassword, DataBaseName, SqlServerName,
+                        ScheduleId);
+  return module;
+}
+
+bool TZELCalculateThread::ExecuteUnlessAbandoned(db::Connection& connection,
+                                                 const std::vector<std::string>& lines,
+                                                 int timeout_seconds) const {
+  if (Abandoned()) return false;
+  connection.Execute(JoinLines(lines), {}, timeout_seconds);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Daily
+
+TZELDailyCalculate::TZELDailyCalculate(std::string person, int position,
+                                       const CalculatorSettings& settings, ModuleReadyHook hook)
+    : TZELCalculateThread(person, position, settings, "Thread" + Trim(person)),
+      EnableLog_(settings.enable_log),
+      calcFromDate(settings.from_date),
+      calcToDate(settings.to_date),
+      hook_(std::move(hook)) {
+  MyZelUtils.SetEnableLog(EnableLog_);
+  const auto from = DayOfYearOfMMDD(calcFromDate);
+  const auto to = DayOfYearOfMMDD(calcToDate);
+  const int days = from && to ? std::abs(*to - *from) + 1 : 1;
+  MaxThreadWait = days + 20;
+}
+
+void TZELDailyCalculate::Execute() {
+  try {
+    CalculateDataModule = CreateModule(EnableLog_);
+  } catch (const std::exception& e) {
+    // Without its module the worker cannot calculate anything; say why.
+    Log(std::string("Error On DailyCalculate Execute Thread = ") + e.what(), false);
+    Log("Finish Execute DailyCalculate Thread ...", true);
+    return;
+  }
+  try {
+    if (hook_) hook_(*CalculateDataModule);
+    Log("DailyCalculate Execute Thread Perno = " + Trim(CurPerno_), true);
+    CalculatePersonDays();
+  } catch (const std::exception& e) {
+    Log(std::string("Error On DailyCalculate Execute Thread = ") + e.what(), false);
+  }
+  Log("Finish Execute DailyCalculate Thread ...", true);
+}
+
+void TZELDailyCalculate::CalculatePersonDays() {
+  try {
+    engine::TdmCalculate& module = *CalculateDataModule;
+    if (!module.QSystem().Active()) module.QSystem().Open();
+    if (!module.QPerson().Active()) module.QPerson().Open();
+    if (module.QPerson().IsEmpty()) {
+      Log("هيچ پرسنلي تعريف نشده است.", true);
+      return;
+    }
+    module.taSemaphore().Close();
+
+    // The range must name real days: a start day beyond its month would never reach the
+    // month's end and the walk would not stop.
+    const auto from = ReadMMDD(calcFromDate);
+    const auto to = ReadMMDD(calcToDate);
+    if (!from || from->first < 1 || from->first > 12 || from->second < 1 ||
+        from->second > module.DaysInMonth(from->first)) {
+      throw std::invalid_argument("'" + calcFromDate + "' is not a valid MM/DD date");
+    }
+    if (!to || to->first < 1 || to->first > 12 || to->second < 1 || to->second > 31) {
+      throw std::invalid_argument("'" + calcToDate + "' is not a valid MM/DD date");
+    }
+    const auto [FM, FD] = *from;
+    const auto [TM, TD] = *to;
+
+    const std::vector<Employment> records = ReadEmployments(
+        module.ADOConnectionDbBase(),
+        {"Select p.Perno, FirstName, LastName, BeginDate, EndDate from Person p left outer join  "
+         "JobInfo j ",
+         "on p.Perno = j.Perno ", "where (p.Perno = " + Quoted(CurPerno_) + ")"},
+        60);
+
+    DeleteDailyResults();
+
+    engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
+    for (const Employment& record : records) {
+      if (Abandoned()) return;
+      manager.SetPersonID(CurPerno_);
+      manager.SetPersonName(Trim(record.LastName) + " " + Trim(record.FirstName));
+
+      std::string lower = CurrentYear2 + "/01/01";
+      std::string upper = CurrentYear2 + "/12/30";
+      auto has_date = [](const std::string& text) {
+        return text.find_first_not_of('/') != std::string::npos;
+      };
+      if (has_date(Trim(record.BeginDate))) lower = Trim(record.BeginDate);
+      if (has_date(Trim(record.EndDate))) upper = Trim(record.EndDate);
+
+      int m = FM;
+      int d = FD;
+      do {
+        if (Abandoned()) return;
+        manager.SetCalcDate({static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(d)});
+        const std::string day = CurrentYear2 + "/" + Pad2(m) + "/" + Pad2(d);
+        if (lower <= day && day <= upper) manager.Run();
+        if (d >= module.DaysInMonth(m)) {
+          ++m;
+          d = 1;
+        } else {
+          ++d;
+        }
+      } while (m < TM || (m == TM && d <= TD));
+    }
+  } catch (const std::exception& e) {
+    Log(std::string("Calc Daily Error In Thread = ") + e.what(), false);
+  }
+}
+
+void TZELDailyCalculate::DeleteDailyResults() {
+  db::Connection& year = CalculateDataModule->ADOConnectionTimeAttendance();
+  const std::string X = DataBaseName + "_" + CurrentYear2;
+  const std::string P = Quoted(CurPerno_);
+  const std::string F = Quoted(calcFromDate);
+  const std::string T = Quoted(calcToDate);
+  const struct {
+    const char* table;
+    const char* column;
+  } tables[] = {{"TimeTab ", "CalcDate"}, {"DayMorDt ", "DDate"},   {"DayMamDt ", "DDate"},
+                {"ServTime ", "CalcDate"}, {"MealTime ", "CalcDate"}, {"DayWork", "DDate"}};
+  for (const auto& t : tables) {
+    const std::string column = t.column;
+    if (!ExecuteUnlessAbandoned(year,
+                                {"DELETE FROM " + X + ".." + t.table, "where ",
+                                 "(Perno = " + P + ")", "AND (" + column + " >= " + F + ")",
+                                 "AND (" + column + " <= " + T + ")"},
+                                60)) {
+      return;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Monthly
+
+TZELMonthlyCalculate::TZELMonthlyCalculate(std::string person, int position,
+                                           const CalculatorSettings& settings)
+    : TZELCalculateThread(person, position, settings, "MonthlyThread" + std::to_string(position)),
+      calcFromMonth(settings.from_date),
+      calcToMonth(settings.to_date),
+      SelectedPerno(person) {
+  MaxThreadWait = (NumberOr1(calcToMonth) - NumberOr1(calcFromMonth)) * 60;
+  CalculateDataModule = CreateModule(false);
+}
+
+void TZELMonthlyCalculate::Execute() {
+  Log("MonthlyCalculate Execute Thread Perno = " + Trim(CurPerno_), true);
+  try {
+    CalculatePersonMonths();
+  } catch (const std::exception& e) {
+    Log(std::string("Error On MonthlyCalculate Execute Thread = ") + e.what(), false);
+  }
+  Log("Finish Execute MonthlyCalculate Thread ...", true);
+}
+
+void TZELMonthlyCalculate::CalculatePersonMonths() {
+  try {
+    engine::TdmCalculate& module = *CalculateDataModule;
+    module.QPerson().Open();
+    if (module.QPerson().IsEmpty()) return;
+    module.taSemaphore().Close();
+    const std::vector<Employment> records = ReadEmployments(
+        module.ADOConnectionDbBase(),
+        {"Select P.Perno, FirstName, LastName, BeginDate, EndDate from Person P left outer join "
+         "JobInfo J ",
+         " on P.Perno = J.Perno ", " where P.Perno = " + Quoted(CurPerno_) + " "},
+        0);
+    // The month sums are not part of this version: the earlier monthly results are kept as
+    // they are rather than deleted with nothing to take their place.
+    module.QSystem().Open();
+    const int from = NumberOr1(calcFromMonth);
+    const int to = std::max(from, NumberOr1(calcToMonth));
+    engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
+    for (const Employment& record : records) {
+      if (Abandoned()) return;
+      manager.SetPersonID(CurPerno_);
+      manager.SetPersonName(Trim(record.LastName) + " " + Trim(record.FirstName));
+      Log("Monthly calculation is not available in this version: months " +
+              std::to_string(from) + " to " + std::to_string(to) + " of Perno " +
+              Trim(CurPerno_) + " were not calculated.",
+          false);
+    }
+  } catch (const std::exception& e) {
+    if (!Abandoned()) {
+      MyZelUtils.LogText(std::string("Error in MonthlyCalculate -- >CalcMonthly : ") + e.what(),
+                         "Error In Thread Monthly", true, false);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Periodic
+
+TZELPeriodicCalculate::TZELPeriodicCalculate(std::string person, int position,
+                                             const CalculatorSettings& settings)
+    : TZELCalculateThread(person, position, settings,
+                          "PeriodicThread" + std::to_string(position)),
+      calcFromPeriod(settings.from_date),
+      calcToPeriod(settings.to_date) {}
+
+void TZELPeriodicCalculate::Execute() {
+  try {
+    CalculateDataModule = CreateModule(false);
+  } catch (const std::exception& e) {
+    Log(std::string("Error On PeriodicCalculate Execute Thread = ") + e.what(), false);
+    Log("Finish Execute PeriodicCalculate Thread ...", true);
+    return;
+  }
+  Log("PeriodicCalculate Execute Thread Perno = " + Trim(CurPerno_), true);
+  try {
+    CalculatePersonPeriods();
+  } catch (const std::exception& e) {
+    Log(std::string("Error On PeriodicCalculate Execute Thread = ") + e.what(), false);
+  }
+  Log("Finish Execute PeriodicCalculate Thread ...", true);
+}
+
+void TZELPeriodicCalculate::CalculatePersonPeriods() {
+  engine::TdmCalculate& module = *CalculateDataModule;
+  module.QPerson().Open();
+  if (module.QPerson().IsEmpty()) return;
+  module.taSemaphore().Close();
+  const std::vector<Employment> records = ReadEmployments(
+      module.ADOConnectionDbBase(),
+      {"Select P.Perno, FirstName, LastName, BeginDate, EndDate from Person P left outer join  "
+       "JobInfo J ",
+       "on p.Perno = J.Perno", " where P.Perno = " + Quoted(CurPerno_) + " "},
+      0);
+  // The period sums are not part of this version: the earlier periodic results are kept.
+  module.QSystem().Open();
+  const int from = NumberOr1(calcFromPeriod);
+  const int to = std::max(from, NumberOr1(calcToPeriod));
+  engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
+  for (const Employment& record : records) {
+    if (Abandoned()) return;
+    manager.SetPersonID(CurPerno_);
+    manager.SetPersonName(Trim(record.LastName) + " " + Trim(record.FirstName));
+    Log("Periodic calculation is not available in this version: periods " +
+            std::to_string(from) + " to " + std::to_string(to) + " of Perno " +
+            Trim(CurPerno_) + " were not calculated.",
+        false);
+  }
+}
+
+}  // namespace zel::management

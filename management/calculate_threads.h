@@ -1,0 +1,176 @@
+// The calculation workers: one thread per person of a run. The daily worker walks the
+// person's days inside the employment dates and runs the attendance calculation for each;
+// the monthly and periodic workers cover months and periods. Each owns its calculation
+// data module and connections.
+// The calculator management creates, starts, watches and releases workers from its own
+// thread; a worker's body runs on the worker's thread only.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dates/zel_calc_utils.h"
+#include "engine/dm_calculate.h"
+#include "management/calculator_management.h"
+
+namespace zel::management {
+
+// Wakes the manager whenever one of its workers finishes.
+class WorkerSignal {
+ public:
+  // Number of finishes so far; read it before looking at the workers, then wait on it.
+  std::uint64_t Generation() const;
+  void Notify();
+  // Returns when Generation() differs from `seen` or at `deadline`, whichever is first.
+  void WaitChange(std::uint64_t seen, std::chrono::steady_clock::time_point deadline);
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t generation_ = 0;  // guarded by mutex_
+};
+
+// Called on a worker's thread once its data module is connected, before anything is
+// calculated; lets a caller bind or watch the module's calculation events.
+using ModuleReadyHook = std::function<void(engine::TdmCalculate&)>;
+
+// Day number of an "MM/DD" text in the calculation's year layout (six months of 31 days,
+// then months of 30); nullopt when the text cannot be read.
+std::optional<int> DayOfYearOfMMDD(const std::string& mmdd);
+
+// The unit MaxThreadWait counts in: one second unless set otherwise (tests shorten it).
+// Any thread may read or set it.
+void SetMaxThreadWaitUnit(std::chrono::milliseconds unit);
+std::chrono::milliseconds MaxThreadWaitUnit();
+
+// Waits until no given-up worker thread is running any more (or the timeout passes);
+// true when none is left. For an orderly end of the process.
+bool WaitForAbandonedWorkers(std::chrono::milliseconds timeout);
+
+// What the three worker kinds share: the thread, the finished flag, the stop request, and
+// the run's database access.
+class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThread> {
+ public:
+  virtual ~TZELCalculateThread();
+  TZELCalculateThread(const TZELCalculateThread&) = delete;
+  TZELCalculateThread& operator=(const TZELCalculateThread&) = delete;
+
+  // Starts the thread body; `signal` is notified when it has finished. Raises
+  // std::system_error when the thread cannot be started.
+  void Start(std::shared_ptr<WorkerSignal> signal);
+  // True once the body has ended (set as its very last step).
+  bool IsFinished() const { return finished_.load(std::memory_order_acquire); }
+  // Waits for a finished worker's thread to end.
+  void Release();
+  // Gives the worker up: it stops at its next day or statement and writes nothing more;
+  // its thread ends on its own and frees the worker.
+  void Abandon();
+
+  const std::string& CurPerno() const { return CurPerno_; }
+  const std::string& LogFileName() const { return FLogFileName; }
+
+  // Set by the manager right after the start (manager thread only).
+  std::chrono::steady_clock::time_point StartDateTime;
+  // Time (in MaxThreadWaitUnit) the manager allows a daily worker before giving it up.
+  int MaxThreadWait = 300;
+
+ protected:
+  TZELCalculateThread(std::string person, int position, const CalculatorSettings& settings,
+                      std::string log_file_name);
+  // The thread body.
+  virtual void Execute() = 0;
+
+  bool Abandoned() const { return stop_.stop_requested(); }
+  // One line to the worker's log file (progress lines only when logging is enabled);
+  // nothing once the worker has been given up.
+  void Log(const std::string& text, bool progress) const;
+  // Creates the data module on the run's databases and calls its InitialValues.
+  std::unique_ptr<engine::TdmCalculate> CreateModule(bool enable_log) const;
+  // Runs one statement on a connection unless the worker has been given up.
+  bool ExecuteUnlessAbandoned(db::Connection& connection, const std::vector<std::string>& lines,
+                              int timeout_seconds) const;
+
+  std::string CurPerno_;
+  std::string CurrentYear;
+  std::string CurrentYear2;
+  std::string DataBaseName, SqlServerName, SqlUserName, SqlUserPassword;
+  std::string DataDir, OdbcDriver;
+  int ScheduleId = 0;
+  std::vector<std::string> SemaphoreList;
+  int FThreadId = 0;
+  dates::TZelCalcUtils MyZelUtils;
+  std::string FLogFileName;
+  std::stop_source stop_;
+
+ private:
+  void ThreadMain();
+
+  std::thread thread_;
+  std::shared_ptr<WorkerSignal> signal_;
+  std::atomic<bool> finished_{false};
+  // Guarded by the process-wide lock of given-up workers:
+  bool ended_ = false;
+  bool detached_ = false;
+};
+
+class TZELDailyCalculate : public TZELCalculateThread {
+ public:
+  // The person's daily results of the settings' "MM/DD" range; MaxThreadWait becomes the
+  // number of days of the range + 20.
+  TZELDailyCalculate(std::string person, int position, const CalculatorSettings& settings,
+                     ModuleReadyHook hook = {});
+
+ protected:
+  void Execute() override;
+
+ private:
+  void CalculatePersonDays();
+  void DeleteDailyResults();
+
+  bool EnableLog_ = false;
+  std::string calcFromDate, calcToDate;
+  ModuleReadyHook hook_;
+  std::unique_ptr<engine::TdmCalculate> CalculateDataModule;
+};
+
+class TZELMonthlyCalculate : public TZELCalculateThread {
+ public:
+  // Creates the data module and connects it at once; raises what InitialValues raises.
+  TZELMonthlyCalculate(std::string person, int position, const CalculatorSettings& settings);
+
+ protected:
+  void Execute() override;
+
+ private:
+  void CalculatePersonMonths();
+
+  std::string calcFromMonth, calcToMonth;
+  std::string SelectedPerno;
+  std::unique_ptr<engine::TdmCalculate> CalculateDataModule;
+};
+
+class TZELPeriodicCalculate : public TZELCalculateThread {
+ public:
+  TZELPeriodicCalculate(std::string person, int position, const CalculatorSettings& settings);
+
+ protected:
+  void Execute() override;
+
+ private:
+  void CalculatePersonPeriods();
+
+  std::string calcFromPeriod, calcToPeriod;
+  std::unique_ptr<engine::TdmCalculate> CalculateDataModule;
+};
+
+}  // namespace zel::management

@@ -1,0 +1,289 @@
+#include "management/calculate_threads.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dates/clock.h"
+#include "management/test_server.h"
+
+namespace zel::management {
+namespace {
+
+using testing::TestServer;
+using namespace std::chrono_literals;
+
+// The days the attendance manager was run for, as "MM/DD", with the person names it had.
+struct RunLog {
+  std::mutex mutex;
+  std::vector<std::string> days;
+  std::vector<std::string> names;
+  // Blocking of the first day, for the tests that give a worker up mid-run.
+  bool block_first_day = false;
+  bool entered = false;
+  bool released = false;
+  std::condition_variable changed;
+};
+
+std::string DayText(dates::TDate date) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d/%02d", date.Month, date.Day);
+  return text;
+}
+
+// Binds the four events a run needs; the day-model event records the day being calculated.
+ModuleReadyHook Recording(std::shared_ptr<RunLog> log) {
+  return [log](engine::TdmCalculate& module) {
+    auto& manager = module.AttendanceCalcManager();
+    manager.OnGetWorkingDays = [log](engine::TAttendanceCalcManager& sender) {
+      std::unique_lock lock(log->mutex);
+      log->days.push_back(DayText(sender.CalcDate()));
+      log->names.push_back(sender.PersonName());
+      if (log->block_first_day && !log->entered) {
+        log->entered = true;
+        log->changed.notify_all();
+        log->changed.wait(lock, [&] { return log->released; });
+      }
+    };
+    manager.OnAddPresences = [](engine::TAttendanceCalcManager&) {};
+    manager.OnValidatePresence = [](engine::TAttendanceCalcManager&,
+                                    std::span<const engine::TPresence> group,
+                                    engine::TPresence& result) {
+      result = group.front();
+      return true;
+    };
+    manager.OnProcessPresence = [](engine::TAttendanceCalcManager&, engine::TPresence) {};
+  };
+}
+
+// Starts the worker and waits until its body has ended.
+void RunToEnd(const std::shared_ptr<TZELCalculateThread>& worker) {
+  auto signal = std::make_shared<WorkerSignal>();
+  worker->Start(signal);
+  signal->WaitChange(0, std::chrono::steady_clock::now() + 60s);
+  ASSERT_TRUE(worker->IsFinished());
+  worker->Release();
+}
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dates::SetNowJalali("1399/08/03 10:15", true);
+    server_.Exec("Att",
+                 "INSERT INTO Person (Perno, FirstName, LastName) VALUES "
+                 "('      1001', 'Ali', 'Ahmadi'), ('      1002', 'Reza', 'Karimi')");
+  }
+  void TearDown() override { dates::ResetNow(); }
+
+  CalculatorSettings Range(const std::string& from, const std::string& to) const {
+    CalculatorSettings s = server_.Settings();
+    s.from_date = from;
+    s.to_date = to;
+    s.enable_log = true;
+    return s;
+  }
+
+  TestServer server_;
+};
+
+TEST(DayOfYearOfMMDDTest, CountsSixMonthsOf31DaysThenMonthsOf30) {
+  const struct {
+    const char* mmdd;
+    std::optional<int> day;
+  } cases[] = {{"01/01", 1}, {"06/31", 186}, {"07/01", 187}, {"08/01", 217},
+               {"12/30", 366}, {"1/01", std::nullopt}, {"ab/01", std::nullopt},
+               {"", std::nullopt}};
+  for (const auto& c : cases) EXPECT_EQ(DayOfYearOfMMDD(c.mmdd), c.day) << c.mmdd;
+}
+
+TEST(DailyWorkerLimitTest, AllowsTheDaysOfTheRangePlusTwentySeconds) {
+  const struct {
+    const char* from;
+    const char* to;
+    int max_wait;
+  } cases[] = {{"01/01", "01/10", 30},
+               {"06/30", "07/02", 24},
+               {"05/10", "05/01", 30},   // a reversed range counts its days as well
+               {"xx/01", "01/10", 21}};  // an unreadable date counts as one day
+  for (const auto& c : cases) {
+    CalculatorSettings s;
+    s.from_date = c.from;
+    s.to_date = c.to;
+    TZELDailyCalculate worker("      1001", 0, s);
+    EXPECT_EQ(worker.MaxThreadWait, c.max_wait) << c.from << " - " << c.to;
+  }
+}
+
+TEST_F(WorkerTest, DailyWorkerWalksTheRangeInsideTheEmploymentDates) {
+  struct Job {
+    const char* begin;
+    const char* end;
+  };
+  const struct {
+    const char* name;
+    const char* from;
+    const char* to;
+    std::vector<Job> jobs;
+    std::vector<std::string> days;
+  } cases[] = {
+      {"month 6 has 31 days", "06/30", "07/02", {}, {"06/30", "06/31", "07/01", "07/02"}},
+      {"employed from 03/15", "03/10", "03/20", {{"1399/03/15", ""}},
+       {"03/15", "03/16", "03/17", "03/18", "03/19", "03/20"}},
+      {"employed until 03/12", "03/10", "03/14", {{"1398/01/01", "1399/03/12"}},
+       {"03/10", "03/11", "03/12"}},
+      {"two employment records, days inside both twice", "03/10", "03/13",
+       {{"1399/01/01", "1399/03/12"}, {"1399/03/11", ""}},
+       {"03/10", "03/11", "03/11", "03/12", "03/12", "03/13"}},
+      {"range end before start: the first day only", "05/10", "05/01", {}, {"05/10"}},
+      {"end of a leap year", "12/28", "12/30", {}, {"12/28", "12/29", "12/30"}},
+      {"employed after the range", "03/10", "03/12", {{"1399/04/01", ""}}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.Exec("Att", "DELETE FROM JobInfo");
+    for (const Job& job : c.jobs) {
+      server_.Exec("Att", std::string("INSERT INTO JobInfo (Perno, BeginDate, EndDate) VALUES "
+                                      "('      1001', '") +
+                              job.begin + "', '" + job.end + "')");
+    }
+    auto log = std::make_shared<RunLog>();
+    RunToEnd(std::make_shared<TZELDailyCalculate>("      1001", 0, Range(c.from, c.to),
+                                                  Recording(log)));
+    std::vector<std::string> days = log->days;
+    std::sort(days.begin(), days.end());  // employment records come in the server's order
+    EXPECT_EQ(days, c.days);
+    for (const auto& name : log->names) EXPECT_EQ(name, "Ahmadi Ali");
+  }
+}
+
+TEST_F(WorkerTest, DailyWorkerDeletesThePersonsResultsOfTheRangeOnly) {
+  const char* const day_tables[][2] = {{"TimeTab", "CalcDate"}, {"DayMorDt", "DDate"},
+                                       {"DayMamDt", "DDate"},   {"ServTime", "CalcDate"},
+                                       {"MealTime", "CalcDate"}, {"DayWork", "DDate"}};
+  const char* const inserts[] = {
+      "INSERT INTO TimeTab (PerNo, CalcDate, BeginDate, BeginTime, EndDate, EndTime, [Status], "
+      "Duration) VALUES ('%s', '%s', '%s', '07:00', '%s', '15:00', 6, 480)",
+      "INSERT INTO DayMorDt (PerNo, DDate, MorkhasiCode, Amount) VALUES ('%s', '%s', 21, 60)",
+      "INSERT INTO DayMamDt (PerNo, DDate, MamuriatCode, Amount) VALUES ('%s', '%s', 31, 90)",
+      "INSERT INTO ServTime (PERNO, CALCDATE, HALFWAYCODE, HALFWAYPRICE, SERVICEPRICE) VALUES "
+      "('%s', '%s', 1, 100, 0)",
+      "INSERT INTO MealTime (Perno, CalcDate, MealCode, MealPrice) VALUES ('%s', '%s', 1, 5000)",
+      "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('%s', '%s', 450)"};
+  const char* const rows[][2] = {{"      1001", "05/09"}, {"      1001", "05/10"},
+                                 {"      1001", "05/11"}, {"      1001", "05/12"},
+                                 {"      1002", "05/10"}};
+  for (const char* insert : inserts) {
+    for (const auto& row : rows) {
+      char sql[512];
+      std::snprintf(sql, sizeof sql, insert, row[0], row[1], row[1], row[1]);
+      server_.Exec("Att_1399", sql);
+    }
+  }
+  RunToEnd(std::make_shared<TZELDailyCalculate>("      1001", 0, Range("05/10", "05/11"),
+                                                Recording(std::make_shared<RunLog>())));
+  for (const auto& table : day_tables) {
+    SCOPED_TRACE(table[0]);
+    const auto left = server_.Query("Att_1399", std::string("SELECT PerNo, ") + table[1] +
+                                                    " FROM " + table[0] + " ORDER BY PerNo, " +
+                                                    table[1]);
+    std::vector<std::string> texts;
+    for (const auto& row : left.rows) texts.push_back(row[0].AsString() + " " + row[1].AsString());
+    EXPECT_EQ(texts, (std::vector<std::string>{"      1001 05/09", "      1001 05/12",
+                                               "      1002 05/10"}));
+  }
+}
+
+TEST_F(WorkerTest, DailyWorkerRefusesADayBeyondItsMonthAndDeletesNothing) {
+  server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+                           "('      1001', '08/01', 450)");
+  auto log = std::make_shared<RunLog>();
+  RunToEnd(std::make_shared<TZELDailyCalculate>("      1001", 0, Range("07/31", "08/02"),
+                                                Recording(log)));
+  EXPECT_TRUE(log->days.empty());
+  EXPECT_EQ(server_.Query("Att_1399", "SELECT COUNT(*) FROM DayWork").rows[0][0].AsInteger(), 1);
+  const std::string text = server_.LogFile("Thread1001(1399-08-03)_T0.Log");
+  EXPECT_NE(text.find(" : Calc Daily Error In Thread = '07/31' is not a valid MM/DD date"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(" : Finish Execute DailyCalculate Thread ..."), std::string::npos);
+}
+
+TEST_F(WorkerTest, DailyWorkerWithoutPersonsSaysSoAndCalculatesNothing) {
+  server_.Exec("Att", "DELETE FROM Person");
+  auto log = std::make_shared<RunLog>();
+  RunToEnd(std::make_shared<TZELDailyCalculate>("      1001", 3, Range("03/10", "03/12"),
+                                                Recording(log)));
+  EXPECT_TRUE(log->days.empty());
+  const std::string text = server_.LogFile("Thread1001(1399-08-03)_T3.Log");
+  EXPECT_NE(text.find("1399/08/03 10:15:00 : هيچ پرسنلي تعريف نشده است."), std::string::npos)
+      << text;
+}
+
+TEST_F(WorkerTest, DailyWorkerThatCannotConnectSaysWhyAndFinishes) {
+  CalculatorSettings s = Range("03/10", "03/12");
+  s.database_name = "NoSuchBase";
+  auto worker = std::make_shared<TZELDailyCalculate>("      1001", 0, s);
+  RunToEnd(worker);
+  const std::string text = server_.LogFile("Thread1001(1399-08-03)_T0.Log");
+  EXPECT_NE(text.find(" : Error On DailyCalculate Execute Thread = "), std::string::npos) << text;
+  EXPECT_NE(text.find(" : Finish Execute DailyCalculate Thread ..."), std::string::npos);
+}
+
+TEST_F(WorkerTest, GivenUpDailyWorkerStopsAtTheNextDayAndWritesNothingMore) {
+  auto log = std::make_shared<RunLog>();
+  log->block_first_day = true;
+  auto worker = std::make_shared<TZELDailyCalculate>("      1001", 0, Range("03/10", "03/12"),
+                                                     Recording(log));
+  worker->Start(std::make_shared<WorkerSignal>());
+  {
+    std::unique_lock lock(log->mutex);
+    ASSERT_TRUE(log->changed.wait_for(lock, 60s, [&] { return log->entered; }));
+  }
+  worker->Abandon();
+  {
+    std::lock_guard lock(log->mutex);
+    log->released = true;
+  }
+  log->changed.notify_all();
+  ASSERT_TRUE(WaitForAbandonedWorkers(60s));
+
+  std::lock_guard lock(log->mutex);
+  EXPECT_EQ(log->days, std::vector<std::string>{"03/10"});
+  const std::string text = server_.LogFile("Thread1001(1399-08-03)_T0.Log");
+  EXPECT_NE(text.find("DailyCalculate Execute Thread Perno = 1001"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Finish Execute DailyCalculate Thread"), std::string::npos) << text;
+}
+
+TEST_F(WorkerTest, MonthlyAndPeriodicWorkersSayTheyCannotCalculateAndKeepEarlierResults) {
+  server_.Exec("Att_1399", "INSERT INTO MahWork (PerNo, MMonth, WorkTotal) VALUES "
+                           "('      1001', 3, 9000)");
+  server_.Exec("Att_1399", "INSERT INTO PrdWork (PerNo, Period, WorkTotal) VALUES "
+                           "('      1001', 3, 9000)");
+  RunToEnd(std::make_shared<TZELMonthlyCalculate>("      1001", 2, Range("3", "1")));
+  RunToEnd(std::make_shared<TZELPeriodicCalculate>("      1001", 4, Range("2", "3")));
+
+  EXPECT_EQ(server_.Query("Att_1399", "SELECT COUNT(*) FROM MahWork").rows[0][0].AsInteger(), 1);
+  EXPECT_EQ(server_.Query("Att_1399", "SELECT COUNT(*) FROM PrdWork").rows[0][0].AsInteger(), 1);
+  EXPECT_NE(server_.LogFile("MonthlyThread2(1399-08-03)_T2.Log")
+                .find(" : Monthly calculation is not available in this version: months 3 to 3 "
+                      "of Perno 1001 were not calculated."),
+            std::string::npos);
+  EXPECT_NE(server_.LogFile("PeriodicThread4(1399-08-03)_T4.Log")
+                .find(" : Periodic calculation is not available in this version: periods 2 to 3 "
+                      "of Perno 1001 were not calculated."),
+            std::string::npos);
+}
+
+TEST_F(WorkerTest, MonthlyWorkerWithoutPersonsFinishesSilently) {
+  server_.Exec("Att", "DELETE FROM Person");
+  RunToEnd(std::make_shared<TZELMonthlyCalculate>("      1001", 0, Range("1", "2")));
+  EXPECT_EQ(server_.LogFile("MonthlyThread0(1399-08-03)_T0.Log"), "");
+}
+
+}  // namespace
+}  // namespace zel::management

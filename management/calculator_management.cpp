@@ -1,0 +1,480 @@
+#include "management/calculator_management.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "dates/clock.h"
+#include "dates/jalali.h"
+#include "dates/zel_calc_utils.h"
+#include "db/ado_utils.h"
+#include "db/client.h"
+#include "management/calculate_threads.h"
+
+namespace zel::management {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The product's daily wait for a free place spins without sleeping and lets the time limit
+// count only from its 10 001st pass on. Ten thousand passes over a few dozen worker slots
+// take a few milliseconds; the limit counts here once a wait has lasted this long.
+constexpr auto kTimeLimitGrace = std::chrono::milliseconds(10);
+
+constexpr int kMaxThreadCeiling = 50;
+constexpr int kMaxThreadDefault = 3;
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+std::string Quoted(const std::string& value) {
+  std::string out = "'";
+  for (char c : value) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+// The first max_chars characters of a UTF-8 text.
+std::string CutChars(const std::string& text, std::size_t max_chars) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (chars == max_chars) return text.substr(0, i);
+      ++chars;
+    }
+  }
+  return text;
+}
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The code the "Name=Code" list gives for a name; nullopt when absent or not a number.
+std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name) {
+  for (const auto& entry : list) {
+    const auto eq = entry.find('=');
+    if (eq == std::string::npos || !EqualsIgnoreCase(Trim(entry.substr(0, eq)), name)) continue;
+    try {
+      std::size_t used = 0;
+      const std::string value = Trim(entry.substr(eq + 1));
+      const int code = std::stoi(value, &used);
+      if (used == value.size()) return code;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+enum class Kind { kDaily, kMonthly, kPeriodic };
+
+struct KindTexts {
+  const char* error_file;
+  const char* creation_error;
+  const char* run_failure;
+  const char* not_available;  // CSSLog comment while the kind cannot calculate; null: it can
+};
+
+KindTexts TextsOf(Kind kind) {
+  switch (kind) {
+    case Kind::kDaily:
+      return {"Error Thread Daily", "Error in Create And Run Daily Thread : ",
+              "Error in RunDailyCalculatorForOnePerson : ", nullptr};
+    case Kind::kMonthly:
+      return {"Error Thread Monthly", "Error in Create And Run Monthly Thread : ",
+              "Error in RunMonthlyCalculatorForOnePerson : ",
+              "Monthly calculation is not available in this version; nothing was calculated."};
+    case Kind::kPeriodic:
+      break;
+  }
+  return {"Error Thread Periodic", "Error in Create And Run Periodic Thread : ",
+          "Error in RunPeriodicCalculatorForOnePerson : ",
+          "Periodic calculation is not available in this version; nothing was calculated."};
+}
+
+}  // namespace
+
+class CalculatorManagementImpl {
+ public:
+  explicit CalculatorManagementImpl(CalculatorSettings s) : settings(std::move(s)) {
+    FMaxThread = settings.max_thread > kMaxThreadCeiling ? kMaxThreadCeiling
+                 : settings.max_thread < 1              ? kMaxThreadDefault
+                                                        : settings.max_thread;
+    SqlConnStr = db::TADOUtils::GetConnectionString(settings.server, settings.user,
+                                                    settings.password, settings.database_name);
+    SqlConnYearStr = db::TADOUtils::GetConnectionString(
+        settings.server, settings.user, settings.password,
+        settings.database_name + "_" + settings.current_year);
+  }
+
+  RunResult Run(Kind kind);
+  void MyUpdateCSSchedule(int ScheduleId);
+  void InsertCalcLogTable(int ScheduleId, const std::string& PerNo, const std::string& comment);
+
+  CalculatorSettings settings;
+  int FMaxThread = kMaxThreadDefault;
+  std::string SqlConnStr;
+  std::string SqlConnYearStr;
+  dates::TZelCalcUtils MyZelUtils{0};
+  ProgressCallback progress;
+  ModuleReadyHook daily_hook;
+
+ private:
+  using Slots = std::vector<std::shared_ptr<TZELCalculateThread>>;
+
+  db::Connection& Base();
+  RunStatus AcquireCalcSemaphore();
+  void ReleaseCalcSemaphore();
+  void SetCalcOrServiceState(int mode);
+  std::optional<std::vector<std::string>> GetPersonList();
+  void RunWorkers(Kind kind, const std::vector<std::string>& persons, RunResult& result);
+  std::shared_ptr<TZELCalculateThread> CreateWorker(Kind kind, const std::string& person,
+                                                    int position);
+  // Releases the finished workers of slots [0, end); returns how many are still running.
+  int Sweep(Slots& slots, std::size_t end);
+  // Gives up every running worker of [0, end) that has run longer than its limit.
+  void AbandonOverdue(Slots& slots, std::size_t end, RunResult& result);
+  // The moment the next running worker of [0, end) exceeds its limit.
+  Clock::time_point NextOverdue(const Slots& slots, std::size_t end) const;
+  // Waits until fewer than `limit` workers of [0, end) run.
+  void WaitBelow(Slots& slots, std::size_t end, int limit, bool time_limit, RunResult& result);
+  void CountDone();
+
+  std::unique_ptr<db::Connection> base_;
+  std::shared_ptr<WorkerSignal> signal_;
+  int done_ = 0;
+  int total_ = 0;
+};
+
+db::Connection& CalculatorManagementImpl::Base() {
+  if (!base_) {
+    db::ConnectionSettings cs = db::ParseConnectionString(SqlConnStr);
+    cs.data_dir = settings.data_dir;
+    cs.odbc_driver = settings.odbc_driver;
+    base_ = db::Connect(cs);
+  }
+  return *base_;
+}
+
+void CalculatorManagementImpl::InsertCalcLogTable(int ScheduleId, const std::string& PerNo,
+                                                  const std::string& comment) {
+  try {
+    const std::string date = dates::JalaliToday();
+    const std::string time = dates::NowTime_HHNNSS().substr(0, 5);
+    Base().Execute(JoinLines({" Insert Into CSSLog ",
+                              " (ScheduleId, PerNo, LogDate, LogTime, Comment, Status) ",
+                              " Values(" + std::to_string(ScheduleId) + ",",
+                              " " + Quoted(PerNo) + ", " + Quoted(date) + ", " + Quoted(time) + ",",
+                              " " + Quoted(CutChars(comment, 255)) + ", 0) "}));
+  } catch (const std::exception&) {
+    // A lost log row is not reported.
+  }
+}
+
+void CalculatorManagementImpl::MyUpdateCSSchedule(int ScheduleId) {
+  const std::string date = dates::JalaliToday();
+  const std::string time = dates::NowTime_HHNNSS().substr(0, 5);
+  Base().Execute(JoinLines({" Update CSSchedule ", " Set LastRunDate = " + Quoted(date) + ", ",
+                            " LastRunTime = " + Quoted(time) + " ",
+                            " Where ScheduleId = " + std::to_string(ScheduleId) + " "}));
+}
+
+RunStatus CalculatorManagementImpl::AcquireCalcSemaphore() {
+  const auto code = SemaphoreCode(settings.semaphore_list, "CALC");
+  db::Dataset table(Base());
+  table.SetTableName("dbo.Semaphor");
+  table.Open();
+  if (!code || !table.Locate("Code", *code)) {
+    // Without the hold's own row the run cannot take it, and no other row may stand in.
+    const std::string comment = "Table Semaphor has no CALC row: the calculation did not run.";
+    InsertCalcLogTable(settings.schedule_id, "", comment);
+    MyZelUtils.LogText(comment, "Log", true, false);
+    return RunStatus::kNoCalcSemaphore;
+  }
+  const std::int64_t amount = table.FieldByName("Amount").AsInteger();
+  if (amount <= 0) {
+    table.Edit();
+    table.SetField("Amount", amount + 1);
+    table.SetField("HostName", CutChars(dates::TZelCalcUtils::GetHostName(), 30));
+    table.Post();
+    return RunStatus::kCompleted;
+  }
+  InsertCalcLogTable(settings.schedule_id, "", "فرد ديگري در اين فرم است .");
+  return RunStatus::kSemaphoreBusy;
+}
+
+void CalculatorManagementImpl::ReleaseCalcSemaphore() {
+  const auto code = SemaphoreCode(settings.semaphore_list, "CALC");
+  if (!code) return;
+  db::Dataset table(Base());
+  table.SetTableName("dbo.Semaphor");
+  table.Open();
+  if (!table.Locate("Code", *code)) return;
+  const std::int64_t amount = table.FieldByName("Amount").AsInteger();
+  if (amount > 0) {
+    table.Edit();
+    table.SetField("Amount", amount - 1);
+    table.SetField("HostName", db::Value());
+    table.Post();
+  }
+}
+
+void CalculatorManagementImpl::SetCalcOrServiceState(int mode) {
+  try {
+    Base().Execute(JoinLines({" Update System ", " Set KorlanCalcOrService = " + std::to_string(mode)}));
+  } catch (const std::exception&) {
+    // The flag is advisory; the run goes on without it.
+  }
+}
+
+std::optional<std::vector<std::string>> CalculatorManagementImpl::GetPersonList() {
+  try {
+    db::Dataset q(Base());
+    q.SetSQL({"Select * From " + settings.temp_table_name});
+    q.Open();
+    std::vector<std::string> persons;
+    for (; !q.Eof(); q.Next()) {
+      try {
+        persons.push_back(q.FieldByName("perno").AsString());
+      } catch (const std::exception&) {
+        // A row whose person number cannot be read is skipped.
+      }
+    }
+    return persons;
+  } catch (const std::exception& e) {
+    MyZelUtils.LogText("Error reading the person table " + settings.temp_table_name + " : " +
+                           e.what(),
+                       "Log", true, false);
+    return std::nullopt;
+  }
+}
+
+std::shared_ptr<TZELCalculateThread> CalculatorManagementImpl::CreateWorker(
+    Kind kind, const std::string& person, int position) {
+  switch (kind) {
+    case Kind::kDaily:
+      return std::make_shared<TZELDailyCalculate>(person, position, settings, daily_hook);
+    case Kind::kMonthly:
+      return std::make_shared<TZELMonthlyCalculate>(person, position, settings);
+    case Kind::kPeriodic:
+      break;
+  }
+  return std::make_shared<TZELPeriodicCalculate>(person, position, settings);
+}
+
+void CalculatorManagementImpl::CountDone() {
+  ++done_;
+  if (progress) progress(done_, total_);
+}
+
+int CalculatorManagementImpl::Sweep(Slots& slots, std::size_t end) {
+  int running = 0;
+  for (std::size_t j = 0; j < end; ++j) {
+    if (!slots[j]) continue;
+    if (slots[j]->IsFinished()) {
+      slots[j]->Release();
+      slots[j].reset();
+      CountDone();
+    } else {
+      ++running;
+    }
+  }
+  return running;
+}
+
+void CalculatorManagementImpl::AbandonOverdue(Slots& slots, std::size_t end, RunResult& result) {
+  const auto now = Clock::now();
+  for (std::size_t j = 0; j < end; ++j) {
+    auto& worker = slots[j];
+    if (!worker || worker->IsFinished()) continue;
+    if (now - worker->StartDateTime <= MaxThreadWaitUnit() * worker->MaxThreadWait) continue;
+    const std::string perno = Trim(worker->CurPerno());
+    InsertCalcLogTable(settings.schedule_id, perno,
+                       "امکان محاسبه برخی از روزهای محدوده انتخابی برای پرسنل " + perno +
+                           " وجود ندارد.");
+    worker->Abandon();
+    worker.reset();
+    ++result.abandoned;
+    CountDone();
+  }
+}
+
+Clock::time_point CalculatorManagementImpl::NextOverdue(const Slots& slots,
+                                                        std::size_t end) const {
+  auto next = Clock::time_point::max();
+  for (std::size_t j = 0; j < end; ++j) {
+    if (!slots[j]) continue;
+    // A limit counts once it is exceeded, so look just past it.
+    next = std::min(next, slots[j]->StartDateTime + MaxThreadWaitUnit() * slots[j]->MaxThreadWait +
+                              std::chrono::milliseconds(1));
+  }
+  return next;
+}
+
+void CalculatorManagementImpl::WaitBelow(Slots& slots, std::size_t end, int limit,
+                                         bool time_limit, RunResult& result) {
+  const auto wait_start = Clock::now();
+  for (;;) {
+    const auto seen = signal_->Generation();
+    if (Sweep(slots, end) < limit) return;
+    auto deadline = Clock::time_point::max();
+    if (time_limit) {
+      if (Clock::now() - wait_start >= kTimeLimitGrace) {
+        AbandonOverdue(slots, end, result);
+        if (Sweep(slots, end) < limit) return;
+      }
+      deadline = std::max(wait_start + kTimeLimitGrace, NextOverdue(slots, end));
+    }
+    signal_->WaitChange(seen, deadline);
+  }
+}
+
+void CalculatorManagementImpl::RunWorkers(Kind kind, const std::vector<std::string>& persons,
+                                          RunResult& result) {
+  const KindTexts texts = TextsOf(kind);
+  const bool time_limit = kind == Kind::kDaily;
+  signal_ = std::make_shared<WorkerSignal>();
+  Slots slots(persons.size());
+  try {
+    for (std::size_t i = 0; i < persons.size(); ++i) {
+      // The first FMaxThread workers start without waiting; every later one only once fewer
+      // than FMaxThread are running, so never more than FMaxThread run at once.
+      if (static_cast<int>(i) >= FMaxThread) {
+        WaitBelow(slots, i, FMaxThread, time_limit, result);
+      }
+      try {
+        auto worker = CreateWorker(kind, persons[i], static_cast<int>(i));
+        slots[i] = worker;
+        worker->Start(signal_);
+        worker->StartDateTime = Clock::now();
+      } catch (const std::exception& e) {
+        slots[i].reset();
+        const std::string hyphens(50, '-');
+        MyZelUtils.LogText(hyphens, texts.error_file, true, false);
+        MyZelUtils.LogText(std::string(texts.creation_error) + e.what(), texts.error_file, true,
+                           false);
+        MyZelUtils.LogText("Perno = " + persons[i], texts.error_file, true, false);
+        MyZelUtils.LogText(hyphens, texts.error_file, true, false);
+        CountDone();
+      }
+    }
+    WaitBelow(slots, slots.size(), 1, time_limit, result);
+  } catch (const std::exception& e) {
+    MyZelUtils.LogText(std::string(texts.run_failure) + e.what(), texts.error_file, true, false);
+  }
+  // Whatever happened, no worker outlives the run still counted: the ones left are given up.
+  for (auto& worker : slots) {
+    if (worker) worker->Abandon();
+  }
+}
+
+RunResult CalculatorManagementImpl::Run(Kind kind) {
+  RunResult result;
+  result.status = AcquireCalcSemaphore();
+  if (result.status != RunStatus::kCompleted) return result;
+
+  std::exception_ptr failure;
+  try {
+    SetCalcOrServiceState(settings.calc_mode);
+    const auto persons = GetPersonList();
+    MyZelUtils.LogText("MaxThread = " + std::to_string(FMaxThread), "Log", true, false);
+    if (persons) {
+      result.persons = static_cast<int>(persons->size());
+      done_ = 0;
+      total_ = result.persons;
+      RunWorkers(kind, *persons, result);
+      if (const char* comment = TextsOf(kind).not_available; comment && !persons->empty()) {
+        InsertCalcLogTable(settings.schedule_id, "", comment);
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  if (kind == Kind::kMonthly) {
+    try {
+      ReleaseCalcSemaphore();
+    } catch (const std::exception&) {
+    }
+    SetCalcOrServiceState(0);
+    try {
+      MyUpdateCSSchedule(settings.schedule_id);
+    } catch (const std::exception&) {
+    }
+  } else {
+    std::exception_ptr release_failure;
+    try {
+      ReleaseCalcSemaphore();
+    } catch (...) {
+      release_failure = std::current_exception();
+    }
+    SetCalcOrServiceState(0);
+    if (release_failure) std::rethrow_exception(release_failure);
+    MyUpdateCSSchedule(settings.schedule_id);
+  }
+  if (failure) std::rethrow_exception(failure);
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TZELCalculatorManagement::TZELCalculatorManagement(CalculatorSettings settings)
+    : impl_(std::make_unique<CalculatorManagementImpl>(std::move(settings))) {}
+
+TZELCalculatorManagement::~TZELCalculatorManagement() = default;
+
+void TZELCalculatorManagement::SetProgressCallback(ProgressCallback callback) {
+  impl_->progress = std::move(callback);
+}
+
+void TZELCalculatorManagement::SetDailyModuleHook(
+    std::function<void(engine::TdmCalculate&)> hook) {
+  impl_->daily_hook = std::move(hook);
+}
+
+RunResult TZELCalculatorManagement::RunDailyCalculatorForOnePerson() {
+  return impl_->Run(Kind::kDaily);
+}
+
+RunResult TZELCalculatorManagement::RunMonthlyCalculatorForOnePerson() {
+  return impl_->Run(Kind::kMonthly);
+}
+
+RunResult TZELCalculatorManagement::RunPeriodicCalculatorForOnePerson() {
+  return impl_->Run(Kind::kPeriodic);
+}
+
+void TZELCalculatorManagement::MyUpdateCSSchedule(int ScheduleId) {
+  impl_->MyUpdateCSSchedule(ScheduleId);
+}
+
+void TZELCalculatorManagement::InsertCalcLogTable(int ScheduleId, const std::string& PerNo,
+                                                  const std::string& LogComment) {
+  impl_->InsertCalcLogTable(ScheduleId, PerNo, LogComment);
+}
+
+int TZELCalculatorManagement::MaxThread() const { return impl_->FMaxThread; }
+std::string TZELCalculatorManagement::SqlConnStr() const { return impl_->SqlConnStr; }
+std::string TZELCalculatorManagement::SqlConnYearStr() const { return impl_->SqlConnYearStr; }
+
+}  // namespace zel::management

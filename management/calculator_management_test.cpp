@@ -1,0 +1,395 @@
+#include "management/calculator_management.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dates/clock.h"
+#include "dates/zel_calc_utils.h"
+#include "engine/dm_calculate.h"
+#include "management/calculate_threads.h"
+#include "management/test_server.h"
+
+namespace zel::management {
+namespace {
+
+using testing::TestServer;
+using namespace std::chrono_literals;
+
+std::string Trim(std::string text) {
+  text.erase(text.find_last_not_of(' ') + 1);
+  text.erase(0, text.find_first_not_of(' '));
+  return text;
+}
+
+// What the workers of a run saw, gathered from their threads.
+struct Watch {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::map<std::string, std::vector<std::string>> days;  // person -> "MM/DD" run
+  std::vector<std::string> order;                        // persons in order of their first day
+  int hooks = 0;
+  // Workers between their start and their last day, and the most seen at once.
+  int active = 0;
+  int peak = 0;
+  // Workers wait until `gate` of them are active at once, then all go on.
+  int gate = 0;
+  bool gate_open = false;
+  // Hold state seen from inside the run: Semaphor CALC amount, host, System flag.
+  std::vector<std::string> inside;
+  bool released = false;
+};
+
+std::string DayOf(const engine::TAttendanceCalcManager& manager) {
+  char day[8];
+  std::snprintf(day, sizeof day, "%02d/%02d", manager.CalcDate().Month, manager.CalcDate().Day);
+  return day;
+}
+
+void BindEvents(engine::TdmCalculate& module, std::shared_ptr<Watch> watch) {
+  auto& manager = module.AttendanceCalcManager();
+  manager.OnGetWorkingDays = [watch](engine::TAttendanceCalcManager& sender) {
+    std::lock_guard lock(watch->mutex);
+    const std::string person = Trim(sender.PersonID());
+    if (!watch->days.count(person)) watch->order.push_back(person);
+    watch->days[person].push_back(DayOf(sender));
+  };
+  manager.OnAddPresences = [](engine::TAttendanceCalcManager&) {};
+  manager.OnValidatePresence = [](engine::TAttendanceCalcManager&,
+                                  std::span<const engine::TPresence> group,
+                                  engine::TPresence& result) {
+    result = group.front();
+    return true;
+  };
+  manager.OnProcessPresence = [](engine::TAttendanceCalcManager&, engine::TPresence) {};
+}
+
+class ManagementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dates::SetNowJalali("1399/08/03 10:15", true);
+    server_.Exec("Att", "INSERT INTO Semaphor (Code, Amount, HostName) VALUES (1, 0, NULL), "
+                        "(17, 0, NULL)");
+    server_.Exec("Att", "INSERT INTO SYSTEM (KorlanCalcOrService) VALUES (0)");
+    server_.Exec("Att", "INSERT INTO CSSchedule (ScheduleId, CalcType) VALUES (7, 0)");
+  }
+  void TearDown() override {
+    SetMaxThreadWaitUnit(1000ms);
+    dates::ResetNow();
+  }
+
+  // Persons 1001, 1002, ... in Person and, in that order, in CSSPerTemp.
+  void AddPersons(int count) {
+    for (int i = 1; i <= count; ++i) {
+      const std::string perno = "'      " + std::to_string(1000 + i) + "'";
+      server_.Exec("Att", "INSERT INTO Person (Perno, FirstName, LastName) VALUES (" + perno +
+                              ", 'F', 'L')");
+      server_.Exec("Att", "INSERT INTO CSSPerTemp (PerNo) VALUES (" + perno + ")");
+    }
+  }
+
+  CalculatorSettings Daily(int max_thread) const {
+    CalculatorSettings s = server_.Settings();
+    s.max_thread = max_thread;
+    s.from_date = "03/10";
+    s.to_date = "03/11";
+    return s;
+  }
+
+  // Binds the events and counts each worker active from its start to the end of its last
+  // day (03/11); workers wait at the start until `gate` of them are active.
+  static void Attach(TZELCalculatorManagement& manager, std::shared_ptr<Watch> watch) {
+    manager.SetDailyModuleHook([watch](engine::TdmCalculate& module) {
+      BindEvents(module, watch);
+      module.AttendanceCalcManager().OnFinalize = [watch](engine::TAttendanceCalcManager& m) {
+        if (DayOf(m) != "03/11") return;
+        std::lock_guard lock(watch->mutex);
+        --watch->active;
+      };
+      std::unique_lock lock(watch->mutex);
+      watch->peak = std::max(watch->peak, ++watch->active);
+      watch->changed.notify_all();
+      if (watch->gate_open) return;
+      if (watch->active >= watch->gate) {
+        // A worker started beyond the limit would show up now; give it the chance.
+        watch->changed.wait_for(lock, 50ms, [&] { return watch->active > watch->gate; });
+        watch->gate_open = true;
+        watch->changed.notify_all();
+      } else {
+        watch->changed.wait_for(lock, 60s, [&] { return watch->gate_open; });
+      }
+    });
+  }
+
+  std::vector<std::vector<std::string>> Rows(const std::string& database,
+                                             const std::string& sql) const {
+    std::vector<std::vector<std::string>> out;
+    for (const auto& row : server_.Query(database, sql).rows) {
+      std::vector<std::string> texts;
+      for (const auto& value : row) texts.push_back(value.IsNull() ? "NULL" : Trim(value.AsString()));
+      out.push_back(texts);
+    }
+    return out;
+  }
+
+  TestServer server_;
+};
+
+TEST(ManagementSettingsTest, WorkerLimitIsClampedToOneToFifty) {
+  const struct {
+    int given;
+    int used;
+  } cases[] = {{0, 3}, {-4, 3}, {1, 1}, {3, 3}, {50, 50}, {60, 50}, {80, 50}};
+  for (const auto& c : cases) {
+    CalculatorSettings s;
+    s.max_thread = c.given;
+    EXPECT_EQ(TZELCalculatorManagement(s).MaxThread(), c.used) << c.given;
+  }
+}
+
+TEST(ManagementSettingsTest, ConnectionStringsNameTheBaseAndTheYearDatabase) {
+  CalculatorSettings s;
+  s.server = "srv\\inst";
+  s.user = "sa";
+  s.password = "pw";
+  s.database_name = "Att";
+  s.current_year = "1399";
+  TZELCalculatorManagement manager(s);
+  EXPECT_EQ(manager.SqlConnStr(),
+            "Provider=SQLOLEDB.1;Password=pw;Persist Security Info=True;User ID=sa;"
+            "Initial Catalog=Att;Data Source=srv\\inst");
+  EXPECT_EQ(manager.SqlConnYearStr(),
+            "Provider=SQLOLEDB.1;Password=pw;Persist Security Info=True;User ID=sa;"
+            "Initial Catalog=Att_1399;Data Source=srv\\inst");
+}
+
+TEST_F(ManagementTest, DailyRunHoldsTheSemaphoreAndFlagAndRecordsTheRun) {
+  AddPersons(2);
+  auto watch = std::make_shared<Watch>();
+  TZELCalculatorManagement manager(Daily(3));
+  manager.SetDailyModuleHook([watch](engine::TdmCalculate& module) {
+    BindEvents(module, watch);
+    const auto hold = module.ADOConnectionDbBase().Execute(
+        "SELECT s.Amount, s.HostName, y.KorlanCalcOrService FROM Semaphor s, SYSTEM y "
+        "WHERE s.Code = 17");
+    std::lock_guard lock(watch->mutex);
+    watch->inside.push_back(hold.rows[0][0].AsString() + "|" + Trim(hold.rows[0][1].AsString()) +
+                            "|" + hold.rows[0][2].AsString());
+  });
+  std::vector<std::pair<int, int>> progress;
+  manager.SetProgressCallback([&](int done, int total) { progress.emplace_back(done, total); });
+
+  const RunResult result = manager.RunDailyCalculatorForOnePerson();
+
+  EXPECT_EQ(result.status, RunStatus::kCompleted);
+  EXPECT_EQ(result.persons, 2);
+  EXPECT_EQ(result.abandoned, 0);
+  const std::string host = dates::TZelCalcUtils::GetHostName().substr(0, 30);
+  EXPECT_EQ(watch->inside, (std::vector<std::string>{"1|" + host + "|4", "1|" + host + "|4"}));
+  EXPECT_EQ(watch->days["1001"], (std::vector<std::string>{"03/10", "03/11"}));
+  EXPECT_EQ(watch->days["1002"], (std::vector<std::string>{"03/10", "03/11"}));
+  EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{1, 2}, {2, 2}}));
+  EXPECT_EQ(Rows("Att", "SELECT Code, Amount, HostName FROM Semaphor ORDER BY Code"),
+            (std::vector<std::vector<std::string>>{{"1", "0", "NULL"}, {"17", "0", "NULL"}}));
+  EXPECT_EQ(Rows("Att", "SELECT KorlanCalcOrService FROM SYSTEM"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
+  EXPECT_EQ(Rows("Att", "SELECT LastRunDate, LastRunTime FROM CSSchedule WHERE ScheduleId = 7"),
+            (std::vector<std::vector<std::string>>{{"1399/08/03", "10:15"}}));
+  EXPECT_NE(server_.LogFile("Log(1399-08-03)_T0.Log").find(" : MaxThread = 3"),
+            std::string::npos);
+}
+
+TEST_F(ManagementTest, HeldOrMissingCalcRowSkipsTheRunAndSaysSo) {
+  const struct {
+    const char* name;
+    const char* setup;
+    std::vector<std::string> semaphore_list;
+    RunStatus status;
+    const char* comment;
+    std::vector<std::vector<std::string>> semaphor_after;
+  } cases[] = {
+      {"another program holds CALC",
+       "DELETE FROM Semaphor; INSERT INTO Semaphor VALUES (1, 0, NULL), (17, 1, 'other')",
+       {"EnterSystem=1", "CALC=17"}, RunStatus::kSemaphoreBusy, "فرد ديگري در اين فرم است .",
+       {{"1", "0", "NULL"}, {"17", "1", "other"}}},
+      {"no CALC row", "DELETE FROM Semaphor; INSERT INTO Semaphor VALUES (1, 0, NULL)",
+       {"EnterSystem=1", "CALC=17"},
+       RunStatus::kNoCalcSemaphore, "Table Semaphor has no CALC row: the calculation did not run.",
+       {{"1", "0", "NULL"}}},
+      {"no CALC code in the list",
+       "DELETE FROM Semaphor; INSERT INTO Semaphor VALUES (1, 0, NULL), (17, 0, NULL)",
+       {"EnterSystem=1"},
+       RunStatus::kNoCalcSemaphore, "Table Semaphor has no CALC row: the calculation did not run.",
+       {{"1", "0", "NULL"}, {"17", "0", "NULL"}}},
+  };
+  AddPersons(1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.Exec("Att", "DELETE FROM CSSLog");
+    server_.Exec("Att", c.setup);
+    auto watch = std::make_shared<Watch>();
+    CalculatorSettings s = Daily(3);
+    s.semaphore_list = c.semaphore_list;
+    TZELCalculatorManagement manager(s);
+    manager.SetDailyModuleHook([watch](engine::TdmCalculate& module) { BindEvents(module, watch); });
+
+    EXPECT_EQ(manager.RunDailyCalculatorForOnePerson().status, c.status);
+
+    EXPECT_TRUE(watch->days.empty());
+    EXPECT_EQ(Rows("Att", "SELECT ScheduleId, PerNo, LogDate, LogTime, Comment, Status FROM CSSLog"),
+              (std::vector<std::vector<std::string>>{
+                  {"7", "", "1399/08/03", "10:15", c.comment, "0"}}));
+    EXPECT_EQ(Rows("Att", "SELECT Code, Amount, HostName FROM Semaphor ORDER BY Code"),
+              c.semaphor_after);
+    EXPECT_EQ(Rows("Att", "SELECT KorlanCalcOrService FROM SYSTEM"),
+              (std::vector<std::vector<std::string>>{{"0"}}));
+    EXPECT_EQ(Rows("Att", "SELECT LastRunDate FROM CSSchedule"),
+              (std::vector<std::vector<std::string>>{{"NULL"}}));
+  }
+}
+
+TEST_F(ManagementTest, NeverMoreWorkersAtOnceThanTheLimitAndStartedInListOrder) {
+  const struct {
+    int max_thread;
+    int persons;
+    int peak;
+  } cases[] = {{0, 5, 3}, {1, 3, 1}, {60, 4, 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("MaxThread " + std::to_string(c.max_thread));
+    server_.Exec("Att", "DELETE FROM Person");
+    server_.Exec("Att", "DELETE FROM CSSPerTemp");
+    AddPersons(c.persons);
+    auto watch = std::make_shared<Watch>();
+    watch->gate = c.peak;
+    TZELCalculatorManagement manager(Daily(c.max_thread));
+    Attach(manager, watch);
+
+    const RunResult result = manager.RunDailyCalculatorForOnePerson();
+
+    EXPECT_EQ(result.persons, c.persons);
+    EXPECT_EQ(watch->peak, c.peak);
+    EXPECT_EQ(static_cast<int>(watch->days.size()), c.persons);
+    for (const auto& [person, days] : watch->days) {
+      EXPECT_EQ(days, (std::vector<std::string>{"03/10", "03/11"})) << person;
+    }
+  }
+}
+
+TEST_F(ManagementTest, OneWorkerAtATimeCalculatesThePersonsInListOrder) {
+  AddPersons(3);
+  auto watch = std::make_shared<Watch>();
+  TZELCalculatorManagement manager(Daily(1));
+  manager.SetDailyModuleHook([watch](engine::TdmCalculate& module) { BindEvents(module, watch); });
+  manager.RunDailyCalculatorForOnePerson();
+  EXPECT_EQ(watch->order, (std::vector<std::string>{"1001", "1002", "1003"}));
+}
+
+TEST_F(ManagementTest, DailyWorkerOverItsTimeLimitIsGivenUpAndTheRunGoesOn) {
+  AddPersons(2);
+  // The limit is the range's days + 20 units; a unit of 1 ms gives the first worker 22 ms.
+  SetMaxThreadWaitUnit(1ms);
+  auto watch = std::make_shared<Watch>();
+  TZELCalculatorManagement manager(Daily(1));
+  manager.SetDailyModuleHook([watch](engine::TdmCalculate& module) {
+    BindEvents(module, watch);
+    std::unique_lock lock(watch->mutex);
+    if (++watch->hooks == 1) {
+      // The first worker stays here until the second has started, i.e. after it was given up.
+      watch->changed.wait_for(lock, 60s, [&] { return watch->released; });
+    } else {
+      SetMaxThreadWaitUnit(1000ms);  // the second worker keeps all its time
+      watch->released = true;
+      watch->changed.notify_all();
+    }
+  });
+
+  const RunResult result = manager.RunDailyCalculatorForOnePerson();
+  ASSERT_TRUE(WaitForAbandonedWorkers(60s));
+
+  EXPECT_EQ(result.status, RunStatus::kCompleted);
+  EXPECT_EQ(result.abandoned, 1);
+  std::lock_guard lock(watch->mutex);
+  EXPECT_TRUE(watch->released);
+  EXPECT_EQ(watch->days.count("1001"), 0u);  // given up before its first day
+  EXPECT_EQ(watch->days["1002"], (std::vector<std::string>{"03/10", "03/11"}));
+  EXPECT_EQ(Rows("Att", "SELECT ScheduleId, PerNo, Comment FROM CSSLog"),
+            (std::vector<std::vector<std::string>>{
+                {"7", "1001",
+                 "امکان محاسبه برخی از روزهای محدوده انتخابی برای پرسنل 1001 وجود ندارد."}}));
+  EXPECT_EQ(Rows("Att", "SELECT Amount FROM Semaphor WHERE Code = 17"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
+}
+
+TEST_F(ManagementTest, UnreadablePersonTableRunsNoWorkerButReleasesAndRecords) {
+  CalculatorSettings s = Daily(3);
+  s.temp_table_name = "NoSuchPersonTable";
+  TZELCalculatorManagement manager(s);
+  const RunResult result = manager.RunDailyCalculatorForOnePerson();
+  EXPECT_EQ(result.status, RunStatus::kCompleted);
+  EXPECT_EQ(result.persons, 0);
+  EXPECT_EQ(Rows("Att", "SELECT Amount, HostName FROM Semaphor WHERE Code = 17"),
+            (std::vector<std::vector<std::string>>{{"0", "NULL"}}));
+  EXPECT_EQ(Rows("Att", "SELECT LastRunDate FROM CSSchedule"),
+            (std::vector<std::vector<std::string>>{{"1399/08/03"}}));
+  EXPECT_NE(server_.LogFile("Log(1399-08-03)_T0.Log")
+                .find(" : Error reading the person table NoSuchPersonTable : "),
+            std::string::npos);
+}
+
+TEST_F(ManagementTest, MonthlyAndPeriodicRunsSayTheyCannotCalculateAndKeepResults) {
+  AddPersons(2);
+  server_.Exec("Att_1399", "INSERT INTO MahWork (PerNo, MMonth, WorkTotal) VALUES "
+                           "('      1001', 3, 9000)");
+  server_.Exec("Att_1399", "INSERT INTO PrdWork (PerNo, Period, WorkTotal) VALUES "
+                           "('      1001', 3, 9000)");
+  const struct {
+    const char* name;
+    RunResult (TZELCalculatorManagement::*run)();
+    const char* comment;
+  } cases[] = {
+      {"monthly", &TZELCalculatorManagement::RunMonthlyCalculatorForOnePerson,
+       "Monthly calculation is not available in this version; nothing was calculated."},
+      {"periodic", &TZELCalculatorManagement::RunPeriodicCalculatorForOnePerson,
+       "Periodic calculation is not available in this version; nothing was calculated."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.Exec("Att", "DELETE FROM CSSLog");
+    server_.Exec("Att", "UPDATE CSSchedule SET LastRunDate = NULL");
+    CalculatorSettings s = server_.Settings();
+    s.from_date = "3";
+    s.to_date = "3";
+    TZELCalculatorManagement manager(s);
+    const RunResult result = (manager.*c.run)();
+    EXPECT_EQ(result.status, RunStatus::kCompleted);
+    EXPECT_EQ(result.persons, 2);
+    EXPECT_EQ(Rows("Att", "SELECT PerNo, Comment FROM CSSLog"),
+              (std::vector<std::vector<std::string>>{{"", c.comment}}));
+    EXPECT_EQ(Rows("Att_1399", "SELECT COUNT(*) FROM MahWork"),
+              (std::vector<std::vector<std::string>>{{"1"}}));
+    EXPECT_EQ(Rows("Att_1399", "SELECT COUNT(*) FROM PrdWork"),
+              (std::vector<std::vector<std::string>>{{"1"}}));
+    EXPECT_EQ(Rows("Att", "SELECT Amount FROM Semaphor WHERE Code = 17"),
+              (std::vector<std::vector<std::string>>{{"0"}}));
+    EXPECT_EQ(Rows("Att", "SELECT LastRunDate FROM CSSchedule"),
+              (std::vector<std::vector<std::string>>{{"1399/08/03"}}));
+  }
+}
+
+TEST_F(ManagementTest, LogRowKeepsApostrophesAndIsCutToTheColumn) {
+  TZELCalculatorManagement manager(server_.Settings());
+  manager.InsertCalcLogTable(7, "      1001", "it's " + std::string(300, 'x'));
+  const auto rows = Rows("Att", "SELECT PerNo, Comment FROM CSSLog");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], "1001");
+  EXPECT_EQ(rows[0][1], "it's " + std::string(250, 'x'));
+}
+
+}  // namespace
+}  // namespace zel::management
