@@ -34,6 +34,7 @@ void SetNowJalali(std::string_view text, bool frozen = false);
 void ResetNow();
 // Reads ZEL_NOW now instead of on first use, so a bad value is reported at start-up; does
 // nothing when the variable is unset or empty. Raises std::invalid_argument for a bad value.
+// Call it before SetNowJalali, so that a command-line moment wins over the environment.
 void LoadNowFromEnvironment();
 // True when the clock was set (by ZEL_NOW or a setter) rather than following the system.
 bool IsNowOverridden();

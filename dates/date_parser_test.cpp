@@ -213,6 +213,7 @@ TEST(DateParser, YearConversionAndJoining) {
 TEST(DateParser, YearLists) {
   EXPECT_EQ(P::GetYearListYearsCount("979899"), 3);
   EXPECT_EQ(P::GetYearListYearsCount_YYYY("  13981399  "), 2);
+  EXPECT_EQ(P::GetYearListYearsCount("  1399  "), 2);
   EXPECT_EQ(P::GetYearListMaxIndex(""), -1);
   EXPECT_EQ(P::GetYearListMaxIndex_YYYY("13981399"), 1);
   EXPECT_EQ(P::GetYearOfYearList_YY("979899", 1), "98");

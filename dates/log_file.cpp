@@ -71,10 +71,13 @@ std::string JalaliDateText(TDateTime moment) {
 }  // namespace
 
 std::string ExecutableFolder() {
-  std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || exe.empty()) return ".";
-  return exe.parent_path().string();
+  static const std::string folder = [] {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || exe.empty()) return std::string(".");
+    return exe.parent_path().string();
+  }();
+  return folder;
 }
 
 void SetHomeFolder(std::string folder) {
