@@ -1,0 +1,1685 @@
+// The embedded connection: opens the server file, keeps the session (current database,
+// # tables, variables of the running batch), interprets batches (DECLARE/SET/IF/WHILE/
+// BEGIN…END/EXEC/USE and DDL) and runs the translated data statements, with translations
+// and prepared statements cached per connection.
+#include "db/embedded/embedded.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+
+#include "db/embedded/catalog.h"
+#include "db/embedded/lexer.h"
+#include "db/embedded/parser.h"
+#include "db/embedded/runtime/tsql_runtime.h"
+#include "db/embedded/translator.h"
+
+namespace zel::db {
+namespace embedded {
+
+std::string ServerFilePath(const std::string& data_dir) {
+  return (std::filesystem::path(data_dir) / "server.db").string();
+}
+
+namespace {
+
+[[noreturn]] void Unsupported(const std::string& what) {
+  throw DbError("Unsupported T-SQL construct: " + what);
+}
+
+std::string NowText() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S.000", &tm);
+  return buf;
+}
+
+// ------------------------------------------------------------------------ shared file state
+
+// One per server file in the process: the write lock and the published catalogue.
+struct FileState {
+  std::string path;
+  std::mutex write_mutex;  // serialises writing statements and schema changes
+
+  // Guarded by catalog_mutex:
+  std::mutex catalog_mutex;
+  std::shared_ptr<const Catalog> catalog;
+  long long generation = 0;
+  long long schema_version = -1;
+};
+
+std::mutex g_registry_mutex;
+std::map<std::string, std::weak_ptr<FileState>>& Registry() {
+  static std::map<std::string, std::weak_ptr<FileState>> registry;
+  return registry;
+}
+
+std::shared_ptr<FileState> GetFileState(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_registry_mutex);
+  auto& reg = Registry();
+  auto it = reg.find(path);
+  if (it != reg.end())
+    if (auto state = it->second.lock()) return state;
+  auto state = std::make_shared<FileState>();
+  state->path = path;
+  reg[path] = state;
+  return state;
+}
+
+std::atomic<long long> g_temp_object_ids{1000000000};
+std::atomic<int> g_spid{50};
+
+long long SchemaVersion(sqlite3* db) {
+  sqlite3_stmt* s = nullptr;
+  long long v = -1;
+  if (sqlite3_prepare_v2(db, "PRAGMA main.schema_version", -1, &s, nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW)
+    v = sqlite3_column_int64(s, 0);
+  sqlite3_finalize(s);
+  return v;
+}
+
+// ------------------------------------------------------------------------ SQL functions
+
+int Utf8Chars(const unsigned char* p, int bytes) {
+  int n = 0;
+  for (int i = 0; i < bytes; ++i)
+    if ((p[i] & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+// Text of a value as SQL Server converts numbers to text.
+std::string ValueText(sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+      return std::to_string(sqlite3_value_int64(v));
+    case SQLITE_FLOAT: {
+      char buf[64];
+      sqlite3_snprintf(sizeof buf, buf, "%!.15g", sqlite3_value_double(v));
+      return buf;
+    }
+    default: {
+      const unsigned char* t = sqlite3_value_text(v);
+      return t ? std::string(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(v))) : "";
+    }
+  }
+}
+
+// zel_char(v, n) / zel_varchar(v, n): a value stored into a char(n) / varchar(n) column:
+// numbers become text, longer texts fail unless only blanks are cut, char pads.
+void StoreText(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool pad) {
+  (void)argc;
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  long long n = sqlite3_value_int64(argv[1]);
+  std::string s = ValueText(argv[0]);
+  int chars = Utf8Chars(reinterpret_cast<const unsigned char*>(s.data()), static_cast<int>(s.size()));
+  if (n >= 0 && chars > n) {
+    // Cut at n characters; only blanks may be lost.
+    std::size_t cut = 0;
+    long long seen = 0;
+    while (cut < s.size() && seen < n) {
+      ++cut;
+      while (cut < s.size() && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) ++cut;
+      ++seen;
+    }
+    for (std::size_t i = cut; i < s.size(); ++i) {
+      if (s[i] != ' ') {
+        sqlite3_result_error(ctx, "String or binary data would be truncated.", -1);
+        return;
+      }
+    }
+    s.resize(cut);
+    chars = static_cast<int>(n);
+  }
+  if (pad && n > chars) s.append(static_cast<std::size_t>(n - chars), ' ');
+  sqlite3_result_text(ctx, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+}
+
+void ZelChar(sqlite3_context* ctx, int argc, sqlite3_value** argv) { StoreText(ctx, argc, argv, true); }
+void ZelVarchar(sqlite3_context* ctx, int argc, sqlite3_value** argv) { StoreText(ctx, argc, argv, false); }
+
+bool NumberOf(sqlite3_value* v, long long* i, double* d, bool* is_int) {
+  int t = sqlite3_value_type(v);
+  if (t == SQLITE_INTEGER) {
+    *i = sqlite3_value_int64(v);
+    *is_int = true;
+    return true;
+  }
+  if (t == SQLITE_FLOAT) {
+    *d = sqlite3_value_double(v);
+    *is_int = false;
+    return true;
+  }
+  if (t == SQLITE_TEXT) {
+    int nt = sqlite3_value_numeric_type(v);
+    if (nt == SQLITE_INTEGER) {
+      *i = sqlite3_value_int64(v);
+      *is_int = true;
+      return true;
+    }
+    if (nt == SQLITE_FLOAT) {
+      *d = sqlite3_value_double(v);
+      *is_int = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+// zel_divide / zel_modulo: SQL Server's / and % (integer division truncates; zero fails).
+void Arith(sqlite3_context* ctx, sqlite3_value** argv, bool modulo) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  long long ai = 0, bi = 0;
+  double ad = 0, bd = 0;
+  bool aint = false, bint = false;
+  if (!NumberOf(argv[0], &ai, &ad, &aint) || !NumberOf(argv[1], &bi, &bd, &bint)) {
+    std::string msg = "Conversion failed when converting the varchar value '" +
+                      ValueText(NumberOf(argv[0], &ai, &ad, &aint) ? argv[1] : argv[0]) +
+                      "' to data type int.";
+    sqlite3_result_error(ctx, msg.c_str(), -1);
+    return;
+  }
+  if (aint && bint) {
+    if (bi == 0) {
+      sqlite3_result_error(ctx, "Divide by zero error encountered.", -1);
+      return;
+    }
+    if (bi == -1) {
+      sqlite3_result_int64(ctx, modulo ? 0 : -ai);
+      return;
+    }
+    sqlite3_result_int64(ctx, modulo ? ai % bi : ai / bi);
+    return;
+  }
+  double a = aint ? static_cast<double>(ai) : ad;
+  double b = bint ? static_cast<double>(bi) : bd;
+  if (b == 0) {
+    sqlite3_result_error(ctx, "Divide by zero error encountered.", -1);
+    return;
+  }
+  sqlite3_result_double(ctx, modulo ? std::fmod(a, b) : a / b);
+}
+
+void ZelDivide(sqlite3_context* ctx, int, sqlite3_value** argv) { Arith(ctx, argv, false); }
+void ZelModulo(sqlite3_context* ctx, int, sqlite3_value** argv) { Arith(ctx, argv, true); }
+
+}  // namespace
+
+// ------------------------------------------------------------------------ the connection
+
+class EmbeddedConnection final : public Connection {
+ public:
+  EmbeddedConnection(const ConnectionSettings& settings);
+  ~EmbeddedConnection() override;
+
+  ResultSet Execute(const std::string& sql, const std::vector<Param>& params, int timeout_seconds) override;
+  std::vector<std::string> PrimaryKeyColumns(const std::string& table) override;
+  std::string EngineName() const override { return "embedded"; }
+
+  // Used by the catalogue functions registered on the handle.
+  std::optional<long long> ObjectId(const std::string& name, const std::string& type);
+  std::optional<long long> DatabaseId(const std::string& name);
+  std::optional<std::string> DatabaseName(long long id);
+  std::optional<std::string> NameOfObject(long long id);
+
+ private:
+  struct Variable {
+    SqlType type;
+    Value value;
+  };
+  struct Frame {
+    std::map<std::string, Variable> vars;  // key lower "@x"
+    const std::vector<Param>* params = nullptr;
+  };
+  struct Compiled {
+    Translation tr;
+    sqlite3_stmt* stmt = nullptr;
+    std::string db;
+    long long gen = -1;
+    long long temp_gen = -1;
+    std::vector<std::string> assigned;  // SELECT @a = …, @b = …
+    ~Compiled() { sqlite3_finalize(stmt); }
+  };
+  struct CachedBatch {
+    std::shared_ptr<const Batch> ast;
+    std::unordered_map<const void*, std::unique_ptr<Compiled>> compiled;
+  };
+  enum class Flow { Normal, Break, Continue, Return };
+
+  CachedBatch& GetBatch(const std::string& sql);
+  void RefreshCatalog();
+  TranslateEnv Env(const Frame& frame, std::map<std::string, SqlType>* var_types) const;
+  template <class Make>
+  Compiled& GetCompiled(CachedBatch& cb, const void* key, const Frame& frame, Make make);
+  void BindAll(Compiled& c, const Frame& frame);
+  // Steps a compiled statement; keeps rows into `out` when given.
+  void Run(Compiled& c, const Frame& frame, ResultSet* out, std::vector<std::vector<Value>>* rows_only = nullptr);
+  [[noreturn]] void Fail(Compiled* c, const std::string& statement_kind);
+
+  void RunBatch(CachedBatch& cb, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunStatement(CachedBatch& cb, const Stmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Value Evaluate(CachedBatch& cb, const Expr& e, Frame& frame, const SqlType* cast_to);
+  bool Test(CachedBatch& cb, const Expr& e, Frame& frame);
+
+  // Schema changes.
+  template <class F>
+  void ChangeSchema(bool temp, F&& change);
+  void CreateTable(const Stmt& s, Frame& frame);
+  void CreateTableFromColumns(const ResolvedName& r, const std::string& written,
+                              std::vector<ColumnInfo> columns, std::vector<KeyInfo> keys);
+  void DropTable(const Stmt& s);
+  void Truncate(const Stmt& s);
+  void AlterTable(const Stmt& s, Frame& frame);
+  void CreateView(const Stmt& s);
+  void DropObject(const Stmt& s, const char* type, const char* what);
+  void CreateFunction(const Stmt& s);
+  void CreateIndex(const Stmt& s);
+  void DropIndex(const Stmt& s);
+  void CreateDatabase(const Stmt& s);
+  void DropDatabase(const Stmt& s);
+  void SelectInto(CachedBatch& cb, const Stmt& s, Frame& frame);
+  std::string CreateTableSql(const ObjectInfo& o, const std::string& storage) const;
+  void RebuildTable(const ObjectInfo& old_info, const ObjectInfo& new_info,
+                    const std::vector<std::string>& sources);
+  void CreateIndexes(const ObjectInfo& o);
+  ResolvedName ResolveName(const ObjectName& name) const;
+  std::vector<ColumnInfo> BuildColumns(const std::vector<ColumnDefinition>& defs, const std::string& table,
+                                       int first_id);
+  void PublishTemp(std::shared_ptr<const ObjectInfo> o);
+
+  std::string MapError(int ext, const std::string& msg, const std::string& statement_kind) const;
+
+  sqlite3* db_ = nullptr;
+  std::shared_ptr<FileState> file_;
+  std::string current_db_ = "master";
+  std::shared_ptr<const Catalog> catalog_;
+  long long catalog_gen_ = -1;
+  TempTables temp_tables_;
+  long long temp_gen_ = 0;
+  std::vector<std::string> global_temps_;
+  std::unordered_map<std::string, std::unique_ptr<CachedBatch>> batches_;
+  long long rowcount_ = 0;
+  long long identity_ = 0;
+  bool have_identity_ = false;
+  int spid_ = 0;
+  int exec_depth_ = 0;
+  std::chrono::steady_clock::time_point deadline_{};
+  bool timed_ = false;
+};
+
+namespace {
+
+EmbeddedConnection* Self(sqlite3_context* ctx) {
+  return static_cast<EmbeddedConnection*>(sqlite3_user_data(ctx));
+}
+
+std::string ArgText(sqlite3_value* v) { return ValueText(v); }
+
+void FnObjectId(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  std::string type = argc > 1 && sqlite3_value_type(argv[1]) != SQLITE_NULL ? ArgText(argv[1]) : "";
+  auto id = Self(ctx)->ObjectId(ArgText(argv[0]), type);
+  if (id) sqlite3_result_int64(ctx, *id);
+  else sqlite3_result_null(ctx);
+}
+
+void FnDbId(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  auto id = Self(ctx)->DatabaseId(ArgText(argv[0]));
+  if (id) sqlite3_result_int64(ctx, *id);
+  else sqlite3_result_null(ctx);
+}
+
+void FnDbName(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  auto name = Self(ctx)->DatabaseName(sqlite3_value_int64(argv[0]));
+  if (name) sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
+  else sqlite3_result_null(ctx);
+}
+
+void FnObjectName(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  auto name = Self(ctx)->NameOfObject(sqlite3_value_int64(argv[0]));
+  if (name) sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
+  else sqlite3_result_null(ctx);
+}
+
+int ProgressHandler(void* p) {
+  auto* deadline = static_cast<std::chrono::steady_clock::time_point*>(p);
+  return std::chrono::steady_clock::now() > *deadline ? 1 : 0;
+}
+
+}  // namespace
+
+EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
+  if (settings.data_dir.empty()) throw DbError("The embedded engine needs a data folder.");
+  std::error_code ec;
+  std::filesystem::create_directories(settings.data_dir, ec);
+  std::string path = ServerFilePath(settings.data_dir);
+  std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
+  if (!ec) path = canonical.string();
+  int rc = sqlite3_open_v2(path.c_str(), &db_,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw DbError("Cannot open the embedded server file " + path + ": " + msg);
+  }
+  try {
+    sqlite3_busy_timeout(db_, 60000);
+    sqlite3_extended_result_codes(db_, 1);
+    RegisterTsqlRuntime(db_);
+    sqlite3_create_function_v2(db_, "zel_char", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, ZelChar, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "zel_varchar", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, ZelVarchar, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "zel_divide", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, ZelDivide, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "zel_modulo", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, ZelModulo, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "zel_object_id", 1, SQLITE_UTF8, this, FnObjectId, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "zel_object_id", 2, SQLITE_UTF8, this, FnObjectId, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "zel_db_id", 1, SQLITE_UTF8, this, FnDbId, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "zel_db_name", 1, SQLITE_UTF8, this, FnDbName, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db_, "zel_object_name", 1, SQLITE_UTF8, this, FnObjectName, nullptr, nullptr, nullptr);
+    file_ = GetFileState(path);
+    {
+      std::lock_guard<std::mutex> wl(file_->write_mutex);
+      ExecSqlite(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+      std::lock_guard<std::mutex> cl(file_->catalog_mutex);
+      long long version = SchemaVersion(db_);
+      if (!file_->catalog || file_->schema_version != version) {
+        file_->catalog = std::make_shared<const Catalog>(Catalog::Load(db_));
+        file_->schema_version = SchemaVersion(db_);
+        ++file_->generation;
+      }
+      catalog_ = file_->catalog;
+      catalog_gen_ = file_->generation;
+    }
+    if (!settings.database.empty()) {
+      const DatabaseInfo* d = catalog_->FindDatabase(settings.database);
+      if (!d && !EqualsNoCase(settings.database, "master") && !EqualsNoCase(settings.database, "tempdb"))
+        throw DbError("Cannot open database \"" + settings.database +
+                      "\" requested by the login. The login failed.");
+      current_db_ = d ? d->name : LowerAscii(settings.database);
+    }
+    spid_ = ++g_spid;
+  } catch (...) {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    throw;
+  }
+}
+
+EmbeddedConnection::~EmbeddedConnection() {
+  // Global ## tables end with the session that created them.
+  for (const std::string& name : global_temps_) {
+    try {
+      Stmt s;
+      s.kind = StmtKind::DropTable;
+      s.if_exists = true;
+      s.names.push_back(ObjectName{{name}});
+      DropTable(s);
+    } catch (...) {
+    }
+  }
+  batches_.clear();
+  sqlite3_close_v2(db_);
+}
+
+// ------------------------------------------------------------------------ catalogue access
+
+void EmbeddedConnection::RefreshCatalog() {
+  std::lock_guard<std::mutex> cl(file_->catalog_mutex);
+  long long version = SchemaVersion(db_);
+  if (version != file_->schema_version) {
+    // Another process changed the schema: reload under the write lock's protection of
+    // our own changes (we hold the catalogue lock; a reload is read-only).
+    file_->catalog = std::make_shared<const Catalog>(Catalog::Load(db_));
+    file_->schema_version = SchemaVersion(db_);
+    ++file_->generation;
+  }
+  if (catalog_gen_ != file_->generation) {
+    catalog_ = file_->catalog;
+    catalog_gen_ = file_->generation;
+  }
+}
+
+TranslateEnv EmbeddedConnection::Env(const Frame& frame, std::map<std::string, SqlType>* var_types) const {
+  for (const auto& [name, v] : frame.vars) (*var_types)[name] = v.type;
+  TranslateEnv env;
+  env.catalog = catalog_.get();
+  env.temp_tables = &temp_tables_;
+  env.current_db = current_db_;
+  env.variables = var_types;
+  return env;
+}
+
+ResolvedName EmbeddedConnection::ResolveName(const ObjectName& name) const {
+  TranslateEnv env;
+  env.catalog = catalog_.get();
+  env.temp_tables = &temp_tables_;
+  env.current_db = current_db_;
+  Translator t(env);
+  return t.Resolve(name);
+}
+
+std::optional<long long> EmbeddedConnection::ObjectId(const std::string& text, const std::string& type) {
+  ObjectName name = ParseObjectNameText(text);
+  if (name.empty()) return std::nullopt;
+  std::string want = UpperAscii(text.empty() ? "" : type);
+  while (!want.empty() && want.back() == ' ') want.pop_back();
+  ResolvedName r = ResolveName(name);
+  if (r.object) {
+    if (want.empty() || EqualsNoCase(want, r.object->type)) return r.object->object_id;
+    return std::nullopt;
+  }
+  if (r.temp || r.global_temp) return std::nullopt;
+  std::shared_ptr<const ObjectInfo> owner;
+  if (const KeyInfo* k = catalog_->FindKey(r.database, r.name, &owner)) {
+    if (want.empty() || want == (k->primary ? "PK" : "UQ")) return k->object_id;
+  }
+  return std::nullopt;
+}
+
+std::optional<long long> EmbeddedConnection::DatabaseId(const std::string& name) {
+  static const char* kSystem[] = {"master", "tempdb", "model", "msdb"};
+  for (int i = 0; i < 4; ++i)
+    if (EqualsNoCase(name, kSystem[i])) return i + 1;
+  if (const DatabaseInfo* d = catalog_->FindDatabase(name)) return d->database_id;
+  return std::nullopt;
+}
+
+std::optional<std::string> EmbeddedConnection::DatabaseName(long long id) {
+  static const char* kSystem[] = {"master", "tempdb", "model", "msdb"};
+  if (id >= 1 && id <= 4) return std::string(kSystem[id - 1]);
+  if (const DatabaseInfo* d = catalog_->FindDatabaseById(id)) return d->name;
+  return std::nullopt;
+}
+
+std::optional<std::string> EmbeddedConnection::NameOfObject(long long id) {
+  if (auto o = catalog_->FindById(id)) return o->name;
+  for (const auto& [k, o] : temp_tables_)
+    if (o->object_id == id) return o->name;
+  return std::nullopt;
+}
+
+std::vector<std::string> EmbeddedConnection::PrimaryKeyColumns(const std::string& table) {
+  RefreshCatalog();
+  ObjectName name = ParseObjectNameText(table);
+  if (name.empty()) return {};
+  ResolvedName r = ResolveName(name);
+  if (!r.object) return {};
+  const KeyInfo* pk = r.object->PrimaryKey();
+  if (!pk) return {};
+  std::vector<std::string> out;
+  for (const std::string& c : pk->columns) {
+    const ColumnInfo* col = r.object->FindColumn(c);
+    out.push_back(col ? col->name : c);
+  }
+  return out;
+}
+
+// ------------------------------------------------------------------------ running statements
+
+EmbeddedConnection::CachedBatch& EmbeddedConnection::GetBatch(const std::string& sql) {
+  auto it = batches_.find(sql);
+  if (it != batches_.end()) return *it->second;
+  if (batches_.size() >= 512) batches_.clear();
+  auto cb = std::make_unique<CachedBatch>();
+  cb->ast = ParseBatch(sql);
+  CachedBatch& ref = *cb;
+  batches_.emplace(sql, std::move(cb));
+  return ref;
+}
+
+template <class Make>
+EmbeddedConnection::Compiled& EmbeddedConnection::GetCompiled(CachedBatch& cb, const void* key,
+                                                              const Frame& frame, Make make) {
+  std::unique_ptr<Compiled>& slot = cb.compiled[key];
+  if (slot && slot->gen == catalog_gen_ && slot->temp_gen == temp_gen_ && slot->db == current_db_) {
+    return *slot;
+  }
+  std::map<std::string, SqlType> var_types;
+  Translator t(Env(frame, &var_types));
+  auto c = std::make_unique<Compiled>();
+  c->tr = make(t, *c);
+  c->db = current_db_;
+  c->gen = catalog_gen_;
+  c->temp_gen = temp_gen_;
+  if (sqlite3_prepare_v3(db_, c->tr.sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &c->stmt, nullptr) != SQLITE_OK) {
+    std::string msg = sqlite3_errmsg(db_);
+    throw DbError("The embedded engine could not prepare its translation (" + msg + "): " + c->tr.sql);
+  }
+  slot = std::move(c);
+  return *slot;
+}
+
+void EmbeddedConnection::BindAll(Compiled& c, const Frame& frame) {
+  sqlite3_stmt* st = c.stmt;
+  for (std::size_t i = 0; i < c.tr.bindings.size(); ++i) {
+    const Binding& b = c.tr.bindings[i];
+    int pos = static_cast<int>(i) + 1;
+    Value v;
+    if (b.kind == Binding::Kind::Param) {
+      if (!frame.params || b.index >= static_cast<int>(frame.params->size()))
+        throw DbError("No value given for one or more required parameters.");
+      const Param& p = (*frame.params)[static_cast<std::size_t>(b.index)];
+      v = p.value;
+      switch (p.type) {
+        case ParamType::String:
+          if (!v.IsNull() && v.type() != DataType::Text) v = Value(v.AsString());
+          break;
+        case ParamType::SmallInt:
+        case ParamType::Integer:
+        case ParamType::Bit:
+          if (v.type() == DataType::Text) {
+            try {
+              v = Value(v.AsInteger());
+            } catch (const DbError&) {
+            }
+          } else if (v.type() == DataType::Real) {
+            v = Value(v.AsInteger());
+          }
+          break;
+        case ParamType::Real:
+          if (v.type() == DataType::Text || v.type() == DataType::Integer) {
+            try {
+              v = Value(v.AsFloat());
+            } catch (const DbError&) {
+            }
+          }
+          break;
+        case ParamType::Unknown:
+          break;
+      }
+    } else if (b.kind == Binding::Kind::Variable) {
+      auto it = frame.vars.find(b.name);
+      if (it == frame.vars.end()) throw DbError("Must declare the scalar variable \"" + b.name + "\".");
+      v = it->second.value;
+    } else {
+      if (b.name == "@@rowcount") v = Value(static_cast<std::int64_t>(rowcount_));
+      else if (b.name == "@@identity") v = have_identity_ ? Value(static_cast<std::int64_t>(identity_)) : Value();
+      else if (b.name == "@@spid") v = Value(spid_);
+      else if (b.name == "@@version") v = Value("Microsoft SQL Server compatible embedded engine (SQLite " + std::string(sqlite3_libversion()) + ")");
+      else if (b.name == "@@servername") v = Value("");
+      else v = Value(0);
+    }
+    switch (v.type()) {
+      case DataType::Null:
+        sqlite3_bind_null(st, pos);
+        break;
+      case DataType::Integer:
+        sqlite3_bind_int64(st, pos, v.AsInteger());
+        break;
+      case DataType::Real:
+        sqlite3_bind_double(st, pos, v.AsFloat());
+        break;
+      case DataType::Text: {
+        std::string s = v.AsString();
+        sqlite3_bind_text(st, pos, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+        break;
+      }
+    }
+  }
+}
+
+std::string EmbeddedConnection::MapError(int ext, const std::string& msg, const std::string& kind) const {
+  auto split = [&](const std::string& list) {
+    std::vector<std::pair<std::shared_ptr<const ObjectInfo>, std::string>> out;
+    std::size_t pos = 0;
+    while (pos < list.size()) {
+      std::size_t end = list.find(", ", pos);
+      std::string item = list.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+      std::size_t dot = item.rfind('.');
+      if (dot != std::string::npos) {
+        std::string storage = item.substr(0, dot);
+        std::shared_ptr<const ObjectInfo> o = catalog_->FindByStorage(storage);
+        if (!o)
+          for (const auto& [k, t] : temp_tables_)
+            if (EqualsNoCase(t->storage, storage)) o = t;
+        out.emplace_back(o, item.substr(dot + 1));
+      }
+      if (end == std::string::npos) break;
+      pos = end + 2;
+    }
+    return out;
+  };
+  std::size_t colon = msg.find(": ");
+  std::string list = colon == std::string::npos ? "" : msg.substr(colon + 2);
+  if (ext == SQLITE_CONSTRAINT_PRIMARYKEY || ext == SQLITE_CONSTRAINT_UNIQUE) {
+    auto cols = split(list);
+    if (!cols.empty() && cols[0].first) {
+      const ObjectInfo& o = *cols[0].first;
+      for (const KeyInfo& k : o.keys) {
+        if (k.columns.size() != cols.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < cols.size(); ++i) {
+          bool found = false;
+          for (const std::string& kc : k.columns) found = found || EqualsNoCase(kc, cols[i].second);
+          same = same && found;
+        }
+        if (same)
+          return std::string("Violation of ") + (k.primary ? "PRIMARY KEY" : "UNIQUE KEY") + " constraint '" +
+                 k.name + "'. Cannot insert duplicate key in object 'dbo." + o.name + "'.";
+      }
+      for (const IndexInfo& ix : o.indexes)
+        if (ix.unique && ix.columns.size() == cols.size())
+          return "Cannot insert duplicate key row in object 'dbo." + o.name + "' with unique index '" + ix.name + "'.";
+    }
+  }
+  if (ext == SQLITE_CONSTRAINT_NOTNULL) {
+    auto cols = split(list);
+    if (!cols.empty() && cols[0].first) {
+      const ObjectInfo& o = *cols[0].first;
+      return "Cannot insert the value NULL into column '" + cols[0].second + "', table '" + o.database +
+             ".dbo." + o.name + "'; column does not allow nulls. " + kind + " fails.";
+    }
+  }
+  if (ext == SQLITE_INTERRUPT && timed_) return "Query timeout expired";
+  return msg;
+}
+
+void EmbeddedConnection::Fail(Compiled* c, const std::string& kind) {
+  int ext = sqlite3_extended_errcode(db_);
+  std::string msg = sqlite3_errmsg(db_);
+  if (c) sqlite3_reset(c->stmt);
+  throw DbError(MapError(ext, msg, kind));
+}
+
+void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
+                             std::vector<std::vector<Value>>* rows_only) {
+  BindAll(c, frame);
+  sqlite3_stmt* st = c.stmt;
+  std::unique_lock<std::mutex> lock(file_->write_mutex, std::defer_lock);
+  if (c.tr.writes_main) lock.lock();
+  int cols = sqlite3_column_count(st);
+  if (out) {
+    out->has_columns = true;
+    out->columns = c.tr.columns;
+    out->columns.resize(static_cast<std::size_t>(cols));
+    out->rows.clear();
+  }
+  long long count = 0;
+  while (true) {
+    int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) {
+      const char* kind = "INSERT";
+      if (c.tr.sql.rfind("UPDATE", 0) == 0) kind = "UPDATE";
+      Fail(&c, kind);
+    }
+    ++count;
+    if (!out && !rows_only) continue;
+    std::vector<Value> row;
+    row.reserve(static_cast<std::size_t>(cols));
+    for (int i = 0; i < cols; ++i) {
+      switch (sqlite3_column_type(st, i)) {
+        case SQLITE_INTEGER:
+          row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(st, i)));
+          break;
+        case SQLITE_FLOAT:
+          row.emplace_back(sqlite3_column_double(st, i));
+          break;
+        case SQLITE_NULL:
+          row.emplace_back();
+          break;
+        default: {
+          const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+          row.emplace_back(std::string(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(st, i))));
+        }
+      }
+    }
+    if (out) out->rows.push_back(std::move(row));
+    else rows_only->push_back(std::move(row));
+  }
+  if (cols == 0) {
+    rowcount_ = sqlite3_changes(db_);
+    if (c.tr.target && c.tr.target->IdentityColumn() && c.tr.sql.rfind("INSERT", 0) == 0 && rowcount_ > 0) {
+      identity_ = sqlite3_last_insert_rowid(db_);
+      have_identity_ = true;
+    }
+  } else {
+    rowcount_ = count;
+  }
+  sqlite3_reset(st);
+}
+
+Value EmbeddedConnection::Evaluate(CachedBatch& cb, const Expr& e, Frame& frame, const SqlType* cast_to) {
+  // Literals and parameters need no round trip when no conversion applies.
+  Compiled& c = GetCompiled(cb, &e, frame, [&](Translator& t, Compiled&) { return t.Scalar(e, false, cast_to); });
+  std::vector<std::vector<Value>> rows;
+  Run(c, frame, nullptr, &rows);
+  return rows.empty() || rows[0].empty() ? Value() : rows[0][0];
+}
+
+bool EmbeddedConnection::Test(CachedBatch& cb, const Expr& e, Frame& frame) {
+  Compiled& c = GetCompiled(cb, &e, frame, [&](Translator& t, Compiled&) { return t.Scalar(e, true); });
+  std::vector<std::vector<Value>> rows;
+  Run(c, frame, nullptr, &rows);
+  return !rows.empty() && !rows[0].empty() && rows[0][0].AsInteger() != 0;
+}
+
+ResultSet EmbeddedConnection::Execute(const std::string& sql, const std::vector<Param>& params, int timeout_seconds) {
+  RefreshCatalog();
+  timed_ = timeout_seconds > 0;
+  if (timed_) {
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    sqlite3_progress_handler(db_, 10000, ProgressHandler, &deadline_);
+  }
+  ResultSet result;
+  bool have_result = false;
+  try {
+    CachedBatch& cb = GetBatch(sql);
+    std::shared_ptr<const Batch> keep = cb.ast;  // a nested EXEC may evict the cache
+    Frame frame;
+    frame.params = &params;
+    if (keep->statements.size() > 1)
+      for (const StmtPtr& s : keep->statements)
+        if (s->kind == StmtKind::CreateView || s->kind == StmtKind::CreateFunction)
+          throw DbError(std::string("'CREATE ") + (s->kind == StmtKind::CreateView ? "VIEW" : "FUNCTION") +
+                        "' must be the first statement in a query batch.");
+    RunBatch(cb, frame, result, have_result);
+  } catch (...) {
+    if (timed_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    timed_ = false;
+    throw;
+  }
+  if (timed_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  timed_ = false;
+  return result;
+}
+
+void EmbeddedConnection::RunBatch(CachedBatch& cb, Frame& frame, ResultSet& result, bool& have_result) {
+  std::shared_ptr<const Batch> keep = cb.ast;
+  for (const StmtPtr& s : keep->statements) {
+    if (RunStatement(cb, *s, frame, result, have_result) == Flow::Return) break;
+  }
+}
+
+EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const Stmt& s, Frame& frame,
+                                                          ResultSet& result, bool& have_result) {
+  switch (s.kind) {
+    case StmtKind::Select: {
+      const SelectCore& first = s.select->cores[0];
+      if (!first.into.empty()) {
+        SelectInto(cb, s, frame);
+        return Flow::Normal;
+      }
+      bool assignment = false;
+      for (const SelectItem& it : first.items) assignment = assignment || !it.assign_variable.empty();
+      if (assignment) {
+        Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled& comp) {
+          comp.assigned.clear();
+          return t.AssignmentQuery(*s.select, &comp.assigned);
+        });
+        std::vector<std::vector<Value>> rows;
+        Run(c, frame, nullptr, &rows);
+        for (const auto& row : rows)
+          for (std::size_t i = 0; i < c.assigned.size() && i < row.size(); ++i)
+            frame.vars[c.assigned[i]].value = row[i];
+        return Flow::Normal;
+      }
+      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Query(*s.select); });
+      if (!have_result) {
+        Run(c, frame, &result);
+        have_result = true;
+      } else {
+        std::vector<std::vector<Value>> discard;
+        Run(c, frame, nullptr, &discard);
+      }
+      return Flow::Normal;
+    }
+    case StmtKind::Insert: {
+      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Insert(s); });
+      Run(c, frame, nullptr);
+      return Flow::Normal;
+    }
+    case StmtKind::Update: {
+      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Update(s); });
+      Run(c, frame, nullptr);
+      return Flow::Normal;
+    }
+    case StmtKind::Delete: {
+      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Delete(s); });
+      Run(c, frame, nullptr);
+      return Flow::Normal;
+    }
+    case StmtKind::Declare:
+      for (const Declaration& d : s.declarations) {
+        std::string name = LowerAscii(d.name);
+        if (frame.vars.count(name))
+          throw DbError("The variable name '" + d.name +
+                        "' has already been declared. Variable names must be unique within a query "
+                        "batch or stored procedure.");
+        Variable v;
+        v.type = TypeFromSpec(d.type);
+        frame.vars[name] = v;
+        if (d.init) frame.vars[name].value = Evaluate(cb, *d.init, frame, &frame.vars[name].type);
+      }
+      return Flow::Normal;
+    case StmtKind::SetVariable: {
+      std::string name = LowerAscii(s.variable);
+      auto it = frame.vars.find(name);
+      if (it == frame.vars.end()) throw DbError("Must declare the scalar variable \"" + s.variable + "\".");
+      SqlType type = it->second.type;
+      Value v = Evaluate(cb, *s.value, frame, &type);
+      frame.vars[name].value = std::move(v);
+      return Flow::Normal;
+    }
+    case StmtKind::SetOption: {
+      static const std::map<std::string, bool> kAccepted = {
+          {"NOCOUNT", false},        {"ANSI_NULLS", true},   {"QUOTED_IDENTIFIER", true},
+          {"ANSI_PADDING", true},    {"ANSI_WARNINGS", true}, {"ARITHABORT", false},
+          {"CONCAT_NULL_YIELDS_NULL", true}, {"XACT_ABORT", false}, {"ANSI_NULL_DFLT_ON", true},
+          {"NUMERIC_ROUNDABORT", false}, {"IMPLICIT_TRANSACTIONS", false}};
+      auto it = kAccepted.find(s.name);
+      if (it == kAccepted.end()) Unsupported("SET " + s.name);
+      // Options whose OFF (or ON) would change meaning are refused rather than ignored.
+      if (it->second && !s.option_on) Unsupported("SET " + s.name + " OFF");
+      if (s.name == "IMPLICIT_TRANSACTIONS" && s.option_on) Unsupported("SET IMPLICIT_TRANSACTIONS ON");
+      return Flow::Normal;
+    }
+    case StmtKind::If:
+      if (Test(cb, *s.condition, frame))
+        return RunStatement(cb, *s.then_branch, frame, result, have_result);
+      if (s.else_branch) return RunStatement(cb, *s.else_branch, frame, result, have_result);
+      return Flow::Normal;
+    case StmtKind::While:
+      while (Test(cb, *s.condition, frame)) {
+        Flow f = RunStatement(cb, *s.then_branch, frame, result, have_result);
+        if (f == Flow::Break) break;
+        if (f == Flow::Return) return f;
+      }
+      return Flow::Normal;
+    case StmtKind::Break:
+      return Flow::Break;
+    case StmtKind::Continue:
+      return Flow::Continue;
+    case StmtKind::Block:
+      for (const StmtPtr& inner : s.body) {
+        Flow f = RunStatement(cb, *inner, frame, result, have_result);
+        if (f != Flow::Normal) return f;
+      }
+      return Flow::Normal;
+    case StmtKind::Return:
+      return Flow::Return;
+    case StmtKind::Print:
+      Evaluate(cb, *s.value, frame, nullptr);
+      return Flow::Normal;
+    case StmtKind::Exec: {
+      Value text = Evaluate(cb, *s.value, frame, nullptr);
+      if (exec_depth_ > 16) throw DbError("Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+      std::string saved_db = current_db_;
+      ++exec_depth_;
+      try {
+        std::string inner_sql = text.AsString();
+        CachedBatch& inner = GetBatch(inner_sql);
+        std::shared_ptr<const Batch> keep = inner.ast;
+        Frame inner_frame;
+        RunBatch(inner, inner_frame, result, have_result);
+      } catch (...) {
+        --exec_depth_;
+        current_db_ = saved_db;
+        throw;
+      }
+      --exec_depth_;
+      current_db_ = saved_db;
+      return Flow::Normal;
+    }
+    case StmtKind::Use: {
+      if (EqualsNoCase(s.name, "master") || EqualsNoCase(s.name, "tempdb")) {
+        current_db_ = LowerAscii(s.name);
+        return Flow::Normal;
+      }
+      const DatabaseInfo* d = catalog_->FindDatabase(s.name);
+      if (!d)
+        throw DbError("Database '" + s.name + "' does not exist. Make sure that the name is entered correctly.");
+      current_db_ = d->name;
+      return Flow::Normal;
+    }
+    case StmtKind::CreateTable:
+      CreateTable(s, frame);
+      return Flow::Normal;
+    case StmtKind::AlterTable:
+      AlterTable(s, frame);
+      return Flow::Normal;
+    case StmtKind::DropTable:
+      DropTable(s);
+      return Flow::Normal;
+    case StmtKind::Truncate:
+      Truncate(s);
+      return Flow::Normal;
+    case StmtKind::CreateView:
+      CreateView(s);
+      return Flow::Normal;
+    case StmtKind::DropView:
+      DropObject(s, "V", "view");
+      return Flow::Normal;
+    case StmtKind::CreateFunction:
+      CreateFunction(s);
+      return Flow::Normal;
+    case StmtKind::DropFunction:
+      DropObject(s, "FN", "function");
+      return Flow::Normal;
+    case StmtKind::CreateIndex:
+      CreateIndex(s);
+      return Flow::Normal;
+    case StmtKind::DropIndex:
+      DropIndex(s);
+      return Flow::Normal;
+    case StmtKind::CreateDatabase:
+      CreateDatabase(s);
+      return Flow::Normal;
+    case StmtKind::DropDatabase:
+      DropDatabase(s);
+      return Flow::Normal;
+  }
+  Unsupported("statement");
+}
+
+// ------------------------------------------------------------------------ schema changes
+
+template <class F>
+void EmbeddedConnection::ChangeSchema(bool temp, F&& change) {
+  if (temp) {
+    Catalog unused;
+    change(unused);
+    ++temp_gen_;
+    return;
+  }
+  std::lock_guard<std::mutex> wl(file_->write_mutex);
+  std::shared_ptr<const Catalog> latest;
+  {
+    std::lock_guard<std::mutex> cl(file_->catalog_mutex);
+    long long version = SchemaVersion(db_);
+    if (version != file_->schema_version) {
+      file_->catalog = std::make_shared<const Catalog>(Catalog::Load(db_));
+      file_->schema_version = SchemaVersion(db_);
+      ++file_->generation;
+    }
+    latest = file_->catalog;
+    catalog_ = latest;
+    catalog_gen_ = file_->generation;
+  }
+  Catalog copy = *latest;
+  ExecSqlite(db_, "BEGIN IMMEDIATE");
+  try {
+    change(copy);
+    ExecSqlite(db_, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  std::lock_guard<std::mutex> cl(file_->catalog_mutex);
+  file_->catalog = std::make_shared<const Catalog>(std::move(copy));
+  file_->schema_version = SchemaVersion(db_);
+  ++file_->generation;
+  catalog_ = file_->catalog;
+  catalog_gen_ = file_->generation;
+}
+
+std::string EmbeddedConnection::CreateTableSql(const ObjectInfo& o, const std::string& storage) const {
+  const ColumnInfo* identity = o.IdentityColumn();
+  std::string sql = "CREATE TABLE " + QuoteIdent(o.schema) + "." + QuoteIdent(storage) + " (";
+  for (std::size_t i = 0; i < o.columns.size(); ++i) {
+    const ColumnInfo& c = o.columns[i];
+    if (i) sql += ", ";
+    sql += QuoteIdent(c.name) + " ";
+    if (c.identity) {
+      sql += "INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL";
+      continue;
+    }
+    sql += SqliteDeclaration(c.type);
+    if (!c.nullable) sql += " NOT NULL";
+    if (!c.default_sql.empty()) sql += " DEFAULT " + c.default_sql;
+  }
+  for (const KeyInfo& k : o.keys) {
+    if (k.primary && identity && k.columns.size() == 1 && EqualsNoCase(k.columns[0], identity->name)) continue;
+    sql += std::string(", ") + ((k.primary && !identity) ? "PRIMARY KEY (" : "UNIQUE (");
+    for (std::size_t i = 0; i < k.columns.size(); ++i) sql += (i ? ", " : "") + QuoteIdent(k.columns[i]);
+    sql += ")";
+  }
+  return sql + ")";
+}
+
+void EmbeddedConnection::CreateIndexes(const ObjectInfo& o) {
+  for (const IndexInfo& ix : o.indexes) {
+    std::string sql = std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " + QuoteIdent(o.schema) + "." +
+                      QuoteIdent(o.storage + "." + ix.name) + " ON " + QuoteIdent(o.storage) + " (";
+    for (std::size_t i = 0; i < ix.columns.size(); ++i) sql += (i ? ", " : "") + QuoteIdent(ix.columns[i]);
+    ExecSqlite(db_, sql + ")");
+  }
+}
+
+std::vector<ColumnInfo> EmbeddedConnection::BuildColumns(const std::vector<ColumnDefinition>& defs,
+                                                         const std::string& table, int first_id) {
+  std::vector<ColumnInfo> out;
+  for (const ColumnDefinition& d : defs) {
+    ColumnInfo c;
+    c.name = d.name;
+    c.type = TypeFromSpec(d.type);
+    c.nullable = d.nullable;
+    c.identity = d.identity;
+    c.seed = d.seed;
+    c.increment = d.increment;
+    c.column_id = first_id++;
+    if (d.identity) {
+      if (!(c.type.cls == TypeClass::Int || (c.type.cls == TypeClass::Numeric && c.type.scale == 0)))
+        throw DbError("Identity column '" + d.name + "' must be of data type int, bigint, smallint, tinyint, or "
+                      "decimal or numeric with a scale of 0, and constrained to be nonnullable.");
+      if (d.increment != 1) Unsupported("IDENTITY increment other than 1");
+    }
+    if (d.default_value) {
+      TranslateEnv env;
+      env.catalog = catalog_.get();
+      env.temp_tables = &temp_tables_;
+      env.current_db = current_db_;
+      Translator t(env);
+      c.default_sql = t.DefaultExpression(*d.default_value, c.type);
+    }
+    out.push_back(std::move(c));
+  }
+  (void)table;
+  return out;
+}
+
+void EmbeddedConnection::PublishTemp(std::shared_ptr<const ObjectInfo> o) {
+  temp_tables_[LowerAscii(o->name)] = std::move(o);
+}
+
+void EmbeddedConnection::CreateTableFromColumns(const ResolvedName& r, const std::string& written,
+                                                std::vector<ColumnInfo> columns, std::vector<KeyInfo> keys) {
+  if (r.object) throw DbError("There is already an object named '" + r.name + "' in the database.");
+  if (!r.temp && !r.global_temp && !catalog_->FindDatabase(r.database))
+    throw DbError("Database '" + r.database + "' does not exist. Make sure that the name is entered correctly.");
+  if (columns.empty()) throw DbError("Incorrect syntax near ')'.");
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    for (std::size_t j = i + 1; j < columns.size(); ++j)
+      if (EqualsNoCase(columns[i].name, columns[j].name))
+        throw DbError("Column names in each table must be unique. Column name '" + columns[j].name +
+                      "' in table '" + written + "' is specified more than once.");
+  int identities = 0;
+  for (const ColumnInfo& c : columns) identities += c.identity ? 1 : 0;
+  if (identities > 1)
+    throw DbError("Multiple identity columns specified for table '" + written +
+                  "'. Only one identity column per table is allowed.");
+  auto o = std::make_shared<ObjectInfo>();
+  o->database = r.database;
+  o->name = r.name;
+  o->type = "U";
+  o->create_date = NowText();
+  o->columns = std::move(columns);
+  o->keys = std::move(keys);
+  for (KeyInfo& k : o->keys) {
+    for (const std::string& kc : k.columns) {
+      ColumnInfo* c = nullptr;
+      for (ColumnInfo& col : o->columns)
+        if (EqualsNoCase(col.name, kc)) c = &col;
+      if (!c)
+        throw DbError("Column name '" + kc + "' does not exist in the target table or view.");
+      if (k.primary) c->nullable = false;
+    }
+  }
+  if (r.temp) {
+    o->schema = "temp";
+    o->storage = r.name;
+    o->object_id = ++g_temp_object_ids;
+    for (KeyInfo& k : o->keys) {
+      k.object_id = ++g_temp_object_ids;
+      if (k.name.empty()) k.name = std::string(k.primary ? "PK__" : "UQ__") + r.name;
+    }
+    ChangeSchema(true, [&](Catalog&) {
+      ExecSqlite(db_, CreateTableSql(*o, o->storage));
+      if (const ColumnInfo* id = o->IdentityColumn(); id && id->seed != 1)
+        ExecSqlite(db_, "INSERT INTO temp.sqlite_sequence (name, seq) VALUES (" + QuoteText(o->storage) + ", " +
+                            std::to_string(id->seed - 1) + ")");
+      PublishTemp(o);
+    });
+    return;
+  }
+  ChangeSchema(false, [&](Catalog& cat) {
+    if (cat.Find(r.database, r.name))
+      throw DbError("There is already an object named '" + r.name + "' in the database.");
+    o->schema = "main";
+    o->storage = StorageName(r.database, r.name);
+    o->object_id = cat.NextObjectId();
+    int pk_count = 0;
+    for (KeyInfo& k : o->keys) {
+      if (k.primary && ++pk_count > 1)
+        throw DbError("Cannot add multiple PRIMARY KEY constraints to table '" + written + "'.");
+      k.object_id = cat.NextObjectId();
+      if (k.name.empty()) {
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "%08llX", static_cast<unsigned long long>(k.object_id * 2654435761ULL) & 0xFFFFFFFFULL);
+        k.name = std::string(k.primary ? "PK__" : "UQ__") + r.name.substr(0, 8) + "__" + hex;
+      }
+      if (cat.FindKey(r.database, k.name, nullptr) || cat.Find(r.database, k.name))
+        throw DbError("There is already an object named '" + k.name + "' in the database.");
+    }
+    ExecSqlite(db_, CreateTableSql(*o, o->storage));
+    if (const ColumnInfo* id = o->IdentityColumn(); id && id->seed != 1)
+      ExecSqlite(db_, "INSERT INTO main.sqlite_sequence (name, seq) VALUES (" + QuoteText(o->storage) + ", " +
+                          std::to_string(id->seed - 1) + ")");
+    Catalog::SaveObject(db_, *o);
+    cat.Put(o);
+  });
+  if (r.global_temp) global_temps_.push_back(r.name);
+}
+
+void EmbeddedConnection::CreateTable(const Stmt& s, Frame&) {
+  ResolvedName r = ResolveName(s.target);
+  if (s.target.parts.size() >= 2 && !s.target.parts[s.target.parts.size() - 2].empty() &&
+      !EqualsNoCase(s.target.parts[s.target.parts.size() - 2], "dbo"))
+    Unsupported("schema " + s.target.parts[s.target.parts.size() - 2]);
+  std::vector<ColumnInfo> cols = BuildColumns(s.column_defs, s.target.last(), 1);
+  std::vector<KeyInfo> keys;
+  for (const ColumnDefinition& d : s.column_defs) {
+    if (d.primary_key) keys.push_back(KeyInfo{0, d.constraint_name, true, {d.name}});
+    if (d.unique) keys.push_back(KeyInfo{0, d.constraint_name, false, {d.name}});
+  }
+  for (const TableConstraint& c : s.constraints) keys.push_back(KeyInfo{0, c.name, c.kind == "PRIMARY KEY", c.columns});
+  CreateTableFromColumns(r, s.target.last(), std::move(cols), std::move(keys));
+}
+
+void EmbeddedConnection::SelectInto(CachedBatch& cb, const Stmt& s, Frame& frame) {
+  const ObjectName& into = s.select->cores[0].into;
+  ResolvedName r = ResolveName(into);
+  if (r.object) throw DbError("There is already an object named '" + r.name + "' in the database.");
+  std::map<std::string, SqlType> var_types;
+  Translator t(Env(frame, &var_types));
+  Translation q = t.QueryWithInto(*s.select);
+  std::vector<ColumnInfo> cols;
+  for (std::size_t i = 0; i < q.columns.size(); ++i) {
+    if (q.columns[i].empty())
+      throw DbError("An object or column name is missing or empty. For SELECT INTO statements, verify each "
+                    "column has a name. For other statements, look for empty alias names. Aliases defined "
+                    "as \"\" or [] are not allowed. Change the alias to a valid name.");
+    ColumnInfo c;
+    c.name = q.columns[i];
+    c.type = q.types[i].IsKnown() ? q.types[i] : SqlType::VarChar(-1);
+    if (c.type.IsString() && c.type.length == 0) c.type.length = 1;
+    c.column_id = static_cast<int>(i) + 1;
+    cols.push_back(std::move(c));
+  }
+  CreateTableFromColumns(r, into.last(), cols, {});
+  // Fill it: the new table is now known to the translator.
+  Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& tr, Compiled&) {
+    Translation fill = tr.QueryWithInto(*s.select);
+    ResolvedName target = tr.Resolve(into);
+    std::string head = "INSERT INTO " + target.object->SqlName() + " (";
+    for (std::size_t i = 0; i < fill.columns.size(); ++i) head += (i ? ", " : "") + QuoteIdent(fill.columns[i]);
+    fill.sql = head + ") " + fill.sql;
+    fill.target = target.object;
+    fill.writes_main = !target.temp;
+    return fill;
+  });
+  Run(c, frame, nullptr);
+}
+
+void EmbeddedConnection::DropTable(const Stmt& s) {
+  for (const ObjectName& n : s.names) {
+    ResolvedName r = ResolveName(n);
+    if (!r.object || r.object->type != "U") {
+      if (s.if_exists) continue;
+      throw DbError("Cannot drop the table '" + n.Text() + "', because it does not exist or you do not have permission.");
+    }
+    std::shared_ptr<const ObjectInfo> o = r.object;
+    if (r.temp) {
+      ChangeSchema(true, [&](Catalog&) {
+        ExecSqlite(db_, "DROP TABLE " + o->SqlName());
+        temp_tables_.erase(LowerAscii(o->name));
+      });
+      continue;
+    }
+    ChangeSchema(false, [&](Catalog& cat) {
+      ExecSqlite(db_, "DROP TABLE IF EXISTS " + o->SqlName());
+      Catalog::DeleteObject(db_, o->object_id);
+      cat.Remove(o->database, o->name);
+    });
+  }
+}
+
+void EmbeddedConnection::Truncate(const Stmt& s) {
+  ResolvedName r = ResolveName(s.target);
+  if (!r.object || r.object->type != "U")
+    throw DbError("Cannot find the object \"" + s.target.Text() +
+                  "\" because it does not exist or you do not have permissions.");
+  const ObjectInfo& o = *r.object;
+  std::unique_lock<std::mutex> lock(file_->write_mutex, std::defer_lock);
+  if (!r.temp) lock.lock();
+  std::string seq = QuoteIdent(o.schema) + ".sqlite_sequence";
+  std::string sql = "BEGIN IMMEDIATE; DELETE FROM " + o.SqlName() + ";";
+  if (const ColumnInfo* id = o.IdentityColumn()) {
+    sql += "DELETE FROM " + seq + " WHERE name = " + QuoteText(o.storage) + ";";
+    if (id->seed != 1)
+      sql += "INSERT INTO " + seq + " (name, seq) VALUES (" + QuoteText(o.storage) + ", " + std::to_string(id->seed - 1) + ");";
+  }
+  sql += "COMMIT;";
+  try {
+    ExecSqlite(db_, sql);
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+void EmbeddedConnection::RebuildTable(const ObjectInfo& old_info, const ObjectInfo& new_info,
+                                      const std::vector<std::string>& sources) {
+  std::string tmp = new_info.storage + "__zel_rebuild";
+  std::string schema = QuoteIdent(new_info.schema);
+  ExecSqlite(db_, "DROP TABLE IF EXISTS " + schema + "." + QuoteIdent(tmp));
+  ExecSqlite(db_, CreateTableSql(new_info, tmp));
+  std::string cols, exprs;
+  for (std::size_t i = 0; i < new_info.columns.size(); ++i) {
+    if (sources[i].empty()) continue;
+    if (!cols.empty()) {
+      cols += ", ";
+      exprs += ", ";
+    }
+    cols += QuoteIdent(new_info.columns[i].name);
+    exprs += sources[i];
+  }
+  if (!cols.empty())
+    ExecSqlite(db_, "INSERT INTO " + schema + "." + QuoteIdent(tmp) + " (" + cols + ") SELECT " + exprs + " FROM " +
+                        old_info.SqlName() + " ORDER BY rowid");
+  else
+    ExecSqlite(db_, "INSERT INTO " + schema + "." + QuoteIdent(tmp) + " DEFAULT VALUES");
+  // Keep the identity's current value when the identity column stays.
+  long long old_seq = -1;
+  if (old_info.IdentityColumn() && new_info.IdentityColumn()) {
+    sqlite3_stmt* st = nullptr;
+    std::string q = "SELECT seq FROM " + schema + ".sqlite_sequence WHERE name = " + QuoteText(old_info.storage);
+    if (sqlite3_prepare_v2(db_, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+      old_seq = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+  }
+  ExecSqlite(db_, "DROP TABLE " + old_info.SqlName());
+  ExecSqlite(db_, "ALTER TABLE " + schema + "." + QuoteIdent(tmp) + " RENAME TO " + QuoteIdent(new_info.storage));
+  if (old_seq >= 0)
+    ExecSqlite(db_, "UPDATE " + schema + ".sqlite_sequence SET seq = max(seq, " + std::to_string(old_seq) +
+                        ") WHERE name = " + QuoteText(new_info.storage));
+  CreateIndexes(new_info);
+}
+
+void EmbeddedConnection::AlterTable(const Stmt& s, Frame&) {
+  ResolvedName r = ResolveName(s.target);
+  if (!r.object || r.object->type != "U") throw DbError("Cannot find the object \"" + s.target.Text() +
+                                                        "\" because it does not exist or you do not have permissions.");
+  std::shared_ptr<const ObjectInfo> old = r.object;
+  auto changed = std::make_shared<ObjectInfo>(*old);
+  std::vector<std::string> sources;
+  for (const ColumnInfo& c : old->columns) sources.push_back(QuoteIdent(c.name));
+  bool native_add = false;
+  const std::string written = "dbo." + old->name;
+
+  auto count_rows = [&]() {
+    sqlite3_stmt* st = nullptr;
+    long long n = 0;
+    std::string q = "SELECT count(*) FROM " + old->SqlName();
+    if (sqlite3_prepare_v2(db_, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+      n = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+    return n;
+  };
+
+  if (s.alter_action == "ADD") {
+    int next_id = 0;
+    for (const ColumnInfo& c : old->columns) next_id = std::max(next_id, c.column_id);
+    std::vector<ColumnInfo> added = BuildColumns(s.column_defs, old->name, next_id + 1);
+    native_add = s.constraints.empty();
+    for (std::size_t i = 0; i < added.size(); ++i) {
+      const ColumnInfo& c = added[i];
+      const ColumnDefinition& d = s.column_defs[i];
+      if (changed->FindColumn(c.name))
+        throw DbError("Column names in each table must be unique. Column name '" + c.name + "' in table '" +
+                      written + "' is specified more than once.");
+      if (c.identity && changed->IdentityColumn())
+        throw DbError("Multiple identity columns specified for table '" + old->name +
+                      "'. Only one identity column per table is allowed.");
+      if (!c.nullable && !c.identity && c.default_sql.empty() && count_rows() > 0)
+        throw DbError("ALTER TABLE only allows columns to be added that can contain nulls, or have a DEFAULT "
+                      "definition specified, or the column being added is an identity or timestamp column, or "
+                      "alternatively if none of the previous conditions are satisfied the table must be empty "
+                      "to allow addition of this column. Column '" + c.name + "' cannot be added to non-empty "
+                      "table '" + old->name + "' because it does not satisfy these conditions.");
+      bool literal_default = c.default_sql.empty() || c.default_sql[0] != '(';
+      if (c.identity || !c.nullable || !literal_default || d.primary_key || d.unique) native_add = false;
+      if (d.primary_key) changed->keys.push_back(KeyInfo{0, d.constraint_name, true, {d.name}});
+      if (d.unique) changed->keys.push_back(KeyInfo{0, d.constraint_name, false, {d.name}});
+      changed->columns.push_back(c);
+      // A new column takes its default (or NULL); a new identity numbers the rows.
+      sources.push_back(c.identity ? "" : (c.default_sql.empty() ? "NULL" : c.default_sql));
+    }
+    for (const TableConstraint& tc : s.constraints) changed->keys.push_back(KeyInfo{0, tc.name, tc.kind == "PRIMARY KEY", tc.columns});
+  } else if (s.alter_action == "DROP COLUMN") {
+    for (const std::string& name : s.drop_names) {
+      int idx = -1;
+      for (std::size_t i = 0; i < changed->columns.size(); ++i)
+        if (EqualsNoCase(changed->columns[i].name, name)) idx = static_cast<int>(i);
+      if (idx < 0)
+        throw DbError("ALTER TABLE DROP COLUMN failed because column '" + name + "' does not exist in table '" +
+                      old->name + "'.");
+      for (const KeyInfo& k : changed->keys)
+        for (const std::string& kc : k.columns)
+          if (EqualsNoCase(kc, name))
+            throw DbError("The object '" + k.name + "' is dependent on column '" + name + "'.");
+      for (const IndexInfo& ix : changed->indexes)
+        for (const std::string& ic : ix.columns)
+          if (EqualsNoCase(ic, name))
+            throw DbError("The index '" + ix.name + "' is dependent on column '" + name + "'.");
+      changed->columns.erase(changed->columns.begin() + idx);
+      sources.erase(sources.begin() + idx);
+    }
+  } else if (s.alter_action == "DROP CONSTRAINT") {
+    for (const std::string& name : s.drop_names) {
+      auto it = std::find_if(changed->keys.begin(), changed->keys.end(),
+                             [&](const KeyInfo& k) { return EqualsNoCase(k.name, name); });
+      if (it == changed->keys.end())
+        throw DbError("'" + name + "' is not a constraint.");
+      changed->keys.erase(it);
+    }
+  } else if (s.alter_action == "ALTER COLUMN") {
+    const ColumnDefinition& d = s.column_defs[0];
+    int idx = -1;
+    for (std::size_t i = 0; i < changed->columns.size(); ++i)
+      if (EqualsNoCase(changed->columns[i].name, d.name)) idx = static_cast<int>(i);
+    if (idx < 0) throw DbError("Invalid column name '" + d.name + "'.");
+    ColumnInfo& c = changed->columns[static_cast<std::size_t>(idx)];
+    if (d.identity || d.default_value || d.primary_key || d.unique) Unsupported("ALTER COLUMN with constraints");
+    SqlType from = c.type;
+    c.type = TypeFromSpec(d.type);
+    c.nullable = d.nullable;
+    sources[static_cast<std::size_t>(idx)] = Translator::StoreConversion(QuoteIdent(c.name), from, c.type);
+  }
+  for (KeyInfo& k : changed->keys)
+    for (const std::string& kc : k.columns) {
+      bool found = false;
+      for (ColumnInfo& c : changed->columns)
+        if (EqualsNoCase(c.name, kc)) {
+          found = true;
+          if (k.primary) c.nullable = false;
+        }
+      if (!found) throw DbError("Column name '" + kc + "' does not exist in the target table or view.");
+    }
+  int pks = 0;
+  for (const KeyInfo& k : changed->keys) pks += k.primary ? 1 : 0;
+  if (pks > 1) throw DbError("Table '" + old->name + "' already has a primary key defined on it.");
+
+  std::shared_ptr<const ObjectInfo> result = changed;
+  auto apply = [&](Catalog* cat) {
+    for (KeyInfo& k : changed->keys) {
+      if (k.object_id == 0) {
+        k.object_id = cat ? cat->NextObjectId() : ++g_temp_object_ids;
+        if (k.name.empty()) k.name = std::string(k.primary ? "PK__" : "UQ__") + old->name + "__" + std::to_string(k.object_id);
+        if (cat && (cat->FindKey(old->database, k.name, nullptr) || cat->Find(old->database, k.name)))
+          throw DbError("There is already an object named '" + k.name + "' in the database.");
+      }
+    }
+    if (native_add) {
+      for (std::size_t i = old->columns.size(); i < changed->columns.size(); ++i) {
+        const ColumnInfo& c = changed->columns[i];
+        std::string sql = "ALTER TABLE " + old->SqlName() + " ADD COLUMN " + QuoteIdent(c.name) + " " +
+                          SqliteDeclaration(c.type);
+        if (!c.default_sql.empty()) sql += " DEFAULT " + c.default_sql;
+        ExecSqlite(db_, sql);
+      }
+    } else {
+      RebuildTable(*old, *changed, sources);
+    }
+  };
+  if (r.temp) {
+    ChangeSchema(true, [&](Catalog&) {
+      apply(nullptr);
+      PublishTemp(result);
+    });
+    return;
+  }
+  ChangeSchema(false, [&](Catalog& cat) {
+    apply(&cat);
+    Catalog::SaveObject(db_, *changed);
+    cat.Put(result);
+  });
+}
+
+void EmbeddedConnection::CreateView(const Stmt& s) {
+  std::string db = current_db_;
+  if (s.target.parts.size() == 3 && !s.target.parts[0].empty())
+    Unsupported("CREATE VIEW with a database name");
+  if (!catalog_->FindDatabase(db)) Unsupported("CREATE VIEW in " + db);
+  std::map<std::string, SqlType> none;
+  TranslateEnv env;
+  env.catalog = catalog_.get();
+  env.temp_tables = &temp_tables_;
+  env.current_db = db;
+  env.variables = &none;
+  Translator t(env);
+  for (const SelectCore& c : s.select->cores)
+    if (!c.into.empty()) Unsupported("SELECT INTO in a view");
+  Translation q = t.Query(*s.select);
+  if (!q.bindings.empty()) throw DbError("Variables are not allowed in a view.");
+  for (std::size_t i = 0; i < q.columns.size(); ++i) {
+    if (q.columns[i].empty())
+      throw DbError("Create View or Function failed because no column name was specified for column " +
+                    std::to_string(i + 1) + ".");
+    for (std::size_t j = i + 1; j < q.columns.size(); ++j)
+      if (EqualsNoCase(q.columns[i], q.columns[j]))
+        throw DbError("Column names in each view or function must be unique. Column name '" + q.columns[j] +
+                      "' in view or function '" + s.target.last() + "' is specified more than once.");
+  }
+  auto o = std::make_shared<ObjectInfo>();
+  o->database = db;
+  o->name = s.target.last();
+  o->type = "V";
+  o->definition = s.text;
+  o->create_date = NowText();
+  for (std::size_t i = 0; i < q.columns.size(); ++i) {
+    ColumnInfo c;
+    c.name = q.columns[i];
+    c.type = q.types[i].IsKnown() ? q.types[i] : SqlType::VarChar(-1);
+    if (c.type.IsString() && c.type.length == 0) c.type.length = 1;
+    c.column_id = static_cast<int>(i) + 1;
+    o->columns.push_back(std::move(c));
+  }
+  ChangeSchema(false, [&](Catalog& cat) {
+    if (cat.Find(db, o->name)) throw DbError("There is already an object named '" + o->name + "' in the database.");
+    o->object_id = cat.NextObjectId();
+    Catalog::SaveObject(db_, *o);
+    cat.Put(o);
+  });
+}
+
+void EmbeddedConnection::DropObject(const Stmt& s, const char* type, const char* what) {
+  for (const ObjectName& n : s.names) {
+    ResolvedName r = ResolveName(n);
+    if (!r.object || r.object->type != type) {
+      if (s.if_exists) continue;
+      throw DbError(std::string("Cannot drop the ") + what + " '" + n.Text() +
+                    "', because it does not exist or you do not have permission.");
+    }
+    std::shared_ptr<const ObjectInfo> o = r.object;
+    ChangeSchema(false, [&](Catalog& cat) {
+      Catalog::DeleteObject(db_, o->object_id);
+      cat.Remove(o->database, o->name);
+    });
+  }
+}
+
+void EmbeddedConnection::CreateFunction(const Stmt& s) {
+  std::string db = current_db_;
+  if (s.target.parts.size() == 3 && !s.target.parts[0].empty()) Unsupported("CREATE FUNCTION with a database name");
+  if (!catalog_->FindDatabase(db)) Unsupported("CREATE FUNCTION in " + db);
+  const std::string& name = s.target.last();
+  TypeFromSpec(s.returns);
+  for (const Declaration& p : s.params) TypeFromSpec(p.type);
+  bool native = EqualsNoCase(name, "decDate") || EqualsNoCase(name, "incDate");
+  if (native && s.params.size() != 1) Unsupported("function " + name + " with other parameters");
+  if (!native) {
+    // Only functions whose body is one expression or one query can be inlined.
+    const auto& body = s.body;
+    bool ok = body.size() == 1 && body[0]->kind == StmtKind::Return && body[0]->value;
+    if (!ok && !body.empty() && body.back()->kind == StmtKind::Return && body.back()->value &&
+        body.back()->value->kind == ExprKind::Variable) {
+      std::string result = LowerAscii(body.back()->value->text);
+      int producers = 0;
+      ok = true;
+      for (std::size_t i = 0; i + 1 < body.size(); ++i) {
+        const Stmt& b = *body[i];
+        if (b.kind == StmtKind::Declare) continue;
+        if (b.kind == StmtKind::SetVariable && LowerAscii(b.variable) == result) {
+          ++producers;
+          continue;
+        }
+        if (b.kind == StmtKind::Select && b.select->cores.size() == 1 && b.select->cores[0].items.size() == 1 &&
+            LowerAscii(b.select->cores[0].items[0].assign_variable) == result && b.select->order_by.empty()) {
+          ++producers;
+          continue;
+        }
+        ok = false;
+      }
+      ok = ok && producers == 1;
+    }
+    if (!ok) Unsupported("function body of " + name + " (only one expression or one query can be inlined)");
+  }
+  auto o = std::make_shared<ObjectInfo>();
+  o->database = db;
+  o->name = name;
+  o->type = "FN";
+  o->definition = s.text;
+  o->create_date = NowText();
+  ChangeSchema(false, [&](Catalog& cat) {
+    if (cat.Find(db, name)) throw DbError("There is already an object named '" + name + "' in the database.");
+    o->object_id = cat.NextObjectId();
+    Catalog::SaveObject(db_, *o);
+    cat.Put(o);
+  });
+}
+
+void EmbeddedConnection::CreateIndex(const Stmt& s) {
+  ResolvedName r = ResolveName(s.target);
+  if (!r.object || r.object->type != "U")
+    throw DbError("Cannot find the object \"" + s.target.Text() + "\" because it does not exist or you do not have permissions.");
+  auto changed = std::make_shared<ObjectInfo>(*r.object);
+  for (const IndexInfo& ix : changed->indexes)
+    if (EqualsNoCase(ix.name, s.name))
+      throw DbError("The operation failed because an index or statistics with name '" + s.name +
+                    "' already exists on table '" + changed->name + "'.");
+  for (const std::string& c : s.columns)
+    if (!changed->FindColumn(c)) throw DbError("Column name '" + c + "' does not exist in the target table or view.");
+  IndexInfo ix{s.name, s.unique, s.columns};
+  changed->indexes.push_back(ix);
+  std::shared_ptr<const ObjectInfo> result = changed;
+  auto create = [&]() {
+    std::string sql = std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " + QuoteIdent(changed->schema) +
+                      "." + QuoteIdent(changed->storage + "." + ix.name) + " ON " + QuoteIdent(changed->storage) + " (";
+    for (std::size_t i = 0; i < ix.columns.size(); ++i) sql += (i ? ", " : "") + QuoteIdent(ix.columns[i]);
+    ExecSqlite(db_, sql + ")");
+  };
+  if (r.temp) {
+    ChangeSchema(true, [&](Catalog&) {
+      create();
+      PublishTemp(result);
+    });
+    return;
+  }
+  ChangeSchema(false, [&](Catalog& cat) {
+    create();
+    Catalog::SaveObject(db_, *changed);
+    cat.Put(result);
+  });
+}
+
+void EmbeddedConnection::DropIndex(const Stmt& s) {
+  for (const ObjectName& n : s.names) {
+    if (n.parts.size() < 2) throw DbError("Incorrect syntax near '" + n.Text() + "'.");
+    ObjectName table;
+    table.parts.assign(n.parts.begin(), n.parts.end() - 1);
+    ResolvedName r = ResolveName(table);
+    std::string ixname = n.last();
+    if (!r.object || r.object->type != "U") {
+      if (s.if_exists) continue;
+      throw DbError("Cannot drop the index '" + n.Text() + "', because it does not exist or you do not have permission.");
+    }
+    auto changed = std::make_shared<ObjectInfo>(*r.object);
+    auto it = std::find_if(changed->indexes.begin(), changed->indexes.end(),
+                           [&](const IndexInfo& ix) { return EqualsNoCase(ix.name, ixname); });
+    if (it == changed->indexes.end()) {
+      if (s.if_exists) continue;
+      throw DbError("Cannot drop the index '" + n.Text() + "', because it does not exist or you do not have permission.");
+    }
+    std::string drop = "DROP INDEX " + QuoteIdent(changed->schema) + "." + QuoteIdent(changed->storage + "." + it->name);
+    changed->indexes.erase(it);
+    std::shared_ptr<const ObjectInfo> result = changed;
+    if (r.temp) {
+      ChangeSchema(true, [&](Catalog&) {
+        ExecSqlite(db_, drop);
+        PublishTemp(result);
+      });
+      continue;
+    }
+    ChangeSchema(false, [&](Catalog& cat) {
+      ExecSqlite(db_, drop);
+      Catalog::SaveObject(db_, *changed);
+      cat.Put(result);
+    });
+  }
+}
+
+void EmbeddedConnection::CreateDatabase(const Stmt& s) {
+  static const char* kSystem[] = {"master", "tempdb", "model", "msdb"};
+  for (const char* sys : kSystem)
+    if (EqualsNoCase(s.name, sys))
+      throw DbError("Database '" + s.name + "' already exists. Choose a different database name.");
+  if (s.name.empty() || s.name.find('.') != std::string::npos) throw DbError("Incorrect syntax near '" + s.name + "'.");
+  ChangeSchema(false, [&](Catalog& cat) {
+    if (cat.FindDatabase(s.name))
+      throw DbError("Database '" + s.name + "' already exists. Choose a different database name.");
+    DatabaseInfo d{cat.NextDatabaseId(), s.name, NowText()};
+    Catalog::SaveDatabase(db_, d);
+    cat.AddDatabase(d);
+  });
+}
+
+void EmbeddedConnection::DropDatabase(const Stmt& s) {
+  for (const ObjectName& n : s.names) {
+    const DatabaseInfo* d = catalog_->FindDatabase(n.last());
+    if (!d) {
+      if (s.if_exists) continue;
+      throw DbError("Cannot drop the database '" + n.last() + "', because it does not exist or you do not have permission.");
+    }
+    if (EqualsNoCase(current_db_, d->name))
+      throw DbError("Cannot drop database \"" + d->name + "\" because it is currently in use.");
+    DatabaseInfo info = *d;
+    ChangeSchema(false, [&](Catalog& cat) {
+      for (const auto& o : cat.ObjectsOf(info.name)) {
+        if (o->type == "U") ExecSqlite(db_, "DROP TABLE IF EXISTS " + o->SqlName());
+        Catalog::DeleteObject(db_, o->object_id);
+      }
+      Catalog::DeleteDatabase(db_, info.database_id);
+      cat.RemoveDatabase(info.name);
+    });
+  }
+}
+
+}  // namespace embedded
+
+std::unique_ptr<Connection> OpenEmbedded(const ConnectionSettings& settings) {
+  return std::make_unique<embedded::EmbeddedConnection>(settings);
+}
+
+}  // namespace zel::db

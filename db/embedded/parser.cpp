@@ -1,0 +1,1386 @@
+#include "db/embedded/parser.h"
+
+#include <set>
+#include <string>
+
+#include "db/client.h"
+#include "db/embedded/lexer.h"
+
+namespace zel::db::embedded {
+
+std::string ObjectName::Text() const {
+  std::string out;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i) out += '.';
+    out += parts[i];
+  }
+  return out;
+}
+
+namespace {
+
+const std::set<std::string>& Reserved() {
+  static const std::set<std::string> kReserved = {
+      "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BACKUP", "BEGIN", "BETWEEN", "BREAK",
+      "BY", "CASE", "CHECK", "CLUSTERED", "COLLATE", "CONSTRAINT", "CONTINUE", "CONVERT",
+      "CREATE", "CROSS", "DATABASE", "DBCC", "DECLARE", "DEFAULT", "DELETE", "DESC",
+      "DISTINCT", "DROP", "ELSE", "END", "EXCEPT", "EXEC", "EXECUTE", "EXISTS", "FOR",
+      "FOREIGN", "FROM", "FULL", "FUNCTION", "GO", "GOTO", "GROUP", "HAVING", "IF", "IN",
+      "INDEX", "INNER", "INSERT", "INTERSECT", "INTO", "IS", "JOIN", "KEY", "KILL", "LEFT",
+      "LIKE", "NOT", "NULL", "ON", "OPTION", "OR", "ORDER", "OUTER", "OVER", "PERCENT",
+      "PIVOT", "PRIMARY", "PRINT", "PROCEDURE", "REFERENCES", "RESTORE", "RETURN", "RIGHT",
+      "SELECT", "SET", "TABLE", "THEN", "TOP", "TRAN", "TRANSACTION", "TRUNCATE", "UNION",
+      "UNIQUE", "UNPIVOT", "UPDATE", "USE", "VALUES", "VIEW", "WHEN", "WHERE", "WHILE", "WITH"};
+  return kReserved;
+}
+
+[[noreturn]] void Unsupported(const std::string& what) {
+  throw DbError("Unsupported T-SQL construct: " + what);
+}
+
+class Parser {
+ public:
+  Parser(std::string_view text) : text_(text), toks_(Tokenize(text)) {}
+
+  std::unique_ptr<Batch> ParseAll() {
+    auto batch = std::make_unique<Batch>();
+    for (const Token& t : toks_)
+      if (t.kind == TokenKind::Param) ++batch->param_count;
+    while (true) {
+      while (IsOp(";")) ++pos_;
+      if (At(TokenKind::End)) break;
+      batch->statements.push_back(ParseStatement());
+    }
+    return batch;
+  }
+
+  ObjectName NameOnly() {
+    ObjectName n = ParseObjectName();
+    while (IsOp(";")) ++pos_;
+    if (!At(TokenKind::End)) return {};
+    return n;
+  }
+
+  TypeSpec TypeOnly() { return ParseType(); }
+
+  // ---------------------------------------------------------------- tokens
+  const Token& Cur() const { return toks_[pos_]; }
+  const Token& Peek(int k = 1) const {
+    std::size_t i = pos_ + static_cast<std::size_t>(k);
+    return i < toks_.size() ? toks_[i] : toks_.back();
+  }
+  bool At(TokenKind k) const { return Cur().kind == k; }
+  bool IsOp(const char* op) const { return Cur().kind == TokenKind::Operator && Cur().text == op; }
+  bool IsWord(const char* w) const { return Cur().kind == TokenKind::Identifier && Cur().upper == w; }
+  bool PeekWord(int k, const char* w) const {
+    const Token& t = Peek(k);
+    return t.kind == TokenKind::Identifier && t.upper == w;
+  }
+  bool PeekOp(int k, const char* op) const {
+    const Token& t = Peek(k);
+    return t.kind == TokenKind::Operator && t.text == op;
+  }
+  bool AcceptWord(const char* w) {
+    if (!IsWord(w)) return false;
+    ++pos_;
+    return true;
+  }
+  bool AcceptOp(const char* op) {
+    if (!IsOp(op)) return false;
+    ++pos_;
+    return true;
+  }
+  [[noreturn]] void SyntaxError() const {
+    const Token& t = Cur();
+    if (t.kind == TokenKind::End) throw DbError("Incorrect syntax near the end of the batch.");
+    std::string near = t.kind == TokenKind::String ? "'" + t.text + "'" : t.text;
+    throw DbError("Incorrect syntax near '" + near + "'.");
+  }
+  void ExpectWord(const char* w) {
+    if (!AcceptWord(w)) SyntaxError();
+  }
+  void ExpectOp(const char* op) {
+    if (!AcceptOp(op)) SyntaxError();
+  }
+  bool IsNameToken() const {
+    return At(TokenKind::QuotedIdent) || (At(TokenKind::Identifier));
+  }
+  std::string ExpectName() {
+    if (!IsNameToken()) SyntaxError();
+    return toks_[pos_++].text;
+  }
+  bool IsReservedHere() const {
+    return At(TokenKind::Identifier) && Reserved().count(Cur().upper) > 0;
+  }
+
+  // ---------------------------------------------------------------- names, types
+  ObjectName ParseObjectName() {
+    ObjectName n;
+    if (!IsNameToken()) SyntaxError();
+    n.parts.push_back(toks_[pos_++].text);
+    while (IsOp(".")) {
+      ++pos_;
+      if (IsOp(".")) {
+        n.parts.emplace_back();
+        continue;
+      }
+      if (!IsNameToken()) SyntaxError();
+      n.parts.push_back(toks_[pos_++].text);
+    }
+    if (n.parts.size() > 4) SyntaxError();
+    return n;
+  }
+
+  TypeSpec ParseType() {
+    TypeSpec t;
+    if (!IsNameToken()) SyntaxError();
+    t.name = UpperAscii(toks_[pos_++].text);
+    if (t.name == "DOUBLE" && AcceptWord("PRECISION")) t.name = "FLOAT";
+    if (t.name == "CHARACTER" && AcceptWord("VARYING")) t.name = "VARCHAR";
+    if (AcceptOp("(")) {
+      t.has_args = true;
+      if (AcceptWord("MAX")) {
+        t.length = -1;
+      } else {
+        if (!At(TokenKind::Number)) SyntaxError();
+        t.length = std::stoi(toks_[pos_++].text);
+        t.precision = t.length;
+        if (AcceptOp(",")) {
+          if (!At(TokenKind::Number)) SyntaxError();
+          t.scale = std::stoi(toks_[pos_++].text);
+        }
+      }
+      ExpectOp(")");
+    }
+    return t;
+  }
+
+  // ---------------------------------------------------------------- statements
+  StmtPtr ParseStatement() {
+    std::size_t start = Cur().offset;
+    StmtPtr s = ParseStatementInner();
+    std::size_t end = Cur().offset;
+    if (pos_ > 0 && end > start) s->text = std::string(text_.substr(start, end - start));
+    return s;
+  }
+
+  StmtPtr ParseStatementInner() {
+    const Token& t = Cur();
+    if (t.kind == TokenKind::Operator && t.text == "(") {
+      // A parenthesised query used as a statement.
+      return SelectStatement();
+    }
+    if (t.kind != TokenKind::Identifier) SyntaxError();
+    const std::string& w = t.upper;
+    if (w == "SELECT") return SelectStatement();
+    if (w == "INSERT") return InsertStatement();
+    if (w == "UPDATE") return UpdateStatement();
+    if (w == "DELETE") return DeleteStatement();
+    if (w == "CREATE") return CreateStatement();
+    if (w == "ALTER") return AlterStatement();
+    if (w == "DROP") return DropStatement();
+    if (w == "TRUNCATE") {
+      ++pos_;
+      ExpectWord("TABLE");
+      auto s = std::make_unique<Stmt>();
+      s->kind = StmtKind::Truncate;
+      s->target = ParseObjectName();
+      return s;
+    }
+    if (w == "USE") {
+      ++pos_;
+      auto s = std::make_unique<Stmt>();
+      s->kind = StmtKind::Use;
+      s->name = ExpectName();
+      return s;
+    }
+    if (w == "DECLARE") return DeclareStatement();
+    if (w == "SET") return SetStatement();
+    if (w == "IF") {
+      ++pos_;
+      auto s = std::make_unique<Stmt>();
+      s->kind = StmtKind::If;
+      s->condition = ParseExpr();
+      while (IsOp(";")) ++pos_;
+      s->then_branch = ParseStatement();
+      std::size_t save = pos_;
+      while (IsOp(";")) ++pos_;
+      if (AcceptWord("ELSE")) {
+        while (IsOp(";")) ++pos_;
+        s->else_branch = ParseStatement();
+      } else {
+        pos_ = save;
+      }
+      return s;
+    }
+    if (w == "WHILE") {
+      ++pos_;
+      auto s = std::make_unique<Stmt>();
+      s->kind = StmtKind::While;
+      s->condition = ParseExpr();
+      s->then_branch = ParseStatement();
+      return s;
+    }
+    if (w == "BREAK" || w == "CONTINUE") {
+      ++pos_;
+      auto s = std::make_unique<Stmt>();
+      s->kind = w == "BREAK" ? StmtKind::Break : StmtKind::Continue;
+      return s;
+    }
+    if (w == "BEGIN") {
+      if (PeekWord(1, "TRAN") || PeekWord(1, "TRANSACTION") || PeekWord(1, "TRY") ||
+          PeekWord(1, "DISTRIBUTED"))
+        Unsupported("BEGIN " + Peek(1).text);
+      ++pos_;
+      auto s = std::make_unique<Stmt>();
+      s->kind = StmtKind::Block;
+      while (true) {
+        while (IsOp(";")) ++pos_;
+        if (AcceptWord("END")) break;
+        if (At(TokenKind::End)) SyntaxError();
+        s->body.push_back(ParseStatement());
+      }
+      return s;
+    }
+    if (w == "EXEC" || w == "EXECUTE") {
+      ++pos_;
+      auto s = std::make_unique<Stmt>();
+      s->kind = StmtKind::Exec;
+      if (!AcceptOp("(")) Unsupported("EXECUTE of a stored procedure");
+      s->value = ParseExpr();
+      ExpectOp(")");
+      return s;
+    }
+    if (w == "RETURN") {
+      ++pos_;
+      auto s = std::make_unique<Stmt>();
+      s->kind = StmtKind::Return;
+      if (!At(TokenKind::End) && !IsOp(";") && !IsStatementStart() && !IsWord("END"))
+        s->value = ParseExpr();
+      return s;
+    }
+    if (w == "PRINT") {
+      ++pos_;
+      auto s = std::make_unique<Stmt>();
+      s->kind = StmtKind::Print;
+      s->value = ParseExpr();
+      return s;
+    }
+    if (w == "BACKUP" || w == "RESTORE") {
+      std::string what = w;
+      if (Peek(1).kind == TokenKind::Identifier) what += " " + Peek(1).upper;
+      throw DbError(what + " is not supported by the embedded engine.");
+    }
+    if (w == "KILL" || w == "DBCC" || w == "SHUTDOWN" || w == "RECONFIGURE")
+      throw DbError(w + " is not supported by the embedded engine.");
+    if (w == "WITH") Unsupported("WITH (common table expression)");
+    if (w == "GO") Unsupported("GO inside a batch (the client splits scripts at GO lines)");
+    if (w == "COMMIT" || w == "ROLLBACK" || w == "SAVE") Unsupported(w + " TRANSACTION");
+    if (w == "MERGE" || w == "GRANT" || w == "REVOKE" || w == "DENY" || w == "RAISERROR" ||
+        w == "THROW" || w == "WAITFOR" || w == "OPEN" || w == "FETCH" || w == "CLOSE" ||
+        w == "DEALLOCATE" || w == "GOTO")
+      Unsupported(w);
+    SyntaxError();
+  }
+
+  bool IsStatementStart() const {
+    if (!At(TokenKind::Identifier)) return false;
+    static const std::set<std::string> kStarts = {
+        "SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "ALTER", "DROP", "TRUNCATE",
+        "USE", "DECLARE", "SET", "IF", "WHILE", "BEGIN", "EXEC", "EXECUTE", "RETURN",
+        "PRINT", "BACKUP", "RESTORE", "KILL", "DBCC", "BREAK", "CONTINUE", "ELSE"};
+    return kStarts.count(Cur().upper) > 0;
+  }
+
+  StmtPtr SelectStatement() {
+    auto s = std::make_unique<Stmt>();
+    s->kind = StmtKind::Select;
+    s->select = ParseSelect();
+    return s;
+  }
+
+  StmtPtr InsertStatement() {
+    ExpectWord("INSERT");
+    auto s = std::make_unique<Stmt>();
+    s->kind = StmtKind::Insert;
+    if (IsWord("TOP")) Unsupported("INSERT TOP");
+    AcceptWord("INTO");
+    s->target = ParseObjectName();
+    if (IsOp("(") && !PeekWord(1, "SELECT")) {
+      ++pos_;
+      do {
+        // SQL Server ignores a table prefix on an INSERT column ("t1.PERNO").
+        ObjectName c = ParseObjectName();
+        s->columns.push_back(c.last());
+      } while (AcceptOp(","));
+      ExpectOp(")");
+    }
+    if (AcceptWord("VALUES")) {
+      do {
+        ExpectOp("(");
+        std::vector<ExprPtr> row;
+        do {
+          if (IsWord("DEFAULT")) Unsupported("DEFAULT inside VALUES");
+          row.push_back(ParseExpr());
+        } while (AcceptOp(","));
+        ExpectOp(")");
+        s->values.push_back(std::move(row));
+      } while (AcceptOp(","));
+    } else if (AcceptWord("DEFAULT")) {
+      ExpectWord("VALUES");
+      s->default_values = true;
+    } else if (IsWord("SELECT") || IsOp("(")) {
+      s->select = ParseSelect();
+    } else if (IsWord("EXEC") || IsWord("EXECUTE")) {
+      Unsupported("INSERT … EXECUTE");
+    } else {
+      SyntaxError();
+    }
+    return s;
+  }
+
+  StmtPtr UpdateStatement() {
+    ExpectWord("UPDATE");
+    auto s = std::make_unique<Stmt>();
+    s->kind = StmtKind::Update;
+    if (IsWord("TOP")) Unsupported("UPDATE TOP");
+    s->target = ParseObjectName();
+    SkipTableHints();
+    ExpectWord("SET");
+    do {
+      SetAssignment a;
+      if (At(TokenKind::Variable)) {
+        a.variable = toks_[pos_++].text;
+        ExpectOp("=");
+      } else {
+        ObjectName c = ParseObjectName();
+        a.column = c.parts;
+        if (IsOp("+") || IsOp("-") || IsOp("*") || IsOp("/")) {
+          if (PeekOp(1, "=")) Unsupported("compound assignment operator");
+        }
+        ExpectOp("=");
+      }
+      a.value = ParseExpr();
+      s->sets.push_back(std::move(a));
+    } while (AcceptOp(","));
+    if (AcceptWord("FROM")) s->from = ParseFromList();
+    if (AcceptWord("WHERE")) {
+      if (IsWord("CURRENT")) Unsupported("WHERE CURRENT OF");
+      s->where = ParseExpr();
+    }
+    if (IsWord("OPTION")) Unsupported("OPTION (query hints)");
+    return s;
+  }
+
+  StmtPtr DeleteStatement() {
+    ExpectWord("DELETE");
+    auto s = std::make_unique<Stmt>();
+    s->kind = StmtKind::Delete;
+    if (IsWord("TOP")) Unsupported("DELETE TOP");
+    AcceptWord("FROM");
+    s->target = ParseObjectName();
+    SkipTableHints();
+    if (AcceptWord("FROM")) s->from = ParseFromList();
+    if (AcceptWord("WHERE")) {
+      if (IsWord("CURRENT")) Unsupported("WHERE CURRENT OF");
+      s->where = ParseExpr();
+    }
+    if (IsWord("OPTION")) Unsupported("OPTION (query hints)");
+    return s;
+  }
+
+  StmtPtr DeclareStatement() {
+    ExpectWord("DECLARE");
+    auto s = std::make_unique<Stmt>();
+    s->kind = StmtKind::Declare;
+    do {
+      Declaration d;
+      if (!At(TokenKind::Variable)) {
+        if (IsNameToken() && PeekWord(1, "CURSOR")) Unsupported("DECLARE CURSOR");
+        SyntaxError();
+      }
+      d.name = toks_[pos_++].text;
+      AcceptWord("AS");
+      if (IsWord("TABLE")) Unsupported("table variable");
+      if (IsWord("CURSOR")) Unsupported("DECLARE CURSOR");
+      d.type = ParseType();
+      if (AcceptOp("=")) d.init = ParseExpr();
+      s->declarations.push_back(std::move(d));
+    } while (AcceptOp(","));
+    return s;
+  }
+
+  StmtPtr SetStatement() {
+    ExpectWord("SET");
+    auto s = std::make_unique<Stmt>();
+    if (At(TokenKind::Variable)) {
+      s->kind = StmtKind::SetVariable;
+      s->variable = toks_[pos_++].text;
+      if (!IsOp("=")) {
+        if ((IsOp("+") || IsOp("-")) && PeekOp(1, "=")) Unsupported("compound assignment operator");
+        SyntaxError();
+      }
+      ++pos_;
+      s->value = ParseExpr();
+      return s;
+    }
+    s->kind = StmtKind::SetOption;
+    if (!At(TokenKind::Identifier)) SyntaxError();
+    s->name = Cur().upper;
+    ++pos_;
+    if (s->name == "TRANSACTION" || s->name == "DATEFORMAT" || s->name == "LANGUAGE" ||
+        s->name == "DATEFIRST" || s->name == "ROWCOUNT" || s->name == "IDENTITY_INSERT" ||
+        s->name == "LOCK_TIMEOUT" || s->name == "DEADLOCK_PRIORITY")
+      Unsupported("SET " + s->name);
+    if (AcceptWord("ON")) {
+      s->option_on = true;
+    } else if (AcceptWord("OFF")) {
+      s->option_on = false;
+    } else {
+      Unsupported("SET " + s->name);
+    }
+    return s;
+  }
+
+  StmtPtr CreateStatement() {
+    ExpectWord("CREATE");
+    auto s = std::make_unique<Stmt>();
+    if (AcceptWord("TABLE")) {
+      s->kind = StmtKind::CreateTable;
+      s->target = ParseObjectName();
+      ExpectOp("(");
+      do {
+        if (IsOp(")")) break;  // trailing comma
+        if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") ||
+            IsWord("FOREIGN") || IsWord("CHECK"))
+          s->constraints.push_back(ParseTableConstraint());
+        else
+          s->column_defs.push_back(ParseColumnDef());
+      } while (AcceptOp(","));
+      ExpectOp(")");
+      SkipStorageClauses();
+      return s;
+    }
+    if (AcceptWord("VIEW")) {
+      s->kind = StmtKind::CreateView;
+      s->target = ParseObjectName();
+      if (IsOp("(")) Unsupported("CREATE VIEW with a column list");
+      if (IsWord("WITH")) Unsupported("CREATE VIEW WITH options");
+      ExpectWord("AS");
+      s->select = ParseSelect();
+      if (IsWord("WITH")) Unsupported("WITH CHECK OPTION");
+      return s;
+    }
+    if (AcceptWord("FUNCTION")) return FunctionDefinition(std::move(s));
+    if (AcceptWord("DATABASE")) {
+      s->kind = StmtKind::CreateDatabase;
+      s->name = ExpectName();
+      if (!At(TokenKind::End) && !IsOp(";") && !IsStatementStart())
+        Unsupported("CREATE DATABASE options");
+      return s;
+    }
+    bool unique = AcceptWord("UNIQUE");
+    if (AcceptWord("CLUSTERED") || AcceptWord("NONCLUSTERED")) {
+    }
+    if (AcceptWord("INDEX")) {
+      s->kind = StmtKind::CreateIndex;
+      s->unique = unique;
+      s->name = ExpectName();
+      ExpectWord("ON");
+      s->target = ParseObjectName();
+      ExpectOp("(");
+      do {
+        s->columns.push_back(ExpectName());
+        if (!AcceptWord("ASC")) AcceptWord("DESC");
+      } while (AcceptOp(","));
+      ExpectOp(")");
+      if (IsWord("INCLUDE") || IsWord("WHERE")) Unsupported("CREATE INDEX " + Cur().upper);
+      SkipStorageClauses();
+      return s;
+    }
+    if (At(TokenKind::Identifier)) Unsupported("CREATE " + Cur().upper);
+    SyntaxError();
+  }
+
+  StmtPtr FunctionDefinition(StmtPtr s) {
+    s->kind = StmtKind::CreateFunction;
+    s->target = ParseObjectName();
+    ExpectOp("(");
+    if (!IsOp(")")) {
+      do {
+        Declaration d;
+        if (!At(TokenKind::Variable)) SyntaxError();
+        d.name = toks_[pos_++].text;
+        AcceptWord("AS");
+        d.type = ParseType();
+        if (AcceptOp("=")) d.init = ParseExpr();
+        s->params.push_back(std::move(d));
+      } while (AcceptOp(","));
+    }
+    ExpectOp(")");
+    ExpectWord("RETURNS");
+    if (IsWord("TABLE") || At(TokenKind::Variable)) Unsupported("table-valued function");
+    s->returns = ParseType();
+    if (AcceptWord("WITH")) {
+      do {
+        ExpectName();
+      } while (AcceptOp(","));
+    }
+    ExpectWord("AS");
+    if (!IsWord("BEGIN")) {
+      if (IsWord("RETURN")) {
+        s->body.push_back(ParseStatement());
+        return s;
+      }
+      SyntaxError();
+    }
+    ++pos_;
+    while (true) {
+      while (IsOp(";")) ++pos_;
+      if (AcceptWord("END")) break;
+      if (At(TokenKind::End)) SyntaxError();
+      s->body.push_back(ParseStatement());
+    }
+    return s;
+  }
+
+  void SkipStorageClauses() {
+    while (true) {
+      if (AcceptWord("ON")) {
+        ExpectName();
+        if (AcceptOp("(")) {
+          ExpectName();
+          ExpectOp(")");
+        }
+        continue;
+      }
+      if (AcceptWord("TEXTIMAGE_ON")) {
+        ExpectName();
+        continue;
+      }
+      if (IsWord("WITH") && PeekOp(1, "(")) {
+        pos_ += 2;
+        int depth = 1;
+        while (depth > 0 && !At(TokenKind::End)) {
+          if (IsOp("(")) ++depth;
+          if (IsOp(")")) --depth;
+          ++pos_;
+        }
+        continue;
+      }
+      break;
+    }
+  }
+
+  void SkipTableHints() {
+    if (IsWord("WITH") && PeekOp(1, "(")) {
+      pos_ += 2;
+      do {
+        std::string hint = UpperAscii(ExpectName());
+        if (hint != "NOLOCK" && hint != "READUNCOMMITTED" && hint != "ROWLOCK" &&
+            hint != "UPDLOCK" && hint != "HOLDLOCK" && hint != "READCOMMITTED")
+          Unsupported("table hint " + hint);
+      } while (AcceptOp(","));
+      ExpectOp(")");
+    }
+  }
+
+  TableConstraint ParseTableConstraint() {
+    TableConstraint c;
+    if (AcceptWord("CONSTRAINT")) c.name = ExpectName();
+    if (AcceptWord("PRIMARY")) {
+      ExpectWord("KEY");
+      c.kind = "PRIMARY KEY";
+    } else if (AcceptWord("UNIQUE")) {
+      c.kind = "UNIQUE";
+    } else if (IsWord("FOREIGN")) {
+      Unsupported("FOREIGN KEY constraint");
+    } else if (IsWord("CHECK")) {
+      Unsupported("CHECK constraint");
+    } else if (IsWord("DEFAULT")) {
+      Unsupported("table-level DEFAULT constraint");
+    } else {
+      SyntaxError();
+    }
+    if (!AcceptWord("CLUSTERED")) AcceptWord("NONCLUSTERED");
+    ExpectOp("(");
+    do {
+      c.columns.push_back(ExpectName());
+      if (!AcceptWord("ASC")) AcceptWord("DESC");
+    } while (AcceptOp(","));
+    ExpectOp(")");
+    SkipStorageClauses();
+    return c;
+  }
+
+  ColumnDefinition ParseColumnDef() {
+    ColumnDefinition d;
+    d.name = ExpectName();
+    if (IsWord("AS")) Unsupported("computed column");
+    d.type = ParseType();
+    while (true) {
+      if (AcceptWord("IDENTITY")) {
+        d.identity = true;
+        if (AcceptOp("(")) {
+          d.seed = ParseSignedInteger();
+          ExpectOp(",");
+          d.increment = ParseSignedInteger();
+          ExpectOp(")");
+        }
+        d.nullable = false;
+        continue;
+      }
+      if (AcceptWord("NOT")) {
+        if (AcceptWord("FOR")) {
+          ExpectWord("REPLICATION");
+          continue;
+        }
+        ExpectWord("NULL");
+        d.nullable = false;
+        continue;
+      }
+      if (AcceptWord("NULL")) {
+        d.nullable = true;
+        d.explicit_null = true;
+        continue;
+      }
+      if (AcceptWord("COLLATE")) {
+        std::string coll = UpperAscii(ExpectName());
+        if (coll.find("_CS") != std::string::npos || coll.find("BIN") != std::string::npos)
+          Unsupported("case-sensitive collation " + coll);
+        continue;
+      }
+      if (AcceptWord("ROWGUIDCOL") || AcceptWord("SPARSE")) continue;
+      std::string cname;
+      if (AcceptWord("CONSTRAINT")) cname = ExpectName();
+      if (AcceptWord("DEFAULT")) {
+        d.default_value = ParseExpr();
+        d.default_name = cname;
+        continue;
+      }
+      if (AcceptWord("PRIMARY")) {
+        ExpectWord("KEY");
+        if (!AcceptWord("CLUSTERED")) AcceptWord("NONCLUSTERED");
+        d.primary_key = true;
+        d.constraint_name = cname;
+        d.nullable = false;
+        continue;
+      }
+      if (AcceptWord("UNIQUE")) {
+        if (!AcceptWord("CLUSTERED")) AcceptWord("NONCLUSTERED");
+        d.unique = true;
+        if (d.constraint_name.empty()) d.constraint_name = cname;
+        continue;
+      }
+      if (IsWord("REFERENCES") || IsWord("FOREIGN")) Unsupported("FOREIGN KEY constraint");
+      if (IsWord("CHECK")) Unsupported("CHECK constraint");
+      if (!cname.empty()) SyntaxError();
+      break;
+    }
+    return d;
+  }
+
+  long long ParseSignedInteger() {
+    bool neg = AcceptOp("-");
+    if (!At(TokenKind::Number)) SyntaxError();
+    long long v = std::stoll(toks_[pos_++].text);
+    return neg ? -v : v;
+  }
+
+  StmtPtr AlterStatement() {
+    ExpectWord("ALTER");
+    if (IsWord("DATABASE")) {
+      std::string what = "ALTER DATABASE";
+      for (int k = 2; k < 8; ++k) {
+        if (PeekWord(k, "OFFLINE") || PeekWord(k, "ONLINE")) {
+          what += " … " + Peek(k).upper;
+          break;
+        }
+      }
+      throw DbError(what + " is not supported by the embedded engine.");
+    }
+    if (!AcceptWord("TABLE")) {
+      if (At(TokenKind::Identifier)) Unsupported("ALTER " + Cur().upper);
+      SyntaxError();
+    }
+    auto s = std::make_unique<Stmt>();
+    s->kind = StmtKind::AlterTable;
+    s->target = ParseObjectName();
+    if (AcceptWord("ADD")) {
+      s->alter_action = "ADD";
+      do {
+        if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") ||
+            IsWord("FOREIGN") || IsWord("CHECK"))
+          s->constraints.push_back(ParseTableConstraint());
+        else
+          s->column_defs.push_back(ParseColumnDef());
+      } while (AcceptOp(","));
+      return s;
+    }
+    if (AcceptWord("DROP")) {
+      if (AcceptWord("CONSTRAINT")) {
+        s->alter_action = "DROP CONSTRAINT";
+      } else {
+        AcceptWord("COLUMN");
+        s->alter_action = "DROP COLUMN";
+      }
+      if (IsWord("IF")) Unsupported("DROP … IF EXISTS inside ALTER TABLE");
+      do {
+        s->drop_names.push_back(ExpectName());
+      } while (AcceptOp(","));
+      return s;
+    }
+    if (AcceptWord("ALTER")) {
+      ExpectWord("COLUMN");
+      s->alter_action = "ALTER COLUMN";
+      s->column_defs.push_back(ParseColumnDef());
+      return s;
+    }
+    if (At(TokenKind::Identifier)) Unsupported("ALTER TABLE " + Cur().upper);
+    SyntaxError();
+  }
+
+  StmtPtr DropStatement() {
+    ExpectWord("DROP");
+    auto s = std::make_unique<Stmt>();
+    if (AcceptWord("TABLE")) {
+      s->kind = StmtKind::DropTable;
+    } else if (AcceptWord("VIEW")) {
+      s->kind = StmtKind::DropView;
+    } else if (AcceptWord("FUNCTION")) {
+      s->kind = StmtKind::DropFunction;
+    } else if (AcceptWord("INDEX")) {
+      s->kind = StmtKind::DropIndex;
+    } else if (AcceptWord("DATABASE")) {
+      s->kind = StmtKind::DropDatabase;
+    } else {
+      if (At(TokenKind::Identifier)) Unsupported("DROP " + Cur().upper);
+      SyntaxError();
+    }
+    if (IsWord("IF") && PeekWord(1, "EXISTS")) {
+      pos_ += 2;
+      s->if_exists = true;
+    }
+    do {
+      ObjectName n = ParseObjectName();
+      if (s->kind == StmtKind::DropIndex && AcceptWord("ON")) {
+        ObjectName table = ParseObjectName();
+        table.parts.push_back(n.last());
+        n = table;
+      }
+      s->names.push_back(std::move(n));
+    } while (AcceptOp(","));
+    return s;
+  }
+
+  // ---------------------------------------------------------------- queries
+  std::unique_ptr<Select> ParseSelect() {
+    auto sel = std::make_unique<Select>();
+    sel->cores.push_back(ParseCoreOrParen(*sel));
+    while (true) {
+      std::string op;
+      if (AcceptWord("UNION")) {
+        op = AcceptWord("ALL") ? "UNION ALL" : "UNION";
+      } else if (AcceptWord("EXCEPT")) {
+        op = "EXCEPT";
+      } else if (AcceptWord("INTERSECT")) {
+        op = "INTERSECT";
+      } else {
+        break;
+      }
+      sel->set_ops.push_back(op);
+      sel->cores.push_back(ParseCoreOrParen(*sel));
+    }
+    if (AcceptWord("ORDER")) {
+      ExpectWord("BY");
+      do {
+        OrderItem o;
+        o.expr = ParseExpr();
+        if (AcceptWord("DESC"))
+          o.descending = true;
+        else
+          AcceptWord("ASC");
+        sel->order_by.push_back(std::move(o));
+      } while (AcceptOp(","));
+    }
+    if (IsWord("OPTION")) Unsupported("OPTION (query hints)");
+    if (IsWord("FOR")) Unsupported("FOR XML/BROWSE");
+    if (IsWord("COMPUTE")) Unsupported("COMPUTE");
+    return sel;
+  }
+
+  SelectCore ParseCoreOrParen(Select& outer) {
+    if (IsOp("(")) {
+      // ( SELECT ... ) as one operand of a set operation.
+      ++pos_;
+      auto inner = ParseSelect();
+      ExpectOp(")");
+      if (inner->cores.size() != 1 || !inner->order_by.empty())
+        Unsupported("nested set operation in parentheses");
+      (void)outer;
+      return std::move(inner->cores[0]);
+    }
+    return ParseCore();
+  }
+
+  SelectCore ParseCore() {
+    ExpectWord("SELECT");
+    SelectCore c;
+    if (AcceptWord("DISTINCT"))
+      c.distinct = true;
+    else
+      AcceptWord("ALL");
+    if (AcceptWord("TOP")) {
+      if (AcceptOp("(")) {
+        c.top = ParseExpr();
+        ExpectOp(")");
+      } else {
+        if (!At(TokenKind::Number) && !At(TokenKind::Variable) && !At(TokenKind::Param)) SyntaxError();
+        c.top = ParsePrimary();
+      }
+      if (AcceptWord("PERCENT")) c.top_percent = true;
+      if (IsWord("WITH") && PeekWord(1, "TIES")) Unsupported("TOP WITH TIES");
+    }
+    do {
+      c.items.push_back(ParseSelectItem());
+    } while (AcceptOp(","));
+    if (AcceptWord("INTO")) c.into = ParseObjectName();
+    if (AcceptWord("FROM")) c.from = ParseFromList();
+    if (AcceptWord("WHERE")) c.where = ParseExpr();
+    if (AcceptWord("GROUP")) {
+      ExpectWord("BY");
+      if (AcceptWord("ALL")) Unsupported("GROUP BY ALL");
+      do {
+        c.group_by.push_back(ParseExpr());
+      } while (AcceptOp(","));
+      if (IsWord("WITH")) Unsupported("GROUP BY WITH ROLLUP/CUBE");
+    }
+    if (AcceptWord("HAVING")) c.having = ParseExpr();
+    return c;
+  }
+
+  SelectItem ParseSelectItem() {
+    SelectItem item;
+    if (IsOp("*")) {
+      ++pos_;
+      item.star = true;
+      return item;
+    }
+    // t.* / db.dbo.t.*
+    if (IsNameToken() && !IsReservedHere()) {
+      std::size_t k = pos_;
+      std::vector<std::string> parts;
+      bool ok = true;
+      while (true) {
+        const Token& t = toks_[k];
+        if (t.kind != TokenKind::Identifier && t.kind != TokenKind::QuotedIdent) {
+          ok = false;
+          break;
+        }
+        parts.push_back(t.text);
+        const Token& dot = toks_[k + 1];
+        if (dot.kind != TokenKind::Operator || dot.text != ".") {
+          ok = false;
+          break;
+        }
+        const Token& after = toks_[k + 2];
+        if (after.kind == TokenKind::Operator && after.text == "*") {
+          pos_ = k + 3;
+          item.star = true;
+          item.star_qualifier = parts;
+          return item;
+        }
+        k += 2;
+      }
+      (void)ok;
+    }
+    // @v = expr
+    if (At(TokenKind::Variable) && PeekOp(1, "=")) {
+      item.assign_variable = toks_[pos_].text;
+      pos_ += 2;
+      item.expr = ParseExpr();
+      return item;
+    }
+    // alias = expr
+    if ((At(TokenKind::QuotedIdent) || (At(TokenKind::Identifier) && !IsReservedHere()) ||
+         At(TokenKind::String)) &&
+        PeekOp(1, "=")) {
+      item.alias = toks_[pos_].text;
+      item.has_alias = true;
+      pos_ += 2;
+      item.expr = ParseExpr();
+      return item;
+    }
+    item.expr = ParseExpr();
+    if (AcceptWord("AS")) {
+      if (!IsNameToken() && !At(TokenKind::String)) SyntaxError();
+      item.alias = toks_[pos_++].text;
+      item.has_alias = true;
+    } else if (At(TokenKind::QuotedIdent) || At(TokenKind::String) ||
+               (At(TokenKind::Identifier) && !IsReservedHere())) {
+      item.alias = toks_[pos_++].text;
+      item.has_alias = true;
+    }
+    return item;
+  }
+
+  std::vector<std::unique_ptr<TableRef>> ParseFromList() {
+    std::vector<std::unique_ptr<TableRef>> out;
+    do {
+      out.push_back(ParseJoinedRef());
+    } while (AcceptOp(","));
+    return out;
+  }
+
+  std::unique_ptr<TableRef> ParseJoinedRef() {
+    auto left = ParseRefPrimary();
+    while (true) {
+      std::string type;
+      if (IsWord("JOIN")) {
+        ++pos_;
+        type = "INNER";
+      } else if (IsWord("INNER") && PeekWord(1, "JOIN")) {
+        pos_ += 2;
+        type = "INNER";
+      } else if ((IsWord("LEFT") || IsWord("RIGHT") || IsWord("FULL")) &&
+                 (PeekWord(1, "JOIN") || (PeekWord(1, "OUTER") && PeekWord(2, "JOIN")))) {
+        type = Cur().upper;
+        pos_ += PeekWord(1, "OUTER") ? 3 : 2;
+      } else if (IsWord("CROSS") && PeekWord(1, "JOIN")) {
+        pos_ += 2;
+        type = "CROSS";
+      } else if ((IsWord("CROSS") || IsWord("OUTER")) && PeekWord(1, "APPLY")) {
+        Unsupported(Cur().upper + " APPLY");
+      } else if ((IsWord("INNER") || IsWord("LEFT") || IsWord("RIGHT") || IsWord("FULL")) &&
+                 (PeekWord(1, "HASH") || PeekWord(1, "LOOP") || PeekWord(1, "MERGE") ||
+                  PeekWord(2, "HASH") || PeekWord(2, "LOOP") || PeekWord(2, "MERGE"))) {
+        Unsupported("join hint");
+      } else {
+        break;
+      }
+      auto j = std::make_unique<TableRef>();
+      j->kind = RefKind::Join;
+      j->join_type = type;
+      j->left = std::move(left);
+      j->right = ParseRefPrimary();
+      if (type != "CROSS") {
+        // Nested form "A JOIN B JOIN C ON .. ON .." is not used by the system.
+        if (!AcceptWord("ON")) {
+          if (IsWord("JOIN") || IsWord("INNER") || IsWord("LEFT") || IsWord("RIGHT"))
+            Unsupported("nested join without parentheses");
+          SyntaxError();
+        }
+        j->on = ParseExpr();
+      }
+      left = std::move(j);
+    }
+    return left;
+  }
+
+  std::unique_ptr<TableRef> ParseRefPrimary() {
+    std::unique_ptr<TableRef> ref;
+    if (IsOp("(")) {
+      if (PeekWord(1, "SELECT") || PeekOp(1, "(")) {
+        // Derived table (or parenthesised join when it does not start with SELECT).
+        std::size_t save = pos_;
+        ++pos_;
+        if (IsWord("SELECT")) {
+          ref = std::make_unique<TableRef>();
+          ref->kind = RefKind::Derived;
+          ref->select = ParseSelect();
+          ExpectOp(")");
+        } else {
+          pos_ = save;
+        }
+      }
+      if (!ref) {
+        ++pos_;
+        ref = ParseJoinedRef();
+        ExpectOp(")");
+        return ref;
+      }
+    } else {
+      ref = std::make_unique<TableRef>();
+      ref->kind = RefKind::Table;
+      if (At(TokenKind::Variable)) Unsupported("table variable");
+      ref->name = ParseObjectName();
+      if (IsOp("(")) Unsupported("table-valued function " + ref->name.Text());
+    }
+    ParseAlias(*ref);
+    if (ref->kind == RefKind::Table) SkipTableHints();
+    if (IsWord("PIVOT")) Unsupported("PIVOT");
+    while (AcceptWord("UNPIVOT")) {
+      auto u = std::make_unique<TableRef>();
+      u->kind = RefKind::Unpivot;
+      u->left = std::move(ref);
+      ExpectOp("(");
+      u->value_column = ExpectName();
+      ExpectWord("FOR");
+      u->for_column = ExpectName();
+      ExpectWord("IN");
+      ExpectOp("(");
+      do {
+        u->in_columns.push_back(ExpectName());
+      } while (AcceptOp(","));
+      ExpectOp(")");
+      ExpectOp(")");
+      ParseAlias(*u);
+      if (u->alias.empty()) SyntaxError();
+      ref = std::move(u);
+    }
+    if (ref->kind == RefKind::Derived && ref->alias.empty()) SyntaxError();
+    return ref;
+  }
+
+  void ParseAlias(TableRef& ref) {
+    if (AcceptWord("AS")) {
+      ref.alias = ExpectName();
+    } else if (At(TokenKind::QuotedIdent) || (At(TokenKind::Identifier) && !IsReservedHere())) {
+      ref.alias = toks_[pos_++].text;
+    }
+    if (!ref.alias.empty() && IsOp("(")) Unsupported("derived table column list");
+  }
+
+  // ---------------------------------------------------------------- expressions
+  ExprPtr Make(ExprKind k) {
+    auto e = std::make_unique<Expr>();
+    e->kind = k;
+    return e;
+  }
+
+  ExprPtr ParseExpr() { return ParseOr(); }
+
+  ExprPtr ParseOr() {
+    ExprPtr left = ParseAnd();
+    while (AcceptWord("OR")) {
+      ExprPtr e = Make(ExprKind::Or);
+      e->args.push_back(std::move(left));
+      e->args.push_back(ParseAnd());
+      left = std::move(e);
+    }
+    return left;
+  }
+
+  ExprPtr ParseAnd() {
+    ExprPtr left = ParseNot();
+    while (AcceptWord("AND")) {
+      ExprPtr e = Make(ExprKind::And);
+      e->args.push_back(std::move(left));
+      e->args.push_back(ParseNot());
+      left = std::move(e);
+    }
+    return left;
+  }
+
+  ExprPtr ParseNot() {
+    if (AcceptWord("NOT")) {
+      ExprPtr e = Make(ExprKind::Not);
+      e->args.push_back(ParseNot());
+      return e;
+    }
+    return ParsePredicate();
+  }
+
+  ExprPtr ParsePredicate() {
+    if (IsWord("EXISTS")) {
+      ++pos_;
+      ExpectOp("(");
+      ExprPtr e = Make(ExprKind::Exists);
+      e->select = ParseSelect();
+      ExpectOp(")");
+      return e;
+    }
+    ExprPtr left = ParseAdditive();
+    while (true) {
+      if (Cur().kind == TokenKind::Operator) {
+        std::string op = Cur().text;
+        if (op == "!=") op = "<>";
+        if (op == "!<") op = ">=";
+        if (op == "!>") op = "<=";
+        if (op == "=" || op == "<>" || op == "<" || op == ">" || op == "<=" || op == ">=") {
+          ++pos_;
+          if (IsWord("ALL") || IsWord("ANY") || IsWord("SOME")) Unsupported(Cur().upper + " (subquery)");
+          ExprPtr e = Make(ExprKind::Compare);
+          e->op = op;
+          e->args.push_back(std::move(left));
+          e->args.push_back(ParseAdditive());
+          left = std::move(e);
+          continue;
+        }
+        break;
+      }
+      bool negated = false;
+      std::size_t save = pos_;
+      if (IsWord("NOT") && (PeekWord(1, "BETWEEN") || PeekWord(1, "IN") || PeekWord(1, "LIKE"))) {
+        negated = true;
+        ++pos_;
+      }
+      if (AcceptWord("BETWEEN")) {
+        ExprPtr e = Make(ExprKind::Between);
+        e->negated = negated;
+        e->args.push_back(std::move(left));
+        e->args.push_back(ParseAdditive());
+        ExpectWord("AND");
+        e->args.push_back(ParseAdditive());
+        left = std::move(e);
+        continue;
+      }
+      if (AcceptWord("IN")) {
+        ExpectOp("(");
+        ExprPtr e;
+        if (IsWord("SELECT")) {
+          e = Make(ExprKind::InSelect);
+          e->args.push_back(std::move(left));
+          e->select = ParseSelect();
+        } else {
+          e = Make(ExprKind::InList);
+          e->args.push_back(std::move(left));
+          do {
+            e->args.push_back(ParseExpr());
+          } while (AcceptOp(","));
+        }
+        ExpectOp(")");
+        e->negated = negated;
+        left = std::move(e);
+        continue;
+      }
+      if (AcceptWord("LIKE")) {
+        ExprPtr e = Make(ExprKind::Like);
+        e->negated = negated;
+        e->args.push_back(std::move(left));
+        e->args.push_back(ParseAdditive());
+        if (AcceptWord("ESCAPE")) e->args.push_back(ParseAdditive());
+        left = std::move(e);
+        continue;
+      }
+      pos_ = save;
+      if (IsWord("IS")) {
+        ++pos_;
+        ExprPtr e = Make(ExprKind::IsNull);
+        e->negated = AcceptWord("NOT");
+        ExpectWord("NULL");
+        e->args.push_back(std::move(left));
+        left = std::move(e);
+        continue;
+      }
+      break;
+    }
+    return left;
+  }
+
+  ExprPtr ParseAdditive() {
+    ExprPtr left = ParseMultiplicative();
+    while (IsOp("+") || IsOp("-") || IsOp("&") || IsOp("|") || IsOp("^")) {
+      ExprPtr e = Make(ExprKind::Binary);
+      e->op = toks_[pos_++].text;
+      e->args.push_back(std::move(left));
+      e->args.push_back(ParseMultiplicative());
+      left = std::move(e);
+    }
+    return left;
+  }
+
+  ExprPtr ParseMultiplicative() {
+    ExprPtr left = ParseUnary();
+    while (IsOp("*") || IsOp("/") || IsOp("%")) {
+      ExprPtr e = Make(ExprKind::Binary);
+      e->op = toks_[pos_++].text;
+      e->args.push_back(std::move(left));
+      e->args.push_back(ParseUnary());
+      left = std::move(e);
+    }
+    return left;
+  }
+
+  ExprPtr ParseUnary() {
+    if (IsOp("-") || IsOp("+") || IsOp("~")) {
+      std::string op = toks_[pos_++].text;
+      ExprPtr operand = ParseUnary();
+      if (op == "-" && (operand->kind == ExprKind::Integer || operand->kind == ExprKind::Decimal) &&
+          operand->text[0] != '-') {
+        operand->text = "-" + operand->text;
+        return operand;
+      }
+      if (op == "+") return operand;
+      ExprPtr e = Make(ExprKind::Unary);
+      e->op = op;
+      e->args.push_back(std::move(operand));
+      return e;
+    }
+    ExprPtr e = ParsePrimary();
+    if (AcceptWord("COLLATE")) {
+      std::string coll = UpperAscii(ExpectName());
+      if (coll.find("_CS") != std::string::npos || coll.find("BIN") != std::string::npos)
+        Unsupported("case-sensitive collation " + coll);
+    }
+    return e;
+  }
+
+  ExprPtr ParsePrimary() {
+    const Token& t = Cur();
+    switch (t.kind) {
+      case TokenKind::Number: {
+        ++pos_;
+        bool is_decimal = t.text.find_first_of(".eE") != std::string::npos;
+        ExprPtr e = Make(is_decimal ? ExprKind::Decimal : ExprKind::Integer);
+        e->text = t.text;
+        return e;
+      }
+      case TokenKind::String: {
+        ++pos_;
+        ExprPtr e = Make(ExprKind::String);
+        e->text = t.text;
+        e->unicode = t.unicode;
+        return e;
+      }
+      case TokenKind::Param: {
+        ++pos_;
+        ExprPtr e = Make(ExprKind::Param);
+        e->param_index = t.param_index;
+        return e;
+      }
+      case TokenKind::Variable: {
+        ++pos_;
+        ExprPtr e = Make(ExprKind::Variable);
+        e->text = t.text;
+        if (IsOp("(")) Unsupported("function " + t.text);
+        return e;
+      }
+      case TokenKind::Operator: {
+        if (t.text == "(") {
+          ++pos_;
+          if (IsWord("SELECT")) {
+            ExprPtr e = Make(ExprKind::Subquery);
+            e->select = ParseSelect();
+            ExpectOp(")");
+            return e;
+          }
+          ExprPtr e = ParseExpr();
+          ExpectOp(")");
+          return e;
+        }
+        SyntaxError();
+      }
+      case TokenKind::QuotedIdent:
+      case TokenKind::Identifier:
+        break;
+      case TokenKind::End:
+        SyntaxError();
+    }
+    if (t.kind == TokenKind::Identifier) {
+      const std::string& w = t.upper;
+      if (w == "NULL") {
+        ++pos_;
+        return Make(ExprKind::Null);
+      }
+      if (w == "CASE") return ParseCase();
+      if ((w == "CAST" || w == "TRY_CAST") && PeekOp(1, "(")) {
+        if (w == "TRY_CAST") Unsupported("TRY_CAST");
+        pos_ += 2;
+        ExprPtr e = Make(ExprKind::Cast);
+        e->args.push_back(ParseExpr());
+        ExpectWord("AS");
+        e->type = ParseType();
+        ExpectOp(")");
+        return e;
+      }
+      if (w == "CONVERT" && PeekOp(1, "(")) {
+        pos_ += 2;
+        ExprPtr e = Make(ExprKind::Cast);
+        e->is_convert = true;
+        e->type = ParseType();
+        ExpectOp(",");
+        e->args.push_back(ParseExpr());
+        if (AcceptOp(",")) e->args.push_back(ParseExpr());
+        ExpectOp(")");
+        return e;
+      }
+      if (w == "EXISTS") SyntaxError();
+      if (Reserved().count(w) && !(PeekOp(1, "(") && (w == "LEFT" || w == "RIGHT"))) SyntaxError();
+    }
+    // Name chain, possibly a function call.
+    std::vector<std::string> parts;
+    parts.push_back(toks_[pos_++].text);
+    while (IsOp(".")) {
+      ++pos_;
+      if (IsOp(".")) {
+        parts.emplace_back();
+        continue;
+      }
+      if (!IsNameToken()) SyntaxError();
+      parts.push_back(toks_[pos_++].text);
+    }
+    if (IsOp("(")) {
+      ++pos_;
+      ExprPtr e = Make(ExprKind::Function);
+      e->name = parts;
+      if (IsOp("*")) {
+        ++pos_;
+        e->args.push_back(Make(ExprKind::Star));
+      } else if (!IsOp(")")) {
+        if (AcceptWord("DISTINCT"))
+          e->distinct = true;
+        else
+          AcceptWord("ALL");
+        do {
+          e->args.push_back(ParseExpr());
+        } while (AcceptOp(","));
+      }
+      ExpectOp(")");
+      if (IsWord("OVER")) Unsupported("window function OVER");
+      return e;
+    }
+    ExprPtr e = Make(ExprKind::Column);
+    e->name = std::move(parts);
+    return e;
+  }
+
+  ExprPtr ParseCase() {
+    ExpectWord("CASE");
+    ExprPtr e = Make(ExprKind::Case);
+    if (!IsWord("WHEN")) {
+      e->has_operand = true;
+      e->args.push_back(ParseExpr());
+    }
+    if (!IsWord("WHEN")) SyntaxError();
+    while (AcceptWord("WHEN")) {
+      e->args.push_back(ParseExpr());
+      ExpectWord("THEN");
+      e->args.push_back(ParseExpr());
+    }
+    if (AcceptWord("ELSE")) {
+      e->has_else = true;
+      e->args.push_back(ParseExpr());
+    }
+    ExpectWord("END");
+    return e;
+  }
+
+ private:
+  std::string_view text_;
+  std::vector<Token> toks_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Batch> ParseBatch(std::string_view text) {
+  Parser p(text);
+  return p.ParseAll();
+}
+
+ObjectName ParseObjectNameText(std::string_view text) {
+  try {
+    Parser p(text);
+    return p.NameOnly();
+  } catch (const DbError&) {
+    return {};
+  }
+}
+
+TypeSpec ParseTypeText(std::string_view text) {
+  Parser p(text);
+  return p.TypeOnly();
+}
+
+}  // namespace zel::db::embedded
