@@ -215,7 +215,7 @@ void TPresenceList::InsertPresence(int index, TPresence presence) {
 }
 
 void TPresenceList::DeletePresence(int index) {
-  At(index);
+  At(index);  // range check
   items_.erase(items_.begin() + index);
 }
 

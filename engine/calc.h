@@ -335,8 +335,8 @@ int IntervalMinutes(const TTalvekInterval& Interval);
 bool IsEmptyInterval(const TTalvekInterval& Interval);
 
 // Days of a month of the given Jalali year (12th month: 30 in a leap year of the calculation
-// utilities' rule, else 29). Raises std::invalid_argument for a month outside 1..12, and the
-// leap rule's exception for a year outside its range when Month is 12.
+// utilities' rule, else 29). Raises std::invalid_argument for a month outside 1..12, and, for
+// month 12, the leap rule's exception for a year it does not accept (below 1300).
 int MonthDays(int Year, int Month);
 
 // Steps Date one day forward (back) inside Year; false, with Date unchanged, past the last day
