@@ -164,11 +164,12 @@ std::string TZelCalcUtils::ChangeDateTime(const std::string& ADateTime, int Delt
   int day = StrToInt(Copy(ADateTime, 9, 2));
   int hour = StrToInt(Copy(ADateTime, 11, 2));
   int minute = StrToInt(Copy(ADateTime, 14, 2));
-  // Month 12 follows the Jalali leap rule of the year.
+  // Month lengths of this operation: month 12 has 30 days when the year modulo 4 is 2.
+  // Stored results depend on these lengths, so they stay as the product has them.
   const auto month_days = [](int m, int y) {
     if (m <= 6) return 31;
     if (m <= 11) return 30;
-    return IsJalaliLeapYear(y) ? 30 : 29;
+    return y % 4 == 2 ? 30 : 29;
   };
   const auto day_forward = [&] {
     if (day < month_days(month, year)) {
