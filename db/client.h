@@ -38,7 +38,8 @@ class Value {
   bool IsNull() const { return v_.index() == 0; }
   // Conversions as the product's datasets make them: NULL reads as 0 / 0.0 / "";
   // numbers are formatted without a fraction when whole; text is parsed (trimmed), and a
-  // text that is not a number raises DbError.
+  // text that is not a number raises DbError. A real (or real text) reads as the nearest
+  // integer, halves away from zero.
   std::int64_t AsInteger() const;
   double AsFloat() const;
   std::string AsString() const;

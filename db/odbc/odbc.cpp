@@ -344,9 +344,11 @@ class OdbcConnection final : public Connection {
     SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()),
                                  static_cast<SQLINTEGER>(text.size()));
     ResultSet result;
-    if (rc == SQL_NO_DATA) {  // a statement that touched no row
+    if (rc == SQL_NO_DATA) {
+      // The first statement touched no row; a batch may still have further results.
       result.rows_affected = 0;
-      return result;
+      rc = SQLMoreResults(stmt.get());
+      if (rc == SQL_NO_DATA) return result;
     }
     stmt.Check(rc);
     // Every result of the batch is walked, so a failing later statement is reported.

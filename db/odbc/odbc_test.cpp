@@ -231,6 +231,7 @@ TEST_F(DatasetTest, OpensWithNamedParametersAndWalksRows) {
   Dataset q(*conn_);
   q.SetSQL({"SELECT Code, Amount, HostName FROM Semaphor", "WHERE Amount >= :MinAmount",
             "  AND ('12:30' <> :Time OR :MinAmount = 0)", "ORDER BY Code"});
+  q.SetCommandTimeout(60);  // the statement attribute is accepted
   q.ParamByName("minamount").type = ParamType::Integer;
   q.SetParam("MinAmount", Value(0));
   q.SetParam("Time", Value("08:00"));
