@@ -240,7 +240,7 @@ TEST(ConnectTest, DefaultsFillTheDriverOfSettingsWithoutOne) {
 }
 
 // Administration without meaning on the embedded engine is refused by name.
-TEST(TADOUtilsEmbeddedTest, ServerAdministrationIsRefused) {
+TEST(TADOUtilsEmbeddedTest, ServerAdministrationIsRefusedAndAddressesAreLocal) {
   const auto dir = std::filesystem::temp_directory_path() /
                    ("zel_ado_embedded_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
@@ -279,6 +279,10 @@ TEST(TADOUtilsEmbeddedTest, ServerAdministrationIsRefused) {
                 std::string(k.operation) + " is not supported by the embedded engine");
     }
   }
+  // A local connection has no network addresses: all three read "<local machine>".
+  std::string ip, port, client;
+  TADOUtils::GetServerIP(*c, ip, port, client);
+  EXPECT_EQ(ip + "|" + port + "|" + client, "<local machine>|<local machine>|<local machine>");
   c.reset();
   std::filesystem::remove_all(dir);
 }
