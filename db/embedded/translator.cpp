@@ -1052,7 +1052,7 @@ Translator::Ex Translator::EmitFunction(const Expr& e, const Scope& scope) {
     }
     Ex x = Emit(*e.args[0], scope);
     std::string arg = (e.distinct ? "DISTINCT " : "") + x.sql;
-    if ((name == "MIN" || name == "MAX") && x.column_name.empty() && x.type.IsString())
+    if ((name == "MIN" || name == "MAX" || e.distinct) && x.column_name.empty() && x.type.IsString())
       arg = (e.distinct ? "DISTINCT " : "") + std::string("(") + x.sql + ") COLLATE TSQL";
     if (name == "COUNT" || name == "COUNT_BIG") return Ex{"count(" + arg + ")", SqlType::Int(), "", {}};
     if (name == "MIN" || name == "MAX") return Ex{LowerAscii(name) + "(" + arg + ")", x.type, "", {}};

@@ -1,0 +1,296 @@
+// The translation traps of the embedded engine, each checked against what SQL Server
+// answers for the same statement.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "db/embedded/embedded.h"
+
+namespace zel::db {
+
+void PrintTo(const Value& v, std::ostream* os) {
+  if (v.IsNull()) *os << "NULL";
+  else if (v.type() == DataType::Text) *os << "'" << v.AsString() << "'";
+  else *os << v.AsString();
+}
+
+namespace {
+
+class TrapTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    dir_ = (std::filesystem::temp_directory_path() / ("zel_traps_" + std::to_string(rd()) + std::to_string(rd()))).string();
+    conn_ = Open("");
+    conn_->Execute("CREATE DATABASE Att");
+    conn_->Execute("CREATE DATABASE Att_1399");
+    conn_->Execute("USE Att");
+    conn_->Execute(
+        "CREATE TABLE Person (PerNo char(10) NOT NULL PRIMARY KEY, FirstName varchar(30), "
+        "LastName varchar(30), Salary int, Rate numeric(8,2))");
+    conn_->Execute(
+        "INSERT INTO Person VALUES ('      1001', 'Ali', 'Karimi', 100, 1.5), "
+        "('      1002', 'Sara', 'ahmadi  ', 200, NULL), ('      1003', NULL, 'Zand', NULL, 2)");
+  }
+  void TearDown() override {
+    conn_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+  std::unique_ptr<Connection> Open(const std::string& database) {
+    ConnectionSettings s;
+    s.data_dir = dir_;
+    s.database = database;
+    return OpenEmbedded(s);
+  }
+  ResultSet Q(const std::string& sql) { return conn_->Execute(sql); }
+  Value One(const std::string& sql) {
+    ResultSet r = Q(sql);
+    EXPECT_EQ(r.rows.size(), 1u) << sql;
+    if (r.rows.empty() || r.rows[0].empty()) return Value();
+    return r.rows[0][0];
+  }
+  std::string ErrorOf(const std::string& sql) {
+    try {
+      Q(sql);
+    } catch (const DbError& e) {
+      return e.what();
+    }
+    return "(no error)";
+  }
+  std::vector<std::string> Column(const std::string& sql) {
+    std::vector<std::string> out;
+    for (const auto& row : Q(sql).rows) out.push_back(row.at(0).IsNull() ? "NULL" : row.at(0).AsString());
+    return out;
+  }
+
+  std::string dir_;
+  std::unique_ptr<Connection> conn_;
+};
+
+struct ValueCase {
+  const char* sql;
+  Value expected;  // SQL Server's answer
+};
+
+TEST_F(TrapTest, PlusConcatenatesTextAndAddsNumbersByOperandTypes) {
+  const ValueCase cases[] = {
+      {"SELECT 'ab' + 'cd'", Value("abcd")},
+      {"SELECT 1 + 2", Value(3)},
+      {"SELECT '1' + 2", Value(3)},                        // text converted to int
+      {"SELECT 2 + '40'", Value(42)},
+      {"SELECT 'ab' + NULL", Value()},                     // NULL concatenation yields NULL
+      {"SELECT NULL + 5", Value()},
+      {"SELECT PerNo + 'x' FROM Person WHERE FirstName = 'Ali'", Value("      1001x")},  // char keeps its blanks
+      {"SELECT Salary + PerNo FROM Person WHERE FirstName = 'Ali'", Value(1101)},        // int + char: addition
+      {"SELECT FirstName + ' ' + LastName FROM Person WHERE Salary = 100", Value("Ali Karimi")},
+      {"SELECT FirstName + LastName FROM Person WHERE Salary IS NULL", Value()},
+      {"SELECT Cast(Salary As Varchar(20)) + '_' + LTrim(PerNo) FROM Person WHERE Salary = 200", Value("200_1002")},
+      {"SELECT Rate + 1 FROM Person WHERE Salary = 100", Value(2.5)},
+  };
+  for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
+  EXPECT_EQ(ErrorOf("SELECT 'abc' + 1"),
+            "Conversion failed when converting the varchar value 'abc' to data type int.");
+  // A parameter's type is known only at run time.
+  ResultSet r = conn_->Execute("SELECT ? + 'x', ? + 1",
+                               {Param{"A", ParamType::String, 0, Value("a")}, Param{"B", ParamType::Integer, 0, Value(41)}});
+  EXPECT_EQ(r.rows.at(0).at(0), Value("ax"));
+  EXPECT_EQ(r.rows.at(0).at(1), Value(42));
+}
+
+TEST_F(TrapTest, TextComparisonsIgnoreCaseAndTrailingBlanks) {
+  const ValueCase cases[] = {
+      {"SELECT CASE WHEN 'ab' = 'AB   ' THEN 1 ELSE 0 END", Value(1)},
+      {"SELECT CASE WHEN 'ab' = '  ab' THEN 1 ELSE 0 END", Value(0)},  // leading blanks count
+      {"SELECT CASE WHEN 'a' < 'B' THEN 1 ELSE 0 END", Value(1)},
+      {"SELECT COUNT(*) FROM Person WHERE LastName = 'AHMADI'", Value(1)},
+      {"SELECT COUNT(*) FROM Person WHERE LTrim(PerNo) = '1001 '", Value(1)},
+      {"SELECT COUNT(*) FROM Person WHERE PerNo = '1001'", Value(0)},
+      {"SELECT COUNT(*) FROM Person WHERE Upper(FirstName) + 'x' = 'alix'", Value(1)},
+      {"SELECT COUNT(*) FROM Person WHERE LastName IN ('KARIMI', 'zand  ')", Value(2)},
+      {"SELECT COUNT(*) FROM Person WHERE SubString(PerNo, 7, 4) BETWEEN '1001' AND '1002'", Value(2)},
+      {"SELECT COUNT(DISTINCT LastName + '') FROM (SELECT 'a' AS LastName UNION ALL SELECT 'A ') t", Value(1)},
+      {"SELECT COUNT(*) FROM Person WHERE LastName LIKE 'KAR%'", Value(1)},
+  };
+  for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
+  EXPECT_EQ(Column("SELECT LastName FROM Person ORDER BY Upper(LastName) + ''"),
+            (std::vector<std::string>{"ahmadi  ", "Karimi", "Zand"}));
+  EXPECT_EQ(Column("SELECT x FROM (SELECT 'b' x UNION SELECT 'B ' UNION SELECT 'a') t ORDER BY x").size(), 2u);
+}
+
+TEST_F(TrapTest, TextComparedWithNumberIsConvertedToTheNumber) {
+  Q("DECLARE @CurrentYear smallint SET @CurrentYear = 1399 "
+    "SELECT 1 WHERE SubString('1399/01/02', 1, 4) = @CurrentYear");
+  EXPECT_EQ(One("DECLARE @CurrentYear smallint SET @CurrentYear = 1399 "
+                "SELECT COUNT(*) WHERE SubString('1399/01/02', 1, 4) = @CurrentYear"),
+            Value(1));
+  EXPECT_EQ(One("SELECT COUNT(*) FROM Person WHERE PerNo = 1002"), Value(1));  // '      1002' = 1002
+  EXPECT_EQ(ErrorOf("SELECT COUNT(*) FROM Person WHERE LastName = 5"),
+            "Conversion failed when converting the varchar value 'Karimi' to data type int.");
+}
+
+TEST_F(TrapTest, CastPadsCutsAndConverts) {
+  const ValueCase cases[] = {
+      {"SELECT CAST(12 AS CHAR(5))", Value("12   ")},
+      {"SELECT CAST('abcdef' AS CHAR(3))", Value("abc")},
+      {"SELECT CAST('abcdef' AS VARCHAR(4))", Value("abcd")},
+      {"SELECT CAST(1399 AS VARCHAR(10))", Value("1399")},
+      {"SELECT CAST(5 AS BIT)", Value(1)},
+      {"SELECT CAST(0 AS BIT)", Value(0)},
+      {"SELECT CAST(CASE WHEN 1 = 1 THEN 1 ELSE 0 END AS BIT)", Value(1)},
+      {"SELECT CAST(' 42 ' AS INT)", Value(42)},
+      {"SELECT CONVERT(VARCHAR(5), 123)", Value("123")},
+      {"SELECT LEN(CAST('ab' AS CHAR(10)))", Value(2)},
+      {"SELECT 7 / 2", Value(3)},
+      {"SELECT 7 % 4", Value(3)},
+  };
+  for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
+  EXPECT_EQ(ErrorOf("SELECT 1 / 0"), "Divide by zero error encountered.");
+}
+
+TEST_F(TrapTest, SubstringBelowOneShortensTheLength) {
+  const ValueCase cases[] = {
+      {"SELECT SUBSTRING('abc', 0, 2)", Value("a")},
+      {"SELECT SUBSTRING('abc', -1, 3)", Value("a")},
+      {"SELECT SUBSTRING('abc', 2, 10)", Value("bc")},
+      {"SELECT SUBSTRING('abc', 5, 1)", Value("")},
+      {"SELECT SubString(N'۱۳۹۹/۰۱', 6, 2)", Value("۰۱")},
+  };
+  for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
+}
+
+TEST_F(TrapTest, CharColumnsStorePaddedAndRefuseTruncation) {
+  Q("CREATE TABLE T (Code char(6), Name varchar(4))");
+  Q("INSERT INTO T VALUES ('ab', 'xy'), (12, 'z   ')");
+  EXPECT_EQ(Column("SELECT Code FROM T ORDER BY Code"), (std::vector<std::string>{"12    ", "ab    "}));
+  EXPECT_EQ(One("SELECT '[' + LTrim(RTrim(Code)) + ']' FROM T WHERE Name = 'xy'"), Value("[ab]"));
+  Q("UPDATE T SET Code = 'q' WHERE Name = 'xy'");
+  EXPECT_EQ(One("SELECT Code FROM T WHERE Name = 'xy'"), Value("q     "));
+  EXPECT_EQ(ErrorOf("INSERT INTO T VALUES ('abcdefg', 'x')"), "String or binary data would be truncated.");
+  EXPECT_EQ(ErrorOf("INSERT INTO T VALUES ('a', 'abcde')"), "String or binary data would be truncated.");
+  Q("INSERT INTO T VALUES ('a', 'abcd    ')");  // only trailing blanks are cut
+  EXPECT_EQ(One("SELECT Name FROM T WHERE Code = 'a'"), Value("abcd"));
+}
+
+TEST_F(TrapTest, UpdateFromTouchesOnlyMatchingRows) {
+  Q("USE Att_1399");
+  Q("CREATE TABLE TmpMor (PageNo int, PerNo char(10), BeginDate char(5), Descript varchar(100), IsDaily char(1), "
+    "OldPageNo int)");
+  Q("CREATE TABLE Morkhasi (PageNo int, PerNo char(10), BeginDate char(5))");
+  Q("CREATE TABLE AskAbsence (PageNo int, userDescription varchar(200))");
+  Q("INSERT INTO TmpMor VALUES (1, '      1001', '01/02', NULL, '0', 7), (2, '      1002', '01/03', 'kept', '0', 8), "
+    "(3, '      1003', '01/04', NULL, '0', 9)");
+  Q("INSERT INTO Morkhasi VALUES (40, '      1001', '01/02')");
+  Q("INSERT INTO AskAbsence VALUES (7, 'from web'), (9, 'third')");
+  // The target outside the FROM list (SQLite's own form).
+  Q("update TmpMOR set Descript = Rtrim(isnull(TmpMOR.Descript,''))+'hourly: '+cast (t1.pageno as varchar(10))+' ' "
+    "from Morkhasi t1 where (t1.BeginDate = TmpMor.BeginDate) and (t1.perno = tmpMor.PERNO) And (TmpMor.IsDaily <> '1')");
+  EXPECT_EQ(Column("SELECT isnull(Descript, 'NULL') FROM TmpMor ORDER BY PageNo"),
+            (std::vector<std::string>{"hourly: 40 ", "kept", "NULL"}));
+  // The target named again, by alias, inside the FROM list.
+  Q(" UPDATE TmpMor SET Descript = CAST(A.userDescription AS CHAR(12)) FROM TmpMor T INNER JOIN AskAbsence A "
+    "ON (A.PAGENO = T.OldPageNo) WHERE (T.Descript IS NULL OR T.Descript = '')");
+  EXPECT_EQ(Column("SELECT Descript FROM TmpMor ORDER BY PageNo"),
+            (std::vector<std::string>{"hourly: 40 ", "kept", "third       "}));
+  EXPECT_EQ(One("SELECT COUNT(*) FROM TmpMor"), Value(3));
+}
+
+TEST_F(TrapTest, InsertSelectTopPercentNumbersIdentitiesInOrder) {
+  Q("CREATE TABLE ClockDmp (REC int, PERNO char(10), CLOCKDATE char(10), CLOCKTIME char(5))");
+  Q("INSERT INTO ClockDmp VALUES (11, '      1002', '1399/01/02', '08:00'), (12, '      1001', '1399/01/03', '07:00'), "
+    "(13, '      1001', '1399/01/02', '16:00'), (14, '      1001', '1399/01/02', '08:00'), "
+    "(15, '', '1399/01/02', '08:00')");
+  ResultSet r = Q(
+      "Declare @CurrentYear as smallint set @CurrentYear = 1399 "
+      "CREATE TABLE #RowNumber (RowNumber int IDENTITY (1, 1),rec char(9)  ) "
+      "INSERT #RowNumber (rec) select top 100 percent rec FROM ClockDmp cl "
+      "where cl.PERNO <> '' and cl.PERNO is not null And SubString(cl.ClockDate, 1, 4) = @CurrentYear "
+      "ORDER BY cl.PERNO , cl.CLOCKDATE , cl.CLOCKTIME "
+      "select r.RowNumber, c.REC from clockdmp c inner join #RowNumber r on r.rec = c.REC order by r.RowNumber "
+      "DROP TABLE #RowNumber SET NOCOUNT OFF");
+  ASSERT_EQ(r.rows.size(), 4u);
+  const int expected[] = {14, 13, 12, 11};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(r.rows[i][0], Value(static_cast<int>(i) + 1));
+    EXPECT_EQ(r.rows[i][1], Value(expected[i]));
+  }
+}
+
+TEST_F(TrapTest, TruncateResetsIdentityAndDeleteDoesNot) {
+  Q("CREATE TABLE CSSLog (Id int IDENTITY(1,1) NOT NULL, Comment varchar(50))");
+  Q("INSERT INTO CSSLog (Comment) VALUES ('a'), ('b')");
+  Q("DELETE FROM CSSLog");
+  Q("INSERT INTO CSSLog (Comment) VALUES ('c')");
+  EXPECT_EQ(One("SELECT Id FROM CSSLog"), Value(3));
+  EXPECT_EQ(One("SELECT @@IDENTITY"), Value(3));
+  Q(" Truncate Table CSSLog ");
+  Q("INSERT INTO CSSLog (Comment) VALUES ('d')");
+  EXPECT_EQ(One("SELECT Id FROM CSSLog"), Value(1));
+  EXPECT_EQ(ErrorOf("INSERT INTO CSSLog (Id, Comment) VALUES (5, 'e')"),
+            "Cannot insert explicit value for identity column in table 'CSSLog' when IDENTITY_INSERT is set to OFF.");
+}
+
+TEST_F(TrapTest, SessionTablesBelongToTheirConnection) {
+  auto other = Open("Att");
+  Q("CREATE TABLE #TempRecs (Id Int IDENTITY(1, 1), Rec Numeric(10, 0))");
+  Q("INSERT INTO #TempRecs (Rec) SELECT 5");
+  EXPECT_EQ(One("SELECT Rec FROM #TempRecs"), Value(5));
+  EXPECT_THROW(other->Execute("SELECT Rec FROM #TempRecs"), DbError);
+  other->Execute("CREATE TABLE #TempRecs (X int)");  // its own table of the same name
+  EXPECT_EQ(other->Execute("SELECT COUNT(*) FROM #TempRecs").rows.at(0).at(0), Value(0));
+  // ## tables are shared by all connections.
+  Q("CREATE TABLE ##Persons (PerNo char(10))");
+  other->Execute("INSERT INTO ##Persons VALUES ('      1001')");
+  EXPECT_EQ(One("SELECT COUNT(*) FROM dbo.##Persons"), Value(1));
+  // A failure because the table exists, then emptying it, as the IO transfer does.
+  EXPECT_EQ(ErrorOf(" Create Table #TempRecs (Id Int IDENTITY(1, 1), Rec Numeric(10, 0)) "),
+            "There is already an object named '#TempRecs' in the database.");
+  Q(" Truncate Table #TempRecs ");
+  EXPECT_EQ(One("SELECT COUNT(*) FROM #TempRecs"), Value(0));
+  Q(" Drop Table #TempRecs ");
+  EXPECT_THROW(Q("SELECT * FROM #TempRecs"), DbError);
+}
+
+TEST_F(TrapTest, DuplicateKeyRaisesSqlServerMessage) {
+  Q("USE Att_1399");
+  Q("CREATE TABLE IoInfo (PerNo char(10) NOT NULL, BeginDate char(5) NOT NULL, BeginTime char(5) NOT NULL, "
+    "EndDate char(5), CONSTRAINT PK_IoInfo PRIMARY KEY (PerNo, BeginDate, BeginTime))");
+  Q("INSERT INTO IOInfo (PerNo, BeginDate, BeginTime) VALUES ('      1001', '01/02', '08:00')");
+  EXPECT_EQ(ErrorOf("INSERT INTO IOInfo (PerNo, BeginDate, BeginTime) VALUES ('      1001', '01/02', '08:00 ')"),
+            "Violation of PRIMARY KEY constraint 'PK_IoInfo'. Cannot insert duplicate key in object 'dbo.IoInfo'.");
+  Q("CREATE TABLE U (A int NOT NULL, B varchar(5), CONSTRAINT UQ_U UNIQUE (B))");
+  Q("INSERT INTO U VALUES (1, 'x')");
+  EXPECT_EQ(ErrorOf("INSERT INTO U VALUES (2, 'X')"),
+            "Violation of UNIQUE KEY constraint 'UQ_U'. Cannot insert duplicate key in object 'dbo.U'.");
+  EXPECT_EQ(ErrorOf("INSERT INTO U (B) VALUES ('y')"),
+            "Cannot insert the value NULL into column 'A', table 'Att_1399.dbo.U'; column does not allow nulls. "
+            "INSERT fails.");
+}
+
+TEST_F(TrapTest, UnknownConstructsFailLoudly) {
+  struct Case {
+    const char* sql;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"SELECT DATEADD(day, 1, GETDATE())", "Unsupported T-SQL construct: function DATEADD"},
+      {"WITH x AS (SELECT 1 a) SELECT * FROM x", "Unsupported T-SQL construct: WITH (common table expression)"},
+      {"MERGE Person AS t USING Person AS s ON 1 = 1", "Unsupported T-SQL construct: MERGE"},
+      {"SELECT * FROM Person CROSS APPLY Person p", "Unsupported T-SQL construct: CROSS APPLY"},
+      {"EXEC sp_who", "Unsupported T-SQL construct: EXECUTE of a stored procedure"},
+      {"BEGIN TRAN", "Unsupported T-SQL construct: BEGIN TRAN"},
+      {"SET ANSI_NULLS OFF", "Unsupported T-SQL construct: SET ANSI_NULLS OFF"},
+      {"SELECT * FROM Person WHERE LastName LIKE '[A-K]%'", "Unsupported T-SQL construct: LIKE pattern with [ ] character classes"},
+      {" USE Att; BACKUP DATABASE Att TO DISK = 'x'", "BACKUP DATABASE is not supported by the embedded engine."},
+      {"RESTORE VERIFYONLY FROM DISK = 'x'", "RESTORE VERIFYONLY is not supported by the embedded engine."},
+      {"ALTER DATABASE Att SET OFFLINE WITH NO_WAIT", "ALTER DATABASE … OFFLINE is not supported by the embedded engine."},
+      {"KILL 52", "KILL is not supported by the embedded engine."},
+      {"SELECT COUNT(*) AS ConCount FROM sys.sysprocesses WHERE dbid <> 0",
+       "sys.sysprocesses is not supported by the embedded engine."},
+      {"SELECT Frobnicate(1)", "'Frobnicate' is not a recognized built-in function name."},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.sql), c.message) << c.sql;
+}
+
+}  // namespace
+}  // namespace zel::db
