@@ -123,7 +123,7 @@ CREATE TABLE UsersLog (
   EndTime char(5) NULL,
   ClientVersion varchar(30) NULL,
   ServerIP varchar(50) NULL,
-  ServerPort varchar(10) NULL,
+  ServerPort varchar(50) NULL,
   ClientIP varchar(50) NULL,
   ServerMachineName nvarchar(128) NULL,
   ClientMachineName nvarchar(128) NULL
