@@ -60,7 +60,8 @@ namespace fs = std::filesystem;
 
 struct Cell {
   bool is_null = false;
-  bool any = false;  // "*": any value but NULL
+  bool any = false;     // "*": any value but NULL
+  bool quoted = false;  // written in quotes: always text
   std::string text;
 };
 
@@ -134,6 +135,7 @@ Cell ParseCell(const std::string& raw) {
   } else if (t == "*") {
     c.any = true;
   } else if (t.size() >= 2 && t.front() == '\'' && t.back() == '\'') {
+    c.quoted = true;
     std::string inner = t.substr(1, t.size() - 2);
     for (size_t i = 0; i < inner.size(); ++i) {
       c.text += inner[i];
@@ -518,6 +520,7 @@ Value ToValue(const ParamSpec& p) {
 // A cell value for SetField / Locate: bare numbers become integers, the rest text.
 Value CellValue(const Cell& c) {
   if (c.is_null) return Value();
+  if (c.quoted) return Value(c.text);
   const std::string& t = c.text;
   bool number = !t.empty() && std::all_of(t.begin() + (t[0] == '-' ? 1 : 0), t.end(),
                                           [](unsigned char ch) { return std::isdigit(ch); });
