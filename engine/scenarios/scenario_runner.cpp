@@ -1,0 +1,287 @@
+#include "engine/scenarios/scenario_runner.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+
+#include "dates/log_file.h"
+#include "db/client.h"
+#include "engine/demo/demo_organisation.h"
+#include "management/calculator_management.h"
+#include "schema/schema.h"
+
+namespace zel::engine::scenarios {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kBaseName = "Att";
+
+std::unique_ptr<db::Connection> OpenDatabase(const fs::path& data_dir,
+                                             const std::string& database) {
+  db::ConnectionSettings settings;
+  settings.database = database;
+  settings.data_dir = data_dir.string();
+  return db::Connect(settings);
+}
+
+fs::path NewTempFolder(const std::string& tag) {
+  static std::atomic<int> counter{0};
+  fs::path path = fs::temp_directory_path() /
+                  ("zel_scn_" + std::to_string(::getpid()) + "_" + tag + "_" +
+                   std::to_string(counter++));
+  fs::remove_all(path);
+  fs::create_directories(path);
+  return path;
+}
+
+// A data folder with the empty base and year databases, built once per process and year
+// and copied for every scenario.
+class Templates {
+ public:
+  ~Templates() {
+    std::error_code ec;
+    for (const auto& [year, dir] : dirs_) fs::remove_all(dir, ec);
+  }
+  const fs::path& Of(const std::string& year) {
+    std::lock_guard lock(mutex_);
+    auto found = dirs_.find(year);
+    if (found != dirs_.end()) return found->second;
+    fs::path dir = NewTempFolder("template" + year);
+    const std::string year_db = std::string(kBaseName) + "_" + year;
+    OpenDatabase(dir, "")->Execute(std::string("CREATE DATABASE ") + kBaseName);
+    OpenDatabase(dir, "")->Execute("CREATE DATABASE " + year_db);
+    const struct {
+      std::string database;
+      std::string_view script;
+    } loads[] = {{kBaseName, db::BaseSchemaSql()}, {year_db, db::YearSchemaSql()}};
+    for (const auto& load : loads) {
+      auto connection = OpenDatabase(dir, load.database);
+      for (const auto& batch : db::SplitBatches(load.script)) connection->Execute(batch);
+    }
+    return dirs_.emplace(year, std::move(dir)).first->second;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, fs::path> dirs_;
+};
+
+Templates& TheTemplates() {
+  static Templates templates;
+  return templates;
+}
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+std::string CellText(const db::Value& value) {
+  switch (value.type()) {
+    case db::DataType::Null:
+      return "NULL";
+    case db::DataType::Text:
+      return Trim(value.AsString());
+    default:
+      return value.AsString();
+  }
+}
+
+// Display width of a UTF-8 text (code points).
+std::size_t Width(const std::string& text) {
+  std::size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+std::string Excerpt(const std::string& sql) {
+  std::string text = Trim(sql);
+  if (text.size() > 300) text = text.substr(0, 300) + " ...";
+  return text;
+}
+
+void RunBatches(db::Connection& connection, const std::vector<std::string>& batches,
+                const std::string& database) {
+  for (const auto& batch : batches) {
+    try {
+      connection.Execute(batch);
+    } catch (const std::exception& e) {
+      throw std::runtime_error("fixture batch on " + database + " failed: " + e.what() +
+                               "\n--- batch ---\n" + Excerpt(batch));
+    }
+  }
+}
+
+// Compares one table; appends its diff to `report` and returns false when it differs.
+bool CompareTable(db::Connection& base, db::Connection& year, const ExpectedTable& expected,
+                  std::string& report) {
+  const bool all_columns = expected.columns.size() == 1 && expected.columns[0] == "*";
+  std::string select;
+  for (const auto& column : expected.columns) {
+    select += (select.empty() ? "" : ", ") + (all_columns ? column : "[" + column + "]");
+  }
+  std::string sql = "SELECT " + select + " FROM " + expected.table;
+  if (!expected.where.empty()) sql += " WHERE " + expected.where;
+  db::Connection& connection = expected.table == "CSSLog" ? base : year;
+  db::ResultSet rs;
+  try {
+    rs = connection.Execute(sql);
+  } catch (const std::exception& e) {
+    report += "[expect " + expected.table + "] cannot be read (" + sql + "): " + e.what() + "\n";
+    return false;
+  }
+  std::vector<std::vector<std::string>> actual;
+  for (const auto& row : rs.rows) {
+    std::vector<std::string> cells;
+    for (const auto& v : row) cells.push_back(CellText(v));
+    actual.push_back(std::move(cells));
+  }
+
+  // Match the expected rows against the found ones as multisets.
+  std::vector<bool> used(actual.size(), false);
+  struct Line {
+    char mark;
+    const std::vector<std::string>* cells;
+  };
+  std::vector<Line> lines;
+  bool same = true;
+  for (const auto& row : expected.rows) {
+    bool found = false;
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+      if (!used[i] && actual[i] == row) {
+        used[i] = found = true;
+        break;
+      }
+    }
+    lines.push_back({found ? ' ' : '-', &row});
+    same = same && found;
+  }
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    if (!used[i]) {
+      lines.push_back({'+', &actual[i]});
+      same = false;
+    }
+  }
+  if (same) return true;
+
+  const std::vector<std::string>& header = all_columns ? rs.columns : expected.columns;
+  std::vector<std::size_t> widths(header.size(), 0);
+  for (std::size_t c = 0; c < header.size(); ++c) widths[c] = Width(header[c]);
+  for (const auto& line : lines) {
+    for (std::size_t c = 0; c < line.cells->size() && c < widths.size(); ++c) {
+      widths[c] = std::max(widths[c], Width((*line.cells)[c]));
+    }
+  }
+  auto format = [&](char mark, const std::vector<std::string>& cells) {
+    std::string text(1, mark);
+    text += " ";
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      text += (c ? " | " : "") + cells[c];
+      if (c + 1 < cells.size() && c < widths.size()) {
+        text += std::string(widths[c] - Width(cells[c]), ' ');
+      }
+    }
+    return text + "\n";
+  };
+  report += "[expect " + expected.table +
+            (expected.where.empty() ? "" : " where " + expected.where) +
+            "]  (- expected, missing; + found, not expected)\n";
+  report += format(' ', header);
+  for (const auto& line : lines) report += format(line.mark, *line.cells);
+  report += "\n";
+  return false;
+}
+
+class HomeFolder {
+ public:
+  HomeFolder() : dir_(NewTempFolder("home")) { dates::SetHomeFolder(dir_.string()); }
+  ~HomeFolder() {
+    dates::SetHomeFolder("");
+    if (const char* keep = std::getenv("ZEL_SCENARIOS_KEEP"); keep && *keep == '1') return;
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  HomeFolder(const HomeFolder&) = delete;
+  HomeFolder& operator=(const HomeFolder&) = delete;
+  const fs::path& Path() const { return dir_; }
+
+ private:
+  fs::path dir_;
+};
+
+}  // namespace
+
+ScenarioResult RunScenario(const Scenario& scenario) {
+  const ScenarioText& text = scenario.text;
+  const fs::path& template_dir = TheTemplates().Of(text.year);
+  HomeFolder home;
+  const fs::path data_dir = home.Path() / "Data";
+  fs::copy(template_dir, data_dir, fs::copy_options::recursive);
+  const std::string year_db = std::string(kBaseName) + "_" + text.year;
+
+  auto base = OpenDatabase(data_dir, kBaseName);
+  auto year = OpenDatabase(data_dir, year_db);
+  RunBatches(*base, scenario.base_batches, kBaseName);
+  RunBatches(*year, scenario.year_batches, year_db);
+  demo::InstallShiftCalendarView(*base, *year, kBaseName);
+
+  base->Execute("DELETE FROM CSSPerTemp");
+  if (text.persons.empty()) {
+    base->Execute("INSERT INTO CSSPerTemp (PerNo) SELECT Perno FROM Person");
+  } else {
+    for (const auto& perno : text.persons) {
+      base->Execute("INSERT INTO CSSPerTemp (PerNo) VALUES ('" + PadPerno(perno) + "')");
+    }
+  }
+
+  management::CalculatorSettings settings;
+  settings.database_name = kBaseName;
+  settings.current_year = text.year;
+  settings.data_dir = data_dir.string();
+  settings.max_thread = text.threads;
+  settings.schedule_id = 0;
+  settings.semaphore_list = {"EnterSystem=1", "IOINFO=16", "CALC=17", "CONFIRM=20"};
+  settings.from_date = text.from_date;
+  settings.to_date = text.to_date;
+  management::TZELCalculatorManagement manager(settings);
+  const management::RunResult run = manager.RunDailyCalculatorForOnePerson();
+  if (run.status != management::RunStatus::kCompleted) {
+    throw std::runtime_error(
+        "the daily run did not calculate (is there a Semaphor row with Code 17?)");
+  }
+
+  ScenarioResult result;
+  result.passed = true;
+  if (run.abandoned > 0) {
+    result.passed = false;
+    result.report += std::to_string(run.abandoned) + " worker(s) were given up\n";
+  }
+  for (const auto& expected : text.expected) {
+    result.passed = CompareTable(*base, *year, expected, result.report) && result.passed;
+  }
+  for (const auto& table : TablesEmptyUnlessListed()) {
+    const bool listed = std::any_of(text.expected.begin(), text.expected.end(),
+                                    [&](const ExpectedTable& e) { return e.table == table; });
+    if (listed) continue;
+    ExpectedTable empty;
+    empty.table = table;
+    empty.columns = {"*"};
+    result.passed = CompareTable(*base, *year, empty, result.report) && result.passed;
+  }
+  return result;
+}
+
+}  // namespace zel::engine::scenarios

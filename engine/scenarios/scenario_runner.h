@@ -1,0 +1,36 @@
+// Runs a daily-calculation scenario: a temporary embedded home with the base database
+// "Att" and the year database of the run, the fixture rows, the person table of the run,
+// one daily run through the calculator management (schedule id 0), and the comparison of
+// the result tables with the expected rows, reported as a readable diff.
+// One scenario at a time per process (the home folder of the log files is process-wide);
+// call from the test's main thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/scenarios/scenario_file.h"
+
+namespace zel::engine::scenarios {
+
+// Result tables that must stay empty unless a scenario lists rows for them.
+inline const std::vector<std::string>& TablesEmptyUnlessListed() {
+  static const std::vector<std::string> tables{"DayMorDt", "DayMamDt", "MealTime", "ServTime",
+                                               "CSSLog"};
+  return tables;
+}
+
+struct ScenarioResult {
+  bool passed = false;
+  // Every compared table that differs, expected rows marked "-" when missing and found
+  // rows marked "+" when unexpected; empty when everything matched.
+  std::string report;
+};
+
+// Builds the home, loads the fixture, runs the days and compares. Cells compare as text
+// with blanks around them ignored ("NULL" for a null, person numbers without their
+// padding). Raises std::runtime_error when the fixture SQL fails or the run could not
+// take the calculation hold; the message names the failing batch.
+ScenarioResult RunScenario(const Scenario& scenario);
+
+}  // namespace zel::engine::scenarios
