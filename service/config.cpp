@@ -157,7 +157,13 @@ std::string IniPath(const std::string& home_folder) {
 
 ServiceConfig ReadServiceConfig(const std::string& ini_path) {
   IniFile ini(ini_path);
-  if (!ini.ValueExists(kIniSection, "EnableLog")) ini.WriteString(kIniSection, "EnableLog", "F");
+  if (!ini.ValueExists(kIniSection, "EnableLog")) {
+    try {
+      ini.WriteString(kIniSection, "EnableLog", "F");
+    } catch (const std::exception&) {
+      // A read-only home: the value is read as missing ("F").
+    }
+  }
   ServiceConfig c;
   c.ini_path = ini_path;
   c.database_name = ini.ReadString(kIniSection, "DATABASENAME", "");

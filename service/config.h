@@ -54,8 +54,8 @@ struct ServiceConfig {
 std::string IniPath(const std::string& home_folder);
 
 // Reads the settings of section "ZEL". When the key EnableLog is missing it is first
-// written with the value "F" (the file is created when missing). Raises std::runtime_error
-// only when that write fails.
+// written with the value "F" (the file is created when missing; a file that cannot be
+// written is only read). Never raises: a missing file gives the defaults.
 ServiceConfig ReadServiceConfig(const std::string& ini_path);
 
 // Turns the scrambled USERPASSWORD value into the password: values shorter than 125

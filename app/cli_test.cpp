@@ -1,0 +1,260 @@
+// Drives the zelkl-calc executable: argument errors and help, version, passcode, password,
+// db init, sql, tick and run (stopped by SIGTERM) on an embedded home.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "dates/clock.h"
+#include "dates/date_encoder.h"
+#include "service/config.h"
+#include "service/platform.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zel_cli_XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
+    home_ = root_ / "home";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // Starts zelkl-calc with the arguments; stdout and stderr go to files of the test.
+  pid_t Start(const std::vector<std::string>& args, const std::string& input = "") {
+    const fs::path in = root_ / "stdin.txt";
+    std::ofstream(in) << input;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (root_ / "out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (root_ / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> all{ZEL_CALC_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, ZEL_CALC_EXE, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(rc, 0) << "cannot start " << ZEL_CALC_EXE;
+    return pid;
+  }
+
+  Outcome Wait(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Outcome o;
+    o.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    o.out = ReadAll(root_ / "out.txt");
+    o.err = ReadAll(root_ / "err.txt");
+    return o;
+  }
+
+  Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
+    return Wait(Start(args, input));
+  }
+
+  // Runs with the home folder and a fixed clock.
+  Outcome RunAt(const std::string& now, std::vector<std::string> args,
+                const std::string& input = "") {
+    args.insert(args.begin(), {"--home", home_.string(), "--now", now});
+    return Run(args, input);
+  }
+
+  std::string Log(const char* date = "1399-08-03") {
+    return ReadAll(home_ / "Logs" / (std::string("Log(") + date + ").Log"));
+  }
+
+  fs::path root_;
+  fs::path home_;
+};
+
+TEST_F(CliTest, VersionIsFourNumbers) {
+  Outcome o = Run({"version"});
+  EXPECT_EQ(o.exit_code, 0);
+  EXPECT_EQ(o.out, "zelkl-calc " + zel::service::ModuleVersionText() + "\n");
+  EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '.'), 3);
+}
+
+TEST_F(CliTest, HelpOnEveryCommand) {
+  const std::vector<std::vector<std::string>> commands = {
+      {}, {"run"}, {"tick"}, {"calc"}, {"calc", "daily"}, {"calc", "monthly"},
+      {"calc", "periodic"}, {"db"}, {"db", "init"}, {"sql"}, {"install"}, {"uninstall"},
+      {"version"}, {"password"}, {"passcode"}};
+  for (auto args : commands) {
+    args.push_back("--help");
+    Outcome o = Run(args);
+    EXPECT_EQ(o.exit_code, 0) << args[0];
+    EXPECT_NE(o.out.find("Usage"), std::string::npos) << args[0] << ": " << o.out;
+  }
+}
+
+TEST_F(CliTest, BadArgumentsExitWithTwo) {
+  fs::create_directories(home_);
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{}, "subcommand"},
+      {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"calc", "daily", "--from", "01/01", "--to", "01/02"}, "--year"},
+      {{"calc", "daily", "--year", "1399", "--from", "13/01", "--to", "01/02"}, "not a date MM/DD"},
+      {{"calc", "daily", "--year", "1399", "--from", "07/31", "--to", "08/02"}, "not a date MM/DD"},
+      {{"calc", "daily", "--year", "1399", "--from", "02/01", "--to", "01/02"}, "is after"},
+      {{"calc", "monthly", "--year", "1399", "--from", "0", "--to", "3"}, "not a month"},
+      {{"calc", "periodic", "--year", "1399", "--from", "2", "--to", "13"}, "not a period"},
+      {{"calc", "monthly", "--year", "99", "--from", "1", "--to", "3"}, "not a Jalali year"},
+      {{"--now", "1399/13/01 10:00", "tick"}, "bad clock setting"},
+      {{"sql"}, "-f FILE or the script TEXT"},
+      {{"sql", "-f", "x.sql", "SELECT 1"}, "excludes"},
+      {{"run", "--first-pass-after", "-1"}, "first-pass-after"},
+  };
+  for (auto c : cases) {
+    c.args.insert(c.args.begin(), {"--home", home_.string()});
+    Outcome o = Run(c.args);
+    EXPECT_EQ(o.exit_code, 2) << c.message;
+    EXPECT_NE((o.out + o.err).find(c.message), std::string::npos)
+        << c.message << " not in: " << o.out << o.err;
+  }
+}
+
+TEST_F(CliTest, MissingHomeFailsClearly) {
+  Outcome o = Run({"--home", (root_ / "nowhere").string(), "tick"});
+  EXPECT_EQ(o.exit_code, 1);
+  EXPECT_NE(o.err.find("does not exist"), std::string::npos) << o.err;
+}
+
+TEST_F(CliTest, InstallWithoutSystemdSaysSo) {
+  if (zel::service::HasSystemd()) GTEST_SKIP() << "this machine runs systemd";
+  fs::create_directories(home_);
+  for (const char* command : {"install", "uninstall"}) {
+    Outcome o = Run({"--home", home_.string(), command});
+    EXPECT_EQ(o.exit_code, 1) << command;
+    EXPECT_NE(o.err.find("systemd is not running"), std::string::npos) << o.err;
+  }
+}
+
+TEST_F(CliTest, PasscodeIsTodaysDateCode) {
+  fs::create_directories(home_);
+  Outcome o = RunAt("1399/08/03 09:00", {"passcode"});
+  ASSERT_EQ(o.exit_code, 0) << o.err;
+  ASSERT_EQ(o.out.size(), 10u) << o.out;  // nine characters and a line break
+  const std::string code = o.out.substr(0, 9);
+  EXPECT_TRUE(zel::dates::TZELDateEncoder::CheckEncoded(
+      code, zel::dates::ParseJalaliMoment("1399/08/03 00:00")));
+  EXPECT_FALSE(zel::dates::TZELDateEncoder::CheckEncoded(
+      code, zel::dates::ParseJalaliMoment("1399/08/04 00:00")));
+}
+
+TEST_F(CliTest, PasswordIsStoredScrambled) {
+  fs::create_directories(home_);
+  std::ofstream(home_ / "Korlan.Ini") << "[ZEL]\nSERVERNAME=db1\\main\nUSERNAME=sa\n";
+  Outcome o = Run({"--home", home_.string(), "password"}, "Secret#42\n");
+  ASSERT_EQ(o.exit_code, 0) << o.err;
+  const std::string ini = ReadAll(home_ / "Korlan.Ini");
+  EXPECT_EQ(ini.find("Secret#42"), std::string::npos);
+  EXPECT_NE(ini.find("SERVERNAME=db1\\main"), std::string::npos);
+  zel::service::ServiceConfig c = zel::service::ReadServiceConfig((home_ / "Korlan.Ini").string());
+  EXPECT_EQ(c.password, "Secret#42");
+  zel::service::IniFile file((home_ / "Korlan.Ini").string());
+  EXPECT_GE(file.ReadString("ZEL", "USERPASSWORD", "").size(), 125u);
+
+  Outcome bad = Run({"--home", home_.string(), "password"}, std::string(26, 'x') + "\n");
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.err.find("at most 25"), std::string::npos) << bad.err;
+}
+
+TEST_F(CliTest, DbInitSqlAndTick) {
+  Outcome init = RunAt("1399/08/03 09:00", {"db", "init", "--year", "1400"});
+  ASSERT_EQ(init.exit_code, 0) << init.out << init.err;
+  EXPECT_NE(init.out.find("created database Att\n"), std::string::npos) << init.out;
+  EXPECT_NE(init.out.find("created database Att_1399\n"), std::string::npos) << init.out;
+  EXPECT_NE(init.out.find("created database Att_1400\n"), std::string::npos) << init.out;
+  EXPECT_NE(init.out.find("created database ZELLog\n"), std::string::npos) << init.out;
+  const std::string ini = ReadAll(home_ / "Korlan.Ini");
+  EXPECT_NE(ini.find("DATABASENAME=Att"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("EnableLog=F"), std::string::npos) << ini;
+
+  Outcome again = RunAt("1399/08/03 09:00", {"db", "init"});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_NE(again.err.find("does not overwrite"), std::string::npos) << again.err;
+
+  Outcome sql = RunAt("1399/08/03 09:00",
+                      {"sql", "SELECT Code, Amount, HostName FROM Semaphor WHERE Code IN (17, 20)"
+                              " ORDER BY Code\nGO\nSELECT Years, KorlanCalcOrService FROM SYSTEM"});
+  ASSERT_EQ(sql.exit_code, 0) << sql.err;
+  EXPECT_EQ(sql.out,
+            "Code\tAmount\tHostName\n17\t0\t\n20\t0\t\n"
+            "Years\tKorlanCalcOrService\n" + ("9900" + std::string(251, ' ')) + "\t0\n");
+
+  Outcome bad_sql = RunAt("1399/08/03 09:00", {"sql", "SELECT * FROM NoSuchTable"});
+  EXPECT_EQ(bad_sql.exit_code, 1);
+  EXPECT_NE(bad_sql.err.find("NoSuchTable"), std::string::npos) << bad_sql.err;
+
+  Outcome tick = RunAt("1399/08/03 09:00", {"tick"});
+  ASSERT_EQ(tick.exit_code, 0) << tick.err;
+  EXPECT_NE(tick.out.find("schedule pass done on 1399/08/03: 0 entries due"), std::string::npos)
+      << tick.out;
+  const std::string log = Log();
+  EXPECT_NE(log.find(" : ServiceStart Started\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" : CurDate ==>> 1399/08/03\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" : Stop Service\n"), std::string::npos) << log;
+
+  Outcome users = RunAt("1399/08/03 09:00",
+                        {"sql", "SELECT Code, BeginDate, EndDate FROM UsersLog"});
+  EXPECT_EQ(users.out, "Code\tBeginDate\tEndDate\nSRV\t1399/08/03\t1399/08/03\n");
+}
+
+TEST_F(CliTest, RunStopsCleanlyOnSigterm) {
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "init"}).exit_code, 0);
+  pid_t pid = Start({"--home", home_.string(), "--now", "1399/08/03 09:00", "run",
+                     "--first-pass-after", "0"});
+  // Wait for the first pass to have ended (its closing line), then stop the service.
+  bool passed = false;
+  for (int i = 0; i < 1000 && !passed; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    passed = Log().find("CurDate ==>> 1399/08/03") != std::string::npos;
+  }
+  ASSERT_TRUE(passed) << Log();
+  kill(pid, SIGTERM);
+  Outcome o = Wait(pid);
+  EXPECT_EQ(o.exit_code, 0) << o.err;
+  const std::string log = Log();
+  EXPECT_NE(log.find(" : ServiceExecute Started\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" : Stop Service\n"), std::string::npos) << log;
+  Outcome users = RunAt("1399/08/03 09:00",
+                        {"sql", "SELECT Code, BeginTime, EndDate FROM UsersLog"});
+  EXPECT_EQ(users.out, "Code\tBeginTime\tEndDate\nSRV\t09:00\t1399/08/03\n");
+}
+
+}  // namespace

@@ -1,0 +1,332 @@
+#include "app/commands.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "app/sql_output.h"
+#include "dates/clock.h"
+#include "dates/date_encoder.h"
+#include "dates/date_parser.h"
+#include "dates/date_time.h"
+#include "dates/jalali.h"
+#include "dates/log_file.h"
+#include "db/client.h"
+#include "schema/schema.h"
+#include "service/calculate_service.h"
+#include "service/config.h"
+#include "service/home_setup.h"
+#include "service/platform.h"
+#include "service/service_log.h"
+#include "service/systemd_unit.h"
+
+namespace zel::app {
+
+namespace {
+
+using service::TZELKLCalculateService;
+
+int Fail(const std::string& why) {
+  std::cerr << "zelkl-calc: " << why << "\n";
+  return kExitFailed;
+}
+
+bool IsDigits(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Day number inside the year of an "MM/DD" text, 0 when it is not a possible date.
+int MonthDayNumber(const std::string& text) {
+  if (text.size() != 5 || text[2] != '/' || !IsDigits(text.substr(0, 2)) ||
+      !IsDigits(text.substr(3, 2))) {
+    return 0;
+  }
+  const int m = std::stoi(text.substr(0, 2));
+  const int d = std::stoi(text.substr(3, 2));
+  if (m < 1 || m > 12 || d < 1 || d > (m <= 6 ? 31 : 30)) return 0;
+  return m * 32 + d;
+}
+
+bool TerminalOut(int fd) { return isatty(fd) == 1; }
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string LogsNote() { return "logs: " + dates::LogFolder(); }
+
+}  // namespace
+
+int RunService(std::chrono::milliseconds first_pass_after) {
+  service::StopSignalGuard signals;
+  service::SetDeepLogMode();
+  TZELKLCalculateService s(dates::HomeFolder());
+  bool started = false;
+  s.ServiceStart(started);
+  std::cerr << "zelkl-calc: service started in " << s.Home() << "; " << LogsNote() << "\n";
+  service::NotifySystemdReady();
+  s.ServiceExecute(first_pass_after);
+  service::NotifySystemdStopping();
+  bool stopped = false;
+  s.ServiceStop(stopped);
+  std::cerr << "zelkl-calc: service stopped\n";
+  return kExitOk;
+}
+
+int Tick() {
+  service::SetDeepLogMode();
+  TZELKLCalculateService s(dates::HomeFolder());
+  bool started = false;
+  s.ServiceStart(started);
+  s.TDBCheckTimer();
+  bool stopped = false;
+  s.ServiceStop(stopped);
+  const auto& pass = s.LastPass();
+  if (!pass.ran) {
+    std::cout << "schedule pass skipped: KorlanCalcOrService is 3 (another program calculates)\n";
+    return kExitOk;
+  }
+  if (!pass.error.empty()) return Fail("the schedule pass failed: " + pass.error + "; " + LogsNote());
+  std::cout << "schedule pass done on " << s.CurrentDate() << ": " << pass.due
+            << (pass.due == 1 ? " entry" : " entries") << " due; " << LogsNote() << "\n";
+  return kExitOk;
+}
+
+std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
+  if (!dates::TZELYearConversion::YearIsInValidRange(dates::csJalali, o.year)) {
+    return "--year " + std::to_string(o.year) + " is not a Jalali year (1206..1498)";
+  }
+  for (const auto& p : o.persons) {
+    if (dates::Trim(p).empty() || p.size() > 10) return "--person '" + p + "' is not a person number";
+  }
+  if (o.kind == "daily") {
+    const int from = MonthDayNumber(o.from), to = MonthDayNumber(o.to);
+    if (from == 0) return "--from '" + o.from + "' is not a date MM/DD";
+    if (to == 0) return "--to '" + o.to + "' is not a date MM/DD";
+    if (from > to) return "--from " + o.from + " is after --to " + o.to;
+    return std::nullopt;
+  }
+  const char* what = o.kind == "monthly" ? "month" : "period";
+  auto number = [](const std::string& s) { return IsDigits(s) && s.size() <= 2 ? std::stoi(s) : 0; };
+  const int from = number(o.from), to = number(o.to);
+  if (from < 1 || from > 12) return "--from '" + o.from + "' is not a " + what + " 1..12";
+  if (to < 1 || to > 12) return "--to '" + o.to + "' is not a " + what + " 1..12";
+  if (from > to) return "--from " + o.from + " is after --to " + o.to;
+  return std::nullopt;
+}
+
+int Calc(const CalcOptions& o) {
+  service::SetDeepLogMode();
+  TZELKLCalculateService s(dates::HomeFolder());
+  s.LoadConfiguration();
+  s.FillSemaphoreList();
+  const std::string year = std::to_string(o.year);
+  s.SetCurrentYear(year);
+  try {
+    auto base = db::Connect(s.BaseSettings());
+    base->Execute(" Truncate Table CSSPerTemp ");
+    if (o.persons.empty()) {
+      base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
+    } else {
+      for (const auto& p : o.persons) {
+        base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person "
+                      "Where LTrim(RTrim(PerNo)) = " + service::QuotedStr(dates::Trim(p)) + " ");
+      }
+      db::ResultSet count = base->Execute("Select Count(*) From CSSPerTemp");
+      const auto found = count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
+      if (found < static_cast<int64_t>(o.persons.size())) {
+        return Fail("only " + std::to_string(found) + " of the " +
+                    std::to_string(o.persons.size()) + " persons given are in the table Person");
+      }
+    }
+  } catch (const std::exception& e) {
+    return Fail(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
+  }
+  try {
+    s.CreateCalItemView(year);
+  } catch (const std::exception& e) {
+    return Fail("the year database " + s.Config().database_name + "_" + year +
+                " cannot be used: " + e.what());
+  }
+
+  const service::CalcKind kind = o.kind == "daily"     ? service::CalcKind::kDaily
+                                 : o.kind == "monthly" ? service::CalcKind::kMonthly
+                                                       : service::CalcKind::kPeriodic;
+  const bool terminal = TerminalOut(STDERR_FILENO);
+  management::ProgressCallback progress;
+  if (terminal) {
+    progress = [](int done, int total) {
+      std::cerr << "\rpersons " << done << " of " << total << std::flush;
+    };
+  }
+  management::RunResult result;
+  try {
+    result = s.CalcRun(kind, "CSSPerTemp", o.from, o.to, 0, progress);
+  } catch (const std::exception& e) {
+    if (terminal) std::cerr << "\n";
+    return Fail(std::string("the ") + o.kind + " calculation failed: " + e.what() + "; " + LogsNote());
+  }
+  if (terminal) std::cerr << "\n";
+  switch (result.status) {
+    case management::RunStatus::kSemaphoreBusy:
+      return Fail("another program holds the calculation (Semaphor CALC); nothing was calculated");
+    case management::RunStatus::kNoCalcSemaphore:
+      return Fail("the table Semaphor has no CALC row; nothing was calculated");
+    case management::RunStatus::kCompleted:
+      break;
+  }
+  std::cout << o.kind << " calculation of " << o.from << " - " << o.to << " in " << year
+            << " done for " << result.persons << (result.persons == 1 ? " person" : " persons");
+  if (result.abandoned > 0) {
+    std::cout << "; " << result.abandoned << " given up after their time limit\n";
+    return Fail("some persons were not calculated (see CSSLog); " + LogsNote());
+  }
+  std::cout << "; " << LogsNote() << "\n";
+  return kExitOk;
+}
+
+int DbInit(const std::vector<int>& years) {
+  try {
+    service::HomeSetupResult r = service::InitEmbeddedHome(dates::HomeFolder(), years);
+    if (r.ini_written) {
+      std::cout << "wrote " << service::IniPath(dates::HomeFolder()) << " (embedded engine)\n";
+    }
+    for (const auto& name : r.created) std::cout << "created database " << name << "\n";
+    for (const auto& name : r.already_there) std::cout << "kept existing database " << name << "\n";
+    return kExitOk;
+  } catch (const std::exception& e) {
+    return Fail(std::string("db init: ") + e.what());
+  }
+}
+
+int Sql(const std::string& database, const std::string& file, const std::string& text) {
+  std::string script;
+  try {
+    script = file.empty() ? text : ReadFileText(file);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  TZELKLCalculateService s(dates::HomeFolder());
+  s.LoadConfiguration();
+  db::ConnectionSettings settings = s.BaseSettings();
+  if (!database.empty()) settings.database = database;
+  std::unique_ptr<db::Connection> connection;
+  try {
+    connection = db::Connect(settings);
+  } catch (const std::exception& e) {
+    return Fail(std::string("cannot connect: ") + e.what());
+  }
+  const bool terminal = TerminalOut(STDOUT_FILENO);
+  int number = 0;
+  for (const std::string& batch : db::SplitBatches(script)) {
+    ++number;
+    try {
+      db::ResultSet rows = connection->Execute(batch);
+      if (rows.has_columns) {
+        std::cout << (terminal ? FormatTable(rows) : FormatTabSeparated(rows)) << std::flush;
+      }
+    } catch (const std::exception& e) {
+      return Fail("batch " + std::to_string(number) + " failed: " + e.what());
+    }
+  }
+  return kExitOk;
+}
+
+int Install() {
+  if (!service::HasSystemd()) {
+    return Fail("install needs systemd, and systemd is not running on this machine "
+                "(no /run/systemd/system)");
+  }
+  try {
+    service::InstallUnit(service::ExecutablePath(), dates::HomeFolder());
+  } catch (const std::exception& e) {
+    return Fail(std::string("install: ") + e.what());
+  }
+  TZELKLCalculateService s(dates::HomeFolder());
+  std::cout << "installed " << service::UnitFilePath() << "\n";
+  if (!s.ServiceAfterInstall()) {
+    return Fail(std::string(service::kServiceName) +
+                " is installed but does not run; see journalctl -u " + service::kServiceName);
+  }
+  std::cout << service::kServiceName << " runs\n";
+  return kExitOk;
+}
+
+int Uninstall() {
+  if (!service::HasSystemd()) {
+    return Fail("uninstall needs systemd, and systemd is not running on this machine "
+                "(no /run/systemd/system)");
+  }
+  try {
+    service::UninstallUnit();
+  } catch (const std::exception& e) {
+    return Fail(std::string("uninstall: ") + e.what());
+  }
+  TZELKLCalculateService s(dates::HomeFolder());
+  s.ServiceAfterUninstall();
+  std::cout << "removed " << service::kServiceName << "\n";
+  return kExitOk;
+}
+
+int Version() {
+  std::cout << "zelkl-calc " << service::ModuleVersionText() << "\n";
+  return kExitOk;
+}
+
+namespace {
+// One line from stdin; without echo when stdin is a terminal.
+std::optional<std::string> ReadSecretLine(const char* prompt) {
+  const bool terminal = isatty(STDIN_FILENO) == 1;
+  termios saved{};
+  if (terminal) {
+    std::cerr << prompt << std::flush;
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  std::string line;
+  const bool ok = static_cast<bool>(std::getline(std::cin, line));
+  if (terminal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::cerr << "\n";
+  }
+  if (!ok) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+}  // namespace
+
+int Password() {
+  auto password = ReadSecretLine("SQL password: ");
+  if (!password) return Fail("no password given");
+  if (isatty(STDIN_FILENO) == 1) {
+    auto again = ReadSecretLine("again: ");
+    if (!again || *again != *password) return Fail("the two passwords differ; nothing written");
+  }
+  try {
+    const std::string scrambled = service::EncodeIniPassword(*password);
+    service::IniFile ini(service::IniPath(dates::HomeFolder()));
+    ini.WriteString(service::kIniSection, "USERPASSWORD", scrambled);
+    std::cout << "USERPASSWORD written (scrambled) to " << ini.Path() << "\n";
+    return kExitOk;
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+}
+
+int Passcode() {
+  std::cout << dates::TZELDateEncoder::Encode(dates::Today()) << "\n";
+  return kExitOk;
+}
+
+}  // namespace zel::app

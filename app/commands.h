@@ -1,0 +1,44 @@
+// The commands of `zelkl-calc`: each takes its parsed options, works in the home folder
+// set for the process (dates/log_file.h), prints what it did, and returns the exit code
+// (0 done, 1 failed — with the reason on stderr). Called from main on the main thread.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zel::app {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// The service in the foreground until SIGTERM or SIGINT.
+int RunService(std::chrono::milliseconds first_pass_after);
+// One schedule pass now.
+int Tick();
+
+struct CalcOptions {
+  std::string kind;  // "daily", "monthly" or "periodic"
+  int year = 0;
+  std::string from, to;              // "MM/DD" (daily) or numbers 1..12
+  std::vector<std::string> persons;  // empty: every person
+};
+// The argument error of a calc command line (bad year, range or order), nullopt when fine.
+std::optional<std::string> CheckCalcOptions(const CalcOptions& options);
+int Calc(const CalcOptions& options);
+
+int DbInit(const std::vector<int>& years);
+// Runs the T-SQL of the file (or the text) batch by batch on the configured server.
+int Sql(const std::string& database, const std::string& file, const std::string& text);
+
+int Install();
+int Uninstall();
+int Version();
+// Asks for the SQL password and stores it scrambled as USERPASSWORD in Korlan.Ini.
+int Password();
+// Prints today's pass code for Log.inf.
+int Passcode();
+
+}  // namespace zel::app

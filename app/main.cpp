@@ -1,0 +1,145 @@
+// zelkl-calc: the command line of the calculation service (run, tick, calc, db init, sql,
+// install, uninstall, version, password, passcode). Parses the arguments, sets the home
+// folder and the process clock, and hands over to the command.
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <iostream>
+
+#include "app/commands.h"
+#include "dates/clock.h"
+#include "dates/log_file.h"
+
+namespace {
+
+using zel::app::kExitFailed;
+using zel::app::kExitUsage;
+
+int Usage(const std::string& why) {
+  std::cerr << "zelkl-calc: " << why << "\n(run with --help for the usage)\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"zelkl-calc: the calculation service of the time-and-attendance system"};
+  app.require_subcommand(1);
+  app.fallthrough();  // --home and --now are accepted after the command too
+  std::string home, now;
+  app.add_option("--home", home,
+                 "home folder holding Korlan.Ini, Log.inf, Logs/ and Data/ "
+                 "(default: the executable's folder)");
+  app.add_option("--now", now,
+                 "fix the process clock at this Jalali moment \"YYYY/MM/DD HH:MM\" "
+                 "(also env ZEL_NOW); it runs on from there");
+
+  double first_pass_after = 60;
+  auto* run = app.add_subcommand("run", "the service in the foreground (systemd runs this)");
+  run->add_option("--first-pass-after", first_pass_after,
+                  "seconds until the first schedule pass (default 60; later passes come 60 s "
+                  "after the previous one ended)")
+      ->check(CLI::NonNegativeNumber);
+
+  auto* tick = app.add_subcommand("tick", "one schedule pass now, then exit");
+
+  auto* calc = app.add_subcommand("calc", "calculate now, for given persons or everyone");
+  calc->require_subcommand(1);
+  zel::app::CalcOptions calc_options;
+  struct Kind {
+    const char* name;
+    const char* help;
+    const char* range;
+  } kinds[] = {{"daily", "daily attendance of the days --from .. --to", "MM/DD"},
+               {"monthly", "monthly totals of the months --from .. --to", "month 1..12"},
+               {"periodic", "periodic totals of the periods --from .. --to", "period 1..12"}};
+  for (const auto& k : kinds) {
+    auto* sub = calc->add_subcommand(k.name, k.help);
+    sub->add_option("--year", calc_options.year, "Jalali year YYYY of the year database")
+        ->required();
+    sub->add_option("--from", calc_options.from, std::string("first ") + k.range)->required();
+    sub->add_option("--to", calc_options.to, std::string("last ") + k.range)->required();
+    sub->add_option("--person", calc_options.persons,
+                    "person number (repeatable); default: every person");
+    sub->callback([&calc_options, name = std::string(k.name)] { calc_options.kind = name; });
+  }
+
+  auto* db = app.add_subcommand("db", "the embedded databases");
+  db->require_subcommand(1);
+  std::vector<int> init_years;
+  auto* init = db->add_subcommand(
+      "init", "create the embedded base, year (this Jalali year and each --year) and log "
+              "databases with their tables, and a default Korlan.Ini when there is none");
+  init->add_option("--year", init_years, "another Jalali year YYYY (repeatable)");
+
+  std::string sql_database, sql_file, sql_text;
+  auto* sql = app.add_subcommand(
+      "sql", "run a T-SQL script (batches split on GO) on the configured server, print rows");
+  sql->add_option("--database", sql_database, "database (default: DATABASENAME of Korlan.Ini)");
+  auto* sql_file_option = sql->add_option("-f,--file", sql_file, "read the script from FILE");
+  sql->add_option("TEXT", sql_text, "the script text")->excludes(sql_file_option);
+
+  auto* install = app.add_subcommand(
+      "install", "register ZELKLCalculateService with systemd, start it and wait until it runs");
+  auto* uninstall = app.add_subcommand("uninstall", "stop ZELKLCalculateService and remove it");
+  auto* version = app.add_subcommand("version", "print the version");
+  auto* password = app.add_subcommand(
+      "password", "ask for the SQL password and store it scrambled in Korlan.Ini");
+  auto* passcode = app.add_subcommand("passcode", "print today's pass code for Log.inf");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    if (app.get_subcommands().empty() && !app.remaining().empty()) {
+      return Usage("unknown command '" + app.remaining().front() + "'");
+    }
+    app.exit(e);
+    return kExitUsage;
+  }
+
+  try {
+    zel::dates::LoadNowFromEnvironment();
+    if (!now.empty()) zel::dates::SetNowJalali(now);  // --now wins over ZEL_NOW
+  } catch (const std::exception& e) {
+    return Usage(std::string("bad clock setting: ") + e.what());
+  }
+
+  if (!home.empty()) {
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::absolute(home, ec);
+    if (ec) return Usage("--home " + home + ": " + ec.message());
+    zel::dates::SetHomeFolder(path.lexically_normal().string());
+  }
+  const bool creates_home = init->parsed();
+  if (!creates_home && !version->parsed() &&
+      !std::filesystem::is_directory(zel::dates::HomeFolder())) {
+    std::cerr << "zelkl-calc: the home folder " << zel::dates::HomeFolder()
+              << " does not exist\n";
+    return kExitFailed;
+  }
+
+  if (run->parsed()) {
+    return zel::app::RunService(std::chrono::milliseconds(
+        static_cast<long long>(first_pass_after * 1000)));
+  }
+  if (tick->parsed()) return zel::app::Tick();
+  if (calc->parsed()) {
+    if (auto why = zel::app::CheckCalcOptions(calc_options)) return Usage(*why);
+    return zel::app::Calc(calc_options);
+  }
+  if (init->parsed()) return zel::app::DbInit(init_years);
+  if (sql->parsed()) {
+    if (sql_file.empty() && sql_text.empty()) return Usage("sql needs -f FILE or the script TEXT");
+    return zel::app::Sql(sql_database, sql_file, sql_text);
+  }
+  if (install->parsed()) return zel::app::Install();
+  if (uninstall->parsed()) return zel::app::Uninstall();
+  if (version->parsed()) return zel::app::Version();
+  if (password->parsed()) return zel::app::Password();
+  if (passcode->parsed()) return zel::app::Passcode();
+  return Usage("no command");
+}

@@ -1,0 +1,701 @@
+#include "service/calculate_service.h"
+
+#include <algorithm>
+#include <cctype>
+#include <thread>
+
+#include "dates/clock.h"
+#include "dates/date_time.h"
+#include "dates/jalali.h"
+#include "dates/date_parser.h"
+#include "db/ado_utils.h"
+#include "service/platform.h"
+#include "service/service_log.h"
+#include "service/systemd_unit.h"
+
+namespace zel::service {
+
+namespace {
+
+using management::RunResult;
+using management::RunStatus;
+
+// Today's Jalali date "YYYY/MM/DD" and the time "HH:MM" of one reading of the clock.
+void CurrentMoment(std::string& date, std::string& time_hhnn) {
+  const dates::TDateTime now = dates::Now();
+  const dates::JalaliDate d = dates::DecodeJalaliDate(now);
+  date = dates::TZELDateParser::Format_YYYYMMDD(d.year, d.month, d.day);
+  time_hhnn = dates::FormatTime_HHNN(now);
+}
+
+std::string Lines(std::initializer_list<std::string_view> lines) {
+  std::string text;
+  for (auto l : lines) {
+    text += l;
+    text += '\n';
+  }
+  return text;
+}
+
+// A name inside [ ]: a closing bracket in it is doubled.
+std::string Bracketed(const std::string& name) {
+  std::string out = "[";
+  for (char c : name) {
+    out += c;
+    if (c == ']') out += ']';
+  }
+  return out + "]";
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The view of shift-group calendars, in the year database, reading the base database B.
+std::string CalItemViewSelect(const std::string& B) {
+  const std::string d =
+      "RIGHT('0' + CAST(DistributedGshItem.Period AS VARCHAR(2)), 2) + '/' + "
+      "RIGHT('0' + SUBSTRING(DistributedGshItem.DayNo, 2, 2), 2)";
+  auto shifted = [&](int position) {
+    return "(Case when SUBSTRING(WS.ShiftStatus, " + std::to_string(position) +
+           ", 1) = '1' then " + B + ".dbo.IncDate(" + d + ") else " + d + " end)";
+  };
+  std::string source;
+  std::string days;
+  for (int i = 1; i <= 31; ++i) {
+    const std::string n = "D" + std::to_string(i);
+    source += ",\n   (Case when P." + n + " is NULL then G." + n + " else P." + n + " end) AS " + n;
+    days += (i > 1 ? ", " : "") + n;
+  }
+  std::string sql;
+  sql += "SELECT DistributedGshItem.PerNo AS PerNo,\n";
+  sql += " DistributedGshItem.GShCode AS GshCode,\n";
+  sql += " DistributedGshItem.Period AS Period,\n";
+  sql += " Substring(DayNo, 2,3) AS DayNo,\n";
+  sql += " " + d + " AS EBeginDate, WS.EBEGINTIME AS EBEGINTIME,\n";
+  sql += " DistributedGshItem.WorkShiftCode AS WorkShiftCode,\n";
+  sql += " " + d + " AS DBeginDate, WS.DBEGINTIME AS DBEGINTIME,\n";
+  sql += " " + shifted(1) + " AS BBeginDate, WS.BBEGINTIME AS BBEGINTIME,\n";
+  sql += " " + shifted(2) + " AS BEndDate, WS.BENDTIME AS BENDTIME,\n";
+  sql += " " + shifted(3) + " AS DEndDate, WS.DENDTIME AS DENDTIME,\n";
+  sql += " " + shifted(4) + " AS EEndDate, WS.EENDTIME AS EENDTIME,\n";
+  sql += " " + shifted(5) + " AS EndDate, WS.ENDTIME AS ENDTIME,\n";
+  sql += " WS.Holiday AS Holiday\n";
+  sql += "FROM (SELECT P.PerNo, P.GShCode, P.Period" + source + "\n";
+  sql += "  FROM GshItem G LEFT JOIN PerShifts P on G.GShCode=P.GShCode and G.Period=P.Period"
+         ") AS ShiftItem\n";
+  sql += "UNPIVOT (WorkShiftCode FOR DayNo IN (" + days + ")) AS DistributedGshItem\n";
+  sql += "LEFT OUTER JOIN " + B +
+         ".dbo.WorkShifts As WS on DistributedGshItem.WorkShiftCode = WS.Code\n";
+  sql += "LEFT OUTER JOIN " + B + ".dbo.WorkGrp AS WG On Wg.GShCode = DistributedGshItem.GShCode\n";
+  sql += "LEFT OUTER JOIN PrjRule As R On R.WORKGROUP = WG.CODE\n";
+  sql += "WHERE R.PERNO <> '' and WG.GROUPTYPE = 6 and R.PerNo = DistributedGshItem.PerNo\n";
+  return sql;
+}
+
+const char* const kTransferNotAvailable =
+    "انتقال اطلاعات و برچسب گذاری ترددها در این نسخه امکان پذیر نیست.";
+
+}  // namespace
+
+std::vector<std::string> SemaphoreCodeTable() {
+  return {"EnterSystem=1",      "Morkhasi=2",           "DailyMorkhasi=3",
+          "DailyExtraPerm=4",   "MonthlyExtraPerm=5",   "Mission=6",
+          "DailyMission=7",     "ServiceLate=8",        "Present=9",
+          "Suspension=10",      "DailySpecExtDef=11",   "MonthlySpecExtDef=12",
+          "MonthlySpecMorDef=13", "MorkhasiLeftMonth=14", "MorkhasiLeftPeriod=15",
+          "IOINFO=16",          "CALC=17",              "LT=18",
+          "CLOCKDUMP=19",       "CONFIRM=20"};
+}
+
+std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name) {
+  for (const auto& entry : list) {
+    size_t eq = entry.find('=');
+    if (eq == std::string::npos || Upper(entry.substr(0, eq)) != Upper(name)) continue;
+    int code = dates::StrToIntDef(entry.substr(eq + 1), -1);
+    if (code >= 0) return code;
+  }
+  return std::nullopt;
+}
+
+std::string ServerMachineNameOf(const std::string& server_name) {
+  return server_name.substr(0, server_name.find('\\'));
+}
+
+std::string ServiceDescriptionText() {
+  return "Version " + ModuleVersionText() + " Publish Date : " + "2020/10/24" +
+         " Provides calculate service for Vesprin time attendance system ";
+}
+
+TZELKLCalculateService::TZELKLCalculateService(std::string home) : home_(std::move(home)) {}
+
+TZELKLCalculateService::~TZELKLCalculateService() = default;
+
+// --- connections ------------------------------------------------------------------------
+
+db::ConnectionSettings TZELKLCalculateService::BaseSettings() const {
+  db::ConnectionSettings s;
+  s.server = config_.server_name;
+  s.user = config_.user_name;
+  s.password = config_.password;
+  s.database = config_.database_name;
+  s.data_dir = home_ + "/Data";
+  s.odbc_driver = config_.odbc_driver;
+  return s;
+}
+
+db::ConnectionSettings TZELKLCalculateService::YearSettings(const std::string& year) const {
+  db::ConnectionSettings s = BaseSettings();
+  s.database = config_.database_name + "_" + year;
+  return s;
+}
+
+db::ConnectionSettings TZELKLCalculateService::ServerSettings() const {
+  db::ConnectionSettings s = BaseSettings();
+  s.database.clear();
+  return s;
+}
+
+void TZELKLCalculateService::ConnectAdoc() {
+  ADOC_.reset();
+  try {
+    ADOC_ = db::Connect(BaseSettings());
+  } catch (const std::exception& e) {
+    adoc_error_ = e.what();
+    throw;
+  }
+}
+
+db::Connection& TZELKLCalculateService::Adoc() {
+  if (!ADOC_) ConnectAdoc();
+  return *ADOC_;
+}
+
+// --- logging ----------------------------------------------------------------------------
+
+void TZELKLCalculateService::LogText(const std::string& AValue, const std::string& AFileName,
+                                     bool LogTime, bool IsEnableLog) const {
+  zel::service::LogText(AValue, AFileName, LogTime, IsEnableLog);
+}
+
+void TZELKLCalculateService::InsertServiceLog(int ScheduleId, const std::string& PerNo,
+                                              const std::string& Comment) {
+  try {
+    if (ADOC_) {
+      zel::service::InsertServiceLog(*ADOC_, ScheduleId, PerNo, Comment);
+    } else {
+      auto connection = db::Connect(BaseSettings());
+      zel::service::InsertServiceLog(*connection, ScheduleId, PerNo, Comment);
+    }
+  } catch (...) {
+    // A lost row is not reported.
+  }
+}
+
+// --- lifecycle --------------------------------------------------------------------------
+
+void TZELKLCalculateService::LoadConfiguration() {
+  const std::string path = IniPath(home_);
+  LogText("Korlan.ini is going to be loaded from :" + path);
+  config_ = ReadServiceConfig(path);
+}
+
+void TZELKLCalculateService::FillSemaphoreList() { SemaphoreList_ = SemaphoreCodeTable(); }
+
+void TZELKLCalculateService::ServiceStart(bool& Started) {
+  LogText(std::string(54, '*'));
+  LogText("ServiceStart Started");
+  LoadConfiguration();
+
+  std::unique_ptr<db::Connection> base;
+  try {
+    base = db::Connect(BaseSettings());
+    base->Execute(Lines({"if ( (select top 1 is_identity from sys.columns c WHERE c.object_id = "
+                         "OBJECT_ID('CSSLog') and c.name = 'id') <> 1) ",
+                         "Begin ", "Alter Table CSSLog DROP CONSTRAINT PK_CSSLOG ",
+                         "Alter Table CSSLog drop  COLUMN id ",
+                         "Alter Table CSSLog Add  Id int IDENTITY(1,1) not null ", "End ; "}));
+  } catch (const std::exception& e) {
+    LogText(std::string("Error In Update CSSLog : ") + e.what());
+  }
+
+  try {
+    if (!base) base = db::Connect(BaseSettings());
+    db::ResultSet rs = base->Execute("SELECT CalcYear FROM CSSchedule");
+    if (!rs.rows.empty() && !rs.rows[0].empty()) CurrentYear_ = rs.rows[0][0].AsString();
+  } catch (const std::exception& e) {
+    LogText(std::string("Error While Reading CurrentYear: ") + e.what());
+  }
+
+  std::string server_ip = "<Error>", server_port = "<Error>", client_ip = "<Error>";
+  try {
+    auto server = db::Connect(ServerSettings());
+    try {
+      GetServerIP(*server, server_ip, server_port, client_ip);
+    } catch (const std::exception& e) {
+      LogText(std::string("Error while retriving ServerIP: ") + e.what());
+    }
+  } catch (const std::exception& e) {
+    LogText(std::string("Error while Connecting to Server: ") + e.what());
+  }
+
+  CurrentMoment(StartDate_, StartTime_);
+
+  try {
+    if (!base) base = db::Connect(BaseSettings());
+    db::Dataset users(*base);
+    users.SetSQL({"SELECT * FROM UsersLog"});
+    users.Open();
+    users.Append();
+    try {
+      users.SetField("Code", "SRV");
+      users.SetField("BeginDate", StartDate_);
+      users.SetField("BeginTime", StartTime_);
+      users.SetField("ClientVersion", ModuleVersionText());
+      users.SetField("ServerIP", server_ip);
+      users.SetField("ServerPort", server_port);
+      users.SetField("ClientIP", client_ip);
+      users.SetField("ServerMachineName", ServerMachineNameOf(config_.server_name));
+      users.SetField("ClientMachineName", LocalComputerName());
+      users.Post();
+    } catch (...) {
+      users.Cancel();
+      throw;
+    }
+  } catch (...) {
+    // The log-in row is optional: its failure is not reported.
+  }
+
+  if (CurrentYear_.size() == 4) {
+    try {
+      CreateCalItemView(CurrentYear_);
+    } catch (const std::exception& e) {
+      LogText(std::string("Error While Creating V_GetCalItem: ") + e.what());
+    }
+  } else {
+    LogText("CurrentYear value is not correct.");
+  }
+
+  Started = true;
+  FillSemaphoreList();
+}
+
+void TZELKLCalculateService::GetServerIP(db::Connection& connection, std::string& ServerIP,
+                                         std::string& ServerPort, std::string& ClientIP) {
+  db::TADOUtils::GetServerIP(connection, ServerIP, ServerPort, ClientIP);
+}
+
+void TZELKLCalculateService::CreateCalItemView(const std::string& year) {
+  const std::string& B = config_.database_name;
+  auto server = db::Connect(ServerSettings());
+  const std::string use = " USE " + Bracketed(B + "_" + year) + " ";
+  server->Execute(use);
+  try {
+    server->Execute(Lines({"IF EXISTS(SELECT * FROM sys.views WHERE name = 'V_GetCalItem')",
+                           " DROP VIEW [dbo].[V_GetCalItem] "}));
+  } catch (...) {
+  }
+  server->Execute(use);
+  try {
+    server->Execute(std::string(" CREATE VIEW [dbo].[V_GetCalItem] ") + " AS " +
+                    CalItemViewSelect(B));
+  } catch (...) {
+  }
+}
+
+void TZELKLCalculateService::ResetSemaphoreAfterCalc() {
+  try {
+    auto base = db::Connect(BaseSettings());
+    db::Dataset semaphore(*base);
+    semaphore.SetTableName("dbo.Semaphor");
+    auto code = SemaphoreCode(SemaphoreList_, "CALC");
+    if (!code || !semaphore.Locate("Code", *code)) return;
+    if (semaphore.FieldByName("Amount").AsInteger() <= 0) return;
+    // Only a hold this computer left behind is ours to release; another computer's run
+    // may still be calculating.
+    const std::string holder = dates::Trim(semaphore.FieldByName("HostName").AsString());
+    const std::string self = LocalComputerName();
+    // HostName holds at most 30 characters.
+    if (Upper(holder.substr(0, 30)) != Upper(self.substr(0, 30))) return;
+    semaphore.Edit();
+    semaphore.SetField("Amount", semaphore.FieldByName("Amount").AsInteger() - 1);
+    semaphore.SetField("HostName", db::Value());
+    semaphore.Post();
+  } catch (const std::exception& e) {
+    LogText(std::string("Error ResetSemaphoreAfterCalc After Start Service : ") + e.what());
+  }
+}
+
+void TZELKLCalculateService::ServiceExecute(std::chrono::milliseconds first_pass_after) {
+  LogText("ServiceExecute Started");
+  WriteServiceDescription();
+  ResetSemaphoreAfterCalc();
+  TDBCheck_enabled_ = true;
+  std::chrono::milliseconds wait = first_pass_after;
+  for (;;) {
+    try {
+      if (WaitForStop(wait)) break;
+      if (TDBCheck_enabled_) TDBCheckTimer();
+    } catch (const std::exception& e) {
+      LogText(std::string("Error In ServiceThread while not Terminated \"") + e.what() +
+              "\" ...");
+    }
+    // The next pass comes 60 seconds after this one ended.
+    wait = std::chrono::seconds(60);
+  }
+  TDBCheck_enabled_ = false;
+}
+
+void TZELKLCalculateService::ServiceStop(bool& Stopped) {
+  try {
+    auto base = db::Connect(BaseSettings());
+    db::Dataset q(*base);
+    q.SetSQL({" SELECT EndDate, EndTime         FROM UsersLog                   WHERE "
+              "BeginDate = :PBeginDate       AND BeginTime = :PBeginTime"});
+    q.SetParam("PBeginDate", StartDate_);
+    q.SetParam("PBeginTime", StartTime_);
+    q.Open();
+    if (!q.IsEmpty()) {
+      std::string end_date, end_time;
+      CurrentMoment(end_date, end_time);
+      // The log-in row is this service's own open row of that start; other programs' open
+      // rows are never touched.
+      db::Dataset update(*base);
+      update.SetSQL({" UPDATE UsersLog SET EndDate = :PEndDate, EndTime = :PEndTime ",
+                     " WHERE BeginDate = :PBeginDate AND BeginTime = :PBeginTime ",
+                     " AND Code = 'SRV' AND ClientMachineName = :PHost AND EndDate IS NULL "});
+      update.SetParam("PEndDate", end_date);
+      update.SetParam("PEndTime", end_time);
+      update.SetParam("PBeginDate", StartDate_);
+      update.SetParam("PBeginTime", StartTime_);
+      update.SetParam("PHost", LocalComputerName());
+      update.ExecSQL();
+    }
+  } catch (const std::exception& e) {
+    LogText(std::string("Error While Logging out service: ") + e.what());
+  }
+  const std::string rule(71, '-');
+  LogText(rule);
+  LogText("Stop Service");
+  LogText(rule);
+  Stopped = true;
+}
+
+void TZELKLCalculateService::WriteServiceDescription() {
+  UpdateUnitDescription(UnitFilePath(), ServiceDescriptionText());
+}
+
+bool TZELKLCalculateService::ServiceAfterInstall() {
+  WriteServiceDescription();
+  return StartInstalledService(kServiceName);
+}
+
+void TZELKLCalculateService::ServiceAfterUninstall() {
+  LogText("New ServiceExecute UnInstalled");
+}
+
+// --- the schedule pass ------------------------------------------------------------------
+
+int TZELKLCalculateService::GetCalcOrServiceState() {
+  try {
+    db::ResultSet rs = Adoc().Execute(Lines({" Select KorlanCalcOrService ", " From System "}));
+    if (rs.rows.empty() || rs.rows[0].empty()) return 10;
+    const int64_t v = rs.rows[0][0].AsInteger();
+    return v == 0 || v == 3 || v == 4 || v == 10 ? static_cast<int>(v) : 10;
+  } catch (...) {
+    return 10;
+  }
+}
+
+std::optional<ScheduleEntry> TZELKLCalculateService::ReadEntry(int ScheduleId,
+                                                               bool with_calc_year) {
+  db::Dataset q(Adoc());
+  q.SetSQL({" Select ScheduleId, ScheduleType, StartTime, Data1, Data2, LastRunDate, ",
+            with_calc_year ? " LastRunTime, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, "
+                           : " LastRunTime, FromDate, ToDate, FromMahPeriod, ToMahPeriod, ",
+            " SubCalcType, DifCurDay, DifCurMP, Transfer, Uncertains, TransMor, TransMam, "
+            "TransSLate ",
+            " From CSSchedule ", " Where ScheduleId = " + std::to_string(ScheduleId) + " "});
+  q.Open();
+  if (q.IsEmpty()) return std::nullopt;
+  return ScheduleEntryFromRow(q);
+}
+
+bool TZELKLCalculateService::MustRunIt(int ScheduleId) {
+  try {
+    auto entry = ReadEntry(ScheduleId, false);
+    if (!entry) throw std::runtime_error("ScheduleId " + std::to_string(ScheduleId) + " not found");
+    const std::string now = dates::NowTime_HHNNSS().substr(0, 5);
+    return zel::service::MustRunIt(*entry, CurrentDate_, now);
+  } catch (const std::exception& e) {
+    LogText(std::string("Error MustRunIt in CSMain : ") + e.what());
+    return false;
+  }
+}
+
+bool TZELKLCalculateService::IsInTime(int ScheduleId) {
+  try {
+    auto entry = ReadEntry(ScheduleId, true);
+    if (!entry) throw std::runtime_error("ScheduleId " + std::to_string(ScheduleId) + " not found");
+    return zel::service::IsInTime(*entry, CurrentDate_);
+  } catch (const std::exception& e) {
+    LogText(std::string("Error IsInTime in CSMain : ") + e.what());
+    return false;
+  }
+}
+
+void TZELKLCalculateService::FillPersonTable(int ScheduleId) {
+  db::Connection& c = Adoc();
+  const std::string id = std::to_string(ScheduleId);
+  c.Execute(" Truncate Table CSSPerTemp ");
+  db::Dataset persons(c);
+  persons.SetSQL({" Select * From CSSPersons ", " Where ScheduleId = " + id + " "});
+  persons.Open();
+  if (!persons.IsEmpty()) {
+    c.Execute(Lines({" Insert Into CSSPerTemp (PerNo) Select PerNo From CSSPersons ",
+                     " Where ScheduleId = " + id + " "}));
+  } else {
+    c.Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
+  }
+}
+
+void TZELKLCalculateService::TDBCheckTimer() {
+  if (CalcServiceIsRunning_) return;
+  last_pass_ = PassReport{};
+  if (GetCalcOrServiceState() == 3) return;
+  last_pass_.ran = true;
+  TDBCheck_enabled_ = false;
+  CalcServiceIsRunning_ = true;
+  // Whatever happens, the timer comes back and the connection is closed.
+  struct PassEnd {
+    TZELKLCalculateService& s;
+    ~PassEnd() {
+      s.TDBCheck_enabled_ = true;
+      s.CalcServiceIsRunning_ = false;
+      s.DisconnectAdoc();
+    }
+  } pass_end{*this};
+
+  try {
+    ConnectAdoc();
+  } catch (const std::exception& e) {
+    LogText(std::string("Error In ZELKLCalculateService.ADOC.ConnectionString \" ") + e.what() +
+            " \"");
+  }
+  CurrentDate_ = dates::JalaliToday();
+  LogText("CurDate ==>> " + CurrentDate_);
+
+  try {
+    db::Dataset schedule(Adoc());
+    schedule.SetSQL(
+        {" Select ScheduleId, ScheduleType, StartTime, Data1, Data2, LastRunDate, ",
+         " LastRunTime, CalcType, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, ",
+         " SubCalcType, DifCurDay, DifCurMP, Transfer, Uncertains, TransMor, TransMam, "
+         "TransSLate ",
+         " From CSSchedule "});
+    schedule.Open();
+    for (; !schedule.Eof(); schedule.Next()) {
+      const ScheduleEntry entry = ScheduleEntryFromRow(schedule);
+      const std::string id = std::to_string(entry.ScheduleId);
+      LogText("Before Must Run It ==> ScheduleId = " + id);
+      if (!MustRunIt(entry.ScheduleId)) continue;
+      LogText("After Must Run It ==> ScheduleId = " + id);
+      ++last_pass_.due;
+      RunEntry(entry);
+    }
+  } catch (const std::exception& e) {
+    LogText(std::string("Error Qhelp in TDBCheckTimer : ") + e.what());
+    last_pass_.error = e.what();
+  }
+}
+
+void TZELKLCalculateService::RunEntry(const ScheduleEntry& entry) {
+  FillPersonTable(entry.ScheduleId);
+  CurrentYear_ = entry.CalcYear;
+  MyCalcScheduleId_ = entry.ScheduleId;
+  LogText("Before Get CalcType ...");
+  switch (entry.CalcType) {
+    case 0:
+      if (entry.Transfer == 1) RunTransfers(entry);
+      RunDaily(entry);
+      break;
+    case 1:
+      RunMonthlyOrPeriodic(entry, true);
+      break;
+    case 2:
+      RunMonthlyOrPeriodic(entry, false);
+      break;
+    default:
+      break;
+  }
+}
+
+void TZELKLCalculateService::RunTransfers(const ScheduleEntry& entry) {
+  LogText("Start IO Transfer ...");
+  // Pause after a step that did its work, so its writes settle before the next one.
+  auto step = [](bool done) {
+    if (done) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    return done;
+  };
+  bool all_done = true;
+  try {
+    all_done &= step(SetClockDmpRecords());
+    if (entry.TransSLate == 1) all_done &= step(TransferRecords(1));
+    if (entry.TransMor == 1) all_done &= step(TransferRecords(2));
+    if (entry.TransMam == 1) all_done &= step(TransferRecords(3));
+    all_done &= step(TransferRecords(entry.Uncertains == 1 ? 4 : 5));
+  } catch (const std::exception& e) {
+    LogText(std::string("Error After Transfer in TDBCheckTimer : ") + e.what());
+    InsertServiceLog(MyCalcScheduleId_, "", e.what());
+    return;
+  }
+  if (all_done) {
+    LogText("Transfer IO Data Compeleted ...");
+  } else {
+    // The users see in CSSLog that the punches were not transferred.
+    InsertServiceLog(MyCalcScheduleId_, "", kTransferNotAvailable);
+  }
+}
+
+bool TZELKLCalculateService::SetClockDmpRecords() {
+  const std::string text =
+      "SetClockDmpRecords: clock record labelling is not available in this version; "
+      "nothing was labelled";
+  LogText(text);
+  LogText(text, "ErrorTransfer");
+  return false;
+}
+
+bool TZELKLCalculateService::TransferRecords(int TransType) {
+  const std::string text = "TransferRecords(" + std::to_string(TransType) +
+                           "): record transfer is not available in this version; nothing was "
+                           "transferred";
+  LogText(text);
+  LogText(text, "ErrorTransfer");
+  return false;
+}
+
+void TZELKLCalculateService::RunDaily(const ScheduleEntry& entry) {
+  const int sub = entry.SubCalcType;
+  if (sub < 1 || sub > 4) return;
+  const std::string n = std::to_string(sub);
+  try {
+    if (sub == 1) {
+      LogText("Start Calc Daily1 ... " + entry.FromDate + " - " + entry.ToDate);
+    } else {
+      LogText("Start Calc Daily" + n + " ...");
+      if (sub == 2) LogText("CurMonth ==>> " + dates::Copy(CurrentDate_, 6, 2));
+    }
+    const CalcRange range = *DailyRange(entry, CurrentDate_);
+    if (sub == 3) {
+      LogText("Calc Daily FromDate ==>> " + range.from);
+      LogText("Calc Daily ToDate ==>> " + range.to);
+    }
+    CalcDaily("CSSPerTemp", range.from, range.to, entry.ScheduleId);
+    if (sub == 1) {
+      LogText("End Calc Daily1 ... " + entry.FromDate + " - " + entry.ToDate);
+    } else {
+      LogText("End Calc Daily" + n + " ...");
+    }
+  } catch (const std::exception& e) {
+    LogText("Error CalcDaily_" + n + " TDBCheckTimer in CSMain : " + e.what());
+  }
+}
+
+void TZELKLCalculateService::RunMonthlyOrPeriodic(const ScheduleEntry& entry, bool monthly) {
+  const std::string kind = monthly ? "CalcMonthly" : "CalcPeriodic";
+  LogText("Before " + kind + " ...");
+  const int sub = entry.SubCalcType;
+  if (sub != 1 && sub != 2) return;
+  const std::string name = kind + "_" + std::to_string(sub);
+  try {
+    const CalcRange range = *MonthOrPeriodRange(entry, CurrentDate_);
+    LogText("Start " + name + " ...");
+    if (monthly) {
+      CalcMonthly("CSSPerTemp", range.from, range.to, entry.ScheduleId);
+    } else {
+      CalcPeriodic("CSSPerTemp", range.from, range.to, entry.ScheduleId);
+    }
+    LogText("End " + name + " ...");
+  } catch (const std::exception& e) {
+    LogText("Error " + name + " TDBCheckTimer in CSMain : " + e.what());
+  }
+}
+
+// --- run starters -----------------------------------------------------------------------
+
+RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& TempFileName,
+                                          const std::string& from, const std::string& to,
+                                          int ScheduleId,
+                                          management::ProgressCallback progress) {
+  const std::string start = dates::NowTime_HHNNSS();
+  auto write_row = [&] {
+    InsertServiceLog(ScheduleId, "",
+                     FormatLogText("شروع محاسبه: %s خاتمه محاسبه: %s",
+                                   {start, dates::NowTime_HHNNSS()}));
+  };
+  try {
+    management::CalculatorSettings s;
+    s.server = config_.server_name;
+    s.user = config_.user_name;
+    s.password = config_.password;
+    s.database_name = config_.database_name;
+    s.data_dir = home_ + "/Data";
+    s.odbc_driver = config_.odbc_driver;
+    s.current_year = CurrentYear_;
+    s.max_thread = config_.max_thread;
+    s.enable_log = config_.enable_log;
+    s.schedule_id = ScheduleId;
+    s.semaphore_list = SemaphoreList_;
+    s.from_date = from;
+    s.to_date = to;
+    s.temp_table_name = TempFileName;
+    s.calc_mode = 4;
+    RunResult result;
+    {
+      management::TZELCalculatorManagement manager(std::move(s));
+      if (progress) manager.SetProgressCallback(std::move(progress));
+      switch (kind) {
+        case CalcKind::kDaily:
+          result = manager.RunDailyCalculatorForOnePerson();
+          break;
+        case CalcKind::kMonthly:
+          result = manager.RunMonthlyCalculatorForOnePerson();
+          break;
+        case CalcKind::kPeriodic:
+          result = manager.RunPeriodicCalculatorForOnePerson();
+          break;
+      }
+    }
+    write_row();
+    return result;
+  } catch (...) {
+    write_row();
+    throw;
+  }
+}
+
+void TZELKLCalculateService::CalcDaily(const std::string& TempFileName, const std::string& FDate,
+                                       const std::string& TDate, int ScheduleId) {
+  try {
+    CalcRun(CalcKind::kDaily, TempFileName, FDate, TDate, ScheduleId);
+    LogText("After RunDailyCalculatorForOnePerson ...");
+  } catch (const std::exception& e) {
+    LogText(std::string("Error On TZELKLCalculateService.CalcDaily : ") + e.what(),
+            "Error Thread Action");
+  }
+}
+
+void TZELKLCalculateService::CalcMonthly(const std::string& TempFileName, const std::string& FMah,
+                                         const std::string& TMah, int ScheduleId) {
+  CalcRun(CalcKind::kMonthly, TempFileName, FMah, TMah, ScheduleId);
+}
+
+void TZELKLCalculateService::CalcPeriodic(const std::string& TempFileName,
+                                          const std::string& FPeriod, const std::string& TPeriod,
+                                          int ScheduleId) {
+  CalcRun(CalcKind::kPeriodic, TempFileName, FPeriod, TPeriod, ScheduleId);
+}
+
+}  // namespace zel::service

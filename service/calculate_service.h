@@ -1,0 +1,165 @@
+// TZELKLCalculateService: the calculation service itself. It reads Korlan.Ini, prepares the
+// base database at start (CSSLog identity, current year, the UsersLog log-in row, the view
+// V_GetCalItem), runs the schedule pass TDBCheckTimer every 60 seconds after the previous
+// pass ended, starts the daily, monthly and periodic runs of due CSSchedule entries and
+// writes the log-out at stop.
+// One object per process, used by one thread (the program's main thread): start, the
+// timer loop, every pass and stop run there; RequestStop (platform.h) may come from any.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/client.h"
+#include "management/calculator_management.h"
+#include "service/config.h"
+#include "service/schedule.h"
+
+namespace zel::service {
+
+inline constexpr const char* kServiceName = "ZELKLCalculateService";
+inline constexpr const char* kServiceDisplayName = "ZELKLCalcService";
+
+// The semaphore code table, "Name=Code" in the product's order ("EnterSystem=1" ...
+// "CONFIRM=20").
+std::vector<std::string> SemaphoreCodeTable();
+// The code of a name in such a list; nullopt when absent.
+std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name);
+
+// The machine part of a SQL Server name: the text before the first "\", else the whole.
+std::string ServerMachineNameOf(const std::string& server_name);
+
+// "Version <v> Publish Date : 2020/10/24 Provides calculate service for ..." of this build.
+std::string ServiceDescriptionText();
+
+// The kinds of calculation run.
+enum class CalcKind { kDaily, kMonthly, kPeriodic };
+
+class TZELKLCalculateService {
+ public:
+  // home: the folder of Korlan.Ini, Log.inf, Logs/ and Data/ (the embedded server).
+  explicit TZELKLCalculateService(std::string home);
+  ~TZELKLCalculateService();
+  TZELKLCalculateService(const TZELKLCalculateService&) = delete;
+  TZELKLCalculateService& operator=(const TZELKLCalculateService&) = delete;
+
+  // --- lifecycle ---
+  // Reads the configuration, prepares the base database, writes the log-in row, creates
+  // the view and fills the semaphore table. Never refuses: every failure is a log line.
+  void ServiceStart(bool& Started);
+  // Releases a calculation hold left behind, then runs the timer loop until a stop is
+  // requested (RequestStop, SIGTERM, SIGINT). The first pass comes first_pass_after the
+  // start of the loop, every later one 60 s after the previous pass ended.
+  void ServiceExecute(std::chrono::milliseconds first_pass_after = std::chrono::seconds(60));
+  // Writes the log-out time into the log-in row and the stop lines.
+  void ServiceStop(bool& Stopped);
+  // After install: the description and the start of the installed service (systemd).
+  // Returns true when the service runs afterwards.
+  bool ServiceAfterInstall();
+  void ServiceAfterUninstall();
+
+  // --- start-up pieces (public for the command line and tests) ---
+  // Reads Korlan.Ini into the service's settings (writing EnableLog=F when missing).
+  void LoadConfiguration();
+  void FillSemaphoreList();
+  // Releases the "CALC" hold this computer left behind (Amount - 1, HostName NULL).
+  void ResetSemaphoreAfterCalc();
+  // (Re)creates the view V_GetCalItem in the year database of `year`. Raises when the
+  // year database cannot be used; errors of the DROP and CREATE statements are ignored.
+  void CreateCalItemView(const std::string& year);
+  // Reads the server and client addresses of the connection; "<Error>" three times when
+  // the query fails, "<local machine>" for a local connection.
+  static void GetServerIP(db::Connection& connection, std::string& ServerIP,
+                          std::string& ServerPort, std::string& ClientIP);
+
+  // --- the schedule pass ---
+  // One pass over CSSchedule. Does nothing while a pass runs or when
+  // System.KorlanCalcOrService is 3.
+  void TDBCheckTimer();
+  // System.KorlanCalcOrService as 0, 3, 4 or 10 (any other value and a failed read: 10).
+  int GetCalcOrServiceState();
+  // Re-read the entry and decide; false (and a log line) on any error.
+  bool MustRunIt(int ScheduleId);
+  bool IsInTime(int ScheduleId);
+  // Refills CSSPerTemp: the persons of the entry in CSSPersons, or every person. Raises.
+  void FillPersonTable(int ScheduleId);
+
+  // --- run starters ---
+  void CalcDaily(const std::string& TempFileName, const std::string& FDate,
+                 const std::string& TDate, int ScheduleId);
+  void CalcMonthly(const std::string& TempFileName, const std::string& FMah,
+                   const std::string& TMah, int ScheduleId);
+  void CalcPeriodic(const std::string& TempFileName, const std::string& FPeriod,
+                    const std::string& TPeriod, int ScheduleId);
+  // The common run: creates the calculator management for the range and CurrentYear, runs
+  // it, and writes the CSSLog row with start and end times (also when the run failed).
+  // Errors of the run reach the caller.
+  management::RunResult CalcRun(CalcKind kind, const std::string& TempFileName,
+                                const std::string& from, const std::string& to, int ScheduleId,
+                                management::ProgressCallback progress = nullptr);
+  // Clock-record labelling and record transfers are not part of this version: each logs
+  // that and returns false (no success).
+  bool SetClockDmpRecords();
+  bool TransferRecords(int TransType);
+
+  // --- logging ---
+  void LogText(const std::string& AValue, const std::string& AFileName = "Log",
+               bool LogTime = true, bool IsEnableLog = false) const;
+  // One CSSLog row through the service's connection (or a new one); never raises.
+  void InsertServiceLog(int ScheduleId, const std::string& PerNo, const std::string& Comment);
+
+  // --- connections ---
+  db::ConnectionSettings BaseSettings() const;                       // base database
+  db::ConnectionSettings YearSettings(const std::string& year) const;  // <base>_<year>
+  db::ConnectionSettings ServerSettings() const;                     // no catalog
+
+  // --- state ---
+  const std::string& Home() const { return home_; }
+  const ServiceConfig& Config() const { return config_; }
+  const std::string& StartDate() const { return StartDate_; }
+  const std::string& StartTime() const { return StartTime_; }
+  const std::string& CurrentYear() const { return CurrentYear_; }
+  void SetCurrentYear(std::string year) { CurrentYear_ = std::move(year); }
+  const std::string& CurrentDate() const { return CurrentDate_; }
+  const std::vector<std::string>& SemaphoreList() const { return SemaphoreList_; }
+  bool TimerEnabled() const { return TDBCheck_enabled_; }
+  // What the last TDBCheckTimer did, for the command line's report.
+  struct PassReport {
+    bool ran = false;      // false: a pass was running or KorlanCalcOrService was 3
+    int due = 0;           // entries found due
+    std::string error;     // the failure that ended the pass early, empty when none
+  };
+  const PassReport& LastPass() const { return last_pass_; }
+  bool CalcServiceIsRunning() const { return CalcServiceIsRunning_; }
+
+ private:
+  // ADOC, connected when needed; raises DbError with the last connection error.
+  db::Connection& Adoc();
+  void ConnectAdoc();
+  void DisconnectAdoc() { ADOC_.reset(); }
+  std::optional<ScheduleEntry> ReadEntry(int ScheduleId, bool with_calc_year);
+  void RunEntry(const ScheduleEntry& entry);
+  void RunTransfers(const ScheduleEntry& entry);
+  void RunDaily(const ScheduleEntry& entry);
+  void RunMonthlyOrPeriodic(const ScheduleEntry& entry, bool monthly);
+  void WriteServiceDescription();
+
+  std::string home_;
+  ServiceConfig config_;
+  std::unique_ptr<db::Connection> ADOC_;
+  std::string adoc_error_;
+  std::string StartDate_;
+  std::string StartTime_;
+  std::string CurrentDate_;
+  std::string CurrentYear_;
+  int MyCalcScheduleId_ = 0;
+  std::vector<std::string> SemaphoreList_;
+  bool CalcServiceIsRunning_ = false;
+  bool TDBCheck_enabled_ = false;
+  PassReport last_pass_;
+};
+
+}  // namespace zel::service
