@@ -15,7 +15,7 @@
 //                                  line (crlf: one text whose lines end in "\r\n")
 //   @dataset [db=X] [table=T]      block: query text of a dataset (none with table=)
 //   @param <Name> <type> = <value> type: smallint, integer, bit, real, string, string(N)
-//   @locate <Column> = <value> | @sort <spec> | @edit | @append | @set <Col> = <value>
+//   @locate <Column> = <value> | @sort <order> | @edit | @append | @set <Col> = <value>
 //   | @post | @cancel | @next       dataset actions, in order
 //   @expect-rows [unordered]       block: "col | col" header, then one row per line
 //   @expect-error <text>           the statement fails with a message containing <text>
@@ -72,7 +72,7 @@ struct Expectation {
   std::vector<std::vector<Cell>> rows;
 };
 
-struct ParamSpec {
+struct ParamLine {
   std::string name;
   ParamType type = ParamType::Unknown;
   int size = 0;
@@ -95,7 +95,7 @@ struct Step {
   std::string table;              // dataset on a table
   std::string file;               // setup-file
   std::vector<std::string> lines; // SQL text
-  std::vector<ParamSpec> params;
+  std::vector<ParamLine> params;
   std::vector<Action> actions;
   Expectation expect;
   std::optional<std::string> expect_error;
@@ -209,11 +209,11 @@ std::string TakeOptions(std::string rest, Step& step, bool* unordered) {
   }
 }
 
-ParamSpec ParseParam(const std::string& rest) {
+ParamLine ParseParam(const std::string& rest) {
   size_t eq = rest.find('=');
   if (eq == std::string::npos) throw ParseError("@param needs '= value'");
   std::istringstream words(rest.substr(0, eq));
-  ParamSpec p;
+  ParamLine p;
   std::string type;
   words >> p.name >> type;
   type = Lower(type);
@@ -503,7 +503,7 @@ const ServerTemplate& Template() {
 // ---------------------------------------------------------------------------------------
 // Running one entry
 
-Value ToValue(const ParamSpec& p) {
+Value ToValue(const ParamLine& p) {
   if (p.value.is_null) return Value();
   switch (p.type) {
     case ParamType::SmallInt:
