@@ -8,6 +8,7 @@
 #include "dates/clock.h"
 #include "dates/jalali.h"
 #include "db/ado_utils.h"
+#include "engine/daily_engine.h"
 
 namespace zel::engine {
 
@@ -134,6 +135,9 @@ void TdmCalculate::InitialValues(const std::string& newCurrentYear,
     param.type = p.type;
     param.size = p.size;
   }
+
+  daily_ = std::make_unique<TDailyEngine>(*this);
+  daily_->Bind(FAttendanceCalcManager);
 }
 
 std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection_string) const {
@@ -145,6 +149,8 @@ std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection
 
 void TdmCalculate::CloseConnections() {
   // Datasets refer to their connection: they go first.
+  if (daily_) daily_->Unbind(FAttendanceCalcManager);
+  daily_.reset();
   my_q_hlp_.reset();
   ta_semaphore_.reset();
   q_person_.reset();
@@ -162,6 +168,11 @@ db::Connection& TdmCalculate::ADOConnectionDbBase() {
 db::Connection& TdmCalculate::ADOConnectionTimeAttendance() {
   if (!year_) throw db::DbError("The calculation data module is not connected");
   return *year_;
+}
+
+TDailyEngine& TdmCalculate::DailyEngine() {
+  if (!daily_) throw db::DbError("The calculation data module is not connected");
+  return *daily_;
 }
 
 db::Dataset& TdmCalculate::QSystem() { return Require(q_system_); }

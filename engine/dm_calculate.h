@@ -13,8 +13,11 @@
 #include "db/client.h"
 #include "dates/zel_calc_utils.h"
 #include "engine/calc.h"
+#include "engine/daily_work_rec.h"
 
 namespace zel::engine {
+
+class TDailyEngine;
 
 // The one lock of the process that serialises the presence assembly of all daily workers.
 std::mutex& CalcCriticalSection();
@@ -122,10 +125,14 @@ class TdmCalculate {
   db::Dataset& MyQHlp();       // the parameterised CSSLog insert
 
   TAttendanceCalcManager& AttendanceCalcManager() { return FAttendanceCalcManager; }
+  // The daily handlers bound to the manager's events; raises zel::db::DbError before
+  // InitialValues.
+  TDailyEngine& DailyEngine();
 
   // ---- module state ----
   bool FWorkGroupMealDurationAffected = false;
   TExtraData ExtraData;
+  TDailyWorkRec DailyWorkRec;
   bool DailyAbsence = false;
   dates::TZelCalcUtils MyZelUtils{0};
   std::string CurrentYear;
@@ -156,6 +163,8 @@ class TdmCalculate {
   std::unique_ptr<db::Dataset> q_person_;
   std::unique_ptr<db::Dataset> ta_semaphore_;
   std::unique_ptr<db::Dataset> my_q_hlp_;
+  // The daily handlers and their queries, on the two connections.
+  std::unique_ptr<TDailyEngine> daily_;
 };
 
 }  // namespace zel::engine

@@ -1,0 +1,170 @@
+// The daily attendance engine: the nine event handlers of the calculation data module that
+// turn one person's day into stored results (the day's shape, the presences, their meaning,
+// the timeline rows and day totals, the DayWork row, and the error report of a failed day),
+// with the prepared queries they use.
+// Owned by one TdmCalculate and used only by that module's worker thread; the presence
+// assembly alone takes the process-wide CalcCriticalSection.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "db/client.h"
+#include "engine/calc.h"
+#include "engine/daily_working_days.h"
+
+namespace zel::engine {
+
+class TdmCalculate;
+
+class TDailyEngine {
+ public:
+  // Prepares every query of the daily calculation on the module's two connections, which
+  // must be open (TdmCalculate::InitialValues). Raises what the connections raise.
+  explicit TDailyEngine(TdmCalculate& module);
+  TDailyEngine(const TDailyEngine&) = delete;
+  TDailyEngine& operator=(const TDailyEngine&) = delete;
+
+  // Binds the nine events of the manager to the handlers below; Unbind clears them.
+  void Bind(TAttendanceCalcManager& manager);
+  static void Unbind(TAttendanceCalcManager& manager);
+
+  // OnInitialize: opens the settings, zeroes the day's result record, clears the error code
+  // and the flags a previous day left behind.
+  void AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sender);
+  // OnGetWorkingDays: the person's work group and its settings, the shape of the day and of
+  // its neighbours, the holiday flag, the day length. Aborts the day with codes 12, 13, 14.
+  void AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& Sender);
+  // OnAddPresences: clock intervals, presence marks, leaves, missions, extra-work and
+  // service-late permissions and suspensions around the day, then the floating start. Runs
+  // under CalcCriticalSection. Aborts the day with code 16.
+  void AttendanceCalcManagerAddPresences(TAttendanceCalcManager& Sender);
+  // OnBeforeValidate: rejects a working time that begins before the previous day ended (30).
+  void AttendanceCalcManagerBeforeValidate(TAttendanceCalcManager& Sender);
+  // OnValidatePresence: one classified presence for a group of presences with identical
+  // bounds; conflicting sources abort the day. Returns ReturnPresence.DoProcess.
+  bool AttendanceCalcManagerValidatePresence(TAttendanceCalcManager& Sender,
+                                             std::span<const TPresence> Presences,
+                                             TPresence& ReturnPresence);
+  // OnBeforeProcess: late arrival, early departure and unpermitted absence with the group's
+  // tolerances, and the whole-day absence.
+  void AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Sender);
+  // OnProcessPresence: one TimeTab row, the leave and mission detail rows, the day totals.
+  void AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& Sender, TPresence Presence);
+  // OnFinalize: compensation, meals, transport, daily leave and mission, special minutes,
+  // minimum extra work, the sum of absences, and the DayWork row.
+  void AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender);
+  // OnHandleError: the CSSLog row of a failed day.
+  void AttendanceCalcManagerHandleError(TAttendanceCalcManager& Sender);
+
+ private:
+  // ---- working days ----
+  // The trimmed WorkGroup of the person's PrjRule row for the date ("" when none); the
+  // row's Section goes to *section when given.
+  std::string WorkGroupOfDate(const TAttendanceCalcManager& Sender, const std::string& date,
+                              std::string* section);
+  // Positions AdoQCWorkGroup on the group's row; false when there is none.
+  bool OpenWorkGroup(const std::string& work_group);
+  // The trimmed CALCODE of the work group valid on the date, "" when there is none.
+  std::string CalendarCodeOfDate(const TAttendanceCalcManager& Sender, const std::string& date);
+  void LoadExtraData(TAttendanceCalcManager& Sender, const std::string& section);
+  // The calendar item or shift of a date, false when a row is missing or the shift code is
+  // below 1. The last read of each key is remembered for the length of the day.
+  bool ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal,
+                   const TDate& date, TDayShapeItem& item);
+  bool HasWorkingDay(const TAttendanceCalcManager& Sender, const std::string& cal,
+                     const TDate& date);
+  // The shape of a date; sets ErrorCode 14 and aborts when there is none.
+  TDayShape ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal,
+                         const TDate& date, TDayShapeItem* item_out = nullptr);
+  [[noreturn]] void Abort(TAttendanceCalcManager& Sender, int code);
+
+  // ---- presence assembly ----
+  void AddPresencesLocked(TAttendanceCalcManager& Sender);
+  void AddClockIntervals(TAttendanceCalcManager& Sender);
+  void AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query, const char* table,
+                        int specific_type);
+  void AddDailyLeave(TAttendanceCalcManager& Sender);
+  void AddDailyMission(TAttendanceCalcManager& Sender);
+  void AddExtraWorkPermissions(TAttendanceCalcManager& Sender);
+  void AddSuspension(TAttendanceCalcManager& Sender);
+  void ApplyFloatingStart(TAttendanceCalcManager& Sender);
+  // The leave (2) or mission (3) data text of a record, with its type looked up.
+  std::string PermissionText(const std::string& prefix, const db::Dataset& record,
+                             int specific_type);
+  // CSSLog row for a permission row whose date or time texts are malformed.
+  void ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
+                          const db::Value& page_no);
+  int Rel(const TCalcDateTime& point) const;
+
+  // ---- validation ----
+  // HolidaysCounted of the leave (2) or mission (3) type named by a data text; 0 when the
+  // type is not found.
+  int HolidaysCountedOf(const TVariant& data, int specific_type);
+
+  // ---- processing and results ----
+  void UpdateDetail(db::Dataset& detail, const char* code_column, int code, int minutes);
+  int NightMinutesOf(const TPresence& presence) const;
+  void GrantMeals(TAttendanceCalcManager& Sender);
+  void GrantTransport(TAttendanceCalcManager& Sender);
+  void InsertServTime(int half_way_code, int64_t half_way_price, int64_t service_price);
+  void InsertDayWork(TAttendanceCalcManager& Sender);
+  void LogToThreadFile(const TAttendanceCalcManager& Sender, const std::string& text) const;
+
+  TdmCalculate& dm_;
+  int year_ = 0;  // CurrentYear
+
+  // ---- prepared queries, base connection ----
+  db::Dataset QCWorkShifts;
+  db::Dataset AdoQCWorkGroup;
+  db::Dataset AdoQCMissionType;
+  db::Dataset AdoQCMorkhasiType;
+  db::Dataset AdoQtaCServiceCode;
+  db::Dataset AdoQCJobInfo;
+  db::Dataset QMeals;
+  db::Dataset QHalfWays;
+  // ---- prepared queries, year connection ----
+  db::Dataset QCGShCalItems;
+  db::Dataset AdoQCPrjRule;
+  db::Dataset AdoQCIOInfo;
+  db::Dataset QMorkhasi;
+  db::Dataset QMission;
+  db::Dataset QServLate;
+  db::Dataset AdoQCDDailyMorkhasi;
+  db::Dataset AdoQCDDailyMission;
+  db::Dataset AdoQCDailyExtraPerm;
+  db::Dataset AdoQCDSuspension;
+  db::Dataset AdoQCDailyMissionDays;
+  db::Dataset AdoQCCalendarItem;
+  db::Dataset AdoQCGShItem;
+  db::Dataset AdoQCPerShifts;
+  db::Dataset AdoQCServiceTime;
+  db::Dataset AdoQCMealTime;
+  db::Dataset QInsertIntoDayWork;
+  db::Dataset QInsertIntoTimeTab;
+  db::Dataset QGetPresent;
+  db::Dataset AdoQCDailyMorkhasiDetail;
+  db::Dataset AdoQCDailyMamuriatDetail;
+  db::Dataset AdoQCDailySpecExtDef;
+
+  // ---- the day being calculated ----
+  std::string day_text_;        // "MM/DD"
+  std::string yesterday_text_;  // the day before inside the year (the day itself on 01/01)
+  std::string tomorrow_text_;   // the day after inside the year (the day itself at the end)
+  TCalcDateTime reference_;     // Yesterday.wdExtra.iBegin: relative minutes count from here
+  std::string night_begin_, night_end_;      // SYSTEM.NightBegin / NightEnd, trimmed
+  std::string ramezan_start_, ramezan_end_;  // SYSTEM.RamezanStart / RamezanEnd, trimmed
+  int dont_calc_night_work_ = 0;             // WorkGrp.Dont_Calc_NightWork of the day's group
+  bool floating_on_ = false, over_float_ = false;
+  int float_minutes_ = 0;
+  std::string daily_mission_begin_, daily_mission_end_;  // dates of the day's DayMam row
+  // Day items read during GetWorkingDays, by "<calendar or shift>|MM/DD".
+  struct CachedItem {
+    std::string key;
+    bool found = false;
+    TDayShapeItem item;
+  };
+  std::vector<CachedItem> item_cache_;
+};
+
+}  // namespace zel::engine

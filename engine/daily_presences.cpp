@@ -1,0 +1,371 @@
+// The presences of a calculated day: clock intervals, presence marks, leaves, missions,
+// extra-work and service-late permissions and suspensions, and the floating start.
+#include <mutex>
+
+#include "dates/zel_calc_utils.h"
+#include "engine/daily_engine.h"
+#include "engine/daily_text.h"
+#include "engine/dm_calculate.h"
+
+namespace zel::engine {
+
+namespace {
+
+using dates::TZelCalcUtils;
+
+std::string Text(const db::Dataset& q, const char* name) {
+  return TrimText(q.FieldByName(name).AsString());
+}
+
+bool AllFiveChars(std::initializer_list<const std::string*> texts) {
+  for (const std::string* text : texts) {
+    if (text->size() != 5) return false;
+  }
+  return true;
+}
+
+// The day span [begin, end] in relative minutes and as "MM/DDHH:NN" keys.
+struct DaySpan {
+  int begin = 0, end = 0;
+  std::string begin_key, end_key;
+  // True when [b, e] touches or lies inside the span.
+  bool Reaches(int b, int e) const {
+    const bool touch = begin <= b ? b <= end : begin <= e;
+    const bool inside = begin <= b && e <= end;
+    return touch || inside;
+  }
+};
+
+DaySpan SpanOf(const TAttendanceCalcManager& Sender) {
+  const TTalvekDateTime& from = Sender.Yesterday().wdDayEnd;
+  const TTalvekDateTime& to = Sender.Today().wdDayEnd;
+  return {from.sdtRelativeTime, to.sdtRelativeTime, MomentKey(from.sdtDateTime),
+          MomentKey(to.sdtDateTime)};
+}
+
+// "," + PageNo + "," + "," + Descript: the data text of extra-work and service-late
+// permissions and of suspensions.
+std::string ShortText(const db::Dataset& q) {
+  return "," + Text(q, "PageNo") + ",," + DataTextField(q.FieldByName("Descript").AsString());
+}
+
+}  // namespace
+
+void TDailyEngine::AttendanceCalcManagerAddPresences(TAttendanceCalcManager& Sender) {
+  std::lock_guard<std::mutex> lock(CalcCriticalSection());
+  AddPresencesLocked(Sender);
+}
+
+void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
+  const TExtraData& x = dm_.ExtraData;
+  const int G = x.WorkGroupGROUPTYPE;
+  daily_mission_begin_.clear();
+  daily_mission_end_.clear();
+
+  // 1. Floating settings.
+  floating_on_ = over_float_ = false;
+  float_minutes_ = 0;
+  if (x.IsHoliday == 0) {
+    floating_on_ = x.WorkGroupFloatCal;
+    over_float_ = x.WorkGroupOverFloat;
+    // A group without a float value has no floating minutes.
+    const std::string value = TrimText(x.WorkGroupFloatVal);
+    float_minutes_ = value.empty() ? 0 : StrToInt(value);
+  }
+
+  AddClockIntervals(Sender);                                  // 2
+  if (x.IsHoliday == 0) {                                     // 3
+    QGetPresent.SetParam("Perno", Sender.PersonID());
+    QGetPresent.SetParam("CurDate", day_text_);
+    QGetPresent.Open();
+    if (!QGetPresent.IsEmpty()) {
+      const TTalvekInterval& day = Sender.Today().wdDay;
+      Sender.AddPresence(day.iBegin.sdtDateTime, day.iEnd.sdtDateTime, pk_Present, 1, {});
+    }
+  }
+  AddHourlyRecords(Sender, QMorkhasi, "Morkhasi", 2);         // 4
+  if (G != 2) AddDailyLeave(Sender);                          // 5
+  AddHourlyRecords(Sender, QMission, "Mission", 3);           // 6
+  AddDailyMission(Sender);                                    // 7
+  AddExtraWorkPermissions(Sender);                            // 8
+  if (G != 2 && G != 3) AddHourlyRecords(Sender, QServLate, "ServLate", 5);  // 9
+  if (G != 2) AddSuspension(Sender);                          // 10
+  ApplyFloatingStart(Sender);                                 // 11
+}
+
+void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
+  TDailyWorkRec& rec = dm_.DailyWorkRec;
+  const DaySpan span = SpanOf(Sender);
+  const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
+  const std::string person = TrimText(Sender.PersonID());
+
+  db::Dataset& q = AdoQCIOInfo;
+  q.SetParam("BDate", yesterday_text_);
+  q.SetParam("EDate", tomorrow_text_);
+  q.SetParam("PerNo", Sender.PersonID());
+  q.Open();
+  for (; !q.Eof(); q.Next()) {
+    const std::string bd = Text(q, "BeginDate"), bt = Text(q, "BeginTime");
+    const std::string ed = Text(q, "EndDate"), et = Text(q, "EndTime");
+    const bool empty = bd + bt == ed + et;
+    if (bd == day_text_) {
+      if (rec.dwrFirstBeginTime.empty() && !empty) {
+        rec.dwrFirstBeginDate = bd;
+        rec.dwrFirstBeginTime = bt;
+      }
+      rec.dwrLastEndDate = ed;
+      rec.dwrLastEndTime = et;
+    }
+
+    if (!AllFiveChars({&bd, &bt, &ed, &et}) || empty) {
+      const std::string key = bd + (bt.size() == 5 ? bt : std::string("00:00"));
+      if (span.begin_key <= key && key <= span.end_key) {
+        dm_.InsertCalcLogTable(
+            dm_.ScheduleId, Sender.PersonID(),
+            FormatText("%s(%s) (%s): ورود و خروج ناقص .",
+                       (" " + TrimText(Sender.PersonName()) + " ").c_str(),
+                       Sender.PersonID().c_str(), bd.c_str()));
+      }
+      continue;
+    }
+
+    const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
+    const bool own = Text(q, "Perno") == person;
+    if (own && span.Reaches(Rel(b), Rel(e))) {
+      Sender.AddPresence(b, e, pk_Present, 1, {});
+    } else if (Rel(b) >= tomorrow_extra || !own) {
+      break;
+    }
+  }
+}
+
+std::string TDailyEngine::PermissionText(const std::string& prefix, const db::Dataset& record,
+                                         int specific_type) {
+  const TExtraData& x = dm_.ExtraData;
+  const std::string type = Text(record, "Type");
+  db::Dataset& types = specific_type == 2 ? AdoQCMorkhasiType : AdoQCMissionType;
+  types.SetParam("Code", StrToIntDef0(type));
+  types.Open();
+  auto number = [&types](const char* name) {
+    return std::to_string(types.FieldByName(name).AsInteger());
+  };
+  std::string text = prefix + "," + Text(record, "PageNo") + "," + type + "," +
+                     DataTextField(record.FieldByName("Descript").AsString()) + "," +
+                     (x.IsHoliday != 0 ? std::to_string(x.DayLength) : std::string("0")) + "," +
+                     number("HolidaysCounted") + "," + number("Dec_Meal");
+  if (specific_type == 2) {
+    text += "," + number("IsOrdinary") + "," + number("IsWaged") + "," +
+            number("ReduceMorkhasi") + "," + number("ReduceHoliday");
+  }
+  return text;
+}
+
+void TDailyEngine::ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
+                                      const db::Value& page_no) {
+  dm_.InsertCalcLogTable(
+      dm_.ScheduleId, Sender.PersonID(),
+      FormatText("%s (%s) (%s): %s sheet %s skipped: a date or time is not five characters long.",
+                 Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_text_.c_str(), table,
+                 TrimText(page_no.AsString()).c_str()));
+}
+
+void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query,
+                                    const char* table, int specific_type) {
+  const DaySpan span = SpanOf(Sender);
+  const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
+  const std::string person = TrimText(Sender.PersonID());
+  try {
+    query.SetParam("BDate", yesterday_text_);
+    query.SetParam("EDate", tomorrow_text_);
+    query.SetParam("PerNo", person);
+    query.Open();
+  } catch (const std::exception&) {
+    LogToThreadFile(Sender, std::string("Error On Open ") + table);
+    return;
+  }
+  for (; !query.Eof(); query.Next()) {
+    const std::string bd = Text(query, "BeginDate"), bt = Text(query, "BeginTime");
+    const std::string ed = Text(query, "EndDate"), et = Text(query, "EndTime");
+    if (!AllFiveChars({&bd, &bt, &ed, &et})) {
+      // Reported once: on the day the sheet begins (or whenever its begin date is unreadable).
+      if (bd == day_text_ || bd.size() != 5) {
+        ReportMalformedRow(Sender, table, query.FieldByName("PageNo"));
+      }
+      continue;
+    }
+    const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
+    const bool own = Text(query, "Perno") == person;
+    if (!own || !span.Reaches(Rel(b), Rel(e))) {
+      if (Rel(b) >= tomorrow_extra || !own) break;
+      continue;
+    }
+    const std::string data = specific_type == 5 ? ShortText(query)
+                                                : PermissionText("", query, specific_type);
+    Sender.AddPresence(b, e, pk_Absent, specific_type, data);
+  }
+}
+
+void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
+  db::Dataset& q = AdoQCDDailyMorkhasi;
+  q.SetParam("PerNo", Sender.PersonID());
+  q.SetParam("CurDate", day_text_);
+  q.Open();
+  if (q.IsEmpty()) return;
+  if (!(Text(q, "BeginDate") <= day_text_ && day_text_ <= Text(q, "EndDate") &&
+        Text(q, "PerNo") == TrimText(Sender.PersonID()))) {
+    return;
+  }
+  const TWorkingDay& today = Sender.Today();
+  const bool holiday = dm_.ExtraData.IsHoliday != 0;
+  const TCalcDateTime b = holiday ? today.wdExtra.iBegin.sdtDateTime : today.wdDay.iBegin.sdtDateTime;
+  const TCalcDateTime e = holiday ? b : today.wdDay.iEnd.sdtDateTime;
+  Sender.AddPresence(b, e, pk_Absent, 2, PermissionText("D_", q, 2));
+}
+
+void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
+  db::Dataset& q = AdoQCDDailyMission;
+  q.SetParam("PerNo", Sender.PersonID());
+  q.SetParam("CurDate", day_text_);
+  q.Open();
+  if (q.IsEmpty()) return;
+  const std::string first = Text(q, "BeginDate"), last = Text(q, "EndDate");
+  if (!(first <= day_text_ && day_text_ <= last && Text(q, "PerNo") == TrimText(Sender.PersonID()))) {
+    return;
+  }
+  daily_mission_begin_ = first;
+  daily_mission_end_ = last;
+
+  const TExtraData& x = dm_.ExtraData;
+  const bool holiday = x.IsHoliday != 0;
+  const TWorkingDay& today = Sender.Today();
+  std::string b_date = CalcDateToStr(today.wdDay.iBegin.sdtDateTime.dtDate);
+  std::string e_date = CalcDateToStr(today.wdDay.iEnd.sdtDateTime.dtDate);
+  std::string b_time, e_time;
+  if (!holiday) {
+    b_time = CalcTimeToStr(today.wdDay.iBegin.sdtDateTime.dtTime);
+    e_time = CalcTimeToStr(today.wdDay.iEnd.sdtDateTime.dtTime);
+  }
+  bool times_taken = false;
+  db::Dataset& days = AdoQCDailyMissionDays;
+  days.SetParam("PageNo", static_cast<int>(q.FieldByName("PageNo").AsInteger()));
+  days.SetParam("Perno", q.FieldByName("PerNo").AsString());
+  days.SetParam("CurDate", day_text_);
+  days.Open();
+  if (!days.IsEmpty()) {
+    b_date = Text(days, "BeginDate");
+    e_date = Text(days, "EndDate");
+    const std::string bt = Text(days, "BeginTime"), et = Text(days, "EndTime");
+    if (bt.size() == 5 && et.size() == 5) {
+      b_time = bt;
+      e_time = et;
+      times_taken = true;
+    }
+  }
+  if (x.IsFalseDay && !holiday) Abort(Sender, 16);
+  if (holiday) {
+    const TCalcDateTime& point = today.wdExtra.iBegin.sdtDateTime;
+    b_date = e_date = CalcDateToStr(point.dtDate);
+    if (!times_taken) b_time = e_time = CalcTimeToStr(point.dtTime);
+  } else {
+    if (b_time.empty()) b_time = CalcTimeToStr(today.wdDay.iBegin.sdtDateTime.dtTime);
+    if (e_time.empty()) e_time = CalcTimeToStr(today.wdDay.iEnd.sdtDateTime.dtTime);
+  }
+  Sender.AddPresence(ParseCalcDateTime(b_date, b_time), ParseCalcDateTime(e_date, e_time),
+                     pk_Absent, 3, PermissionText("D_", q, 3));
+}
+
+void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
+  const DaySpan span = SpanOf(Sender);
+  const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
+  const std::string person = TrimText(Sender.PersonID());
+  db::Dataset& q = AdoQCDailyExtraPerm;
+  q.SetParam("PerNo", Sender.PersonID());
+  q.SetParam("CurDate", day_text_);
+  q.Open();
+  for (; !q.Eof() && Text(q, "PerNo") == person; q.Next()) {
+    const std::string bd = Text(q, "BeginDate"), bt = Text(q, "BeginTime");
+    const std::string ed = Text(q, "EndDate"), et = Text(q, "EndTime");
+    if (!AllFiveChars({&bd, &bt, &ed, &et})) {
+      if (bd == day_text_ || bd.size() != 5) ReportMalformedRow(Sender, "DayExPrm", q.FieldByName("PageNo"));
+      continue;
+    }
+    const int first_day = TZelCalcUtils::Date2Day(bd);
+    const int n = TZelCalcUtils::DaysInBetween(bd, ed);
+    std::string data;
+    for (int k = 0; k < n; ++k) {
+      const std::string date = TZelCalcUtils::Day2Date(first_day + k);
+      const std::string end_date =
+          et > bt ? date : TZelCalcUtils::Day2Date(TZelCalcUtils::Date2Day(date) + 1);
+      if (!(date + bt < span.end_key && end_date + et > span.begin_key)) continue;
+      const TCalcDateTime b = ParseCalcDateTime(date, bt), e = ParseCalcDateTime(end_date, et);
+      if (!span.Reaches(Rel(b), Rel(e))) {
+        if (Rel(b) < tomorrow_extra) continue;
+        break;
+      }
+      if (data.empty()) data = ShortText(q);
+      Sender.AddPresence(b, e, pk_Present, 4, data);
+    }
+  }
+}
+
+void TDailyEngine::AddSuspension(TAttendanceCalcManager& Sender) {
+  const TWorkingDay& today = Sender.Today();
+  const std::string first = CalcDateToStr(today.wdDay.iBegin.sdtDateTime.dtDate);
+  const std::string last = CalcDateToStr(today.wdDay.iEnd.sdtDateTime.dtDate);
+  db::Dataset& q = AdoQCDSuspension;
+  q.SetParam("PerNo", Sender.PersonID());
+  q.SetParam("CurDate", first);
+  q.Open();
+  for (; !q.Eof(); q.Next()) {
+    const std::string bd = Text(q, "BeginDate"), ed = Text(q, "EndDate");
+    if (!AllFiveChars({&bd, &ed})) {
+      ReportMalformedRow(Sender, "Susp", q.FieldByName("PageNo"));
+      continue;
+    }
+    if (bd <= first && ed >= last && Text(q, "PerNo") == TrimText(Sender.PersonID())) {
+      Sender.AddPresence(Sender.Yesterday().wdDayEnd.sdtDateTime, today.wdDayEnd.sdtDateTime,
+                         pk_Absent, 23, ShortText(q));
+      return;
+    }
+  }
+}
+
+void TDailyEngine::ApplyFloatingStart(TAttendanceCalcManager& Sender) {
+  const TExtraData& x = dm_.ExtraData;
+  const int count = Sender.PresenceCount();
+  if (count == 0 || x.IsHoliday != 0 || !floating_on_) return;
+  const TWorkingDay& today = Sender.Today();
+  const int day_begin = today.wdDay.iBegin.sdtRelativeTime;
+
+  // The first presence that reaches into the working time: a presence, or an absence that
+  // already runs when the working time begins.
+  int reference = -1;
+  for (int i = 0; i < count; ++i) {
+    const TPresence& p = Sender.GetPresence(i);
+    if (p.Interval.iEnd.sdtRelativeTime <= day_begin) continue;
+    if (p.Kind != pk_Present && p.Interval.iBegin.sdtRelativeTime > day_begin) continue;
+    if (reference < 0 || p.Interval.iBegin.sdtRelativeTime <
+                             Sender.GetPresence(reference).Interval.iBegin.sdtRelativeTime) {
+      reference = i;
+    }
+  }
+  if (reference < 0) return;
+  const TPresence& first = Sender.GetPresence(reference);
+  const int lateness = first.Interval.iBegin.sdtRelativeTime - day_begin;
+  if (first.Kind != pk_Present || lateness <= x.WorkGroupLATE_IN) return;
+
+  const int shift = lateness <= float_minutes_ ? lateness : (over_float_ ? 0 : float_minutes_);
+  if (today.wdExtra.iBegin.sdtRelativeTime == today.wdDay.iBegin.sdtRelativeTime) {
+    Sender.Shift(dt_Today, edb_Extra, ep_Begin, shift);
+  }
+  const int extra_after = today.wdExtra.iEnd.sdtRelativeTime - today.wdDay.iEnd.sdtRelativeTime;
+  if (shift >= extra_after) Sender.Shift(dt_Today, edb_Extra, ep_End, shift - extra_after);
+  if (today.wdBreak.iBegin.sdtRelativeTime == today.wdBreak.iEnd.sdtRelativeTime) {
+    Sender.Shift(dt_Today, edb_Break, ep_Begin, shift);
+    Sender.Shift(dt_Today, edb_Break, ep_End, shift);
+  }
+  Sender.Shift(dt_Today, edb_Day, ep_Begin, shift);
+  Sender.Shift(dt_Today, edb_Day, ep_End, shift);
+}
+
+}  // namespace zel::engine

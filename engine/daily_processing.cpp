@@ -1,0 +1,332 @@
+// Processing of the classified presences: the day's timeline rows (TimeTab), the leave and
+// mission detail rows, and the day totals.
+#include "engine/daily_processing.h"
+
+#include <algorithm>
+
+#include "dates/zel_calc_utils.h"
+#include "engine/daily_engine.h"
+#include "engine/daily_text.h"
+#include "engine/dm_calculate.h"
+
+namespace zel::engine {
+
+namespace {
+
+bool IsOneOf(int value, std::initializer_list<int> values) {
+  return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+// The number of item n: the item as a decimal integer, 0 when it is not one.
+int ItemNumber(const std::vector<std::string>& items, int n) {
+  return StrToIntDef0(DataItem(items, n));
+}
+
+// The same, for the leave flags that must be numbers.
+int ItemFlag(const std::vector<std::string>& items, int n) { return StrToInt(DataItem(items, n)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Pure rules
+
+void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData& x) {
+  const int R = s.Code;
+  const int D = s.Minutes;
+  const int G = x.WorkGroupGROUPTYPE;
+  const bool holiday = x.IsHoliday != 0;
+  const bool ok = s.IsOK;
+  const int WI = s.WorkingInterval;
+  const TIntervalType IT = s.IntervalType;
+  const bool counted = G != 2;
+
+  if (IsOneOf(R, {6, 18, 19})) {  // 1
+    r.dwrWorkTotal += D;
+    r.dwrWork += D;
+  }
+  if (IsOneOf(R, {8, 9}) && ok) r.dwrWorkTotal += D;                       // 2
+  if (R == 14) r.dwrExtraWorkTotal += D;                                    // 3
+  if (counted && IsOneOf(R, {10, 11})) r.dwrNonWorkTotal += D;              // 4
+  if (counted && IsOneOf(R, {8, 9}) && !ok) r.dwrNonWorkTotal += D;         // 5
+  if (IsOneOf(R, {6, 13, 14, 18, 19}) && G != 4) r.dwrNightWork += s.NightMinutes;  // 6
+  if (R == 12) {                                                            // 7
+    if (ItemFlag(s.Items, 9) != 0) {
+      r.dwrLeaveOfAbsPayed += D;
+    } else {
+      r.dwrLeaveOfAbsNotPayed += D;
+    }
+    if (ItemFlag(s.Items, 8) != 0) {
+      r.dwrOrdinaryMorkhasi += D;
+    } else if (holiday) {
+      if (ItemNumber(s.Items, 6) != 0) r.dwrHolidaysCounted += D;
+    } else if (ItemFlag(s.Items, 11) != 0) {
+      r.dwrReduceHoliday += D;
+    }
+    if (ItemFlag(s.Items, 10) != 0) r.dwrKasrMorkhasi += D;
+  }
+  if (R == 18) r.dwrPresenceInDailyMorkhasi += D;                           // 8
+  if (counted && R == 15) r.dwrServiceLate += D;                            // 9
+  if (R == 13 && (holiday || IT == it_Work)) r.dwrMission += D;             // 10
+  if (R == 19) r.dwrPresenceInDailyMamuriat += D;                           // 11
+  if (counted && R == 9 && ok) {                                            // 12
+    if (WI == wi_Work_First) r.dwrEarlyPermFirst += D;
+    if (WI == wi_Work_Last) r.dwrEarlyPermLast += D;
+  }
+  if (counted && R == 8 && ok) {                                            // 13
+    if (WI == wi_Work_First) r.dwrLatePermFirst += D;
+    if (WI == wi_Work_Last) r.dwrLatePermLast += D;
+  }
+  if (R == 14) {                                                            // 14, 15
+    int32_t& holi = ok ? r.dwrEWHoliPerm : r.dwrEWHoliNotPerm;
+    int32_t& before = ok ? r.dwrEWNormPermBefore : r.dwrEWNormNotPermBefore;
+    int32_t& after = ok ? r.dwrEWNormPermAfter : r.dwrEWNormNotPermAfter;
+    if (holiday) {
+      if (WI != wi_Break) holi += D;
+    } else if (WI == wi_NonWork_Before || WI == wi_ExtraWork_Before) {
+      before += D;
+    } else if (WI == wi_ExtraWork_After || WI == wi_NonWork_After) {
+      after += D;
+    }
+  }
+  if (R == 13 && (IT == it_NonWork || IT == it_ExtraWork)) {                // 16
+    r.dwrEWInMission += D;
+    (holiday ? r.dwrEWHoliInMission : r.dwrEWNormInMission) += D;
+    r.dwrExtraWorkTotal += D;
+    if (holiday && s.Lengthened) {
+      const int X = ItemNumber(s.Items, 5);
+      if (x.WorkGroupHow_ExtraWork_Holi_DayMam == 1) {
+        r.dwrEWHoliInMission -= X;
+        r.dwrExtraWorkTotal -= X;
+        r.dwrEWInMission -= X;
+      } else if (x.WorkGroupHow_ExtraWork_Holi_DayMam == 2) {
+        r.dwrMission -= X;
+      }
+    }
+  }
+  r.dwrEWSpecial = 0;                                                       // 17
+  if (counted && R == 9 && !ok) {                                           // 18
+    if (WI == wi_Work_First) r.dwrNWEarlyFirst += D;
+    if (WI == wi_Work_Last) r.dwrNWEarlyLast += D;
+  }
+  if (counted && R == 8 && !ok) {                                           // 19
+    if (WI == wi_Work_First) r.dwrNWLateFirst += D;
+    if (WI == wi_Work_Last) r.dwrNWLateLast += D;
+  }
+  if (counted && R == 10) r.dwrNWLeaveNotPerm += D;                         // 20
+  if (counted && R == 11) r.dwrNWAbsent += D;                               // 21
+  r.dwrNWSpecial = 0;                                                       // 22
+}
+
+int NightMinutes(const TCalcDateTime& B, const TCalcDateTime& E, std::string_view NB,
+                 std::string_view NE, const TDate& day, int year) {
+  const std::string nb = TrimText(NB), ne = TrimText(NE);
+  if (nb.empty() || ne.empty()) return 0;
+  const TTime begin_time = ParseCalcDateTime("01/01", nb).dtTime;
+  const TTime end_time = ParseCalcDateTime("01/01", ne).dtTime;
+  const bool wraps = ne <= nb;
+
+  // The end of a stretch that crosses the year's end, counted on in the begin's month.
+  TCalcDateTime end = E;
+  if (E.dtDate.Month < B.dtDate.Month) {
+    end.dtDate = TDate{B.dtDate.Month, static_cast<uint8_t>(E.dtDate.Day + 29)};
+  }
+  const int stretch_end = MinutesBetween(B, end);
+  auto overlap = [&](const TCalcDateTime& wb, const TCalcDateTime& we) {
+    const int from = std::max(0, MinutesBetween(B, wb));
+    const int to = std::min(stretch_end, MinutesBetween(B, we));
+    return to > from ? to - from : 0;
+  };
+  auto next_date = [year](TDate date) {
+    if (!IncCalcDate(year, date)) date.Day = static_cast<uint8_t>(date.Day + 1);
+    return date;
+  };
+  auto night_from = [&](const TDate& start) {
+    const TDate end_date = wraps ? next_date(start) : start;
+    return overlap({start, begin_time}, {end_date, end_time});
+  };
+
+  int total = 0;
+  TDate previous = day;
+  if (DecCalcDate(year, previous)) total += night_from(previous);
+  total += night_from(day);
+  total += night_from(next_date(day));
+  if (B.dtDate == TDate{1, 1} && nb > ne) {
+    total += overlap(EncodeCalcDateTime(1, 1, 0, 0), {TDate{1, 1}, end_time});
+  }
+  return total;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The handler
+
+int TDailyEngine::NightMinutesOf(const TPresence& presence) const {
+  if (dont_calc_night_work_ != 0) return 0;
+  return NightMinutes(presence.Interval.iBegin.sdtDateTime, presence.Interval.iEnd.sdtDateTime,
+                      night_begin_, night_end_, dm_.AttendanceCalcManager().CalcDate(), year_);
+}
+
+void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, int code,
+                                int minutes) {
+  const TAttendanceCalcManager& manager = dm_.AttendanceCalcManager();
+  detail.SetParam("Perno", manager.PersonID());
+  detail.SetParam("CurDate", day_text_);
+  detail.SetParam(code_column, code);
+  detail.Open();
+  if (detail.IsEmpty()) {
+    detail.Append();
+    detail.SetField("PerNo", manager.PersonID());
+    detail.SetField("DDate", day_text_);
+    detail.SetField(code_column, code);
+    detail.SetField("Amount", minutes);
+  } else {
+    detail.Edit();
+    detail.SetField("Amount", detail.FieldByName("Amount").AsInteger() + minutes);
+  }
+  detail.Post();
+}
+
+void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& Sender,
+                                                        TPresence P) {
+  const TExtraData& x = dm_.ExtraData;
+  TDailyWorkRec& rec = dm_.DailyWorkRec;
+  const bool holiday = x.IsHoliday != 0;
+  const int G = x.WorkGroupGROUPTYPE;
+  int R = P.SpecificType.IsAssigned() ? static_cast<int>(P.SpecificType.AsInteger()) : 0;
+
+  // 1. The items of the data text.
+  std::vector<std::string> items;
+  const bool has_data = P.Data.IsAssigned();
+  if (has_data && IsOneOf(R, {12, 13, 14, 15, 18, 19, 22})) items = SplitDataItems(P.Data.AsText());
+  const std::string& item1 = DataItem(items, 1);
+
+  // 2. The meal time comes off the first absence of the day.
+  if (x.WorkGroupDec_Meal_Absence != 0 && !dm_.FWorkGroupMealDurationAffected &&
+      (R == 11 || (IsOneOf(R, {12, 13}) && item1 == "D_" && ItemNumber(items, 7) == 0))) {
+    TTalvekDateTime& end = P.Interval.iEnd;
+    const std::string moved = dates::TZelCalcUtils::ChangeDateTime(
+        "1383/" + MomentKey(end.sdtDateTime), -x.WorkGroupMealDuration);
+    end.sdtDateTime = ParseCalcDateTime(moved.substr(5, 5), moved.substr(10, 5));
+    end.sdtRelativeTime -= x.WorkGroupMealDuration;
+    dm_.FWorkGroupMealDurationAffected = true;
+  }
+
+  // 3. The timeline row.
+  db::Dataset& row = QInsertIntoTimeTab;
+  for (const char* name : {"MorkhasiSheetCode", "MorkhasiType", "DDesc", "MamuriatSheetCode",
+                           "MamuriatType", "ExtraWorkSheetCode", "ServiceLateSheetCode",
+                           "SuspensionSheetCode"}) {
+    row.SetParam(name, db::Value());
+  }
+  const std::string begin_date = CalcDateToStr(P.Interval.iBegin.sdtDateTime.dtDate);
+  const std::string begin_time = CalcTimeToStr(P.Interval.iBegin.sdtDateTime.dtTime);
+  const std::string end_date = CalcDateToStr(P.Interval.iEnd.sdtDateTime.dtDate);
+  const std::string end_time = CalcTimeToStr(P.Interval.iEnd.sdtDateTime.dtTime);
+  row.SetParam("PerNo", Sender.PersonID());
+  row.SetParam("CalcDate", day_text_);
+  row.SetParam("BeginDate", begin_date);
+  row.SetParam("BeginTime", begin_time);
+  row.SetParam("EndDate", end_date);
+  row.SetParam("EndTime", end_time);
+  row.SetParam("PresenceType", P.Kind == pk_Present ? 0 : 1);
+  row.SetParam("WorkingInterval", static_cast<int>(P.WorkingIntervalType));
+  int D = IntervalMinutes(P.Interval);
+
+  // 4. Presence in the break.
+  if (P.WorkingIntervalType == wi_Break && P.Kind == pk_Present) {
+    const int mode = x.WorkGroupAtten_In_Break;
+    if (mode == 1 || (R == 14 && !DataItem(items, 2).empty() && mode != 3)) {
+      rec.dwrEWBreakPerm += D;
+      (holiday ? rec.dwrEWHoliPerm : rec.dwrEWNormPermAfter) += D;
+      R = 14;
+    } else if (mode == 2) {
+      rec.dwrEWBreakNotPerm += D;
+      (holiday ? rec.dwrEWHoliNotPerm : rec.dwrEWNormNotPermAfter) += D;
+      R = 14;
+    } else if (mode == 3) {
+      R = 7;
+    }
+  }
+
+  // 5. The stored status.
+  int status = R;
+  if (G == 2 && R == 11) status = 7;
+  if (R == 8 && P.IsOK) status = 16;
+  if (R == 9 && P.IsOK) status = 17;
+  if (R == 12 && item1 == "D_") status = 20;
+  if (R == 13 && item1 == "D_") status = 21;
+  row.SetParam("Status", status);
+
+  // 6-7. An empty stretch (a daily leave or mission on a holiday) lasts the holiday length.
+  bool lengthened = false;
+  if (IntervalMinutes(P.Interval) < 1) {
+    P.Interval.iEnd.sdtRelativeTime += ItemNumber(items, 5);
+    lengthened = true;
+  }
+  D = IntervalMinutes(P.Interval);
+  row.SetParam("Duration", D);
+
+  // 8. The sheet the stretch came from.
+  if (has_data) {
+    switch (R) {
+      case 12:
+      case 18:
+        row.SetParam("MorkhasiSheetCode", ItemNumber(items, 2));
+        row.SetParam("MorkhasiType", ItemNumber(items, 3));
+        break;
+      case 13:
+      case 19:
+        row.SetParam("MamuriatSheetCode", ItemNumber(items, 2));
+        row.SetParam("MamuriatType", ItemNumber(items, 3));
+        break;
+      case 14:
+        row.SetParam("ExtraWorkSheetCode", ItemNumber(items, 2));
+        break;
+      case 15:
+        row.SetParam("ServiceLateSheetCode", ItemNumber(items, 2));
+        break;
+      case 22:
+        row.SetParam("SuspensionSheetCode", ItemNumber(items, 2));
+        break;
+      default:
+        break;
+    }
+    if (IsOneOf(R, {12, 13, 14, 15, 18, 19, 22})) {
+      row.SetParam("DDesc", FirstChars(TrimText(DataItem(items, 4)), 30));
+    }
+  }
+
+  // 9. The first and last moments of the stored stretches.
+  if (rec.dwrBeginStr.empty()) rec.dwrBeginStr = begin_date + begin_time;
+  if (rec.dwrEndStr < end_date + end_time) rec.dwrEndStr = end_date + end_time;
+
+  // 10. The row; a failed insert is logged and the day goes on.
+  try {
+    row.ExecSQL();
+  } catch (const std::exception& e) {
+    LogToThreadFile(Sender, "Error In Insert To TimeTab DDate = " + day_text_ + " Error : " +
+                                e.what());
+  }
+
+  // 11. Leave and mission minutes by type.
+  if (R == 12 || R == 18) {
+    UpdateDetail(AdoQCDailyMorkhasiDetail, "MorkhasiCode", ItemNumber(items, 3), D);
+  } else if (R == 13 || R == 19) {
+    UpdateDetail(AdoQCDailyMamuriatDetail, "MamuriatCode", ItemNumber(items, 3), D);
+  }
+
+  // 12. Day totals.
+  if (R != 22) {
+    TProcessedStretch stretch;
+    stretch.Code = R;
+    stretch.Minutes = D;
+    stretch.IntervalType = P.IntervalType;
+    stretch.WorkingInterval = P.WorkingIntervalType;
+    stretch.IsOK = P.IsOK;
+    stretch.Lengthened = lengthened;
+    if (IsOneOf(R, {6, 13, 14, 18, 19}) && G != 4) stretch.NightMinutes = NightMinutesOf(P);
+    stretch.Items = std::move(items);
+    AddDayTotals(rec, stretch, x);
+  }
+}
+
+}  // namespace zel::engine

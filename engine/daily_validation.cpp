@@ -1,0 +1,330 @@
+// The meaning of every stretch of the day: validation of the sources of a stretch, and the
+// late-arrival, early-departure and whole-day-absence classification before processing.
+#include "engine/daily_validation.h"
+
+#include <stdexcept>
+
+#include "engine/daily_engine.h"
+#include "engine/daily_text.h"
+#include "engine/dm_calculate.h"
+
+namespace zel::engine {
+
+namespace {
+
+constexpr int kOverlapTable[32] = {0, 1,  2,  3,  4,  5,  6,  7,  8,  1,  10, 3,  12, 5,  14, 15,
+                                   0, 17, 2,  1,  4,  17, 22, 23, 8,  25, 26, 27, 28, 5,  30, 31};
+
+int CodeOf(const TPresence& presence) {
+  return presence.SpecificType.IsAssigned() ? static_cast<int>(presence.SpecificType.AsInteger())
+                                            : 0;
+}
+
+bool IsDailyText(const TVariant& data) {
+  const std::string* text = data.TextPtr();
+  return text && text->compare(0, 2, "D_") == 0;
+}
+
+// The meal rule of a stretch in the break: the leave or mission type takes the meal.
+bool MealRuleHolds(TIntervalType it, const TVariant& data) {
+  if (it != it_Break) return false;
+  const std::vector<std::string> items = SplitDataItems(data.AsText());
+  return items.size() >= 7 && TrimText(items[6]) == "1";
+}
+
+}  // namespace
+
+int OverlapCode(int mask) {
+  if (mask < 0 || mask > 31) throw std::out_of_range("found-set mask out of range");
+  return kOverlapTable[mask];
+}
+
+int OverlapErrorCode(int overlap_code) {
+  switch (overlap_code) {
+    case 6: return 6;
+    case 7: return 29;
+    case 10: return 7;
+    case 12: return 8;
+    case 14: return 9;
+    case 15: return 20;
+    case 19: return 21;
+    case 22: return 22;
+    case 23: return 23;
+    case 25: return 24;
+    case 26: return 24;
+    case 27: return 25;
+    case 28: return 26;
+    case 30: return 27;
+    case 31: return 28;
+    default: return 0;
+  }
+}
+
+void TDailyEngine::AttendanceCalcManagerBeforeValidate(TAttendanceCalcManager& Sender) {
+  if (Sender.Today().wdDay.iBegin.sdtRelativeTime < Sender.Yesterday().wdDayEnd.sdtRelativeTime) {
+    Abort(Sender, 30);
+  }
+}
+
+int TDailyEngine::HolidaysCountedOf(const TVariant& data, int specific_type) {
+  db::Dataset& types = specific_type == 2 ? AdoQCMorkhasiType : AdoQCMissionType;
+  types.SetParam("Code", StrToIntDef0(DataItem(SplitDataItems(data.AsText()), 3)));
+  types.Open();
+  return types.IsEmpty() ? 0 : static_cast<int>(types.FieldByName("HolidaysCounted").AsInteger());
+}
+
+bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager& Sender,
+                                                         std::span<const TPresence> Presences,
+                                                         TPresence& ReturnPresence) {
+  static const TVariant kUnassigned;
+  const TFindOptions strict_type{false, true, false};
+  const TPresence& first = Presences[0];
+  const TExtraData& x = dm_.ExtraData;
+  const bool holiday = x.IsHoliday != 0;
+
+  // 1. A suspension outweighs everything else.
+  const int suspension =
+      TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None, 23, kUnassigned, {});
+  if (suspension >= 0) {
+    ReturnPresence = TPresence{};
+    ReturnPresence.Interval = first.Interval;
+    ReturnPresence.WorkingIntervalType = Presences[suspension].WorkingIntervalType;
+    ReturnPresence.IntervalType = Presences[suspension].IntervalType;
+    ReturnPresence.Data = Presences[suspension].Data;
+    ReturnPresence.IsOK = ReturnPresence.DoProcess = true;
+    ReturnPresence.Kind = pk_Absent;
+    ReturnPresence.SpecificType = 22;
+    return true;
+  }
+
+  // 2. One member of each source at most.
+  enum { kPresence, kLeave, kMission, kServiceLate, kExtraWork };
+  const struct {
+    int type, error, bit;
+  } sources[] = {{1, 1, kFoundPresence},
+                 {2, 2, kFoundLeave},
+                 {3, 3, kFoundMission},
+                 {5, 4, kFoundServiceLate},
+                 {4, 5, kFoundExtraWork}};
+  int member[5];
+  int mask = 0;
+  for (int k = 0; k < 5; ++k) {
+    member[k] = TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None,
+                                                     sources[k].type, kUnassigned, {});
+    if (member[k] < 0) continue;
+    TPresenceIndexSet exclude;
+    exclude.set(static_cast<size_t>(member[k]));
+    if (TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None, sources[k].type,
+                                             kUnassigned, exclude) >= 0) {
+      Abort(Sender, sources[k].error);
+    }
+    mask |= sources[k].bit;
+  }
+
+  // 3-5. What the sources count as together.
+  Sender.SetErrorInterval(first.Interval);
+  int code = OverlapCode(mask);
+  if (code == 3) {
+    const TVariant& leave = Presences[member[kLeave]].Data;
+    if (!IsDailyText(leave) || (holiday && HolidaysCountedOf(leave, 2) == 0)) code = 1;
+  } else if (code == 5) {
+    if (!IsDailyText(Presences[member[kMission]].Data)) code = 1;
+  }
+  if (const int error = OverlapErrorCode(code); error != 0) Abort(Sender, error);
+  for (int k = 0; k < 5; ++k) {
+    if ((code & sources[k].bit) == 0) member[k] = -1;
+  }
+  auto data_of = [&](int k) { return member[k] >= 0 ? Presences[member[k]].Data : TVariant{}; };
+
+  // 6. The classified presence.
+  ReturnPresence = TPresence{};
+  ReturnPresence.Interval = first.Interval;
+  ReturnPresence.WorkingIntervalType = first.WorkingIntervalType;
+  ReturnPresence.IntervalType = first.IntervalType;
+  const TIntervalType it = first.IntervalType;
+  const TWorkingDay& today = Sender.Today();
+  const int begin = first.Interval.iBegin.sdtRelativeTime;
+  TPresence& r = ReturnPresence;
+  auto set = [&r](bool ok, TPresenceKind kind) {
+    r.IsOK = ok;
+    r.DoProcess = true;
+    r.Kind = kind;
+  };
+  auto result = [&r](int specific_type, TVariant data = {}) {
+    r.SpecificType = specific_type;
+    r.Data = std::move(data);
+  };
+
+  switch (code) {
+    case 0:
+      set(false, pk_Absent);
+      if (it == it_Work) {
+        result(11);
+      } else {
+        r.IsOK = true;
+        result(7);
+      }
+      break;
+    case 1:
+      set(true, pk_Present);
+      if (it == it_Work) {
+        result(6);
+      } else {
+        result(14, data_of(kExtraWork));
+        if (it != it_ExtraWork) r.IsOK = !x.WorkGroupADDPERMIT;
+      }
+      break;
+    case 2: {
+      set(true, pk_Absent);
+      const TVariant leave = data_of(kLeave);
+      if (it == it_Work) {
+        result(12, leave);
+        break;
+      }
+      const bool daily_holiday = IsDailyText(leave) && holiday;
+      if (it == it_Break && MealRuleHolds(it, leave) &&
+          !(daily_holiday && HolidaysCountedOf(leave, 2) == 0)) {
+        result(12, leave);
+      } else if (daily_holiday && HolidaysCountedOf(leave, 2) != 0) {
+        result(12, leave);
+      } else {
+        result(7);
+      }
+      break;
+    }
+    case 3:
+      set(true, pk_Present);
+      result(18, data_of(kLeave));
+      break;
+    case 4: {
+      set(true, pk_Absent);
+      const TVariant mission = data_of(kMission);
+      if (it == it_Work) {
+        result(13, mission);
+        break;
+      }
+      bool counts = true;
+      if (it == it_Break && !MealRuleHolds(it, mission)) {
+        counts = false;
+      } else if (IsDailyText(mission) && holiday) {
+        const std::string date = CalcDateToStr(first.Interval.iBegin.sdtDateTime.dtDate);
+        counts = HolidaysCountedOf(mission, 3) != 0 || date == daily_mission_begin_ ||
+                 date == daily_mission_end_;
+      }
+      if (counts) {
+        result(13, mission);
+      } else {
+        result(7);
+      }
+      break;
+    }
+    case 5:
+      set(true, pk_Present);
+      result(19, data_of(kMission));
+      break;
+    case 8:
+      set(true, pk_Absent);
+      if (it == it_Work) {
+        if (begin == today.wdDay.iBegin.sdtRelativeTime ||
+            begin == today.wdBreak.iEnd.sdtRelativeTime) {
+          result(15, data_of(kServiceLate));
+        } else {
+          r.IsOK = false;
+          result(11);
+        }
+      } else if (first.WorkingIntervalType == wi_ExtraWork_Before &&
+                 begin == today.wdExtra.iBegin.sdtRelativeTime) {
+        result(15, data_of(kServiceLate));
+      } else {
+        result(7);
+      }
+      break;
+    case 17:
+      set(true, pk_Present);
+      if (it == it_Work) {
+        result(6);
+      } else {
+        result(14, data_of(kExtraWork));
+      }
+      break;
+    default:
+      throw std::logic_error("unexpected overlap code " + std::to_string(code));
+  }
+  return ReturnPresence.DoProcess;
+}
+
+void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Sender) {
+  const TExtraData& x = dm_.ExtraData;
+  const int G = x.WorkGroupGROUPTYPE;
+  if (G == 2) return;
+  const int count = Sender.PresenceCount();
+  if (G == 3) {
+    dm_.DailyAbsence = false;
+    for (int i = 0; i < count; ++i) {
+      const TPresence& p = Sender.GetPresence(i);
+      if (p.IntervalType == it_Work && CodeOf(p) == 11) Sender.SetVars(i, 6, TVariant{});
+    }
+    return;
+  }
+
+  bool working_time_empty = true;
+  bool absence = true;
+  for (int i = 0; i < count; ++i) {
+    const TPresence& p = Sender.GetPresence(i);
+    if (p.IntervalType != it_Work) continue;
+    if (IntervalMinutes(p.Interval) != 0) working_time_empty = false;
+    const int code = CodeOf(p);
+    if (p.Kind == pk_Present || code == 12 || code == 13) absence = false;
+  }
+  dm_.DailyAbsence = absence && !working_time_empty;
+  if (dm_.DailyAbsence) return;
+
+  const TWorkingDay& today = Sender.Today();
+  const int day_begin = today.wdDay.iBegin.sdtRelativeTime;
+  const int day_end = today.wdDay.iEnd.sdtRelativeTime;
+  const int break_begin = today.wdBreak.iBegin.sdtRelativeTime;
+  const int break_end = today.wdBreak.iEnd.sdtRelativeTime;
+  const bool fasting_month = x.WorkGroupta_Ramezan > 0 && ramezan_start_ <= day_text_ &&
+                             day_text_ <= ramezan_end_;
+
+  for (int i = 0; i < count; ++i) {
+    const TPresence& p = Sender.GetPresence(i);
+    if (p.IntervalType != it_Work || CodeOf(p) != 11) continue;
+    const TVariant data = p.Data;
+    const int b = p.Interval.iBegin.sdtRelativeTime;
+    const int e = p.Interval.iEnd.sdtRelativeTime;
+    const bool at_segment_end = e == break_begin || e == day_end;
+    const bool at_segment_start = b == day_begin || b == break_end;
+    Sender.SetVars(i, 10, data);
+
+    if (at_segment_end && !at_segment_start) {
+      // Early departure.
+      int limit = x.WorkGroupEARLY_OUT;
+      if (fasting_month && e == day_end) limit += x.WorkGroupta_Ramezan;
+      Sender.SetVars(i, 9, data);
+      Sender.SetOK(i, e - b <= limit);
+    } else if (!at_segment_end && !at_segment_start) {
+      // Inside a segment: the rest of a late arrival that another record cut.
+      if (i == 0) continue;
+      const TPresence& previous = Sender.GetPresence(i - 1);
+      if (CodeOf(previous) != 8 || previous.Interval.iEnd.sdtRelativeTime != b) continue;
+      const bool ok = e <= day_begin + x.WorkGroupLATE_IN;
+      const bool previous_ok = previous.IsOK;
+      Sender.SetVars(i, 8, data);
+      Sender.SetOK(i, ok);
+      if (!ok && previous_ok) {
+        for (int j = i - 1; j >= 0; --j) {
+          const TPresence& q = Sender.GetPresence(j);
+          if (CodeOf(q) != 8 || !q.IsOK) break;
+          Sender.SetOK(j, false);
+        }
+      }
+    } else if (!at_segment_end && at_segment_start) {
+      // Late arrival.
+      Sender.SetVars(i, 8, data);
+      Sender.SetOK(i, e - b <= x.WorkGroupLATE_IN);
+    }
+  }
+}
+
+}  // namespace zel::engine

@@ -1,0 +1,522 @@
+// The day model of a calculated day (the work group, the calendar or shift of the day and of
+// its neighbours), the start of a day and the error report of a failed one.
+#include "engine/daily_working_days.h"
+
+#include <cstdio>
+
+#include "dates/date_time.h"
+#include "engine/daily_engine.h"
+#include "engine/daily_text.h"
+#include "engine/dm_calculate.h"
+
+namespace zel::engine {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The two-digit numbers at characters 1-2 and 4-5 of a five-character text.
+bool ReadPair(std::string_view text, int& first, int& second) {
+  if (text.size() != 5 || !IsDigit(text[0]) || !IsDigit(text[1]) || !IsDigit(text[3]) ||
+      !IsDigit(text[4])) {
+    return false;
+  }
+  first = (text[0] - '0') * 10 + (text[1] - '0');
+  second = (text[3] - '0') * 10 + (text[4] - '0');
+  return true;
+}
+
+const struct {
+  int code;
+  const char* message;
+} kDailyErrors[] = {
+    {1, "تداخل ورود و خروجها"},
+    {2, "تداخل مرخصي ها"},
+    {3, "تداخل ماموريتها"},
+    {4, "تداخل تاخير سرويسها"},
+    {5, "تداخل اضافه كاريها"},
+    {6, "تداخل مرخصي و ماموريت"},
+    {7, "تداخل مرخصي و تاخير سرويس"},
+    {8, "تداخل ماموريت و تاخير سرويس"},
+    {9, "تداخل مرخصي، ماموريت و تاخير سرويس"},
+    {10, "تداخل مرخصي روزانه و ورود و خروج"},
+    {11, "تداخل ماموريت و ورود و خروج"},
+    {12, "گروه كاري تعريف نشده است"},
+    {13, "تقويم تعريف نشده است"},
+    {14, "روز كاري تعريف نشده است"},
+    {15, "ورود و خروج ناقص"},
+    {16, "جزء ماموريت تعريف نشده است"},
+    {18, "تداخل مرخصي و تاخير سرويس و حضور"},
+    {19, "تداخل ماموريت و تاخير سرويس و حضور"},
+    {20, "تداخل حضور و ماموريت و مرخصي و تاخير سرويس"},
+    {21, "تداخل حضور و مرخصي و اضافه كاري"},
+    {22, "تداخل مرخصي و ماموريت و اضافه كاري"},
+    {23, "تداخل حضور و ماموريت و مرخصي و اضافه كاري"},
+    {24, "تداخل حضور و تاخير سرويس و اضافه كاري"},
+    {25, "تداخل حضور و مرخصي و تاخير سرويس و اضافه كاري"},
+    {26, "تداخل ماموريت و تاخير سرويس و اضافه كاري"},
+    {27, "تداخل مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
+    {28, "تداخل حضور و مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
+    {29, "تداخل مرخصي و ماموريت و حضور"},
+    {30, "تداخل تقويم"},
+};
+
+TCalcDateTime AtTime(const TDate& date, int hour, int minute) {
+  return EncodeCalcDateTime(date.Month, date.Day, hour, minute);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Pure helpers
+
+TCalcDateTime ParseCalcDateTime(std::string_view date, std::string_view time) {
+  int month = 0, day = 0, hour = 0, minute = 0;
+  if (!ReadPair(date, month, day)) {
+    throw dates::EConvertError("'" + std::string(date) + "' is not a valid MM/DD date");
+  }
+  if (!ReadPair(time, hour, minute)) {
+    throw dates::EConvertError("'" + std::string(time) + "' is not a valid HH:NN time");
+  }
+  return EncodeCalcDateTime(month, day, hour, minute);
+}
+
+std::string MomentKey(const TCalcDateTime& point) {
+  return CalcDateToStr(point.dtDate) + CalcTimeToStr(point.dtTime);
+}
+
+bool HasAnyBeginTime(const TDayShapeItem& item) {
+  return !item.EBeginTime.empty() || !item.DBeginTime.empty() || !item.BBeginTime.empty();
+}
+
+std::optional<TDayShape> BuildDayShape(const TDayShapeItem& item, const TDate& d,
+                                       const TExtraData& extra) {
+  const bool E = !item.EBeginTime.empty();
+  const bool D = !item.DBeginTime.empty();
+  const bool B = !item.BBeginTime.empty();
+  const bool holiday = item.Holiday != 0;
+
+  struct Span {
+    TCalcDateTime begin, end;
+  };
+  auto span_of = [](const std::string& bd, const std::string& bt, const std::string& ed,
+                    const std::string& et) {
+    return Span{ParseCalcDateTime(bd, bt), ParseCalcDateTime(ed, et)};
+  };
+  auto empty_at = [](const TCalcDateTime& point) { return Span{point, point}; };
+
+  Span ext, day, brk;
+  if (D) {
+    day = span_of(item.DBeginDate, item.DBeginTime, item.DEndDate, item.DEndTime);
+    ext = E ? span_of(item.EBeginDate, item.EBeginTime, item.EEndDate, item.EEndTime) : day;
+    brk = B ? span_of(item.BBeginDate, item.BBeginTime, item.BEndDate, item.BEndTime)
+            : empty_at(day.end);
+  } else if (E) {
+    ext = span_of(item.EBeginDate, item.EBeginTime, item.EEndDate, item.EEndTime);
+    if (B) {
+      brk = span_of(item.BBeginDate, item.BBeginTime, item.BEndDate, item.BEndTime);
+      day = brk;
+    } else {
+      day = brk = empty_at(ext.end);
+    }
+  } else if (!B) {
+    // No times at all: a holiday, or a group that works around the clock.
+    if (!holiday && extra.WorkGroupGROUPTYPE != 2) return std::nullopt;
+    const TCalcDateTime begin = AtTime(d, 0, 0);
+    ext = day = Span{begin, extra.WorkGroupGROUPTYPE == 2 ? AtTime(d, 23, 59) : begin};
+    brk = empty_at(begin);
+  } else {
+    return std::nullopt;  // a break alone defines no working day
+  }
+
+  TCalcDateTime day_end;
+  if (!item.EndTime.empty()) {
+    const std::string d_text = CalcDateToStr(d);
+    std::string end_date = item.EndDate.empty() ? d_text : item.EndDate;
+    if (end_date < d_text) {
+      // The day ends after the year's last day: the day after d, in d's month.
+      end_date = CalcDateToStr(TDate{d.Month, static_cast<uint8_t>(d.Day + 1)});
+    }
+    day_end = ParseCalcDateTime(end_date, item.EndTime);
+  } else {
+    day_end = AtTime(d, 23, 59);
+    if (MinutesBetween(day_end, ext.end) > 0) day_end = ext.end;
+  }
+
+  TDayShape shape;
+  shape.Day = MakeWorkingDay(ext.begin, ext.end, day.begin, day.end, brk.begin, brk.end, day_end);
+  shape.Holiday = item.Holiday;
+  if (holiday) {
+    shape.DayLength = d.Month >= 1 && d.Month <= 12 ? extra.WorkGroupM_PARAM[d.Month - 1] : 0;
+  } else {
+    shape.DayLength =
+        MinutesBetweenText(item.DBeginDate, item.DBeginTime, item.DEndDate, item.DEndTime) -
+        MinutesBetweenText(item.BBeginDate, item.BBeginTime, item.BEndDate, item.BEndTime);
+  }
+  return shape;
+}
+
+TWorkingDay PointDay(const TCalcDateTime& P) {
+  return MakeWorkingDay(P, P, P, P, P, P, AtTime(P.dtDate, 0, 0));
+}
+
+const char* DailyErrorMessage(int code) {
+  for (const auto& entry : kDailyErrors) {
+    if (entry.code == code) return entry.message;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handlers
+
+void TDailyEngine::Abort(TAttendanceCalcManager& Sender, int code) {
+  Sender.SetErrorCode(code);
+  SilentAbort();
+}
+
+void TDailyEngine::AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sender) {
+  db::Dataset& system = dm_.QSystem();
+  if (!system.Active()) system.Open();
+  if (!dm_.taSystem().Active()) dm_.taSystem().Open();
+  dm_.DailyWorkRec = TDailyWorkRec{};
+  Sender.SetErrorCode(0);
+  // Nothing of a previous day, finished or failed, may reach this one.
+  dm_.FWorkGroupMealDurationAffected = false;
+  dm_.DailyAbsence = false;
+  night_begin_ = TrimText(system.FieldByName("NightBegin").AsString());
+  night_end_ = TrimText(system.FieldByName("NightEnd").AsString());
+  ramezan_start_ = TrimText(system.FieldByName("RamezanStart").AsString());
+  ramezan_end_ = TrimText(system.FieldByName("RamezanEnd").AsString());
+}
+
+std::string TDailyEngine::WorkGroupOfDate(const TAttendanceCalcManager& Sender,
+                                          const std::string& date, std::string* section) {
+  AdoQCPrjRule.SetParam("Perno", Sender.PersonID());
+  AdoQCPrjRule.SetParam("CurDate", date);
+  AdoQCPrjRule.Open();
+  if (AdoQCPrjRule.IsEmpty()) return {};
+  if (section) *section = AdoQCPrjRule.FieldByName("Section").AsString();
+  return TrimText(AdoQCPrjRule.FieldByName("WorkGroup").AsString());
+}
+
+bool TDailyEngine::OpenWorkGroup(const std::string& work_group) {
+  AdoQCWorkGroup.SetParam("Code", StrToIntDef0(work_group));
+  AdoQCWorkGroup.Open();
+  return !AdoQCWorkGroup.IsEmpty();
+}
+
+std::string TDailyEngine::CalendarCodeOfDate(const TAttendanceCalcManager& Sender,
+                                             const std::string& date) {
+  const std::string work_group = WorkGroupOfDate(Sender, date, nullptr);
+  if (work_group.empty()) return {};
+  if (work_group == std::to_string(dm_.ExtraData.WorkGroupCODE)) {
+    return dm_.ExtraData.WorkGroupCALCODE;  // the day's own group: its row is loaded
+  }
+  if (!OpenWorkGroup(work_group)) return {};
+  return TrimText(AdoQCWorkGroup.FieldByName("CALCODE").AsString());
+}
+
+void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const std::string& section) {
+  const db::Dataset& q = AdoQCWorkGroup;
+  auto I = [&q](const char* name) { return static_cast<int>(q.FieldByName(name).AsInteger()); };
+  auto B = [&q](const char* name) { return q.FieldByName(name).AsBoolean(); };
+  auto S = [&q](const char* name) { return TrimText(q.FieldByName(name).AsString()); };
+  auto SD = [&S](const char* name, const char* blank) {
+    std::string text = S(name);
+    return text.empty() ? std::string(blank) : text;
+  };
+
+  TExtraData& x = dm_.ExtraData;
+  x.WorkGroupS_Day_Rate = I("S_Day_Rate");
+  x.WorkGroupS_Day_Bound = I("S_Day_Bound");
+  x.WorkGroupS_Day_Condition = I("S_Day_Condition");
+  x.WorkGroupSDR_PRIO = SD("SDR_PRIO", "3");
+  x.WorkGroupSMR_PRIO = SD("SMR_PRIO", "4");
+  x.WorkGroupT_Day_Rate = I("T_Day_Rate");
+  x.WorkGroupT_Day_Bound = I("T_Day_Bound");
+  x.WorkGroupT_Day_Condition = I("T_Day_Condition");
+  x.WorkGroupE_Day_Rate = I("E_Day_Rate");
+  x.WorkGroupE_Day_Bound = I("E_Day_Bound");
+  x.WorkGroupE_Day_Condition = I("E_Day_Condition");
+  x.WorkGroupADDPERMIT = B("ADDPERMIT");
+  x.WorkGroupCALCODE = S("CALCODE");
+  x.WorkGroupCODE = I("CODE");
+  x.WorkGroupEARLY_OUT = I("EARLY_OUT");
+  x.WorkGroupEDR_PRIO = SD("EDR_PRIO", "2");
+  x.WorkGroupEMR_PRIO = SD("EMR_PRIO", "2");
+  x.WorkGroupFloatCal = B("FloatCal");
+  x.WorkGroupOverFloat = B("OverFloat");
+  x.WorkGroupFloatVal = S("FloatVal");
+  x.WorkGroupGROUPTYPE = I("GROUPTYPE");
+  x.WorkGroupKASR_M_DAY = I("KASR_M_DAY");
+  x.WorkGroupKASR_MOR = I("KASR_MOR");
+  x.WorkGroupKASR_TAT = I("KASR_TAT");
+  x.WorkGroupLATE_IN = I("LATE_IN");
+  for (int m = 1; m <= 12; ++m) {
+    x.WorkGroupM_PARAM[m - 1] = I(("M_PARAM" + std::to_string(m)).c_str());
+  }
+  x.WorkGroupMAH_ABS_OK = I("MAH_ABS_OK");
+  x.WorkGroupNAME = S("NAME");
+  x.WorkGroupMAX_KARKARD = I("MAX_KARKARD");
+  x.WorkGroupMIN_KARKARD = I("MIN_KARKARD");
+  x.WorkGroupPPERCENT = I("PPERCENT");
+  x.WorkGroupTAKHIR_AMOUNT = I("TAKHIR_AMOUNT");
+  x.WorkGroupTAKHIRCNT = I("TAKHIRCNT");
+  x.WorkGroupTAKHIRSTAT = I("TAKHIRSTAT");
+  x.WorkGroupTAKHIRTOT = I("TAKHIRTOT");
+  x.WorkGroupTATS_IN_MORKHASI = I("TATS_IN_MORKHASI");
+  x.WorkGroupTMR_PRIO = SD("TMR_PRIO", "1");
+  x.WorkGroupTDR_PRIO = SD("TDR_PRIO", "1");
+  x.WorkGroupE_N_MinBefore = I("E_N_MinBefore");
+  x.WorkGroupE_N_MinAfter = I("E_N_MinAfter");
+  x.WorkGroupE_H_Min = I("E_H_Min");
+  x.WorkGroupCALCMeal = I("CalcMeal");
+  x.WorkGroupCALCMealBefore = I("CalcMealEBefore");
+  x.WorkGroupCALCMealAfter = I("CalcMealEAfter");
+  x.WorkGroupCALCMealHoliday = I("CalcMealEHoliday");
+  x.WorkGroupCALCService = I("CalcService");
+  x.WorkGroupMealDuration = I("MealDuration");
+  x.WorkGroupDec_Meal_Absence = I("Dec_Meal_Absence");
+  x.WorkGroupta_Ramezan = I("ta_Ramezan");
+  x.WorkGroupSumAbsent = I("SumAbsent");
+  x.WorkGroupAbsentOption = I("AbsentOption");
+  x.WorkGroupImp_HurOrdMor = I("Imp_HurOrdMor");
+  x.Section = section;
+  x.WorkGroupGShCode = I("GShCode");
+  x.WorkGroupMandeMorForSaati = I("MandeMorForSaati");
+  x.WorkGroupPrdMahExtraWorkPermOption = I("PrdMahExtraWorkPermOption");
+  x.WorkGroupDef_Late_In_FromVacation = I("Def_Late_In_FromVacation");
+  x.WorkGroupDef_Early_Out_FromVacation = I("Def_Early_Out_FromVacation");
+  x.WorkGroupHow_ExtraWork_Holi_DayMam = I("How_ExtraWork_Holi_DayMam");
+  dont_calc_night_work_ = I("Dont_Calc_NightWork");
+
+  int atten_in_break = I("Atten_In_Break");
+  if (atten_in_break < 1 || atten_in_break > 3) {
+    if (atten_in_break != 0) {
+      const TDate day = Sender.CalcDate();
+      dm_.InsertCalcLogTable(
+          dm_.ScheduleId, Sender.PersonID(),
+          FormatText("%s (%s) (%.2d/%.2d): خطا در تشخیص نحوه محاسبه حضور در وقفه (گروه کاری).",
+                     Sender.PersonName().c_str(), Sender.PersonID().c_str(), day.Month,
+                     day.Day));
+    }
+    atten_in_break = 3;
+  }
+  x.WorkGroupAtten_In_Break = atten_in_break;
+}
+
+bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal,
+                               const TDate& date, TDayShapeItem& item) {
+  const int gsh = dm_.ExtraData.WorkGroupGShCode;
+  const std::string date_text = CalcDateToStr(date);
+  const std::string key =
+      (gsh == 0 ? "C" + cal : "G" + std::to_string(gsh)) + "|" + date_text;
+  for (const CachedItem& cached : item_cache_) {
+    if (cached.key == key) {
+      item = cached.item;
+      return cached.found;
+    }
+  }
+
+  CachedItem entry;
+  entry.key = key;
+  auto text = [](const db::Dataset& q, const char* name) {
+    return TrimText(q.FieldByName(name).AsString());
+  };
+  if (gsh == 0) {
+    AdoQCCalendarItem.SetParam("CalCode", StrToIntDef0(cal));
+    AdoQCCalendarItem.SetParam("CurDate", date_text);
+    AdoQCCalendarItem.Open();
+    const db::Dataset& q = AdoQCCalendarItem;
+    if (!q.IsEmpty()) {
+      TDayShapeItem& it = entry.item;
+      it.EBeginDate = text(q, "EBeginDate");
+      it.EBeginTime = text(q, "EBeginTime");
+      it.EEndDate = text(q, "EEndDate");
+      it.EEndTime = text(q, "EEndTime");
+      it.DBeginDate = text(q, "DBeginDate");
+      it.DBeginTime = text(q, "DBeginTime");
+      it.DEndDate = text(q, "DEndDate");
+      it.DEndTime = text(q, "DEndTime");
+      it.BBeginDate = text(q, "BBeginDate");
+      it.BBeginTime = text(q, "BBeginTime");
+      it.BEndDate = text(q, "BEndDate");
+      it.BEndTime = text(q, "BEndTime");
+      it.EndDate = text(q, "EndDate");
+      it.EndTime = text(q, "EndTime");
+      it.Holiday = static_cast<int>(q.FieldByName("Holiday").AsInteger());
+      it.HasBeginTimes = HasAnyBeginTime(it);
+      entry.found = true;
+    }
+  } else {
+    entry.found = [&] {
+      QCGShCalItems.SetParam("PPerNo", Sender.PersonID());
+      QCGShCalItems.SetParam("PGShCode", gsh);
+      QCGShCalItems.SetParam("PDate", date_text);
+      QCGShCalItems.Open();
+      if (QCGShCalItems.IsEmpty()) return false;
+      AdoQCGShItem.SetParam("GShCode", gsh);
+      AdoQCGShItem.SetParam("Period", static_cast<int>(date.Month));
+      AdoQCGShItem.Open();
+      if (AdoQCGShItem.IsEmpty()) return false;
+      AdoQCPerShifts.SetParam("Perno", Sender.PersonID());
+      AdoQCPerShifts.SetParam("Period", static_cast<int>(date.Month));
+      AdoQCPerShifts.SetParam("GShCode", gsh);
+      AdoQCPerShifts.Open();
+      if (AdoQCPerShifts.IsEmpty()) return false;
+      const std::string column = "D" + std::to_string(date.Day);
+      int shift = static_cast<int>(AdoQCPerShifts.FieldByName(column).AsInteger());
+      if (shift == 0) shift = static_cast<int>(AdoQCGShItem.FieldByName(column).AsInteger());
+      if (shift < 1) return false;
+      QCWorkShifts.SetParam("PCode", shift);
+      QCWorkShifts.Open();
+
+      const db::Dataset& q = QCWorkShifts;
+      const std::string status = q.FieldByName("ShiftStatus").AsString();
+      TDate next = date;
+      IncCalcDate(year_, next);
+      const std::string next_text = CalcDateToStr(next);
+      auto status_date = [&](size_t i) {
+        return i < status.size() && status[i] == '1' ? next_text : date_text;
+      };
+      TDayShapeItem& it = entry.item;
+      it.EBeginDate = it.DBeginDate = date_text;
+      it.EBeginTime = text(q, "EBeginTime");
+      it.EEndTime = text(q, "EEndTime");
+      it.DBeginTime = text(q, "DBeginTime");
+      it.DEndTime = text(q, "DEndTime");
+      it.BBeginTime = text(q, "BBeginTime");
+      it.BEndTime = text(q, "BEndTime");
+      it.EndTime = text(q, "EndTime");
+      it.BBeginDate = status_date(0);
+      it.BEndDate = status_date(1);
+      it.DEndDate = status_date(2);
+      it.EEndDate = status_date(3);
+      it.EndDate = status_date(4);
+      it.Holiday = static_cast<int>(q.FieldByName("Holiday").AsInteger());
+      it.HasBeginTimes = !text(QCGShCalItems, "EBeginTime").empty() ||
+                         !text(QCGShCalItems, "DBeginTime").empty() ||
+                         !text(QCGShCalItems, "BBeginTime").empty();
+      return true;
+    }();
+  }
+  item_cache_.push_back(entry);
+  item = entry.item;
+  return entry.found;
+}
+
+bool TDailyEngine::HasWorkingDay(const TAttendanceCalcManager& Sender, const std::string& cal,
+                                 const TDate& date) {
+  TDayShapeItem item;
+  if (!ReadDayItem(Sender, cal, date, item)) return false;
+  return HasAnyBeginTime(item) || item.Holiday != 0 || dm_.ExtraData.WorkGroupGROUPTYPE == 2;
+}
+
+TDayShape TDailyEngine::ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal,
+                                     const TDate& date, TDayShapeItem* item_out) {
+  TDayShapeItem item;
+  if (!ReadDayItem(Sender, cal, date, item)) Abort(Sender, 14);
+  std::optional<TDayShape> shape = BuildDayShape(item, date, dm_.ExtraData);
+  if (!shape) Abort(Sender, 14);
+  if (item_out) *item_out = std::move(item);
+  return *shape;
+}
+
+void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& Sender) {
+  item_cache_.clear();
+  const TDate D = Sender.CalcDate();
+  TDate prev = D;
+  const bool has_prev = DecCalcDate(year_, prev);
+  TDate next = D;
+  const bool has_next = IncCalcDate(year_, next);
+  day_text_ = CalcDateToStr(D);
+  yesterday_text_ = CalcDateToStr(prev);
+  tomorrow_text_ = CalcDateToStr(next);
+  TExtraData& x = dm_.ExtraData;
+
+  // 1-2. The work group of the day and its settings.
+  std::string section;
+  const std::string work_group = WorkGroupOfDate(Sender, day_text_, &section);
+  if (work_group.empty() || !OpenWorkGroup(work_group)) Abort(Sender, 12);
+  LoadExtraData(Sender, section);
+
+  // 3-4. The calendars of the day and its neighbours.
+  const std::string cal = x.WorkGroupCALCODE;
+  std::string yesterday_cal = CalendarCodeOfDate(Sender, yesterday_text_);
+  if (yesterday_cal.empty()) yesterday_cal = cal;
+  std::string tomorrow_cal = CalendarCodeOfDate(Sender, tomorrow_text_);
+  if (tomorrow_cal.empty()) tomorrow_cal = cal;
+  if (cal.empty() && x.WorkGroupGROUPTYPE != 2 && x.WorkGroupGROUPTYPE != 6) Abort(Sender, 13);
+
+  if (!cal.empty() || x.WorkGroupGShCode != 0) {
+    // 5. From the calendar or the group shift.
+    TDayShapeItem today_item;
+    const TDayShape today = ReadDayShape(Sender, cal, D, &today_item);
+    x.IsHoliday = today.Holiday;
+    x.DayLength = today.DayLength;
+    x.IsFalseDay = false;
+    x.CalWork = x.DayLength;
+    TWorkingDay today_day = today.Day;
+    const TCalcDateTime DE = today_day.wdDayEnd.sdtDateTime;
+
+    TCalcDateTime YE = today_day.wdExtra.iBegin.sdtDateTime;
+    if (has_prev && HasWorkingDay(Sender, cal, prev)) {
+      YE = ReadDayShape(Sender, yesterday_cal, prev).Day.wdDayEnd.sdtDateTime;
+    }
+
+    if (x.IsHoliday != 0 && !today_item.HasBeginTimes) {
+      // A holiday without times: the working day collapses to the day end.
+      for (TTalvekInterval* interval : {&today_day.wdExtra, &today_day.wdDay, &today_day.wdBreak}) {
+        interval->iBegin.sdtDateTime = DE;
+        interval->iEnd.sdtDateTime = DE;
+      }
+    }
+    Sender.SetToday(today_day);
+
+    if (has_prev && HasWorkingDay(Sender, yesterday_cal, prev)) {
+      Sender.SetYesterday(ReadDayShape(Sender, yesterday_cal, prev).Day);
+    } else {
+      Sender.SetYesterday(PointDay(YE));
+    }
+    if (has_next && HasWorkingDay(Sender, tomorrow_cal, next)) {
+      Sender.SetTomorrow(ReadDayShape(Sender, tomorrow_cal, next).Day);
+    } else {
+      Sender.SetTomorrow(PointDay(DE));
+    }
+  } else {
+    // 6. No calendar and no group shift: the whole day is working time.
+    x.IsHoliday = 0;
+    x.IsFalseDay = true;
+    x.DayLength = 0;
+    x.CalWork = 0;
+    const TCalcDateTime begin = AtTime(D, 0, 0), end = AtTime(D, 23, 59);
+    Sender.SetToday(MakeWorkingDay(begin, end, begin, end, begin, begin, end));
+    if (has_prev) {
+      const TCalcDateTime pb = AtTime(prev, 0, 0), pe = AtTime(prev, 23, 59);
+      Sender.SetYesterday(MakeWorkingDay(pb, pe, pb, pe, pb, pe, pe));
+    } else {
+      Sender.SetYesterday(MakeWorkingDay(begin, begin, begin, begin, begin, begin, begin));
+    }
+    if (has_next) {
+      const TCalcDateTime nb = AtTime(next, 0, 0), ne = AtTime(next, 23, 59);
+      Sender.SetTomorrow(MakeWorkingDay(nb, ne, nb, ne, nb, nb, ne));
+    } else {
+      Sender.SetTomorrow(MakeWorkingDay(end, end, end, end, end, end, end));
+    }
+  }
+  reference_ = Sender.Yesterday().wdExtra.iBegin.sdtDateTime;
+}
+
+void TDailyEngine::AttendanceCalcManagerHandleError(TAttendanceCalcManager& Sender) {
+  const std::string day = CalcDateToStr(Sender.CalcDate());
+  const char* message = DailyErrorMessage(Sender.ErrorCode());
+  const std::string comment =
+      message ? FormatText("%s (%s) (%s): %s.", Sender.PersonName().c_str(),
+                           Sender.PersonID().c_str(), day.c_str(), message)
+              : FormatText("exp: %s (%s) (%s): %s", Sender.PersonName().c_str(),
+                           Sender.PersonID().c_str(), day.c_str(), Sender.ErrorMsg().c_str());
+  dm_.InsertCalcLogTable(dm_.ScheduleId, Sender.PersonID(), comment);
+}
+
+}  // namespace zel::engine
