@@ -325,7 +325,7 @@ std::vector<std::string> SplitNames(const std::string& text) {
 
 }  // namespace
 
-Catalog Catalog::Load(sqlite3* db) {
+void Catalog::EnsureTables(sqlite3* db) {
   ExecSqlite(db,
              "CREATE TABLE IF NOT EXISTS __zel_databases (database_id INTEGER PRIMARY KEY, "
              "name TEXT NOT NULL, create_date TEXT);"
@@ -337,6 +337,9 @@ Catalog Catalog::Load(sqlite3* db) {
              "max_length INTEGER, precision INTEGER, scale INTEGER, is_nullable INTEGER NOT NULL, "
              "is_identity INTEGER NOT NULL, seed INTEGER, increment INTEGER, default_text TEXT, "
              "PRIMARY KEY (object_id, column_id));");
+}
+
+Catalog Catalog::Load(sqlite3* db) {
   Catalog cat;
   {
     SqliteQuery s(db, "SELECT database_id, name, create_date FROM __zel_databases ORDER BY database_id");

@@ -125,7 +125,10 @@ class Catalog {
   long long NextObjectId() { return ++last_object_id_; }
   long long NextDatabaseId() const;
 
-  // Reads the catalogue tables of an open server file (creating them when missing).
+  // Creates the catalogue tables of a server file when missing (a write: call it under
+  // the file's write lock).
+  static void EnsureTables(sqlite3* db);
+  // Reads the catalogue tables of an open server file (read-only).
   static Catalog Load(sqlite3* db);
   // Writes one object's rows (replacing earlier rows of the same object id).
   static void SaveObject(sqlite3* db, const ObjectInfo& object);

@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include "db/embedded/catalog.h"
@@ -81,13 +82,15 @@ std::shared_ptr<FileState> GetFileState(const std::string& path) {
 std::atomic<long long> g_temp_object_ids{1000000000};
 std::atomic<int> g_spid{50};
 
-long long SchemaVersion(sqlite3* db) {
-  sqlite3_stmt* s = nullptr;
+long long SchemaVersion(sqlite3* db, sqlite3_stmt** cached = nullptr) {
+  sqlite3_stmt* s = cached ? *cached : nullptr;
+  if (!s && sqlite3_prepare_v3(db, "PRAGMA main.schema_version", -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK)
+    throw DbError(sqlite3_errmsg(db));
   long long v = -1;
-  if (sqlite3_prepare_v2(db, "PRAGMA main.schema_version", -1, &s, nullptr) == SQLITE_OK &&
-      sqlite3_step(s) == SQLITE_ROW)
-    v = sqlite3_column_int64(s, 0);
-  sqlite3_finalize(s);
+  if (sqlite3_step(s) == SQLITE_ROW) v = sqlite3_column_int64(s, 0);
+  sqlite3_reset(s);
+  if (cached) *cached = s;
+  else sqlite3_finalize(s);
   return v;
 }
 
@@ -323,6 +326,8 @@ class EmbeddedConnection final : public Connection {
   int exec_depth_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   bool timed_ = false;
+  sqlite3_stmt* schema_probe_ = nullptr;
+  std::chrono::steady_clock::time_point next_probe_{};
 };
 
 namespace {
@@ -401,6 +406,7 @@ EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
     {
       std::lock_guard<std::mutex> wl(file_->write_mutex);
       ExecSqlite(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+      Catalog::EnsureTables(db_);
       std::lock_guard<std::mutex> cl(file_->catalog_mutex);
       long long version = SchemaVersion(db_);
       if (!file_->catalog || file_->schema_version != version) {
@@ -439,15 +445,23 @@ EmbeddedConnection::~EmbeddedConnection() {
     }
   }
   batches_.clear();
+  sqlite3_finalize(schema_probe_);
   sqlite3_close_v2(db_);
 }
 
 // ------------------------------------------------------------------------ catalogue access
 
 void EmbeddedConnection::RefreshCatalog() {
+  // Changes made in this process are published at once; a change made by another process
+  // (a command-line run on the same folder) is noticed within a second.
+  auto now = std::chrono::steady_clock::now();
+  long long version = -1;
+  if (now >= next_probe_) {
+    version = SchemaVersion(db_, &schema_probe_);
+    next_probe_ = now + std::chrono::seconds(1);
+  }
   std::lock_guard<std::mutex> cl(file_->catalog_mutex);
-  long long version = SchemaVersion(db_);
-  if (version != file_->schema_version) {
+  if (version >= 0 && version != file_->schema_version) {
     // Another process changed the schema: reload under the write lock's protection of
     // our own changes (we hold the catalogue lock; a reload is read-only).
     file_->catalog = std::make_shared<const Catalog>(Catalog::Load(db_));
@@ -716,9 +730,18 @@ void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
     out->rows.clear();
   }
   long long count = 0;
+  int retries = 0;
   while (true) {
     int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
+    if ((rc & 0xFF) == SQLITE_BUSY && count == 0 && retries < 200) {
+      // Another process wrote between this statement's read and its write: nothing of
+      // the statement took effect, so it runs again.
+      sqlite3_reset(st);
+      ++retries;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
     if (rc != SQLITE_ROW) {
       const char* kind = "INSERT";
       if (c.tr.sql.rfind("UPDATE", 0) == 0) kind = "UPDATE";

@@ -292,5 +292,32 @@ TEST_F(TrapTest, UnknownConstructsFailLoudly) {
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.sql), c.message) << c.sql;
 }
 
+TEST_F(TrapTest, UnionOrderByBindsToFirstQueryItems) {
+  // SQL Server binds an ORDER BY of a union to the first query's select list, by alias or
+  // by the expression as written (here p.LastName, selected under another name).
+  ResultSet r = Q("SELECT p.LastName AS Name, 1 AS Src FROM Person p WHERE Salary = 100 "
+                  "UNION ALL SELECT q.FirstName, 2 FROM Person q WHERE Salary = 200 "
+                  "ORDER BY p.LastName DESC, Src");
+  ASSERT_EQ(r.rows.size(), 2u);
+  EXPECT_EQ(r.rows[0][0], Value("Sara"));
+  EXPECT_EQ(r.rows[1][0], Value("Karimi"));
+  EXPECT_EQ(ErrorOf("SELECT LastName FROM Person UNION SELECT FirstName FROM Person ORDER BY Salary"),
+            "ORDER BY items must appear in the select list if the statement contains a UNION, INTERSECT or "
+            "EXCEPT operator.");
+}
+
+TEST_F(TrapTest, CommandTimeoutStopsALongQuery) {
+  Q("CREATE TABLE N (V int)");
+  Q("INSERT INTO N VALUES (0), (1), (2), (3), (4), (5), (6), (7), (8), (9)");
+  std::string err;
+  try {
+    conn_->Execute("SELECT COUNT(*) FROM N a, N b, N c, N d, N e, N f, N g, N h, N i", {}, 1);
+  } catch (const DbError& e) {
+    err = e.what();
+  }
+  EXPECT_EQ(err, "Query timeout expired");
+  EXPECT_EQ(conn_->Execute("SELECT COUNT(*) FROM N", {}, 1).rows.at(0).at(0), Value(10));
+}
+
 }  // namespace
 }  // namespace zel::db

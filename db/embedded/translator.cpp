@@ -525,8 +525,7 @@ Translator::QueryOut Translator::EmitCore(const SelectCore& core, const Scope* p
     if (x.column_name.empty() && (x.type.IsString() || x.type.cls == TypeClass::DateTime))
       sql = "(" + sql + ") COLLATE TSQL";
     items.push_back(sql);
-    out.columns.push_back(OutColumn{item.has_alias ? item.alias : x.column_name, x.type,
-                                    item.has_alias ? std::vector<std::string>{item.alias} : x.parts});
+    out.columns.push_back(OutColumn{item.has_alias ? item.alias : x.column_name, x.type, x.parts});
   }
   std::string sql = core.distinct ? "SELECT DISTINCT " : "SELECT ";
   for (std::size_t i = 0; i < items.size(); ++i) {
