@@ -31,11 +31,14 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The cells of a "a | b | c" line; a leading and a trailing "|" are optional.
+// The cells of a "a | b | c" line. A line that starts with "|" is framed ("| a | b |"):
+// its first and last "|" are borders; otherwise a trailing "|" ends an empty last cell.
 std::vector<std::string> SplitCells(std::string_view line) {
   std::string text = Trim(line);
-  if (!text.empty() && text.front() == '|') text.erase(0, 1);
-  if (!text.empty() && text.back() == '|') text.pop_back();
+  if (!text.empty() && text.front() == '|') {
+    text.erase(0, 1);
+    if (!text.empty() && text.back() == '|') text.pop_back();
+  }
   std::vector<std::string> cells;
   std::size_t start = 0;
   for (;;) {

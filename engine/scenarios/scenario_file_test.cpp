@@ -38,6 +38,7 @@ threads: 1
 |-------|-------|-----------|
 | 1001  | 02/02 | 450       |
   1001  | 02/03 | NULL
+1001 | 02/04 |
 
 [expect TimeTab where Status <> 7]
 CalcDate | Status
@@ -55,8 +56,10 @@ CalcDate | Status
   ASSERT_EQ(text.expected.size(), 2u);
   EXPECT_EQ(text.expected[0].table, "DayWork");
   EXPECT_EQ(text.expected[0].columns, (std::vector<std::string>{"PerNo", "DDate", "WorkTotal"}));
-  ASSERT_EQ(text.expected[0].rows.size(), 2u);
+  ASSERT_EQ(text.expected[0].rows.size(), 3u);
   EXPECT_EQ(text.expected[0].rows[1], (std::vector<std::string>{"1001", "02/03", "NULL"}));
+  // Unframed, a trailing "|" closes an empty last cell.
+  EXPECT_EQ(text.expected[0].rows[2], (std::vector<std::string>{"1001", "02/04", ""}));
   EXPECT_EQ(text.expected[1].table, "TimeTab");
   EXPECT_EQ(text.expected[1].where, "Status <> 7");
   EXPECT_TRUE(text.expected[1].rows.empty());
