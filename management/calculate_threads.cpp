@@ -177,10 +177,10 @@ void TZELCalculateThread::Start(std::shared_ptr<WorkerSignal> signal) {
     if (detached) {
       // Given up: nobody waits for this thread; it frees the worker itself, then counts off.
       self.reset();
-      {
-        std::lock_guard lock(g_abandoned_mutex);
-        --g_abandoned_running;
-      }
+      // Notified under the lock: a waiter cannot go on (and the process end) before the
+      // notification is done.
+      std::lock_guard lock(g_abandoned_mutex);
+      --g_abandoned_running;
       g_abandoned_done.notify_all();
     }
   });
