@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -454,50 +455,107 @@ bool EnvSet(const char* name) {
 }
 
 // Databases Att (base), Att_1399 and Att_1400 (years) and ZELLog with the product's tables
-// and the seed rows; built once per process and copied for every entry.
+// and the seed rows. Built once and kept in the temporary folder under a name made from
+// the scripts, the seed files and this test program, so the test processes that ctest
+// starts one per entry share it; every entry works on a copy.
 struct ServerTemplate {
   fs::path dir;
   std::string error;
-  ~ServerTemplate() {
-    if (!dir.empty() && !EnvSet("ZEL_CORPUS_KEEP")) {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  }
 };
 
-void BuildTemplate(ServerTemplate& st) {
-  st.dir = NewTempDir("template");
-  try {
-    {
-      auto server = OpenAt(st.dir, "");
-      for (const char* db : {"Att", "Att_1399", "Att_1400", "ZELLog"}) {
-        server->Execute(std::string("CREATE DATABASE ") + db);
-      }
+const char kReadyMark[] = "corpus-template-ready";
+
+std::string TemplateKey() {
+  std::string material;
+  material.append(BaseSchemaSql()).append(YearSchemaSql()).append(LogSchemaSql());
+  for (const char* seed : {"seed_base.sql", "seed_1399.sql", "seed_1400.sql"}) {
+    material += ReadFile(fs::path(CorpusDir()) / seed);
+  }
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    material += exe.string();
+    material += std::to_string(fs::file_size(exe, ec));
+    material += std::to_string(fs::last_write_time(exe, ec).time_since_epoch().count());
+  }
+  std::ostringstream key;
+  key << std::hex << std::hash<std::string>{}(material);
+  return key.str();
+}
+
+void BuildServer(const fs::path& dir) {
+  {
+    auto server = OpenAt(dir, "");
+    for (const char* db : {"Att", "Att_1399", "Att_1400", "ZELLog"}) {
+      server->Execute(std::string("CREATE DATABASE ") + db);
     }
-    struct Load {
-      const char* db;
-      std::string_view script;
-      const char* seed;
-    } loads[] = {{"Att", BaseSchemaSql(), "seed_base.sql"},
-                 {"Att_1399", YearSchemaSql(), "seed_1399.sql"},
-                 {"Att_1400", YearSchemaSql(), "seed_1400.sql"},
-                 {"ZELLog", LogSchemaSql(), nullptr}};
-    for (const auto& l : loads) {
-      auto c = OpenAt(st.dir, l.db);
-      RunBatches(*c, l.script, std::string("schema of ") + l.db);
-      if (l.seed) RunBatches(*c, ReadFile(fs::path(CorpusDir()) / l.seed), l.seed);
-    }
-  } catch (const std::exception& e) {
-    st.error = e.what();
+  }
+  struct Load {
+    const char* db;
+    std::string_view script;
+    const char* seed;
+  } loads[] = {{"Att", BaseSchemaSql(), "seed_base.sql"},
+               {"Att_1399", YearSchemaSql(), "seed_1399.sql"},
+               {"Att_1400", YearSchemaSql(), "seed_1400.sql"},
+               {"ZELLog", LogSchemaSql(), nullptr}};
+  for (const auto& l : loads) {
+    auto c = OpenAt(dir, l.db);
+    RunBatches(*c, l.script, std::string("schema of ") + l.db);
+    if (l.seed) RunBatches(*c, ReadFile(fs::path(CorpusDir()) / l.seed), l.seed);
   }
 }
 
-const ServerTemplate& Template() {
-  static ServerTemplate st;
-  static const bool built = (BuildTemplate(st), true);
-  static_cast<void>(built);
+// Templates of earlier builds of this program, unused for an hour, go.
+void RemoveStaleTemplates(const fs::path& keep) {
+  std::error_code ec;
+  auto now = fs::file_time_type::clock::now();
+  for (const auto& f : fs::directory_iterator(keep.parent_path(), ec)) {
+    const fs::path& p = f.path();
+    if (p == keep || p.filename().string().rfind("zel_corpus_server_", 0) != 0) continue;
+    auto age = now - fs::last_write_time(p, ec);
+    if (!ec && age > std::chrono::hours(1)) fs::remove_all(p, ec);
+  }
+}
+
+ServerTemplate BuildTemplate() {
+  ServerTemplate st;
+  try {
+    fs::path cache = fs::temp_directory_path() / ("zel_corpus_server_" + TemplateKey());
+    if (fs::exists(cache / kReadyMark)) {
+      st.dir = cache;
+      return st;
+    }
+    RemoveStaleTemplates(cache);
+    fs::path work = NewTempDir("template");
+    try {
+      BuildServer(work);
+      std::ofstream(work / kReadyMark) << "ready\n";
+    } catch (...) {
+      fs::remove_all(work);
+      throw;
+    }
+    std::error_code ec;
+    fs::rename(work, cache, ec);  // fails when another process got there first
+    if (ec) fs::remove_all(work);
+    if (!fs::exists(cache / kReadyMark)) throw std::runtime_error("cannot keep the server in " + cache.string());
+    st.dir = cache;
+  } catch (const std::exception& e) {
+    st.error = e.what();
+  }
   return st;
+}
+
+const ServerTemplate& Template() {
+  static const ServerTemplate st = BuildTemplate();
+  return st;
+}
+
+// Copies the template's files (not its ready mark) into a new folder for one entry.
+void CopyTemplate(const fs::path& from, const fs::path& to) {
+  for (const auto& f : fs::directory_iterator(from)) {
+    if (f.path().filename() == kReadyMark) continue;
+    fs::copy(f.path(), to / f.path().filename(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -767,7 +825,7 @@ TEST_P(CorpusEntry, Runs) {
     failure = "the server could not be prepared: " + t.error;
   } else {
     fs::path dir = NewTempDir(e.name);
-    fs::copy(t.dir, dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    CopyTemplate(t.dir, dir);
     {
       EntryRun run(e, dir);
       failure = run.Run();
