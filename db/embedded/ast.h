@@ -87,6 +87,7 @@ struct TableRef {
   ExprPtr on;
   std::string value_column, for_column;  // Unpivot
   std::vector<std::string> in_columns;
+  std::vector<std::string> column_aliases;  // Derived: alias(c1, c2, …)
 };
 
 struct SelectItem {

@@ -267,7 +267,7 @@ class EmbeddedConnection final : public Connection {
   };
   enum class Flow { Normal, Break, Continue, Return };
 
-  CachedBatch& GetBatch(const std::string& sql);
+  std::shared_ptr<CachedBatch> GetBatch(const std::string& sql);
   void RefreshCatalog();
   TranslateEnv Env(const Frame& frame, std::map<std::string, SqlType>* var_types) const;
   template <class Make>
@@ -318,7 +318,7 @@ class EmbeddedConnection final : public Connection {
   TempTables temp_tables_;
   long long temp_gen_ = 0;
   std::vector<std::string> global_temps_;
-  std::unordered_map<std::string, std::unique_ptr<CachedBatch>> batches_;
+  std::unordered_map<std::string, std::shared_ptr<CachedBatch>> batches_;
   long long rowcount_ = 0;
   long long identity_ = 0;
   bool have_identity_ = false;
@@ -551,15 +551,15 @@ std::vector<std::string> EmbeddedConnection::PrimaryKeyColumns(const std::string
 
 // ------------------------------------------------------------------------ running statements
 
-EmbeddedConnection::CachedBatch& EmbeddedConnection::GetBatch(const std::string& sql) {
+std::shared_ptr<EmbeddedConnection::CachedBatch> EmbeddedConnection::GetBatch(const std::string& sql) {
   auto it = batches_.find(sql);
-  if (it != batches_.end()) return *it->second;
-  if (batches_.size() >= 512) batches_.clear();
-  auto cb = std::make_unique<CachedBatch>();
+  if (it != batches_.end()) return it->second;
+  auto cb = std::make_shared<CachedBatch>();
   cb->ast = ParseBatch(sql);
-  CachedBatch& ref = *cb;
-  batches_.emplace(sql, std::move(cb));
-  return ref;
+  // A bounded cache: texts built with values inside are seen once.
+  if (batches_.size() >= 512) batches_.clear();
+  batches_.emplace(sql, cb);
+  return cb;
 }
 
 template <class Make>
@@ -808,16 +808,15 @@ ResultSet EmbeddedConnection::Execute(const std::string& sql, const std::vector<
   ResultSet result;
   bool have_result = false;
   try {
-    CachedBatch& cb = GetBatch(sql);
-    std::shared_ptr<const Batch> keep = cb.ast;  // a nested EXEC may evict the cache
+    std::shared_ptr<CachedBatch> cb = GetBatch(sql);  // held: a nested EXEC may evict the cache
     Frame frame;
     frame.params = &params;
-    if (keep->statements.size() > 1)
-      for (const StmtPtr& s : keep->statements)
+    if (cb->ast->statements.size() > 1)
+      for (const StmtPtr& s : cb->ast->statements)
         if (s->kind == StmtKind::CreateView || s->kind == StmtKind::CreateFunction)
           throw DbError(std::string("'CREATE ") + (s->kind == StmtKind::CreateView ? "VIEW" : "FUNCTION") +
                         "' must be the first statement in a query batch.");
-    RunBatch(cb, frame, result, have_result);
+    RunBatch(*cb, frame, result, have_result);
   } catch (...) {
     if (timed_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     timed_ = false;
@@ -952,10 +951,9 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
       ++exec_depth_;
       try {
         std::string inner_sql = text.AsString();
-        CachedBatch& inner = GetBatch(inner_sql);
-        std::shared_ptr<const Batch> keep = inner.ast;
+        std::shared_ptr<CachedBatch> inner = GetBatch(inner_sql);
         Frame inner_frame;
-        RunBatch(inner, inner_frame, result, have_result);
+        RunBatch(*inner, inner_frame, result, have_result);
       } catch (...) {
         --exec_depth_;
         current_db_ = saved_db;

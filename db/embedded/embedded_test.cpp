@@ -211,7 +211,7 @@ TEST_F(EmbeddedTest, CatalogueLookups) {
   EXPECT_EQ(ip.columns.at(1), "ServerPort");
   EXPECT_EQ(conn_->PrimaryKeyColumns("Att_1399.dbo.Morkhasi"), (std::vector<std::string>{"PageNo", "PerNo"}));
   ResultSet tables = Q(" USE Att_1399; SELECT table_name, CASE WHEN OBJECT_ID(table_name,'U') IS NULL THEN 0 ELSE 1 END "
-                       "FROM (SELECT 'Morkhasi' AS TABLE_NAME UNION ALL SELECT 'Nope') T");
+                       "FROM (SELECT 'Morkhasi' UNION ALL SELECT 'Nope' ) T(TABLE_NAME)");
   ASSERT_EQ(tables.rows.size(), 2u);
   EXPECT_EQ(tables.rows[0][1], Value(1));
   EXPECT_EQ(tables.rows[1][1], Value(0));

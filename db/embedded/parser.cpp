@@ -42,7 +42,35 @@ class Parser {
  public:
   Parser(std::string_view text) : text_(text), toks_(Tokenize(text)) {}
 
+  // Administration statements are refused before anything of the batch runs, wherever
+  // they stand (also after a "GO" line the client left in the text).
+  void RefuseAdministration() const {
+    for (std::size_t i = 0; i + 1 < toks_.size(); ++i) {
+      const Token& t = toks_[i];
+      if (t.kind != TokenKind::Identifier) continue;
+      const Token& n = toks_[i + 1];
+      bool next_word = n.kind == TokenKind::Identifier;
+      if ((t.upper == "BACKUP" || t.upper == "RESTORE") && next_word &&
+          (n.upper == "DATABASE" || n.upper == "LOG" || n.upper == "VERIFYONLY" || n.upper == "FILELISTONLY" ||
+           n.upper == "HEADERONLY"))
+        throw DbError(t.upper + " " + n.upper + " is not supported by the embedded engine.");
+      if (t.upper == "ALTER" && next_word && n.upper == "DATABASE") {
+        std::string what = "ALTER DATABASE";
+        for (std::size_t k = i + 2; k < toks_.size() && k < i + 8; ++k)
+          if (toks_[k].kind == TokenKind::Identifier && (toks_[k].upper == "OFFLINE" || toks_[k].upper == "ONLINE")) {
+            what += " … " + toks_[k].upper;
+            break;
+          }
+        throw DbError(what + " is not supported by the embedded engine.");
+      }
+      if (t.upper == "KILL" && (n.kind == TokenKind::Number || n.kind == TokenKind::Variable) &&
+          (i == 0 || toks_[i - 1].kind != TokenKind::Operator || toks_[i - 1].text == ";"))
+        throw DbError("KILL is not supported by the embedded engine.");
+    }
+  }
+
   std::unique_ptr<Batch> ParseAll() {
+    RefuseAdministration();
     auto batch = std::make_unique<Batch>();
     for (const Token& t : toks_)
       if (t.kind == TokenKind::Param) ++batch->param_count;
@@ -1038,7 +1066,14 @@ class Parser {
     } else if (At(TokenKind::QuotedIdent) || (At(TokenKind::Identifier) && !IsReservedHere())) {
       ref.alias = toks_[pos_++].text;
     }
-    if (!ref.alias.empty() && IsOp("(")) Unsupported("derived table column list");
+    if (!ref.alias.empty() && IsOp("(")) {
+      if (ref.kind != RefKind::Derived) Unsupported("column list on a table alias");
+      ++pos_;
+      do {
+        ref.column_aliases.push_back(ExpectName());
+      } while (AcceptOp(","));
+      ExpectOp(")");
+    }
   }
 
   // ---------------------------------------------------------------- expressions

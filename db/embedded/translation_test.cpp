@@ -288,6 +288,11 @@ TEST_F(TrapTest, UnknownConstructsFailLoudly) {
       {"SELECT COUNT(*) AS ConCount FROM sys.sysprocesses WHERE dbid <> 0",
        "sys.sysprocesses is not supported by the embedded engine."},
       {"SELECT Frobnicate(1)", "'Frobnicate' is not a recognized built-in function name."},
+      {" USE master\n GO\n ALTER DATABASE Att \n SET OFFLINE\nWITH ROLLBACK IMMEDIATE",
+       "ALTER DATABASE … OFFLINE is not supported by the embedded engine."},
+      {" USE master;  DECLARE @kill VARCHAR(8000);  SET @kill = '';  SELECT @kill = @kill + 'kill ' + "
+       "CONVERT(VARCHAR(5), spid) + ';'  FROM master..sysprocesses  WHERE dbid = db_id('Att')  EXEC (@kill); ",
+       "sysprocesses is not supported by the embedded engine."},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(c.sql), c.message) << c.sql;
 }

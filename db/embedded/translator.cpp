@@ -340,6 +340,20 @@ std::string Translator::EmitRef(const TableRef& ref, Scope& scope) {
       src.has_alias = true;
       CheckExposedName(scope, src.exposed);
       src.sql_alias = UniqueAlias(ref.alias);
+      if (!ref.column_aliases.empty()) {
+        if (ref.column_aliases.size() < q.columns.size())
+          throw DbError("'" + ref.alias + "' has more columns than were specified in the column list.");
+        if (ref.column_aliases.size() > q.columns.size())
+          throw DbError("'" + ref.alias + "' has fewer columns than were specified in the column list.");
+        // SQLite names a subquery's columns through a common table expression.
+        std::string cte = UniqueAlias(ref.alias + "_cols");
+        std::string names;
+        for (std::size_t i = 0; i < q.columns.size(); ++i) {
+          q.columns[i].name = ref.column_aliases[i];
+          names += (i ? ", " : "") + QuoteIdent(ref.column_aliases[i]);
+        }
+        q.sql = "WITH " + cte + "(" + names + ") AS (" + q.sql + ") SELECT * FROM " + cte;
+      }
       for (std::size_t i = 0; i < q.columns.size(); ++i) {
         if (q.columns[i].name.empty())
           throw DbError("No column name was specified for column " + std::to_string(i + 1) +
@@ -1295,12 +1309,12 @@ Translation Translator::AssignmentQuery(const Select& select, std::vector<std::s
     if (it.assign_variable.empty()) Unsupported("variable assignment mixed with a result set");
     assigned.insert(Lower(it.assign_variable));
   }
-  if (!core.from.empty())
-    for (const SelectItem& it : core.items)
-      if (ReferencesVariable(*it.expr, assigned)) Unsupported("accumulating variable assignment in SELECT");
   Scope scope;
   std::string from;
   for (std::size_t i = 0; i < core.from.size(); ++i) from += (i ? ", " : "") + EmitRef(*core.from[i], scope);
+  if (!core.from.empty())
+    for (const SelectItem& it : core.items)
+      if (ReferencesVariable(*it.expr, assigned)) Unsupported("accumulating variable assignment in SELECT");
   std::string sql = core.distinct ? "SELECT DISTINCT " : "SELECT ";
   for (std::size_t i = 0; i < core.items.size(); ++i) {
     const SelectItem& it = core.items[i];
