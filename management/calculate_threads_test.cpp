@@ -58,6 +58,12 @@ ModuleReadyHook Recording(std::shared_ptr<RunLog> log) {
       return true;
     };
     manager.OnProcessPresence = [](engine::TAttendanceCalcManager&, engine::TPresence) {};
+    // The module's own daily handlers stay out of these runs.
+    manager.OnInitialize = nullptr;
+    manager.OnBeforeValidate = nullptr;
+    manager.OnBeforeProcess = nullptr;
+    manager.OnFinalize = nullptr;
+    manager.OnHandleError = nullptr;
   };
 }
 

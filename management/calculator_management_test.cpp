@@ -67,6 +67,12 @@ void BindEvents(engine::TdmCalculate& module, std::shared_ptr<Watch> watch) {
     return true;
   };
   manager.OnProcessPresence = [](engine::TAttendanceCalcManager&, engine::TPresence) {};
+  // The module's own daily handlers stay out of these runs.
+  manager.OnInitialize = nullptr;
+  manager.OnBeforeValidate = nullptr;
+  manager.OnBeforeProcess = nullptr;
+  manager.OnFinalize = nullptr;
+  manager.OnHandleError = nullptr;
 }
 
 class ManagementTest : public ::testing::Test {
