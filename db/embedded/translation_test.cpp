@@ -111,6 +111,8 @@ TEST_F(TrapTest, TextComparisonsIgnoreCaseAndTrailingBlanks) {
       {"SELECT COUNT(*) FROM Person WHERE SubString(PerNo, 7, 4) BETWEEN '1001' AND '1002'", Value(2)},
       {"SELECT COUNT(DISTINCT LastName + '') FROM (SELECT 'a' AS LastName UNION ALL SELECT 'A ') t", Value(1)},
       {"SELECT COUNT(*) FROM Person WHERE LastName LIKE 'KAR%'", Value(1)},
+      {"SELECT COUNT(*) FROM Person WHERE LastName LIKE '%madi'", Value(1)},  // 'ahmadi  ': blanks ignored
+      {"SELECT COUNT(*) FROM Person WHERE PerNo LIKE '%1001'", Value(1)},
   };
   for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
   EXPECT_EQ(Column("SELECT LastName FROM Person ORDER BY Upper(LastName) + ''"),
@@ -143,6 +145,8 @@ TEST_F(TrapTest, CastPadsCutsAndConverts) {
       {"SELECT LEN(CAST('ab' AS CHAR(10)))", Value(2)},
       {"SELECT 7 / 2", Value(3)},
       {"SELECT 7 % 4", Value(3)},
+      {"SELECT ISNULL(Salary, '') FROM Person WHERE LastName = 'Zand'", Value(0)},
+      {"SELECT ISNULL(FirstName, 'none') FROM Person WHERE LastName = 'Zand'", Value("none")},
   };
   for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
   EXPECT_EQ(ErrorOf("SELECT 1 / 0"), "Divide by zero error encountered.");

@@ -865,7 +865,8 @@ Translator::Ex Translator::Emit(const Expr& e, const Scope& scope) {
       Ex p = Emit(*e.args[1], scope);
       if (e.args[1]->kind == ExprKind::String && e.args[1]->text.find('[') != std::string::npos)
         Unsupported("LIKE pattern with [ ] character classes");
-      std::string sql = "(" + x.sql + (e.negated ? " NOT LIKE " : " LIKE ") + p.sql;
+      // Trailing blanks of the matched value do not count (a char column's padding).
+      std::string sql = "(rtrim(" + x.sql + ", ' ')" + (e.negated ? " NOT LIKE " : " LIKE ") + p.sql;
       if (e.args.size() > 2) sql += " ESCAPE " + Emit(*e.args[2], scope).sql;
       return Ex{sql + ")", SqlType::Bit(), "", {}};
     }
@@ -975,6 +976,9 @@ Translator::Ex Translator::EmitFunction(const Expr& e, const Scope& scope) {
   };
   if (name == "ISNULL") {
     args(2, 2);
+    // The replacement takes the type of the checked expression (ISNULL(n, '') is 0).
+    if (a[0].type.IsKnown() && a[1].type.IsKnown() && a[0].type.IsNumber() != a[1].type.IsNumber())
+      a[1].sql = CastConversion(a[1].sql, a[1].type, a[0].type);
     SqlType t = a[0].type.IsKnown() ? a[0].type : a[1].type;
     return Ex{call("ifnull"), t, "", {}};
   }
