@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -233,6 +234,50 @@ TEST_F(CliTest, DbInitSqlAndTick) {
   Outcome users = RunAt("1399/08/03 09:00",
                         {"sql", "SELECT Code, BeginDate, EndDate FROM UsersLog"});
   EXPECT_EQ(users.out, "Code\tBeginDate\tEndDate\nSRV\t1399/08/03\t1399/08/03\n");
+}
+
+TEST_F(CliTest, CalcRunsTheManagementForGivenPersons) {
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "init"}).exit_code, 0);
+  ASSERT_EQ(RunAt("1399/08/03 09:00",
+                  {"sql", "INSERT INTO Person (Perno) VALUES ('      1001'), ('      1002')"})
+                .exit_code,
+            0);
+  Outcome daily = RunAt("1399/08/03 09:00", {"calc", "daily", "--year", "1399", "--from",
+                                             "08/01", "--to", "08/03", "--person", "1001"});
+  EXPECT_EQ(daily.exit_code, 0) << daily.err;
+  EXPECT_EQ(daily.out.rfind("daily calculation of 08/01 - 08/03 in 1399 done for 1 person", 0), 0u)
+      << daily.out;
+  Outcome rows = RunAt("1399/08/03 09:00",
+                       {"sql", "SELECT PerNo FROM CSSPerTemp\nGO\nSELECT ScheduleId, Comment "
+                               "FROM CSSLog WHERE Comment LIKE N'شروع%'"});
+  EXPECT_EQ(rows.out, "PerNo\n      1001\nScheduleId\tComment\n"
+                      "0\tشروع محاسبه: 09:00:00 خاتمه محاسبه: 09:00:00\n");
+
+  struct Case {
+    const char* what;
+    const char* setup;
+    std::vector<std::string> args;
+    const char* message;
+  } failures[] = {
+      {"unknown person", "", {"--person", "7777"}, "only 0 of the 1 persons given"},
+      {"no year database", "", {"--year", "1401"}, "the year database Att_1401 cannot be used"},
+      {"hold of another computer", "UPDATE Semaphor SET Amount = 1, HostName = 'PC9' WHERE Code = 17",
+       {}, "another program holds the calculation"},
+      {"no CALC row", "DELETE FROM Semaphor WHERE Code = 17", {}, "no CALC row"},
+  };
+  for (const auto& c : failures) {
+    if (*c.setup) {
+      ASSERT_EQ(RunAt("1399/08/03 09:00", {"sql", c.setup}).exit_code, 0) << c.what;
+    }
+    std::vector<std::string> args{"calc", "monthly", "--from", "7", "--to", "7"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (std::find(args.begin(), args.end(), "--year") == args.end()) {
+      args.insert(args.end(), {"--year", "1399"});
+    }
+    Outcome o = RunAt("1399/08/03 09:00", args);
+    EXPECT_EQ(o.exit_code, 1) << c.what << ": " << o.out;
+    EXPECT_NE(o.err.find(c.message), std::string::npos) << c.what << ": " << o.err;
+  }
 }
 
 TEST_F(CliTest, RunStopsCleanlyOnSigterm) {

@@ -215,9 +215,9 @@ int Sql(const std::string& database, const std::string& file, const std::string&
   } catch (const std::exception& e) {
     return Fail(e.what());
   }
-  TZELKLCalculateService s(dates::HomeFolder());
-  s.LoadConfiguration();
-  db::ConnectionSettings settings = s.BaseSettings();
+  const std::string home = dates::HomeFolder();
+  db::ConnectionSettings settings =
+      service::BaseConnectionSettings(service::ReadServiceConfig(service::IniPath(home)), home);
   if (!database.empty()) settings.database = database;
   std::unique_ptr<db::Connection> connection;
   try {

@@ -134,15 +134,20 @@ TZELKLCalculateService::~TZELKLCalculateService() = default;
 
 // --- connections ------------------------------------------------------------------------
 
-db::ConnectionSettings TZELKLCalculateService::BaseSettings() const {
+db::ConnectionSettings BaseConnectionSettings(const ServiceConfig& config,
+                                              const std::string& home) {
   db::ConnectionSettings s;
-  s.server = config_.server_name;
-  s.user = config_.user_name;
-  s.password = config_.password;
-  s.database = config_.database_name;
-  s.data_dir = home_ + "/Data";
-  s.odbc_driver = config_.odbc_driver;
+  s.server = config.server_name;
+  s.user = config.user_name;
+  s.password = config.password;
+  s.database = config.database_name;
+  s.data_dir = home + "/Data";
+  s.odbc_driver = config.odbc_driver;
   return s;
+}
+
+db::ConnectionSettings TZELKLCalculateService::BaseSettings() const {
+  return BaseConnectionSettings(config_, home_);
 }
 
 db::ConnectionSettings TZELKLCalculateService::YearSettings(const std::string& year) const {

@@ -35,6 +35,11 @@ std::string ServerMachineNameOf(const std::string& server_name);
 // "Version <v> Publish Date : 2020/10/24 Provides calculate service for ..." of this build.
 std::string ServiceDescriptionText();
 
+// Connection settings of the base database a configuration names: SERVERNAME empty is the
+// embedded engine with the data folder <home>/Data.
+db::ConnectionSettings BaseConnectionSettings(const ServiceConfig& config,
+                                              const std::string& home);
+
 // The kinds of calculation run.
 enum class CalcKind { kDaily, kMonthly, kPeriodic };
 
