@@ -1,5 +1,8 @@
 #include "service/config.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -60,6 +63,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (lines_.empty() && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // UTF-8 mark
     lines_.push_back(line);
   }
 }
@@ -144,6 +148,14 @@ void IniFile::Save() const {
     for (const auto& l : lines_) out << l << "\r\n";
     out.flush();
     if (!out) throw std::runtime_error("cannot write " + path_);
+  }
+  // The new file keeps the old one's mode and owner.
+  struct stat old_file {};
+  if (stat(path_.c_str(), &old_file) == 0) {
+    chmod(tmp.c_str(), old_file.st_mode & 07777);
+    if (chown(tmp.c_str(), old_file.st_uid, old_file.st_gid) != 0) {
+      // Only root may give a file away; the owner stays the caller.
+    }
   }
   if (std::rename(tmp.c_str(), path_.c_str()) != 0) {
     std::remove(tmp.c_str());

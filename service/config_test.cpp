@@ -1,5 +1,7 @@
 #include "service/config.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -134,6 +136,20 @@ TEST(IniFile, WriteStringReplacesOnlyTheKey) {
   ini.WriteString("ZEL", "USERPASSWORD", "new");
   EXPECT_EQ(ReadAll(path), "; comment\r\n[ZEL]\r\nUSERPASSWORD=new\r\nSERVERNAME=x\r\n");
   EXPECT_EQ(IniFile(path).ReadString("ZEL", "userpassword", ""), "new");
+}
+
+TEST(IniFile, KeepsTheFileModeAndReadsAfterAByteOrderMark) {
+  TempFolder home;
+  std::string path = home.Path() + "/Korlan.Ini";
+  WriteAll(path, "\xEF\xBB\xBF[ZEL]\r\nDATABASENAME=Att\r\n");
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  IniFile ini(path);
+  EXPECT_EQ(ini.ReadString("ZEL", "DATABASENAME", ""), "Att");
+  ini.WriteString("ZEL", "USERPASSWORD", EncodeIniPassword("x1"));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadServiceConfig(path).password, "x1");
 }
 
 }  // namespace
