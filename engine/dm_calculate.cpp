@@ -48,6 +48,29 @@ db::Dataset& Require(const std::unique_ptr<db::Dataset>& dataset) {
   return *dataset;
 }
 
+// The module's connection to a server: every statement is refused once the module's
+// worker has been given up, so nothing more is read or written for its person. The refusal
+// is the silent abort, which ends a calculated day without a log line.
+class StoppableConnection final : public db::Connection {
+ public:
+  StoppableConnection(std::unique_ptr<db::Connection> inner, const std::stop_token& token)
+      : inner_(std::move(inner)), token_(token) {}
+
+  db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
+                        int timeout_seconds) override {
+    if (token_.stop_requested()) SilentAbort();
+    return inner_->Execute(sql, params, timeout_seconds);
+  }
+  std::vector<std::string> PrimaryKeyColumns(const std::string& table) override {
+    return inner_->PrimaryKeyColumns(table);
+  }
+  std::string EngineName() const override { return inner_->EngineName(); }
+
+ private:
+  std::unique_ptr<db::Connection> inner_;
+  const std::stop_token& token_;  // the module's, which outlives its connections
+};
+
 }  // namespace
 
 std::mutex& CalcCriticalSection() {
@@ -144,7 +167,7 @@ std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection
   db::ConnectionSettings settings = db::ParseConnectionString(connection_string);
   settings.data_dir = data_dir_;
   settings.odbc_driver = odbc_driver_;
-  return db::Connect(settings);
+  return std::make_unique<StoppableConnection>(db::Connect(settings), stop_token_);
 }
 
 void TdmCalculate::CloseConnections() {

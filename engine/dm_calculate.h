@@ -109,7 +109,8 @@ class TdmCalculate {
                           const std::string& LogComment);
 
   // The worker's stop token: once a stop is requested the module's worker has been given
-  // up and must write nothing more.
+  // up; from then on every statement on the module's connections raises the silent abort
+  // (EAbort) and no CSSLog row is written.
   void SetStopToken(std::stop_token token) { stop_token_ = std::move(token); }
   bool Abandoned() const { return stop_token_.stop_requested(); }
 

@@ -144,15 +144,21 @@ TEST_F(DmCalculateTest, FailedLogRowGoesToThePersonsLogFileAndDoesNotRaise) {
       << text;
 }
 
-TEST_F(DmCalculateTest, ModuleOfAGivenUpWorkerWritesNoLogRow) {
+TEST_F(DmCalculateTest, ModuleOfAGivenUpWorkerWritesNothingMore) {
+  server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+                           "('      1001', '05/09', 450)");
   auto module = Connected();
   std::stop_source stop;
   module->SetStopToken(stop.get_token());
   module->InsertCalcLogTable(7, "1001", "before");
   stop.request_stop();
   module->InsertCalcLogTable(7, "1001", "after");
+  EXPECT_THROW(module->ADOConnectionTimeAttendance().Execute("DELETE FROM DayWork"), EAbort);
+  EXPECT_THROW(module->ADOConnectionDbBase().Execute("DELETE FROM CSSLog"), EAbort);
+
   ASSERT_EQ(LogRows().size(), 1u);
   EXPECT_EQ(LogRows()[0][4], "before");
+  EXPECT_EQ(server_.Query("Att_1399", "SELECT COUNT(*) FROM DayWork").rows[0][0].AsInteger(), 1);
 }
 
 }  // namespace
