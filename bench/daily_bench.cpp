@@ -1,0 +1,114 @@
+// The daily calculation of the demo organisation: 200 persons (fixed calendar, shift
+// rotation, hourly) over the 31 days of month 2 of 1399, one daily run through the
+// calculator management with MaxThread 3 on the embedded engine. Reports person-days per
+// second and the process's peak resident memory; run with --benchmark_repetitions for
+// the median.
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "dates/log_file.h"
+#include "db/client.h"
+#include "engine/demo/demo_organisation.h"
+#include "management/calculator_management.h"
+#include "schema/schema.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPersons = 200;
+constexpr int kDays = 31;  // 02/01 .. 02/31
+
+std::unique_ptr<zel::db::Connection> Open(const fs::path& data_dir, const std::string& database) {
+  zel::db::ConnectionSettings settings;
+  settings.data_dir = data_dir.string();
+  settings.database = database;
+  return zel::db::Connect(settings);
+}
+
+// A temporary home with the demo organisation and every person in the run's person table.
+class DemoHome {
+ public:
+  DemoHome() : dir_(fs::temp_directory_path() / ("zel_demo_daily_" + std::to_string(::getpid()))) {
+    fs::remove_all(dir_);
+    fs::create_directories(Data());
+    zel::dates::SetHomeFolder(dir_.string());
+    Open(Data(), "")->Execute("CREATE DATABASE Att");
+    Open(Data(), "")->Execute("CREATE DATABASE Att_1399");
+    for (const auto& [database, script] : {std::pair{"Att", zel::db::BaseSchemaSql()},
+                                           std::pair{"Att_1399", zel::db::YearSchemaSql()}}) {
+      auto connection = Open(Data(), database);
+      for (const auto& batch : zel::db::SplitBatches(script)) connection->Execute(batch);
+    }
+    zel::db::ConnectionSettings server;
+    server.data_dir = Data().string();
+    zel::engine::demo::DemoOptions options;
+    options.persons = kPersons;
+    options.year = "1399";
+    options.month = 2;
+    zel::engine::demo::GenerateDemoOrganisation(server, options);
+    auto base = Open(Data(), "Att");
+    base->Execute("DELETE FROM CSSPerTemp");
+    base->Execute("INSERT INTO CSSPerTemp (PerNo) SELECT Perno FROM Person");
+  }
+  ~DemoHome() {
+    zel::dates::SetHomeFolder("");
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  DemoHome(const DemoHome&) = delete;
+  DemoHome& operator=(const DemoHome&) = delete;
+
+  fs::path Data() const { return dir_ / "Data"; }
+  std::int64_t Count(const std::string& database, const std::string& table) const {
+    return Open(Data(), database)->Execute("SELECT COUNT(*) FROM " + table).rows[0][0].AsInteger();
+  }
+
+ private:
+  fs::path dir_;
+};
+
+double PeakRssMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in kilobytes
+}
+
+void BM_DailyRunOfTheDemoMonth(benchmark::State& state) {
+  static DemoHome home;
+  zel::management::CalculatorSettings settings;
+  settings.database_name = "Att";
+  settings.current_year = "1399";
+  settings.data_dir = home.Data().string();
+  settings.max_thread = 3;
+  settings.schedule_id = 1;
+  settings.semaphore_list = {"EnterSystem=1", "IOINFO=16", "CALC=17", "CONFIRM=20"};
+  settings.from_date = "02/01";
+  settings.to_date = "02/31";
+  for (auto _ : state) {
+    zel::management::TZELCalculatorManagement manager(settings);
+    const auto result = manager.RunDailyCalculatorForOnePerson();
+    if (result.status != zel::management::RunStatus::kCompleted || result.abandoned != 0 ||
+        result.persons != kPersons) {
+      state.SkipWithError("the daily run did not calculate every person");
+      return;
+    }
+  }
+  state.counters["person_days_per_s"] = benchmark::Counter(
+      static_cast<double>(kPersons * kDays), benchmark::Counter::kIsIterationInvariantRate);
+  // What one run left: a DayWork row per calculated day; days that fail leave CSSLog rows.
+  state.counters["DayWork_rows"] = static_cast<double>(home.Count("Att_1399", "DayWork"));
+  state.counters["peak_rss_MB"] = PeakRssMegabytes();
+}
+BENCHMARK(BM_DailyRunOfTheDemoMonth)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
