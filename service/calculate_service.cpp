@@ -18,7 +18,6 @@ namespace zel::service {
 namespace {
 
 using management::RunResult;
-using management::RunStatus;
 
 // Today's Jalali date "YYYY/MM/DD" and the time "HH:MM" of one reading of the clock.
 void CurrentMoment(std::string& date, std::string& time_hhnn) {
