@@ -291,6 +291,35 @@ TEST_F(ServiceTest, PassRunsTheDueEntriesInOrder) {
   EXPECT_EQ(s.LastPass().due, 0);
 }
 
+TEST_F(ServiceTest, FailedRunsAreLoggedByTheirKind) {
+  Sql("INSERT INTO Person (Perno) VALUES ('      1001')");
+  Sql("DROP TABLE Semaphor");  // every run fails when it takes the hold
+  Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
+      "SubCalcType, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, DifCurMP) VALUES "
+      "(1, 0, '08:00', 1, 0, 1, '08/01', '08/02', '', '', '1399', 0), "
+      "(2, 0, '08:00', 1, 1, 2, '', '', '', '', '1399', 1), "
+      "(3, 0, '08:00', 1, 2, 1, '', '', '3', '4', '1399', 0), "
+      "(4, 0, '08:00', 1, 2, 2, '', '', '', '', '1399', 0)");
+  TZELKLCalculateService s(home_.string());
+  bool started = false;
+  s.ServiceStart(started);
+  s.TDBCheckTimer();
+  EXPECT_EQ(s.LastPass().due, 4);
+  const std::string missing = "Invalid object name 'dbo.Semaphor'.";
+  EXPECT_TRUE(Logged("Start Calc Daily1 ... 08/01 - 08/02")) << Log();
+  EXPECT_TRUE(Logged("End Calc Daily1 ... 08/01 - 08/02")) << Log();
+  EXPECT_EQ(Log("Error Thread Action").substr(22),
+            "Error On TZELKLCalculateService.CalcDaily : " + missing + "\n");
+  EXPECT_TRUE(Logged("Error CalcMonthly_2 TDBCheckTimer in CSMain : " + missing)) << Log();
+  EXPECT_TRUE(Logged("Start CalcPeriodic_1 ...")) << Log();
+  EXPECT_TRUE(Logged("Error CalcPeriodic_1 TDBCheckTimer in CSMain : " + missing)) << Log();
+  EXPECT_TRUE(Logged("Error CalcPeriodic_2 TDBCheckTimer in CSMain : " + missing)) << Log();
+  EXPECT_FALSE(Logged("End CalcPeriodic_1 ...")) << Log();
+  // The run row is written also when the run failed.
+  EXPECT_EQ(Rows("SELECT ScheduleId FROM CSSLog WHERE Comment LIKE N'شروع%' ORDER BY Id"),
+            (std::vector<std::string>{"1", "2", "3", "4"}));
+}
+
 TEST_F(ServiceTest, WithoutCalcRowNothingIsCalculated) {
   Sql("INSERT INTO Person (Perno) VALUES ('      1001')");
   Sql("DELETE FROM Semaphor WHERE Code = 17");
