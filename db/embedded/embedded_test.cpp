@@ -328,5 +328,33 @@ TEST_F(EmbeddedTest, SelectIntoSessionTableAndCatalogSurvivesReopening) {
   EXPECT_EQ(ErrorOf("SELECT * FROM #P"), "Invalid object name '#P'.");
 }
 
+TEST_F(EmbeddedTest, QueryShapes) {
+  Q("CREATE TABLE A (K int, V varchar(10))");
+  Q("CREATE TABLE B (K int, W varchar(10))");
+  Q("INSERT INTO A VALUES (1, 'a1'), (2, 'a2'), (2, 'a2b'), (3, 'a3')");
+  Q("INSERT INTO B VALUES (2, 'b2'), (4, 'b4')");
+  const ValueCase cases[] = {
+      {"SELECT COUNT(*) FROM A LEFT JOIN B ON A.K = B.K WHERE B.K IS NULL", Value(2)},
+      {"SELECT COUNT(*) FROM A RIGHT OUTER JOIN B ON A.K = B.K", Value(3)},
+      {"SELECT COUNT(*) FROM A FULL OUTER JOIN B ON A.K = B.K", Value(5)},
+      {"SELECT COUNT(*) FROM A CROSS JOIN B", Value(8)},
+      {"SELECT COUNT(*) FROM A, B WHERE A.K = B.K", Value(2)},
+      {"SELECT COUNT(*) FROM A a1 WHERE EXISTS (SELECT * FROM B WHERE B.K = a1.K)", Value(2)},
+      {"SELECT COUNT(*) FROM A WHERE K NOT IN (SELECT K FROM B)", Value(2)},
+      {"SELECT TOP 1 V FROM A ORDER BY K DESC, V", Value("a3")},
+      {"SELECT MAX(V) FROM (SELECT K, COUNT(*) AS N, MAX(V) AS V FROM A GROUP BY K HAVING COUNT(*) > 1) g", Value("a2b")},
+      {"SELECT (SELECT COUNT(DISTINCT K) FROM A) + (SELECT COUNT(*) FROM B)", Value(5)},
+      {"SELECT COUNT(*) FROM (SELECT K FROM A UNION SELECT K FROM B) u", Value(4)},
+      {"SELECT COUNT(*) FROM (SELECT K FROM A UNION ALL SELECT K FROM B) u", Value(6)},
+      {"DECLARE @n int SET @n = 2 SELECT COUNT(*) FROM (SELECT TOP (@n) K FROM A ORDER BY K) t", Value(2)},
+      {"UPDATE A SET V = V + '!' WHERE K = 2 SELECT @@ROWCOUNT", Value(2)},
+  };
+  for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
+  Q("DELETE A FROM A INNER JOIN B ON A.K = B.K");
+  EXPECT_EQ(One("SELECT COUNT(*) FROM A"), Value(2));
+  Q("DELETE FROM A WHERE K IN (SELECT K FROM A WHERE V = 'a3')");
+  EXPECT_EQ(One("SELECT COUNT(*) FROM A"), Value(1));
+}
+
 }  // namespace
 }  // namespace zel::db
