@@ -219,6 +219,7 @@ void Catalog::RemoveDatabase(std::string_view name) {
 void Catalog::Put(std::shared_ptr<const ObjectInfo> object) {
   last_object_id_ = std::max(last_object_id_, object->object_id);
   for (const KeyInfo& k : object->keys) last_object_id_ = std::max(last_object_id_, k.object_id);
+  for (const IndexInfo& ix : object->indexes) last_object_id_ = std::max(last_object_id_, ix.object_id);
   objects_[LowerAscii(object->database)][LowerAscii(object->name)] = std::move(object);
 }
 
@@ -374,7 +375,7 @@ Catalog Catalog::Load(sqlite3* db) {
     if (type == "PK" || type == "UQ") {
       it->second->keys.push_back(KeyInfo{id, name, type == "PK", SplitNames(def)});
     } else {
-      it->second->indexes.push_back(IndexInfo{name, type == "UX", SplitNames(def)});
+      it->second->indexes.push_back(IndexInfo{id, name, type == "UX", SplitNames(def)});
     }
     cat.last_object_id_ = std::max(cat.last_object_id_, id);
   }
@@ -439,12 +440,13 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
   for (const IndexInfo& ix : o.indexes) {
     SqliteQuery kk(db,
             "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
-            "VALUES ((SELECT max(object_id) + 1 FROM __zel_objects), ?1, ?2, ?3, ?4, ?5)");
-    kk.Bind(1, o.database);
-    kk.Bind(2, ix.name);
-    kk.Bind(3, std::string(ix.unique ? "UX" : "IX"));
-    kk.Bind(4, o.object_id);
-    kk.Bind(5, JoinNames(ix.columns));
+            "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    kk.Bind(1, ix.object_id);
+    kk.Bind(2, o.database);
+    kk.Bind(3, ix.name);
+    kk.Bind(4, std::string(ix.unique ? "UX" : "IX"));
+    kk.Bind(5, o.object_id);
+    kk.Bind(6, JoinNames(ix.columns));
     kk.Run();
   }
   SqliteQuery col(db,

@@ -72,6 +72,7 @@ struct KeyInfo {
 };
 
 struct IndexInfo {
+  long long object_id = 0;
   std::string name;
   bool unique = false;
   std::vector<std::string> columns;

@@ -1602,8 +1602,7 @@ void EmbeddedConnection::CreateIndex(const Stmt& s) {
                     "' already exists on table '" + changed->name + "'.");
   for (const std::string& c : s.columns)
     if (!changed->FindColumn(c)) throw DbError("Column name '" + c + "' does not exist in the target table or view.");
-  IndexInfo ix{s.name, s.unique, s.columns};
-  changed->indexes.push_back(ix);
+  IndexInfo ix{0, s.name, s.unique, s.columns};
   std::shared_ptr<const ObjectInfo> result = changed;
   auto create = [&]() {
     std::string sql = std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " + QuoteIdent(changed->schema) +
@@ -1613,12 +1612,16 @@ void EmbeddedConnection::CreateIndex(const Stmt& s) {
   };
   if (r.temp) {
     ChangeSchema(true, [&](Catalog&) {
+      ix.object_id = ++g_temp_object_ids;
+      changed->indexes.push_back(ix);
       create();
       PublishTemp(result);
     });
     return;
   }
   ChangeSchema(false, [&](Catalog& cat) {
+    ix.object_id = cat.NextObjectId();
+    changed->indexes.push_back(ix);
     create();
     Catalog::SaveObject(db_, *changed);
     cat.Put(result);

@@ -326,6 +326,16 @@ TEST_F(EmbeddedTest, SelectIntoSessionTableAndCatalogSurvivesReopening) {
   EXPECT_EQ(ErrorOf("INSERT INTO Person VALUES ('      1001 ', 'x')"),
             "Violation of PRIMARY KEY constraint 'PK_Person'. Cannot insert duplicate key in object 'dbo.Person'.");
   EXPECT_EQ(ErrorOf("SELECT * FROM #P"), "Invalid object name '#P'.");
+  // Indexes survive too, and objects created after them get ids of their own.
+  Q("CREATE UNIQUE INDEX IX_Person_Name ON Person (Name)");
+  Q("CREATE TABLE Later (A int)");
+  EXPECT_EQ(ErrorOf("INSERT INTO Person VALUES ('      1009', 'ALI')"),
+            "Cannot insert duplicate key row in object 'dbo.Person' with unique index 'IX_Person_Name'.");
+  conn_.reset();
+  conn_ = Open("Att");
+  Q("DROP INDEX Person.IX_Person_Name");
+  Q("INSERT INTO Person VALUES ('      1009', 'ALI')");
+  EXPECT_EQ(One("SELECT COUNT(*) FROM Later"), Value(0));
 }
 
 TEST_F(EmbeddedTest, QueryShapes) {
