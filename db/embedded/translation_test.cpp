@@ -230,6 +230,8 @@ TEST_F(TrapTest, TruncateResetsIdentityAndDeleteDoesNot) {
   Q(" Truncate Table CSSLog ");
   Q("INSERT INTO CSSLog (Comment) VALUES ('d')");
   EXPECT_EQ(One("SELECT Id FROM CSSLog"), Value(1));
+  EXPECT_EQ(ErrorOf("INSERT INTO CSSLog VALUES (5, 'e')"),
+            "Column name or number of supplied values does not match table definition.");
   EXPECT_EQ(ErrorOf("INSERT INTO CSSLog (Id, Comment) VALUES (5, 'e')"),
             "Cannot insert explicit value for identity column in table 'CSSLog' when IDENTITY_INSERT is set to OFF.");
 }

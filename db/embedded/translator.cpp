@@ -1396,6 +1396,8 @@ Translation Translator::Insert(const Stmt& stmt) {
     sql = head + " VALUES ";
     for (std::size_t row = 0; row < stmt.values.size(); ++row) {
       const auto& vals = stmt.values[row];
+      if (stmt.columns.empty() && vals.size() != cols.size())
+        throw DbError("Column name or number of supplied values does not match table definition.");
       if (vals.size() < cols.size())
         throw DbError("There are more columns in the INSERT statement than values specified in the "
                       "VALUES clause. The number of values in the VALUES clause must match the "
@@ -1414,6 +1416,8 @@ Translation Translator::Insert(const Stmt& stmt) {
     }
   } else {
     QueryOut q = EmitSelect(*stmt.select, nullptr, false);
+    if (stmt.columns.empty() && q.columns.size() != cols.size())
+      throw DbError("Column name or number of supplied values does not match table definition.");
     if (q.columns.size() < cols.size())
       throw DbError("The select list for the INSERT statement contains fewer items than the insert "
                     "list. The number of SELECT values must match the number of INSERT columns.");
