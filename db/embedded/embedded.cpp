@@ -1025,22 +1025,25 @@ void EmbeddedConnection::ChangeSchema(bool temp, F&& change) {
     return;
   }
   std::lock_guard<std::mutex> wl(file_->write_mutex);
-  std::shared_ptr<const Catalog> latest;
-  {
-    std::lock_guard<std::mutex> cl(file_->catalog_mutex);
-    long long version = SchemaVersion(db_);
-    if (version != file_->schema_version) {
-      file_->catalog = std::make_shared<const Catalog>(Catalog::Load(db_));
-      file_->schema_version = SchemaVersion(db_);
-      ++file_->generation;
-    }
-    latest = file_->catalog;
-    catalog_ = latest;
-    catalog_gen_ = file_->generation;
-  }
-  Catalog copy = *latest;
+  // The file's write lock is taken first, so the catalogue read below is the latest one,
+  // also when another process changed the schema.
   ExecSqlite(db_, "BEGIN IMMEDIATE");
+  Catalog copy;
   try {
+    std::shared_ptr<const Catalog> latest;
+    {
+      std::lock_guard<std::mutex> cl(file_->catalog_mutex);
+      long long version = SchemaVersion(db_);
+      if (version != file_->schema_version) {
+        file_->catalog = std::make_shared<const Catalog>(Catalog::Load(db_));
+        file_->schema_version = version;
+        ++file_->generation;
+      }
+      latest = file_->catalog;
+      catalog_ = latest;
+      catalog_gen_ = file_->generation;
+    }
+    copy = *latest;
     change(copy);
     ExecSqlite(db_, "COMMIT");
   } catch (...) {
