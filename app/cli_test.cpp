@@ -253,6 +253,14 @@ TEST_F(CliTest, CalcRunsTheManagementForGivenPersons) {
   EXPECT_EQ(rows.out, "PerNo\n      1001\nScheduleId\tComment\n"
                       "0\tشروع محاسبه: 09:00:00 خاتمه محاسبه: 09:00:00\n");
 
+  // A monthly run has no calculation yet: it says so and fails instead of claiming success.
+  Outcome monthly = RunAt("1399/08/03 09:00", {"calc", "monthly", "--year", "1399", "--from",
+                                               "7", "--to", "7", "--person", "1001"});
+  EXPECT_EQ(monthly.exit_code, 1) << monthly.out;
+  EXPECT_NE(monthly.err.find("the monthly calculation is not available in this version"),
+            std::string::npos)
+      << monthly.err;
+
   struct Case {
     const char* what;
     const char* setup;

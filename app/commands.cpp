@@ -184,6 +184,11 @@ int Calc(const CalcOptions& o) {
     case management::RunStatus::kCompleted:
       break;
   }
+  if (kind != service::CalcKind::kDaily) {
+    // The workers of these runs only report that their calculation is missing.
+    return Fail("the " + o.kind + " calculation is not available in this version; nothing was "
+                "calculated for " + std::to_string(result.persons) + " persons; " + LogsNote());
+  }
   std::cout << o.kind << " calculation of " << o.from << " - " << o.to << " in " << year
             << " done for " << result.persons << (result.persons == 1 ? " person" : " persons");
   if (result.abandoned > 0) {
