@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -210,7 +211,10 @@ class HomeFolder {
   HomeFolder() : dir_(NewTempFolder("home")) { dates::SetHomeFolder(dir_.string()); }
   ~HomeFolder() {
     dates::SetHomeFolder("");
-    if (const char* keep = std::getenv("ZEL_SCENARIOS_KEEP"); keep && *keep == '1') return;
+    if (const char* keep = std::getenv("ZEL_SCENARIOS_KEEP"); keep && *keep == '1') {
+      std::cerr << "scenario home kept: " << dir_.string() << "\n";
+      return;
+    }
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
