@@ -47,7 +47,7 @@ class Random {
 };
 
 std::string Pad2(int n) {
-  char text[8];
+  char text[16];
   std::snprintf(text, sizeof text, "%02d", n);
   return text;
 }
@@ -190,11 +190,11 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
       "CalcMealEHoliday, CalcService, E_N_MinBefore, E_N_MinAfter, E_H_Min, PPERCENT" +
       params_columns;
   base.Execute("INSERT INTO WorkGrp (" + columns + ") VALUES " +
-               "(101, N'اداری', 101, 0, 1, 10, 10, 0, '', 0, 0, 3, '1', '2', '3', 60, 60, 1, "
+               "(101, N'اداری', 101, 0, 1, 10, 10, 0, '0', 0, 0, 3, '1', '2', '3', 60, 60, 1, "
                "1, 0, 0, 1, 0, 0, 30, 0, 0" + params_values + "), " +
-               "(102, N'نوبت کاری', NULL, 102, 6, 5, 5, 0, '', 0, 0, 3, '1', '2', '3', 0, 0, 0, "
+               "(102, N'نوبت کاری', NULL, 102, 6, 5, 5, 0, '0', 0, 0, 3, '1', '2', '3', 0, 0, 0, "
                "1, 0, 0, 1, 0, 0, 0, 0, 0" + params_values + "), " +
-               "(103, N'ساعتی', NULL, 0, 2, 0, 0, 0, '', 0, 0, 3, '1', '2', '3', 0, 0, 0, "
+               "(103, N'ساعتی', NULL, 0, 2, 0, 0, 0, '0', 0, 0, 3, '1', '2', '3', 0, 0, 0, "
                "0, 0, 0, 0, 0, 0, 0, 0, 0" + params_values + ")");
   base.Execute(
       "INSERT INTO WorkShifts (Code, Name, EBEGINTIME, EENDTIME, DBEGINTIME, DENDTIME, "

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "dates/log_file.h"
+#include "management/calculator_management.h"
 #include "schema/schema.h"
 
 namespace zel::engine::demo {
@@ -25,7 +27,9 @@ class DemoServer {
     dir_ = fs::temp_directory_path() /
            ("zel_demo_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
     fs::remove_all(dir_);
-    server_.data_dir = dir_.string();
+    fs::create_directories(dir_);
+    dates::SetHomeFolder(dir_.string());  // log files of calculations stay in here
+    server_.data_dir = (dir_ / "Data").string();
     auto master = db::Connect(server_);
     master->Execute("CREATE DATABASE Att");
     master->Execute("CREATE DATABASE Att_1399");
@@ -36,6 +40,7 @@ class DemoServer {
     }
   }
   ~DemoServer() {
+    dates::SetHomeFolder("");
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
@@ -138,6 +143,35 @@ TEST(DemoOrganisation, ShiftCalendarViewFollowsTheRotationAndOverrides) {
                    "SELECT DBEGINTIME, BBeginDate, DEndDate, DENDTIME, EndDate, ENDTIME "
                    "FROM V_GetCalItem WHERE PerNo = '      1004' AND DBeginDate = '01/05'"),
             "22:00|01/06|01/06|06:00|01/06|12:00|\n");
+}
+
+TEST(DemoOrganisation, EveryDayOfTheMonthCalculates) {
+  DemoServer s;
+  GenerateDemoOrganisation(s.Server(), Options(20, 3));
+  s.Open("Att")->Execute("INSERT INTO CSSPerTemp (PerNo) SELECT Perno FROM Person");
+  management::CalculatorSettings settings;
+  settings.database_name = "Att";
+  settings.current_year = "1399";
+  settings.data_dir = s.Server().data_dir;
+  settings.semaphore_list = {"CALC=17"};
+  settings.from_date = "02/01";
+  settings.to_date = "02/31";
+  management::TZELCalculatorManagement manager(settings);
+  const auto run = manager.RunDailyCalculatorForOnePerson();
+  ASSERT_EQ(run.status, management::RunStatus::kCompleted);
+  EXPECT_EQ(run.persons, 20);
+  // Every person-day is stored; the only reports are the entries left without exit.
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM DayWork"), 20 * 31);
+  EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM CSSLog WHERE Comment NOT LIKE N'%ورود و خروج ناقص .'"),
+            0);
+  EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM CSSLog"),
+            s.Count("Att_1399", "SELECT COUNT(*) FROM IoInfo WHERE ENDDATE IS NULL"));
+  // The noise shows in the results: night shifts, late arrivals, Friday holidays.
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM DayWork WHERE NightWork > 0"), 0);
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM DayWork WHERE NW_Late_First > 0"), 0);
+  EXPECT_EQ(s.Count("Att_1399",
+                    "SELECT COUNT(*) FROM DayWork WHERE WorkGroup = 101 AND Holiday = 1"),
+            12 * 4);  // 12 office persons, Fridays 02/05, 02/12, 02/19, 02/26
 }
 
 TEST(DemoOrganisation, RefusesBadOptions) {
