@@ -93,9 +93,7 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
   Prepare(AdoQCJobInfo, {"Select * from JobInfo ", "Where Perno = :Perno"},
           {{"Perno", kText, 10}});
   Prepare(QMeals,
-          {"Select * from " + module.DataBaseName + "..Meals ", "where BeginDate <= :CurDate",
-           "and  EndDate >= :CurDate", "Order By BeginTime"},
-          {{"CurDate", kText, 5}}, 60);
+          {"Select * from " + module.DataBaseName + "..Meals ", "Order By BeginTime"}, {}, 60);
   Prepare(QHalfWays,
           {"Select * from " + module.DataBaseNameYear + "..SRule," + module.DataBaseName +
                "..HalfWays ",
@@ -110,12 +108,12 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
   // Year database.
   Prepare(QCGShCalItems,
           {"Select * From V_GetCalItem ", "Where PerNo = :PPerNo", "And GShCode = :PGShCode",
-           "And DBeginDate = :PDate"},
-          {{"PPerNo", kText, 10}, {"PGShCode", kInt, 0}, {"PDate", kText, 5}});
+           "And DBeginDate Between :FromDate And :ToDate"},
+          {{"PPerNo", kText, 10}, {"PGShCode", kInt, 0}, {"FromDate", kText, 5},
+           {"ToDate", kText, 5}});
   Prepare(AdoQCPrjRule,
-          {"Select * from [" + module.DataBaseNameYear +
-           "]..PrjRule Where Perno = :Perno and :CurDate Between BeginDate And EndDate"},
-          {{"Perno", kText, 10}, {"CurDate", kText, 5}});
+          {"Select * from [" + module.DataBaseNameYear + "]..PrjRule Where Perno = :Perno"},
+          {{"Perno", kText, 10}});
   Prepare(AdoQCIOInfo,
           {"Declare @BeginDate as char(5),@EndDate as char(5)", "set @BeginDate = :BDate ",
            "set @EndDate = :EDate ", "Select * from IoInfo",
@@ -130,22 +128,20 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
             {{"BDate", kText, 5}, {"EDate", kText, 5}, {"PerNo", kText, 10}});
   }
   Prepare(AdoQCDDailyMorkhasi,
-          {"Select * from DayMor ", "Where Perno = :PerNo and :CurDate Between BeginDate And EndDate"},
-          {{"PerNo", kText, 10}, {"CurDate", kText, 5}});
+          {"Select * from DayMor ", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
   Prepare(AdoQCDDailyMission,
-          {"Select * from DayMam ", "Where Perno = :PerNo and :CurDate Between BeginDate And EndDate"},
-          {{"PerNo", kText, 10}, {"CurDate", kText, 5}});
+          {"Select * from DayMam ", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
   Prepare(AdoQCDailyExtraPerm,
-          {"Select * from DayExPrm", "Where Perno = :PerNo and :CurDate Between BeginDate And EndDate"},
-          {{"PerNo", kText, 10}, {"CurDate", kText, 5}});
+          {"Select * from DayExPrm", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
   Prepare(AdoQCDSuspension,
-          {"Select * from Susp", "Where Perno = :PerNo and :CurDate Between BeginDate And EndDate"},
-          {{"PerNo", kText, 10}, {"CurDate", kText, 5}});
+          {"Select * from Susp", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
   Prepare(AdoQCDailyMissionDays,
           {"Select * from MamDays ", "Where Perno = :Perno and BeginDate = :CurDate And PageNo = :PageNo"},
           {{"Perno", kText, 10}, {"CurDate", kText, 5}, {"PageNo", kInt, 0}});
-  Prepare(AdoQCCalendarItem, {"Select * from CalItem ", "Where CalCode = :CalCode and DBeginDate = :CurDate"},
-          {{"CalCode", kInt, 0}, {"CurDate", kText, 5}});
+  Prepare(AdoQCCalendarItem,
+          {"Select * from CalItem ",
+           "Where CalCode = :CalCode and DBeginDate Between :FromDate And :ToDate"},
+          {{"CalCode", kInt, 0}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
   Prepare(AdoQCGShItem, {"Select * From GShItem ", "Where GShCode = :GShCode And Period = :Period "},
           {{"GShCode", kInt, 0}, {"Period", kInt, 0}});
   Prepare(AdoQCPerShifts,
@@ -227,8 +223,7 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
            {"ExtraWorkSheetCode", kInt, 0}, {"ServiceLateSheetCode", kInt, 0},
            {"SuspensionSheetCode", kInt, 0}});
   Prepare(QGetPresent,
-          {"Select * from Present ", "where Perno = :Perno And :CurDate Between BeginDate And EndDate "},
-          {{"Perno", kText, 10}, {"CurDate", kText, 5}});
+          {"Select * from Present ", "where Perno = :Perno "}, {{"Perno", kText, 10}});
   Prepare(AdoQCDailyMorkhasiDetail,
           {"Select * from DayMorDt ",
            "Where Perno = :Perno and DDate = :CurDate and MorkhasiCode = :MorkhasiCode"},
@@ -237,8 +232,8 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
           {"Select * from DayMamDt ",
            "Where Perno = :Perno and DDate = :CurDate and MamuriatCode = :MamuriatCode"},
           {{"Perno", kText, 10}, {"CurDate", kText, 5}, {"MamuriatCode", kInt, 0}});
-  Prepare(AdoQCDailySpecExtDef, {"Select * from DSExtDef ", "Where Perno = :Perno And DDate = :DDate "},
-          {{"Perno", kText, 10}, {"DDate", kText, 5}});
+  Prepare(AdoQCDailySpecExtDef, {"Select * from DSExtDef ", "Where Perno = :Perno "},
+          {{"Perno", kText, 10}});
 }
 
 void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
@@ -282,6 +277,25 @@ void TDailyEngine::Unbind(TAttendanceCalcManager& manager) {
 
 int TDailyEngine::Rel(const TCalcDateTime& point) const {
   return MinutesBetween(reference_, point);
+}
+
+void TDailyEngine::KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std::string& person) {
+  if (rows.Holds(person, "", "")) return;
+  query.Open();
+  rows.Keep(query);
+  rows.SetKey(person, "", "");
+  query.Close();
+}
+
+void TDailyEngine::KeepWindowRows(TKeptRows& rows, db::Dataset& query, const std::string& person,
+                                  const char* from_param, const char* to_param) {
+  if (rows.Holds(person, yesterday_text_, tomorrow_text_)) return;
+  query.SetParam(from_param, window_from_);
+  query.SetParam(to_param, window_to_);
+  query.Open();
+  rows.Keep(query);
+  rows.SetKey(person, window_from_, window_to_);
+  query.Close();
 }
 
 void TDailyEngine::LogToThreadFile(const TAttendanceCalcManager& Sender,

@@ -6,16 +6,20 @@
 // assembly alone takes the process-wide CalcCriticalSection.
 #pragma once
 
+#include <array>
+#include <map>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
 
 #include "db/client.h"
 #include "engine/calc.h"
+#include "engine/daily_kept_rows.h"
 #include "engine/daily_working_days.h"
+#include "engine/dm_calculate.h"
 
 namespace zel::engine {
-
-class TdmCalculate;
 
 class TDailyEngine {
  public:
@@ -59,17 +63,28 @@ class TDailyEngine {
 
  private:
   // ---- working days ----
-  // The trimmed WorkGroup of the person's PrjRule row for the date ("" when none); the
-  // row's Section goes to *section when given.
-  std::string WorkGroupOfDate(const TAttendanceCalcManager& Sender, const std::string& date,
-                              std::string* section);
-  // Positions AdoQCWorkGroup on the group's row; false when there is none.
-  bool OpenWorkGroup(const std::string& work_group);
+  // The person's PrjRule row of a date: whether there is one, its trimmed WorkGroup and its
+  // Section. Read once per person and date.
+  struct RuleOfDay {
+    bool found = false;
+    std::string work_group;
+    std::string section;
+  };
+  RuleOfDay RuleOfDate(const TAttendanceCalcManager& Sender, const std::string& date);
+  // The settings of a work group as loaded from its WorkGrp row; nullptr when there is no
+  // such row. Read once per group.
+  struct WorkGroupRow {
+    TExtraData settings;
+    int dont_calc_night_work = 0;
+    int atten_in_break = 0;  // as stored
+  };
+  const WorkGroupRow* WorkGroupOf(int code);
   // The trimmed CALCODE of the work group valid on the date, "" when there is none.
   std::string CalendarCodeOfDate(const TAttendanceCalcManager& Sender, const std::string& date);
-  void LoadExtraData(TAttendanceCalcManager& Sender, const std::string& section);
+  void LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroupRow& group,
+                     const std::string& section);
   // The calendar item or shift of a date, false when a row is missing or the shift code is
-  // below 1. The last read of each key is remembered for the length of the day.
+  // below 1. Read once per calendar (or person and group shift) and date.
   bool ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal,
                    const TDate& date, TDayShapeItem& item);
   bool HasWorkingDay(const TAttendanceCalcManager& Sender, const std::string& cal,
@@ -82,19 +97,27 @@ class TDailyEngine {
   // ---- presence assembly ----
   void AddPresencesLocked(TAttendanceCalcManager& Sender);
   void AddClockIntervals(TAttendanceCalcManager& Sender);
-  void AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query, const char* table,
-                        int specific_type);
+  void AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query, TKeptRows& rows,
+                        const char* table, int specific_type);
   void AddDailyLeave(TAttendanceCalcManager& Sender);
   void AddDailyMission(TAttendanceCalcManager& Sender);
   void AddExtraWorkPermissions(TAttendanceCalcManager& Sender);
   void AddSuspension(TAttendanceCalcManager& Sender);
   void ApplyFloatingStart(TAttendanceCalcManager& Sender);
-  // The leave (2) or mission (3) data text of a record, with its type looked up.
-  std::string PermissionText(const std::string& prefix, const db::Dataset& record,
+  // The leave (2) or mission (3) data text of row r, with its type looked up.
+  std::string PermissionText(const std::string& prefix, const TKeptRows& rows, int r,
                              int specific_type);
-  // CSSLog row for a permission row whose date or time texts are malformed.
+  // CSSLog row for a permission row whose date or time texts are malformed; once per person,
+  // table and sheet.
   void ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
-                          const db::Value& page_no);
+                          const std::string& page_no);
+  // Keeps the rows of the person's query (its parameters set) unless they are kept already;
+  // with a stretch of days, for the stretch around the calculated day.
+  // The first kept row whose BeginDate..EndDate covers the date, or -1.
+  int FirstRowCovering(const TKeptRows& rows, const std::string& date) const;
+  void KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std::string& person);
+  void KeepWindowRows(TKeptRows& rows, db::Dataset& query, const std::string& person,
+                      const char* from_param = "BDate", const char* to_param = "EDate");
   int Rel(const TCalcDateTime& point) const;
 
   // ---- validation ----
@@ -103,6 +126,9 @@ class TDailyEngine {
   int HolidaysCountedOf(const TVariant& data, int specific_type);
 
   // ---- processing and results ----
+  // Writes the day's TimeTab rows not yet written: together, or one by one (logging the rows
+  // that fail) when that fails.
+  void FlushTimeTab(const TAttendanceCalcManager& Sender);
   void UpdateDetail(db::Dataset& detail, const char* code_column, int code, int minutes);
   int NightMinutesOf(const TPresence& presence) const;
   void GrantMeals(TAttendanceCalcManager& Sender);
@@ -147,10 +173,19 @@ class TDailyEngine {
   db::Dataset AdoQCDailyMamuriatDetail;
   db::Dataset AdoQCDailySpecExtDef;
 
+  // ---- rows kept for the consecutive days of the person (see TKeptRows) ----
+  TKeptRows prj_rules_, io_rows_, morkhasi_rows_, mission_rows_, serv_late_rows_;
+  TKeptRows day_mor_rows_, day_mam_rows_, extra_perm_rows_, susp_rows_, present_rows_;
+  TKeptRows spec_ext_rows_, meal_rows_;
+  std::map<std::string, TKeptRows> day_item_rows_;  // calendars and shift rows, by key
+  std::set<std::string> reported_rows_;             // malformed rows already reported
+
   // ---- the day being calculated ----
   std::string day_text_;        // "MM/DD"
   std::string yesterday_text_;  // the day before inside the year (the day itself on 01/01)
   std::string tomorrow_text_;   // the day after inside the year (the day itself at the end)
+  // The stretch of days rows are kept for: from the day before to a month after the day.
+  std::string window_from_, window_to_;
   TCalcDateTime reference_;     // Yesterday.wdExtra.iBegin: relative minutes count from here
   std::string night_begin_, night_end_;      // SYSTEM.NightBegin / NightEnd, trimmed
   std::string ramezan_start_, ramezan_end_;  // SYSTEM.RamezanStart / RamezanEnd, trimmed
@@ -158,13 +193,19 @@ class TDailyEngine {
   bool floating_on_ = false, over_float_ = false;
   int float_minutes_ = 0;
   std::string daily_mission_begin_, daily_mission_end_;  // dates of the day's DayMam row
-  // Day items read during GetWorkingDays, by "<calendar or shift>|MM/DD".
+  // The day's TimeTab rows waiting to be written, values in the column order of
+  // QInsertIntoTimeTab; written when the processing of the day ends or fails.
+  static constexpr int kTimeTabColumns = 18;
+  std::vector<std::array<db::Value, kTimeTabColumns>> pending_time_tab_;
+
+  // What the working days read, kept for the module's life (its worker calculates one
+  // person's consecutive days, each reading the day before and after as well).
   struct CachedItem {
-    std::string key;
     bool found = false;
     TDayShapeItem item;
   };
-  std::vector<CachedItem> item_cache_;
+  std::map<int, std::optional<WorkGroupRow>> groups_;         // by work-group code
+  std::map<std::string, CachedItem> items_;                   // by calendar or shift "|" date
 };
 
 }  // namespace zel::engine

@@ -45,8 +45,9 @@ DaySpan SpanOf(const TAttendanceCalcManager& Sender) {
 
 // "," + PageNo + "," + "," + Descript: the data text of extra-work and service-late
 // permissions and of suspensions.
-std::string ShortText(const db::Dataset& q) {
-  return "," + Text(q, "PageNo") + ",," + DataTextField(q.FieldByName("Descript").AsString());
+std::string ShortText(const TKeptRows& rows, int r) {
+  return "," + rows.Text(r, rows.Column("PageNo")) + ",," +
+         DataTextField(rows.Value(r, rows.Column("Descript")).AsString());
 }
 
 }  // namespace
@@ -76,19 +77,18 @@ void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
   AddClockIntervals(Sender);                                  // 2
   if (x.IsHoliday == 0) {                                     // 3
     QGetPresent.SetParam("Perno", Sender.PersonID());
-    QGetPresent.SetParam("CurDate", day_text_);
-    QGetPresent.Open();
-    if (!QGetPresent.IsEmpty()) {
+    KeepPersonRows(present_rows_, QGetPresent, Sender.PersonID());
+    if (FirstRowCovering(present_rows_, day_text_) >= 0) {
       const TTalvekInterval& day = Sender.Today().wdDay;
       Sender.AddPresence(day.iBegin.sdtDateTime, day.iEnd.sdtDateTime, pk_Present, 1, {});
     }
   }
-  AddHourlyRecords(Sender, QMorkhasi, "Morkhasi", 2);         // 4
+  AddHourlyRecords(Sender, QMorkhasi, morkhasi_rows_, "Morkhasi", 2);         // 4
   if (G != 2) AddDailyLeave(Sender);                          // 5
-  AddHourlyRecords(Sender, QMission, "Mission", 3);           // 6
+  AddHourlyRecords(Sender, QMission, mission_rows_, "Mission", 3);           // 6
   AddDailyMission(Sender);                                    // 7
   AddExtraWorkPermissions(Sender);                            // 8
-  if (G != 2 && G != 3) AddHourlyRecords(Sender, QServLate, "ServLate", 5);  // 9
+  if (G != 2 && G != 3) AddHourlyRecords(Sender, QServLate, serv_late_rows_, "ServLate", 5);  // 9
   if (G != 2) AddSuspension(Sender);                          // 10
   ApplyFloatingStart(Sender);                                 // 11
 }
@@ -99,14 +99,17 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
   const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
   const std::string person = TrimText(Sender.PersonID());
 
-  db::Dataset& q = AdoQCIOInfo;
-  q.SetParam("BDate", yesterday_text_);
-  q.SetParam("EDate", tomorrow_text_);
-  q.SetParam("PerNo", Sender.PersonID());
-  q.Open();
-  for (; !q.Eof(); q.Next()) {
-    const std::string bd = Text(q, "BeginDate"), bt = Text(q, "BeginTime");
-    const std::string ed = Text(q, "EndDate"), et = Text(q, "EndTime");
+  AdoQCIOInfo.SetParam("PerNo", Sender.PersonID());
+  KeepWindowRows(io_rows_, AdoQCIOInfo, Sender.PersonID());
+  const TKeptRows& q = io_rows_;
+  const int c_perno = q.Column("Perno"), c_bd = q.Column("BeginDate"), c_bt = q.Column("BeginTime");
+  const int c_ed = q.Column("EndDate"), c_et = q.Column("EndTime");
+  for (int r = 0; r < q.Count(); ++r) {
+    if (!RowReachesWindow(q.Value(r, c_bd), q.Value(r, c_ed), yesterday_text_, tomorrow_text_)) {
+      continue;
+    }
+    const std::string bd = q.Text(r, c_bd), bt = q.Text(r, c_bt);
+    const std::string ed = q.Text(r, c_ed), et = q.Text(r, c_et);
     const bool empty = bd + bt == ed + et;
     if (bd == day_text_) {
       if (rec.dwrFirstBeginTime.empty() && !empty) {
@@ -130,7 +133,7 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
     }
 
     const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
-    const bool own = Text(q, "Perno") == person;
+    const bool own = q.Text(r, c_perno) == person;
     if (own && span.Reaches(Rel(b), Rel(e))) {
       Sender.AddPresence(b, e, pk_Present, 1, {});
     } else if (Rel(b) >= tomorrow_extra || !own) {
@@ -139,18 +142,18 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
   }
 }
 
-std::string TDailyEngine::PermissionText(const std::string& prefix, const db::Dataset& record,
+std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptRows& rows, int r,
                                          int specific_type) {
   const TExtraData& x = dm_.ExtraData;
-  const std::string type = Text(record, "Type");
+  const std::string type = rows.Text(r, rows.Column("Type"));
   db::Dataset& types = specific_type == 2 ? AdoQCMorkhasiType : AdoQCMissionType;
   types.SetParam("Code", StrToIntDef0(type));
   types.Open();
   auto number = [&types](const char* name) {
     return std::to_string(types.FieldByName(name).AsInteger());
   };
-  std::string text = prefix + "," + Text(record, "PageNo") + "," + type + "," +
-                     DataTextField(record.FieldByName("Descript").AsString()) + "," +
+  std::string text = prefix + "," + rows.Text(r, rows.Column("PageNo")) + "," + type + "," +
+                     DataTextField(rows.Value(r, rows.Column("Descript")).AsString()) + "," +
                      (x.IsHoliday != 0 ? std::to_string(x.DayLength) : std::string("0")) + "," +
                      number("HolidaysCounted") + "," + number("Dec_Meal");
   if (specific_type == 2) {
@@ -161,75 +164,91 @@ std::string TDailyEngine::PermissionText(const std::string& prefix, const db::Da
 }
 
 void TDailyEngine::ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
-                                      const db::Value& page_no) {
+                                      const std::string& page_no) {
+  if (!reported_rows_.insert(std::string(table) + "|" + Sender.PersonID() + "|" + page_no).second) {
+    return;
+  }
   dm_.InsertCalcLogTable(
       dm_.ScheduleId, Sender.PersonID(),
       FormatText("%s (%s) (%s): %s sheet %s skipped: a date or time is not five characters long.",
                  Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_text_.c_str(), table,
-                 TrimText(page_no.AsString()).c_str()));
+                 page_no.c_str()));
 }
 
 void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query,
-                                    const char* table, int specific_type) {
+                                    TKeptRows& rows, const char* table, int specific_type) {
   const DaySpan span = SpanOf(Sender);
   const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
   const std::string person = TrimText(Sender.PersonID());
   try {
-    query.SetParam("BDate", yesterday_text_);
-    query.SetParam("EDate", tomorrow_text_);
     query.SetParam("PerNo", person);
-    query.Open();
+    KeepWindowRows(rows, query, person);
   } catch (const std::exception&) {
+    rows.Clear();
     LogToThreadFile(Sender, std::string("Error On Open ") + table);
     return;
   }
-  for (; !query.Eof(); query.Next()) {
-    const std::string bd = Text(query, "BeginDate"), bt = Text(query, "BeginTime");
-    const std::string ed = Text(query, "EndDate"), et = Text(query, "EndTime");
+  const int c_perno = rows.Column("Perno"), c_page = rows.Column("PageNo");
+  const int c_bd = rows.Column("BeginDate"), c_bt = rows.Column("BeginTime");
+  const int c_ed = rows.Column("EndDate"), c_et = rows.Column("EndTime");
+  for (int r = 0; r < rows.Count(); ++r) {
+    if (!RowReachesWindow(rows.Value(r, c_bd), rows.Value(r, c_ed), yesterday_text_,
+                          tomorrow_text_)) {
+      continue;
+    }
+    const std::string bd = rows.Text(r, c_bd), bt = rows.Text(r, c_bt);
+    const std::string ed = rows.Text(r, c_ed), et = rows.Text(r, c_et);
     if (!AllFiveChars({&bd, &bt, &ed, &et})) {
-      // Reported once: on the day the sheet begins (or whenever its begin date is unreadable).
-      if (bd == day_text_ || bd.size() != 5) {
-        ReportMalformedRow(Sender, table, query.FieldByName("PageNo"));
-      }
+      ReportMalformedRow(Sender, table, rows.Text(r, c_page));
       continue;
     }
     const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
-    const bool own = Text(query, "Perno") == person;
+    const bool own = rows.Text(r, c_perno) == person;
     if (!own || !span.Reaches(Rel(b), Rel(e))) {
       if (Rel(b) >= tomorrow_extra || !own) break;
       continue;
     }
-    const std::string data = specific_type == 5 ? ShortText(query)
-                                                : PermissionText("", query, specific_type);
+    const std::string data = specific_type == 5 ? ShortText(rows, r)
+                                                : PermissionText("", rows, r, specific_type);
     Sender.AddPresence(b, e, pk_Absent, specific_type, data);
   }
 }
 
+int TDailyEngine::FirstRowCovering(const TKeptRows& rows, const std::string& date) const {
+  const int c_bd = rows.Column("BeginDate"), c_ed = rows.Column("EndDate");
+  for (int r = 0; r < rows.Count(); ++r) {
+    if (RangeCovers(rows.Value(r, c_bd), rows.Value(r, c_ed), date)) return r;
+  }
+  return -1;
+}
+
 void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
-  db::Dataset& q = AdoQCDDailyMorkhasi;
-  q.SetParam("PerNo", Sender.PersonID());
-  q.SetParam("CurDate", day_text_);
-  q.Open();
-  if (q.IsEmpty()) return;
-  if (!(Text(q, "BeginDate") <= day_text_ && day_text_ <= Text(q, "EndDate") &&
-        Text(q, "PerNo") == TrimText(Sender.PersonID()))) {
+  AdoQCDDailyMorkhasi.SetParam("PerNo", Sender.PersonID());
+  KeepPersonRows(day_mor_rows_, AdoQCDDailyMorkhasi, Sender.PersonID());
+  const TKeptRows& q = day_mor_rows_;
+  const int r = FirstRowCovering(q, day_text_);
+  if (r < 0) return;
+  if (!(q.Text(r, q.Column("BeginDate")) <= day_text_ &&
+        day_text_ <= q.Text(r, q.Column("EndDate")) &&
+        q.Text(r, q.Column("PerNo")) == TrimText(Sender.PersonID()))) {
     return;
   }
   const TWorkingDay& today = Sender.Today();
   const bool holiday = dm_.ExtraData.IsHoliday != 0;
   const TCalcDateTime b = holiday ? today.wdExtra.iBegin.sdtDateTime : today.wdDay.iBegin.sdtDateTime;
   const TCalcDateTime e = holiday ? b : today.wdDay.iEnd.sdtDateTime;
-  Sender.AddPresence(b, e, pk_Absent, 2, PermissionText("D_", q, 2));
+  Sender.AddPresence(b, e, pk_Absent, 2, PermissionText("D_", q, r, 2));
 }
 
 void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
-  db::Dataset& q = AdoQCDDailyMission;
-  q.SetParam("PerNo", Sender.PersonID());
-  q.SetParam("CurDate", day_text_);
-  q.Open();
-  if (q.IsEmpty()) return;
-  const std::string first = Text(q, "BeginDate"), last = Text(q, "EndDate");
-  if (!(first <= day_text_ && day_text_ <= last && Text(q, "PerNo") == TrimText(Sender.PersonID()))) {
+  AdoQCDDailyMission.SetParam("PerNo", Sender.PersonID());
+  KeepPersonRows(day_mam_rows_, AdoQCDDailyMission, Sender.PersonID());
+  const TKeptRows& q = day_mam_rows_;
+  const int r = FirstRowCovering(q, day_text_);
+  if (r < 0) return;
+  const std::string first = q.Text(r, q.Column("BeginDate")), last = q.Text(r, q.Column("EndDate"));
+  if (!(first <= day_text_ && day_text_ <= last &&
+        q.Text(r, q.Column("PerNo")) == TrimText(Sender.PersonID()))) {
     return;
   }
   daily_mission_begin_ = first;
@@ -247,8 +266,8 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
   }
   bool times_taken = false;
   db::Dataset& days = AdoQCDailyMissionDays;
-  days.SetParam("PageNo", static_cast<int>(q.FieldByName("PageNo").AsInteger()));
-  days.SetParam("Perno", q.FieldByName("PerNo").AsString());
+  days.SetParam("PageNo", static_cast<int>(q.Value(r, q.Column("PageNo")).AsInteger()));
+  days.SetParam("Perno", q.Value(r, q.Column("PerNo")).AsString());
   days.SetParam("CurDate", day_text_);
   days.Open();
   if (!days.IsEmpty()) {
@@ -271,22 +290,26 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
     if (e_time.empty()) e_time = CalcTimeToStr(today.wdDay.iEnd.sdtDateTime.dtTime);
   }
   Sender.AddPresence(ParseCalcDateTime(b_date, b_time), ParseCalcDateTime(e_date, e_time),
-                     pk_Absent, 3, PermissionText("D_", q, 3));
+                     pk_Absent, 3, PermissionText("D_", q, r, 3));
 }
 
 void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
   const DaySpan span = SpanOf(Sender);
   const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
   const std::string person = TrimText(Sender.PersonID());
-  db::Dataset& q = AdoQCDailyExtraPerm;
-  q.SetParam("PerNo", Sender.PersonID());
-  q.SetParam("CurDate", day_text_);
-  q.Open();
-  for (; !q.Eof() && Text(q, "PerNo") == person; q.Next()) {
-    const std::string bd = Text(q, "BeginDate"), bt = Text(q, "BeginTime");
-    const std::string ed = Text(q, "EndDate"), et = Text(q, "EndTime");
+  AdoQCDailyExtraPerm.SetParam("PerNo", Sender.PersonID());
+  KeepPersonRows(extra_perm_rows_, AdoQCDailyExtraPerm, Sender.PersonID());
+  const TKeptRows& q = extra_perm_rows_;
+  const int c_perno = q.Column("PerNo"), c_page = q.Column("PageNo");
+  const int c_bd = q.Column("BeginDate"), c_bt = q.Column("BeginTime");
+  const int c_ed = q.Column("EndDate"), c_et = q.Column("EndTime");
+  for (int r = 0; r < q.Count(); ++r) {
+    if (!RangeCovers(q.Value(r, c_bd), q.Value(r, c_ed), day_text_)) continue;
+    if (q.Text(r, c_perno) != person) break;
+    const std::string bd = q.Text(r, c_bd), bt = q.Text(r, c_bt);
+    const std::string ed = q.Text(r, c_ed), et = q.Text(r, c_et);
     if (!AllFiveChars({&bd, &bt, &ed, &et})) {
-      if (bd == day_text_ || bd.size() != 5) ReportMalformedRow(Sender, "DayExPrm", q.FieldByName("PageNo"));
+      ReportMalformedRow(Sender, "DayExPrm", q.Text(r, c_page));
       continue;
     }
     const int first_day = TZelCalcUtils::Date2Day(bd);
@@ -302,7 +325,7 @@ void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
         if (Rel(b) < tomorrow_extra) continue;
         break;
       }
-      if (data.empty()) data = ShortText(q);
+      if (data.empty()) data = ShortText(q, r);
       Sender.AddPresence(b, e, pk_Present, 4, data);
     }
   }
@@ -312,19 +335,21 @@ void TDailyEngine::AddSuspension(TAttendanceCalcManager& Sender) {
   const TWorkingDay& today = Sender.Today();
   const std::string first = CalcDateToStr(today.wdDay.iBegin.sdtDateTime.dtDate);
   const std::string last = CalcDateToStr(today.wdDay.iEnd.sdtDateTime.dtDate);
-  db::Dataset& q = AdoQCDSuspension;
-  q.SetParam("PerNo", Sender.PersonID());
-  q.SetParam("CurDate", first);
-  q.Open();
-  for (; !q.Eof(); q.Next()) {
-    const std::string bd = Text(q, "BeginDate"), ed = Text(q, "EndDate");
+  AdoQCDSuspension.SetParam("PerNo", Sender.PersonID());
+  KeepPersonRows(susp_rows_, AdoQCDSuspension, Sender.PersonID());
+  const TKeptRows& q = susp_rows_;
+  const int c_perno = q.Column("PerNo"), c_page = q.Column("PageNo");
+  const int c_bd = q.Column("BeginDate"), c_ed = q.Column("EndDate");
+  for (int r = 0; r < q.Count(); ++r) {
+    if (!RangeCovers(q.Value(r, c_bd), q.Value(r, c_ed), first)) continue;
+    const std::string bd = q.Text(r, c_bd), ed = q.Text(r, c_ed);
     if (!AllFiveChars({&bd, &ed})) {
-      ReportMalformedRow(Sender, "Susp", q.FieldByName("PageNo"));
+      ReportMalformedRow(Sender, "Susp", q.Text(r, c_page));
       continue;
     }
-    if (bd <= first && ed >= last && Text(q, "PerNo") == TrimText(Sender.PersonID())) {
+    if (bd <= first && ed >= last && q.Text(r, c_perno) == TrimText(Sender.PersonID())) {
       Sender.AddPresence(Sender.Yesterday().wdDayEnd.sdtDateTime, today.wdDayEnd.sdtDateTime,
-                         pk_Absent, 23, ShortText(q));
+                         pk_Absent, 23, ShortText(q, r));
       return;
     }
   }

@@ -25,6 +25,49 @@ int ItemNumber(const std::vector<std::string>& items, int n) {
 // The same, for the leave flags that must be numbers.
 int ItemFlag(const std::vector<std::string>& items, int n) { return StrToInt(DataItem(items, n)); }
 
+// The columns of a TimeTab row, in the order of QInsertIntoTimeTab.
+enum TimeTabColumn {
+  kTTPerNo, kTTCalcDate, kTTBeginDate, kTTBeginTime, kTTEndDate, kTTEndTime, kTTPresenceType,
+  kTTWorkingInterval, kTTStatus, kTTDuration, kTTMorkhasiSheetCode, kTTMorkhasiType, kTTDDesc,
+  kTTMamuriatSheetCode, kTTMamuriatType, kTTExtraWorkSheetCode, kTTServiceLateSheetCode,
+  kTTSuspensionSheetCode,
+};
+
+const struct {
+  const char* name;
+  db::ParamType type;
+  int size;
+} kTimeTabParams[] = {
+    {"PerNo", db::ParamType::String, 10},          {"CalcDate", db::ParamType::String, 5},
+    {"BeginDate", db::ParamType::String, 5},       {"BeginTime", db::ParamType::String, 5},
+    {"EndDate", db::ParamType::String, 5},         {"EndTime", db::ParamType::String, 5},
+    {"PresenceType", db::ParamType::Integer, 0},   {"WorkingInterval", db::ParamType::Integer, 0},
+    {"Status", db::ParamType::Integer, 0},         {"Duration", db::ParamType::Integer, 0},
+    {"MorkhasiSheetCode", db::ParamType::Integer, 0}, {"MorkhasiType", db::ParamType::Integer, 0},
+    {"DDesc", db::ParamType::String, 30},          {"MamuriatSheetCode", db::ParamType::Integer, 0},
+    {"MamuriatType", db::ParamType::Integer, 0},   {"ExtraWorkSheetCode", db::ParamType::Integer, 0},
+    {"ServiceLateSheetCode", db::ParamType::Integer, 0},
+    {"SuspensionSheetCode", db::ParamType::Integer, 0},
+};
+
+// Rows written by one statement at most (SQL Server takes up to 2100 parameters).
+constexpr size_t kTimeTabRowsPerInsert = 100;
+
+// "INSERT INTO TimeTab (...) Values (?, ...), ..." for `rows` rows.
+std::string TimeTabInsertText(size_t rows) {
+  std::string text =
+      "INSERT INTO TimeTab (PerNo,CalcDate,BeginDate,BeginTime,EndDate,EndTime,PresenceType,"
+      "WorkingInterval,[Status],Duration,MorkhasiSheetCode,MorkhasiType,DDesc,"
+      "MamuriatSheetCode,MamuriatType,ExtraWorkSheetCode,ServiceLateSheetCode,"
+      "SuspensionSheetCode) Values ";
+  for (size_t r = 0; r < rows; ++r) {
+    text += r == 0 ? "(" : ", (";
+    for (int c = 0; c < 18; ++c) text += c == 0 ? "?" : ", ?";
+    text += ")";
+  }
+  return text;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -159,6 +202,40 @@ int NightMinutes(const TCalcDateTime& B, const TCalcDateTime& E, std::string_vie
 // ---------------------------------------------------------------------------------------------
 // The handler
 
+void TDailyEngine::FlushTimeTab(const TAttendanceCalcManager& Sender) {
+  static_assert(std::size(kTimeTabParams) == kTimeTabColumns);
+  size_t written = 0;
+  try {
+    while (written < pending_time_tab_.size()) {
+      const size_t rows = std::min(kTimeTabRowsPerInsert, pending_time_tab_.size() - written);
+      std::vector<db::Param> params;
+      params.reserve(rows * kTimeTabColumns);
+      for (size_t r = written; r < written + rows; ++r) {
+        for (int c = 0; c < kTimeTabColumns; ++c) {
+          params.push_back({kTimeTabParams[c].name, kTimeTabParams[c].type,
+                            kTimeTabParams[c].size, pending_time_tab_[r][c]});
+        }
+      }
+      dm_.ADOConnectionTimeAttendance().Execute(TimeTabInsertText(rows), params);
+      written += rows;
+    }
+  } catch (const std::exception&) {
+    // One by one, so that only the rows that cannot be written are lost (and logged).
+    for (size_t r = written; r < pending_time_tab_.size(); ++r) {
+      for (int c = 0; c < kTimeTabColumns; ++c) {
+        QInsertIntoTimeTab.SetParam(kTimeTabParams[c].name, pending_time_tab_[r][c]);
+      }
+      try {
+        QInsertIntoTimeTab.ExecSQL();
+      } catch (const std::exception& e) {
+        LogToThreadFile(Sender, "Error In Insert To TimeTab DDate = " + day_text_ +
+                                    " Error : " + e.what());
+      }
+    }
+  }
+  pending_time_tab_.clear();
+}
+
 int TDailyEngine::NightMinutesOf(const TPresence& presence) const {
   if (dont_calc_night_work_ != 0) return 0;
   return NightMinutes(presence.Interval.iBegin.sdtDateTime, presence.Interval.iEnd.sdtDateTime,
@@ -211,24 +288,19 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   }
 
   // 3. The timeline row.
-  db::Dataset& row = QInsertIntoTimeTab;
-  for (const char* name : {"MorkhasiSheetCode", "MorkhasiType", "DDesc", "MamuriatSheetCode",
-                           "MamuriatType", "ExtraWorkSheetCode", "ServiceLateSheetCode",
-                           "SuspensionSheetCode"}) {
-    row.SetParam(name, db::Value());
-  }
+  std::array<db::Value, kTimeTabColumns> row;  // all NULL
   const std::string begin_date = CalcDateToStr(P.Interval.iBegin.sdtDateTime.dtDate);
   const std::string begin_time = CalcTimeToStr(P.Interval.iBegin.sdtDateTime.dtTime);
   const std::string end_date = CalcDateToStr(P.Interval.iEnd.sdtDateTime.dtDate);
   const std::string end_time = CalcTimeToStr(P.Interval.iEnd.sdtDateTime.dtTime);
-  row.SetParam("PerNo", Sender.PersonID());
-  row.SetParam("CalcDate", day_text_);
-  row.SetParam("BeginDate", begin_date);
-  row.SetParam("BeginTime", begin_time);
-  row.SetParam("EndDate", end_date);
-  row.SetParam("EndTime", end_time);
-  row.SetParam("PresenceType", P.Kind == pk_Present ? 0 : 1);
-  row.SetParam("WorkingInterval", static_cast<int>(P.WorkingIntervalType));
+  row[kTTPerNo] = Sender.PersonID();
+  row[kTTCalcDate] = day_text_;
+  row[kTTBeginDate] = begin_date;
+  row[kTTBeginTime] = begin_time;
+  row[kTTEndDate] = end_date;
+  row[kTTEndTime] = end_time;
+  row[kTTPresenceType] = P.Kind == pk_Present ? 0 : 1;
+  row[kTTWorkingInterval] = static_cast<int>(P.WorkingIntervalType);
   int D = IntervalMinutes(P.Interval);
 
   // 4. Presence in the break.
@@ -254,7 +326,7 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   if (R == 9 && P.IsOK) status = 17;
   if (R == 12 && item1 == "D_") status = 20;
   if (R == 13 && item1 == "D_") status = 21;
-  row.SetParam("Status", status);
+  row[kTTStatus] = status;
 
   // 6-7. An empty stretch (a daily leave or mission on a holiday) lasts the holiday length.
   bool lengthened = false;
@@ -263,35 +335,35 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
     lengthened = true;
   }
   D = IntervalMinutes(P.Interval);
-  row.SetParam("Duration", D);
+  row[kTTDuration] = D;
 
   // 8. The sheet the stretch came from.
   if (has_data) {
     switch (R) {
       case 12:
       case 18:
-        row.SetParam("MorkhasiSheetCode", ItemNumber(items, 2));
-        row.SetParam("MorkhasiType", ItemNumber(items, 3));
+        row[kTTMorkhasiSheetCode] = ItemNumber(items, 2);
+        row[kTTMorkhasiType] = ItemNumber(items, 3);
         break;
       case 13:
       case 19:
-        row.SetParam("MamuriatSheetCode", ItemNumber(items, 2));
-        row.SetParam("MamuriatType", ItemNumber(items, 3));
+        row[kTTMamuriatSheetCode] = ItemNumber(items, 2);
+        row[kTTMamuriatType] = ItemNumber(items, 3);
         break;
       case 14:
-        row.SetParam("ExtraWorkSheetCode", ItemNumber(items, 2));
+        row[kTTExtraWorkSheetCode] = ItemNumber(items, 2);
         break;
       case 15:
-        row.SetParam("ServiceLateSheetCode", ItemNumber(items, 2));
+        row[kTTServiceLateSheetCode] = ItemNumber(items, 2);
         break;
       case 22:
-        row.SetParam("SuspensionSheetCode", ItemNumber(items, 2));
+        row[kTTSuspensionSheetCode] = ItemNumber(items, 2);
         break;
       default:
         break;
     }
     if (IsOneOf(R, {12, 13, 14, 15, 18, 19, 22})) {
-      row.SetParam("DDesc", FirstChars(TrimText(DataItem(items, 4)), 30));
+      row[kTTDDesc] = FirstChars(TrimText(DataItem(items, 4)), 30);
     }
   }
 
@@ -299,13 +371,8 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   if (rec.dwrBeginStr.empty()) rec.dwrBeginStr = begin_date + begin_time;
   if (rec.dwrEndStr < end_date + end_time) rec.dwrEndStr = end_date + end_time;
 
-  // 10. The row; a failed insert is logged and the day goes on.
-  try {
-    row.ExecSQL();
-  } catch (const std::exception& e) {
-    LogToThreadFile(Sender, "Error In Insert To TimeTab DDate = " + day_text_ + " Error : " +
-                                e.what());
-  }
+  // 10. The row, written with the day's other rows when the processing ends.
+  pending_time_tab_.push_back(std::move(row));
 
   // 11. Leave and mission minutes by type.
   if (R == 12 || R == 18) {

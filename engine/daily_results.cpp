@@ -131,21 +131,25 @@ int SumOfAbsences(const TDailyWorkRec& r, int option) {
 void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
   const TExtraData& x = dm_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
-  QMeals.SetParam("CurDate", day_text_);
-  QMeals.Open();
-  if (QMeals.IsEmpty()) return;
+  // The meals whose days include the day, by their begin time.
+  KeepPersonRows(meal_rows_, QMeals, "");
+  const TKeptRows& q = meal_rows_;
   struct Meal {
     int code;
     int64_t price;
     int begin, end;  // relative minutes of the meal window on the day
   };
   std::vector<Meal> meals;
-  for (; !QMeals.Eof(); QMeals.Next()) {
-    meals.push_back({static_cast<int>(QMeals.FieldByName("Code").AsInteger()),
-                     QMeals.FieldByName("Price").AsInteger(),
-                     Rel(ParseCalcDateTime(day_text_, TrimText(QMeals.FieldByName("BeginTime").AsString()))),
-                     Rel(ParseCalcDateTime(day_text_, TrimText(QMeals.FieldByName("EndTime").AsString())))});
+  const int c_code = q.Column("Code"), c_price = q.Column("Price");
+  const int c_bd = q.Column("BeginDate"), c_ed = q.Column("EndDate");
+  const int c_bt = q.Column("BeginTime"), c_et = q.Column("EndTime");
+  for (int r = 0; r < q.Count(); ++r) {
+    if (!RangeCovers(q.Value(r, c_bd), q.Value(r, c_ed), day_text_)) continue;
+    meals.push_back({static_cast<int>(q.Value(r, c_code).AsInteger()), q.Value(r, c_price).AsInteger(),
+                     Rel(ParseCalcDateTime(day_text_, q.Text(r, c_bt))),
+                     Rel(ParseCalcDateTime(day_text_, q.Text(r, c_et)))});
   }
+  if (meals.empty()) return;
   TDailyWorkRec& rec = dm_.DailyWorkRec;
   for (int i = 0; i < Sender.PresenceCount(); ++i) {
     const TPresence& p = Sender.GetPresence(i);
@@ -314,6 +318,7 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   TDailyWorkRec& rec = dm_.DailyWorkRec;
   const bool holiday = x.IsHoliday != 0;
   const int count = Sender.PresenceCount();
+  FlushTimeTab(Sender);  // the processing of the day has ended
 
   CompensateShortfalls(rec, x);                               // 1
   rec.dwrHoliday = x.IsHoliday;                               // 2
@@ -365,18 +370,20 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
 
   // 8. Special minutes entered for the day.
   AdoQCDailySpecExtDef.SetParam("Perno", Sender.PersonID());
-  AdoQCDailySpecExtDef.SetParam("DDate", day_text_);
-  AdoQCDailySpecExtDef.Open();
-  if (!AdoQCDailySpecExtDef.IsEmpty()) {
-    const int amount = dates::TZelCalcUtils::Text2Time(
-        TrimText(AdoQCDailySpecExtDef.FieldByName("Amount").AsString()));
-    if (AdoQCDailySpecExtDef.FieldByName("Kind").AsInteger() != 0) {
+  KeepPersonRows(spec_ext_rows_, AdoQCDailySpecExtDef, Sender.PersonID());
+  const TKeptRows& special = spec_ext_rows_;
+  const int c_ddate = special.Column("DDate");
+  for (int r = 0; r < special.Count(); ++r) {
+    if (special.Text(r, c_ddate) != day_text_) continue;
+    const int amount = dates::TZelCalcUtils::Text2Time(special.Text(r, special.Column("Amount")));
+    if (special.Value(r, special.Column("Kind")).AsInteger() != 0) {
       rec.dwrNWSpecial += amount;
       rec.dwrNonWorkTotal += amount;
     } else {
       rec.dwrEWSpecial += amount;
       rec.dwrExtraWorkTotal += amount;
     }
+    break;
   }
 
   ApplyMinimumExtraWork(rec, x);                              // 9

@@ -180,6 +180,7 @@ void TDailyEngine::AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sende
   if (!system.Active()) system.Open();
   if (!dm_.taSystem().Active()) dm_.taSystem().Open();
   dm_.DailyWorkRec = TDailyWorkRec{};
+  pending_time_tab_.clear();
   Sender.SetErrorCode(0);
   // Nothing of a previous day, finished or failed, may reach this one.
   dm_.FWorkGroupMealDurationAffected = false;
@@ -190,34 +191,39 @@ void TDailyEngine::AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sende
   ramezan_end_ = TrimText(system.FieldByName("RamezanEnd").AsString());
 }
 
-std::string TDailyEngine::WorkGroupOfDate(const TAttendanceCalcManager& Sender,
-                                          const std::string& date, std::string* section) {
+TDailyEngine::RuleOfDay TDailyEngine::RuleOfDate(const TAttendanceCalcManager& Sender,
+                                                  const std::string& date) {
   AdoQCPrjRule.SetParam("Perno", Sender.PersonID());
-  AdoQCPrjRule.SetParam("CurDate", date);
-  AdoQCPrjRule.Open();
-  if (AdoQCPrjRule.IsEmpty()) return {};
-  if (section) *section = AdoQCPrjRule.FieldByName("Section").AsString();
-  return TrimText(AdoQCPrjRule.FieldByName("WorkGroup").AsString());
-}
-
-bool TDailyEngine::OpenWorkGroup(const std::string& work_group) {
-  AdoQCWorkGroup.SetParam("Code", StrToIntDef0(work_group));
-  AdoQCWorkGroup.Open();
-  return !AdoQCWorkGroup.IsEmpty();
+  KeepPersonRows(prj_rules_, AdoQCPrjRule, Sender.PersonID());
+  RuleOfDay rule;
+  const int r = FirstRowCovering(prj_rules_, date);
+  if (r >= 0) {
+    rule.found = true;
+    rule.work_group = prj_rules_.Text(r, prj_rules_.Column("WorkGroup"));
+    rule.section = prj_rules_.Value(r, prj_rules_.Column("Section")).AsString();
+  }
+  return rule;
 }
 
 std::string TDailyEngine::CalendarCodeOfDate(const TAttendanceCalcManager& Sender,
                                              const std::string& date) {
-  const std::string work_group = WorkGroupOfDate(Sender, date, nullptr);
-  if (work_group.empty()) return {};
-  if (work_group == std::to_string(dm_.ExtraData.WorkGroupCODE)) {
-    return dm_.ExtraData.WorkGroupCALCODE;  // the day's own group: its row is loaded
-  }
-  if (!OpenWorkGroup(work_group)) return {};
-  return TrimText(AdoQCWorkGroup.FieldByName("CALCODE").AsString());
+  const RuleOfDay rule = RuleOfDate(Sender, date);
+  if (rule.work_group.empty()) return {};
+  const WorkGroupRow* group = WorkGroupOf(StrToIntDef0(rule.work_group));
+  return group ? group->settings.WorkGroupCALCODE : std::string();
 }
 
-void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const std::string& section) {
+const TDailyEngine::WorkGroupRow* TDailyEngine::WorkGroupOf(int code) {
+  if (auto it = groups_.find(code); it != groups_.end()) {
+    return it->second ? &*it->second : nullptr;
+  }
+  AdoQCWorkGroup.SetParam("Code", code);
+  AdoQCWorkGroup.Open();
+  if (AdoQCWorkGroup.IsEmpty()) {
+    groups_.emplace(code, std::nullopt);
+    return nullptr;
+  }
+
   const db::Dataset& q = AdoQCWorkGroup;
   auto I = [&q](const char* name) { return static_cast<int>(q.FieldByName(name).AsInteger()); };
   auto B = [&q](const char* name) { return q.FieldByName(name).AsBoolean(); };
@@ -226,8 +232,8 @@ void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const std::stri
     std::string text = S(name);
     return text.empty() ? std::string(blank) : text;
   };
-
-  TExtraData& x = dm_.ExtraData;
+  WorkGroupRow row;
+  TExtraData& x = row.settings;
   x.WorkGroupS_Day_Rate = I("S_Day_Rate");
   x.WorkGroupS_Day_Bound = I("S_Day_Bound");
   x.WorkGroupS_Day_Condition = I("S_Day_Condition");
@@ -282,16 +288,24 @@ void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const std::stri
   x.WorkGroupSumAbsent = I("SumAbsent");
   x.WorkGroupAbsentOption = I("AbsentOption");
   x.WorkGroupImp_HurOrdMor = I("Imp_HurOrdMor");
-  x.Section = section;
   x.WorkGroupGShCode = I("GShCode");
   x.WorkGroupMandeMorForSaati = I("MandeMorForSaati");
   x.WorkGroupPrdMahExtraWorkPermOption = I("PrdMahExtraWorkPermOption");
   x.WorkGroupDef_Late_In_FromVacation = I("Def_Late_In_FromVacation");
   x.WorkGroupDef_Early_Out_FromVacation = I("Def_Early_Out_FromVacation");
   x.WorkGroupHow_ExtraWork_Holi_DayMam = I("How_ExtraWork_Holi_DayMam");
-  dont_calc_night_work_ = I("Dont_Calc_NightWork");
+  row.dont_calc_night_work = I("Dont_Calc_NightWork");
+  row.atten_in_break = I("Atten_In_Break");
+  return &*groups_.emplace(code, std::move(row)).first->second;
+}
 
-  int atten_in_break = I("Atten_In_Break");
+void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroupRow& group,
+                                 const std::string& section) {
+  TExtraData& x = dm_.ExtraData;
+  x = group.settings;
+  x.Section = section;
+  dont_calc_night_work_ = group.dont_calc_night_work;
+  int atten_in_break = group.atten_in_break;
   if (atten_in_break < 1 || atten_in_break > 3) {
     if (atten_in_break != 0) {
       const TDate day = Sender.CalcDate();
@@ -310,100 +324,118 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
                                const TDate& date, TDayShapeItem& item) {
   const int gsh = dm_.ExtraData.WorkGroupGShCode;
   const std::string date_text = CalcDateToStr(date);
+  const std::string person = Sender.PersonID();
   const std::string key =
-      (gsh == 0 ? "C" + cal : "G" + std::to_string(gsh)) + "|" + date_text;
-  for (const CachedItem& cached : item_cache_) {
-    if (cached.key == key) {
-      item = cached.item;
-      return cached.found;
-    }
+      (gsh == 0 ? "C" + cal : "G" + std::to_string(gsh) + "|" + person) + "|" + date_text;
+  if (auto it = items_.find(key); it != items_.end()) {
+    item = it->second.item;
+    return it->second.found;
   }
 
-  CachedItem entry;
-  entry.key = key;
-  auto text = [](const db::Dataset& q, const char* name) {
-    return TrimText(q.FieldByName(name).AsString());
+  // The first kept row whose column equals the text, or -1.
+  auto find = [](const TKeptRows& rows, const char* column, const std::string& text) {
+    const int c = rows.Column(column);
+    for (int r = 0; r < rows.Count(); ++r) {
+      if (rows.Text(r, c) == text) return r;
+    }
+    return -1;
   };
+  // The rows of a lookup that does not depend on the day, kept under its key.
+  auto lookup = [this](const std::string& lookup_key, db::Dataset& query) -> const TKeptRows& {
+    TKeptRows& rows = day_item_rows_[lookup_key];
+    KeepPersonRows(rows, query, "");
+    return rows;
+  };
+
+  CachedItem entry;
+  TDayShapeItem& it = entry.item;
   if (gsh == 0) {
+    TKeptRows& rows = day_item_rows_["C|" + cal];
     AdoQCCalendarItem.SetParam("CalCode", StrToIntDef0(cal));
-    AdoQCCalendarItem.SetParam("CurDate", date_text);
-    AdoQCCalendarItem.Open();
-    const db::Dataset& q = AdoQCCalendarItem;
-    if (!q.IsEmpty()) {
-      TDayShapeItem& it = entry.item;
-      it.EBeginDate = text(q, "EBeginDate");
-      it.EBeginTime = text(q, "EBeginTime");
-      it.EEndDate = text(q, "EEndDate");
-      it.EEndTime = text(q, "EEndTime");
-      it.DBeginDate = text(q, "DBeginDate");
-      it.DBeginTime = text(q, "DBeginTime");
-      it.DEndDate = text(q, "DEndDate");
-      it.DEndTime = text(q, "DEndTime");
-      it.BBeginDate = text(q, "BBeginDate");
-      it.BBeginTime = text(q, "BBeginTime");
-      it.BEndDate = text(q, "BEndDate");
-      it.BEndTime = text(q, "BEndTime");
-      it.EndDate = text(q, "EndDate");
-      it.EndTime = text(q, "EndTime");
-      it.Holiday = static_cast<int>(q.FieldByName("Holiday").AsInteger());
+    KeepWindowRows(rows, AdoQCCalendarItem, "", "FromDate", "ToDate");
+    const int r = find(rows, "DBeginDate", date_text);
+    if (r >= 0) {
+      auto text = [&rows, r](const char* column) { return rows.Text(r, rows.Column(column)); };
+      it.EBeginDate = text("EBeginDate");
+      it.EBeginTime = text("EBeginTime");
+      it.EEndDate = text("EEndDate");
+      it.EEndTime = text("EEndTime");
+      it.DBeginDate = text("DBeginDate");
+      it.DBeginTime = text("DBeginTime");
+      it.DEndDate = text("DEndDate");
+      it.DEndTime = text("DEndTime");
+      it.BBeginDate = text("BBeginDate");
+      it.BBeginTime = text("BBeginTime");
+      it.BEndDate = text("BEndDate");
+      it.BEndTime = text("BEndTime");
+      it.EndDate = text("EndDate");
+      it.EndTime = text("EndTime");
+      it.Holiday = static_cast<int>(rows.Value(r, rows.Column("Holiday")).AsInteger());
       it.HasBeginTimes = HasAnyBeginTime(it);
       entry.found = true;
     }
   } else {
     entry.found = [&] {
-      QCGShCalItems.SetParam("PPerNo", Sender.PersonID());
+      TKeptRows& calendar = day_item_rows_["V|" + std::to_string(gsh) + "|" + person];
+      QCGShCalItems.SetParam("PPerNo", person);
       QCGShCalItems.SetParam("PGShCode", gsh);
-      QCGShCalItems.SetParam("PDate", date_text);
-      QCGShCalItems.Open();
-      if (QCGShCalItems.IsEmpty()) return false;
+      KeepWindowRows(calendar, QCGShCalItems, person, "FromDate", "ToDate");
+      const int v = find(calendar, "DBeginDate", date_text);
+      if (v < 0) return false;
+      const std::string period = std::to_string(date.Month);
       AdoQCGShItem.SetParam("GShCode", gsh);
       AdoQCGShItem.SetParam("Period", static_cast<int>(date.Month));
-      AdoQCGShItem.Open();
-      if (AdoQCGShItem.IsEmpty()) return false;
-      AdoQCPerShifts.SetParam("Perno", Sender.PersonID());
+      const TKeptRows& group =
+          lookup("G|" + std::to_string(gsh) + "|" + period, AdoQCGShItem);
+      if (group.Count() == 0) return false;
+      AdoQCPerShifts.SetParam("Perno", person);
       AdoQCPerShifts.SetParam("Period", static_cast<int>(date.Month));
       AdoQCPerShifts.SetParam("GShCode", gsh);
-      AdoQCPerShifts.Open();
-      if (AdoQCPerShifts.IsEmpty()) return false;
+      const TKeptRows& own =
+          lookup("P|" + person + "|" + std::to_string(gsh) + "|" + period, AdoQCPerShifts);
+      if (own.Count() == 0) return false;
       const std::string column = "D" + std::to_string(date.Day);
-      int shift = static_cast<int>(AdoQCPerShifts.FieldByName(column).AsInteger());
-      if (shift == 0) shift = static_cast<int>(AdoQCGShItem.FieldByName(column).AsInteger());
+      int shift = static_cast<int>(own.Value(0, own.Column(column)).AsInteger());
+      if (shift == 0) shift = static_cast<int>(group.Value(0, group.Column(column)).AsInteger());
       if (shift < 1) return false;
       QCWorkShifts.SetParam("PCode", shift);
-      QCWorkShifts.Open();
+      const TKeptRows& shifts = lookup("W|" + std::to_string(shift), QCWorkShifts);
 
-      const db::Dataset& q = QCWorkShifts;
-      const std::string status = q.FieldByName("ShiftStatus").AsString();
+      std::string status;
+      if (shifts.Count() > 0) {
+        auto text = [&shifts](const char* column) { return shifts.Text(0, shifts.Column(column)); };
+        it.EBeginTime = text("EBeginTime");
+        it.EEndTime = text("EEndTime");
+        it.DBeginTime = text("DBeginTime");
+        it.DEndTime = text("DEndTime");
+        it.BBeginTime = text("BBeginTime");
+        it.BEndTime = text("BEndTime");
+        it.EndTime = text("EndTime");
+        it.Holiday = static_cast<int>(shifts.Value(0, shifts.Column("Holiday")).AsInteger());
+        status = shifts.Value(0, shifts.Column("ShiftStatus")).AsString();
+      }
       TDate next = date;
       IncCalcDate(year_, next);
       const std::string next_text = CalcDateToStr(next);
       auto status_date = [&](size_t i) {
         return i < status.size() && status[i] == '1' ? next_text : date_text;
       };
-      TDayShapeItem& it = entry.item;
       it.EBeginDate = it.DBeginDate = date_text;
-      it.EBeginTime = text(q, "EBeginTime");
-      it.EEndTime = text(q, "EEndTime");
-      it.DBeginTime = text(q, "DBeginTime");
-      it.DEndTime = text(q, "DEndTime");
-      it.BBeginTime = text(q, "BBeginTime");
-      it.BEndTime = text(q, "BEndTime");
-      it.EndTime = text(q, "EndTime");
       it.BBeginDate = status_date(0);
       it.BEndDate = status_date(1);
       it.DEndDate = status_date(2);
       it.EEndDate = status_date(3);
       it.EndDate = status_date(4);
-      it.Holiday = static_cast<int>(q.FieldByName("Holiday").AsInteger());
-      it.HasBeginTimes = !text(QCGShCalItems, "EBeginTime").empty() ||
-                         !text(QCGShCalItems, "DBeginTime").empty() ||
-                         !text(QCGShCalItems, "BBeginTime").empty();
+      it.HasBeginTimes = !calendar.Text(v, calendar.Column("EBeginTime")).empty() ||
+                         !calendar.Text(v, calendar.Column("DBeginTime")).empty() ||
+                         !calendar.Text(v, calendar.Column("BBeginTime")).empty();
       return true;
     }();
   }
-  item_cache_.push_back(entry);
   item = entry.item;
-  return entry.found;
+  const bool found = entry.found;
+  items_.emplace(key, std::move(entry));
+  return found;
 }
 
 bool TDailyEngine::HasWorkingDay(const TAttendanceCalcManager& Sender, const std::string& cal,
@@ -424,7 +456,6 @@ TDayShape TDailyEngine::ReadDayShape(TAttendanceCalcManager& Sender, const std::
 }
 
 void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& Sender) {
-  item_cache_.clear();
   const TDate D = Sender.CalcDate();
   TDate prev = D;
   const bool has_prev = DecCalcDate(year_, prev);
@@ -433,13 +464,19 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
   day_text_ = CalcDateToStr(D);
   yesterday_text_ = CalcDateToStr(prev);
   tomorrow_text_ = CalcDateToStr(next);
+  TDate last = D;
+  for (int i = 0; i < 32 && IncCalcDate(year_, last); ++i) {
+  }
+  window_from_ = yesterday_text_;
+  window_to_ = CalcDateToStr(last);
   TExtraData& x = dm_.ExtraData;
 
   // 1-2. The work group of the day and its settings.
-  std::string section;
-  const std::string work_group = WorkGroupOfDate(Sender, day_text_, &section);
-  if (work_group.empty() || !OpenWorkGroup(work_group)) Abort(Sender, 12);
-  LoadExtraData(Sender, section);
+  const RuleOfDay rule = RuleOfDate(Sender, day_text_);
+  const WorkGroupRow* group =
+      rule.work_group.empty() ? nullptr : WorkGroupOf(StrToIntDef0(rule.work_group));
+  if (!group) Abort(Sender, 12);
+  LoadExtraData(Sender, *group, rule.section);
 
   // 3-4. The calendars of the day and its neighbours.
   const std::string cal = x.WorkGroupCALCODE;
@@ -509,6 +546,7 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
 }
 
 void TDailyEngine::AttendanceCalcManagerHandleError(TAttendanceCalcManager& Sender) {
+  FlushTimeTab(Sender);  // the rows processed before the failure stay
   const std::string day = CalcDateToStr(Sender.CalcDate());
   const char* message = DailyErrorMessage(Sender.ErrorCode());
   const std::string comment =
