@@ -195,6 +195,23 @@ TEST_F(CliTest, PasswordIsStoredScrambled) {
   EXPECT_NE(bad.err.find("at most 25"), std::string::npos) << bad.err;
 }
 
+TEST_F(CliTest, DbDemoSetsUpAHomeThatAPassCalculates) {
+  Outcome demo = RunAt("1399/08/03 09:00", {"db", "demo", "--persons", "6"});
+  ASSERT_EQ(demo.exit_code, 0) << demo.out << demo.err;
+  EXPECT_NE(demo.out.find("created database Att_1399\n"), std::string::npos) << demo.out;
+  EXPECT_NE(demo.out.find("demo organisation 1399, month 8: 6 persons"), std::string::npos)
+      << demo.out;
+  // The demo's daily schedule entry calculates the current month up to today.
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"tick"}).exit_code, 0);
+  Outcome days = RunAt("1399/08/03 09:00",
+                       {"sql", "--database", "Att_1399",
+                        "SELECT COUNT(DISTINCT PerNo) AS P, COUNT(*) AS D, MIN(DDate) AS F, "
+                        "MAX(DDate) AS T FROM DayWork"});
+  EXPECT_EQ(days.out, "P\tD\tF\tT\n6\t18\t08/01\t08/03\n") << days.err;
+  Outcome bad = RunAt("1399/08/03 09:00", {"db", "demo", "--persons", "2"});
+  EXPECT_EQ(bad.exit_code, 2);
+}
+
 TEST_F(CliTest, DbInitSqlAndTick) {
   Outcome init = RunAt("1399/08/03 09:00", {"db", "init", "--year", "1400"});
   ASSERT_EQ(init.exit_code, 0) << init.out << init.err;

@@ -213,6 +213,33 @@ int DbInit(const std::vector<int>& years) {
   }
 }
 
+int DbDemo(engine::demo::DemoOptions options) {
+  try {
+    const std::string home = dates::HomeFolder();
+    if (!std::filesystem::exists(std::filesystem::path(home) / "Data")) {
+      std::vector<int> years;
+      if (!options.year.empty()) years.push_back(std::stoi(options.year));
+      service::HomeSetupResult r = service::InitEmbeddedHome(home, years);
+      for (const auto& name : r.created) std::cout << "created database " << name << "\n";
+    }
+    service::TZELKLCalculateService s(home);
+    s.LoadConfiguration();
+    if (!s.Config().server_name.empty()) {
+      return Fail("db demo fills the embedded engine only; Korlan.Ini names a SQL Server");
+    }
+    options.database_name = s.Config().database_name;
+    const engine::demo::DemoSummary r =
+        engine::demo::GenerateDemoOrganisation(s.ServerSettings(), options);
+    std::cout << "demo organisation " << r.year << ", month " << r.month << ": " << r.persons
+              << " persons, " << r.io_records << " entry/exit records, " << r.leaves
+              << " leaves, " << r.missions << " missions, " << r.permissions
+              << " permissions; a daily schedule entry calculates the current month\n";
+    return kExitOk;
+  } catch (const std::exception& e) {
+    return Fail(std::string("db demo: ") + e.what());
+  }
+}
+
 int Sql(const std::string& database, const std::string& file, const std::string& text) {
   std::string script;
   try {

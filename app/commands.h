@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/demo/demo_organisation.h"
+
 namespace zel::app {
 
 inline constexpr int kExitOk = 0;
@@ -30,6 +32,9 @@ std::optional<std::string> CheckCalcOptions(const CalcOptions& options);
 int Calc(const CalcOptions& options);
 
 int DbInit(const std::vector<int>& years);
+// Puts the demo organisation into the embedded home, setting the home up first when it has
+// no databases yet; prints what was written.
+int DbDemo(engine::demo::DemoOptions options);
 // Runs the T-SQL of the file (or the text) batch by batch on the configured server.
 int Sql(const std::string& database, const std::string& file, const std::string& text);
 

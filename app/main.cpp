@@ -71,6 +71,18 @@ int main(int argc, char** argv) {
       "init", "create the embedded base, year (this Jalali year and each --year) and log "
               "databases with their tables, and a default Korlan.Ini when there is none");
   init->add_option("--year", init_years, "another Jalali year YYYY (repeatable)");
+  zel::engine::demo::DemoOptions demo_options;
+  auto* demo = db->add_subcommand(
+      "demo", "fill the embedded databases with the demo organisation (sets the home up when "
+              "it has no databases)");
+  demo->add_option("--persons", demo_options.persons, "persons, default 200")
+      ->check(CLI::Range(5, 8999));
+  demo->add_option("--year", demo_options.year, "Jalali year YYYY (default: this year)")
+      ->check(CLI::Range(1300, 1499));
+  demo->add_option("--month", demo_options.month,
+                   "month of the entry/exit records (default: this month)")
+      ->check(CLI::Range(1, 12));
+  demo->add_option("--seed", demo_options.seed, "seed of the generator, default 1");
 
   std::string sql_database, sql_file, sql_text;
   auto* sql = app.add_subcommand(
@@ -114,7 +126,7 @@ int main(int argc, char** argv) {
     if (ec) return Usage("--home " + home + ": " + ec.message());
     zel::dates::SetHomeFolder(path.lexically_normal().string());
   }
-  const bool creates_home = init->parsed();
+  const bool creates_home = init->parsed() || demo->parsed();
   if (!creates_home && !version->parsed() &&
       !std::filesystem::is_directory(zel::dates::HomeFolder())) {
     std::cerr << "zelkl-calc: the home folder " << zel::dates::HomeFolder()
@@ -132,6 +144,7 @@ int main(int argc, char** argv) {
     return zel::app::Calc(calc_options);
   }
   if (init->parsed()) return zel::app::DbInit(init_years);
+  if (demo->parsed()) return zel::app::DbDemo(demo_options);
   if (sql->parsed()) {
     if (sql_file.empty() && sql_text.empty()) return Usage("sql needs -f FILE or the script TEXT");
     return zel::app::Sql(sql_database, sql_file, sql_text);

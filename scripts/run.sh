@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The main job: builds the project (installing what is missing), sets up an embedded home
-# when the folder has none (Korlan.Ini, the databases in Data/), runs one schedule pass on
-# it and says where the logs are.
+# The main job: builds the project (installing what is missing), sets up an embedded demo
+# home when the folder has none (Korlan.Ini, the databases in Data/, a demo organisation
+# with a daily schedule entry for the current month), runs one schedule pass on it and
+# prints a short summary of the results.
 # Usage: scripts/run.sh [HOME]        HOME defaults to ./home
-# Environment: BUILD_DIR (default build/), ZEL_NOW="YYYY/MM/DD HH:MM" to fix the clock.
+# Environment: BUILD_DIR (default build/), PERSONS (demo size, default 200),
+#              ZEL_NOW="YYYY/MM/DD HH:MM" to fix the clock.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 home=${1:-./home}
@@ -16,10 +18,21 @@ home=$(cd "$home" && pwd)
 ini="$home/Korlan.Ini"
 # A home whose Korlan.Ini names a SQL Server is used as it is.
 if [ ! -d "$home/Data" ] && ! grep -Eqi '^[[:space:]]*SERVERNAME[[:space:]]*=[[:space:]]*[^[:space:]]' "$ini" 2>/dev/null; then
-  echo "setting up the embedded home $home"
-  "$exe" --home "$home" db init
+  echo "setting up the embedded demo home $home"
+  "$exe" --home "$home" db demo --persons "${PERSONS:-200}"
 fi
 
 "$exe" --home "$home" tick
-echo "log files in $home/Logs:"
-ls -1 "$home/Logs" | sed 's/^/  /'
+
+year=$("$exe" --home "$home" sql "SELECT TOP 1 CalcYear FROM CSSchedule ORDER BY ScheduleId" | tail -n +2)
+if [ -n "$year" ]; then
+  base=$(sed -n 's/^[[:space:]]*DATABASENAME[[:space:]]*=[[:space:]]*//Ip' "$ini" | tr -d '\r' | head -1)
+  echo "results in ${base:-Att}_$year (minutes summed over persons and days):"
+  "$exe" --home "$home" sql --database "${base:-Att}_$year" \
+    "SELECT COUNT(DISTINCT PerNo) AS Persons, COUNT(*) AS Days, SUM(WorkTotal) AS Work,
+            SUM(NW_Late_First + NW_Late_Last) AS Lateness, SUM(ExtraWorkTotal) AS ExtraWork,
+            SUM(NW_Absent) AS Absence, SUM(DailyAbsence) AS AbsentDays FROM DayWork"
+  "$exe" --home "$home" sql \
+    "SELECT COUNT(*) AS ErrorsReported FROM CSSLog WHERE LTrim(PerNo) <> ''"
+fi
+echo "log files in $home/Logs"
