@@ -65,16 +65,47 @@ TEST_F(PresencesTest, LeaveDescriptionWithACommaKeepsTheLeaveTypeData) {
             (std::vector<std::vector<std::string>>{{"21", "120"}}));
 }
 
-TEST_F(PresencesTest, MalformedLeaveIsSkippedAndReportedOnce) {
-  Clock("02/02", "08:00", "16:00");
-  Year("INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
-       "VALUES (12, '      1001', '02/02', '8:00', '02/02', '09:00', 21)");
-  Run({"02/02", "02/03"});
-  EXPECT_EQ(LogComments(),
-            std::vector<std::string>{"Ahmadi Ali (      1001) (02/02): Morkhasi sheet 12 skipped: "
-                                     "a date or time is not five characters long."});
-  EXPECT_EQ(DayWork("02/02")["LeaveOfAbsPay"], "0");
-  EXPECT_EQ(DayWork("02/02")["WorkTotal"], "450");
+TEST_F(PresencesTest, MalformedPermissionRowsAreSkippedAndReportedOnce) {
+  const struct {
+    const char* table;
+    const char* insert;
+  } cases[] = {
+      {"Morkhasi",
+       "INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
+       "VALUES (12, '      1001', '02/02', '8:00', '02/02', '09:00', 21)"},
+      {"Mission",
+       "INSERT INTO Mission (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
+       "VALUES (12, '      1001', '02/02', '08:00', '02/2', '09:00', 31)"},
+      {"DayExPrm",
+       "INSERT INTO DayExPrm (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
+       "VALUES (12, '      1001', '02/01', '16:00', '02/05', '18:0')"},
+      {"Susp",
+       "INSERT INTO Susp (PageNo, PerNo, BeginDate, EndDate) VALUES (12, '      1001', '01/1', "
+       "'12/30')"},
+  };
+  for (const auto& c : cases) {
+    for (const char* table : {"Morkhasi", "Mission", "DayExPrm", "Susp", "TimeTab", "DayWork"}) {
+      Year(std::string("DELETE FROM ") + table);
+    }
+    Base("DELETE FROM CSSLog");
+    Year(c.insert);
+    Clock("02/02", "08:00", "16:00");
+    Clock("02/03", "08:00", "16:00");
+    module_.reset();
+    Run({"02/02", "02/03"});
+    EXPECT_EQ(LogComments(),
+              std::vector<std::string>{std::string("Ahmadi Ali (      1001) (02/02): ") + c.table +
+                                       " sheet 12 skipped: a date or time is not five "
+                                       "characters long."})
+        << c.table;
+    for (const char* day : {"02/02", "02/03"}) {
+      auto result = DayWork(day);
+      EXPECT_EQ(result["WorkTotal"], "450") << c.table << " " << day;
+      EXPECT_EQ(result["ExtraWorkTotal"], "0") << c.table << " " << day;
+      EXPECT_EQ(result["Suspended"], "0") << c.table << " " << day;
+    }
+    Year("DELETE FROM IoInfo");
+  }
 }
 
 TEST_F(PresencesTest, NightlyExtraWorkPermissionGivesOnePiecePerDate) {
