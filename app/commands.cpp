@@ -17,6 +17,7 @@
 #include "dates/jalali.h"
 #include "dates/log_file.h"
 #include "db/client.h"
+#include "management/calculate_threads.h"
 #include "schema/schema.h"
 #include "service/calculate_service.h"
 #include "service/config.h"
@@ -64,6 +65,14 @@ std::string ReadFileText(const std::string& path) {
 
 std::string LogsNote() { return "logs: " + dates::LogFolder(); }
 
+// Daily workers given up after their time limit stop at their next day or statement; the
+// process waits for them before it ends, so none is cut off inside a write.
+void WaitForGivenUpWorkers() {
+  if (!management::WaitForAbandonedWorkers(std::chrono::seconds(60))) {
+    std::cerr << "zelkl-calc: workers given up after their time limit did not stop within 60 s\n";
+  }
+}
+
 }  // namespace
 
 int RunService(std::chrono::milliseconds first_pass_after) {
@@ -78,6 +87,7 @@ int RunService(std::chrono::milliseconds first_pass_after) {
   service::NotifySystemdStopping();
   bool stopped = false;
   s.ServiceStop(stopped);
+  WaitForGivenUpWorkers();
   std::cerr << "zelkl-calc: service stopped\n";
   return kExitOk;
 }
@@ -90,6 +100,7 @@ int Tick() {
   s.TDBCheckTimer();
   bool stopped = false;
   s.ServiceStop(stopped);
+  WaitForGivenUpWorkers();
   const auto& pass = s.LastPass();
   if (!pass.ran) {
     std::cout << "schedule pass skipped: KorlanCalcOrService is 3 (another program calculates)\n";
@@ -176,6 +187,7 @@ int Calc(const CalcOptions& o) {
     return Fail(std::string("the ") + o.kind + " calculation failed: " + e.what() + "; " + LogsNote());
   }
   if (terminal) std::cerr << "\n";
+  WaitForGivenUpWorkers();
   switch (result.status) {
     case management::RunStatus::kSemaphoreBusy:
       return Fail("another program holds the calculation (Semaphor CALC); nothing was calculated");
