@@ -1,7 +1,8 @@
 // The daily attendance engine: the nine event handlers of the calculation data module that
 // turn one person's day into stored results (the day's shape, the presences, their meaning,
 // the timeline rows and day totals, the DayWork row, and the error report of a failed day),
-// with the prepared queries they use.
+// with the prepared queries they use. What a query returns for a person is kept for the
+// person's consecutive days (the worker calculates one person), so a day costs few statements.
 // Owned by one TdmCalculate and used only by that module's worker thread; the presence
 // assembly alone takes the process-wide CalcCriticalSection.
 #pragma once
@@ -111,10 +112,11 @@ class TDailyEngine {
   // table and sheet.
   void ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
                           const std::string& page_no);
-  // Keeps the rows of the person's query (its parameters set) unless they are kept already;
-  // with a stretch of days, for the stretch around the calculated day.
   // The first kept row whose BeginDate..EndDate covers the date, or -1.
   int FirstRowCovering(const TKeptRows& rows, const std::string& date) const;
+  // Keeps the rows of the person's query (its parameters set) unless they are kept already;
+  // KeepWindowRows keeps them for the stretch of days around the calculated day
+  // (window_from_ .. window_to_), bound to the two named parameters.
   void KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std::string& person);
   void KeepWindowRows(TKeptRows& rows, db::Dataset& query, const std::string& person,
                       const char* from_param = "BDate", const char* to_param = "EDate");
