@@ -372,6 +372,14 @@ int ProgressHandler(void* p) {
   return std::chrono::steady_clock::now() > *deadline ? 1 : 0;
 }
 
+// SQLite's memory statistics take one process-wide mutex on every allocation, which the
+// worker threads then contend for; the engine never reads them. Switched off once, before
+// the first connection (a no-op when SQLite was already initialised by someone else).
+void ConfigureSqliteOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
 }  // namespace
 
 EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
@@ -381,6 +389,7 @@ EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
   std::string path = ServerFilePath(settings.data_dir);
   std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
   if (!ec) path = canonical.string();
+  ConfigureSqliteOnce();
   int rc = sqlite3_open_v2(path.c_str(), &db_,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
