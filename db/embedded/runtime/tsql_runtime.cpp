@@ -771,7 +771,7 @@ void FnLower(sqlite3_context* ctx, int, sqlite3_value** argv) {
 // The value as the text of a character type of n characters (n = -1: MAX). Texts are cut;
 // an int that does not fit becomes "*"; a bigint or float that does not fit is an error.
 std::string ToCharacterText(const Arg& a, int64_t n, const char* type_name) {
-  if (n == 0 || n < -1) Fail("Length or precision specification " + std::to_string(n) + " is invalid.");
+  if (n == 0 || n < -1) Fail("Length or precision " + std::to_string(n) + " is invalid.");
   if (a.type == SqlType::Text) return std::string(n < 0 ? a.text : CutChars(a.text, n));
   std::string text = TextOf(a);
   if (n < 0 || static_cast<int64_t>(text.size()) <= n) return text;
@@ -785,9 +785,9 @@ std::string ToCharacterText(const Arg& a, int64_t n, const char* type_name) {
 void FnChar(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (AnyNull(1, argv)) return sqlite3_result_null(ctx);
   const Arg n_arg = ReadArg(argv[1]);
-  if (n_arg.null) Fail("Length or precision specification NULL is invalid.");
+  if (n_arg.null) Fail("Length or precision NULL is invalid.");
   const int64_t n = ToInt(n_arg, IntKind::Int);
-  if (n < 1) Fail("Length or precision specification " + std::to_string(n) + " is invalid.");
+  if (n < 1) Fail("Length or precision " + std::to_string(n) + " is invalid.");
   std::string s = ToCharacterText(ReadArg(argv[0]), n, "char");
   const int64_t have = CharCount(s);
   if (have < n) s.append(static_cast<size_t>(n - have), ' ');
@@ -797,7 +797,7 @@ void FnChar(sqlite3_context* ctx, int, sqlite3_value** argv) {
 void FnVarchar(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (AnyNull(1, argv)) return sqlite3_result_null(ctx);
   const Arg n_arg = ReadArg(argv[1]);
-  if (n_arg.null) Fail("Length or precision specification NULL is invalid.");
+  if (n_arg.null) Fail("Length or precision NULL is invalid.");
   ResultText(ctx, ToCharacterText(ReadArg(argv[0]), ToInt(n_arg, IntKind::Int), "varchar"));
 }
 
