@@ -27,4 +27,13 @@ std::string_view LogSchemaSql();
 // breaks; batches holding nothing but blanks are left out.
 std::vector<std::string> SplitBatches(std::string_view script);
 
+// The SELECT of the view V_GetCalItem (the calendar of shift-group persons: one row per
+// person, month and day of the group's rotation, the person's own shift overriding the
+// group's), created in a year database and reading the base database `base`.
+std::string CalItemViewSelect(const std::string& base);
+
+// The CREATE FUNCTION batches of the base database's day functions decDate and incDate
+// (previous and next "MM/DD" day), which the view calls.
+const std::vector<std::string>& DateFunctionBatches();
+
 }  // namespace zel::db

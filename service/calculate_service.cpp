@@ -9,6 +9,7 @@
 #include "dates/jalali.h"
 #include "dates/date_parser.h"
 #include "db/ado_utils.h"
+#include "schema/schema.h"
 #include "service/platform.h"
 #include "service/service_log.h"
 #include "service/systemd_unit.h"
@@ -49,48 +50,6 @@ std::string Bracketed(const std::string& name) {
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
-}
-
-// The view of shift-group calendars, in the year database, reading the base database B.
-std::string CalItemViewSelect(const std::string& B) {
-  const std::string d =
-      "RIGHT('0' + CAST(DistributedGshItem.Period AS VARCHAR(2)), 2) + '/' + "
-      "RIGHT('0' + SUBSTRING(DistributedGshItem.DayNo, 2, 2), 2)";
-  auto shifted = [&](int position) {
-    return "(Case when SUBSTRING(WS.ShiftStatus, " + std::to_string(position) +
-           ", 1) = '1' then " + B + ".dbo.IncDate(" + d + ") else " + d + " end)";
-  };
-  std::string source;
-  std::string days;
-  for (int i = 1; i <= 31; ++i) {
-    const std::string n = "D" + std::to_string(i);
-    source += ",\n   (Case when P." + n + " is NULL then G." + n + " else P." + n + " end) AS " + n;
-    days += (i > 1 ? ", " : "") + n;
-  }
-  std::string sql;
-  sql += "SELECT DistributedGshItem.PerNo AS PerNo,\n";
-  sql += " DistributedGshItem.GShCode AS GshCode,\n";
-  sql += " DistributedGshItem.Period AS Period,\n";
-  sql += " Substring(DayNo, 2,3) AS DayNo,\n";
-  sql += " " + d + " AS EBeginDate, WS.EBEGINTIME AS EBEGINTIME,\n";
-  sql += " DistributedGshItem.WorkShiftCode AS WorkShiftCode,\n";
-  sql += " " + d + " AS DBeginDate, WS.DBEGINTIME AS DBEGINTIME,\n";
-  sql += " " + shifted(1) + " AS BBeginDate, WS.BBEGINTIME AS BBEGINTIME,\n";
-  sql += " " + shifted(2) + " AS BEndDate, WS.BENDTIME AS BENDTIME,\n";
-  sql += " " + shifted(3) + " AS DEndDate, WS.DENDTIME AS DENDTIME,\n";
-  sql += " " + shifted(4) + " AS EEndDate, WS.EENDTIME AS EENDTIME,\n";
-  sql += " " + shifted(5) + " AS EndDate, WS.ENDTIME AS ENDTIME,\n";
-  sql += " WS.Holiday AS Holiday\n";
-  sql += "FROM (SELECT P.PerNo, P.GShCode, P.Period" + source + "\n";
-  sql += "  FROM GshItem G LEFT JOIN PerShifts P on G.GShCode=P.GShCode and G.Period=P.Period"
-         ") AS ShiftItem\n";
-  sql += "UNPIVOT (WorkShiftCode FOR DayNo IN (" + days + ")) AS DistributedGshItem\n";
-  sql += "LEFT OUTER JOIN " + B +
-         ".dbo.WorkShifts As WS on DistributedGshItem.WorkShiftCode = WS.Code\n";
-  sql += "LEFT OUTER JOIN " + B + ".dbo.WorkGrp AS WG On Wg.GShCode = DistributedGshItem.GShCode\n";
-  sql += "LEFT OUTER JOIN PrjRule As R On R.WORKGROUP = WG.CODE\n";
-  sql += "WHERE R.PERNO <> '' and WG.GROUPTYPE = 6 and R.PerNo = DistributedGshItem.PerNo\n";
-  return sql;
 }
 
 const char* const kTransferNotAvailable =
@@ -303,7 +262,7 @@ void TZELKLCalculateService::CreateCalItemView(const std::string& year) {
   server->Execute(use);
   try {
     server->Execute(std::string(" CREATE VIEW [dbo].[V_GetCalItem] ") + " AS " +
-                    CalItemViewSelect(B));
+                    db::CalItemViewSelect(B));
   } catch (...) {
   }
 }

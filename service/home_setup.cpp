@@ -57,43 +57,6 @@ std::string YearList(const std::set<int>& years) {
   return list;
 }
 
-// The day functions of the base database that the record transfer (re)creates at every
-// run; a new base database gets them at once, so the view of shift-group calendars, which
-// calls IncDate, can be created from the first start on.
-const char* const kDecDate = R"(CREATE FUNCTION decDate (@Date as char(5))
-RETURNS char(5)
-AS
-BEGIN
-  Declare @M int, @D int
-  Set @M = Cast(SubString(@Date, 1, 2) as int)
-  Set @D = Cast(SubString(@Date, 4, 2) as int)
-  If @D = 1
-  Begin
-    Set @M = @M - 1
-    If @M >= 7 Set @D = 30 Else Set @D = 31
-  End
-  Else
-    Set @D = @D - 1
-  Return Right('0' + Cast(@M as varchar(2)), 2) + '/' + Right('0' + Cast(@D as varchar(2)), 2)
-END)";
-
-const char* const kIncDate = R"(CREATE FUNCTION incDate (@Date as char(5))
-RETURNS char(5)
-AS
-BEGIN
-  Declare @M int, @D int
-  Set @M = Cast(SubString(@Date, 1, 2) as int)
-  Set @D = Cast(SubString(@Date, 4, 2) as int)
-  If (@M > 6 And @D = 30) Or (@M <= 6 And @D = 31)
-  Begin
-    Set @M = @M + 1
-    Set @D = 1
-  End
-  Else
-    Set @D = @D + 1
-  Return Right('0' + Cast(@M as varchar(2)), 2) + '/' + Right('0' + Cast(@D as varchar(2)), 2)
-END)";
-
 bool DatabaseExists(db::Connection& server, const std::string& name) {
   db::ResultSet rs = server.Execute("SELECT DB_ID(" + QuotedStr(name) + ")");
   return !rs.rows.empty() && !rs.rows[0].empty() && !rs.rows[0][0].IsNull();
@@ -197,8 +160,9 @@ HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>
   base_settings.database = config.database_name;
   auto base = db::Connect(base_settings);
   if (base_created) {
-    base->Execute(kDecDate);
-    base->Execute(kIncDate);
+    // The record transfer (re)creates these at every run; a new base database gets them at
+    // once, so the view of shift-group calendars, which calls IncDate, works from the start.
+    for (const std::string& batch : db::DateFunctionBatches()) base->Execute(batch);
     base->Execute(SystemRowInsert(YearList(year_set)));
     for (const std::string& entry : SemaphoreCodeTable()) {
       const std::string code = entry.substr(entry.find('=') + 1);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dates/jalali.h"
+#include "schema/schema.h"
 
 namespace zel::engine::demo {
 
@@ -524,66 +525,12 @@ void InstallShiftCalendarView(db::Connection& base, db::Connection& year,
       "SELECT COUNT(*) FROM sysobjects WHERE id = object_id(N'[IncDate]') "
       "AND xtype IN (N'FN', N'IF', N'TF')");
   if (found.rows.empty() || found.rows[0][0].AsInteger() == 0) {
-    base.Execute(
-        "CREATE FUNCTION decDate (@Date as char(5))\n"
-        "RETURNS char(5)\nAS\nBEGIN\n"
-        "  Declare @Month int, @Day int\n"
-        "  Set @Month = Cast(Substring(@Date, 1, 2) As int)\n"
-        "  Set @Day = Cast(Substring(@Date, 4, 2) As int)\n"
-        "  If @Day = 1\n  Begin\n    Set @Month = @Month - 1\n"
-        "    If @Month >= 7 Set @Day = 30 Else Set @Day = 31\n  End\n"
-        "  Else\n    Set @Day = @Day - 1\n"
-        "  Return Right('0' + Cast(@Month As varchar(2)), 2) + '/' + "
-        "Right('0' + Cast(@Day As varchar(2)), 2)\nEND\n");
-    base.Execute(
-        "CREATE FUNCTION incDate (@Date as char(5))\n"
-        "RETURNS char(5)\nAS\nBEGIN\n"
-        "  Declare @Month int, @Day int\n"
-        "  Set @Month = Cast(Substring(@Date, 1, 2) As int)\n"
-        "  Set @Day = Cast(Substring(@Date, 4, 2) As int)\n"
-        "  If (@Month > 6 And @Day = 30) Or (@Month <= 6 And @Day = 31)\n"
-        "  Begin\n    Set @Month = @Month + 1\n    Set @Day = 1\n  End\n"
-        "  Else\n    Set @Day = @Day + 1\n"
-        "  Return Right('0' + Cast(@Month As varchar(2)), 2) + '/' + "
-        "Right('0' + Cast(@Day As varchar(2)), 2)\nEND\n");
-  }
-
-  const std::string b = database_name;
-  const std::string day =
-      "Right('0' + Cast(DistributedGshItem.Period As varchar(2)), 2) + '/' + "
-      "Right('0' + Substring(DistributedGshItem.DayNo, 2, 3), 2)";
-  auto on_next_day = [&](int status_char) {
-    return "(Case When Substring(WS.ShiftStatus, " + std::to_string(status_char) +
-           ", 1) = '1' Then " + b + ".dbo.IncDate(" + day + ") Else " + day + " End)";
-  };
-  std::string days, overrides;
-  for (int d = 1; d <= 31; ++d) {
-    const std::string n = std::to_string(d);
-    days += (d > 1 ? ", D" : "D") + n;
-    overrides += ",\n (Case when P.D" + n + " is NULL then G.D" + n + " else P.D" + n +
-                 " end) AS D" + n;
+    for (const std::string& batch : db::DateFunctionBatches()) base.Execute(batch);
   }
   year.Execute(
       "IF EXISTS(SELECT * FROM sys.views WHERE name = 'V_GetCalItem')\n"
       " DROP VIEW [dbo].[V_GetCalItem] ");
-  year.Execute(
-      " CREATE VIEW [dbo].[V_GetCalItem] \n AS \n"
-      " Select DistributedGshItem.PerNo, DistributedGshItem.GShCode AS GshCode, "
-      "DistributedGshItem.Period,\n Substring(DayNo, 2,3) AS DayNo,\n " +
-      day + " AS EBeginDate, WS.EBEGINTIME,\n DistributedGshItem.WorkShiftCode,\n " + day +
-      " AS DBeginDate, WS.DBEGINTIME,\n " + on_next_day(1) + " AS BBeginDate, WS.BBEGINTIME,\n " +
-      on_next_day(2) + " AS BEndDate, WS.BENDTIME,\n " + on_next_day(3) +
-      " AS DEndDate, WS.DENDTIME,\n " + on_next_day(4) + " AS EEndDate, WS.EENDTIME,\n " +
-      on_next_day(5) + " AS EndDate, WS.ENDTIME,\n WS.Holiday\n" +
-      " From (Select P.PerNo, P.GShCode, P.Period" + overrides +
-      "\n From GshItem G Left Outer Join PerShifts P On G.GShCode=P.GShCode and "
-      "G.Period=P.Period) AS ShiftDays\n"
-      " UNPIVOT (WorkShiftCode For DayNo In (" + days + ")) AS DistributedGshItem\n" +
-      " Left Outer Join " + b + ".dbo.WorkShifts As WS on DistributedGshItem.WorkShiftCode = "
-      "WS.Code\n" +
-      " Left Outer Join " + b + ".dbo.WorkGrp AS WG On Wg.GShCode = DistributedGshItem.GShCode\n" +
-      " Left Outer Join PrjRule As R On R.WORKGROUP = WG.CODE\n"
-      " Where R.PERNO <> '' And WG.GROUPTYPE = 6 And R.PerNo = DistributedGshItem.PerNo\n");
+  year.Execute(" CREATE VIEW [dbo].[V_GetCalItem]  AS " + db::CalItemViewSelect(database_name));
 }
 
 DemoSummary GenerateDemoOrganisation(const db::ConnectionSettings& server,
