@@ -310,6 +310,8 @@ CREATE TABLE TimeTab (
   ServiceLateSheetCode int NULL,
   SuspensionSheetCode int NULL
 )
+-- A person's days are deleted and rewritten together.
+CREATE INDEX IX_TimeTab_PerNo_CalcDate ON TimeTab (PerNo, CalcDate)
 GO
 
 -- DayMorDt: leave minutes of a person's day per leave type.
@@ -350,6 +352,7 @@ CREATE TABLE ServTime (
   HALFWAYPRICE int NULL,
   SERVICEPRICE int NULL
 )
+CREATE INDEX IX_ServTime_PerNo_CalcDate ON ServTime (PERNO, CALCDATE)
 GO
 
 -- SRule: a person's transport half-way over a range of days.
