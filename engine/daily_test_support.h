@@ -1,80 +1,23 @@
-// Test support for the daily engine: a temporary embedded server with the base database "Att"
-// and the year database "Att_1399" (copied from a template built once per process), which is
-// also the home folder of the log files; an office work group with calendar 1 (working time
-// 08:00-16:00, break 12:00-12:30, extra span 06:00-20:00, day end 23:59) for person 1001; a
-// connected calculation data module that runs days; and readers of the result tables.
+// Test support for the daily engine: the temporary embedded server of the management tests
+// (base "Att", year "Att_1399", also the home folder of the log files); an office work group
+// with calendar 1 (working time 08:00-16:00, break 12:00-12:30, extra span 06:00-20:00, day
+// end 23:59) for person 1001; a connected calculation data module that runs days; and
+// readers of the result tables.
 // Used from the test's main thread.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "dates/clock.h"
-#include "dates/log_file.h"
-#include "db/client.h"
 #include "engine/dm_calculate.h"
-#include "schema/schema.h"
+#include "management/test_server.h"
 
 namespace zel::engine::testing {
-
-namespace fs = std::filesystem;
-
-inline std::unique_ptr<db::Connection> OpenDatabase(const fs::path& data_dir,
-                                                    const std::string& database) {
-  db::ConnectionSettings settings;
-  settings.database = database;
-  settings.data_dir = data_dir.string();
-  return db::Connect(settings);
-}
-
-inline fs::path NewTempFolder(const std::string& tag) {
-  static std::atomic<int> counter{0};
-  fs::path path = fs::temp_directory_path() / ("zel_daily_" + std::to_string(::getpid()) + "_" +
-                                               tag + "_" + std::to_string(counter++));
-  fs::remove_all(path);
-  fs::create_directories(path);
-  return path;
-}
-
-// The databases with the product's tables, built once per process. The year database also
-// gets a table V_GetCalItem standing in for the shift-calendar view the service creates at
-// start (the handlers read its rows as they are).
-inline const fs::path& TemplateFolder() {
-  struct Template {
-    fs::path dir = NewTempFolder("template");
-    Template() {
-      OpenDatabase(dir, "")->Execute("CREATE DATABASE Att");
-      OpenDatabase(dir, "")->Execute("CREATE DATABASE Att_1399");
-      const struct {
-        const char* database;
-        std::string_view script;
-      } loads[] = {{"Att", db::BaseSchemaSql()}, {"Att_1399", db::YearSchemaSql()}};
-      for (const auto& load : loads) {
-        auto connection = OpenDatabase(dir, load.database);
-        for (const auto& batch : db::SplitBatches(load.script)) connection->Execute(batch);
-      }
-      OpenDatabase(dir, "Att_1399")
-          ->Execute(
-              "CREATE TABLE V_GetCalItem (PerNo char(10), GshCode int, DBeginDate char(5), "
-              "EBEGINTIME char(5), DBEGINTIME char(5), BBEGINTIME char(5), Holiday int)");
-    }
-    ~Template() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  };
-  static const Template instance;
-  return instance.dir;
-}
 
 // One calendar-1 item: the office day on `date` ("MM/DD").
 inline std::string OfficeDay(const std::string& d) {
@@ -90,10 +33,12 @@ inline constexpr const char* kCalItemColumns =
 
 class DailyTest : public ::testing::Test {
  protected:
-  DailyTest() : dir_(NewTempFolder("home")) {
-    fs::copy(TemplateFolder(), dir_ / "Data", fs::copy_options::recursive);
-    dates::SetHomeFolder(dir_.string());
+  DailyTest() {
     dates::SetNowJalali("1399/08/03 10:15", true);
+    // A table stands in for the shift-calendar view the service creates at start (the
+    // handlers read its rows as they are).
+    Year("CREATE TABLE V_GetCalItem (PerNo char(10), GshCode int, DBeginDate char(5), "
+         "EBEGINTIME char(5), DBEGINTIME char(5), BBEGINTIME char(5), Holiday int)");
     Base("INSERT INTO SYSTEM (NightBegin, NightEnd, RamezanStart, RamezanEnd) "
          "VALUES ('22:00', '06:00', '09:01', '09:30')");
     Base("INSERT INTO Person (Perno, FirstName, LastName) VALUES ('      1001', 'Ali', 'Ahmadi')");
@@ -116,15 +61,10 @@ class DailyTest : public ::testing::Test {
   ~DailyTest() override {
     module_.reset();
     dates::ResetNow();
-    dates::SetHomeFolder("");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
-  void Base(const std::string& sql) const { OpenDatabase(dir_ / "Data", "Att")->Execute(sql); }
-  void Year(const std::string& sql) const {
-    OpenDatabase(dir_ / "Data", "Att_1399")->Execute(sql);
-  }
+  void Base(const std::string& sql) const { server_.Exec("Att", sql); }
+  void Year(const std::string& sql) const { server_.Exec("Att_1399", sql); }
   // Office days of calendar 1.
   void OfficeDays(std::initializer_list<std::string> dates) const {
     std::string sql = kCalItemColumns;
@@ -148,7 +88,7 @@ class DailyTest : public ::testing::Test {
   // The module of person 1001 (created and connected on first use), schedule 7.
   TdmCalculate& Module() {
     if (!module_) {
-      module_ = std::make_unique<TdmCalculate>((dir_ / "Data").string());
+      module_ = std::make_unique<TdmCalculate>(server_.DataDir());
       module_->InitialValues("1399", "", "", "Att", "", 7);
     }
     return *module_;
@@ -169,7 +109,7 @@ class DailyTest : public ::testing::Test {
   std::vector<std::vector<std::string>> Rows(const std::string& database,
                                              const std::string& sql) const {
     std::vector<std::vector<std::string>> out;
-    for (const auto& row : OpenDatabase(dir_ / "Data", database)->Execute(sql).rows) {
+    for (const auto& row : server_.Query(database, sql).rows) {
       std::vector<std::string> texts;
       for (const auto& value : row) {
         std::string text = value.IsNull() ? "NULL" : value.AsString();
@@ -184,8 +124,7 @@ class DailyTest : public ::testing::Test {
   // The DayWork row of a day, column by column (empty when there is none).
   std::map<std::string, std::string> DayWork(const std::string& day) const {
     const auto result =
-        OpenDatabase(dir_ / "Data", "Att_1399")
-            ->Execute("SELECT * FROM DayWork WHERE DDate = '" + day + "'");
+        server_.Query("Att_1399", "SELECT * FROM DayWork WHERE DDate = '" + day + "'");
     std::map<std::string, std::string> row;
     if (result.rows.empty()) return row;
     for (size_t c = 0; c < result.columns.size(); ++c) {
@@ -218,14 +157,9 @@ class DailyTest : public ::testing::Test {
     return comments;
   }
   // The whole text of the person's thread log file of today ("" when there is none).
-  std::string ThreadLog() const {
-    std::ifstream in(dir_ / "Logs" / "Thread1001(1399-08-03)_T0.Log", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string ThreadLog() const { return server_.LogFile("Thread1001(1399-08-03)_T0.Log"); }
 
-  fs::path dir_;
+  management::testing::TestServer server_;
   std::unique_ptr<TdmCalculate> module_;
 };
 
