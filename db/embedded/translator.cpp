@@ -1453,22 +1453,21 @@ Translation Translator::Insert(const Stmt& stmt) {
   return tr;
 }
 
-Translation Translator::Update(const Stmt& stmt) {
-  Scope scope;
-  std::string from;
-  for (std::size_t i = 0; i < stmt.from.size(); ++i) {
-    std::string part = EmitRef(*stmt.from[i], scope);
-    from += i ? (stmt.from[i]->kind == RefKind::Join ? ", (" + part + ")" : ", " + part) : part;
-  }
-  // Which source is the row being updated.
+// The source an UPDATE or DELETE writes: an alias of its FROM, else the named table (an
+// unaliased mention of it in FROM first, then any), added to FROM when it is not there.
+// `verb` names the statement in errors ("UPDATE of", "DELETE from").
+const Translator::Source* Translator::DmlTarget(const Stmt& stmt, const char* verb, Scope& scope,
+                                                std::string& from,
+                                                std::shared_ptr<const ObjectInfo>& target,
+                                                bool& temp) {
   const Source* target_src = nullptr;
-  std::shared_ptr<const ObjectInfo> target;
-  bool temp = false;
+  target = nullptr;
+  temp = false;
   if (stmt.target.parts.size() == 1) {
     for (const Source& s : scope.sources)
       if (s.has_alias && EqualsNoCase(s.exposed, stmt.target.last())) target_src = &s;
     if (target_src) {
-      if (!target_src->object) Unsupported("UPDATE of a derived table or view");
+      if (!target_src->object) Unsupported(std::string(verb) + " a derived table or view");
       target = target_src->object;
       temp = target->schema == "temp";
     }
@@ -1479,7 +1478,7 @@ Translation Translator::Update(const Stmt& stmt) {
     if (!SystemSource(stmt.target, env_.current_db, &sys).empty())
       throw DbError("Ad hoc updates to system catalogs are not allowed.");
     if (!r.object) throw DbError("Invalid object name '" + stmt.target.Text() + "'.");
-    if (r.object->type != "U") Unsupported("UPDATE of a view");
+    if (r.object->type != "U") Unsupported(std::string(verb) + " a view");
     target = r.object;
     temp = r.temp;
     int count = 0;
@@ -1512,6 +1511,20 @@ Translation Translator::Update(const Stmt& stmt) {
       target_src = &scope.sources.back();
     }
   }
+  return target_src;
+}
+
+Translation Translator::Update(const Stmt& stmt) {
+  Scope scope;
+  std::string from;
+  for (std::size_t i = 0; i < stmt.from.size(); ++i) {
+    std::string part = EmitRef(*stmt.from[i], scope);
+    from += i ? (stmt.from[i]->kind == RefKind::Join ? ", (" + part + ")" : ", " + part) : part;
+  }
+  // Which source is the row being updated.
+  std::shared_ptr<const ObjectInfo> target;
+  bool temp = false;
+  const Source* target_src = DmlTarget(stmt, "UPDATE of", scope, from, target, temp);
   if (stmt.from.empty()) {
     Source src;
     src.exposed = stmt.target.last();
@@ -1569,47 +1582,9 @@ Translation Translator::Delete(const Stmt& stmt) {
     std::string part = EmitRef(*stmt.from[i], scope);
     from += i ? (stmt.from[i]->kind == RefKind::Join ? ", (" + part + ")" : ", " + part) : part;
   }
-  const Source* target_src = nullptr;
   std::shared_ptr<const ObjectInfo> target;
   bool temp = false;
-  if (stmt.target.parts.size() == 1) {
-    for (const Source& s : scope.sources)
-      if (s.has_alias && EqualsNoCase(s.exposed, stmt.target.last())) target_src = &s;
-    if (target_src) {
-      if (!target_src->object) Unsupported("DELETE from a derived table or view");
-      target = target_src->object;
-      temp = target->schema == "temp";
-    }
-  }
-  if (!target) {
-    ResolvedName r = Resolve(stmt.target);
-    std::vector<SourceColumn> sys;
-    if (!SystemSource(stmt.target, env_.current_db, &sys).empty())
-      throw DbError("Ad hoc updates to system catalogs are not allowed.");
-    if (!r.object) throw DbError("Invalid object name '" + stmt.target.Text() + "'.");
-    if (r.object->type != "U") Unsupported("DELETE from a view");
-    target = r.object;
-    temp = r.temp;
-    int count = 0;
-    for (const Source& s : scope.sources)
-      if (s.object && s.object->object_id == target->object_id && s.object->schema == target->schema) {
-        target_src = &s;
-        ++count;
-      }
-    if (count > 1) throw DbError("The table '" + stmt.target.last() + "' is ambiguous.");
-    if (count == 0 && !stmt.from.empty()) {
-      Source src;
-      src.exposed = stmt.target.last();
-      CheckExposedName(scope, src.exposed);
-      src.sql_alias = UniqueAlias(src.exposed);
-      src.db = target->database;
-      src.object = target;
-      for (const ColumnInfo& c : target->columns) src.columns.push_back(SourceColumn{c.name, c.type});
-      from += ", " + target->SqlName() + " AS " + src.sql_alias;
-      scope.sources.push_back(std::move(src));
-      target_src = &scope.sources.back();
-    }
-  }
+  const Source* target_src = DmlTarget(stmt, "DELETE from", scope, from, target, temp);
   std::string sql;
   if (stmt.from.empty()) {
     Source src;

@@ -97,6 +97,8 @@ class Translator {
     std::vector<Source> sources;
     const Scope* parent = nullptr;
   };
+  const Source* DmlTarget(const Stmt& stmt, const char* verb, Scope& scope, std::string& from,
+                          std::shared_ptr<const ObjectInfo>& target, bool& temp);
   struct Ex {
     std::string sql;
     SqlType type;
