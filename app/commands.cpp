@@ -135,39 +135,60 @@ std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
   return std::nullopt;
 }
 
+namespace {
+// A failure of the preparation of a run, named as it stands on stderr.
+struct PrepareError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+}  // namespace
+
 int Calc(const CalcOptions& o) {
   service::SetDeepLogMode();
   TZELKLCalculateService s(dates::HomeFolder());
   s.LoadConfiguration();
   s.FillSemaphoreList();
+  s.ResetSemaphoreAfterCalc();
   const std::string year = std::to_string(o.year);
   s.SetCurrentYear(year);
-  try {
-    auto base = db::Connect(s.BaseSettings());
-    base->Execute(" Truncate Table CSSPerTemp ");
-    if (o.persons.empty()) {
-      base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
-    } else {
-      for (const auto& p : o.persons) {
-        base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person "
-                      "Where LTrim(RTrim(PerNo)) = " + service::QuotedStr(dates::Trim(p)) + " ");
+  // A person given twice is calculated once (two workers on one person would both write).
+  std::vector<std::string> persons;
+  for (const auto& p : o.persons) {
+    const std::string number = dates::Trim(p);
+    if (std::find(persons.begin(), persons.end(), number) == persons.end()) persons.push_back(number);
+  }
+  // Runs once the calculation is held: the person table and the shift view are shared
+  // with every other calculating program, so they are touched only while holding.
+  auto prepare = [&] {
+    try {
+      auto base = db::Connect(s.BaseSettings());
+      base->Execute(" Truncate Table CSSPerTemp ");
+      if (persons.empty()) {
+        base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
+      } else {
+        for (const auto& p : persons) {
+          base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person "
+                        "Where LTrim(RTrim(PerNo)) = " + service::QuotedStr(p) + " ");
+        }
+        db::ResultSet count = base->Execute("Select Count(*) From CSSPerTemp");
+        const auto found = count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
+        if (found < static_cast<int64_t>(persons.size())) {
+          throw PrepareError("only " + std::to_string(found) + " of the " +
+                             std::to_string(persons.size()) +
+                             " persons given are in the table Person");
+        }
       }
-      db::ResultSet count = base->Execute("Select Count(*) From CSSPerTemp");
-      const auto found = count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
-      if (found < static_cast<int64_t>(o.persons.size())) {
-        return Fail("only " + std::to_string(found) + " of the " +
-                    std::to_string(o.persons.size()) + " persons given are in the table Person");
-      }
+    } catch (const PrepareError&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw PrepareError(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
     }
-  } catch (const std::exception& e) {
-    return Fail(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
-  }
-  try {
-    s.CreateCalItemView(year);
-  } catch (const std::exception& e) {
-    return Fail("the year database " + s.Config().database_name + "_" + year +
-                " cannot be used: " + e.what());
-  }
+    try {
+      s.CreateCalItemView(year);
+    } catch (const std::exception& e) {
+      throw PrepareError("the year database " + s.Config().database_name + "_" + year +
+                         " cannot be used: " + e.what());
+    }
+  };
 
   const service::CalcKind kind = o.kind == "daily"     ? service::CalcKind::kDaily
                                  : o.kind == "monthly" ? service::CalcKind::kMonthly
@@ -181,7 +202,10 @@ int Calc(const CalcOptions& o) {
   }
   management::RunResult result;
   try {
-    result = s.CalcRun(kind, "CSSPerTemp", o.from, o.to, 0, progress);
+    result = s.CalcRun(kind, "CSSPerTemp", o.from, o.to, 0, progress, prepare);
+  } catch (const PrepareError& e) {
+    if (terminal) std::cerr << "\n";
+    return Fail(e.what());
   } catch (const std::exception& e) {
     if (terminal) std::cerr << "\n";
     return Fail(std::string("the ") + o.kind + " calculation failed: " + e.what() + "; " + LogsNote());

@@ -773,6 +773,13 @@ void Dataset::PostEdit(const std::string& table) {
           break;
         }
   }
+  // The columns being changed must still hold what was read: an edit never overwrites a
+  // value another program changed meanwhile (the update then finds no row and fails).
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (changed_[i] && std::find(where_columns.begin(), where_columns.end(),
+                                 static_cast<int>(i)) == where_columns.end())
+      where_columns.push_back(static_cast<int>(i));
+  }
   if (where_columns.empty())
     throw DbError("Cannot tell which row of " + table + " to update");
   std::string where;

@@ -12,6 +12,7 @@
 #include "dates/zel_calc_utils.h"
 #include "db/ado_utils.h"
 #include "db/client.h"
+#include "management/calc_hold.h"
 #include "management/calculate_threads.h"
 
 namespace zel::management {
@@ -138,6 +139,7 @@ class CalculatorManagementImpl {
   dates::TZelCalcUtils MyZelUtils{0};
   ProgressCallback progress;
   ModuleReadyHook daily_hook;
+  std::function<void()> hold_taken;
 
  private:
   using Slots = std::vector<std::shared_ptr<TZELCalculateThread>>;
@@ -161,6 +163,7 @@ class CalculatorManagementImpl {
   void CountDone();
 
   std::unique_ptr<db::Connection> base_;
+  std::string holder_;  // HostName this run wrote when it took the hold
   std::shared_ptr<WorkerSignal> signal_;
   int done_ = 0;
   int total_ = 0;
@@ -201,24 +204,16 @@ void CalculatorManagementImpl::MyUpdateCSSchedule(int ScheduleId) {
 
 RunStatus CalculatorManagementImpl::AcquireCalcSemaphore() {
   const auto code = SemaphoreCode(settings.semaphore_list, "CALC");
-  db::Dataset table(Base());
-  table.SetTableName("dbo.Semaphor");
-  table.Open();
-  if (!code || !table.Locate("Code", *code)) {
+  if (!code || !ReadCalcHold(Base(), *code).row) {
     // Without the hold's own row the run cannot take it, and no other row may stand in.
     const std::string comment = "Table Semaphor has no CALC row: the calculation did not run.";
     InsertCalcLogTable(settings.schedule_id, "", comment);
     MyZelUtils.LogText(comment, "Log", true, false);
     return RunStatus::kNoCalcSemaphore;
   }
-  const std::int64_t amount = table.FieldByName("Amount").AsInteger();
-  if (amount <= 0) {
-    table.Edit();
-    table.SetField("Amount", amount + 1);
-    table.SetField("HostName", CutChars(dates::TZelCalcUtils::GetHostName(), 30));
-    table.Post();
-    return RunStatus::kCompleted;
-  }
+  // One conditional statement: of two programs that try at once, exactly one takes it.
+  holder_ = ThisHoldHolder();
+  if (TakeCalcHold(Base(), *code, holder_)) return RunStatus::kCompleted;
   InsertCalcLogTable(settings.schedule_id, "", "فرد ديگري در اين فرم است .");
   return RunStatus::kSemaphoreBusy;
 }
@@ -226,17 +221,8 @@ RunStatus CalculatorManagementImpl::AcquireCalcSemaphore() {
 void CalculatorManagementImpl::ReleaseCalcSemaphore() {
   const auto code = SemaphoreCode(settings.semaphore_list, "CALC");
   if (!code) return;
-  db::Dataset table(Base());
-  table.SetTableName("dbo.Semaphor");
-  table.Open();
-  if (!table.Locate("Code", *code)) return;
-  const std::int64_t amount = table.FieldByName("Amount").AsInteger();
-  if (amount > 0) {
-    table.Edit();
-    table.SetField("Amount", amount - 1);
-    table.SetField("HostName", db::Value());
-    table.Post();
-  }
+  // Only this run's own hold: one released as stale meanwhile may belong to another now.
+  ReleaseCalcHold(Base(), *code, holder_);
 }
 
 void CalculatorManagementImpl::SetCalcOrServiceState(int mode) {
@@ -395,6 +381,8 @@ RunResult CalculatorManagementImpl::Run(Kind kind) {
 
   std::exception_ptr failure;
   try {
+    // Shared tables (the person table, the shift view) are prepared only while holding.
+    if (hold_taken) hold_taken();
     SetCalcOrServiceState(settings.calc_mode);
     const auto persons = GetPersonList();
     MyZelUtils.LogText("MaxThread = " + std::to_string(FMaxThread), "Log", true, false);
@@ -445,6 +433,10 @@ TZELCalculatorManagement::~TZELCalculatorManagement() = default;
 
 void TZELCalculatorManagement::SetProgressCallback(ProgressCallback callback) {
   impl_->progress = std::move(callback);
+}
+
+void TZELCalculatorManagement::SetHoldTakenHook(std::function<void()> hook) {
+  impl_->hold_taken = std::move(hook);
 }
 
 void TZELCalculatorManagement::SetDailyModuleHook(

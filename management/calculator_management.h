@@ -69,6 +69,10 @@ class TZELCalculatorManagement {
 
   // Optional; called on the caller's thread as workers end.
   void SetProgressCallback(ProgressCallback callback);
+  // Optional; called on the caller's thread right after the hold is taken, before the
+  // person table is read: the place to fill the person table and prepare shared views. An
+  // exception from it ends the run (the hold released) and reaches the caller.
+  void SetHoldTakenHook(std::function<void()> hook);
   // Optional; called on each daily worker's thread once its data module is connected,
   // before any day is calculated (lets a caller watch or bind the calculation events).
   void SetDailyModuleHook(std::function<void(engine::TdmCalculate&)> hook);

@@ -13,6 +13,7 @@
 #include "dates/clock.h"
 #include "dates/zel_calc_utils.h"
 #include "engine/dm_calculate.h"
+#include "management/calc_hold.h"
 #include "management/calculate_threads.h"
 #include "management/test_server.h"
 
@@ -195,7 +196,8 @@ TEST_F(ManagementTest, DailyRunHoldsTheSemaphoreAndFlagAndRecordsTheRun) {
   EXPECT_EQ(result.status, RunStatus::kCompleted);
   EXPECT_EQ(result.persons, 2);
   EXPECT_EQ(result.abandoned, 0);
-  const std::string host = dates::TZelCalcUtils::GetHostName().substr(0, 30);
+  // The holder is this process of this computer, "host:pid".
+  const std::string host = ThisHoldHolder();
   EXPECT_EQ(watch->inside, (std::vector<std::string>{"1|" + host + "|4", "1|" + host + "|4"}));
   EXPECT_EQ(watch->days["1001"], (std::vector<std::string>{"03/10", "03/11"}));
   EXPECT_EQ(watch->days["1002"], (std::vector<std::string>{"03/10", "03/11"}));

@@ -9,6 +9,7 @@
 #include "dates/jalali.h"
 #include "dates/date_parser.h"
 #include "db/ado_utils.h"
+#include "management/calc_hold.h"
 #include "schema/schema.h"
 #include "service/platform.h"
 #include "service/service_log.h"
@@ -231,8 +232,13 @@ void TZELKLCalculateService::ServiceStart(bool& Started) {
   }
 
   if (CurrentYear_.size() == 4) {
+    // A hold left by a process that is gone goes first; the view is re-created only while
+    // holding, so a calculation running meanwhile never loses it.
+    ResetSemaphoreAfterCalc();
     try {
-      CreateCalItemView(CurrentYear_);
+      if (!WithCalcHold([&] { CreateCalItemView(CurrentYear_); })) {
+        LogText("V_GetCalItem left as it is: another program holds the calculation");
+      }
     } catch (const std::exception& e) {
       LogText(std::string("Error While Creating V_GetCalItem: ") + e.what());
     }
@@ -270,24 +276,39 @@ void TZELKLCalculateService::CreateCalItemView(const std::string& year) {
 void TZELKLCalculateService::ResetSemaphoreAfterCalc() {
   try {
     auto base = db::Connect(BaseSettings());
-    db::Dataset semaphore(*base);
-    semaphore.SetTableName("dbo.Semaphor");
-    auto code = SemaphoreCode(SemaphoreList_, "CALC");
-    if (!code || !semaphore.Locate("Code", *code)) return;
-    if (semaphore.FieldByName("Amount").AsInteger() <= 0) return;
-    // Only a hold this computer left behind is ours to release; another computer's run
-    // may still be calculating.
-    const std::string holder = dates::Trim(semaphore.FieldByName("HostName").AsString());
-    const std::string self = LocalComputerName();
-    // HostName holds at most 30 characters.
-    if (Upper(holder.substr(0, 30)) != Upper(self.substr(0, 30))) return;
-    semaphore.Edit();
-    semaphore.SetField("Amount", semaphore.FieldByName("Amount").AsInteger() - 1);
-    semaphore.SetField("HostName", db::Value());
-    semaphore.Post();
+    const auto code = SemaphoreCode(SemaphoreList_.empty() ? SemaphoreCodeTable() : SemaphoreList_,
+                                    "CALC");
+    if (!code) return;
+    const management::HoldState hold = management::ReadCalcHold(*base, *code);
+    if (!hold.row || hold.amount <= 0) return;
+    // Only a hold this computer left behind is ours to release, and only when its process
+    // is gone (a hold without a process id is an older program's: released as before);
+    // another computer's run, or a live program here, may still be calculating.
+    const management::HoldHolder holder = management::ParseHoldHolder(hold.holder);
+    if (!management::HolderIsThisComputer(holder)) return;
+    if (holder.pid && !management::HolderIsGone(holder)) return;
+    // The statement names the holder, so a hold taken anew meanwhile stays.
+    if (management::ReleaseCalcHold(*base, *code, hold.holder)) {
+      LogText("Released the calculation hold of " + hold.holder + ", which no longer runs");
+    }
   } catch (const std::exception& e) {
     LogText(std::string("Error ResetSemaphoreAfterCalc After Start Service : ") + e.what());
   }
+}
+
+bool TZELKLCalculateService::WithCalcHold(const std::function<void()>& work) {
+  auto base = db::Connect(BaseSettings());
+  const auto code = SemaphoreCode(SemaphoreCodeTable(), "CALC");
+  const std::string holder = management::ThisHoldHolder();
+  if (!management::TakeCalcHold(*base, *code, holder)) return false;
+  try {
+    work();
+  } catch (...) {
+    management::ReleaseCalcHold(*base, *code, holder);
+    throw;
+  }
+  management::ReleaseCalcHold(*base, *code, holder);
+  return true;
 }
 
 void TZELKLCalculateService::ServiceExecute(std::chrono::milliseconds first_pass_after) {
@@ -474,7 +495,14 @@ void TZELKLCalculateService::TDBCheckTimer() {
 }
 
 void TZELKLCalculateService::RunEntry(const ScheduleEntry& entry) {
-  FillPersonTable(entry.ScheduleId);
+  // The calculation runs fill the person table once they hold the calculation; the
+  // transfers, which take no hold, need it before.
+  if (entry.CalcType == 0 && entry.Transfer == 1) FillPersonTable(entry.ScheduleId);
+  fill_for_entry_ = entry.ScheduleId;
+  struct EntryEnd {
+    std::optional<int>& fill;
+    ~EntryEnd() { fill.reset(); }
+  } entry_end{fill_for_entry_};
   CurrentYear_ = entry.CalcYear;
   MyCalcScheduleId_ = entry.ScheduleId;
   LogText("Before Get CalcType ...");
@@ -591,7 +619,8 @@ void TZELKLCalculateService::RunMonthlyOrPeriodic(const ScheduleEntry& entry, bo
 RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& TempFileName,
                                           const std::string& from, const std::string& to,
                                           int ScheduleId,
-                                          management::ProgressCallback progress) {
+                                          management::ProgressCallback progress,
+                                          std::function<void()> prepare) {
   const std::string start = dates::NowTime_HHNNSS();
   auto write_row = [&] {
     InsertServiceLog(ScheduleId, "",
@@ -619,6 +648,11 @@ RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& Temp
     {
       management::TZELCalculatorManagement manager(std::move(s));
       if (progress) manager.SetProgressCallback(std::move(progress));
+      if (prepare) {
+        manager.SetHoldTakenHook(std::move(prepare));
+      } else if (fill_for_entry_ && *fill_for_entry_ == ScheduleId) {
+        manager.SetHoldTakenHook([this, ScheduleId] { FillPersonTable(ScheduleId); });
+      }
       switch (kind) {
         case CalcKind::kDaily:
           result = manager.RunDailyCalculatorForOnePerson();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,8 +71,12 @@ class TZELKLCalculateService {
   // Reads Korlan.Ini into the service's settings (writing EnableLog=F when missing).
   void LoadConfiguration();
   void FillSemaphoreList();
-  // Releases the "CALC" hold this computer left behind (Amount - 1, HostName NULL).
+  // Releases the "CALC" hold this computer left behind when its process is gone (Amount - 1,
+  // HostName NULL), with a log line.
   void ResetSemaphoreAfterCalc();
+  // Runs `work` while holding the calculation; false (work not run) when another program
+  // holds it. Raises zel::db::DbError when the hold cannot be read or taken.
+  bool WithCalcHold(const std::function<void()>& work);
   // (Re)creates the view V_GetCalItem in the year database of `year`. Raises when the
   // year database cannot be used; errors of the DROP and CREATE statements are ignored.
   void CreateCalItemView(const std::string& year);
@@ -101,10 +106,13 @@ class TZELKLCalculateService {
                     const std::string& TPeriod, int ScheduleId);
   // The common run: creates the calculator management for the range and CurrentYear, runs
   // it, and writes the CSSLog row with start and end times (also when the run failed).
-  // Errors of the run reach the caller.
+  // `prepare` runs once the run holds the calculation, before the person table is read
+  // (default for a schedule entry's run: FillPersonTable of the entry). Errors of the run
+  // reach the caller.
   management::RunResult CalcRun(CalcKind kind, const std::string& TempFileName,
                                 const std::string& from, const std::string& to, int ScheduleId,
-                                management::ProgressCallback progress = nullptr);
+                                management::ProgressCallback progress = nullptr,
+                                std::function<void()> prepare = nullptr);
   // Clock-record labelling and record transfers are not part of this version: each logs
   // that and returns false (no success).
   bool SetClockDmpRecords();
@@ -161,6 +169,8 @@ class TZELKLCalculateService {
   std::string CurrentDate_;
   std::string CurrentYear_;
   int MyCalcScheduleId_ = 0;
+  // The schedule entry whose run fills the person table once it holds the calculation.
+  std::optional<int> fill_for_entry_;
   std::vector<std::string> SemaphoreList_;
   bool CalcServiceIsRunning_ = false;
   bool TDBCheck_enabled_ = false;

@@ -94,6 +94,23 @@ long long SchemaVersion(sqlite3* db, sqlite3_stmt** cached = nullptr) {
   return v;
 }
 
+// The catalogue and the schema version it belongs to, read from one snapshot of the file:
+// another process's schema change lands either before both or after both, so a catalogue is
+// never recorded under a newer version than its own (which would keep it stale).
+std::shared_ptr<const Catalog> LoadCatalogAt(sqlite3* db, long long* version) {
+  const bool own_read = sqlite3_get_autocommit(db) != 0;
+  if (own_read) ExecSqlite(db, "BEGIN");
+  try {
+    *version = SchemaVersion(db);
+    auto catalog = std::make_shared<const Catalog>(Catalog::Load(db));
+    if (own_read) ExecSqlite(db, "COMMIT");
+    return catalog;
+  } catch (...) {
+    if (own_read) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 // ------------------------------------------------------------------------ SQL functions
 
 int Utf8Chars(const unsigned char* p, int bytes) {
@@ -419,8 +436,7 @@ EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
       std::lock_guard<std::mutex> cl(file_->catalog_mutex);
       long long version = SchemaVersion(db_);
       if (!file_->catalog || file_->schema_version != version) {
-        file_->catalog = std::make_shared<const Catalog>(Catalog::Load(db_));
-        file_->schema_version = SchemaVersion(db_);
+        file_->catalog = LoadCatalogAt(db_, &file_->schema_version);
         ++file_->generation;
       }
       catalog_ = file_->catalog;
@@ -473,8 +489,7 @@ void EmbeddedConnection::RefreshCatalog() {
   if (version >= 0 && version != file_->schema_version) {
     // Another process changed the schema: reload under the write lock's protection of
     // our own changes (we hold the catalogue lock; a reload is read-only).
-    file_->catalog = std::make_shared<const Catalog>(Catalog::Load(db_));
-    file_->schema_version = SchemaVersion(db_);
+    file_->catalog = LoadCatalogAt(db_, &file_->schema_version);
     ++file_->generation;
   }
   if (catalog_gen_ != file_->generation) {
@@ -879,16 +894,19 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
     case StmtKind::Insert: {
       Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Insert(s); });
       Run(c, frame, nullptr);
+      result.rows_affected = rowcount_;
       return Flow::Normal;
     }
     case StmtKind::Update: {
       Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Update(s); });
       Run(c, frame, nullptr);
+      result.rows_affected = rowcount_;
       return Flow::Normal;
     }
     case StmtKind::Delete: {
       Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Delete(s); });
       Run(c, frame, nullptr);
+      result.rows_affected = rowcount_;
       return Flow::Normal;
     }
     case StmtKind::Declare:

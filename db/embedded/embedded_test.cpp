@@ -366,5 +366,44 @@ TEST_F(EmbeddedTest, QueryShapes) {
   EXPECT_EQ(One("SELECT COUNT(*) FROM A"), Value(1));
 }
 
+TEST_F(EmbeddedTest, DataStatementsReportTheRowsTheyChanged) {
+  Q("CREATE TABLE H (Code int PRIMARY KEY, Amount int)");
+  EXPECT_EQ(Q("INSERT INTO H VALUES (1, 0), (2, 5)").rows_affected, 2);
+  // The conditional take of a hold: the first changes one row, the second none.
+  EXPECT_EQ(Q("UPDATE H SET Amount = Amount + 1 WHERE Code = 1 AND Amount <= 0").rows_affected, 1);
+  EXPECT_EQ(Q("UPDATE H SET Amount = Amount + 1 WHERE Code = 1 AND Amount <= 0").rows_affected, 0);
+  EXPECT_EQ(Q("DELETE FROM H").rows_affected, 2);
+}
+
+// Two programs read the same row and both edit it: the second post must fail loudly instead
+// of overwriting the first one's change (the row is found by its key, and the changed
+// column must still hold what was read).
+TEST_F(EmbeddedTest, ARowEditNeverOverwritesAChangeMadeSinceItWasRead) {
+  Q("CREATE TABLE H (Code int PRIMARY KEY, Amount int, HostName char(30) NULL)");
+  Q("INSERT INTO H VALUES (17, 0, NULL)");
+  auto other = Open("Att");
+  Dataset first(*conn_), second(*other);
+  for (Dataset* d : {&first, &second}) {
+    d->SetTableName("H");
+    d->Open();
+    ASSERT_TRUE(d->Locate("Code", Value(17)));
+    d->Edit();
+    d->SetField("Amount", Value(d->FieldByName("Amount").AsInteger() + 1));
+    d->SetField("HostName", Value(d == &first ? "PC1" : "PC2"));
+  }
+  first.Post();
+  EXPECT_THROW(second.Post(), DbError);
+  EXPECT_EQ(One("SELECT Amount FROM H WHERE Code = 17"), Value(1));
+  EXPECT_EQ(One("SELECT RTRIM(HostName) FROM H WHERE Code = 17"), Value("PC1"));
+  // An edit of a column nobody else changed still goes through.
+  Dataset third(*other);
+  third.SetTableName("H");
+  third.Open();
+  third.Edit();
+  third.SetField("Amount", Value(0));
+  third.Post();
+  EXPECT_EQ(One("SELECT Amount FROM H WHERE Code = 17"), Value(0));
+}
+
 }  // namespace
 }  // namespace zel::db
