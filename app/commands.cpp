@@ -220,13 +220,26 @@ int Calc(const CalcOptions& o) {
     case management::RunStatus::kCompleted:
       break;
   }
+  std::string written;
   if (kind != service::CalcKind::kDaily) {
-    // The workers of these runs only report that their calculation is missing.
-    return Fail("the " + o.kind + " calculation is not available in this version; nothing was "
-                "calculated for " + std::to_string(result.persons) + " persons; " + LogsNote());
+    // Months and periods without all their days get CSSLog rows instead of a result row.
+    const bool monthly = kind == service::CalcKind::kMonthly;
+    const std::string table = monthly ? "MahWork" : "PrdWork";
+    try {
+      auto base = db::Connect(s.BaseSettings());
+      const db::ResultSet count = base->Execute(
+          "Select Count(*) From " + s.Config().database_name + "_" + year + ".." + table +
+          " Where " + (monthly ? "MMonth" : "Period") + " Between " + std::to_string(std::stoi(o.from)) +
+          " And " + std::to_string(std::stoi(o.to)) + " And PerNo In (Select PerNo From CSSPerTemp)");
+      written = "; " + std::to_string(count.rows.empty() ? 0 : count.rows[0][0].AsInteger()) + " " +
+                table + " rows written (months or periods not written are in CSSLog)";
+    } catch (const std::exception& e) {
+      written = std::string("; the rows written cannot be counted: ") + e.what();
+    }
   }
   std::cout << o.kind << " calculation of " << o.from << " - " << o.to << " in " << year
-            << " done for " << result.persons << (result.persons == 1 ? " person" : " persons");
+            << " done for " << result.persons << (result.persons == 1 ? " person" : " persons")
+            << written;
   if (result.abandoned > 0) {
     std::cout << "; " << result.abandoned << " given up after their time limit\n";
     return Fail("some persons were not calculated (see CSSLog); " + LogsNote());

@@ -1,5 +1,7 @@
 #include "management/calculate_threads.h"
 
+#include "aggregation/range_calculation.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
@@ -79,6 +81,16 @@ std::vector<Employment> ReadEmployments(db::Connection& connection,
                        q.FieldByName("EndDate").AsString()});
   }
   return records;
+}
+
+// The statement that deletes a person's results of a month or period range from one table
+// of the year database X; `line_end` follows each condition line.
+std::vector<std::string> DeleteRangeLines(const std::string& X, const std::string& table,
+                                          const std::string& P, const std::string& column,
+                                          const std::string& line_end, int from, int to) {
+  return {"DELETE FROM " + X + ".." + table, "where ", "(Perno = " + P + ")" + line_end,
+          "AND (" + column + " >= " + std::to_string(from) + ")" + line_end,
+          "AND (" + column + " <= " + std::to_string(to) + ")" + line_end};
 }
 
 // Given-up worker threads still running, process-wide.
@@ -398,20 +410,28 @@ void TZELMonthlyCalculate::CalculatePersonMonths() {
          "JobInfo J ",
          " on P.Perno = J.Perno ", " where P.Perno = " + Quoted(CurPerno_) + " "},
         0);
-    // The month sums are not part of this version: the earlier monthly results are kept as
-    // they are rather than deleted with nothing to take their place.
-    module.QSystem().Open();
     const int from = NumberOr1(calcFromMonth);
-    const int to = std::max(from, NumberOr1(calcToMonth));
+    const int to = NumberOr1(calcToMonth);
+    for (const char* table : {"MahMorDt ", "MahMamDt ", "MahWork "}) {
+      if (!ExecuteUnlessAbandoned(module.ADOConnectionTimeAttendance(),
+                                  DeleteRangeLines(DataBaseName + "_" + CurrentYear2, table,
+                                                   Quoted(CurPerno_), "MMonth", " ", from, to),
+                                  0)) {
+        return;
+      }
+    }
+    module.QSystem().Open();
+    aggregation::TRangeCalculation calculation(module);
     engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
     for (const Employment& record : records) {
-      if (Abandoned()) return;
       manager.SetPersonID(CurPerno_);
       manager.SetPersonName(Trim(record.LastName) + " " + Trim(record.FirstName));
-      Log("Monthly calculation is not available in this version: months " +
-              std::to_string(from) + " to " + std::to_string(to) + " of Perno " +
-              Trim(CurPerno_) + " were not calculated.",
-          false);
+      int n = from;
+      do {
+        if (Abandoned()) return;
+        calculation.CalculateMonth(manager.PersonID(), n);
+        ++n;
+      } while (n <= to);
     }
   } catch (const std::exception& e) {
     if (!Abandoned()) {
@@ -459,19 +479,28 @@ void TZELPeriodicCalculate::CalculatePersonPeriods() {
        "JobInfo J ",
        "on p.Perno = J.Perno", " where P.Perno = " + Quoted(CurPerno_) + " "},
       0);
-  // The period sums are not part of this version: the earlier periodic results are kept.
-  module.QSystem().Open();
   const int from = NumberOr1(calcFromPeriod);
-  const int to = std::max(from, NumberOr1(calcToPeriod));
+  const int to = NumberOr1(calcToPeriod);
+  for (const char* table : {"PrdMorDt", "PrdMamDt", "PrdWork"}) {
+    if (!ExecuteUnlessAbandoned(module.ADOConnectionTimeAttendance(),
+                                DeleteRangeLines(DataBaseName + "_" + CurrentYear2, table,
+                                                 Quoted(CurPerno_), "Period", "", from, to),
+                                0)) {
+      return;
+    }
+  }
+  module.QSystem().Open();
+  aggregation::TRangeCalculation calculation(module);
   engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
   for (const Employment& record : records) {
-    if (Abandoned()) return;
     manager.SetPersonID(CurPerno_);
     manager.SetPersonName(Trim(record.LastName) + " " + Trim(record.FirstName));
-    Log("Periodic calculation is not available in this version: periods " +
-            std::to_string(from) + " to " + std::to_string(to) + " of Perno " +
-            Trim(CurPerno_) + " were not calculated.",
-        false);
+    int n = from;
+    do {
+      if (Abandoned()) return;
+      calculation.CalculatePeriod(manager.PersonID(), n);
+      ++n;
+    } while (n <= to);
   }
 }
 

@@ -265,24 +265,36 @@ TEST_F(WorkerTest, GivenUpDailyWorkerStopsAtTheNextDayAndWritesNothingMore) {
   EXPECT_EQ(text.find("Finish Execute DailyCalculate Thread"), std::string::npos) << text;
 }
 
-TEST_F(WorkerTest, MonthlyAndPeriodicWorkersSayTheyCannotCalculateAndKeepEarlierResults) {
+TEST_F(WorkerTest, MonthlyWorkerCalculatesItsFirstMonthWhenTheRangeRunsBackwards) {
+  // Range 3 to 1: month 3 only. The earlier row of month 3 is replaced, month 4 is kept.
   server_.Exec("Att_1399", "INSERT INTO MahWork (PerNo, MMonth, WorkTotal) VALUES "
-                           "('      1001', 3, 9000)");
-  server_.Exec("Att_1399", "INSERT INTO PrdWork (PerNo, Period, WorkTotal) VALUES "
-                           "('      1001', 3, 9000)");
+                           "('      1001', 3, 9000), ('      1001', 4, 9000)");
+  for (int d = 1; d <= 31; ++d) {
+    server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', "
+                             "'03/" + std::string(d < 10 ? "0" : "") + std::to_string(d) + "', 10)");
+  }
   RunToEnd(std::make_shared<TZELMonthlyCalculate>("      1001", 2, Range("3", "1")));
-  RunToEnd(std::make_shared<TZELPeriodicCalculate>("      1001", 4, Range("2", "3")));
+  const auto rows = server_.Query("Att_1399", "SELECT MMonth, WorkTotal FROM MahWork ORDER BY MMonth");
+  ASSERT_EQ(rows.rows.size(), 2u);
+  EXPECT_EQ(rows.rows[0][1].AsInteger(), 310);
+  EXPECT_EQ(rows.rows[1][1].AsInteger(), 9000);
+  EXPECT_EQ(server_.LogFile("MonthlyThread2(1399-08-03)_T2.Log"), "");
+}
 
-  EXPECT_EQ(server_.Query("Att_1399", "SELECT COUNT(*) FROM MahWork").rows[0][0].AsInteger(), 1);
-  EXPECT_EQ(server_.Query("Att_1399", "SELECT COUNT(*) FROM PrdWork").rows[0][0].AsInteger(), 1);
-  EXPECT_NE(server_.LogFile("MonthlyThread2(1399-08-03)_T2.Log")
-                .find(" : Monthly calculation is not available in this version: months 3 to 3 "
-                      "of Perno 1001 were not calculated."),
-            std::string::npos);
-  EXPECT_NE(server_.LogFile("PeriodicThread4(1399-08-03)_T4.Log")
-                .find(" : Periodic calculation is not available in this version: periods 2 to 3 "
-                      "of Perno 1001 were not calculated."),
-            std::string::npos);
+TEST_F(WorkerTest, PeriodicWorkerDeletesItsPeriodsAndReportsAPersonWithoutRule) {
+  server_.Exec("Att", "INSERT INTO SYSTEM (Period2B, Period2E, Period3B, Period3E) VALUES "
+                      "('02/01', '02/31', '03/01', '03/31')");
+  server_.Exec("Att_1399", "INSERT INTO PrdWork (PerNo, Period, WorkTotal) VALUES "
+                           "('      1001', 3, 9000), ('      1001', 4, 9000)");
+  RunToEnd(std::make_shared<TZELPeriodicCalculate>("      1001", 4, Range("2", "3")));
+  EXPECT_EQ(server_.Query("Att_1399", "SELECT Period FROM PrdWork").rows,
+            (std::vector<std::vector<db::Value>>{{4}}));
+  const auto log = server_.Query("Att", "SELECT Comment FROM CSSLog ORDER BY Comment");
+  ASSERT_EQ(log.rows.size(), 2u);
+  EXPECT_EQ(log.rows[0][0].AsString(),
+            "Ahmadi Ali           (1001  ) ( دوره  2) : در این دوره فاقد حکم است.");
+  EXPECT_EQ(log.rows[1][0].AsString(),
+            "Ahmadi Ali           (1001  ) ( دوره  3) : در این دوره فاقد حکم است.");
 }
 
 TEST_F(WorkerTest, MonthlyWorkerWithoutPersonsFinishesSilently) {

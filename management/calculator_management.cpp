@@ -93,24 +93,21 @@ struct KindTexts {
   const char* error_file;
   const char* creation_error;
   const char* run_failure;
-  const char* not_available;  // CSSLog comment while the kind cannot calculate; null: it can
 };
 
 KindTexts TextsOf(Kind kind) {
   switch (kind) {
     case Kind::kDaily:
       return {"Error Thread Daily", "Error in Create And Run Daily Thread : ",
-              "Error in RunDailyCalculatorForOnePerson : ", nullptr};
+              "Error in RunDailyCalculatorForOnePerson : "};
     case Kind::kMonthly:
       return {"Error Thread Monthly", "Error in Create And Run Monthly Thread : ",
-              "Error in RunMonthlyCalculatorForOnePerson : ",
-              "Monthly calculation is not available in this version; nothing was calculated."};
+              "Error in RunMonthlyCalculatorForOnePerson : "};
     case Kind::kPeriodic:
       break;
   }
   return {"Error Thread Periodic", "Error in Create And Run Periodic Thread : ",
-          "Error in RunPeriodicCalculatorForOnePerson : ",
-          "Periodic calculation is not available in this version; nothing was calculated."};
+          "Error in RunPeriodicCalculatorForOnePerson : "};
 }
 
 }  // namespace
@@ -391,9 +388,6 @@ RunResult CalculatorManagementImpl::Run(Kind kind) {
       done_ = 0;
       total_ = result.persons;
       RunWorkers(kind, *persons, result);
-      if (const char* comment = TextsOf(kind).not_available; comment && !persons->empty()) {
-        InsertCalcLogTable(settings.schedule_id, "", comment);
-      }
     }
   } catch (...) {
     failure = std::current_exception();

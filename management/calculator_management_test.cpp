@@ -359,21 +359,30 @@ TEST_F(ManagementTest, UnreadablePersonTableRunsNoWorkerButReleasesAndRecords) {
             std::string::npos);
 }
 
-TEST_F(ManagementTest, MonthlyAndPeriodicRunsSayTheyCannotCalculateAndKeepResults) {
+TEST_F(ManagementTest, MonthlyAndPeriodicRunsCalculateEveryPersonAndRecordTheRun) {
+  // 1001 has every day of month (and period) 3; 1002 has none: its month and period are
+  // reported and 1001's rows are written all the same.
   AddPersons(2);
-  server_.Exec("Att_1399", "INSERT INTO MahWork (PerNo, MMonth, WorkTotal) VALUES "
-                           "('      1001', 3, 9000)");
-  server_.Exec("Att_1399", "INSERT INTO PrdWork (PerNo, Period, WorkTotal) VALUES "
-                           "('      1001', 3, 9000)");
+  server_.Exec("Att", "UPDATE SYSTEM SET Period3B = '03/01', Period3E = '03/31'");
+  server_.Exec("Att", "INSERT INTO WorkGrp (CODE, CALCODE, GROUPTYPE) VALUES (1, 1, 1)");
+  server_.Exec("Att_1399", "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
+                           "('      1001', '01/01', '12/30', 1), ('      1002', '01/01', '12/30', 1)");
+  for (int d = 1; d <= 31; ++d) {
+    server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', "
+                             "'03/" + std::string(d < 10 ? "0" : "") + std::to_string(d) + "', 10)");
+  }
   const struct {
     const char* name;
     RunResult (TZELCalculatorManagement::*run)();
+    const char* result;
     const char* comment;
   } cases[] = {
       {"monthly", &TZELCalculatorManagement::RunMonthlyCalculatorForOnePerson,
-       "Monthly calculation is not available in this version; nothing was calculated."},
+       "SELECT PerNo, WorkTotal FROM MahWork WHERE MMonth = 3",
+       "L F (      1002) (خرداد): هيچ روزي از ماه محاسبه نشده است."},
       {"periodic", &TZELCalculatorManagement::RunPeriodicCalculatorForOnePerson,
-       "Periodic calculation is not available in this version; nothing was calculated."},
+       "SELECT PerNo, WorkTotal FROM PrdWork WHERE Period = 3",
+       "L F                  (1002  ) ( دوره  3) : هيچ روزي از دوره محاسبه نشده است."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -387,11 +396,8 @@ TEST_F(ManagementTest, MonthlyAndPeriodicRunsSayTheyCannotCalculateAndKeepResult
     EXPECT_EQ(result.status, RunStatus::kCompleted);
     EXPECT_EQ(result.persons, 2);
     EXPECT_EQ(Rows("Att", "SELECT PerNo, Comment FROM CSSLog"),
-              (std::vector<std::vector<std::string>>{{"", c.comment}}));
-    EXPECT_EQ(Rows("Att_1399", "SELECT COUNT(*) FROM MahWork"),
-              (std::vector<std::vector<std::string>>{{"1"}}));
-    EXPECT_EQ(Rows("Att_1399", "SELECT COUNT(*) FROM PrdWork"),
-              (std::vector<std::vector<std::string>>{{"1"}}));
+              (std::vector<std::vector<std::string>>{{"1002", c.comment}}));
+    EXPECT_EQ(Rows("Att_1399", c.result), (std::vector<std::vector<std::string>>{{"1001", "310"}}));
     EXPECT_EQ(Rows("Att", "SELECT Amount FROM Semaphor WHERE Code = 17"),
               (std::vector<std::vector<std::string>>{{"0"}}));
     EXPECT_EQ(Rows("Att", "SELECT LastRunDate FROM CSSchedule"),

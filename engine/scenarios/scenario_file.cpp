@@ -65,7 +65,7 @@ std::string ReadFile(const fs::path& file) {
   return text.str();
 }
 
-enum class Section { kTop, kBase, kYear, kRun, kExpect };
+enum class Section { kTop, kBase, kYear, kOtherYear, kRun, kExpect };
 
 }  // namespace
 
@@ -77,6 +77,7 @@ std::string PadPerno(const std::string& perno) {
 ScenarioText ParseScenarioText(std::string_view text, const std::string& origin) {
   ScenarioText out;
   Section section = Section::kTop;
+  std::string other_year;  // of the current "[year YYYY]" section
   int line_no = 0;
   auto fail = [&](const std::string& message) -> void {
     throw ScenarioFormatError(origin + ":" + std::to_string(line_no) + ": " + message);
@@ -94,6 +95,13 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
       const std::string word = Lower(head.substr(0, head.find(' ')));
       if (Lower(head) == "base" || Lower(head) == "year") {
         section = Lower(head) == "base" ? Section::kBase : Section::kYear;
+      } else if (word == "year") {
+        other_year = Trim(std::string_view(head).substr(4));
+        if (other_year.size() != 4 || !std::all_of(other_year.begin(), other_year.end(), ::isdigit)) {
+          fail("expected \"[year YYYY]\", found \"" + line + "\"");
+        }
+        out.other_year_sql[other_year];
+        section = Section::kOtherYear;
       } else if (Lower(head) == "run") {
         if (out.has_run) fail("a second [run] section");
         out.has_run = true;
@@ -127,6 +135,9 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
       case Section::kYear:
         out.year_sql += raw + "\n";
         continue;
+      case Section::kOtherYear:
+        out.other_year_sql[other_year] += raw + "\n";
+        continue;
       default:
         break;
     }
@@ -154,8 +165,20 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
           fail("year must be four digits");
         }
         out.year = value;
+      } else if (key == "kind") {
+        if (value != "daily" && value != "monthly" && value != "periodic") {
+          fail("kind must be daily, monthly or periodic");
+        }
+        out.kind = value;
       } else if (key == "from" || key == "to") {
-        if (value.size() != 5 || value[2] != '/') fail(key + " must be \"MM/DD\"");
+        // A daily run takes "MM/DD"; a monthly or periodic one (its kind given first) 1..12.
+        if (out.kind == "daily" && (value.size() != 5 || value[2] != '/')) {
+          fail(key + " must be \"MM/DD\"");
+        }
+        if (out.kind != "daily" &&
+            (value.empty() || value.size() > 2 || !std::all_of(value.begin(), value.end(), ::isdigit))) {
+          fail(key + " must be a number 1..12 for a " + out.kind + " run (kind comes first)");
+        }
         (key == "from" ? out.from_date : out.to_date) = value;
       } else if (key == "persons") {
         std::istringstream words(value);
@@ -202,6 +225,13 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
 
 namespace {
 
+void AddOtherYears(const ScenarioText& text, Scenario& scenario) {
+  for (const auto& [year, sql] : text.other_year_sql) {
+    auto& batches = scenario.other_year_batches[year];
+    for (auto& b : db::SplitBatches(sql)) batches.push_back(std::move(b));
+  }
+}
+
 void AddFixture(const fs::path& fixtures, const std::string& name, std::set<std::string>& done,
                 std::vector<std::string>& stack, Scenario& scenario) {
   if (std::find(stack.begin(), stack.end(), name) != stack.end()) {
@@ -212,14 +242,15 @@ void AddFixture(const fs::path& fixtures, const std::string& name, std::set<std:
   if (!fs::exists(file)) throw ScenarioFormatError("no fixture file " + file.string());
   const ScenarioText text = ParseScenarioText(ReadFile(file), file.string());
   if (text.has_run || !text.expected.empty() || !text.pending.empty()) {
-    throw ScenarioFormatError(file.string() + ": a fixture holds only include, [base] and "
-                              "[year]");
+    throw ScenarioFormatError(file.string() + ": a fixture holds only include, [base], "
+                              "[year] and [year YYYY]");
   }
   stack.push_back(name);
   for (const auto& inner : text.includes) AddFixture(fixtures, inner, done, stack, scenario);
   stack.pop_back();
   for (auto& b : db::SplitBatches(text.base_sql)) scenario.base_batches.push_back(std::move(b));
   for (auto& b : db::SplitBatches(text.year_sql)) scenario.year_batches.push_back(std::move(b));
+  AddOtherYears(text, scenario);
 }
 
 }  // namespace
@@ -241,6 +272,7 @@ Scenario LoadScenario(const fs::path& file) {
   for (auto& b : db::SplitBatches(scenario.text.year_sql)) {
     scenario.year_batches.push_back(std::move(b));
   }
+  AddOtherYears(scenario.text, scenario);
   return scenario;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -34,10 +35,14 @@ struct ScenarioText {
   std::string pending;                // reason the scenario cannot pass yet; empty = runs
   std::string base_sql;               // batches for the base database, "GO"-separated
   std::string year_sql;               // batches for the year database
+  // Batches for other year databases ("[year 1400]"), by four-digit year; the runner
+  // creates those databases.
+  std::map<std::string, std::string> other_year_sql;
   bool has_run = false;
   std::string year = "1399";
-  std::string from_date;  // "MM/DD"
-  std::string to_date;    // "MM/DD"
+  std::string kind = "daily";  // daily, monthly or periodic
+  std::string from_date;  // "MM/DD" (daily) or a month or period number 1..12
+  std::string to_date;    // likewise
   std::vector<std::string> persons;  // person numbers as written (trimmed); empty = all
   int threads = 3;
   std::vector<ExpectedTable> expected;
@@ -50,6 +55,7 @@ struct Scenario {
   ScenarioText text;
   std::vector<std::string> base_batches;
   std::vector<std::string> year_batches;
+  std::map<std::string, std::vector<std::string>> other_year_batches;  // by year
 };
 
 // Parses one file's text; `origin` names it in error messages. Raises ScenarioFormatError.

@@ -240,6 +240,15 @@ ScenarioResult RunScenario(const Scenario& scenario) {
   auto year = OpenDatabase(data_dir, year_db);
   RunBatches(*base, scenario.base_batches, kBaseName);
   RunBatches(*year, scenario.year_batches, year_db);
+  for (const auto& [other, batches] : scenario.other_year_batches) {
+    const std::string other_db = std::string(kBaseName) + "_" + other;
+    if (other != text.year) {
+      OpenDatabase(data_dir, "")->Execute("CREATE DATABASE " + other_db);
+      auto connection = OpenDatabase(data_dir, other_db);
+      for (const auto& batch : db::SplitBatches(db::YearSchemaSql())) connection->Execute(batch);
+    }
+    RunBatches(*OpenDatabase(data_dir, other_db), batches, other_db);
+  }
   demo::InstallShiftCalendarView(*base, *year, kBaseName);
 
   base->Execute("DELETE FROM CSSPerTemp");
@@ -261,10 +270,14 @@ ScenarioResult RunScenario(const Scenario& scenario) {
   settings.from_date = text.from_date;
   settings.to_date = text.to_date;
   management::TZELCalculatorManagement manager(settings);
-  const management::RunResult run = manager.RunDailyCalculatorForOnePerson();
+  const management::RunResult run = text.kind == "monthly"
+                                        ? manager.RunMonthlyCalculatorForOnePerson()
+                                    : text.kind == "periodic"
+                                        ? manager.RunPeriodicCalculatorForOnePerson()
+                                        : manager.RunDailyCalculatorForOnePerson();
   if (run.status != management::RunStatus::kCompleted) {
-    throw std::runtime_error(
-        "the daily run did not calculate (is there a Semaphor row with Code 17?)");
+    throw std::runtime_error("the " + text.kind +
+                             " run did not calculate (is there a Semaphor row with Code 17?)");
   }
 
   ScenarioResult result;
@@ -276,7 +289,7 @@ ScenarioResult RunScenario(const Scenario& scenario) {
   for (const auto& expected : text.expected) {
     result.passed = CompareTable(*base, *year, expected, result.report) && result.passed;
   }
-  for (const auto& table : TablesEmptyUnlessListed()) {
+  for (const auto& table : TablesEmptyUnlessListed(text.kind)) {
     const bool listed = std::any_of(text.expected.begin(), text.expected.end(),
                                     [&](const ExpectedTable& e) { return e.table == table; });
     if (listed) continue;

@@ -1,6 +1,7 @@
-// Runs a daily-calculation scenario: a temporary embedded home with the base database
-// "Att" and the year database of the run, the fixture rows, the person table of the run,
-// one daily run through the calculator management (schedule id 0), and the comparison of
+// Runs a calculation scenario: a temporary embedded home with the base database "Att", the
+// year database of the run and any other year database the file names, the fixture rows,
+// the person table of the run, one daily, monthly or periodic run through the calculator
+// management (schedule id 0), and the comparison of
 // the result tables with the expected rows, reported as a readable diff.
 // One scenario at a time per process (the home folder of the log files is process-wide);
 // call from the test's main thread.
@@ -13,11 +14,13 @@
 
 namespace zel::engine::scenarios {
 
-// Result tables that must stay empty unless a scenario lists rows for them.
-inline const std::vector<std::string>& TablesEmptyUnlessListed() {
-  static const std::vector<std::string> tables{"DayMorDt", "DayMamDt", "MealTime", "ServTime",
-                                               "CSSLog"};
-  return tables;
+// Result tables of a run kind that must stay empty unless a scenario lists rows for them.
+inline const std::vector<std::string>& TablesEmptyUnlessListed(const std::string& kind = "daily") {
+  static const std::vector<std::string> daily{"DayMorDt", "DayMamDt", "MealTime", "ServTime",
+                                              "CSSLog"};
+  static const std::vector<std::string> monthly{"MahMorDt", "MahMamDt", "CSSLog"};
+  static const std::vector<std::string> periodic{"PrdMorDt", "PrdMamDt", "CSSLog"};
+  return kind == "monthly" ? monthly : kind == "periodic" ? periodic : daily;
 }
 
 struct ScenarioResult {

@@ -1,0 +1,1103 @@
+#include "aggregation/range_calculation.h"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+#include <stdexcept>
+
+#include "dates/date_parser.h"
+#include "dates/date_time.h"
+#include "dates/zel_calc_utils.h"
+#include "engine/calc.h"
+
+namespace zel::aggregation {
+
+namespace {
+
+using dates::TZelCalcUtils;
+using db::T2YearRangeState;
+
+struct ParamDecl {
+  const char* name;
+  db::ParamType type;
+  int size;
+};
+constexpr db::ParamType kText = db::ParamType::String;
+constexpr db::ParamType kInt = db::ParamType::Integer;
+
+void Prepare(db::Dataset& query, std::vector<std::string> lines,
+             std::initializer_list<ParamDecl> params) {
+  query.SetSQL(std::move(lines));
+  for (const ParamDecl& p : params) {
+    db::Param& param = query.ParamByName(p.name);
+    param.type = p.type;
+    param.size = p.size;
+  }
+}
+
+std::string Trim(const std::string& text) { return dates::Trim(text); }
+
+std::string Pad2(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
+// The integer of a text, nullopt-like false when it is not one.
+bool ToInt(const std::string& text, int& value) {
+  const std::string t = Trim(text);
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  return !t.empty() && ec == std::errc() && end == t.data() + t.size();
+}
+
+int32_t Int(const db::Dataset& q, const char* column) {
+  return static_cast<int32_t>(q.FieldByName(column).AsInteger());
+}
+
+bool HasDate(const std::string& text) { return text.find_first_not_of('/') != std::string::npos; }
+
+// Quoted SQL text, embedded quotes doubled.
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
+// Left-aligned in `width` characters (code points), as the product's format pads.
+std::string PadRight(const std::string& text, std::size_t width) {
+  std::size_t chars = 0;
+  for (unsigned char c : text) chars += (c & 0xC0) != 0x80;
+  return chars >= width ? text : text + std::string(width - chars, ' ');
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "\r\n" : "") + lines[i];
+  return out;
+}
+
+// Two-year templates of the period's daily data; $DBName$ and $DateCriteria$ are filled
+// per year.
+std::vector<std::string> HolidaysTemplate(const std::string& P) {
+  return {" SELECT", " *", " FROM", " $DBName$..DayWork", " WHERE", " (perno='" + P + "')",
+          " AND (Holiday <> 0)", " AND ($DateCriteria$)"};
+}
+std::vector<std::string> DailyRowsTemplate(const std::string& P) {
+  return {" SELECT",
+          " PERNO, DDATE, DAILYABSENCE, DAILYMAMURIAT, DAILYMORKHASI, EARLYPERMFIRST,",
+          " EARLYPERMLAST, EW_HOLINOTPERM, EW_HOLIPERM, EW_INMISSION, EW_NORMNOTPERM, EW_NORMPERM,",
+          " EW_SPECIAL, EXTRAWORKTOTAL, HOLIDAY, KASRMOR, LATEPERMFIRST, LATEPERMLAST, "
+          "LEAVEOFABSNOPAY,",
+          " LEAVEOFABSPAY, MISSION, NIGHTWORK, NONWORKTOTAL, NW_ABSENT, NW_EARLY_FIRST, "
+          "NW_EARLY_LAST,",
+          " NW_LATE_FIRST, NW_LATE_LAST, NW_LEAVENOTPERM, NW_SPECIAL, ORDMOR, PRESENCEINDMAM,",
+          " PRESENCEINDMOR, SERVICELATE, SUSPENDED, WORKTOTAL, WWORK, SERVICEPRICE, MEALPRICE,",
+          " EDITED, BeginStr, EndStr, FirstBeginDate, FirstBeginTime, LastEndDate, LastEndTime,",
+          " WorkGroup, ReduceHoliday, HolidaysCounted, Section, CalWork, EW_HoliInMission,",
+          " EW_NormInMission,  EW_BreakNotPerm, EW_BreakPerm, CalCode, PPercent ",
+          " FROM",
+          " $DBName$..DayWork ",
+          " WHERE",
+          " (PerNo = '" + P + "') ",
+          " AND ($DateCriteria$)"};
+}
+std::vector<std::string> LeaveDetailsTemplate(const std::string& P) {
+  return {" SELECT", " PERNO, DDATE, MORKHASICODE, AMOUNT", " FROM", " $DBName$..DayMorDT",
+          " WHERE", " (Perno = '" + P + "')", " AND ($DateCriteria$)"};
+}
+std::vector<std::string> MissionDetailsTemplate(const std::string& P) {
+  return {" SELECT", " PERNO, DDATE, MAMURIATCODE, AMOUNT", " FROM", " $DBName$..DayMamDT",
+          " WHERE", " (Perno = '" + P + "')", " AND ($DateCriteria$)"};
+}
+// The shift duty reads the day too: without it the union of the two years' parts would
+// fold every repeated (HOLIDAY, CalWork) pair into one row.
+std::vector<std::string> ShiftDutyTemplate(const std::string& P) {
+  return {" SELECT", " DDATE, HOLIDAY, CalWork", " FROM", " $DBName$..DayWork", " WHERE",
+          " (PerNo = " + Quoted(P) + ")", " AND ($DateCriteria$)"};
+}
+std::vector<std::string> CalendarItemsTemplate(const std::string& cal) {
+  return {" SELECT",
+          " CALCODE, DBEGINDATE, BBEGINDATE, BBEGINTIME, BENDDATE, BENDTIME, ",
+          " DBEGINTIME, DENDDATE, DENDTIME, EBEGINTIME, EBEGINDATE, ",
+          " EENDDATE, EENDTIME, ENDDATE, ENDTIME, HOLIDAY ",
+          " FROM",
+          " $DBName$..CalItem",
+          " WHERE",
+          " (CalCode = '" + cal + "')",
+          " AND ($DateCriteria$)"};
+}
+
+void YearOffsets(T2YearRangeState state, int& from, int& to) {
+  from = state == T2YearRangeState::rsPrevToCurrentYear ? -1 : 0;
+  to = state == T2YearRangeState::rsCurrentToNextYear ? 1 : 0;
+}
+
+}  // namespace
+
+TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
+    : dm_(module),
+      year_(dates::StrToInt(module.CurrentYear)),
+      AdoQCJobInfo(module.ADOConnectionDbBase()),
+      AdoQCWorkGroup(module.ADOConnectionDbBase()),
+      AdoQCMorkhasiType(module.ADOConnectionDbBase()),
+      AdoQCMissionType(module.ADOConnectionDbBase()),
+      QCWorkShifts(module.ADOConnectionDbBase()),
+      AdoQCMonthPeriodWorkGroup(module.ADOConnectionTimeAttendance()),
+      AdoQCPrjRule(module.ADOConnectionTimeAttendance()),
+      AdoQCMorkhasiLeftMonth(module.ADOConnectionTimeAttendance()),
+      AdoQCMonthlyWork(module.ADOConnectionTimeAttendance()),
+      AdoQCMonthlyMorkhasiDetail(module.ADOConnectionTimeAttendance()),
+      AdoQCMonthlyMamuriatDetail(module.ADOConnectionTimeAttendance()),
+      AdoQCMonthlySpecMorDef(module.ADOConnectionTimeAttendance()),
+      AdoQCMonthlySpecExtDef(module.ADOConnectionTimeAttendance()),
+      AdoQCMonthlyExtraPerm(module.ADOConnectionTimeAttendance()),
+      AdoQCGShItem(module.ADOConnectionTimeAttendance()),
+      AdoQCPerShifts(module.ADOConnectionTimeAttendance()),
+      AdoQPeriodWork(module.ADOConnectionTimeAttendance()),
+      AdoQCPeriodMorkhasiDetail(module.ADOConnectionTimeAttendance()),
+      AdoQCPeriodMamuriatDetail(module.ADOConnectionTimeAttendance()),
+      AdoQCMorkhasiLeftPeriod(module.ADOConnectionTimeAttendance()) {
+  Prepare(AdoQCJobInfo, {"Select * from JobInfo ", "Where Perno = :Perno"}, {{"Perno", kText, 10}});
+  Prepare(AdoQCWorkGroup, {"Select * from WorkGrp ", "Where Code = :Code"}, {{"Code", kInt, 0}});
+  Prepare(AdoQCMorkhasiType, {"Select * From Mortype ", "Where Code = :Code "},
+          {{"Code", kInt, 0}});
+  Prepare(AdoQCMissionType, {"Select * From MamType ", "Where Code = :Code "},
+          {{"Code", kInt, 0}});
+  Prepare(QCWorkShifts, {"Select * ", "From WorkShifts", "Where Code = :PCode"},
+          {{"PCode", kInt, 0}});
+  Prepare(AdoQCMonthPeriodWorkGroup, {"Select * from WGMahPrd ", "Where Perno = :Perno "},
+          {{"Perno", kText, 10}});
+  Prepare(AdoQCMorkhasiLeftMonth, {"Select * From MorLMah ", "Where Perno = :Perno "},
+          {{"Perno", kText, 10}});
+  Prepare(AdoQCMonthlyWork, {"Select * from MahWork ", "Where Perno = :Perno And MMonth = :MMonth "},
+          {{"Perno", kText, 10}, {"MMonth", kInt, 0}});
+  Prepare(AdoQCMonthlyMorkhasiDetail,
+          {"Select * from MahMorDt ",
+           "Where Perno = :Perno And MMonth = :MMonth And MorkhasiCode = :MorkhasiCode "},
+          {{"Perno", kText, 10}, {"MMonth", kInt, 0}, {"MorkhasiCode", kInt, 0}});
+  Prepare(AdoQCMonthlyMamuriatDetail,
+          {"Select * from MahMamDt  ",
+           "Where Perno = :Perno And MMonth = :MMonth And MamuriatCode = :MamuriatCode  "},
+          {{"Perno", kText, 10}, {"MMonth", kInt, 0}, {"MamuriatCode", kInt, 0}});
+  Prepare(AdoQCMonthlySpecMorDef,
+          {"Select * From MSMorDef ", "Where Perno = :Perno And Mah = :Mah And Kind = :Kind "},
+          {{"Perno", kText, 10}, {"Mah", kInt, 0}, {"Kind", kInt, 0}});
+  Prepare(AdoQCMonthlySpecExtDef,
+          {"Select * From MSExtDef ", "Where Perno = :Perno And Mah = :Mah And Kind = :Kind "},
+          {{"Perno", kText, 10}, {"Mah", kInt, 0}, {"Kind", kInt, 0}});
+  Prepare(AdoQCMonthlyExtraPerm, {"Select * From MahExPrm ", "Where Perno = :Perno And Mah = :Mah "},
+          {{"Perno", kText, 10}, {"Mah", kInt, 0}});
+  Prepare(AdoQCGShItem, {"Select * From GShItem ", "Where GShCode = :GShCode And Period = :Period "},
+          {{"GShCode", kInt, 0}, {"Period", kInt, 0}});
+  Prepare(AdoQCPerShifts,
+          {"Select * From PerShifts ",
+           "Where Perno = :Perno And Period = :Period And GShCode = :GShCode "},
+          {{"Perno", kText, 10}, {"Period", kInt, 0}, {"GShCode", kInt, 0}});
+  Prepare(AdoQPeriodWork, {"Select * From PrdWork ", "Where Period = :Period And Perno = :Perno"},
+          {{"Period", kInt, 0}, {"Perno", kText, 10}});
+  Prepare(AdoQCPeriodMorkhasiDetail,
+          {"Select * from PrdMorDt ",
+           "Where Perno = :Perno And Period = :Period And MorkhasiCode = :MorkhasiCode "},
+          {{"Perno", kText, 10}, {"Period", kInt, 0}, {"MorkhasiCode", kInt, 0}});
+  Prepare(AdoQCPeriodMamuriatDetail,
+          {"Select * from PrdMamDt ",
+           "Where Perno = :Perno And Period = :Period And MamuriatCode = :MamuriatCode  "},
+          {{"Perno", kText, 10}, {"Period", kInt, 0}, {"MamuriatCode", kInt, 0}});
+  Prepare(AdoQCMorkhasiLeftPeriod, {"Select * From MorLPrd ", "Where Perno = :Perno "},
+          {{"Perno", kText, 10}});
+}
+
+// ---- lookups ------------------------------------------------------------------------------
+
+void TRangeCalculation::ReadEmployment(const std::string& person, std::string& start,
+                                       std::string& end) {
+  AdoQCJobInfo.Close();
+  AdoQCJobInfo.SetParam("Perno", person);
+  AdoQCJobInfo.Open();
+  if (AdoQCJobInfo.IsEmpty()) return;
+  const std::string begin = Trim(AdoQCJobInfo.FieldByName("BeginDate").AsString());
+  const std::string finish = Trim(AdoQCJobInfo.FieldByName("EndDate").AsString());
+  if (HasDate(begin)) start = begin;
+  if (HasDate(finish)) end = finish;
+}
+
+bool TRangeCalculation::OpenWorkGroup(const std::string& Code) {
+  int code = 0;
+  if (!ToInt(Code, code)) code = 0;
+  auto found = groups_.find(code);
+  if (found == groups_.end()) {
+    AdoQCWorkGroup.Close();
+    AdoQCWorkGroup.SetParam("Code", code);
+    AdoQCWorkGroup.Open();
+    TWorkGroupRules g;
+    const db::Dataset& q = AdoQCWorkGroup;
+    if (!q.IsEmpty()) {
+      g.found = true;
+      g.Code = Int(q, "Code");
+      g.CalCodeNull = q.FieldByName("CalCode").IsNull();
+      g.CalCode = q.FieldByName("CalCode").AsString();
+      g.GShCode = Int(q, "GShCode");
+      g.GROUPTYPE = Int(q, "GROUPTYPE");
+      g.Def_Early_Out_FromVacation = Trim(q.FieldByName("Def_Early_Out_FromVacation").AsString());
+      g.Def_Late_In_FromVacation = Trim(q.FieldByName("Def_Late_In_FromVacation").AsString());
+      g.Tats_In_Morkhasi = Int(q, "Tats_In_Morkhasi");
+      g.MAX_KARKARD = Int(q, "MAX_KARKARD");
+      g.MIN_KARKARD = Int(q, "MIN_KARKARD");
+      g.MandeMorForSaati = Int(q, "MandeMorForSaati");
+      g.MMinTrans = Int(q, "MMinTrans");
+      g.MMaxTrans = Int(q, "MMaxTrans");
+      g.MAH_ABS_OK = Int(q, "MAH_ABS_OK");
+      g.TakhirTot = Int(q, "TakhirTot");
+      g.TakhirCnt = Int(q, "TakhirCnt");
+      g.Takhir_Amount = Int(q, "Takhir_Amount");
+      g.TakhirStat = Int(q, "TakhirStat");
+      for (int i = 0; i < 12; ++i) {
+        g.M_Param[i] = static_cast<int32_t>(
+            q.FieldByName("M_Param" + std::to_string(i + 1)).AsInteger());
+        g.WorkBound[i] = static_cast<int32_t>(
+            q.FieldByName("WorkBound" + std::to_string(i + 1)).AsInteger());
+      }
+      g.Kasr_Tat = Int(q, "Kasr_Tat");
+      g.Kasr_Mor = Int(q, "Kasr_Mor");
+      g.Imp_HurOrdMor = Int(q, "Imp_HurOrdMor");
+      const char* prefixes[4] = {"S", "T", "E", "G"};
+      for (int x = 0; x < 4; ++x) {
+        const std::string p = prefixes[x];
+        TCompensationRule& rule = g.rules[x];
+        const db::Value& prio = q.FieldByName(p + "MR_PRIO");
+        rule.has_priority = !prio.IsNull();
+        rule.priority = prio.AsString();
+        rule.rate = static_cast<int32_t>(q.FieldByName(p + "_Mah_Rate").AsInteger());
+        rule.bound = static_cast<int32_t>(q.FieldByName(p + "_Mah_Bound").AsInteger());
+        rule.condition = static_cast<int32_t>(q.FieldByName(p + "_Mah_Condition").AsInteger());
+      }
+      g.MaxMPNonWork = Int(q, "MaxMPNonWork");
+      g.MaxMPNonWorkState = Trim(q.FieldByName("MaxMPNonWorkState").AsString());
+      g.PrdMahExtraWorkPermOption = Int(q, "PrdMahExtraWorkPermOption");
+    }
+    found = groups_.emplace(code, std::move(g)).first;
+  }
+  group_ = found->second;
+  return group_.found;
+}
+
+TLeaveType TRangeCalculation::LeaveType(int code) {
+  auto found = leave_types_.find(code);
+  if (found != leave_types_.end()) return found->second;
+  AdoQCMorkhasiType.Close();
+  AdoQCMorkhasiType.SetParam("Code", code);
+  AdoQCMorkhasiType.Open();
+  TLeaveType t;
+  if (!AdoQCMorkhasiType.IsEmpty()) {
+    t.found = true;
+    t.IsDaily = AdoQCMorkhasiType.FieldByName("IsDaily").AsBoolean();
+    t.IsOrdinary = AdoQCMorkhasiType.FieldByName("IsOrdinary").AsBoolean();
+    t.IsWaged = AdoQCMorkhasiType.FieldByName("IsWaged").AsBoolean();
+  }
+  leave_types_.emplace(code, t);
+  return t;
+}
+
+bool TRangeCalculation::MissionIsDaily(int code) {
+  auto found = mission_daily_.find(code);
+  if (found != mission_daily_.end()) return found->second;
+  AdoQCMissionType.Close();
+  AdoQCMissionType.SetParam("Code", code);
+  AdoQCMissionType.Open();
+  const bool daily =
+      !AdoQCMissionType.IsEmpty() && AdoQCMissionType.FieldByName("IsDaily").AsBoolean();
+  mission_daily_.emplace(code, daily);
+  return daily;
+}
+
+std::string TRangeCalculation::GetMonthWorkGroup(const std::string& Perno, int AMonth) {
+  const std::string last = Pad2(AMonth) + "/" + Pad2(dm_.DaysInMonth(AMonth));
+  return GetPeriodWorkGroup(Perno, AMonth, dm_.DataBaseNameYear, last);
+}
+
+std::string TRangeCalculation::GetPeriodWorkGroup(const std::string& Perno, int APeriod,
+                                                  const std::string& RuleDatabaseName,
+                                                  const std::string& CurDate) {
+  std::string code;
+  AdoQCMonthPeriodWorkGroup.Close();
+  AdoQCMonthPeriodWorkGroup.SetParam("Perno", Perno);
+  AdoQCMonthPeriodWorkGroup.Open();
+  if (!AdoQCMonthPeriodWorkGroup.IsEmpty()) {
+    const std::string n = std::to_string(APeriod);
+    const db::Value& enabled = AdoQCMonthPeriodWorkGroup.FieldByName("Enabled" + n);
+    const db::Value& group = AdoQCMonthPeriodWorkGroup.FieldByName("MahPrd" + n);
+    if (enabled.AsInteger() != 0 && !group.IsNull()) code = Trim(group.AsString());
+  }
+  AdoQCPrjRule.Close();
+  AdoQCPrjRule.SetSQL({"Select * from [" + RuleDatabaseName +
+                       "]..PrjRule Where Perno = :Perno and :CurDate Between BeginDate And "
+                       "EndDate"});
+  AdoQCPrjRule.ParamByName("Perno").type = kText;
+  AdoQCPrjRule.ParamByName("Perno").size = 10;
+  AdoQCPrjRule.ParamByName("CurDate").type = kText;
+  AdoQCPrjRule.ParamByName("CurDate").size = 5;
+  AdoQCPrjRule.SetParam("Perno", Perno);
+  AdoQCPrjRule.SetParam("CurDate", CurDate);
+  AdoQCPrjRule.Open();
+  section_.clear();
+  if (!AdoQCPrjRule.IsEmpty()) {
+    section_ = Trim(AdoQCPrjRule.FieldByName("Section").AsString());
+    if (code.empty()) code = Trim(AdoQCPrjRule.FieldByName("WorkGroup").AsString());
+  }
+  return code;
+}
+
+std::string TRangeCalculation::TwoYearQuery(const std::string& Template, T2YearRangeState State,
+                                            const std::string& DateFieldName,
+                                            const std::string& ToDate_MMDD,
+                                            const std::string& FromDate_MMDD,
+                                            const std::string& CurrentYearDatabaseName,
+                                            const std::string& OtherYearDatabaseName) const {
+  return db::T2YearRangeUtils::GenerateTwoYearedQueryString(
+      Template, DateFieldName, FromDate_MMDD, ToDate_MMDD, "FromYear", "ToYear",
+      CurrentYearDatabaseName, OtherYearDatabaseName, State, "");
+}
+
+void TRangeCalculation::OpenRows(db::Dataset& q, const Source& src,
+                                 const std::string& monthly_text,
+                                 const std::vector<std::string>& template_lines,
+                                 const char* date_field) const {
+  if (src.two_year) {
+    q.SetSQL({TwoYearQuery(Join(template_lines), src.state, date_field, src.to, src.from,
+                           src.current_db, src.other_db)});
+    q.SetCommandTimeout(60);
+  } else {
+    q.SetSQL({monthly_text});
+  }
+  q.Open();
+}
+
+TDayRow TRangeCalculation::ReadDayRow(const db::Dataset& q) {
+  TDayRow d;
+  d.DDate = Trim(q.FieldByName("DDate").AsString());
+  d.CalWork = Int(q, "CalWork");
+  d.NightWork = Int(q, "NightWork");
+  d.ServicePrice = Int(q, "ServicePrice");
+  d.MealPrice = Int(q, "MealPrice");
+  d.WorkTotal = Int(q, "WorkTotal");
+  d.ExtraWorkTotal = Int(q, "ExtraWorkTotal");
+  d.NonWorkTotal = Int(q, "NonWorkTotal");
+  d.LeaveOfAbsPay = Int(q, "LeaveOfAbsPay");
+  d.LeaveOfAbsNoPay = Int(q, "LeaveOfAbsNoPay");
+  d.Mission = Int(q, "Mission");
+  d.WWork = Int(q, "WWork");
+  d.ServiceLate = Int(q, "ServiceLate");
+  d.EarlyPermFirst = Int(q, "EarlyPermFirst");
+  d.EarlyPermLast = Int(q, "EarlyPermLast");
+  d.LatePermFirst = Int(q, "LatePermFirst");
+  d.LatePermLast = Int(q, "LatePermLast");
+  d.DailyAbsence = q.FieldByName("DailyAbsence").AsBoolean();
+  d.DailyMorkhasi = Int(q, "DailyMorkhasi");
+  d.PPercent = Int(q, "PPercent");
+  d.EW_NormPerm = Int(q, "EW_NormPerm");
+  d.EW_NormNotPerm = Int(q, "EW_NormNotPerm");
+  d.EW_HoliPerm = Int(q, "EW_HoliPerm");
+  d.EW_HoliNotPerm = Int(q, "EW_HoliNotPerm");
+  d.EW_InMission = Int(q, "EW_InMission");
+  d.EW_HoliInMission = Int(q, "EW_HoliInMission");
+  d.EW_NormInMission = Int(q, "EW_NormInMission");
+  d.EW_Special = Int(q, "EW_Special");
+  d.EW_BreakNotPerm = Int(q, "EW_BreakNotPerm");
+  d.EW_BreakPerm = Int(q, "EW_BreakPerm");
+  d.NW_Early_First = Int(q, "NW_Early_First");
+  d.NW_Early_Last = Int(q, "NW_Early_Last");
+  d.NW_LeaveNotPerm = Int(q, "NW_LeaveNotPerm");
+  d.NW_Absent = Int(q, "NW_Absent");
+  d.NW_Special = Int(q, "NW_Special");
+  d.NW_Late_First = Int(q, "NW_Late_First");
+  d.NW_Late_Last = Int(q, "NW_Late_Last");
+  d.PresenceInDMor = Int(q, "PresenceInDMor");
+  d.PresenceInDMam = Int(q, "PresenceInDMam");
+  d.OrdMor = Int(q, "OrdMor");
+  d.KasrMor = Int(q, "KasrMor");
+  d.Holiday = Int(q, "Holiday");
+  d.Suspended = Int(q, "Suspended");
+  d.ReduceHoliday = Int(q, "ReduceHoliday");
+  d.HolidaysCounted = Int(q, "HolidaysCounted");
+  return d;
+}
+
+std::vector<std::string> TRangeCalculation::SumDays(db::Dataset& rows, TDaySums& sums) {
+  std::vector<std::string> dates;
+  for (rows.First(); !rows.Eof(); rows.Next()) {
+    const TDayRow d = ReadDayRow(rows);
+    const TLeaveType type = d.DailyMorkhasi != 0 ? LeaveType(d.DailyMorkhasi) : TLeaveType{};
+    AccumulateDay(d, group_, type, sums, R_);
+    dates.push_back(d.DDate);
+  }
+  return dates;
+}
+
+std::vector<TRangeCalculation::Totals> TRangeCalculation::SumLeaveDetails(db::Dataset& rows) {
+  std::vector<Totals> totals;
+  for (rows.First(); !rows.Eof(); rows.Next()) {
+    const int code = Int(rows, "MorkhasiCode");
+    const int amount = Int(rows, "Amount");
+    const TLeaveType type = LeaveType(code);
+    if (type.IsOrdinary) R_.rwrLeaveOfAbsAlloted += amount;
+    auto it = std::find_if(totals.begin(), totals.end(), [&](const Totals& t) { return t.code == code; });
+    if (it == totals.end()) it = totals.insert(totals.end(), Totals{code, 0, 0});
+    it->amount += amount;
+    it->days += type.IsDaily ? 1 : 0;
+  }
+  return totals;
+}
+
+std::vector<TRangeCalculation::Totals> TRangeCalculation::SumMissionDetails(db::Dataset& rows) {
+  std::vector<Totals> totals;
+  for (rows.First(); !rows.Eof(); rows.Next()) {
+    const int code = Int(rows, "MamuriatCode");
+    auto it = std::find_if(totals.begin(), totals.end(), [&](const Totals& t) { return t.code == code; });
+    if (it == totals.end()) it = totals.insert(totals.end(), Totals{code, 0, 0});
+    it->amount += Int(rows, "Amount");
+    it->days += MissionIsDaily(code) ? 1 : 0;
+  }
+  return totals;
+}
+
+void TRangeCalculation::MonthDuty(const std::string& person, int month, const std::string& from,
+                                  const std::string& to, TRangeFacts& f) {
+  if (group_.GShCode > 0) {
+    AdoQCGShItem.Close();
+    AdoQCGShItem.SetParam("GShCode", group_.GShCode);
+    AdoQCGShItem.SetParam("Period", month);
+    AdoQCGShItem.Open();
+    AdoQCPerShifts.Close();
+    AdoQCPerShifts.SetParam("Perno", person);
+    AdoQCPerShifts.SetParam("Period", month);
+    AdoQCPerShifts.SetParam("GShCode", group_.GShCode);
+    AdoQCPerShifts.Open();
+    if (AdoQCGShItem.IsEmpty() || AdoQCPerShifts.IsEmpty()) return;
+    const int days = dm_.DaysInMonth(month);
+    for (int d = 1; d <= days; ++d) {
+      const std::string column = "D" + std::to_string(d);
+      int code = static_cast<int>(AdoQCPerShifts.FieldByName(column).AsInteger());
+      if (code < 1) code = static_cast<int>(AdoQCGShItem.FieldByName(column).AsInteger());
+      auto found = shifts_.find(code);
+      if (found == shifts_.end()) {
+        QCWorkShifts.Close();
+        QCWorkShifts.SetParam("PCode", code);
+        QCWorkShifts.Open();
+        ShiftRow s;
+        if (!QCWorkShifts.IsEmpty()) {
+          s.found = true;
+          s.holiday = Int(QCWorkShifts, "Holiday");
+          s.begin = Trim(QCWorkShifts.FieldByName("DBeginTime").AsString());
+          s.end = Trim(QCWorkShifts.FieldByName("DEndTime").AsString());
+          s.status = Trim(QCWorkShifts.FieldByName("ShiftStatus").AsString());
+        }
+        found = shifts_.emplace(code, s).first;
+      }
+      const ShiftRow& s = found->second;
+      if (s.holiday == 0) {
+        const int e = s.status.size() >= 3 && s.status[2] == '1' ? d + 1 : d;
+        f.Duty += engine::MinutesBetweenText(Pad2(month) + "/" + Pad2(d), s.begin,
+                                             Pad2(month) + "/" + Pad2(e), s.end);
+      } else if (s.holiday == 1) {
+        f.CalH1 += 1;
+      } else if (s.holiday == 2) {
+        f.CalH2 += 1;
+      }
+    }
+    return;
+  }
+  db::Dataset cal(dm_.ADOConnectionTimeAttendance());
+  cal.SetSQL({"Select * from CalItem ", "where (CalCode = '" + Trim(group_.CalCode) + "') ",
+              "and (DBeginDate >= '" + from + "') ", "and (DBeginDate <= '" + to + "') "});
+  cal.Open();
+  for (cal.First(); !cal.Eof(); cal.Next()) {
+    const int holiday = Int(cal, "Holiday");
+    if (holiday == 0) {
+      f.Duty += engine::MinutesBetweenText(Trim(cal.FieldByName("DBeginDate").AsString()),
+                                           Trim(cal.FieldByName("DBeginTime").AsString()),
+                                           Trim(cal.FieldByName("DEndDate").AsString()),
+                                           Trim(cal.FieldByName("DEndTime").AsString()));
+    } else if (holiday == 1) {
+      f.CalH1 += 1;
+    } else if (holiday == 2) {
+      f.CalH2 += 1;
+    }
+  }
+}
+
+void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
+                                   TRangeFacts& f) {
+  db::Dataset q(dm_.ADOConnectionTimeAttendance());
+  if (group_.GShCode > 0) {
+    OpenRows(q, src, "", ShiftDutyTemplate(person), "DDate");
+    for (q.First(); !q.Eof(); q.Next()) {
+      const int holiday = Int(q, "Holiday");
+      if (holiday == 0) f.Duty += Int(q, "CalWork");
+      if (holiday == 1) f.CalH1 += 1;
+      if (holiday == 2) f.CalH2 += 1;
+    }
+    return;
+  }
+  OpenRows(q, src, "", CalendarItemsTemplate(Trim(group_.CalCode)), "DBeginDate");
+  for (q.First(); !q.Eof(); q.Next()) {
+    const int holiday = Int(q, "Holiday");
+    if (holiday == 0) {
+      f.Duty += engine::MinutesBetweenText(Trim(q.FieldByName("DBeginDate").AsString()),
+                                           Trim(q.FieldByName("DBeginTime").AsString()),
+                                           Trim(q.FieldByName("DEndDate").AsString()),
+                                           Trim(q.FieldByName("DEndTime").AsString()));
+    } else if (holiday == 1) {
+      f.CalH1 += 1;
+    } else if (holiday == 2) {
+      f.CalH2 += 1;
+    }
+  }
+}
+
+void TRangeCalculation::ReadSpecials(const std::string& person, int mah, TRangeFacts& f) {
+  auto read = [&](db::Dataset& q, int kind, bool& has, int32_t& value) {
+    q.Close();
+    q.SetParam("Perno", person);
+    q.SetParam("Mah", mah);
+    q.SetParam("Kind", kind);
+    q.Open();
+    has = !q.IsEmpty();
+    if (has) value = TZelCalcUtils::Text2Time(Trim(q.FieldByName("Amount").AsString()));
+  };
+  read(AdoQCMonthlySpecMorDef, 0, f.HasSpecMor0, f.SpecMor0);
+  read(AdoQCMonthlySpecMorDef, 1, f.HasSpecMor1, f.SpecMor1);
+  read(AdoQCMonthlySpecExtDef, 0, f.HasSpecExt0, f.SpecExt0);
+  read(AdoQCMonthlySpecExtDef, 1, f.HasSpecExt1, f.SpecExt1);
+}
+
+void TRangeCalculation::AddEducation(const std::string& person, const std::string& database,
+                                     const std::string& from, const std::string& to, int& sum,
+                                     int& daily_sum, int& count_days) {
+  db::Dataset q(dm_.ADOConnectionDbBase());
+  const std::vector<std::string> tail = {
+      " From " + database + "..DayMorDt ",
+      " Inner Join " + dm_.DataBaseName + "..MorType On (MorkhasiCode = Code) ",
+      " Where PerNo = " + Quoted(person) + " ", " And DDate >= " + Quoted(from) + " ",
+      " And DDate <= " + Quoted(to) + " ", " And Education = 1 "};
+  std::vector<std::string> lines = {" Select Sum(Amount) As SumAmount "};
+  lines.insert(lines.end(), tail.begin(), tail.end());
+  q.SetSQL(lines);
+  q.Open();
+  const int part = static_cast<int>(q.FieldByName("SumAmount").AsInteger());
+  if (part <= 0) return;
+  sum += part;
+  lines = {" Select Sum(Amount) As DailySumAmount, Count(*) As CountDays "};
+  lines.insert(lines.end(), tail.begin(), tail.end());
+  lines.push_back(" And IsDaily = 1 ");
+  q.Close();
+  q.SetSQL(lines);
+  q.Open();
+  const int daily = static_cast<int>(q.FieldByName("DailySumAmount").AsInteger());
+  if (daily > 0) {
+    daily_sum += daily;
+    count_days += static_cast<int>(q.FieldByName("CountDays").AsInteger());
+  }
+}
+
+// ---- writing ------------------------------------------------------------------------------
+
+void TRangeCalculation::WriteDetails(db::Dataset& q, const std::string& person, int number,
+                                     const char* code_col, const std::vector<Totals>& totals) {
+  const bool month = &q == &AdoQCMonthlyMorkhasiDetail || &q == &AdoQCMonthlyMamuriatDetail;
+  const char* number_col = month ? "MMonth" : "Period";
+  for (const Totals& t : totals) {
+    q.Close();
+    q.SetParam("Perno", person);
+    q.SetParam(number_col, number);
+    q.SetParam(code_col, t.code);
+    q.Open();
+    if (q.IsEmpty()) {
+      q.Append();
+      q.SetField("PerNo", person);
+      q.SetField(number_col, number);
+      q.SetField(code_col, t.code);
+      q.SetField("Amount", t.amount);
+      q.SetField("Days", t.days);
+    } else {
+      q.Edit();
+      q.SetField("Amount", static_cast<int>(q.FieldByName("Amount").AsInteger()) + t.amount);
+      q.SetField("Days", static_cast<int>(q.FieldByName("Days").AsInteger()) + t.days);
+    }
+    q.Post();
+  }
+}
+
+namespace {
+
+void OpenForWrite(db::Dataset& q, const std::string& person, bool month, int number) {
+  q.Close();
+  q.SetParam("Perno", person);
+  q.SetParam(month ? "MMonth" : "Period", number);
+  q.Open();
+  if (q.IsEmpty()) {
+    q.Append();
+  } else {
+    q.Edit();
+  }
+}
+
+void SetHead(db::Dataset& q, const TWorkGroupRules& g, const std::string& section,
+             const std::string& person, bool month, int number, const TRangeWorkRec& R) {
+  q.SetField("WorkGroup", g.Code);
+  q.SetField("CalCode", g.CalCodeNull ? db::Value() : db::Value(g.CalCode));
+  q.SetField("Section", section);
+  q.SetField("CalWork", R.rwrCalWork);
+  q.SetField("PerNo", person);
+  q.SetField(month ? "MMonth" : "Period", number);
+  q.SetField("Edited", 0);
+  q.SetField("NightWork", R.rwrNightWork);
+  q.SetField("ServicePrice", R.rwrServicePrice);
+  q.SetField("MealPrice", R.rwrMealPrice);
+}
+
+}  // namespace
+
+void TRangeCalculation::WriteResult(db::Dataset& q, const std::string& person, int number,
+                                    bool month, int range_days, int full_days, int holidays,
+                                    int use_holiday) {
+  // The permitted extra work of the month or period.
+  AdoQCMonthlyExtraPerm.Close();
+  AdoQCMonthlyExtraPerm.SetParam("Perno", person);
+  AdoQCMonthlyExtraPerm.SetParam("Mah", number);
+  AdoQCMonthlyExtraPerm.Open();
+  if (!AdoQCMonthlyExtraPerm.IsEmpty()) {
+    ApplyExtraWorkPermission(
+        TZelCalcUtils::Text2Time(Trim(AdoQCMonthlyExtraPerm.FieldByName("PERMITTED").AsString())),
+        group_.PrdMahExtraWorkPermOption, R_);
+  }
+  const TRangeWorkRec& R = R_;
+  OpenForWrite(q, person, month, number);
+  SetHead(q, group_, section_, person, month, number, R);
+  q.SetField("WorkTotal", R.rwrWorkTotal);
+  if (group_.GROUPTYPE == 5 || group_.GROUPTYPE == 6) {
+    const int bound =
+        ScaledWorkBound(group_.WorkBound[number - 1], range_days, full_days, holidays);
+    int over = 0, less = 0;
+    if (group_.WorkBound[number - 1] > 0) {
+      over = std::max(0, R.rwrWorkTotal - bound);
+      less = std::max(0, bound - R.rwrWorkTotal);
+    }
+    q.SetField("Work_Over", over);
+    q.SetField("Work_Less", less);
+    q.SetField("WorkBound", bound);
+  }
+  const std::pair<const char*, int32_t> fields[] = {
+      {"ExtraWorkTotal", R.rwrExtraWorkTotal},
+      {"NonWorkTotal", R.rwrNonWorkTotal},
+      {"LeaveOfAbsPay", R.rwrLeaveOfAbsPayed},
+      {"LeaveOfAbsNoPay", R.rwrLeaveOfAbsNotPayed},
+      {"LeaveOfAbsAlloted", R.rwrLeaveOfAbsAlloted},
+      {"Mission", R.rwrMission},
+      {"WWork", R.rwrWork},
+      {"ServiceLate", R.rwrServiceLate},
+      {"EarlyPermCount", R.rwrEarlyPermCount},
+      {"EarlyPermAmount", R.rwrEarlyPermAmount},
+      {"LatePermCount", R.rwrLatePermCount},
+      {"LatePermAmount", R.rwrLatePermAmount},
+      {"DaysWorked", R.rwrDaysWorked},
+      {"EW_NormPerm", R.rwrEWNormPerm},
+      {"EW_NormNotPerm", R.rwrEWNormNotPerm},
+      {"EW_HoliPerm", R.rwrEWHoliPerm},
+      {"EW_HoliNotPerm", R.rwrEWHoliNotPerm},
+      {"EW_InMission", R.rwrEWInMission},
+      {"EW_HoliInMission", R.rwrEWHoliInMission},
+      {"EW_NormInMission", R.rwrEWNormInMission},
+      {"EW_Special", R.rwrEWSpecial},
+      {"EW_BreakNotPerm", R.rwrEWBreakNotPerm},
+      {"EW_BreakPerm", R.rwrEWBreakPerm},
+      {"NW_Early", R.rwrNWEarly},
+      {"NW_EarlyCnt", R.rwrNWEarlyCnt},
+      {"NW_Late", R.rwrNWLate},
+      {"NW_LateCnt", R.rwrNWLateCnt},
+      {"NW_LeaveNotPerm", R.rwrNWLeaveNotPerm},
+      {"NW_LeaveNotPermCnt", R.rwrNWLeaveNotPermCnt},
+      {"NW_Absent", R.rwrNWAbsent},
+      {"NW_AbsentCnt", R.rwrNWAbsentCnt},
+      {"NW_Special", R.rwrNWSpecial},
+      {"PresenceInDMor", R.rwrWorkPresenceInDMor},
+      {"PresenceInDMam", R.rwrWorkPresenceInDMam},
+      {"OrdMor", R.rwrOrdinaryMorkhasi},
+      {"KasrMor", R.rwrKasrMorkhasi},
+      {"UseHoliday", use_holiday},
+      {"Forgiven_LateCount", R.rwrForgivenLateCount},
+      {"Forgiven_LateAmount", R.rwrForgivenLateAmount},
+      {"HG_Minutes", R.rwrHGMinutes},
+      {"HG_Days", R.rwrHGDays},
+      {"HT_Minutes", R.rwrHTMinutes},
+      {"HT_Days", R.rwrHTDays},
+      {"DaysPresent", R.rwrDaysPresent},
+      {"MorkhasiLeft", R.rwrMorkhasiLeft},
+      {"PYMorLeftUsed", R.rwrPYMorLeftUsed},
+      {"ExtraMorSpecial", R.rwrExtraMorSpecial},
+      {"KasrMorSpecial", R.rwrKasrMorSpecial},
+      {"MorkhasiRation", R.rwrMorkhasiRation},
+      {"PayingDays", R.rwrPayingDays},
+      {"PPERCENT1Cnt", R.rwrPPERCENT1Cnt},
+      {"PPERCENT2Cnt", R.rwrPPERCENT2Cnt},
+      {"PPERCENT3Cnt", R.rwrPPERCENT3Cnt},
+      {"PPERCENT4Cnt", R.rwrPPERCENT4Cnt},
+  };
+  for (const auto& [name, value] : fields) q.SetField(name, value);
+  q.Post();
+}
+
+void TRangeCalculation::WriteHourlyResult(db::Dataset& q, const std::string& person, int number,
+                                          bool month, int use_holiday) {
+  const TRangeWorkRec& R = R_;
+  OpenForWrite(q, person, month, number);
+  SetHead(q, group_, section_, person, month, number, R);
+  const std::pair<const char*, int32_t> fields[] = {
+      {"OrdMor", R.rwrOrdinaryMorkhasi},
+      {"LeaveOfAbsPay", R.rwrLeaveOfAbsPayed},
+      {"LeaveOfAbsAlloted", R.rwrLeaveOfAbsAlloted},
+      {"LeaveOfAbsNoPay", R.rwrLeaveOfAbsNotPayed},
+      {"WorkTotal", R.rwrWorkTotal},
+      {"Mission", R.rwrMission},
+      {"WWork", R.rwrWork},
+      {"ServiceLate", R.rwrServiceLate},
+      {"EarlyPermCount", R.rwrEarlyPermCount},
+      {"EarlyPermAmount", R.rwrEarlyPermAmount},
+      {"LatePermCount", R.rwrLatePermCount},
+      {"LatePermAmount", R.rwrLatePermAmount},
+      {"DaysWorked", R.rwrDaysWorked},
+      {"PayingDays", R.rwrDaysWorked},
+      {"DaysPresent", R.rwrDaysWorked},
+      {"EW_NormPerm", R.rwrEWNormPerm},
+      {"EW_NormNotPerm", R.rwrEWNormNotPerm},
+      {"ExtraWorkTotal", R.rwrExtraWorkTotal},
+      {"NonWorkTotal", R.rwrNonWorkTotal},
+      {"EW_Special", R.rwrEWSpecial},
+      {"EW_BreakNotPerm", R.rwrEWBreakNotPerm},
+      {"EW_BreakPerm", R.rwrEWBreakPerm},
+      {"PPERCENT1Cnt", R.rwrPPERCENT1Cnt},
+      {"PPERCENT2Cnt", R.rwrPPERCENT2Cnt},
+      {"PPERCENT3Cnt", R.rwrPPERCENT3Cnt},
+      {"PPERCENT4Cnt", R.rwrPPERCENT4Cnt},
+  };
+  for (const auto& [name, value] : fields) q.SetField(name, value);
+  if (group_.MandeMorForSaati == 1) {
+    q.SetField("MorkhasiLeft", R.rwrMorkhasiLeft);
+    q.SetField("ExtraMorSpecial", R.rwrExtraMorSpecial);
+    q.SetField("KasrMorSpecial", R.rwrKasrMorSpecial);
+    q.SetField("MorkhasiRation", R.rwrMorkhasiRation);
+  }
+  (void)use_holiday;
+  q.Post();
+}
+
+void TRangeCalculation::LogPeriodMessage(const std::string& person, int period,
+                                         const std::string& message) {
+  char number[8];
+  std::snprintf(number, sizeof number, "%2d", period);
+  const std::string prefix =
+      PadRight(Trim(dm_.AttendanceCalcManager().PersonName()), 20) + " (" +
+      PadRight(Trim(person), 6) + ") ( دوره " + number + ") : ";
+  dm_.InsertCalcLogTable(dm_.ScheduleId, person, prefix + message);
+}
+
+// ---- the month ----------------------------------------------------------------------------
+
+void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
+  db::Dataset& system = dm_.QSystem();
+  if (!system.Active()) system.Open();
+  R_ = TRangeWorkRec{};
+  const std::string Y = dm_.CurrentYear;
+  std::string job_start = Y + "/01/01", job_end = Y + "/12/30";
+  ReadEmployment(P, job_start, job_end);
+
+  const int days_in_month = dm_.DaysInMonth(M);
+  std::string from = Pad2(M) + "/01";
+  std::string to = Pad2(M) + "/" + Pad2(days_in_month);
+  OpenWorkGroup(GetMonthWorkGroup(P, M));
+  if (!(job_start <= Y + "/" + to && job_end >= Y + "/" + from)) return;
+
+  const int full_days = TZelCalcUtils::DaysInBetween(from, to);
+  if (Y + "/" + from < job_start) from = job_start.substr(5, 5);
+  if (Y + "/" + to > job_end) to = job_end.substr(5, 5);
+  const int range_days = TZelCalcUtils::DaysInBetween(from, to);
+  db::Dataset holidays_q(dm_.ADOConnectionTimeAttendance());
+  holidays_q.SetSQL({"Select * from DayWork ", "where (perno ='" + P + "') ",
+                     "and (ddate >='" + from + "') ", "and (ddate <='" + to + "') ",
+                     "and (Holiday <> 0) "});
+  holidays_q.Open();
+  const int holidays = holidays_q.RecordCount();
+
+  // Carried leave balance.
+  TDaySums sums;
+  int32_t carried = 0;
+  const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
+  if (M >= start_mor_left) {
+    if (M == start_mor_left) {
+      AdoQCMorkhasiLeftMonth.Close();
+      AdoQCMorkhasiLeftMonth.SetParam("Perno", P);
+      AdoQCMorkhasiLeftMonth.Open();
+      if (!AdoQCMorkhasiLeftMonth.IsEmpty()) carried += Int(AdoQCMorkhasiLeftMonth, "InitialValue");
+    } else {
+      AdoQCMonthlyWork.Close();
+      AdoQCMonthlyWork.SetParam("Perno", P);
+      AdoQCMonthlyWork.SetParam("MMonth", M - 1);
+      AdoQCMonthlyWork.Open();
+      if (!AdoQCMonthlyWork.IsEmpty()) {
+        carried += Int(AdoQCMonthlyWork, "MorkhasiLeft");
+        sums.UseHoliday = Int(AdoQCMonthlyWork, "UseHoliday");
+      }
+    }
+  }
+
+  db::Dataset rows(dm_.ADOConnectionTimeAttendance());
+  rows.SetSQL({"Select * from DayWork ", "WHERE (PerNo = '" + P + "') ",
+               "and (DDate >= '" + from + "') ", "and (DDate <= '" + to + "') "});
+  rows.Open();
+  const int days = std::min(days_in_month, TZelCalcUtils::Date2Day(to) -
+                                               TZelCalcUtils::Date2Day(from) + 1);
+  if (rows.RecordCount() != days) {
+    // An incomplete month: which days are missing, and no result row.
+    const std::string& name = dm_.AttendanceCalcManager().PersonName();
+    const std::string& id = dm_.AttendanceCalcManager().PersonID();
+    const std::string head = name + " (" + id + ") (" + PersianMonthName(M) + "): ";
+    if (rows.IsEmpty()) {
+      dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + "هيچ روزي از ماه محاسبه نشده است.");
+      return;
+    }
+    std::set<std::string> present;
+    for (rows.First(); !rows.Eof(); rows.Next()) {
+      present.insert(Trim(rows.FieldByName("DDate").AsString()));
+    }
+    dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + "بعضي از روزهاي ماه محاسبه نشده اند.");
+    dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
+    std::string missing;
+    const int first_day = TZelCalcUtils::Date2Day(from);
+    for (int i = 0; i < days; ++i) {
+      const std::string day = TZelCalcUtils::Day2Date(first_day + i);
+      if (!present.count(day)) missing += day + " ";
+    }
+    dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
+    return;
+  }
+  SumDays(rows, sums);
+
+  db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
+  leave_rows.SetSQL({"Select * from  DayMorDT ", "where (Perno = '" + P + "')",
+                     "and (DDate >= '" + from + "') ", "and (DDate <= '" + to + "')"});
+  leave_rows.Open();
+  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows);
+
+  TRangeFacts facts;
+  facts.Days = days;
+  facts.FullDays = days_in_month;
+  facts.Carried = carried;
+  facts.Param = group_.M_Param[M - 1];
+  ReadSpecials(P, M, facts);
+
+  if (group_.GROUPTYPE == 2) {
+    int32_t T = 0;
+    AdoQCMorkhasiLeftMonth.Close();
+    AdoQCMorkhasiLeftMonth.SetParam("Perno", P);
+    AdoQCMorkhasiLeftMonth.Open();
+    if (!AdoQCMorkhasiLeftMonth.IsEmpty()) T = Int(AdoQCMorkhasiLeftMonth, "Amount");
+    ApplyHourlyRules(group_, facts, T, R_);
+  } else {
+    ApplyLateRules(sums.Lates, group_, R_);
+    MonthDuty(P, M, from, to, facts);
+    ApplyRangeRules(group_, sums, facts, R_);
+    int edu = 0, daily = 0, count = 0;
+    AddEducation(P, dm_.DataBaseNameYear, from, to, edu, daily, count);
+    CoverEducationLeave(edu, daily, count, R_);
+  }
+
+  // Everything is computed: the month's rows.
+  WriteDetails(AdoQCMonthlyMorkhasiDetail, P, M, "MorkhasiCode", leave_totals);
+  if (group_.GROUPTYPE == 2) {
+    WriteHourlyResult(AdoQCMonthlyWork, P, M, true, sums.UseHoliday);
+  } else {
+    WriteResult(AdoQCMonthlyWork, P, M, true, range_days, full_days, holidays, sums.UseHoliday);
+  }
+  db::Dataset mission_rows(dm_.ADOConnectionTimeAttendance());
+  mission_rows.SetSQL({"Select * from DayMamDT ", "where (Perno = '" + P + "')",
+                       "and (DDate >= '" + from + "') ", "and (DDate <= '" + to + "')"});
+  mission_rows.Open();
+  WriteDetails(AdoQCMonthlyMamuriatDetail, P, M, "MamuriatCode", SumMissionDetails(mission_rows));
+}
+
+// ---- the period ---------------------------------------------------------------------------
+
+void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
+  using dates::TZELDateParser;
+  db::Dataset& system = dm_.QSystem();
+  if (!system.Active()) system.Open();
+  R_ = TRangeWorkRec{};
+  const std::string from = Trim(system.FieldByName("PERIOD" + std::to_string(n) + "B").AsString());
+  const std::string to = Trim(system.FieldByName("PERIOD" + std::to_string(n) + "E").AsString());
+  std::string job_start = TZelCalcUtils::FirstDateOfYear_YYMMDD(year_ - 1);
+  std::string job_end = TZelCalcUtils::LastDateOfYear_YYMMDD(year_ + 1);
+  ReadEmployment(dm_.AttendanceCalcManager().PersonID(), job_start, job_end);
+
+  T2YearRangeState state{};
+  db::T2YearRangeUtils::GetPeriodRangeState(n, from, to, state);
+  int from_off = 0, to_off = 0;
+  YearOffsets(state, from_off, to_off);
+  const int from_year = year_ + from_off, to_year = year_ + to_off;
+  const std::string period_start =
+      TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, from_year, from);
+  const std::string period_end = TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, to_year, to);
+
+  if (job_end < job_start) {
+    LogPeriodMessage(P, n, "تاریخ خاتمه کار (" + job_end + ") قبل از تاریخ شروع کار (" +
+                               job_start + ")  است.");
+    return;
+  }
+  if (job_end < period_start) {
+    LogPeriodMessage(P, n, "تاریخ خاتمه کار (" + job_end + ") قبل از شروع دوره است.");
+    return;
+  }
+  if (job_start > period_end) {
+    LogPeriodMessage(P, n, "تاریخ خاتمه کار (" + job_start + ") قبل از شروع دوره است.");
+    return;
+  }
+
+  // The range cut by the employment dates. Its years come from the dates themselves, so a
+  // cross-year period cut down to days of the other year alone reads that year's database.
+  const std::string c_start = period_start < job_start ? job_start : period_start;
+  const std::string c_end = period_end > job_end ? job_end : period_end;
+  const std::string cfrom = TZELDateParser::GetMonthAndDay_MMDD(c_start, 0);
+  const std::string cto = TZELDateParser::GetMonthAndDay_MMDD(c_end, 0);
+  T2YearRangeState cstate{};
+  db::T2YearRangeUtils::GetPeriodRangeState(n, cfrom, cto, cstate);
+  const int cfrom_year = std::stoi(c_start.substr(0, 4));
+  const int cto_year = std::stoi(c_end.substr(0, 4));
+
+  Source src;
+  src.two_year = true;
+  src.state = cstate;
+  src.from = cfrom;
+  src.to = cto;
+  src.current_db = dm_.DataBaseNameYear;
+  src.other_db = dm_.DataBaseNameYear;
+  if (cstate != T2YearRangeState::rsNormal || cfrom_year != year_) {
+    const std::string years = system.FieldByName("Years").AsString();
+    for (int y : {cfrom_year, cto_year}) {
+      if (TZELDateParser::YearExistInYearList(years, y) < 0) {
+        LogPeriodMessage(P, n, "سال " + std::to_string(y) + " وجود ندارد .");
+        return;
+      }
+    }
+    if (cstate == T2YearRangeState::rsPrevToCurrentYear) {
+      src.other_db = dm_.DataBaseNameOfYear(cfrom_year);
+    } else if (cstate == T2YearRangeState::rsCurrentToNextYear) {
+      src.other_db = dm_.DataBaseNameOfYear(cto_year);
+    } else {
+      src.current_db = src.other_db = dm_.DataBaseNameOfYear(cfrom_year);
+    }
+  }
+
+  const int full_days = TZelCalcUtils::DaysCountInBetweenWithYear(from, to, from_year, to_year);
+  const int range_days =
+      TZelCalcUtils::DaysCountInBetweenWithYear(cfrom, cto, cfrom_year, cto_year);
+
+  if (!OpenWorkGroup(GetPeriodWorkGroup(P, n, dm_.DataBaseNameOfYear(cto_year), cto))) {
+    LogPeriodMessage(P, n, "در این دوره فاقد حکم است.");
+    return;
+  }
+
+  db::Dataset holidays_q(dm_.ADOConnectionTimeAttendance());
+  OpenRows(holidays_q, src, "", HolidaysTemplate(P), "DDate");
+  const int holidays = holidays_q.RecordCount();
+
+  TDaySums sums;
+  int32_t carried = 0;
+  const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
+  AdoQCMorkhasiLeftPeriod.Close();
+  AdoQCMorkhasiLeftPeriod.SetParam("Perno", P);
+  AdoQCMorkhasiLeftPeriod.Open();
+  if (n >= start_mor_left) {
+    if (n == start_mor_left) {
+      if (!AdoQCMorkhasiLeftPeriod.IsEmpty()) carried += Int(AdoQCMorkhasiLeftPeriod, "InitialValue");
+    } else {
+      AdoQPeriodWork.Close();
+      AdoQPeriodWork.SetParam("Perno", P);
+      AdoQPeriodWork.SetParam("Period", n - 1);
+      AdoQPeriodWork.Open();
+      if (!AdoQPeriodWork.IsEmpty()) {
+        carried += Int(AdoQPeriodWork, "MorkhasiLeft");
+        sums.UseHoliday = Int(AdoQPeriodWork, "UseHoliday");
+      }
+    }
+  }
+
+  db::Dataset rows(dm_.ADOConnectionTimeAttendance());
+  OpenRows(rows, src, "", DailyRowsTemplate(P), "DDate");
+  const int days = range_days;
+  if (rows.RecordCount() != days) {
+    if (rows.IsEmpty()) {
+      LogPeriodMessage(P, n, "هيچ روزي از دوره محاسبه نشده است.");
+      return;
+    }
+    std::set<std::string> present;
+    for (rows.First(); !rows.Eof(); rows.Next()) {
+      present.insert(Trim(rows.FieldByName("DDate").AsString()));
+    }
+    LogPeriodMessage(P, n, "بعضي از روزهاي دوره محاسبه نشده اند.");
+    dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
+    std::string missing;
+    for (const std::string& day : TZelCalcUtils::ListAllDatesInBetweenWithYear(
+             cfrom, cto, cfrom_year, cto_year, false)) {
+      if (!present.count(day)) missing += day + " ";
+    }
+    dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
+    return;
+  }
+  SumDays(rows, sums);
+
+  db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
+  OpenRows(leave_rows, src, "", LeaveDetailsTemplate(P), "DDate");
+  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows);
+
+  TRangeFacts facts;
+  facts.Days = range_days;
+  facts.FullDays = full_days;
+  facts.Carried = carried;
+  facts.Param = group_.M_Param[n - 1];
+  ReadSpecials(P, n, facts);
+
+  if (group_.GROUPTYPE == 2) {
+    const int32_t T =
+        AdoQCMorkhasiLeftPeriod.IsEmpty() ? 0 : Int(AdoQCMorkhasiLeftPeriod, "Amount");
+    ApplyHourlyRules(group_, facts, T, R_);
+  } else {
+    ApplyLateRules(sums.Lates, group_, R_);
+    PeriodDuty(P, src, facts);
+    ApplyRangeRules(group_, sums, facts, R_);
+    // Education leave, read in every year database the period covers.
+    int edu = 0, daily = 0, count = 0;
+    switch (cstate) {
+      case T2YearRangeState::rsNormal:
+        AddEducation(P, src.current_db, cfrom, cto, edu, daily, count);
+        break;
+      case T2YearRangeState::rsPrevToCurrentYear:
+        AddEducation(P, src.other_db, cfrom, "12/30", edu, daily, count);
+        AddEducation(P, src.current_db, "01/01", cto, edu, daily, count);
+        break;
+      case T2YearRangeState::rsCurrentToNextYear:
+        AddEducation(P, src.current_db, cfrom, "12/30", edu, daily, count);
+        AddEducation(P, src.other_db, "01/01", cto, edu, daily, count);
+        break;
+    }
+    CoverEducationLeave(edu, daily, count, R_);
+  }
+
+  WriteDetails(AdoQCPeriodMorkhasiDetail, P, n, "MorkhasiCode", leave_totals);
+  if (group_.GROUPTYPE == 2) {
+    WriteHourlyResult(AdoQPeriodWork, P, n, false, sums.UseHoliday);
+  } else {
+    WriteResult(AdoQPeriodWork, P, n, false, range_days, full_days, holidays, sums.UseHoliday);
+  }
+  db::Dataset mission_rows(dm_.ADOConnectionTimeAttendance());
+  OpenRows(mission_rows, src, "", MissionDetailsTemplate(P), "DDate");
+  WriteDetails(AdoQCPeriodMamuriatDetail, P, n, "MamuriatCode", SumMissionDetails(mission_rows));
+}
+
+}  // namespace zel::aggregation

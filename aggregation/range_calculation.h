@@ -1,0 +1,126 @@
+// The monthly and periodic calculation of one person: the person's daily results of a
+// month (MahWork, MahMorDt, MahMamDt) or of a calculation period, which may cross the year
+// end and then reads two year databases (PrdWork, PrdMorDt, PrdMamDt), summed and put
+// through the work group's monthly rules (range_rules.h).
+// Built on one calculation data module and used only by that module's worker thread.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "aggregation/range_rules.h"
+#include "db/client.h"
+#include "db/two_year_range.h"
+#include "engine/dm_calculate.h"
+
+namespace zel::aggregation {
+
+class TRangeCalculation {
+ public:
+  // Prepares the queries on the module's two connections, which must be open
+  // (TdmCalculate::InitialValues). Raises what the connections raise.
+  explicit TRangeCalculation(engine::TdmCalculate& module);
+  TRangeCalculation(const TRangeCalculation&) = delete;
+  TRangeCalculation& operator=(const TRangeCalculation&) = delete;
+
+  // The month (1..12) of CurrentYear of a person (number as stored): writes MahWork and the
+  // month's leave and mission totals, or the CSSLog rows of an incomplete month. Nothing
+  // happens outside the employment dates. Raises database and conversion errors; what is
+  // computed is written only at the end, so a failed month leaves its earlier rows.
+  void CalculateMonth(const std::string& APerson, int AMonth);
+  // The period (1..12) defined in SYSTEM: writes PrdWork and the period's totals, or CSSLog
+  // rows for an employment outside the period, a missing year database, a missing work
+  // group or an incomplete period. Raises "Range state is unknown!" for a wrapped range of
+  // periods 2..11, and database and conversion errors.
+  void CalculatePeriod(const std::string& APerson, int APeriod);
+
+  // The work group of a month or period: the WGMahPrd override when enabled, else the
+  // person's rule at CurDate ("MM/DD") in RuleDatabaseName; "" when none. The rule's row
+  // stays open (its Section is written with the result).
+  std::string GetMonthWorkGroup(const std::string& Perno, int AMonth);
+  std::string GetPeriodWorkGroup(const std::string& Perno, int APeriod,
+                                 const std::string& RuleDatabaseName, const std::string& CurDate);
+  // Opens the work group by its code (0 when the text is not a number); false when absent.
+  bool OpenWorkGroup(const std::string& Code);
+  const TWorkGroupRules& WorkGroup() const { return group_; }
+
+  // The two-year text of a template over FromDate..ToDate in the given state.
+  std::string TwoYearQuery(const std::string& Template, db::T2YearRangeState State,
+                           const std::string& DateFieldName, const std::string& ToDate_MMDD,
+                           const std::string& FromDate_MMDD,
+                           const std::string& CurrentYearDatabaseName,
+                           const std::string& OtherYearDatabaseName) const;
+
+  // The accumulator of the last month or period calculated.
+  const TRangeWorkRec& RangeWorkRec() const { return R_; }
+
+ private:
+  struct Totals {
+    int code = 0;
+    int amount = 0;
+    int days = 0;
+  };
+  // Where the days of the range are read: one database, or two across the year end.
+  struct Source {
+    bool two_year = false;  // false: the literal monthly texts on the year connection
+    db::T2YearRangeState state = db::T2YearRangeState::rsNormal;
+    std::string current_db, other_db;
+    std::string from, to;  // "MM/DD", clamped
+  };
+
+  void ReadEmployment(const std::string& person, std::string& start, std::string& end);
+  TLeaveType LeaveType(int code);
+  bool MissionIsDaily(int code);
+  static TDayRow ReadDayRow(const db::Dataset& q);
+  // Rows of a query built for the source (monthly literal text or two-year template).
+  void OpenRows(db::Dataset& q, const Source& src, const std::string& monthly_text,
+                const std::vector<std::string>& template_lines, const char* date_field) const;
+  // Sums the day rows of an open dataset; returns the trimmed DDate texts.
+  std::vector<std::string> SumDays(db::Dataset& rows, TDaySums& sums);
+  std::vector<Totals> SumLeaveDetails(db::Dataset& rows);
+  std::vector<Totals> SumMissionDetails(db::Dataset& rows);
+  // Calendar or shift duty of a month; duty and holiday counts.
+  void MonthDuty(const std::string& person, int month, const std::string& from,
+                 const std::string& to, TRangeFacts& facts);
+  void PeriodDuty(const std::string& person, const Source& src, TRangeFacts& facts);
+  // MSMorDef and MSExtDef of the month or period number.
+  void ReadSpecials(const std::string& person, int mah, TRangeFacts& facts);
+  // Education leave of a part (one database and its bounds): sum, daily sum and count.
+  void AddEducation(const std::string& person, const std::string& database,
+                    const std::string& from, const std::string& to, int& sum, int& daily_sum,
+                    int& count_days);
+  // Writes the result row of a month (month=true) or period.
+  void WriteResult(db::Dataset& q, const std::string& person, int number, bool month,
+                   int range_days, int full_days, int holidays, int use_holiday);
+  void WriteHourlyResult(db::Dataset& q, const std::string& person, int number, bool month,
+                         int use_holiday);
+  void WriteDetails(db::Dataset& q, const std::string& person, int number, const char* code_col,
+                    const std::vector<Totals>& totals);
+  void LogPeriodMessage(const std::string& person, int period, const std::string& message);
+
+  engine::TdmCalculate& dm_;
+  int year_ = 0;
+  TRangeWorkRec R_;
+  TWorkGroupRules group_;
+  std::map<int, TWorkGroupRules> groups_;
+  std::map<int, TLeaveType> leave_types_;
+  std::map<int, bool> mission_daily_;
+  struct ShiftRow {
+    bool found = false;
+    int holiday = 0;
+    std::string begin, end, status;
+  };
+  std::map<int, ShiftRow> shifts_;
+  std::string section_;  // the rule's trimmed Section
+
+  // ---- base connection ----
+  db::Dataset AdoQCJobInfo, AdoQCWorkGroup, AdoQCMorkhasiType, AdoQCMissionType, QCWorkShifts;
+  // ---- year connection ----
+  db::Dataset AdoQCMonthPeriodWorkGroup, AdoQCPrjRule, AdoQCMorkhasiLeftMonth, AdoQCMonthlyWork,
+      AdoQCMonthlyMorkhasiDetail, AdoQCMonthlyMamuriatDetail, AdoQCMonthlySpecMorDef,
+      AdoQCMonthlySpecExtDef, AdoQCMonthlyExtraPerm, AdoQCGShItem, AdoQCPerShifts, AdoQPeriodWork,
+      AdoQCPeriodMorkhasiDetail, AdoQCPeriodMamuriatDetail, AdoQCMorkhasiLeftPeriod;
+};
+
+}  // namespace zel::aggregation

@@ -1,0 +1,425 @@
+#include "aggregation/range_rules.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "dates/zel_calc_utils.h"
+
+namespace zel::aggregation {
+
+namespace {
+
+using dates::TZelCalcUtils;
+
+int32_t Clamp32(int64_t v) {
+  return static_cast<int32_t>(v);
+}
+
+bool PriorityIs(const TCompensationRule& rule, int i) {
+  if (!rule.has_priority) return false;
+  std::string text = rule.priority;
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return false;
+  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && value == i;
+}
+
+}  // namespace
+
+int32_t RoundDiv(int64_t num, int64_t den) {
+  if (den < 0) {
+    num = -num;
+    den = -den;
+  }
+  int64_t q = num / den;
+  int64_t r = num % den;
+  if (r < 0) {  // floor division
+    q -= 1;
+    r += den;
+  }
+  // num/den = q + r/den with 0 <= r < den
+  if (2 * r > den || (2 * r == den && (q % 2 != 0))) q += 1;
+  return Clamp32(q);
+}
+
+int32_t Scale(int32_t value, int32_t part, int32_t whole) {
+  if (part == whole || whole == 0) return value;
+  return RoundDiv(static_cast<int64_t>(part) * value, whole);
+}
+
+void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType& leave_type,
+                   TDaySums& s, TRangeWorkRec& R) {
+  R.rwrCalWork += d.CalWork;
+  R.rwrNightWork += d.NightWork;
+  R.rwrServicePrice += d.ServicePrice;
+  R.rwrMealPrice += d.MealPrice;
+  R.rwrWorkTotal += d.WorkTotal;
+  R.rwrExtraWorkTotal += d.ExtraWorkTotal;
+  R.rwrNonWorkTotal += d.NonWorkTotal;
+  R.rwrLeaveOfAbsPayed += d.LeaveOfAbsPay;
+  R.rwrLeaveOfAbsNotPayed += d.LeaveOfAbsNoPay;
+  R.rwrMission += d.Mission;
+  R.rwrWork += d.WWork;
+  R.rwrServiceLate += d.ServiceLate;
+
+  if (g.Def_Early_Out_FromVacation == "1") {
+    R.rwrOrdinaryMorkhasi += d.EarlyPermFirst + d.EarlyPermLast;
+  } else {
+    R.rwrEarlyPermCount += (d.EarlyPermFirst != 0) + (d.EarlyPermLast != 0);
+    R.rwrEarlyPermAmount += d.EarlyPermFirst + d.EarlyPermLast;
+  }
+  if (g.Def_Late_In_FromVacation == "1") {
+    R.rwrOrdinaryMorkhasi += d.LatePermFirst + d.LatePermLast;
+  } else {
+    R.rwrLatePermCount += (d.LatePermFirst != 0) + (d.LatePermLast != 0);
+    R.rwrLatePermAmount += d.LatePermFirst + d.LatePermLast;
+  }
+
+  if (d.WorkTotal != 0 || (g.GROUPTYPE == 2 && d.Mission != 0)) R.rwrDaysWorked += 1;
+
+  const bool waged_or_none = d.DailyMorkhasi == 0 || !leave_type.found || leave_type.IsWaged;
+  if (!d.DailyAbsence && waged_or_none) {
+    switch (d.PPercent) {
+      case 0: R.rwrPPERCENT1Cnt += 1; break;
+      case 1: R.rwrPPERCENT2Cnt += 1; break;
+      case 2: R.rwrPPERCENT3Cnt += 1; break;
+      case 3: R.rwrPPERCENT4Cnt += 1; break;
+      default: break;
+    }
+  }
+
+  R.rwrEWNormPerm += d.EW_NormPerm;
+  R.rwrEWNormNotPerm += d.EW_NormNotPerm;
+  R.rwrEWHoliPerm += d.EW_HoliPerm;
+  R.rwrEWHoliNotPerm += d.EW_HoliNotPerm;
+  R.rwrEWInMission += d.EW_InMission;
+  R.rwrEWHoliInMission += d.EW_HoliInMission;
+  R.rwrEWNormInMission += d.EW_NormInMission;
+  R.rwrEWSpecial += d.EW_Special;
+  R.rwrEWBreakNotPerm += d.EW_BreakNotPerm;
+  R.rwrEWBreakPerm += d.EW_BreakPerm;
+  R.rwrNWEarly += d.NW_Early_First + d.NW_Early_Last;
+  R.rwrNWEarlyCnt += (d.NW_Early_First != 0) + (d.NW_Early_Last != 0);
+  R.rwrNWLeaveNotPerm += d.NW_LeaveNotPerm;
+  R.rwrNWLeaveNotPermCnt += d.NW_LeaveNotPerm != 0;
+  R.rwrNWAbsent += d.NW_Absent;
+  R.rwrNWAbsentCnt += d.NW_Absent != 0;
+  R.rwrNWSpecial += d.NW_Special;
+  R.rwrWorkPresenceInDMor += d.PresenceInDMor;
+  R.rwrWorkPresenceInDMam += d.PresenceInDMam;
+
+  if (d.OrdMor > 0 && d.DailyMorkhasi > 0 && d.Holiday == 1) {
+    // A holiday inside a daily leave: the group forgives a number of them.
+    if (s.UseHoliday < g.Tats_In_Morkhasi) {
+      s.UseHoliday += 1;
+    } else {
+      R.rwrOrdinaryMorkhasi += d.OrdMor;
+    }
+  } else {
+    R.rwrOrdinaryMorkhasi += d.OrdMor;
+    if (d.DailyMorkhasi == 0) s.HourlyOrdinary += d.OrdMor;
+  }
+  R.rwrKasrMorkhasi += d.KasrMor;
+
+  if (d.Suspended > 0) {
+    if (d.Holiday == 1) s.SuspH1 += 1;
+    if (d.Holiday == 2) s.SuspH2 += 1;
+  } else {
+    if (d.DailyMorkhasi > 0 && d.Holiday == 1) s.LeaveH1 += 1;
+    if (d.DailyMorkhasi > 0 && d.Holiday == 2) s.LeaveH2 += 1;
+    s.SumReduce += d.ReduceHoliday;
+    s.SumCounted += d.HolidaysCounted;
+  }
+
+  if (d.DailyAbsence || d.Suspended > 0) s.Unpaid += 1;
+  if (d.DailyMorkhasi != 0 && leave_type.found && !leave_type.IsWaged) s.Unpaid += 1;
+
+  if (d.NW_Late_First != 0) s.Lates.push_back(d.NW_Late_First);
+  if (d.NW_Late_Last != 0) s.Lates.push_back(d.NW_Late_Last);
+
+  if (d.WorkTotal > 0 || d.ExtraWorkTotal - d.EW_InMission > 0) R.rwrDaysPresent += 1;
+}
+
+void ApplyLateRules(const std::vector<int32_t>& lates, const TWorkGroupRules& g,
+                    TRangeWorkRec& R) {
+  int32_t sum = 0;
+  bool all_small = true;
+  for (int32_t late : lates) {
+    sum += late;
+    all_small = all_small && late <= g.Takhir_Amount;
+  }
+  const int32_t n = static_cast<int32_t>(lates.size());
+  if (g.TakhirCnt >= n && g.TakhirTot >= sum && all_small) {
+    R.rwrForgivenLateCount = n;
+    R.rwrForgivenLateAmount = sum;
+    R.rwrNonWorkTotal -= sum;
+  } else if (g.TakhirStat == 2) {
+    R.rwrNWLate = sum;
+    R.rwrNWLateCnt = n;
+  } else {
+    std::vector<int32_t> sorted = lates;
+    std::sort(sorted.begin(), sorted.end());
+    int32_t i = 0;
+    int32_t forgiven = 0;
+    for (int32_t late : sorted) {
+      if (late > g.Takhir_Amount) continue;
+      if (i >= g.TakhirCnt) break;
+      if (forgiven + late > g.TakhirTot) {
+        forgiven = g.TakhirTot;
+        break;
+      }
+      forgiven += late;
+      i += 1;
+    }
+    R.rwrForgivenLateCount = i;
+    R.rwrForgivenLateAmount = forgiven;
+    R.rwrNonWorkTotal -= forgiven;
+    R.rwrNWLate = sum - forgiven;
+    R.rwrNWLateCnt = n - i;
+  }
+  // Forgiven lates taken as leave.
+  if (g.Def_Late_In_FromVacation == "1" && R.rwrForgivenLateAmount > 0) {
+    R.rwrOrdinaryMorkhasi += R.rwrForgivenLateAmount;
+    R.rwrForgivenLateAmount = 0;
+    R.rwrForgivenLateCount = 0;
+  }
+}
+
+void ApplyCompensation(const TWorkGroupRules& g, TRangeWorkRec& R) {
+  int32_t* deficits[4] = {&R.rwrNWEarly, &R.rwrNWLate, &R.rwrNWLeaveNotPerm, &R.rwrNWAbsent};
+  for (int i = 1; i <= 4; ++i) {
+    for (int x = 0; x < 4; ++x) {
+      const TCompensationRule& rule = g.rules[x];
+      if (!PriorityIs(rule, i)) continue;
+      int32_t& field = *deficits[x];
+      int32_t def = field;
+      const int32_t rate = rule.rate;
+      if (rate < 1) break;
+      if (def > rule.bound) {
+        if (rule.condition == 2) break;
+        if (rule.condition == 1) def = rule.bound;
+      }
+      int32_t avail = R.rwrEWNormPerm + R.rwrEWHoliPerm + R.rwrEWInMission + R.rwrEWSpecial;
+      if (static_cast<int64_t>(rate) * avail / 60 < def) {
+        R.rwrExtraWorkTotal -= avail;
+        int32_t take = avail;
+        TZelCalcUtils::DecValue(take, R.rwrEWNormPerm);
+        TZelCalcUtils::DecValue(take, R.rwrEWInMission);
+        TZelCalcUtils::DecValue(take, R.rwrEWSpecial);
+        TZelCalcUtils::DecValue(take, R.rwrEWHoliPerm);
+        int32_t cov = Clamp32(static_cast<int64_t>(rate) * avail / 60);
+        R.rwrNonWorkTotal -= cov;
+        TZelCalcUtils::DecValue(cov, field);
+      } else {
+        R.rwrNonWorkTotal -= def;
+        int32_t taken = def;
+        TZelCalcUtils::DecValue(taken, field);
+        int32_t used = Clamp32(static_cast<int64_t>(def) * 60 / rate);
+        R.rwrExtraWorkTotal -= used;
+        TZelCalcUtils::DecValue(used, R.rwrEWNormPerm);
+        TZelCalcUtils::DecValue(used, R.rwrEWInMission);
+        TZelCalcUtils::DecValue(used, R.rwrEWSpecial);
+        TZelCalcUtils::DecValue(used, R.rwrEWHoliPerm);
+      }
+    }
+  }
+}
+
+void ApplyRangeRules(const TWorkGroupRules& g, const TDaySums& s, const TRangeFacts& f,
+                     TRangeWorkRec& R) {
+  // Holiday split.
+  const int32_t A = R.rwrNonWorkTotal + s.SumReduce;
+  const int32_t duty = f.Duty - s.SumCounted;
+  const int32_t rest = duty - A;
+  const int32_t limit = Scale(g.Kasr_Tat, f.Days, f.FullDays);
+  R.rwrHGMinutes = R.rwrHGDays = R.rwrHTMinutes = R.rwrHTDays = 0;
+  if (duty != 0) {
+    const int32_t L = f.CalH1 - s.SuspH1 - s.LeaveH1;
+    const int64_t LP = static_cast<int64_t>(L) * f.Param;
+    R.rwrHGMinutes = A < limit ? Clamp32(LP) : RoundDiv(static_cast<int64_t>(rest) * LP, duty);
+    R.rwrHTMinutes = Clamp32(LP - R.rwrHGMinutes);
+    const int32_t N = f.CalH2 + f.CalH1 - s.SuspH2 - s.SuspH1 - s.LeaveH1 - s.LeaveH2;
+    R.rwrHGDays = A < limit ? N : RoundDiv(static_cast<int64_t>(rest) * N, duty);
+    R.rwrHTDays = N - R.rwrHGDays;
+  }
+  R.rwrPayingDays = f.Days - s.Unpaid - R.rwrHTDays;
+
+  // Leave entitlement.
+  const int32_t ration = Scale(g.MAH_ABS_OK, f.Days, f.FullDays);
+  const int32_t limit_k = Scale(g.Kasr_Mor, f.Days, f.FullDays);
+  const int32_t B = R.rwrNonWorkTotal < limit_k ? R.rwrKasrMorkhasi
+                                                : R.rwrNonWorkTotal + R.rwrKasrMorkhasi;
+  R.rwrMorkhasiRation =
+      duty != 0 ? RoundDiv((static_cast<int64_t>(duty) - B) * ration, duty) : ration;
+  if (R.rwrMorkhasiRation < 0) R.rwrMorkhasiRation = 0;
+
+  // Carried balance.
+  int32_t D = f.Carried;
+  if (D < g.MMinTrans) D = g.MMinTrans;
+  if (D > g.MMaxTrans) D = g.MMaxTrans;
+  if (f.HasSpecMor0) {
+    R.rwrExtraMorSpecial += f.SpecMor0;
+    D += f.SpecMor0;
+  }
+  if (f.HasSpecMor1) {
+    R.rwrKasrMorSpecial += f.SpecMor1;
+    D -= f.SpecMor1;
+  }
+
+  // Hourly leave import.
+  R.rwrOrdinaryMorkhasi -= std::min(s.HourlyOrdinary, g.Imp_HurOrdMor);
+
+  // Special extra work and absence of the range.
+  if (f.HasSpecExt0) {
+    R.rwrEWSpecial += f.SpecExt0;
+    R.rwrExtraWorkTotal += f.SpecExt0;
+  }
+  if (f.HasSpecExt1) {
+    R.rwrNWSpecial += f.SpecExt1;
+    R.rwrNonWorkTotal += f.SpecExt1;
+  }
+
+  ApplyCompensation(g, R);
+
+  // Short absences taken as leave.
+  const int32_t X = R.rwrNonWorkTotal - R.rwrNWAbsent - R.rwrNWSpecial;
+  if (X > g.MaxMPNonWork) {
+    if (g.MaxMPNonWorkState == "0") {
+      R.rwrOrdinaryMorkhasi += g.MaxMPNonWork;
+      R.rwrNonWorkTotal -= g.MaxMPNonWork;
+    }
+  } else {
+    R.rwrOrdinaryMorkhasi += X;
+    R.rwrNonWorkTotal = R.rwrNWAbsent + R.rwrNWSpecial;
+  }
+
+  R.rwrMorkhasiLeft = R.rwrMorkhasiRation + D - R.rwrOrdinaryMorkhasi;
+  R.rwrPYMorLeftUsed = 0;
+}
+
+void CoverEducationLeave(int32_t SumAmount, int32_t DailySum, int32_t CountDays,
+                         TRangeWorkRec& R) {
+  if (SumAmount <= 0) return;
+  int32_t edu = SumAmount;
+  int32_t* buckets[4] = {&R.rwrEWNormPerm, &R.rwrEWHoliPerm, &R.rwrEWInMission, &R.rwrEWSpecial};
+  for (int32_t* bucket : buckets) {
+    if (*bucket > 0 && edu > 0) {
+      const int32_t m = std::min(*bucket, edu);
+      R.rwrExtraWorkTotal -= m;
+      R.rwrLeaveOfAbsNotPayed -= m;
+      TZelCalcUtils::DecValue(*bucket, edu);
+    }
+  }
+  if (R.rwrMorkhasiLeft > 0 && edu > 0) {
+    const int32_t m = std::min(R.rwrMorkhasiLeft, edu);
+    R.rwrLeaveOfAbsNotPayed -= m;
+    TZelCalcUtils::DecValue(R.rwrMorkhasiLeft, edu);
+  }
+  if (CountDays > 0 && edu < SumAmount) {
+    const int32_t covered = SumAmount - edu;
+    const int32_t per_day = DailySum / CountDays;
+    const int32_t days =
+        covered < DailySum && per_day != 0 ? RoundDiv(covered, per_day) : CountDays;
+    R.rwrPayingDays += days;
+  }
+}
+
+void ApplyExtraWorkPermission(int32_t Permitted, int32_t Option, TRangeWorkRec& R) {
+  int32_t& NP = R.rwrEWNormPerm;
+  int32_t& NN = R.rwrEWNormNotPerm;
+  int32_t& HP = R.rwrEWHoliPerm;
+  int32_t& HN = R.rwrEWHoliNotPerm;
+  if (Option == 1) {
+    if (Permitted >= NN + HN) {
+      NP += NN;
+      HP += HN;
+      NN = HN = 0;
+    } else if (Permitted >= NN) {
+      const int32_t h = std::min(HN, Permitted - NN);
+      NP += NN;
+      NN = 0;
+      HN -= h;
+      HP += h;
+    } else {
+      NN -= Permitted;
+      NP += Permitted;
+    }
+    return;
+  }
+  const int32_t perm = NP + HP;
+  if (Permitted >= NN + HN + perm) {
+    NP += NN;
+    HP += HN;
+    NN = HN = 0;
+  } else if (Permitted < perm) {
+    int32_t excess = perm - Permitted;
+    const int32_t from_np = std::min(NP, excess);
+    NP -= from_np;
+    NN += from_np;
+    excess -= from_np;
+    HP -= excess;
+    HN += excess;
+  } else {
+    int32_t shortfall = Permitted - perm;
+    const int32_t from_nn = std::min(NN, shortfall);
+    NN -= from_nn;
+    NP += from_nn;
+    shortfall -= from_nn;
+    HN -= shortfall;
+    HP += shortfall;
+  }
+}
+
+int32_t ScaledWorkBound(int32_t bound, int32_t range_days, int32_t full_days, int32_t holidays) {
+  if (full_days == holidays) return 0;
+  return RoundDiv(static_cast<int64_t>(bound) * (range_days - holidays), full_days - holidays);
+}
+
+void ApplyHourlyRules(const TWorkGroupRules& g, const TRangeFacts& f, int32_t T,
+                      TRangeWorkRec& R) {
+  R.rwrEWNormNotPerm = R.rwrEWNormPerm = R.rwrExtraWorkTotal = R.rwrNonWorkTotal = 0;
+  const int32_t max = g.MAX_KARKARD, min = g.MIN_KARKARD;
+  if (max > 0 && R.rwrWorkTotal > max) {
+    R.rwrEWNormNotPerm = R.rwrWorkTotal - max;
+    R.rwrExtraWorkTotal += R.rwrEWNormNotPerm;
+    R.rwrWorkTotal = max;
+  } else if (min > 0 && R.rwrWorkTotal < min) {
+    R.rwrNonWorkTotal = min - R.rwrWorkTotal;
+  }
+  if (g.MandeMorForSaati != 1) return;
+  int32_t D = f.Carried;
+  if (D < g.MMinTrans) D = g.MMinTrans;
+  if (D > g.MMaxTrans) D = g.MMaxTrans;
+  if (f.HasSpecMor0) {
+    R.rwrExtraMorSpecial += f.SpecMor0;
+    D += f.SpecMor0;
+  }
+  if (f.HasSpecMor1) {
+    R.rwrKasrMorSpecial += f.SpecMor1;
+    D -= f.SpecMor1;
+  }
+  R.rwrMorkhasiRation = g.MAH_ABS_OK;
+  R.rwrMorkhasiLeft = R.rwrMorkhasiRation + D - R.rwrOrdinaryMorkhasi;
+  if (R.rwrWorkTotal < min) {
+    if (R.rwrMorkhasiLeft + T < min - R.rwrWorkTotal) {
+      R.rwrWorkTotal += R.rwrMorkhasiLeft + T;
+      R.rwrNonWorkTotal -= R.rwrMorkhasiLeft + T;
+      R.rwrMorkhasiLeft = -T;
+    } else {
+      R.rwrMorkhasiLeft += R.rwrWorkTotal - min;
+      R.rwrWorkTotal = min;
+      R.rwrNonWorkTotal = 0;
+    }
+  }
+}
+
+const char* PersianMonthName(int month) {
+  static const char* const kNames[12] = {"فروردين", "ارديبهشت", "خرداد", "تير",
+                                         "مرداد",   "شهريور",   "مهر",   "آبان",
+                                         "آذر",     "دي",       "بهمن",  "اسفند"};
+  return month >= 1 && month <= 12 ? kNames[month - 1] : "";
+}
+
+}  // namespace zel::aggregation
