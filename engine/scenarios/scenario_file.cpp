@@ -180,6 +180,13 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
           fail(key + " must be a number 1..12 for a " + out.kind + " run (kind comes first)");
         }
         (key == "from" ? out.from_date : out.to_date) = value;
+      } else if (key == "then month") {
+        try {
+          out.then_month = std::stoi(value);
+        } catch (const std::exception&) {
+          fail("then month must be a number 1..12");
+        }
+        if (out.then_month < 1 || out.then_month > 12) fail("then month must be a number 1..12");
       } else if (key == "persons") {
         std::istringstream words(value);
         for (std::string p; words >> p;) out.persons.push_back(p);

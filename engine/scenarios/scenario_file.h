@@ -43,6 +43,7 @@ struct ScenarioText {
   std::string kind = "daily";  // daily, monthly or periodic
   std::string from_date;  // "MM/DD" (daily) or a month or period number 1..12
   std::string to_date;    // likewise
+  int then_month = 0;     // daily runs: a month calculated after the days (0 = none)
   std::vector<std::string> persons;  // person numbers as written (trimmed); empty = all
   int threads = 3;
   std::vector<ExpectedTable> expected;

@@ -280,6 +280,14 @@ ScenarioResult RunScenario(const Scenario& scenario) {
                              " run did not calculate (is there a Semaphor row with Code 17?)");
   }
 
+  if (text.kind == "daily" && text.then_month > 0) {
+    settings.from_date = settings.to_date = std::to_string(text.then_month);
+    management::TZELCalculatorManagement monthly(settings);
+    if (monthly.RunMonthlyCalculatorForOnePerson().status != management::RunStatus::kCompleted) {
+      throw std::runtime_error("the monthly run after the days did not calculate");
+    }
+  }
+
   ScenarioResult result;
   result.passed = true;
   if (run.abandoned > 0) {
