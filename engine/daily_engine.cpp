@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "engine/daily_text.h"
+#include "engine/day_trace.h"
 #include "engine/dm_calculate.h"
 
 namespace zel::engine {
@@ -237,12 +238,23 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
 }
 
 void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
+  // The observer of the module (TdmCalculate::DayTrace), when one is set, hears of the
+  // day's shape, its records and its stretches between the steps.
   manager.OnInitialize = [this](TAttendanceCalcManager& s) { AttendanceCalcManagerInitialize(s); };
   manager.OnGetWorkingDays = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerGetWorkingDays(s);
+    if (TDayTrace* trace = dm_.DayTrace()) {
+      const TExtraData& x = dm_.ExtraData;
+      const std::string shape =
+          x.WorkGroupGShCode != 0 ? "shift group " + std::to_string(x.WorkGroupGShCode)
+          : !x.WorkGroupCALCODE.empty() ? "calendar " + x.WorkGroupCALCODE
+                                        : "no calendar: the whole day is working time";
+      trace->DayShape(s, x, shape);
+    }
   };
   manager.OnAddPresences = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerAddPresences(s);
+    if (TDayTrace* trace = dm_.DayTrace()) trace->Sources(s);
   };
   manager.OnBeforeValidate = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerBeforeValidate(s);
@@ -253,12 +265,14 @@ void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
   };
   manager.OnBeforeProcess = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerBeforeProcess(s);
+    if (TDayTrace* trace = dm_.DayTrace()) trace->Stretches(s);
   };
   manager.OnProcessPresence = [this](TAttendanceCalcManager& s, TPresence presence) {
     AttendanceCalcManagerProcessPresence(s, std::move(presence));
   };
   manager.OnFinalize = [this](TAttendanceCalcManager& s) { AttendanceCalcManagerFinalize(s); };
   manager.OnHandleError = [this](TAttendanceCalcManager& s) {
+    if (TDayTrace* trace = dm_.DayTrace()) trace->Failed(s.ErrorCode(), s.ErrorMsg());
     AttendanceCalcManagerHandleError(s);
   };
 }

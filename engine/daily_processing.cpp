@@ -3,10 +3,12 @@
 #include "engine/daily_processing.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "dates/zel_calc_utils.h"
 #include "engine/daily_engine.h"
 #include "engine/daily_text.h"
+#include "engine/day_trace.h"
 #include "engine/dm_calculate.h"
 
 namespace zel::engine {
@@ -204,6 +206,10 @@ int NightMinutes(const TCalcDateTime& B, const TCalcDateTime& E, std::string_vie
 
 void TDailyEngine::FlushTimeTab(const TAttendanceCalcManager& Sender) {
   static_assert(std::size(kTimeTabParams) == kTimeTabColumns);
+  if (!dm_.WriteResults()) {
+    pending_time_tab_.clear();
+    return;
+  }
   size_t written = 0;
   try {
     while (written < pending_time_tab_.size()) {
@@ -244,6 +250,7 @@ int TDailyEngine::NightMinutesOf(const TPresence& presence) const {
 
 void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, int code,
                                 int minutes) {
+  if (!dm_.WriteResults()) return;
   const TAttendanceCalcManager& manager = dm_.AttendanceCalcManager();
   detail.SetParam("Perno", manager.PersonID());
   detail.SetParam("CurDate", day_text_);
@@ -269,6 +276,10 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   const bool holiday = x.IsHoliday != 0;
   const int G = x.WorkGroupGROUPTYPE;
   int R = P.SpecificType.IsAssigned() ? static_cast<int>(P.SpecificType.AsInteger()) : 0;
+  TDayTrace* const trace = dm_.DayTrace();
+  std::optional<TDailyWorkRec> before;  // for the observer only
+  TTraceReason why;
+  if (trace) before = rec;
 
   // 1. The items of the data text.
   std::vector<std::string> items;
@@ -285,6 +296,10 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
     end.sdtDateTime = ParseCalcDateTime(moved.substr(5, 5), moved.substr(10, 5));
     end.sdtRelativeTime -= x.WorkGroupMealDuration;
     dm_.FWorkGroupMealDurationAffected = true;
+    if (trace) {
+      why.setting += "Dec_Meal_Absence: MealDuration " + std::to_string(x.WorkGroupMealDuration) +
+                     " minutes taken off this first absence; ";
+    }
   }
 
   // 3. The timeline row.
@@ -310,13 +325,17 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
       rec.dwrEWBreakPerm += D;
       (holiday ? rec.dwrEWHoliPerm : rec.dwrEWNormPermAfter) += D;
       R = 14;
+      if (trace) why.rule = "presence in the break counted as permitted extra work";
     } else if (mode == 2) {
       rec.dwrEWBreakNotPerm += D;
       (holiday ? rec.dwrEWHoliNotPerm : rec.dwrEWNormNotPermAfter) += D;
       R = 14;
+      if (trace) why.rule = "presence in the break counted as extra work without permission";
     } else if (mode == 3) {
       R = 7;
+      if (trace) why.rule = "presence in the break not counted";
     }
+    if (trace) why.setting += "Atten_In_Break " + std::to_string(mode) + "; ";
   }
 
   // 5. The stored status.
@@ -333,6 +352,7 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   if (IntervalMinutes(P.Interval) < 1) {
     P.Interval.iEnd.sdtRelativeTime += ItemNumber(items, 5);
     lengthened = true;
+    if (trace) why.setting += "empty stretch lasts the holiday day length " + DataItem(items, 5) + "; ";
   }
   D = IntervalMinutes(P.Interval);
   row[kTTDuration] = D;
@@ -393,6 +413,10 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
     if (IsOneOf(R, {6, 13, 14, 18, 19}) && G != 4) stretch.NightMinutes = NightMinutesOf(P);
     stretch.Items = std::move(items);
     AddDayTotals(rec, stretch, x);
+  }
+  if (trace) {
+    if (G == 2 && R == 11) why.setting += "GROUPTYPE 2: absence stored as not counted; ";
+    trace->Processed(P, R, status, D, std::move(why), *before, rec);
   }
 }
 

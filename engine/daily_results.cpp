@@ -3,10 +3,13 @@
 #include "engine/daily_results.h"
 
 #include <algorithm>
+#include <optional>
+#include <set>
 
 #include "dates/zel_calc_utils.h"
 #include "engine/daily_engine.h"
 #include "engine/daily_text.h"
+#include "engine/day_trace.h"
 #include "engine/dm_calculate.h"
 
 namespace zel::engine {
@@ -125,6 +128,58 @@ int SumOfAbsences(const TDailyWorkRec& r, int option) {
   return sum;
 }
 
+std::vector<TDayWorkColumn> DayWorkColumns(const TDailyWorkRec& r, const TExtraData& x) {
+  return {
+      {"Edited", 0, false},
+      {"WorkGroup", x.WorkGroupCODE, false},
+      {"CalWork", x.CalWork, false},
+      {"NightWork", r.dwrNightWork, true},
+      {"WorkTotal", r.dwrWorkTotal, true},
+      {"WWork", r.dwrWork, true},
+      {"LeaveOfAbsPay", r.dwrLeaveOfAbsPayed, true},
+      {"Mission", r.dwrMission, true},
+      {"ServiceLate", r.dwrServiceLate, true},
+      {"EarlyPermFirst", r.dwrEarlyPermFirst, true},
+      {"EarlyPermLast", r.dwrEarlyPermLast, true},
+      {"LatePermFirst", r.dwrLatePermFirst, true},
+      {"LatePermLast", r.dwrLatePermLast, true},
+      {"ExtraWorkTotal", r.dwrExtraWorkTotal, true},
+      {"EW_NormPerm", r.dwrEWNormPermBefore + r.dwrEWNormPermAfter, true},
+      {"EW_NormNotPerm", r.dwrEWNormNotPermBefore + r.dwrEWNormNotPermAfter, true},
+      {"EW_HoliPerm", r.dwrEWHoliPerm, true},
+      {"EW_HoliNotPerm", r.dwrEWHoliNotPerm, true},
+      {"EW_InMission", r.dwrEWInMission, true},
+      {"EW_HoliInMission", r.dwrEWHoliInMission, true},
+      {"EW_NormInMission", r.dwrEWNormInMission, true},
+      {"EW_Special", r.dwrEWSpecial, true},
+      {"EW_BreakNotPerm", r.dwrEWBreakNotPerm, true},
+      {"EW_BreakPerm", r.dwrEWBreakPerm, true},
+      {"NonWorkTotal", r.dwrNonWorkTotal, true},
+      {"LeaveOfAbsNoPay", r.dwrLeaveOfAbsNotPayed, true},
+      {"NW_Early_First", r.dwrNWEarlyFirst, true},
+      {"NW_Early_Last", r.dwrNWEarlyLast, true},
+      {"NW_Late_First", r.dwrNWLateFirst, true},
+      {"NW_Late_Last", r.dwrNWLateLast, true},
+      {"NW_LeaveNotPerm", r.dwrNWLeaveNotPerm, true},
+      {"NW_Absent", r.dwrNWAbsent, true},
+      {"NW_Special", r.dwrNWSpecial, true},
+      {"DailyMorkhasi", r.dwrDailyMorkhasi, false},
+      {"DailyMamuriat", r.dwrDailyMamuriat, false},
+      {"DailyAbsence", r.dwrDailyAbsence ? 1 : 0, false},
+      {"Holiday", r.dwrHoliday, false},
+      {"Suspended", r.dwrSuspended ? 1 : 0, false},
+      {"PresenceInDMor", r.dwrPresenceInDailyMorkhasi, true},
+      {"PresenceInDMam", r.dwrPresenceInDailyMamuriat, true},
+      {"OrdMor", r.dwrOrdinaryMorkhasi, true},
+      {"ReduceHoliday", r.dwrReduceHoliday, true},
+      {"HolidaysCounted", r.dwrHolidaysCounted, true},
+      {"KasrMor", r.dwrKasrMorkhasi, true},
+      {"MealPrice", r.dwrMealPrice, false},
+      {"ServicePrice", r.dwrServicePrice, false},
+      {"PPercent", x.WorkGroupPPERCENT, false},
+  };
+}
+
 // ---------------------------------------------------------------------------------------------
 // The handler
 
@@ -151,6 +206,7 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
   }
   if (meals.empty()) return;
   TDailyWorkRec& rec = dm_.DailyWorkRec;
+  std::set<int> granted;  // without writing, the meals this day was given so far
   for (int i = 0; i < Sender.PresenceCount(); ++i) {
     const TPresence& p = Sender.GetPresence(i);
     if (!Qualifies(p)) continue;
@@ -163,6 +219,10 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
     for (const Meal& meal : meals) {
       const bool touches = meal.begin <= b ? b <= meal.end : meal.begin <= e;
       if (!touches) continue;
+      if (!dm_.WriteResults()) {
+        if (granted.insert(meal.code).second) rec.dwrMealPrice += meal.price;
+        continue;
+      }
       AdoQCMealTime.SetParam("Perno", Sender.PersonID());
       AdoQCMealTime.SetParam("CalcDate", day_text_);
       AdoQCMealTime.SetParam("MealCode", meal.code);
@@ -187,7 +247,7 @@ void TDailyEngine::InsertServTime(int half_way_code, int64_t half_way_price,
   AdoQCServiceTime.SetParam("HALFWAYCODE", half_way_code);
   AdoQCServiceTime.SetParam("HALFWAYPRICE", half_way_price);
   AdoQCServiceTime.SetParam("SERVICEPRICE", service_price);
-  AdoQCServiceTime.ExecSQL();
+  if (dm_.WriteResults()) AdoQCServiceTime.ExecSQL();
   dm_.DailyWorkRec.dwrServicePrice += half_way_price + service_price;
 }
 
@@ -246,59 +306,7 @@ void TDailyEngine::InsertDayWork(TAttendanceCalcManager& Sender) {
   const TExtraData& x = dm_.ExtraData;
   const TDailyWorkRec& r = dm_.DailyWorkRec;
   db::Dataset& q = QInsertIntoDayWork;
-  const struct {
-    const char* name;
-    int64_t value;
-  } numbers[] = {
-      {"Edited", 0},
-      {"WorkGroup", x.WorkGroupCODE},
-      {"CalWork", x.CalWork},
-      {"NightWork", r.dwrNightWork},
-      {"WorkTotal", r.dwrWorkTotal},
-      {"WWork", r.dwrWork},
-      {"LeaveOfAbsPay", r.dwrLeaveOfAbsPayed},
-      {"Mission", r.dwrMission},
-      {"ServiceLate", r.dwrServiceLate},
-      {"EarlyPermFirst", r.dwrEarlyPermFirst},
-      {"EarlyPermLast", r.dwrEarlyPermLast},
-      {"LatePermFirst", r.dwrLatePermFirst},
-      {"LatePermLast", r.dwrLatePermLast},
-      {"ExtraWorkTotal", r.dwrExtraWorkTotal},
-      {"EW_NormPerm", r.dwrEWNormPermBefore + r.dwrEWNormPermAfter},
-      {"EW_NormNotPerm", r.dwrEWNormNotPermBefore + r.dwrEWNormNotPermAfter},
-      {"EW_HoliPerm", r.dwrEWHoliPerm},
-      {"EW_HoliNotPerm", r.dwrEWHoliNotPerm},
-      {"EW_InMission", r.dwrEWInMission},
-      {"EW_HoliInMission", r.dwrEWHoliInMission},
-      {"EW_NormInMission", r.dwrEWNormInMission},
-      {"EW_Special", r.dwrEWSpecial},
-      {"EW_BreakNotPerm", r.dwrEWBreakNotPerm},
-      {"EW_BreakPerm", r.dwrEWBreakPerm},
-      {"NonWorkTotal", r.dwrNonWorkTotal},
-      {"LeaveOfAbsNoPay", r.dwrLeaveOfAbsNotPayed},
-      {"NW_Early_First", r.dwrNWEarlyFirst},
-      {"NW_Early_Last", r.dwrNWEarlyLast},
-      {"NW_Late_First", r.dwrNWLateFirst},
-      {"NW_Late_Last", r.dwrNWLateLast},
-      {"NW_LeaveNotPerm", r.dwrNWLeaveNotPerm},
-      {"NW_Absent", r.dwrNWAbsent},
-      {"NW_Special", r.dwrNWSpecial},
-      {"DailyMorkhasi", r.dwrDailyMorkhasi},
-      {"DailyMamuriat", r.dwrDailyMamuriat},
-      {"DailyAbsence", r.dwrDailyAbsence ? 1 : 0},
-      {"Holiday", r.dwrHoliday},
-      {"Suspended", r.dwrSuspended ? 1 : 0},
-      {"PresenceInDMor", r.dwrPresenceInDailyMorkhasi},
-      {"PresenceInDMam", r.dwrPresenceInDailyMamuriat},
-      {"OrdMor", r.dwrOrdinaryMorkhasi},
-      {"ReduceHoliday", r.dwrReduceHoliday},
-      {"HolidaysCounted", r.dwrHolidaysCounted},
-      {"KasrMor", r.dwrKasrMorkhasi},
-      {"MealPrice", r.dwrMealPrice},
-      {"ServicePrice", r.dwrServicePrice},
-      {"PPercent", x.WorkGroupPPERCENT},
-  };
-  for (const auto& n : numbers) q.SetParam(n.name, n.value);
+  for (const TDayWorkColumn& n : DayWorkColumns(r, x)) q.SetParam(n.name, n.value);
   q.SetParam("PerNo", Sender.PersonID());
   q.SetParam("DDate", day_text_);
   q.SetParam("CalCode", x.WorkGroupCALCODE.empty() ? db::Value()
@@ -310,7 +318,8 @@ void TDailyEngine::InsertDayWork(TAttendanceCalcManager& Sender) {
   q.SetParam("FirstBeginTime", r.dwrFirstBeginTime);
   q.SetParam("LastEndDate", r.dwrLastEndDate);
   q.SetParam("LastEndTime", r.dwrLastEndTime);
-  q.ExecSQL();
+  if (TDayTrace* trace = dm_.DayTrace()) trace->DayWork(r, x);
+  if (dm_.WriteResults()) q.ExecSQL();
 }
 
 void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender) {
@@ -319,14 +328,40 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   const bool holiday = x.IsHoliday != 0;
   const int count = Sender.PresenceCount();
   FlushTimeTab(Sender);  // the processing of the day has ended
+  // The observer hears of each step with the totals before and after it.
+  TDayTrace* const trace = dm_.DayTrace();
+  std::optional<TDailyWorkRec> before;
+  auto mark = [&] {
+    if (trace) before = rec;
+  };
+  auto told = [&](const char* rule, auto setting) {
+    if (trace) trace->Step({rule, setting()}, *before, rec);
+  };
+  auto n = [](int value) { return std::to_string(value); };
 
+  mark();
   CompensateShortfalls(rec, x);                               // 1
+  told("compensation of shortfalls by permitted extra work", [&] {
+    return "late: priority " + x.WorkGroupTDR_PRIO + " rate " + n(x.WorkGroupT_Day_Rate) +
+           " bound " + n(x.WorkGroupT_Day_Bound) + " condition " + n(x.WorkGroupT_Day_Condition) +
+           "; unpermitted leave: priority " + x.WorkGroupEDR_PRIO + " rate " +
+           n(x.WorkGroupE_Day_Rate) + " bound " + n(x.WorkGroupE_Day_Bound) + " condition " +
+           n(x.WorkGroupE_Day_Condition) + "; early departure: priority " + x.WorkGroupSDR_PRIO +
+           " rate " + n(x.WorkGroupS_Day_Rate) + " bound " + n(x.WorkGroupS_Day_Bound) +
+           " condition " + n(x.WorkGroupS_Day_Condition);
+  });
+  mark();
   rec.dwrHoliday = x.IsHoliday;                               // 2
   rec.dwrDailyAbsence = dm_.DailyAbsence;
   rec.dwrMealPrice = 0;
   if (x.WorkGroupCALCMeal != 0) GrantMeals(Sender);           // 3
   rec.dwrServicePrice = 0;                                    // 4
   if (x.WorkGroupCALCService != 0) GrantTransport(Sender);
+  told("holiday, meals and transport", [&] {
+    return "Holiday " + n(x.IsHoliday) + ", CALCMeal " + n(x.WorkGroupCALCMeal) +
+           ", CALCService " + n(x.WorkGroupCALCService);
+  });
+  mark();
 
   // 5. Daily leave and mission.
   bool daily_leave = false;
@@ -368,7 +403,10 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
     }
   }
 
+  told("daily leave, daily mission and suspension", [] { return std::string(); });
+
   // 8. Special minutes entered for the day.
+  mark();
   AdoQCDailySpecExtDef.SetParam("Perno", Sender.PersonID());
   KeepPersonRows(spec_ext_rows_, AdoQCDailySpecExtDef, Sender.PersonID());
   const TKeptRows& special = spec_ext_rows_;
@@ -386,7 +424,15 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
     break;
   }
 
+  told("special minutes entered for the day (DSExtDef)", [] { return std::string(); });
+  mark();
   ApplyMinimumExtraWork(rec, x);                              // 9
+  told("minimum extra work", [&] {
+    return "E_N_MinBefore " + n(x.WorkGroupE_N_MinBefore) + ", E_N_MinAfter " +
+           n(x.WorkGroupE_N_MinAfter) + ", E_H_Min " + n(x.WorkGroupE_H_Min);
+  });
+  mark();
+  const int sum_of_absences = SumOfAbsences(rec, x.WorkGroupAbsentOption);
 
   // 10. Too many small absences make a whole-day absence.
   if (!rec.dwrDailyAbsence && rec.dwrDailyMorkhasi == 0 && rec.dwrDailyMamuriat == 0 &&
@@ -418,6 +464,10 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
     rec.dwrNWAbsent = absent;
     rec.dwrDailyAbsence = true;
   }
+  told("too many small absences: whole-day absence", [&] {
+    return "SumAbsent " + n(x.WorkGroupSumAbsent) + " < " + n(sum_of_absences) +
+           " (AbsentOption " + n(x.WorkGroupAbsentOption) + ")";
+  });
 
   // 11-12. The day's row; a failed insert is logged and the run goes on.
   try {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 #include "engine/daily_work_rec.h"
 
@@ -26,6 +27,17 @@ void CompensateShortfalls(TDailyWorkRec& rec, const TExtraData& extra);
 // Drops extra work before the working time, after it, and on a holiday when it is below the
 // work group's minimum.
 void ApplyMinimumExtraWork(TDailyWorkRec& rec, const TExtraData& extra);
+
+// One numeric column of the day's DayWork row; `minutes` marks the minute totals (the
+// others are codes, flags, money and settings).
+struct TDayWorkColumn {
+  const char* name;
+  int64_t value;
+  bool minutes;
+};
+
+// The numeric columns of the DayWork row of a result record, in the order of the insert.
+std::vector<TDayWorkColumn> DayWorkColumns(const TDailyWorkRec& rec, const TExtraData& extra);
 
 // The absences the option bits select: 1 ordinary leave, 2 late arrival, 4 early departure,
 // 8 unpermitted leave.

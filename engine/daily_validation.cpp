@@ -6,6 +6,7 @@
 
 #include "engine/daily_engine.h"
 #include "engine/daily_text.h"
+#include "engine/day_trace.h"
 #include "engine/dm_calculate.h"
 
 namespace zel::engine {
@@ -81,6 +82,8 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   const TPresence& first = Presences[0];
   const TExtraData& x = dm_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
+  TDayTrace* const trace = dm_.DayTrace();
+  TTraceReason why;  // filled only for the observer
 
   // 1. A suspension outweighs everything else.
   const int suspension =
@@ -94,6 +97,11 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     ReturnPresence.IsOK = ReturnPresence.DoProcess = true;
     ReturnPresence.Kind = pk_Absent;
     ReturnPresence.SpecificType = 22;
+    if (TDayTrace* trace = dm_.DayTrace()) {
+      trace->Classified(Presences, ReturnPresence,
+                        {"suspension outweighs every other record", "suspension sheet " +
+                             DataItem(SplitDataItems(ReturnPresence.Data.AsText()), 2)});
+    }
     return true;
   }
 
@@ -126,9 +134,15 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   int code = OverlapCode(mask);
   if (code == 3) {
     const TVariant& leave = Presences[member[kLeave]].Data;
-    if (!IsDailyText(leave) || (holiday && HolidaysCountedOf(leave, 2) == 0)) code = 1;
+    if (!IsDailyText(leave) || (holiday && HolidaysCountedOf(leave, 2) == 0)) {
+      code = 1;
+      if (trace) why.setting = "presence in an hourly leave (or a daily one on a holiday that does not count it) counts as presence; ";
+    }
   } else if (code == 5) {
-    if (!IsDailyText(Presences[member[kMission]].Data)) code = 1;
+    if (!IsDailyText(Presences[member[kMission]].Data)) {
+      code = 1;
+      if (trace) why.setting = "presence in an hourly mission counts as presence; ";
+    }
   }
   if (const int error = OverlapErrorCode(code); error != 0) Abort(Sender, error);
   for (int k = 0; k < 5; ++k) {
@@ -160,18 +174,30 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       set(false, pk_Absent);
       if (it == it_Work) {
         result(11);
+        if (trace) why.rule = "no record in the working time: absence";
       } else {
         r.IsOK = true;
         result(7);
+        if (trace) why.rule = "no record outside the working time: not counted";
       }
       break;
     case 1:
       set(true, pk_Present);
       if (it == it_Work) {
         result(6);
+        if (trace) why.rule = "presence in the working time";
       } else {
         result(14, data_of(kExtraWork));
         if (it != it_ExtraWork) r.IsOK = !x.WorkGroupADDPERMIT;
+        if (trace) {
+          why.rule = it == it_ExtraWork ? "presence in the extra span: extra work"
+                                        : "presence outside the extra span: extra work";
+          if (it != it_ExtraWork) {
+            why.setting += "ADDPERMIT " + std::to_string(x.WorkGroupADDPERMIT ? 1 : 0) +
+                           (x.WorkGroupADDPERMIT ? ": needs a permission, there is none"
+                                                 : ": no permission needed");
+          }
+        }
       }
       break;
     case 2: {
@@ -179,28 +205,34 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       const TVariant leave = data_of(kLeave);
       if (it == it_Work) {
         result(12, leave);
+        if (trace) why.rule = "leave in the working time";
         break;
       }
       const bool daily_holiday = IsDailyText(leave) && holiday;
       if (it == it_Break && MealRuleHolds(it, leave) &&
           !(daily_holiday && HolidaysCountedOf(leave, 2) == 0)) {
         result(12, leave);
+        if (trace) why = {"leave in the break", "the leave type's Dec_Meal 1: the break counts"};
       } else if (daily_holiday && HolidaysCountedOf(leave, 2) != 0) {
         result(12, leave);
+        if (trace) why = {"daily leave on a holiday", "the leave type's HolidaysCounted " + std::to_string(HolidaysCountedOf(leave, 2))};
       } else {
         result(7);
+        if (trace) why.rule = "leave outside the working time: not counted";
       }
       break;
     }
     case 3:
       set(true, pk_Present);
       result(18, data_of(kLeave));
+      if (trace) why.rule = "presence during a daily leave";
       break;
     case 4: {
       set(true, pk_Absent);
       const TVariant mission = data_of(kMission);
       if (it == it_Work) {
         result(13, mission);
+        if (trace) why.rule = "mission in the working time";
         break;
       }
       bool counts = true;
@@ -216,11 +248,23 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       } else {
         result(7);
       }
+      if (trace) {
+        why.rule = counts ? "mission outside the working time: counts"
+                          : "mission outside the working time: not counted";
+        if (it == it_Break) {
+          why.setting += "the mission type's Dec_Meal decides the break; ";
+        } else if (IsDailyText(mission) && holiday) {
+          why.setting += "daily mission on a holiday, the mission type's HolidaysCounted " +
+                         std::to_string(HolidaysCountedOf(mission, 3)) +
+                         ", mission days " + daily_mission_begin_ + "-" + daily_mission_end_;
+        }
+      }
       break;
     }
     case 5:
       set(true, pk_Present);
       result(19, data_of(kMission));
+      if (trace) why.rule = "presence during a daily mission";
       break;
     case 8:
       set(true, pk_Absent);
@@ -228,28 +272,35 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
         if (begin == today.wdDay.iBegin.sdtRelativeTime ||
             begin == today.wdBreak.iEnd.sdtRelativeTime) {
           result(15, data_of(kServiceLate));
+          if (trace) why.rule = "service-late permission at the start of a working segment";
         } else {
           r.IsOK = false;
           result(11);
+          if (trace) why.rule = "service-late permission not at a segment start: absence";
         }
       } else if (first.WorkingIntervalType == wi_ExtraWork_Before &&
                  begin == today.wdExtra.iBegin.sdtRelativeTime) {
         result(15, data_of(kServiceLate));
+        if (trace) why.rule = "service-late permission at the start of the extra span";
       } else {
         result(7);
+        if (trace) why.rule = "service-late permission outside the working time: not counted";
       }
       break;
     case 17:
       set(true, pk_Present);
       if (it == it_Work) {
         result(6);
+        if (trace) why.rule = "presence in the working time (an extra-work permission too)";
       } else {
         result(14, data_of(kExtraWork));
+        if (trace) why.rule = "extra work with permission";
       }
       break;
     default:
       throw std::logic_error("unexpected overlap code " + std::to_string(code));
   }
+  if (trace) trace->Classified(Presences, ReturnPresence, std::move(why));
   return ReturnPresence.DoProcess;
 }
 
@@ -258,11 +309,15 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
   const int G = x.WorkGroupGROUPTYPE;
   if (G == 2) return;
   const int count = Sender.PresenceCount();
+  TDayTrace* const trace = dm_.DayTrace();
   if (G == 3) {
     dm_.DailyAbsence = false;
     for (int i = 0; i < count; ++i) {
       const TPresence& p = Sender.GetPresence(i);
-      if (p.IntervalType == it_Work && CodeOf(p) == 11) Sender.SetVars(i, 6, TVariant{});
+      if (p.IntervalType == it_Work && CodeOf(p) == 11) {
+        Sender.SetVars(i, 6, TVariant{});
+        if (trace) trace->Reclassified(i, {"absence in the working time counts as presence", "GROUPTYPE 3"});
+      }
     }
     return;
   }
@@ -277,6 +332,9 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
     if (p.Kind == pk_Present || code == 12 || code == 13) absence = false;
   }
   dm_.DailyAbsence = absence && !working_time_empty;
+  if (trace && dm_.DailyAbsence) {
+    trace->DayNote({"whole-day absence", "no presence, leave or mission in the working time"});
+  }
   if (dm_.DailyAbsence) return;
 
   const TWorkingDay& today = Sender.Today();
@@ -296,6 +354,12 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
     const bool at_segment_end = e == break_begin || e == day_end;
     const bool at_segment_start = b == day_begin || b == break_end;
     Sender.SetVars(i, 10, data);
+    if (trace) {
+      trace->Reclassified(i, {at_segment_start && at_segment_end
+                                  ? "absence for a whole working segment, no permission"
+                                  : "absence in the working time without permission",
+                              ""});
+    }
 
     if (at_segment_end && !at_segment_start) {
       // Early departure.
@@ -303,6 +367,18 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       if (fasting_month && e == day_end) limit += x.WorkGroupta_Ramezan;
       Sender.SetVars(i, 9, data);
       Sender.SetOK(i, e - b <= limit);
+      if (trace) {
+        std::string setting = "EARLY_OUT " + std::to_string(x.WorkGroupEARLY_OUT);
+        if (fasting_month && e == day_end) {
+          setting += " + ta_Ramezan " + std::to_string(x.WorkGroupta_Ramezan) +
+                     " (fasting month " + ramezan_start_ + "-" + ramezan_end_ + ")";
+        }
+        setting += ": " + std::to_string(e - b) + (e - b <= limit ? " <= " : " > ") +
+                   std::to_string(limit) + " minutes";
+        trace->Reclassified(i, {e - b <= limit ? "early departure within tolerance"
+                                               : "early departure not tolerated",
+                                std::move(setting)});
+      }
     } else if (!at_segment_end && !at_segment_start) {
       // Inside a segment: the rest of a late arrival that another record cut.
       if (i == 0) continue;
@@ -312,17 +388,36 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       const bool previous_ok = previous.IsOK;
       Sender.SetVars(i, 8, data);
       Sender.SetOK(i, ok);
+      if (trace) {
+        trace->Reclassified(i, {ok ? "rest of a late arrival, within tolerance"
+                                   : "rest of a late arrival, not tolerated",
+                                "LATE_IN " + std::to_string(x.WorkGroupLATE_IN) + ": ends " +
+                                    std::to_string(e - day_begin) + " minutes after the start"});
+      }
       if (!ok && previous_ok) {
         for (int j = i - 1; j >= 0; --j) {
           const TPresence& q = Sender.GetPresence(j);
           if (CodeOf(q) != 8 || !q.IsOK) break;
           Sender.SetOK(j, false);
+          if (trace) {
+            trace->Reclassified(j, {"late arrival not tolerated (its rest is too long)",
+                                    "LATE_IN " + std::to_string(x.WorkGroupLATE_IN) + ": " +
+                                        std::to_string(e - day_begin) + " minutes late in all"});
+          }
         }
       }
     } else if (!at_segment_end && at_segment_start) {
       // Late arrival.
       Sender.SetVars(i, 8, data);
       Sender.SetOK(i, e - b <= x.WorkGroupLATE_IN);
+      if (trace) {
+        trace->Reclassified(i, {e - b <= x.WorkGroupLATE_IN ? "late within tolerance"
+                                                           : "late not tolerated",
+                                "LATE_IN " + std::to_string(x.WorkGroupLATE_IN) + ": " +
+                                    std::to_string(e - b) +
+                                    (e - b <= x.WorkGroupLATE_IN ? " <= " : " > ") +
+                                    std::to_string(x.WorkGroupLATE_IN) + " minutes"});
+      }
     }
   }
 }

@@ -9,6 +9,7 @@
 #include "dates/jalali.h"
 #include "db/ado_utils.h"
 #include "engine/daily_engine.h"
+#include "engine/day_trace.h"
 
 namespace zel::engine {
 
@@ -207,6 +208,8 @@ db::Dataset& TdmCalculate::MyQHlp() { return Require(my_q_hlp_); }
 void TdmCalculate::InsertCalcLogTable(int AScheduleId, const std::string& PerNo,
                                       const std::string& LogComment) {
   if (Abandoned()) return;
+  if (day_trace_) day_trace_->Report(Trim(LogComment));
+  if (!write_results_) return;
   try {
     db::Dataset& q = MyQHlp();
     q.SetParam("ScheduleId", AScheduleId);

@@ -18,6 +18,7 @@
 namespace zel::engine {
 
 class TDailyEngine;
+class TDayTrace;
 
 // The one lock of the process that serialises the presence assembly of all daily workers.
 std::mutex& CalcCriticalSection();
@@ -116,6 +117,15 @@ class TdmCalculate {
 
   void SetEnableLog(bool Value) { FEnableLog = Value; }
 
+  // The observer told of every decision of the daily engine; nullptr (the default) tells
+  // no one. The module does not own it.
+  void SetDayTrace(TDayTrace* trace) { day_trace_ = trace; }
+  TDayTrace* DayTrace() const { return day_trace_; }
+  // False: the daily engine calculates as always but writes no result row and no CSSLog row
+  // (its reports go to the observer); used to explain a day without touching its results.
+  void SetWriteResults(bool write) { write_results_ = write; }
+  bool WriteResults() const { return write_results_; }
+
   // Connections and datasets; each raises zel::db::DbError before InitialValues.
   db::Connection& ADOConnectionDbBase();
   db::Connection& ADOConnectionTimeAttendance();
@@ -155,6 +165,8 @@ class TdmCalculate {
   std::string data_dir_;
   std::string odbc_driver_;
   std::stop_token stop_token_;
+  TDayTrace* day_trace_ = nullptr;
+  bool write_results_ = true;
   TAttendanceCalcManager FAttendanceCalcManager;
   std::unique_ptr<db::Connection> base_;
   std::unique_ptr<db::Connection> year_;

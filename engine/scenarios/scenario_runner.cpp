@@ -228,7 +228,7 @@ class HomeFolder {
 
 }  // namespace
 
-ScenarioResult RunScenario(const Scenario& scenario) {
+ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run) {
   const ScenarioText& text = scenario.text;
   const fs::path& template_dir = TheTemplates().Of(text.year);
   HomeFolder home;
@@ -306,6 +306,7 @@ ScenarioResult RunScenario(const Scenario& scenario) {
     empty.columns = {"*"};
     result.passed = CompareTable(*base, *year, empty, result.report) && result.passed;
   }
+  if (after_run) after_run(data_dir);
   return result;
 }
 

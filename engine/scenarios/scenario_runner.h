@@ -7,6 +7,8 @@
 // call from the test's main thread.
 #pragma once
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,7 +35,10 @@ struct ScenarioResult {
 // Builds the home, loads the fixture, runs the days and compares. Cells compare as text
 // with blanks around them ignored ("NULL" for a null, person numbers without their
 // padding). Raises std::runtime_error when the fixture SQL fails or the run could not
-// take the calculation hold; the message names the failing batch.
-ScenarioResult RunScenario(const Scenario& scenario);
+// take the calculation hold; the message names the failing batch. `after_run`, when given,
+// is called with the data folder (base "Att", year "Att_<year>") after the comparison,
+// before the home is removed.
+using AfterRun = std::function<void(const std::filesystem::path& data_dir)>;
+ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run = {});
 
 }  // namespace zel::engine::scenarios
