@@ -116,7 +116,7 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
   const bool single = days.size() == 1;
   const double width = 1200, left = 70, right = 250;
   const double plot_left = left, plot_right = width - right;
-  const double row_height = single ? 64 : 30, bar_height = single ? 30 : 16;
+  const double row_height = single ? 120 : 30, bar_height = single ? 30 : 16;
   const double top = 70;
 
   // The time axis: from the earliest stretch to the latest, in whole hours.
@@ -178,7 +178,7 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
   for (size_t r = 0; r < days.size(); ++r) {
     const TDayExplanation& e = days[r];
     const double y = top + row_height * static_cast<double>(r);
-    const double bar_y = y + (row_height - bar_height) / 2;
+    const double bar_y = single ? y + 16 : y + (row_height - bar_height) / 2;
     o << "<g>\n" << LtrText(10, bar_y + bar_height / 2 + 4, e.date, 12);
     if (!e.not_calculated.empty() || (e.stretches.empty() && e.failed())) {
       const std::string why = !e.not_calculated.empty()
@@ -188,6 +188,7 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
       o << "</g>\n";
       continue;
     }
+    int below = 0;  // labels put under the bar so far
     // The extra span as a thin line above the bar.
     o << "<rect x=\"" << X(e.extra_begin_minute) << "\" y=\"" << bar_y - 5 << "\" width=\""
       << std::max(0.0, X(e.extra_end_minute) - X(e.extra_begin_minute))
@@ -206,6 +207,13 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
                      (s.classified.setting.empty() ? "" : "; " + s.classified.setting))
         << "</title></rect>\n";
       const std::string label = StretchLabel(s, e);
+      if (single && s.css_class != "not-counted" && s.css_class != "present" && w < 70) {
+        // A narrow stretch of interest is named under the bar, on one of three lines.
+        const double ly = bar_y + bar_height + 18 + 18 * static_cast<double>(below++ % 3);
+        o << "<line x1=\"" << x + w / 2 << "\" y1=\"" << bar_y + bar_height << "\" x2=\""
+          << x + w / 2 << "\" y2=\"" << ly - 10 << "\" stroke=\"#757575\" stroke-width=\"0.7\"/>\n";
+        o << FaText(x + w / 2 + 40, ly, label, 10);
+      }
       if (s.css_class != "not-counted" && w >= (single ? 70 : 90)) {
         o << FaText(x + w - 3, bar_y + bar_height / 2 + 4, label, single ? 11 : 9, "start",
                     s.css_class == "extra-ok" || s.css_class == "leave" ||

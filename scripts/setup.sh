@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3 unixodbc-dev unixodbc tdsodbc libsqliteodbc libcli11-dev)
+  libsqlite3-dev sqlite3 unixodbc-dev unixodbc tdsodbc libsqliteodbc libcli11-dev
+  librsvg2-bin zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
