@@ -111,7 +111,7 @@ TEST_F(CliTest, HelpOnEveryCommand) {
   const std::vector<std::vector<std::string>> commands = {
       {}, {"run"}, {"tick"}, {"calc"}, {"calc", "daily"}, {"calc", "monthly"},
       {"calc", "periodic"}, {"db"}, {"db", "init"}, {"sql"}, {"install"}, {"uninstall"},
-      {"version"}, {"password"}, {"passcode"}};
+      {"version"}, {"password"}, {"passcode"}, {"explain"}};
   for (auto args : commands) {
     args.push_back("--help");
     Outcome o = Run(args);
@@ -334,3 +334,56 @@ TEST_F(CliTest, RunStopsCleanlyOnSigterm) {
 }
 
 }  // namespace
+
+TEST_F(CliTest, ExplainADemoDayInEveryFormatWritingNothing) {
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "demo", "--persons", "6"}).exit_code, 0);
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"tick"}).exit_code, 0);
+  const std::vector<std::string> count{
+      "sql", "--database", "Att_1399",
+      "SELECT (SELECT COUNT(*) FROM DayWork) + (SELECT COUNT(*) FROM TimeTab) AS N"};
+  const std::string rows_before = RunAt("1399/08/03 09:00", count).out;
+  const std::vector<std::string> day{"explain", "--year", "1399", "--person", "1001",
+                                     "--date", "08/02"};
+
+  Outcome text = RunAt("1399/08/03 09:00", day);
+  EXPECT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_EQ(text.out.rfind("Person 1001 (", 0), 0u) << text.out;
+  EXPECT_NE(text.out.find("Stretches:"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("Stored DayWork row: the same as calculated now"), std::string::npos)
+      << text.out;
+  auto with = [&day](std::vector<std::string> more) {
+    std::vector<std::string> args = day;
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  Outcome svg = RunAt("1399/08/03 09:00", with({"--format", "svg"}));
+  EXPECT_EQ(svg.exit_code, 0) << svg.err;
+  EXPECT_EQ(svg.out.rfind("<?xml", 0), 0u);
+  EXPECT_NE(svg.out.find("</svg>"), std::string::npos);
+  Outcome json = RunAt("1399/08/03 09:00", with({"--format", "json"}));
+  EXPECT_EQ(json.exit_code, 0) << json.err;
+  EXPECT_EQ(json.out.rfind("{\"days\":[{\"year\":\"1399\",\"person\":\"1001\"", 0), 0u) << json.out;
+  Outcome month = RunAt("1399/08/03 09:00", {"explain", "--year", "1399", "--person", "1001",
+                                             "--month", "8", "--format", "svg"});
+  EXPECT_EQ(month.exit_code, 0) << month.err;
+  EXPECT_NE(month.out.find(">08/30<"), std::string::npos);
+  EXPECT_EQ(RunAt("1399/08/03 09:00", count).out, rows_before);
+
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* message;
+  } failures[] = {
+      {{"explain", "--year", "1399", "--person", "1001", "--date", "07/31"}, 2, "--date must be"},
+      {{"explain", "--year", "1399", "--person", "1001"}, 2, "--date MM/DD or --month MM"},
+      {with({"--month", "8"}), 2, "--date MM/DD or --month MM"},
+      {with({"--format", "xml"}), 2, "--format must be"},
+      {{"explain", "--year", "1399", "--person", "7777", "--date", "08/02"}, 1,
+       "no person 7777"},
+  };
+  for (const auto& c : failures) {
+    Outcome o = RunAt("1399/08/03 09:00", c.args);
+    EXPECT_EQ(o.exit_code, c.exit_code) << c.message;
+    EXPECT_NE(o.err.find(c.message), std::string::npos) << c.message << ": " << o.err;
+  }
+}

@@ -17,6 +17,9 @@
 #include "dates/jalali.h"
 #include "dates/log_file.h"
 #include "db/client.h"
+#include "engine/calc.h"
+#include "explain/day_explanation.h"
+#include "explain/render.h"
 #include "management/calculate_threads.h"
 #include "schema/schema.h"
 #include "service/calculate_service.h"
@@ -246,6 +249,63 @@ int Calc(const CalcOptions& o) {
   }
   std::cout << "; " << LogsNote() << "\n";
   return kExitOk;
+}
+
+std::optional<std::string> CheckExplainOptions(const ExplainOptions& o) {
+  if (o.year < 1300 || o.year > 9999) return "--year must be a Jalali year YYYY (1300 or later)";
+  if (o.person.empty() || dates::Trim(o.person).empty()) return "--person is required";
+  if (o.date.empty() == (o.month == 0)) return "give --date MM/DD or --month MM (one of them)";
+  if (o.month != 0 && (o.month < 1 || o.month > 12)) return "--month must be 1..12";
+  if (!o.date.empty()) {
+    const int n = MonthDayNumber(o.date);
+    if (n == 0 || n % 32 > engine::MonthDays(o.year, n / 32)) {
+      return "--date must be a day MM/DD of " + std::to_string(o.year) + ", not '" + o.date + "'";
+    }
+  }
+  if (o.format != "text" && o.format != "svg" && o.format != "json") {
+    return "--format must be text, svg or json";
+  }
+  return std::nullopt;
+}
+
+int Explain(const ExplainOptions& o) {
+  const std::string home = dates::HomeFolder();
+  const service::ServiceConfig config = service::ReadServiceConfig(service::IniPath(home));
+  const db::ConnectionSettings settings = service::BaseConnectionSettings(config, home);
+  explain::ExplainRequest request;
+  request.data_dir = settings.data_dir;
+  request.odbc_driver = settings.odbc_driver;
+  request.database_name = config.database_name;
+  request.server_name = config.server_name;
+  request.user_name = config.user_name;
+  request.password = config.password;
+  request.year = std::to_string(o.year);
+  request.person = dates::Trim(o.person);
+  auto pad2 = [](int n) { return std::string(n < 10 ? "0" : "") + std::to_string(n); };
+  if (o.month != 0) {
+    for (int d = 1; d <= engine::MonthDays(o.year, o.month); ++d) {
+      request.dates.push_back(pad2(o.month) + "/" + pad2(d));
+    }
+  } else {
+    request.dates.push_back(o.date);
+  }
+  try {
+    const std::vector<explain::TDayExplanation> days = explain::ExplainDays(request);
+    std::vector<explain::TColumnAmount> month_totals;
+    if (o.month != 0 && o.format != "text") {
+      month_totals = explain::StoredMonthTotals(request, o.month);
+    }
+    if (o.format == "svg") {
+      std::cout << explain::RenderSvg(days, month_totals);
+    } else if (o.format == "json") {
+      std::cout << explain::RenderJson(days, month_totals);
+    } else {
+      std::cout << explain::RenderText(days);
+    }
+    return kExitOk;
+  } catch (const std::exception& e) {
+    return Fail(std::string("explain: ") + e.what());
+  }
 }
 
 int DbInit(const std::vector<int>& years) {

@@ -31,6 +31,19 @@ struct CalcOptions {
 std::optional<std::string> CheckCalcOptions(const CalcOptions& options);
 int Calc(const CalcOptions& options);
 
+struct ExplainOptions {
+  int year = 0;
+  std::string person;
+  std::string date;            // "MM/DD"; empty with a month
+  int month = 0;               // 1..12: every day of the month instead of one date
+  std::string format = "text";  // text, svg or json
+};
+// The argument error of an explain command line, nullopt when fine.
+std::optional<std::string> CheckExplainOptions(const ExplainOptions& options);
+// Explains a person's day (or month of days) as the daily engine calculates it now, writing
+// nothing, in the chosen format on stdout.
+int Explain(const ExplainOptions& options);
+
 int DbInit(const std::vector<int>& years);
 // Puts the demo organisation into the embedded home, setting the home up first when it has
 // no databases yet; prints what was written.

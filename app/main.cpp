@@ -1,4 +1,4 @@
-// zelkl-calc: the command line of the calculation service (run, tick, calc, db init, sql,
+// zelkl-calc: the command line of the calculation service (run, tick, calc, explain, db init, sql,
 // install, uninstall, version, password, passcode). Parses the arguments, sets the home
 // folder and the process clock, and hands over to the command.
 #include <CLI/CLI.hpp>
@@ -42,6 +42,17 @@ int main(int argc, char** argv) {
       ->check(CLI::NonNegativeNumber);
 
   auto* tick = app.add_subcommand("tick", "one schedule pass now, then exit");
+
+  zel::app::ExplainOptions explain_options;
+  auto* explain = app.add_subcommand(
+      "explain", "why a day came out like this: every stretch, its result and the rule and "
+                 "setting that decided it, as the engine calculates it now (nothing is written)");
+  explain->add_option("--year", explain_options.year, "Jalali year YYYY of the year database")
+      ->required();
+  explain->add_option("--person", explain_options.person, "person number")->required();
+  explain->add_option("--date", explain_options.date, "the day MM/DD");
+  explain->add_option("--month", explain_options.month, "every day of month MM instead");
+  explain->add_option("--format", explain_options.format, "text (default), svg or json");
 
   auto* calc = app.add_subcommand("calc", "calculate now, for given persons or everyone");
   calc->require_subcommand(1);
@@ -142,6 +153,10 @@ int main(int argc, char** argv) {
   if (calc->parsed()) {
     if (auto why = zel::app::CheckCalcOptions(calc_options)) return Usage(*why);
     return zel::app::Calc(calc_options);
+  }
+  if (explain->parsed()) {
+    if (auto why = zel::app::CheckExplainOptions(explain_options)) return Usage(*why);
+    return zel::app::Explain(explain_options);
   }
   if (init->parsed()) return zel::app::DbInit(init_years);
   if (demo->parsed()) return zel::app::DbDemo(demo_options);

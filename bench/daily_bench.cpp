@@ -2,7 +2,9 @@
 // rotation, hourly) over the 31 days of month 2 of 1399, one daily run through the
 // calculator management with MaxThread 3 on the embedded engine. Reports person-days per
 // second, the CPU seconds of all threads per run and the process's peak resident memory;
-// run with --benchmark_repetitions for the median.
+// run with --benchmark_repetitions for the median. The traced run attaches an observer of
+// the engine's decisions to every worker (what `explain` uses), to show what the trace costs;
+// the plain run has none, as the service runs.
 
 #include <benchmark/benchmark.h>
 
@@ -11,11 +13,15 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "dates/log_file.h"
 #include "db/client.h"
+#include "engine/day_trace.h"
 #include "engine/demo/demo_organisation.h"
+#include "engine/dm_calculate.h"
 #include "management/calculator_management.h"
 #include "schema/schema.h"
 
@@ -89,7 +95,34 @@ double ProcessCpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-void BM_DailyRunOfTheDemoMonth(benchmark::State& state) {
+// An observer that only counts what it hears (one per worker module).
+class CountingTrace final : public zel::engine::TDayTrace {
+ public:
+  void DayShape(const zel::engine::TAttendanceCalcManager&, const zel::engine::TExtraData&,
+                const std::string&) override {}
+  void Sources(const zel::engine::TAttendanceCalcManager&) override {}
+  void Classified(std::span<const zel::engine::TPresence>, const zel::engine::TPresence&,
+                  zel::engine::TTraceReason) override {
+    ++events;
+  }
+  void Reclassified(int, zel::engine::TTraceReason) override { ++events; }
+  void DayNote(zel::engine::TTraceReason) override { ++events; }
+  void Stretches(const zel::engine::TAttendanceCalcManager&) override {}
+  void Processed(const zel::engine::TPresence&, int, int, int, zel::engine::TTraceReason,
+                 const zel::engine::TDailyWorkRec&, const zel::engine::TDailyWorkRec&) override {
+    ++events;
+  }
+  void Step(zel::engine::TTraceReason, const zel::engine::TDailyWorkRec&,
+            const zel::engine::TDailyWorkRec&) override {
+    ++events;
+  }
+  void DayWork(const zel::engine::TDailyWorkRec&, const zel::engine::TExtraData&) override {}
+  void Report(const std::string&) override {}
+  void Failed(int, const std::string&) override {}
+  std::int64_t events = 0;
+};
+
+void DailyRun(benchmark::State& state, bool traced) {
   static DemoHome home;
   zel::management::CalculatorSettings settings;
   settings.database_name = "Att";
@@ -102,8 +135,17 @@ void BM_DailyRunOfTheDemoMonth(benchmark::State& state) {
   settings.to_date = "02/31";
   const std::int64_t log_rows_before = home.Count("Att", "CSSLog");
   const double cpu_before = ProcessCpuSeconds();
+  std::mutex traces_mutex;
+  std::vector<std::unique_ptr<CountingTrace>> traces;  // guarded by traces_mutex
   for (auto _ : state) {
     zel::management::TZELCalculatorManagement manager(settings);
+    if (traced) {
+      manager.SetDailyModuleHook([&](zel::engine::TdmCalculate& module) {
+        std::lock_guard lock(traces_mutex);
+        traces.push_back(std::make_unique<CountingTrace>());
+        module.SetDayTrace(traces.back().get());
+      });
+    }
     const auto result = manager.RunDailyCalculatorForOnePerson();
     if (result.status != zel::management::RunStatus::kCompleted || result.abandoned != 0 ||
         result.persons != kPersons) {
@@ -123,8 +165,19 @@ void BM_DailyRunOfTheDemoMonth(benchmark::State& state) {
       static_cast<double>(home.Count("Att", "CSSLog") - log_rows_before) /
       static_cast<double>(state.iterations());
   state.counters["peak_rss_MB"] = PeakRssMegabytes();
+  if (traced) {
+    std::int64_t events = 0;
+    for (const auto& trace : traces) events += trace->events;
+    state.counters["trace_events"] = static_cast<double>(events);
+  }
 }
+void BM_DailyRunOfTheDemoMonth(benchmark::State& state) { DailyRun(state, false); }
+void BM_DailyRunOfTheDemoMonthTraced(benchmark::State& state) { DailyRun(state, true); }
 BENCHMARK(BM_DailyRunOfTheDemoMonth)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_DailyRunOfTheDemoMonthTraced)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 

@@ -191,7 +191,8 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
         if (it != it_ExtraWork) r.IsOK = !x.WorkGroupADDPERMIT;
         if (trace) {
           why.rule = it == it_ExtraWork ? "presence in the extra span: extra work"
-                                        : "presence outside the extra span: extra work";
+                     : it == it_Break      ? "presence in the break: extra work"
+                                           : "presence outside the extra span: extra work";
           if (it != it_ExtraWork) {
             why.setting += "ADDPERMIT " + std::to_string(x.WorkGroupADDPERMIT ? 1 : 0) +
                            (x.WorkGroupADDPERMIT ? ": needs a permission, there is none"

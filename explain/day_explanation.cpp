@@ -242,6 +242,11 @@ void FinishStretches(TDayExplanation& e) {
   for (TExplainStretch& s : e.stretches) {
     const int shown = s.status >= 0 ? s.status : s.code;
     auto [name, fa] = StatusName(shown, s.ok);
+    if (s.status < 0) name += " (empty stretch, not stored)";
+    // The reasons without the separator the engine leaves at their end.
+    for (engine::TTraceReason* r : {&s.classified, &s.processed}) {
+      while (r->setting.ends_with("; ")) r->setting.resize(r->setting.size() - 2);
+    }
     if ((shown == 14 || shown == 15 || shown == 22) && !s.sheet.empty()) {
       name += ", sheet " + s.sheet;
     }
@@ -289,8 +294,8 @@ std::pair<std::string, std::string> StatusName(int status, bool ok) {
     case 12: return {"hourly leave", "مرخصی ساعتی"};
     case 13: return {"hourly mission", "مأموریت ساعتی"};
     case 14:
-      return ok ? std::pair<std::string, std::string>{"extra work with permission", "اضافه‌کار مجاز"}
-                : std::pair<std::string, std::string>{"extra work without permission",
+      return ok ? std::pair<std::string, std::string>{"extra work, permitted", "اضافه‌کار مجاز"}
+                : std::pair<std::string, std::string>{"extra work, not permitted",
                                                       "اضافه‌کار غیرمجاز"};
     case 15: return {"service lateness", "تأخیر سرویس"};
     case 16: return {"late within tolerance", "تأخیر مجاز"};

@@ -136,7 +136,7 @@ TEST(Explain, ExtraWorkWithPermissionNamesTheSheetAndAddPermit) {
   ExplainScenario("extra_work_addpermit", "1001", {"02/02", "02/03"}, [](const auto& days) {
     const TExplainStretch* unpermitted = StretchAt(days[0], "02/02 05:00");
     ASSERT_NE(unpermitted, nullptr);
-    EXPECT_EQ(unpermitted->status_name, "extra work without permission");
+    EXPECT_EQ(unpermitted->status_name, "extra work, not permitted");
     EXPECT_EQ(unpermitted->classified.rule, "presence outside the extra span: extra work");
     EXPECT_EQ(unpermitted->classified.setting,
               "ADDPERMIT 1: needs a permission, there is none");
@@ -145,7 +145,7 @@ TEST(Explain, ExtraWorkWithPermissionNamesTheSheetAndAddPermit) {
     const TExplainStretch* permitted = StretchAt(days[1], "02/03 05:00");
     ASSERT_NE(permitted, nullptr);
     EXPECT_EQ(permitted->status, 14);
-    EXPECT_EQ(permitted->status_name, "extra work with permission, sheet 31");
+    EXPECT_EQ(permitted->status_name, "extra work, permitted, sheet 31");
     EXPECT_EQ(permitted->classified.rule, "extra work with permission");
     EXPECT_EQ(permitted->sheet, "31");
     ASSERT_EQ(permitted->sources.size(), 2u);

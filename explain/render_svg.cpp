@@ -114,10 +114,10 @@ std::string XmlEscape(const std::string& text) {
 std::string RenderSvg(const std::vector<TDayExplanation>& days,
                       const std::vector<TColumnAmount>& month_totals) {
   const bool single = days.size() == 1;
-  const double width = 1200, left = 70, right = 250;
+  const double width = 1200, left = 90, right = 250;
   const double plot_left = left, plot_right = width - right;
   const double row_height = single ? 120 : 30, bar_height = single ? 30 : 16;
-  const double top = 70;
+  const double top = 92;
 
   // The time axis: from the earliest stretch to the latest, in whole hours.
   int lo = 0, hi = 1440;
@@ -169,10 +169,12 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
     const double x = X(m);
     o << "<line x1=\"" << x << "\" y1=\"" << top - 8 << "\" x2=\"" << x << "\" y2=\""
       << rows_bottom << "\" stroke=\"#eeeeee\" stroke-width=\"1\"/>\n";
-    o << LtrText(x, top - 12, Clock(m).substr(0, 2) + (m < 0 ? "-" : m >= 1440 ? "+" : ""), 10,
+    o << LtrText(x, top - 12, (m < 0 ? "-" : m >= 1440 ? "+" : "") + Clock(m).substr(0, 2), 10,
                  "middle", "#757575");
   }
-  o << FaText(plot_right + 230, top - 12, "کارکرد   اضافه‌کار   کسرکار", 11, "start", "#424242");
+  o << FaText(plot_right + 220, top - 12, "کارکرد", 11, "start", "#424242");
+  o << FaText(plot_right + 150, top - 12, "اضافه‌کار", 11, "start", "#424242");
+  o << FaText(plot_right + 80, top - 12, "کسرکار", 11, "start", "#424242");
 
   int64_t sum_work = 0, sum_extra = 0, sum_non = 0;
   for (size_t r = 0; r < days.size(); ++r) {
