@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job: builds the project (installing what is missing), sets up an embedded demo
 # home when the folder has none (Korlan.Ini, the databases in Data/, a demo organisation
-# with a daily schedule entry for the current month), runs one schedule pass on it and
-# prints a short summary of the results.
+# with a daily schedule entry for the current month), runs one schedule pass on it, prints
+# a short summary of the results, then calculates the whole month into MahWork and prints
+# a second summary line from it.
 # Usage: scripts/run.sh [HOME]        HOME defaults to ./home
 # Environment: BUILD_DIR (default build/), PERSONS (demo size, default 200),
 #              ZEL_NOW="YYYY/MM/DD HH:MM" to fix the clock.
@@ -34,5 +35,25 @@ if [ -n "$year" ]; then
             SUM(NW_Absent) AS Absence, SUM(DailyAbsence) AS AbsentDays FROM DayWork"
   "$exe" --home "$home" sql \
     "SELECT COUNT(*) AS ErrorsReported FROM CSSLog WHERE LTrim(PerNo) <> ''"
+
+  # The month: the daily pass calculated its days up to today; the days after it (the demo
+  # has their records) are calculated too, then the month is summed into MahWork.
+  today=$("$exe" --home "$home" sql --database "${base:-Att}_$year" \
+    "SELECT MAX(DDate) AS Today FROM DayWork" | tail -n +2 | tr -d ' \r')
+  if [ -n "$today" ]; then
+    mm=${today%/*}
+    last=$("$exe" --home "$home" sql --database "${base:-Att}_$year" \
+      "SELECT MAX(DBEGINDATE) AS Last FROM CalItem WHERE DBEGINDATE LIKE '$mm/%'" | tail -n +2 | tr -d ' \r')
+    next=$mm/$(printf '%02d' $((10#${today#*/} + 1)))
+    if [ -n "$last" ] && [[ ! "$next" > "$last" ]]; then
+      "$exe" --home "$home" calc daily --year "$year" --from "$next" --to "$last" >/dev/null
+    fi
+    "$exe" --home "$home" calc monthly --year "$year" --from "$((10#$mm))" --to "$((10#$mm))" >/dev/null
+    echo "month $mm of $year in MahWork (minutes summed over persons):"
+    "$exe" --home "$home" sql --database "${base:-Att}_$year" \
+      "SELECT COUNT(*) AS Persons, SUM(WorkTotal) AS Work, SUM(ExtraWorkTotal) AS ExtraWork,
+              SUM(NonWorkTotal) AS Absence, SUM(OrdMor) AS LeaveUsed,
+              SUM(MorkhasiLeft) AS LeaveLeft FROM MahWork WHERE MMonth = $((10#$mm))"
+  fi
 fi
 echo "log files in $home/Logs"

@@ -159,6 +159,16 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
       "IF NOT EXISTS (SELECT * FROM SYSTEM) "
       "INSERT INTO SYSTEM (NightBegin, NightEnd, RamezanStart, RamezanEnd, KorlanCalcOrService) "
       "VALUES ('22:00', '06:00', '09:01', '09:30', 0)");
+  // The monthly settings: the leave balance runs from month (and period) 1, the twelve
+  // calculation periods are the months, and the year's database is listed in Years.
+  std::string periods;
+  for (int m = 1; m <= 12; ++m) {
+    const int last = m <= 6 ? 31 : m <= 11 ? 30 : 29;
+    periods += ", Period" + std::to_string(m) + "B = " + Quote(Date(m, 1)) + ", Period" +
+               std::to_string(m) + "E = " + Quote(Date(m, last));
+  }
+  base.Execute("UPDATE SYSTEM SET StartMorLeft = 1, Years = " +
+               Quote(std::to_string(year).substr(2)) + periods);
   base.Execute(
       "IF NOT EXISTS (SELECT * FROM Semaphor WHERE Code = 17) "
       "INSERT INTO Semaphor (Code, Amount, HostName) VALUES (17, 0, NULL)");
@@ -184,19 +194,40 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
     params_columns += ", M_PARAM" + std::to_string(m);
     params_values += ", 440";
   }
+  // The monthly rules: a leave entitlement of 1100 minutes a month (less for absences
+  // above 1200), holidays paid in full below 600 minutes of absence, three lates of up to
+  // 30 (60 in all) forgiven, lates compensated by permitted extra work, up to 120 minutes
+  // of short absence taken as leave, a balance carried up to 7200; the shift group's work
+  // bound is 10560 a month, the hourly staff work 4800 to 9600 and make up a shortfall
+  // from their balance.
+  std::string monthly_columns =
+      ", MAH_ABS_OK, KASR_TAT, KASR_MOR, TAKHIRCNT, TAKHIRTOT, TAKHIR_AMOUNT, TAKHIRSTAT, "
+      "TATS_IN_MORKHASI, MMinTrans, MMaxTrans, MaxMPNonWork, MaxMPNonWorkState, Imp_HurOrdMor, "
+      "TMR_PRIO, T_Mah_Rate, T_Mah_Bound, T_Mah_Condition, MAX_KARKARD, MIN_KARKARD, "
+      "MandeMorForSaati, PrdMahExtraWorkPermOption";
+  std::string bound_values;
+  for (int m = 1; m <= 12; ++m) {
+    monthly_columns += ", WorkBound" + std::to_string(m);
+    bound_values += ", 10560";
+  }
+  const std::string monthly_values =
+      ", 1100, 600, 1200, 3, 60, 30, 0, 0, 0, 7200, 120, '0', 0, '1', 60, 600, 1";
   const std::string columns =
       "CODE, NAME, CALCODE, GShCode, GROUPTYPE, LATE_IN, EARLY_OUT, FLOATCAL, FLOATVAL, "
       "OverFloat, ADDPERMIT, Atten_In_Break, TDR_PRIO, EDR_PRIO, SDR_PRIO, T_Day_Rate, "
       "T_Day_Bound, T_Day_Condition, CalcMeal, CalcMealEBefore, CalcMealEAfter, "
       "CalcMealEHoliday, CalcService, E_N_MinBefore, E_N_MinAfter, E_H_Min, PPERCENT" +
-      params_columns;
+      params_columns + monthly_columns;
   base.Execute("INSERT INTO WorkGrp (" + columns + ") VALUES " +
                "(101, N'اداری', 101, 0, 1, 10, 10, 0, '0', 0, 0, 3, '1', '2', '3', 60, 60, 1, "
-               "1, 0, 0, 1, 0, 0, 30, 0, 0" + params_values + "), " +
+               "1, 0, 0, 1, 0, 0, 30, 0, 0" + params_values + monthly_values + ", 0, 0, 0, 0" +
+               bound_values + "), " +
                "(102, N'نوبت کاری', NULL, 102, 6, 5, 5, 0, '0', 0, 0, 3, '1', '2', '3', 0, 0, 0, "
-               "1, 0, 0, 1, 0, 0, 0, 0, 0" + params_values + "), " +
+               "1, 0, 0, 1, 0, 0, 0, 0, 0" + params_values + monthly_values + ", 0, 0, 0, 0" +
+               bound_values + "), " +
                "(103, N'ساعتی', NULL, 0, 2, 0, 0, 0, '0', 0, 0, 3, '1', '2', '3', 0, 0, 0, "
-               "0, 0, 0, 0, 0, 0, 0, 0, 0" + params_values + ")");
+               "0, 0, 0, 0, 0, 0, 0, 0, 0" + params_values + monthly_values +
+               ", 9600, 4800, 1, 0" + bound_values + ")");
   base.Execute(
       "INSERT INTO WorkShifts (Code, Name, EBEGINTIME, EENDTIME, DBEGINTIME, DENDTIME, "
       "BBEGINTIME, BENDTIME, ENDTIME, Holiday, ShiftStatus) VALUES "
@@ -262,6 +293,9 @@ class YearWriter {
 
   Counts Write() {
     const std::string range = kPernoRange;
+    for (const char* table : {"MorLMah", "MorLPrd"}) {
+      year_.Execute(std::string("DELETE FROM ") + table + " WHERE Perno " + range);
+    }
     for (const char* table : {"PrjRule", "IoInfo", "Morkhasi", "DayMor", "Mission", "DayMam",
                               "MamDays", "DayExPrm", "ServLate", "Present", "Susp"}) {
       year_.Execute(std::string("DELETE FROM ") + table + " WHERE PERNO " + range);
@@ -311,6 +345,19 @@ class YearWriter {
                                                                           : "N'خدمات'"});
     }
     rules.Flush();
+    // The leave balance each person starts the year with (InitialValue) and may carry over
+    // from the year before (Amount), for months and for periods.
+    BulkInsert month_left(year_, "MorLMah", "Perno, InitialValue, Amount");
+    BulkInsert period_left(year_, "MorLPrd", "Perno, InitialValue, Amount");
+    for (int i = 0; i < options_.persons; ++i) {
+      const std::vector<std::string> row{Quote(Perno(kFirstPerno + i)),
+                                         std::to_string(600 + (i % 7) * 300),
+                                         std::to_string((i % 3) * 120)};
+      month_left.Add(row);
+      period_left.Add(row);
+    }
+    month_left.Flush();
+    period_left.Flush();
   }
 
   // Office hours 08:00-16:00 with a break 12:00-12:30 and extra work counted 06:00-20:00;
