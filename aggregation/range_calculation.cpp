@@ -1,7 +1,9 @@
 #include "aggregation/range_calculation.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstring>
 #include <set>
 #include <stdexcept>
 
@@ -77,10 +79,6 @@ std::string Join(const std::vector<std::string>& lines) {
 
 // Two-year templates of the period's daily data; $DBName$ and $DateCriteria$ are filled
 // per year.
-std::vector<std::string> HolidaysTemplate(const std::string& P) {
-  return {" SELECT", " *", " FROM", " $DBName$..DayWork", " WHERE", " (perno='" + P + "')",
-          " AND (Holiday <> 0)", " AND ($DateCriteria$)"};
-}
 std::vector<std::string> DailyRowsTemplate(const std::string& P) {
   return {" SELECT",
           " PERNO, DDATE, DAILYABSENCE, DAILYMAMURIAT, DAILYMORKHASI, EARLYPERMFIRST,",
@@ -292,6 +290,7 @@ TLeaveType TRangeCalculation::LeaveType(int code) {
     t.IsDaily = AdoQCMorkhasiType.FieldByName("IsDaily").AsBoolean();
     t.IsOrdinary = AdoQCMorkhasiType.FieldByName("IsOrdinary").AsBoolean();
     t.IsWaged = AdoQCMorkhasiType.FieldByName("IsWaged").AsBoolean();
+    t.Education = AdoQCMorkhasiType.FieldByName("Education").AsInteger() == 1;
   }
   leave_types_.emplace(code, t);
   return t;
@@ -371,74 +370,113 @@ void TRangeCalculation::OpenRows(db::Dataset& q, const Source& src,
   q.Open();
 }
 
-TDayRow TRangeCalculation::ReadDayRow(const db::Dataset& q) {
+namespace {
+
+// The DayWork columns a day row is read from, in the order of kDayColumns' use below.
+constexpr const char* kDayColumns[] = {"DDate", "DailyAbsence", "CalWork", "NightWork", "ServicePrice", "MealPrice", "WorkTotal", "ExtraWorkTotal", "NonWorkTotal", "LeaveOfAbsPay", "LeaveOfAbsNoPay", "Mission", "WWork", "ServiceLate", "EarlyPermFirst", "EarlyPermLast", "LatePermFirst", "LatePermLast", "DailyMorkhasi", "PPercent", "EW_NormPerm", "EW_NormNotPerm", "EW_HoliPerm", "EW_HoliNotPerm", "EW_InMission", "EW_HoliInMission", "EW_NormInMission", "EW_Special", "EW_BreakNotPerm", "EW_BreakPerm", "NW_Early_First", "NW_Early_Last", "NW_LeaveNotPerm", "NW_Absent", "NW_Special", "NW_Late_First", "NW_Late_Last", "PresenceInDMor", "PresenceInDMam", "OrdMor", "KasrMor", "Holiday", "Suspended", "ReduceHoliday", "HolidaysCounted"};
+
+std::vector<int> DayColumnsOf(const db::Dataset& q) {
+  std::vector<int> columns;
+  const auto& names = q.FieldNames();
+  for (const char* wanted : kDayColumns) {
+    int found = -1;
+    for (std::size_t c = 0; c < names.size() && found < 0; ++c) {
+      if (names[c].size() != std::strlen(wanted)) continue;
+      bool same = true;
+      for (std::size_t k = 0; k < names[c].size() && same; ++k) {
+        same = std::tolower(static_cast<unsigned char>(names[c][k])) ==
+               std::tolower(static_cast<unsigned char>(wanted[k]));
+      }
+      if (same) found = static_cast<int>(c);
+    }
+    if (found < 0) throw db::DbError(std::string("Field '") + wanted + "' not found");
+    columns.push_back(found);
+  }
+  return columns;
+}
+
+}  // namespace
+
+TDayRow TRangeCalculation::ReadDayRow(const db::Dataset& q, const std::vector<int>& c) {
   TDayRow d;
-  d.DDate = Trim(q.FieldByName("DDate").AsString());
-  d.CalWork = Int(q, "CalWork");
-  d.NightWork = Int(q, "NightWork");
-  d.ServicePrice = Int(q, "ServicePrice");
-  d.MealPrice = Int(q, "MealPrice");
-  d.WorkTotal = Int(q, "WorkTotal");
-  d.ExtraWorkTotal = Int(q, "ExtraWorkTotal");
-  d.NonWorkTotal = Int(q, "NonWorkTotal");
-  d.LeaveOfAbsPay = Int(q, "LeaveOfAbsPay");
-  d.LeaveOfAbsNoPay = Int(q, "LeaveOfAbsNoPay");
-  d.Mission = Int(q, "Mission");
-  d.WWork = Int(q, "WWork");
-  d.ServiceLate = Int(q, "ServiceLate");
-  d.EarlyPermFirst = Int(q, "EarlyPermFirst");
-  d.EarlyPermLast = Int(q, "EarlyPermLast");
-  d.LatePermFirst = Int(q, "LatePermFirst");
-  d.LatePermLast = Int(q, "LatePermLast");
-  d.DailyAbsence = q.FieldByName("DailyAbsence").AsBoolean();
-  d.DailyMorkhasi = Int(q, "DailyMorkhasi");
-  d.PPercent = Int(q, "PPercent");
-  d.EW_NormPerm = Int(q, "EW_NormPerm");
-  d.EW_NormNotPerm = Int(q, "EW_NormNotPerm");
-  d.EW_HoliPerm = Int(q, "EW_HoliPerm");
-  d.EW_HoliNotPerm = Int(q, "EW_HoliNotPerm");
-  d.EW_InMission = Int(q, "EW_InMission");
-  d.EW_HoliInMission = Int(q, "EW_HoliInMission");
-  d.EW_NormInMission = Int(q, "EW_NormInMission");
-  d.EW_Special = Int(q, "EW_Special");
-  d.EW_BreakNotPerm = Int(q, "EW_BreakNotPerm");
-  d.EW_BreakPerm = Int(q, "EW_BreakPerm");
-  d.NW_Early_First = Int(q, "NW_Early_First");
-  d.NW_Early_Last = Int(q, "NW_Early_Last");
-  d.NW_LeaveNotPerm = Int(q, "NW_LeaveNotPerm");
-  d.NW_Absent = Int(q, "NW_Absent");
-  d.NW_Special = Int(q, "NW_Special");
-  d.NW_Late_First = Int(q, "NW_Late_First");
-  d.NW_Late_Last = Int(q, "NW_Late_Last");
-  d.PresenceInDMor = Int(q, "PresenceInDMor");
-  d.PresenceInDMam = Int(q, "PresenceInDMam");
-  d.OrdMor = Int(q, "OrdMor");
-  d.KasrMor = Int(q, "KasrMor");
-  d.Holiday = Int(q, "Holiday");
-  d.Suspended = Int(q, "Suspended");
-  d.ReduceHoliday = Int(q, "ReduceHoliday");
-  d.HolidaysCounted = Int(q, "HolidaysCounted");
+  std::size_t k = 0;
+  d.DDate = Trim(q.Field(c[k++]).AsString());
+  d.DailyAbsence = q.Field(c[k++]).AsBoolean();
+  auto next = [&] { return static_cast<int32_t>(q.Field(c[k++]).AsInteger()); };
+  d.CalWork = next();
+  d.NightWork = next();
+  d.ServicePrice = next();
+  d.MealPrice = next();
+  d.WorkTotal = next();
+  d.ExtraWorkTotal = next();
+  d.NonWorkTotal = next();
+  d.LeaveOfAbsPay = next();
+  d.LeaveOfAbsNoPay = next();
+  d.Mission = next();
+  d.WWork = next();
+  d.ServiceLate = next();
+  d.EarlyPermFirst = next();
+  d.EarlyPermLast = next();
+  d.LatePermFirst = next();
+  d.LatePermLast = next();
+  d.DailyMorkhasi = next();
+  d.PPercent = next();
+  d.EW_NormPerm = next();
+  d.EW_NormNotPerm = next();
+  d.EW_HoliPerm = next();
+  d.EW_HoliNotPerm = next();
+  d.EW_InMission = next();
+  d.EW_HoliInMission = next();
+  d.EW_NormInMission = next();
+  d.EW_Special = next();
+  d.EW_BreakNotPerm = next();
+  d.EW_BreakPerm = next();
+  d.NW_Early_First = next();
+  d.NW_Early_Last = next();
+  d.NW_LeaveNotPerm = next();
+  d.NW_Absent = next();
+  d.NW_Special = next();
+  d.NW_Late_First = next();
+  d.NW_Late_Last = next();
+  d.PresenceInDMor = next();
+  d.PresenceInDMam = next();
+  d.OrdMor = next();
+  d.KasrMor = next();
+  d.Holiday = next();
+  d.Suspended = next();
+  d.ReduceHoliday = next();
+  d.HolidaysCounted = next();
   return d;
 }
 
-std::vector<std::string> TRangeCalculation::SumDays(db::Dataset& rows, TDaySums& sums) {
-  std::vector<std::string> dates;
+int TRangeCalculation::SumDays(db::Dataset& rows, TDaySums& sums) {
+  if (rows.IsEmpty()) return 0;
+  const std::vector<int> columns = DayColumnsOf(rows);
+  int holidays = 0;
   for (rows.First(); !rows.Eof(); rows.Next()) {
-    const TDayRow d = ReadDayRow(rows);
+    const TDayRow d = ReadDayRow(rows, columns);
     const TLeaveType type = d.DailyMorkhasi != 0 ? LeaveType(d.DailyMorkhasi) : TLeaveType{};
     AccumulateDay(d, group_, type, sums, R_);
-    dates.push_back(d.DDate);
+    if (d.Holiday != 0) ++holidays;
   }
-  return dates;
+  return holidays;
 }
 
-std::vector<TRangeCalculation::Totals> TRangeCalculation::SumLeaveDetails(db::Dataset& rows) {
+std::vector<TRangeCalculation::Totals> TRangeCalculation::SumLeaveDetails(db::Dataset& rows,
+                                                                          Education& education) {
   std::vector<Totals> totals;
   for (rows.First(); !rows.Eof(); rows.Next()) {
     const int code = Int(rows, "MorkhasiCode");
     const int amount = Int(rows, "Amount");
     const TLeaveType type = LeaveType(code);
     if (type.IsOrdinary) R_.rwrLeaveOfAbsAlloted += amount;
+    if (type.Education) {
+      education.sum += amount;
+      if (type.IsDaily) {
+        education.daily_sum += amount;
+        education.count_days += 1;
+      }
+    }
     auto it = std::find_if(totals.begin(), totals.end(), [&](const Totals& t) { return t.code == code; });
     if (it == totals.end()) it = totals.insert(totals.end(), Totals{code, 0, 0});
     it->amount += amount;
@@ -819,12 +857,6 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   if (Y + "/" + from < job_start) from = job_start.substr(5, 5);
   if (Y + "/" + to > job_end) to = job_end.substr(5, 5);
   const int range_days = TZelCalcUtils::DaysInBetween(from, to);
-  db::Dataset holidays_q(dm_.ADOConnectionTimeAttendance());
-  holidays_q.SetSQL({"Select * from DayWork ", "where (perno ='" + P + "') ",
-                     "and (ddate >='" + from + "') ", "and (ddate <='" + to + "') ",
-                     "and (Holiday <> 0) "});
-  holidays_q.Open();
-  const int holidays = holidays_q.RecordCount();
 
   // Carried leave balance.
   TDaySums sums;
@@ -878,13 +910,15 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
     return;
   }
-  SumDays(rows, sums);
+  // The holidays of the range are the day rows' own (the ratio of the work bound).
+  const int holidays = SumDays(rows, sums);
 
   db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
   leave_rows.SetSQL({"Select * from  DayMorDT ", "where (Perno = '" + P + "')",
                      "and (DDate >= '" + from + "') ", "and (DDate <= '" + to + "')"});
   leave_rows.Open();
-  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows);
+  Education education;
+  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows, education);
 
   TRangeFacts facts;
   facts.Days = days;
@@ -904,9 +938,8 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     ApplyLateRules(sums.Lates, group_, R_);
     MonthDuty(P, M, from, to, facts);
     ApplyRangeRules(group_, sums, facts, R_);
-    int edu = 0, daily = 0, count = 0;
-    AddEducation(P, dm_.DataBaseNameYear, from, to, edu, daily, count);
-    CoverEducationLeave(edu, daily, count, R_);
+    // Education leave: the month's leave rows of education types.
+    CoverEducationLeave(education.sum, education.daily_sum, education.count_days, R_);
   }
 
   // Everything is computed: the month's rows.
@@ -1003,9 +1036,6 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     return;
   }
 
-  db::Dataset holidays_q(dm_.ADOConnectionTimeAttendance());
-  OpenRows(holidays_q, src, "", HolidaysTemplate(P), "DDate");
-  const int holidays = holidays_q.RecordCount();
 
   TDaySums sums;
   int32_t carried = 0;
@@ -1050,11 +1080,12 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
     return;
   }
-  SumDays(rows, sums);
+  const int holidays = SumDays(rows, sums);
 
   db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
   OpenRows(leave_rows, src, "", LeaveDetailsTemplate(P), "DDate");
-  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows);
+  Education unused;
+  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows, unused);
 
   TRangeFacts facts;
   facts.Days = range_days;

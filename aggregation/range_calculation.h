@@ -72,13 +72,19 @@ class TRangeCalculation {
   void ReadEmployment(const std::string& person, std::string& start, std::string& end);
   TLeaveType LeaveType(int code);
   bool MissionIsDaily(int code);
-  static TDayRow ReadDayRow(const db::Dataset& q);
+  // Reads a day row through the column positions of its dataset (resolved once per query).
+  static TDayRow ReadDayRow(const db::Dataset& q, const std::vector<int>& columns);
   // Rows of a query built for the source (monthly literal text or two-year template).
   void OpenRows(db::Dataset& q, const Source& src, const std::string& monthly_text,
                 const std::vector<std::string>& template_lines, const char* date_field) const;
-  // Sums the day rows of an open dataset; returns the trimmed DDate texts.
-  std::vector<std::string> SumDays(db::Dataset& rows, TDaySums& sums);
-  std::vector<Totals> SumLeaveDetails(db::Dataset& rows);
+  // Sums the day rows of an open dataset; returns the number of holidays among them.
+  int SumDays(db::Dataset& rows, TDaySums& sums);
+  // Leave totals per type; also the education leave among the rows: its sum, the sum of
+  // its daily leaves and their number.
+  struct Education {
+    int sum = 0, daily_sum = 0, count_days = 0;
+  };
+  std::vector<Totals> SumLeaveDetails(db::Dataset& rows, Education& education);
   std::vector<Totals> SumMissionDetails(db::Dataset& rows);
   // Calendar or shift duty of a month; duty and holiday counts.
   void MonthDuty(const std::string& person, int month, const std::string& from,

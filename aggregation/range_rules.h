@@ -114,7 +114,7 @@ struct TWorkGroupRules {
 // What a leave type says of itself; found false when the code names no type.
 struct TLeaveType {
   bool found = false;
-  bool IsDaily = false, IsOrdinary = false, IsWaged = false;
+  bool IsDaily = false, IsOrdinary = false, IsWaged = false, Education = false;
 };
 
 // One DayWork row, as far as the sums read it.
