@@ -65,6 +65,30 @@ CalcDate | Status
   EXPECT_TRUE(text.expected[1].rows.empty());
 }
 
+TEST(ScenarioFile, ReadsMonthlyRunsAndOtherYears) {
+  const ScenarioText text = ParseScenarioText(R"([year 1400]
+INSERT INTO DayWork (PerNo) VALUES ('      1001')
+[year]
+DELETE FROM DayWork
+[run]
+kind: periodic
+from: 12
+to: 12
+)",
+                                              "p.scenario");
+  EXPECT_EQ(text.kind, "periodic");
+  EXPECT_EQ(text.from_date, "12");
+  EXPECT_EQ(text.other_year_sql,
+            (std::map<std::string, std::string>{
+                {"1400", "INSERT INTO DayWork (PerNo) VALUES ('      1001')\n"}}));
+  EXPECT_EQ(text.year_sql, "DELETE FROM DayWork\n");
+
+  const ScenarioText daily =
+      ParseScenarioText("[run]\nfrom: 02/01\nto: 02/31\nthen month: 2\n", "d.scenario");
+  EXPECT_EQ(daily.kind, "daily");
+  EXPECT_EQ(daily.then_month, 2);
+}
+
 TEST(ScenarioFile, ErrorsNameTheLine) {
   const struct {
     const char* text;
@@ -78,6 +102,10 @@ TEST(ScenarioFile, ErrorsNameTheLine) {
       {"[expect DayWork]\n", "x:1: [expect DayWork] has no header line"},
       {"[expect DayWork when x]\nA\n", "x:1: expected \"[expect <Table> where <condition>]\""},
       {"[run]\nfrom: 01/01\n", "[run] needs from and to"},
+      {"[run]\nkind: monthly\nfrom: 03/01\n", "x:3: from must be a number 1..12"},
+      {"[run]\nkind: yearly\n", "x:2: kind must be daily, monthly or periodic"},
+      {"[run]\nthen month: 13\n", "x:2: then month must be a number 1..12"},
+      {"[year 99]\n", "x:1: expected \"[year YYYY]\""},
   };
   for (const auto& c : cases) {
     try {
