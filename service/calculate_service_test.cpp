@@ -291,6 +291,37 @@ TEST_F(ServiceTest, PassRunsTheDueEntriesInOrder) {
   EXPECT_EQ(s.LastPass().due, 0);
 }
 
+TEST_F(ServiceTest, MonthlyAndPeriodicEntriesWriteTheirRows) {
+  // Entry 1: months 3..3 (sub-type 1); entry 2: period 3 (sub-type 1). Person 1001 has every
+  // day of month 3 (the period 3 of SYSTEM); 1002 none, which CSSLog reports.
+  Sql("INSERT INTO Person (Perno, FirstName, LastName) VALUES ('      1001', 'Ali', 'Ahmadi'), "
+      "('      1002', 'Reza', 'Karimi')");
+  Sql("UPDATE SYSTEM SET Period3B = '03/01', Period3E = '03/31'");
+  Sql("INSERT INTO WorkGrp (CODE, CALCODE, GROUPTYPE) VALUES (1, 1, 1)");
+  Sql("INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
+      "('      1001', '01/01', '12/30', 1), ('      1002', '01/01', '12/30', 1)",
+      "Att_1399");
+  for (int d = 1; d <= 31; ++d) {
+    Sql("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', '03/" +
+            std::string(d < 10 ? "0" : "") + std::to_string(d) + "', 10)",
+        "Att_1399");
+  }
+  Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
+      "SubCalcType, FromMahPeriod, ToMahPeriod, CalcYear) VALUES "
+      "(1, 0, '08:00', 1, 1, 1, '3', '3', '1399'), (2, 0, '08:00', 1, 2, 1, '3', '3', '1399')");
+  TZELKLCalculateService s(home_.string());
+  bool started = false;
+  s.ServiceStart(started);
+  s.TDBCheckTimer();
+  EXPECT_EQ(s.LastPass().due, 2);
+  EXPECT_EQ(Rows("SELECT PerNo, MMonth, WorkTotal FROM MahWork", "Att_1399"),
+            (std::vector<std::string>{"      1001|3|310"}));
+  EXPECT_EQ(Rows("SELECT PerNo, Period, WorkTotal FROM PrdWork", "Att_1399"),
+            (std::vector<std::string>{"      1001|3|310"}));
+  EXPECT_EQ(Rows("SELECT ScheduleId, PerNo FROM CSSLog WHERE PerNo <> '' ORDER BY ScheduleId"),
+            (std::vector<std::string>{"1|1002", "2|1002"}));
+}
+
 TEST_F(ServiceTest, FailedRunsAreLoggedByTheirKind) {
   Sql("INSERT INTO Person (Perno) VALUES ('      1001')");
   Sql("DROP TABLE Semaphor");  // every run fails when it takes the hold
