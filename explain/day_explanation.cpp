@@ -164,18 +164,25 @@ class ExplainTrace final : public engine::TDayTrace {
   void Processed(const engine::TPresence& p, int code, int status, int minutes,
                  engine::TTraceReason reason, const engine::TDailyWorkRec& before,
                  const engine::TDailyWorkRec& after) override {
+    // The stretch it was: same begin and working interval, not processed yet; the same end
+    // first (an empty stretch may share its begin with the next one), else one that ends
+    // later (the meal deduction moved the processed end earlier).
     const int begin = Minute(p.Interval.iBegin.sdtDateTime);
-    for (TExplainStretch& s : e_.stretches) {
-      if (s.status >= 0 || s.begin_minute != begin ||
-          s.working_interval != p.WorkingIntervalType) {
-        continue;
+    const int end = Minute(p.Interval.iEnd.sdtDateTime);
+    for (const bool exact : {true, false}) {
+      for (TExplainStretch& s : e_.stretches) {
+        if (s.status >= 0 || s.begin_minute != begin ||
+            s.working_interval != p.WorkingIntervalType ||
+            (exact ? s.end_minute != end : s.end_minute < end)) {
+          continue;
+        }
+        s.code = code;
+        s.status = status;
+        s.minutes = minutes;
+        s.processed = std::move(reason);
+        s.adds = Changes(before, after, x_, true);
+        return;
       }
-      s.code = code;
-      s.status = status;
-      s.minutes = minutes;
-      s.processed = std::move(reason);
-      s.adds = Changes(before, after, x_, true);
-      return;
     }
   }
 

@@ -91,6 +91,9 @@ void ExpectTotalsAddUp(const TDayExplanation& e) {
   ASSERT_TRUE(e.stored_found) << e.date;
   EXPECT_TRUE(e.differences.empty()) << e.date << ": " << e.differences.front();
   ASSERT_FALSE(e.totals.empty());
+  for (const TExplainStretch& s : e.stretches) {  // every stretch with a length is stored
+    if (s.end_minute > s.begin_minute) EXPECT_GE(s.status, 0) << e.date << " " << s.begin;
+  }
   for (const TExplainTotal& t : e.totals) {
     ASSERT_TRUE(t.stored.has_value()) << t.column;
     EXPECT_EQ(t.value, *t.stored) << e.date << " " << t.column;
@@ -210,6 +213,24 @@ TEST(Explain, SaysWhereTheStoredRowDiffersAfterTheInputsChanged) {
         EXPECT_NE(RenderText(days).find("NW_Late_First stored 0, now 30"), std::string::npos);
       },
       "UPDATE IoInfo SET BEGINTIME = '08:30' WHERE BEGINDATE = '02/02'");
+}
+
+TEST(Explain, AStoppedDayNamesItsErrorAndTheReportItWouldWrite) {
+  ExplainScenario("overlapping_sources", "1001", {"02/03"}, [](const auto& days) {
+    const TDayExplanation& e = days[0];
+    EXPECT_FALSE(e.calculated);
+    EXPECT_EQ(e.error_code, 6);
+    EXPECT_EQ(e.error_message, "تداخل مرخصي و ماموريت");
+    ASSERT_EQ(e.reports.size(), 1u);
+    EXPECT_EQ(e.reports[0], "Ahmadi Ali (      1001) (02/03): تداخل مرخصي و ماموريت.");
+    ASSERT_EQ(e.stored_reports.size(), 1u);
+    EXPECT_EQ(e.stored_reports[0].comment, e.reports[0]);
+    EXPECT_FALSE(e.stored_found);  // a stopped day stores no DayWork row
+    EXPECT_TRUE(e.totals.empty());
+    // The stretches classified before the conflict are there.
+    ASSERT_FALSE(e.stretches.empty());
+    EXPECT_NE(RenderText(days).find("The day stopped: error 6: "), std::string::npos);
+  });
 }
 
 TEST(Explain, AnUnknownPersonIsAClearError) {
