@@ -92,7 +92,9 @@ void ExpectTotalsAddUp(const TDayExplanation& e) {
   EXPECT_TRUE(e.differences.empty()) << e.date << ": " << e.differences.front();
   ASSERT_FALSE(e.totals.empty());
   for (const TExplainStretch& s : e.stretches) {  // every stretch with a length is stored
-    if (s.end_minute > s.begin_minute) EXPECT_GE(s.status, 0) << e.date << " " << s.begin;
+    if (s.end_minute > s.begin_minute) {
+      EXPECT_GE(s.status, 0) << e.date << " " << s.begin;
+    }
   }
   for (const TExplainTotal& t : e.totals) {
     ASSERT_TRUE(t.stored.has_value()) << t.column;
