@@ -145,6 +145,10 @@ TEST(ExplainRender, SvgIsWellFormedXmlWithRightToLeftPersianLabels) {
     const std::string error = CheckWellFormedXml(svg);
     EXPECT_EQ(error, "") << svg.substr(0, 400);
     EXPECT_NE(svg.find("direction=\"rtl\""), std::string::npos);
+    if (days.size() == 2) {  // the month's stored totals under the rows
+      EXPECT_NE(svg.find("جمع ماه (MahWork)"), std::string::npos);
+      EXPECT_NE(svg.find(">15:00<"), std::string::npos);
+    }
     if (days.size() == 1) {  // a day names its tolerances and permissions; a month has titles
       EXPECT_NE(svg.find("تأخیر مجاز (LATE_IN 15)"), std::string::npos);
       EXPECT_NE(svg.find("اضافه‌کار مجاز، برگ 21"), std::string::npos);
