@@ -284,6 +284,34 @@ TEST_F(CliTest, CalcRunsTheManagementForGivenPersons) {
                              {"sql", "SELECT COUNT(*) FROM CSSLog WHERE Comment LIKE N'%آبان%'"});
   EXPECT_EQ(incomplete.out, "\n1\n") << incomplete.out;
 
+  // A period of the three days 08/01-08/03, each with its daily row: one PrdWork row.
+  ASSERT_EQ(RunAt("1399/08/03 09:00",
+                  {"sql", "UPDATE SYSTEM SET Period8B = '08/01', Period8E = '08/03'\n"
+                          "INSERT INTO WorkGrp (CODE, CALCODE, GROUPTYPE) VALUES (1, 1, 1)"})
+                .exit_code,
+            0);
+  ASSERT_EQ(RunAt("1399/08/03 09:00",
+                  {"sql", "--database", "Att_1399",
+                   "DELETE FROM DayWork\n"
+                   "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
+                   "('      1001', '01/01', '12/30', 1)\n"
+                   "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', '08/01', 400), "
+                   "('      1001', '08/02', 400), ('      1001', '08/03', 400)"})
+                .exit_code,
+            0);
+  Outcome periodic = RunAt("1399/08/03 09:00", {"calc", "periodic", "--year", "1399", "--from",
+                                                "8", "--to", "8", "--person", "1001"});
+  EXPECT_EQ(periodic.exit_code, 0) << periodic.err;
+  EXPECT_EQ(periodic.out.rfind("periodic calculation of 8 - 8 in 1399 done for 1 person; 1 PrdWork "
+                               "rows written",
+                               0),
+            0u)
+      << periodic.out;
+  EXPECT_EQ(RunAt("1399/08/03 09:00", {"sql", "--database", "Att_1399",
+                                       "SELECT Period, WorkTotal FROM PrdWork"})
+                .out,
+            "Period\tWorkTotal\n8\t1200\n");
+
   struct Case {
     const char* what;
     const char* setup;

@@ -405,6 +405,36 @@ TEST_F(ManagementTest, MonthlyAndPeriodicRunsCalculateEveryPersonAndRecordTheRun
   }
 }
 
+TEST_F(ManagementTest, AMonthlyPersonThatFailsIsLoggedAndTheOthersGoOn) {
+  // 1002's special leave of the month is not a time: its month fails and is logged; 1001
+  // and 1003 are calculated.
+  AddPersons(3);
+  for (const char* p : {"1001", "1002", "1003"}) {
+    for (int d = 1; d <= 31; ++d) {
+      server_.Exec("Att_1399", std::string("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+                                           "('      ") + p + "', '03/" +
+                                   (d < 10 ? "0" : "") + std::to_string(d) + "', 10)");
+    }
+  }
+  server_.Exec("Att_1399", "INSERT INTO MSMorDef (Perno, Mah, Kind, Amount) VALUES "
+                           "('      1002', 3, 0, 'ab:cd')");
+  CalculatorSettings s = server_.Settings();
+  s.from_date = "3";
+  s.to_date = "3";
+  TZELCalculatorManagement manager(s);
+  EXPECT_EQ(manager.RunMonthlyCalculatorForOnePerson().status, RunStatus::kCompleted);
+  EXPECT_EQ(Rows("Att_1399", "SELECT PerNo, WorkTotal FROM MahWork ORDER BY PerNo"),
+            (std::vector<std::vector<std::string>>{{"1001", "310"}, {"1003", "310"}}));
+  std::string errors;
+  for (const auto& entry : std::filesystem::directory_iterator(server_.DataDir() + "/../Logs")) {
+    if (entry.path().filename().string().rfind("Error In Thread Monthly", 0) == 0) {
+      errors += server_.LogFile(entry.path().filename().string());
+    }
+  }
+  EXPECT_NE(errors.find("Error in MonthlyCalculate -- >CalcMonthly : "), std::string::npos)
+      << errors;
+}
+
 TEST_F(ManagementTest, LogRowKeepsApostrophesAndIsCutToTheColumn) {
   TZELCalculatorManagement manager(server_.Settings());
   manager.InsertCalcLogTable(7, "      1001", "it's " + std::string(300, 'x'));
