@@ -230,12 +230,15 @@ int Calc(const CalcOptions& o) {
     const std::string table = monthly ? "MahWork" : "PrdWork";
     try {
       auto base = db::Connect(s.BaseSettings());
-      const db::ResultSet count = base->Execute(
-          "Select Count(*) From " + s.Config().database_name + "_" + year + ".." + table +
-          " Where " + (monthly ? "MMonth" : "Period") + " Between " + std::to_string(std::stoi(o.from)) +
-          " And " + std::to_string(std::stoi(o.to)) + " And PerNo In (Select PerNo From CSSPerTemp)");
-      written = "; " + std::to_string(count.rows.empty() ? 0 : count.rows[0][0].AsInteger()) + " " +
-                table + " rows written (months or periods not written are in CSSLog)";
+      const std::string range = std::string(monthly ? "MMonth" : "Period") + " Between " +
+                                std::to_string(std::stoi(o.from)) + " And " +
+                                std::to_string(std::stoi(o.to));
+      const db::ResultSet count =
+          base->Execute("Select Count(*) From " + s.Config().database_name + "_" + year + ".." +
+                        table + " Where " + range + " And PerNo In (Select PerNo From CSSPerTemp)");
+      const auto rows = count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
+      written = "; " + std::to_string(rows) + " " + table +
+                " rows written (months or periods not written are in CSSLog)";
     } catch (const std::exception& e) {
       written = std::string("; the rows written cannot be counted: ") + e.what();
     }
