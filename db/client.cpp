@@ -324,7 +324,12 @@ bool IsOneOf(const std::string& word, std::initializer_list<const char*> list) {
 
 }  // namespace
 
-std::string TableOfQuery(std::string_view sql) {
+namespace {
+
+// The name after the first FROM outside parentheses, and whether further tables follow it
+// (a comma or a JOIN).
+std::string FirstFromItem(std::string_view sql, bool* joined) {
+  *joined = false;
   const std::vector<Token> t = Tokenize(sql);
   int depth = 0;
   size_t i = 0;
@@ -357,9 +362,21 @@ std::string TableOfQuery(std::string_view sql) {
       else if (t[k].text == ")" && --d == 0) { ++k; break; }
     }
   }
-  if (k < t.size() && (t[k].text == "," || (t[k].word && IsOneOf(t[k].text, kJoins))))
-    return std::string();
+  *joined = k < t.size() && (t[k].text == "," || (t[k].word && IsOneOf(t[k].text, kJoins)));
   return table;
+}
+
+}  // namespace
+
+std::string TableOfQuery(std::string_view sql) {
+  bool joined = false;
+  std::string table = FirstFromItem(sql, &joined);
+  return joined ? std::string() : table;
+}
+
+std::string FirstTableOfQuery(std::string_view sql) {
+  bool joined = false;
+  return FirstFromItem(sql, &joined);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -678,9 +695,10 @@ void Dataset::Cancel() {
 
 std::string Dataset::TargetTable() const {
   if (!table_name_.empty()) return table_name_;
-  std::string table = TableOfQuery(Text());
+  // A query that joins further tables writes to its first FROM item (found by its key).
+  std::string table = FirstTableOfQuery(Text());
   if (table.empty())
-    throw DbError("Cannot tell which table to write the row to; the query must read one table");
+    throw DbError("Cannot tell which table to write the row to; the query reads no table");
   return table;
 }
 
@@ -764,6 +782,9 @@ void Dataset::PostEdit(const std::string& table) {
     if (c < 0) by_key = false;
     else where_columns.push_back(c);
   }
+  if (!by_key && table_name_.empty() && TableOfQuery(Text()).empty())
+    throw DbError("Cannot tell which row of " + table +
+                  " to update: the query joins further tables and does not read its key");
   if (!by_key) {
     where_columns.clear();
     for (size_t i = 0; i < columns_.size(); ++i)

@@ -130,6 +130,10 @@ std::string ConvertNamedParams(std::string_view sql, std::vector<std::string>* n
 // written ("dbo.Semaphor", "Att_1399..DayWork"). Empty when there is none or the query
 // reads several tables (a comma or a JOIN). Dataset writes rows back to it.
 std::string TableOfQuery(std::string_view sql);
+// The table of the query's first FROM item, as written, also when further tables are
+// joined to it ("ClockDmp" of "... from ClockDmp cl left outer join Person p ..."). Rows
+// of a joined query are written back to it, found by its primary key.
+std::string FirstTableOfQuery(std::string_view sql);
 
 // A query or table opened on a connection, in the manner of the product's datasets:
 // the SQL kept as lines, named parameters, a client-side cursor over the fully read rows,
@@ -146,8 +150,8 @@ class Dataset {
   void AddLine(std::string line);
   std::string Text() const;  // lines joined, each followed by a line break
   // Opens "SELECT * FROM <name>" (only sets that text when `open` is false) and makes
-  // <name> the table rows are written back to. Without it rows are written to the single
-  // table after FROM in the text.
+  // <name> the table rows are written back to. Without it rows are written to the table
+  // of the text's first FROM item (by its key when the query joins further tables).
   void SetTableName(std::string name, bool open = true);
   // The named parameter; raises DbError "Parameter 'X' not found" when the text has none.
   Param& ParamByName(std::string_view name);

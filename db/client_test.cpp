@@ -117,5 +117,23 @@ TEST(TableOfQueryTest, TheOneTableAfterFrom) {
   for (const Case& c : cases) EXPECT_EQ(TableOfQuery(c.sql), c.table) << c.sql;
 }
 
+TEST(TableOfQueryTest, FirstTableAlsoWhenJoined) {
+  struct Case {
+    const char* sql;
+    const char* table;
+  };
+  const Case cases[] = {
+      {"SELECT * FROM dbo.Semaphor", "dbo.Semaphor"},
+      {"SELECT * FROM A, B", "A"},
+      {"DECLARE @R int SET @R = 0 select cl.*, p.LastName from ClockDmp cl\n"
+       "left outer join Person p on p.Perno = cl.Perno where cl.Perno IN (Select Perno from X)",
+       "ClockDmp"},
+      {"SELECT * FROM A JOIN B ON 1=1", "A"},
+      {"SELECT 1", ""},
+      {"SELECT * FROM (SELECT 1 x) s", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FirstTableOfQuery(c.sql), c.table) << c.sql;
+}
+
 }  // namespace
 }  // namespace zel::db
