@@ -1,0 +1,686 @@
+#include "clockrec/dm_set_clock_rec.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+
+#include "dates/clock.h"
+#include "dates/date_time.h"
+#include "dates/jalali.h"
+#include "db/ado_utils.h"
+
+namespace zel::clockrec {
+
+namespace {
+
+using dates::Copy;
+using dates::Trim;
+using dates::TZelCalcUtils;
+using db::TADOUtils;
+
+std::string Q(const std::string& text) { return TADOUtils::QuotedStr(text); }
+
+bool SameName(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != 0; ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return i == a.size() && b[i] == 0;
+}
+
+std::string PadPerno(const std::string& perno) {
+  return TZelCalcUtils::SLPadC(Trim(perno), 10, ' ');
+}
+
+bool Digits(const std::string& s, size_t from, size_t count) {
+  for (size_t i = from; i < from + count; ++i)
+    if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+int Number(const std::string& s, size_t from, size_t count) {
+  return std::atoi(s.substr(from, count).c_str());
+}
+
+// Minutes between two "MM/DDHH:NN" moments; -1 when either is missing.
+int MinutesBetween(const std::string& a, const std::string& b) {
+  if (Trim(a).size() != 10 || Trim(b).size() != 10) return -1;
+  return TZelCalcUtils::SubtractDateTime(a.substr(0, 5), a.substr(5, 5), b.substr(0, 5),
+                                         b.substr(5, 5));
+}
+
+// The year is compared as text: a punch whose date does not begin with four digits is
+// not of the year, and must not make the whole query fail on a number conversion.
+const char* const kPunchQuery[] = {
+    "Declare @CurrentYear as char(4) , @FromDate as char(5) , @ToDate as char(5) , "
+    "@Perno as varchar(10) ,@Rec as int, @UserCode As Char(3)",
+    "set @CurrentYear = :CurrentYear",
+    "set @FromDate = :FromDate",
+    "set @ToDate = :ToDate",
+    "set @Perno = :Perno",
+    "set @Rec = :Rec",
+    "Set @UserCode = :UserCode",
+    "select cl.*, LTrim(RTrim(p.LastName)) + ' - ' + LTrim(RTrim(p.FirstName)) As FlName, "
+    "LTrim(RTrim(p.LastName)) As LName",
+    "from ClockDmp cl",
+    "left outer join Person p on p.Perno = cl.Perno",
+    "where cl.transfered = 0 and",
+    "substring(cl.ClockDate,1,4) = @CurrentYear and",
+    "substring(cl.ClockDate,6,5) >= @FromDate and substring(cl.ClockDate,6,5) <= @ToDate and",
+    "(@perno = '' or ltrim(cl.perno) = ltrim(@Perno) ) and",
+    "(@Rec = 0 or cl.Rec = @Rec ) and",
+    "(  (not exists (Select Perno from dbo.##TmpTableName)) or (cl.Perno IN (Select Perno "
+    "from dbo.##TmpTableName)) ) and",
+    "((@UserCode = '000') Or (Not Exists (Select * From PerUser Where Code = @UserCode)) Or "
+    "(cl.PerNo In (Select PerNo From PerUser Where Code = @UserCode)))",
+};
+
+}  // namespace
+
+bool IsPunchDateTime(const std::string& ClockDate, const std::string& ClockTime) {
+  if (ClockDate.size() != 10 || ClockDate[4] != '/' || ClockDate[7] != '/' ||
+      !Digits(ClockDate, 0, 4) || !Digits(ClockDate, 5, 2) || !Digits(ClockDate, 8, 2))
+    return false;
+  const int month = Number(ClockDate, 5, 2), day = Number(ClockDate, 8, 2);
+  if (month < 1 || month > 12 || day < 1 || day > 31) return false;
+  if (ClockTime.size() != 5 || ClockTime[2] != ':' || !Digits(ClockTime, 0, 2) ||
+      !Digits(ClockTime, 3, 2))
+    return false;
+  return Number(ClockTime, 0, 2) <= 23 && Number(ClockTime, 3, 2) <= 59;
+}
+
+TDmSetClockRec::TDmSetClockRec(std::string data_dir, std::string odbc_driver)
+    : data_dir_(std::move(data_dir)), odbc_driver_(std::move(odbc_driver)) {}
+
+TDmSetClockRec::~TDmSetClockRec() = default;
+
+std::unique_ptr<db::Connection> TDmSetClockRec::Open(const std::string& connection_string) const {
+  db::ConnectionSettings settings = db::ParseConnectionString(connection_string);
+  if (!data_dir_.empty()) settings.data_dir = data_dir_;
+  if (!odbc_driver_.empty()) settings.odbc_driver = odbc_driver_;
+  return db::Connect(settings);
+}
+
+void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
+                                   const std::string& newSqlUserName,
+                                   const std::string& newSqlUserPassword,
+                                   const std::string& newDataBaseName,
+                                   const std::string& newSQLServerName,
+                                   const std::string& newTempFileName, int newScheduleId) {
+  CurrentYear = Trim(newCurrentYear);
+  SqlUserName = newSqlUserName;
+  SqlUserPassword = newSqlUserPassword;
+  DataBaseName = newDataBaseName;
+  SqlServerName = newSQLServerName;
+  TempFileName = newTempFileName;
+  ScheduleId = newScheduleId;
+  DbBaseInfoConnectionString = TADOUtils::GetConnectionString(
+      SqlServerName, SqlUserName, SqlUserPassword, DataBaseName);
+  DbTimeAttendanceConnectionString = TADOUtils::GetConnectionString(
+      SqlServerName, SqlUserName, SqlUserPassword,
+      TZelCalcUtils::DataBaseNameOfYearYYYY(DataBaseName, std::stoi(CurrentYear)));
+
+  // Datasets refer to their connections: they go first.
+  for (auto* q : {&QClockDmp, &QSystem, &AdoQWorkgroup, &AdoQCurrentWorkGroup, &AdoQWShifts,
+                  &AdoQPrjRule, &AdoQCurrentRule, &AdoQCurrentCalItem, &AdoQPerShifts,
+                  &AdoQGShItem, &QLastIoInfo, &QLastClockDmp})
+    q->reset();
+  base_ = Open(DbBaseInfoConnectionString);
+  year_ = Open(DbTimeAttendanceConnectionString);
+
+  auto make = [](db::Connection& c, std::vector<std::string> lines) {
+    auto q = std::make_unique<db::Dataset>(c);
+    q->SetSQL(std::move(lines));
+    return q;
+  };
+  QClockDmp = make(*base_, {std::begin(kPunchQuery), std::end(kPunchQuery)});
+  QSystem = make(*base_, {"select * from System "});
+  AdoQWorkgroup = make(*base_, {"Select * from WorkGrp ", "Where Code = :Code"});
+  AdoQCurrentWorkGroup = make(*base_, {"Select *  From WorkGrp  ", "Where Code = :WorkGroup"});
+  AdoQWShifts = make(*base_, {"Select *  From WorkShifts ", "Where Code = :Code "});
+  AdoQPrjRule = make(*year_, {"Select * from PrjRule",
+                              "Where LTrim(RTrim(Perno)) = :Perno and :CurDate Between "
+                              "BeginDate And EndDate"});
+  AdoQCurrentRule = std::make_unique<db::Dataset>(*year_);
+  AdoQCurrentCalItem = std::make_unique<db::Dataset>(*year_);
+  AdoQPerShifts = make(*year_, {"Select * from PerShifts ",
+                                "Where Perno = :Perno And  GShCode = :GShCode And Period = :Period"});
+  AdoQGShItem = make(*year_, {"Select * From GShItem  ",
+                              "Where Period = :Period And GShCode = :GShCode "});
+  QLastIoInfo = std::make_unique<db::Dataset>(*year_);
+  QLastClockDmp = make(*base_, {"select UnCertain, Io_type , SubString(ClockDate, 6 , 5) DDate,  "
+                                "ClockTime TTime from clockdmp",
+                                "where perno =:Perno and Transfered = 0 and ",
+                                "Substring(ClockDate, 1, 4) = :CurrentYear and",
+                                "Substring(ClockDate, 6, 5) + ClockTime >= :ADateTime and",
+                                "Substring(ClockDate, 6, 5) + ClockTime < :BDateTime"});
+  for (auto [q, name, type, size] :
+       {std::tuple{AdoQWorkgroup.get(), "Code", db::ParamType::Integer, 0},
+        std::tuple{AdoQCurrentWorkGroup.get(), "WorkGroup", db::ParamType::Integer, 0},
+        std::tuple{AdoQWShifts.get(), "Code", db::ParamType::Integer, 0},
+        std::tuple{AdoQPrjRule.get(), "Perno", db::ParamType::String, 10},
+        std::tuple{AdoQPrjRule.get(), "CurDate", db::ParamType::String, 5},
+        std::tuple{AdoQPerShifts.get(), "Perno", db::ParamType::String, 10},
+        std::tuple{AdoQPerShifts.get(), "GShCode", db::ParamType::Integer, 0},
+        std::tuple{AdoQPerShifts.get(), "Period", db::ParamType::Integer, 0},
+        std::tuple{AdoQGShItem.get(), "GShCode", db::ParamType::Integer, 0},
+        std::tuple{AdoQGShItem.get(), "Period", db::ParamType::Integer, 0},
+        std::tuple{QLastClockDmp.get(), "Perno", db::ParamType::String, 10},
+        std::tuple{QLastClockDmp.get(), "CurrentYear", db::ParamType::String, 4},
+        std::tuple{QLastClockDmp.get(), "ADateTime", db::ParamType::String, 10},
+        std::tuple{QLastClockDmp.get(), "BDateTime", db::ParamType::String, 10}}) {
+    db::Param& p = q->ParamByName(name);
+    p.type = type;
+    p.size = size;
+  }
+  current_work_group_ = -1;
+  counts_ = {};
+  SetSQLTextForDataSets();
+  SetSystemVariables();
+}
+
+void TDmSetClockRec::SetSQLTextForDataSets() {
+  std::vector<std::string> lines;
+  for (const char* line : kPunchQuery) {
+    std::string text = line;
+    for (size_t at = text.find("##TmpTableName"); at != std::string::npos;
+         at = text.find("##TmpTableName", at + TempFileName.size()))
+      text.replace(at, 14, TempFileName);
+    lines.push_back(std::move(text));
+  }
+  QClockDmp->SetSQL(std::move(lines));
+  struct {
+    const char* name;
+    db::ParamType type;
+    int size;
+  } params[] = {{"CurrentYear", db::ParamType::String, 4}, {"FromDate", db::ParamType::String, 5},
+                {"ToDate", db::ParamType::String, 5},        {"Perno", db::ParamType::String, 10},
+                {"Rec", db::ParamType::Integer, 0},          {"UserCode", db::ParamType::String, 3}};
+  for (const auto& p : params) {
+    db::Param& param = QClockDmp->ParamByName(p.name);
+    param.type = p.type;
+    param.size = p.size;
+  }
+}
+
+void TDmSetClockRec::SetSystemVariables() {
+  QSystem->Close();
+  QSystem->Open();
+  struct {
+    int* field;
+    const char* column;
+  } thresholds[] = {{&iiMaxServiceLate, "MaxServiceLate"}, {&iiMaxMor, "MaxMor"},
+                    {&iiMaxPresence, "MaxPresence"},       {&iiMaxAbsence, "MaxAbsence"},
+                    {&iiMinAbsence, "MinAbsence"},         {&iiBeforeEnter, "BeforeEnter"},
+                    {&iiAfterEnter, "AfterEnter"},         {&iiBeforeExit, "BeforeExit"},
+                    {&iiAfterExit, "AfterExit"}};
+  for (const auto& t : thresholds)
+    *t.field = static_cast<int>(QSystem->FieldByName(t.column).AsInteger());
+}
+
+void TDmSetClockRec::MySetClockDumpRecords() {
+  QClockDmp->Close();
+  QClockDmp->SetParam("CurrentYear", CurrentYear);
+  QClockDmp->SetParam("FromDate", "01/01");
+  QClockDmp->SetParam("ToDate", "12/30");
+  QClockDmp->SetParam("Perno", "");
+  QClockDmp->SetParam("Rec", 0);
+  QClockDmp->SetParam("UserCode", "000");
+  QClockDmp->Open();
+  QClockDmp->Sort("KartNo ASC, ClockDate ASC, ClockTime ASC");
+  for (QClockDmp->First(); !QClockDmp->Eof(); QClockDmp->Next()) SetClockDumpRec(*QClockDmp);
+  QClockDmp->Close();
+}
+
+void TDmSetClockRec::ReportMalformed(const db::Dataset& Table) {
+  const std::string rec = Table.FieldByName("REC").AsString();
+  const std::string card = Trim(Table.FieldByName("KARTNO").AsString());
+  const std::string perno = Trim(Table.FieldByName("PERNO").AsString());
+  const std::string comment = "Punch REC " + rec + " of card " + card +
+                              " has a malformed date or time '" +
+                              Trim(Table.FieldByName("CLOCKDATE").AsString()) + "' '" +
+                              Trim(Table.FieldByName("CLOCKTIME").AsString()) +
+                              "' (expected YYYY/MM/DD and HH:NN); it was left unlabelled";
+  MyZelUtils.LogText("SetClockDumpRec => " + comment, "Log", true, false);
+  try {
+    std::string cut = comment;
+    if (cut.size() > 255) cut.resize(255);
+    base_->Execute(TADOUtils::CatCommandText(
+        {" Insert Into CSSLog ", " (ScheduleId, PerNo, LogDate, LogTime, Comment, Status) ",
+         " Values(" + std::to_string(ScheduleId) + ",",
+         " " + Q(perno) + ", " + Q(dates::JalaliToday()) + ", " +
+             Q(dates::NowTime_HHNNSS().substr(0, 5)) + ",",
+         " " + Q(cut) + ", 0) "}));
+  } catch (const std::exception&) {
+    // A lost log row is not reported.
+  }
+}
+
+void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
+  const std::string clock_date = Trim(Table.FieldByName("ClockDate").AsString());
+  const std::string T = Trim(Table.FieldByName("ClockTime").AsString());
+  if (!IsPunchDateTime(clock_date, T)) {
+    // One bad row from a terminal must not stop the labelling of everyone else.
+    ++counts_.unlabelled;
+    ++counts_.malformed;
+    ReportMalformed(Table);
+    return;
+  }
+  const std::string D = Copy(clock_date, 6, 5);
+  const std::string Perno = Table.FieldByName("Perno").AsString();
+  Table.Edit();
+  FindCurrentRule(D, Table.FieldByName("KartNo").AsString());
+  Log("SetClockDumpRec_Pre => Perno: " + Perno + " CurrentYear: " + CurrentYear +
+      " Copy(Table.FieldByName(ClockDate).AsString, 1, 4): " + Copy(clock_date, 1, 4));
+
+  auto write = [&](const std::string& io_type, int uncertain) {
+    Table.SetField("Io_Type", io_type);
+    Table.SetField("UnCertain", uncertain);
+    Table.Post();
+    if (io_type == "1") ++counts_.entries;
+    else if (io_type == "2") ++counts_.exits;
+    else ++counts_.undecided;
+    if (uncertain != 0) ++counts_.unsure;
+  };
+
+  if (Trim(Perno).empty() || Copy(clock_date, 1, 4) != CurrentYear) {
+    write("0", 1);
+    return;
+  }
+
+  const int work_group = static_cast<int>(AdoQCurrentRule->FieldByName("WorkGroup").AsInteger());
+  if (current_work_group_ != work_group) OpenCurrentWorkGroup(work_group);
+  FindCurrentCalItem(D, Trim(AdoQCurrentWorkGroup->FieldByName("CalCode").AsString()),
+                     Trim(AdoQCurrentWorkGroup->FieldByName("GShCode").AsString()), Trim(Perno));
+  Log("SetClockDumpRec => Perno: " + Perno + " Date: " + D + " Time: " + T);
+  std::string S = Table.FieldByName("SpCardType").AsString();
+  const bool intelligent =
+      AdoQCurrentWorkGroup->FieldByName("IntelligentType").AsInteger() == 2;
+
+  std::string new_type;
+  bool u = false;
+  TLastIo LastIo;
+  if (FindLastIo(Perno, D, T, LastIo)) {
+    Log("SetClockDumpRec => 1");
+    S = "0";
+    if (LastIo.IoType.empty()) {
+      // The last label is unknown: nothing to go by, the punch stays as it is.
+      Table.Cancel();
+      ++counts_.unlabelled;
+      return;
+    }
+    if (LastIo.IoType != "1") {
+      new_type = "1";
+      if (intelligent) {
+        Log("SetClockDumpRec => 3");
+        Log("SetClockDumpRec => IoType = 1");
+        write("1", 0);
+        return;
+      }
+      u = LastIo.Uncertain;
+      const int m = TZelCalcUtils::SubtractDateTime(D, T, LastIo.DDate, LastIo.TTime);
+      if (m >= iiMaxMor && (m <= iiMinAbsence || m >= iiMaxAbsence)) {
+        const int K = IoTypeFromCalendar(Perno, D, S, T);
+        Log("FromCalendar2 => " + std::to_string(K));
+        if (K == 2) {
+          if (m >= iiMaxAbsence) new_type = "2";
+          u = true;
+        } else if (K != 1 && K != 3 && K != 5) {
+          u = true;
+        }
+      }
+    } else {
+      new_type = "2";
+      if (intelligent) {
+        Log("SetClockDumpRec => 2");
+        Log("SetClockDumpRec => IoType = 2");
+        write("2", 0);
+        return;
+      }
+      u = LastIo.Uncertain;
+      const int limit = doubled_ ? 2 * iiMaxPresence : iiMaxPresence;
+      if (TZelCalcUtils::SubtractDateTime(D, T, LastIo.DDate, LastIo.TTime) >= limit) {
+        const int K = IoTypeFromCalendar(Perno, D, S, T);
+        Log("FromCalendar1 => " + std::to_string(K));
+        if (K == 1) {
+          new_type = "1";
+          u = true;
+        } else if (K != 2 && K != 3 && K != 5) {
+          u = true;
+        }
+      }
+    }
+  } else {
+    new_type = "1";
+    if (intelligent) {
+      Log("SetClockDumpRec => 4");
+      Log("SetClockDumpRec => IoType = 1");
+      write("1", 0);
+      return;
+    }
+    const int K = IoTypeFromCalendar(Perno, D, S, T);
+    Log("FromCalendar3 => " + std::to_string(K));
+    if (K == 1 || K == 3 || K == 5) {
+      u = false;
+    } else if (K == 2) {
+      new_type = "2";
+      u = true;
+    } else {
+      u = true;
+    }
+  }
+  write(new_type, u ? 1 : 0);
+  Log("SetClockDumpRec => 5");
+  Log("SetClockDumpRec => IoType = " + new_type);
+}
+
+bool TDmSetClockRec::FindCurrentRule(const std::string& D, const std::string& Card) {
+  const std::string card = Q(Trim(Card));
+  AdoQCurrentRule->Close();
+  AdoQCurrentRule->SetSQL({" Select * From " + DataBaseName + "_" + CurrentYear + "..PrjRule ",
+                           " Where BeginDate <= :DDate and EndDate >= :DDate And ",
+                           " ( LTRIM(RTRIM(KartNo)) = " + card + " or LTRIM(RTRIM(KartNo2)) =" +
+                               card + ") "});
+  db::Param& p = AdoQCurrentRule->ParamByName("DDate");
+  p.type = db::ParamType::String;
+  p.size = 5;
+  p.value = D;
+  AdoQCurrentRule->Open();
+  return !AdoQCurrentRule->IsEmpty();
+}
+
+void TDmSetClockRec::OpenCurrentWorkGroup(int Code) {
+  AdoQCurrentWorkGroup->Close();
+  AdoQCurrentWorkGroup->SetParam("WorkGroup", Code);
+  AdoQCurrentWorkGroup->Open();
+  current_work_group_ = Code;
+}
+
+bool TDmSetClockRec::FindCurrentCalItem(const std::string& D, const std::string& CalCode,
+                                        const std::string& GShCode, const std::string& Perno) {
+  AdoQCurrentCalItem->Close();
+  AdoQCurrentCalItem->SetSQL({" Select * From " + DataBaseName + "_" + CurrentYear + "..CalItem ",
+                              " Where CalCode = :CalCode And DBegindate = :DBeginDate "});
+  db::Param& cal = AdoQCurrentCalItem->ParamByName("CalCode");
+  cal.type = db::ParamType::Integer;
+  cal.value = Trim(CalCode).empty() ? 9999999 : dates::StrToInt(Trim(CalCode));
+  db::Param& day = AdoQCurrentCalItem->ParamByName("DBeginDate");
+  day.type = db::ParamType::String;
+  day.size = 5;
+  day.value = D;
+  AdoQCurrentCalItem->Open();
+  const int gsh = Trim(GShCode).empty() ? 0 : dates::StrToInt(Trim(GShCode));
+  if (gsh == 0) return !AdoQCurrentCalItem->IsEmpty();
+
+  // The day of a shift-group person: the person's own shift of the day, else the group's.
+  const int period = dates::StrToIntDef(Copy(D, 1, 2), 0);
+  int k = dates::StrToIntDef(Copy(D, 4, 2), 0);
+  if (k <= 0) k = 1;
+  AdoQGShItem->Close();
+  AdoQGShItem->SetParam("Period", period);
+  AdoQGShItem->SetParam("GShCode", gsh);
+  AdoQGShItem->Open();
+  if (AdoQGShItem->IsEmpty()) return false;
+  AdoQPerShifts->Close();
+  // Person numbers are stored right-aligned in 10 characters.
+  AdoQPerShifts->SetParam("Perno", PadPerno(Perno));
+  AdoQPerShifts->SetParam("Period", period);
+  AdoQPerShifts->SetParam("GShCode", gsh);
+  AdoQPerShifts->Open();
+  if (AdoQPerShifts->IsEmpty()) return false;
+  const std::string column = "D" + std::to_string(k);
+  auto shift_of = [&](db::Dataset& q) {
+    return q.HasField(column) ? q.FieldByName(column).AsInteger() : 0;
+  };
+  std::int64_t shift = shift_of(*AdoQPerShifts);
+  if (shift == 0) shift = shift_of(*AdoQGShItem);
+  if (shift <= 0) return false;
+
+  AdoQWShifts->Close();
+  AdoQWShifts->SetParam("Code", static_cast<std::int64_t>(shift));
+  AdoQWShifts->Open();
+  const std::string next = TZelCalcUtils::IncDateH("", D, CurrentYear);
+  const std::string status = AdoQWShifts->FieldByName("ShiftStatus").AsString();
+  auto date = [&](size_t i) { return Q(i < status.size() && status[i] == '1' ? next : D); };
+  AdoQCurrentCalItem->Close();
+  AdoQCurrentCalItem->SetSQL(
+      {" Select CODE CALCODE, " + Q(D) + " DBEGINDATE, ",
+       " " + date(0) + " BBEGINDATE, LTrim(BBEGINTIME) BBEGINTIME, ",
+       " " + date(1) + " BENDDATE, LTrim(BENDTIME) BENDTIME, ",
+       " LTrim(DBEGINTIME) DBEGINTIME, " + date(2) + " DENDDATE, ",
+       " LTrim(DENDTIME) DENDTIME, LTrim(EBEGINTIME) EBEGINTIME, ",
+       " " + Q(D) + " EBEGINDATE, " + date(3) + " EENDDATE, ",
+       " LTrim(EENDTIME) EENDTIME, " + date(4) + " ENDDATE, ", " LTrim(ENDTIME) ENDTIME, HOLIDAY ",
+       " From " + DataBaseName + "..WorkShifts ", " Where Code = " + std::to_string(shift) + " "});
+  AdoQCurrentCalItem->Open();
+  return !AdoQCurrentCalItem->IsEmpty();
+}
+
+bool TDmSetClockRec::FindLastIo(const std::string& Perno, const std::string& D,
+                                const std::string& T, TLastIo& LastIo) {
+  const std::string W = CurrentYear + "/" + GetPrevDateTime(Perno, D, T);
+  Log("FindLastIo => PrevDateTime: " + W);
+  const std::string from = Copy(W, 6, 10);
+  const std::string to = D + T;
+  LastIo = TLastIo{};
+  LastIo.Person = Perno;
+  bool found = false;
+
+  Log("FindLastIo => IOInfo");
+  QLastIoInfo->Close();
+  QLastIoInfo->SetSQL({"select 0 Uncertain, '1' Io_type , BeginDate DDate,  BeginTime TTime from Ioinfo",
+                       "where perno =" + Q(Perno) + " and",
+                       "BeginDate +BeginTime >=  " + Q(from) + " and",
+                       "BeginDate + BeginTime < " + Q(to), "Union",
+                       "select 0 Uncertain, '2' Io_type , EndDate DDate,  EndTime TTime from Ioinfo",
+                       "where perno =" + Q(Perno) + " and",
+                       "EndDate +EndTime >=  " + Q(from) + " and",
+                       "EndDate + EndTime < " + Q(to)});
+  QLastIoInfo->Open();
+  for (QLastIoInfo->First(); !QLastIoInfo->Eof(); QLastIoInfo->Next()) {
+    const std::string at = QLastIoInfo->FieldByName("DDate").AsString() +
+                           QLastIoInfo->FieldByName("TTime").AsString();
+    Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " + at);
+    if (at >= LastIo.DDate + LastIo.TTime) {
+      LastIo.DDate = QLastIoInfo->FieldByName("DDate").AsString();
+      LastIo.TTime = QLastIoInfo->FieldByName("TTime").AsString();
+      LastIo.Uncertain = QLastIoInfo->FieldByName("Uncertain").AsBoolean();
+      LastIo.IoType = Trim(QLastIoInfo->FieldByName("Io_type").AsString());
+      found = true;
+      Log("FindLastIo => IOInfo Finded");
+      Log("FindLastIo => IOInfo ALastIo.IoType:" + LastIo.IoType);
+    }
+  }
+  QLastIoInfo->Close();
+
+  Log("FindLastIo => ClockDmp");
+  QLastClockDmp->Close();
+  QLastClockDmp->SetParam("Perno", Perno);
+  QLastClockDmp->SetParam("CurrentYear", CurrentYear);
+  QLastClockDmp->SetParam("ADateTime", from);
+  QLastClockDmp->SetParam("BDateTime", to);
+  QLastClockDmp->Open();
+  for (QLastClockDmp->First(); !QLastClockDmp->Eof(); QLastClockDmp->Next()) {
+    const std::string at = QLastClockDmp->FieldByName("DDate").AsString() +
+                           QLastClockDmp->FieldByName("TTime").AsString();
+    Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " + at);
+    if (at > LastIo.DDate + LastIo.TTime) {
+      LastIo.DDate = QLastClockDmp->FieldByName("DDate").AsString();
+      LastIo.TTime = QLastClockDmp->FieldByName("TTime").AsString();
+      LastIo.Uncertain = QLastClockDmp->FieldByName("UnCertain").AsBoolean();
+      LastIo.IoType = Trim(QLastClockDmp->FieldByName("Io_type").AsString());
+      found = true;
+      Log("FindLastIo => ClockDmp Finded");
+      Log("FindLastIo => ClockDmp ALastIo.IoType:" + LastIo.IoType);
+    }
+  }
+  QLastClockDmp->Close();
+  return found;
+}
+
+TDmSetClockRec::DayEnd TDmSetClockRec::EndOfDay(const std::string& Perno, const std::string& Dn,
+                                                int n) {
+  DayEnd result;
+  const std::string padded = PadPerno(Perno);
+  db::ResultSet rule = year_->Execute(TADOUtils::CatCommandText(
+      {n == 3 ? "Select WorkGroup From PrjRule" : "select WorkGroup from prjrule",
+       (n == 3 ? "Where" : "where") + std::string(" BEGINDATE <= '") + Dn +
+           "' and ENDDATE >= '" + Dn + "' and perno ='" + padded + "'"}));
+  if (rule.rows.empty()) {
+    result.end = Dn + "23:59";
+    return result;
+  }
+  const std::string group = rule.rows[0][0].AsString();
+  db::ResultSet grp = base_->Execute(TADOUtils::CatCommandText(
+      {" Select CalCode, GShCode from WorkGrp ", (n == 3 ? "Where Code =" : "where code =") + group}));
+  if (grp.rows.empty()) return result;
+  const std::string cal = Trim(grp.rows[0][0].AsString());
+  const std::string gsh = Trim(grp.rows[0][1].AsString());
+  const bool has_gsh = !gsh.empty() && gsh != "0";
+  if (cal.empty() && !has_gsh) return result;
+  db::ResultSet item;
+  if (!cal.empty()) {
+    std::vector<std::string> lines;
+    if (n == 1)
+      lines = {"Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From CalItem",
+               "Where CalCode =" + cal + " And DBEGINDATE = '" + Dn + "'"};
+    else if (n == 2)
+      lines = {"select DBEGINDATE,ENDDATE,ENDTIME from CalItem",
+               "where CalCode =" + cal + " and DBEGINDATE = '" + Dn + "'"};
+    else
+      lines = {"Select DBEGINDATE, ENDDATE, ENDTIME From CalItem",
+               "Where CalCode =" + cal + " And DBEGINDATE = '" + Dn + "'"};
+    item = year_->Execute(TADOUtils::CatCommandText(lines));
+  } else {
+    item = year_->Execute(TADOUtils::CatCommandText(
+        {n == 1 ? " Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From V_GetCalItem "
+                : " Select DBEGINDATE, ENDDATE, ENDTIME From V_GetCalItem ",
+         " Where GShCode = " + gsh + " And DBEGINDATE = " + Q(Dn) + " ",
+         " And PerNo = " + Q(padded) + " "}));
+  }
+  if (item.rows.empty()) return result;
+  auto field = [&](const char* name) {
+    for (size_t i = 0; i < item.columns.size(); ++i)
+      if (SameName(item.columns[i], name)) return item.rows[0][i].AsString();
+    return std::string();
+  };
+  result.end = field("ENDDATE") + field("ENDTIME");
+  if (n == 1) result.begin = field("DBEGINDATE") + field("DBEGINTIME");
+  return result;
+}
+
+std::string TDmSetClockRec::ItemMoment(const char* date_column, const char* time_column) const {
+  if (!AdoQCurrentCalItem->Active() || AdoQCurrentCalItem->IsEmpty()) return std::string();
+  return AdoQCurrentCalItem->FieldByName(date_column).AsString() +
+         AdoQCurrentCalItem->FieldByName(time_column).AsString();
+}
+
+std::string TDmSetClockRec::GetPrevDateTime(const std::string& Perno, const std::string& D,
+                                            const std::string& T) {
+  doubled_ = false;
+  if (D == "01/01") return "01/0100:00";
+  const std::string D1 = TZelCalcUtils::DecDateH("", D, CurrentYear);
+  const std::string D2 = TZelCalcUtils::DecDateH("", D1, CurrentYear);
+  const std::string D3 = TZelCalcUtils::DecDateH("", D2, CurrentYear);
+  const std::string E3 = D == "01/03" ? "01/0100:00" : EndOfDay(Perno, D3, 3).end;
+  const std::string E2 = D == "01/02" ? "01/0100:00" : EndOfDay(Perno, D2, 2).end;
+  const DayEnd day1 = EndOfDay(Perno, D1, 1);
+  const std::string& E1 = day1.end;
+  const std::string& B1 = day1.begin;
+
+  if (AdoQCurrentWorkGroup->Active() &&
+      AdoQCurrentWorkGroup->FieldByName("GroupType").AsInteger() == 2 &&
+      Trim(AdoQCurrentWorkGroup->FieldByName("CalCode").AsString()).empty()) {
+    const std::int64_t pairing = AdoQCurrentWorkGroup->FieldByName("IOPairing").AsInteger();
+    if (pairing == 0 || pairing == 1) return E1;
+    if (pairing == 2) return E2;
+    return std::string();
+  }
+
+  const std::string P = D + T;
+  const std::string B0 = ItemMoment("DBeginDate", "DBeginTime");
+  const std::int64_t last_exit =
+      AdoQCurrentWorkGroup->Active() ? AdoQCurrentWorkGroup->FieldByName("LastExitEndDay").AsInteger()
+                                     : 0;
+  auto earlier = [&](const std::string& window, const std::string& begin,
+                     const std::string& before) {
+    if (begin != window) return window;
+    doubled_ = true;
+    return before;
+  };
+  if (P > E1) {
+    if (last_exit > 0) {
+      if (MinutesBetween(E1, P) > last_exit) return earlier(E1, B0, E2);
+      return earlier(E2, B1, E3);
+    }
+    return earlier(E1, B0, E2);
+  }
+  return earlier(E2, B1, E3);
+}
+
+int TDmSetClockRec::IoTypeFromCalendar(const std::string& Perno, const std::string& D,
+                                       const std::string& S, const std::string& T) {
+  AdoQPrjRule->Close();
+  AdoQPrjRule->SetParam("Perno", Trim(Perno));
+  AdoQPrjRule->SetParam("CurDate", D);
+  AdoQPrjRule->Open();
+  if (AdoQPrjRule->IsEmpty()) return 0;
+  AdoQWorkgroup->Close();
+  AdoQWorkgroup->SetParam("Code", AdoQPrjRule->FieldByName("WorkGroup").AsInteger());
+  AdoQWorkgroup->Open();
+  const std::string cal = Trim(AdoQWorkgroup->FieldByName("CalCode").AsString());
+  const std::string gsh = Trim(AdoQWorkgroup->FieldByName("GShCode").AsString());
+  auto item_of = [&](int day) {
+    return day >= 1 && FindCurrentCalItem(TZelCalcUtils::Day2Date(day), cal, gsh, Perno);
+  };
+
+  const int today = TZelCalcUtils::Date2Day(D);
+  std::string E2;
+  if (item_of(today - 2)) E2 = ItemMoment("EndDate", "EndTime");
+  if (!item_of(today - 1)) return 3;
+  const std::string E1 = ItemMoment("EndDate", "EndTime");
+  const std::string P = D + T;
+  if (P > E1) {
+    if (!item_of(today)) return 3;
+    if (E1 == ItemMoment("DBeginDate", "DBeginTime")) return 2;
+  } else if (E2 == ItemMoment("DBeginDate", "DBeginTime")) {
+    return 2;
+  }
+
+  db::Dataset& item = *AdoQCurrentCalItem;
+  const bool has_duty = !Trim(item.FieldByName("DBeginTime").AsString()).empty();
+  const bool has_e = !Trim(item.FieldByName("EBeginTime").AsString()).empty();
+  if (!has_duty && !has_e) return item.FieldByName("Holiday").AsInteger() > 0 ? 5 : -1;
+
+  const std::string DB = ItemMoment("DBeginDate", "DBeginTime");
+  const std::string DE = ItemMoment("DEndDate", "DEndTime");
+  const std::string EB = ItemMoment("EBeginDate", "EBeginTime");
+  const std::string EE = ItemMoment("EEndDate", "EEndTime");
+  // A short window: the punch is an entry when it lies nearer the window's begin.
+  auto inside_short = [&](bool set, const std::string& begin, const std::string& end) {
+    if (!set || !(begin < P && P < end)) return 0;
+    const int length = MinutesBetween(begin, end);
+    if (length < 0 || length >= iiAfterEnter + iiBeforeExit) return 0;
+    const int b = MinutesBetween(begin, P), e = MinutesBetween(P, end);
+    if (e >= b) return 1;
+    return S == "0" ? 2 : 1;
+  };
+  if (const int k = inside_short(has_duty, DB, DE)) return k;
+  if (const int k = inside_short(has_e, EB, EE)) return k;
+
+  auto nearest = [&](const std::string& a, const std::string& b) {
+    int n = INT_MAX;
+    for (const std::string* m : {&a, &b}) {
+      const int d = MinutesBetween(P, *m);
+      if (d >= 0 && d < n) n = d;
+    }
+    return n;
+  };
+  const int n = nearest(has_duty ? DB : std::string(), has_e ? EB : std::string());
+  if (n <= iiBeforeEnter || n <= iiAfterEnter) return 1;
+  const int x = nearest(has_duty ? DE : std::string(), has_e ? EE : std::string());
+  if (x > iiBeforeExit && x > iiAfterExit) return 4;
+  return S == "0" ? 2 : 1;
+}
+
+}  // namespace zel::clockrec

@@ -1,0 +1,129 @@
+// The clock-record data module: labels every untransferred punch of the year in ClockDmp
+// as an entry ("1"), an exit ("2") or undecided ("0") and says how sure the label is
+// (UNCERTAIN), from the person's rule, work group, calendar or shift, the last known entry
+// or exit and the thresholds of table System.
+// One module per run, created, used and freed by one thread (the schedule runner or the
+// command line); it shares nothing with other modules.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/client.h"
+#include "dates/zel_calc_utils.h"
+
+namespace zel::clockrec {
+
+// The last known entry or exit of a person before a punch.
+struct TLastIo {
+  std::string Person;
+  std::string DDate;  // "MM/DD"
+  std::string TTime;  // "HH:NN"
+  bool Uncertain = false;
+  std::string IoType = "0";
+};
+
+// What a walk did with the punches it read.
+struct ClockRecCounts {
+  int entries = 0;     // labelled "1"
+  int exits = 0;       // labelled "2"
+  int undecided = 0;   // labelled "0"
+  int unsure = 0;      // of the labelled ones, UNCERTAIN 1
+  int unlabelled = 0;  // left as they were (malformed date or time, unknown last label)
+  int malformed = 0;   // of the unlabelled ones, with a malformed date or time text
+  int Labelled() const { return entries + exits + undecided; }
+};
+
+// True when the texts have the punch layouts "YYYY/MM/DD" (month 1..12, day 1..31) and
+// "HH:NN" (hour 0..23, minute 0..59).
+bool IsPunchDateTime(const std::string& ClockDate, const std::string& ClockTime);
+
+class TDmSetClockRec {
+ public:
+  // data_dir: the embedded engine's data folder; odbc_driver: the ODBC driver for SQL
+  // Server (empty = the default). Connects to nothing until InitialValues.
+  explicit TDmSetClockRec(std::string data_dir = {}, std::string odbc_driver = {});
+  ~TDmSetClockRec();
+  TDmSetClockRec(const TDmSetClockRec&) = delete;
+  TDmSetClockRec& operator=(const TDmSetClockRec&) = delete;
+
+  // Stores the settings, connects to the base and the year database, prepares the
+  // queries (the person table named in the punch query) and reads the nine thresholds of
+  // System. Raises zel::db::DbError when a connection or a query fails.
+  void InitialValues(const std::string& newCurrentYear, const std::string& newSqlUserName,
+                     const std::string& newSqlUserPassword, const std::string& newDataBaseName,
+                     const std::string& newSQLServerName, const std::string& newTempFileName,
+                     int newScheduleId);
+  // Progress lines of every decision go to the log "Log" only while this is on.
+  void SetEnableLog(bool on) { MyZelUtils.SetEnableLog(on); }
+
+  // Walks the untransferred punches of the year of the run's persons in card, date and
+  // time order and labels each one, posting it before the next is read. A punch with a
+  // malformed date or time is left unlabelled and reported in CSSLog; any database
+  // failure raises zel::db::DbError (punches labelled before keep their labels).
+  void MySetClockDumpRecords();
+  // Labels the current row of Table (a row of the punch query) and posts it.
+  void SetClockDumpRec(db::Dataset& Table);
+
+  // The rule of the card on day D ("MM/DD") in AdoQCurrentRule; true when there is one.
+  bool FindCurrentRule(const std::string& D, const std::string& Card);
+  void OpenCurrentWorkGroup(int Code);
+  // The day's calendar item (or shift) in AdoQCurrentCalItem; false when there is none.
+  bool FindCurrentCalItem(const std::string& D, const std::string& CalCode,
+                          const std::string& GShCode, const std::string& Perno);
+  // The latest entry or exit before D + T in the window of GetPrevDateTime, from IoInfo and
+  // from the punches labelled earlier; true when one was found.
+  bool FindLastIo(const std::string& Perno, const std::string& D, const std::string& T,
+                  TLastIo& LastIo);
+  // Start "MM/DDHH:NN" of the last-IO window (empty: the year's start); sets
+  // PrevWindowDoubled when the earlier of two windows was taken.
+  std::string GetPrevDateTime(const std::string& Perno, const std::string& D,
+                              const std::string& T);
+  // The calendar's verdict on a punch: -1 no times, 0 no rule, 1 entry, 2 exit,
+  // 3 no item, 4 far from every boundary, 5 holiday.
+  int IoTypeFromCalendar(const std::string& Perno, const std::string& D, const std::string& S,
+                         const std::string& T);
+
+  const ClockRecCounts& Counts() const { return counts_; }
+  bool PrevWindowDoubled() const { return doubled_; }
+
+  // Thresholds in minutes, from System.
+  int iiMaxServiceLate = 0, iiMaxMor = 0, iiMaxPresence = 0, iiMaxAbsence = 0,
+      iiMinAbsence = 0, iiBeforeEnter = 0, iiAfterEnter = 0, iiBeforeExit = 0,
+      iiAfterExit = 0;
+
+  std::string CurrentYear;
+  std::string DataBaseName;
+  std::string TempFileName;
+  int ScheduleId = 0;
+  std::string DbBaseInfoConnectionString;
+  std::string DbTimeAttendanceConnectionString;
+
+ private:
+  std::unique_ptr<db::Connection> Open(const std::string& connection_string) const;
+  void SetSQLTextForDataSets();
+  void SetSystemVariables();
+  void Log(const std::string& text) const { MyZelUtils.LogText(text, "Log"); }
+  void ReportMalformed(const db::Dataset& Table);
+  // "MM/DDHH:NN" end of a day before the punch, by the person's work group on that day.
+  struct DayEnd {
+    std::string end;    // EndDate + EndTime
+    std::string begin;  // DBeginDate + DBeginTime (read for the day before only)
+  };
+  DayEnd EndOfDay(const std::string& Perno, const std::string& Dn, int n);
+  std::string ItemMoment(const char* date_column, const char* time_column) const;
+
+  dates::TZelCalcUtils MyZelUtils{0};
+  std::string SqlUserName, SqlUserPassword, SqlServerName;
+  std::string data_dir_, odbc_driver_;
+  std::unique_ptr<db::Connection> base_, year_;
+
+  std::unique_ptr<db::Dataset> QClockDmp, QSystem, AdoQWorkgroup, AdoQCurrentWorkGroup,
+      AdoQWShifts, AdoQPrjRule, AdoQCurrentRule, AdoQCurrentCalItem, AdoQPerShifts,
+      AdoQGShItem, QLastIoInfo, QLastClockDmp;
+  int current_work_group_ = -1;  // the code AdoQCurrentWorkGroup is open on; -1 none
+  bool doubled_ = false;
+  ClockRecCounts counts_;
+};
+
+}  // namespace zel::clockrec
