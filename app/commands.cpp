@@ -311,6 +311,46 @@ int Explain(const ExplainOptions& o) {
   }
 }
 
+int TransferClock(int year_number) {
+  service::SetDeepLogMode();
+  TZELKLCalculateService s(dates::HomeFolder());
+  s.LoadConfiguration();
+  s.FillSemaphoreList();
+  const std::string year =
+      year_number > 0 ? std::to_string(year_number) : dates::Copy(dates::JalaliToday(), 1, 4);
+  s.SetCurrentYear(year);
+  try {
+    auto base = db::Connect(s.BaseSettings());
+    base->Execute(" Truncate Table CSSPerTemp ");
+    base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
+  } catch (const std::exception& e) {
+    return Fail(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
+  }
+  try {
+    s.CreateCalItemView(year);
+  } catch (const std::exception& e) {
+    return Fail("the year database " + s.Config().database_name + "_" + year +
+                " cannot be used: " + e.what());
+  }
+  const bool completed = s.SetClockDmpRecords();
+  const management::ClockRecResult& r = s.LastClockRec();
+  const clockrec::ClockRecCounts& n = r.counts;
+  std::cout << "clock records of " << year << ": " << n.Labelled() << " punches labelled: "
+            << n.entries << " entry, " << n.exits << " exit, " << n.undecided << " undecided; "
+            << n.unsure << " unsure";
+  if (n.unlabelled > 0) {
+    std::cout << "; " << n.unlabelled << " left unlabelled (" << n.malformed
+              << " with a malformed date or time, see CSSLog)";
+  }
+  std::cout << "\n";
+  if (!completed) {
+    return Fail("the labelling stopped: " + r.error + " (the punches labelled before keep " +
+                "their labels); " + LogsNote());
+  }
+  std::cout << LogsNote() << "\n";
+  return kExitOk;
+}
+
 int DbInit(const std::vector<int>& years) {
   try {
     service::HomeSetupResult r = service::InitEmbeddedHome(dates::HomeFolder(), years);
@@ -343,7 +383,8 @@ int DbDemo(engine::demo::DemoOptions options) {
     const engine::demo::DemoSummary r =
         engine::demo::GenerateDemoOrganisation(s.ServerSettings(), options);
     std::cout << "demo organisation " << r.year << ", month " << r.month << ": " << r.persons
-              << " persons, " << r.io_records << " entry/exit records, " << r.leaves
+              << " persons, " << r.io_records << " entry/exit records, " << r.punches
+              << " punches, " << r.leaves
               << " leaves, " << r.missions << " missions, " << r.permissions
               << " permissions; a daily schedule entry calculates the current month\n";
     return kExitOk;

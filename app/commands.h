@@ -43,6 +43,9 @@ std::optional<std::string> CheckExplainOptions(const ExplainOptions& options);
 // Explains a person's day (or month of days) as the daily engine calculates it now, writing
 // nothing, in the chosen format on stdout.
 int Explain(const ExplainOptions& options);
+// Labels the untransferred punches of the year (0: this year) of every person of Person
+// entry or exit, and prints how many got which label.
+int TransferClock(int year);
 
 int DbInit(const std::vector<int>& years);
 // Puts the demo organisation into the embedded home, setting the home up first when it has

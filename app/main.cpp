@@ -75,6 +75,15 @@ int main(int argc, char** argv) {
     sub->callback([&calc_options, name = std::string(k.name)] { calc_options.kind = name; });
   }
 
+  auto* transfer = app.add_subcommand(
+      "transfer", "one step of the record intake for every person, as the schedule runs it");
+  transfer->require_subcommand(1);
+  int transfer_year = 0;
+  auto* transfer_clock = transfer->add_subcommand(
+      "clock", "label the untransferred punches of the year entry or exit, with their certainty");
+  transfer_clock->add_option("--year", transfer_year, "Jalali year YYYY (default: this year)")
+      ->check(CLI::Range(1300, 1499));
+
   auto* db = app.add_subcommand("db", "the embedded databases");
   db->require_subcommand(1);
   std::vector<int> init_years;
@@ -158,6 +167,7 @@ int main(int argc, char** argv) {
     if (auto why = zel::app::CheckExplainOptions(explain_options)) return Usage(*why);
     return zel::app::Explain(explain_options);
   }
+  if (transfer_clock->parsed()) return zel::app::TransferClock(transfer_year);
   if (init->parsed()) return zel::app::DbInit(init_years);
   if (demo->parsed()) return zel::app::DbDemo(demo_options);
   if (sql->parsed()) {

@@ -450,6 +450,31 @@ RunResult TZELCalculatorManagement::RunPeriodicCalculatorForOnePerson() {
   return impl_->Run(Kind::kPeriodic);
 }
 
+ClockRecResult TZELCalculatorManagement::RunSetClockDmpRecordsForPersonList() {
+  const CalculatorSettings& s = impl_->settings;
+  ClockRecResult result;
+  try {
+    clockrec::TDmSetClockRec module(s.data_dir, s.odbc_driver);
+    module.SetEnableLog(s.enable_log);
+    module.InitialValues(s.current_year, s.user, s.password, s.database_name, s.server,
+                         s.temp_table_name, s.schedule_id);
+    try {
+      module.MySetClockDumpRecords();
+    } catch (...) {
+      result.counts = module.Counts();  // what was labelled before the failure stays
+      throw;
+    }
+    result.counts = module.Counts();
+    result.completed = true;
+  } catch (const std::exception& e) {
+    result.error = e.what();
+    impl_->MyZelUtils.LogText("Error On Set Records(IO Transfer) : " + s.current_year + "_" +
+                                  s.database_name + "|" + e.what(),
+                              "ErrorTransfer", true, false);
+  }
+  return result;
+}
+
 void TZELCalculatorManagement::MyUpdateCSSchedule(int ScheduleId) {
   impl_->MyUpdateCSSchedule(ScheduleId);
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "clockrec/dm_set_clock_rec.h"
+
 namespace zel::engine {
 class TdmCalculate;
 }
@@ -56,6 +58,13 @@ struct RunResult {
   int abandoned = 0;  // daily workers given up after their time limit
 };
 
+// What a clock-record labelling run did.
+struct ClockRecResult {
+  bool completed = false;  // the walk reached its end
+  std::string error;       // why it stopped, when it did not
+  clockrec::ClockRecCounts counts;  // punches labelled (also before a failure)
+};
+
 class CalculatorManagementImpl;
 
 class TZELCalculatorManagement {
@@ -84,6 +93,10 @@ class TZELCalculatorManagement {
   RunResult RunDailyCalculatorForOnePerson();
   RunResult RunMonthlyCalculatorForOnePerson();
   RunResult RunPeriodicCalculatorForOnePerson();
+  // Labels the untransferred punches of the year of the person table's persons on this
+  // thread (no worker, no hold, no CSSchedule update). A failure is logged to
+  // "ErrorTransfer" and returned, not raised.
+  ClockRecResult RunSetClockDmpRecordsForPersonList();
 
   // Records the run's date and time in CSSchedule. Raises zel::db::DbError.
   void MyUpdateCSSchedule(int ScheduleId);

@@ -359,6 +359,33 @@ TEST_F(ManagementTest, UnreadablePersonTableRunsNoWorkerButReleasesAndRecords) {
             std::string::npos);
 }
 
+TEST_F(ManagementTest, ClockRecordRunLabelsWithoutTheHoldAndReportsItsFailure) {
+  server_.Exec("Att", "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, "
+                      "TRANSFERED) VALUES (1, '1001', '      1001', '1399/03/10', '08:00', 0)");
+  {
+    TZELCalculatorManagement manager(server_.Settings());
+    const ClockRecResult result = manager.RunSetClockDmpRecordsForPersonList();
+    EXPECT_TRUE(result.completed) << result.error;
+    EXPECT_EQ(result.counts.Labelled(), 1);
+  }
+  EXPECT_EQ(Rows("Att", "SELECT IO_TYPE FROM ClockDmp"),
+            (std::vector<std::vector<std::string>>{{"1"}}));
+  EXPECT_EQ(Rows("Att", "SELECT Amount FROM Semaphor WHERE Code = 17"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
+  EXPECT_EQ(Rows("Att", "SELECT LastRunDate FROM CSSchedule"),
+            (std::vector<std::vector<std::string>>{{"NULL"}}));
+
+  CalculatorSettings s = server_.Settings();
+  s.current_year = "1400";  // no such year database
+  TZELCalculatorManagement manager(s);
+  const ClockRecResult result = manager.RunSetClockDmpRecordsForPersonList();
+  EXPECT_FALSE(result.completed);
+  EXPECT_FALSE(result.error.empty());
+  EXPECT_NE(server_.LogFile("ErrorTransfer(1399-08-03)_T0.Log")
+                .find(" : Error On Set Records(IO Transfer) : 1400_Att|"),
+            std::string::npos);
+}
+
 TEST_F(ManagementTest, MonthlyAndPeriodicRunsCalculateEveryPersonAndRecordTheRun) {
   // 1001 has every day of month (and period) 3; 1002 has none: its month and period are
   // reported and 1001's rows are written all the same.

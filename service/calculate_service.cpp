@@ -550,12 +550,24 @@ void TZELKLCalculateService::RunTransfers(const ScheduleEntry& entry) {
 }
 
 bool TZELKLCalculateService::SetClockDmpRecords() {
-  const std::string text =
-      "SetClockDmpRecords: clock record labelling is not available in this version; "
-      "nothing was labelled";
-  LogText(text);
-  LogText(text, "ErrorTransfer");
-  return false;
+  management::CalculatorSettings s;
+  s.server = config_.server_name;
+  s.user = config_.user_name;
+  s.password = config_.password;
+  s.database_name = config_.database_name;
+  s.data_dir = home_ + "/Data";
+  s.odbc_driver = config_.odbc_driver;
+  s.current_year = CurrentYear_;
+  s.max_thread = 2;
+  s.enable_log = config_.enable_log;
+  s.schedule_id = 0;
+  s.semaphore_list = SemaphoreList_;
+  s.from_date = "01/01";
+  s.to_date = "12/29";
+  s.temp_table_name = "CSSPerTemp";
+  management::TZELCalculatorManagement manager(std::move(s));
+  last_clock_rec_ = manager.RunSetClockDmpRecordsForPersonList();
+  return last_clock_rec_.completed;
 }
 
 bool TZELKLCalculateService::TransferRecords(int TransType) {

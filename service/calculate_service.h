@@ -113,9 +113,12 @@ class TZELKLCalculateService {
                                 const std::string& from, const std::string& to, int ScheduleId,
                                 management::ProgressCallback progress = nullptr,
                                 std::function<void()> prepare = nullptr);
-  // Clock-record labelling and record transfers are not part of this version: each logs
-  // that and returns false (no success).
+  // Clock-record labelling of the person table's persons in CurrentYear on this thread
+  // (schedule 0); true when the walk reached its end. A failure is logged by the manager.
   bool SetClockDmpRecords();
+  // What the last SetClockDmpRecords did.
+  const management::ClockRecResult& LastClockRec() const { return last_clock_rec_; }
+  // Record transfers are not part of this version: logs that and returns false.
   bool TransferRecords(int TransType);
 
   // --- logging ---
@@ -175,6 +178,7 @@ class TZELKLCalculateService {
   bool CalcServiceIsRunning_ = false;
   bool TDBCheck_enabled_ = false;
   PassReport last_pass_;
+  management::ClockRecResult last_clock_rec_;
 };
 
 }  // namespace zel::service

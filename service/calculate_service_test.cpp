@@ -367,8 +367,11 @@ TEST_F(ServiceTest, WithoutCalcRowNothingIsCalculated) {
       << "the manager's row saying why";
 }
 
-TEST_F(ServiceTest, TransferStepsReportThatTheyAreNotAvailable) {
+TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenReportsMissingTransfers) {
   Sql("INSERT INTO Person (Perno) VALUES ('      1001')");
+  // A punch of a person without rule: an unsure entry.
+  Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED) VALUES "
+      "(1, '1001', '      1001', '1399/02/02', '08:00', 0)");
   Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
       "SubCalcType, CalcYear, Transfer, TransSLate, TransMor, TransMam, Uncertains) VALUES "
       "(7, 1, '08:00', 1, 0, 0, '1399', 1, 0, 1, 0, 1)");
@@ -378,9 +381,8 @@ TEST_F(ServiceTest, TransferStepsReportThatTheyAreNotAvailable) {
   s.TDBCheckTimer();
   const std::string log = Log();
   EXPECT_TRUE(Logged("Start IO Transfer ...")) << log;
-  EXPECT_TRUE(Logged("SetClockDmpRecords: clock record labelling is not available in this "
-                     "version; nothing was labelled"))
-      << log;
+  EXPECT_EQ(log.find("SetClockDmpRecords"), std::string::npos) << log;
+  EXPECT_EQ(Rows("SELECT IO_TYPE, UNCERTAIN FROM ClockDmp"), (std::vector<std::string>{"1|1"}));
   EXPECT_TRUE(Logged("TransferRecords(2): record transfer is not available in this version; "
                      "nothing was transferred"))
       << log;

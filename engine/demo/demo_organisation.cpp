@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "dates/date_time.h"
 #include "dates/jalali.h"
 #include "schema/schema.h"
 
@@ -260,19 +261,27 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
 int ShiftOf(int day_of_year, int offset) { return kRotation[(day_of_year + offset) % 8]; }
 
 struct Counts {
-  int io = 0, leaves = 0, missions = 0, permissions = 0, calendar = 0;
+  int io = 0, leaves = 0, missions = 0, permissions = 0, calendar = 0, punches = 0;
 };
+
+// Special card types of the terminals' punches: leave, mission.
+constexpr int kLeaveCard = 2, kMissionCard = 3;
 
 class YearWriter {
  public:
-  YearWriter(db::Connection& year, const DemoOptions& options, int year_number, int month,
-             Random& random, const std::vector<Kind>& kinds)
+  YearWriter(db::Connection& base, db::Connection& year, const DemoOptions& options,
+             int year_number, int month, Random& random, const std::vector<Kind>& kinds)
       : year_(year),
         options_(options),
         month_(month),
         random_(random),
         kinds_(kinds),
         days_(YearDays(year_number)),
+        punches_(base, "ClockDmp",
+                 "REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, UNCERTAIN, TRANSFERED, "
+                 "SPCARDTYPE"),
+        punch_random_(options.seed + 7919u),
+        base_(base),
         io_(year, "IoInfo",
             "PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, BBEGINTIME, BENDDATE, "
             "BENDTIME, BEGINCLOCK, ENDCLOCK, FPM, LastEditUserCode, LastEditDate"),
@@ -300,6 +309,7 @@ class YearWriter {
                               "MamDays", "DayExPrm", "ServLate", "Present", "Susp"}) {
       year_.Execute(std::string("DELETE FROM ") + table + " WHERE PERNO " + range);
     }
+    base_.Execute(std::string("DELETE FROM ClockDmp WHERE PERNO ") + range);
     year_.Execute("DELETE FROM CalItem WHERE CALCODE = 101");
     year_.Execute("DELETE FROM GShItem WHERE GShCode = 102");
     year_.Execute("DELETE FROM PerShifts WHERE GShCode = 102");
@@ -308,11 +318,13 @@ class YearWriter {
     WriteCalendar();
     WriteRotation();
     for (int i = 0; i < options_.persons; ++i) WritePersonMonth(i);
-    for (BulkInsert* b : {&io_, &hourly_leave_, &daily_leave_, &hourly_mission_,
+    WriteOtherYearPunches();
+    for (BulkInsert* b : {&punches_, &io_, &hourly_leave_, &daily_leave_, &hourly_mission_,
                           &daily_mission_, &extra_permit_, &service_late_}) {
       b->Flush();
     }
     counts_.io = io_.Count();
+    counts_.punches = punches_.Count();
     counts_.leaves = hourly_leave_.Count() + daily_leave_.Count();
     counts_.missions = hourly_mission_.Count() + daily_mission_.Count();
     counts_.permissions = extra_permit_.Count() + service_late_.Count();
@@ -438,9 +450,37 @@ class YearWriter {
     const std::string e_time = missing_exit ? "NULL" : Quote(Time(end));
     const int duration = missing_exit ? 0 : (end_date == begin_date ? end - begin
                                                                     : end + 1440 - begin);
+    AddPunches(perno, begin_date, begin, missing_exit ? std::string() : end_date, end);
     io_.Add({Quote(perno), Quote(begin_date), Quote(Time(begin)), e_date, e_time,
              std::to_string(duration), Quote(Time(begin)), e_date, e_time, "1",
              missing_exit ? "NULL" : "1", "0", "'000'", Quote(begin_date)});
+  }
+
+  // The raw punches behind an entry/exit record, as a terminal delivers them (card number
+  // = person number): the entry, now and then a second punch of the card a few minutes
+  // later, and the exit. A separate generator keeps the demo's other rows as they were.
+  void AddPunches(const std::string& perno, const std::string& begin_date, int begin,
+                  const std::string& end_date, int end) {
+    const std::string year = Year() + "/";
+    Punch(perno, year + begin_date, begin, 0);
+    if (punch_random_.Percent(4) && begin + 5 < 1440) {
+      Punch(perno, year + begin_date, begin + punch_random_.Between(1, 4), 0);
+    }
+    if (!end_date.empty()) Punch(perno, year + end_date, end, 0);
+  }
+  void Punch(const std::string& perno, const std::string& date, int minutes, int card_type) {
+    const std::string card = dates::Trim(perno);
+    punches_.Add({std::to_string(++punch_rec_), Quote(card), Quote(perno), Quote(date),
+                  Quote(Time(minutes)), "'0'", "0", "0", std::to_string(card_type)});
+  }
+  // A few punches of the last days of the year before, still untransferred.
+  void WriteOtherYearPunches() {
+    const std::string year = std::to_string(std::stoi(Year()) - 1) + "/12/";
+    for (int i = 0; i < options_.persons; i += 25) {
+      const std::string perno = Perno(kFirstPerno + i);
+      Punch(perno, year + "27", 7 * 60 + 50, 0);
+      Punch(perno, year + "27", 16 * 60 + 10, 0);
+    }
   }
 
   std::string Page() { return std::to_string(++page_); }
@@ -516,12 +556,16 @@ class YearWriter {
                          "N'کار شخصی'", "0", date, std::to_string(kHourlyLeave)});
       AddIo(perno, index, begin, 10 * 60, false);
       AddIo(perno, index, 12 * 60, end, false);
+      Punch(perno, Year() + "/" + Date(days_[index].month, days_[index].day), 10 * 60 - 1,
+            kLeaveCard);
     } else if (!missing_exit && split < 6 && end > 15 * 60) {
       // Out on an hourly mission 13:00-15:00.
       hourly_mission_.Add({Page(), Quote(perno), date, "'13:00'", date, "'15:00'",
                            "N'بانک'", date, std::to_string(kHourlyMission)});
       AddIo(perno, index, begin, 13 * 60, false);
       AddIo(perno, index, 15 * 60, end, false);
+      Punch(perno, Year() + "/" + Date(days_[index].month, days_[index].day), 13 * 60 - 1,
+            kMissionCard);
     } else if (split < 7 && begin >= 8 * 60 + 5 && begin <= 8 * 60 + 40) {
       // The staff bus came late: a service-late sheet covers the late start.
       service_late_.Add({Page(), Quote(perno), date, "'08:00'", date, Quote(Time(begin)),
@@ -558,6 +602,10 @@ class YearWriter {
   Random& random_;
   const std::vector<Kind>& kinds_;
   std::vector<Day> days_;
+  BulkInsert punches_;
+  Random punch_random_;
+  db::Connection& base_;
+  int punch_rec_ = 0;
   BulkInsert io_, hourly_leave_, daily_leave_, hourly_mission_, daily_mission_, extra_permit_,
       service_late_;
   Counts counts_;
@@ -614,7 +662,7 @@ DemoSummary GenerateDemoOrganisation(const db::ConnectionSettings& server,
   Random random(options.seed);
   std::vector<Kind> kinds;
   WriteBase(*base, options, year_number, random, kinds);
-  YearWriter writer(*year, options, year_number, options.month, random, kinds);
+  YearWriter writer(*base, *year, options, year_number, options.month, random, kinds);
   const Counts counts = writer.Write();
   InstallShiftCalendarView(*base, *year, options.database_name);
 
@@ -624,6 +672,7 @@ DemoSummary GenerateDemoOrganisation(const db::ConnectionSettings& server,
   summary.persons = options.persons;
   summary.calendar_items = counts.calendar;
   summary.io_records = counts.io;
+  summary.punches = counts.punches;
   summary.leaves = counts.leaves;
   summary.missions = counts.missions;
   summary.permissions = counts.permissions;

@@ -1,7 +1,7 @@
 // The demo organisation: a deterministic, seeded set of persons on the three kinds of work
 // group (fixed calendar, shift rotation, hourly type 2), a year's calendar with Friday
-// holidays, a month of entry/exit records with typical noise, some leaves, missions and
-// permissions, and a daily schedule entry; for trying the service and for benchmarks.
+// holidays, a month of entry/exit records with typical noise and the raw punches behind
+// them, some leaves, missions and permissions, and a daily schedule entry; for trying the service and for benchmarks.
 // Called on one thread with connections of that thread (the command line, a benchmark).
 #pragma once
 
@@ -27,6 +27,7 @@ struct DemoSummary {
   int persons = 0;
   int calendar_items = 0;  // CalItem rows of the fixed calendar
   int io_records = 0;      // IoInfo rows (complete and incomplete)
+  int punches = 0;         // ClockDmp rows: the punches behind them, untransferred
   int leaves = 0;          // hourly and daily leave sheets
   int missions = 0;        // hourly and daily mission sheets
   int permissions = 0;     // extra-work permissions and service-late sheets
