@@ -212,6 +212,27 @@ TEST_F(CliTest, DbDemoSetsUpAHomeThatAPassCalculates) {
   EXPECT_EQ(bad.exit_code, 2);
 }
 
+TEST_F(CliTest, TransferClockLabelsThePunchesOfTheYear) {
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "demo", "--persons", "6"}).exit_code, 0);
+  auto count = [&](const std::string& where) {
+    Outcome o = RunAt("1399/08/03 09:00",
+                      {"sql", "SELECT COUNT(*) AS N FROM ClockDmp WHERE " + where});
+    return o.out;
+  };
+  const std::string of_year = count("CLOCKDATE LIKE '1399/%'");
+  const std::string before = count("CLOCKDATE LIKE '1398/%' AND IO_TYPE IS NULL");
+  Outcome o = RunAt("1399/08/03 09:00", {"transfer", "clock", "--year", "1399"});
+  ASSERT_EQ(o.exit_code, 0) << o.out << o.err;
+  // Every punch of the year got a label; those of the year before were not read.
+  const std::string n = of_year.substr(of_year.find('\n') + 1, of_year.size() - of_year.find('\n') - 2);
+  EXPECT_NE(o.out.find("clock records of 1399: " + n + " punches labelled: "), std::string::npos)
+      << o.out << of_year;
+  EXPECT_EQ(count("CLOCKDATE LIKE '1399/%' AND IO_TYPE IS NULL"), "N\n0\n");
+  EXPECT_EQ(count("CLOCKDATE LIKE '1398/%' AND IO_TYPE IS NULL"), before);
+  EXPECT_NE(before, "N\n0\n");
+  EXPECT_EQ(RunAt("1399/08/03 09:00", {"transfer", "clock", "--year", "99"}).exit_code, 2);
+}
+
 TEST_F(CliTest, DbInitSqlAndTick) {
   Outcome init = RunAt("1399/08/03 09:00", {"db", "init", "--year", "1400"});
   ASSERT_EQ(init.exit_code, 0) << init.out << init.err;

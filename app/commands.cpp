@@ -316,23 +316,39 @@ int TransferClock(int year_number) {
   TZELKLCalculateService s(dates::HomeFolder());
   s.LoadConfiguration();
   s.FillSemaphoreList();
+  s.ResetSemaphoreAfterCalc();
   const std::string year =
       year_number > 0 ? std::to_string(year_number) : dates::Copy(dates::JalaliToday(), 1, 4);
   s.SetCurrentYear(year);
+  // The person table and the shift view are shared with every calculating program: the
+  // labelling runs while holding the calculation.
+  bool completed = false;
+  bool held = false;
   try {
-    auto base = db::Connect(s.BaseSettings());
-    base->Execute(" Truncate Table CSSPerTemp ");
-    base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
+    held = s.WithCalcHold([&] {
+      try {
+        auto base = db::Connect(s.BaseSettings());
+        base->Execute(" Truncate Table CSSPerTemp ");
+        base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
+      } catch (const std::exception& e) {
+        throw PrepareError(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
+      }
+      try {
+        s.CreateCalItemView(year);
+      } catch (const std::exception& e) {
+        throw PrepareError("the year database " + s.Config().database_name + "_" + year +
+                           " cannot be used: " + e.what());
+      }
+      completed = s.SetClockDmpRecords();
+    });
+  } catch (const PrepareError& e) {
+    return Fail(e.what());
   } catch (const std::exception& e) {
-    return Fail(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
+    return Fail(std::string("the labelling could not start: ") + e.what());
   }
-  try {
-    s.CreateCalItemView(year);
-  } catch (const std::exception& e) {
-    return Fail("the year database " + s.Config().database_name + "_" + year +
-                " cannot be used: " + e.what());
+  if (!held) {
+    return Fail("another program holds the calculation (Semaphor CALC); nothing was labelled");
   }
-  const bool completed = s.SetClockDmpRecords();
   const management::ClockRecResult& r = s.LastClockRec();
   const clockrec::ClockRecCounts& n = r.counts;
   std::cout << "clock records of " << year << ": " << n.Labelled() << " punches labelled: "

@@ -471,7 +471,7 @@ class YearWriter {
   void Punch(const std::string& perno, const std::string& date, int minutes, int card_type) {
     const std::string card = dates::Trim(perno);
     punches_.Add({std::to_string(++punch_rec_), Quote(card), Quote(perno), Quote(date),
-                  Quote(Time(minutes)), "'0'", "0", "0", std::to_string(card_type)});
+                  Quote(Time(minutes)), "NULL", "0", "0", std::to_string(card_type)});
   }
   // A few punches of the last days of the year before, still untransferred.
   void WriteOtherYearPunches() {
