@@ -782,9 +782,17 @@ void Dataset::PostEdit(const std::string& table) {
     if (c < 0) by_key = false;
     else where_columns.push_back(c);
   }
-  if (!by_key && table_name_.empty() && TableOfQuery(Text()).empty())
-    throw DbError("Cannot tell which row of " + table +
-                  " to update: the query joins further tables and does not read its key");
+  // Through a query that joins further tables a row is found only by its key, which then
+  // cannot change.
+  if (table_name_.empty() && TableOfQuery(Text()).empty()) {
+    if (!by_key)
+      throw DbError("Cannot tell which row of " + table +
+                    " to update: the query joins further tables and does not read its key");
+    for (int c : where_columns)
+      if (changed_[c])
+        throw DbError("Field '" + columns_[c] + "' cannot be modified: it is the key of " +
+                      table + " and the query joins further tables");
+  }
   if (!by_key) {
     where_columns.clear();
     for (size_t i = 0; i < columns_.size(); ++i)

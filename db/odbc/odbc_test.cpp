@@ -460,5 +460,26 @@ TEST_F(DatasetTest, WritingRequiresEditModeAndOneTable) {
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM Semaphor WHERE Code = 1")[0][0].AsInteger(), 0);
 }
 
+// A query that joins further tables writes to its first table, finding the row by its key.
+TEST_F(DatasetTest, JoinedQueryWritesItsFirstTableByKey) {
+  Dataset q(*conn_);
+  q.SetSQL({"SELECT s.*, u.Code AS UCode FROM Semaphor s LEFT OUTER JOIN UsersLog u ON 1 = 0 "
+            "ORDER BY s.Code"});
+  q.Open();
+  const int code = static_cast<int>(q.FieldByName("Code").AsInteger());
+  q.Edit();
+  q.SetField("Amount", Value(5));
+  q.Post();
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Semaphor WHERE Amount = 5")[0][0].AsInteger(), 1);
+  // The key itself cannot change through the join.
+  q.Edit();
+  q.SetField("Code", Value(99));
+  EXPECT_THROW(q.Post(), DbError);
+  q.Cancel();
+  EXPECT_EQ(Rows("SELECT Amount FROM Semaphor WHERE Code = " + std::to_string(code))[0][0]
+                .AsInteger(),
+            5);
+}
+
 }  // namespace
 }  // namespace zel::db
