@@ -295,7 +295,7 @@ int Explain(const ExplainOptions& o) {
   try {
     const std::vector<explain::TDayExplanation> days = explain::ExplainDays(request);
     std::vector<explain::TColumnAmount> month_totals;
-    if (o.month != 0 && o.format != "text") {
+    if (o.month != 0) {
       month_totals = explain::StoredMonthTotals(request, o.month);
     }
     if (o.format == "svg") {
@@ -303,7 +303,7 @@ int Explain(const ExplainOptions& o) {
     } else if (o.format == "json") {
       std::cout << explain::RenderJson(days, month_totals);
     } else {
-      std::cout << explain::RenderText(days);
+      std::cout << explain::RenderText(days, month_totals);
     }
     return kExitOk;
   } catch (const std::exception& e) {

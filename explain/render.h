@@ -12,8 +12,10 @@
 namespace zel::explain {
 
 // Every day in turn: shape and settings, records, stretches with their rule and setting,
-// closing steps, totals with their parts, reports, and the stored row's differences.
-std::string RenderText(const std::vector<TDayExplanation>& days);
+// closing steps, totals with their parts, reports, and the stored row's differences; then the
+// month's stored totals (MahWork) when given.
+std::string RenderText(const std::vector<TDayExplanation>& days,
+                       const std::vector<TColumnAmount>& month_totals = {});
 
 // {"days": [...], "month_totals": [...]} with the model's fields; UTF-8, no trailing newline
 // missing.

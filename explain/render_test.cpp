@@ -212,6 +212,8 @@ TEST(ExplainRender, JsonEscapesAndTextNamesTheRule) {
   EXPECT_NE(text.find("WorkTotal       450    = 10 (stretch 3) + 230 (stretch 4) + 210 (stretch 6)"),
             std::string::npos)
       << text;
+  EXPECT_NE(RenderText(days, {{"WorkTotal", 900}}).find("Month totals (MahWork): WorkTotal 900;"),
+            std::string::npos);
   EXPECT_EQ(HoursMinutes(450), "7:30");
   EXPECT_EQ(HoursMinutes(-5), "-0:05");
 }

@@ -135,11 +135,17 @@ std::string HoursMinutes(int64_t minutes) {
          std::to_string(m);
 }
 
-std::string RenderText(const std::vector<TDayExplanation>& days) {
+std::string RenderText(const std::vector<TDayExplanation>& days,
+                       const std::vector<TColumnAmount>& month_totals) {
   std::ostringstream out;
   for (size_t i = 0; i < days.size(); ++i) {
     if (i) out << "\n";
     RenderDay(out, days[i]);
+  }
+  if (!month_totals.empty()) {
+    out << "\nMonth totals (MahWork):";
+    for (const TColumnAmount& a : month_totals) out << " " << a.column << " " << a.amount << ";";
+    out << "\n";
   }
   return out.str();
 }
