@@ -111,7 +111,7 @@ TEST_F(CliTest, HelpOnEveryCommand) {
   const std::vector<std::vector<std::string>> commands = {
       {}, {"run"}, {"tick"}, {"calc"}, {"calc", "daily"}, {"calc", "monthly"},
       {"calc", "periodic"}, {"db"}, {"db", "init"}, {"sql"}, {"install"}, {"uninstall"},
-      {"version"}, {"password"}, {"passcode"}, {"explain"}};
+      {"version"}, {"password"}, {"passcode"}, {"explain"}, {"hold"}};
   for (auto args : commands) {
     args.push_back("--help");
     Outcome o = Run(args);
@@ -358,6 +358,63 @@ TEST_F(CliTest, CalcRunsTheManagementForGivenPersons) {
     EXPECT_EQ(o.exit_code, 1) << c.what << ": " << o.out;
     EXPECT_NE(o.err.find(c.message), std::string::npos) << c.what << ": " << o.err;
   }
+}
+
+// The calculation hold for the operator, a hold left by a program that is gone, a hold of
+// another computer, and a person given twice.
+TEST_F(CliTest, HoldIsShownReleasedWhenItsHolderIsGoneAndRefusesTheRun) {
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "init"}).exit_code, 0);
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"sql", "INSERT INTO Person (Perno) VALUES ('      1001')"})
+                .exit_code,
+            0);
+  Outcome free = RunAt("1399/08/03 09:00", {"hold"});
+  EXPECT_EQ(free.exit_code, 0) << free.err;
+  EXPECT_EQ(free.out, "the calculation hold is free\n");
+
+  // A hold of this computer whose process has ended (as after kill -9).
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  const std::string dead = zel::service::LocalComputerName().substr(0, 20) + ":" +
+                           std::to_string(child);
+  const std::string take = "UPDATE Semaphor SET Amount = 1, HostName = '" + dead + "' WHERE Code = 17";
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"sql", take}).exit_code, 0);
+  Outcome stale = RunAt("1399/08/03 09:00", {"hold", "status"});
+  EXPECT_NE(stale.out.find("taken by " + dead + " (this computer; the process no longer runs)"),
+            std::string::npos)
+      << stale.out;
+  // The next calculation releases it (with a log line) and runs; a person given twice is
+  // calculated once.
+  Outcome daily = RunAt("1399/08/03 09:00", {"calc", "daily", "--year", "1399", "--from", "08/01",
+                                             "--to", "08/02", "--person", "1001", "--person",
+                                             " 1001"});
+  EXPECT_EQ(daily.exit_code, 0) << daily.err;
+  EXPECT_NE(daily.out.find("done for 1 person;"), std::string::npos) << daily.out;
+  EXPECT_NE(Log().find("Released the calculation hold of " + dead + ", which no longer runs"),
+            std::string::npos);
+  Outcome after = RunAt("1399/08/03 09:00", {"sql", "SELECT Amount FROM Semaphor WHERE Code = 17"});
+  EXPECT_EQ(after.out, "Amount\n0\n");
+
+  // Another computer's hold: released only on purpose; a schedule pass it refuses fails.
+  ASSERT_EQ(RunAt("1399/08/03 09:00",
+                  {"sql", "UPDATE Semaphor SET Amount = 1, HostName = 'PC9:77' WHERE Code = 17\n"
+                          "INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, "
+                          "CalcType, SubCalcType, FromDate, ToDate, CalcYear) VALUES "
+                          "(1, 0, '08:00', 1, 0, 1, '08/01', '08/02', '1399')"})
+                .exit_code,
+            0);
+  Outcome tick = RunAt("1399/08/03 09:00", {"tick"});
+  EXPECT_EQ(tick.exit_code, 1) << tick.out;
+  EXPECT_NE(tick.err.find("1 refused: another program holds the calculation"), std::string::npos)
+      << tick.err;
+  Outcome refused = RunAt("1399/08/03 09:00", {"hold", "release"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("belongs to another computer: PC9:77"), std::string::npos)
+      << refused.err;
+  Outcome forced = RunAt("1399/08/03 09:00", {"hold", "release", "--force"});
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_EQ(forced.out, "released the calculation hold of PC9:77 (another computer)\n");
+  EXPECT_EQ(RunAt("1399/08/03 09:00", {"hold"}).out, "the calculation hold is free\n");
 }
 
 TEST_F(CliTest, RunStopsCleanlyOnSigterm) {

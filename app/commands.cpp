@@ -20,6 +20,7 @@
 #include "engine/calc.h"
 #include "explain/day_explanation.h"
 #include "explain/render.h"
+#include "management/calc_hold.h"
 #include "management/calculate_threads.h"
 #include "schema/schema.h"
 #include "service/calculate_service.h"
@@ -96,6 +97,7 @@ int RunService(std::chrono::milliseconds first_pass_after) {
 }
 
 int Tick() {
+  service::StopSignalGuard signals;
   service::SetDeepLogMode();
   TZELKLCalculateService s(dates::HomeFolder());
   bool started = false;
@@ -110,8 +112,22 @@ int Tick() {
     return kExitOk;
   }
   if (!pass.error.empty()) return Fail("the schedule pass failed: " + pass.error + "; " + LogsNote());
-  std::cout << "schedule pass done on " << s.CurrentDate() << ": " << pass.due
-            << (pass.due == 1 ? " entry" : " entries") << " due; " << LogsNote() << "\n";
+  const std::string due = std::to_string(pass.due) + (pass.due == 1 ? " entry" : " entries") + " due";
+  if (pass.stopped || pass.refused > 0 || pass.failed > 0) {
+    std::string what = "the schedule pass on " + s.CurrentDate() + " did not do everything: " + due;
+    if (pass.stopped) what += "; stopped by a signal";
+    if (pass.refused > 0) {
+      what += "; " + std::to_string(pass.refused) +
+              " refused: another program holds the calculation (Semaphor CALC)";
+    }
+    if (pass.failed > 0) {
+      what += "; " + std::to_string(pass.failed) + " failed";
+      if (!pass.first_failure.empty()) what += " (" + pass.first_failure + ")";
+    }
+    return Fail(what + "; " + LogsNote());
+  }
+  std::cout << "schedule pass done on " << s.CurrentDate() << ": " << due << "; " << LogsNote()
+            << "\n";
   return kExitOk;
 }
 
@@ -146,6 +162,7 @@ struct PrepareError : std::runtime_error {
 }  // namespace
 
 int Calc(const CalcOptions& o) {
+  service::StopSignalGuard signals;
   service::SetDeepLogMode();
   TZELKLCalculateService s(dates::HomeFolder());
   s.LoadConfiguration();
@@ -243,14 +260,28 @@ int Calc(const CalcOptions& o) {
       written = std::string("; the rows written cannot be counted: ") + e.what();
     }
   }
-  std::cout << o.kind << " calculation of " << o.from << " - " << o.to << " in " << year
-            << " done for " << result.persons << (result.persons == 1 ? " person" : " persons")
-            << written;
-  if (result.abandoned > 0) {
-    std::cout << "; " << result.abandoned << " given up after their time limit\n";
-    return Fail("some persons were not calculated (see CSSLog); " + LogsNote());
+  const std::string what = o.kind + " calculation of " + o.from + " - " + o.to + " in " + year;
+  const auto persons_text = [](int n) {
+    return std::to_string(n) + (n == 1 ? " person" : " persons");
+  };
+  if (result.stopped || result.abandoned > 0 || result.failed_persons > 0 ||
+      result.failed_days > 0) {
+    // Everything that went wrong, on the last line.
+    std::string why = what + (result.stopped ? " stopped by a signal" : " failed") + ": " +
+                      persons_text(result.persons);
+    if (result.failed_persons > 0) why += ", " + std::to_string(result.failed_persons) + " failed";
+    if (result.failed_days > 0) {
+      why += ", " + std::to_string(result.failed_days) +
+             (result.failed_days == 1 ? " day" : " days") + " not written (left as they were)";
+    }
+    if (result.abandoned > 0) {
+      why += ", " + std::to_string(result.abandoned) + " given up after their time limit";
+    }
+    if (!result.first_failure.empty()) why += "; first failure: " + result.first_failure;
+    return Fail(why + "; " + LogsNote());
   }
-  std::cout << "; " << LogsNote() << "\n";
+  std::cout << what << " done for " << persons_text(result.persons) << written << "; "
+            << LogsNote() << "\n";
   return kExitOk;
 }
 
@@ -439,6 +470,65 @@ int Sql(const std::string& database, const std::string& file, const std::string&
       return Fail("batch " + std::to_string(number) + " failed: " + e.what());
     }
   }
+  return kExitOk;
+}
+
+int Hold(const std::string& action, bool force) {
+  TZELKLCalculateService s(dates::HomeFolder());
+  s.LoadConfiguration();
+  const int code = *service::SemaphoreCode(service::SemaphoreCodeTable(), "CALC");
+  std::unique_ptr<db::Connection> base;
+  management::HoldState hold;
+  try {
+    base = db::Connect(s.BaseSettings());
+    hold = management::ReadCalcHold(*base, code);
+  } catch (const std::exception& e) {
+    return Fail(std::string("cannot read the calculation hold: ") + e.what());
+  }
+  if (!hold.row) return Fail("the table Semaphor has no CALC row");
+  const management::HoldHolder holder = management::ParseHoldHolder(hold.holder);
+  const bool here = management::HolderIsThisComputer(holder);
+  const bool gone = management::HolderIsGone(holder);
+  std::string whose = hold.holder.empty() ? "an unnamed holder" : hold.holder;
+  if (!here) {
+    whose += " (another computer)";
+  } else if (holder.pid) {
+    whose += gone ? " (this computer; the process no longer runs)"
+                  : " (this computer; process " + std::to_string(*holder.pid) + " runs)";
+  } else {
+    whose += " (this computer)";
+  }
+  if (action == "status") {
+    if (hold.amount <= 0) {
+      std::cout << "the calculation hold is free\n";
+    } else {
+      std::cout << "the calculation hold is taken by " << whose << "\n";
+    }
+    return kExitOk;
+  }
+  if (hold.amount <= 0) {
+    std::cout << "the calculation hold is free; nothing to release\n";
+    return kExitOk;
+  }
+  if (!force && !gone) {
+    if (!here) {
+      return Fail("the calculation hold belongs to another computer: " + whose +
+                  "; release it only when no calculation runs there (hold release --force)");
+    }
+    if (holder.pid) {
+      return Fail("the calculation hold belongs to a running program: " + whose +
+                  "; stop it, or release with --force");
+    }
+  }
+  try {
+    if (!management::ReleaseCalcHold(*base, code, hold.holder)) {
+      return Fail("the calculation hold changed meanwhile; run hold status again");
+    }
+  } catch (const std::exception& e) {
+    return Fail(std::string("cannot release the calculation hold: ") + e.what());
+  }
+  s.LogText("The calculation hold of " + hold.holder + " was released by the operator");
+  std::cout << "released the calculation hold of " << whose << "\n";
   return kExitOk;
 }
 

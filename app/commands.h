@@ -54,6 +54,11 @@ int DbDemo(engine::demo::DemoOptions options);
 // Runs the T-SQL of the file (or the text) batch by batch on the configured server.
 int Sql(const std::string& database, const std::string& file, const std::string& text);
 
+// The calculation hold (Semaphor "CALC") for the operator: "status" prints who holds it;
+// "release" frees it when its holder is gone (this computer, process no longer running),
+// and with `force` also a live or another computer's hold.
+int Hold(const std::string& action, bool force);
+
 int Install();
 int Uninstall();
 int Version();

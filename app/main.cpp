@@ -1,5 +1,5 @@
 // zelkl-calc: the command line of the calculation service (run, tick, calc, explain, db init, sql,
-// install, uninstall, version, password, passcode). Parses the arguments, sets the home
+// hold, install, uninstall, version, password, passcode). Parses the arguments, sets the home
 // folder and the process clock, and hands over to the command.
 #include <CLI/CLI.hpp>
 
@@ -111,6 +111,15 @@ int main(int argc, char** argv) {
   auto* sql_file_option = sql->add_option("-f,--file", sql_file, "read the script from FILE");
   sql->add_option("TEXT", sql_text, "the script text")->excludes(sql_file_option);
 
+  auto* hold = app.add_subcommand(
+      "hold", "the calculation hold (Semaphor CALC): status (default) or release");
+  std::string hold_action = "status";
+  bool hold_force = false;
+  hold->add_option("ACTION", hold_action, "status or release")
+      ->check(CLI::IsMember({"status", "release"}));
+  hold->add_flag("--force", hold_force,
+                 "release also a hold whose holder still runs or is another computer");
+
   auto* install = app.add_subcommand(
       "install", "register ZELKLCalculateService with systemd, start it and wait until it runs");
   auto* uninstall = app.add_subcommand("uninstall", "stop ZELKLCalculateService and remove it");
@@ -174,6 +183,7 @@ int main(int argc, char** argv) {
     if (sql_file.empty() && sql_text.empty()) return Usage("sql needs -f FILE or the script TEXT");
     return zel::app::Sql(sql_database, sql_file, sql_text);
   }
+  if (hold->parsed()) return zel::app::Hold(hold_action, hold_force);
   if (install->parsed()) return zel::app::Install();
   if (uninstall->parsed()) return zel::app::Uninstall();
   if (version->parsed()) return zel::app::Version();

@@ -659,6 +659,10 @@ const Value& Dataset::FieldByName(std::string_view name) const {
   return Field(c);
 }
 
+void Connection::BeginTransaction() { Execute("BEGIN TRANSACTION"); }
+void Connection::CommitTransaction() { Execute("COMMIT TRANSACTION"); }
+void Connection::RollbackTransaction() { Execute("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"); }
+
 void Dataset::Append() {
   CheckBrowseMode();
   edit_row_.assign(columns_.size(), Value());

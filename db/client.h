@@ -107,6 +107,14 @@ class Connection {
   // "embedded" or "odbc".
   virtual std::string EngineName() const = 0;
 
+  // A transaction on this connection: the statements between Begin and Commit land
+  // together or not at all. Rollback undoes them (nothing when none is open). The embedded
+  // engine holds its file's single writer for the whole transaction, so keep it short.
+  // Raise DbError.
+  virtual void BeginTransaction();
+  virtual void CommitTransaction();
+  virtual void RollbackTransaction();
+
  protected:
   Connection() = default;
 };

@@ -52,24 +52,43 @@ db::Dataset& Require(const std::unique_ptr<db::Dataset>& dataset) {
 // The module's connection to a server: every statement is refused once the module's
 // worker has been given up, so nothing more is read or written for its person. The refusal
 // is the silent abort, which ends a calculated day without a log line.
+// Every failing statement is counted for the day in progress (see TdmCalculate::StartDay).
 class StoppableConnection final : public db::Connection {
  public:
-  StoppableConnection(std::unique_ptr<db::Connection> inner, const std::stop_token& token)
-      : inner_(std::move(inner)), token_(token) {}
+  StoppableConnection(std::unique_ptr<db::Connection> inner, const std::stop_token& token,
+                      TdmCalculate::DayFailures& failures)
+      : inner_(std::move(inner)), token_(token), failures_(failures) {}
 
   db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
                         int timeout_seconds) override {
     if (token_.stop_requested()) SilentAbort();
-    return inner_->Execute(sql, params, timeout_seconds);
+    try {
+      return inner_->Execute(sql, params, timeout_seconds);
+    } catch (const db::DbError& e) {
+      failures_.Note(e.what());
+      throw;
+    }
   }
   std::vector<std::string> PrimaryKeyColumns(const std::string& table) override {
     return inner_->PrimaryKeyColumns(table);
   }
   std::string EngineName() const override { return inner_->EngineName(); }
+  void BeginTransaction() override {
+    if (token_.stop_requested()) SilentAbort();
+    try {
+      inner_->BeginTransaction();
+    } catch (const db::DbError& e) {
+      failures_.Note(e.what());
+      throw;
+    }
+  }
+  void CommitTransaction() override { inner_->CommitTransaction(); }
+  void RollbackTransaction() override { inner_->RollbackTransaction(); }
 
  private:
   std::unique_ptr<db::Connection> inner_;
   const std::stop_token& token_;  // the module's, which outlives its connections
+  TdmCalculate::DayFailures& failures_;  // the module's, likewise
 };
 
 }  // namespace
@@ -168,7 +187,7 @@ std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection
   db::ConnectionSettings settings = db::ParseConnectionString(connection_string);
   settings.data_dir = data_dir_;
   settings.odbc_driver = odbc_driver_;
-  return std::make_unique<StoppableConnection>(db::Connect(settings), stop_token_);
+  return std::make_unique<StoppableConnection>(db::Connect(settings), stop_token_, day_failures_);
 }
 
 void TdmCalculate::CloseConnections() {
@@ -205,11 +224,64 @@ db::Dataset& TdmCalculate::QPerson() { return Require(q_person_); }
 db::Dataset& TdmCalculate::taSemaphore() { return Require(ta_semaphore_); }
 db::Dataset& TdmCalculate::MyQHlp() { return Require(my_q_hlp_); }
 
+void TdmCalculate::DayFailures::Note(const std::string& message) {
+  if (count++ == 0) first = message;
+}
+
+void TdmCalculate::StartDay() {
+  day_failures_ = DayFailures{};
+  in_day_ = true;
+}
+
+void TdmCalculate::BeginDayWrites() {
+  if (day_writes_open_) return;
+  ADOConnectionTimeAttendance().BeginTransaction();
+  day_writes_open_ = true;
+}
+
+std::optional<std::string> TdmCalculate::EndDay() {
+  std::optional<std::string> failure;
+  if (Abandoned()) failure = "the worker was given up";
+  else if (day_failures_.count > 0) failure = day_failures_.first;
+  if (day_writes_open_) {
+    day_writes_open_ = false;
+    if (failure) {
+      try {
+        year_->RollbackTransaction();
+      } catch (const std::exception&) {
+        // The connection undoes an unfinished transaction when it closes.
+      }
+    } else {
+      try {
+        year_->CommitTransaction();
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+    }
+  }
+  in_day_ = false;
+  std::vector<KeptLogRow> rows;
+  rows.swap(kept_log_rows_);
+  for (const KeptLogRow& row : rows) WriteCalcLogRow(row.schedule_id, row.perno, row.comment);
+  return failure;
+}
+
 void TdmCalculate::InsertCalcLogTable(int AScheduleId, const std::string& PerNo,
                                       const std::string& LogComment) {
   if (Abandoned()) return;
   if (day_trace_) day_trace_->Report(Trim(LogComment));
   if (!write_results_) return;
+  if (in_day_) {
+    // Written after the day's results: no other write may wait for the day's writer.
+    kept_log_rows_.push_back({AScheduleId, PerNo, LogComment});
+    return;
+  }
+  WriteCalcLogRow(AScheduleId, PerNo, LogComment);
+}
+
+void TdmCalculate::WriteCalcLogRow(int AScheduleId, const std::string& PerNo,
+                                   const std::string& LogComment) {
+  if (Abandoned()) return;
   try {
     db::Dataset& q = MyQHlp();
     q.SetParam("ScheduleId", AScheduleId);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <stop_token>
 #include <string>
@@ -125,6 +126,24 @@ class TdmCalculate {
   // (its reports go to the observer); used to explain a day without touching its results.
   void SetWriteResults(bool write) { write_results_ = write; }
   bool WriteResults() const { return write_results_; }
+  // ---- a day is written whole or not at all ----
+  // StartDay begins a calculated day: from here the day's CSSLog rows are kept back until
+  // EndDay (so nothing else writes while the day holds the database's writer) and the
+  // statements failing on the module's connections are counted. BeginDayWrites opens the
+  // day's transaction on the year connection (once a day; the caller then deletes the
+  // day's old rows inside it). EndDay commits it, or rolls it back when a statement of the
+  // day failed or the worker was given up (the day stays as it was), then writes the kept
+  // CSSLog rows. Returns the failure (empty when the day is written); a failing COMMIT is
+  // a failure too. Worker thread only.
+  struct DayFailures {
+    int count = 0;
+    std::string first;  // the first failing statement's message
+    void Note(const std::string& message);
+  };
+  void StartDay();
+  void BeginDayWrites();
+  bool DayWritesOpen() const { return day_writes_open_; }
+  std::optional<std::string> EndDay();
 
   // Connections and datasets; each raises zel::db::DbError before InitialValues.
   db::Connection& ADOConnectionDbBase();
@@ -161,12 +180,24 @@ class TdmCalculate {
  private:
   std::unique_ptr<db::Connection> Open(const std::string& connection_string) const;
   void CloseConnections();
+  // Writes one CSSLog row now (InsertCalcLogTable's writing part).
+  void WriteCalcLogRow(int AScheduleId, const std::string& PerNo, const std::string& LogComment);
 
   std::string data_dir_;
   std::string odbc_driver_;
   std::stop_token stop_token_;
   TDayTrace* day_trace_ = nullptr;
   bool write_results_ = true;
+  // The day in progress (worker thread only).
+  struct KeptLogRow {
+    int schedule_id;
+    std::string perno;
+    std::string comment;
+  };
+  bool in_day_ = false;
+  bool day_writes_open_ = false;
+  mutable DayFailures day_failures_;  // counted by the module's connections
+  std::vector<KeptLogRow> kept_log_rows_;
   TAttendanceCalcManager FAttendanceCalcManager;
   std::unique_ptr<db::Connection> base_;
   std::unique_ptr<db::Connection> year_;

@@ -226,6 +226,13 @@ void TZELCalculateThread::Abandon() {
   Release();
 }
 
+void TZELCalculateThread::NoteFailure(const std::string& message, bool whole_person) {
+  if (Abandoned()) return;
+  if (whole_person) person_failed_ = true;
+  else ++failed_days_;
+  if (first_failure_.empty()) first_failure_ = message;
+}
+
 void TZELCalculateThread::Log(const std::string& text, bool progress) const {
   if (Abandoned()) return;
   MyZelUtils.LogText(text, FLogFileName, true, progress);
@@ -271,6 +278,7 @@ void TZELDailyCalculate::Execute() {
   } catch (const std::exception& e) {
     // Without its module the worker cannot calculate anything; say why.
     Log(std::string("Error On DailyCalculate Execute Thread = ") + e.what(), false);
+    NoteFailure(e.what(), true);
     Log("Finish Execute DailyCalculate Thread ...", true);
     return;
   }
@@ -280,6 +288,7 @@ void TZELDailyCalculate::Execute() {
     CalculatePersonDays();
   } catch (const std::exception& e) {
     Log(std::string("Error On DailyCalculate Execute Thread = ") + e.what(), false);
+    NoteFailure(e.what(), true);
   }
   Log("Finish Execute DailyCalculate Thread ...", true);
 }
@@ -316,48 +325,91 @@ void TZELDailyCalculate::CalculatePersonDays() {
          "on p.Perno = j.Perno ", "where (p.Perno = " + Quoted(CurPerno_) + ")"},
         60);
 
-    DeleteDailyResults();
-
+    // Each day is written whole or not at all: its old rows are deleted and its new rows
+    // written in one transaction, opened only when the day starts to write (before the
+    // processing of its presences), so the database's single writer is held for the
+    // writing part of one day only. A day that fails to write stays as it was.
     engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
+    auto open_day = [this, &module, &manager] {
+      if (module.DayWritesOpen()) return;
+      module.BeginDayWrites();
+      const auto date = manager.CalcDate();
+      DeleteDayResults(Pad2(date.Month) + "/" + Pad2(date.Day));
+    };
+    auto before_process = manager.OnBeforeProcess;
+    manager.OnBeforeProcess = [open_day, before_process](engine::TAttendanceCalcManager& sender) {
+      open_day();
+      if (before_process) before_process(sender);
+    };
+    struct RestoreEvent {
+      engine::TAttendanceCalcManager& manager;
+      std::function<void(engine::TAttendanceCalcManager&)> event;
+      ~RestoreEvent() { manager.OnBeforeProcess = std::move(event); }
+    } restore{manager, before_process};
+
+    struct Bounds {
+      std::string lower, upper;
+    };
+    std::vector<Bounds> bounds;
+    auto has_date = [](const std::string& text) {
+      return text.find_first_not_of('/') != std::string::npos;
+    };
     for (const Employment& record : records) {
-      if (Abandoned()) return;
-      manager.SetPersonID(CurPerno_);
-      manager.SetPersonName(Trim(record.LastName) + " " + Trim(record.FirstName));
-
-      std::string lower = CurrentYear2 + "/01/01";
-      std::string upper = CurrentYear2 + "/12/30";
-      auto has_date = [](const std::string& text) {
-        return text.find_first_not_of('/') != std::string::npos;
-      };
-      if (has_date(Trim(record.BeginDate))) lower = Trim(record.BeginDate);
-      if (has_date(Trim(record.EndDate))) upper = Trim(record.EndDate);
-
-      int m = FM;
-      int d = FD;
-      do {
-        if (Abandoned()) return;
-        manager.SetCalcDate({static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(d)});
-        const std::string day = CurrentYear2 + "/" + Pad2(m) + "/" + Pad2(d);
-        if (lower <= day && day <= upper) manager.Run();
-        if (d >= module.DaysInMonth(m)) {
-          ++m;
-          d = 1;
-        } else {
-          ++d;
-        }
-      } while (m < TM || (m == TM && d <= TD));
+      Bounds b{CurrentYear2 + "/01/01", CurrentYear2 + "/12/30"};
+      if (has_date(Trim(record.BeginDate))) b.lower = Trim(record.BeginDate);
+      if (has_date(Trim(record.EndDate))) b.upper = Trim(record.EndDate);
+      bounds.push_back(b);
     }
+
+    int m = FM;
+    int d = FD;
+    do {
+      if (Abandoned()) return;
+      const std::string mmdd = Pad2(m) + "/" + Pad2(d);
+      const std::string day = CurrentYear2 + "/" + mmdd;
+      module.StartDay();
+      std::optional<std::string> failure;
+      try {
+        // Every employment record that covers the day calculates it, in record order.
+        for (std::size_t r = 0; r < records.size(); ++r) {
+          manager.SetPersonID(CurPerno_);
+          manager.SetPersonName(Trim(records[r].LastName) + " " + Trim(records[r].FirstName));
+          manager.SetCalcDate({static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(d)});
+          if (bounds[r].lower <= day && day <= bounds[r].upper) manager.Run();
+        }
+        // A day not calculated (outside the employment, or ended before its processing)
+        // loses its old rows all the same, as the range's deletes always did.
+        if (!module.DayWritesOpen()) {
+          manager.SetCalcDate({static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(d)});
+          open_day();
+        }
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+      const auto ended = module.EndDay();
+      if (!failure) failure = ended;
+      if (failure && !Abandoned()) {
+        Log("Day " + mmdd + " was not written (left as it was) : " + *failure, false);
+        NoteFailure("day " + mmdd + ": " + *failure, false);
+      }
+      if (d >= module.DaysInMonth(m)) {
+        ++m;
+        d = 1;
+      } else {
+        ++d;
+      }
+    } while (m < TM || (m == TM && d <= TD));
   } catch (const std::exception& e) {
     Log(std::string("Calc Daily Error In Thread = ") + e.what(), false);
+    NoteFailure(e.what(), true);
   }
 }
 
-void TZELDailyCalculate::DeleteDailyResults() {
+void TZELDailyCalculate::DeleteDayResults(const std::string& day) {
   db::Connection& year = CalculateDataModule->ADOConnectionTimeAttendance();
   const std::string X = DataBaseName + "_" + CurrentYear2;
   const std::string P = Quoted(CurPerno_);
-  const std::string F = Quoted(calcFromDate);
-  const std::string T = Quoted(calcToDate);
+  const std::string D = Quoted(day);
   const struct {
     const char* table;
     const char* column;
@@ -367,8 +419,8 @@ void TZELDailyCalculate::DeleteDailyResults() {
     const std::string column = t.column;
     if (!ExecuteUnlessAbandoned(year,
                                 {"DELETE FROM " + X + ".." + t.table, "where ",
-                                 "(Perno = " + P + ")", "AND (" + column + " >= " + F + ")",
-                                 "AND (" + column + " <= " + T + ")"},
+                                 "(Perno = " + P + ")", "AND (" + column + " >= " + D + ")",
+                                 "AND (" + column + " <= " + D + ")"},
                                 60)) {
       return;
     }

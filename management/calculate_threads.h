@@ -77,6 +77,12 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
   void Abandon();
 
   const std::string& CurPerno() const { return CurPerno_; }
+  // What went wrong, read by the manager once the worker is finished: whether the person's
+  // calculation failed as a whole, how many days could not be written (each left as it
+  // was), and the first failure's message.
+  bool PersonFailed() const { return person_failed_; }
+  int FailedDays() const { return failed_days_; }
+  const std::string& FirstFailure() const { return first_failure_; }
   const std::string& LogFileName() const { return FLogFileName; }
 
   // Set by the manager right after the start (manager thread only).
@@ -111,6 +117,11 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
   dates::TZelCalcUtils MyZelUtils;
   std::string FLogFileName;
   std::stop_source stop_;
+  // Written by the worker's thread before it is finished; read by the manager after.
+  bool person_failed_ = false;
+  int failed_days_ = 0;
+  std::string first_failure_;
+  void NoteFailure(const std::string& message, bool whole_person);
 
  private:
   void ThreadMain();
@@ -135,7 +146,8 @@ class TZELDailyCalculate : public TZELCalculateThread {
 
  private:
   void CalculatePersonDays();
-  void DeleteDailyResults();
+  // Deletes the person's earlier results of one "MM/DD" day (inside the day's transaction).
+  void DeleteDayResults(const std::string& day);
 
   bool EnableLog_ = false;
   std::string calcFromDate, calcToDate;

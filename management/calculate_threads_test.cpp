@@ -204,6 +204,58 @@ TEST_F(WorkerTest, DailyWorkerDeletesThePersonsResultsOfTheRangeOnly) {
   }
 }
 
+// A day is written whole or not at all: a day whose writing fails (here a statement that
+// cannot run, as a full disk or a damaged page would make one) keeps its earlier rows, the
+// other days are written, and the worker reports the failed day.
+TEST_F(WorkerTest, DailyWorkerLeavesADayWhoseWritesFailAsItWas) {
+  for (const char* day : {"05/10", "05/11"}) {
+    server_.Exec("Att_1399", std::string("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+                                         "('      1001', '") + day + "', 450)");
+    server_.Exec("Att_1399",
+                 std::string("INSERT INTO TimeTab (PerNo, CalcDate, BeginDate, BeginTime, "
+                             "EndDate, EndTime, [Status], Duration) VALUES ('      1001', '") +
+                     day + "', '" + day + "', '07:00', '" + day + "', '15:00', 6, 480)");
+  }
+  auto log = std::make_shared<RunLog>();
+  auto record = Recording(log);
+  auto worker = std::make_shared<TZELDailyCalculate>(
+      "      1001", 0, Range("05/10", "05/11"), [record](engine::TdmCalculate& module) {
+        record(module);
+        module.AttendanceCalcManager().OnFinalize = [&module](engine::TAttendanceCalcManager& s) {
+          const std::string day = DayText(s.CalcDate());
+          module.InsertCalcLogTable(7, "1001", "finalized " + day);
+          auto& year = module.ADOConnectionTimeAttendance();
+          year.Execute("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', '" +
+                       day + "', 999)");
+          if (day == "05/11") year.Execute("INSERT INTO NoSuchTable VALUES (1)");
+        };
+      });
+  RunToEnd(worker);
+  EXPECT_EQ(log->days, (std::vector<std::string>{"05/10", "05/11"}));
+  const auto rows = [&](const std::string& sql) {
+    std::vector<std::string> texts;
+    for (const auto& row : server_.Query("Att_1399", sql).rows) {
+      texts.push_back(row[0].AsString() + " " + row[1].AsString());
+    }
+    return texts;
+  };
+  EXPECT_EQ(rows("SELECT DDate, WorkTotal FROM DayWork ORDER BY DDate"),
+            (std::vector<std::string>{"05/10 999", "05/11 450"}));
+  EXPECT_EQ(rows("SELECT CalcDate, Duration FROM TimeTab ORDER BY CalcDate"),
+            (std::vector<std::string>{"05/11 480"}));
+  EXPECT_FALSE(worker->PersonFailed());
+  EXPECT_EQ(worker->FailedDays(), 1);
+  EXPECT_NE(worker->FirstFailure().find("day 05/11: Invalid object name"), std::string::npos)
+      << worker->FirstFailure();
+  // The day's log rows are written after the day, both days' alike.
+  const auto logged = server_.Query("Att", "SELECT Comment FROM CSSLog ORDER BY Id");
+  ASSERT_EQ(logged.rows.size(), 2u);
+  EXPECT_EQ(logged.rows[1][0].AsString(), "finalized 05/11");
+  EXPECT_NE(server_.LogFile("Thread1001(1399-08-03)_T0.Log")
+                .find("Day 05/11 was not written (left as it was) : Invalid object name"),
+            std::string::npos);
+}
+
 TEST_F(WorkerTest, DailyWorkerRefusesADayBeyondItsMonthAndDeletesNothing) {
   server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
                            "('      1001', '08/01', 450)");

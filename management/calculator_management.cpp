@@ -89,6 +89,12 @@ std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std
 
 enum class Kind { kDaily, kMonthly, kPeriodic };
 
+// Ends the waits of a run whose stop was requested.
+struct RunStopped {};
+
+// How often a run that can be stopped looks at its stop check while it waits.
+constexpr auto kStopPoll = std::chrono::milliseconds(50);
+
 struct KindTexts {
   const char* error_file;
   const char* creation_error;
@@ -137,6 +143,7 @@ class CalculatorManagementImpl {
   ProgressCallback progress;
   ModuleReadyHook daily_hook;
   std::function<void()> hold_taken;
+  std::function<bool()> stop_requested;
 
  private:
   using Slots = std::vector<std::shared_ptr<TZELCalculateThread>>;
@@ -158,6 +165,9 @@ class CalculatorManagementImpl {
   // Waits until fewer than `limit` workers of [0, end) run.
   void WaitBelow(Slots& slots, std::size_t end, int limit, bool time_limit, RunResult& result);
   void CountDone();
+  void NoteWorkerEnd(const TZELCalculateThread& worker);
+  void NoteFailure(const std::string& message);
+  RunResult failure_;  // the failures counted so far (failed_persons, failed_days, first_failure)
 
   std::unique_ptr<db::Connection> base_;
   std::string holder_;  // HostName this run wrote when it took the hold
@@ -265,6 +275,16 @@ std::shared_ptr<TZELCalculateThread> CalculatorManagementImpl::CreateWorker(
   return std::make_shared<TZELPeriodicCalculate>(person, position, settings);
 }
 
+void CalculatorManagementImpl::NoteFailure(const std::string& message) {
+  if (failure_.first_failure.empty()) failure_.first_failure = message;
+}
+
+void CalculatorManagementImpl::NoteWorkerEnd(const TZELCalculateThread& worker) {
+  if (worker.PersonFailed()) ++failure_.failed_persons;
+  failure_.failed_days += worker.FailedDays();
+  if (!worker.FirstFailure().empty()) NoteFailure("person " + Trim(worker.CurPerno()) + ": " + worker.FirstFailure());
+}
+
 void CalculatorManagementImpl::CountDone() {
   ++done_;
   if (progress) progress(done_, total_);
@@ -276,6 +296,7 @@ int CalculatorManagementImpl::Sweep(Slots& slots, std::size_t end) {
     if (!slots[j]) continue;
     if (slots[j]->IsFinished()) {
       slots[j]->Release();
+      NoteWorkerEnd(*slots[j]);
       slots[j].reset();
       CountDone();
     } else {
@@ -318,6 +339,7 @@ void CalculatorManagementImpl::WaitBelow(Slots& slots, std::size_t end, int limi
                                          bool time_limit, RunResult& result) {
   const auto wait_start = Clock::now();
   for (;;) {
+    if (stop_requested && stop_requested()) throw RunStopped{};
     const auto seen = signal_->Generation();
     if (Sweep(slots, end) < limit) return;
     auto deadline = Clock::time_point::max();
@@ -328,6 +350,7 @@ void CalculatorManagementImpl::WaitBelow(Slots& slots, std::size_t end, int limi
       }
       deadline = std::max(wait_start + kTimeLimitGrace, NextOverdue(slots, end));
     }
+    if (stop_requested) deadline = std::min(deadline, Clock::now() + kStopPoll);
     signal_->WaitChange(seen, deadline);
   }
 }
@@ -340,6 +363,7 @@ void CalculatorManagementImpl::RunWorkers(Kind kind, const std::vector<std::stri
   Slots slots(persons.size());
   try {
     for (std::size_t i = 0; i < persons.size(); ++i) {
+      if (stop_requested && stop_requested()) throw RunStopped{};
       // The first FMaxThread workers start without waiting; every later one only once fewer
       // than FMaxThread are running, so never more than FMaxThread run at once.
       if (static_cast<int>(i) >= FMaxThread) {
@@ -358,17 +382,27 @@ void CalculatorManagementImpl::RunWorkers(Kind kind, const std::vector<std::stri
                            false);
         MyZelUtils.LogText("Perno = " + persons[i], texts.error_file, true, false);
         MyZelUtils.LogText(hyphens, texts.error_file, true, false);
+        ++failure_.failed_persons;
+        NoteFailure("person " + Trim(persons[i]) + ": " + e.what());
         CountDone();
       }
     }
     WaitBelow(slots, slots.size(), 1, time_limit, result);
+  } catch (const RunStopped&) {
+    result.stopped = true;
+    MyZelUtils.LogText("The run was stopped on request; the workers still running are stopped",
+                       texts.error_file, true, false);
   } catch (const std::exception& e) {
     MyZelUtils.LogText(std::string(texts.run_failure) + e.what(), texts.error_file, true, false);
+    NoteFailure(e.what());
   }
   // Whatever happened, no worker outlives the run still counted: the ones left are given up.
   for (auto& worker : slots) {
     if (worker) worker->Abandon();
   }
+  result.failed_persons = failure_.failed_persons;
+  result.failed_days = failure_.failed_days;
+  result.first_failure = failure_.first_failure;
 }
 
 RunResult CalculatorManagementImpl::Run(Kind kind) {
@@ -427,6 +461,10 @@ TZELCalculatorManagement::~TZELCalculatorManagement() = default;
 
 void TZELCalculatorManagement::SetProgressCallback(ProgressCallback callback) {
   impl_->progress = std::move(callback);
+}
+
+void TZELCalculatorManagement::SetStopCheck(std::function<bool()> stop_requested) {
+  impl_->stop_requested = std::move(stop_requested);
 }
 
 void TZELCalculatorManagement::SetHoldTakenHook(std::function<void()> hook) {

@@ -56,6 +56,10 @@ struct RunResult {
   RunStatus status = RunStatus::kCompleted;
   int persons = 0;    // persons read from the person table
   int abandoned = 0;  // daily workers given up after their time limit
+  bool stopped = false;     // a stop was requested: the workers left were stopped
+  int failed_persons = 0;   // workers that ended with an error or could not start
+  int failed_days = 0;      // days whose results could not be written (left as before)
+  std::string first_failure;  // the first failure's message, for the operator
 };
 
 // What a clock-record labelling run did.
@@ -78,6 +82,10 @@ class TZELCalculatorManagement {
 
   // Optional; called on the caller's thread as workers end.
   void SetProgressCallback(ProgressCallback callback);
+  // Optional; asked on the caller's thread while the run waits for its workers. Once it
+  // answers true no further worker starts and the running ones are stopped (they write
+  // nothing more; a day in progress is left as before); the run then ends as usual.
+  void SetStopCheck(std::function<bool()> stop_requested);
   // Optional; called on the caller's thread right after the hold is taken, before the
   // person table is read: the place to fill the person table and prepare shared views. An
   // exception from it ends the run (the hold released) and reaches the caller.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -341,6 +343,44 @@ TEST_F(ManagementTest, DailyWorkerOverItsTimeLimitIsGivenUpAndTheRunGoesOn) {
                  "امکان محاسبه برخی از روزهای محدوده انتخابی برای پرسنل 1001 وجود ندارد."}}));
   EXPECT_EQ(Rows("Att", "SELECT Amount FROM Semaphor WHERE Code = 17"),
             (std::vector<std::vector<std::string>>{{"0"}}));
+}
+
+// A stop request (SIGTERM, SIGINT) during a run: no further worker starts, the running ones
+// are stopped, and the run still releases the hold and ends.
+TEST_F(ManagementTest, StopRequestStopsTheWorkersAndReleasesTheHold) {
+  AddPersons(4);
+  auto watch = std::make_shared<Watch>();
+  std::atomic<bool> entered{false};
+  TZELCalculatorManagement manager(Daily(1));
+  manager.SetDailyModuleHook([watch, &entered](engine::TdmCalculate& module) {
+    BindEvents(module, watch);
+    module.AttendanceCalcManager().OnAddPresences = [&entered](engine::TAttendanceCalcManager&) {
+      entered = true;
+      std::this_thread::sleep_for(200ms);
+    };
+  });
+  manager.SetStopCheck([&entered] { return entered.load(); });
+  const RunResult result = manager.RunDailyCalculatorForOnePerson();
+  ASSERT_TRUE(WaitForAbandonedWorkers(60s));
+  EXPECT_TRUE(result.stopped);
+  std::lock_guard lock(watch->mutex);
+  EXPECT_EQ(watch->order, (std::vector<std::string>{"1001"}));
+  EXPECT_EQ(watch->days["1001"], (std::vector<std::string>{"03/10"}));
+  EXPECT_EQ(Rows("Att", "SELECT Amount, HostName FROM Semaphor WHERE Code = 17"),
+            (std::vector<std::vector<std::string>>{{"0", "NULL"}}));
+}
+
+// Workers that fail are counted, with the first failure's message, so the caller can say so.
+TEST_F(ManagementTest, FailedWorkersAreCountedWithTheFirstFailure) {
+  AddPersons(2);
+  CalculatorSettings s = Daily(3);
+  s.current_year = "1398";  // no such year database: no worker can connect
+  TZELCalculatorManagement manager(s);
+  const RunResult result = manager.RunDailyCalculatorForOnePerson();
+  EXPECT_EQ(result.status, RunStatus::kCompleted);
+  EXPECT_EQ(result.persons, 2);
+  EXPECT_EQ(result.failed_persons, 2);
+  EXPECT_NE(result.first_failure.find("Att_1398"), std::string::npos) << result.first_failure;
 }
 
 TEST_F(ManagementTest, UnreadablePersonTableRunsNoWorkerButReleasesAndRecords) {

@@ -480,6 +480,10 @@ void TZELKLCalculateService::TDBCheckTimer() {
          " From CSSchedule "});
     schedule.Open();
     for (; !schedule.Eof(); schedule.Next()) {
+      if (StopRequested()) {
+        last_pass_.stopped = true;
+        break;
+      }
       const ScheduleEntry entry = ScheduleEntryFromRow(schedule);
       const std::string id = std::to_string(entry.ScheduleId);
       LogText("Before Must Run It ==> ScheduleId = " + id);
@@ -660,6 +664,8 @@ RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& Temp
     {
       management::TZELCalculatorManagement manager(std::move(s));
       if (progress) manager.SetProgressCallback(std::move(progress));
+      // SIGTERM and SIGINT stop the workers; the run then releases the hold as usual.
+      manager.SetStopCheck([] { return StopRequested(); });
       if (prepare) {
         manager.SetHoldTakenHook(std::move(prepare));
       } else if (fill_for_entry_ && *fill_for_entry_ == ScheduleId) {
@@ -678,9 +684,19 @@ RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& Temp
       }
     }
     write_row();
+    if (result.status != management::RunStatus::kCompleted) {
+      ++last_pass_.refused;
+    } else if (result.stopped || result.failed_persons > 0 || result.failed_days > 0 ||
+               result.abandoned > 0) {
+      ++last_pass_.failed;
+      if (result.stopped) last_pass_.stopped = true;
+      if (last_pass_.first_failure.empty()) last_pass_.first_failure = result.first_failure;
+    }
     return result;
-  } catch (...) {
+  } catch (const std::exception& e) {
     write_row();
+    ++last_pass_.failed;
+    if (last_pass_.first_failure.empty()) last_pass_.first_failure = e.what();
     throw;
   }
 }

@@ -147,6 +147,10 @@ class TZELKLCalculateService {
     bool ran = false;      // false: a pass was running or KorlanCalcOrService was 3
     int due = 0;           // entries found due
     std::string error;     // the failure that ended the pass early, empty when none
+    int refused = 0;       // calculation runs refused by the calculation hold
+    int failed = 0;        // calculation runs that failed or left persons or days undone
+    std::string first_failure;  // the first of those failures, for the operator
+    bool stopped = false;  // a stop was requested during the pass
   };
   const PassReport& LastPass() const { return last_pass_; }
   bool CalcServiceIsRunning() const { return CalcServiceIsRunning_; }

@@ -253,6 +253,9 @@ class EmbeddedConnection final : public Connection {
   ResultSet Execute(const std::string& sql, const std::vector<Param>& params, int timeout_seconds) override;
   std::vector<std::string> PrimaryKeyColumns(const std::string& table) override;
   std::string EngineName() const override { return "embedded"; }
+  void BeginTransaction() override;
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
 
   // Used by the catalogue functions registered on the handle.
   std::optional<long long> ObjectId(const std::string& name, const std::string& type);
@@ -343,6 +346,9 @@ class EmbeddedConnection final : public Connection {
   int exec_depth_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   bool timed_ = false;
+  // Held from BeginTransaction to its end: the file's writer belongs to this connection's
+  // transaction, so its statements do not take the write lock again.
+  std::unique_lock<std::mutex> tx_lock_;
   sqlite3_stmt* schema_probe_ = nullptr;
   std::chrono::steady_clock::time_point next_probe_{};
 };
@@ -469,9 +475,42 @@ EmbeddedConnection::~EmbeddedConnection() {
     } catch (...) {
     }
   }
+  RollbackTransaction();
   batches_.clear();
   sqlite3_finalize(schema_probe_);
   sqlite3_close_v2(db_);
+}
+
+// ------------------------------------------------------------------------ transactions
+
+void EmbeddedConnection::BeginTransaction() {
+  if (tx_lock_.owns_lock()) throw DbError("A transaction is already open on this connection.");
+  tx_lock_ = std::unique_lock<std::mutex>(file_->write_mutex);
+  try {
+    ExecSqlite(db_, "BEGIN IMMEDIATE");
+  } catch (...) {
+    tx_lock_.unlock();
+    throw;
+  }
+}
+
+void EmbeddedConnection::CommitTransaction() {
+  if (!tx_lock_.owns_lock())
+    throw DbError("The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  try {
+    ExecSqlite(db_, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    tx_lock_.unlock();
+    throw;
+  }
+  tx_lock_.unlock();
+}
+
+void EmbeddedConnection::RollbackTransaction() {
+  if (!tx_lock_.owns_lock()) return;
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  tx_lock_.unlock();
 }
 
 // ------------------------------------------------------------------------ catalogue access
@@ -745,7 +784,7 @@ void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
   BindAll(c, frame);
   sqlite3_stmt* st = c.stmt;
   std::unique_lock<std::mutex> lock(file_->write_mutex, std::defer_lock);
-  if (c.tr.writes_main) lock.lock();
+  if (c.tr.writes_main && !tx_lock_.owns_lock()) lock.lock();
   int cols = sqlite3_column_count(st);
   if (out) {
     out->has_columns = true;
@@ -1051,6 +1090,8 @@ void EmbeddedConnection::ChangeSchema(bool temp, F&& change) {
     ++temp_gen_;
     return;
   }
+  if (tx_lock_.owns_lock())
+    throw DbError("Schema changes are not supported inside a transaction by this engine.");
   std::lock_guard<std::mutex> wl(file_->write_mutex);
   // The file's write lock is taken first, so the catalogue read below is the latest one,
   // also when another process changed the schema.
@@ -1312,6 +1353,8 @@ void EmbeddedConnection::Truncate(const Stmt& s) {
     throw DbError("Cannot find the object \"" + s.target.Text() +
                   "\" because it does not exist or you do not have permissions.");
   const ObjectInfo& o = *r.object;
+  if (!r.temp && tx_lock_.owns_lock())
+    throw DbError("TRUNCATE TABLE is not supported inside a transaction by this engine.");
   std::unique_lock<std::mutex> lock(file_->write_mutex, std::defer_lock);
   if (!r.temp) lock.lock();
   std::string seq = QuoteIdent(o.schema) + ".sqlite_sequence";
