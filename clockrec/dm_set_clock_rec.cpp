@@ -1,7 +1,7 @@
 #include "clockrec/dm_set_clock_rec.h"
 
-#include <cctype>
 #include <climits>
+#include <optional>
 #include <cstdlib>
 
 #include "dates/clock.h"
@@ -20,13 +20,6 @@ using db::TADOUtils;
 
 std::string Q(const std::string& text) { return TADOUtils::QuotedStr(text); }
 
-bool SameName(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != 0; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return i == a.size() && b[i] == 0;
-}
 
 std::string PadPerno(const std::string& perno) {
   return TZelCalcUtils::SLPadC(Trim(perno), 10, ' ');
@@ -123,7 +116,7 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
   // Datasets refer to their connections: they go first.
   for (auto* q : {&QClockDmp, &QSystem, &AdoQWorkgroup, &AdoQCurrentWorkGroup, &AdoQWShifts,
                   &AdoQPrjRule, &AdoQCurrentRule, &AdoQCurrentCalItem, &AdoQPerShifts,
-                  &AdoQGShItem, &QLastIoInfo, &QLastClockDmp})
+                  &AdoQGShItem, &QLastClockDmp})
     q->reset();
   base_ = Open(DbBaseInfoConnectionString);
   year_ = Open(DbTimeAttendanceConnectionString);
@@ -147,7 +140,6 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
                                 "Where Perno = :Perno And  GShCode = :GShCode And Period = :Period"});
   AdoQGShItem = make(*year_, {"Select * From GShItem  ",
                               "Where Period = :Period And GShCode = :GShCode "});
-  QLastIoInfo = std::make_unique<db::Dataset>(*year_);
   QLastClockDmp = make(*base_, {"select UnCertain, Io_type , SubString(ClockDate, 6 , 5) DDate,  "
                                 "ClockTime TTime from clockdmp",
                                 "where perno =:Perno and Transfered = 0 and ",
@@ -175,6 +167,13 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
   }
   current_work_group_ = -1;
   counts_ = {};
+  day_end_person_.clear();
+  day_ends_.clear();
+  shift_days_.clear();
+  calendar_days_.clear();
+  group_calendars_.clear();
+  rules_loaded_ = false;
+  io_loaded_ = false;
   SetSQLTextForDataSets();
   SetSystemVariables();
 }
@@ -467,31 +466,20 @@ bool TDmSetClockRec::FindLastIo(const std::string& Perno, const std::string& D,
   bool found = false;
 
   Log("FindLastIo => IOInfo");
-  QLastIoInfo->Close();
-  QLastIoInfo->SetSQL({"select 0 Uncertain, '1' Io_type , BeginDate DDate,  BeginTime TTime from Ioinfo",
-                       "where perno =" + Q(Perno) + " and",
-                       "BeginDate +BeginTime >=  " + Q(from) + " and",
-                       "BeginDate + BeginTime < " + Q(to), "Union",
-                       "select 0 Uncertain, '2' Io_type , EndDate DDate,  EndTime TTime from Ioinfo",
-                       "where perno =" + Q(Perno) + " and",
-                       "EndDate +EndTime >=  " + Q(from) + " and",
-                       "EndDate + EndTime < " + Q(to)});
-  QLastIoInfo->Open();
-  for (QLastIoInfo->First(); !QLastIoInfo->Eof(); QLastIoInfo->Next()) {
-    const std::string at = QLastIoInfo->FieldByName("DDate").AsString() +
-                           QLastIoInfo->FieldByName("TTime").AsString();
+  for (const IoMoment& io : PersonIoInfo(Perno)) {
+    const std::string at = io.date + io.time;
+    if (!(at >= from && at < to)) continue;
     Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " + at);
     if (at >= LastIo.DDate + LastIo.TTime) {
-      LastIo.DDate = QLastIoInfo->FieldByName("DDate").AsString();
-      LastIo.TTime = QLastIoInfo->FieldByName("TTime").AsString();
-      LastIo.Uncertain = QLastIoInfo->FieldByName("Uncertain").AsBoolean();
-      LastIo.IoType = Trim(QLastIoInfo->FieldByName("Io_type").AsString());
+      LastIo.DDate = io.date;
+      LastIo.TTime = io.time;
+      LastIo.Uncertain = false;
+      LastIo.IoType = io.type;
       found = true;
       Log("FindLastIo => IOInfo Finded");
       Log("FindLastIo => IOInfo ALastIo.IoType:" + LastIo.IoType);
     }
   }
-  QLastIoInfo->Close();
 
   Log("FindLastIo => ClockDmp");
   QLastClockDmp->Close();
@@ -518,54 +506,121 @@ bool TDmSetClockRec::FindLastIo(const std::string& Perno, const std::string& D,
   return found;
 }
 
+const std::vector<TDmSetClockRec::IoMoment>& TDmSetClockRec::PersonIoInfo(
+    const std::string& Perno) {
+  if (io_loaded_ && io_person_ == Perno) return io_rows_;
+  // Every entry and exit of the person's records, read once for the person's punches (the
+  // walk writes no records); each punch takes those of its window.
+  db::ResultSet r = year_->Execute(TADOUtils::CatCommandText(
+      {"select '1' Io_type , BeginDate DDate,  BeginTime TTime from Ioinfo",
+       "where perno =" + Q(Perno), "Union All",
+       "select '2' Io_type , EndDate DDate,  EndTime TTime from Ioinfo",
+       "where perno =" + Q(Perno)}));
+  io_rows_.clear();
+  for (const auto& row : r.rows) {
+    if (row[1].IsNull() || row[2].IsNull()) continue;  // an open record has no exit
+    io_rows_.push_back({row[1].AsString(), row[2].AsString(), row[0].AsString()});
+  }
+  io_person_ = Perno;
+  io_loaded_ = true;
+  return io_rows_;
+}
+
 TDmSetClockRec::DayEnd TDmSetClockRec::EndOfDay(const std::string& Perno, const std::string& Dn,
                                                 int n) {
+  // The rules and calendars do not change during a walk: each day's end is read once for
+  // the person's punches.
+  if (day_end_person_ != Perno) {
+    day_ends_.clear();
+    shift_days_.clear();
+    rules_loaded_ = false;
+    day_end_person_ = Perno;
+  }
+  const auto key = std::make_pair(Dn, n == 1);
+  if (auto it = day_ends_.find(key); it != day_ends_.end()) return it->second;
+  DayEnd result = ReadEndOfDay(Perno, Dn, n);
+  day_ends_.emplace(key, result);
+  return result;
+}
+
+// The person's work group on Dn, its calendar or shift group, and that day's end. The rules,
+// work groups and calendars are read once (per person, or per calendar for the whole walk)
+// and each day is looked up among them, as the day's own statement would find it.
+TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno,
+                                                    const std::string& Dn, int n) {
   DayEnd result;
   const std::string padded = PadPerno(Perno);
-  db::ResultSet rule = year_->Execute(TADOUtils::CatCommandText(
-      {n == 3 ? "Select WorkGroup From PrjRule" : "select WorkGroup from prjrule",
-       (n == 3 ? "Where" : "where") + std::string(" BEGINDATE <= '") + Dn +
-           "' and ENDDATE >= '" + Dn + "' and perno ='" + padded + "'"}));
-  if (rule.rows.empty()) {
+  if (!rules_loaded_) {
+    db::ResultSet rules = year_->Execute(TADOUtils::CatCommandText(
+        {"Select BEGINDATE, ENDDATE, WorkGroup From PrjRule", "Where perno ='" + padded + "'"}));
+    person_rules_.clear();
+    for (const auto& row : rules.rows) {
+      if (row[0].IsNull() || row[1].IsNull()) continue;
+      person_rules_.push_back({Trim(row[0].AsString()), Trim(row[1].AsString()), row[2]});
+    }
+    rules_loaded_ = true;
+  }
+  const RuleSpan* rule = nullptr;
+  for (const RuleSpan& r : person_rules_) {
+    if (r.begin <= Dn && r.end >= Dn) {
+      rule = &r;
+      break;
+    }
+  }
+  if (rule == nullptr) {
     result.end = Dn + "23:59";
     return result;
   }
-  const std::string group = rule.rows[0][0].AsString();
-  db::ResultSet grp = base_->Execute(TADOUtils::CatCommandText(
-      {" Select CalCode, GShCode from WorkGrp ", (n == 3 ? "Where Code =" : "where code =") + group}));
-  if (grp.rows.empty()) return result;
-  const std::string cal = Trim(grp.rows[0][0].AsString());
-  const std::string gsh = Trim(grp.rows[0][1].AsString());
+  const std::string group = rule->group.AsString();
+  auto g = group_calendars_.find(group);
+  if (g == group_calendars_.end()) {
+    db::ResultSet grp = base_->Execute(TADOUtils::CatCommandText(
+        {" Select CalCode, GShCode from WorkGrp ", "Where Code =" + group}));
+    std::optional<std::pair<std::string, std::string>> codes;
+    if (!grp.rows.empty())
+      codes = std::make_pair(Trim(grp.rows[0][0].AsString()), Trim(grp.rows[0][1].AsString()));
+    g = group_calendars_.emplace(group, codes).first;
+  }
+  if (!g->second) return result;
+  const std::string& cal = g->second->first;
+  const std::string& gsh = g->second->second;
   const bool has_gsh = !gsh.empty() && gsh != "0";
   if (cal.empty() && !has_gsh) return result;
-  db::ResultSet item;
-  if (!cal.empty()) {
-    std::vector<std::string> lines;
-    if (n == 1)
-      lines = {"Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From CalItem",
-               "Where CalCode =" + cal + " And DBEGINDATE = '" + Dn + "'"};
-    else if (n == 2)
-      lines = {"select DBEGINDATE,ENDDATE,ENDTIME from CalItem",
-               "where CalCode =" + cal + " and DBEGINDATE = '" + Dn + "'"};
-    else
-      lines = {"Select DBEGINDATE, ENDDATE, ENDTIME From CalItem",
-               "Where CalCode =" + cal + " And DBEGINDATE = '" + Dn + "'"};
-    item = year_->Execute(TADOUtils::CatCommandText(lines));
-  } else {
-    item = year_->Execute(TADOUtils::CatCommandText(
-        {n == 1 ? " Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From V_GetCalItem "
-                : " Select DBEGINDATE, ENDDATE, ENDTIME From V_GetCalItem ",
-         " Where GShCode = " + gsh + " And DBEGINDATE = " + Q(Dn) + " ",
-         " And PerNo = " + Q(padded) + " "}));
-  }
-  if (item.rows.empty()) return result;
-  auto field = [&](const char* name) {
-    for (size_t i = 0; i < item.columns.size(); ++i)
-      if (SameName(item.columns[i], name)) return item.rows[0][i].AsString();
-    return std::string();
+  auto read_days = [](db::ResultSet r) {
+    std::map<std::string, ItemDay> days;
+    for (const auto& row : r.rows)
+      days.emplace(Trim(row[0].AsString()),
+                   ItemDay{row[0].AsString(), row[1].AsString(), row[2].AsString(),
+                           row[3].AsString()});
+    return days;
   };
-  result.end = field("ENDDATE") + field("ENDTIME");
-  if (n == 1) result.begin = field("DBEGINDATE") + field("DBEGINTIME");
+  const std::map<std::string, ItemDay>* days = nullptr;
+  if (!cal.empty()) {
+    auto c = calendar_days_.find(cal);
+    if (c == calendar_days_.end()) {
+      c = calendar_days_
+              .emplace(cal, read_days(year_->Execute(TADOUtils::CatCommandText(
+                                {"Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From CalItem",
+                                 "Where CalCode =" + cal}))))
+              .first;
+    }
+    days = &c->second;
+  } else {
+    auto c = shift_days_.find(gsh);
+    if (c == shift_days_.end()) {
+      c = shift_days_
+              .emplace(gsh, read_days(year_->Execute(TADOUtils::CatCommandText(
+                                {" Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From V_GetCalItem ",
+                                 " Where GShCode = " + gsh + " ",
+                                 " And PerNo = " + Q(padded) + " "}))))
+              .first;
+    }
+    days = &c->second;
+  }
+  const auto day = days->find(Dn);
+  if (day == days->end()) return result;
+  result.end = day->second.end_date + day->second.end_time;
+  if (n == 1) result.begin = day->second.begin_date + day->second.begin_time;
   return result;
 }
 

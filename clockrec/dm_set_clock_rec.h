@@ -6,8 +6,12 @@
 // command line); it shares nothing with other modules.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "db/client.h"
 #include "dates/zel_calc_utils.h"
@@ -111,6 +115,11 @@ class TDmSetClockRec {
     std::string begin;  // DBeginDate + DBeginTime (read for the day before only)
   };
   DayEnd EndOfDay(const std::string& Perno, const std::string& Dn, int n);
+  DayEnd ReadEndOfDay(const std::string& Perno, const std::string& Dn, int n);
+  struct IoMoment {
+    std::string date, time, type;
+  };
+  const std::vector<IoMoment>& PersonIoInfo(const std::string& Perno);
   std::string ItemMoment(const char* date_column, const char* time_column) const;
 
   dates::TZelCalcUtils MyZelUtils{0};
@@ -120,7 +129,26 @@ class TDmSetClockRec {
 
   std::unique_ptr<db::Dataset> QClockDmp, QSystem, AdoQWorkgroup, AdoQCurrentWorkGroup,
       AdoQWShifts, AdoQPrjRule, AdoQCurrentRule, AdoQCurrentCalItem, AdoQPerShifts,
-      AdoQGShItem, QLastIoInfo, QLastClockDmp;
+      AdoQGShItem, QLastClockDmp;
+  // Read-once caches of the person being walked.
+  std::string day_end_person_;
+  std::map<std::pair<std::string, bool>, DayEnd> day_ends_;
+  struct RuleSpan {
+    std::string begin, end;  // "MM/DD"
+    db::Value group;
+  };
+  bool rules_loaded_ = false;
+  std::vector<RuleSpan> person_rules_;
+  struct ItemDay {
+    std::string begin_date, begin_time, end_date, end_time;
+  };
+  std::map<std::string, std::map<std::string, ItemDay>> shift_days_;  // by shift group
+  // Read once per walk: calendar days by calendar code, (CalCode, GShCode) by work group.
+  std::map<std::string, std::map<std::string, ItemDay>> calendar_days_;
+  std::map<std::string, std::optional<std::pair<std::string, std::string>>> group_calendars_;
+  bool io_loaded_ = false;
+  std::string io_person_;
+  std::vector<IoMoment> io_rows_;
   int current_work_group_ = -1;  // the code AdoQCurrentWorkGroup is open on; -1 none
   bool doubled_ = false;
   ClockRecCounts counts_;
