@@ -280,6 +280,8 @@ CREATE TABLE ClockDmp (
   INTELLIGENTLYANALYSED int NULL,
   CONSTRAINT PK_ClockDmp PRIMARY KEY (REC)
 )
+-- Each punch is labelled after a look at the person's earlier punches.
+CREATE INDEX IX_ClockDmp_PerNo_ClockDate ON ClockDmp (PERNO, CLOCKDATE)
 GO
 
 -- MorType: leave types: whole-day or hourly, ordinary, waged, education, and how
