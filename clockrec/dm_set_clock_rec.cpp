@@ -1,5 +1,6 @@
 #include "clockrec/dm_set_clock_rec.h"
 
+#include <cctype>
 #include <climits>
 #include <optional>
 #include <cstdlib>
@@ -166,6 +167,11 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
     p.size = size;
   }
   current_work_group_ = -1;
+  rule_open_ = false;
+  current_item_ = nullptr;
+  calendar_items_.clear();
+  shift_items_.clear();
+  item_person_.clear();
   counts_ = {};
   day_end_person_.clear();
   day_ends_.clear();
@@ -374,6 +380,9 @@ void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
 }
 
 bool TDmSetClockRec::FindCurrentRule(const std::string& D, const std::string& Card) {
+  // The punches of a card's day ask the same question; the answer is still open.
+  if (rule_open_ && rule_day_ == D && rule_card_ == Card) return !AdoQCurrentRule->IsEmpty();
+  rule_open_ = false;
   const std::string card = Q(Trim(Card));
   AdoQCurrentRule->Close();
   AdoQCurrentRule->SetSQL({" Select * From " + DataBaseName + "_" + CurrentYear + "..PrjRule ",
@@ -385,6 +394,9 @@ bool TDmSetClockRec::FindCurrentRule(const std::string& D, const std::string& Ca
   p.size = 5;
   p.value = D;
   AdoQCurrentRule->Open();
+  rule_open_ = true;
+  rule_day_ = D;
+  rule_card_ = Card;
   return !AdoQCurrentRule->IsEmpty();
 }
 
@@ -397,6 +409,46 @@ void TDmSetClockRec::OpenCurrentWorkGroup(int Code) {
 
 bool TDmSetClockRec::FindCurrentCalItem(const std::string& D, const std::string& CalCode,
                                         const std::string& GShCode, const std::string& Perno) {
+  // Calendar and shift items do not change during a walk: each is read once (calendar days
+  // for the walk, shift days for the person being walked).
+  const bool shift = !Trim(GShCode).empty() && Trim(GShCode) != "0";
+  const std::string padded = PadPerno(Perno);
+  if (shift && item_person_ != padded) {
+    shift_items_.clear();
+    item_person_ = padded;
+  }
+  auto& items = shift ? shift_items_ : calendar_items_;
+  const std::string key = D + "|" + Trim(CalCode) + "|" + Trim(GShCode);
+  auto it = items.find(key);
+  if (it == items.end()) {
+    ItemSnapshot snap;
+    snap.found = QueryCalItem(D, CalCode, GShCode, Perno);
+    snap.columns = AdoQCurrentCalItem->FieldNames();
+    if (!AdoQCurrentCalItem->IsEmpty())
+      for (int i = 0; i < AdoQCurrentCalItem->FieldCount(); ++i)
+        snap.row.push_back(AdoQCurrentCalItem->Field(i));
+    it = items.emplace(key, std::move(snap)).first;
+  }
+  current_item_ = &it->second;
+  return it->second.found;
+}
+
+db::Value TDmSetClockRec::ItemField(const char* column) const {
+  if (current_item_ == nullptr || current_item_->row.empty()) return db::Value();
+  for (size_t i = 0; i < current_item_->columns.size(); ++i) {
+    const std::string& c = current_item_->columns[i];
+    size_t k = 0;
+    while (k < c.size() && column[k] != 0 &&
+           std::tolower(static_cast<unsigned char>(c[k])) ==
+               std::tolower(static_cast<unsigned char>(column[k])))
+      ++k;
+    if (k == c.size() && column[k] == 0) return current_item_->row[i];
+  }
+  throw db::DbError(std::string("Field '") + column + "' not found");
+}
+
+bool TDmSetClockRec::QueryCalItem(const std::string& D, const std::string& CalCode,
+                                  const std::string& GShCode, const std::string& Perno) {
   AdoQCurrentCalItem->Close();
   AdoQCurrentCalItem->SetSQL({" Select * From " + DataBaseName + "_" + CurrentYear + "..CalItem ",
                               " Where CalCode = :CalCode And DBegindate = :DBeginDate "});
@@ -625,9 +677,8 @@ TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno,
 }
 
 std::string TDmSetClockRec::ItemMoment(const char* date_column, const char* time_column) const {
-  if (!AdoQCurrentCalItem->Active() || AdoQCurrentCalItem->IsEmpty()) return std::string();
-  return AdoQCurrentCalItem->FieldByName(date_column).AsString() +
-         AdoQCurrentCalItem->FieldByName(time_column).AsString();
+  if (current_item_ == nullptr || current_item_->row.empty()) return std::string();
+  return ItemField(date_column).AsString() + ItemField(time_column).AsString();
 }
 
 std::string TDmSetClockRec::GetPrevDateTime(const std::string& Perno, const std::string& D,
@@ -702,10 +753,9 @@ int TDmSetClockRec::IoTypeFromCalendar(const std::string& Perno, const std::stri
     return 2;
   }
 
-  db::Dataset& item = *AdoQCurrentCalItem;
-  const bool has_duty = !Trim(item.FieldByName("DBeginTime").AsString()).empty();
-  const bool has_e = !Trim(item.FieldByName("EBeginTime").AsString()).empty();
-  if (!has_duty && !has_e) return item.FieldByName("Holiday").AsInteger() > 0 ? 5 : -1;
+  const bool has_duty = !Trim(ItemField("DBeginTime").AsString()).empty();
+  const bool has_e = !Trim(ItemField("EBeginTime").AsString()).empty();
+  if (!has_duty && !has_e) return ItemField("Holiday").AsInteger() > 0 ? 5 : -1;
 
   const std::string DB = ItemMoment("DBeginDate", "DBeginTime");
   const std::string DE = ItemMoment("DEndDate", "DEndTime");

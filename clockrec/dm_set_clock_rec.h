@@ -121,6 +121,21 @@ class TDmSetClockRec {
   };
   const std::vector<IoMoment>& PersonIoInfo(const std::string& Perno);
   std::string ItemMoment(const char* date_column, const char* time_column) const;
+  // A field of the day's item last found (NULL when there is no row).
+  db::Value ItemField(const char* column) const;
+  bool QueryCalItem(const std::string& D, const std::string& CalCode, const std::string& GShCode,
+                    const std::string& Perno);
+  struct ItemSnapshot {
+    bool found = false;
+    std::vector<std::string> columns;
+    std::vector<db::Value> row;  // empty: no row
+  };
+  std::map<std::string, ItemSnapshot> calendar_items_;  // for the walk
+  std::map<std::string, ItemSnapshot> shift_items_;     // for item_person_
+  std::string item_person_;
+  const ItemSnapshot* current_item_ = nullptr;
+  bool rule_open_ = false;  // AdoQCurrentRule holds the rule of rule_card_ on rule_day_
+  std::string rule_day_, rule_card_;
 
   dates::TZelCalcUtils MyZelUtils{0};
   std::string SqlUserName, SqlUserPassword, SqlServerName;
