@@ -139,9 +139,18 @@ TEST_F(CliTest, BadArgumentsExitWithTwo) {
       {{"sql"}, "-f FILE or the script TEXT"},
       {{"sql", "-f", "x.sql", "SELECT 1"}, "excludes"},
       {{"run", "--first-pass-after", "-1"}, "first-pass-after"},
+      {{"run", "--first-pass-after", "nan"}, "first-pass-after"},
+      {{"run", "--first-pass-after", "1e300"}, "first-pass-after"},
+      // 1400 is a common year: its last month has 29 days.
+      {{"calc", "daily", "--year", "1400", "--from", "12/30", "--to", "12/30"}, "not a date MM/DD"},
+      {{"--home", "", "tick"}, "--home needs a folder"},
+      {{"--home", "/tmp/" + std::string(300, 'x'), "tick"}, "too long"},
+      {{"--home", std::string(5000, 'y'), "tick"}, "too long"},
   };
   for (auto c : cases) {
-    c.args.insert(c.args.begin(), {"--home", home_.string()});
+    if (c.args.empty() || c.args[0] != "--home") {
+      c.args.insert(c.args.begin(), {"--home", home_.string()});
+    }
     Outcome o = Run(c.args);
     EXPECT_EQ(o.exit_code, 2) << c.message;
     EXPECT_NE((o.out + o.err).find(c.message), std::string::npos)
@@ -415,6 +424,46 @@ TEST_F(CliTest, HoldIsShownReleasedWhenItsHolderIsGoneAndRefusesTheRun) {
   EXPECT_EQ(forced.exit_code, 0) << forced.err;
   EXPECT_EQ(forced.out, "released the calculation hold of PC9:77 (another computer)\n");
   EXPECT_EQ(RunAt("1399/08/03 09:00", {"hold"}).out, "the calculation hold is free\n");
+}
+
+// Without a configured home the database commands say so and create nothing; a script that
+// is not a readable file is an error.
+TEST_F(CliTest, UnconfiguredHomeIsReportedAndLeftAsItIs) {
+  fs::create_directories(home_);
+  const struct {
+    std::vector<std::string> args;
+    const char* ini;  // nullptr: no Korlan.Ini
+    const char* message;
+  } cases[] = {
+      {{"tick"}, nullptr, "cannot read"},
+      {{"calc", "daily", "--year", "1399", "--from", "01/01", "--to", "01/01"}, nullptr,
+       "cannot read"},
+      {{"tick"}, "[ZEL]\r\nSERVERNAME=\r\n", "Korlan.Ini has no DATABASENAME; run `zelkl-calc db init`"},
+      {{"sql", "SELECT 1"}, "[ZEL]\r\nDATABASENAME=\r\n", "has no DATABASENAME"},
+      {{"hold"}, "[ZEL]\r\n", "has no DATABASENAME"},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    if (c.ini) std::ofstream(home_ / "Korlan.Ini") << c.ini;
+    Outcome o = RunAt("1399/08/03 09:00", c.args);
+    EXPECT_EQ(o.exit_code, 1) << c.args[0];
+    EXPECT_NE(o.err.find(c.message), std::string::npos) << c.args[0] << ": " << o.err;
+    EXPECT_FALSE(fs::exists(home_ / "Data")) << c.args[0];
+    EXPECT_EQ(fs::exists(home_ / "Korlan.Ini"), c.ini != nullptr) << c.args[0];
+  }
+  // db init completes the stub of the last case; a new configuration is the owner's alone
+  // (it holds the password).
+  Outcome init = RunAt("1399/08/03 09:00", {"db", "init"});
+  ASSERT_EQ(init.exit_code, 0) << init.err;
+  EXPECT_EQ(RunAt("1399/08/03 09:00", {"hold"}).exit_code, 0);
+  fs::remove_all(home_);
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "init"}).exit_code, 0);
+  EXPECT_EQ(fs::status(home_ / "Korlan.Ini").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  Outcome dir = RunAt("1399/08/03 09:00", {"sql", "-f", root_.string()});
+  EXPECT_EQ(dir.exit_code, 1);
+  EXPECT_NE(dir.err.find("not a file"), std::string::npos) << dir.err;
 }
 
 TEST_F(CliTest, RunStopsCleanlyOnSigterm) {

@@ -16,6 +16,7 @@
 #include "dates/date_time.h"
 #include "dates/jalali.h"
 #include "dates/log_file.h"
+#include "dates/zel_calc_utils.h"
 #include "db/client.h"
 #include "engine/calc.h"
 #include "explain/day_explanation.h"
@@ -45,21 +46,29 @@ bool IsDigits(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Day number inside the year of an "MM/DD" text, 0 when it is not a possible date.
-int MonthDayNumber(const std::string& text) {
+// Day number inside the year of an "MM/DD" text, 0 when it is not a day of that Jalali year.
+int MonthDayNumber(const std::string& text, int year) {
   if (text.size() != 5 || text[2] != '/' || !IsDigits(text.substr(0, 2)) ||
       !IsDigits(text.substr(3, 2))) {
     return 0;
   }
   const int m = std::stoi(text.substr(0, 2));
   const int d = std::stoi(text.substr(3, 2));
-  if (m < 1 || m > 12 || d < 1 || d > (m <= 6 ? 31 : 30)) return 0;
+  if (m < 1 || m > 12 || d < 1 ||
+      d > dates::TZelCalcUtils::DaysInMonthY(m, std::to_string(year))) {
+    return 0;
+  }
   return m * 32 + d;
 }
 
 bool TerminalOut(int fd) { return isatty(fd) == 1; }
 
 std::string ReadFileText(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    throw std::runtime_error("cannot read " + path + ": " +
+                             (std::filesystem::exists(path, ec) ? "not a file" : "no such file"));
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   std::stringstream s;
@@ -68,6 +77,22 @@ std::string ReadFileText(const std::string& path) {
 }
 
 std::string LogsNote() { return "logs: " + dates::LogFolder(); }
+
+// Whether the home has the configuration a command on the databases needs; false (and the
+// reason on stderr) when Korlan.Ini is missing or names no database, so nothing is created.
+bool ConfiguredHome() {
+  const std::string path = service::IniPath(dates::HomeFolder());
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec) || access(path.c_str(), R_OK) != 0) {
+    Fail("cannot read " + path + "; run `zelkl-calc db init`");
+    return false;
+  }
+  if (dates::Trim(service::ReadServiceConfig(path).database_name).empty()) {
+    Fail("Korlan.Ini has no DATABASENAME; run `zelkl-calc db init`");
+    return false;
+  }
+  return true;
+}
 
 // Daily workers given up after their time limit stop at their next day or statement; the
 // process waits for them before it ends, so none is cut off inside a write.
@@ -98,6 +123,7 @@ int RunService(std::chrono::milliseconds first_pass_after) {
 
 int Tick() {
   service::StopSignalGuard signals;
+  if (!ConfiguredHome()) return kExitFailed;
   service::SetDeepLogMode();
   TZELKLCalculateService s(dates::HomeFolder());
   bool started = false;
@@ -139,7 +165,8 @@ std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
     if (dates::Trim(p).empty() || p.size() > 10) return "--person '" + p + "' is not a person number";
   }
   if (o.kind == "daily") {
-    const int from = MonthDayNumber(o.from), to = MonthDayNumber(o.to);
+    // Month lengths of the given year: the last month has 30 days in a leap year only.
+    const int from = MonthDayNumber(o.from, o.year), to = MonthDayNumber(o.to, o.year);
     if (from == 0) return "--from '" + o.from + "' is not a date MM/DD";
     if (to == 0) return "--to '" + o.to + "' is not a date MM/DD";
     if (from > to) return "--from " + o.from + " is after --to " + o.to;
@@ -163,6 +190,7 @@ struct PrepareError : std::runtime_error {
 
 int Calc(const CalcOptions& o) {
   service::StopSignalGuard signals;
+  if (!ConfiguredHome()) return kExitFailed;
   service::SetDeepLogMode();
   TZELKLCalculateService s(dates::HomeFolder());
   s.LoadConfiguration();
@@ -291,7 +319,7 @@ std::optional<std::string> CheckExplainOptions(const ExplainOptions& o) {
   if (o.date.empty() == (o.month == 0)) return "give --date MM/DD or --month MM (one of them)";
   if (o.month != 0 && (o.month < 1 || o.month > 12)) return "--month must be 1..12";
   if (!o.date.empty()) {
-    const int n = MonthDayNumber(o.date);
+    const int n = MonthDayNumber(o.date, o.year);
     if (n == 0 || n % 32 > engine::MonthDays(o.year, n / 32)) {
       return "--date must be a day MM/DD of " + std::to_string(o.year) + ", not '" + o.date + "'";
     }
@@ -447,6 +475,7 @@ int Sql(const std::string& database, const std::string& file, const std::string&
   } catch (const std::exception& e) {
     return Fail(e.what());
   }
+  if (!ConfiguredHome()) return kExitFailed;
   const std::string home = dates::HomeFolder();
   db::ConnectionSettings settings =
       service::BaseConnectionSettings(service::ReadServiceConfig(service::IniPath(home)), home);
@@ -474,6 +503,7 @@ int Sql(const std::string& database, const std::string& file, const std::string&
 }
 
 int Hold(const std::string& action, bool force) {
+  if (!ConfiguredHome()) return kExitFailed;
   TZELKLCalculateService s(dates::HomeFolder());
   s.LoadConfiguration();
   const int code = *service::SemaphoreCode(service::SemaphoreCodeTable(), "CALC");

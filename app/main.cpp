@@ -3,6 +3,7 @@
 // folder and the process clock, and hands over to the command.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
@@ -149,6 +150,18 @@ int main(int argc, char** argv) {
     return Usage(std::string("bad clock setting: ") + e.what());
   }
 
+  if (app.get_option("--home")->count() > 0 && home.empty()) {
+    return Usage("--home needs a folder (an empty text names none)");
+  }
+  if (run->parsed() && !(first_pass_after >= 0 && first_pass_after <= 604800)) {
+    return Usage("--first-pass-after must be a number of seconds from 0 to 604800 (a week)");
+  }
+  const std::filesystem::path home_path(home);
+  if (home.size() > 4000 ||
+      std::any_of(home_path.begin(), home_path.end(),
+                  [](const std::filesystem::path& part) { return part.native().size() > 255; })) {
+    return Usage("--home: the folder name is too long");
+  }
   if (!home.empty()) {
     std::error_code ec;
     std::filesystem::path path = std::filesystem::absolute(home, ec);
@@ -156,8 +169,9 @@ int main(int argc, char** argv) {
     zel::dates::SetHomeFolder(path.lexically_normal().string());
   }
   const bool creates_home = init->parsed() || demo->parsed();
+  std::error_code home_error;
   if (!creates_home && !version->parsed() &&
-      !std::filesystem::is_directory(zel::dates::HomeFolder())) {
+      !std::filesystem::is_directory(zel::dates::HomeFolder(), home_error)) {
     std::cerr << "zelkl-calc: the home folder " << zel::dates::HomeFolder()
               << " does not exist\n";
     return kExitFailed;

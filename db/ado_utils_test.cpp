@@ -24,6 +24,29 @@ TEST(TADOUtilsTextTest, ConnectionStringWithAndWithoutCatalog) {
   EXPECT_EQ(s.server + "|" + s.user + "|" + s.password + "|" + s.database, "srv|sa|pw|Att");
 }
 
+// A password with ';', '=', braces or blanks survives the round trip through the string,
+// and a damaged string's error never repeats its text (which may hold the password).
+TEST(TADOUtilsTextTest, ConnectionStringValuesAreQuotedAndReadBack) {
+  const char* const passwords[] = {"plain", "se;cret", "a=b", "{x}", "}}", " lead", "", "q'\"q"};
+  for (const char* password : passwords) {
+    const ConnectionSettings back = ParseConnectionString(
+        TADOUtils::GetConnectionString("srv\\inst", "sa;x", password, "Att_1399"));
+    EXPECT_EQ(back.password, password);
+    EXPECT_EQ(back.user, "sa;x");
+    EXPECT_EQ(back.server, "srv\\inst");
+    EXPECT_EQ(back.database, "Att_1399");
+  }
+  EXPECT_EQ(TADOUtils::GetConnectionString("s", "u", "se;cret", ""),
+            "Provider=SQLOLEDB.1;Password={se;cret};Persist Security Info=True;User ID=u;"
+            "Data Source=s");
+  try {
+    ParseConnectionString("Password=abc;secretpart;User ID=u");
+    ADD_FAILURE() << "no error";
+  } catch (const DbError& e) {
+    EXPECT_EQ(std::string(e.what()).find("secretpart"), std::string::npos) << e.what();
+  }
+}
+
 TEST(TADOUtilsTextTest, CatCommandTextEndsEveryLine) {
   EXPECT_EQ(TADOUtils::CatCommandText({" SELECT 1", " FROM T"}), " SELECT 1\n FROM T\n");
   EXPECT_EQ(TADOUtils::CatCommandText({}), "");

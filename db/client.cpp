@@ -129,9 +129,9 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
       std::string_view rest = TrimView(text.substr(i, semi == std::string_view::npos
                                                           ? std::string_view::npos
                                                           : semi - i));
+      // The text is never repeated: it may hold a password.
       if (!rest.empty())
-        throw DbError("Invalid connection string: '" + std::string(rest) +
-                      "' is not a key=value pair");
+        throw DbError("Invalid connection string: a part is not a key=value pair");
       if (semi == std::string_view::npos) break;
       i = semi + 1;
       continue;
@@ -141,7 +141,23 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
     size_t v = eq + 1;
     while (v < n && (text[v] == ' ' || text[v] == '\t')) ++v;
     std::string value;
-    if (v < n && (text[v] == '"' || text[v] == '\'')) {
+    if (v < n && text[v] == '{') {
+      // {value}: everything up to the single closing brace; "}}" stands for "}".
+      size_t j = v + 1;
+      for (;; ++j) {
+        if (j >= n) throw DbError("Invalid connection string: unterminated braced value");
+        if (text[j] == '}') {
+          if (j + 1 < n && text[j + 1] == '}') { value += '}'; ++j; continue; }
+          break;
+        }
+        value += text[j];
+      }
+      size_t after = j + 1;
+      while (after < n && (text[after] == ' ' || text[after] == '\t')) ++after;
+      if (after < n && text[after] != ';')
+        throw DbError("Invalid connection string: text after the braced value of '" + key + "'");
+      i = after + 1;
+    } else if (v < n && (text[v] == '"' || text[v] == '\'')) {
       const char q = text[v];
       size_t j = v + 1;
       for (;; ++j) {

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -150,6 +151,8 @@ void IniFile::Save() const {
     if (!out) throw std::runtime_error("cannot write " + path_);
   }
   // The new file keeps the old one's mode and owner.
+  // It holds the (only scrambled) password: a new file is readable by its owner alone.
+  chmod(tmp.c_str(), 0600);
   struct stat old_file {};
   if (stat(path_.c_str(), &old_file) == 0) {
     chmod(tmp.c_str(), old_file.st_mode & 07777);

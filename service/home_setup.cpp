@@ -90,6 +90,16 @@ HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>
     ini.WriteString(kIniSection, "EnableLog", "F");
     result.ini_written = true;
   }
+  {
+    // A configuration without the key (a stub an older program left) gets the embedded
+    // default, the rest kept; a DATABASENAME set empty on purpose is refused below.
+    IniFile ini(ini_path);
+    if (!ini.ValueExists(kIniSection, "DATABASENAME") &&
+        ini.ReadString(kIniSection, "SERVERNAME", "").empty()) {
+      ini.WriteString(kIniSection, "DATABASENAME", "Att");
+      result.ini_written = true;
+    }
+  }
   const ServiceConfig config = ReadServiceConfig(ini_path);
   if (!config.server_name.empty()) {
     throw std::runtime_error(ini_path + " names the SQL Server '" + config.server_name +
