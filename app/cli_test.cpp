@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -464,6 +465,142 @@ TEST_F(CliTest, UnconfiguredHomeIsReportedAndLeftAsItIs) {
   Outcome dir = RunAt("1399/08/03 09:00", {"sql", "-f", root_.string()});
   EXPECT_EQ(dir.exit_code, 1);
   EXPECT_NE(dir.err.find("not a file"), std::string::npos) << dir.err;
+}
+
+// Real processes on one home: a demo month, calculated by several programs at once and by
+// programs killed in the middle. Results are compared person-day by person-day with those of
+// a single clean run.
+class ProcessTest : public CliTest {
+ protected:
+  static constexpr const char* kNow = "1399/03/01 10:00";
+
+  void SetUp() override {
+    CliTest::SetUp();
+    Outcome demo = RunAt(kNow, {"db", "demo", "--persons", "12", "--year", "1399", "--month", "2"});
+    ASSERT_EQ(demo.exit_code, 0) << demo.err;
+  }
+
+  std::vector<std::string> CalcArgs() const {
+    return {"--home", home_.string(), "--now", kNow, "calc", "daily", "--year", "1399",
+            "--from", "02/01", "--to", "02/31"};
+  }
+
+  // Every result row of the month, grouped by "person|day".
+  std::map<std::string, std::string> Results() {
+    std::map<std::string, std::string> days;
+    const char* const queries[] = {
+        "SELECT PerNo, DDate, * FROM DayWork", "SELECT PerNo, CalcDate, * FROM TimeTab",
+        "SELECT Perno, CalcDate, * FROM MealTime", "SELECT PERNO, CALCDATE, * FROM ServTime",
+        "SELECT PerNo, DDate, * FROM DayMorDt", "SELECT PerNo, DDate, * FROM DayMamDt"};
+    for (const char* query : queries) {
+      Outcome o = RunAt(kNow, {"sql", "--database", "Att_1399", query});
+      EXPECT_EQ(o.exit_code, 0) << o.err;
+      std::istringstream lines(o.out);
+      std::string line;
+      std::getline(lines, line);  // the column names
+      std::vector<std::string> rows;
+      while (std::getline(lines, line)) rows.push_back(line);
+      std::sort(rows.begin(), rows.end());
+      for (const auto& row : rows) {
+        const auto first = row.find('\t');
+        const auto second = row.find('\t', first + 1);
+        days[row.substr(0, second)] += std::string(query).substr(0, 40) + ":" + row + "\n";
+      }
+    }
+    return days;
+  }
+
+  std::string HoldAmount() {
+    return RunAt(kNow, {"sql", "SELECT Amount FROM Semaphor WHERE Code = 17"}).out;
+  }
+};
+
+TEST_F(ProcessTest, TwoCalculationsStartedTogetherNeverBothHold) {
+  Outcome first = Run(CalcArgs());
+  ASSERT_EQ(first.exit_code, 0) << first.err;
+  const auto reference = Results();
+  ASSERT_GT(reference.size(), 100u);
+  int refused = 0;
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    // Each process writes its own output files.
+    const fs::path a = root_ / "a", b = root_ / "b";
+    fs::create_directories(a);
+    fs::create_directories(b);
+    auto start = [&](const fs::path& dir) {
+      posix_spawn_file_actions_t actions;
+      posix_spawn_file_actions_init(&actions);
+      posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      std::vector<std::string> all{ZEL_CALC_EXE};
+      for (const auto& arg : CalcArgs()) all.push_back(arg);
+      std::vector<char*> argv;
+      for (auto& arg : all) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      pid_t pid = 0;
+      EXPECT_EQ(posix_spawn(&pid, ZEL_CALC_EXE, &actions, nullptr, argv.data(), environ), 0);
+      posix_spawn_file_actions_destroy(&actions);
+      return pid;
+    };
+    const pid_t pa = start(a), pb = start(b);
+    int sa = 0, sb = 0;
+    waitpid(pa, &sa, 0);
+    waitpid(pb, &sb, 0);
+    const int codes[] = {WEXITSTATUS(sa), WEXITSTATUS(sb)};
+    const std::string errs[] = {ReadAll(a / "err"), ReadAll(b / "err")};
+    for (int i = 0; i < 2; ++i) {
+      // Either it calculated everything, or it was refused by the other one's hold.
+      if (codes[i] != 0) {
+        EXPECT_EQ(codes[i], 1) << errs[i];
+        EXPECT_NE(errs[i].find("another program holds the calculation"), std::string::npos)
+            << errs[i];
+        ++refused;
+      }
+    }
+    EXPECT_LT(codes[0] + codes[1], 2) << "both refused";
+    EXPECT_EQ(HoldAmount(), "Amount\n0\n");
+    EXPECT_TRUE(Results() == reference) << "results differ from a single run";
+  }
+  // Started together, they overlap at least once in four rounds.
+  EXPECT_GT(refused, 0);
+}
+
+TEST_F(ProcessTest, CalculationKilledAtAnyMomentLeavesEveryDayWholeAndRerunsClean) {
+  // The clean result, calculated in a copy of the home.
+  const fs::path clean = root_ / "clean";
+  fs::copy(home_, clean, fs::copy_options::recursive);
+  Outcome reference_run = Run({"--home", clean.string(), "--now", kNow, "calc", "daily", "--year",
+                               "1399", "--from", "02/01", "--to", "02/31"});
+  ASSERT_EQ(reference_run.exit_code, 0) << reference_run.err;
+  const fs::path kept_home = home_;
+  home_ = clean;
+  const auto reference = Results();
+  home_ = kept_home;
+  ASSERT_GT(reference.size(), 100u);
+
+  for (int delay_ms : {150, 400, 900}) {
+    SCOPED_TRACE("killed after " + std::to_string(delay_ms) + " ms");
+    auto before = Results();
+    const pid_t pid = Start(CalcArgs());
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    kill(pid, SIGKILL);
+    Wait(pid);
+    // Every person-day is as before (absent at first, complete after a rerun) or complete.
+    auto after = Results();
+    for (const auto& [day, rows] : reference) {
+      const std::string now = after.count(day) ? after[day] : "";
+      const std::string was = before.count(day) ? before[day] : "";
+      EXPECT_TRUE(now == was || now == rows) << day << ":\n" << now;
+    }
+    for (const auto& [day, rows] : after) EXPECT_TRUE(reference.count(day)) << day;
+    // The dead program's hold goes at the next start, and the rerun completes the month.
+    Outcome rerun = Run(CalcArgs());
+    EXPECT_EQ(rerun.exit_code, 0) << rerun.err;
+    EXPECT_TRUE(Results() == reference) << "results differ from a clean run";
+    EXPECT_EQ(HoldAmount(), "Amount\n0\n");
+  }
 }
 
 TEST_F(CliTest, RunStopsCleanlyOnSigterm) {
