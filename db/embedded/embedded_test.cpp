@@ -405,5 +405,49 @@ TEST_F(EmbeddedTest, ARowEditNeverOverwritesAChangeMadeSinceItWasRead) {
   EXPECT_EQ(One("SELECT Amount FROM H WHERE Code = 17"), Value(0));
 }
 
+// Hostile text: nesting deeper than the engine allows and type sizes beyond SQL Server's are
+// refused with SQL Server's messages, not with a crash or a huge allocation.
+TEST_F(EmbeddedTest, DeepNestingAndHugeTypeSizesAreRefused) {
+  const std::string too_deep =
+      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
+      "into smaller queries.";
+  auto repeat = [](const std::string& part, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += part;
+    return out;
+  };
+  const struct {
+    std::string sql;
+    std::string error;  // empty: runs
+  } cases[] = {
+      {"SELECT " + repeat("(", 10000) + "1" + repeat(")", 10000), too_deep},
+      {"SELECT CASE WHEN " + repeat("NOT ", 10000) + "1 = 1 THEN 1 END", too_deep},
+      {repeat("BEGIN ", 10000) + "SELECT 1 " + repeat("END ", 10000), too_deep},
+      {"SELECT 1" + repeat(" + 1", 10000), too_deep},
+      {"SELECT 1 WHERE 1 = 1" + repeat(" OR 1 = 1", 10000), too_deep},
+      {"SELECT " + repeat("(", 50) + "1" + repeat(")", 50), ""},
+      {"SELECT 1" + repeat(" + 1", 50), ""},
+      {"SELECT 1 WHERE 1 = 1" + repeat(" AND NOT 1 = 2", 40), ""},
+      {"SELECT CAST('a' AS char(2147483647))",
+       "The size (2147483647) given to the type 'char' exceeds the maximum allowed for any data "
+       "type (8000)."},
+      {"SELECT CAST('a' AS varchar(99999999999))",
+       "The size (99999999999) given to the type 'varchar' exceeds the maximum allowed for any "
+       "data type (8000)."},
+      {"DECLARE @x nvarchar(4001)",
+       "The size (4001) given to the parameter 'nvarchar' exceeds the maximum allowed (4000)."},
+      {"SELECT CAST('a' AS char(8000))", ""},
+      {"SELECT CAST('a' AS varchar(max))", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string shown = c.sql.substr(0, 60);
+    if (c.error.empty()) {
+      EXPECT_NO_THROW(Q(c.sql)) << shown;
+    } else {
+      EXPECT_EQ(ErrorOf(c.sql), c.error) << shown;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zel::db

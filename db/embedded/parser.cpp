@@ -1,5 +1,6 @@
 #include "db/embedded/parser.h"
 
+#include <charconv>
 #include <set>
 #include <string>
 
@@ -38,9 +39,38 @@ const std::set<std::string>& Reserved() {
   throw DbError("Unsupported T-SQL construct: " + what);
 }
 
+// Deepest nesting a batch may have (parentheses, operators in a chain, NOT, BEGIN blocks,
+// subqueries): deeper text is refused as SQL Server refuses it, before the recursive parser,
+// translator or interpreter could run out of stack.
+constexpr int kMaxNesting = 200;
+
 class Parser {
  public:
   Parser(std::string_view text) : text_(text), toks_(Tokenize(text)) {}
+
+  // One level of nesting for the life of the guard; Deeper adds one more (a left-deep
+  // operator chain nests once per operator).
+  class Nesting {
+   public:
+    explicit Nesting(Parser& p, bool enter = true) : p_(p) {
+      if (enter) Deeper();
+    }
+    ~Nesting() { p_.depth_ -= levels_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+    void Deeper() {
+      ++levels_;
+      if (++p_.depth_ > kMaxNesting) {
+        throw DbError(
+            "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
+            "it up into smaller queries.");
+      }
+    }
+
+   private:
+    Parser& p_;
+    int levels_ = 0;
+  };
 
   // Administration statements are refused before anything of the batch runs, wherever
   // they stand (also after a "GO" line the client left in the text).
@@ -159,6 +189,21 @@ class Parser {
     return n;
   }
 
+  // The size given to a type: refused above what SQL Server allows (8000 bytes, 4000
+  // characters of the Unicode types), with its message, before anything is allocated.
+  static int SizeOf(const std::string& digits, const std::string& type) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    const bool unicode = type == "NCHAR" || type == "NVARCHAR";
+    if (error != std::errc() || end != digits.data() + digits.size() ||
+        value > (unicode ? 4000 : 8000)) {
+      throw DbError("The size (" + digits + ") given to the " + (unicode ? "parameter" : "type") +
+                    " '" + LowerAscii(type) + "' exceeds the maximum allowed" +
+                    (unicode ? " (4000)." : " for any data type (8000)."));
+    }
+    return static_cast<int>(value);
+  }
+
   TypeSpec ParseType() {
     TypeSpec t;
     if (!IsNameToken()) SyntaxError();
@@ -171,11 +216,12 @@ class Parser {
         t.length = -1;
       } else {
         if (!At(TokenKind::Number)) SyntaxError();
-        t.length = std::stoi(toks_[pos_++].text);
+        const std::string size = toks_[pos_++].text;
+        t.length = SizeOf(size, t.name);
         t.precision = t.length;
         if (AcceptOp(",")) {
           if (!At(TokenKind::Number)) SyntaxError();
-          t.scale = std::stoi(toks_[pos_++].text);
+          t.scale = SizeOf(toks_[pos_++].text, t.name);
         }
       }
       ExpectOp(")");
@@ -185,6 +231,7 @@ class Parser {
 
   // ---------------------------------------------------------------- statements
   StmtPtr ParseStatement() {
+    Nesting nesting(*this);
     std::size_t start = Cur().offset;
     StmtPtr s = ParseStatementInner();
     std::size_t end = Cur().offset;
@@ -803,6 +850,7 @@ class Parser {
 
   // ---------------------------------------------------------------- queries
   std::unique_ptr<Select> ParseSelect() {
+    Nesting nesting(*this);
     auto sel = std::make_unique<Select>();
     sel->cores.push_back(ParseCoreOrParen(*sel));
     while (true) {
@@ -1006,6 +1054,7 @@ class Parser {
   }
 
   std::unique_ptr<TableRef> ParseRefPrimary() {
+    Nesting nesting(*this);
     std::unique_ptr<TableRef> ref;
     if (IsOp("(")) {
       if (PeekWord(1, "SELECT") || PeekOp(1, "(")) {
@@ -1086,8 +1135,10 @@ class Parser {
   ExprPtr ParseExpr() { return ParseOr(); }
 
   ExprPtr ParseOr() {
+    Nesting nesting(*this, false);
     ExprPtr left = ParseAnd();
     while (AcceptWord("OR")) {
+      nesting.Deeper();
       ExprPtr e = Make(ExprKind::Or);
       e->args.push_back(std::move(left));
       e->args.push_back(ParseAnd());
@@ -1097,8 +1148,10 @@ class Parser {
   }
 
   ExprPtr ParseAnd() {
+    Nesting nesting(*this, false);
     ExprPtr left = ParseNot();
     while (AcceptWord("AND")) {
+      nesting.Deeper();
       ExprPtr e = Make(ExprKind::And);
       e->args.push_back(std::move(left));
       e->args.push_back(ParseNot());
@@ -1109,6 +1162,7 @@ class Parser {
 
   ExprPtr ParseNot() {
     if (AcceptWord("NOT")) {
+      Nesting nesting(*this);
       ExprPtr e = Make(ExprKind::Not);
       e->args.push_back(ParseNot());
       return e;
@@ -1204,8 +1258,10 @@ class Parser {
   }
 
   ExprPtr ParseAdditive() {
+    Nesting nesting(*this, false);
     ExprPtr left = ParseMultiplicative();
     while (IsOp("+") || IsOp("-") || IsOp("&") || IsOp("|") || IsOp("^")) {
+      nesting.Deeper();
       ExprPtr e = Make(ExprKind::Binary);
       e->op = toks_[pos_++].text;
       e->args.push_back(std::move(left));
@@ -1216,8 +1272,10 @@ class Parser {
   }
 
   ExprPtr ParseMultiplicative() {
+    Nesting nesting(*this, false);
     ExprPtr left = ParseUnary();
     while (IsOp("*") || IsOp("/") || IsOp("%")) {
+      nesting.Deeper();
       ExprPtr e = Make(ExprKind::Binary);
       e->op = toks_[pos_++].text;
       e->args.push_back(std::move(left));
@@ -1229,6 +1287,7 @@ class Parser {
 
   ExprPtr ParseUnary() {
     if (IsOp("-") || IsOp("+") || IsOp("~")) {
+      Nesting nesting(*this);
       std::string op = toks_[pos_++].text;
       ExprPtr operand = ParseUnary();
       if (op == "-" && (operand->kind == ExprKind::Integer || operand->kind == ExprKind::Decimal) &&
@@ -1252,6 +1311,7 @@ class Parser {
   }
 
   ExprPtr ParsePrimary() {
+    Nesting nesting(*this);
     const Token& t = Cur();
     switch (t.kind) {
       case TokenKind::Number: {
@@ -1395,6 +1455,7 @@ class Parser {
   std::string_view text_;
   std::vector<Token> toks_;
   std::size_t pos_ = 0;
+  int depth_ = 0;  // nesting of statements, expressions, queries and table sources
 };
 
 }  // namespace
