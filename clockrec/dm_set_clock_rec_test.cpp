@@ -183,6 +183,22 @@ TEST(ClockRecWalkTest, LabelsEveryPunch) {
       {"NightShiftAcrossMidnight", nullptr, nullptr,
        {{"2001", "2001", "1399/02/03", "21:55", 0}, {"2001", "2001", "1399/02/04", "06:05", 0}},
        "1:1/0 2:2/0"},
+      // Presence limit 120, LastExitEndDay 60: the entry of 02/02 22:00 is still open at
+      // 02/03 00:30 (150 minutes), 31 minutes after 02/02's end. 02/01 ends where 02/02's
+      // duty begins, so the window reaches three days back and the limit doubles (240): a
+      // sure exit without asking the calendar. Without that the limit is passed and the
+      // calendar finds 00:30 far from every boundary (code 4): an unsure exit.
+      {"DoubledLimitOfTheEarlierWindow",
+       "UPDATE SYSTEM SET MaxPresence = 120 UPDATE WorkGrp SET LastExitEndDay = 60 WHERE CODE = 1",
+       "UPDATE CalItem SET ENDDATE = '02/02', ENDTIME = '08:00' WHERE DBEGINDATE = '02/01' "
+       "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, Duration) VALUES "
+       "('      1001', '02/02', '22:00', 0)",
+       {{"1001", "1001", "1399/02/03", "00:30", 0}}, "1:2/0"},
+      {"LimitOfTheUsualWindow",
+       "UPDATE SYSTEM SET MaxPresence = 120 UPDATE WorkGrp SET LastExitEndDay = 60 WHERE CODE = 1",
+       "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, Duration) VALUES "
+       "('      1001', '02/02', '22:00', 0)",
+       {{"1001", "1001", "1399/02/03", "00:30", 0}}, "1:2/1"},
       // A card without rule: the calendar cannot tell (code 0), an unsure entry.
       {"PersonWithoutRule", nullptr, nullptr,
        {{"5555", "5555", "1399/02/02", "08:00", 0}}, "1:1/1"},
