@@ -1,0 +1,222 @@
+// The IO transfer on the embedded engine, scenario by scenario: labelled punches in
+// ClockDmp, one or two transfer runs, then the IoInfo rows, the punches left in ClockDmp
+// and the calculation-log rows. The organisation is the statement corpus' seed: calendar 1
+// (duty 07:00-15:00, day end 23:59) from 05/09 to 05/13 and on the year's first and last
+// day, persons 1001 and 1002 in office group 1, person 1003 in shift group 6.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "dates/zel_calc_utils.h"
+#include "db/client.h"
+#include "management/test_server.h"
+#include "schema/schema.h"
+#include "transfer/dm_transfer.h"
+
+namespace zel::transfer {
+namespace {
+
+using management::testing::TestServer;
+
+std::string ReadSource(const std::string& relative) {
+  const char* root = std::getenv("ZEL_SOURCE_DIR");
+  std::ifstream in(std::string(root ? root : ".") + "/" + relative, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (text.str().empty()) throw std::runtime_error("cannot read " + relative);
+  return text.str();
+}
+
+std::string Trim(const std::string& s) {
+  const auto f = s.find_first_not_of(' ');
+  return f == std::string::npos ? "" : s.substr(f, s.find_last_not_of(' ') - f + 1);
+}
+
+// Cells of the rows, trimmed, "|" between cells and "; " between rows.
+std::string Render(const db::ResultSet& r) {
+  std::string out;
+  for (const auto& row : r.rows) {
+    if (!out.empty()) out += "; ";
+    for (std::size_t i = 0; i < row.size(); ++i) out += (i ? "|" : "") + Trim(row[i].AsString());
+  }
+  return out;
+}
+
+// A labelled punch: card (and person) number, "MM/DD" of 1399, time, 1 entry or 2 exit.
+std::string Punch(int rec, const std::string& card, const std::string& day,
+                  const std::string& time, int io, int uncertain = 0, int spcard = 0) {
+  const std::string perno = std::string(10 - card.size(), ' ') + card;
+  return "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, UNCERTAIN, "
+         "TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM) VALUES (" + std::to_string(rec) + ", '" +
+         card + "', '" + perno + "', '1399/" + day + "', '" + time + "', '" + std::to_string(io) +
+         "', " + std::to_string(uncertain) + ", 0, " + std::to_string(spcard) + ", '1', 1, 0)\n";
+}
+
+// Calendar 2: night duty 22:00-06:00 from 05/09 to 05/11, each day ending next morning at
+// `end`; group 2 uses it and person 1002 belongs to it.
+std::string NightCalendar(const std::string& end) {
+  std::string sql;
+  for (const auto& [d, n] : {std::pair{"05/09", "05/10"}, {"05/10", "05/11"}, {"05/11", "05/12"}}) {
+    sql += std::string("INSERT INTO CalItem (CALCODE, DBEGINDATE, DBEGINTIME, DENDDATE, DENDTIME, "
+                       "EBEGINDATE, EBEGINTIME, EENDDATE, EENDTIME, ENDDATE, ENDTIME, HOLIDAY) "
+                       "VALUES (2, '") + d + "', '22:00', '" + n + "', '06:00', '" + d +
+           "', '21:00', '" + n + "', '07:00', '" + n + "', '" + end + "', 0)\n";
+  }
+  return sql + "UPDATE PrjRule SET WORKGROUP = 2 WHERE PERNO = '      1002'\n";
+}
+const char* const kNightGroup =
+    "INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, FLOATCAL, FLOATVAL, "
+    "OverFloat, IOPairing, LastExitEndDay, IntelligentType) VALUES (2, N'Night', 2, 0, 1, 0, '', "
+    "0, 0, 60, 0)\n";
+
+struct TransferRun {
+  std::string base_sql;  // rows of the base database (punches) before the run
+  std::string year_sql;  // rows of the year database before the run
+  bool certain_only = false;
+};
+
+struct Scenario {
+  const char* name;
+  std::vector<TransferRun> runs;
+  const char* io_rows;    // PERNO|BEGINDATE|BEGINTIME|ENDDATE|ENDTIME|Duration|BBEGINTIME
+  const char* punches;    // REC|TRANSFERED left in ClockDmp
+  const char* log_part;   // a text one CSSLog comment holds ("" = no CSSLog row)
+};
+
+class IoTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    srv_.Exec("", "CREATE DATABASE ZELLog");
+    Load("ZELLog", std::string(db::LogSchemaSql()));
+    Load("Att", ReadSource("db/corpus/seed_base.sql"));
+    Load("Att_1399", ReadSource("db/corpus/seed_1399.sql"));
+    auto base = srv_.Open("Att");
+    for (const std::string& batch : db::DateFunctionBatches()) base->Execute(batch);
+    base->Execute("UPDATE SYSTEM SET Round = 0, EnableSystemLog = 0");
+    srv_.Exec("Att_1399", " CREATE VIEW [dbo].[V_GetCalItem]  AS " + db::CalItemViewSelect("Att"));
+  }
+  void Load(const std::string& database, const std::string& script) {
+    auto c = srv_.Open(database);
+    for (const auto& batch : db::SplitBatches(script)) c->Execute(batch);
+  }
+  TIOTransferResult Transfer(bool certain_only,
+                             TTransferUtilsDeclareState state = nullptr) {
+    TDmTransfer dm(srv_.DataDir());
+    dm.SetDeclareState(std::move(state));
+    dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
+    return dm.MyIOTransfer(certain_only);
+  }
+  std::string IoRows() {
+    return Render(srv_.Query("Att_1399",
+                             "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, "
+                             "BBEGINTIME FROM IoInfo ORDER BY PERNO, BEGINDATE, BEGINTIME"));
+  }
+  std::string Punches() {
+    return Render(srv_.Query("Att", "SELECT REC, TRANSFERED FROM ClockDmp ORDER BY REC"));
+  }
+  std::string Log() {
+    return Render(srv_.Query("Att", "SELECT PerNo, Comment FROM CSSLog WHERE ScheduleId = 7 "
+                                    "ORDER BY Id"));
+  }
+
+  TestServer srv_;
+};
+
+const Scenario kScenarios[] = {
+    {"DayShift",
+     {{Punch(1, "1001", "05/10", "07:30", 1) + Punch(2, "1001", "05/10", "15:10", 2), ""}},
+     "1001|05/10|07:30|05/10|15:10|460|07:30", "", ""},
+    {"NightShiftPairedToTheFirstDay",
+     {{kNightGroup + Punch(1, "1002", "05/10", "22:00", 1) + Punch(2, "1002", "05/11", "06:00", 2),
+       NightCalendar("08:00")}},
+     "1002|05/10|22:00|05/11|06:00|480|22:00", "", ""},
+    {"EntryAfterMidnightWithinThePreviousDay",
+     {{kNightGroup + Punch(1, "1002", "05/11", "07:30", 1) + Punch(2, "1002", "05/11", "15:00", 2),
+       NightCalendar("08:00")}},
+     // Taken on 05/10 (which ends 05/11 08:00); the exit belongs to 05/11.
+     "1002|05/11|07:30|||0|07:30; 1002|05/11|15:00|05/11|15:00|0|15:00", "", ""},
+    {"EntryAfterThePreviousDaysEnd",
+     {{kNightGroup + Punch(1, "1002", "05/11", "07:30", 1) + Punch(2, "1002", "05/11", "15:00", 2),
+       NightCalendar("07:00")}},
+     "1002|05/11|07:30|05/11|15:00|450|07:30", "", ""},
+    {"LateExitWithinLastExitEndDay",
+     {{Punch(1, "1001", "05/10", "20:00", 1) + Punch(2, "1001", "05/11", "00:49", 2), ""}},
+     "1001|05/10|20:00|05/11|00:49|289|20:00", "", ""},
+    {"LateExitBeyondLastExitEndDay",
+     {{"UPDATE WorkGrp SET LastExitEndDay = 40 WHERE CODE = 1\n" +
+           Punch(1, "1001", "05/10", "20:00", 1) + Punch(2, "1001", "05/11", "00:49", 2),
+       ""}},
+     "1001|05/10|20:00|||0|20:00; 1001|05/11|00:49|05/11|00:49|0|00:49", "", ""},
+    {"TwoEntriesThenALaterExitCompletesTheFirst",
+     {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "07:20", 1), ""},
+      {Punch(3, "1001", "05/10", "15:00", 2), ""}},
+     "1001|05/10|07:00|05/10|15:00|480|07:00; 1001|05/10|07:20|||0|07:20", "", ""},
+    {"ExitAloneThenCompletedByAnEntry",
+     {{Punch(1, "1001", "05/10", "15:00", 2), ""}, {Punch(2, "1001", "05/10", "07:00", 1), ""}},
+     "1001|05/10|07:00|05/10|15:00|480|07:00", "", ""},
+    {"DuplicateReportedAndTheRunGoesOn",
+     {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "16:00", 2) +
+           Punch(3, "1002", "05/10", "08:00", 1) + Punch(4, "1002", "05/10", "16:00", 2),
+       "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
+       "('      1001', '05/10', '07:00', '05/10', '15:00', 480)"}},
+     "1001|05/10|07:00|05/10|15:00|480|; 1002|05/10|08:00|05/10|16:00|480|08:00", "",
+     "ورود و خروج قبلاً ثبت شده : شماره پرسنلي       1001 تاريخ ورود: 05/10 زمان ورود: 07:00"},
+    {"RoundingKeepsTheRawBeginTime",
+     {{"UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5\n" +
+           Punch(1, "1001", "05/10", "07:54", 1) + Punch(2, "1001", "05/10", "16:00", 2) +
+           Punch(3, "1002", "05/10", "07:55", 1) + Punch(4, "1002", "05/10", "16:00", 2),
+       ""}},
+     "1001|05/10|07:50|05/10|16:00|490|07:54; 1002|05/10|08:00|05/10|16:00|480|07:55", "", ""},
+    {"CertainOnlyLeavesUncertainPunches",
+     {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "15:00", 2, 1), "", true}},
+     "1001|05/10|07:00|||0|07:00", "2|0", ""},
+    {"PunchWithoutRuleKeptAndReported",
+     {{Punch(1, "7777", "05/10", "07:00", 1) + Punch(2, "7777", "05/10", "15:00", 2) +
+           Punch(3, "1001", "05/10", "07:00", 1),
+       ""}},
+     "1001|05/10|07:00|||0|07:00", "1|0; 2|0",
+     "Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/10, 2 punch(es); no "
+     "work rule with a work group for the card on that day"},
+    {"ShiftGroupDayAndNight",
+     {{Punch(1, "1003", "05/10", "07:00", 1) + Punch(2, "1003", "05/10", "15:00", 2) +
+           Punch(3, "1003", "05/11", "22:00", 1) + Punch(4, "1003", "05/12", "06:00", 2),
+       ""}},
+     "1003|05/10|07:00|05/10|15:00|480|07:00; 1003|05/11|22:00|05/12|06:00|480|22:00", "", ""},
+    {"YearsFirstAndLastDay",
+     {{Punch(1, "1001", "01/01", "09:00", 1) + Punch(2, "1001", "01/01", "13:00", 2) +
+           Punch(3, "1001", "12/30", "07:00", 1) + Punch(4, "1001", "12/30", "15:00", 2),
+       ""}},
+     "1001|01/01|09:00|01/01|13:00|240|09:00; 1001|12/30|07:00|12/30|15:00|480|07:00", "", ""},
+    {"PermissionPunchesMarkedAndKept",
+     {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "10:00", 2, 0, 1) +
+           Punch(3, "1001", "05/10", "12:00", 1) + Punch(4, "1001", "05/10", "15:00", 2),
+       ""}},
+     "1001|05/10|07:00|05/10|10:00|180|07:00; 1001|05/10|12:00|05/10|15:00|180|12:00",
+     "2|1; 3|1", ""},
+};
+
+class IoTransferScenario : public IoTransferTest,
+                           public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(IoTransferScenario, RecordsPunchesAndReports) {
+  const Scenario& sc = GetParam();
+  for (const TransferRun& run : sc.runs) {
+    if (!run.base_sql.empty()) srv_.Exec("Att", run.base_sql);
+    if (!run.year_sql.empty()) srv_.Exec("Att_1399", run.year_sql);
+    Transfer(run.certain_only);
+  }
+  EXPECT_EQ(IoRows(), sc.io_rows);
+  EXPECT_EQ(Punches(), sc.punches);
+  const std::string log = Log();
+  if (*sc.log_part) EXPECT_NE(log.find(sc.log_part), std::string::npos) << log;
+  else EXPECT_EQ(log, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfer, IoTransferScenario, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace zel::transfer

@@ -1,0 +1,35 @@
+// The stored statement texts of the transfer module, as lines, with their placeholders
+// ("Zel_85.." for the year database, "Zel.." for the base database, "##TmpTableName" for
+// the person table of the run) still in them, and the replacing of those placeholders.
+// Pure functions over constant texts: any thread may call them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zel::transfer {
+
+using TLines = std::vector<std::string>;
+
+// The punch pairing query: six blocks (yesterday, today, tomorrow; calendar groups, then
+// shift groups) joined by "union all".
+TLines QConfirmIOText();
+// The special-card query: every special-card punch with its neighbours and calendar days.
+TLines QPermissionDemarkText();
+// Untransferred punches, and their deletion.
+TLines QClockDmpText();
+TLines QClockDmpDeleteText();
+// The drop-if-exists batches and the definitions of decDate, incDate and FirstIO.
+TLines FunctionDropBatches();
+TLines QFncDecDateText();
+TLines QFncIncDateText();
+TLines QFncFirstIOText();
+// Columns the transfer adds to the intermediate tables when missing, one statement a line.
+TLines QUpdateTablesText();
+
+// Every placeholder of the lines replaced, line by line: "Zel_85" by the year database,
+// "Zel.." by the base database followed by "..", "##TmpTableName" by the person table.
+TLines ReplacePlaceholders(TLines lines, const std::string& DataBaseName,
+                           const std::string& cnCurrentYear, const std::string& TempFileName);
+
+}  // namespace zel::transfer

@@ -1,0 +1,794 @@
+#include "transfer/transfer_utils.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "dates/date_time.h"
+#include "dates/jalali.h"
+#include "dates/zel_calc_utils.h"
+#include "db/client.h"
+
+namespace zel::transfer {
+
+namespace {
+
+using dates::TZelCalcUtils;
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+bool Blank(const std::string& text) { return Trim(text).empty(); }
+
+std::string Quoted(const std::string& value) {
+  std::string out = "'";
+  for (char c : value) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Str(const db::Dataset& q, const char* name) { return q.FieldByName(name).AsString(); }
+
+// Integer of a field; NULL, blank or unreadable text reads as 0.
+std::int64_t Int(const db::Dataset& q, const char* name) {
+  try {
+    return q.FieldByName(name).AsInteger();
+  } catch (const db::DbError&) {
+    return 0;
+  }
+}
+
+std::string Mid(const std::string& text, std::size_t from, std::size_t count) {
+  return from < text.size() ? text.substr(from, count) : std::string();
+}
+
+void AddOnce(std::vector<std::string>& list, const std::string& rec) {
+  if (std::find(list.begin(), list.end(), rec) == list.end()) list.push_back(rec);
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+// The server's clock: "YYYY-MM-DD HH:MM:SS[.mmm]" (or a date value) into a serial date.
+dates::TDateTime ServerMoment(db::Connection& c, const char* sql) {
+  const db::Value v = c.Execute(sql).rows.at(0).at(0);
+  if (v.type() == db::DataType::Real || v.type() == db::DataType::Integer) return v.AsFloat();
+  const std::string t = v.AsString();
+  if (t.size() < 19) throw db::DbError("Unexpected server date: " + t);
+  const int y = std::stoi(t.substr(0, 4)), m = std::stoi(t.substr(5, 2)),
+            d = std::stoi(t.substr(8, 2));
+  const int hh = std::stoi(t.substr(11, 2)), nn = std::stoi(t.substr(14, 2)),
+            ss = std::stoi(t.substr(17, 2));
+  return dates::EncodeDate(y, m, d) + dates::EncodeTime(hh, nn, ss, 0);
+}
+
+std::string Two(int v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+
+}  // namespace
+
+// ------------------------------------------------------------------------ rounding
+
+std::string TTransferUtils::AdjustTime(const std::string& ATime, const TRoundSettings& s) {
+  if (Blank(ATime)) return {};
+  if (s.Round == 0 || s.RoundVal == 0) return ATime;
+  const int t = TZelCalcUtils::Text2Time2(ATime);
+  int r = (t / s.RoundVal) * s.RoundVal;
+  if (t % s.RoundVal >= s.RoundBound) r += s.RoundVal;
+  return TZelCalcUtils::Time2Text2(r);
+}
+
+int TTransferUtils::RecordDuration(const TIOinfo& io, const std::string& E, const std::string& X) {
+  if (Blank(io.EnterDate) || Blank(E) || Blank(io.ExitDate) || Blank(X)) return 0;
+  return TZelCalcUtils::SubtractDateTime(io.EnterDate, E, io.ExitDate, X);
+}
+
+// ------------------------------------------------------------------------ record statements
+
+std::string TTransferUtils::RecordStatement(const TIOinfo& io, const std::string& E,
+                                            const std::string& X, int Duration,
+                                            const std::string& UserCode, const std::string& N,
+                                            const std::string& ActionTime, bool EnableSystemLog,
+                                            const std::string& CurrentYear_YYYY) {
+  const std::string LastEditDate = Mid(N, 5, 5);
+  const std::string D = std::to_string(Duration);
+  const auto n = [](std::int64_t v) { return std::to_string(v); };
+  std::vector<std::string> l;
+  if (io.UpdateMode == TUpdateMode::umInsert) {
+    l = {"INSERT INTO IOInfo",
+         "(PerNo,BeginDate,BeginTime,EndDate,EndTime,Duration,BBeginTime,BEndDate,",
+         "BEndTime, BeginClock, BeginComCode, EndClock, EndComCode, FPM, EnterPicId, ExitPicId, "
+         "LastEditUserCode, LastEditDate, EnterFromWeb, ExitFromWeb)",
+         "VALUES",
+         "(" + Quoted(io.Perno) + "," + Quoted(io.EnterDate) + "," + Quoted(E) + "," +
+             Quoted(io.ExitDate) + "," + Quoted(X) + "," + Quoted(D) + "," +
+             Quoted(io.BEnterTime) + "," + Quoted(io.BExitDate) + "," + Quoted(io.BExitTime) + ",",
+         n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," + n(io.ExitMachineNo) + "," +
+             n(io.ExitComCode) + "," + n(io.FPM),
+         ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " + Quoted(UserCode) + ", " +
+             Quoted(LastEditDate) + ", " + n(io.EnterFromWeb) + ", " + n(io.ExitFromWeb) + ")"};
+  } else {
+    l = {"UPDATE IOInfo SET",
+         "BeginDate=" + Quoted(io.EnterDate) + ",BeginTime=" + Quoted(E) +
+             ",EndDate=" + Quoted(io.ExitDate) + ",EndTime=" + Quoted(X) +
+             ",Duration=" + Quoted(D) + ",BBeginTime=" + Quoted(io.BEnterTime) +
+             ",BEndDate=" + Quoted(io.BExitDate) + ",BEndTime=" + Quoted(io.BExitTime) +
+             ",BeginClock=" + n(io.EnterMachineNo) + ",BeginComCode=" + n(io.EnterComCode) +
+             ",EndClock=" + n(io.ExitMachineNo) + ",EndComCode=" + n(io.ExitComCode) +
+             ",Fpm = Fpm+" + n(io.FPM),
+         ", EnterPicId = " + n(io.EnterPicId) + ", ExitPicId = " + n(io.ExitPicId),
+         ", LastEditUserCode = " + Quoted(UserCode) + ", LastEditDate = " + Quoted(LastEditDate) +
+             " ",
+         ", EnterFromWeb = " + n(io.EnterFromWeb) + ", ExitFromWeb = " + n(io.ExitFromWeb) + " ",
+         "Where ",
+         "PerNo=" + Quoted(io.Perno) + " And ",
+         "((BeginDate=" + Quoted(io.EnterDate) + " And BeginTime=" + Quoted(E) +
+             ")Or(EndDate=" + Quoted(io.ExitDate) + " And EndTime=" + Quoted(X) + "))"};
+  }
+  if (EnableSystemLog) {
+    const std::vector<std::string> log = {
+        " Insert Into ZELLog..IOInfo_Log ",
+        " (PerNo_N, BeginDate_N, BeginTime_N, EndDate_N, EndTime_N, Duration_N, BBeginTime_N, "
+        "BEndDate_N,",
+        " BEndTime_N, BeginClock_N, BeginComCode_N, EndClock_N, EndComCode_N, FPM_N, "
+        "EnterPicId_N, ExitPicId_N,",
+        " LastEditUserCode_N, LastEditDate_N, ",
+        " UserCode, ActionDate, ActionTime, ActionType, RecYear, EnterFromWeb_N, ExitFromWeb_N) ",
+        "VALUES",
+        "(" + Quoted(io.Perno) + "," + Quoted(io.EnterDate) + "," + Quoted(E) + "," +
+            Quoted(io.ExitDate) + "," + Quoted(X) + "," + Quoted(D) + "," +
+            Quoted(io.EnterTime) + "," + Quoted(io.ExitDate) + "," + Quoted(io.ExitTime) + ",",
+        n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," + n(io.ExitMachineNo) + "," +
+            n(io.ExitComCode) + "," + n(io.FPM),
+        ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " + Quoted(UserCode) + ", " +
+            Quoted(LastEditDate) + ", " + Quoted(UserCode) + ", " + Quoted(N) + ", " +
+            Quoted(ActionTime) + ", 1, " + Quoted(CurrentYear_YYYY) + ", " + n(io.EnterFromWeb) +
+            ", " + n(io.ExitFromWeb) + ")"};
+    l.insert(l.end(), log.begin(), log.end());
+  }
+  return JoinLines(l);
+}
+
+bool TTransferUtils::IsDuplicateKeyMessage(const std::string& Message) {
+  return Upper(Message).find("VIOLATION OF PRIMARY KEY CONSTRAINT") != std::string::npos;
+}
+
+std::string TTransferUtils::RecordFailureText(const TIOinfo& io, const std::string& Message) {
+  if (IsDuplicateKeyMessage(Message)) {
+    return "ورود و خروج قبلاً ثبت شده : شماره پرسنلي " + io.Perno + " تاريخ ورود: " +
+           io.EnterDate + " زمان ورود: " + io.EnterTime;
+  }
+  return Message + " Perno: " + io.Perno + " Enter: " + io.EnterDate + " " + io.EnterTime +
+         "  Exit: " + io.ExitDate + " " + io.ExitTime + " CalcDate: " + io.CalDate +
+         " UpdateMode: " + std::to_string(static_cast<int>(io.UpdateMode));
+}
+
+// ------------------------------------------------------------------------ pairing
+
+void TTransferUtils::getIORecordInfo(const db::Dataset& q, Tci& ci, Tcl& cl, Tio& IO, Twg& wg) {
+  ci.DBEGINDATE = Str(q, "ciDBEGINDATE");
+  ci.DBEGINTIME = Str(q, "ciDBEGINTIME");
+  ci.ENDDATE = Str(q, "ciENDDATE");
+  ci.ENDTIME = Str(q, "ciENDTIME");
+  ci.HOLIDAY = static_cast<int>(Int(q, "ciHOLIDAY"));
+  const std::string status = Str(q, "status");
+  ci.Status = status == "bToday"      ? TDayStatus::dsToday
+              : status == "cTomorrow" ? TDayStatus::dsTomorrow
+                                      : TDayStatus::dsYesterday;
+
+  cl = Tcl{};
+  cl.KartNo = Str(q, "KartNo");
+  cl.Perno = Str(q, "Perno");
+  cl.REC = Str(q, "REC");
+  cl.ClockDate = Mid(Str(q, "clockDate"), 5, 5);
+  cl.ClockTime = Str(q, "ClockTime");
+  const std::string io_type = Trim(Str(q, "IO_TYPE"));
+  cl.IO_TYPE = io_type == "1"   ? TIO_Type::ioEnter
+               : io_type == "2" ? TIO_Type::ioExit
+                                : TIO_Type::ioNone;
+  cl.SPCARDTYPE = static_cast<int>(Int(q, "SPCARDTYPE"));
+  cl.TRANSFERED = Str(q, "TRANSFERED");
+  cl.MachineNo = static_cast<int>(Int(q, "MASHINNO"));
+  cl.ComCode = static_cast<int>(Int(q, "ComCode"));
+  cl.FPM = static_cast<int>(Int(q, "FPM"));
+  const std::int64_t pic = Int(q, "PicId");
+  cl.PicId = pic > 0 ? static_cast<std::int32_t>(pic) : 0;
+  cl.FromWeb = Int(q, "FromWeb") == 1 ? 1 : 0;
+  if (!q.FieldByName("BClockDate").IsNull()) {
+    cl.BClockDate = Str(q, "BClockDate");
+    cl.BClockTime = Str(q, "BClockTime");
+  }
+
+  IO.BEGINDATE = Str(q, "ioBEGINDATE");
+  IO.BEGINTIME = Str(q, "ioBEGINTIME");
+  IO.ENDDATE = Str(q, "ioENDDate");
+  IO.ENDTIME = Str(q, "ioENDTIME");
+  IO.BBEGINTIME = Str(q, "ioBBEGINTIME");
+  IO.BENDDATE = Str(q, "ioBENDDate");
+  IO.BENDTIME = Str(q, "ioBENDTIME");
+  IO.BEGINCLOCK = static_cast<int>(Int(q, "ioBEGINCLOCK"));
+  IO.ENDCLOCK = static_cast<int>(Int(q, "ioENDCLOCK"));
+  IO.BeginComCode = static_cast<int>(Int(q, "ioBeginComCode"));
+  IO.EndComCode = static_cast<int>(Int(q, "ioEndComCode"));
+  IO.EnterPicId = static_cast<std::int32_t>(Int(q, "ioEnterPicId"));
+  IO.ExitPicId = static_cast<std::int32_t>(Int(q, "ioExitPicId"));
+  IO.EnterFromWeb = Int(q, "ioEnterFromWeb") == 1 ? 1 : 0;
+  IO.ExitFromWeb = Int(q, "ioExitFromWeb") == 1 ? 1 : 0;
+
+  wg.IOPairing = static_cast<int>(Int(q, "wgIOPairing"));
+}
+
+void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& IoList,
+                                std::vector<std::string>& IoRecList,
+                                std::vector<std::string>* SeenRecs) {
+  Tci& ci = s.ci;
+  Tcl& cl = s.cl;
+  Tio& IO = s.IO;
+  TIOinfo cur;
+  std::string lastRec;
+  const auto close = [&] {
+    IoList.AddIO(cur);
+    cur = TIOinfo{};
+  };
+  for (q.First(); !q.Eof(); q.Next()) {
+    const std::string prevPerno = cl.Perno;
+    getIORecordInfo(q, ci, cl, IO, s.wg);
+    if (SeenRecs) SeenRecs->push_back(cl.REC);
+    const int lastExitEndDay = static_cast<int>(Int(q, "wgLastExitEndDay"));
+    const int groupType = static_cast<int>(Int(q, "wgGROUPTYPE"));
+    const std::string P = cl.ClockDate + cl.ClockTime;
+    const std::string E = ci.ENDDATE + ci.ENDTIME;
+    const bool entry = cl.IO_TYPE == TIO_Type::ioEnter;
+    const bool exit = cl.IO_TYPE == TIO_Type::ioExit;
+    const bool noEnd = Blank(ci.ENDDATE);
+    const bool notToday = ci.Status != TDayStatus::dsToday;
+
+    // 1. Is the row skipped?
+    bool skip = false;
+    if (P > E && !noEnd && entry && ci.DBEGINDATE <= ci.ENDDATE) {
+      skip = true;  // an entry after this day's end belongs to a later day
+    } else if (P > E && !noEnd && exit && ci.DBEGINDATE <= ci.ENDDATE &&
+               TZelCalcUtils::SubtractDateTime(ci.ENDDATE, ci.ENDTIME, cl.ClockDate,
+                                               cl.ClockTime) > lastExitEndDay) {
+      skip = true;  // an exit too long after this day's end
+    } else if (noEnd && notToday && s.wg.IOPairing != 2) {
+      skip = true;  // no calendar item on a neighbouring day
+    } else if (noEnd && notToday && s.wg.IOPairing == 2 && Blank(IO.BEGINTIME + IO.ENDTIME)) {
+      skip = true;
+    } else if (cl.REC == lastRec &&
+               !(s.wg.IOPairing == 2 && noEnd && (cur.EnterTime + cur.ExitTime).size() != 10)) {
+      skip = true;  // the punch was used on an earlier candidate day
+    }
+    if (skip) {
+      if (ci.Status == TDayStatus::dsYesterday) {
+        s.yesCi = ci;
+        s.yesIo = IO;
+      }
+      continue;
+    }
+
+    // 2. Is the record under construction closed first?
+    const bool contiguous =
+        s.yesCi.ENDDATE + s.yesCi.ENDTIME == ci.DBEGINDATE + ci.DBEGINTIME;
+    if ((!Blank(cur.EnterTime) && !Blank(cur.ExitTime)) ||
+        (cl.Perno != prevPerno && !cur.Perno.empty()) ||
+        (cur.Perno != prevPerno && !cur.Perno.empty()) ||
+        (!cur.CalDate.empty() && cur.CalDate != ci.DBEGINDATE && !contiguous &&
+         !(groupType == 5 && exit)) ||
+        (entry && !cur.EnterTime.empty() && cl.REC != lastRec) ||
+        (exit && !cur.ExitTime.empty() && cl.REC != lastRec)) {
+      close();
+    }
+
+    // 3. The punch goes into the record.
+    cur.Perno = cl.Perno;
+    cur.CalDate = ci.DBEGINDATE;
+    cur.IOType = TIO_Type::ioNone;
+    cur.SpecCardType = cl.SPCARDTYPE;
+    cur.REC = cl.REC;
+    AddOnce(cur.Recs, cl.REC);
+    if (entry) {
+      cur.EnterDate = cl.ClockDate;
+      cur.EnterTime = cl.ClockTime;
+      cur.BEnterTime = !Blank(cl.BClockTime) ? cl.BClockTime : cl.ClockTime;
+      cur.IOType = TIO_Type::ioEnter;
+      cur.EnterMachineNo = cl.MachineNo;
+      cur.EnterComCode = cl.ComCode;
+      cur.EnterPicId = cl.PicId;
+      cur.EnterFromWeb = cl.FromWeb;
+      if (cl.FPM == 1) cur.FPM += 1;
+      if (IO.BEGINDATE + IO.BEGINTIME == IO.ENDDATE + IO.ENDTIME && P < IO.ENDDATE + IO.ENDTIME) {
+        // The stored exit-only record later this day completes the record.
+        cur.ExitDate = IO.ENDDATE;
+        cur.ExitTime = IO.ENDTIME;
+        cur.BExitDate = IO.BENDDATE;
+        cur.BExitTime = IO.BENDTIME;
+        cur.ExitMachineNo = IO.ENDCLOCK;
+        cur.ExitComCode = IO.EndComCode;
+        cur.ExitPicId = IO.ExitPicId;
+        cur.ExitFromWeb = IO.ExitFromWeb;
+        cur.UpdateMode = TUpdateMode::umUpdate;
+        cur.IOType = TIO_Type::ioComplete;
+      }
+    } else if (exit) {
+      cur.ExitDate = cl.ClockDate;
+      cur.ExitTime = cl.ClockTime;
+      if (!Blank(cl.BClockTime)) {
+        cur.BExitDate = cl.BClockDate;
+        cur.BExitTime = cl.BClockTime;
+      } else {
+        cur.BExitDate = cl.ClockDate;
+        cur.BExitTime = cl.ClockTime;
+      }
+      cur.IOType = TIO_Type::ioExit;
+      cur.ExitMachineNo = cl.MachineNo;
+      cur.ExitComCode = cl.ComCode;
+      cur.ExitPicId = cl.PicId;
+      cur.ExitFromWeb = cl.FromWeb;
+      if (cl.FPM == 1) cur.FPM += 2;
+      const Tio& yesIo = s.yesIo;
+      const bool fromIo = !Blank(IO.BEGINTIME) && Blank(IO.ENDTIME) &&
+                          P > IO.BEGINDATE + IO.BEGINTIME;
+      const bool fromYes = contiguous && !Blank(yesIo.BEGINTIME) && Blank(yesIo.ENDTIME) &&
+                           P > yesIo.BEGINDATE + yesIo.BEGINTIME;
+      if (Blank(cur.EnterTime) && (fromIo || fromYes)) {
+        // The exit completes the person's stored open entry.
+        const Tio& src = contiguous && !Blank(ci.DBEGINDATE) ? yesIo : IO;
+        cur.EnterDate = src.BEGINDATE;
+        cur.EnterTime = src.BEGINTIME;
+        cur.BEnterTime = src.BBEGINTIME;
+        cur.EnterMachineNo = src.BEGINCLOCK;
+        cur.EnterComCode = src.BeginComCode;
+        cur.EnterPicId = src.EnterPicId;
+        cur.EnterFromWeb = src.EnterFromWeb;
+        cur.UpdateMode = TUpdateMode::umUpdate;
+        cur.IOType = TIO_Type::ioComplete;
+      }
+      if (cur.EnterDate.empty()) {
+        // An exit alone: begin and end are the exit.
+        cur.EnterDate = cur.ExitDate;
+        cur.EnterTime = cur.ExitTime;
+        cur.BEnterTime = cur.BExitTime;
+      }
+    }
+    IoRecList.push_back(cl.REC);
+    lastRec = cl.REC;
+  }
+  if (!cur.EnterTime.empty() || !cur.ExitTime.empty()) IoList.AddIO(cur);
+}
+
+// ------------------------------------------------------------------------ permissions
+
+void TTransferUtils::GetPermissionRecordInfo(const db::Dataset& q, TTransferScratch& s) {
+  const auto window = [&](Tci& c, const std::string& p, bool all) {
+    c.DBEGINDATE = Str(q, (p + "DBEGINDATE").c_str());
+    c.DBEGINTIME = Str(q, (p + "DBEGINTIME").c_str());
+    c.DENDDATE = Str(q, (p + "DENDDATE").c_str());
+    c.DENDTIME = Str(q, (p + "DENDTIME").c_str());
+    c.ENDDATE = Str(q, (p + "ENDDATE").c_str());
+    c.ENDTIME = Str(q, (p + "ENDTIME").c_str());
+    c.HOLIDAY = static_cast<int>(Int(q, (p + "HOLIDAY").c_str()));
+    if (!all) return;
+    c.EBEGINDATE = Str(q, (p + "EBEGINDATE").c_str());
+    c.EBEGINTIME = Str(q, (p + "EBEGINTIME").c_str());
+    c.EENDDATE = Str(q, (p + "EENDDATE").c_str());
+    c.EENDTIME = Str(q, (p + "EENDTIME").c_str());
+    c.BBEGINDATE = Str(q, (p + "BBEGINDATE").c_str());
+    c.BBEGINTIME = Str(q, (p + "BBEGINTIME").c_str());
+    c.BENDDATE = Str(q, (p + "BENDDATE").c_str());
+    c.BENDTIME = Str(q, (p + "BENDTIME").c_str());
+  };
+  window(s.ci, "ci", true);
+  window(s.yesCi, "yes", true);
+  window(s.yes2Ci, "yes2", false);
+  const auto neighbour = [&](Tcl& c, const std::string& p) {
+    c.REC = Str(q, (p + "Rec").c_str());
+    c.ClockDate = Mid(Str(q, (p + "ClockDate").c_str()), 5, 5);
+    c.ClockTime = Str(q, (p + "ClockTime").c_str());
+    c.Uncertain = Int(q, (p + "UnCertain").c_str()) != 0;
+    c.SPCARDTYPE = static_cast<int>(Int(q, (p + "SpCardType").c_str()));
+    c.IO_TYPE = TIO_Type::ioNone;
+  };
+  neighbour(s.nx, "nx");
+  neighbour(s.pr, "pr");
+  Tcl& cl = s.cl;
+  cl.Perno = Str(q, "Perno");
+  cl.REC = Str(q, "rec");
+  cl.ClockDate = Mid(Str(q, "ClockDate"), 5, 5);
+  cl.ClockTime = Str(q, "ClockTime");
+  cl.ClockKey = Str(q, "ClockKey");
+  cl.SpecCardNo = Str(q, "SpecCardNo");
+  const std::int64_t io = Int(q, "Io_Type");
+  cl.IO_TYPE = io == 1 ? TIO_Type::ioEnter : io == 2 ? TIO_Type::ioExit : io == 3 ? TIO_Type::ioComplete : TIO_Type::ioNone;
+  cl.SPCARDTYPE = static_cast<int>(Int(q, "SPCARDTYPE"));
+  cl.Uncertain = Int(q, "UnCertain") != 0;
+  Twg& wg = s.wg;
+  wg.IOPairing = static_cast<int>(Int(q, "IOPairing"));
+  wg.FLOATCAL = false;
+  wg.FLOATVAL = 0;
+  wg.OverFloat = false;
+  if (!Blank(Str(q, "FLOATCAL")) && Int(q, "FLOATCAL") == 1) {
+    wg.FLOATCAL = true;
+    wg.FLOATVAL = static_cast<std::int32_t>(Int(q, "FLOATVAL"));
+    cl.FirstIo = Str(q, "FirstIo");
+    wg.OverFloat = !Blank(Str(q, "OverFloat")) && Int(q, "OverFloat") == 1;
+  }
+}
+
+std::string TTransferUtils::FloatShiftedTime(const std::string& Date, const std::string& Time,
+                                             const std::string& DBeginDate, const Tci& dayCi,
+                                             const Twg& wg, const Tcl& cl,
+                                             const std::string& CurrentYear_YYYY) {
+  std::string date = Date;
+  int delta = 0;
+  if (wg.FLOATCAL && !Blank(dayCi.DBEGINTIME) && wg.FLOATVAL != 0 && !Blank(cl.FirstIo)) {
+    const std::string F = cl.FirstIo.substr(0, 5);
+    const std::string f = Mid(cl.FirstIo, 5, 5);
+    delta = TZelCalcUtils::Text2Time2(f) - TZelCalcUtils::Text2Time2(dayCi.DBEGINTIME);
+    if (F > DBeginDate) delta += 1440;
+    if (delta > wg.FLOATVAL) delta = wg.OverFloat ? 0 : wg.FLOATVAL;
+    if (delta < 0) delta = 0;
+  }
+  int total = TZelCalcUtils::Text2Time2(Time) + delta;
+  if (delta == 0) return Date + Time;
+  if (total >= 1440) {
+    total -= 1440;
+    date = TZelCalcUtils::IncDateH(CurrentYear_YYYY, Date, CurrentYear_YYYY);
+  }
+  return date + TZelCalcUtils::Time2Text2(total);
+}
+
+void TTransferUtils::ConfirmPermission(db::Dataset& q, const std::string& CurrentYear_YYYY,
+                                       const std::string& CurrentDate_YYMMDD,
+                                       TPerMissionType Status, TPermissionList& PermissionList,
+                                       std::vector<std::string>& PermissionRecList,
+                                       TTransferScratch& s,
+                                       const TTransferUtilsInsertCalcLogTable& AInsertCalcLog) {
+  PermissionList = TPermissionList{};
+  PermissionRecList.clear();
+  if (!q.Active()) q.Open();
+  TPermissioninfo perm;
+  Tcl& cl = s.cl;
+  const Tcl& nx = s.nx;
+  const Tcl& pr = s.pr;
+  for (q.First(); !q.Eof(); q.Next()) {
+    try {
+      GetPermissionRecordInfo(q, s);
+      perm.Perno = cl.Perno;
+      if (!perm.Uncertain) perm.Uncertain = cl.Uncertain;
+      if (cl.SPCARDTYPE != 0) {
+        perm.SpecCardNo = Trim(cl.SpecCardNo);
+        perm.ClockKey = cl.ClockKey;
+      }
+      const bool today = cl.ClockDate + cl.ClockTime > s.yesCi.ENDDATE + s.yesCi.ENDTIME;
+      const Tci& dayCi = today ? s.ci : s.yesCi;
+      const Tci& prevCi = today ? s.yesCi : s.yes2Ci;
+      const std::string dayEnd = dayCi.ENDDATE + dayCi.ENDTIME;
+      const std::string prevEnd = prevCi.ENDDATE + prevCi.ENDTIME;
+      perm.CalDate = dayCi.DBEGINDATE;
+      const auto shifted = [&](const std::string& d, const std::string& t) {
+        return FloatShiftedTime(d, t, dayCi.DBEGINDATE, dayCi, s.wg, cl, CurrentYear_YYYY);
+      };
+      if (cl.IO_TYPE == TIO_Type::ioExit) {
+        perm.BEGINDATE = cl.ClockDate;
+        perm.BEGINTIME = cl.ClockTime;
+        PermissionRecList.push_back(cl.REC);
+        perm.Rec1 = static_cast<std::int32_t>(std::atol(cl.REC.c_str()));
+        const std::string next = nx.ClockDate + nx.ClockTime;
+        if (!Blank(next) && (next < dayEnd || (Blank(dayEnd) && s.wg.IOPairing == 2))) {
+          perm.ENDDATE = nx.ClockDate;
+          perm.ENDTIME = nx.ClockTime;
+          if (!perm.Uncertain) perm.Uncertain = nx.Uncertain;
+          PermissionRecList.push_back(nx.REC);
+          perm.Rec2 = static_cast<std::int32_t>(std::atol(nx.REC.c_str()));
+        } else {
+          std::string end;
+          if (perm.BEGINDATE + perm.BEGINTIME >= dayCi.DENDDATE + dayCi.DENDTIME &&
+              !Blank(dayCi.EENDTIME)) {
+            end = shifted(dayCi.EENDDATE, dayCi.EENDTIME);
+          } else {
+            end = shifted(dayCi.DENDDATE, dayCi.DENDTIME);
+            if (cl.ClockDate == Mid(CurrentDate_YYMMDD, 5, 5)) perm.Uncertain = true;
+          }
+          perm.ENDDATE = end.substr(0, 5);
+          perm.ENDTIME = Mid(end, 5, 5);
+          if (Status == TPerMissionType::prSlate) perm.ShiftType = 3;
+        }
+      } else if (cl.IO_TYPE == TIO_Type::ioEnter) {
+        const std::string prev = pr.ClockDate + pr.ClockTime;
+        if (!(pr.SPCARDTYPE != 0 && prev >= prevEnd)) {
+          perm.ENDDATE = cl.ClockDate;
+          perm.ENDTIME = cl.ClockTime;
+          PermissionRecList.push_back(cl.REC);
+          perm.Rec2 = static_cast<std::int32_t>(std::atol(cl.REC.c_str()));
+          if (Status != TPerMissionType::prSlate) {
+            if (!Blank(prev) && prev > prevEnd && prev < dayEnd) {
+              perm.BEGINDATE = pr.ClockDate;
+              perm.BEGINTIME = pr.ClockTime;
+              if (!perm.Uncertain) perm.Uncertain = pr.Uncertain;
+              PermissionRecList.push_back(pr.REC);
+              perm.Rec1 = static_cast<std::int32_t>(std::atol(pr.REC.c_str()));
+            } else {
+              std::string begin;
+              if ((perm.ENDDATE + perm.ENDTIME <= dayCi.DBEGINDATE + dayCi.DBEGINTIME &&
+                   !Blank(dayCi.EBEGINTIME)) ||
+                  dayCi.HOLIDAY != 0) {
+                begin = shifted(dayCi.EBEGINDATE, dayCi.EBEGINTIME);
+              } else {
+                begin = shifted(dayCi.DBEGINDATE, dayCi.DBEGINTIME);
+              }
+              perm.BEGINDATE = begin.substr(0, 5);
+              perm.BEGINTIME = Mid(begin, 5, 5);
+            }
+          } else {
+            std::string begin;
+            if (perm.ENDDATE + perm.ENDTIME >= dayCi.BBEGINDATE + dayCi.BBEGINTIME &&
+                !Blank(dayCi.BBEGINTIME)) {
+              begin = shifted(dayCi.BENDDATE, dayCi.BENDTIME);
+              perm.ShiftType = 2;
+            } else {
+              begin = shifted(dayCi.DBEGINDATE, dayCi.DBEGINTIME);
+              perm.ShiftType = 1;
+            }
+            perm.BEGINDATE = begin.substr(0, 5);
+            perm.BEGINTIME = Mid(begin, 5, 5);
+          }
+        }
+      }
+      if (!Blank(perm.BEGINDATE + perm.ENDDATE)) {
+        if (Blank(perm.ENDTIME)) {
+          perm.ENDDATE = perm.BEGINDATE;
+          perm.ENDTIME = perm.BEGINTIME;
+        }
+        if (Blank(perm.BEGINTIME)) {
+          perm.BEGINDATE = perm.ENDDATE;
+          perm.BEGINTIME = perm.ENDTIME;
+        }
+        PermissionList.AddPermission(perm);
+        perm = TPermissioninfo{};
+      }
+    } catch (const std::exception& e) {
+      const std::string text = "Perno= " + perm.Perno + " Begine= " + perm.BEGINDATE +
+                               perm.BEGINTIME + " End= " + perm.ENDDATE + perm.ENDTIME +
+                               " Exception= " + e.what();
+      if (AInsertCalcLog) AInsertCalcLog(perm.Perno, text);
+    }
+  }
+}
+
+// ------------------------------------------------------------------------ the IO transfer
+
+namespace {
+
+struct KeptPunch {
+  std::string kart, perno, date, reason;
+};
+
+}  // namespace
+
+TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
+  TIOTransferResult result;
+  db::Connection& main = *a.MainDBConnection;
+  TTransferScratch& s = *a.Scratch;
+  const auto state = [&](const std::string& text) {
+    if (a.ADeclareState) a.ADeclareState(text);
+  };
+  const auto log = [&](const std::string& text) {
+    if (a.LogToFile) a.LogToFile(text, "Log");
+  };
+  const std::string year = a.CurrentYear_YYYY;
+  const auto setPunchParams = [&](db::Dataset& q) {
+    q.SetParam("CurrentYear", db::Value(std::stoi(year)));
+    q.SetParam("FromDate", "01/01");
+    q.SetParam("ToDate", "12/30");
+    q.SetParam("Perno", "");
+    q.SetParam("Rec", 0);
+    q.SetParam("UnCertain", a.UnCertainState ? 1 : 0);
+    q.SetParam("UserCode", a.UserCode);
+  };
+
+  // The snapshot of the punches that exist now; only these can leave ClockDmp.
+  state("واكشي اطلاعات ورود و خروج");
+  try {
+    main.Execute(" Create Table #TempRecs (Id Int IDENTITY(1, 1), Rec Numeric(10, 0)) ");
+  } catch (const db::DbError&) {
+  }
+  main.Execute(" Truncate Table #TempRecs ");
+  const std::string T = a.TempFileName;
+  main.Execute(JoinLines(
+      {" Insert Into #TempRecs (Rec) Select Rec From ClockDmp As Cl ", " Where (Cl.Transfered = 0) ",
+       " And (Cl.PerNo Is Not Null) And (LTrim(RTrim(Cl.PerNo)) <> " + Quoted("") + ") ",
+       " And (SubString(Cl.ClockDate, 1, 4) = " + Quoted(year) + ") ",
+       " And (SubString(Cl.ClockDate, 6, 5) >= " + Quoted("01/01") + ") ",
+       " And (SubString(Cl.ClockDate, 6, 5) <= " + Quoted("12/30") + ") ",
+       " And ((Cl.IO_Type = " + Quoted("1") + ") Or (Cl.IO_Type = " + Quoted("2") + "))",
+       " And ((Not Exists (Select PerNo From " + T + ")) or (Cl.PerNo In (Select PerNo From " + T +
+           ")))"}));
+
+  // Pairing.
+  state("جفت كردن ورود و خروجها");
+  db::Dataset& qio = *a.QConfirmIO;
+  qio.Close();
+  setPunchParams(qio);
+  qio.Open();
+  result.PairingRows = qio.RecordCount();
+  log("ConfirmIos RecordCount=>>" + std::to_string(qio.RecordCount()));
+  TIOList IoList;
+  std::vector<std::string> IoRecList, seen;
+  ConfirmIos(qio, s, IoList, IoRecList, &seen);
+  qio.Close();
+  result.Records = IoList.Count();
+  log("ConfirmIos IoList.Count=>>" + std::to_string(IoList.Count()));
+
+  // The writes, the marks and the delete land together: one transaction of the base
+  // connection (the year database's statements run there after a USE). A run cut short
+  // leaves ClockDmp and IoInfo as they were, and the next run repeats it.
+  std::vector<std::pair<std::string, std::string>> reports;  // written after the commit
+  const auto report = [&](const std::string& perno, const std::string& text) {
+    reports.emplace_back(perno, text);
+  };
+  std::set<std::string> consumed;  // punches of written (or already recorded) records
+  std::map<std::string, std::string> failedRecs;  // punch -> failure of its record
+  main.Execute("BEGIN TRANSACTION");
+  try {
+    state("درج/ويرايش ورود و خروجها");
+    const dates::TDateTime now = ServerMoment(main, " Select GetDate() DateStr ");
+    const std::string N = TZelCalcUtils::ConciseDateStr(now);
+    main.Execute(" USE [" + a.YearDatabaseName + "] ");
+    for (const TIOinfo& io : IoList.Items()) {
+      const std::string E = AdjustTime(io.EnterTime, a.Rounding);
+      const std::string X = AdjustTime(io.ExitTime, a.Rounding);
+      const int duration = RecordDuration(io, E, X);
+      try {
+        std::string actionTime;
+        if (a.EnableSystemLog) {
+          const dates::TDateTime t = ServerMoment(main, " Select GetDate() TimeStr ");
+          const double frac = t - static_cast<double>(static_cast<long long>(t));
+          const int secs = static_cast<int>(frac * 86400.0 + 0.5) % 86400;
+          actionTime = Two(secs / 3600) + ":" + Two(secs / 60 % 60) + ":" + Two(secs % 60);
+        }
+        main.Execute(RecordStatement(io, E, X, duration, a.UserCode, N, actionTime,
+                                     a.EnableSystemLog, year));
+        if (io.UpdateMode == TUpdateMode::umInsert) ++result.Inserted;
+        else ++result.Completed;
+        consumed.insert(io.Recs.begin(), io.Recs.end());
+      } catch (const std::exception& e) {
+        ++result.Failed;
+        const bool duplicate = IsDuplicateKeyMessage(e.what());
+        if (duplicate) {
+          // The entry is on record already: its punches are done with.
+          ++result.Duplicates;
+          consumed.insert(io.Recs.begin(), io.Recs.end());
+        } else {
+          for (const auto& rec : io.Recs) failedRecs.emplace(rec, e.what());
+        }
+        report(io.Perno, RecordFailureText(io, e.what()));
+      }
+    }
+    main.Execute(" USE [" + a.BaseDatabaseName + "] ");
+
+    // The punches that permissions still need.
+    state("واكشي اطلاعات برگه هاي مرخصي ،ماموريت و تاخير سرويس");
+    db::Dataset& qp = *a.QPermissionDemark;
+    qp.Close();
+    setPunchParams(qp);
+    qp.SetParam("SPCardType", "0");
+    qp.Open();
+    state("تشخيص ابتدا و انتهاي برگه هاي مرخصي ، ماموريت و تاخير سرويس");
+    TPermissionList discarded;
+    ConfirmPermission(qp, year, a.CurrentDate_YYMMDD, TPerMissionType::prTotal, discarded,
+                      *a.PermissionRecList, s, report);
+    qp.Close();
+
+    state("مقداردهي فيلد transfer");
+    if (!a.PermissionRecList->empty()) {
+      db::Dataset mark(main);
+      mark.SetSQL({" DECLARE @PREC NUMERIC(8, 0),       @PUncertain AS BIT;        SET @PREC = "
+                   ":PREC;             SET @PUncertain = :PUncertain; UPDATE ClockDmp          "
+                   "      SET TRANSFERED = 1             WHERE REC = @PREC                  AND "
+                   "(                              NOT @PUncertain = 1            OR UNCERTAIN = "
+                   "0               )                     "});
+      mark.ParamByName("PUncertain").type = db::ParamType::Bit;
+      mark.ParamByName("PREC").type = db::ParamType::Integer;
+      mark.SetParam("PUncertain", a.UnCertainState ? 1 : 0);
+      for (const std::string& entry : *a.PermissionRecList) {
+        std::size_t used = 0;
+        long long rec = -1;
+        try {
+          rec = std::stoll(entry, &used);
+        } catch (const std::exception&) {
+        }
+        if (rec < 0 || used != entry.size()) continue;
+        try {
+          mark.SetParam("PREC", db::Value(static_cast<std::int64_t>(rec)));
+          mark.ExecSQL();
+          ++result.PunchesMarked;
+        } catch (const std::exception& e) {
+          report("", e.what());
+        }
+      }
+    }
+
+    // Punches of the snapshot that no written record took stay for a later run.
+    state("حذف ركوردهاي انتقال داده شده");
+    const db::ResultSet snap = main.Execute(
+        "Select Cl.Rec, Cl.KartNo, Cl.PerNo, Cl.ClockDate, Cl.ClockTime From #TempRecs As T "
+        "Inner Join ClockDmp As Cl On Cl.Rec = T.Rec Where Cl.Transfered = 0" +
+        std::string(a.UnCertainState ? " And Cl.UnCertain = 0" : ""));
+    const std::set<std::string> seenSet(seen.begin(), seen.end());
+    std::vector<std::string> keep;
+    std::map<std::tuple<std::string, std::string, std::string>, std::pair<std::string, int>> kept;
+    for (const auto& row : snap.rows) {
+      const std::string rec = row[0].AsString();
+      if (consumed.count(rec)) continue;
+      keep.push_back(rec);
+      std::string reason;
+      if (auto f = failedRecs.find(rec); f != failedRecs.end()) {
+        reason = "its record was not written: " + f->second;
+      } else if (!seenSet.count(rec)) {
+        reason = "no work rule with a work group for the card on that day";
+      } else {
+        reason = "no calendar day of the person took the punch";
+      }
+      auto& k = kept[{Trim(row[1].AsString()), row[2].AsString(),
+                      Mid(row[3].AsString(), 0, 10)}];
+      if (k.first.empty()) k.first = reason;
+      ++k.second;
+    }
+    for (std::size_t at = 0; at < keep.size(); at += 500) {
+      std::string list;
+      for (std::size_t i = at; i < keep.size() && i < at + 500; ++i)
+        list += (i > at ? "," : "") + keep[i];
+      main.Execute("Delete From #TempRecs Where Rec In (" + list + ")");
+    }
+    result.PunchesKept = static_cast<int>(keep.size());
+    for (const auto& [key, value] : kept) {
+      report(std::get<1>(key), "Punches kept in ClockDmp for a later transfer: card " +
+                                   std::get<0>(key) + ", day " + std::get<2>(key) + ", " +
+                                   std::to_string(value.second) + " punch(es); " + value.first);
+    }
+    db::Dataset& del = *a.QClockDmp_Delete;
+    del.AddLine(" And Rec In (Select Rec From #TempRecs ) ");
+    setPunchParams(del);
+    const db::ResultSet before = main.Execute("Select Count(*) From ClockDmp");
+    del.ExecSQL();
+    const db::ResultSet after = main.Execute("Select Count(*) From ClockDmp");
+    result.PunchesDeleted =
+        static_cast<int>(before.rows[0][0].AsInteger() - after.rows[0][0].AsInteger());
+    main.Execute("COMMIT TRANSACTION");
+  } catch (...) {
+    try {
+      main.Execute("ROLLBACK TRANSACTION");
+      main.Execute(" USE [" + a.BaseDatabaseName + "] ");
+    } catch (const std::exception&) {
+    }
+    throw;
+  }
+  for (const auto& [perno, text] : reports) {
+    if (a.AInsertCalcLog) a.AInsertCalcLog(perno, text);
+  }
+  try {
+    main.Execute(" Drop Table #TempRecs ");
+  } catch (const db::DbError&) {
+  }
+  state("");
+  return result;
+}
+
+}  // namespace zel::transfer

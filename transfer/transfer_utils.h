@@ -1,0 +1,222 @@
+// The record transfer's routines: rounding of punch times, the pairing of a person's
+// labelled entry and exit punches into entry/exit records (the IO transfer), and the
+// pairing of special-card punches into permission requests. Class-level operations over
+// the scratch records and connections their caller hands in; one transfer run uses them on
+// one thread, with that thread's connections.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zel::db {
+class Connection;
+class Dataset;
+}  // namespace zel::db
+
+namespace zel::transfer {
+
+enum class TIO_Type { ioNone, ioEnter, ioExit, ioComplete };
+enum class TUpdateMode { umInsert, umUpdate };
+enum class TPerMissionType { prTotal, prMor, prMam, prSlate };
+enum class TDayStatus { dsToday, dsYesterday, dsTomorrow };
+
+// One punch.
+struct Tcl {
+  std::string KartNo, Perno, REC;
+  std::string ClockDate;  // "MM/DD"
+  std::string ClockTime;
+  TIO_Type IO_TYPE = TIO_Type::ioNone;
+  int SPCARDTYPE = 0;
+  std::string TRANSFERED, ClockKey, SpecCardNo;
+  int MachineNo = 0, ComCode = 0;
+  bool Uncertain = false;
+  std::string FirstIo;  // "MM/DDHH:NN" or empty
+  int FPM = 0;
+  std::int32_t PicId = 0, FromWeb = 0;
+  std::string BClockDate, BClockTime;
+};
+
+// One calendar item.
+struct Tci {
+  std::string DBEGINDATE, DBEGINTIME, DENDDATE, DENDTIME, ENDDATE, ENDTIME;
+  int HOLIDAY = 0;
+  std::string EBEGINDATE, EBEGINTIME, EENDDATE, EENDTIME, BBEGINDATE, BBEGINTIME, BENDDATE,
+      BENDTIME;
+  TDayStatus Status = TDayStatus::dsToday;
+};
+
+// One stored IoInfo row.
+struct Tio {
+  std::string BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, BBEGINTIME, BENDDATE, BENDTIME;
+  int BEGINCLOCK = 0, ENDCLOCK = 0, BeginComCode = 0, EndComCode = 0;
+  std::int32_t EnterPicId = 0, ExitPicId = 0, EnterFromWeb = 0, ExitFromWeb = 0;
+};
+
+// Work-group settings.
+struct Twg {
+  bool FLOATCAL = false;
+  std::int32_t FLOATVAL = 0;
+  int IOPairing = 0;
+  bool OverFloat = false;
+};
+
+// One IoInfo row being built.
+struct TIOinfo {
+  std::string Perno, EnterDate, EnterTime, ExitDate, ExitTime, BEnterTime, BExitDate, BExitTime,
+      CalDate;
+  TIO_Type IOType = TIO_Type::ioNone;
+  TUpdateMode UpdateMode = TUpdateMode::umInsert;
+  std::string REC;
+  int SpecCardType = 0, EnterMachineNo = 0, EnterComCode = 0, ExitMachineNo = 0,
+      ExitComCode = 0, FPM = 0;
+  std::int32_t EnterPicId = 0, ExitPicId = 0, EnterFromWeb = 0, ExitFromWeb = 0;
+  // The punches (ClockDmp.REC) that went into the record: they leave ClockDmp only when the
+  // record is on file.
+  std::vector<std::string> Recs;
+};
+
+// One permission request being built.
+struct TPermissioninfo {
+  std::string Perno, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, CalDate, ClockKey, SpecCardNo;
+  bool Uncertain = false;
+  std::int32_t Rec1 = 0, Rec2 = 0;
+  std::int16_t ShiftType = 0;
+};
+
+// Owning lists; items are appended as copies.
+class TIOList {
+ public:
+  void AddIO(const TIOinfo& item) { items_.push_back(item); }
+  int Count() const { return static_cast<int>(items_.size()); }
+  TIOinfo Item(int index) const { return items_.at(static_cast<std::size_t>(index)); }
+  const std::vector<TIOinfo>& Items() const { return items_; }
+
+ private:
+  std::vector<TIOinfo> items_;
+};
+
+class TPermissionList {
+ public:
+  void AddPermission(const TPermissioninfo& item) { items_.push_back(item); }
+  int Count() const { return static_cast<int>(items_.size()); }
+  TPermissioninfo Item(int index) const { return items_.at(static_cast<std::size_t>(index)); }
+
+ private:
+  std::vector<TPermissioninfo> items_;
+};
+
+// The name of the step now running.
+using TTransferUtilsDeclareState = std::function<void(const std::string& state)>;
+// One calculation-log row: person number and comment.
+using TTransferUtilsInsertCalcLogTable =
+    std::function<void(const std::string& PerNo, const std::string& Comment)>;
+
+// The scratch records of a transfer module, which keep their values from row to row and
+// between the routines of one run.
+struct TTransferScratch {
+  Tcl cl, nx, pr;
+  Tci ci, yesCi, yes2Ci, tomCi;
+  Tio IO, yesIo, tomIo;
+  Twg wg;
+};
+
+// The rounding settings of table SYSTEM.
+struct TRoundSettings {
+  int Round = 0, RoundVal = 0, RoundBound = 0;
+};
+
+// What an IO transfer run did.
+struct TIOTransferResult {
+  int PairingRows = 0;      // rows of the pairing query
+  int Records = 0;          // records built
+  int Inserted = 0;         // new IoInfo rows
+  int Completed = 0;        // stored half-records completed
+  int Failed = 0;           // records not written (duplicates included)
+  int Duplicates = 0;       // of them, already on record
+  int PunchesDeleted = 0;   // punches removed from ClockDmp
+  int PunchesMarked = 0;    // punches kept with TRANSFERED = 1 for the permissions
+  int PunchesKept = 0;      // punches of the run left untouched and reported
+};
+
+// Everything one IO transfer run works with. The connections stay open for the whole run:
+// the snapshot table #TempRecs lives in the base connection's session.
+struct TIOTransferArgs {
+  bool UnCertainState = false;  // true: certain punches only
+  std::vector<std::string>* PermissionRecList = nullptr;
+  TTransferScratch* Scratch = nullptr;
+  bool EnableSystemLog = false;
+  std::string UserCode = "000";
+  std::string CurrentYear_YYYY;
+  std::string CurrentDate_YYMMDD;  // "YYYY/MM/DD"
+  std::string TempFileName = "CSSPerTemp";
+  std::string BaseDatabaseName;  // for switching the base connection between databases
+  std::string YearDatabaseName;
+  db::Connection* MainDBConnection = nullptr;
+  db::Connection* YearDBConnection = nullptr;
+  TRoundSettings Rounding;
+  db::Dataset* QPermissionDemark = nullptr;
+  db::Dataset* QConfirmIO = nullptr;
+  db::Dataset* QClockDmp_Delete = nullptr;
+  TTransferUtilsDeclareState ADeclareState;
+  TTransferUtilsInsertCalcLogTable AInsertCalcLog;
+  // The file-log writer of the "Log" lines (base name, text); none: not written.
+  std::function<void(const std::string&, const std::string&)> LogToFile;
+};
+
+class TTransferUtils {
+ public:
+  TTransferUtils() = delete;
+
+  // The time rounded to RoundVal minutes (up from RoundBound minutes past a step); empty for
+  // a blank time, unchanged when rounding is off.
+  static std::string AdjustTime(const std::string& ATime, const TRoundSettings& tblSystem);
+
+  // Minutes from the rounded entry to the rounded exit of a record; 0 when a side is missing.
+  static int RecordDuration(const TIOinfo& io, const std::string& E, const std::string& X);
+
+  // The statements that write one record (insert or update, then the log copy when
+  // EnableSystemLog). E and X are the rounded times; N the server's date "YYYY/MM/DD";
+  // ActionTime the server's time "HH:MM:SS".
+  static std::string RecordStatement(const TIOinfo& io, const std::string& E,
+                                     const std::string& X, int Duration,
+                                     const std::string& UserCode, const std::string& N,
+                                     const std::string& ActionTime, bool EnableSystemLog,
+                                     const std::string& CurrentYear_YYYY);
+  // The text reported when writing a record failed with Message.
+  static std::string RecordFailureText(const TIOinfo& io, const std::string& Message);
+  static bool IsDuplicateKeyMessage(const std::string& Message);
+
+  // Loads the current row of the pairing query into the scratch records.
+  static void getIORecordInfo(const db::Dataset& QConfirmIO, Tci& ci, Tcl& cl, Tio& IO, Twg& wg);
+  // Walks the open pairing query; fills IoList with the records to write and IoRecList with
+  // the punches used. SeenRecs (optional) receives every punch the query returned.
+  static void ConfirmIos(db::Dataset& QConfirmIO, TTransferScratch& s, TIOList& IoList,
+                         std::vector<std::string>& IoRecList,
+                         std::vector<std::string>* SeenRecs = nullptr);
+
+  // Loads the current row of the special-card query.
+  static void GetPermissionRecordInfo(const db::Dataset& QPermissionDemark, TTransferScratch& s);
+  // Walks the open special-card query: the requests into PermissionList, the punches they
+  // use into PermissionRecList (both emptied first). A failing row is reported and skipped.
+  static void ConfirmPermission(db::Dataset& QPermissionDemark,
+                                const std::string& CurrentYear_YYYY,
+                                const std::string& CurrentDate_YYMMDD, TPerMissionType Status,
+                                TPermissionList& PermissionList,
+                                std::vector<std::string>& PermissionRecList, TTransferScratch& s,
+                                const TTransferUtilsInsertCalcLogTable& AInsertCalcLog);
+  // The moment Date+Time shifted by the floating start of the day (see the work group's
+  // FLOATVAL), as "MM/DDHH:NN".
+  static std::string FloatShiftedTime(const std::string& Date, const std::string& Time,
+                                      const std::string& DBeginDate, const Tci& dayCi,
+                                      const Twg& wg, const Tcl& cl,
+                                      const std::string& CurrentYear_YYYY);
+
+  // The IO transfer run. Failures outside the per-record loops escape (the caller logs
+  // them); the record writes, the permission marks and the final delete are one
+  // transaction of the base connection, so a run that does not finish leaves no trace.
+  static TIOTransferResult OnIOTransfer(TIOTransferArgs& a);
+};
+
+}  // namespace zel::transfer
