@@ -157,6 +157,29 @@ int Tick() {
   return kExitOk;
 }
 
+int TransferIo(int year, bool certain_only) {
+  service::SetDeepLogMode();
+  TZELKLCalculateService s(dates::HomeFolder());
+  s.LoadConfiguration();
+  s.FillSemaphoreList();
+  const std::string y = year != 0 ? std::to_string(year) : dates::JalaliToday().substr(0, 4);
+  s.SetCurrentYear(y);
+  try {
+    db::Connect(s.BaseSettings())->Execute(" Truncate Table CSSPerTemp ");  // everyone
+    s.CreateCalItemView(y);
+  } catch (const std::exception& e) {
+    return Fail("the databases of " + y + " cannot be used: " + e.what());
+  }
+  const management::TransferRunResult r = s.TransferRun(certain_only ? 5 : 4, 0);
+  if (!r.done) return Fail("the IO transfer failed: " + r.error + "; " + LogsNote());
+  std::cout << "IO transfer of " << y << (certain_only ? " (certain punches only)" : "") << ": "
+            << r.io.Inserted << " records inserted, " << r.io.Completed << " completed, "
+            << r.io.Failed << " failed; punches " << r.io.PunchesDeleted << " deleted, "
+            << r.io.PunchesMarked << " marked, " << r.io.PunchesKept << " kept\n";
+  if (r.io.Failed > 0 || r.io.PunchesKept > 0) std::cout << "see CSSLog for the reasons\n";
+  return kExitOk;
+}
+
 std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
   if (!dates::TZELYearConversion::YearIsInValidRange(dates::csJalali, o.year)) {
     return "--year " + std::to_string(o.year) + " is not a Jalali year (1206..1498)";

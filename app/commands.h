@@ -46,6 +46,10 @@ int Explain(const ExplainOptions& options);
 // Labels the untransferred punches of the year (0: this year) of every person of Person
 // entry or exit, and prints how many got which label.
 int TransferClock(int year);
+// The IO transfer of every person's labelled punches of the year (0: this Jalali year) into
+// IoInfo, as the schedule runs it; only the certain ones with certain_only. Prints the
+// records inserted, completed and failed and the punches deleted, marked and kept.
+int TransferIo(int year, bool certain_only);
 
 int DbInit(const std::vector<int>& years);
 // Puts the demo organisation into the embedded home, setting the home up first when it has

@@ -84,6 +84,12 @@ int main(int argc, char** argv) {
       "clock", "label the untransferred punches of the year entry or exit, with their certainty");
   transfer_clock->add_option("--year", transfer_year, "Jalali year YYYY (default: this year)")
       ->check(CLI::Range(1300, 1499));
+  bool certain_only = false;
+  auto* transfer_io = transfer->add_subcommand(
+      "io", "pair the labelled punches of ClockDmp into IoInfo records (every person)");
+  transfer_io->add_option("--year", transfer_year, "Jalali year YYYY (default: this year)")
+      ->check(CLI::Range(1300, 1499));
+  transfer_io->add_flag("--certain-only", certain_only, "leave the uncertain punches alone");
 
   auto* db = app.add_subcommand("db", "the embedded databases");
   db->require_subcommand(1);
@@ -191,6 +197,7 @@ int main(int argc, char** argv) {
     return zel::app::Explain(explain_options);
   }
   if (transfer_clock->parsed()) return zel::app::TransferClock(transfer_year);
+  if (transfer_io->parsed()) return zel::app::TransferIo(transfer_year, certain_only);
   if (init->parsed()) return zel::app::DbInit(init_years);
   if (demo->parsed()) return zel::app::DbDemo(demo_options);
   if (sql->parsed()) {

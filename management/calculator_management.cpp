@@ -5,6 +5,7 @@
 #include <chrono>
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "dates/clock.h"
@@ -14,6 +15,7 @@
 #include "db/client.h"
 #include "management/calc_hold.h"
 #include "management/calculate_threads.h"
+#include "transfer/dm_transfer.h"
 
 namespace zel::management {
 
@@ -474,6 +476,28 @@ void TZELCalculatorManagement::SetHoldTakenHook(std::function<void()> hook) {
 void TZELCalculatorManagement::SetDailyModuleHook(
     std::function<void(engine::TdmCalculate&)> hook) {
   impl_->daily_hook = std::move(hook);
+}
+
+TransferRunResult TZELCalculatorManagement::RunTransferRecordsForPersonList(int TransType) {
+  const CalculatorSettings& s = impl_->settings;
+  TransferRunResult result;
+  try {
+    if (TransType != 4 && TransType != 5) {
+      throw std::runtime_error("the permission transfer (kind " + std::to_string(TransType) +
+                               ") is not available in this version; nothing was transferred");
+    }
+    transfer::TDmTransfer module(s.data_dir, s.odbc_driver);
+    module.InitialValues(s.current_year, s.user, s.password, s.database_name, s.server,
+                         s.temp_table_name, s.schedule_id);
+    result.io = module.MyIOTransfer(TransType == 5);
+    result.done = true;
+  } catch (const std::exception& e) {
+    result.error = e.what();
+    impl_->MyZelUtils.LogText(
+        "Error on transfer IO : " + s.database_name + "_" + s.current_year + "|" + e.what(),
+        "ErrorTransfer", true, false);
+  }
+  return result;
 }
 
 RunResult TZELCalculatorManagement::RunDailyCalculatorForOnePerson() {

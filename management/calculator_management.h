@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "clockrec/dm_set_clock_rec.h"
+#include "transfer/transfer_utils.h"
 
 namespace zel::engine {
 class TdmCalculate;
@@ -69,6 +70,13 @@ struct ClockRecResult {
   clockrec::ClockRecCounts counts;  // punches labelled (also before a failure)
 };
 
+// What a record transfer run did.
+struct TransferRunResult {
+  bool done = false;   // false: the run failed (logged to "ErrorTransfer") or is not available
+  std::string error;   // the failure, when not done
+  transfer::TIOTransferResult io;  // the IO transfer's counts
+};
+
 class CalculatorManagementImpl;
 
 class TZELCalculatorManagement {
@@ -105,6 +113,12 @@ class TZELCalculatorManagement {
   // thread (no worker, no hold, no CSSchedule update). A failure is logged to
   // "ErrorTransfer" and returned, not raised.
   ClockRecResult RunSetClockDmpRecordsForPersonList();
+
+  // A record transfer of one kind for the persons of the person table, on the caller's
+  // thread: 4 every labelled punch, 5 only the certain ones, into IoInfo; 1-3 (permissions)
+  // are not available in this version. No hold, no System flag, no CSSchedule update.
+  // Failures are logged to "ErrorTransfer" and returned, never raised.
+  TransferRunResult RunTransferRecordsForPersonList(int TransType);
 
   // Records the run's date and time in CSSchedule. Raises zel::db::DbError.
   void MyUpdateCSSchedule(int ScheduleId);

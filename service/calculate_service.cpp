@@ -575,12 +575,42 @@ bool TZELKLCalculateService::SetClockDmpRecords() {
 }
 
 bool TZELKLCalculateService::TransferRecords(int TransType) {
+  if (TransType == 4 || TransType == 5) return TransferRun(TransType, MyCalcScheduleId_).done;
   const std::string text = "TransferRecords(" + std::to_string(TransType) +
                            "): record transfer is not available in this version; nothing was "
                            "transferred";
   LogText(text);
   LogText(text, "ErrorTransfer");
   return false;
+}
+
+management::TransferRunResult TZELKLCalculateService::TransferRun(int TransType, int ScheduleId) {
+  management::TransferRunResult result;
+  try {
+    management::CalculatorSettings s;
+    s.server = config_.server_name;
+    s.user = config_.user_name;
+    s.password = config_.password;
+    s.database_name = config_.database_name;
+    s.data_dir = home_ + "/Data";
+    s.odbc_driver = config_.odbc_driver;
+    s.current_year = CurrentYear_;
+    s.max_thread = 2;
+    s.enable_log = config_.enable_log;
+    s.schedule_id = ScheduleId;
+    s.semaphore_list = SemaphoreList_;
+    s.from_date = "01/01";
+    s.to_date = "12/29";
+    s.temp_table_name = "CSSPerTemp";
+    s.calc_mode = 0;
+    management::TZELCalculatorManagement manager(std::move(s));
+    result = manager.RunTransferRecordsForPersonList(TransType);
+  } catch (const std::exception& e) {
+    result.done = false;
+    result.error = e.what();
+    LogText(std::string("Error on run transfer IO : ") + e.what(), "ErrorTransfer");
+  }
+  return result;
 }
 
 void TZELKLCalculateService::RunDaily(const ScheduleEntry& entry) {

@@ -118,8 +118,13 @@ class TZELKLCalculateService {
   bool SetClockDmpRecords();
   // What the last SetClockDmpRecords did.
   const management::ClockRecResult& LastClockRec() const { return last_clock_rec_; }
-  // Record transfers are not part of this version: logs that and returns false.
+  // Record transfer of one kind for CurrentYear: kinds 4 and 5 (every or only the certain
+  // labelled punches into IoInfo) run; 1-3 (permissions) are not part of this version and
+  // log that; true when the run was done.
   bool TransferRecords(int TransType);
+  // The record transfer run itself, for TransferRecords and the command line; failures are
+  // logged and returned, never raised.
+  management::TransferRunResult TransferRun(int TransType, int ScheduleId);
 
   // --- logging ---
   void LogText(const std::string& AValue, const std::string& AFileName = "Log",

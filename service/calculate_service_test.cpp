@@ -367,9 +367,10 @@ TEST_F(ServiceTest, WithoutCalcRowNothingIsCalculated) {
       << "the manager's row saying why";
 }
 
-TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenReportsMissingTransfers) {
+TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenTransfersThem) {
   Sql("INSERT INTO Person (Perno) VALUES ('      1001')");
-  // A punch of a person without rule: an unsure entry.
+  // A punch of a person without rule: labelled an unsure entry, then kept by the IO
+  // transfer (no work rule for its card) with the reason in CSSLog.
   Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED) VALUES "
       "(1, '1001', '      1001', '1399/02/02', '08:00', 0)");
   Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
@@ -386,16 +387,20 @@ TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenReportsMissingTransfers) {
   EXPECT_TRUE(Logged("TransferRecords(2): record transfer is not available in this version; "
                      "nothing was transferred"))
       << log;
-  EXPECT_TRUE(Logged("TransferRecords(4): record transfer is not available in this version; "
-                     "nothing was transferred"))
-      << log;
+  EXPECT_TRUE(Logged("ConfirmIos RecordCount=>>0")) << log;
+  EXPECT_EQ(log.find("TransferRecords(4)"), std::string::npos) << log;
   EXPECT_EQ(log.find("TransferRecords(1)"), std::string::npos);
   EXPECT_EQ(log.find("TransferRecords(3)"), std::string::npos);
   EXPECT_EQ(log.find("Transfer IO Data Compeleted"), std::string::npos);
-  EXPECT_NE(Log("ErrorTransfer").find("TransferRecords(4)"), std::string::npos);
-  EXPECT_EQ(Rows("SELECT ScheduleId, Comment FROM CSSLog"),
-            (std::vector<std::string>{
-                "7|انتقال اطلاعات و برچسب گذاری ترددها در این نسخه امکان پذیر نیست."}));
+  EXPECT_EQ(Log("ErrorTransfer").find("TransferRecords(4)"), std::string::npos);
+  EXPECT_EQ(Rows("SELECT REC FROM ClockDmp"), (std::vector<std::string>{"1"}));
+  const auto rows = Rows("SELECT ScheduleId, Comment FROM CSSLog ORDER BY Id");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].rfind("7|Punches kept in ClockDmp for a later transfer: card 1001, day "
+                          "1399/02/02, 1 punch(es)", 0),
+            0u)
+      << rows[0];
+  EXPECT_EQ(rows[1], "7|انتقال اطلاعات و برچسب گذاری ترددها در این نسخه امکان پذیر نیست.");
 }
 
 TEST_F(ServiceTest, PassFailureIsLoggedAndTheTimerComesBack) {

@@ -198,6 +198,93 @@ const Scenario kScenarios[] = {
      "2|1; 3|1", ""},
 };
 
+TEST_F(IoTransferTest, RecordWritesAreCopiedToTheLogDatabase) {
+  srv_.Exec("Att", "UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5, "
+                   "EnableSystemLog = 1\n" +
+                       Punch(1, "1001", "05/10", "07:54", 1));
+  Transfer(false);
+  srv_.Exec("Att", Punch(2, "1001", "05/10", "15:58", 2));
+  Transfer(false);
+  EXPECT_EQ(IoRows(), "1001|05/10|07:50|05/10|16:00|490|07:54");
+  auto base = srv_.Open("Att");
+  const std::string today = TDmTransfer::GetNowDate(*base);
+  // The insert of the entry, then the update that completes it; the raw times beside the
+  // rounded ones.
+  EXPECT_EQ(Render(srv_.Query("ZELLog",
+                              "SELECT PerNo_N, BeginTime_N, EndDate_N, EndTime_N, Duration_N, "
+                              "BBeginTime_N, BEndTime_N, UserCode, ActionDate, ActionType, RecYear "
+                              "FROM IOInfo_Log ORDER BY Id")),
+            "1001|07:50|||0|07:54||000|" + today + "|1|1399; 1001|07:50|05/10|16:00|490|07:50|15:58|000|" +
+                today + "|1|1399");
+}
+
+TEST_F(IoTransferTest, RunCountsWhatItDid) {
+  srv_.Exec("Att", Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "16:00", 2) +
+                       Punch(3, "1002", "05/10", "08:00", 1) +
+                       Punch(4, "1002", "05/10", "10:00", 2, 0, 1) +
+                       Punch(5, "1002", "05/10", "12:00", 1) + Punch(6, "7777", "05/10", "08:00", 1) +
+                       Punch(7, "1003", "05/10", "07:00", 2));
+  srv_.Exec("Att_1399",
+            "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
+            "('      1001', '05/10', '07:00', '05/10', '15:00', 480), "
+            "('      1003', '05/10', '06:30', '', '', 0)");
+  const TIOTransferResult r = Transfer(false);
+  EXPECT_EQ(r.Records, 4);
+  EXPECT_EQ(r.Inserted, 2);       // 1002's 08:00-10:00 and 12:00 alone
+  EXPECT_EQ(r.Completed, 1);      // 1003's stored entry
+  EXPECT_EQ(r.Failed, 1);         // 1001's duplicate
+  EXPECT_EQ(r.Duplicates, 1);
+  EXPECT_EQ(r.PunchesMarked, 2);  // the leave card's exit and the entry closing it
+  EXPECT_EQ(r.PunchesKept, 1);    // card 7777
+  EXPECT_EQ(r.PunchesDeleted, 4);
+  EXPECT_EQ(Punches(), "4|1; 5|1; 6|0");
+}
+
+// A transfer cut short at any step leaves no trace; the next run does the whole work once.
+TEST_F(IoTransferTest, ARunKilledBetweenItsStepsLosesNothing) {
+  const std::string punches = Punch(1, "1001", "05/10", "07:00", 1) +
+                              Punch(2, "1001", "05/10", "10:00", 2, 0, 1) +
+                              Punch(3, "1001", "05/10", "12:00", 1) +
+                              Punch(4, "1001", "05/10", "15:00", 2) +
+                              Punch(5, "1002", "05/10", "08:00", 1);
+  const char* const kDone =
+      "1001|05/10|07:00|05/10|10:00|180|07:00; 1001|05/10|12:00|05/10|15:00|180|12:00; "
+      "1002|05/10|08:00|||0|08:00";
+  const struct {
+    const char* step;  // the process dies as this step begins
+    bool written;      // the run had committed
+  } cases[] = {
+      {"درج/ويرايش ورود و خروجها", false},                                   // records next
+      {"واكشي اطلاعات برگه هاي مرخصي ،ماموريت و تاخير سرويس", false},      // records written
+      {"مقداردهي فيلد transfer", false},                                      // marks next
+      {"حذف ركوردهاي انتقال داده شده", false},                                // delete next
+      {"", true},                                                             // all done
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.step);
+    srv_.Exec("Att", "DELETE FROM ClockDmp\n" + punches);
+    srv_.Exec("Att_1399", "DELETE FROM IoInfo");
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      Transfer(false, [&](const std::string& state) {
+        if (state == c.step) _exit(42);
+      });
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 42);
+    EXPECT_EQ(IoRows(), c.written ? kDone : "");
+    EXPECT_EQ(Punches(), c.written ? "2|1; 3|1" : "1|0; 2|0; 3|0; 4|0; 5|0");
+    Transfer(false);
+    EXPECT_EQ(IoRows(), kDone);
+    EXPECT_EQ(Punches(), "2|1; 3|1");
+    EXPECT_EQ(Log(), "");
+  }
+}
+
 class IoTransferScenario : public IoTransferTest,
                            public ::testing::WithParamInterface<Scenario> {};
 
