@@ -645,7 +645,7 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
   };
   std::set<std::string> consumed;  // punches of written (or already recorded) records
   std::map<std::string, std::string> failedRecs;  // punch -> failure of its record
-  main.Execute("BEGIN TRANSACTION");
+  main.BeginTransaction();
   try {
     state("درج/ويرايش ورود و خروجها");
     const dates::TDateTime now = ServerMoment(main, " Select GetDate() DateStr ");
@@ -771,10 +771,10 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
     const db::ResultSet after = main.Execute("Select Count(*) From ClockDmp");
     result.PunchesDeleted =
         static_cast<int>(before.rows[0][0].AsInteger() - after.rows[0][0].AsInteger());
-    main.Execute("COMMIT TRANSACTION");
+    main.CommitTransaction();
   } catch (...) {
     try {
-      main.Execute("ROLLBACK TRANSACTION");
+      main.RollbackTransaction();
       main.Execute(" USE [" + a.BaseDatabaseName + "] ");
     } catch (const std::exception&) {
     }
