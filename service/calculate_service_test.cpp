@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "dates/clock.h"
 #include "dates/log_file.h"
+#include "schema/schema.h"
 #include "service/home_setup.h"
 #include "service/platform.h"
 #include "service/service_log.h"
@@ -401,6 +403,43 @@ TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenTransfersThem) {
             0u)
       << rows[0];
   EXPECT_EQ(rows[1], "7|انتقال اطلاعات و برچسب گذاری ترددها در این نسخه امکان پذیر نیست.");
+}
+
+// From raw punches to the day's results in one pass: a daily entry with Transfer 1 labels
+// the punches, pairs them into an entry/exit record and calculates the day from it. The
+// organisation is the statement corpus' seed (calendar 1: duty 07:00-15:00 with a break
+// 12:00-12:30 on 05/10).
+TEST_F(ServiceTest, DailyEntryWithTransferGoesFromPunchesToDayWork) {
+  const char* root = std::getenv("ZEL_SOURCE_DIR");
+  ASSERT_NE(root, nullptr);
+  Sql("DELETE FROM SYSTEM");
+  Sql("DELETE FROM Semaphor");
+  for (const auto& [database, file] : {std::pair{"Att", "seed_base.sql"},
+                                       std::pair{"Att_1399", "seed_1399.sql"}}) {
+    const std::string script = ReadAll(fs::path(root) / "db/corpus" / file);
+    ASSERT_FALSE(script.empty()) << file;
+    for (const auto& batch : db::SplitBatches(script)) Sql(batch, database);
+  }
+  Sql("UPDATE SYSTEM SET Round = 0");
+  Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED, SPCARDTYPE) "
+      "VALUES (1, '1001', '      1001', '1399/05/10', '07:00', 0, 0), "
+      "(2, '1001', '      1001', '1399/05/10', '15:00', 0, 0)");
+  Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
+      "SubCalcType, FromDate, ToDate, CalcYear, Transfer, TransSLate, TransMor, TransMam, "
+      "Uncertains) VALUES (9, 1, '08:00', 1, 0, 1, '05/10', '05/10', '1399', 1, 0, 0, 0, 1)");
+  Sql("INSERT INTO CSSPersons (ScheduleId, PerNo) VALUES (9, '      1001')");
+  TZELKLCalculateService s(home_.string());
+  bool started = false;
+  s.ServiceStart(started);
+  s.TDBCheckTimer();
+  EXPECT_EQ(Rows("SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration FROM IoInfo",
+                 "Att_1399"),
+            (std::vector<std::string>{"      1001|05/10|07:00|05/10|15:00|480"}))
+      << Log();
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM ClockDmp"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Rows("SELECT PerNo, DDate, CalWork, WorkTotal FROM DayWork", "Att_1399"),
+            (std::vector<std::string>{"      1001|05/10|450|450"}))
+      << Log();
 }
 
 TEST_F(ServiceTest, PassFailureIsLoggedAndTheTimerComesBack) {
