@@ -478,13 +478,16 @@ int DbDemo(engine::demo::DemoOptions options) {
       return Fail("db demo fills the embedded engine only; Korlan.Ini names a SQL Server");
     }
     options.database_name = s.Config().database_name;
+    options.records_as_punches = true;
     const engine::demo::DemoSummary r =
         engine::demo::GenerateDemoOrganisation(s.ServerSettings(), options);
     std::cout << "demo organisation " << r.year << ", month " << r.month << ": " << r.persons
               << " persons, " << r.io_records << " entry/exit records, " << r.punches
               << " punches, " << r.leaves
               << " leaves, " << r.missions << " missions, " << r.permissions
-              << " permissions; a daily schedule entry calculates the current month\n";
+              << " permissions; a daily schedule entry labels and transfers the punches and "
+                 "calculates the "
+                 "current month\n";
     return kExitOk;
   } catch (const std::exception& e) {
     return Fail(std::string("db demo: ") + e.what());

@@ -253,7 +253,8 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
       "INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, Data2, CalcType, "
       "SubCalcType, FromMahPeriod, ToMahPeriod, CalcYear, DifCurDay, DifCurMP, Transfer, "
       "Uncertains, TransMor, TransMam, TransSLate) VALUES (1, 1, '01:00', 1, 0, 0, 4, '1', "
-      "'31', " + Quote(std::to_string(year)) + ", 0, 0, 0, 0, 0, 0, 0)");
+      "'31', " + Quote(std::to_string(year)) + ", 0, 0, " +
+      (options.records_as_punches ? "1, 1" : "0, 0") + ", 0, 0, 0)");
 }
 
 // The shift code of a day for a person of the shift group: the group's rotation, moved by
@@ -321,9 +322,11 @@ class YearWriter {
     WriteOtherYearPunches();
     for (BulkInsert* b : {&punches_, &io_, &hourly_leave_, &daily_leave_, &hourly_mission_,
                           &daily_mission_, &extra_permit_, &service_late_}) {
+      // The records stay punches when the schedule's transfer is to make them.
+      if (b == &io_ && options_.records_as_punches) continue;
       b->Flush();
     }
-    counts_.io = io_.Count();
+    counts_.io = options_.records_as_punches ? 0 : io_.Count();
     counts_.punches = punches_.Count();
     counts_.leaves = hourly_leave_.Count() + daily_leave_.Count();
     counts_.missions = hourly_mission_.Count() + daily_mission_.Count();

@@ -18,6 +18,10 @@ struct DemoOptions {
   int month = 0;              // month of the entry/exit records, 1..12; 0 = the current one
   std::uint32_t seed = 1;     // the same seed gives the same rows
   std::string database_name = "Att";  // base database; the year database is <name>_<year>
+  // The month's entry/exit records left as their raw punches only (IoInfo not written),
+  // and the daily schedule entry transfers them (Transfer 1, every punch) before it
+  // calculates.
+  bool records_as_punches = false;
 };
 
 // What was written.
