@@ -408,22 +408,22 @@ void TZELDailyCalculate::CalculatePersonDays() {
 void TZELDailyCalculate::DeleteDayResults(const std::string& day) {
   db::Connection& year = CalculateDataModule->ADOConnectionTimeAttendance();
   const std::string X = DataBaseName + "_" + CurrentYear2;
-  const std::string P = Quoted(CurPerno_);
-  const std::string D = Quoted(day);
+  // The person and the day are bound, so each statement's text is the same for every day
+  // and person and its translation is reused.
+  const std::vector<db::Param> params = {{"Perno", db::ParamType::String, 10, db::Value(CurPerno_)},
+                                         {"From", db::ParamType::String, 5, db::Value(day)},
+                                         {"To", db::ParamType::String, 5, db::Value(day)}};
   const struct {
     const char* table;
     const char* column;
   } tables[] = {{"TimeTab ", "CalcDate"}, {"DayMorDt ", "DDate"},   {"DayMamDt ", "DDate"},
                 {"ServTime ", "CalcDate"}, {"MealTime ", "CalcDate"}, {"DayWork", "DDate"}};
   for (const auto& t : tables) {
+    if (Abandoned()) return;
     const std::string column = t.column;
-    if (!ExecuteUnlessAbandoned(year,
-                                {"DELETE FROM " + X + ".." + t.table, "where ",
-                                 "(Perno = " + P + ")", "AND (" + column + " >= " + D + ")",
-                                 "AND (" + column + " <= " + D + ")"},
-                                60)) {
-      return;
-    }
+    year.Execute(JoinLines({"DELETE FROM " + X + ".." + t.table, "where ", "(Perno = ?)",
+                            "AND (" + column + " >= ?)", "AND (" + column + " <= ?)"}),
+                 params, 60);
   }
 }
 
