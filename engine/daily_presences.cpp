@@ -93,6 +93,32 @@ void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
   ApplyFloatingStart(Sender);                                 // 11
 }
 
+namespace {
+// "MM/DD" with a month 1..12 and a day 1..31; "HH:NN" with hours 0..24 and minutes 0..59.
+bool TwoNumbers(const std::string& text, char separator, int& first, int& second) {
+  auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+  if (text.size() != 5 || text[2] != separator || !digit(0) || !digit(1) || !digit(3) ||
+      !digit(4)) {
+    return false;
+  }
+  first = (text[0] - '0') * 10 + (text[1] - '0');
+  second = (text[3] - '0') * 10 + (text[4] - '0');
+  return true;
+}
+}  // namespace
+
+bool ValidMonthDay(const std::string& text) {
+  int month = 0, day = 0;
+  return TwoNumbers(text, '/', month, day) && month >= 1 && month <= 12 && day >= 1 &&
+         day <= (month <= 6 ? 31 : 30);
+}
+
+bool ValidHourMinute(const std::string& text) {
+  int hour = 0, minute = 0;
+  return TwoNumbers(text, ':', hour, minute) && minute <= 59 &&
+         (hour <= 23 || (hour == 24 && minute == 0));
+}
+
 void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
   TDailyWorkRec& rec = dm_.DailyWorkRec;
   const DaySpan span = SpanOf(Sender);
@@ -132,6 +158,18 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
       continue;
     }
 
+    // Digits out of their ranges ('25:99', '13/40') would shift the record to another
+    // moment: the row is skipped and reported, the rest of the day is calculated.
+    if (!ValidMonthDay(bd) || !ValidMonthDay(ed) || !ValidHourMinute(bt) || !ValidHourMinute(et)) {
+      if (reported_rows_.insert("IoInfo|" + Sender.PersonID() + "|" + bd + bt + ed + et).second) {
+        dm_.InsertCalcLogTable(
+            dm_.ScheduleId, Sender.PersonID(),
+            FormatText("%s (%s) (%s): IoInfo row skipped: a date or time is out of range: %s %s - %s %s",
+                       Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_text_.c_str(),
+                       bd.c_str(), bt.c_str(), ed.c_str(), et.c_str()));
+      }
+      continue;
+    }
     const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
     const bool own = q.Text(r, c_perno) == person;
     if (own && span.Reaches(Rel(b), Rel(e))) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/daily_test_support.h"
+#include "engine/daily_working_days.h"
 
 namespace zel::engine {
 namespace {
@@ -37,6 +38,37 @@ TEST_F(PresencesTest, ClockRecordsGiveFirstAndLastMomentsAndIncompleteOnesAreRep
   EXPECT_EQ(day["WorkTotal"], "450");
   EXPECT_EQ(day["ExtraWorkTotal"], "15");
   EXPECT_THAT(TimeTab("02/02"), Contains("02/02 16:10-02/02 20:00 w5 s7 d230"));
+}
+
+// Entry/exit records whose digits are out of range are skipped and reported; the day is
+// calculated from the others.
+TEST_F(PresencesTest, ClockRecordsOutOfRangeAreSkippedAndReported) {
+  Clock("02/02", "07:55", "16:10");
+  Year("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
+       "VALUES ('      1001', '02/02', '25:99', '02/02', '26:00')");
+  Run({"02/02"});
+  EXPECT_EQ(LogComments(),
+            std::vector<std::string>{"Ahmadi Ali (      1001) (02/02): IoInfo row skipped: a "
+                                     "date or time is out of range: 02/02 25:99 - 02/02 26:00"});
+  auto day = DayWork("02/02");
+  EXPECT_EQ(day["FirstBeginTime"], "07:55");
+  EXPECT_EQ(day["WorkTotal"], "450");
+}
+
+TEST(StoredTextTest, MonthDayAndHourMinuteRanges) {
+  const struct {
+    const char* text;
+    bool month_day;
+    bool hour_minute;
+  } cases[] = {{"02/02", true, false}, {"13/40", false, false}, {"06/31", true, false},
+               {"07/31", false, false}, {"00/10", false, false}, {"00:10", false, true},
+               {"25:99", false, false},
+               {"24:00", false, true}, {"24:01", false, false}, {"23:59", false, true},
+               {"1/2/3", false, false}, {"", false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ValidMonthDay(c.text), c.month_day) << c.text;
+    EXPECT_EQ(ValidHourMinute(c.text), c.hour_minute) << c.text;
+  }
 }
 
 TEST_F(PresencesTest, PresenceMarkCoversTheWorkingTimeExceptOnAHoliday) {

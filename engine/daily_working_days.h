@@ -37,6 +37,10 @@ struct TDayShape {
 // and minute from characters 4-5). Raises zel::dates::EConvertError when a text is not of
 // that form.
 TCalcDateTime ParseCalcDateTime(std::string_view date, std::string_view time);
+// Whether a stored "MM/DD" names a possible day (month 1..12, day within the month's 31 or
+// 30) and a stored "HH:NN" a time of day (00:00 .. 24:00).
+bool ValidMonthDay(const std::string& text);
+bool ValidHourMinute(const std::string& text);
 
 // "MM/DD" + "HH:NN" of a point: the text the day's moments are compared by.
 std::string MomentKey(const TCalcDateTime& point);
