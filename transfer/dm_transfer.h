@@ -43,6 +43,11 @@ class TDmTransfer {
   // outside the per-record loops (then nothing of the run is kept).
   TIOTransferResult MyIOTransfer(bool MyUnCertain);
 
+  // The permission preparation of one kind (prSlate, prMor, prMam), then its transfer
+  // (certain requests only). Raises on failures the routines do not report themselves.
+  TPermissionTransferResult PreparePermission(TPerMissionType PerMissionType, bool MyUnCertain);
+  void TransferPermission(TPerMissionType PerMissionType, TPermissionTransferResult& result);
+
   // One CSSLog row of the run's schedule entry; never raises.
   void InsertCalcLog(const std::string& PerNo, const std::string& LogComment);
 
@@ -72,6 +77,7 @@ class TDmTransfer {
   void SetSQLTextForDataSets();
   void MyGeneralConfirmShow();
   void ReadSystem();
+  TPermissionArgs PermissionArgs(TPerMissionType kind);
 
   std::string data_dir_, odbc_driver_;
   std::string base_conn_str_, year_conn_str_;

@@ -165,6 +165,36 @@ struct TIOTransferArgs {
   std::function<void(const std::string&, const std::string&)> LogToFile;
 };
 
+// What one permission preparation and transfer of a kind did.
+struct TPermissionTransferResult {
+  int Prepared = 0;   // requests written into the intermediate table (clock and web)
+  int Moved = 0;      // rows added to the kind's permission tables
+  int Uncertain = 0;  // requests left waiting as uncertain
+  int Collided = 0;   // requests left in collision with a permission on record
+  int Reported = 0;   // requests reported and not written
+};
+
+// Everything one permission preparation and transfer work with (the service's choices:
+// every source on, the whole year, all persons of the person table, user "000").
+struct TPermissionArgs {
+  TPerMissionType PerMissionType = TPerMissionType::prMor;
+  bool UnCertainState = false;  // preparation: leave uncertain punches out
+  std::vector<std::string>* PermissionRecList = nullptr;
+  TTransferScratch* Scratch = nullptr;
+  bool ExistWebFields = false;
+  bool WebTablesExist = false;
+  std::string DataBaseName;        // the base database
+  std::string CurrentYear_YYYY;    // "1399"
+  std::string CurrentDate_YYMMDD;  // "YYYY/MM/DD"
+  std::string TempFileName = "CSSPerTemp";
+  db::Connection* MainDBConnection = nullptr;
+  db::Connection* YearDBConnection = nullptr;
+  TRoundSettings Rounding;
+  db::Dataset* QPermissionDemark = nullptr;
+  TTransferUtilsDeclareState ADeclareState;
+  TTransferUtilsInsertCalcLogTable AInsertCalcLog;
+};
+
 class TTransferUtils {
  public:
   TTransferUtils() = delete;
@@ -217,6 +247,19 @@ class TTransferUtils {
   // them); the record writes, the permission marks and the final delete are one
   // transaction of the base connection, so a run that does not finish leaves no trace.
   static TIOTransferResult OnIOTransfer(TIOTransferArgs& a);
+
+  // The special-card dictionary of a kind: card number (also in its integer form) and
+  // function key to the permit type code. Raises on a special card without a number.
+  static std::vector<std::pair<std::string, std::string>> SpecCardCodeMap(
+      TPerMissionType kind, db::Connection& MainDBConnection);
+  // Empties the kind's intermediate table and fills it from the special-card punches and,
+  // for leave and mission, from the approved web requests. Counts into result.Prepared and
+  // result.Reported.
+  static void PreparePermission(TPermissionArgs& a, TPermissionTransferResult& result);
+  // Notes collisions, moves the requests that may move into the kind's permission tables,
+  // tidies their punches and empties the moved ones out of the intermediate table: one
+  // transaction, so a run cut short moves nothing and the next run does it all.
+  static void TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result);
 };
 
 }  // namespace zel::transfer

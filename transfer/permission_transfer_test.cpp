@@ -1,0 +1,335 @@
+// The permission preparation and transfer on the embedded engine, scenario by scenario:
+// special-card punches (leave card L01 = type 21, mission card M01 = type 31, service-late
+// card S01; keys E1/E2 = leave types 21/22, F1/F2 = mission types 31/32) and web requests,
+// one preparation and transfer of a kind, then the intermediate table, the permission
+// rows, the punches left in ClockDmp and the calculation log. Calendar 1 of the seed: duty
+// 07:00-15:00, break 12:00-12:30, overtime window 06:00-20:00, day end 23:59; persons 1001
+// and 1002 in office group 1. The run's "today" is 1399/05/11.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "dates/zel_calc_utils.h"
+#include "db/client.h"
+#include "management/test_server.h"
+#include "schema/schema.h"
+#include "transfer/dm_transfer.h"
+
+namespace zel::transfer {
+namespace {
+
+using management::testing::TestServer;
+
+std::string ReadSource(const std::string& relative) {
+  const char* root = std::getenv("ZEL_SOURCE_DIR");
+  std::ifstream in(std::string(root ? root : ".") + "/" + relative, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (text.str().empty()) throw std::runtime_error("cannot read " + relative);
+  return text.str();
+}
+
+std::string Trim(const std::string& s) {
+  const auto f = s.find_first_not_of(' ');
+  return f == std::string::npos ? "" : s.substr(f, s.find_last_not_of(' ') - f + 1);
+}
+
+// Cells of the rows, trimmed, "|" between cells and "; " between rows.
+std::string Render(const db::ResultSet& r) {
+  std::string out;
+  for (const auto& row : r.rows) {
+    if (!out.empty()) out += "; ";
+    for (std::size_t i = 0; i < row.size(); ++i) out += (i ? "|" : "") + Trim(row[i].AsString());
+  }
+  return out;
+}
+
+// A labelled punch: card (and person) number, "MM/DD" of 1399, time, 1 entry or 2 exit.
+std::string Punch(int rec, const std::string& card, const std::string& day,
+                  const std::string& time, int io, int uncertain = 0, int spcard = 0) {
+  const std::string perno = std::string(10 - card.size(), ' ') + card;
+  return "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, UNCERTAIN, "
+         "TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM) VALUES (" + std::to_string(rec) + ", '" +
+         card + "', '" + perno + "', '1399/" + day + "', '" + time + "', '" + std::to_string(io) +
+         "', " + std::to_string(uncertain) + ", 0, " + std::to_string(spcard) + ", '1', 1, 0)\n";
+}
+
+
+// A special-card punch: card L01/M01/S01 or a function key, 1 entry or 2 exit.
+std::string Card(int rec, const std::string& card, const std::string& day, const std::string& time,
+                 int io, int spcard, const std::string& specNo, const std::string& key = "",
+                 int uncertain = 0) {
+  const std::string perno = std::string(10 - card.size(), ' ') + card;
+  return "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, UNCERTAIN, "
+         "TRANSFERED, SPCARDTYPE, SPECCARDNO, ClockKey, MASHINNO, ComCode, FPM) VALUES (" +
+         std::to_string(rec) + ", '" + card + "', '" + perno + "', '1399/" + day + "', '" + time +
+         "', '" + std::to_string(io) + "', " + std::to_string(uncertain) + ", 0, " +
+         std::to_string(spcard) + ", '" + specNo + "', '" + key + "', '1', 1, 0)\n";
+}
+
+std::string AskAbsence(int page, const std::string& perno, const std::string& b,
+                       const std::string& bt, const std::string& e, const std::string& et,
+                       int type, const std::string& description = "web") {
+  return "INSERT INTO AskAbsence (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, "
+         "userDescription, RecDate, IsDaily, IsApproved, IsTransfer) VALUES (" +
+         std::to_string(page) + ", '" + std::string(10 - perno.size(), ' ') + perno + "', '" + b +
+         "', '" + bt + "', '" + e + "', '" + et + "', " + std::to_string(type) + ", N'" +
+         description + "', '05/01', 0, 1, 0)\n";
+}
+
+using K = TPerMissionType;
+
+struct Scenario {
+  const char* name;
+  K kind;
+  std::string base_sql;   // punches and settings of the base database
+  std::string year_sql;   // rows of the year database
+  const char* tmp_rows;   // PERNO|BEGINDATE|BEGINTIME|ENDDATE|ENDTIME|PAGENO|INDECISIVE|Rec1|Rec2|TYPE or SHIFTTYPE
+  const char* moved;      // hourly rows " / " whole-day rows of the kind (ServLate alone)
+  const char* punches;    // REC|SPCARDTYPE|TRANSFERED left in ClockDmp
+  const char* log_part;   // a text one CSSLog comment holds ("" = none)
+};
+
+class PermissionTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    srv_.Exec("", "CREATE DATABASE ZELLog");
+    Load("ZELLog", std::string(db::LogSchemaSql()));
+    Load("Att", ReadSource("db/corpus/seed_base.sql"));
+    Load("Att_1399", ReadSource("db/corpus/seed_1399.sql"));
+    auto base = srv_.Open("Att");
+    for (const std::string& batch : db::DateFunctionBatches()) base->Execute(batch);
+    base->Execute("UPDATE SYSTEM SET Round = 0, EnableSystemLog = 0");
+    srv_.Exec("Att_1399", " CREATE VIEW [dbo].[V_GetCalItem]  AS " + db::CalItemViewSelect("Att"));
+  }
+  void Load(const std::string& database, const std::string& script) {
+    auto c = srv_.Open(database);
+    for (const auto& batch : db::SplitBatches(script)) c->Execute(batch);
+  }
+  TPermissionTransferResult Run(K kind, TTransferUtilsDeclareState state = nullptr) {
+    TDmTransfer dm(srv_.DataDir());
+    dm.SetDeclareState(std::move(state));
+    dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
+    dm.CurrentDate = "1399/05/11";
+    TPermissionTransferResult r = dm.PreparePermission(kind, false);
+    dm.TransferPermission(kind, r);
+    return r;
+  }
+  std::string Tmp(K kind) {
+    const char* sql =
+        kind == K::prMor   ? "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, INDECISIVE, Rec1, Rec2, TYPE FROM TmpMor ORDER BY PAGENO"
+        : kind == K::prMam ? "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, INDECISIVE, Rec1, Rec2, TYPE FROM TmpMam ORDER BY PAGENO"
+                           : "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, INDECISIVE, Rec1, Rec2, SHIFTTYPE FROM TmpSlate ORDER BY PAGENO";
+    return Render(srv_.Query("Att_1399", sql));
+  }
+  std::string Moved(K kind) {
+    const auto rows = [&](const std::string& sql) { return Render(srv_.Query("Att_1399", sql)); };
+    if (kind == K::prSlate) {
+      return rows("SELECT PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, SHIFTTYPE FROM "
+                  "ServLate ORDER BY PAGENO");
+    }
+    const std::string hourly = kind == K::prMor ? "Morkhasi" : "Mission";
+    const std::string daily = kind == K::prMor ? "DayMor" : "DayMam";
+    return rows("SELECT PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE FROM " +
+                hourly + " ORDER BY PAGENO, PERNO") + " / " +
+           rows("SELECT PageNo, PerNo, BeginDate, EndDate, Type FROM " + daily +
+                " ORDER BY PageNo, PerNo");
+  }
+  std::string Punches() {
+    return Render(srv_.Query("Att", "SELECT REC, SPCARDTYPE, TRANSFERED FROM ClockDmp ORDER BY REC"));
+  }
+  std::string Log() {
+    return Render(srv_.Query("Att", "SELECT PerNo, Comment FROM CSSLog WHERE ScheduleId = 7 "
+                                    "ORDER BY Id"));
+  }
+
+  TestServer srv_;
+};
+
+const std::string kLeavePair = Card(1, "1001", "05/10", "10:00", 2, 1, "L01") +
+                               Punch(2, "1001", "05/10", "12:00", 1);
+const std::string kFloat30 =
+    "UPDATE WorkGrp SET FLOATCAL = 1, FLOATVAL = '30', OverFloat = 0 WHERE CODE = 1\n";
+
+const Scenario kScenarios[] = {
+    {"LeaveExitClosedByTheNextEntry", K::prMor, kLeavePair, "", "",
+     "1|1001|05/10|10:00|05/10|12:00|21 / ", "1|0|0; 2|0|0", ""},
+    // Made today: the day is not over, the request waits as uncertain with its punch.
+    {"LeaveExitWithoutEntryMadeTodayWaits", K::prMor, Card(1, "1001", "05/11", "14:00", 2, 1, "L01"),
+     "", "1001|05/11|14:00|05/11|15:00|1|1|1|0|21", " / ", "1|1|0", ""},
+    {"LeaveExitWithoutEntryOnAnEarlierDayMoves", K::prMor,
+     Card(1, "1001", "05/10", "14:00", 2, 1, "L01"), "", "", "1|1001|05/10|14:00|05/10|15:00|21 / ",
+     "1|0|0", ""},
+    {"LeaveExitAfterTheDutyEndRunsToTheOvertimeEnd", K::prMor,
+     Card(1, "1001", "05/10", "16:00", 2, 1, "L01"), "", "", "1|1001|05/10|16:00|05/10|20:00|21 / ",
+     "1|0|0", ""},
+    {"LeaveEntryWithoutExitStartsAtTheDutyBegin", K::prMor,
+     Card(1, "1001", "05/10", "10:00", 1, 1, "L01"), "", "", "1|1001|05/10|07:00|05/10|10:00|21 / ",
+     "1|0|0", ""},
+    // First entry 07:20 for a 07:00 duty begin: the duty end moves by 20 minutes.
+    {"FloatingHoursShiftTheEnd", K::prMor,
+     kFloat30 + Punch(1, "1001", "05/10", "07:20", 1) + Card(2, "1001", "05/10", "14:00", 2, 1, "L01"),
+     "", "", "1|1001|05/10|14:00|05/10|15:20|21 / ", "1|0|0; 2|0|0", ""},
+    // First entry 08:00: a 60-minute start, capped at the 30 minutes allowed.
+    {"FloatingHoursCappedAtFloatVal", K::prMor,
+     kFloat30 + Punch(1, "1001", "05/10", "08:00", 1) + Card(2, "1001", "05/10", "14:00", 2, 1, "L01"),
+     "", "", "1|1001|05/10|14:00|05/10|15:30|21 / ", "1|0|0; 2|0|0", ""},
+    {"FloatingHoursBeyondFloatValWithOverFloat", K::prMor,
+     kFloat30 + "UPDATE WorkGrp SET OverFloat = 1 WHERE CODE = 1\n" +
+         Punch(1, "1001", "05/10", "08:00", 1) + Card(2, "1001", "05/10", "14:00", 2, 1, "L01"),
+     "", "", "1|1001|05/10|14:00|05/10|15:00|21 / ", "1|0|0; 2|0|0", ""},
+    {"FunctionKeyFindsItsType", K::prMor,
+     Card(1, "1001", "05/10", "10:00", 2, 1, "", "E2") + Punch(2, "1001", "05/10", "12:00", 1), "",
+     "", "1|1001|05/10|10:00|05/10|12:00|22 / ", "1|0|0; 2|0|0", ""},
+    {"CardWithANumberAndAKeyReportedNotInserted", K::prMor,
+     Card(1, "1001", "05/10", "10:00", 2, 1, "L01", "E1") + Punch(2, "1001", "05/10", "12:00", 1),
+     "", "", " / ", "1|1|0; 2|0|0", "1001 شروع: 05/10  10:00 خاتمه: 05/10 12:00"},
+    {"UndecidedSpecialCardPunchYieldsNothing", K::prMor,
+     Card(1, "1001", "05/10", "10:00", 0, 1, "L01"), "", "", " / ", "1|1|0", ""},
+    // An hourly leave 11:00-13:00 on record: the request is noted, kept, its punches kept.
+    {"CollisionWithALeaveOnRecordIsNotedAndKept", K::prMor, kLeavePair,
+     "INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) VALUES "
+     "(5, '      1001', '05/10', '11:00', '05/10', '13:00', 21)",
+     "1001|05/10|10:00|05/10|12:00|6|2|1|2|21", "5|1001|05/10|11:00|05/10|13:00|21 / ",
+     "1|1|0; 2|0|0", ""},
+    {"ServiceLateEntryInTheFirstHalf", K::prSlate,
+     Card(1, "1001", "05/10", "08:20", 1, 3, "S01"), "", "", "1|1001|05/10|07:00|05/10|08:20|1",
+     "1|0|0", ""},
+    {"ServiceLateEntryAfterTheBreak", K::prSlate,
+     Card(1, "1001", "05/10", "13:20", 1, 3, "S01"), "", "", "1|1001|05/10|12:30|05/10|13:20|2",
+     "1|0|0", ""},
+    // Opened by an exit and closed by the schedule: never certain, left waiting.
+    {"ServiceLateExitWaits", K::prSlate, Card(1, "1001", "05/10", "14:00", 2, 3, "S01"), "",
+     "1001|05/10|14:00|05/10|15:00|1|1|1|0|3", "", "1|3|0", ""},
+    {"MissionCardPair", K::prMam,
+     Card(1, "1001", "05/10", "10:00", 2, 2, "M01") + Punch(2, "1001", "05/10", "12:00", 1), "", "",
+     "1|1001|05/10|10:00|05/10|12:00|31 / ", "1|0|0; 2|0|0", ""},
+};
+
+class PermissionScenario : public PermissionTransferTest,
+                           public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(PermissionScenario, RequestsPermissionsPunchesAndReports) {
+  const Scenario& sc = GetParam();
+  if (!sc.base_sql.empty()) srv_.Exec("Att", sc.base_sql);
+  if (!sc.year_sql.empty()) srv_.Exec("Att_1399", sc.year_sql);
+  Run(sc.kind);
+  EXPECT_EQ(Tmp(sc.kind), sc.tmp_rows);
+  EXPECT_EQ(Moved(sc.kind), sc.moved);
+  EXPECT_EQ(Punches(), sc.punches);
+  const std::string log = Log();
+  if (*sc.log_part) EXPECT_NE(log.find(sc.log_part), std::string::npos) << log;
+  else EXPECT_EQ(log, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Permission, PermissionScenario, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Web leave: the whole-day request takes the next DayMor sheet, the hourly one the next
+// Morkhasi sheet after the clock request's; both keep their own sheet in SodrinPageNo and
+// are marked transferred.
+TEST_F(PermissionTransferTest, WebLeaveDailyAndHourlyWithTheirSheets) {
+  srv_.Exec("Att", kLeavePair);
+  srv_.Exec("Att_1399",
+            AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 21) +
+                AskAbsence(41, "1002", "05/12", "", "05/12", "", 22) +
+                "INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) VALUES (7, "
+                "'      1003', '05/01', '05/01', 22)\n");
+  const TPermissionTransferResult r = Run(K::prMor);
+  EXPECT_EQ(r.Prepared, 3);
+  EXPECT_EQ(r.Moved, 3);
+  EXPECT_EQ(Moved(K::prMor),
+            "1|1001|05/10|10:00|05/10|12:00|21; 2|1002|05/11|09:00|05/11|10:00|21 / "
+            "7|1003|05/01|05/01|22; 8|1002|05/12|05/12|22");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT PAGENO, SodrinPageNo, DESCRIPT FROM Morkhasi "
+                                          "ORDER BY PAGENO")),
+            "1||; 2|40|web");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT PageNo, IsTransfer FROM AskAbsence ORDER BY PageNo")),
+            "40|1; 41|1");
+  EXPECT_EQ(Tmp(K::prMor), "");
+  // A second run finds nothing more to do.
+  const TPermissionTransferResult again = Run(K::prMor);
+  EXPECT_EQ(again.Prepared, 0);
+  EXPECT_EQ(again.Moved, 0);
+}
+
+// Without the web tables the clock requests move and nothing of the web is read.
+TEST_F(PermissionTransferTest, WithoutWebTablesOnlyClockRequestsMove) {
+  srv_.Exec("Att", kLeavePair);
+  srv_.Exec("Att_1399", "DROP TABLE AskMission");
+  const TPermissionTransferResult r = Run(K::prMor);
+  EXPECT_FALSE(WebTablesExist);
+  EXPECT_EQ(r.Moved, 1);
+  EXPECT_EQ(Moved(K::prMor), "1|1001|05/10|10:00|05/10|12:00|21 / ");
+}
+
+// A request whose sheet and person are on record already is not inserted again, and the
+// clean-up removes it from the intermediate table.
+TEST_F(PermissionTransferTest, SheetAndPersonOnRecordNotInsertedButCleared) {
+  srv_.Exec("Att_1399",
+            "INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
+            "VALUES (3, '      1001', '05/01', '08:00', '05/01', '09:00', 21)\n"
+            "INSERT INTO TmpMor (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, "
+            "INDECISIVE, TYPE, IsDaily) VALUES (3, '      1001', '05/10', '10:00', '05/10', "
+            "'12:00', 0, 21, '0')");
+  TDmTransfer dm(srv_.DataDir());
+  dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
+  TPermissionTransferResult r;
+  dm.TransferPermission(K::prMor, r);
+  EXPECT_EQ(r.Moved, 0);
+  EXPECT_EQ(Moved(K::prMor), "3|1001|05/01|08:00|05/01|09:00|21 / ");
+  EXPECT_EQ(Tmp(K::prMor), "");
+}
+
+// A whole-day web mission: its DayMam sheet is the next one, and its hours in MissionHour
+// appear in MamDays under that sheet.
+TEST_F(PermissionTransferTest, WholeDayWebMissionCopiesItsHours) {
+  srv_.Exec("Att_1399",
+            "INSERT INTO AskMission (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, "
+            "Type, userDescription, IssueDate, City, Location, IsDaily, IsApproved, IsTransfer) "
+            "VALUES (50, '      1001', '05/11', '', '05/12', '', 32, N'trip', '05/01', NULL, "
+            "N'Tabriz', 0, 1, 0)\n"
+            "INSERT INTO MissionHour (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
+            "VALUES (50, '      1001', '05/11', '08:00', '05/11', '16:00')\n");
+  const TPermissionTransferResult r = Run(K::prMam);
+  EXPECT_EQ(r.Moved, 1);
+  EXPECT_EQ(Moved(K::prMam), " / 1|1001|05/11|05/12|32");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT PageNo, PerNo, BeginDate, BeginTime, EndDate, "
+                                          "EndTime FROM MamDays")),
+            "1|1001|05/11|08:00|05/11|16:00");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskMission")), "1");
+}
+
+// The transfer's statements land together: a process ended between two of them leaves no
+// permission and no tidied punch, and the next run moves the request once.
+TEST_F(PermissionTransferTest, ARunKilledBetweenItsStatementsLosesNothing) {
+  for (const char* step : {"بروز رساني رکوردهاي ورود و خروج",
+                           "حذف برگه هاي منتقل شده از جداول مياني"}) {
+    SCOPED_TRACE(step);
+    srv_.Exec("Att", "DELETE FROM ClockDmp\n" + kLeavePair);
+    srv_.Exec("Att_1399", "DELETE FROM Morkhasi");
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      Run(K::prMor, [&](const std::string& state) {
+        if (state == step) _exit(42);
+      });
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 42);
+    EXPECT_EQ(Moved(K::prMor), " / ");
+    EXPECT_EQ(Punches(), "1|1|0; 2|0|0");
+    Run(K::prMor);
+    EXPECT_EQ(Moved(K::prMor), "1|1001|05/10|10:00|05/10|12:00|21 / ");
+    EXPECT_EQ(Punches(), "1|0|0; 2|0|0");
+  }
+}
+
+}  // namespace
+}  // namespace zel::transfer
