@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "app/sql_output.h"
@@ -154,6 +155,46 @@ int Tick() {
   }
   std::cout << "schedule pass done on " << s.CurrentDate() << ": " << due << "; " << LogsNote()
             << "\n";
+  return kExitOk;
+}
+
+namespace {
+
+// The service set up for a transfer of the year's records of every person; empty with the
+// failure printed when the databases cannot be used.
+std::unique_ptr<TZELKLCalculateService> TransferService(int year, std::string& y) {
+  service::SetDeepLogMode();
+  auto s = std::make_unique<TZELKLCalculateService>(dates::HomeFolder());
+  s->LoadConfiguration();
+  s->FillSemaphoreList();
+  y = year != 0 ? std::to_string(year) : dates::JalaliToday().substr(0, 4);
+  s->SetCurrentYear(y);
+  try {
+    db::Connect(s->BaseSettings())->Execute(" Truncate Table CSSPerTemp ");  // everyone
+    s->CreateCalItemView(y);
+  } catch (const std::exception& e) {
+    Fail("the databases of " + y + " cannot be used: " + e.what());
+    return nullptr;
+  }
+  return s;
+}
+
+}  // namespace
+
+int TransferPermission(int year, int kind) {
+  std::string y;
+  auto s = TransferService(year, y);
+  if (!s) return kExitFailed;
+  const char* name = kind == 1 ? "service-late" : kind == 2 ? "leave" : "mission";
+  const management::TransferRunResult r = s->TransferRun(kind, 0);
+  if (!r.done) {
+    return Fail(std::string("the ") + name + " transfer failed: " + r.error + "; " + LogsNote());
+  }
+  const auto& p = r.permission;
+  std::cout << name << " transfer of " << y << ": " << p.Prepared << " requests prepared, "
+            << p.Moved << " moved, " << p.Uncertain << " left uncertain, " << p.Collided
+            << " left in collision, " << p.Reported << " reported\n";
+  if (p.Reported > 0 || p.Collided > 0) std::cout << "see CSSLog and the intermediate table for the reasons\n";
   return kExitOk;
 }
 

@@ -50,6 +50,8 @@ int TransferClock(int year);
 // IoInfo, as the schedule runs it; only the certain ones with certain_only. Prints the
 // records inserted, completed and failed and the punches deleted, marked and kept.
 int TransferIo(int year, bool certain_only);
+// zelkl-calc transfer service-late|leave|mission: kind 1, 2 or 3 of the record transfer.
+int TransferPermission(int year, int kind);
 
 int DbInit(const std::vector<int>& years);
 // Puts the demo organisation into the embedded home, setting the home up first when it has

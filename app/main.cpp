@@ -90,6 +90,17 @@ int main(int argc, char** argv) {
   transfer_io->add_option("--year", transfer_year, "Jalali year YYYY (default: this year)")
       ->check(CLI::Range(1300, 1499));
   transfer_io->add_flag("--certain-only", certain_only, "leave the uncertain punches alone");
+  std::vector<std::pair<int, CLI::App*>> transfer_permissions;
+  for (const auto& [kind, name, what] :
+       {std::tuple{1, "service-late", "service-late card punches into ServLate"},
+        std::tuple{2, "leave", "leave card punches and web leave requests into Morkhasi/DayMor"},
+        std::tuple{3, "mission",
+                   "mission card punches and web missions into Mission/DayMam/MamDays"}}) {
+    auto* sub = transfer->add_subcommand(name, std::string("prepare and move ") + what);
+    sub->add_option("--year", transfer_year, "Jalali year YYYY (default: this year)")
+        ->check(CLI::Range(1300, 1499));
+    transfer_permissions.emplace_back(kind, sub);
+  }
 
   auto* db = app.add_subcommand("db", "the embedded databases");
   db->require_subcommand(1);
@@ -198,6 +209,9 @@ int main(int argc, char** argv) {
   }
   if (transfer_clock->parsed()) return zel::app::TransferClock(transfer_year);
   if (transfer_io->parsed()) return zel::app::TransferIo(transfer_year, certain_only);
+  for (const auto& [kind, sub] : transfer_permissions) {
+    if (sub->parsed()) return zel::app::TransferPermission(transfer_year, kind);
+  }
   if (init->parsed()) return zel::app::DbInit(init_years);
   if (demo->parsed()) return zel::app::DbDemo(demo_options);
   if (sql->parsed()) {

@@ -482,14 +482,22 @@ TransferRunResult TZELCalculatorManagement::RunTransferRecordsForPersonList(int 
   const CalculatorSettings& s = impl_->settings;
   TransferRunResult result;
   try {
-    if (TransType != 4 && TransType != 5) {
-      throw std::runtime_error("the permission transfer (kind " + std::to_string(TransType) +
-                               ") is not available in this version; nothing was transferred");
+    if (TransType < 1 || TransType > 5) {
+      throw std::runtime_error("unknown transfer kind " + std::to_string(TransType) +
+                               "; nothing was transferred");
     }
     transfer::TDmTransfer module(s.data_dir, s.odbc_driver);
     module.InitialValues(s.current_year, s.user, s.password, s.database_name, s.server,
                          s.temp_table_name, s.schedule_id);
-    result.io = module.MyIOTransfer(TransType == 5);
+    if (TransType >= 4) {
+      result.io = module.MyIOTransfer(TransType == 5);
+    } else {
+      const transfer::TPerMissionType kind = TransType == 1   ? transfer::TPerMissionType::prSlate
+                                             : TransType == 2 ? transfer::TPerMissionType::prMor
+                                                              : transfer::TPerMissionType::prMam;
+      result.permission = module.PreparePermission(kind, false);
+      module.TransferPermission(kind, result.permission);
+    }
     result.done = true;
   } catch (const std::exception& e) {
     result.error = e.what();

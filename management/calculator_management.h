@@ -75,6 +75,7 @@ struct TransferRunResult {
   bool done = false;   // false: the run failed (logged to "ErrorTransfer") or is not available
   std::string error;   // the failure, when not done
   transfer::TIOTransferResult io;  // the IO transfer's counts
+  transfer::TPermissionTransferResult permission;  // the permission transfer's counts
 };
 
 class CalculatorManagementImpl;
@@ -115,8 +116,9 @@ class TZELCalculatorManagement {
   ClockRecResult RunSetClockDmpRecordsForPersonList();
 
   // A record transfer of one kind for the persons of the person table, on the caller's
-  // thread: 4 every labelled punch, 5 only the certain ones, into IoInfo; 1-3 (permissions)
-  // are not available in this version. No hold, no System flag, no CSSchedule update.
+  // thread: 4 every labelled punch, 5 only the certain ones, into IoInfo; 1 service-late,
+  // 2 leave, 3 mission permissions prepared and moved. No hold, no System flag, no
+  // CSSchedule update.
   // Failures are logged to "ErrorTransfer" and returned, never raised.
   TransferRunResult RunTransferRecordsForPersonList(int TransType);
 

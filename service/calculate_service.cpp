@@ -575,13 +575,7 @@ bool TZELKLCalculateService::SetClockDmpRecords() {
 }
 
 bool TZELKLCalculateService::TransferRecords(int TransType) {
-  if (TransType == 4 || TransType == 5) return TransferRun(TransType, MyCalcScheduleId_).done;
-  const std::string text = "TransferRecords(" + std::to_string(TransType) +
-                           "): record transfer is not available in this version; nothing was "
-                           "transferred";
-  LogText(text);
-  LogText(text, "ErrorTransfer");
-  return false;
+  return TransferRun(TransType, MyCalcScheduleId_).done;
 }
 
 management::TransferRunResult TZELKLCalculateService::TransferRun(int TransType, int ScheduleId) {

@@ -118,9 +118,9 @@ class TZELKLCalculateService {
   bool SetClockDmpRecords();
   // What the last SetClockDmpRecords did.
   const management::ClockRecResult& LastClockRec() const { return last_clock_rec_; }
-  // Record transfer of one kind for CurrentYear: kinds 4 and 5 (every or only the certain
-  // labelled punches into IoInfo) run; 1-3 (permissions) are not part of this version and
-  // log that; true when the run was done.
+  // Record transfer of one kind for CurrentYear: 1 service-late, 2 leave, 3 mission
+  // permissions; 4 and 5 every or only the certain labelled punches into IoInfo; true when
+  // the run was done.
   bool TransferRecords(int TransType);
   // The record transfer run itself, for TransferRecords and the command line; failures are
   // logged and returned, never raised.
