@@ -403,6 +403,54 @@ TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenTransfersThem) {
       << rows[0];
 }
 
+// A leave card pair on the way to the day's results: the punches are labelled, the leave
+// transfer (TransMor) makes an hourly leave 10:00-12:00 of them and clears their card
+// marks, the IO transfer pairs them as ordinary punches, and the day counts the leave.
+TEST_F(ServiceTest, LeaveCardPairGoesThroughTheTransferIntoTheDay) {
+  const char* root = std::getenv("ZEL_SOURCE_DIR");
+  ASSERT_NE(root, nullptr);
+  Sql("DELETE FROM SYSTEM");
+  Sql("DELETE FROM Semaphor");
+  for (const auto& [database, file] : {std::pair{"Att", "seed_base.sql"},
+                                       std::pair{"Att_1399", "seed_1399.sql"}}) {
+    const std::string script = ReadAll(fs::path(root) / "db/corpus" / file);
+    ASSERT_FALSE(script.empty()) << file;
+    for (const auto& batch : db::SplitBatches(script)) Sql(batch, database);
+  }
+  Sql("UPDATE SYSTEM SET Round = 0");
+  Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED, SPCARDTYPE, "
+      "SPECCARDNO) VALUES (1, '1001', '      1001', '1399/05/10', '07:00', 0, 0, ''), "
+      "(2, '1001', '      1001', '1399/05/10', '10:00', 0, 1, 'L01'), "
+      "(3, '1001', '      1001', '1399/05/10', '12:00', 0, 0, ''), "
+      "(4, '1001', '      1001', '1399/05/10', '15:00', 0, 0, '')");
+  Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
+      "SubCalcType, FromDate, ToDate, CalcYear, Transfer, TransSLate, TransMor, TransMam, "
+      "Uncertains) VALUES (9, 1, '08:00', 1, 0, 1, '05/10', '05/10', '1399', 1, 0, 1, 0, 1)");
+  Sql("INSERT INTO CSSPersons (ScheduleId, PerNo) VALUES (9, '      1001')");
+  TZELKLCalculateService s(home_.string());
+  bool started = false;
+  s.ServiceStart(started);
+  s.TDBCheckTimer();
+  EXPECT_EQ(Rows("SELECT PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE FROM "
+                 "Morkhasi", "Att_1399"),
+            (std::vector<std::string>{"1|      1001|05/10|10:00|05/10|12:00|21"}))
+      << Log();
+  EXPECT_EQ(Rows("SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME FROM IoInfo ORDER BY "
+                 "BEGINTIME", "Att_1399"),
+            (std::vector<std::string>{"      1001|05/10|07:00|05/10|10:00",
+                                      "      1001|05/10|12:00|05/10|15:00"}))
+      << Log();
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM ClockDmp"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM TmpMor", "Att_1399"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Rows("SELECT PerNo, DDate, MorkhasiCode, Amount FROM DayMorDt", "Att_1399"),
+            (std::vector<std::string>{"      1001|05/10|21|120"}))
+      << Log();
+  // 07:00-10:00 and 12:00-15:00 less the 12:00-12:30 break.
+  EXPECT_EQ(Rows("SELECT PerNo, DDate, WorkTotal FROM DayWork", "Att_1399"),
+            (std::vector<std::string>{"      1001|05/10|330"}))
+      << Log();
+}
+
 // From raw punches to the day's results in one pass: a daily entry with Transfer 1 labels
 // the punches, pairs them into an entry/exit record and calculates the day from it. The
 // organisation is the statement corpus' seed (calendar 1: duty 07:00-15:00 with a break

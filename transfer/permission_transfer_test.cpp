@@ -266,6 +266,22 @@ TEST_F(PermissionTransferTest, WithoutWebTablesOnlyClockRequestsMove) {
   EXPECT_EQ(Moved(K::prMor), "1|1001|05/10|10:00|05/10|12:00|21 / ");
 }
 
+// Without SodrinPageNo in the permission tables the web request's own sheet is not kept,
+// and the move still happens.
+TEST_F(PermissionTransferTest, WithoutWebFieldsTheOwnSheetIsNotCopied) {
+  srv_.Exec("Att_1399", "ALTER TABLE Morkhasi DROP COLUMN SodrinPageNo");
+  {
+    TDmTransfer dm(srv_.DataDir());
+    dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
+    ASSERT_FALSE(dm.ExistWebFields);
+  }
+  srv_.Exec("Att_1399", AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 21));
+  const TPermissionTransferResult r = Run(K::prMor);
+  EXPECT_EQ(r.Moved, 1);
+  EXPECT_EQ(Moved(K::prMor), "1|1002|05/11|09:00|05/11|10:00|21 / ");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskAbsence")), "1");
+}
+
 // A request whose sheet and person are on record already is not inserted again, and the
 // clean-up removes it from the intermediate table.
 TEST_F(PermissionTransferTest, SheetAndPersonOnRecordNotInsertedButCleared) {
