@@ -322,11 +322,9 @@ class YearWriter {
     WriteOtherYearPunches();
     for (BulkInsert* b : {&punches_, &io_, &hourly_leave_, &daily_leave_, &hourly_mission_,
                           &daily_mission_, &extra_permit_, &service_late_}) {
-      // The records stay punches when the schedule's transfer is to make them.
-      if (b == &io_ && options_.records_as_punches) continue;
       b->Flush();
     }
-    counts_.io = options_.records_as_punches ? 0 : io_.Count();
+    counts_.io = io_.Count();
     counts_.punches = punches_.Count();
     counts_.leaves = hourly_leave_.Count() + daily_leave_.Count();
     counts_.missions = hourly_mission_.Count() + daily_mission_.Count();
@@ -454,6 +452,9 @@ class YearWriter {
     const int duration = missing_exit ? 0 : (end_date == begin_date ? end - begin
                                                                     : end + 1440 - begin);
     AddPunches(perno, begin_date, begin, missing_exit ? std::string() : end_date, end);
+    // The records stay punches when the schedule's transfer is to make them; the bulk
+    // insert sends full batches as it goes, so the row must not reach it at all.
+    if (options_.records_as_punches) return;
     io_.Add({Quote(perno), Quote(begin_date), Quote(Time(begin)), e_date, e_time,
              std::to_string(duration), Quote(Time(begin)), e_date, e_time, "1",
              missing_exit ? "NULL" : "1", "0", "'000'", Quote(begin_date)});

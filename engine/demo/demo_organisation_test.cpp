@@ -174,6 +174,18 @@ TEST(DemoOrganisation, EveryDayOfTheMonthCalculates) {
             12 * 4);  // 12 office persons, Fridays 02/05, 02/12, 02/19, 02/26
 }
 
+// Enough persons for several full insert batches: not one entry/exit record may be
+// written when the month is to arrive as punches only.
+TEST(DemoOrganisation, RecordsAsPunchesWritesNoEntryExitRecord) {
+  DemoServer s;
+  DemoOptions o = Options(40, 2);
+  o.records_as_punches = true;
+  const DemoSummary summary = GenerateDemoOrganisation(s.Server(), o);
+  EXPECT_EQ(summary.io_records, 0);
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM IoInfo"), 0);
+  EXPECT_GT(s.Count("Att", "SELECT COUNT(*) FROM ClockDmp"), 40 * 20);
+}
+
 TEST(DemoOrganisation, RefusesBadOptions) {
   DemoServer s;
   EXPECT_THROW(GenerateDemoOrganisation(s.Server(), Options(4, 1)), std::invalid_argument);
