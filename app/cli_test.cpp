@@ -243,6 +243,26 @@ TEST_F(CliTest, TransferClockLabelsThePunchesOfTheYear) {
   EXPECT_EQ(RunAt("1399/08/03 09:00", {"transfer", "clock", "--year", "99"}).exit_code, 2);
 }
 
+TEST_F(CliTest, TransferLeaveMovesAnApprovedWebRequest) {
+  ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "demo", "--persons", "6"}).exit_code, 0);
+  Outcome ins = RunAt("1399/08/03 09:00",
+                      {"sql", "--database", "Att_1399",
+                       "DELETE FROM TmpMor; INSERT INTO AskAbsence (PageNo, PerNo, BeginDate, "
+                       "BeginTime, EndDate, EndTime, Type, userDescription, RecDate, IsDaily, "
+                       "IsApproved, IsTransfer) VALUES (900, '      9999', '08/02', '09:00', "
+                       "'08/02', '10:00', 202, N'doctor', '08/01', 0, 1, 0)"});
+  ASSERT_EQ(ins.exit_code, 0) << ins.out << ins.err;
+  Outcome o = RunAt("1399/08/03 09:00", {"transfer", "leave", "--year", "1399"});
+  ASSERT_EQ(o.exit_code, 0) << o.out << o.err;
+  EXPECT_NE(o.out.find("leave transfer of 1399: "), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(" moved, 0 left uncertain, 0 left in collision"), std::string::npos) << o.out;
+  Outcome moved = RunAt("1399/08/03 09:00",
+                        {"sql", "--database", "Att_1399",
+                         "SELECT BEGINTIME, ENDTIME, TYPE FROM Morkhasi WHERE PERNO = '      9999'"});
+  EXPECT_NE(moved.out.find("09:00\t10:00\t202"), std::string::npos) << moved.out;
+  EXPECT_EQ(RunAt("1399/08/03 09:00", {"transfer", "mission", "--year", "99"}).exit_code, 2);
+}
+
 TEST_F(CliTest, DbInitSqlAndTick) {
   Outcome init = RunAt("1399/08/03 09:00", {"db", "init", "--year", "1400"});
   ASSERT_EQ(init.exit_code, 0) << init.out << init.err;
