@@ -112,6 +112,11 @@ class TDailyEngine {
   // table and sheet.
   void ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
                           const std::string& page_no);
+  // True when a date ("MM/DD") or a non-empty time ("HH:NN") of a row of the table has digits
+  // out of range; the row is then reported in CSSLog (once per person, table and value) and
+  // is to be skipped.
+  bool OutOfRangeRow(const TAttendanceCalcManager& Sender, const char* table, const std::string& bd,
+                     const std::string& bt, const std::string& ed, const std::string& et);
   // The first kept row whose BeginDate..EndDate covers the date, or -1.
   int FirstRowCovering(const TKeptRows& rows, const std::string& date) const;
   // Keeps the rows of the person's query (its parameters set) unless they are kept already;

@@ -160,16 +160,7 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
 
     // Digits out of their ranges ('25:99', '13/40') would shift the record to another
     // moment: the row is skipped and reported, the rest of the day is calculated.
-    if (!ValidMonthDay(bd) || !ValidMonthDay(ed) || !ValidHourMinute(bt) || !ValidHourMinute(et)) {
-      if (reported_rows_.insert("IoInfo|" + Sender.PersonID() + "|" + bd + bt + ed + et).second) {
-        dm_.InsertCalcLogTable(
-            dm_.ScheduleId, Sender.PersonID(),
-            FormatText("%s (%s) (%s): IoInfo row skipped: a date or time is out of range: %s %s - %s %s",
-                       Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_text_.c_str(),
-                       bd.c_str(), bt.c_str(), ed.c_str(), et.c_str()));
-      }
-      continue;
-    }
+    if (OutOfRangeRow(Sender, "IoInfo", bd, bt, ed, et)) continue;
     const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
     const bool own = q.Text(r, c_perno) == person;
     if (own && span.Reaches(Rel(b), Rel(e))) {
@@ -213,6 +204,24 @@ void TDailyEngine::ReportMalformedRow(TAttendanceCalcManager& Sender, const char
                  page_no.c_str()));
 }
 
+bool TDailyEngine::OutOfRangeRow(const TAttendanceCalcManager& Sender, const char* table,
+                                 const std::string& bd, const std::string& bt,
+                                 const std::string& ed, const std::string& et) {
+  auto time_ok = [](const std::string& t) { return t.empty() || ValidHourMinute(t); };
+  if (ValidMonthDay(bd) && ValidMonthDay(ed) && time_ok(bt) && time_ok(et)) return false;
+  const std::string begin = bt.empty() ? bd : bd + " " + bt;
+  const std::string end = et.empty() ? ed : ed + " " + et;
+  if (reported_rows_.insert(std::string(table) + "|" + Sender.PersonID() + "|" + begin + "|" + end)
+          .second) {
+    dm_.InsertCalcLogTable(
+        dm_.ScheduleId, Sender.PersonID(),
+        FormatText("%s (%s) (%s): %s row skipped: a date or time is out of range: %s - %s",
+                   Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_text_.c_str(), table,
+                   begin.c_str(), end.c_str()));
+  }
+  return true;
+}
+
 void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query,
                                     TKeptRows& rows, const char* table, int specific_type) {
   const DaySpan span = SpanOf(Sender);
@@ -240,6 +249,7 @@ void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset&
       ReportMalformedRow(Sender, table, rows.Text(r, c_page));
       continue;
     }
+    if (OutOfRangeRow(Sender, table, bd, bt, ed, et)) continue;
     const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
     const bool own = rows.Text(r, c_perno) == person;
     if (!own || !span.Reaches(Rel(b), Rel(e))) {
@@ -271,6 +281,10 @@ void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
         q.Text(r, q.Column("PerNo")) == TrimText(Sender.PersonID()))) {
     return;
   }
+  if (OutOfRangeRow(Sender, "DayMor", q.Text(r, q.Column("BeginDate")), "",
+                    q.Text(r, q.Column("EndDate")), "")) {
+    return;
+  }
   const TWorkingDay& today = Sender.Today();
   const bool holiday = dm_.ExtraData.IsHoliday != 0;
   const TCalcDateTime b = holiday ? today.wdExtra.iBegin.sdtDateTime : today.wdDay.iBegin.sdtDateTime;
@@ -289,6 +303,7 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
         q.Text(r, q.Column("PerNo")) == TrimText(Sender.PersonID()))) {
     return;
   }
+  if (OutOfRangeRow(Sender, "DayMam", first, "", last, "")) return;
   daily_mission_begin_ = first;
   daily_mission_end_ = last;
 
@@ -312,7 +327,8 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
     b_date = Text(days, "BeginDate");
     e_date = Text(days, "EndDate");
     const std::string bt = Text(days, "BeginTime"), et = Text(days, "EndTime");
-    if (bt.size() == 5 && et.size() == 5) {
+    if (bt.size() == 5 && et.size() == 5 &&
+        !OutOfRangeRow(Sender, "DayMam", b_date, bt, e_date, et)) {
       b_time = bt;
       e_time = et;
       times_taken = true;
@@ -350,6 +366,7 @@ void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
       ReportMalformedRow(Sender, "DayExPrm", q.Text(r, c_page));
       continue;
     }
+    if (OutOfRangeRow(Sender, "DayExPrm", bd, bt, ed, et)) continue;
     const int first_day = TZelCalcUtils::Date2Day(bd);
     const int n = TZelCalcUtils::DaysInBetween(bd, ed);
     std::string data;

@@ -55,6 +55,65 @@ TEST_F(PresencesTest, ClockRecordsOutOfRangeAreSkippedAndReported) {
   EXPECT_EQ(day["WorkTotal"], "450");
 }
 
+// Rows of the other tables whose digits are out of range are skipped and reported the same
+// way; the day is calculated from the rest (a calendar item skipped leaves its day without a
+// working day, and the next day is calculated).
+TEST_F(PresencesTest, OutOfRangeRowsOfEveryTableAreSkippedAndReported) {
+  const struct {
+    const char* sql;
+    const char* report;
+    bool calendar;
+  } cases[] = {
+      {"INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
+       "VALUES (12, '      1001', '02/02', '10:00', '02/02', '12:75', 21)",
+       "Morkhasi row skipped: a date or time is out of range: 02/02 10:00 - 02/02 12:75", false},
+      {"INSERT INTO Mission (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
+       "VALUES (12, '      1001', '02/02', '25:00', '02/02', '12:00', 31)",
+       "Mission row skipped: a date or time is out of range: 02/02 25:00 - 02/02 12:00", false},
+      {"INSERT INTO ServLate (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
+       "VALUES (12, '      1001', '02/02', '16:00', '02/02', '16:99')",
+       "ServLate row skipped: a date or time is out of range: 02/02 16:00 - 02/02 16:99", false},
+      {"INSERT INTO DayExPrm (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
+       "VALUES (12, '      1001', '02/01', '16:00', '02/05', '18:60')",
+       "DayExPrm row skipped: a date or time is out of range: 02/01 16:00 - 02/05 18:60", false},
+      {"INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) "
+       "VALUES (12, '      1001', '02/02', '02/40', 21)",
+       "DayMor row skipped: a date or time is out of range: 02/02 - 02/40", false},
+      {"INSERT INTO DayMam (PageNo, PerNo, BeginDate, EndDate, Type) "
+       "VALUES (12, '      1001', '01/31', '02/32', 32)",
+       "DayMam row skipped: a date or time is out of range: 01/31 - 02/32", false},
+      {"UPDATE CalItem SET DBEGINTIME = '07:61' WHERE DBEGINDATE = '02/02'",
+       "CalItem row skipped: a date or time is out of range: 02/02 07:61 - ", true},
+  };
+  for (const auto& c : cases) {
+    for (const char* table :
+         {"Morkhasi", "Mission", "ServLate", "DayExPrm", "DayMor", "DayMam", "TimeTab", "DayWork"}) {
+      Year(std::string("DELETE FROM ") + table);
+    }
+    Base("DELETE FROM CSSLog");
+    Year(c.sql);
+    Clock("02/02", "08:00", "16:00");
+    Clock("02/03", "08:00", "16:00");
+    module_.reset();
+    Run({"02/02", "02/03"});
+    const std::vector<std::string> log = LogComments();
+    ASSERT_FALSE(log.empty()) << c.sql;
+    EXPECT_EQ(log[0].rfind(std::string("Ahmadi Ali (      1001) (02/02): ") + c.report, 0), 0u)
+        << log[0];
+    if (!c.calendar) {
+      EXPECT_EQ(log.size(), 1u) << c.sql;
+    }
+    for (const char* day : {"02/02", "02/03"}) {
+      if (c.calendar && std::string(day) == "02/02") continue;
+      auto result = DayWork(day);
+      EXPECT_EQ(result["WorkTotal"], "450") << c.sql << " " << day;
+      EXPECT_EQ(result["ExtraWorkTotal"], "0") << c.sql << " " << day;
+    }
+    Year("DELETE FROM IoInfo");
+    if (c.calendar) Year("UPDATE CalItem SET DBEGINTIME = '08:00' WHERE DBEGINDATE = '02/02'");
+  }
+}
+
 TEST(StoredTextTest, MonthDayAndHourMinuteRanges) {
   const struct {
     const char* text;

@@ -432,6 +432,24 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
       return true;
     }();
   }
+  // A calendar item or shift whose digits are out of range is skipped and reported like a
+  // missing one: the day has no working day.
+  const char* table = dm_.ExtraData.WorkGroupGShCode == 0 ? "CalItem" : "WorkShifts";
+  const std::string& day = date_text;
+  const std::string none;
+  auto or_day = [&day](const std::string& text) { return text.empty() ? day : text; };
+  const TDayShapeItem& i = entry.item;
+  const struct {
+    const std::string &bd, &bt, &ed, &et;
+  } spans[] = {{i.EBeginDate, i.EBeginTime, i.EEndDate, i.EEndTime},
+               {i.DBeginDate, i.DBeginTime, i.DEndDate, i.DEndTime},
+               {i.BBeginDate, i.BBeginTime, i.BEndDate, i.BEndTime},
+               {day, none, i.EndDate, i.EndTime}};
+  for (const auto& s : spans) {
+    if (!entry.found) break;
+    if (s.bt.empty() && s.et.empty()) continue;
+    if (OutOfRangeRow(Sender, table, or_day(s.bd), s.bt, or_day(s.ed), s.et)) entry.found = false;
+  }
   item = entry.item;
   const bool found = entry.found;
   items_.emplace(key, std::move(entry));
