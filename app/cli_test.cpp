@@ -498,6 +498,19 @@ class ProcessTest : public CliTest {
     CliTest::SetUp();
     Outcome demo = RunAt(kNow, {"db", "demo", "--persons", "12", "--year", "1399", "--month", "2"});
     ASSERT_EQ(demo.exit_code, 0) << demo.err;
+    // The demo month is raw punches: label and pair them into entry/exit records once, so
+    // that the calculated days have presence.
+    for (const char* step : {"clock", "io"}) {
+      Outcome transfer = RunAt(kNow, {"transfer", step, "--year", "1399"});
+      ASSERT_EQ(transfer.exit_code, 0) << transfer.out << transfer.err;
+    }
+  }
+
+  // The number of calculated person-days with work minutes.
+  std::string WorkedDays() {
+    return RunAt(kNow, {"sql", "--database", "Att_1399",
+                        "SELECT COUNT(*) AS N FROM DayWork WHERE WorkTotal > 0"})
+        .out;
   }
 
   std::vector<std::string> CalcArgs() const {
@@ -540,6 +553,8 @@ TEST_F(ProcessTest, TwoCalculationsStartedTogetherNeverBothHold) {
   ASSERT_EQ(first.exit_code, 0) << first.err;
   const auto reference = Results();
   ASSERT_GT(reference.size(), 100u);
+  const std::string worked = WorkedDays();
+  ASSERT_NE(worked, "N\n0\n") << worked;
   int refused = 0;
   for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -597,6 +612,8 @@ TEST_F(ProcessTest, CalculationKilledAtAnyMomentLeavesEveryDayWholeAndRerunsClea
   const fs::path kept_home = home_;
   home_ = clean;
   const auto reference = Results();
+  const std::string worked = WorkedDays();
+  ASSERT_NE(worked, "N\n0\n") << worked;
   home_ = kept_home;
   ASSERT_GT(reference.size(), 100u);
 
