@@ -446,6 +446,7 @@ void TZELMonthlyCalculate::Execute() {
     CalculatePersonMonths();
   } catch (const std::exception& e) {
     Log(std::string("Error On MonthlyCalculate Execute Thread = ") + e.what(), false);
+    NoteFailure(e.what(), true);
   }
   Log("Finish Execute MonthlyCalculate Thread ...", true);
 }
@@ -490,6 +491,7 @@ void TZELMonthlyCalculate::CalculatePersonMonths() {
       MyZelUtils.LogText(std::string("Error in MonthlyCalculate -- >CalcMonthly : ") + e.what(),
                          "Error In Thread Monthly", true, false);
     }
+    NoteFailure(e.what(), true);
   }
 }
 
@@ -508,6 +510,7 @@ void TZELPeriodicCalculate::Execute() {
     CalculateDataModule = CreateModule(false);
   } catch (const std::exception& e) {
     Log(std::string("Error On PeriodicCalculate Execute Thread = ") + e.what(), false);
+    NoteFailure(e.what(), true);
     Log("Finish Execute PeriodicCalculate Thread ...", true);
     return;
   }
@@ -516,6 +519,7 @@ void TZELPeriodicCalculate::Execute() {
     CalculatePersonPeriods();
   } catch (const std::exception& e) {
     Log(std::string("Error On PeriodicCalculate Execute Thread = ") + e.what(), false);
+    NoteFailure(e.what(), true);
   }
   Log("Finish Execute PeriodicCalculate Thread ...", true);
 }

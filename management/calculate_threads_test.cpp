@@ -349,6 +349,28 @@ TEST_F(WorkerTest, PeriodicWorkerDeletesItsPeriodsAndReportsAPersonWithoutRule) 
             "Ahmadi Ali           (1001  ) ( دوره  3) : در این دوره فاقد حکم است.");
 }
 
+// A monthly or periodic worker whose person cannot be calculated says so in its counts, as a
+// daily worker does, so that the run reports the failed person.
+TEST_F(WorkerTest, MonthlyAndPeriodicWorkersReportAFailedPerson) {
+  const struct {
+    const char* table;
+    bool monthly;
+  } cases[] = {{"MahWork", true}, {"PrdWork", false}};
+  for (const auto& c : cases) {
+    server_.Exec("Att_1399", std::string("DROP TABLE ") + c.table);
+    std::shared_ptr<TZELCalculateThread> worker;
+    if (c.monthly) {
+      worker = std::make_shared<TZELMonthlyCalculate>("      1001", 1, Range("1", "2"));
+    } else {
+      worker = std::make_shared<TZELPeriodicCalculate>("      1001", 1, Range("1", "2"));
+    }
+    RunToEnd(worker);
+    EXPECT_TRUE(worker->PersonFailed()) << c.table;
+    EXPECT_NE(worker->FirstFailure().find(c.table), std::string::npos)
+        << c.table << ": " << worker->FirstFailure();
+  }
+}
+
 TEST_F(WorkerTest, MonthlyWorkerWithoutPersonsFinishesSilently) {
   server_.Exec("Att", "DELETE FROM Person");
   RunToEnd(std::make_shared<TZELMonthlyCalculate>("      1001", 0, Range("1", "2")));
