@@ -240,6 +240,30 @@ TEST_F(IoTransferTest, RunCountsWhatItDid) {
   EXPECT_EQ(Punches(), "4|1; 5|1; 6|0");
 }
 
+// A stored entry written before rounding was switched on: the update that would complete it
+// looks for the rounded time, changes no row, so its punch is neither counted as completed
+// nor deleted, and is reported.
+TEST_F(IoTransferTest, CompletingAStoredHalfThatMatchesNoRowKeepsThePunch) {
+  srv_.Exec("Att", "UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5\n" +
+                       Punch(1, "1001", "05/10", "15:00", 2));
+  srv_.Exec("Att_1399",
+            "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
+            "('      1001', '05/10', '07:54', '', '', 0)");
+  const TIOTransferResult r = Transfer(false);
+  EXPECT_EQ(r.Records, 1);
+  EXPECT_EQ(r.Completed, 0);
+  EXPECT_EQ(r.Failed, 1);
+  EXPECT_EQ(r.PunchesKept, 1);
+  EXPECT_EQ(r.PunchesDeleted, 0);
+  EXPECT_EQ(IoRows(), "1001|05/10|07:54|||0|");
+  EXPECT_EQ(Punches(), "1|0");
+  EXPECT_NE(Log().find("Punches kept in ClockDmp for a later transfer: card 1001, day "
+                       "1399/05/10, 1 punch(es); its record was not written: the stored "
+                       "half-record it completes no longer matches"),
+            std::string::npos)
+      << Log();
+}
+
 // A transfer cut short at any step leaves no trace; the next run does the whole work once.
 TEST_F(IoTransferTest, ARunKilledBetweenItsStepsLosesNothing) {
   const std::string punches = Punch(1, "1001", "05/10", "07:00", 1) +

@@ -663,10 +663,29 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
           const int secs = static_cast<int>(frac * 86400.0 + 0.5) % 86400;
           actionTime = Two(secs / 3600) + ":" + Two(secs / 60 % 60) + ":" + Two(secs % 60);
         }
-        main.Execute(RecordStatement(io, E, X, duration, a.UserCode, N, actionTime,
-                                     a.EnableSystemLog, year));
-        if (io.UpdateMode == TUpdateMode::umInsert) ++result.Inserted;
-        else ++result.Completed;
+        if (io.UpdateMode == TUpdateMode::umInsert) {
+          main.Execute(RecordStatement(io, E, X, duration, a.UserCode, N, actionTime,
+                                       a.EnableSystemLog, year));
+          ++result.Inserted;
+        } else {
+          // The update runs alone so its own count tells whether the stored half was found;
+          // a half removed or changed since the pairing (or stored unrounded) matches no row,
+          // and its punches stay in ClockDmp.
+          const std::string update =
+              RecordStatement(io, E, X, duration, a.UserCode, N, actionTime, false, year);
+          if (main.Execute(update).rows_affected == 0) {
+            ++result.Failed;
+            for (const auto& rec : io.Recs)
+              failedRecs.emplace(rec, "the stored half-record it completes no longer matches");
+            continue;
+          }
+          if (a.EnableSystemLog) {
+            const std::string both =
+                RecordStatement(io, E, X, duration, a.UserCode, N, actionTime, true, year);
+            main.Execute(both.substr(update.size()));
+          }
+          ++result.Completed;
+        }
         consumed.insert(io.Recs.begin(), io.Recs.end());
       } catch (const std::exception& e) {
         ++result.Failed;
