@@ -4,10 +4,8 @@
 #include <utility>
 
 #include "db/client.h"
-#include "db/odbc/odbc.h"
-#ifdef ZEL_HAVE_EMBEDDED_ENGINE
 #include "db/embedded/embedded.h"
-#endif
+#include "db/odbc/odbc.h"
 
 namespace zel::db {
 namespace {
@@ -42,13 +40,7 @@ std::unique_ptr<Connection> Connect(const ConnectionSettings& settings) {
     if (s.data_dir.empty()) s.data_dir = TheDefaults().data_dir;
     if (s.odbc_driver.empty()) s.odbc_driver = TheDefaults().odbc_driver;
   }
-  if (s.server.empty()) {
-#ifdef ZEL_HAVE_EMBEDDED_ENGINE
-    return OpenEmbedded(s);
-#else
-    throw DbError("The embedded engine is not built into this program; set a SQL Server name");
-#endif
-  }
+  if (s.server.empty()) return OpenEmbedded(s);
   return OpenOdbc(s);
 }
 

@@ -12,11 +12,9 @@
 #include <string>
 #include <vector>
 
-#ifdef ZEL_SCHEMA_WITH_ENGINE
 #include <unistd.h>
 
 #include "db/client.h"
-#endif
 
 namespace zel::db {
 namespace {
@@ -241,7 +239,6 @@ TEST(SchemaScripts, WorkGroupHasEveryNumberedColumn) {
   }
 }
 
-#ifdef ZEL_SCHEMA_WITH_ENGINE
 // ---------------------------------------------------------------------------------------
 // The scripts on the embedded engine.
 
@@ -331,7 +328,6 @@ TEST_F(SchemaOnEngine, CssLogNumbersItsRows) {
   EXPECT_EQ(r.rows[0][0].AsInteger(), 1);
   EXPECT_EQ(r.rows[2][0].AsInteger(), 3);
 }
-#endif
 
 }  // namespace
 }  // namespace zel::db

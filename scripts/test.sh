@@ -8,7 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" = "--tsan" ]; then
   build=$root/build-tsan
   "$root/scripts/setup.sh"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_TSAN=ON -DZEL_BENCH=OFF >/dev/null
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_TSAN=ON -DZEL_BENCH=OFF \
+    -DZEL_WERROR=ON >/dev/null
   tests=(db/embedded/concurrency_test management/management_calc_hold_test
          management/management_calculate_threads_test management/management_calculator_management_test)
   targets=()
