@@ -187,6 +187,13 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
           fail("then month must be a number 1..12");
         }
         if (out.then_month < 1 || out.then_month > 12) fail("then month must be a number 1..12");
+      } else if (key == "then log contains") {
+        std::string wanted = value;
+        if (wanted.size() >= 2 && wanted.front() == '"' && wanted.back() == '"') {
+          wanted = wanted.substr(1, wanted.size() - 2);
+        }
+        if (wanted.empty()) fail("then log contains needs a text");
+        out.log_contains.push_back(wanted);
       } else if (key == "persons") {
         std::istringstream words(value);
         for (std::string p; words >> p;) out.persons.push_back(p);

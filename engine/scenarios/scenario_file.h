@@ -44,6 +44,9 @@ struct ScenarioText {
   std::string from_date;  // "MM/DD" (daily) or a month or period number 1..12
   std::string to_date;    // likewise
   int then_month = 0;     // daily runs: a month calculated after the days (0 = none)
+  // Texts some line of the run's log files (the home's Logs folder) must contain, in the
+  // order written ("then log contains: <text>", one per line).
+  std::vector<std::string> log_contains;
   std::vector<std::string> persons;  // person numbers as written (trimmed); empty = all
   int threads = 3;
   std::vector<ExpectedTable> expected;

@@ -87,6 +87,15 @@ to: 12
       ParseScenarioText("[run]\nfrom: 02/01\nto: 02/31\nthen month: 2\n", "d.scenario");
   EXPECT_EQ(daily.kind, "daily");
   EXPECT_EQ(daily.then_month, 2);
+  EXPECT_TRUE(daily.log_contains.empty());
+
+  // Log expectations keep their order; quotes around a text are dropped, colons inside kept.
+  const ScenarioText logged = ParseScenarioText(
+      "[run]\nkind: periodic\nfrom: 3\nto: 3\nthen log contains: Error = Range state is "
+      "unknown!\nthen log contains: \"Finish Execute : \"\n",
+      "l.scenario");
+  EXPECT_EQ(logged.log_contains,
+            (std::vector<std::string>{"Error = Range state is unknown!", "Finish Execute : "}));
 }
 
 TEST(ScenarioFile, ErrorsNameTheLine) {
@@ -106,6 +115,7 @@ TEST(ScenarioFile, ErrorsNameTheLine) {
       {"[run]\nkind: yearly\n", "x:2: kind must be daily, monthly or periodic"},
       {"[run]\nthen month: 13\n", "x:2: then month must be a number 1..12"},
       {"[year 99]\n", "x:1: expected \"[year YYYY]\""},
+      {"[run]\nthen log contains: \"\"\n", "x:2: then log contains needs a text"},
   };
   for (const auto& c : cases) {
     try {

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -206,6 +207,52 @@ bool CompareTable(db::Connection& base, db::Connection& year, const ExpectedTabl
   return false;
 }
 
+// Every line of the run's log files (the home's Logs folder, and the home itself where a
+// writer falls back when Logs cannot be made), file by file in name order.
+std::vector<std::string> LogLines(const fs::path& home) {
+  std::vector<fs::path> files;
+  for (const fs::path& folder : {home / "Logs", home}) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+      if (entry.is_regular_file() && entry.path().extension() == ".Log") {
+        files.push_back(entry.path());
+      }
+    }
+  }
+  std::sort(files.begin(), files.end());
+  std::vector<std::string> lines;
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(file.filename().string() + ": " + line);
+    }
+  }
+  return lines;
+}
+
+// Appends to `report` every expected text no log line contains, with the lines found;
+// returns false when one is missing.
+bool CompareLog(const fs::path& home, const std::vector<std::string>& wanted,
+                std::string& report) {
+  if (wanted.empty()) return true;
+  const std::vector<std::string> lines = LogLines(home);
+  std::string missing;
+  for (const auto& text : wanted) {
+    const bool found = std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
+    if (!found) missing += "- " + text + "\n";
+  }
+  if (missing.empty()) return true;
+  report += "[then log contains]  (- expected, in no log line)\n" + missing +
+            "log lines of the run:\n";
+  for (const auto& line : lines) report += "  " + line + "\n";
+  if (lines.empty()) report += "  (none)\n";
+  report += "\n";
+  return false;
+}
+
 class HomeFolder {
  public:
   HomeFolder() : dir_(NewTempFolder("home")) { dates::SetHomeFolder(dir_.string()); }
@@ -306,6 +353,7 @@ ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run) 
     empty.columns = {"*"};
     result.passed = CompareTable(*base, *year, empty, result.report) && result.passed;
   }
+  result.passed = CompareLog(home.Path(), text.log_contains, result.report) && result.passed;
   if (after_run) after_run(data_dir);
   return result;
 }

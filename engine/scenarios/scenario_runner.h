@@ -1,8 +1,8 @@
 // Runs a calculation scenario: a temporary embedded home with the base database "Att", the
 // year database of the run and any other year database the file names, the fixture rows,
 // the person table of the run, one daily, monthly or periodic run through the calculator
-// management (schedule id 0), and the comparison of
-// the result tables with the expected rows, reported as a readable diff.
+// management (schedule id 0), and the comparison of the result tables with the expected
+// rows and of the run's log files with the expected log texts, reported as a readable diff.
 // One scenario at a time per process (the home folder of the log files is process-wide);
 // call from the test's main thread.
 #pragma once
