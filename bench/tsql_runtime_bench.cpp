@@ -1,5 +1,6 @@
 // Cost of the collation "TSQL", which SQLite calls on every string comparison of the
-// embedded engine, against plain byte comparison, and of sorting rows with it.
+// embedded engine, against plain byte comparison, and of sorting rows with it; cost of the
+// runtime's int arithmetic against SQLite's operators.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -67,6 +68,31 @@ void BM_OrderBy(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_OrderBy)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Per-row cost of the runtime's arithmetic against SQLite's operators: `a - b` and `a * b`
+// over 10000 int rows, natively (range 0) or through tsql_sub / tsql_mul (range 1).
+void BM_Arithmetic(benchmark::State& state) {
+  sqlite3* raw = nullptr;
+  sqlite3_open(":memory:", &raw);
+  std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+  zel::db::embedded::RegisterTsqlRuntime(raw);
+  sqlite3_exec(raw,
+               "CREATE TABLE d(a INTEGER, b INTEGER);"
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+               "INSERT INTO d SELECT (i * 7919) % 1440, i % 60 FROM n",
+               nullptr, nullptr, nullptr);
+  const char* sql = state.range(0) ? "SELECT sum(tsql_sub(a, b)), sum(tsql_mul(a, b)) FROM d"
+                                   : "SELECT sum(a - b), sum(a * b) FROM d";
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(raw, sql, -1, &stmt, nullptr) != SQLITE_OK) throw std::runtime_error("prepare");
+  for (auto _ : state) {
+    if (sqlite3_step(stmt) != SQLITE_ROW) throw std::runtime_error("step");
+    benchmark::DoNotOptimize(sqlite3_column_int64(stmt, 0));
+    sqlite3_reset(stmt);
+  }
+  sqlite3_finalize(stmt);
+}
+BENCHMARK(BM_Arithmetic)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

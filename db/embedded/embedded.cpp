@@ -113,13 +113,6 @@ std::shared_ptr<const Catalog> LoadCatalogAt(sqlite3* db, long long* version) {
 
 // ------------------------------------------------------------------------ SQL functions
 
-int Utf8Chars(const unsigned char* p, int bytes) {
-  int n = 0;
-  for (int i = 0; i < bytes; ++i)
-    if ((p[i] & 0xC0) != 0x80) ++n;
-  return n;
-}
-
 // Text of a value as SQL Server converts numbers to text.
 std::string ValueText(sqlite3_value* v) {
   switch (sqlite3_value_type(v)) {
@@ -136,110 +129,6 @@ std::string ValueText(sqlite3_value* v) {
     }
   }
 }
-
-// zel_char(v, n) / zel_varchar(v, n): a value stored into a char(n) / varchar(n) column:
-// numbers become text, longer texts fail unless only blanks are cut, char pads.
-void StoreText(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool pad) {
-  (void)argc;
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  long long n = sqlite3_value_int64(argv[1]);
-  std::string s = ValueText(argv[0]);
-  int chars = Utf8Chars(reinterpret_cast<const unsigned char*>(s.data()), static_cast<int>(s.size()));
-  if (n >= 0 && chars > n) {
-    // Cut at n characters; only blanks may be lost.
-    std::size_t cut = 0;
-    long long seen = 0;
-    while (cut < s.size() && seen < n) {
-      ++cut;
-      while (cut < s.size() && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) ++cut;
-      ++seen;
-    }
-    for (std::size_t i = cut; i < s.size(); ++i) {
-      if (s[i] != ' ') {
-        sqlite3_result_error(ctx, "String or binary data would be truncated.", -1);
-        return;
-      }
-    }
-    s.resize(cut);
-    chars = static_cast<int>(n);
-  }
-  if (pad && n > chars) s.append(static_cast<std::size_t>(n - chars), ' ');
-  sqlite3_result_text(ctx, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-}
-
-void ZelChar(sqlite3_context* ctx, int argc, sqlite3_value** argv) { StoreText(ctx, argc, argv, true); }
-void ZelVarchar(sqlite3_context* ctx, int argc, sqlite3_value** argv) { StoreText(ctx, argc, argv, false); }
-
-bool NumberOf(sqlite3_value* v, long long* i, double* d, bool* is_int) {
-  int t = sqlite3_value_type(v);
-  if (t == SQLITE_INTEGER) {
-    *i = sqlite3_value_int64(v);
-    *is_int = true;
-    return true;
-  }
-  if (t == SQLITE_FLOAT) {
-    *d = sqlite3_value_double(v);
-    *is_int = false;
-    return true;
-  }
-  if (t == SQLITE_TEXT) {
-    int nt = sqlite3_value_numeric_type(v);
-    if (nt == SQLITE_INTEGER) {
-      *i = sqlite3_value_int64(v);
-      *is_int = true;
-      return true;
-    }
-    if (nt == SQLITE_FLOAT) {
-      *d = sqlite3_value_double(v);
-      *is_int = false;
-      return true;
-    }
-  }
-  return false;
-}
-
-// zel_divide / zel_modulo: SQL Server's / and % (integer division truncates; zero fails).
-void Arith(sqlite3_context* ctx, sqlite3_value** argv, bool modulo) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  long long ai = 0, bi = 0;
-  double ad = 0, bd = 0;
-  bool aint = false, bint = false;
-  if (!NumberOf(argv[0], &ai, &ad, &aint) || !NumberOf(argv[1], &bi, &bd, &bint)) {
-    std::string msg = "Conversion failed when converting the varchar value '" +
-                      ValueText(NumberOf(argv[0], &ai, &ad, &aint) ? argv[1] : argv[0]) +
-                      "' to data type int.";
-    sqlite3_result_error(ctx, msg.c_str(), -1);
-    return;
-  }
-  if (aint && bint) {
-    if (bi == 0) {
-      sqlite3_result_error(ctx, "Divide by zero error encountered.", -1);
-      return;
-    }
-    if (bi == -1) {
-      sqlite3_result_int64(ctx, modulo ? 0 : -ai);
-      return;
-    }
-    sqlite3_result_int64(ctx, modulo ? ai % bi : ai / bi);
-    return;
-  }
-  double a = aint ? static_cast<double>(ai) : ad;
-  double b = bint ? static_cast<double>(bi) : bd;
-  if (b == 0) {
-    sqlite3_result_error(ctx, "Divide by zero error encountered.", -1);
-    return;
-  }
-  sqlite3_result_double(ctx, modulo ? std::fmod(a, b) : a / b);
-}
-
-void ZelDivide(sqlite3_context* ctx, int, sqlite3_value** argv) { Arith(ctx, argv, false); }
-void ZelModulo(sqlite3_context* ctx, int, sqlite3_value** argv) { Arith(ctx, argv, true); }
 
 }  // namespace
 
@@ -425,10 +314,6 @@ EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
     sqlite3_busy_timeout(db_, 60000);
     sqlite3_extended_result_codes(db_, 1);
     RegisterTsqlRuntime(db_);
-    sqlite3_create_function_v2(db_, "zel_char", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, ZelChar, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "zel_varchar", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, ZelVarchar, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "zel_divide", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, ZelDivide, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "zel_modulo", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, ZelModulo, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db_, "zel_object_id", 1, SQLITE_UTF8, this, FnObjectId, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db_, "zel_object_id", 2, SQLITE_UTF8, this, FnObjectId, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db_, "zel_db_id", 1, SQLITE_UTF8, this, FnDbId, nullptr, nullptr, nullptr);
@@ -847,7 +732,8 @@ void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
 }
 
 Value EmbeddedConnection::Evaluate(CachedBatch& cb, const Expr& e, Frame& frame, const SqlType* cast_to) {
-  // Literals and parameters need no round trip when no conversion applies.
+  // Every expression, a literal or parameter too, is evaluated by SQLite as "SELECT <expr>"
+  // (prepared once per batch), so its conversions and errors are those of a statement.
   Compiled& c = GetCompiled(cb, &e, frame, [&](Translator& t, Compiled&) { return t.Scalar(e, false, cast_to); });
   std::vector<std::vector<Value>> rows;
   Run(c, frame, nullptr, &rows);
@@ -1012,7 +898,8 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
       return Flow::Normal;
     case StmtKind::Exec: {
       Value text = Evaluate(cb, *s.value, frame, nullptr);
-      if (exec_depth_ > 16) throw DbError("Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+      // Nested EXECs count as nesting levels, as views and functions do in the translator.
+      if (exec_depth_ >= kMaxNestingLevel) throw DbError(kNestingTooDeep);
       std::string saved_db = current_db_;
       ++exec_depth_;
       try {

@@ -405,6 +405,21 @@ TEST_F(EmbeddedTest, ARowEditNeverOverwritesAChangeMadeSinceItWasRead) {
   EXPECT_EQ(One("SELECT Amount FROM H WHERE Code = 17"), Value(0));
 }
 
+// A batch that EXECs itself runs 32 levels deep, then stops with SQL Server's message.
+TEST_F(EmbeddedTest, NestedExecStopsAtTheNestingLimit) {
+  Q("CREATE TABLE Depth (n int)");
+  Q("INSERT INTO Depth VALUES (0)");
+  Q("CREATE TABLE Again (s varchar(200))");
+  const std::string again =
+      "DECLARE @s varchar(200) SELECT @s = s FROM Again EXEC (@s)";
+  Q("INSERT INTO Again VALUES ('UPDATE Depth SET n = n + 1 " + again + "')");
+  EXPECT_EQ(ErrorOf(again),
+            "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+  EXPECT_EQ(One("SELECT n FROM Depth"), Value(32));
+  // The session is usable afterwards, in its own database.
+  EXPECT_EQ(One("SELECT DB_NAME()"), Value("Att"));
+}
+
 // Hostile text: nesting deeper than the engine allows and type sizes beyond SQL Server's are
 // refused with SQL Server's messages, not with a crash or a huge allocation.
 TEST_F(EmbeddedTest, DeepNestingAndHugeTypeSizesAreRefused) {

@@ -152,6 +152,48 @@ TEST_F(TrapTest, CastPadsCutsAndConverts) {
   EXPECT_EQ(ErrorOf("SELECT 1 / 0"), "Divide by zero error encountered.");
 }
 
+// int arithmetic overflows where SQL Server's does (the result must fit int); bigint,
+// numeric and float operands do not take int's range.
+TEST_F(TrapTest, IntegerArithmeticOverflowsAsSqlServerDoes) {
+  const std::string int_overflow = "Arithmetic overflow error converting expression to data type int.";
+  const struct {
+    const char* sql;
+    Value expected;      // when `error` is empty
+    std::string error;
+  } cases[] = {
+      {"SELECT 7 - 10", Value(-3), ""},
+      {"SELECT 6 * 7", Value(42), ""},
+      {"SELECT -7 % 3", Value(-1), ""},
+      {"SELECT 2147483647 * 2", Value(), int_overflow},
+      {"SELECT -2147483647 - 2", Value(), int_overflow},
+      {"SELECT Salary * 100000000 FROM Person WHERE Salary = 200", Value(), int_overflow},
+      {"SELECT Salary - 2147483647 - 2 FROM Person WHERE Salary = 100", Value(-2147483549), ""},
+      {"DECLARE @m int SET @m = -2147483647 - 1 SELECT @m / -1", Value(), int_overflow},
+      {"DECLARE @m smallint SET @m = 300 SELECT @m * @m", Value(90000), ""},
+      {"SELECT CAST(100000 AS bigint) * 100000", Value(std::int64_t{10000000000}), ""},
+      {"SELECT 3000000000 - 1", Value(std::int64_t{2999999999}), ""},
+      {"SELECT Rate * 2 FROM Person WHERE Salary = 100", Value(3.0), ""},
+      {"SELECT Salary * NULL FROM Person WHERE Salary = 100", Value(), ""},
+      {"SELECT Salary - 1 FROM Person WHERE Salary IS NULL", Value(), ""},
+  };
+  for (const auto& c : cases) {
+    if (c.error.empty()) {
+      EXPECT_EQ(One(c.sql), c.expected) << c.sql;
+    } else {
+      EXPECT_EQ(ErrorOf(c.sql), c.error) << c.sql;
+    }
+  }
+  // A parameter's type is known only at run time: an int value follows int's rule.
+  const std::vector<Param> big = {Param{"A", ParamType::Integer, 0, Value(2000000000)}};
+  try {
+    conn_->Execute("SELECT ? * 2", big);
+    ADD_FAILURE() << "no overflow";
+  } catch (const DbError& e) {
+    EXPECT_EQ(std::string(e.what()), int_overflow);
+  }
+  EXPECT_EQ(conn_->Execute("SELECT ? - 1", big).rows.at(0).at(0), Value(1999999999));
+}
+
 TEST_F(TrapTest, SubstringBelowOneShortensTheLength) {
   const ValueCase cases[] = {
       {"SELECT SUBSTRING('abc', 0, 2)", Value("a")},

@@ -62,6 +62,23 @@ std::string ToNumber(const std::string& sql, const SqlType& number) {
   }
 }
 
+// Whether `-` and `*` between operands of these types go to the runtime (tsql_sub/tsql_mul)
+// rather than to SQLite's operators. The runtime types its operands by their values: an
+// integer that fits int is an int, and the result must fit int too, which is SQL Server's
+// rule for int, smallint, tinyint and bit operands (and the best reading of a parameter or
+// other operand whose type is known only at run time). For bigint, numeric and float
+// operands that value-based rule would be wrong (a bigint holding 100000 times itself is no
+// overflow), while SQLite's operator gives SQL Server's result for every value those
+// columns hold short of the bigint / float range, so they keep the native operator, which
+// also spares the per-row function call.
+bool RuntimeArithmetic(const SqlType& a, const SqlType& b) {
+  auto int_like = [](const SqlType& t) {
+    return t.cls == TypeClass::Bit || (t.cls == TypeClass::Int && t.name != "bigint") ||
+           t.cls == TypeClass::Null || !t.IsKnown();
+  };
+  return int_like(a) && int_like(b);
+}
+
 bool IsIntegerText(const std::string& s) {
   std::size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;
@@ -301,8 +318,7 @@ void Translator::AddTableSource(const TableRef& ref, Scope& scope, std::string* 
     throw DbError("Invalid object name '" + ref.name.Text() + "'.");
   src.db = r.database;
   if (r.object->type == "V") {
-    if (++depth_ > 32)
-      throw DbError("Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+    if (++depth_ > kMaxNestingLevel) throw DbError(kNestingTooDeep);
     std::shared_ptr<const Select> body = ViewSelect(*r.object);
     std::string saved = env_.current_db;
     env_.current_db = r.object->database;
@@ -697,8 +713,11 @@ Translator::Ex Translator::Emit(const Expr& e, const Scope& scope) {
     case ExprKind::Null:
       return Ex{"NULL", SqlType::Null(), "", {}};
     case ExprKind::Integer: {
-      bool big = e.text.size() > 10 || (e.text.size() == 10 && e.text > "2147483647");
-      if (e.text.size() > 18) return Ex{e.text, SqlType{TypeClass::Numeric, 0, 38, 0, "numeric"}, "", {}};
+      // The parser folds a minus sign into the literal; the type follows the magnitude.
+      std::string_view digits = e.text;
+      if (!digits.empty() && digits[0] == '-') digits.remove_prefix(1);
+      bool big = digits.size() > 10 || (digits.size() == 10 && digits > "2147483647");
+      if (digits.size() > 18) return Ex{e.text, SqlType{TypeClass::Numeric, 0, 38, 0, "numeric"}, "", {}};
       return Ex{e.text, big ? SqlType::Int("bigint") : SqlType::Int(), "", {}};
     }
     case ExprKind::Decimal: {
@@ -767,10 +786,13 @@ Translator::Ex Translator::Emit(const Expr& e, const Scope& scope) {
                           (r.type.IsNumber() || r.type.cls == TypeClass::Null)
                       ? HigherNumber(l.type, r.type)
                       : SqlType::Unknown();
-      if (e.op == "/") return Ex{"zel_divide(" + l.sql + ", " + r.sql + ")", t, "", {}};
-      if (e.op == "%") return Ex{"zel_modulo(" + l.sql + ", " + r.sql + ")", t, "", {}};
+      if (e.op == "/") return Ex{"tsql_div(" + l.sql + ", " + r.sql + ")", t, "", {}};
+      if (e.op == "%") return Ex{"tsql_mod(" + l.sql + ", " + r.sql + ")", t, "", {}};
       if (e.op == "^")
         return Ex{"((" + l.sql + " | " + r.sql + ") - (" + l.sql + " & " + r.sql + "))", t, "", {}};
+      if ((e.op == "-" || e.op == "*") && RuntimeArithmetic(l.type, r.type))
+        return Ex{std::string(e.op == "-" ? "tsql_sub(" : "tsql_mul(") + l.sql + ", " + r.sql + ")", t,
+                  "", {}};
       return Ex{"(" + l.sql + " " + e.op + " " + r.sql + ")", t, "", {}};
     }
     case ExprKind::Compare: {
@@ -1160,8 +1182,7 @@ Translator::Ex Translator::EmitUserFunction(const Expr& e, const Scope& scope, c
     }
   }
   if (!value && !query) Unsupported("function body of " + fn->name);
-  if (++depth_ > 32)
-    throw DbError("Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+  if (++depth_ > kMaxNestingLevel) throw DbError(kNestingTooDeep);
   std::map<std::string, Ex> subst;
   for (std::size_t i = 0; i < def.params.size(); ++i) {
     SqlType pt = TypeFromSpec(def.params[i].type);

@@ -16,6 +16,11 @@
 
 namespace zel::db::embedded {
 
+// How deep views, inlined functions and nested EXECs may nest, and SQL Server's refusal.
+inline constexpr int kMaxNestingLevel = 32;
+inline constexpr const char* kNestingTooDeep =
+    "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).";
+
 // Where the value of one `?NNN` of an emitted statement comes from.
 struct Binding {
   enum class Kind { Param, Variable, System };

@@ -1044,6 +1044,48 @@ void FnGetDate(sqlite3_context* ctx, int, sqlite3_value**) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Storing into character columns
+
+// The value as text the way a stored number reads: integers in full, reals with up to 15
+// significant digits.
+std::string StoredText(sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER: return std::to_string(sqlite3_value_int64(v));
+    case SQLITE_FLOAT: {
+      char buf[64];
+      sqlite3_snprintf(sizeof buf, buf, "%!.15g", sqlite3_value_double(v));
+      return buf;
+    }
+    default: {
+      const unsigned char* t = sqlite3_value_text(v);
+      return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_value_bytes(v)))
+               : std::string();
+    }
+  }
+}
+
+// zel_char(v, n) / zel_varchar(v, n): a value stored into a char(n) / varchar(n) column
+// (n = -1: MAX). Numbers become text; a longer text fails unless only blanks are cut;
+// char pads with blanks. Unlike CAST, which cuts silently.
+void StoreText(sqlite3_context* ctx, sqlite3_value** argv, bool pad) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  const int64_t n = sqlite3_value_int64(argv[1]);
+  std::string s = StoredText(argv[0]);
+  int64_t chars = CharCount(s);
+  if (n >= 0 && chars > n) {
+    const size_t cut = ByteOffsetOfChar(s, n);
+    if (s.find_first_not_of(' ', cut) != std::string::npos) Fail("String or binary data would be truncated.");
+    s.resize(cut);
+    chars = n;
+  }
+  if (pad && n > chars) s.append(static_cast<size_t>(n - chars), ' ');
+  ResultText(ctx, s);
+}
+
+void FnStoreChar(sqlite3_context* ctx, int, sqlite3_value** argv) { StoreText(ctx, argv, true); }
+void FnStoreVarchar(sqlite3_context* ctx, int, sqlite3_value** argv) { StoreText(ctx, argv, false); }
+
+// ---------------------------------------------------------------------------------------
 // incDate / decDate on "MM/DD" texts of a year database (no year, no leap day)
 
 struct MonthDay {
@@ -1143,6 +1185,8 @@ constexpr FunctionEntry kFunctions[] = {
     {"tsql_numeric", 3, Guarded<FnNumeric>, true},
     {"tsql_isnumeric", 1, Guarded<FnIsNumeric>, true},
     {"tsql_getdate", 0, Guarded<FnGetDate>, false},
+    {"zel_char", 2, Guarded<FnStoreChar>, true},
+    {"zel_varchar", 2, Guarded<FnStoreVarchar>, true},
     {"incDate", 1, Guarded<FnIncDate>, true},
     {"decDate", 1, Guarded<FnDecDate>, true},
 };

@@ -1,6 +1,6 @@
 // SQL Server semantics for SQLite: the collation "TSQL" (case-insensitive, trailing blanks
-// ignored) and the tsql_* / incDate / decDate scalar functions that the embedded engine's
-// emitted SQL calls where SQLite's own meaning differs from SQL Server's.
+// ignored) and the tsql_* / zel_char / zel_varchar / incDate / decDate scalar functions that
+// the embedded engine's emitted SQL calls where SQLite's own meaning differs from SQL Server's.
 // RegisterTsqlRuntime is called on the thread that owns the handle, once per handle;
 // CompareTsqlText is pure and may be called from any thread.
 #pragma once
@@ -29,6 +29,13 @@ namespace zel::db::embedded {
 //   tsql_getdate()                 local time "YYYY-MM-DD HH:MM:SS.mmm" (process clock).
 //   incDate(d), decDate(d)         next / previous day of an "MM/DD" text (no year, no leap
 //                                  day: 12/30 -> 13/01, 01/01 -> 00/31).
+//   zel_char(v,n), zel_varchar(v,n)  a value stored into a CHAR(n) (padded) / VARCHAR(n)
+//                                  column (n = -1: MAX): a cut of more than blanks fails with
+//                                  "String or binary data would be truncated.".
+// Everything the engine's emitted SQL calls is here (so a tool that loads the extension can
+// read and write the engine's file, column defaults included), except the catalogue
+// lookups zel_object_id, zel_db_id, zel_db_name and zel_object_name, which answer from the
+// connection's catalogue and session and are registered by the connection.
 
 // Registers the collation "TSQL" and every function of the runtime on `db`.
 // Raises std::runtime_error naming the collation or function SQLite refused.
