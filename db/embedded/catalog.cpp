@@ -7,6 +7,7 @@
 #include "db/client.h"
 #include "db/embedded/lexer.h"
 #include "db/embedded/parser.h"
+#include "db/embedded/sqlite_handle.h"
 
 namespace zel::db::embedded {
 
@@ -256,49 +257,7 @@ std::string QuoteText(std::string_view text) {
   return out;
 }
 
-void ExecSqlite(sqlite3* db, const std::string& sql) {
-  char* err = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-    std::string msg = err ? err : sqlite3_errmsg(db);
-    sqlite3_free(err);
-    throw DbError(msg);
-  }
-}
-
 namespace {
-
-class SqliteQuery {
- public:
-  SqliteQuery(sqlite3* db, const std::string& sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
-      throw DbError(sqlite3_errmsg(db));
-  }
-  ~SqliteQuery() { sqlite3_finalize(stmt_); }
-  SqliteQuery(const SqliteQuery&) = delete;
-  SqliteQuery& operator=(const SqliteQuery&) = delete;
-  bool Step() {
-    int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    throw DbError(sqlite3_errmsg(db_));
-  }
-  void Run() {
-    while (Step()) {
-    }
-    sqlite3_reset(stmt_);
-  }
-  std::string Text(int i) const {
-    const unsigned char* p = sqlite3_column_text(stmt_, i);
-    return p ? reinterpret_cast<const char*>(p) : "";
-  }
-  long long Int(int i) const { return sqlite3_column_int64(stmt_, i); }
-  void Bind(int i, const std::string& v) { sqlite3_bind_text(stmt_, i, v.c_str(), -1, SQLITE_TRANSIENT); }
-  void Bind(int i, long long v) { sqlite3_bind_int64(stmt_, i, v); }
-
- private:
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
 
 std::string JoinNames(const std::vector<std::string>& names) {
   std::string out;
@@ -343,13 +302,13 @@ void Catalog::EnsureTables(sqlite3* db) {
 Catalog Catalog::Load(sqlite3* db) {
   Catalog cat;
   {
-    SqliteQuery s(db, "SELECT database_id, name, create_date FROM __zel_databases ORDER BY database_id");
+    SqliteStatement s = SqliteStatement::Prepare(db, "SELECT database_id, name, create_date FROM __zel_databases ORDER BY database_id");
     while (s.Step()) cat.databases_.push_back(DatabaseInfo{s.Int(0), s.Text(1), s.Text(2)});
   }
   std::map<long long, std::shared_ptr<ObjectInfo>> by_id;
   std::vector<std::tuple<long long, long long, std::string, std::string, std::string>> children;
   {
-    SqliteQuery s(db,
+    SqliteStatement s = SqliteStatement::Prepare(db,
            "SELECT object_id, db, name, type, parent_object_id, storage, definition, create_date "
            "FROM __zel_objects ORDER BY object_id");
     while (s.Step()) {
@@ -380,7 +339,7 @@ Catalog Catalog::Load(sqlite3* db) {
     cat.last_object_id_ = std::max(cat.last_object_id_, id);
   }
   {
-    SqliteQuery s(db,
+    SqliteStatement s = SqliteStatement::Prepare(db,
            "SELECT object_id, column_id, name, type_text, is_nullable, is_identity, seed, "
            "increment, default_text FROM __zel_columns ORDER BY object_id, column_id");
     while (s.Step()) {
@@ -403,17 +362,17 @@ Catalog Catalog::Load(sqlite3* db) {
 }
 
 void Catalog::DeleteObject(sqlite3* db, long long object_id) {
-  SqliteQuery a(db, "DELETE FROM __zel_columns WHERE object_id = ?1");
+  SqliteStatement a = SqliteStatement::Prepare(db, "DELETE FROM __zel_columns WHERE object_id = ?1");
   a.Bind(1, object_id);
   a.Run();
-  SqliteQuery b(db, "DELETE FROM __zel_objects WHERE object_id = ?1 OR parent_object_id = ?1");
+  SqliteStatement b = SqliteStatement::Prepare(db, "DELETE FROM __zel_objects WHERE object_id = ?1 OR parent_object_id = ?1");
   b.Bind(1, object_id);
   b.Run();
 }
 
 void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
   DeleteObject(db, o.object_id);
-  SqliteQuery ins(db,
+  SqliteStatement ins = SqliteStatement::Prepare(db,
            "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, storage, "
            "definition, create_date) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
   ins.Bind(1, o.object_id);
@@ -426,7 +385,7 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
   ins.Bind(8, o.create_date);
   ins.Run();
   for (const KeyInfo& k : o.keys) {
-    SqliteQuery kk(db,
+    SqliteStatement kk = SqliteStatement::Prepare(db,
             "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
             "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     kk.Bind(1, k.object_id);
@@ -438,7 +397,7 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
     kk.Run();
   }
   for (const IndexInfo& ix : o.indexes) {
-    SqliteQuery kk(db,
+    SqliteStatement kk = SqliteStatement::Prepare(db,
             "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
             "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     kk.Bind(1, ix.object_id);
@@ -449,7 +408,7 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
     kk.Bind(6, JoinNames(ix.columns));
     kk.Run();
   }
-  SqliteQuery col(db,
+  SqliteStatement col = SqliteStatement::Prepare(db,
            "INSERT INTO __zel_columns (object_id, db, column_id, name, type_text, max_length, "
            "precision, scale, is_nullable, is_identity, seed, increment, default_text) VALUES "
            "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
@@ -472,7 +431,7 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
 }
 
 void Catalog::SaveDatabase(sqlite3* db, const DatabaseInfo& info) {
-  SqliteQuery s(db, "INSERT INTO __zel_databases (database_id, name, create_date) VALUES (?1, ?2, ?3)");
+  SqliteStatement s = SqliteStatement::Prepare(db, "INSERT INTO __zel_databases (database_id, name, create_date) VALUES (?1, ?2, ?3)");
   s.Bind(1, info.database_id);
   s.Bind(2, info.name);
   s.Bind(3, info.create_date);
@@ -480,7 +439,7 @@ void Catalog::SaveDatabase(sqlite3* db, const DatabaseInfo& info) {
 }
 
 void Catalog::DeleteDatabase(sqlite3* db, long long database_id) {
-  SqliteQuery s(db, "DELETE FROM __zel_databases WHERE database_id = ?1");
+  SqliteStatement s = SqliteStatement::Prepare(db, "DELETE FROM __zel_databases WHERE database_id = ?1");
   s.Bind(1, database_id);
   s.Run();
 }

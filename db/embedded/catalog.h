@@ -144,8 +144,6 @@ class Catalog {
   long long last_object_id_ = 1000;
 };
 
-// Runs SQL on a handle; raises DbError with SQLite's message.
-void ExecSqlite(sqlite3* db, const std::string& sql);
 // Double-quotes an identifier for SQLite.
 std::string QuoteIdent(std::string_view name);
 // Single-quotes a text literal for SQLite.

@@ -23,6 +23,7 @@
 #include "db/embedded/lexer.h"
 #include "db/embedded/parser.h"
 #include "db/embedded/runtime/tsql_runtime.h"
+#include "db/embedded/sqlite_handle.h"
 #include "db/embedded/translator.h"
 
 namespace zel::db {
@@ -82,15 +83,15 @@ std::shared_ptr<FileState> GetFileState(const std::string& path) {
 std::atomic<long long> g_temp_object_ids{1000000000};
 std::atomic<int> g_spid{50};
 
-long long SchemaVersion(sqlite3* db, sqlite3_stmt** cached = nullptr) {
-  sqlite3_stmt* s = cached ? *cached : nullptr;
-  if (!s && sqlite3_prepare_v3(db, "PRAGMA main.schema_version", -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK)
-    throw DbError(sqlite3_errmsg(db));
-  long long v = -1;
-  if (sqlite3_step(s) == SQLITE_ROW) v = sqlite3_column_int64(s, 0);
-  sqlite3_reset(s);
-  if (cached) *cached = s;
-  else sqlite3_finalize(s);
+constexpr const char* kSchemaVersionSql = "PRAGMA main.schema_version";
+
+long long SchemaVersion(sqlite3* db) { return QueryInt(db, kSchemaVersionSql, -1); }
+
+// The same through a statement kept by the caller (prepared on first use).
+long long SchemaVersion(sqlite3* db, SqliteStatement& probe) {
+  if (!probe) probe = SqliteStatement::Prepare(db, kSchemaVersionSql, SQLITE_PREPARE_PERSISTENT);
+  const long long v = probe.Step() ? probe.Int(0) : -1;
+  probe.Reset();
   return v;
 }
 
@@ -163,12 +164,11 @@ class EmbeddedConnection final : public Connection {
   };
   struct Compiled {
     Translation tr;
-    sqlite3_stmt* stmt = nullptr;
+    SqliteStatement stmt;
     std::string db;
     long long gen = -1;
     long long temp_gen = -1;
     std::vector<std::string> assigned;  // SELECT @a = …, @b = …
-    ~Compiled() { sqlite3_finalize(stmt); }
   };
   struct CachedBatch {
     std::shared_ptr<const Batch> ast;
@@ -219,7 +219,8 @@ class EmbeddedConnection final : public Connection {
 
   std::string MapError(int ext, const std::string& msg, const std::string& statement_kind) const;
 
-  sqlite3* db_ = nullptr;
+  SqliteDb handle_;       // owns the connection handle; destroyed after every statement below
+  sqlite3* db_ = nullptr;  // handle_.get()
   std::shared_ptr<FileState> file_;
   std::string current_db_ = "master";
   std::shared_ptr<const Catalog> catalog_;
@@ -238,7 +239,7 @@ class EmbeddedConnection final : public Connection {
   // Held from BeginTransaction to its end: the file's writer belongs to this connection's
   // transaction, so its statements do not take the write lock again.
   std::unique_lock<std::mutex> tx_lock_;
-  sqlite3_stmt* schema_probe_ = nullptr;
+  SqliteStatement schema_probe_;
   std::chrono::steady_clock::time_point next_probe_{};
 };
 
@@ -302,50 +303,43 @@ EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
   std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
   if (!ec) path = canonical.string();
   ConfigureSqliteOnce();
-  int rc = sqlite3_open_v2(path.c_str(), &db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
-    sqlite3_close(db_);
-    db_ = nullptr;
-    throw DbError("Cannot open the embedded server file " + path + ": " + msg);
-  }
+  handle_ = SqliteDb::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
+  db_ = handle_.get();
+  sqlite3_busy_timeout(db_, 60000);
+  sqlite3_extended_result_codes(db_, 1);
   try {
-    sqlite3_busy_timeout(db_, 60000);
-    sqlite3_extended_result_codes(db_, 1);
     RegisterTsqlRuntime(db_);
-    sqlite3_create_function_v2(db_, "zel_object_id", 1, SQLITE_UTF8, this, FnObjectId, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "zel_object_id", 2, SQLITE_UTF8, this, FnObjectId, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "zel_db_id", 1, SQLITE_UTF8, this, FnDbId, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "zel_db_name", 1, SQLITE_UTF8, this, FnDbName, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db_, "zel_object_name", 1, SQLITE_UTF8, this, FnObjectName, nullptr, nullptr, nullptr);
-    file_ = GetFileState(path);
-    {
-      std::lock_guard<std::mutex> wl(file_->write_mutex);
-      ExecSqlite(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
-      Catalog::EnsureTables(db_);
-      std::lock_guard<std::mutex> cl(file_->catalog_mutex);
-      long long version = SchemaVersion(db_);
-      if (!file_->catalog || file_->schema_version != version) {
-        file_->catalog = LoadCatalogAt(db_, &file_->schema_version);
-        ++file_->generation;
-      }
-      catalog_ = file_->catalog;
-      catalog_gen_ = file_->generation;
-    }
-    if (!settings.database.empty()) {
-      const DatabaseInfo* d = catalog_->FindDatabase(settings.database);
-      if (!d && !EqualsNoCase(settings.database, "master") && !EqualsNoCase(settings.database, "tempdb"))
-        throw DbError("Cannot open database \"" + settings.database +
-                      "\" requested by the login. The login failed.");
-      current_db_ = d ? d->name : LowerAscii(settings.database);
-    }
-    spid_ = ++g_spid;
-  } catch (...) {
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
-    throw;
+  } catch (const std::runtime_error& e) {
+    throw DbError(e.what());
   }
+  // The catalogue lookups answer from this connection's catalogue and session.
+  CreateSqlFunction(db_, "zel_object_id", 1, SQLITE_UTF8, this, FnObjectId);
+  CreateSqlFunction(db_, "zel_object_id", 2, SQLITE_UTF8, this, FnObjectId);
+  CreateSqlFunction(db_, "zel_db_id", 1, SQLITE_UTF8, this, FnDbId);
+  CreateSqlFunction(db_, "zel_db_name", 1, SQLITE_UTF8, this, FnDbName);
+  CreateSqlFunction(db_, "zel_object_name", 1, SQLITE_UTF8, this, FnObjectName);
+  file_ = GetFileState(path);
+  {
+    std::lock_guard<std::mutex> wl(file_->write_mutex);
+    ExecSqlite(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    Catalog::EnsureTables(db_);
+    std::lock_guard<std::mutex> cl(file_->catalog_mutex);
+    long long version = SchemaVersion(db_);
+    if (!file_->catalog || file_->schema_version != version) {
+      file_->catalog = LoadCatalogAt(db_, &file_->schema_version);
+      ++file_->generation;
+    }
+    catalog_ = file_->catalog;
+    catalog_gen_ = file_->generation;
+  }
+  if (!settings.database.empty()) {
+    const DatabaseInfo* d = catalog_->FindDatabase(settings.database);
+    if (!d && !EqualsNoCase(settings.database, "master") && !EqualsNoCase(settings.database, "tempdb"))
+      throw DbError("Cannot open database \"" + settings.database +
+                    "\" requested by the login. The login failed.");
+    current_db_ = d ? d->name : LowerAscii(settings.database);
+  }
+  spid_ = ++g_spid;
 }
 
 EmbeddedConnection::~EmbeddedConnection() {
@@ -361,9 +355,6 @@ EmbeddedConnection::~EmbeddedConnection() {
     }
   }
   RollbackTransaction();
-  batches_.clear();
-  sqlite3_finalize(schema_probe_);
-  sqlite3_close_v2(db_);
 }
 
 // ------------------------------------------------------------------------ transactions
@@ -406,7 +397,7 @@ void EmbeddedConnection::RefreshCatalog() {
   auto now = std::chrono::steady_clock::now();
   long long version = -1;
   if (now >= next_probe_) {
-    version = SchemaVersion(db_, &schema_probe_);
+    version = SchemaVersion(db_, schema_probe_);
     next_probe_ = now + std::chrono::seconds(1);
   }
   std::lock_guard<std::mutex> cl(file_->catalog_mutex);
@@ -524,16 +515,18 @@ EmbeddedConnection::Compiled& EmbeddedConnection::GetCompiled(CachedBatch& cb, c
   c->db = current_db_;
   c->gen = catalog_gen_;
   c->temp_gen = temp_gen_;
-  if (sqlite3_prepare_v3(db_, c->tr.sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &c->stmt, nullptr) != SQLITE_OK) {
-    std::string msg = sqlite3_errmsg(db_);
-    throw DbError("The embedded engine could not prepare its translation (" + msg + "): " + c->tr.sql);
+  try {
+    c->stmt = SqliteStatement::Prepare(db_, c->tr.sql, SQLITE_PREPARE_PERSISTENT);
+  } catch (const DbError& e) {
+    throw DbError("The embedded engine could not prepare its translation (" + std::string(e.what()) +
+                  "): " + c->tr.sql);
   }
   slot = std::move(c);
   return *slot;
 }
 
 void EmbeddedConnection::BindAll(Compiled& c, const Frame& frame) {
-  sqlite3_stmt* st = c.stmt;
+  sqlite3_stmt* st = c.stmt.get();
   for (std::size_t i = 0; i < c.tr.bindings.size(); ++i) {
     const Binding& b = c.tr.bindings[i];
     int pos = static_cast<int>(i) + 1;
@@ -660,14 +653,14 @@ std::string EmbeddedConnection::MapError(int ext, const std::string& msg, const 
 void EmbeddedConnection::Fail(Compiled* c, const std::string& kind) {
   int ext = sqlite3_extended_errcode(db_);
   std::string msg = sqlite3_errmsg(db_);
-  if (c) sqlite3_reset(c->stmt);
+  if (c) c->stmt.Reset();
   throw DbError(MapError(ext, msg, kind));
 }
 
 void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
                              std::vector<std::vector<Value>>* rows_only) {
   BindAll(c, frame);
-  sqlite3_stmt* st = c.stmt;
+  sqlite3_stmt* st = c.stmt.get();
   std::unique_lock<std::mutex> lock(file_->write_mutex, std::defer_lock);
   if (c.tr.writes_main && !tx_lock_.owns_lock()) lock.lock();
   int cols = sqlite3_column_count(st);
@@ -1283,13 +1276,9 @@ void EmbeddedConnection::RebuildTable(const ObjectInfo& old_info, const ObjectIn
     ExecSqlite(db_, "INSERT INTO " + schema + "." + QuoteIdent(tmp) + " DEFAULT VALUES");
   // Keep the identity's current value when the identity column stays.
   long long old_seq = -1;
-  if (old_info.IdentityColumn() && new_info.IdentityColumn()) {
-    sqlite3_stmt* st = nullptr;
-    std::string q = "SELECT seq FROM " + schema + ".sqlite_sequence WHERE name = " + QuoteText(old_info.storage);
-    if (sqlite3_prepare_v2(db_, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-      old_seq = sqlite3_column_int64(st, 0);
-    sqlite3_finalize(st);
-  }
+  if (old_info.IdentityColumn() && new_info.IdentityColumn())
+    old_seq = QueryInt(db_, "SELECT seq FROM " + schema + ".sqlite_sequence WHERE name = " + QuoteText(old_info.storage),
+                       -1);
   ExecSqlite(db_, "DROP TABLE " + old_info.SqlName());
   ExecSqlite(db_, "ALTER TABLE " + schema + "." + QuoteIdent(tmp) + " RENAME TO " + QuoteIdent(new_info.storage));
   if (old_seq >= 0)
@@ -1309,15 +1298,7 @@ void EmbeddedConnection::AlterTable(const Stmt& s, Frame&) {
   bool native_add = false;
   const std::string written = "dbo." + old->name;
 
-  auto count_rows = [&]() {
-    sqlite3_stmt* st = nullptr;
-    long long n = 0;
-    std::string q = "SELECT count(*) FROM " + old->SqlName();
-    if (sqlite3_prepare_v2(db_, q.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-      n = sqlite3_column_int64(st, 0);
-    sqlite3_finalize(st);
-    return n;
-  };
+  auto count_rows = [&]() { return QueryInt(db_, "SELECT count(*) FROM " + old->SqlName(), 0); };
 
   if (s.alter_action == "ADD") {
     int next_id = 0;
