@@ -684,9 +684,7 @@ void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
       continue;
     }
     if (rc != SQLITE_ROW) {
-      const char* kind = "INSERT";
-      if (c.tr.sql.rfind("UPDATE", 0) == 0) kind = "UPDATE";
-      Fail(&c, kind);
+      Fail(&c, c.tr.kind == StatementKind::Update ? "UPDATE" : "INSERT");
     }
     ++count;
     if (!out && !rows_only) continue;
@@ -714,7 +712,7 @@ void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
   }
   if (cols == 0) {
     rowcount_ = sqlite3_changes(db_);
-    if (c.tr.target && c.tr.target->IdentityColumn() && c.tr.sql.rfind("INSERT", 0) == 0 && rowcount_ > 0) {
+    if (c.tr.target && c.tr.target->IdentityColumn() && c.tr.kind == StatementKind::Insert && rowcount_ > 0) {
       identity_ = sqlite3_last_insert_rowid(db_);
       have_identity_ = true;
     }
@@ -1197,6 +1195,7 @@ void EmbeddedConnection::SelectInto(CachedBatch& cb, const Stmt& s, Frame& frame
     std::string head = "INSERT INTO " + target.object->SqlName() + " (";
     for (std::size_t i = 0; i < fill.columns.size(); ++i) head += (i ? ", " : "") + QuoteIdent(fill.columns[i]);
     fill.sql = head + ") " + fill.sql;
+    fill.kind = StatementKind::Insert;
     fill.target = target.object;
     fill.writes_main = !target.temp;
     return fill;

@@ -29,27 +29,6 @@ int Utf8Length(std::string_view s) {
   return n;
 }
 
-int IntRank(const SqlType& t) {
-  if (t.cls == TypeClass::Bit) return 0;
-  if (t.name == "tinyint") return 1;
-  if (t.name == "smallint") return 2;
-  if (t.name == "bigint") return 4;
-  return 3;
-}
-
-// Result type of arithmetic between two numbers (SQL Server's precedence).
-SqlType HigherNumber(const SqlType& a, const SqlType& b) {
-  if (a.cls == TypeClass::Null) return b;
-  if (b.cls == TypeClass::Null) return a;
-  if (a.cls == TypeClass::Float) return a;
-  if (b.cls == TypeClass::Float) return b;
-  if (a.cls == TypeClass::Numeric) return a;
-  if (b.cls == TypeClass::Numeric) return b;
-  SqlType r = IntRank(a) >= IntRank(b) ? a : b;
-  if (r.cls == TypeClass::Bit) return SqlType::Int();
-  return r;
-}
-
 std::string ToNumber(const std::string& sql, const SqlType& number) {
   switch (number.cls) {
     case TypeClass::Int:
@@ -142,8 +121,9 @@ std::string Translator::UniqueAlias(const std::string& base) {
   return QuoteIdent(candidate);
 }
 
-Translation Translator::Finish(std::string sql) {
+Translation Translator::Finish(std::string sql, StatementKind kind) {
   Translation t;
+  t.kind = kind;
   t.sql = std::move(sql);
   t.bindings = bindings_;
   return t;
@@ -977,167 +957,19 @@ Translator::Ex Translator::EmitFunction(const Expr& e, const Scope& scope) {
     return EmitUserFunction(e, scope, db, fn);
   }
   const std::string name = UpperAscii(e.name[0]);
-  std::vector<Ex> a;
-  auto args = [&](std::size_t min, std::size_t max) {
-    if (e.args.size() < min || e.args.size() > max) {
-      if (min == max)
-        throw DbError("The " + e.name[0] + " function requires " + std::to_string(min) + " argument(s).");
-      throw DbError("The " + e.name[0] + " function requires " + std::to_string(min) + " to " +
-                    std::to_string(max) + " arguments.");
-    }
-    for (const ExprPtr& x : e.args) a.push_back(Emit(*x, scope));
-  };
-  auto call = [&](const std::string& fn) {
-    std::string sql = fn + "(";
-    for (std::size_t i = 0; i < a.size(); ++i) sql += (i ? ", " : "") + a[i].sql;
-    return sql + ")";
-  };
-  auto text_type = [&](const Ex& x) {
-    return x.type.IsString() ? SqlType::VarChar(x.type.length, x.type.name.empty() ? "varchar" : (x.type.name[0] == 'n' ? "nvarchar" : "varchar"))
-                             : SqlType::VarChar(8000);
-  };
-  if (name == "ISNULL") {
-    args(2, 2);
-    // The replacement takes the type of the checked expression (ISNULL(n, '') is 0).
-    if (a[0].type.IsKnown() && a[1].type.IsKnown() && a[0].type.IsNumber() != a[1].type.IsNumber())
-      a[1].sql = CastConversion(a[1].sql, a[1].type, a[0].type);
-    SqlType t = a[0].type.IsKnown() ? a[0].type : a[1].type;
-    return Ex{call("ifnull"), t, "", {}};
+  const BuiltinFunction* f = FindBuiltinFunction(name);
+  if (!f) throw DbError("'" + e.name[0] + "' is not a recognized built-in function name.");
+  const std::size_t n = e.args.size();
+  if (n < static_cast<std::size_t>(f->min_args) || n > static_cast<std::size_t>(f->max_args)) {
+    if (f->min_args == f->max_args)
+      throw DbError("The " + e.name[0] + " function requires " + std::to_string(f->min_args) +
+                    " argument(s).");
+    throw DbError("The " + e.name[0] + " function requires " + std::to_string(f->min_args) + " to " +
+                  std::to_string(f->max_args) + " arguments.");
   }
-  if (name == "COALESCE") {
-    if (e.args.empty()) throw DbError("The coalesce function requires at least 2 arguments.");
-    args(1, 1000);
-    SqlType t = SqlType::Null();
-    for (const Ex& x : a)
-      if (t.cls == TypeClass::Null) t = x.type;
-    if (a.size() == 1) return a[0];
-    return Ex{call("coalesce"), t, "", {}};
-  }
-  if (name == "NULLIF") {
-    args(2, 2);
-    return Ex{call("nullif"), a[0].type, "", {}};
-  }
-  if (name == "LTRIM" || name == "RTRIM") {
-    args(1, 1);
-    return Ex{call(name == "LTRIM" ? "tsql_ltrim" : "tsql_rtrim"), text_type(a[0]), "", {}};
-  }
-  if (name == "TRIM") {
-    args(1, 1);
-    return Ex{"tsql_ltrim(tsql_rtrim(" + a[0].sql + "))", text_type(a[0]), "", {}};
-  }
-  if (name == "LEN") {
-    args(1, 1);
-    return Ex{call("tsql_len"), SqlType::Int(), "", {}};
-  }
-  if (name == "SUBSTRING") {
-    args(3, 3);
-    return Ex{call("tsql_substring"), text_type(a[0]), "", {}};
-  }
-  if (name == "LEFT" || name == "RIGHT") {
-    args(2, 2);
-    return Ex{call(name == "LEFT" ? "tsql_left" : "tsql_right"), text_type(a[0]), "", {}};
-  }
-  if (name == "CHARINDEX") {
-    args(2, 3);
-    return Ex{call("tsql_charindex"), SqlType::Int(), "", {}};
-  }
-  if (name == "REPLACE") {
-    args(3, 3);
-    return Ex{call("tsql_replace"), SqlType::VarChar(8000), "", {}};
-  }
-  if (name == "UPPER" || name == "LOWER") {
-    args(1, 1);
-    return Ex{call(name == "UPPER" ? "tsql_upper" : "tsql_lower"), text_type(a[0]), "", {}};
-  }
-  if (name == "SPACE") {
-    args(1, 1);
-    return Ex{"(CASE WHEN " + a[0].sql + " < 0 THEN NULL ELSE printf('%*s', " + a[0].sql + ", '') END)",
-              SqlType::VarChar(8000), "", {}};
-  }
-  if (name == "REPLICATE") {
-    args(2, 2);
-    return Ex{"(CASE WHEN " + a[1].sql + " < 0 THEN NULL ELSE replace(printf('%.*c', " + a[1].sql +
-                  ", 'x'), 'x', " + a[0].sql + ") END)",
-              SqlType::VarChar(8000), "", {}};
-  }
-  if (name == "GETDATE" || name == "SYSDATETIME" || name == "CURRENT_TIMESTAMP") {
-    args(0, 0);
-    return Ex{"tsql_getdate()", SqlType{TypeClass::DateTime, 0, 0, 0, "datetime"}, "", {}};
-  }
-  if (name == "ISNUMERIC") {
-    args(1, 1);
-    return Ex{call("tsql_isnumeric"), SqlType::Int(), "", {}};
-  }
-  if (name == "ABS" || name == "SIGN") {
-    args(1, 1);
-    return Ex{call(LowerAscii(name)), a[0].type.IsNumber() ? a[0].type : SqlType::Float(), "", {}};
-  }
-  if (name == "ROUND") {
-    args(2, 2);
-    if (a[0].type.cls == TypeClass::Int) return Ex{"CAST(round(" + a[0].sql + ", " + a[1].sql + ") AS INTEGER)", a[0].type, "", {}};
-    return Ex{call("round"), a[0].type.IsNumber() ? a[0].type : SqlType::Float(), "", {}};
-  }
-  if (name == "FLOOR" || name == "CEILING") {
-    args(1, 1);
-    std::string fn = name == "FLOOR" ? "floor" : "ceil";
-    if (a[0].type.cls == TypeClass::Int) return a[0];
-    return Ex{"CAST(" + fn + "(" + a[0].sql + ") AS INTEGER)", SqlType::Int("bigint"), "", {}};
-  }
-  if (name == "COUNT" || name == "COUNT_BIG" || name == "SUM" || name == "MIN" || name == "MAX" || name == "AVG") {
-    if (e.args.size() != 1) throw DbError("The " + e.name[0] + " function requires 1 argument(s).");
-    if (e.args[0]->kind == ExprKind::Star) {
-      if (name != "COUNT" && name != "COUNT_BIG") throw DbError("Incorrect syntax near '*'.");
-      return Ex{"count(*)", SqlType::Int(), "", {}};
-    }
-    Ex x = Emit(*e.args[0], scope);
-    std::string arg = (e.distinct ? "DISTINCT " : "") + x.sql;
-    if ((name == "MIN" || name == "MAX" || e.distinct) && x.column_name.empty() && x.type.IsString())
-      arg = (e.distinct ? "DISTINCT " : "") + std::string("(") + x.sql + ") COLLATE TSQL";
-    if (name == "COUNT" || name == "COUNT_BIG") return Ex{"count(" + arg + ")", SqlType::Int(), "", {}};
-    if (name == "MIN" || name == "MAX") return Ex{LowerAscii(name) + "(" + arg + ")", x.type, "", {}};
-    if (x.type.IsString()) throw DbError("Operand data type " + x.type.name + " is invalid for " + LowerAscii(name) + " operator.");
-    if (name == "SUM") return Ex{"sum(" + arg + ")", x.type.IsNumber() ? HigherNumber(x.type, SqlType::Int()) : x.type, "", {}};
-    if (x.type.cls == TypeClass::Int || x.type.cls == TypeClass::Bit)
-      return Ex{"CAST(avg(" + arg + ") AS INTEGER)", SqlType::Int(), "", {}};
-    return Ex{"avg(" + arg + ")", x.type, "", {}};
-  }
-  if (name == "DB_ID") {
-    args(0, 1);
-    if (a.empty()) return Ex{"zel_db_id(" + QuoteText(env_.current_db) + ")", SqlType::Int("smallint"), "", {}};
-    return Ex{call("zel_db_id"), SqlType::Int("smallint"), "", {}};
-  }
-  if (name == "DB_NAME") {
-    args(0, 1);
-    if (a.empty()) return Ex{QuoteText(env_.current_db), SqlType::VarChar(128, "nvarchar"), "", {}};
-    return Ex{call("zel_db_name"), SqlType::VarChar(128, "nvarchar"), "", {}};
-  }
-  if (name == "OBJECT_ID") {
-    args(1, 2);
-    return Ex{call("zel_object_id"), SqlType::Int(), "", {}};
-  }
-  if (name == "OBJECT_NAME") {
-    args(1, 1);
-    return Ex{call("zel_object_name"), SqlType::VarChar(128, "nvarchar"), "", {}};
-  }
-  if (name == "CONNECTIONPROPERTY") {
-    args(1, 1);
-    return Ex{"NULL", SqlType::VarChar(128, "nvarchar"), "", {}};
-  }
-  if (name == "SCOPE_IDENTITY") {
-    args(0, 0);
-    Binding b;
-    b.kind = Binding::Kind::System;
-    b.name = "@@identity";
-    return Ex{Bind(b), SqlType{TypeClass::Numeric, 0, 38, 0, "numeric"}, "", {}};
-  }
-  static const std::set<std::string> kKnownUnsupported = {
-      "DATEADD", "DATEDIFF", "DATEPART", "DATENAME", "YEAR", "MONTH", "DAY", "STR", "NEWID",
-      "RAND", "STUFF", "PATINDEX", "SOUNDEX", "DIFFERENCE", "DATALENGTH", "CHAR", "ASCII",
-      "NCHAR", "UNICODE", "REVERSE", "IIF", "CHOOSE", "FORMAT", "CONCAT", "TRY_CONVERT",
-      "HOST_NAME", "USER_NAME", "SUSER_SNAME", "APP_NAME", "IDENT_CURRENT", "COL_LENGTH",
-      "STDEV", "VAR", "ROW_NUMBER", "RANK", "DENSE_RANK", "POWER", "SQRT", "EXP", "LOG"};
-  if (kKnownUnsupported.count(name)) Unsupported("function " + name);
-  throw DbError("'" + e.name[0] + "' is not a recognized built-in function name.");
+  BuiltinCall call{e, {}, env_.current_db, [this](Binding b) { return Bind(std::move(b)); }};
+  for (const ExprPtr& x : e.args) call.args.push_back(Emit(*x, scope));
+  return EmitBuiltin(*f, call);
 }
 
 Translator::Ex Translator::EmitUserFunction(const Expr& e, const Scope& scope, const std::string& db,
@@ -1404,7 +1236,7 @@ Translation Translator::Insert(const Stmt& stmt) {
   }
   std::string head = "INSERT INTO " + t.SqlName();
   if (stmt.default_values) {
-    Translation tr = Finish(head + " DEFAULT VALUES");
+    Translation tr = Finish(head + " DEFAULT VALUES", StatementKind::Insert);
     tr.target = r.object;
     tr.writes_main = !r.temp;
     return tr;
@@ -1468,7 +1300,7 @@ Translation Translator::Insert(const Stmt& stmt) {
             ") SELECT * FROM \"__zel_q\") AS \"__zel_src\"";
     }
   }
-  Translation tr = Finish(sql);
+  Translation tr = Finish(sql, StatementKind::Insert);
   tr.target = r.object;
   tr.writes_main = !r.temp;
   return tr;
@@ -1590,7 +1422,7 @@ Translation Translator::Update(const Stmt& stmt) {
       sql += (i ? ", " : "") + QuoteIdent(sets[i].first->name) + " = \"__zel_u\".\"__zel_v" + std::to_string(i + 1) + "\"";
     sql += " FROM (" + sub + ") AS \"__zel_u\" WHERE \"__zel_target\".rowid = \"__zel_u\".\"__zel_rid\"";
   }
-  Translation tr = Finish(sql);
+  Translation tr = Finish(sql, StatementKind::Update);
   tr.target = target;
   tr.writes_main = !temp;
   return tr;
@@ -1622,7 +1454,7 @@ Translation Translator::Delete(const Stmt& stmt) {
     if (stmt.where) sub += " WHERE " + Condition(*stmt.where, scope);
     sql = "DELETE FROM " + target->SqlName() + " WHERE rowid IN (" + sub + ")";
   }
-  Translation tr = Finish(sql);
+  Translation tr = Finish(sql, StatementKind::Delete);
   tr.target = target;
   tr.writes_main = !temp;
   return tr;

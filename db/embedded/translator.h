@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/embedded/ast.h"
+#include "db/embedded/builtin_functions.h"
 #include "db/embedded/catalog.h"
 
 namespace zel::db::embedded {
@@ -21,16 +22,12 @@ inline constexpr int kMaxNestingLevel = 32;
 inline constexpr const char* kNestingTooDeep =
     "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).";
 
-// Where the value of one `?NNN` of an emitted statement comes from.
-struct Binding {
-  enum class Kind { Param, Variable, System };
-  Kind kind = Kind::Param;
-  int index = 0;      // Param: marker number in the batch
-  std::string name;   // Variable / System: lower-case name with its @ / @@
-};
+// What an emitted statement does.
+enum class StatementKind { Query, Insert, Update, Delete };
 
 // An emitted statement.
 struct Translation {
+  StatementKind kind = StatementKind::Query;
   std::string sql;
   std::vector<Binding> bindings;      // bindings[i] feeds ?(i+1)
   std::vector<std::string> columns;   // result column names (queries)
@@ -104,12 +101,7 @@ class Translator {
   };
   const Source* DmlTarget(const Stmt& stmt, const char* verb, Scope& scope, std::string& from,
                           std::shared_ptr<const ObjectInfo>& target, bool& temp);
-  struct Ex {
-    std::string sql;
-    SqlType type;
-    std::string column_name;         // plain column reference: its name
-    std::vector<std::string> parts;  // plain column reference: parts as written
-  };
+  using Ex = Emitted;
   struct OutColumn {
     std::string name;
     SqlType type;
@@ -140,7 +132,7 @@ class Translator {
   std::shared_ptr<const Select> ViewSelect(const ObjectInfo& view) const;
   void CheckExposedName(const Scope& scope, const std::string& name) const;
   std::string EmitStoreValues(const std::vector<const ColumnInfo*>& cols, std::vector<Ex> values);
-  Translation Finish(std::string sql);
+  Translation Finish(std::string sql, StatementKind kind = StatementKind::Query);
 
   TranslateEnv env_;
   std::vector<Binding> bindings_;
