@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "dates/jalali_day.h"
 #include "dates/log_file.h"
 #include "db/client.h"
 #include "engine/demo/demo_organisation.h"
@@ -68,7 +69,7 @@ class DemoYearHome {
     auto year = Open(Data(), "Att_1399");
     int n = 0;
     for (int m = 1; m <= 12; ++m) {
-      const int days = m <= 6 ? 31 : m <= 11 ? 30 : 30;  // 1399 is a leap year
+      const int days = zel::dates::CalcDay::MonthDays(1399, m);  // 1399 is a leap year
       for (int d = 1; d <= days; ++d) {
         ++n;
         const std::string day = "'" + Pad2(m) + "/" + Pad2(d) + "'";

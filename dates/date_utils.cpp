@@ -4,6 +4,7 @@
 
 #include "dates/clock.h"
 #include "dates/jalali.h"
+#include "dates/jalali_day.h"
 
 namespace zel::dates {
 namespace {
@@ -59,9 +60,8 @@ int TJalaliDateUtils::DaysInAMonth(int Month, int AYear_YYYY) {
     throw std::runtime_error("Month should be in range [1..12]. (Month: " + std::to_string(Month) +
                              ")");
   }
-  if (Month <= 6) return 31;
-  if (Month <= 11) return 30;
-  return IsLeapYear(AYear_YYYY) ? 30 : 29;
+  // The year's range is checked only where it matters, for month 12.
+  return JalaliMonthLength(Month, Month == 12 && IsLeapYear(AYear_YYYY));
 }
 
 int TJalaliDateUtils::DayOfTheYear(const std::string& Date_MMDD) {
@@ -430,7 +430,7 @@ bool TGeneralDateUtils::IsLastDayOfYear(TCalendarSystem Calendar, int Year_YYYY,
   CheckCalendarSystem(Calendar);
   if (Month != 12) return false;
   if (Calendar == csGregorian) return Day == 31;
-  return Day == (IsJalaliLeapYear(Year_YYYY) ? 30 : 29);
+  return Day == JalaliDay::MonthDays(Year_YYYY, 12);
 }
 
 std::string TGeneralDateUtils::MinValidDate_YYYYMMDD(TCalendarSystem Calendar) {

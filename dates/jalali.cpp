@@ -4,6 +4,7 @@
 
 #include "dates/clock.h"
 #include "dates/date_parser.h"
+#include "dates/jalali_day.h"
 
 namespace zel::dates {
 namespace {
@@ -31,12 +32,7 @@ bool IsJalaliLeapYear(int year) {
   return r != 0 && r % 4 == 0;
 }
 
-int JalaliMonthDays(int year, int month) {
-  if (month < 1 || month > 12) return 0;
-  if (month <= 6) return 31;
-  if (month <= 11) return 30;
-  return IsJalaliLeapYear(year) ? 30 : 29;
-}
+int JalaliMonthDays(int year, int month) { return JalaliDay::MonthDays(year, month); }
 
 bool TryEncodeJalaliDate(int year, int month, int day, TDateTime& result) {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||

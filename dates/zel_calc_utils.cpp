@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include "dates/clock.h"
 #include "dates/date_parser.h"
 #include "dates/jalali.h"
+#include "dates/jalali_day.h"
 #include "dates/log_file.h"
 
 namespace zel::dates {
@@ -21,12 +23,14 @@ using P = TZELDateParser;
                            ")");
 }
 
+// The leap rule of ChangeDateTime alone: month 12 has 30 days when the year modulo 4 is 2
+// (1399 yes, 1403 no). Stored results depend on it, so it stays as the product has it.
+bool ChangeDateTimeLeapYear(int year) { return year % 4 == 2; }
+
 // Month length with the calculation leap rule.
 int CalcMonthDays(int month, int year) {
   if (month < 1 || month > 12) MonthOutOfRange(month);
-  if (month <= 6) return 31;
-  if (month <= 11) return 30;
-  return TZelCalcUtils::IsLLeapYear(year) ? 30 : 29;
+  return CalcDay::MonthDays(year, month);
 }
 
 // Minutes from the start of the year of "MM/DD" + "HH:NN" (months 1-6 of 31 days, 7-12 of 30).
@@ -45,7 +49,7 @@ bool IsBlankMoment(const std::string& a_date, const std::string& a_time,
          at == ":" || bt == ":";
 }
 
-// Steps one day at a time with the calculation leap rule.
+// Steps n days forward (direction 1) or back (-1) with the calculation leap rule.
 void StepDays(int year, const std::string& date_mmdd, int n, int direction, int& result_year,
               std::string& result_mmdd) {
   if (n < 0) throw std::runtime_error("N should not be negative");
@@ -55,33 +59,9 @@ void StepDays(int year, const std::string& date_mmdd, int n, int direction, int&
   if (m < 1 || m > 12 || d < 1 || d > CalcMonthDays(m, year)) {
     throw std::runtime_error("Date is out of year!");
   }
-  for (int i = 0; i < n; ++i) {
-    if (direction > 0) {
-      if (d < CalcMonthDays(m, year)) {
-        ++d;
-      } else if (m < 12) {
-        ++m;
-        d = 1;
-      } else {
-        ++year;
-        m = 1;
-        d = 1;
-      }
-    } else {
-      if (d > 1) {
-        --d;
-      } else if (m > 1) {
-        --m;
-        d = CalcMonthDays(m, year);
-      } else {
-        --year;
-        m = 12;
-        d = CalcMonthDays(12, year);
-      }
-    }
-  }
-  result_year = year;
-  result_mmdd = P::Format_MMDD(m, d);
+  const CalcDay result = CalcDay(year, m, d).AddDays(static_cast<long long>(direction) * n);
+  result_year = result.year();
+  result_mmdd = P::Format_MMDD(result.month(), result.day());
 }
 
 }  // namespace
@@ -106,13 +86,7 @@ void TZelCalcUtils::LogText(const std::string& AValue, const std::string& AFileN
 
 // ---------------- leap rule ----------------
 
-bool TZelCalcUtils::IsLLeapYear(int AYear_YYYY) {
-  if (AYear_YYYY < 1300) {
-    throw std::runtime_error("TZelCalcUtils.IsLLeapYear just accepts years in YYYY format!");
-  }
-  if (AYear_YYYY > 1406) return IsJalaliLeapYear(AYear_YYYY);
-  return (AYear_YYYY - 1375) % 4 == 0;
-}
+bool TZelCalcUtils::IsLLeapYear(int AYear_YYYY) { return CalcLeapRule::IsLeap(AYear_YYYY); }
 
 // ---------------- time texts ----------------
 
@@ -164,12 +138,10 @@ std::string TZelCalcUtils::ChangeDateTime(const std::string& ADateTime, int Delt
   int day = StrToInt(Copy(ADateTime, 9, 2));
   int hour = StrToInt(Copy(ADateTime, 11, 2));
   int minute = StrToInt(Copy(ADateTime, 14, 2));
-  // Month lengths of this operation: month 12 has 30 days when the year modulo 4 is 2.
-  // Stored results depend on these lengths, so they stay as the product has them.
+  // Month lengths of this operation: its own leap rule (ChangeDateTimeLeapYear), and a
+  // malformed month below 1 or above 12 read as month 1 or 12.
   const auto month_days = [](int m, int y) {
-    if (m <= 6) return 31;
-    if (m <= 11) return 30;
-    return y % 4 == 2 ? 30 : 29;
+    return JalaliMonthLength(std::clamp(m, 1, 12), ChangeDateTimeLeapYear(y));
   };
   const auto day_forward = [&] {
     if (day < month_days(month, year)) {
@@ -247,8 +219,8 @@ std::string TZelCalcUtils::Day2Date(int ADay) {
 std::string TZelCalcUtils::DayToDate_MMDD(int ADay) {
   int month = 1;
   int day = ADay;
-  while (month < 12 && day > (month <= 6 ? 31 : 30)) {
-    day -= month <= 6 ? 31 : 30;
+  while (month < 12 && day > JalaliMonthLength(month, false)) {
+    day -= JalaliMonthLength(month, false);
     ++month;
   }
   return PadNumber(month, 2) + "/" + PadNumber(day, 2);
@@ -273,9 +245,9 @@ int TZelCalcUtils::DaysOfYear(int AYear_YYYY) { return IsLLeapYear(AYear_YYYY) ?
 
 int TZelCalcUtils::DaysInMonthY(int Month, const std::string& CurrentYear) {
   if (Month < 1 || Month > 12) MonthOutOfRange(Month);
-  if (Month <= 6) return 31;
-  if (Month <= 11) return 30;
-  return IsLLeapYear(StrToInt(Trim(CurrentYear))) ? 30 : 29;
+  // The year text is read for month 12 only.
+  return Month == 12 ? CalcMonthDays(12, StrToInt(Trim(CurrentYear)))
+                     : JalaliMonthLength(Month, false);
 }
 
 std::string TZelCalcUtils::IncDateH(const std::string&, const std::string& ShortDate,

@@ -8,6 +8,7 @@
 
 #include "dates/date_time.h"
 #include "dates/jalali.h"
+#include "dates/jalali_day.h"
 #include "dates/log_file.h"
 #include "dates/zel_calc_utils.h"
 
@@ -658,9 +659,7 @@ int MonthDays(int Year, int Month) {
     throw std::invalid_argument("MonthDays: month " + std::to_string(Month) +
                                 " is outside 1..12");
   }
-  if (Month <= 6) return 31;
-  if (Month <= 11) return 30;
-  return dates::TZelCalcUtils::IsLLeapYear(Year) ? 30 : 29;
+  return dates::CalcDay::MonthDays(Year, Month);
 }
 
 bool IncCalcDate(int Year, TDate& Date) {

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "dates/zel_calc_utils.h"
+#include "dates/jalali_day.h"
 #include "engine/daily_engine.h"
 #include "engine/daily_text.h"
 #include "engine/dm_calculate.h"
@@ -110,7 +111,7 @@ bool TwoNumbers(const std::string& text, char separator, int& first, int& second
 bool ValidMonthDay(const std::string& text) {
   int month = 0, day = 0;
   return TwoNumbers(text, '/', month, day) && month >= 1 && month <= 12 && day >= 1 &&
-         day <= (month <= 6 ? 31 : 30);
+         day <= dates::JalaliMonthLength(month, true);  // 12/30 in any year
 }
 
 bool ValidHourMinute(const std::string& text) {

@@ -8,6 +8,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "dates/date_time.h"
+#include "dates/jalali_day.h"
+
 namespace zel::management {
 
 namespace {
@@ -361,11 +364,16 @@ void TZELDailyCalculate::CalculatePersonDays() {
       bounds.push_back(b);
     }
 
-    int m = FM;
-    int d = FD;
+    // The days from the start to the end of the range inside the year (an end day beyond its
+    // month, such as 12/30 of a common year, ends the walk at the month's last day).
+    const int year = dates::StrToInt(Trim(CurrentYear2));
+    const dates::CalcDay last(year, TM, TD);
+    dates::CalcDay calc_day(year, FM, FD);
     do {
       if (Abandoned()) return;
-      const std::string mmdd = Pad2(m) + "/" + Pad2(d);
+      const int m = calc_day.month();
+      const int d = calc_day.day();
+      const std::string mmdd = calc_day.MMDD();
       const std::string day = CurrentYear2 + "/" + mmdd;
       module.StartDay();
       std::optional<std::string> failure;
@@ -392,13 +400,8 @@ void TZELDailyCalculate::CalculatePersonDays() {
         Log("Day " + mmdd + " was not written (left as it was) : " + *failure, false);
         NoteFailure("day " + mmdd + ": " + *failure, false);
       }
-      if (d >= module.DaysInMonth(m)) {
-        ++m;
-        d = 1;
-      } else {
-        ++d;
-      }
-    } while (m < TM || (m == TM && d <= TD));
+      calc_day = calc_day.Next();
+    } while (calc_day.year() == year && calc_day <= last);
   } catch (const std::exception& e) {
     Log(std::string("Calc Daily Error In Thread = ") + e.what(), false);
     NoteFailure(e.what(), true);

@@ -8,6 +8,7 @@
 
 #include "dates/date_parser.h"
 #include "dates/jalali.h"
+#include "dates/jalali_day.h"
 #include "db/client.h"
 #include "schema/schema.h"
 #include "service/calculate_service.h"
@@ -21,7 +22,7 @@ namespace {
 std::string Pad2(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
 // The last day of Jalali month n in every year (12/30 exists only in leap years).
-int LastCommonDay(int month) { return month <= 6 ? 31 : month <= 11 ? 30 : 29; }
+int LastCommonDay(int month) { return dates::JalaliMonthLength(month, false); }
 
 std::string SystemRowInsert(const std::string& years) {
   std::string columns = "Round, RoundVal, RoundBound, Elapse, NightBegin, NightEnd";

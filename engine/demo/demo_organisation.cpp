@@ -6,6 +6,7 @@
 
 #include "dates/date_time.h"
 #include "dates/jalali.h"
+#include "dates/jalali_day.h"
 #include "schema/schema.h"
 
 namespace zel::engine::demo {
@@ -164,7 +165,7 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
   // calculation periods are the months, and the year's database is listed in Years.
   std::string periods;
   for (int m = 1; m <= 12; ++m) {
-    const int last = m <= 6 ? 31 : m <= 11 ? 30 : 29;
+    const int last = dates::JalaliMonthLength(m, false);
     periods += ", Period" + std::to_string(m) + "B = " + Quote(Date(m, 1)) + ", Period" +
                std::to_string(m) + "E = " + Quote(Date(m, last));
   }
