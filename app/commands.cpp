@@ -524,8 +524,9 @@ int DbDemo(engine::demo::DemoOptions options) {
         engine::demo::GenerateDemoOrganisation(s.ServerSettings(), options);
     std::cout << "demo organisation " << r.year << ", month " << r.month << ": " << r.persons
               << " persons, " << r.io_records << " entry/exit records, " << r.punches
-              << " punches, " << r.leaves
-              << " leaves, " << r.missions << " missions, " << r.permissions
+              << " punches (" << r.card_punches << " with a special card), "
+              << r.web_requests << " web requests, " << r.leaves << " leaves, " << r.missions
+              << " missions, " << r.permissions
               << " permissions; a daily schedule entry labels and transfers the punches and "
                  "calculates the "
                  "current month\n";

@@ -120,7 +120,8 @@ void TDmTransfer::SetSQLTextForDataSets() {
     return q;
   };
   QConfirmIO = dataset(QConfirmIOText());
-  QPermissionDemark = dataset(QPermissionDemarkText());
+  // An empty server name is the embedded engine.
+  QPermissionDemark = dataset(QPermissionDemarkText(SQLServerName.empty()));
   QClockDmp = dataset(QClockDmpText());
   QClockDmp_Delete = dataset(QClockDmpDeleteText());
   for (db::Dataset* q : {QConfirmIO.get(), QPermissionDemark.get(), QClockDmp.get(),

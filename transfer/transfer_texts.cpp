@@ -219,7 +219,7 @@ TLines QConfirmIOText() {
   return q;
 }
 
-TLines QPermissionDemarkText() {
+TLines QPermissionDemarkText(bool embedded) {
   TLines q{
       "Declare @CurrentYear as smallint , @FromDate as char(5) , @ToDate as char(5) , @Perno as "
       "varchar(10) ,@UNCERTAIN as bit , @SPCardType as char(1) ,@Rec as integer, @UserCode As "
@@ -232,7 +232,8 @@ TLines QPermissionDemarkText() {
       "set @SPCardType = :SPCardType",
       "set @Rec = :Rec",
       "Set @UserCode = :UserCode",
-      "CREATE TABLE #RowNumber (RowNumber int IDENTITY (1, 1),rec char(9)  )",
+      embedded ? "CREATE TABLE #RowNumber (RowNumber int IDENTITY (1, 1),rec int  )"
+               : "CREATE TABLE #RowNumber (RowNumber int IDENTITY (1, 1),rec char(9)  )",
       "INSERT #RowNumber (rec)",
       "select top 100 percent rec",
       "FROM ClockDmp cl",

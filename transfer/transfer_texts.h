@@ -15,7 +15,11 @@ using TLines = std::vector<std::string>;
 // shift groups) joined by "union all".
 TLines QConfirmIOText();
 // The special-card query: every special-card punch with its neighbours and calendar days.
-TLines QPermissionDemarkText();
+// For the embedded engine (`embedded`) the numbering table keeps the punch numbers as int
+// rather than char(9): the same rows, but a text-to-number conversion on every comparison of
+// the numbering join keeps the engine from indexing it, which made the query quadratic in the
+// punches of the year (seconds per thousand punches).
+TLines QPermissionDemarkText(bool embedded = false);
 // Untransferred punches, and their deletion.
 TLines QClockDmpText();
 TLines QClockDmpDeleteText();

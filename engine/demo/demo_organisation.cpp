@@ -154,6 +154,7 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
   base.Execute("DELETE FROM MorType WHERE Code IN (201, 202, 203)");
   base.Execute("DELETE FROM MamType WHERE Code IN (301, 302)");
   base.Execute("DELETE FROM Meals WHERE Code = 101");
+  base.Execute("DELETE FROM SpecCard WHERE CardNo IN ('0901', '0902', '0903')");
   base.Execute("DELETE FROM CSSPersons WHERE ScheduleId = 1");
   base.Execute("DELETE FROM CSSchedule WHERE ScheduleId = 1");
 
@@ -171,6 +172,13 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
   }
   base.Execute("UPDATE SYSTEM SET StartMorLeft = 1, Years = " +
                Quote(std::to_string(year).substr(2)) + periods);
+  // The terminals' special cards and function keys: a leave card and key E1 for hourly
+  // leave, a mission card and key F1 for hourly missions, a service-late card. The card
+  // numbers carry a leading zero, as printed on the cards; the punches give them without.
+  base.Execute("UPDATE SYSTEM SET Mor_Code1 = '202', Mam_Code1 = '302'");
+  base.Execute(
+      "INSERT INTO SpecCard (CardNo, PermitCode, PERMITTYPE) VALUES ('0901', 202, 1), "
+      "('0902', 302, 2), ('0903', NULL, 3)");
   base.Execute(
       "IF NOT EXISTS (SELECT * FROM Semaphor WHERE Code = 17) "
       "INSERT INTO Semaphor (Code, Amount, HostName) VALUES (17, 0, NULL)");
@@ -250,12 +258,15 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
       "INSERT INTO Meals (Code, Name, BeginDate, EndDate, BeginTime, EndTime, Price) VALUES "
       "(101, N'ناهار', '01/01', '12/30', '12:00', '13:30', 50000)");
   // One daily entry: from the first day of the current month to today, at 01:00 each day.
+  // With the records as punches it labels them, turns the special-card punches and the
+  // web requests into service-late, leave and mission permissions, then pairs the rest
+  // into entry/exit records, before it calculates.
+  const char* transfers = options.records_as_punches ? "1, 1, 1, 1, 1" : "0, 0, 0, 0, 0";
   base.Execute(
       "INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, Data2, CalcType, "
       "SubCalcType, FromMahPeriod, ToMahPeriod, CalcYear, DifCurDay, DifCurMP, Transfer, "
       "Uncertains, TransMor, TransMam, TransSLate) VALUES (1, 1, '01:00', 1, 0, 0, 4, '1', "
-      "'31', " + Quote(std::to_string(year)) + ", 0, 0, " +
-      (options.records_as_punches ? "1, 1" : "0, 0") + ", 0, 0, 0)");
+      "'31', " + Quote(std::to_string(year)) + ", 0, 0, " + transfers + ")");
 }
 
 // The shift code of a day for a person of the shift group: the group's rotation, moved by
@@ -263,11 +274,21 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
 int ShiftOf(int day_of_year, int offset) { return kRotation[(day_of_year + offset) % 8]; }
 
 struct Counts {
-  int io = 0, leaves = 0, missions = 0, permissions = 0, calendar = 0, punches = 0;
+  int io = 0, leaves = 0, missions = 0, permissions = 0, calendar = 0, punches = 0,
+      card_punches = 0, web_requests = 0;
 };
 
-// Special card types of the terminals' punches: leave, mission.
-constexpr int kLeaveCard = 2, kMissionCard = 3;
+// A punch's special card: its type (SPCARDTYPE 1 leave, 2 mission, 3 service late) and
+// either the special card's number or the function key pressed. Type 0 is an ordinary punch.
+struct Card {
+  int type = 0;
+  const char* number = "";
+  const char* key = "";
+};
+constexpr Card kOrdinary{};
+constexpr Card kLeaveCard{1, "901", ""}, kLeaveKey{1, "", "E1"};
+constexpr Card kMissionCard{2, "902", ""}, kMissionKey{2, "", "F1"};
+constexpr Card kServiceLateCard{3, "903", ""};
 
 class YearWriter {
  public:
@@ -281,7 +302,7 @@ class YearWriter {
         days_(YearDays(year_number)),
         punches_(base, "ClockDmp",
                  "REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, UNCERTAIN, TRANSFERED, "
-                 "SPCARDTYPE"),
+                 "SPCARDTYPE, SPECCARDNO, ClockKey"),
         punch_random_(options.seed + 7919u),
         base_(base),
         io_(year, "IoInfo",
@@ -300,7 +321,16 @@ class YearWriter {
                       "PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Descript"),
         service_late_(year, "ServLate",
                       "PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, DESCRIPT, "
-                      "RECDATE, SHIFTTYPE, INDECISIVE") {}
+                      "RECDATE, SHIFTTYPE, INDECISIVE"),
+        ask_absence_(year, "AskAbsence",
+                     "PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, "
+                     "userDescription, RecDate, IsDaily, IsApproved, IsTransfer"),
+        ask_mission_(year, "AskMission",
+                     "PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, "
+                     "userDescription, IssueDate, City, Location, IsDaily, IsApproved, "
+                     "IsTransfer"),
+        mission_hours_(year, "MissionHour",
+                       "PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime") {}
 
   Counts Write() {
     const std::string range = kPernoRange;
@@ -308,7 +338,8 @@ class YearWriter {
       year_.Execute(std::string("DELETE FROM ") + table + " WHERE Perno " + range);
     }
     for (const char* table : {"PrjRule", "IoInfo", "Morkhasi", "DayMor", "Mission", "DayMam",
-                              "MamDays", "DayExPrm", "ServLate", "Present", "Susp"}) {
+                              "MamDays", "DayExPrm", "ServLate", "Present", "Susp", "AskAbsence",
+                              "AskMission", "MissionHour", "TmpMor", "TmpMam", "TmpSLate"}) {
       year_.Execute(std::string("DELETE FROM ") + table + " WHERE PERNO " + range);
     }
     base_.Execute(std::string("DELETE FROM ClockDmp WHERE PERNO ") + range);
@@ -322,7 +353,8 @@ class YearWriter {
     for (int i = 0; i < options_.persons; ++i) WritePersonMonth(i);
     WriteOtherYearPunches();
     for (BulkInsert* b : {&punches_, &io_, &hourly_leave_, &daily_leave_, &hourly_mission_,
-                          &daily_mission_, &extra_permit_, &service_late_}) {
+                          &daily_mission_, &extra_permit_, &service_late_, &ask_absence_,
+                          &ask_mission_, &mission_hours_}) {
       b->Flush();
     }
     counts_.io = io_.Count();
@@ -330,6 +362,7 @@ class YearWriter {
     counts_.leaves = hourly_leave_.Count() + daily_leave_.Count();
     counts_.missions = hourly_mission_.Count() + daily_mission_.Count();
     counts_.permissions = extra_permit_.Count() + service_late_.Count();
+    counts_.web_requests = ask_absence_.Count() + ask_mission_.Count();
     return counts_;
   }
 
@@ -438,8 +471,10 @@ class YearWriter {
   }
 
   // One entry/exit row; end_minutes may pass midnight (the exit is then on the next day).
-  // A missing exit leaves the end empty, as the transfer stores an open entry.
-  void AddIo(const std::string& perno, int index, int begin, int end, bool missing_exit) {
+  // A missing exit leaves the end empty, as the transfer stores an open entry. The entry
+  // or the exit may be punched with a special card.
+  void AddIo(const std::string& perno, int index, int begin, int end, bool missing_exit,
+             const Card& entry_card = kOrdinary, const Card& exit_card = kOrdinary) {
     const Day& day = days_[index];
     const std::string begin_date = Date(day.month, day.day);
     std::string end_date = begin_date;
@@ -452,7 +487,8 @@ class YearWriter {
     const std::string e_time = missing_exit ? "NULL" : Quote(Time(end));
     const int duration = missing_exit ? 0 : (end_date == begin_date ? end - begin
                                                                     : end + 1440 - begin);
-    AddPunches(perno, begin_date, begin, missing_exit ? std::string() : end_date, end);
+    AddPunches(perno, begin_date, begin, missing_exit ? std::string() : end_date, end,
+               entry_card, exit_card);
     // The records stay punches when the schedule's transfer is to make them; the bulk
     // insert sends full batches as it goes, so the row must not reach it at all.
     if (options_.records_as_punches) return;
@@ -465,26 +501,29 @@ class YearWriter {
   // = person number): the entry, now and then a second punch of the card a few minutes
   // later, and the exit. A separate generator keeps the demo's other rows as they were.
   void AddPunches(const std::string& perno, const std::string& begin_date, int begin,
-                  const std::string& end_date, int end) {
+                  const std::string& end_date, int end, const Card& entry_card,
+                  const Card& exit_card) {
     const std::string year = Year() + "/";
-    Punch(perno, year + begin_date, begin, 0);
-    if (punch_random_.Percent(4) && begin + 5 < 1440) {
-      Punch(perno, year + begin_date, begin + punch_random_.Between(1, 4), 0);
+    Punch(perno, year + begin_date, begin, entry_card);
+    if (entry_card.type == 0 && punch_random_.Percent(4) && begin + 5 < 1440) {
+      Punch(perno, year + begin_date, begin + punch_random_.Between(1, 4), kOrdinary);
     }
-    if (!end_date.empty()) Punch(perno, year + end_date, end, 0);
+    if (!end_date.empty()) Punch(perno, year + end_date, end, exit_card);
   }
-  void Punch(const std::string& perno, const std::string& date, int minutes, int card_type) {
-    const std::string card = dates::Trim(perno);
-    punches_.Add({std::to_string(++punch_rec_), Quote(card), Quote(perno), Quote(date),
-                  Quote(Time(minutes)), "NULL", "0", "0", std::to_string(card_type)});
+  void Punch(const std::string& perno, const std::string& date, int minutes, const Card& card) {
+    const std::string number = dates::Trim(perno);
+    punches_.Add({std::to_string(++punch_rec_), Quote(number), Quote(perno), Quote(date),
+                  Quote(Time(minutes)), "NULL", "0", "0", std::to_string(card.type),
+                  Quote(card.number), Quote(card.key)});
+    if (card.type != 0) ++counts_.card_punches;
   }
   // A few punches of the last days of the year before, still untransferred.
   void WriteOtherYearPunches() {
     const std::string year = std::to_string(std::stoi(Year()) - 1) + "/12/";
     for (int i = 0; i < options_.persons; i += 25) {
       const std::string perno = Perno(kFirstPerno + i);
-      Punch(perno, year + "27", 7 * 60 + 50, 0);
-      Punch(perno, year + "27", 16 * 60 + 10, 0);
+      Punch(perno, year + "27", 7 * 60 + 50, kOrdinary);
+      Punch(perno, year + "27", 16 * 60 + 10, kOrdinary);
     }
   }
 
@@ -520,8 +559,36 @@ class YearWriter {
     }
   }
 
+  // Web requests of a person for a day ("MM/DD" quoted): hourly with quoted times, whole-day
+  // with NULL times; approved unless said otherwise, not yet transferred.
+  void AskLeave(const std::string& perno, const std::string& date, const std::string& begin,
+                const std::string& end, int type, const char* why, bool approved = true) {
+    const bool daily = begin == "NULL";
+    ask_absence_.Add({std::to_string(++web_page_), Quote(perno), date, begin, date, end,
+                      std::to_string(type), std::string("N") + Quote(why), date,
+                      daily ? "1" : "0", approved ? "1" : "0", "0"});
+  }
+  void AskMission(const std::string& perno, const std::string& date, const std::string& begin,
+                  const std::string& end, int type, const char* why) {
+    const bool daily = begin == "NULL";
+    ask_mission_.Add({std::to_string(++web_page_), Quote(perno), date, begin, date, end,
+                      std::to_string(type), std::string("N") + Quote(why), date, "NULL",
+                      daily ? "N'تبریز'" : "N'بانک ملی'", daily ? "1" : "0", "1", "0"});
+    // The hours of a whole-day mission, under the request's own sheet number.
+    if (daily) {
+      mission_hours_.Add({std::to_string(web_page_), Quote(perno), date, "'08:00'", date,
+                          "'16:00'"});
+    }
+  }
+
+  // An office day. The permissions behind the punches arrive two ways: entered by the clerk
+  // (the permission tables), or, when the month is to arrive as punches, announced at the
+  // terminal with a special card or key and filed on the web, for the schedule's transfers
+  // to turn into permissions. The cards are on the punches either way. Choices about cards
+  // and web requests draw on the punch generator, so the records stay as they were.
   void OfficeDay(const std::string& perno, int index, bool holiday) {
     const std::string date = Quote(Date(days_[index].month, days_[index].day));
+    const bool punches = options_.records_as_punches;
     if (holiday) {
       if (random_.Percent(5)) AddIo(perno, index, 9 * 60, 13 * 60, false);
       return;
@@ -529,11 +596,24 @@ class YearWriter {
     const int r = random_.Between(0, 99);
     if (r < 3) return;  // absent
     if (r < 6) {
+      if (punches && r == 3) {
+        // Filed on the web; now and then not approved yet, so it stays a request.
+        AskLeave(perno, date, "NULL", "NULL", kDailyLeave, "سفر", !punch_random_.Percent(15));
+        return;
+      }
       daily_leave_.Add({Page(), Quote(perno), date, date, "N'مرخصی'", date,
                         std::to_string(r == 5 ? kSickLeave : kDailyLeave)});
+      // Filed on the web as well for a day the clerk entered: noted as colliding and kept.
+      if (punches && r == 4 && punch_random_.Percent(15)) {
+        AskLeave(perno, date, "NULL", "NULL", kDailyLeave, "سفر");
+      }
       return;
     }
     if (r < 8) {
+      if (punches && r == 6) {
+        AskMission(perno, date, "NULL", "NULL", kDailyMission, "بازدید");
+        return;
+      }
       daily_mission_.Add({Page(), Quote(perno), date, date, "N'ماموریت'", date,
                           std::to_string(kDailyMission)});
       return;
@@ -556,28 +636,61 @@ class YearWriter {
     const bool missing_exit = random_.Percent(3);
     const int split = random_.Between(0, 99);
     if (!missing_exit && split < 4 && begin < 10 * 60) {
-      // Out on hourly leave 10:00-12:00.
-      hourly_leave_.Add({Page(), Quote(perno), date, "'10:00'", date, "'12:00'",
-                         "N'کار شخصی'", "0", date, std::to_string(kHourlyLeave)});
-      AddIo(perno, index, begin, 10 * 60, false);
+      // Out on hourly leave 10:00-12:00: out with the leave card or key E1, back with the
+      // own card. Now and then the clerk has entered the sheet already (a collision).
+      const Card& card = punch_random_.Percent(50) ? kLeaveCard : kLeaveKey;
+      if (!punches || punch_random_.Percent(10)) {
+        hourly_leave_.Add({Page(), Quote(perno), date, "'10:00'", date, "'12:00'",
+                           "N'کار شخصی'", "0", date, std::to_string(kHourlyLeave)});
+      }
+      AddIo(perno, index, begin, 10 * 60, false, kOrdinary, card);
       AddIo(perno, index, 12 * 60, end, false);
-      Punch(perno, Year() + "/" + Date(days_[index].month, days_[index].day), 10 * 60 - 1,
-            kLeaveCard);
     } else if (!missing_exit && split < 6 && end > 15 * 60) {
-      // Out on an hourly mission 13:00-15:00.
-      hourly_mission_.Add({Page(), Quote(perno), date, "'13:00'", date, "'15:00'",
-                           "N'بانک'", date, std::to_string(kHourlyMission)});
-      AddIo(perno, index, begin, 13 * 60, false);
+      // Out on an hourly mission 13:00-15:00, out with the mission card or key F1.
+      const Card& card = punch_random_.Percent(50) ? kMissionCard : kMissionKey;
+      if (!punches) {
+        hourly_mission_.Add({Page(), Quote(perno), date, "'13:00'", date, "'15:00'",
+                             "N'بانک'", date, std::to_string(kHourlyMission)});
+      }
+      AddIo(perno, index, begin, 13 * 60, false, kOrdinary, card);
       AddIo(perno, index, 15 * 60, end, false);
-      Punch(perno, Year() + "/" + Date(days_[index].month, days_[index].day), 13 * 60 - 1,
-            kMissionCard);
     } else if (split < 7 && begin >= 8 * 60 + 5 && begin <= 8 * 60 + 40) {
-      // The staff bus came late: a service-late sheet covers the late start.
-      service_late_.Add({Page(), Quote(perno), date, "'08:00'", date, Quote(Time(begin)),
-                         "N'تاخیر سرویس'", date, "1", "0"});
-      AddIo(perno, index, begin, end, missing_exit);
+      // The staff bus came late: in with the service-late card, which covers the late start.
+      if (!punches) {
+        service_late_.Add({Page(), Quote(perno), date, "'08:00'", date, Quote(Time(begin)),
+                           "N'تاخیر سرویس'", date, "1", "0"});
+      }
+      AddIo(perno, index, begin, end, missing_exit, kServiceLateCard);
     } else {
-      AddIo(perno, index, begin, end, missing_exit);
+      Card exit_card = kOrdinary;
+      if (!missing_exit && leave < 10 && end < 16 * 60) {
+        const int why = punch_random_.Between(0, 99);
+        if (why < 25) {
+          // Left early on hourly leave with key E1: the leave runs to the duty end.
+          exit_card = kLeaveKey;
+          if (!punches) {
+            hourly_leave_.Add({Page(), Quote(perno), date, Quote(Time(end)), date, "'16:00'",
+                               "N'کار شخصی'", "0", date, std::to_string(kHourlyLeave)});
+          }
+        } else if (why < 40) {
+          // Left early for an hourly mission filed on the web.
+          if (punches) {
+            AskMission(perno, date, Quote(Time(end)), "'16:00'", kHourlyMission, "بانک");
+          } else {
+            hourly_mission_.Add({Page(), Quote(perno), date, Quote(Time(end)), date,
+                                 "'16:00'", "N'بانک'", date, std::to_string(kHourlyMission)});
+          }
+        }
+      } else if (late < 5 && punch_random_.Percent(30)) {
+        // Came late after an hourly leave filed on the web.
+        if (punches) {
+          AskLeave(perno, date, "'08:00'", Quote(Time(begin)), kHourlyLeave, "پزشک");
+        } else {
+          hourly_leave_.Add({Page(), Quote(perno), date, "'08:00'", date, Quote(Time(begin)),
+                             "N'پزشک'", "0", date, std::to_string(kHourlyLeave)});
+        }
+      }
+      AddIo(perno, index, begin, end, missing_exit, kOrdinary, exit_card);
     }
   }
 
@@ -612,9 +725,10 @@ class YearWriter {
   db::Connection& base_;
   int punch_rec_ = 0;
   BulkInsert io_, hourly_leave_, daily_leave_, hourly_mission_, daily_mission_, extra_permit_,
-      service_late_;
+      service_late_, ask_absence_, ask_mission_, mission_hours_;
   Counts counts_;
   int page_ = 0;
+  int web_page_ = 0;
 };
 
 }  // namespace
@@ -681,6 +795,8 @@ DemoSummary GenerateDemoOrganisation(const db::ConnectionSettings& server,
   summary.leaves = counts.leaves;
   summary.missions = counts.missions;
   summary.permissions = counts.permissions;
+  summary.card_punches = counts.card_punches;
+  summary.web_requests = counts.web_requests;
   return summary;
 }
 

@@ -1,7 +1,9 @@
 // The demo organisation: a deterministic, seeded set of persons on the three kinds of work
 // group (fixed calendar, shift rotation, hourly type 2), a year's calendar with Friday
 // holidays, a month of entry/exit records with typical noise and the raw punches behind
-// them, some leaves, missions and permissions, and a daily schedule entry; for trying the service and for benchmarks.
+// them (leave, mission and service-late special cards among them), some leaves, missions and
+// permissions, web requests, and a daily schedule entry; for trying the service and for
+// benchmarks.
 // Called on one thread with connections of that thread (the command line, a benchmark).
 #pragma once
 
@@ -19,8 +21,9 @@ struct DemoOptions {
   std::uint32_t seed = 1;     // the same seed gives the same rows
   std::string database_name = "Att";  // base database; the year database is <name>_<year>
   // The month's entry/exit records left as their raw punches only (IoInfo not written),
-  // and the daily schedule entry transfers them (Transfer 1, every punch) before it
-  // calculates.
+  // the hourly permissions announced with special cards and the web requests left to the
+  // transfers (not written as permissions), and the daily schedule entry transfers them
+  // (Transfer 1, every punch; TransSLate, TransMor, TransMam) before it calculates.
   bool records_as_punches = false;
 };
 
@@ -35,6 +38,8 @@ struct DemoSummary {
   int leaves = 0;          // hourly and daily leave sheets
   int missions = 0;        // hourly and daily mission sheets
   int permissions = 0;     // extra-work permissions and service-late sheets
+  int card_punches = 0;    // punches among them made with a special card or key
+  int web_requests = 0;    // leave and mission requests filed on the web (AskAbsence/AskMission)
 };
 
 // Fills the base database and the year database of `options.year` (both must exist with
