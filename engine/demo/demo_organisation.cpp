@@ -160,8 +160,11 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
 
   base.Execute(
       "IF NOT EXISTS (SELECT * FROM SYSTEM) "
-      "INSERT INTO SYSTEM (NightBegin, NightEnd, RamezanStart, RamezanEnd, KorlanCalcOrService) "
-      "VALUES ('22:00', '06:00', '09:01', '09:30', 0)");
+      "INSERT INTO SYSTEM (NightBegin, NightEnd, RamezanStart, RamezanEnd, KorlanCalcOrService, "
+      "MaxServiceLate, MaxMor, MaxPresence, MaxAbsence, MinAbsence, BeforeEnter, AfterEnter, "
+      "BeforeExit, AfterExit) "
+      "VALUES ('22:00', '06:00', '09:01', '09:30', 0, 120, 5, 960, 960, 30, 120, 120, 120, "
+      "120)");
   // The monthly settings: the leave balance runs from month (and period) 1, the twelve
   // calculation periods are the months, and the year's database is listed in Years.
   std::string periods;
@@ -662,7 +665,15 @@ class YearWriter {
       }
       AddIo(perno, index, begin, end, missing_exit, kServiceLateCard);
     } else {
-      Card exit_card = kOrdinary;
+      Card entry_card = kOrdinary, exit_card = kOrdinary;
+      if (begin >= 8 * 60 + 5 && begin <= 8 * 60 + 40 && punch_random_.Percent(20)) {
+        // The staff bus again: the clerk was not told, the service-late card says it.
+        entry_card = kServiceLateCard;
+        if (!punches) {
+          service_late_.Add({Page(), Quote(perno), date, "'08:00'", date, Quote(Time(begin)),
+                             "N'تاخیر سرویس'", date, "1", "0"});
+        }
+      }
       if (!missing_exit && leave < 10 && end < 16 * 60) {
         const int why = punch_random_.Between(0, 99);
         if (why < 25) {
@@ -690,7 +701,7 @@ class YearWriter {
                              "N'پزشک'", "0", date, std::to_string(kHourlyLeave)});
         }
       }
-      AddIo(perno, index, begin, end, missing_exit, kOrdinary, exit_card);
+      AddIo(perno, index, begin, end, missing_exit, entry_card, exit_card);
     }
   }
 

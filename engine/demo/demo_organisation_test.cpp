@@ -186,6 +186,76 @@ TEST(DemoOrganisation, RecordsAsPunchesWritesNoEntryExitRecord) {
   EXPECT_GT(s.Count("Att", "SELECT COUNT(*) FROM ClockDmp"), 40 * 20);
 }
 
+// The month as punches: its special-card punches and web requests become permissions of
+// every kind in the schedule's order (labelling, then service late, leave, mission), every
+// card and key finds its type, and what does not move is a deliberate collision with a
+// sheet the clerk entered or a web request not approved yet.
+TEST(DemoOrganisation, CardPunchesAndWebRequestsBecomePermissions) {
+  DemoServer s;
+  DemoOptions o = Options(60, 1);
+  o.records_as_punches = true;
+  const DemoSummary summary = GenerateDemoOrganisation(s.Server(), o);
+  EXPECT_GT(summary.card_punches, 0);
+  EXPECT_GT(summary.web_requests, 0);
+  EXPECT_EQ(s.Dump("Att", "SELECT Transfer, TransSLate, TransMor, TransMam FROM CSSchedule"),
+            "1|1|1|1|\n");
+  // What the demo writes itself: clerk's sheets only, the cards' and the web's wait.
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM ServLate"), 0);
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM Mission"), 0);
+  const std::int64_t clerk_leaves = s.Count("Att_1399", "SELECT COUNT(*) FROM Morkhasi");
+
+  management::CalculatorSettings settings;
+  settings.database_name = "Att";
+  settings.current_year = "1399";
+  settings.data_dir = s.Server().data_dir;
+  settings.semaphore_list = {"CALC=17"};
+  settings.from_date = "01/01";
+  settings.to_date = "12/29";
+  management::TZELCalculatorManagement manager(settings);
+  ASSERT_TRUE(manager.RunSetClockDmpRecordsForPersonList().completed);
+  const char* const kinds[] = {"service late", "leave", "mission"};
+  for (int kind = 1; kind <= 3; ++kind) {
+    SCOPED_TRACE(kinds[kind - 1]);
+    const management::TransferRunResult r = manager.RunTransferRecordsForPersonList(kind);
+    ASSERT_TRUE(r.done) << r.error;
+    EXPECT_GT(r.permission.Moved, 0);
+    EXPECT_EQ(r.permission.Reported, 0);
+    EXPECT_EQ(r.permission.Uncertain, 0);  // no day of the month is today
+  }
+  EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM CSSLog"), 0);
+  // Service late from the card: the duty begin up to the late entry, first half.
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM ServLate WHERE BEGINTIME <> '08:00' "
+                                "OR ENDTIME <= '08:00' OR SHIFTTYPE <> 1"),
+            0);
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM ServLate"), 0);
+  // Hourly leave and missions from cards and keys (no web sheet), from the web (with it),
+  // whole-day ones from the web with a mission's hours.
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM Morkhasi WHERE SodrinPageNo IS NULL"),
+            clerk_leaves);
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM Morkhasi WHERE SodrinPageNo IS NOT NULL"), 0);
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM DayMor WHERE SodrinPageNo IS NOT NULL"), 0);
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM Mission WHERE SodrinPageNo IS NULL"), 0);
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM Mission WHERE SodrinPageNo IS NOT NULL"), 0);
+  EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM MamDays"), 0);
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM MamDays m WHERE NOT EXISTS (SELECT * FROM "
+                                "DayMam d WHERE d.PageNo = m.PageNo AND d.PerNo = m.PerNo)"),
+            0);
+  // Left behind: only collisions noted against a sheet on record, web requests not
+  // approved, and the card punches of the colliding requests.
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM TmpMor WHERE INDECISIVE <> 2 "
+                                "OR LTRIM(Descript) = '' OR Descript IS NULL"),
+            0);
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM TmpMam"), 0);
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM TmpSLate"), 0);
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM AskAbsence WHERE IsTransfer = 0 AND "
+                                "IsApproved = 1 AND PageNo NOT IN (SELECT OldPageNo FROM TmpMor "
+                                "WHERE OldPageNo IS NOT NULL)"),
+            0);
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM AskMission WHERE IsTransfer = 0"), 0);
+  EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM ClockDmp WHERE SPCARDTYPE <> 0"),
+            s.Count("Att_1399", "SELECT COUNT(*) FROM TmpMor WHERE Rec1 > 0"));
+}
+
 TEST(DemoOrganisation, RefusesBadOptions) {
   DemoServer s;
   EXPECT_THROW(GenerateDemoOrganisation(s.Server(), Options(4, 1)), std::invalid_argument);
