@@ -498,9 +498,10 @@ class ProcessTest : public CliTest {
     CliTest::SetUp();
     Outcome demo = RunAt(kNow, {"db", "demo", "--persons", "12", "--year", "1399", "--month", "2"});
     ASSERT_EQ(demo.exit_code, 0) << demo.err;
-    // The demo month is raw punches: label and pair them into entry/exit records once, so
-    // that the calculated days have presence.
-    for (const char* step : {"clock", "io"}) {
+    // The demo month is raw punches: label them, make permissions of the special-card
+    // punches and web requests, and pair the rest into entry/exit records once, so that the
+    // calculated days have presence and permissions.
+    for (const char* step : {"clock", "service-late", "leave", "mission", "io"}) {
       Outcome transfer = RunAt(kNow, {"transfer", step, "--year", "1399"});
       ASSERT_EQ(transfer.exit_code, 0) << transfer.out << transfer.err;
     }

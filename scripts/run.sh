@@ -2,8 +2,9 @@
 # The main job: builds the project (installing what is missing), sets up an embedded demo
 # home when the folder has none (Korlan.Ini, the databases in Data/, a demo organisation
 # with a daily schedule entry for the current month), runs one schedule pass on it, prints
-# a short summary of the results, then calculates the whole month into MahWork and prints
-# a second summary line from it.
+# a short summary of the results and of the permissions its special-card punches and web
+# requests became, then calculates the whole month into MahWork and prints a second
+# summary line from it.
 # Usage: scripts/run.sh [HOME]        HOME defaults to ./home
 # Environment: BUILD_DIR (default build/), PERSONS (demo size, default 200),
 #              ZEL_NOW="YYYY/MM/DD HH:MM" to fix the clock.
@@ -35,6 +36,14 @@ if [ -n "$year" ]; then
             SUM(NW_Absent) AS Absence, SUM(DailyAbsence) AS AbsentDays FROM DayWork"
   "$exe" --home "$home" sql \
     "SELECT COUNT(*) AS ErrorsReported FROM CSSLog WHERE LTrim(PerNo) <> ''"
+  echo "permissions on record (hourly and whole-day leaves and missions, service late), and"
+  echo "requests left waiting (uncertain or colliding with a sheet on record):"
+  "$exe" --home "$home" sql --database "${base:-Att}_$year" \
+    "SELECT (SELECT COUNT(*) FROM Morkhasi) AS HourlyLeave, (SELECT COUNT(*) FROM DayMor) AS DailyLeave,
+            (SELECT COUNT(*) FROM Mission) AS HourlyMission, (SELECT COUNT(*) FROM DayMam) AS DailyMission,
+            (SELECT COUNT(*) FROM ServLate) AS ServiceLate,
+            (SELECT COUNT(*) FROM TmpMor) + (SELECT COUNT(*) FROM TmpMam)
+              + (SELECT COUNT(*) FROM TmpSLate) AS Waiting"
 
   # The month: the daily pass calculated its days up to today; the days after it (the demo
   # has their records) are calculated too, then the month is summed into MahWork.
