@@ -72,6 +72,37 @@ bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
          });
 }
 
+
+
+// Ends the waits of a run whose stop was requested.
+struct RunStopped {};
+
+// How often a run that can be stopped looks at its stop check while it waits.
+constexpr auto kStopPoll = std::chrono::milliseconds(50);
+
+struct KindTexts {
+  const char* error_file;
+  const char* creation_error;
+  const char* run_failure;
+};
+
+KindTexts TextsOf(CalcKind kind) {
+  switch (kind) {
+    case CalcKind::kDaily:
+      return {"Error Thread Daily", "Error in Create And Run Daily Thread : ",
+              "Error in RunDailyCalculatorForOnePerson : "};
+    case CalcKind::kMonthly:
+      return {"Error Thread Monthly", "Error in Create And Run Monthly Thread : ",
+              "Error in RunMonthlyCalculatorForOnePerson : "};
+    case CalcKind::kPeriodic:
+      break;
+  }
+  return {"Error Thread Periodic", "Error in Create And Run Periodic Thread : ",
+          "Error in RunPeriodicCalculatorForOnePerson : "};
+}
+
+}  // namespace
+
 // The code the "Name=Code" list gives for a name; nullopt when absent or not a number.
 std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name) {
   for (const auto& entry : list) {
@@ -89,37 +120,6 @@ std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std
   return std::nullopt;
 }
 
-enum class Kind { kDaily, kMonthly, kPeriodic };
-
-// Ends the waits of a run whose stop was requested.
-struct RunStopped {};
-
-// How often a run that can be stopped looks at its stop check while it waits.
-constexpr auto kStopPoll = std::chrono::milliseconds(50);
-
-struct KindTexts {
-  const char* error_file;
-  const char* creation_error;
-  const char* run_failure;
-};
-
-KindTexts TextsOf(Kind kind) {
-  switch (kind) {
-    case Kind::kDaily:
-      return {"Error Thread Daily", "Error in Create And Run Daily Thread : ",
-              "Error in RunDailyCalculatorForOnePerson : "};
-    case Kind::kMonthly:
-      return {"Error Thread Monthly", "Error in Create And Run Monthly Thread : ",
-              "Error in RunMonthlyCalculatorForOnePerson : "};
-    case Kind::kPeriodic:
-      break;
-  }
-  return {"Error Thread Periodic", "Error in Create And Run Periodic Thread : ",
-          "Error in RunPeriodicCalculatorForOnePerson : "};
-}
-
-}  // namespace
-
 class CalculatorManagementImpl {
  public:
   explicit CalculatorManagementImpl(CalculatorSettings s) : settings(std::move(s)) {
@@ -133,7 +133,7 @@ class CalculatorManagementImpl {
         settings.database_name + "_" + settings.current_year);
   }
 
-  RunResult Run(Kind kind);
+  RunResult Run(CalcKind kind);
   void MyUpdateCSSchedule(int ScheduleId);
   void InsertCalcLogTable(int ScheduleId, const std::string& PerNo, const std::string& comment);
 
@@ -155,8 +155,8 @@ class CalculatorManagementImpl {
   void ReleaseCalcSemaphore();
   void SetCalcOrServiceState(int mode);
   std::optional<std::vector<std::string>> GetPersonList();
-  void RunWorkers(Kind kind, const std::vector<std::string>& persons, RunResult& result);
-  std::shared_ptr<TZELCalculateThread> CreateWorker(Kind kind, const std::string& person,
+  void RunWorkers(CalcKind kind, const std::vector<std::string>& persons, RunResult& result);
+  std::shared_ptr<TZELCalculateThread> CreateWorker(CalcKind kind, const std::string& person,
                                                     int position);
   // Releases the finished workers of slots [0, end); returns how many are still running.
   int Sweep(Slots& slots, std::size_t end);
@@ -265,13 +265,13 @@ std::optional<std::vector<std::string>> CalculatorManagementImpl::GetPersonList(
 }
 
 std::shared_ptr<TZELCalculateThread> CalculatorManagementImpl::CreateWorker(
-    Kind kind, const std::string& person, int position) {
+    CalcKind kind, const std::string& person, int position) {
   switch (kind) {
-    case Kind::kDaily:
+    case CalcKind::kDaily:
       return std::make_shared<TZELDailyCalculate>(person, position, settings, daily_hook);
-    case Kind::kMonthly:
+    case CalcKind::kMonthly:
       return std::make_shared<TZELMonthlyCalculate>(person, position, settings);
-    case Kind::kPeriodic:
+    case CalcKind::kPeriodic:
       break;
   }
   return std::make_shared<TZELPeriodicCalculate>(person, position, settings);
@@ -357,10 +357,10 @@ void CalculatorManagementImpl::WaitBelow(Slots& slots, std::size_t end, int limi
   }
 }
 
-void CalculatorManagementImpl::RunWorkers(Kind kind, const std::vector<std::string>& persons,
+void CalculatorManagementImpl::RunWorkers(CalcKind kind, const std::vector<std::string>& persons,
                                           RunResult& result) {
   const KindTexts texts = TextsOf(kind);
-  const bool time_limit = kind == Kind::kDaily;
+  const bool time_limit = kind == CalcKind::kDaily;
   signal_ = std::make_shared<WorkerSignal>();
   Slots slots(persons.size());
   try {
@@ -407,7 +407,7 @@ void CalculatorManagementImpl::RunWorkers(Kind kind, const std::vector<std::stri
   result.first_failure = failure_.first_failure;
 }
 
-RunResult CalculatorManagementImpl::Run(Kind kind) {
+RunResult CalculatorManagementImpl::Run(CalcKind kind) {
   RunResult result;
   result.status = AcquireCalcSemaphore();
   if (result.status != RunStatus::kCompleted) return result;
@@ -429,7 +429,7 @@ RunResult CalculatorManagementImpl::Run(Kind kind) {
     failure = std::current_exception();
   }
 
-  if (kind == Kind::kMonthly) {
+  if (kind == CalcKind::kMonthly) {
     try {
       ReleaseCalcSemaphore();
     } catch (const std::exception&) {
@@ -509,15 +509,15 @@ TransferRunResult TZELCalculatorManagement::RunTransferRecordsForPersonList(int 
 }
 
 RunResult TZELCalculatorManagement::RunDailyCalculatorForOnePerson() {
-  return impl_->Run(Kind::kDaily);
+  return impl_->Run(CalcKind::kDaily);
 }
 
 RunResult TZELCalculatorManagement::RunMonthlyCalculatorForOnePerson() {
-  return impl_->Run(Kind::kMonthly);
+  return impl_->Run(CalcKind::kMonthly);
 }
 
 RunResult TZELCalculatorManagement::RunPeriodicCalculatorForOnePerson() {
-  return impl_->Run(Kind::kPeriodic);
+  return impl_->Run(CalcKind::kPeriodic);
 }
 
 ClockRecResult TZELCalculatorManagement::RunSetClockDmpRecordsForPersonList() {

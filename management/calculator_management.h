@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,13 @@ class TdmCalculate;
 }
 
 namespace zel::management {
+
+// The code a "Name=Code" list (the semaphore code table) gives for a name, the name compared
+// without case and both sides trimmed; nullopt when absent or when the code is not a number.
+std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name);
+
+// What a run calculates: days, months or calculation periods.
+enum class CalcKind { kDaily, kMonthly, kPeriodic };
 
 // Everything a run needs, as the service (or the command line) knows it.
 struct CalculatorSettings {

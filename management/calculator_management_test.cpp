@@ -161,6 +161,16 @@ TEST(ManagementSettingsTest, WorkerLimitIsClampedToOneToFifty) {
   }
 }
 
+TEST(ManagementSettingsTest, SemaphoreCodeOfANameInTheList) {
+  const std::vector<std::string> list = {"EnterSystem=1", " calc = 17 ", "LT=x18", "IOINFO="};
+  const struct {
+    const char* name;
+    std::optional<int> code;
+  } cases[] = {{"EnterSystem", 1}, {"CALC", 17}, {"Calc", 17}, {"LT", std::nullopt},
+               {"IOINFO", std::nullopt}, {"CONFIRM", std::nullopt}};
+  for (const auto& c : cases) EXPECT_EQ(SemaphoreCode(list, c.name), c.code) << c.name;
+}
+
 TEST(ManagementSettingsTest, ConnectionStringsNameTheBaseAndTheYearDatabase) {
   CalculatorSettings s;
   s.server = "srv\\inst";

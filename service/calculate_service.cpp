@@ -48,11 +48,6 @@ std::string Bracketed(const std::string& name) {
   return out + "]";
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 const char* const kTransferNotAvailable =
     "انتقال اطلاعات و برچسب گذاری ترددها در این نسخه امکان پذیر نیست.";
 
@@ -66,16 +61,6 @@ std::vector<std::string> SemaphoreCodeTable() {
           "MonthlySpecMorDef=13", "MorkhasiLeftMonth=14", "MorkhasiLeftPeriod=15",
           "IOINFO=16",          "CALC=17",              "LT=18",
           "CLOCKDUMP=19",       "CONFIRM=20"};
-}
-
-std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name) {
-  for (const auto& entry : list) {
-    size_t eq = entry.find('=');
-    if (eq == std::string::npos || Upper(entry.substr(0, eq)) != Upper(name)) continue;
-    int code = dates::StrToIntDef(entry.substr(eq + 1), -1);
-    if (code >= 0) return code;
-  }
-  return std::nullopt;
 }
 
 std::string ServerMachineNameOf(const std::string& server_name) {

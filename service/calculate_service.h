@@ -27,8 +27,8 @@ inline constexpr const char* kServiceDisplayName = "ZELKLCalcService";
 // The semaphore code table, "Name=Code" in the product's order ("EnterSystem=1" ...
 // "CONFIRM=20").
 std::vector<std::string> SemaphoreCodeTable();
-// The code of a name in such a list; nullopt when absent.
-std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name);
+// The code of a name in such a list: one rule for the service and the workers.
+using management::SemaphoreCode;
 
 // The machine part of a SQL Server name: the text before the first "\", else the whole.
 std::string ServerMachineNameOf(const std::string& server_name);
@@ -42,7 +42,7 @@ db::ConnectionSettings BaseConnectionSettings(const ServiceConfig& config,
                                               const std::string& home);
 
 // The kinds of calculation run.
-enum class CalcKind { kDaily, kMonthly, kPeriodic };
+using management::CalcKind;
 
 class TZELKLCalculateService {
  public:
