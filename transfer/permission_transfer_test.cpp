@@ -195,6 +195,11 @@ const Scenario kScenarios[] = {
      "(5, '      1001', '05/10', '11:00', '05/10', '13:00', 21)",
      "1001|05/10|10:00|05/10|12:00|6|2|1|2|21", "5|1001|05/10|11:00|05/10|13:00|21 / ",
      "1|1|0; 2|0|0", ""},
+    // A whole-day leave on record that day: the hourly request falls inside it, noted, kept.
+    {"CollisionWithAWholeDayLeaveOnRecordIsNotedAndKept", K::prMor, kLeavePair,
+     "INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) VALUES "
+     "(5, '      1001', '05/09', '05/11', 22)",
+     "1001|05/10|10:00|05/10|12:00|1|2|1|2|21", " / 5|1001|05/09|05/11|22", "1|1|0; 2|0|0", ""},
     {"ServiceLateEntryInTheFirstHalf", K::prSlate,
      Card(1, "1001", "05/10", "08:20", 1, 3, "S01"), "", "", "1|1001|05/10|07:00|05/10|08:20|1",
      "1|0|0", ""},
@@ -317,6 +322,21 @@ TEST_F(PermissionTransferTest, WholeDayWebMissionCopiesItsHours) {
                                           "EndTime FROM MamDays")),
             "1|1001|05/11|08:00|05/11|16:00");
   EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskMission")), "1");
+}
+
+// An hourly web mission takes the next Mission sheet and keeps its own sheet number.
+TEST_F(PermissionTransferTest, HourlyWebMissionMoves) {
+  srv_.Exec("Att_1399",
+            "INSERT INTO AskMission (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, "
+            "Type, userDescription, IssueDate, City, Location, IsDaily, IsApproved, IsTransfer) "
+            "VALUES (60, '      1002', '05/10', '09:00', '05/10', '11:00', 31, N'site', '05/01', "
+            "NULL, N'Tabriz', 0, 1, 0)\n");
+  const TPermissionTransferResult r = Run(K::prMam);
+  EXPECT_EQ(r.Moved, 1);
+  EXPECT_EQ(Moved(K::prMam), "1|1002|05/10|09:00|05/10|11:00|31 / ");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT SodrinPageNo FROM Mission")), "60");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskMission")), "1");
+  EXPECT_EQ(Tmp(K::prMam), "");
 }
 
 // The transfer's statements land together: a process ended between two of them leaves no
