@@ -80,6 +80,16 @@ std::string AskAbsence(int page, const std::string& perno, const std::string& b,
          description + "', '05/01', 0, 1, 0)\n";
 }
 
+std::string AskMission(int page, const std::string& perno, const std::string& b,
+                       const std::string& bt, const std::string& e, const std::string& et,
+                       int type, const std::string& description) {
+  return "INSERT INTO AskMission (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, "
+         "userDescription, IssueDate, City, Location, IsDaily, IsApproved, IsTransfer) VALUES (" +
+         std::to_string(page) + ", '" + std::string(10 - perno.size(), ' ') + perno + "', '" + b +
+         "', '" + bt + "', '" + e + "', '" + et + "', " + std::to_string(type) + ", N'" +
+         description + "', '05/01', NULL, N'Tabriz', 0, 1, 0)\n";
+}
+
 using K = TPerMissionType;
 
 struct Scenario {
@@ -309,10 +319,7 @@ TEST_F(PermissionTransferTest, SheetAndPersonOnRecordNotInsertedButCleared) {
 // appear in MamDays under that sheet.
 TEST_F(PermissionTransferTest, WholeDayWebMissionCopiesItsHours) {
   srv_.Exec("Att_1399",
-            "INSERT INTO AskMission (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, "
-            "Type, userDescription, IssueDate, City, Location, IsDaily, IsApproved, IsTransfer) "
-            "VALUES (50, '      1001', '05/11', '', '05/12', '', 32, N'trip', '05/01', NULL, "
-            "N'Tabriz', 0, 1, 0)\n"
+            AskMission(50, "1001", "05/11", "", "05/12", "", 32, "trip") +
             "INSERT INTO MissionHour (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
             "VALUES (50, '      1001', '05/11', '08:00', '05/11', '16:00')\n");
   const TPermissionTransferResult r = Run(K::prMam);
@@ -326,11 +333,7 @@ TEST_F(PermissionTransferTest, WholeDayWebMissionCopiesItsHours) {
 
 // An hourly web mission takes the next Mission sheet and keeps its own sheet number.
 TEST_F(PermissionTransferTest, HourlyWebMissionMoves) {
-  srv_.Exec("Att_1399",
-            "INSERT INTO AskMission (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, "
-            "Type, userDescription, IssueDate, City, Location, IsDaily, IsApproved, IsTransfer) "
-            "VALUES (60, '      1002', '05/10', '09:00', '05/10', '11:00', 31, N'site', '05/01', "
-            "NULL, N'Tabriz', 0, 1, 0)\n");
+  srv_.Exec("Att_1399", AskMission(60, "1002", "05/10", "09:00", "05/10", "11:00", 31, "site"));
   const TPermissionTransferResult r = Run(K::prMam);
   EXPECT_EQ(r.Moved, 1);
   EXPECT_EQ(Moved(K::prMam), "1|1002|05/10|09:00|05/10|11:00|31 / ");
