@@ -72,8 +72,6 @@ bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
          });
 }
 
-
-
 // Ends the waits of a run whose stop was requested.
 struct RunStopped {};
 
