@@ -1,7 +1,10 @@
-// The emitter of the embedded engine: turns parsed T-SQL queries and data statements into
-// SQLite SQL with SQL Server's meaning (name resolution across databases, `+` by operand
-// types, case-insensitive comparisons ignoring trailing blanks, char padding, conversions,
-// UPDATE … FROM, UNPIVOT, views and inlined scalar functions, catalogue views).
+// The translator of the embedded engine: turns parsed T-SQL queries and data statements
+// into SQLite SQL with SQL Server's meaning (`+` by operand types, case-insensitive
+// comparisons ignoring trailing blanks, char padding, conversions, UPDATE … FROM, UNPIVOT,
+// views and inlined scalar functions). Names are bound by its Binder (binder.h); the work
+// is split by what is emitted: queries and FROM (translator.cpp), expressions
+// (expression_emitter.cpp), conversions and column defaults (conversions.cpp), INSERT,
+// UPDATE and DELETE (dml_emitter.cpp); system views live in system_views.h.
 // A Translator is a short-lived value used by one connection's thread.
 #pragma once
 
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "db/embedded/ast.h"
+#include "db/embedded/binder.h"
 #include "db/embedded/builtin_functions.h"
 #include "db/embedded/catalog.h"
 
@@ -29,31 +33,11 @@ enum class StatementKind { Query, Insert, Update, Delete };
 struct Translation {
   StatementKind kind = StatementKind::Query;
   std::string sql;
-  std::vector<Binding> bindings;      // bindings[i] feeds ?(i+1)
-  std::vector<std::string> columns;   // result column names (queries)
-  std::vector<SqlType> types;         // result column types (queries)
+  std::vector<Binding> bindings;             // bindings[i] feeds ?(i+1)
+  std::vector<std::string> columns;          // result column names (queries)
+  std::vector<SqlType> types;                // result column types (queries)
   std::shared_ptr<const ObjectInfo> target;  // DML target table
-  bool writes_main = false;           // the statement writes the shared file
-};
-
-using TempTables = std::map<std::string, std::shared_ptr<const ObjectInfo>>;  // key lower "#x"
-
-// What a translation may see: the catalogue, the session's # tables, the current
-// database and the declared variables of the running batch.
-struct TranslateEnv {
-  const Catalog* catalog = nullptr;
-  const TempTables* temp_tables = nullptr;
-  std::string current_db;
-  const std::map<std::string, SqlType>* variables = nullptr;  // key lower "@x"
-};
-
-// How a resolved table name is stored.
-struct ResolvedName {
-  std::string database;  // resolved database ("tempdb" for # and ## names)
-  std::string name;      // last part as written
-  bool temp = false;     // # session table
-  bool global_temp = false;  // ## table
-  std::shared_ptr<const ObjectInfo> object;  // null when it does not exist
+  bool writes_main = false;                  // the statement writes the shared file
 };
 
 class Translator {
@@ -75,7 +59,8 @@ class Translator {
   // The SQLite default expression of a column definition (no bindings allowed).
   std::string DefaultExpression(const Expr& e, const SqlType& column_type);
   // Wraps a SQLite expression of type `from` so it stores into a column of type `to`.
-  static std::string StoreConversion(const std::string& sql, const SqlType& from, const SqlType& to);
+  static std::string StoreConversion(const std::string& sql, const SqlType& from,
+                                     const SqlType& to);
   // CAST semantics (silent truncation) of a SQLite expression to a type.
   static std::string CastConversion(const std::string& sql, const SqlType& from, const SqlType& to);
 
@@ -83,24 +68,6 @@ class Translator {
   ResolvedName Resolve(const ObjectName& name) const;
 
  private:
-  struct SourceColumn {
-    std::string name;
-    SqlType type;
-  };
-  struct Source {
-    std::string exposed;           // alias, or the table name when none
-    bool has_alias = false;
-    std::string db;                // database of a table source
-    std::string sql_alias;
-    std::vector<SourceColumn> columns;
-    std::shared_ptr<const ObjectInfo> object;  // base table
-  };
-  struct Scope {
-    std::vector<Source> sources;
-    const Scope* parent = nullptr;
-  };
-  const Source* DmlTarget(const Stmt& stmt, const char* verb, Scope& scope, std::string& from,
-                          std::shared_ptr<const ObjectInfo>& target, bool& temp);
   using Ex = Emitted;
   struct OutColumn {
     std::string name;
@@ -112,31 +79,63 @@ class Translator {
     std::vector<OutColumn> columns;
   };
 
+  // Queries and FROM.
   QueryOut EmitSelect(const Select& s, const Scope* parent, bool name_columns);
-  QueryOut EmitCore(const SelectCore& core, const Scope* parent, const std::vector<OrderItem>* order,
-                    bool name_columns, bool allow_into);
+  QueryOut EmitCore(const SelectCore& core, const Scope* parent,
+                    const std::vector<OrderItem>* order, bool name_columns, bool allow_into);
+  std::string EmitFrom(const std::vector<std::unique_ptr<TableRef>>& from, Scope& scope);
   std::string EmitRef(const TableRef& ref, Scope& scope);
-  void AddTableSource(const TableRef& ref, Scope& scope, std::string* sql);
+  std::string EmitDerived(const TableRef& ref, Scope& scope);
+  std::string EmitJoin(const TableRef& ref, Scope& scope);
+  std::string EmitUnpivot(const TableRef& ref, Scope& scope);
+  std::string EmitView(const ObjectInfo& view, std::vector<SourceColumn>* columns);
+
+  // Expressions, one emitter per kind.
   Ex Emit(const Expr& e, const Scope& scope);
-  Ex EmitColumn(const Expr& e, const Scope& scope);
+  std::string Condition(const Expr& e, const Scope& scope);
+  Ex EmitInteger(const Expr& e);
+  Ex EmitDecimal(const Expr& e);
+  Ex EmitString(const Expr& e);
+  Ex EmitParam(const Expr& e);
+  Ex EmitVariable(const Expr& e);
+  Ex EmitUnary(const Expr& e, const Scope& scope);
+  Ex EmitBinary(const Expr& e, const Scope& scope);
+  Ex EmitComparison(const Expr& e, const Scope& scope);
+  Ex EmitLogical(const Expr& e, const Scope& scope);
+  Ex EmitNot(const Expr& e, const Scope& scope);
+  Ex EmitIsNull(const Expr& e, const Scope& scope);
+  Ex EmitBetween(const Expr& e, const Scope& scope);
+  Ex EmitInList(const Expr& e, const Scope& scope);
+  Ex EmitInSelect(const Expr& e, const Scope& scope);
+  Ex EmitExists(const Expr& e, const Scope& scope);
+  Ex EmitLike(const Expr& e, const Scope& scope);
+  Ex EmitCase(const Expr& e, const Scope& scope);
+  Ex EmitCast(const Expr& e, const Scope& scope);
+  Ex EmitSubquery(const Expr& e, const Scope& scope);
   Ex EmitFunction(const Expr& e, const Scope& scope);
   Ex EmitUserFunction(const Expr& e, const Scope& scope, const std::string& db,
                       std::shared_ptr<const ObjectInfo> fn);
   Ex EmitCompare(const std::string& op, Ex l, Ex r);
   Ex EmitPlus(Ex l, Ex r);
-  std::string Condition(const Expr& e, const Scope& scope);
-  std::string Bind(Binding b);
-  std::string UniqueAlias(const std::string& base);
-  std::string SystemSource(const ObjectName& name, const std::string& db,
-                           std::vector<SourceColumn>* columns) const;
-  std::shared_ptr<const Select> ViewSelect(const ObjectInfo& view) const;
-  void CheckExposedName(const Scope& scope, const std::string& name) const;
-  std::string EmitStoreValues(const std::vector<const ColumnInfo*>& cols, std::vector<Ex> values);
+
+  // One nesting level deeper (a view, an inlined function with its arguments), bound in
+  // database `db`, for the guard's lifetime; raises SQL Server's message past the limit.
+  class NestingGuard {
+   public:
+    NestingGuard(Translator& t, const std::string& db, std::map<std::string, Ex>* arguments);
+    ~NestingGuard();
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+
+   private:
+    Translator& t_;
+    std::string saved_db_;
+    bool arguments_ = false;
+  };
+
   Translation Finish(std::string sql, StatementKind kind = StatementKind::Query);
 
-  TranslateEnv env_;
-  std::vector<Binding> bindings_;
-  std::set<std::string> used_aliases_;
+  Binder binder_;
   int depth_ = 0;
   // Function inlining: parameter name (lower) → emitted argument.
   std::vector<std::map<std::string, Ex>> substitutions_;
