@@ -11,6 +11,9 @@
 #include "dates/date_time.h"
 #include "dates/zel_calc_utils.h"
 #include "engine/calc.h"
+#include "util/parse_int.h"
+#include "util/sql_text.h"
+#include "util/text.h"
 
 namespace zel::aggregation {
 
@@ -41,41 +44,13 @@ std::string Trim(const std::string& text) { return dates::Trim(text); }
 
 std::string Pad2(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
-// The integer of a text, nullopt-like false when it is not one.
-bool ToInt(const std::string& text, int& value) {
-  const std::string t = Trim(text);
-  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-  return !t.empty() && ec == std::errc() && end == t.data() + t.size();
-}
-
 int32_t Int(const db::Dataset& q, const char* column) {
   return static_cast<int32_t>(q.FieldByName(column).AsInteger());
 }
 
 bool HasDate(const std::string& text) { return text.find_first_not_of('/') != std::string::npos; }
 
-// Quoted SQL text, embedded quotes doubled.
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
-
-// Left-aligned in `width` characters (code points), as the product's format pads.
-std::string PadRight(const std::string& text, std::size_t width) {
-  std::size_t chars = 0;
-  for (unsigned char c : text) chars += (c & 0xC0) != 0x80;
-  return chars >= width ? text : text + std::string(width - chars, ' ');
-}
-
-std::string Join(const std::vector<std::string>& lines) {
-  std::string out;
-  for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "\r\n" : "") + lines[i];
-  return out;
-}
+using util::SqlQuoted;
 
 // Two-year templates of the period's daily data; $DBName$ and $DateCriteria$ are filled
 // per year.
@@ -109,8 +84,13 @@ std::vector<std::string> MissionDetailsTemplate(const std::string& P) {
 // The shift duty reads the day too: without it the union of the two years' parts would
 // fold every repeated (HOLIDAY, CalWork) pair into one row.
 std::vector<std::string> ShiftDutyTemplate(const std::string& P) {
-  return {" SELECT", " DDATE, HOLIDAY, CalWork", " FROM", " $DBName$..DayWork", " WHERE",
-          " (PerNo = " + Quoted(P) + ")", " AND ($DateCriteria$)"};
+  return {" SELECT",
+          " DDATE, HOLIDAY, CalWork",
+          " FROM",
+          " $DBName$..DayWork",
+          " WHERE",
+          " (PerNo = " + SqlQuoted(P) + ")",
+          " AND ($DateCriteria$)"};
 }
 std::vector<std::string> CalendarItemsTemplate(const std::string& cal) {
   return {" SELECT",
@@ -219,8 +199,7 @@ void TRangeCalculation::ReadEmployment(const std::string& person, std::string& s
 }
 
 bool TRangeCalculation::OpenWorkGroup(const std::string& Code) {
-  int code = 0;
-  if (!ToInt(Code, code)) code = 0;
+  const int code = util::ParseInt<int>(Trim(Code)).value_or(0);
   auto found = groups_.find(code);
   if (found == groups_.end()) {
     AdoQCWorkGroup.Close();
@@ -361,8 +340,8 @@ void TRangeCalculation::OpenRows(db::Dataset& q, const Source& src,
                                  const std::vector<std::string>& template_lines,
                                  const char* date_field) const {
   if (src.two_year) {
-    q.SetSQL({TwoYearQuery(Join(template_lines), src.state, date_field, src.to, src.from,
-                           src.current_db, src.other_db)});
+    q.SetSQL({TwoYearQuery(util::Join(template_lines, "\r\n"), src.state, date_field, src.to,
+                           src.from, src.current_db, src.other_db)});
     q.SetCommandTimeout(60);
   } else {
     q.SetSQL({monthly_text});
@@ -614,8 +593,10 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
   const std::vector<std::string> tail = {
       " From " + database + "..DayMorDt ",
       " Inner Join " + dm_.DataBaseName + "..MorType On (MorkhasiCode = Code) ",
-      " Where PerNo = " + Quoted(person) + " ", " And DDate >= " + Quoted(from) + " ",
-      " And DDate <= " + Quoted(to) + " ", " And Education = 1 "};
+      " Where PerNo = " + SqlQuoted(person) + " ",
+      " And DDate >= " + SqlQuoted(from) + " ",
+      " And DDate <= " + SqlQuoted(to) + " ",
+      " And Education = 1 "};
   std::vector<std::string> lines = {" Select Sum(Amount) As SumAmount "};
   lines.insert(lines.end(), tail.begin(), tail.end());
   q.SetSQL(lines);
@@ -832,8 +813,8 @@ void TRangeCalculation::LogPeriodMessage(const std::string& person, int period,
   char number[8];
   std::snprintf(number, sizeof number, "%2d", period);
   const std::string prefix =
-      PadRight(Trim(dm_.AttendanceCalcManager().PersonName()), 20) + " (" +
-      PadRight(Trim(person), 6) + ") ( دوره " + number + ") : ";
+      util::Utf8PadRight(Trim(dm_.AttendanceCalcManager().PersonName()), 20) + " (" +
+      util::Utf8PadRight(Trim(person), 6) + ") ( دوره " + number + ") : ";
   dm_.InsertCalcLogTable(dm_.ScheduleId, person, prefix + message);
 }
 

@@ -4,6 +4,8 @@
 #include <charconv>
 
 #include "dates/zel_calc_utils.h"
+#include "util/parse_int.h"
+#include "util/text.h"
 
 namespace zel::aggregation {
 
@@ -17,13 +19,7 @@ int32_t Clamp32(int64_t v) {
 
 bool PriorityIs(const TCompensationRule& rule, int i) {
   if (!rule.has_priority) return false;
-  std::string text = rule.priority;
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return false;
-  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
-  int value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && value == i;
+  return util::ParseInt<int>(util::TrimView(rule.priority, util::kBlank)) == i;
 }
 
 }  // namespace

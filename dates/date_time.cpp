@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "util/text.h"
+
 namespace zel::dates {
 namespace {
 
@@ -116,13 +118,7 @@ std::string FormatTime_HHNN(TDateTime value) {
   return PadNumber(p.hour, 2) + ":" + PadNumber(p.minute, 2);
 }
 
-std::string Trim(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
-  return std::string(text.substr(begin, end - begin));
-}
+std::string Trim(std::string_view text) { return util::TrimControls(text); }
 
 std::string Copy(std::string_view text, int index, int count) {
   if (index < 1) index = 1;

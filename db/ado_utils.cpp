@@ -5,26 +5,15 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "util/sql_text.h"
+#include "util/text.h"
+
 namespace zel::db {
 namespace {
 
-std::string DoubleQuotes(const std::string& value) {
-  std::string out;
-  for (char c : value) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out;
-}
+using util::DoubleQuotes;
 
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
+using util::EqualsNoCase;
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
   if (from.empty()) return text;
@@ -132,7 +121,7 @@ void ExecuteBatches(Connection& connection, const std::string& text) {
     std::string trimmed;
     for (char c : line)
       if (!std::isspace(static_cast<unsigned char>(c))) trimmed += c;
-    if (SameText(trimmed, "GO")) {
+    if (EqualsNoCase(trimmed, "GO")) {
       flush();
     } else {
       batch += line;
@@ -290,7 +279,7 @@ void TADOUtils::GetServerIP(Connection& Connection, std::string& ServerIP,
     ServerIP = r.rows[0][0].AsString();
     ServerPort = r.rows[0][1].AsString();
     ClientIP = r.rows[0][2].AsString();
-    if (!SameText(ServerIP, "<local machine>") && SameText(ServerIP, ClientIP))
+    if (!EqualsNoCase(ServerIP, "<local machine>") && EqualsNoCase(ServerIP, ClientIP))
       ServerIP = ServerPort = ClientIP = "<local machine>";
   } catch (...) {
     // The addresses are informative only; the values read so far stay.
@@ -529,8 +518,10 @@ void TADOUtils::RetriveLogicalNamesFromBackupFile(Connection& Connection,
                                         {Value(q->RecordCount())}));
   for (q->First(); !q->Eof(); q->Next()) {
     const std::string type = q->FieldByName("Type").AsString();
-    if (SameText(type, "D")) DataLogicalName = q->FieldByName("LogicalName").AsString();
-    else if (SameText(type, "L")) LogLogicalName = q->FieldByName("LogicalName").AsString();
+    if (EqualsNoCase(type, "D"))
+      DataLogicalName = q->FieldByName("LogicalName").AsString();
+    else if (EqualsNoCase(type, "L"))
+      LogLogicalName = q->FieldByName("LogicalName").AsString();
   }
   if (DataLogicalName.empty() || LogLogicalName.empty())
     throw std::runtime_error("Either DataLogicalName or LogLogicalName is not assigned!");

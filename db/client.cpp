@@ -10,30 +10,20 @@
 #include <cstdlib>
 #include <limits>
 
+#include "util/parse_int.h"
+#include "util/text.h"
+
 namespace zel::db {
 namespace {
 
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
+std::string_view TrimView(std::string_view s) { return util::TrimView(s, util::kAsciiSpace); }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string Lower(std::string_view s) { return util::LowerAscii(s); }
 
 bool ParseInteger(std::string_view text, std::int64_t* out) {
-  std::string s(TrimView(text));
-  if (s.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(s.c_str(), &end, 10);
-  if (errno != 0 || end != s.c_str() + s.size()) return false;
-  *out = v;
-  return true;
+  const auto v = util::ParseInt<std::int64_t>(TrimView(text), util::PlusSign::kAccepted);
+  if (v) *out = *v;
+  return v.has_value();
 }
 
 bool ParseReal(std::string_view text, double* out) {

@@ -7,6 +7,7 @@
 
 #include "dates/date_parser.h"
 #include "dates/zel_calc_utils.h"
+#include "util/sql_text.h"
 
 namespace zel::db {
 namespace {
@@ -37,15 +38,7 @@ std::string ReplaceAllNoCase(const std::string& text, const std::string& from,
   return out;
 }
 
-// A value placed between single quotes, embedded quotes doubled.
-std::string Quoted(const std::string& value) {
-  std::string out = "'";
-  for (char c : value) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
+using util::SqlQuoted;
 
 std::string FillTemplate(const std::string& query, const std::string& database,
                          const std::string& criteria, const std::string& year,
@@ -129,8 +122,8 @@ std::string T2YearRangeUtils::GenerateTwoYearedQueryString(
     const std::string& CurrentYearDatabaseName, const std::string& OtherYearDatabaseName,
     T2YearRangeState RangeState, const std::string& FinalOrderBy) {
   const std::string& d = DateFieldName;
-  const std::string from = Quoted(FromDate_MMDD);
-  const std::string to = Quoted(ToDate_MMDD);
+  const std::string from = SqlQuoted(FromDate_MMDD);
+  const std::string to = SqlQuoted(ToDate_MMDD);
   std::string current_criteria;
   std::string current_year;
   std::string other_criteria;

@@ -11,6 +11,8 @@
 #include "dates/jalali_day.h"
 #include "dates/log_file.h"
 #include "dates/zel_calc_utils.h"
+#include "util/parse_int.h"
+#include "util/text.h"
 
 namespace zel::engine {
 
@@ -137,13 +139,8 @@ std::string TwoDigits(int value) {
 }
 
 // Reads a decimal integer with optional blanks around it; false when the text is not one.
-bool ReadInteger(std::string_view text, int64_t& value) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return false;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size();
+std::optional<int64_t> ReadInteger(std::string_view text) {
+  return util::ParseInt<int64_t>(util::TrimView(text, util::kBlank), util::PlusSign::kAccepted);
 }
 
 }  // namespace
@@ -156,12 +153,12 @@ int64_t TVariant::AsInteger() const {
     case 1:
       return std::get<int64_t>(value_);
     case 2: {
-      int64_t value = 0;
-      if (!ReadInteger(std::get<std::string>(value_), value)) {
+      const auto value = ReadInteger(std::get<std::string>(value_));
+      if (!value) {
         throw dates::EConvertError("'" + std::get<std::string>(value_) +
                                    "' is not a valid integer value");
       }
-      return value;
+      return *value;
     }
     default:
       return 0;
@@ -189,9 +186,8 @@ bool operator==(const TVariant& a, const TVariant& b) {
   if (!b.IsAssigned()) return an ? *an == 0 : at->empty();
   if (an && bn) return *an == *bn;
   if (at && bt) return *at == *bt;
-  int64_t number = 0;
   const std::string& text = at ? *at : *bt;
-  return ReadInteger(text, number) && number == (an ? *an : *bn);
+  return ReadInteger(text) == (an ? *an : *bn);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,33 +1,23 @@
 #include "engine/daily_text.h"
 
-#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
 #include "dates/date_time.h"
+#include "util/parse_int.h"
+#include "util/text.h"
 
 namespace zel::engine {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool ReadDecimal(std::string_view text, int& value) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return false;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size();
+std::optional<int> ReadDecimal(std::string_view text) {
+  return util::ParseInt<int>(util::TrimView(text), util::PlusSign::kAccepted);
 }
 
 }  // namespace
 
-std::string TrimText(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return std::string(text);
-}
+std::string TrimText(std::string_view text) { return util::Trim(text); }
 
 std::string FormatText(const char* format, ...) {
   va_list args;
@@ -47,17 +37,14 @@ std::string FormatText(const char* format, ...) {
 }
 
 int StrToInt(std::string_view text) {
-  int value = 0;
-  if (!ReadDecimal(text, value)) {
+  const auto value = ReadDecimal(text);
+  if (!value) {
     throw dates::EConvertError("'" + std::string(text) + "' is not a valid integer value");
   }
-  return value;
+  return *value;
 }
 
-int StrToIntDef0(std::string_view text) {
-  int value = 0;
-  return ReadDecimal(text, value) ? value : 0;
-}
+int StrToIntDef0(std::string_view text) { return ReadDecimal(text).value_or(0); }
 
 std::vector<std::string> SplitDataItems(std::string_view text) {
   std::vector<std::string> items;

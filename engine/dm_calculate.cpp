@@ -10,38 +10,19 @@
 #include "db/ado_utils.h"
 #include "engine/daily_engine.h"
 #include "engine/day_trace.h"
+#include "util/parse_int.h"
+#include "util/text.h"
 
 namespace zel::engine {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
-
-// The first max_chars characters of a UTF-8 text.
-std::string CutChars(const std::string& text, std::size_t max_chars) {
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-      if (chars == max_chars) return text.substr(0, i);
-      ++chars;
-    }
-  }
-  return text;
-}
+using util::Trim;
 
 int ParseYear(const std::string& text) {
-  const std::string year = Trim(text);
-  int value = 0;
-  const auto [end, error] = std::from_chars(year.data(), year.data() + year.size(), value);
-  if (year.empty() || error != std::errc() || end != year.data() + year.size()) {
-    throw std::invalid_argument("'" + text + "' is not a valid integer value");
-  }
-  return value;
+  const auto value = util::ParseInt<int>(Trim(text));
+  if (!value) throw std::invalid_argument("'" + text + "' is not a valid integer value");
+  return *value;
 }
 
 db::Dataset& Require(const std::unique_ptr<db::Dataset>& dataset) {
@@ -288,7 +269,7 @@ void TdmCalculate::WriteCalcLogRow(int AScheduleId, const std::string& PerNo,
     q.SetParam("PerNo", Trim(PerNo));
     q.SetParam("LogDate", dates::JalaliToday());
     q.SetParam("LogTime", dates::NowTime_HHNNSS().substr(0, 5));
-    q.SetParam("Comment", CutChars(Trim(LogComment), 255));
+    q.SetParam("Comment", util::Utf8Cut(Trim(LogComment), 255));
     q.ExecSQL();
   } catch (const std::exception& e) {
     MyZelUtils.LogText(std::string("Error On Insert Log To DB : ") + e.what(),

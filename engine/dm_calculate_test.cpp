@@ -9,17 +9,14 @@
 
 #include "dates/clock.h"
 #include "management/test_server.h"
+#include "util/text.h"
 
 namespace zel::engine {
 namespace {
 
 using management::testing::TestServer;
 
-std::string Trim(std::string text) {
-  text.erase(text.find_last_not_of(' ') + 1);
-  text.erase(0, text.find_first_not_of(' '));
-  return text;
-}
+std::string Trim(std::string_view text) { return util::Trim(text, util::kBlank); }
 
 class DmCalculateTest : public ::testing::Test {
  protected:

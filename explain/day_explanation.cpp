@@ -13,6 +13,7 @@
 #include "engine/daily_work_rec.h"
 #include "engine/daily_working_days.h"
 #include "engine/dm_calculate.h"
+#include "util/sql_text.h"
 
 namespace zel::explain {
 
@@ -235,14 +236,7 @@ class ExplainTrace final : public engine::TDayTrace {
   engine::TCalcDateTime day0_;
 };
 
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
+using util::SqlQuoted;
 
 // Names, statuses and classes finished after the run: the stored status and its name.
 void FinishStretches(TDayExplanation& e) {
@@ -265,9 +259,9 @@ void FinishStretches(TDayExplanation& e) {
 
 // The stored DayWork row and CSSLog reports of the day.
 void ReadStored(db::Connection& base, db::Connection& year, TDayExplanation& e) {
-  const db::ResultSet row = year.Execute(
-      "Select * From DayWork Where LTrim(RTrim(PerNo)) = " + Quoted(e.person) +
-      " And DDate = " + Quoted(e.date));
+  const db::ResultSet row =
+      year.Execute("Select * From DayWork Where LTrim(RTrim(PerNo)) = " + SqlQuoted(e.person) +
+                   " And DDate = " + SqlQuoted(e.date));
   if (!row.rows.empty()) {
     e.stored_found = true;
     for (TExplainTotal& t : e.totals) {
@@ -279,9 +273,10 @@ void ReadStored(db::Connection& base, db::Connection& year, TDayExplanation& e) 
       }
     }
   }
-  const db::ResultSet logs = base.Execute(
-      "Select LogDate, LogTime, Comment From CSSLog Where LTrim(RTrim(PerNo)) = " +
-      Quoted(e.person) + " And Comment Like " + Quoted("%(" + e.date + ")%") + " Order By Id");
+  const db::ResultSet logs =
+      base.Execute("Select LogDate, LogTime, Comment From CSSLog Where LTrim(RTrim(PerNo)) = " +
+                   SqlQuoted(e.person) + " And Comment Like " + SqlQuoted("%(" + e.date + ")%") +
+                   " Order By Id");
   for (const auto& r : logs.rows) {
     e.stored_reports.push_back({TrimText(r[0].AsString()), TrimText(r[1].AsString()),
                                 TrimText(r[2].AsString())});
@@ -349,7 +344,8 @@ std::vector<TDayExplanation> ExplainDays(const ExplainRequest& request) {
   // The person, the name the reports use, and the employment dates.
   const db::ResultSet who = module.ADOConnectionDbBase().Execute(
       "Select p.Perno, FirstName, LastName, BeginDate, EndDate From Person p left outer join "
-      "JobInfo j on p.Perno = j.Perno Where LTrim(RTrim(p.Perno)) = " + Quoted(person));
+      "JobInfo j on p.Perno = j.Perno Where LTrim(RTrim(p.Perno)) = " +
+      SqlQuoted(person));
   if (who.rows.empty()) {
     throw std::invalid_argument("there is no person " + person + " in the table Person");
   }
@@ -399,7 +395,7 @@ std::vector<TColumnAmount> StoredMonthTotals(const ExplainRequest& request, int 
     module.InitialValues(request.year, request.user_name, request.password,
                          request.database_name, request.server_name, 0);
     const db::ResultSet row = module.ADOConnectionTimeAttendance().Execute(
-        "Select * From MahWork Where LTrim(RTrim(PerNo)) = " + Quoted(TrimText(request.person)) +
+        "Select * From MahWork Where LTrim(RTrim(PerNo)) = " + SqlQuoted(TrimText(request.person)) +
         " And MMonth = " + std::to_string(month));
     if (row.rows.empty()) return out;
     for (const char* column : {"WorkTotal", "ExtraWorkTotal", "NonWorkTotal", "NightWork",

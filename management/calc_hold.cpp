@@ -8,6 +8,8 @@
 #include <cerrno>
 
 #include "dates/zel_calc_utils.h"
+#include "util/sql_text.h"
+#include "util/text.h"
 
 namespace zel::management {
 
@@ -15,25 +17,7 @@ namespace {
 
 constexpr std::size_t kHostNameChars = 30;
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Quoted(const std::string& value) {
-  std::string out = "'";
-  for (char c : value) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
+using util::Trim;
 
 // The host part as ThisHoldHolder writes it for a process id of `pid_digits` digits.
 std::string HostPart(const std::string& host, std::size_t pid_digits) {
@@ -67,7 +51,7 @@ bool HolderIsThisComputer(const HoldHolder& holder) {
   const std::string self = dates::TZelCalcUtils::GetHostName();
   const std::size_t digits = holder.pid ? std::to_string(*holder.pid).size() : 0;
   const std::string mine = holder.pid ? HostPart(self, digits) : self.substr(0, kHostNameChars);
-  return !holder.host.empty() && Upper(holder.host) == Upper(mine);
+  return !holder.host.empty() && util::UpperAscii(holder.host) == util::UpperAscii(mine);
 }
 
 bool HolderIsGone(const HoldHolder& holder) {
@@ -88,7 +72,7 @@ HoldState ReadCalcHold(db::Connection& base, int code) {
 
 bool TakeCalcHold(db::Connection& base, int code, const std::string& holder) {
   db::ResultSet rs = base.Execute(
-      " UPDATE dbo.Semaphor SET Amount = Amount + 1, HostName = " + Quoted(holder) +
+      " UPDATE dbo.Semaphor SET Amount = Amount + 1, HostName = " + util::SqlQuoted(holder) +
       " WHERE Code = " + std::to_string(code) + " AND Amount <= 0 ");
   return rs.rows_affected == 1;
 }
@@ -97,7 +81,7 @@ bool ReleaseCalcHold(db::Connection& base, int code,
                      const std::optional<std::string>& only_holder) {
   std::string sql = " UPDATE dbo.Semaphor SET Amount = Amount - 1, HostName = NULL WHERE Code = " +
                     std::to_string(code) + " AND Amount > 0 ";
-  if (only_holder) sql += " AND HostName = " + Quoted(*only_holder) + " ";
+  if (only_holder) sql += " AND HostName = " + util::SqlQuoted(*only_holder) + " ";
   db::ResultSet rs = base.Execute(sql);
   return rs.rows_affected >= 1;
 }

@@ -10,33 +10,17 @@
 
 #include "dates/date_time.h"
 #include "dates/jalali_day.h"
+#include "util/sql_text.h"
+#include "util/text.h"
 
 namespace zel::management {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
+using util::Trim;
 
-// The value between single quotes, embedded quotes doubled.
-std::string Quoted(const std::string& value) {
-  std::string out = "'";
-  for (char c : value) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  return text;
-}
+using util::JoinLines;
+std::string Quoted(const std::string& value) { return util::SqlQuoted(value); }
 
 std::string Pad2(int value) {
   std::string text = std::to_string(value);

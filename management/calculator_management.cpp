@@ -16,6 +16,9 @@
 #include "management/calc_hold.h"
 #include "management/calculate_threads.h"
 #include "transfer/dm_transfer.h"
+#include "util/parse_int.h"
+#include "util/sql_text.h"
+#include "util/text.h"
 
 namespace zel::management {
 
@@ -31,46 +34,10 @@ constexpr auto kTimeLimitGrace = std::chrono::milliseconds(10);
 constexpr int kMaxThreadCeiling = 50;
 constexpr int kMaxThreadDefault = 3;
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
+using util::Trim;
 
-std::string Quoted(const std::string& value) {
-  std::string out = "'";
-  for (char c : value) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  return text;
-}
-
-// The first max_chars characters of a UTF-8 text.
-std::string CutChars(const std::string& text, std::size_t max_chars) {
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-      if (chars == max_chars) return text.substr(0, i);
-      ++chars;
-    }
-  }
-  return text;
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
+using util::JoinLines;
+std::string Quoted(const std::string& value) { return util::SqlQuoted(value); }
 
 // Ends the waits of a run whose stop was requested.
 struct RunStopped {};
@@ -105,15 +72,8 @@ KindTexts TextsOf(CalcKind kind) {
 std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name) {
   for (const auto& entry : list) {
     const auto eq = entry.find('=');
-    if (eq == std::string::npos || !EqualsIgnoreCase(Trim(entry.substr(0, eq)), name)) continue;
-    try {
-      std::size_t used = 0;
-      const std::string value = Trim(entry.substr(eq + 1));
-      const int code = std::stoi(value, &used);
-      if (used == value.size()) return code;
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
+    if (eq == std::string::npos || !util::EqualsNoCase(Trim(entry.substr(0, eq)), name)) continue;
+    return util::ParseInt<int>(Trim(entry.substr(eq + 1)), util::PlusSign::kAccepted);
   }
   return std::nullopt;
 }
@@ -195,7 +155,7 @@ void CalculatorManagementImpl::InsertCalcLogTable(int ScheduleId, const std::str
                               " (ScheduleId, PerNo, LogDate, LogTime, Comment, Status) ",
                               " Values(" + std::to_string(ScheduleId) + ",",
                               " " + Quoted(PerNo) + ", " + Quoted(date) + ", " + Quoted(time) + ",",
-                              " " + Quoted(CutChars(comment, 255)) + ", 0) "}));
+                              " " + Quoted(util::Utf8Cut(comment, 255)) + ", 0) "}));
   } catch (const std::exception&) {
     // A lost log row is not reported.
   }

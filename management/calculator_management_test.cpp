@@ -18,6 +18,7 @@
 #include "management/calc_hold.h"
 #include "management/calculate_threads.h"
 #include "management/test_server.h"
+#include "util/text.h"
 
 namespace zel::management {
 namespace {
@@ -25,11 +26,7 @@ namespace {
 using testing::TestServer;
 using namespace std::chrono_literals;
 
-std::string Trim(std::string text) {
-  text.erase(text.find_last_not_of(' ') + 1);
-  text.erase(0, text.find_first_not_of(' '));
-  return text;
-}
+std::string Trim(std::string_view text) { return util::Trim(text, util::kBlank); }
 
 // What the workers of a run saw, gathered from their threads.
 struct Watch {

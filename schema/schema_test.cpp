@@ -15,14 +15,10 @@
 #include <unistd.h>
 
 #include "db/client.h"
+#include "util/text.h"
 
 namespace zel::db {
 namespace {
-
-std::string Upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
-  return s;
-}
 
 // ---------------------------------------------------------------------------------------
 // SplitBatches
@@ -89,7 +85,8 @@ TableText ParseCreateTable(const std::string& batch) {
     words >> first;
     first.erase(std::remove(first.begin(), first.end(), '['), first.end());
     first.erase(std::remove(first.begin(), first.end(), ']'), first.end());
-    if (!first.empty() && Upper(first) != "CONSTRAINT") t.columns.insert(Upper(first));
+    if (!first.empty() && util::UpperAscii(first) != "CONSTRAINT")
+      t.columns.insert(util::UpperAscii(first));
     item.clear();
   };
   for (char ch : body) {
@@ -144,7 +141,7 @@ TEST(SchemaScripts, EachDatabaseGetsItsTablesOnePerBatchWithAComment) {
 
 TEST(SchemaScripts, ViewsAndFunctionsAreLeftToTheirOwners) {
   for (std::string_view script : {BaseSchemaSql(), YearSchemaSql(), LogSchemaSql()}) {
-    std::string up = Upper(std::string(script));
+    std::string up = util::UpperAscii(std::string(script));
     EXPECT_EQ(up.find("CREATE VIEW"), std::string::npos);
     EXPECT_EQ(up.find("CREATE FUNCTION"), std::string::npos);
   }
@@ -209,7 +206,7 @@ TEST(SchemaScripts, SharedTablesCarryTheColumnsTheStatementsUse) {
   for (const auto& [table, columns] : required) {
     ASSERT_TRUE(all.count(table)) << table;
     for (const auto& col : columns) {
-      EXPECT_TRUE(all[table].columns.count(Upper(col))) << table << "." << col;
+      EXPECT_TRUE(all[table].columns.count(util::UpperAscii(col))) << table << "." << col;
     }
   }
 }
@@ -299,7 +296,9 @@ TEST_F(SchemaOnEngine, IoInfoRefusesASecondRowWithTheSameBegin) {
                "VALUES ('      1001', '01/05', '07:30', '01/05', '17:00')");
     FAIL() << "duplicate accepted";
   } catch (const DbError& e) {
-    EXPECT_NE(Upper(e.what()).find("VIOLATION OF PRIMARY KEY CONSTRAINT"), std::string::npos) << e.what();
+    EXPECT_NE(util::UpperAscii(e.what()).find("VIOLATION OF PRIMARY KEY CONSTRAINT"),
+              std::string::npos)
+        << e.what();
   }
   // Another begin time of the same day is a new row.
   y->Execute("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME) VALUES ('      1001', '01/05', '18:00')");

@@ -12,6 +12,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "util/parse_int.h"
+#include "util/text.h"
+
 namespace zel::service {
 
 namespace {
@@ -22,36 +25,23 @@ constexpr unsigned kPasswordMultiplier = 5;
 constexpr size_t kPasswordValueLength = 125;
 constexpr int kPasswordChars = 25;
 
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return std::string(s.substr(b, e - b));
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
+using util::EqualsNoCase;
 
 // "[name]" → name; nullopt-like empty flag otherwise.
 bool SectionName(const std::string& line, std::string* name) {
-  std::string t = Trim(line);
+  std::string t = util::TrimControls(line);
   if (t.size() < 2 || t.front() != '[' || t.back() != ']') return false;
-  *name = Trim(std::string_view(t).substr(1, t.size() - 2));
+  *name = util::TrimControls(std::string_view(t).substr(1, t.size() - 2));
   return true;
 }
 
 bool KeyValue(const std::string& line, std::string* key, std::string* value) {
-  std::string t = Trim(line);
+  std::string t = util::TrimControls(line);
   if (t.empty() || t[0] == ';' || t[0] == '#') return false;
   size_t eq = line.find('=');
   if (eq == std::string::npos) return false;
-  *key = Trim(std::string_view(line).substr(0, eq));
-  *value = Trim(std::string_view(line).substr(eq + 1));
+  *key = util::TrimControls(std::string_view(line).substr(0, eq));
+  *value = util::TrimControls(std::string_view(line).substr(eq + 1));
   return true;
 }
 
@@ -97,13 +87,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
 
 int IniFile::ReadInteger(std::string_view section, std::string_view key,
                          int default_value) const {
-  std::string text = ReadString(section, key, "");
-  int value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-    return default_value;
-  }
-  return value;
+  return util::ParseInt<int>(ReadString(section, key, "")).value_or(default_value);
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key,
@@ -132,7 +116,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
     } else {
       // Keep blank lines that separate sections after the new key.
       while (insert_at > static_cast<size_t>(section_line) + 1 &&
-             Trim(lines_[insert_at - 1]).empty()) {
+             util::TrimControls(lines_[insert_at - 1]).empty()) {
         --insert_at;
       }
       lines_.insert(lines_.begin() + static_cast<long>(insert_at), line);
@@ -199,14 +183,14 @@ std::string DecodeIniPassword(std::string_view value) {
     auto plain = static_cast<unsigned char>(((code - 32) ^ Key(i)) + 32);
     result[static_cast<size_t>(i - 1)] = static_cast<char>(plain);
   }
-  return Trim(result);
+  return util::TrimControls(result);
 }
 
 std::string EncodeIniPassword(std::string_view password) {
   if (password.size() > static_cast<size_t>(kPasswordChars)) {
     throw std::invalid_argument("the password may have at most 25 bytes");
   }
-  if (!password.empty() && Trim(password).size() != password.size()) {
+  if (!password.empty() && util::TrimControls(password).size() != password.size()) {
     throw std::invalid_argument("the password may not begin or end with a blank");
   }
   std::random_device device;

@@ -18,6 +18,8 @@
 #include "dates/log_file.h"
 #include "db/client.h"
 #include "service/platform.h"
+#include "util/sql_text.h"
+#include "util/text.h"
 
 namespace zel::service {
 
@@ -33,13 +35,7 @@ std::string g_last_message;
 std::string g_last_where;
 long long g_repeat_count = 0;
 
-std::string Lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return r;
-}
+using util::LowerAscii;
 
 std::string ClassNameOf(const std::exception& e) {
   const char* mangled = typeid(e).name();
@@ -187,7 +183,8 @@ bool NotifyRepeatedException(const std::string& Message, const std::string& Wher
   std::string notice;
   {
     std::lock_guard lock(g_repeat_mutex);
-    if (Lower(Message) != Lower(g_last_message) || Lower(where) != Lower(g_last_where)) {
+    if (LowerAscii(Message) != LowerAscii(g_last_message) ||
+        LowerAscii(where) != LowerAscii(g_last_where)) {
       g_last_message = Message;
       g_last_where = where;
       g_repeat_count = 0;
@@ -254,15 +251,7 @@ void SetDeepLogMode() {
   }
 }
 
-std::string QuotedStr(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  out += '\'';
-  return out;
-}
+std::string QuotedStr(std::string_view text) { return util::SqlQuoted(text); }
 
 void InsertServiceLog(db::Connection& connection, int ScheduleId, const std::string& PerNo,
                       const std::string& Comment) {

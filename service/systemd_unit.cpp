@@ -12,6 +12,7 @@
 
 #include "service/calculate_service.h"
 #include "service/platform.h"
+#include "util/text.h"
 
 namespace zel::service {
 
@@ -19,15 +20,10 @@ namespace {
 
 std::string UnitName() { return std::string(kServiceName) + ".service"; }
 
-std::string Trimmed(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
-  return s;
-}
-
 std::string ActiveState(const std::string& unit) {
   int status = 0;
   auto out = RunProgramOutput({"systemctl", "is-active", unit}, &status);
-  return out ? Trimmed(*out) : std::string();
+  return out ? util::TrimRight(*out, " \r\n") : std::string();
 }
 
 // Description values are one line; a line break would end the key.

@@ -9,6 +9,7 @@
 #include "db/ado_utils.h"
 #include "db/client.h"
 #include "transfer/transfer_texts.h"
+#include "util/text.h"
 
 namespace zel::transfer {
 
@@ -16,23 +17,7 @@ std::atomic<bool> WebTablesExist{false};
 
 namespace {
 
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  return text;
-}
-
-// The first max_chars characters of a UTF-8 text.
-std::string CutChars(const std::string& text, std::size_t max_chars) {
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-      if (chars == max_chars) return text.substr(0, i);
-      ++chars;
-    }
-  }
-  return text;
-}
+using util::JoinLines;
 
 // A progress line of the general "Log" file; a line that cannot be written is lost.
 void LogLine(const std::string& text, const std::string& base_name) {
@@ -198,7 +183,7 @@ void TDmTransfer::InsertCalcLog(const std::string& PerNo, const std::string& Log
          " Values(" + std::to_string(ScheduleId) + ",",
          " " + db::TADOUtils::QuotedStr(PerNo) + ", " + db::TADOUtils::QuotedStr(date) + ", " +
              db::TADOUtils::QuotedStr(time) + ",",
-         " " + db::TADOUtils::QuotedStr(CutChars(LogComment, 255)) + ", 0) "}));
+         " " + db::TADOUtils::QuotedStr(util::Utf8Cut(LogComment, 255)) + ", 0) "}));
   } catch (const std::exception&) {
     // A lost log row is not reported.
   }

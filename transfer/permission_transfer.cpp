@@ -7,17 +7,14 @@
 #include "db/client.h"
 #include "transfer/dm_transfer.h"
 #include "transfer/transfer_utils.h"
+#include "util/parse_int.h"
+#include "util/text.h"
 
 namespace zel::transfer {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
+using util::Trim;
 
 std::string Mid(const std::string& text, std::size_t from, std::size_t count) {
   return from < text.size() ? text.substr(from, count) : std::string();
@@ -25,11 +22,7 @@ std::string Mid(const std::string& text, std::size_t from, std::size_t count) {
 
 std::string q(const std::string& value) { return db::TADOUtils::QuotedStr(value); }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  return text;
-}
+using util::JoinLines;
 
 int FirstInt(db::Connection& c, const std::string& sql) {
   const db::ResultSet r = c.Execute(sql);
@@ -97,12 +90,8 @@ std::vector<std::pair<std::string, std::string>> TTransferUtils::SpecCardCodeMap
     if (card.empty()) throw db::DbError("شماره کارت خاص خالی می باشد");
     const std::string code = Trim(row[1].IsNull() ? "" : row[1].AsString());
     map.emplace_back(card, code);
-    try {
-      std::size_t used = 0;
-      const long long n = std::stoll(card, &used);
-      if (used == card.size() && std::to_string(n) != card) map.emplace_back(std::to_string(n), code);
-    } catch (const std::exception&) {
-    }
+    const auto n = util::ParseInt<long long>(card, util::PlusSign::kAccepted);
+    if (n && std::to_string(*n) != card) map.emplace_back(std::to_string(*n), code);
   }
   if (kind == TPerMissionType::prSlate) return map;
   const db::ResultSet sys = main.Execute("Select * From SYSTEM");

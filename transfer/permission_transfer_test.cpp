@@ -17,6 +17,7 @@
 #include "management/test_server.h"
 #include "schema/schema.h"
 #include "transfer/dm_transfer.h"
+#include "util/text.h"
 
 namespace zel::transfer {
 namespace {
@@ -32,10 +33,7 @@ std::string ReadSource(const std::string& relative) {
   return text.str();
 }
 
-std::string Trim(const std::string& s) {
-  const auto f = s.find_first_not_of(' ');
-  return f == std::string::npos ? "" : s.substr(f, s.find_last_not_of(' ') - f + 1);
-}
+std::string Trim(std::string_view text) { return util::Trim(text, util::kBlank); }
 
 // Cells of the rows, trimmed, "|" between cells and "; " between rows.
 std::string Render(const db::ResultSet& r) {

@@ -11,6 +11,9 @@
 #include "dates/jalali.h"
 #include "dates/zel_calc_utils.h"
 #include "db/client.h"
+#include "util/parse_int.h"
+#include "util/sql_text.h"
+#include "util/text.h"
 
 namespace zel::transfer {
 
@@ -18,28 +21,11 @@ namespace {
 
 using dates::TZelCalcUtils;
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
+using util::Trim;
 
 bool Blank(const std::string& text) { return Trim(text).empty(); }
 
-std::string Quoted(const std::string& value) {
-  std::string out = "'";
-  for (char c : value) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+using util::SqlQuoted;
 
 std::string Str(const db::Dataset& q, const char* name) { return q.FieldByName(name).AsString(); }
 
@@ -60,11 +46,7 @@ void AddOnce(std::vector<std::string>& list, const std::string& rec) {
   if (std::find(list.begin(), list.end(), rec) == list.end()) list.push_back(rec);
 }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  return text;
-}
+using util::JoinLines;
 
 // The server's clock: "YYYY-MM-DD HH:MM:SS[.mmm]" (or a date value) into a serial date.
 dates::TDateTime ServerMoment(db::Connection& c, const char* sql) {
@@ -116,30 +98,30 @@ std::string TTransferUtils::RecordStatement(const TIOinfo& io, const std::string
          "BEndTime, BeginClock, BeginComCode, EndClock, EndComCode, FPM, EnterPicId, ExitPicId, "
          "LastEditUserCode, LastEditDate, EnterFromWeb, ExitFromWeb)",
          "VALUES",
-         "(" + Quoted(io.Perno) + "," + Quoted(io.EnterDate) + "," + Quoted(E) + "," +
-             Quoted(io.ExitDate) + "," + Quoted(X) + "," + Quoted(D) + "," +
-             Quoted(io.BEnterTime) + "," + Quoted(io.BExitDate) + "," + Quoted(io.BExitTime) + ",",
+         "(" + SqlQuoted(io.Perno) + "," + SqlQuoted(io.EnterDate) + "," + SqlQuoted(E) + "," +
+             SqlQuoted(io.ExitDate) + "," + SqlQuoted(X) + "," + SqlQuoted(D) + "," +
+             SqlQuoted(io.BEnterTime) + "," + SqlQuoted(io.BExitDate) + "," +
+             SqlQuoted(io.BExitTime) + ",",
          n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," + n(io.ExitMachineNo) + "," +
              n(io.ExitComCode) + "," + n(io.FPM),
-         ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " + Quoted(UserCode) + ", " +
-             Quoted(LastEditDate) + ", " + n(io.EnterFromWeb) + ", " + n(io.ExitFromWeb) + ")"};
+         ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " + SqlQuoted(UserCode) + ", " +
+             SqlQuoted(LastEditDate) + ", " + n(io.EnterFromWeb) + ", " + n(io.ExitFromWeb) + ")"};
   } else {
     l = {"UPDATE IOInfo SET",
-         "BeginDate=" + Quoted(io.EnterDate) + ",BeginTime=" + Quoted(E) +
-             ",EndDate=" + Quoted(io.ExitDate) + ",EndTime=" + Quoted(X) +
-             ",Duration=" + Quoted(D) + ",BBeginTime=" + Quoted(io.BEnterTime) +
-             ",BEndDate=" + Quoted(io.BExitDate) + ",BEndTime=" + Quoted(io.BExitTime) +
-             ",BeginClock=" + n(io.EnterMachineNo) + ",BeginComCode=" + n(io.EnterComCode) +
-             ",EndClock=" + n(io.ExitMachineNo) + ",EndComCode=" + n(io.ExitComCode) +
-             ",Fpm = Fpm+" + n(io.FPM),
+         "BeginDate=" + SqlQuoted(io.EnterDate) + ",BeginTime=" + SqlQuoted(E) + ",EndDate=" +
+             SqlQuoted(io.ExitDate) + ",EndTime=" + SqlQuoted(X) + ",Duration=" + SqlQuoted(D) +
+             ",BBeginTime=" + SqlQuoted(io.BEnterTime) + ",BEndDate=" + SqlQuoted(io.BExitDate) +
+             ",BEndTime=" + SqlQuoted(io.BExitTime) + ",BeginClock=" + n(io.EnterMachineNo) +
+             ",BeginComCode=" + n(io.EnterComCode) + ",EndClock=" + n(io.ExitMachineNo) +
+             ",EndComCode=" + n(io.ExitComCode) + ",Fpm = Fpm+" + n(io.FPM),
          ", EnterPicId = " + n(io.EnterPicId) + ", ExitPicId = " + n(io.ExitPicId),
-         ", LastEditUserCode = " + Quoted(UserCode) + ", LastEditDate = " + Quoted(LastEditDate) +
-             " ",
+         ", LastEditUserCode = " + SqlQuoted(UserCode) +
+             ", LastEditDate = " + SqlQuoted(LastEditDate) + " ",
          ", EnterFromWeb = " + n(io.EnterFromWeb) + ", ExitFromWeb = " + n(io.ExitFromWeb) + " ",
          "Where ",
-         "PerNo=" + Quoted(io.Perno) + " And ",
-         "((BeginDate=" + Quoted(io.EnterDate) + " And BeginTime=" + Quoted(E) +
-             ")Or(EndDate=" + Quoted(io.ExitDate) + " And EndTime=" + Quoted(X) + "))"};
+         "PerNo=" + SqlQuoted(io.Perno) + " And ",
+         "((BeginDate=" + SqlQuoted(io.EnterDate) + " And BeginTime=" + SqlQuoted(E) +
+             ")Or(EndDate=" + SqlQuoted(io.ExitDate) + " And EndTime=" + SqlQuoted(X) + "))"};
   }
   if (EnableSystemLog) {
     const std::vector<std::string> log = {
@@ -151,22 +133,23 @@ std::string TTransferUtils::RecordStatement(const TIOinfo& io, const std::string
         " LastEditUserCode_N, LastEditDate_N, ",
         " UserCode, ActionDate, ActionTime, ActionType, RecYear, EnterFromWeb_N, ExitFromWeb_N) ",
         "VALUES",
-        "(" + Quoted(io.Perno) + "," + Quoted(io.EnterDate) + "," + Quoted(E) + "," +
-            Quoted(io.ExitDate) + "," + Quoted(X) + "," + Quoted(D) + "," +
-            Quoted(io.EnterTime) + "," + Quoted(io.ExitDate) + "," + Quoted(io.ExitTime) + ",",
+        "(" + SqlQuoted(io.Perno) + "," + SqlQuoted(io.EnterDate) + "," + SqlQuoted(E) + "," +
+            SqlQuoted(io.ExitDate) + "," + SqlQuoted(X) + "," + SqlQuoted(D) + "," +
+            SqlQuoted(io.EnterTime) + "," + SqlQuoted(io.ExitDate) + "," + SqlQuoted(io.ExitTime) +
+            ",",
         n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," + n(io.ExitMachineNo) + "," +
             n(io.ExitComCode) + "," + n(io.FPM),
-        ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " + Quoted(UserCode) + ", " +
-            Quoted(LastEditDate) + ", " + Quoted(UserCode) + ", " + Quoted(N) + ", " +
-            Quoted(ActionTime) + ", 1, " + Quoted(CurrentYear_YYYY) + ", " + n(io.EnterFromWeb) +
-            ", " + n(io.ExitFromWeb) + ")"};
+        ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " + SqlQuoted(UserCode) + ", " +
+            SqlQuoted(LastEditDate) + ", " + SqlQuoted(UserCode) + ", " + SqlQuoted(N) + ", " +
+            SqlQuoted(ActionTime) + ", 1, " + SqlQuoted(CurrentYear_YYYY) + ", " +
+            n(io.EnterFromWeb) + ", " + n(io.ExitFromWeb) + ")"};
     l.insert(l.end(), log.begin(), log.end());
   }
   return JoinLines(l);
 }
 
 bool TTransferUtils::IsDuplicateKeyMessage(const std::string& Message) {
-  return Upper(Message).find("VIOLATION OF PRIMARY KEY CONSTRAINT") != std::string::npos;
+  return util::UpperAscii(Message).find("VIOLATION OF PRIMARY KEY CONSTRAINT") != std::string::npos;
 }
 
 std::string TTransferUtils::RecordFailureText(const TIOinfo& io, const std::string& Message) {
@@ -612,12 +595,13 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
   main.Execute(" Truncate Table #TempRecs ");
   const std::string T = a.TempFileName;
   main.Execute(JoinLines(
-      {" Insert Into #TempRecs (Rec) Select Rec From ClockDmp As Cl ", " Where (Cl.Transfered = 0) ",
-       " And (Cl.PerNo Is Not Null) And (LTrim(RTrim(Cl.PerNo)) <> " + Quoted("") + ") ",
-       " And (SubString(Cl.ClockDate, 1, 4) = " + Quoted(year) + ") ",
-       " And (SubString(Cl.ClockDate, 6, 5) >= " + Quoted("01/01") + ") ",
-       " And (SubString(Cl.ClockDate, 6, 5) <= " + Quoted("12/30") + ") ",
-       " And ((Cl.IO_Type = " + Quoted("1") + ") Or (Cl.IO_Type = " + Quoted("2") + "))",
+      {" Insert Into #TempRecs (Rec) Select Rec From ClockDmp As Cl ",
+       " Where (Cl.Transfered = 0) ",
+       " And (Cl.PerNo Is Not Null) And (LTrim(RTrim(Cl.PerNo)) <> " + SqlQuoted("") + ") ",
+       " And (SubString(Cl.ClockDate, 1, 4) = " + SqlQuoted(year) + ") ",
+       " And (SubString(Cl.ClockDate, 6, 5) >= " + SqlQuoted("01/01") + ") ",
+       " And (SubString(Cl.ClockDate, 6, 5) <= " + SqlQuoted("12/30") + ") ",
+       " And ((Cl.IO_Type = " + SqlQuoted("1") + ") Or (Cl.IO_Type = " + SqlQuoted("2") + "))",
        " And ((Not Exists (Select PerNo From " + T + ")) or (Cl.PerNo In (Select PerNo From " + T +
            ")))"}));
 
@@ -727,15 +711,11 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
       mark.ParamByName("PREC").type = db::ParamType::Integer;
       mark.SetParam("PUncertain", a.UnCertainState ? 1 : 0);
       for (const std::string& entry : *a.PermissionRecList) {
-        std::size_t used = 0;
-        long long rec = -1;
+        const auto rec = util::ParseInt<std::int64_t>(util::TrimLeftView(entry, util::kAsciiSpace),
+                                                      util::PlusSign::kAccepted);
+        if (!rec || *rec < 0) continue;
         try {
-          rec = std::stoll(entry, &used);
-        } catch (const std::exception&) {
-        }
-        if (rec < 0 || used != entry.size()) continue;
-        try {
-          mark.SetParam("PREC", db::Value(static_cast<std::int64_t>(rec)));
+          mark.SetParam("PREC", db::Value(*rec));
           mark.ExecSQL();
           ++result.PunchesMarked;
         } catch (const std::exception& e) {

@@ -8,6 +8,7 @@
 #include "dates/jalali.h"
 #include "dates/jalali_day.h"
 #include "schema/schema.h"
+#include "util/sql_text.h"
 
 namespace zel::engine::demo {
 
@@ -56,14 +57,7 @@ std::string Pad2(int n) {
 }
 std::string Date(int month, int day) { return Pad2(month) + "/" + Pad2(day); }
 std::string Time(int minutes) { return Pad2(minutes / 60) + ":" + Pad2(minutes % 60); }
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
+using util::SqlQuoted;
 std::string Perno(int number) {
   const std::string digits = std::to_string(number);
   return std::string(10 - digits.size(), ' ') + digits;
@@ -170,11 +164,11 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
   std::string periods;
   for (int m = 1; m <= 12; ++m) {
     const int last = dates::JalaliMonthLength(m, false);
-    periods += ", Period" + std::to_string(m) + "B = " + Quote(Date(m, 1)) + ", Period" +
-               std::to_string(m) + "E = " + Quote(Date(m, last));
+    periods += ", Period" + std::to_string(m) + "B = " + SqlQuoted(Date(m, 1)) + ", Period" +
+               std::to_string(m) + "E = " + SqlQuoted(Date(m, last));
   }
   base.Execute("UPDATE SYSTEM SET StartMorLeft = 1, Years = " +
-               Quote(std::to_string(year).substr(2)) + periods);
+               SqlQuoted(std::to_string(year).substr(2)) + periods);
   // The terminals' special cards and function keys: a leave card and key E1 for hourly
   // leave, a mission card and key F1 for hourly missions, a service-late card. The card
   // numbers carry a leading zero, as printed on the cards; the punches give them without.
@@ -191,10 +185,10 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
   for (int i = 0; i < options.persons; ++i) {
     const std::string first = kFirstNames[random.Between(0, 11)];
     const std::string last = kLastNames[random.Between(0, 11)];
-    persons.Add({Quote(Perno(kFirstPerno + i)), "N" + Quote(first), "N" + Quote(last),
-                 "N" + Quote(last)});
-    jobs.Add({Quote(Perno(kFirstPerno + i)), Quote(std::to_string(year - 1) + "/01/01"), "''",
-              "NULL"});
+    persons.Add({SqlQuoted(Perno(kFirstPerno + i)), "N" + SqlQuoted(first), "N" + SqlQuoted(last),
+                 "N" + SqlQuoted(last)});
+    jobs.Add({SqlQuoted(Perno(kFirstPerno + i)), SqlQuoted(std::to_string(year - 1) + "/01/01"),
+              "''", "NULL"});
     kinds.push_back(KindOf(i));
   }
   persons.Flush();
@@ -269,7 +263,8 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
       "INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, Data2, CalcType, "
       "SubCalcType, FromMahPeriod, ToMahPeriod, CalcYear, DifCurDay, DifCurMP, Transfer, "
       "Uncertains, TransMor, TransMam, TransSLate) VALUES (1, 1, '01:00', 1, 0, 0, 4, '1', "
-      "'31', " + Quote(std::to_string(year)) + ", 0, 0, " + transfers + ")");
+      "'31', " +
+      SqlQuoted(std::to_string(year)) + ", 0, 0, " + transfers + ")");
 }
 
 // The shift code of a day for a person of the shift group: the group's rotation, moved by
@@ -389,10 +384,11 @@ class YearWriter {
     const std::string last = Date(Last().month, Last().day);
     for (int i = 0; i < options_.persons; ++i) {
       const int group = GroupOf(i);
-      rules.Add({Quote(Perno(kFirstPerno + i)), Quote(std::to_string(kFirstPerno + i)), "'01/01'",
-                 Quote(last), std::to_string(group),
-                 group == kOfficeGroup ? "N'اداری'" : group == kShiftGroup ? "N'تولید'"
-                                                                          : "N'خدمات'"});
+      rules.Add({SqlQuoted(Perno(kFirstPerno + i)), SqlQuoted(std::to_string(kFirstPerno + i)),
+                 "'01/01'", SqlQuoted(last), std::to_string(group),
+                 group == kOfficeGroup  ? "N'اداری'"
+                 : group == kShiftGroup ? "N'تولید'"
+                                        : "N'خدمات'"});
     }
     rules.Flush();
     // The leave balance each person starts the year with (InitialValue) and may carry over
@@ -400,7 +396,7 @@ class YearWriter {
     BulkInsert month_left(year_, "MorLMah", "Perno, InitialValue, Amount");
     BulkInsert period_left(year_, "MorLPrd", "Perno, InitialValue, Amount");
     for (int i = 0; i < options_.persons; ++i) {
-      const std::vector<std::string> row{Quote(Perno(kFirstPerno + i)),
+      const std::vector<std::string> row{SqlQuoted(Perno(kFirstPerno + i)),
                                          std::to_string(600 + (i % 7) * 300),
                                          std::to_string((i % 3) * 120)};
       month_left.Add(row);
@@ -418,7 +414,7 @@ class YearWriter {
                      "EBEGINTIME, EENDDATE, EENDTIME, BBEGINDATE, BBEGINTIME, BENDDATE, "
                      "BENDTIME, ENDDATE, ENDTIME, HOLIDAY");
     for (const Day& day : days_) {
-      const std::string d = Quote(Date(day.month, day.day));
+      const std::string d = SqlQuoted(Date(day.month, day.day));
       if (day.friday || IsOfficialHoliday(day.month, day.day)) {
         items.Add({"101", d, "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL",
                    "NULL", "NULL", "NULL", d, "'23:59'", "1"});
@@ -448,7 +444,7 @@ class YearWriter {
       group.Add(row);
       for (int i = 0; i < options_.persons; ++i) {
         if (kinds_[i] != Kind::kShift) continue;
-        std::vector<std::string> own{Quote(Perno(kFirstPerno + i)), "102", std::to_string(m)};
+        std::vector<std::string> own{SqlQuoted(Perno(kFirstPerno + i)), "102", std::to_string(m)};
         for (int d = 1; d <= 31; ++d) {
           own.push_back(OffsetOf(i) == 0 || d > length
                             ? "NULL"
@@ -486,8 +482,8 @@ class YearWriter {
       end_date = Date(days_[index + 1].month, days_[index + 1].day);
       end -= 1440;
     }
-    const std::string e_date = missing_exit ? "NULL" : Quote(end_date);
-    const std::string e_time = missing_exit ? "NULL" : Quote(Time(end));
+    const std::string e_date = missing_exit ? "NULL" : SqlQuoted(end_date);
+    const std::string e_time = missing_exit ? "NULL" : SqlQuoted(Time(end));
     const int duration = missing_exit ? 0 : (end_date == begin_date ? end - begin
                                                                     : end + 1440 - begin);
     AddPunches(perno, begin_date, begin, missing_exit ? std::string() : end_date, end,
@@ -495,9 +491,9 @@ class YearWriter {
     // The records stay punches when the schedule's transfer is to make them; the bulk
     // insert sends full batches as it goes, so the row must not reach it at all.
     if (options_.records_as_punches) return;
-    io_.Add({Quote(perno), Quote(begin_date), Quote(Time(begin)), e_date, e_time,
-             std::to_string(duration), Quote(Time(begin)), e_date, e_time, "1",
-             missing_exit ? "NULL" : "1", "0", "'000'", Quote(begin_date)});
+    io_.Add({SqlQuoted(perno), SqlQuoted(begin_date), SqlQuoted(Time(begin)), e_date, e_time,
+             std::to_string(duration), SqlQuoted(Time(begin)), e_date, e_time, "1",
+             missing_exit ? "NULL" : "1", "0", "'000'", SqlQuoted(begin_date)});
   }
 
   // The raw punches behind an entry/exit record, as a terminal delivers them (card number
@@ -515,9 +511,9 @@ class YearWriter {
   }
   void Punch(const std::string& perno, const std::string& date, int minutes, const Card& card) {
     const std::string number = dates::Trim(perno);
-    punches_.Add({std::to_string(++punch_rec_), Quote(number), Quote(perno), Quote(date),
-                  Quote(Time(minutes)), "NULL", "0", "0", std::to_string(card.type),
-                  Quote(card.number), Quote(card.key)});
+    punches_.Add({std::to_string(++punch_rec_), SqlQuoted(number), SqlQuoted(perno),
+                  SqlQuoted(date), SqlQuoted(Time(minutes)), "NULL", "0", "0",
+                  std::to_string(card.type), SqlQuoted(card.number), SqlQuoted(card.key)});
     if (card.type != 0) ++counts_.card_punches;
   }
   // A few punches of the last days of the year before, still untransferred.
@@ -538,8 +534,8 @@ class YearWriter {
     const int length = dates::JalaliMonthDays(std::stoi(Year()), month_);
     if (kinds_[i] == Kind::kOffice && random_.Percent(10)) {
       // A month-long permission for extra work after hours.
-      extra_permit_.Add({Page(), Quote(perno), Quote(Date(month_, 1)), "'16:00'",
-                         Quote(Date(month_, length)), "'20:00'", "N'اضافه کار مجاز'"});
+      extra_permit_.Add({Page(), SqlQuoted(perno), SqlQuoted(Date(month_, 1)), "'16:00'",
+                         SqlQuoted(Date(month_, length)), "'20:00'", "N'اضافه کار مجاز'"});
     }
     for (int k = 0; k < length; ++k) {
       const int index = first + k;
@@ -567,20 +563,20 @@ class YearWriter {
   void AskLeave(const std::string& perno, const std::string& date, const std::string& begin,
                 const std::string& end, int type, const char* why, bool approved = true) {
     const bool daily = begin == "NULL";
-    ask_absence_.Add({std::to_string(++web_page_), Quote(perno), date, begin, date, end,
-                      std::to_string(type), std::string("N") + Quote(why), date,
+    ask_absence_.Add({std::to_string(++web_page_), SqlQuoted(perno), date, begin, date, end,
+                      std::to_string(type), std::string("N") + SqlQuoted(why), date,
                       daily ? "1" : "0", approved ? "1" : "0", "0"});
   }
   void AskMission(const std::string& perno, const std::string& date, const std::string& begin,
                   const std::string& end, int type, const char* why) {
     const bool daily = begin == "NULL";
-    ask_mission_.Add({std::to_string(++web_page_), Quote(perno), date, begin, date, end,
-                      std::to_string(type), std::string("N") + Quote(why), date, "NULL",
+    ask_mission_.Add({std::to_string(++web_page_), SqlQuoted(perno), date, begin, date, end,
+                      std::to_string(type), std::string("N") + SqlQuoted(why), date, "NULL",
                       daily ? "N'تبریز'" : "N'بانک ملی'", daily ? "1" : "0", "1", "0"});
     // The hours of a whole-day mission, under the request's own sheet number.
     if (daily) {
-      mission_hours_.Add({std::to_string(web_page_), Quote(perno), date, "'08:00'", date,
-                          "'16:00'"});
+      mission_hours_.Add(
+          {std::to_string(web_page_), SqlQuoted(perno), date, "'08:00'", date, "'16:00'"});
     }
   }
 
@@ -590,7 +586,7 @@ class YearWriter {
   // to turn into permissions. The cards are on the punches either way. Choices about cards
   // and web requests draw on the punch generator, so the records stay as they were.
   void OfficeDay(const std::string& perno, int index, bool holiday) {
-    const std::string date = Quote(Date(days_[index].month, days_[index].day));
+    const std::string date = SqlQuoted(Date(days_[index].month, days_[index].day));
     const bool punches = options_.records_as_punches;
     if (holiday) {
       if (random_.Percent(5)) AddIo(perno, index, 9 * 60, 13 * 60, false);
@@ -604,7 +600,7 @@ class YearWriter {
         AskLeave(perno, date, "NULL", "NULL", kDailyLeave, "سفر", !punch_random_.Percent(15));
         return;
       }
-      daily_leave_.Add({Page(), Quote(perno), date, date, "N'مرخصی'", date,
+      daily_leave_.Add({Page(), SqlQuoted(perno), date, date, "N'مرخصی'", date,
                         std::to_string(r == 5 ? kSickLeave : kDailyLeave)});
       // Filed on the web as well for a day the clerk entered: noted as colliding and kept.
       if (punches && r == 4 && punch_random_.Percent(15)) {
@@ -617,7 +613,7 @@ class YearWriter {
         AskMission(perno, date, "NULL", "NULL", kDailyMission, "بازدید");
         return;
       }
-      daily_mission_.Add({Page(), Quote(perno), date, date, "N'ماموریت'", date,
+      daily_mission_.Add({Page(), SqlQuoted(perno), date, date, "N'ماموریت'", date,
                           std::to_string(kDailyMission)});
       return;
     }
@@ -643,7 +639,7 @@ class YearWriter {
       // own card. Now and then the clerk has entered the sheet already (a collision).
       const Card& card = punch_random_.Percent(50) ? kLeaveCard : kLeaveKey;
       if (!punches || punch_random_.Percent(10)) {
-        hourly_leave_.Add({Page(), Quote(perno), date, "'10:00'", date, "'12:00'",
+        hourly_leave_.Add({Page(), SqlQuoted(perno), date, "'10:00'", date, "'12:00'",
                            "N'کار شخصی'", "0", date, std::to_string(kHourlyLeave)});
       }
       AddIo(perno, index, begin, 10 * 60, false, kOrdinary, card);
@@ -652,15 +648,15 @@ class YearWriter {
       // Out on an hourly mission 13:00-15:00, out with the mission card or key F1.
       const Card& card = punch_random_.Percent(50) ? kMissionCard : kMissionKey;
       if (!punches) {
-        hourly_mission_.Add({Page(), Quote(perno), date, "'13:00'", date, "'15:00'",
-                             "N'بانک'", date, std::to_string(kHourlyMission)});
+        hourly_mission_.Add({Page(), SqlQuoted(perno), date, "'13:00'", date, "'15:00'", "N'بانک'",
+                             date, std::to_string(kHourlyMission)});
       }
       AddIo(perno, index, begin, 13 * 60, false, kOrdinary, card);
       AddIo(perno, index, 15 * 60, end, false);
     } else if (split < 7 && begin >= 8 * 60 + 5 && begin <= 8 * 60 + 40) {
       // The staff bus came late: in with the service-late card, which covers the late start.
       if (!punches) {
-        service_late_.Add({Page(), Quote(perno), date, "'08:00'", date, Quote(Time(begin)),
+        service_late_.Add({Page(), SqlQuoted(perno), date, "'08:00'", date, SqlQuoted(Time(begin)),
                            "N'تاخیر سرویس'", date, "1", "0"});
       }
       AddIo(perno, index, begin, end, missing_exit, kServiceLateCard);
@@ -670,8 +666,8 @@ class YearWriter {
         // The staff bus again: the clerk was not told, the service-late card says it.
         entry_card = kServiceLateCard;
         if (!punches) {
-          service_late_.Add({Page(), Quote(perno), date, "'08:00'", date, Quote(Time(begin)),
-                             "N'تاخیر سرویس'", date, "1", "0"});
+          service_late_.Add({Page(), SqlQuoted(perno), date, "'08:00'", date,
+                             SqlQuoted(Time(begin)), "N'تاخیر سرویس'", date, "1", "0"});
         }
       }
       if (!missing_exit && leave < 10 && end < 16 * 60) {
@@ -680,25 +676,26 @@ class YearWriter {
           // Left early on hourly leave with key E1: the leave runs to the duty end.
           exit_card = kLeaveKey;
           if (!punches) {
-            hourly_leave_.Add({Page(), Quote(perno), date, Quote(Time(end)), date, "'16:00'",
-                               "N'کار شخصی'", "0", date, std::to_string(kHourlyLeave)});
+            hourly_leave_.Add({Page(), SqlQuoted(perno), date, SqlQuoted(Time(end)), date,
+                               "'16:00'", "N'کار شخصی'", "0", date, std::to_string(kHourlyLeave)});
           }
         } else if (why < 40) {
           // Left early for an hourly mission filed on the web.
           if (punches) {
-            AskMission(perno, date, Quote(Time(end)), "'16:00'", kHourlyMission, "بانک");
+            AskMission(perno, date, SqlQuoted(Time(end)), "'16:00'", kHourlyMission, "بانک");
           } else {
-            hourly_mission_.Add({Page(), Quote(perno), date, Quote(Time(end)), date,
+            hourly_mission_.Add({Page(), SqlQuoted(perno), date, SqlQuoted(Time(end)), date,
                                  "'16:00'", "N'بانک'", date, std::to_string(kHourlyMission)});
           }
         }
       } else if (late < 5 && punch_random_.Percent(30)) {
         // Came late after an hourly leave filed on the web.
         if (punches) {
-          AskLeave(perno, date, "'08:00'", Quote(Time(begin)), kHourlyLeave, "پزشک");
+          AskLeave(perno, date, "'08:00'", SqlQuoted(Time(begin)), kHourlyLeave, "پزشک");
         } else {
-          hourly_leave_.Add({Page(), Quote(perno), date, "'08:00'", date, Quote(Time(begin)),
-                             "N'پزشک'", "0", date, std::to_string(kHourlyLeave)});
+          hourly_leave_.Add({Page(), SqlQuoted(perno), date, "'08:00'", date,
+                             SqlQuoted(Time(begin)), "N'پزشک'", "0", date,
+                             std::to_string(kHourlyLeave)});
         }
       }
       AddIo(perno, index, begin, end, missing_exit, entry_card, exit_card);

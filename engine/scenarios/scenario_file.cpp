@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "schema/schema.h"
+#include "util/text.h"
 
 namespace zel::engine::scenarios {
 
@@ -14,21 +15,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Trim(std::string_view text) {
-  std::size_t first = 0;
-  std::size_t last = text.size();
-  while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-  while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
-  return std::string(text.substr(first, last - first));
-}
+std::string Trim(std::string_view text) { return util::Trim(text, util::kAsciiSpace); }
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // The cells of a "a | b | c" line. A line that starts with "|" is framed ("| a | b |"):
@@ -92,9 +82,9 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
 
     if (StartsWith(line, "[") && line.back() == ']') {
       const std::string head = Trim(line.substr(1, line.size() - 2));
-      const std::string word = Lower(head.substr(0, head.find(' ')));
-      if (Lower(head) == "base" || Lower(head) == "year") {
-        section = Lower(head) == "base" ? Section::kBase : Section::kYear;
+      const std::string word = util::LowerAscii(head.substr(0, head.find(' ')));
+      if (util::LowerAscii(head) == "base" || util::LowerAscii(head) == "year") {
+        section = util::LowerAscii(head) == "base" ? Section::kBase : Section::kYear;
       } else if (word == "year") {
         other_year = Trim(std::string_view(head).substr(4));
         if (other_year.size() != 4 || !std::all_of(other_year.begin(), other_year.end(), ::isdigit)) {
@@ -102,7 +92,7 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
         }
         out.other_year_sql[other_year];
         section = Section::kOtherYear;
-      } else if (Lower(head) == "run") {
+      } else if (util::LowerAscii(head) == "run") {
         if (out.has_run) fail("a second [run] section");
         out.has_run = true;
         section = Section::kRun;
@@ -114,7 +104,7 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
         table.table = rest.substr(0, space);
         if (space != std::string::npos) {
           const std::string condition = Trim(std::string_view(rest).substr(space));
-          if (Lower(condition.substr(0, 6)) != "where ") {
+          if (util::LowerAscii(condition.substr(0, 6)) != "where ") {
             fail("expected \"[expect <Table> where <condition>]\", found \"" + line + "\"");
           }
           table.where = Trim(std::string_view(condition).substr(6));
@@ -158,7 +148,7 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
     } else if (section == Section::kRun) {
       const std::size_t colon = line.find(':');
       if (colon == std::string::npos) fail("expected \"key: value\" in [run]");
-      const std::string key = Lower(Trim(std::string_view(line).substr(0, colon)));
+      const std::string key = util::LowerAscii(Trim(std::string_view(line).substr(0, colon)));
       const std::string value = Trim(std::string_view(line).substr(colon + 1));
       if (key == "year") {
         if (value.size() != 4 || !std::all_of(value.begin(), value.end(), ::isdigit)) {

@@ -20,6 +20,7 @@
 #include "engine/demo/demo_organisation.h"
 #include "management/calculator_management.h"
 #include "schema/schema.h"
+#include "util/text.h"
 
 namespace zel::engine::scenarios {
 
@@ -84,12 +85,7 @@ Templates& TheTemplates() {
   return templates;
 }
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
+using util::Trim;
 
 std::string CellText(const db::Value& value) {
   switch (value.type()) {
@@ -100,13 +96,6 @@ std::string CellText(const db::Value& value) {
     default:
       return value.AsString();
   }
-}
-
-// Display width of a UTF-8 text (code points).
-std::size_t Width(const std::string& text) {
-  std::size_t n = 0;
-  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
-  return n;
 }
 
 std::string Excerpt(const std::string& sql) {
@@ -181,10 +170,10 @@ bool CompareTable(db::Connection& base, db::Connection& year, const ExpectedTabl
 
   const std::vector<std::string>& header = all_columns ? rs.columns : expected.columns;
   std::vector<std::size_t> widths(header.size(), 0);
-  for (std::size_t c = 0; c < header.size(); ++c) widths[c] = Width(header[c]);
+  for (std::size_t c = 0; c < header.size(); ++c) widths[c] = util::Utf8Length(header[c]);
   for (const auto& line : lines) {
     for (std::size_t c = 0; c < line.cells->size() && c < widths.size(); ++c) {
-      widths[c] = std::max(widths[c], Width((*line.cells)[c]));
+      widths[c] = std::max(widths[c], util::Utf8Length((*line.cells)[c]));
     }
   }
   auto format = [&](char mark, const std::vector<std::string>& cells) {
@@ -193,7 +182,7 @@ bool CompareTable(db::Connection& base, db::Connection& year, const ExpectedTabl
     for (std::size_t c = 0; c < cells.size(); ++c) {
       text += (c ? " | " : "") + cells[c];
       if (c + 1 < cells.size() && c < widths.size()) {
-        text += std::string(widths[c] - Width(cells[c]), ' ');
+        text += std::string(widths[c] - util::Utf8Length(cells[c]), ' ');
       }
     }
     return text + "\n";
