@@ -277,6 +277,18 @@ void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
   };
 }
 
+void TDailyEngine::ForgetPerson() {
+  for (TKeptRows* rows : {&prj_rules_, &io_rows_, &morkhasi_rows_, &mission_rows_,
+                          &serv_late_rows_, &day_mor_rows_, &day_mam_rows_, &extra_perm_rows_,
+                          &susp_rows_, &present_rows_, &spec_ext_rows_, &meal_rows_}) {
+    rows->Clear();
+  }
+  day_item_rows_.clear();
+  reported_rows_.clear();
+  items_.clear();
+  pending_time_tab_.clear();
+}
+
 void TDailyEngine::Unbind(TAttendanceCalcManager& manager) {
   manager.OnInitialize = nullptr;
   manager.OnGetWorkingDays = nullptr;

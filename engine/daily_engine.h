@@ -30,6 +30,10 @@ class TDailyEngine {
   TDailyEngine(const TDailyEngine&) = delete;
   TDailyEngine& operator=(const TDailyEngine&) = delete;
 
+  // Forgets the rows kept for the person calculated so far (the module goes on with another
+  // person); the work groups read stay, as they hold for every person.
+  void ForgetPerson();
+
   // Binds the nine events of the manager to the handlers below; Unbind clears them.
   void Bind(TAttendanceCalcManager& manager);
   static void Unbind(TAttendanceCalcManager& manager);

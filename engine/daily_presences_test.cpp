@@ -285,5 +285,59 @@ TEST_F(PresencesTest, AssemblyHoldsTheProcessLockAndReleasesItOnFailure) {
   EXPECT_TRUE(free.owns_lock());
 }
 
+// A worker slot's module goes on from one person to the next: what it kept of the first
+// person (entry/exit records, hourly leaves, malformed rows already reported) does not reach
+// the second, whose day comes out as a new module calculates it.
+TEST_F(PresencesTest, AModuleGoingOnToTheNextPersonCalculatesItAsANewModule) {
+  Base("INSERT INTO Person (Perno, FirstName, LastName) VALUES ('      1002', 'Reza', 'Karimi')");
+  Year("INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) "
+       "VALUES ('      1002', '01/01', '12/30', 1, 'Office')");
+  Clock("02/02", "07:55", "16:10");
+  Year("INSERT INTO Morkhasi (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type) "
+       "VALUES (41, '      1001', '02/02', '10:00', '02/02', '11:00', 21)");
+  Year("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
+       "VALUES ('      1002', '02/02', '08:20', '02/02', '15:00'), "
+       "('      1002', '02/02', '25:99', '02/02', '26:00')");
+  auto run = [this](const std::string& person, const std::string& name) {
+    TAttendanceCalcManager& manager = Module().AttendanceCalcManager();
+    for (const char* day : {"02/01", "02/02", "02/03"}) {
+      manager.SetPersonID(person);
+      manager.SetPersonName(name);
+      manager.SetCalcDate({2, static_cast<uint8_t>(std::stoi(std::string(day).substr(3, 2)))});
+      manager.Run();
+    }
+  };
+  auto results = [this] {
+    std::vector<std::vector<std::string>> rows;
+    for (const char* sql :
+         {"SELECT * FROM DayWork WHERE PerNo = '      1002' ORDER BY DDate",
+          "SELECT * FROM TimeTab WHERE PerNo = '      1002' ORDER BY CalcDate, BeginTime",
+          "SELECT * FROM DayMorDt WHERE PerNo = '      1002' ORDER BY DDate"}) {
+      for (auto& row : Rows("Att_1399", sql)) rows.push_back(std::move(row));
+    }
+    for (auto& row : Rows("Att", "SELECT PerNo, Comment FROM CSSLog WHERE PerNo = '1002'")) {
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  };
+  auto clear = [this] {
+    for (const char* table : {"DayWork", "TimeTab", "DayMorDt", "MealTime", "ServTime"}) {
+      Year(std::string("DELETE FROM ") + table);
+    }
+    Base("DELETE FROM CSSLog");
+  };
+
+  run("      1002", "Karimi Reza");  // a new module
+  const auto alone = results();
+  ASSERT_FALSE(alone.empty());
+  clear();
+  module_.reset();
+  run("      1001", "Ahmadi Ali");
+  ASSERT_FALSE(DayWork("02/02").empty());
+  Module().StartPerson();
+  run("      1002", "Karimi Reza");  // the same module, going on
+  EXPECT_EQ(results(), alone);
+}
+
 }  // namespace
 }  // namespace zel::engine

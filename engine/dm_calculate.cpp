@@ -209,6 +209,21 @@ void TdmCalculate::DayFailures::Note(const std::string& message) {
   if (count++ == 0) first = message;
 }
 
+void TdmCalculate::StartPerson() {
+  day_failures_ = DayFailures{};
+  kept_log_rows_.clear();
+  in_day_ = false;
+  if (day_writes_open_) {
+    // Not reached: every day ends with EndDay. Nothing unfinished goes on to the next person.
+    day_writes_open_ = false;
+    try {
+      year_->RollbackTransaction();
+    } catch (const std::exception&) {
+    }
+  }
+  if (daily_) daily_->ForgetPerson();
+}
+
 void TdmCalculate::StartDay() {
   day_failures_ = DayFailures{};
   in_day_ = true;

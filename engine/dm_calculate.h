@@ -118,6 +118,11 @@ class TdmCalculate {
 
   void SetEnableLog(bool Value) { FEnableLog = Value; }
 
+  // Makes a connected module, used before for another person, ready for the next one: what
+  // the daily engine kept of the earlier person is forgotten, while the connections, their
+  // prepared statements and what holds for every person (work groups) stay. Worker thread.
+  void StartPerson();
+
   // The observer told of every decision of the daily engine; nullptr (the default) tells
   // no one. The module does not own it.
   void SetDayTrace(TDayTrace* trace) { day_trace_ = trace; }

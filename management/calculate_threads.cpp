@@ -128,6 +128,25 @@ std::chrono::milliseconds MaxThreadWaitUnit() {
   return std::chrono::milliseconds(g_max_thread_wait_unit_ms.load());
 }
 
+std::unique_ptr<engine::TdmCalculate> ModulePool::Take() {
+  std::lock_guard lock(mutex_);
+  if (free_.empty()) return nullptr;
+  auto module = std::move(free_.back());
+  free_.pop_back();
+  return module;
+}
+
+void ModulePool::GiveBack(std::unique_ptr<engine::TdmCalculate> module) {
+  if (!module) return;
+  std::lock_guard lock(mutex_);
+  free_.push_back(std::move(module));
+}
+
+int ModulePool::Free() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(free_.size());
+}
+
 bool WaitForAbandonedWorkers(std::chrono::milliseconds timeout) {
   std::unique_lock lock(g_abandoned_mutex);
   return g_abandoned_done.wait_for(lock, timeout, [] { return g_abandoned_running == 0; });
@@ -137,7 +156,8 @@ bool WaitForAbandonedWorkers(std::chrono::milliseconds timeout) {
 
 TZELCalculateThread::TZELCalculateThread(std::string person, int position,
                                          const CalculatorSettings& settings,
-                                         std::string log_file_name)
+                                         std::string log_file_name,
+                                         std::shared_ptr<ModulePool> pool)
     : CurPerno_(std::move(person)),
       CurrentYear(settings.current_year),
       CurrentYear2(settings.current_year),
@@ -151,7 +171,8 @@ TZELCalculateThread::TZELCalculateThread(std::string person, int position,
       SemaphoreList(settings.semaphore_list),
       FThreadId(position),
       MyZelUtils(position),
-      FLogFileName(std::move(log_file_name)) {}
+      FLogFileName(std::move(log_file_name)),
+      pool_(std::move(pool)) {}
 
 TZELCalculateThread::~TZELCalculateThread() {
   if (thread_.joinable()) {
@@ -226,12 +247,29 @@ void TZELCalculateThread::Log(const std::string& text, bool progress) const {
 }
 
 std::unique_ptr<engine::TdmCalculate> TZELCalculateThread::CreateModule(bool enable_log) const {
+  if (pool_) {
+    if (auto module = pool_->Take()) {
+      module->SetStopToken(stop_.get_token());
+      module->SetEnableLog(enable_log);
+      module->StartPerson();
+      return module;
+    }
+  }
   auto module = std::make_unique<engine::TdmCalculate>(DataDir, OdbcDriver);
   module->SetStopToken(stop_.get_token());
   module->SetEnableLog(enable_log);
   module->InitialValues(CurrentYear, SqlUserName, SqlUserPassword, DataBaseName, SqlServerName,
                         ScheduleId);
   return module;
+}
+
+void TZELCalculateThread::ReturnModule(std::unique_ptr<engine::TdmCalculate>& module) const {
+  if (!module) return;
+  if (pool_ && !Abandoned() && !person_failed_) {
+    pool_->GiveBack(std::move(module));
+  } else {
+    module.reset();
+  }
 }
 
 bool TZELCalculateThread::ExecuteUnlessAbandoned(db::Connection& connection,
@@ -246,8 +284,9 @@ bool TZELCalculateThread::ExecuteUnlessAbandoned(db::Connection& connection,
 // Daily
 
 TZELDailyCalculate::TZELDailyCalculate(std::string person, int position,
-                                       const CalculatorSettings& settings, ModuleReadyHook hook)
-    : TZELCalculateThread(person, position, settings, "Thread" + Trim(person)),
+                                       const CalculatorSettings& settings, ModuleReadyHook hook,
+                                       std::shared_ptr<ModulePool> pool)
+    : TZELCalculateThread(person, position, settings, "Thread" + Trim(person), std::move(pool)),
       EnableLog_(settings.enable_log),
       calcFromDate(settings.from_date),
       calcToDate(settings.to_date),
@@ -277,6 +316,7 @@ void TZELDailyCalculate::Execute() {
     Log(std::string("Error On DailyCalculate Execute Thread = ") + e.what(), false);
     NoteFailure(e.what(), true);
   }
+  ReturnModule(CalculateDataModule);
   Log("Finish Execute DailyCalculate Thread ...", true);
 }
 
@@ -418,8 +458,10 @@ void TZELDailyCalculate::DeleteDayResults(const std::string& day) {
 // Monthly
 
 TZELMonthlyCalculate::TZELMonthlyCalculate(std::string person, int position,
-                                           const CalculatorSettings& settings)
-    : TZELCalculateThread(person, position, settings, "MonthlyThread" + std::to_string(position)),
+                                           const CalculatorSettings& settings,
+                                           std::shared_ptr<ModulePool> pool)
+    : TZELCalculateThread(person, position, settings, "MonthlyThread" + std::to_string(position),
+                          std::move(pool)),
       calcFromMonth(settings.from_date),
       calcToMonth(settings.to_date),
       SelectedPerno(person) {
@@ -435,6 +477,7 @@ void TZELMonthlyCalculate::Execute() {
     Log(std::string("Error On MonthlyCalculate Execute Thread = ") + e.what(), false);
     NoteFailure(e.what(), true);
   }
+  ReturnModule(CalculateDataModule);
   Log("Finish Execute MonthlyCalculate Thread ...", true);
 }
 
@@ -486,9 +529,10 @@ void TZELMonthlyCalculate::CalculatePersonMonths() {
 // Periodic
 
 TZELPeriodicCalculate::TZELPeriodicCalculate(std::string person, int position,
-                                             const CalculatorSettings& settings)
+                                             const CalculatorSettings& settings,
+                                             std::shared_ptr<ModulePool> pool)
     : TZELCalculateThread(person, position, settings,
-                          "PeriodicThread" + std::to_string(position)),
+                          "PeriodicThread" + std::to_string(position), std::move(pool)),
       calcFromPeriod(settings.from_date),
       calcToPeriod(settings.to_date) {}
 
@@ -508,6 +552,7 @@ void TZELPeriodicCalculate::Execute() {
     Log(std::string("Error On PeriodicCalculate Execute Thread = ") + e.what(), false);
     NoteFailure(e.what(), true);
   }
+  ReturnModule(CalculateDataModule);
   Log("Finish Execute PeriodicCalculate Thread ...", true);
 }
 

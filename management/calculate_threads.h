@@ -40,9 +40,28 @@ class WorkerSignal {
   std::uint64_t generation_ = 0;  // guarded by mutex_
 };
 
-// Called on a worker's thread once its data module is connected, before anything is
-// calculated; lets a caller bind or watch the module's calculation events.
+// Called on a daily worker's thread once it has its connected data module (new, or one an
+// earlier worker of the run gave back), before anything is calculated; lets a caller bind
+// or watch the module's calculation events.
 using ModuleReadyHook = std::function<void(engine::TdmCalculate&)>;
+
+// The connected data modules of one run that no worker is using: a worker takes one when
+// it starts (or creates one when none is free) and gives it back when it ends, so the few
+// worker slots of a run keep their connections and prepared statements across persons
+// instead of connecting and preparing again for each. A given-up or failed worker keeps
+// its module (it is closed with the worker). Any thread may take and give back.
+class ModulePool {
+ public:
+  // A free module, nullptr when none is.
+  std::unique_ptr<engine::TdmCalculate> Take();
+  void GiveBack(std::unique_ptr<engine::TdmCalculate> module);
+  // Modules waiting to be taken.
+  int Free() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::unique_ptr<engine::TdmCalculate>> free_;  // guarded by mutex_
+};
 
 // Day number of an "MM/DD" text in the calculation's year layout (six months of 31 days,
 // then months of 30); nullopt when the text cannot be read.
@@ -92,7 +111,7 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
 
  protected:
   TZELCalculateThread(std::string person, int position, const CalculatorSettings& settings,
-                      std::string log_file_name);
+                      std::string log_file_name, std::shared_ptr<ModulePool> pool);
   // The thread body.
   virtual void Execute() = 0;
 
@@ -100,8 +119,13 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
   // One line to the worker's log file (progress lines only when logging is enabled);
   // nothing once the worker has been given up.
   void Log(const std::string& text, bool progress) const;
-  // Creates the data module on the run's databases and calls its InitialValues.
+  // The data module of this worker's person: a free one of the run's pool, made ready for
+  // the person, else a new one on the run's databases (InitialValues called; raises what
+  // it raises).
   std::unique_ptr<engine::TdmCalculate> CreateModule(bool enable_log) const;
+  // Gives the module back to the run's pool when the worker ended normally (not given up,
+  // the person not failed as a whole); otherwise the module is closed.
+  void ReturnModule(std::unique_ptr<engine::TdmCalculate>& module) const;
   // Runs one statement on a connection unless the worker has been given up.
   bool ExecuteUnlessAbandoned(db::Connection& connection, const std::vector<std::string>& lines,
                               int timeout_seconds) const;
@@ -117,6 +141,7 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
   dates::TZelCalcUtils MyZelUtils;
   std::string FLogFileName;
   std::stop_source stop_;
+  std::shared_ptr<ModulePool> pool_;  // null: every worker connects on its own
   // Written by the worker's thread before it is finished; read by the manager after.
   bool person_failed_ = false;
   int failed_days_ = 0;
@@ -139,7 +164,7 @@ class TZELDailyCalculate : public TZELCalculateThread {
   // The person's daily results of the settings' "MM/DD" range; MaxThreadWait becomes the
   // number of days of the range + 20.
   TZELDailyCalculate(std::string person, int position, const CalculatorSettings& settings,
-                     ModuleReadyHook hook = {});
+                     ModuleReadyHook hook = {}, std::shared_ptr<ModulePool> pool = {});
 
  protected:
   void Execute() override;
@@ -157,8 +182,9 @@ class TZELDailyCalculate : public TZELCalculateThread {
 
 class TZELMonthlyCalculate : public TZELCalculateThread {
  public:
-  // Creates the data module and connects it at once; raises what InitialValues raises.
-  TZELMonthlyCalculate(std::string person, int position, const CalculatorSettings& settings);
+  // Takes or creates the data module at once; raises what InitialValues raises.
+  TZELMonthlyCalculate(std::string person, int position, const CalculatorSettings& settings,
+                       std::shared_ptr<ModulePool> pool = {});
 
  protected:
   void Execute() override;
@@ -173,7 +199,8 @@ class TZELMonthlyCalculate : public TZELCalculateThread {
 
 class TZELPeriodicCalculate : public TZELCalculateThread {
  public:
-  TZELPeriodicCalculate(std::string person, int position, const CalculatorSettings& settings);
+  TZELPeriodicCalculate(std::string person, int position, const CalculatorSettings& settings,
+                        std::shared_ptr<ModulePool> pool = {});
 
  protected:
   void Execute() override;

@@ -114,7 +114,8 @@ class CalculatorManagementImpl {
   void SetCalcOrServiceState(int mode);
   std::optional<std::vector<std::string>> GetPersonList();
   void RunWorkers(CalcKind kind, const std::vector<std::string>& persons, RunResult& result);
-  std::shared_ptr<TZELCalculateThread> CreateWorker(CalcKind kind, const std::string& person,
+  std::shared_ptr<TZELCalculateThread> CreateWorker(CalcKind kind, const std::shared_ptr<ModulePool>& pool,
+                                                    const std::string& person,
                                                     int position);
   // Releases the finished workers of slots [0, end); returns how many are still running.
   int Sweep(Slots& slots, std::size_t end);
@@ -223,16 +224,17 @@ std::optional<std::vector<std::string>> CalculatorManagementImpl::GetPersonList(
 }
 
 std::shared_ptr<TZELCalculateThread> CalculatorManagementImpl::CreateWorker(
-    CalcKind kind, const std::string& person, int position) {
+    CalcKind kind, const std::shared_ptr<ModulePool>& pool, const std::string& person,
+    int position) {
   switch (kind) {
     case CalcKind::kDaily:
-      return std::make_shared<TZELDailyCalculate>(person, position, settings, daily_hook);
+      return std::make_shared<TZELDailyCalculate>(person, position, settings, daily_hook, pool);
     case CalcKind::kMonthly:
-      return std::make_shared<TZELMonthlyCalculate>(person, position, settings);
+      return std::make_shared<TZELMonthlyCalculate>(person, position, settings, pool);
     case CalcKind::kPeriodic:
       break;
   }
-  return std::make_shared<TZELPeriodicCalculate>(person, position, settings);
+  return std::make_shared<TZELPeriodicCalculate>(person, position, settings, pool);
 }
 
 void CalculatorManagementImpl::NoteFailure(const std::string& message) {
@@ -320,6 +322,9 @@ void CalculatorManagementImpl::RunWorkers(CalcKind kind, const std::vector<std::
   const KindTexts texts = TextsOf(kind);
   const bool time_limit = kind == CalcKind::kDaily;
   signal_ = std::make_shared<WorkerSignal>();
+  // The run's connected modules, passed from worker to worker; closed when the run and its
+  // given-up workers are done with them.
+  const auto pool = std::make_shared<ModulePool>();
   Slots slots(persons.size());
   try {
     for (std::size_t i = 0; i < persons.size(); ++i) {
@@ -330,7 +335,7 @@ void CalculatorManagementImpl::RunWorkers(CalcKind kind, const std::vector<std::
         WaitBelow(slots, i, FMaxThread, time_limit, result);
       }
       try {
-        auto worker = CreateWorker(kind, persons[i], static_cast<int>(i));
+        auto worker = CreateWorker(kind, pool, persons[i], static_cast<int>(i));
         slots[i] = worker;
         worker->Start(signal_);
         worker->StartDateTime = Clock::now();

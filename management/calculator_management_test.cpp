@@ -306,6 +306,45 @@ TEST_F(ManagementTest, OneWorkerAtATimeCalculatesThePersonsInListOrder) {
   EXPECT_EQ(watch->order, (std::vector<std::string>{"1001", "1002", "1003"}));
 }
 
+// A run's worker slots keep their connections from person to person (a temporary table
+// lives as long as its connection): at most MaxThread connections are made for any number
+// of persons.
+TEST_F(ManagementTest, WorkersHandTheirConnectionsOnToTheNextPersons) {
+  const struct {
+    int max_thread;
+    int persons;
+    int most_connections;
+  } cases[] = {{1, 3, 1}, {2, 5, 2}, {3, 2, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.max_thread) + " threads, " + std::to_string(c.persons) +
+                 " persons");
+    server_.Exec("Att", "DELETE FROM Person");
+    server_.Exec("Att", "DELETE FROM CSSPerTemp");
+    AddPersons(c.persons);
+    auto watch = std::make_shared<Watch>();
+    std::atomic<int> fresh{0}, kept{0};
+    TZELCalculatorManagement manager(Daily(c.max_thread));
+    manager.SetDailyModuleHook([&, watch](engine::TdmCalculate& module) {
+      BindEvents(module, watch);
+      try {
+        module.ADOConnectionDbBase().Execute("CREATE TABLE #slot (n int)");
+        ++fresh;
+      } catch (const db::DbError&) {
+        ++kept;
+      }
+    });
+    const RunResult result = manager.RunDailyCalculatorForOnePerson();
+    EXPECT_EQ(fresh + kept, c.persons);
+    EXPECT_LE(fresh, c.most_connections);
+    EXPECT_GE(fresh, 1);
+    for (int i = 1; i <= c.persons; ++i) {
+      const std::string person = std::to_string(1000 + i);
+      EXPECT_EQ(watch->days[person], (std::vector<std::string>{"03/10", "03/11"})) << person;
+    }
+    EXPECT_EQ(result.failed_persons, 0);
+  }
+}
+
 TEST_F(ManagementTest, DailyWorkerOverItsTimeLimitIsGivenUpAndTheRunGoesOn) {
   AddPersons(2);
   // The limit is the range's days + 20 units; a unit of 1 ms gives the first worker 22 ms.
