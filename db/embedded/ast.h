@@ -1,9 +1,12 @@
-// Syntax tree of the Transact-SQL accepted by the embedded engine, as the parser builds it.
+// Syntax tree of the Transact-SQL accepted by the embedded engine, as the parser builds it:
+// expressions and queries as plain structs, one node type per statement kind (SelectStmt,
+// InsertStmt, …, reached from a Stmt by `As<T>()`), operators and actions as enums.
 // Trees are immutable once parsed and may be shared read-only by the connection that
 // cached them.
 #pragma once
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,31 @@ struct Select;
 struct Expr;
 using ExprPtr = std::unique_ptr<Expr>;
 
+// The operators of Unary, Binary and Compare expressions (the parser reads `!=` as
+// NotEqual, `!<` as GreaterEqual and `!>` as LessEqual; a unary `+` leaves no node).
+enum class Operator {
+  None,
+  Negate,  // unary -
+  BitNot,  // unary ~
+  Add,
+  Subtract,
+  Multiply,
+  Divide,
+  Modulo,
+  BitAnd,
+  BitOr,
+  BitXor,
+  Equal,
+  NotEqual,
+  Less,
+  Greater,
+  LessEqual,
+  GreaterEqual,
+};
+
+// The operator as T-SQL (and SQLite) writes it: "-", "~", "+", …, "=", "<>", "<=", ….
+const char* OperatorText(Operator op);
+
 enum class ExprKind {
   Null,
   Integer,  // text holds the digits
@@ -39,9 +67,9 @@ enum class ExprKind {
   Column,   // name = parts
   Variable, // text = @name
   Param,    // param_index
-  Unary,    // op "-", "+", "~"; args[0]
-  Binary,   // op + - * / % & | ^; args[0], args[1]
-  Compare,  // op = <> < > <= >= (!= → <>, !< → >=, !> → <=)
+  Unary,    // op Negate or BitNot; args[0]
+  Binary,   // op Add … BitXor; args[0], args[1]
+  Compare,  // op Equal … GreaterEqual; args[0], args[1]
   And,      // args (2)
   Or,       // args (2)
   Not,      // args[0]
@@ -63,7 +91,7 @@ struct Expr {
   std::string text;
   bool unicode = false;
   std::vector<std::string> name;
-  std::string op;
+  Operator op = Operator::None;
   std::vector<ExprPtr> args;
   std::unique_ptr<Select> select;
   TypeSpec type;
@@ -77,12 +105,17 @@ struct Expr {
 
 enum class RefKind { Table, Derived, Join, Unpivot };
 
+enum class JoinType { Inner, Left, Right, Full, Cross };
+
+// The join as SQLite writes it: "INNER", "LEFT", "RIGHT", "FULL", "CROSS".
+const char* JoinTypeText(JoinType type);
+
 struct TableRef {
   RefKind kind = RefKind::Table;
   ObjectName name;          // Table
   std::string alias;        // Table, Derived, Unpivot
   std::unique_ptr<Select> select;  // Derived
-  std::string join_type;    // Join: INNER, LEFT, RIGHT, FULL, CROSS
+  JoinType join_type = JoinType::Inner;   // Join
   std::unique_ptr<TableRef> left, right;  // Join; Unpivot uses left as its source
   ExprPtr on;
   std::string value_column, for_column;  // Unpivot
@@ -116,9 +149,14 @@ struct SelectCore {
   ExprPtr having;
 };
 
+enum class SetOp { Union, UnionAll, Except, Intersect };
+
+// The operator as written: "UNION", "UNION ALL", "EXCEPT", "INTERSECT".
+const char* SetOpText(SetOp op);
+
 struct Select {
   std::vector<SelectCore> cores;
-  std::vector<std::string> set_ops;  // between cores: UNION, UNION ALL, EXCEPT, INTERSECT
+  std::vector<SetOp> set_ops;  // between cores
   std::vector<OrderItem> order_by;
 };
 
@@ -136,9 +174,11 @@ struct ColumnDefinition {
   std::string constraint_name;
 };
 
+enum class ConstraintKind { PrimaryKey, Unique };
+
 struct TableConstraint {
   std::string name;
-  std::string kind;  // PRIMARY KEY, UNIQUE
+  ConstraintKind kind = ConstraintKind::PrimaryKey;
   std::vector<std::string> columns;
 };
 
@@ -189,45 +229,158 @@ struct Declaration {
 struct Stmt;
 using StmtPtr = std::unique_ptr<Stmt>;
 
+// A statement: its kind and source text; the node of each kind (below) carries the rest.
+// `As<T>()` gives the node of a statement known to be of T's kind.
 struct Stmt {
-  StmtKind kind = StmtKind::Select;
+  virtual ~Stmt() = default;
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+
+  const StmtKind kind;
   std::string text;  // the statement's source text (views, functions, messages)
-  // Select / Insert source / view body
-  std::unique_ptr<Select> select;
-  // Insert / Update / Delete / DDL target
+
+  template <class T>
+  const T& As() const {
+    if (!T::Accepts(kind)) throw std::logic_error("statement node of another kind");
+    return static_cast<const T&>(*this);
+  }
+
+ protected:
+  explicit Stmt(StmtKind k) : kind(k) {}
+};
+
+// The node of one statement kind.
+template <StmtKind K>
+struct StmtOf : Stmt {
+  static constexpr StmtKind kKind = K;
+  static bool Accepts(StmtKind k) { return k == K; }
+  StmtOf() : Stmt(K) {}
+};
+
+struct SelectStmt : StmtOf<StmtKind::Select> {
+  std::unique_ptr<Select> select;  // may carry INTO or variable assignments
+};
+
+struct InsertStmt : StmtOf<StmtKind::Insert> {
   ObjectName target;
-  std::string target_alias;
-  std::vector<std::string> columns;         // INSERT column list; index columns
-  std::vector<std::vector<ExprPtr>> values; // INSERT VALUES rows
+  std::vector<std::string> columns;          // the column list; empty when absent
+  std::vector<std::vector<ExprPtr>> values;  // VALUES rows
   bool default_values = false;
-  std::vector<SetAssignment> sets;          // UPDATE
-  std::vector<std::unique_ptr<TableRef>> from;  // UPDATE / DELETE FROM ... FROM
+  std::unique_ptr<Select> select;  // INSERT … SELECT
+};
+
+struct UpdateStmt : StmtOf<StmtKind::Update> {
+  ObjectName target;
+  std::vector<SetAssignment> sets;
+  std::vector<std::unique_ptr<TableRef>> from;  // UPDATE … FROM
   ExprPtr where;
-  ExprPtr top;
-  // CREATE TABLE / ALTER TABLE ADD
+};
+
+struct DeleteStmt : StmtOf<StmtKind::Delete> {
+  ObjectName target;
+  std::vector<std::unique_ptr<TableRef>> from;  // DELETE … FROM … FROM
+  ExprPtr where;
+};
+
+struct CreateTableStmt : StmtOf<StmtKind::CreateTable> {
+  ObjectName target;
   std::vector<ColumnDefinition> column_defs;
   std::vector<TableConstraint> constraints;
-  // ALTER TABLE
-  std::string alter_action;                 // ADD, DROP COLUMN, DROP CONSTRAINT, ALTER COLUMN
-  std::vector<std::string> drop_names;
-  // DROP TABLE/VIEW/FUNCTION/INDEX
-  std::vector<ObjectName> names;
+};
+
+enum class AlterAction { Add, DropColumn, DropConstraint, AlterColumn };
+
+struct AlterTableStmt : StmtOf<StmtKind::AlterTable> {
+  ObjectName target;
+  AlterAction action = AlterAction::Add;
+  std::vector<ColumnDefinition> column_defs;  // Add; AlterColumn (one)
+  std::vector<TableConstraint> constraints;   // Add
+  std::vector<std::string> drop_names;        // DropColumn, DropConstraint
+};
+
+// DROP TABLE / VIEW / FUNCTION / INDEX / DATABASE: the kind names what is dropped.
+struct DropStmt : Stmt {
+  static bool Accepts(StmtKind k) {
+    return k == StmtKind::DropTable || k == StmtKind::DropView || k == StmtKind::DropFunction ||
+           k == StmtKind::DropIndex || k == StmtKind::DropDatabase;
+  }
+  explicit DropStmt(StmtKind k) : Stmt(k) {}
+  std::vector<ObjectName> names;  // an index as table.index
   bool if_exists = false;
-  bool unique = false;                      // CREATE UNIQUE INDEX
-  std::string name;                         // USE / CREATE DATABASE / index name / option
-  bool option_on = false;
-  // CREATE FUNCTION
+};
+
+struct TruncateStmt : StmtOf<StmtKind::Truncate> {
+  ObjectName target;
+};
+
+struct CreateViewStmt : StmtOf<StmtKind::CreateView> {
+  ObjectName target;
+  std::unique_ptr<Select> select;
+};
+
+struct CreateFunctionStmt : StmtOf<StmtKind::CreateFunction> {
+  ObjectName target;
   std::vector<Declaration> params;
   TypeSpec returns;
-  std::vector<StmtPtr> body;                // function body / block / if branches
-  // DECLARE
+  std::vector<StmtPtr> body;
+};
+
+struct CreateIndexStmt : StmtOf<StmtKind::CreateIndex> {
+  std::string name;
+  ObjectName target;
+  std::vector<std::string> columns;
+  bool unique = false;
+};
+
+struct CreateDatabaseStmt : StmtOf<StmtKind::CreateDatabase> {
+  std::string name;
+};
+
+struct UseStmt : StmtOf<StmtKind::Use> {
+  std::string database;
+};
+
+struct DeclareStmt : StmtOf<StmtKind::Declare> {
   std::vector<Declaration> declarations;
-  // SET @v = expr
-  std::string variable;
+};
+
+struct SetVariableStmt : StmtOf<StmtKind::SetVariable> {
+  std::string variable;  // as written, with its @
   ExprPtr value;
-  // IF / WHILE
+};
+
+struct SetOptionStmt : StmtOf<StmtKind::SetOption> {
+  std::string option;  // upper case
+  bool on = false;
+};
+
+struct IfStmt : StmtOf<StmtKind::If> {
   ExprPtr condition;
-  StmtPtr then_branch, else_branch;
+  StmtPtr then_branch, else_branch;  // else_branch may be null
+};
+
+struct WhileStmt : StmtOf<StmtKind::While> {
+  ExprPtr condition;
+  StmtPtr body;
+};
+
+struct BreakStmt : StmtOf<StmtKind::Break> {};
+struct ContinueStmt : StmtOf<StmtKind::Continue> {};
+
+struct BlockStmt : StmtOf<StmtKind::Block> {
+  std::vector<StmtPtr> body;
+};
+
+struct ExecStmt : StmtOf<StmtKind::Exec> {
+  ExprPtr batch;  // EXEC (expression): the text of the batch to run
+};
+
+struct ReturnStmt : StmtOf<StmtKind::Return> {
+  ExprPtr value;  // may be null
+};
+
+struct PrintStmt : StmtOf<StmtKind::Print> {
+  ExprPtr value;
 };
 
 // One parsed batch: its statements in order and the number of `?` markers.

@@ -10,7 +10,7 @@ namespace zel::db::embedded {
 
 using internal::Unsupported;
 
-Translation Translator::Insert(const Stmt& stmt) {
+Translation Translator::Insert(const InsertStmt& stmt) {
   ResolvedName r = binder_.BindInsertTarget(stmt.target);
   const ObjectInfo& t = *r.object;
   std::vector<const ColumnInfo*> cols;
@@ -112,7 +112,7 @@ Translation Translator::Insert(const Stmt& stmt) {
   return tr;
 }
 
-Translation Translator::Update(const Stmt& stmt) {
+Translation Translator::Update(const UpdateStmt& stmt) {
   Scope scope;
   std::string from = EmitFrom(stmt.from, scope);
   // Which source is the row being updated.
@@ -169,7 +169,7 @@ Translation Translator::Update(const Stmt& stmt) {
   return tr;
 }
 
-Translation Translator::Delete(const Stmt& stmt) {
+Translation Translator::Delete(const DeleteStmt& stmt) {
   Scope scope;
   std::string from = EmitFrom(stmt.from, scope);
   DmlTargetBinding bound =

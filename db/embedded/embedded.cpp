@@ -194,20 +194,20 @@ class EmbeddedConnection final : public Connection {
   // Schema changes.
   template <class F>
   void ChangeSchema(bool temp, F&& change);
-  void CreateTable(const Stmt& s, Frame& frame);
+  void CreateTable(const CreateTableStmt& s, Frame& frame);
   void CreateTableFromColumns(const ResolvedName& r, const std::string& written,
                               std::vector<ColumnInfo> columns, std::vector<KeyInfo> keys);
-  void DropTable(const Stmt& s);
-  void Truncate(const Stmt& s);
-  void AlterTable(const Stmt& s, Frame& frame);
-  void CreateView(const Stmt& s);
-  void DropObject(const Stmt& s, const char* type, const char* what);
-  void CreateFunction(const Stmt& s);
-  void CreateIndex(const Stmt& s);
-  void DropIndex(const Stmt& s);
-  void CreateDatabase(const Stmt& s);
-  void DropDatabase(const Stmt& s);
-  void SelectInto(CachedBatch& cb, const Stmt& s, Frame& frame);
+  void DropTable(const DropStmt& s);
+  void Truncate(const TruncateStmt& s);
+  void AlterTable(const AlterTableStmt& s, Frame& frame);
+  void CreateView(const CreateViewStmt& s);
+  void DropObject(const DropStmt& s, const char* type, const char* what);
+  void CreateFunction(const CreateFunctionStmt& s);
+  void CreateIndex(const CreateIndexStmt& s);
+  void DropIndex(const DropStmt& s);
+  void CreateDatabase(const CreateDatabaseStmt& s);
+  void DropDatabase(const DropStmt& s);
+  void SelectInto(CachedBatch& cb, const SelectStmt& s, Frame& frame);
   std::string CreateTableSql(const ObjectInfo& o, const std::string& storage) const;
   void RebuildTable(const ObjectInfo& old_info, const ObjectInfo& new_info,
                     const std::vector<std::string>& sources);
@@ -346,8 +346,7 @@ EmbeddedConnection::~EmbeddedConnection() {
   // Global ## tables end with the session that created them.
   for (const std::string& name : global_temps_) {
     try {
-      Stmt s;
-      s.kind = StmtKind::DropTable;
+      DropStmt s(StmtKind::DropTable);
       s.if_exists = true;
       s.names.push_back(ObjectName{{name}});
       DropTable(s);
@@ -778,9 +777,10 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
                                                           ResultSet& result, bool& have_result) {
   switch (s.kind) {
     case StmtKind::Select: {
-      const SelectCore& first = s.select->cores[0];
+      const auto& q = s.As<SelectStmt>();
+      const SelectCore& first = q.select->cores[0];
       if (!first.into.empty()) {
-        SelectInto(cb, s, frame);
+        SelectInto(cb, q, frame);
         return Flow::Normal;
       }
       bool assignment = false;
@@ -788,7 +788,7 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
       if (assignment) {
         Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled& comp) {
           comp.assigned.clear();
-          return t.AssignmentQuery(*s.select, &comp.assigned);
+          return t.AssignmentQuery(*q.select, &comp.assigned);
         });
         std::vector<std::vector<Value>> rows;
         Run(c, frame, nullptr, &rows);
@@ -797,7 +797,7 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
             frame.vars[c.assigned[i]].value = row[i];
         return Flow::Normal;
       }
-      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Query(*s.select); });
+      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Query(*q.select); });
       if (!have_result) {
         Run(c, frame, &result);
         have_result = true;
@@ -808,25 +808,25 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
       return Flow::Normal;
     }
     case StmtKind::Insert: {
-      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Insert(s); });
+      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Insert(s.As<InsertStmt>()); });
       Run(c, frame, nullptr);
       result.rows_affected = rowcount_;
       return Flow::Normal;
     }
     case StmtKind::Update: {
-      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Update(s); });
+      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Update(s.As<UpdateStmt>()); });
       Run(c, frame, nullptr);
       result.rows_affected = rowcount_;
       return Flow::Normal;
     }
     case StmtKind::Delete: {
-      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Delete(s); });
+      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Delete(s.As<DeleteStmt>()); });
       Run(c, frame, nullptr);
       result.rows_affected = rowcount_;
       return Flow::Normal;
     }
     case StmtKind::Declare:
-      for (const Declaration& d : s.declarations) {
+      for (const Declaration& d : s.As<DeclareStmt>().declarations) {
         std::string name = LowerAscii(d.name);
         if (frame.vars.count(name))
           throw DbError("The variable name '" + d.name +
@@ -839,11 +839,12 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
       }
       return Flow::Normal;
     case StmtKind::SetVariable: {
-      std::string name = LowerAscii(s.variable);
+      const auto& set = s.As<SetVariableStmt>();
+      std::string name = LowerAscii(set.variable);
       auto it = frame.vars.find(name);
-      if (it == frame.vars.end()) throw DbError("Must declare the scalar variable \"" + s.variable + "\".");
+      if (it == frame.vars.end()) throw DbError("Must declare the scalar variable \"" + set.variable + "\".");
       SqlType type = it->second.type;
-      Value v = Evaluate(cb, *s.value, frame, &type);
+      Value v = Evaluate(cb, *set.value, frame, &type);
       frame.vars[name].value = std::move(v);
       return Flow::Normal;
     }
@@ -853,21 +854,24 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
           {"ANSI_PADDING", true},    {"ANSI_WARNINGS", true}, {"ARITHABORT", false},
           {"CONCAT_NULL_YIELDS_NULL", true}, {"XACT_ABORT", false}, {"ANSI_NULL_DFLT_ON", true},
           {"NUMERIC_ROUNDABORT", false}, {"IMPLICIT_TRANSACTIONS", false}};
-      auto it = kAccepted.find(s.name);
-      if (it == kAccepted.end()) Unsupported("SET " + s.name);
+      const auto& set = s.As<SetOptionStmt>();
+      auto it = kAccepted.find(set.option);
+      if (it == kAccepted.end()) Unsupported("SET " + set.option);
       // Options whose OFF (or ON) would change meaning are refused rather than ignored.
-      if (it->second && !s.option_on) Unsupported("SET " + s.name + " OFF");
-      if (s.name == "IMPLICIT_TRANSACTIONS" && s.option_on) Unsupported("SET IMPLICIT_TRANSACTIONS ON");
+      if (it->second && !set.on) Unsupported("SET " + set.option + " OFF");
+      if (set.option == "IMPLICIT_TRANSACTIONS" && set.on) Unsupported("SET IMPLICIT_TRANSACTIONS ON");
       return Flow::Normal;
     }
-    case StmtKind::If:
-      if (Test(cb, *s.condition, frame))
-        return RunStatement(cb, *s.then_branch, frame, result, have_result);
-      if (s.else_branch) return RunStatement(cb, *s.else_branch, frame, result, have_result);
+    case StmtKind::If: {
+      const auto& branch = s.As<IfStmt>();
+      if (Test(cb, *branch.condition, frame))
+        return RunStatement(cb, *branch.then_branch, frame, result, have_result);
+      if (branch.else_branch) return RunStatement(cb, *branch.else_branch, frame, result, have_result);
       return Flow::Normal;
+    }
     case StmtKind::While:
-      while (Test(cb, *s.condition, frame)) {
-        Flow f = RunStatement(cb, *s.then_branch, frame, result, have_result);
+      while (Test(cb, *s.As<WhileStmt>().condition, frame)) {
+        Flow f = RunStatement(cb, *s.As<WhileStmt>().body, frame, result, have_result);
         if (f == Flow::Break) break;
         if (f == Flow::Return) return f;
       }
@@ -877,7 +881,7 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
     case StmtKind::Continue:
       return Flow::Continue;
     case StmtKind::Block:
-      for (const StmtPtr& inner : s.body) {
+      for (const StmtPtr& inner : s.As<BlockStmt>().body) {
         Flow f = RunStatement(cb, *inner, frame, result, have_result);
         if (f != Flow::Normal) return f;
       }
@@ -885,10 +889,10 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
     case StmtKind::Return:
       return Flow::Return;
     case StmtKind::Print:
-      Evaluate(cb, *s.value, frame, nullptr);
+      Evaluate(cb, *s.As<PrintStmt>().value, frame, nullptr);
       return Flow::Normal;
     case StmtKind::Exec: {
-      Value text = Evaluate(cb, *s.value, frame, nullptr);
+      Value text = Evaluate(cb, *s.As<ExecStmt>().batch, frame, nullptr);
       // Nested EXECs count as nesting levels, as views and functions do in the translator.
       if (exec_depth_ >= kMaxNestingLevel) throw DbError(kNestingTooDeep);
       std::string saved_db = current_db_;
@@ -908,51 +912,52 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
       return Flow::Normal;
     }
     case StmtKind::Use: {
-      if (EqualsNoCase(s.name, "master") || EqualsNoCase(s.name, "tempdb")) {
-        current_db_ = LowerAscii(s.name);
+      const std::string& name = s.As<UseStmt>().database;
+      if (EqualsNoCase(name, "master") || EqualsNoCase(name, "tempdb")) {
+        current_db_ = LowerAscii(name);
         return Flow::Normal;
       }
-      const DatabaseInfo* d = catalog_->FindDatabase(s.name);
+      const DatabaseInfo* d = catalog_->FindDatabase(name);
       if (!d)
-        throw DbError("Database '" + s.name + "' does not exist. Make sure that the name is entered correctly.");
+        throw DbError("Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
       current_db_ = d->name;
       return Flow::Normal;
     }
     case StmtKind::CreateTable:
-      CreateTable(s, frame);
+      CreateTable(s.As<CreateTableStmt>(), frame);
       return Flow::Normal;
     case StmtKind::AlterTable:
-      AlterTable(s, frame);
+      AlterTable(s.As<AlterTableStmt>(), frame);
       return Flow::Normal;
     case StmtKind::DropTable:
-      DropTable(s);
+      DropTable(s.As<DropStmt>());
       return Flow::Normal;
     case StmtKind::Truncate:
-      Truncate(s);
+      Truncate(s.As<TruncateStmt>());
       return Flow::Normal;
     case StmtKind::CreateView:
-      CreateView(s);
+      CreateView(s.As<CreateViewStmt>());
       return Flow::Normal;
     case StmtKind::DropView:
-      DropObject(s, "V", "view");
+      DropObject(s.As<DropStmt>(), "V", "view");
       return Flow::Normal;
     case StmtKind::CreateFunction:
-      CreateFunction(s);
+      CreateFunction(s.As<CreateFunctionStmt>());
       return Flow::Normal;
     case StmtKind::DropFunction:
-      DropObject(s, "FN", "function");
+      DropObject(s.As<DropStmt>(), "FN", "function");
       return Flow::Normal;
     case StmtKind::CreateIndex:
-      CreateIndex(s);
+      CreateIndex(s.As<CreateIndexStmt>());
       return Flow::Normal;
     case StmtKind::DropIndex:
-      DropIndex(s);
+      DropIndex(s.As<DropStmt>());
       return Flow::Normal;
     case StmtKind::CreateDatabase:
-      CreateDatabase(s);
+      CreateDatabase(s.As<CreateDatabaseStmt>());
       return Flow::Normal;
     case StmtKind::DropDatabase:
-      DropDatabase(s);
+      DropDatabase(s.As<DropStmt>());
       return Flow::Normal;
   }
   Unsupported("statement");
@@ -1152,7 +1157,7 @@ void EmbeddedConnection::CreateTableFromColumns(const ResolvedName& r, const std
   if (r.global_temp) global_temps_.push_back(r.name);
 }
 
-void EmbeddedConnection::CreateTable(const Stmt& s, Frame&) {
+void EmbeddedConnection::CreateTable(const CreateTableStmt& s, Frame&) {
   ResolvedName r = ResolveName(s.target);
   if (s.target.parts.size() >= 2 && !s.target.parts[s.target.parts.size() - 2].empty() &&
       !EqualsNoCase(s.target.parts[s.target.parts.size() - 2], "dbo"))
@@ -1163,11 +1168,11 @@ void EmbeddedConnection::CreateTable(const Stmt& s, Frame&) {
     if (d.primary_key) keys.push_back(KeyInfo{0, d.constraint_name, true, {d.name}});
     if (d.unique) keys.push_back(KeyInfo{0, d.constraint_name, false, {d.name}});
   }
-  for (const TableConstraint& c : s.constraints) keys.push_back(KeyInfo{0, c.name, c.kind == "PRIMARY KEY", c.columns});
+  for (const TableConstraint& c : s.constraints) keys.push_back(KeyInfo{0, c.name, c.kind == ConstraintKind::PrimaryKey, c.columns});
   CreateTableFromColumns(r, s.target.last(), std::move(cols), std::move(keys));
 }
 
-void EmbeddedConnection::SelectInto(CachedBatch& cb, const Stmt& s, Frame& frame) {
+void EmbeddedConnection::SelectInto(CachedBatch& cb, const SelectStmt& s, Frame& frame) {
   const ObjectName& into = s.select->cores[0].into;
   ResolvedName r = ResolveName(into);
   if (r.object) throw DbError("There is already an object named '" + r.name + "' in the database.");
@@ -1203,7 +1208,7 @@ void EmbeddedConnection::SelectInto(CachedBatch& cb, const Stmt& s, Frame& frame
   Run(c, frame, nullptr);
 }
 
-void EmbeddedConnection::DropTable(const Stmt& s) {
+void EmbeddedConnection::DropTable(const DropStmt& s) {
   for (const ObjectName& n : s.names) {
     ResolvedName r = ResolveName(n);
     if (!r.object || r.object->type != "U") {
@@ -1226,7 +1231,7 @@ void EmbeddedConnection::DropTable(const Stmt& s) {
   }
 }
 
-void EmbeddedConnection::Truncate(const Stmt& s) {
+void EmbeddedConnection::Truncate(const TruncateStmt& s) {
   ResolvedName r = ResolveName(s.target);
   if (!r.object || r.object->type != "U")
     throw DbError("Cannot find the object \"" + s.target.Text() +
@@ -1286,7 +1291,7 @@ void EmbeddedConnection::RebuildTable(const ObjectInfo& old_info, const ObjectIn
   CreateIndexes(new_info);
 }
 
-void EmbeddedConnection::AlterTable(const Stmt& s, Frame&) {
+void EmbeddedConnection::AlterTable(const AlterTableStmt& s, Frame&) {
   ResolvedName r = ResolveName(s.target);
   if (!r.object || r.object->type != "U") throw DbError("Cannot find the object \"" + s.target.Text() +
                                                         "\" because it does not exist or you do not have permissions.");
@@ -1299,7 +1304,7 @@ void EmbeddedConnection::AlterTable(const Stmt& s, Frame&) {
 
   auto count_rows = [&]() { return QueryInt(db_, "SELECT count(*) FROM " + old->SqlName(), 0); };
 
-  if (s.alter_action == "ADD") {
+  if (s.action == AlterAction::Add) {
     int next_id = 0;
     for (const ColumnInfo& c : old->columns) next_id = std::max(next_id, c.column_id);
     std::vector<ColumnInfo> added = BuildColumns(s.column_defs, old->name, next_id + 1);
@@ -1327,8 +1332,8 @@ void EmbeddedConnection::AlterTable(const Stmt& s, Frame&) {
       // A new column takes its default (or NULL); a new identity numbers the rows.
       sources.push_back(c.identity ? "" : (c.default_sql.empty() ? "NULL" : c.default_sql));
     }
-    for (const TableConstraint& tc : s.constraints) changed->keys.push_back(KeyInfo{0, tc.name, tc.kind == "PRIMARY KEY", tc.columns});
-  } else if (s.alter_action == "DROP COLUMN") {
+    for (const TableConstraint& tc : s.constraints) changed->keys.push_back(KeyInfo{0, tc.name, tc.kind == ConstraintKind::PrimaryKey, tc.columns});
+  } else if (s.action == AlterAction::DropColumn) {
     for (const std::string& name : s.drop_names) {
       int idx = -1;
       for (std::size_t i = 0; i < changed->columns.size(); ++i)
@@ -1347,7 +1352,7 @@ void EmbeddedConnection::AlterTable(const Stmt& s, Frame&) {
       changed->columns.erase(changed->columns.begin() + idx);
       sources.erase(sources.begin() + idx);
     }
-  } else if (s.alter_action == "DROP CONSTRAINT") {
+  } else if (s.action == AlterAction::DropConstraint) {
     for (const std::string& name : s.drop_names) {
       auto it = std::find_if(changed->keys.begin(), changed->keys.end(),
                              [&](const KeyInfo& k) { return EqualsNoCase(k.name, name); });
@@ -1355,7 +1360,7 @@ void EmbeddedConnection::AlterTable(const Stmt& s, Frame&) {
         throw DbError("'" + name + "' is not a constraint.");
       changed->keys.erase(it);
     }
-  } else if (s.alter_action == "ALTER COLUMN") {
+  } else if (s.action == AlterAction::AlterColumn) {
     const ColumnDefinition& d = s.column_defs[0];
     int idx = -1;
     for (std::size_t i = 0; i < changed->columns.size(); ++i)
@@ -1418,7 +1423,7 @@ void EmbeddedConnection::AlterTable(const Stmt& s, Frame&) {
   });
 }
 
-void EmbeddedConnection::CreateView(const Stmt& s) {
+void EmbeddedConnection::CreateView(const CreateViewStmt& s) {
   std::string db = current_db_;
   if (s.target.parts.size() == 3 && !s.target.parts[0].empty())
     Unsupported("CREATE VIEW with a database name");
@@ -1465,7 +1470,7 @@ void EmbeddedConnection::CreateView(const Stmt& s) {
   });
 }
 
-void EmbeddedConnection::DropObject(const Stmt& s, const char* type, const char* what) {
+void EmbeddedConnection::DropObject(const DropStmt& s, const char* type, const char* what) {
   for (const ObjectName& n : s.names) {
     ResolvedName r = ResolveName(n);
     if (!r.object || r.object->type != type) {
@@ -1481,7 +1486,7 @@ void EmbeddedConnection::DropObject(const Stmt& s, const char* type, const char*
   }
 }
 
-void EmbeddedConnection::CreateFunction(const Stmt& s) {
+void EmbeddedConnection::CreateFunction(const CreateFunctionStmt& s) {
   std::string db = current_db_;
   if (s.target.parts.size() == 3 && !s.target.parts[0].empty()) Unsupported("CREATE FUNCTION with a database name");
   if (!catalog_->FindDatabase(db)) Unsupported("CREATE FUNCTION in " + db);
@@ -1493,21 +1498,25 @@ void EmbeddedConnection::CreateFunction(const Stmt& s) {
   if (!native) {
     // Only functions whose body is one expression or one query can be inlined.
     const auto& body = s.body;
-    bool ok = body.size() == 1 && body[0]->kind == StmtKind::Return && body[0]->value;
-    if (!ok && !body.empty() && body.back()->kind == StmtKind::Return && body.back()->value &&
-        body.back()->value->kind == ExprKind::Variable) {
-      std::string result = LowerAscii(body.back()->value->text);
+    auto returned = [](const Stmt& b) {
+      return b.kind == StmtKind::Return ? b.As<ReturnStmt>().value.get() : nullptr;
+    };
+    bool ok = body.size() == 1 && returned(*body[0]);
+    if (!ok && !body.empty() && returned(*body.back()) &&
+        returned(*body.back())->kind == ExprKind::Variable) {
+      std::string result = LowerAscii(returned(*body.back())->text);
       int producers = 0;
       ok = true;
       for (std::size_t i = 0; i + 1 < body.size(); ++i) {
         const Stmt& b = *body[i];
         if (b.kind == StmtKind::Declare) continue;
-        if (b.kind == StmtKind::SetVariable && LowerAscii(b.variable) == result) {
+        if (b.kind == StmtKind::SetVariable && LowerAscii(b.As<SetVariableStmt>().variable) == result) {
           ++producers;
           continue;
         }
-        if (b.kind == StmtKind::Select && b.select->cores.size() == 1 && b.select->cores[0].items.size() == 1 &&
-            LowerAscii(b.select->cores[0].items[0].assign_variable) == result && b.select->order_by.empty()) {
+        const Select* q = b.kind == StmtKind::Select ? b.As<SelectStmt>().select.get() : nullptr;
+        if (q && q->cores.size() == 1 && q->cores[0].items.size() == 1 &&
+            LowerAscii(q->cores[0].items[0].assign_variable) == result && q->order_by.empty()) {
           ++producers;
           continue;
         }
@@ -1531,7 +1540,7 @@ void EmbeddedConnection::CreateFunction(const Stmt& s) {
   });
 }
 
-void EmbeddedConnection::CreateIndex(const Stmt& s) {
+void EmbeddedConnection::CreateIndex(const CreateIndexStmt& s) {
   ResolvedName r = ResolveName(s.target);
   if (!r.object || r.object->type != "U")
     throw DbError("Cannot find the object \"" + s.target.Text() + "\" because it does not exist or you do not have permissions.");
@@ -1568,7 +1577,7 @@ void EmbeddedConnection::CreateIndex(const Stmt& s) {
   });
 }
 
-void EmbeddedConnection::DropIndex(const Stmt& s) {
+void EmbeddedConnection::DropIndex(const DropStmt& s) {
   for (const ObjectName& n : s.names) {
     if (n.parts.size() < 2) throw DbError("Incorrect syntax near '" + n.Text() + "'.");
     ObjectName table;
@@ -1604,7 +1613,7 @@ void EmbeddedConnection::DropIndex(const Stmt& s) {
   }
 }
 
-void EmbeddedConnection::CreateDatabase(const Stmt& s) {
+void EmbeddedConnection::CreateDatabase(const CreateDatabaseStmt& s) {
   static const char* kSystem[] = {"master", "tempdb", "model", "msdb"};
   for (const char* sys : kSystem)
     if (EqualsNoCase(s.name, sys))
@@ -1619,7 +1628,7 @@ void EmbeddedConnection::CreateDatabase(const Stmt& s) {
   });
 }
 
-void EmbeddedConnection::DropDatabase(const Stmt& s) {
+void EmbeddedConnection::DropDatabase(const DropStmt& s) {
   for (const ObjectName& n : s.names) {
     const DatabaseInfo* d = catalog_->FindDatabase(n.last());
     if (!d) {

@@ -122,7 +122,7 @@ Translator::Ex Translator::EmitString(const Expr& e) {
 
 // ------------------------------------------------------------------------ operators
 
-Translator::Ex Translator::EmitCompare(const std::string& op, Ex l, Ex r) {
+Translator::Ex Translator::EmitCompare(Operator op, Ex l, Ex r) {
   if (l.type.IsNumber() && r.type.IsString()) {
     r.sql = ToNumber(r.sql, l.type);
     r.type = l.type;
@@ -132,8 +132,8 @@ Translator::Ex Translator::EmitCompare(const std::string& op, Ex l, Ex r) {
   }
   bool numeric = (l.type.IsNumber() || l.type.cls == TypeClass::Null) &&
                  (r.type.IsNumber() || r.type.cls == TypeClass::Null);
-  std::string sql = numeric ? "(" + l.sql + " " + op + " " + r.sql + ")"
-                            : "((" + l.sql + ") COLLATE TSQL " + op + " " + r.sql + ")";
+  std::string sql = numeric ? "(" + l.sql + " " + OperatorText(op) + " " + r.sql + ")"
+                            : "((" + l.sql + ") COLLATE TSQL " + OperatorText(op) + " " + r.sql + ")";
   return Ex{sql, SqlType::Bit(), "", {}};
 }
 
@@ -158,13 +158,13 @@ Translator::Ex Translator::EmitPlus(Ex l, Ex r) {
 Translator::Ex Translator::EmitUnary(const Expr& e, const Scope& scope) {
   Ex x = Emit(*e.args[0], scope);
   if (x.type.IsString()) x.sql = ToNumber(x.sql, SqlType::Float());
-  return Ex{"(" + e.op + x.sql + ")", x.type.IsNumber() ? x.type : SqlType::Unknown(), "", {}};
+  return Ex{std::string("(") + OperatorText(e.op) + x.sql + ")", x.type.IsNumber() ? x.type : SqlType::Unknown(), "", {}};
 }
 
 Translator::Ex Translator::EmitBinary(const Expr& e, const Scope& scope) {
   Ex l = Emit(*e.args[0], scope);
   Ex r = Emit(*e.args[1], scope);
-  if (e.op == "+") return EmitPlus(std::move(l), std::move(r));
+  if (e.op == Operator::Add) return EmitPlus(std::move(l), std::move(r));
   if (l.type.IsString()) {
     l.sql = ToNumber(l.sql, r.type.IsNumber() ? r.type : SqlType::Float());
     l.type = r.type.IsNumber() ? r.type : SqlType::Float();
@@ -177,16 +177,17 @@ Translator::Ex Translator::EmitBinary(const Expr& e, const Scope& scope) {
                       (r.type.IsNumber() || r.type.cls == TypeClass::Null)
                   ? HigherNumber(l.type, r.type)
                   : SqlType::Unknown();
-  if (e.op == "/") return Ex{"tsql_div(" + l.sql + ", " + r.sql + ")", t, "", {}};
-  if (e.op == "%") return Ex{"tsql_mod(" + l.sql + ", " + r.sql + ")", t, "", {}};
-  if (e.op == "^")
+  if (e.op == Operator::Divide) return Ex{"tsql_div(" + l.sql + ", " + r.sql + ")", t, "", {}};
+  if (e.op == Operator::Modulo) return Ex{"tsql_mod(" + l.sql + ", " + r.sql + ")", t, "", {}};
+  if (e.op == Operator::BitXor)
     return Ex{"((" + l.sql + " | " + r.sql + ") - (" + l.sql + " & " + r.sql + "))", t, "", {}};
-  if ((e.op == "-" || e.op == "*") && RuntimeArithmetic(l.type, r.type))
-    return Ex{std::string(e.op == "-" ? "tsql_sub(" : "tsql_mul(") + l.sql + ", " + r.sql + ")",
+  if ((e.op == Operator::Subtract || e.op == Operator::Multiply) &&
+      RuntimeArithmetic(l.type, r.type))
+    return Ex{std::string(e.op == Operator::Subtract ? "tsql_sub(" : "tsql_mul(") + l.sql + ", " + r.sql + ")",
               t,
               "",
               {}};
-  return Ex{"(" + l.sql + " " + e.op + " " + r.sql + ")", t, "", {}};
+  return Ex{"(" + l.sql + " " + OperatorText(e.op) + " " + r.sql + ")", t, "", {}};
 }
 
 Translator::Ex Translator::EmitComparison(const Expr& e, const Scope& scope) {
@@ -223,8 +224,8 @@ Translator::Ex Translator::EmitBetween(const Expr& e, const Scope& scope) {
   Ex x = Emit(*e.args[0], scope);
   Ex lo = Emit(*e.args[1], scope);
   Ex hi = Emit(*e.args[2], scope);
-  Ex a = EmitCompare(">=", x, lo);
-  Ex b = EmitCompare("<=", x, hi);
+  Ex a = EmitCompare(Operator::GreaterEqual, x, lo);
+  Ex b = EmitCompare(Operator::LessEqual, x, hi);
   std::string sql = "(" + a.sql + " AND " + b.sql + ")";
   if (e.negated) sql = "(NOT " + sql + ")";
   return Ex{sql, SqlType::Bit(), "", {}};
@@ -321,7 +322,7 @@ Translator::Ex Translator::EmitCase(const Expr& e, const Scope& scope) {
     std::string cond;
     if (e.has_operand) {
       Ex w = Emit(*e.args[i], scope);
-      cond = EmitCompare("=", operand, w).sql;
+      cond = EmitCompare(Operator::Equal, operand, w).sql;
     } else {
       cond = Condition(*e.args[i], scope);
     }
@@ -390,7 +391,7 @@ Translator::Ex Translator::EmitUserFunction(const Expr& e, const Scope& scope,
                                             const std::string& db,
                                             std::shared_ptr<const ObjectInfo> fn) {
   std::shared_ptr<const Batch> batch = internal::ParseDefinition(fn->definition);
-  const Stmt& def = *batch->statements.at(0);
+  const auto& def = batch->statements.at(0)->As<CreateFunctionStmt>();
   if (e.args.size() != def.params.size())
     throw DbError(
         e.args.size() < def.params.size()
@@ -413,23 +414,31 @@ Translator::Ex Translator::EmitUserFunction(const Expr& e, const Scope& scope,
   const Expr* value = nullptr;
   const SelectCore* query = nullptr;
   const auto& body = def.body;
-  if (body.size() == 1 && body[0]->kind == StmtKind::Return && body[0]->value) {
-    value = body[0]->value.get();
-  } else if (!body.empty() && body.back()->kind == StmtKind::Return && body.back()->value &&
-             body.back()->value->kind == ExprKind::Variable) {
-    std::string result = LowerAscii(body.back()->value->text);
+  auto returned = [](const Stmt& s) {
+    return s.kind == StmtKind::Return ? s.As<ReturnStmt>().value.get() : nullptr;
+  };
+  if (body.size() == 1 && returned(*body[0])) {
+    value = returned(*body[0]);
+  } else if (!body.empty() && returned(*body.back()) &&
+             returned(*body.back())->kind == ExprKind::Variable) {
+    std::string result = LowerAscii(returned(*body.back())->text);
     for (std::size_t i = 0; i + 1 < body.size(); ++i) {
       const Stmt& s = *body[i];
       if (s.kind == StmtKind::Declare) continue;
-      if (s.kind == StmtKind::SetVariable && LowerAscii(s.variable) == result && !value && !query) {
-        value = s.value.get();
-        continue;
+      if (s.kind == StmtKind::SetVariable && !value && !query) {
+        const auto& set = s.As<SetVariableStmt>();
+        if (LowerAscii(set.variable) == result) {
+          value = set.value.get();
+          continue;
+        }
       }
-      if (s.kind == StmtKind::Select && s.select->cores.size() == 1 && !value && !query &&
-          s.select->cores[0].items.size() == 1 &&
-          LowerAscii(s.select->cores[0].items[0].assign_variable) == result) {
-        query = &s.select->cores[0];
-        continue;
+      if (s.kind == StmtKind::Select && !value && !query) {
+        const Select& select = *s.As<SelectStmt>().select;
+        if (select.cores.size() == 1 && select.cores[0].items.size() == 1 &&
+            LowerAscii(select.cores[0].items[0].assign_variable) == result) {
+          query = &select.cores[0];
+          continue;
+        }
       }
       Unsupported("function body of " + fn->name);
     }

@@ -9,15 +9,6 @@
 
 namespace zel::db::embedded {
 
-std::string ObjectName::Text() const {
-  std::string out;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i) out += '.';
-    out += parts[i];
-  }
-  return out;
-}
-
 namespace {
 
 const std::set<std::string>& Reserved() {
@@ -37,6 +28,29 @@ const std::set<std::string>& Reserved() {
 
 [[noreturn]] void Unsupported(const std::string& what) {
   throw DbError("Unsupported T-SQL construct: " + what);
+}
+
+// The comparison an operator token denotes (`!=`, `!<`, `!>` as their standard forms);
+// None for another token.
+Operator ComparisonOperator(const std::string& text) {
+  if (text == "=") return Operator::Equal;
+  if (text == "<>" || text == "!=") return Operator::NotEqual;
+  if (text == "<") return Operator::Less;
+  if (text == ">") return Operator::Greater;
+  if (text == "<=" || text == "!>") return Operator::LessEqual;
+  if (text == ">=" || text == "!<") return Operator::GreaterEqual;
+  return Operator::None;
+}
+
+// The arithmetic or bitwise operator of a token the parser has matched as one.
+Operator ArithmeticOperator(const std::string& text) {
+  static const std::pair<const char*, Operator> kOperators[] = {
+      {"+", Operator::Add},      {"-", Operator::Subtract}, {"*", Operator::Multiply},
+      {"/", Operator::Divide},   {"%", Operator::Modulo},   {"&", Operator::BitAnd},
+      {"|", Operator::BitOr},    {"^", Operator::BitXor}};
+  for (const auto& [t, op] : kOperators)
+    if (text == t) return op;
+  return Operator::None;
 }
 
 // Deepest nesting a batch may have (parentheses, operators in a chain, NOT, BEGIN blocks,
@@ -257,24 +271,21 @@ class Parser {
     if (w == "TRUNCATE") {
       ++pos_;
       ExpectWord("TABLE");
-      auto s = std::make_unique<Stmt>();
-      s->kind = StmtKind::Truncate;
+      auto s = std::make_unique<TruncateStmt>();
       s->target = ParseObjectName();
       return s;
     }
     if (w == "USE") {
       ++pos_;
-      auto s = std::make_unique<Stmt>();
-      s->kind = StmtKind::Use;
-      s->name = ExpectName();
+      auto s = std::make_unique<UseStmt>();
+      s->database = ExpectName();
       return s;
     }
     if (w == "DECLARE") return DeclareStatement();
     if (w == "SET") return SetStatement();
     if (w == "IF") {
       ++pos_;
-      auto s = std::make_unique<Stmt>();
-      s->kind = StmtKind::If;
+      auto s = std::make_unique<IfStmt>();
       s->condition = ParseExpr();
       while (IsOp(";")) ++pos_;
       s->then_branch = ParseStatement();
@@ -290,25 +301,22 @@ class Parser {
     }
     if (w == "WHILE") {
       ++pos_;
-      auto s = std::make_unique<Stmt>();
-      s->kind = StmtKind::While;
+      auto s = std::make_unique<WhileStmt>();
       s->condition = ParseExpr();
-      s->then_branch = ParseStatement();
+      s->body = ParseStatement();
       return s;
     }
     if (w == "BREAK" || w == "CONTINUE") {
       ++pos_;
-      auto s = std::make_unique<Stmt>();
-      s->kind = w == "BREAK" ? StmtKind::Break : StmtKind::Continue;
-      return s;
+      if (w == "BREAK") return std::make_unique<BreakStmt>();
+      return std::make_unique<ContinueStmt>();
     }
     if (w == "BEGIN") {
       if (PeekWord(1, "TRAN") || PeekWord(1, "TRANSACTION") || PeekWord(1, "TRY") ||
           PeekWord(1, "DISTRIBUTED"))
         Unsupported("BEGIN " + Peek(1).text);
       ++pos_;
-      auto s = std::make_unique<Stmt>();
-      s->kind = StmtKind::Block;
+      auto s = std::make_unique<BlockStmt>();
       while (true) {
         while (IsOp(";")) ++pos_;
         if (AcceptWord("END")) break;
@@ -319,25 +327,22 @@ class Parser {
     }
     if (w == "EXEC" || w == "EXECUTE") {
       ++pos_;
-      auto s = std::make_unique<Stmt>();
-      s->kind = StmtKind::Exec;
+      auto s = std::make_unique<ExecStmt>();
       if (!AcceptOp("(")) Unsupported("EXECUTE of a stored procedure");
-      s->value = ParseExpr();
+      s->batch = ParseExpr();
       ExpectOp(")");
       return s;
     }
     if (w == "RETURN") {
       ++pos_;
-      auto s = std::make_unique<Stmt>();
-      s->kind = StmtKind::Return;
+      auto s = std::make_unique<ReturnStmt>();
       if (!At(TokenKind::End) && !IsOp(";") && !IsStatementStart() && !IsWord("END"))
         s->value = ParseExpr();
       return s;
     }
     if (w == "PRINT") {
       ++pos_;
-      auto s = std::make_unique<Stmt>();
-      s->kind = StmtKind::Print;
+      auto s = std::make_unique<PrintStmt>();
       s->value = ParseExpr();
       return s;
     }
@@ -368,16 +373,14 @@ class Parser {
   }
 
   StmtPtr SelectStatement() {
-    auto s = std::make_unique<Stmt>();
-    s->kind = StmtKind::Select;
+    auto s = std::make_unique<SelectStmt>();
     s->select = ParseSelect();
     return s;
   }
 
   StmtPtr InsertStatement() {
     ExpectWord("INSERT");
-    auto s = std::make_unique<Stmt>();
-    s->kind = StmtKind::Insert;
+    auto s = std::make_unique<InsertStmt>();
     if (IsWord("TOP")) Unsupported("INSERT TOP");
     AcceptWord("INTO");
     s->target = ParseObjectName();
@@ -416,8 +419,7 @@ class Parser {
 
   StmtPtr UpdateStatement() {
     ExpectWord("UPDATE");
-    auto s = std::make_unique<Stmt>();
-    s->kind = StmtKind::Update;
+    auto s = std::make_unique<UpdateStmt>();
     if (IsWord("TOP")) Unsupported("UPDATE TOP");
     s->target = ParseObjectName();
     SkipTableHints();
@@ -449,8 +451,7 @@ class Parser {
 
   StmtPtr DeleteStatement() {
     ExpectWord("DELETE");
-    auto s = std::make_unique<Stmt>();
-    s->kind = StmtKind::Delete;
+    auto s = std::make_unique<DeleteStmt>();
     if (IsWord("TOP")) Unsupported("DELETE TOP");
     AcceptWord("FROM");
     s->target = ParseObjectName();
@@ -466,8 +467,7 @@ class Parser {
 
   StmtPtr DeclareStatement() {
     ExpectWord("DECLARE");
-    auto s = std::make_unique<Stmt>();
-    s->kind = StmtKind::Declare;
+    auto s = std::make_unique<DeclareStmt>();
     do {
       Declaration d;
       if (!At(TokenKind::Variable)) {
@@ -487,9 +487,8 @@ class Parser {
 
   StmtPtr SetStatement() {
     ExpectWord("SET");
-    auto s = std::make_unique<Stmt>();
     if (At(TokenKind::Variable)) {
-      s->kind = StmtKind::SetVariable;
+      auto s = std::make_unique<SetVariableStmt>();
       s->variable = toks_[pos_++].text;
       if (!IsOp("=")) {
         if ((IsOp("+") || IsOp("-")) && PeekOp(1, "=")) Unsupported("compound assignment operator");
@@ -499,29 +498,29 @@ class Parser {
       s->value = ParseExpr();
       return s;
     }
-    s->kind = StmtKind::SetOption;
+    auto s = std::make_unique<SetOptionStmt>();
     if (!At(TokenKind::Identifier)) SyntaxError();
-    s->name = Cur().upper;
+    s->option = Cur().upper;
     ++pos_;
-    if (s->name == "TRANSACTION" || s->name == "DATEFORMAT" || s->name == "LANGUAGE" ||
-        s->name == "DATEFIRST" || s->name == "ROWCOUNT" || s->name == "IDENTITY_INSERT" ||
-        s->name == "LOCK_TIMEOUT" || s->name == "DEADLOCK_PRIORITY")
-      Unsupported("SET " + s->name);
+    const std::string& o = s->option;
+    if (o == "TRANSACTION" || o == "DATEFORMAT" || o == "LANGUAGE" || o == "DATEFIRST" ||
+        o == "ROWCOUNT" || o == "IDENTITY_INSERT" || o == "LOCK_TIMEOUT" ||
+        o == "DEADLOCK_PRIORITY")
+      Unsupported("SET " + o);
     if (AcceptWord("ON")) {
-      s->option_on = true;
+      s->on = true;
     } else if (AcceptWord("OFF")) {
-      s->option_on = false;
+      s->on = false;
     } else {
-      Unsupported("SET " + s->name);
+      Unsupported("SET " + o);
     }
     return s;
   }
 
   StmtPtr CreateStatement() {
     ExpectWord("CREATE");
-    auto s = std::make_unique<Stmt>();
     if (AcceptWord("TABLE")) {
-      s->kind = StmtKind::CreateTable;
+      auto s = std::make_unique<CreateTableStmt>();
       s->target = ParseObjectName();
       ExpectOp("(");
       do {
@@ -537,7 +536,7 @@ class Parser {
       return s;
     }
     if (AcceptWord("VIEW")) {
-      s->kind = StmtKind::CreateView;
+      auto s = std::make_unique<CreateViewStmt>();
       s->target = ParseObjectName();
       if (IsOp("(")) Unsupported("CREATE VIEW with a column list");
       if (IsWord("WITH")) Unsupported("CREATE VIEW WITH options");
@@ -546,9 +545,9 @@ class Parser {
       if (IsWord("WITH")) Unsupported("WITH CHECK OPTION");
       return s;
     }
-    if (AcceptWord("FUNCTION")) return FunctionDefinition(std::move(s));
+    if (AcceptWord("FUNCTION")) return FunctionDefinition();
     if (AcceptWord("DATABASE")) {
-      s->kind = StmtKind::CreateDatabase;
+      auto s = std::make_unique<CreateDatabaseStmt>();
       s->name = ExpectName();
       if (!At(TokenKind::End) && !IsOp(";") && !IsStatementStart())
         Unsupported("CREATE DATABASE options");
@@ -558,7 +557,7 @@ class Parser {
     if (AcceptWord("CLUSTERED") || AcceptWord("NONCLUSTERED")) {
     }
     if (AcceptWord("INDEX")) {
-      s->kind = StmtKind::CreateIndex;
+      auto s = std::make_unique<CreateIndexStmt>();
       s->unique = unique;
       s->name = ExpectName();
       ExpectWord("ON");
@@ -577,8 +576,8 @@ class Parser {
     SyntaxError();
   }
 
-  StmtPtr FunctionDefinition(StmtPtr s) {
-    s->kind = StmtKind::CreateFunction;
+  StmtPtr FunctionDefinition() {
+    auto s = std::make_unique<CreateFunctionStmt>();
     s->target = ParseObjectName();
     ExpectOp("(");
     if (!IsOp(")")) {
@@ -665,9 +664,9 @@ class Parser {
     if (AcceptWord("CONSTRAINT")) c.name = ExpectName();
     if (AcceptWord("PRIMARY")) {
       ExpectWord("KEY");
-      c.kind = "PRIMARY KEY";
+      c.kind = ConstraintKind::PrimaryKey;
     } else if (AcceptWord("UNIQUE")) {
-      c.kind = "UNIQUE";
+      c.kind = ConstraintKind::Unique;
     } else if (IsWord("FOREIGN")) {
       Unsupported("FOREIGN KEY constraint");
     } else if (IsWord("CHECK")) {
@@ -778,11 +777,10 @@ class Parser {
       if (At(TokenKind::Identifier)) Unsupported("ALTER " + Cur().upper);
       SyntaxError();
     }
-    auto s = std::make_unique<Stmt>();
-    s->kind = StmtKind::AlterTable;
+    auto s = std::make_unique<AlterTableStmt>();
     s->target = ParseObjectName();
     if (AcceptWord("ADD")) {
-      s->alter_action = "ADD";
+      s->action = AlterAction::Add;
       do {
         if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") ||
             IsWord("FOREIGN") || IsWord("CHECK"))
@@ -794,10 +792,10 @@ class Parser {
     }
     if (AcceptWord("DROP")) {
       if (AcceptWord("CONSTRAINT")) {
-        s->alter_action = "DROP CONSTRAINT";
+        s->action = AlterAction::DropConstraint;
       } else {
         AcceptWord("COLUMN");
-        s->alter_action = "DROP COLUMN";
+        s->action = AlterAction::DropColumn;
       }
       if (IsWord("IF")) Unsupported("DROP … IF EXISTS inside ALTER TABLE");
       do {
@@ -807,7 +805,7 @@ class Parser {
     }
     if (AcceptWord("ALTER")) {
       ExpectWord("COLUMN");
-      s->alter_action = "ALTER COLUMN";
+      s->action = AlterAction::AlterColumn;
       s->column_defs.push_back(ParseColumnDef());
       return s;
     }
@@ -817,21 +815,22 @@ class Parser {
 
   StmtPtr DropStatement() {
     ExpectWord("DROP");
-    auto s = std::make_unique<Stmt>();
+    StmtKind kind;
     if (AcceptWord("TABLE")) {
-      s->kind = StmtKind::DropTable;
+      kind = StmtKind::DropTable;
     } else if (AcceptWord("VIEW")) {
-      s->kind = StmtKind::DropView;
+      kind = StmtKind::DropView;
     } else if (AcceptWord("FUNCTION")) {
-      s->kind = StmtKind::DropFunction;
+      kind = StmtKind::DropFunction;
     } else if (AcceptWord("INDEX")) {
-      s->kind = StmtKind::DropIndex;
+      kind = StmtKind::DropIndex;
     } else if (AcceptWord("DATABASE")) {
-      s->kind = StmtKind::DropDatabase;
+      kind = StmtKind::DropDatabase;
     } else {
       if (At(TokenKind::Identifier)) Unsupported("DROP " + Cur().upper);
       SyntaxError();
     }
+    auto s = std::make_unique<DropStmt>(kind);
     if (IsWord("IF") && PeekWord(1, "EXISTS")) {
       pos_ += 2;
       s->if_exists = true;
@@ -854,13 +853,13 @@ class Parser {
     auto sel = std::make_unique<Select>();
     sel->cores.push_back(ParseCoreOrParen(*sel));
     while (true) {
-      std::string op;
+      SetOp op;
       if (AcceptWord("UNION")) {
-        op = AcceptWord("ALL") ? "UNION ALL" : "UNION";
+        op = AcceptWord("ALL") ? SetOp::UnionAll : SetOp::Union;
       } else if (AcceptWord("EXCEPT")) {
-        op = "EXCEPT";
+        op = SetOp::Except;
       } else if (AcceptWord("INTERSECT")) {
-        op = "INTERSECT";
+        op = SetOp::Intersect;
       } else {
         break;
       }
@@ -1011,20 +1010,20 @@ class Parser {
   std::unique_ptr<TableRef> ParseJoinedRef() {
     auto left = ParseRefPrimary();
     while (true) {
-      std::string type;
+      JoinType type;
       if (IsWord("JOIN")) {
         ++pos_;
-        type = "INNER";
+        type = JoinType::Inner;
       } else if (IsWord("INNER") && PeekWord(1, "JOIN")) {
         pos_ += 2;
-        type = "INNER";
+        type = JoinType::Inner;
       } else if ((IsWord("LEFT") || IsWord("RIGHT") || IsWord("FULL")) &&
                  (PeekWord(1, "JOIN") || (PeekWord(1, "OUTER") && PeekWord(2, "JOIN")))) {
-        type = Cur().upper;
+        type = IsWord("LEFT") ? JoinType::Left : IsWord("RIGHT") ? JoinType::Right : JoinType::Full;
         pos_ += PeekWord(1, "OUTER") ? 3 : 2;
       } else if (IsWord("CROSS") && PeekWord(1, "JOIN")) {
         pos_ += 2;
-        type = "CROSS";
+        type = JoinType::Cross;
       } else if ((IsWord("CROSS") || IsWord("OUTER")) && PeekWord(1, "APPLY")) {
         Unsupported(Cur().upper + " APPLY");
       } else if ((IsWord("INNER") || IsWord("LEFT") || IsWord("RIGHT") || IsWord("FULL")) &&
@@ -1039,7 +1038,7 @@ class Parser {
       j->join_type = type;
       j->left = std::move(left);
       j->right = ParseRefPrimary();
-      if (type != "CROSS") {
+      if (type != JoinType::Cross) {
         // Nested form "A JOIN B JOIN C ON .. ON .." is not used by the system.
         if (!AcceptWord("ON")) {
           if (IsWord("JOIN") || IsWord("INNER") || IsWord("LEFT") || IsWord("RIGHT"))
@@ -1182,11 +1181,8 @@ class Parser {
     ExprPtr left = ParseAdditive();
     while (true) {
       if (Cur().kind == TokenKind::Operator) {
-        std::string op = Cur().text;
-        if (op == "!=") op = "<>";
-        if (op == "!<") op = ">=";
-        if (op == "!>") op = "<=";
-        if (op == "=" || op == "<>" || op == "<" || op == ">" || op == "<=" || op == ">=") {
+        Operator op = ComparisonOperator(Cur().text);
+        if (op != Operator::None) {
           ++pos_;
           if (IsWord("ALL") || IsWord("ANY") || IsWord("SOME")) Unsupported(Cur().upper + " (subquery)");
           ExprPtr e = Make(ExprKind::Compare);
@@ -1263,7 +1259,7 @@ class Parser {
     while (IsOp("+") || IsOp("-") || IsOp("&") || IsOp("|") || IsOp("^")) {
       nesting.Deeper();
       ExprPtr e = Make(ExprKind::Binary);
-      e->op = toks_[pos_++].text;
+      e->op = ArithmeticOperator(toks_[pos_++].text);
       e->args.push_back(std::move(left));
       e->args.push_back(ParseMultiplicative());
       left = std::move(e);
@@ -1277,7 +1273,7 @@ class Parser {
     while (IsOp("*") || IsOp("/") || IsOp("%")) {
       nesting.Deeper();
       ExprPtr e = Make(ExprKind::Binary);
-      e->op = toks_[pos_++].text;
+      e->op = ArithmeticOperator(toks_[pos_++].text);
       e->args.push_back(std::move(left));
       e->args.push_back(ParseUnary());
       left = std::move(e);
@@ -1297,7 +1293,7 @@ class Parser {
       }
       if (op == "+") return operand;
       ExprPtr e = Make(ExprKind::Unary);
-      e->op = op;
+      e->op = op == "-" ? Operator::Negate : Operator::BitNot;
       e->args.push_back(std::move(operand));
       return e;
     }

@@ -81,7 +81,7 @@ std::string Translator::EmitView(const ObjectInfo& view, std::vector<SourceColum
   std::shared_ptr<const Batch> batch = internal::ParseDefinition(view.definition);
   if (batch->statements.size() != 1 || batch->statements[0]->kind != StmtKind::CreateView)
     throw DbError("The definition of view '" + view.name + "' cannot be read.");
-  QueryOut q = EmitSelect(*batch->statements[0]->select, nullptr, true);
+  QueryOut q = EmitSelect(*batch->statements[0]->As<CreateViewStmt>().select, nullptr, true);
   for (const OutColumn& c : q.columns) columns->push_back(SourceColumn{c.name, c.type});
   return q.sql;
 }
@@ -118,7 +118,9 @@ std::string Translator::EmitJoin(const TableRef& ref, Scope& scope) {
   std::string l = EmitRef(*ref.left, scope);
   std::string r = EmitRef(*ref.right, scope);
   if (ref.right->kind == RefKind::Join) r = "(" + r + ")";
-  std::string kw = ref.join_type == "INNER" ? " JOIN " : " " + ref.join_type + " JOIN ";
+  std::string kw = ref.join_type == JoinType::Inner
+                       ? " JOIN "
+                       : std::string(" ") + JoinTypeText(ref.join_type) + " JOIN ";
   std::string sql = l + kw + r;
   if (ref.on) sql += " ON " + Condition(*ref.on, scope);
   return sql;
@@ -200,7 +202,7 @@ Translator::QueryOut Translator::EmitSelect(const Select& s, const Scope* parent
     }
   }
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i) out.sql += " " + s.set_ops[i - 1] + " ";
+    if (i) out.sql += std::string(" ") + SetOpText(s.set_ops[i - 1]) + " ";
     out.sql += parts[i].sql;
   }
   if (!s.order_by.empty()) {

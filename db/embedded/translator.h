@@ -53,9 +53,9 @@ class Translator {
   Translation Scalar(const Expr& e, bool condition, const SqlType* cast_to = nullptr);
   // SELECT @a = x, @b = y … : a query of the assigned expressions.
   Translation AssignmentQuery(const Select& select, std::vector<std::string>* variables);
-  Translation Insert(const Stmt& stmt);
-  Translation Update(const Stmt& stmt);
-  Translation Delete(const Stmt& stmt);
+  Translation Insert(const InsertStmt& stmt);
+  Translation Update(const UpdateStmt& stmt);
+  Translation Delete(const DeleteStmt& stmt);
   // The SQLite default expression of a column definition (no bindings allowed).
   std::string DefaultExpression(const Expr& e, const SqlType& column_type);
   // Wraps a SQLite expression of type `from` so it stores into a column of type `to`.
@@ -115,7 +115,7 @@ class Translator {
   Ex EmitFunction(const Expr& e, const Scope& scope);
   Ex EmitUserFunction(const Expr& e, const Scope& scope, const std::string& db,
                       std::shared_ptr<const ObjectInfo> fn);
-  Ex EmitCompare(const std::string& op, Ex l, Ex r);
+  Ex EmitCompare(Operator op, Ex l, Ex r);
   Ex EmitPlus(Ex l, Ex r);
 
   // One nesting level deeper (a view, an inlined function with its arguments), bound in
