@@ -108,7 +108,8 @@ class CountingTrace final : public zel::engine::TDayTrace {
   void Reclassified(int, zel::engine::TTraceReason) override { ++events; }
   void DayNote(zel::engine::TTraceReason) override { ++events; }
   void Stretches(const zel::engine::TAttendanceCalcManager&) override {}
-  void Processed(const zel::engine::TPresence&, int, int, int, zel::engine::TTraceReason,
+  void Processed(const zel::engine::TPresence&, zel::engine::TPresenceCode,
+                 zel::engine::TPresenceCode, int, zel::engine::TTraceReason,
                  const zel::engine::TDailyWorkRec&, const zel::engine::TDailyWorkRec&) override {
     ++events;
   }
@@ -118,7 +119,7 @@ class CountingTrace final : public zel::engine::TDayTrace {
   }
   void DayWork(const zel::engine::TDailyWorkRec&, const zel::engine::TExtraData&) override {}
   void Report(const std::string&) override {}
-  void Failed(int, const std::string&) override {}
+  void Failed(zel::engine::TDayError, const std::string&) override {}
   std::int64_t events = 0;
 };
 

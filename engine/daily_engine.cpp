@@ -272,7 +272,7 @@ void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
   };
   manager.OnFinalize = [this](TAttendanceCalcManager& s) { AttendanceCalcManagerFinalize(s); };
   manager.OnHandleError = [this](TAttendanceCalcManager& s) {
-    if (TDayTrace* trace = dm_.DayTrace()) trace->Failed(s.ErrorCode(), s.ErrorMsg());
+    if (TDayTrace* trace = dm_.DayTrace()) trace->Failed(DayErrorFrom(s.ErrorCode()), s.ErrorMsg());
     AttendanceCalcManagerHandleError(s);
   };
 }

@@ -97,13 +97,13 @@ class TDailyEngine {
   // The shape of a date; sets ErrorCode 14 and aborts when there is none.
   TDayShape ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal,
                          const TDate& date, TDayShapeItem* item_out = nullptr);
-  [[noreturn]] void Abort(TAttendanceCalcManager& Sender, int code);
+  [[noreturn]] void Abort(TAttendanceCalcManager& Sender, TDayError code);
 
   // ---- presence assembly ----
   void AddPresencesLocked(TAttendanceCalcManager& Sender);
   void AddClockIntervals(TAttendanceCalcManager& Sender);
   void AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query, TKeptRows& rows,
-                        const char* table, int specific_type);
+                        const char* table, TSourceType source);
   void AddDailyLeave(TAttendanceCalcManager& Sender);
   void AddDailyMission(TAttendanceCalcManager& Sender);
   void AddExtraWorkPermissions(TAttendanceCalcManager& Sender);
@@ -111,7 +111,7 @@ class TDailyEngine {
   void ApplyFloatingStart(TAttendanceCalcManager& Sender);
   // The leave (2) or mission (3) data text of row r, with its type looked up.
   std::string PermissionText(const std::string& prefix, const TKeptRows& rows, int r,
-                             int specific_type);
+                             TSourceType source);
   // CSSLog row for a permission row whose date or time texts are malformed; once per person,
   // table and sheet.
   void ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
@@ -134,7 +134,7 @@ class TDailyEngine {
   // ---- validation ----
   // HolidaysCounted of the leave (2) or mission (3) type named by a data text; 0 when the
   // type is not found.
-  int HolidaysCountedOf(const TVariant& data, int specific_type);
+  int HolidaysCountedOf(const TVariant& data, TSourceType source);
 
   // ---- processing and results ----
   // Writes the day's TimeTab rows not yet written: together, or one by one (logging the rows

@@ -60,7 +60,8 @@ void TDailyEngine::AttendanceCalcManagerAddPresences(TAttendanceCalcManager& Sen
 
 void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
   const TExtraData& x = dm_.ExtraData;
-  const int G = x.WorkGroupGROUPTYPE;
+  const TGroupType G = x.WorkGroupGROUPTYPE;
+  const bool hourly = G == TGroupType::kHourly;
   daily_mission_begin_.clear();
   daily_mission_end_.clear();
 
@@ -81,16 +82,20 @@ void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
     KeepPersonRows(present_rows_, QGetPresent, Sender.PersonID());
     if (FirstRowCovering(present_rows_, day_text_) >= 0) {
       const TTalvekInterval& day = Sender.Today().wdDay;
-      Sender.AddPresence(day.iBegin.sdtDateTime, day.iEnd.sdtDateTime, pk_Present, 1, {});
+      Sender.AddPresence(day.iBegin.sdtDateTime, day.iEnd.sdtDateTime, pk_Present,
+                         ToInt(TSourceType::kPresence), {});
     }
   }
-  AddHourlyRecords(Sender, QMorkhasi, morkhasi_rows_, "Morkhasi", 2);         // 4
-  if (G != 2) AddDailyLeave(Sender);                          // 5
-  AddHourlyRecords(Sender, QMission, mission_rows_, "Mission", 3);           // 6
+  AddHourlyRecords(Sender, QMorkhasi, morkhasi_rows_, "Morkhasi", TSourceType::kLeave);  // 4
+  if (!hourly) AddDailyLeave(Sender);                                                    // 5
+  AddHourlyRecords(Sender, QMission, mission_rows_, "Mission", TSourceType::kMission);   // 6
   AddDailyMission(Sender);                                    // 7
   AddExtraWorkPermissions(Sender);                            // 8
-  if (G != 2 && G != 3) AddHourlyRecords(Sender, QServLate, serv_late_rows_, "ServLate", 5);  // 9
-  if (G != 2) AddSuspension(Sender);                          // 10
+  if (!hourly && G != TGroupType::kNoAbsence) {               // 9
+    AddHourlyRecords(Sender, QServLate, serv_late_rows_, "ServLate",
+                     TSourceType::kServiceLatePermit);
+  }
+  if (!hourly) AddSuspension(Sender);                         // 10
   ApplyFloatingStart(Sender);                                 // 11
 }
 
@@ -165,7 +170,7 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
     const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
     const bool own = q.Text(r, c_perno) == person;
     if (own && span.Reaches(Rel(b), Rel(e))) {
-      Sender.AddPresence(b, e, pk_Present, 1, {});
+      Sender.AddPresence(b, e, pk_Present, ToInt(TSourceType::kPresence), {});
     } else if (Rel(b) >= tomorrow_extra || !own) {
       break;
     }
@@ -173,10 +178,10 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
 }
 
 std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptRows& rows, int r,
-                                         int specific_type) {
+                                         TSourceType source) {
   const TExtraData& x = dm_.ExtraData;
   const std::string type = rows.Text(r, rows.Column("Type"));
-  db::Dataset& types = specific_type == 2 ? AdoQCMorkhasiType : AdoQCMissionType;
+  db::Dataset& types = source == TSourceType::kLeave ? AdoQCMorkhasiType : AdoQCMissionType;
   types.SetParam("Code", StrToIntDef0(type));
   types.Open();
   auto number = [&types](const char* name) {
@@ -186,7 +191,7 @@ std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptR
                      DataTextField(rows.Value(r, rows.Column("Descript")).AsString()) + "," +
                      (x.IsHoliday != 0 ? std::to_string(x.DayLength) : std::string("0")) + "," +
                      number("HolidaysCounted") + "," + number("Dec_Meal");
-  if (specific_type == 2) {
+  if (source == TSourceType::kLeave) {
     text += "," + number("IsOrdinary") + "," + number("IsWaged") + "," +
             number("ReduceMorkhasi") + "," + number("ReduceHoliday");
   }
@@ -224,7 +229,7 @@ bool TDailyEngine::OutOfRangeRow(const TAttendanceCalcManager& Sender, const cha
 }
 
 void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query,
-                                    TKeptRows& rows, const char* table, int specific_type) {
+                                    TKeptRows& rows, const char* table, TSourceType source) {
   const DaySpan span = SpanOf(Sender);
   const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
   const std::string person = TrimText(Sender.PersonID());
@@ -257,9 +262,10 @@ void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset&
       if (Rel(b) >= tomorrow_extra || !own) break;
       continue;
     }
-    const std::string data = specific_type == 5 ? ShortText(rows, r)
-                                                : PermissionText("", rows, r, specific_type);
-    Sender.AddPresence(b, e, pk_Absent, specific_type, data);
+    const std::string data = source == TSourceType::kServiceLatePermit
+                                 ? ShortText(rows, r)
+                                 : PermissionText("", rows, r, source);
+    Sender.AddPresence(b, e, pk_Absent, ToInt(source), data);
   }
 }
 
@@ -290,7 +296,8 @@ void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
   const bool holiday = dm_.ExtraData.IsHoliday != 0;
   const TCalcDateTime b = holiday ? today.wdExtra.iBegin.sdtDateTime : today.wdDay.iBegin.sdtDateTime;
   const TCalcDateTime e = holiday ? b : today.wdDay.iEnd.sdtDateTime;
-  Sender.AddPresence(b, e, pk_Absent, 2, PermissionText("D_", q, r, 2));
+  Sender.AddPresence(b, e, pk_Absent, ToInt(TSourceType::kLeave),
+                     PermissionText("D_", q, r, TSourceType::kLeave));
 }
 
 void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
@@ -335,7 +342,7 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
       times_taken = true;
     }
   }
-  if (x.IsFalseDay && !holiday) Abort(Sender, 16);
+  if (x.IsFalseDay && !holiday) Abort(Sender, TDayError::kNoMissionDay);
   if (holiday) {
     const TCalcDateTime& point = today.wdExtra.iBegin.sdtDateTime;
     b_date = e_date = CalcDateToStr(point.dtDate);
@@ -345,7 +352,8 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
     if (e_time.empty()) e_time = CalcTimeToStr(today.wdDay.iEnd.sdtDateTime.dtTime);
   }
   Sender.AddPresence(ParseCalcDateTime(b_date, b_time), ParseCalcDateTime(e_date, e_time),
-                     pk_Absent, 3, PermissionText("D_", q, r, 3));
+                     pk_Absent, ToInt(TSourceType::kMission),
+                     PermissionText("D_", q, r, TSourceType::kMission));
 }
 
 void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
@@ -382,7 +390,7 @@ void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
         break;
       }
       if (data.empty()) data = ShortText(q, r);
-      Sender.AddPresence(b, e, pk_Present, 4, data);
+      Sender.AddPresence(b, e, pk_Present, ToInt(TSourceType::kExtraWorkPermit), data);
     }
   }
 }
@@ -405,7 +413,7 @@ void TDailyEngine::AddSuspension(TAttendanceCalcManager& Sender) {
     }
     if (bd <= first && ed >= last && q.Text(r, c_perno) == TrimText(Sender.PersonID())) {
       Sender.AddPresence(Sender.Yesterday().wdDayEnd.sdtDateTime, today.wdDayEnd.sdtDateTime,
-                         pk_Absent, 23, ShortText(q, r));
+                         pk_Absent, ToInt(TSourceType::kSuspension), ShortText(q, r));
       return;
     }
   }

@@ -15,8 +15,15 @@ namespace zel::engine {
 
 namespace {
 
-bool IsOneOf(int value, std::initializer_list<int> values) {
+bool IsOneOf(TPresenceCode value, std::initializer_list<TPresenceCode> values) {
   return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+// The codes whose data text names the sheet the stretch came from.
+bool FromSheet(TPresenceCode code) {
+  using enum TPresenceCode;
+  return IsOneOf(code, {kLeave, kMission, kExtraWork, kServiceLate, kPresentInLeave,
+                        kPresentInMission, kSuspended});
 }
 
 // The number of item n: the item as a decimal integer, 0 when it is not one.
@@ -76,25 +83,31 @@ std::string TimeTabInsertText(size_t rows) {
 // Pure rules
 
 void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData& x) {
-  const int R = s.Code;
+  using enum TPresenceCode;
+  const TPresenceCode R = s.Code;
   const int D = s.Minutes;
-  const int G = x.WorkGroupGROUPTYPE;
+  const TGroupType G = x.WorkGroupGROUPTYPE;
   const bool holiday = x.IsHoliday != 0;
   const bool ok = s.IsOK;
   const int WI = s.WorkingInterval;
   const TIntervalType IT = s.IntervalType;
-  const bool counted = G != 2;
+  const bool counted = G != TGroupType::kHourly;
 
-  if (IsOneOf(R, {6, 18, 19})) {  // 1
+  if (IsOneOf(R, {kPresent, kPresentInLeave, kPresentInMission})) {  // 1
     r.dwrWorkTotal += D;
     r.dwrWork += D;
   }
-  if (IsOneOf(R, {8, 9}) && ok) r.dwrWorkTotal += D;                       // 2
-  if (R == 14) r.dwrExtraWorkTotal += D;                                    // 3
-  if (counted && IsOneOf(R, {10, 11})) r.dwrNonWorkTotal += D;              // 4
-  if (counted && IsOneOf(R, {8, 9}) && !ok) r.dwrNonWorkTotal += D;         // 5
-  if (IsOneOf(R, {6, 13, 14, 18, 19}) && G != 4) r.dwrNightWork += s.NightMinutes;  // 6
-  if (R == 12) {                                                            // 7
+  if (IsOneOf(R, {kLateArrival, kEarlyDeparture}) && ok) r.dwrWorkTotal += D;         // 2
+  if (R == kExtraWork) r.dwrExtraWorkTotal += D;                                      // 3
+  if (counted && IsOneOf(R, {kAbsentNotPermitted, kAbsent})) r.dwrNonWorkTotal += D;  // 4
+  if (counted && IsOneOf(R, {kLateArrival, kEarlyDeparture}) && !ok) {                // 5
+    r.dwrNonWorkTotal += D;
+  }
+  if (IsOneOf(R, {kPresent, kMission, kExtraWork, kPresentInLeave, kPresentInMission}) &&
+      G != TGroupType::kNoNightWork) {  // 6
+    r.dwrNightWork += s.NightMinutes;
+  }
+  if (R == kLeave) {  // 7
     if (ItemFlag(s.Items, 9) != 0) {
       r.dwrLeaveOfAbsPayed += D;
     } else {
@@ -109,19 +122,19 @@ void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData
     }
     if (ItemFlag(s.Items, 10) != 0) r.dwrKasrMorkhasi += D;
   }
-  if (R == 18) r.dwrPresenceInDailyMorkhasi += D;                           // 8
-  if (counted && R == 15) r.dwrServiceLate += D;                            // 9
-  if (R == 13 && (holiday || IT == it_Work)) r.dwrMission += D;             // 10
-  if (R == 19) r.dwrPresenceInDailyMamuriat += D;                           // 11
-  if (counted && R == 9 && ok) {                                            // 12
+  if (R == kPresentInLeave) r.dwrPresenceInDailyMorkhasi += D;         // 8
+  if (counted && R == kServiceLate) r.dwrServiceLate += D;             // 9
+  if (R == kMission && (holiday || IT == it_Work)) r.dwrMission += D;  // 10
+  if (R == kPresentInMission) r.dwrPresenceInDailyMamuriat += D;       // 11
+  if (counted && R == kEarlyDeparture && ok) {                         // 12
     if (WI == wi_Work_First) r.dwrEarlyPermFirst += D;
     if (WI == wi_Work_Last) r.dwrEarlyPermLast += D;
   }
-  if (counted && R == 8 && ok) {                                            // 13
+  if (counted && R == kLateArrival && ok) {  // 13
     if (WI == wi_Work_First) r.dwrLatePermFirst += D;
     if (WI == wi_Work_Last) r.dwrLatePermLast += D;
   }
-  if (R == 14) {                                                            // 14, 15
+  if (R == kExtraWork) {  // 14, 15
     int32_t& holi = ok ? r.dwrEWHoliPerm : r.dwrEWHoliNotPerm;
     int32_t& before = ok ? r.dwrEWNormPermBefore : r.dwrEWNormNotPermBefore;
     int32_t& after = ok ? r.dwrEWNormPermAfter : r.dwrEWNormNotPermAfter;
@@ -133,7 +146,7 @@ void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData
       after += D;
     }
   }
-  if (R == 13 && (IT == it_NonWork || IT == it_ExtraWork)) {                // 16
+  if (R == kMission && (IT == it_NonWork || IT == it_ExtraWork)) {  // 16
     r.dwrEWInMission += D;
     (holiday ? r.dwrEWHoliInMission : r.dwrEWNormInMission) += D;
     r.dwrExtraWorkTotal += D;
@@ -149,16 +162,16 @@ void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData
     }
   }
   r.dwrEWSpecial = 0;                                                       // 17
-  if (counted && R == 9 && !ok) {                                           // 18
+  if (counted && R == kEarlyDeparture && !ok) {                             // 18
     if (WI == wi_Work_First) r.dwrNWEarlyFirst += D;
     if (WI == wi_Work_Last) r.dwrNWEarlyLast += D;
   }
-  if (counted && R == 8 && !ok) {                                           // 19
+  if (counted && R == kLateArrival && !ok) {  // 19
     if (WI == wi_Work_First) r.dwrNWLateFirst += D;
     if (WI == wi_Work_Last) r.dwrNWLateLast += D;
   }
-  if (counted && R == 10) r.dwrNWLeaveNotPerm += D;                         // 20
-  if (counted && R == 11) r.dwrNWAbsent += D;                               // 21
+  if (counted && R == kAbsentNotPermitted) r.dwrNWLeaveNotPerm += D;        // 20
+  if (counted && R == kAbsent) r.dwrNWAbsent += D;                          // 21
   r.dwrNWSpecial = 0;                                                       // 22
 }
 
@@ -274,8 +287,9 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   const TExtraData& x = dm_.ExtraData;
   TDailyWorkRec& rec = dm_.DailyWorkRec;
   const bool holiday = x.IsHoliday != 0;
-  const int G = x.WorkGroupGROUPTYPE;
-  int R = P.SpecificType.IsAssigned() ? static_cast<int>(P.SpecificType.AsInteger()) : 0;
+  using enum TPresenceCode;
+  const TGroupType G = x.WorkGroupGROUPTYPE;
+  TPresenceCode R = PresenceCodeOf(P);
   TDayTrace* const trace = dm_.DayTrace();
   std::optional<TDailyWorkRec> before;  // for the observer only
   TTraceReason why;
@@ -284,12 +298,13 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   // 1. The items of the data text.
   std::vector<std::string> items;
   const bool has_data = P.Data.IsAssigned();
-  if (has_data && IsOneOf(R, {12, 13, 14, 15, 18, 19, 22})) items = SplitDataItems(P.Data.AsText());
+  if (has_data && FromSheet(R)) items = SplitDataItems(P.Data.AsText());
   const std::string& item1 = DataItem(items, 1);
 
   // 2. The meal time comes off the first absence of the day.
   if (x.WorkGroupDec_Meal_Absence != 0 && !dm_.FWorkGroupMealDurationAffected &&
-      (R == 11 || (IsOneOf(R, {12, 13}) && item1 == "D_" && ItemNumber(items, 7) == 0))) {
+      (R == kAbsent ||
+       (IsOneOf(R, {kLeave, kMission}) && item1 == "D_" && ItemNumber(items, 7) == 0))) {
     TTalvekDateTime& end = P.Interval.iEnd;
     const std::string moved = dates::TZelCalcUtils::ChangeDateTime(
         "1383/" + MomentKey(end.sdtDateTime), -x.WorkGroupMealDuration);
@@ -321,31 +336,31 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   // 4. Presence in the break.
   if (P.WorkingIntervalType == wi_Break && P.Kind == pk_Present) {
     const int mode = x.WorkGroupAtten_In_Break;
-    if (mode == 1 || (R == 14 && !DataItem(items, 2).empty() && mode != 3)) {
+    if (mode == 1 || (R == kExtraWork && !DataItem(items, 2).empty() && mode != 3)) {
       rec.dwrEWBreakPerm += D;
       (holiday ? rec.dwrEWHoliPerm : rec.dwrEWNormPermAfter) += D;
-      R = 14;
+      R = kExtraWork;
       if (trace) why.rule = "presence in the break counted as permitted extra work";
     } else if (mode == 2) {
       rec.dwrEWBreakNotPerm += D;
       (holiday ? rec.dwrEWHoliNotPerm : rec.dwrEWNormNotPermAfter) += D;
-      R = 14;
+      R = kExtraWork;
       if (trace) why.rule = "presence in the break counted as extra work without permission";
     } else if (mode == 3) {
-      R = 7;
+      R = kNotCounted;
       if (trace) why.rule = "presence in the break not counted";
     }
     if (trace) why.setting += "Atten_In_Break " + std::to_string(mode) + "; ";
   }
 
   // 5. The stored status.
-  int status = R;
-  if (G == 2 && R == 11) status = 7;
-  if (R == 8 && P.IsOK) status = 16;
-  if (R == 9 && P.IsOK) status = 17;
-  if (R == 12 && item1 == "D_") status = 20;
-  if (R == 13 && item1 == "D_") status = 21;
-  row[kTTStatus] = status;
+  TPresenceCode status = R;
+  if (G == TGroupType::kHourly && R == kAbsent) status = kNotCounted;
+  if (R == kLateArrival && P.IsOK) status = kLateTolerated;
+  if (R == kEarlyDeparture && P.IsOK) status = kEarlyTolerated;
+  if (R == kLeave && item1 == "D_") status = kDailyLeave;
+  if (R == kMission && item1 == "D_") status = kDailyMission;
+  row[kTTStatus] = ToInt(status);
 
   // 6-7. An empty stretch (a daily leave or mission on a holiday) lasts the holiday length.
   bool lengthened = false;
@@ -360,29 +375,29 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   // 8. The sheet the stretch came from.
   if (has_data) {
     switch (R) {
-      case 12:
-      case 18:
+      case kLeave:
+      case kPresentInLeave:
         row[kTTMorkhasiSheetCode] = ItemNumber(items, 2);
         row[kTTMorkhasiType] = ItemNumber(items, 3);
         break;
-      case 13:
-      case 19:
+      case kMission:
+      case kPresentInMission:
         row[kTTMamuriatSheetCode] = ItemNumber(items, 2);
         row[kTTMamuriatType] = ItemNumber(items, 3);
         break;
-      case 14:
+      case kExtraWork:
         row[kTTExtraWorkSheetCode] = ItemNumber(items, 2);
         break;
-      case 15:
+      case kServiceLate:
         row[kTTServiceLateSheetCode] = ItemNumber(items, 2);
         break;
-      case 22:
+      case kSuspended:
         row[kTTSuspensionSheetCode] = ItemNumber(items, 2);
         break;
       default:
         break;
     }
-    if (IsOneOf(R, {12, 13, 14, 15, 18, 19, 22})) {
+    if (FromSheet(R)) {
       row[kTTDDesc] = FirstChars(TrimText(DataItem(items, 4)), 30);
     }
   }
@@ -395,14 +410,14 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   pending_time_tab_.push_back(std::move(row));
 
   // 11. Leave and mission minutes by type.
-  if (R == 12 || R == 18) {
+  if (R == kLeave || R == kPresentInLeave) {
     UpdateDetail(AdoQCDailyMorkhasiDetail, "MorkhasiCode", ItemNumber(items, 3), D);
-  } else if (R == 13 || R == 19) {
+  } else if (R == kMission || R == kPresentInMission) {
     UpdateDetail(AdoQCDailyMamuriatDetail, "MamuriatCode", ItemNumber(items, 3), D);
   }
 
   // 12. Day totals.
-  if (R != 22) {
+  if (R != kSuspended) {
     TProcessedStretch stretch;
     stretch.Code = R;
     stretch.Minutes = D;
@@ -410,12 +425,16 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
     stretch.WorkingInterval = P.WorkingIntervalType;
     stretch.IsOK = P.IsOK;
     stretch.Lengthened = lengthened;
-    if (IsOneOf(R, {6, 13, 14, 18, 19}) && G != 4) stretch.NightMinutes = NightMinutesOf(P);
+    if (IsOneOf(R, {kPresent, kMission, kExtraWork, kPresentInLeave, kPresentInMission}) &&
+        G != TGroupType::kNoNightWork) {
+      stretch.NightMinutes = NightMinutesOf(P);
+    }
     stretch.Items = std::move(items);
     AddDayTotals(rec, stretch, x);
   }
   if (trace) {
-    if (G == 2 && R == 11) why.setting += "GROUPTYPE 2: absence stored as not counted; ";
+    if (G == TGroupType::kHourly && R == kAbsent)
+      why.setting += "GROUPTYPE 2: absence stored as not counted; ";
     trace->Processed(P, R, status, D, std::move(why), *before, rec);
   }
 }

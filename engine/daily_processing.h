@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/calc.h"
+#include "engine/daily_codes.h"
 #include "engine/daily_work_rec.h"
 
 namespace zel::engine {
@@ -16,7 +17,7 @@ struct TExtraData;
 
 // One processed stretch as the day totals see it.
 struct TProcessedStretch {
-  int Code = 0;              // the result code after the break rule
+  TPresenceCode Code = TPresenceCode::kNone;  // the result code after the break rule
   int Minutes = 0;           // its duration
   TIntervalType IntervalType = it_NonWork;
   TWorkingIntervalType WorkingInterval = wi_NonWork_Before;

@@ -164,14 +164,14 @@ TEST(DayTotalsTest, OneStretchAddsByItsCodeIntervalAndTolerance) {
   };
   for (const auto& c : cases) {
     TExtraData extra;
-    extra.WorkGroupGROUPTYPE = c.group_type;
+    extra.WorkGroupGROUPTYPE = GroupTypeFrom(c.group_type);
     extra.IsHoliday = c.holiday ? 1 : 0;
     extra.WorkGroupHow_ExtraWork_Holi_DayMam = c.how_holiday_mission;
     TDailyWorkRec rec;
     rec.dwrEWSpecial = 7;  // the special minutes come later in the day
     rec.dwrNWSpecial = 9;
     TProcessedStretch stretch;
-    stretch.Code = c.code;
+    stretch.Code = PresenceCodeFrom(c.code);
     stretch.Minutes = c.minutes;
     stretch.IntervalType = c.it;
     stretch.WorkingInterval = c.wi;
@@ -186,7 +186,7 @@ TEST(DayTotalsTest, OneStretchAddsByItsCodeIntervalAndTolerance) {
 
 TEST(DayTotalsTest, LeaveFlagsThatAreNotNumbersFailTheDay) {
   TProcessedStretch stretch;
-  stretch.Code = 12;
+  stretch.Code = TPresenceCode::kLeave;
   stretch.Minutes = 60;
   stretch.IntervalType = it_Work;
   stretch.Items = SplitDataItems(",11,21,x,0,0,0,yes,1,0,0");

@@ -16,15 +16,14 @@ namespace zel::engine {
 
 namespace {
 
-int CodeOf(const TPresence& presence) {
-  return presence.SpecificType.IsAssigned() ? static_cast<int>(presence.SpecificType.AsInteger())
-                                            : 0;
-}
-
 // A presence that earns meals and transport: present, tolerated, as presence or extra work.
 bool Qualifies(const TPresence& presence) {
-  const int code = CodeOf(presence);
-  return (code == 1 || code == 6 || code == 14) && presence.Kind == pk_Present && presence.IsOK;
+  using enum TPresenceCode;
+  const TPresenceCode code = PresenceCodeOf(presence);
+  // A presence still carrying the clock's source code qualifies too.
+  const bool clock = ToInt(code) == ToInt(TSourceType::kPresence);
+  return (clock || code == kPresent || code == kExtraWork) && presence.Kind == pk_Present &&
+         presence.IsOK;
 }
 
 bool IsDailyText(const TVariant& data) {
@@ -210,7 +209,7 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
   for (int i = 0; i < Sender.PresenceCount(); ++i) {
     const TPresence& p = Sender.GetPresence(i);
     if (!Qualifies(p)) continue;
-    if (CodeOf(p) == 14) {
+    if (PresenceCodeOf(p) == TPresenceCode::kExtraWork) {
       if (p.IntervalType == it_ExtraWork && holiday && x.WorkGroupCALCMealHoliday == 0) continue;
       if (p.WorkingIntervalType == wi_ExtraWork_Before && !holiday && x.WorkGroupCALCMealBefore == 0) continue;
       if (p.WorkingIntervalType == wi_ExtraWork_After && !holiday && x.WorkGroupCALCMealAfter == 0) continue;
@@ -368,10 +367,13 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   int leave_type = 0, mission_type = 0;
   for (int i = 0; i < count; ++i) {
     const TPresence& p = Sender.GetPresence(i);
-    const int code = CodeOf(p);
-    if ((code != 12 && code != 13) || !IsDailyText(p.Data)) continue;
+    const TPresenceCode code = PresenceCodeOf(p);
+    if ((code != TPresenceCode::kLeave && code != TPresenceCode::kMission) ||
+        !IsDailyText(p.Data)) {
+      continue;
+    }
     const int type = StrToIntDef0(DataItem(SplitDataItems(p.Data.AsText()), 3));
-    if (code == 12) {
+    if (code == TPresenceCode::kLeave) {
       daily_leave = true;
       leave_type = type;
     } else {
@@ -384,19 +386,20 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
     if (rec.dwrLeaveOfAbsPayed != 0) rec.dwrLeaveOfAbsPayed = x.DayLength;
   }
   rec.dwrDailyMamuriat = mission_type;
-  if (leave_type != 0 && mission_type != 0) Abort(Sender, 6);
+  if (leave_type != 0 && mission_type != 0) Abort(Sender, TDayError::kLeaveMission);
   if (leave_type != 0 || mission_type != 0) dm_.DailyAbsence = false;
   rec.dwrDailyAbsence = dm_.DailyAbsence;
 
   // 6-7. Suspension; a leave or mission in the working time is no absence.
   for (int i = 0; i < count; ++i) {
-    if (CodeOf(Sender.GetPresence(i)) == 22) rec.dwrSuspended = true;
+    if (PresenceCodeOf(Sender.GetPresence(i)) == TPresenceCode::kSuspended) rec.dwrSuspended = true;
   }
-  if (rec.dwrDailyAbsence && x.WorkGroupGROUPTYPE != 2) {
+  if (rec.dwrDailyAbsence && x.WorkGroupGROUPTYPE != TGroupType::kHourly) {
     for (int i = 0; i < count; ++i) {
       const TPresence& p = Sender.GetPresence(i);
-      const int code = CodeOf(p);
-      if ((code == 12 || code == 13) && p.IntervalType == it_Work) {
+      const TPresenceCode code = PresenceCodeOf(p);
+      if ((code == TPresenceCode::kLeave || code == TPresenceCode::kMission) &&
+          p.IntervalType == it_Work) {
         rec.dwrDailyAbsence = false;
         break;
       }
@@ -439,12 +442,14 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
       !rec.dwrSuspended && !holiday && x.WorkGroupSumAbsent != 0 &&
       x.WorkGroupSumAbsent < SumOfAbsences(rec, x.WorkGroupAbsentOption)) {
     int night = 0;
-    if (x.WorkGroupGROUPTYPE != 4) {
+    if (x.WorkGroupGROUPTYPE != TGroupType::kNoNightWork) {
+      using enum TPresenceCode;
       for (int i = 0; i < count; ++i) {
         const TPresence& p = Sender.GetPresence(i);
-        const int code = CodeOf(p);
-        if (p.IntervalType == it_ExtraWork && (code == 6 || code == 13 || code == 14 ||
-                                               code == 18 || code == 19)) {
+        const TPresenceCode code = PresenceCodeOf(p);
+        if (p.IntervalType == it_ExtraWork &&
+            (code == kPresent || code == kMission || code == kExtraWork ||
+             code == kPresentInLeave || code == kPresentInMission)) {
           night += NightMinutesOf(p);
         }
       }

@@ -16,11 +16,6 @@ namespace {
 constexpr int kOverlapTable[32] = {0, 1,  2,  3,  4,  5,  6,  7,  8,  1,  10, 3,  12, 5,  14, 15,
                                    0, 17, 2,  1,  4,  17, 22, 23, 8,  25, 26, 27, 28, 5,  30, 31};
 
-int CodeOf(const TPresence& presence) {
-  return presence.SpecificType.IsAssigned() ? static_cast<int>(presence.SpecificType.AsInteger())
-                                            : 0;
-}
-
 bool IsDailyText(const TVariant& data) {
   const std::string* text = data.TextPtr();
   return text && text->compare(0, 2, "D_") == 0;
@@ -40,35 +35,52 @@ int OverlapCode(int mask) {
   return kOverlapTable[mask];
 }
 
-int OverlapErrorCode(int overlap_code) {
+TDayError OverlapErrorCode(int overlap_code) {
+  using enum TDayError;
   switch (overlap_code) {
-    case 6: return 6;
-    case 7: return 29;
-    case 10: return 7;
-    case 12: return 8;
-    case 14: return 9;
-    case 15: return 20;
-    case 19: return 21;
-    case 22: return 22;
-    case 23: return 23;
-    case 25: return 24;
-    case 26: return 24;
-    case 27: return 25;
-    case 28: return 26;
-    case 30: return 27;
-    case 31: return 28;
-    default: return 0;
+    case 6:
+      return kLeaveMission;
+    case 7:
+      return kLeaveMissionPresence;
+    case 10:
+      return kLeaveServiceLate;
+    case 12:
+      return kMissionServiceLate;
+    case 14:
+      return kLeaveMissionServiceLate;
+    case 15:
+      return kPresenceMissionLeaveServiceLate;
+    case 19:
+      return kPresenceLeaveExtraWork;
+    case 22:
+      return kLeaveMissionExtraWork;
+    case 23:
+      return kPresenceMissionLeaveExtraWork;
+    case 25:
+      return kPresenceServiceLateExtraWork;
+    case 26:
+      return kPresenceServiceLateExtraWork;
+    case 27:
+      return kPresenceLeaveServiceLateExtraWork;
+    case 28:
+      return kMissionServiceLateExtraWork;
+    case 30:
+      return kLeaveMissionServiceLateExtraWork;
+    case 31:
+      return kEveryKind;
+    default:
+      return kNone;
   }
 }
 
 void TDailyEngine::AttendanceCalcManagerBeforeValidate(TAttendanceCalcManager& Sender) {
   if (Sender.Today().wdDay.iBegin.sdtRelativeTime < Sender.Yesterday().wdDayEnd.sdtRelativeTime) {
-    Abort(Sender, 30);
+    Abort(Sender, TDayError::kCalendarOverlap);
   }
 }
 
-int TDailyEngine::HolidaysCountedOf(const TVariant& data, int specific_type) {
-  db::Dataset& types = specific_type == 2 ? AdoQCMorkhasiType : AdoQCMissionType;
+int TDailyEngine::HolidaysCountedOf(const TVariant& data, TSourceType source) {
+  db::Dataset& types = source == TSourceType::kLeave ? AdoQCMorkhasiType : AdoQCMissionType;
   types.SetParam("Code", StrToIntDef0(DataItem(SplitDataItems(data.AsText()), 3)));
   types.Open();
   return types.IsEmpty() ? 0 : static_cast<int>(types.FieldByName("HolidaysCounted").AsInteger());
@@ -78,6 +90,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
                                                          std::span<const TPresence> Presences,
                                                          TPresence& ReturnPresence) {
   static const TVariant kUnassigned;
+  using P = TPresenceCode;
   const TFindOptions strict_type{false, true, false};
   const TPresence& first = Presences[0];
   const TExtraData& x = dm_.ExtraData;
@@ -86,8 +99,8 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   TTraceReason why;  // filled only for the observer
 
   // 1. A suspension outweighs everything else.
-  const int suspension =
-      TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None, 23, kUnassigned, {});
+  const int suspension = TAttendanceCalcManager::FindPresence(
+      Presences, strict_type, pk_None, ToInt(TSourceType::kSuspension), kUnassigned, {});
   if (suspension >= 0) {
     ReturnPresence = TPresence{};
     ReturnPresence.Interval = first.Interval;
@@ -96,7 +109,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     ReturnPresence.Data = Presences[suspension].Data;
     ReturnPresence.IsOK = ReturnPresence.DoProcess = true;
     ReturnPresence.Kind = pk_Absent;
-    ReturnPresence.SpecificType = 22;
+    ReturnPresence.SpecificType = ToInt(P::kSuspended);
     if (TDayTrace* trace = dm_.DayTrace()) {
       trace->Classified(Presences, ReturnPresence,
                         {"suspension outweighs every other record", "suspension sheet " +
@@ -108,22 +121,25 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   // 2. One member of each source at most.
   enum { kPresence, kLeave, kMission, kServiceLate, kExtraWork };
   const struct {
-    int type, error, bit;
-  } sources[] = {{1, 1, kFoundPresence},
-                 {2, 2, kFoundLeave},
-                 {3, 3, kFoundMission},
-                 {5, 4, kFoundServiceLate},
-                 {4, 5, kFoundExtraWork}};
+    TSourceType type;
+    TDayError error;
+    int bit;
+  } sources[] = {
+      {TSourceType::kPresence, TDayError::kPresenceOverlap, kFoundPresence},
+      {TSourceType::kLeave, TDayError::kLeaveOverlap, kFoundLeave},
+      {TSourceType::kMission, TDayError::kMissionOverlap, kFoundMission},
+      {TSourceType::kServiceLatePermit, TDayError::kServiceLateOverlap, kFoundServiceLate},
+      {TSourceType::kExtraWorkPermit, TDayError::kExtraWorkOverlap, kFoundExtraWork}};
   int member[5];
   int mask = 0;
   for (int k = 0; k < 5; ++k) {
     member[k] = TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None,
-                                                     sources[k].type, kUnassigned, {});
+                                                     ToInt(sources[k].type), kUnassigned, {});
     if (member[k] < 0) continue;
     TPresenceIndexSet exclude;
     exclude.set(static_cast<size_t>(member[k]));
-    if (TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None, sources[k].type,
-                                             kUnassigned, exclude) >= 0) {
+    if (TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None,
+                                             ToInt(sources[k].type), kUnassigned, exclude) >= 0) {
       Abort(Sender, sources[k].error);
     }
     mask |= sources[k].bit;
@@ -134,7 +150,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   int code = OverlapCode(mask);
   if (code == 3) {
     const TVariant& leave = Presences[member[kLeave]].Data;
-    if (!IsDailyText(leave) || (holiday && HolidaysCountedOf(leave, 2) == 0)) {
+    if (!IsDailyText(leave) || (holiday && HolidaysCountedOf(leave, TSourceType::kLeave) == 0)) {
       code = 1;
       if (trace) why.setting = "presence in an hourly leave (or a daily one on a holiday that does not count it) counts as presence; ";
     }
@@ -144,7 +160,9 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       if (trace) why.setting = "presence in an hourly mission counts as presence; ";
     }
   }
-  if (const int error = OverlapErrorCode(code); error != 0) Abort(Sender, error);
+  if (const TDayError error = OverlapErrorCode(code); error != TDayError::kNone) {
+    Abort(Sender, error);
+  }
   for (int k = 0; k < 5; ++k) {
     if ((code & sources[k].bit) == 0) member[k] = -1;
   }
@@ -164,8 +182,8 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     r.DoProcess = true;
     r.Kind = kind;
   };
-  auto result = [&r](int specific_type, TVariant data = {}) {
-    r.SpecificType = specific_type;
+  auto result = [&r](TPresenceCode code, TVariant data = {}) {
+    r.SpecificType = ToInt(code);
     r.Data = std::move(data);
   };
 
@@ -173,21 +191,21 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     case 0:
       set(false, pk_Absent);
       if (it == it_Work) {
-        result(11);
+        result(P::kAbsent);
         if (trace) why.rule = "no record in the working time: absence";
       } else {
         r.IsOK = true;
-        result(7);
+        result(P::kNotCounted);
         if (trace) why.rule = "no record outside the working time: not counted";
       }
       break;
     case 1:
       set(true, pk_Present);
       if (it == it_Work) {
-        result(6);
+        result(P::kPresent);
         if (trace) why.rule = "presence in the working time";
       } else {
-        result(14, data_of(kExtraWork));
+        result(P::kExtraWork, data_of(kExtraWork));
         if (it != it_ExtraWork) r.IsOK = !x.WorkGroupADDPERMIT;
         if (trace) {
           why.rule = it == it_ExtraWork ? "presence in the extra span: extra work"
@@ -205,34 +223,37 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       set(true, pk_Absent);
       const TVariant leave = data_of(kLeave);
       if (it == it_Work) {
-        result(12, leave);
+        result(P::kLeave, leave);
         if (trace) why.rule = "leave in the working time";
         break;
       }
       const bool daily_holiday = IsDailyText(leave) && holiday;
       if (it == it_Break && MealRuleHolds(it, leave) &&
-          !(daily_holiday && HolidaysCountedOf(leave, 2) == 0)) {
-        result(12, leave);
+          !(daily_holiday && HolidaysCountedOf(leave, TSourceType::kLeave) == 0)) {
+        result(P::kLeave, leave);
         if (trace) why = {"leave in the break", "the leave type's Dec_Meal 1: the break counts"};
-      } else if (daily_holiday && HolidaysCountedOf(leave, 2) != 0) {
-        result(12, leave);
-        if (trace) why = {"daily leave on a holiday", "the leave type's HolidaysCounted " + std::to_string(HolidaysCountedOf(leave, 2))};
+      } else if (daily_holiday && HolidaysCountedOf(leave, TSourceType::kLeave) != 0) {
+        result(P::kLeave, leave);
+        if (trace)
+          why = {"daily leave on a holiday",
+                 "the leave type's HolidaysCounted " +
+                     std::to_string(HolidaysCountedOf(leave, TSourceType::kLeave))};
       } else {
-        result(7);
+        result(P::kNotCounted);
         if (trace) why.rule = "leave outside the working time: not counted";
       }
       break;
     }
     case 3:
       set(true, pk_Present);
-      result(18, data_of(kLeave));
+      result(P::kPresentInLeave, data_of(kLeave));
       if (trace) why.rule = "presence during a daily leave";
       break;
     case 4: {
       set(true, pk_Absent);
       const TVariant mission = data_of(kMission);
       if (it == it_Work) {
-        result(13, mission);
+        result(P::kMission, mission);
         if (trace) why.rule = "mission in the working time";
         break;
       }
@@ -241,13 +262,13 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
         counts = false;
       } else if (IsDailyText(mission) && holiday) {
         const std::string date = CalcDateToStr(first.Interval.iBegin.sdtDateTime.dtDate);
-        counts = HolidaysCountedOf(mission, 3) != 0 || date == daily_mission_begin_ ||
-                 date == daily_mission_end_;
+        counts = HolidaysCountedOf(mission, TSourceType::kMission) != 0 ||
+                 date == daily_mission_begin_ || date == daily_mission_end_;
       }
       if (counts) {
-        result(13, mission);
+        result(P::kMission, mission);
       } else {
-        result(7);
+        result(P::kNotCounted);
       }
       if (trace) {
         why.rule = counts ? "mission outside the working time: counts"
@@ -256,7 +277,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
           why.setting += "the mission type's Dec_Meal decides the break; ";
         } else if (IsDailyText(mission) && holiday) {
           why.setting += "daily mission on a holiday, the mission type's HolidaysCounted " +
-                         std::to_string(HolidaysCountedOf(mission, 3)) +
+                         std::to_string(HolidaysCountedOf(mission, TSourceType::kMission)) +
                          ", mission days " + daily_mission_begin_ + "-" + daily_mission_end_;
         }
       }
@@ -264,7 +285,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     }
     case 5:
       set(true, pk_Present);
-      result(19, data_of(kMission));
+      result(P::kPresentInMission, data_of(kMission));
       if (trace) why.rule = "presence during a daily mission";
       break;
     case 8:
@@ -272,29 +293,29 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       if (it == it_Work) {
         if (begin == today.wdDay.iBegin.sdtRelativeTime ||
             begin == today.wdBreak.iEnd.sdtRelativeTime) {
-          result(15, data_of(kServiceLate));
+          result(P::kServiceLate, data_of(kServiceLate));
           if (trace) why.rule = "service-late permission at the start of a working segment";
         } else {
           r.IsOK = false;
-          result(11);
+          result(P::kAbsent);
           if (trace) why.rule = "service-late permission not at a segment start: absence";
         }
       } else if (first.WorkingIntervalType == wi_ExtraWork_Before &&
                  begin == today.wdExtra.iBegin.sdtRelativeTime) {
-        result(15, data_of(kServiceLate));
+        result(P::kServiceLate, data_of(kServiceLate));
         if (trace) why.rule = "service-late permission at the start of the extra span";
       } else {
-        result(7);
+        result(P::kNotCounted);
         if (trace) why.rule = "service-late permission outside the working time: not counted";
       }
       break;
     case 17:
       set(true, pk_Present);
       if (it == it_Work) {
-        result(6);
+        result(P::kPresent);
         if (trace) why.rule = "presence in the working time (an extra-work permission too)";
       } else {
-        result(14, data_of(kExtraWork));
+        result(P::kExtraWork, data_of(kExtraWork));
         if (trace) why.rule = "extra work with permission";
       }
       break;
@@ -307,16 +328,17 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
 
 void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Sender) {
   const TExtraData& x = dm_.ExtraData;
-  const int G = x.WorkGroupGROUPTYPE;
-  if (G == 2) return;
+  using P = TPresenceCode;
+  const TGroupType G = x.WorkGroupGROUPTYPE;
+  if (G == TGroupType::kHourly) return;
   const int count = Sender.PresenceCount();
   TDayTrace* const trace = dm_.DayTrace();
-  if (G == 3) {
+  if (G == TGroupType::kNoAbsence) {
     dm_.DailyAbsence = false;
     for (int i = 0; i < count; ++i) {
       const TPresence& p = Sender.GetPresence(i);
-      if (p.IntervalType == it_Work && CodeOf(p) == 11) {
-        Sender.SetVars(i, 6, TVariant{});
+      if (p.IntervalType == it_Work && PresenceCodeOf(p) == P::kAbsent) {
+        Sender.SetVars(i, ToInt(P::kPresent), TVariant{});
         if (trace) trace->Reclassified(i, {"absence in the working time counts as presence", "GROUPTYPE 3"});
       }
     }
@@ -329,8 +351,8 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
     const TPresence& p = Sender.GetPresence(i);
     if (p.IntervalType != it_Work) continue;
     if (IntervalMinutes(p.Interval) != 0) working_time_empty = false;
-    const int code = CodeOf(p);
-    if (p.Kind == pk_Present || code == 12 || code == 13) absence = false;
+    const TPresenceCode code = PresenceCodeOf(p);
+    if (p.Kind == pk_Present || code == P::kLeave || code == P::kMission) absence = false;
   }
   dm_.DailyAbsence = absence && !working_time_empty;
   if (trace && dm_.DailyAbsence) {
@@ -348,13 +370,13 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
 
   for (int i = 0; i < count; ++i) {
     const TPresence& p = Sender.GetPresence(i);
-    if (p.IntervalType != it_Work || CodeOf(p) != 11) continue;
+    if (p.IntervalType != it_Work || PresenceCodeOf(p) != P::kAbsent) continue;
     const TVariant data = p.Data;
     const int b = p.Interval.iBegin.sdtRelativeTime;
     const int e = p.Interval.iEnd.sdtRelativeTime;
     const bool at_segment_end = e == break_begin || e == day_end;
     const bool at_segment_start = b == day_begin || b == break_end;
-    Sender.SetVars(i, 10, data);
+    Sender.SetVars(i, ToInt(P::kAbsentNotPermitted), data);
     if (trace) {
       trace->Reclassified(i, {at_segment_start && at_segment_end
                                   ? "absence for a whole working segment, no permission"
@@ -366,7 +388,7 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       // Early departure.
       int limit = x.WorkGroupEARLY_OUT;
       if (fasting_month && e == day_end) limit += x.WorkGroupta_Ramezan;
-      Sender.SetVars(i, 9, data);
+      Sender.SetVars(i, ToInt(P::kEarlyDeparture), data);
       Sender.SetOK(i, e - b <= limit);
       if (trace) {
         std::string setting = "EARLY_OUT " + std::to_string(x.WorkGroupEARLY_OUT);
@@ -384,10 +406,13 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       // Inside a segment: the rest of a late arrival that another record cut.
       if (i == 0) continue;
       const TPresence& previous = Sender.GetPresence(i - 1);
-      if (CodeOf(previous) != 8 || previous.Interval.iEnd.sdtRelativeTime != b) continue;
+      if (PresenceCodeOf(previous) != P::kLateArrival ||
+          previous.Interval.iEnd.sdtRelativeTime != b) {
+        continue;
+      }
       const bool ok = e <= day_begin + x.WorkGroupLATE_IN;
       const bool previous_ok = previous.IsOK;
-      Sender.SetVars(i, 8, data);
+      Sender.SetVars(i, ToInt(P::kLateArrival), data);
       Sender.SetOK(i, ok);
       if (trace) {
         trace->Reclassified(i, {ok ? "rest of a late arrival, within tolerance"
@@ -398,7 +423,7 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       if (!ok && previous_ok) {
         for (int j = i - 1; j >= 0; --j) {
           const TPresence& q = Sender.GetPresence(j);
-          if (CodeOf(q) != 8 || !q.IsOK) break;
+          if (PresenceCodeOf(q) != P::kLateArrival || !q.IsOK) break;
           Sender.SetOK(j, false);
           if (trace) {
             trace->Reclassified(j, {"late arrival not tolerated (its rest is too long)",
@@ -409,7 +434,7 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       }
     } else if (!at_segment_end && at_segment_start) {
       // Late arrival.
-      Sender.SetVars(i, 8, data);
+      Sender.SetVars(i, ToInt(P::kLateArrival), data);
       Sender.SetOK(i, e - b <= x.WorkGroupLATE_IN);
       if (trace) {
         trace->Reclassified(i, {e - b <= x.WorkGroupLATE_IN ? "late within tolerance"

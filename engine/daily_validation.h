@@ -4,6 +4,8 @@
 // Pure functions; any thread may call them.
 #pragma once
 
+#include "engine/daily_codes.h"
+
 namespace zel::engine {
 
 // Bits of the found-set mask of a stretch, one per source.
@@ -17,7 +19,7 @@ inline constexpr int kFoundExtraWork = 16;    // extra-work permission (type 4)
 // that count; raises std::out_of_range for another mask.
 int OverlapCode(int mask);
 
-// The error code that an overlap code stops the day with, or 0 when it is allowed.
-int OverlapErrorCode(int overlap_code);
+// The error that an overlap code stops the day with, or kNone when it is allowed.
+TDayError OverlapErrorCode(int overlap_code);
 
 }  // namespace zel::engine

@@ -39,7 +39,7 @@ TEST(OverlapTest, ErrorCodesOfForbiddenCombinations) {
       {kFoundPresence | kFoundLeave | kFoundMission | kFoundServiceLate | kFoundExtraWork, 28},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(OverlapErrorCode(OverlapCode(c.mask)), c.error) << "mask " << c.mask;
+    EXPECT_EQ(ToInt(OverlapErrorCode(OverlapCode(c.mask))), c.error) << "mask " << c.mask;
   }
   EXPECT_THROW(OverlapCode(32), std::out_of_range);
 }

@@ -27,38 +27,40 @@ bool ReadPair(std::string_view text, int& first, int& second) {
 }
 
 const struct {
-  int code;
+  TDayError code;
   const char* message;
 } kDailyErrors[] = {
-    {1, "تداخل ورود و خروجها"},
-    {2, "تداخل مرخصي ها"},
-    {3, "تداخل ماموريتها"},
-    {4, "تداخل تاخير سرويسها"},
-    {5, "تداخل اضافه كاريها"},
-    {6, "تداخل مرخصي و ماموريت"},
-    {7, "تداخل مرخصي و تاخير سرويس"},
-    {8, "تداخل ماموريت و تاخير سرويس"},
-    {9, "تداخل مرخصي، ماموريت و تاخير سرويس"},
-    {10, "تداخل مرخصي روزانه و ورود و خروج"},
-    {11, "تداخل ماموريت و ورود و خروج"},
-    {12, "گروه كاري تعريف نشده است"},
-    {13, "تقويم تعريف نشده است"},
-    {14, "روز كاري تعريف نشده است"},
-    {15, "ورود و خروج ناقص"},
-    {16, "جزء ماموريت تعريف نشده است"},
-    {18, "تداخل مرخصي و تاخير سرويس و حضور"},
-    {19, "تداخل ماموريت و تاخير سرويس و حضور"},
-    {20, "تداخل حضور و ماموريت و مرخصي و تاخير سرويس"},
-    {21, "تداخل حضور و مرخصي و اضافه كاري"},
-    {22, "تداخل مرخصي و ماموريت و اضافه كاري"},
-    {23, "تداخل حضور و ماموريت و مرخصي و اضافه كاري"},
-    {24, "تداخل حضور و تاخير سرويس و اضافه كاري"},
-    {25, "تداخل حضور و مرخصي و تاخير سرويس و اضافه كاري"},
-    {26, "تداخل ماموريت و تاخير سرويس و اضافه كاري"},
-    {27, "تداخل مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
-    {28, "تداخل حضور و مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
-    {29, "تداخل مرخصي و ماموريت و حضور"},
-    {30, "تداخل تقويم"},
+    {TDayError::kPresenceOverlap, "تداخل ورود و خروجها"},
+    {TDayError::kLeaveOverlap, "تداخل مرخصي ها"},
+    {TDayError::kMissionOverlap, "تداخل ماموريتها"},
+    {TDayError::kServiceLateOverlap, "تداخل تاخير سرويسها"},
+    {TDayError::kExtraWorkOverlap, "تداخل اضافه كاريها"},
+    {TDayError::kLeaveMission, "تداخل مرخصي و ماموريت"},
+    {TDayError::kLeaveServiceLate, "تداخل مرخصي و تاخير سرويس"},
+    {TDayError::kMissionServiceLate, "تداخل ماموريت و تاخير سرويس"},
+    {TDayError::kLeaveMissionServiceLate, "تداخل مرخصي، ماموريت و تاخير سرويس"},
+    {TDayError::kDailyLeavePresence, "تداخل مرخصي روزانه و ورود و خروج"},
+    {TDayError::kMissionPresence, "تداخل ماموريت و ورود و خروج"},
+    {TDayError::kNoWorkGroup, "گروه كاري تعريف نشده است"},
+    {TDayError::kNoCalendar, "تقويم تعريف نشده است"},
+    {TDayError::kNoWorkingDay, "روز كاري تعريف نشده است"},
+    {TDayError::kIncompletePresence, "ورود و خروج ناقص"},
+    {TDayError::kNoMissionDay, "جزء ماموريت تعريف نشده است"},
+    {TDayError::kLeaveServiceLatePresence, "تداخل مرخصي و تاخير سرويس و حضور"},
+    {TDayError::kMissionServiceLatePresence, "تداخل ماموريت و تاخير سرويس و حضور"},
+    {TDayError::kPresenceMissionLeaveServiceLate, "تداخل حضور و ماموريت و مرخصي و تاخير سرويس"},
+    {TDayError::kPresenceLeaveExtraWork, "تداخل حضور و مرخصي و اضافه كاري"},
+    {TDayError::kLeaveMissionExtraWork, "تداخل مرخصي و ماموريت و اضافه كاري"},
+    {TDayError::kPresenceMissionLeaveExtraWork, "تداخل حضور و ماموريت و مرخصي و اضافه كاري"},
+    {TDayError::kPresenceServiceLateExtraWork, "تداخل حضور و تاخير سرويس و اضافه كاري"},
+    {TDayError::kPresenceLeaveServiceLateExtraWork,
+     "تداخل حضور و مرخصي و تاخير سرويس و اضافه كاري"},
+    {TDayError::kMissionServiceLateExtraWork, "تداخل ماموريت و تاخير سرويس و اضافه كاري"},
+    {TDayError::kLeaveMissionServiceLateExtraWork,
+     "تداخل مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
+    {TDayError::kEveryKind, "تداخل حضور و مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
+    {TDayError::kLeaveMissionPresence, "تداخل مرخصي و ماموريت و حضور"},
+    {TDayError::kCalendarOverlap, "تداخل تقويم"},
 };
 
 TCalcDateTime AtTime(const TDate& date, int hour, int minute) {
@@ -121,9 +123,10 @@ std::optional<TDayShape> BuildDayShape(const TDayShapeItem& item, const TDate& d
     }
   } else if (!B) {
     // No times at all: a holiday, or a group that works around the clock.
-    if (!holiday && extra.WorkGroupGROUPTYPE != 2) return std::nullopt;
+    if (!holiday && extra.WorkGroupGROUPTYPE != TGroupType::kHourly) return std::nullopt;
     const TCalcDateTime begin = AtTime(d, 0, 0);
-    ext = day = Span{begin, extra.WorkGroupGROUPTYPE == 2 ? AtTime(d, 23, 59) : begin};
+    ext = day =
+        Span{begin, extra.WorkGroupGROUPTYPE == TGroupType::kHourly ? AtTime(d, 23, 59) : begin};
     brk = empty_at(begin);
   } else {
     return std::nullopt;  // a break alone defines no working day
@@ -160,7 +163,7 @@ TWorkingDay PointDay(const TCalcDateTime& P) {
   return MakeWorkingDay(P, P, P, P, P, P, AtTime(P.dtDate, 0, 0));
 }
 
-const char* DailyErrorMessage(int code) {
+const char* DailyErrorMessage(TDayError code) {
   for (const auto& entry : kDailyErrors) {
     if (entry.code == code) return entry.message;
   }
@@ -170,8 +173,8 @@ const char* DailyErrorMessage(int code) {
 // ---------------------------------------------------------------------------------------------
 // Handlers
 
-void TDailyEngine::Abort(TAttendanceCalcManager& Sender, int code) {
-  Sender.SetErrorCode(code);
+void TDailyEngine::Abort(TAttendanceCalcManager& Sender, TDayError code) {
+  Sender.SetErrorCode(ToInt(code));
   SilentAbort();
 }
 
@@ -181,7 +184,7 @@ void TDailyEngine::AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sende
   if (!dm_.taSystem().Active()) dm_.taSystem().Open();
   dm_.DailyWorkRec = TDailyWorkRec{};
   pending_time_tab_.clear();
-  Sender.SetErrorCode(0);
+  Sender.SetErrorCode(ToInt(TDayError::kNone));
   // Nothing of a previous day, finished or failed, may reach this one.
   dm_.FWorkGroupMealDurationAffected = false;
   dm_.DailyAbsence = false;
@@ -254,7 +257,7 @@ const TDailyEngine::WorkGroupRow* TDailyEngine::WorkGroupOf(int code) {
   x.WorkGroupFloatCal = B("FloatCal");
   x.WorkGroupOverFloat = B("OverFloat");
   x.WorkGroupFloatVal = S("FloatVal");
-  x.WorkGroupGROUPTYPE = I("GROUPTYPE");
+  x.WorkGroupGROUPTYPE = GroupTypeFrom(I("GROUPTYPE"));
   x.WorkGroupKASR_M_DAY = I("KASR_M_DAY");
   x.WorkGroupKASR_MOR = I("KASR_MOR");
   x.WorkGroupKASR_TAT = I("KASR_TAT");
@@ -460,15 +463,16 @@ bool TDailyEngine::HasWorkingDay(const TAttendanceCalcManager& Sender, const std
                                  const TDate& date) {
   TDayShapeItem item;
   if (!ReadDayItem(Sender, cal, date, item)) return false;
-  return HasAnyBeginTime(item) || item.Holiday != 0 || dm_.ExtraData.WorkGroupGROUPTYPE == 2;
+  return HasAnyBeginTime(item) || item.Holiday != 0 ||
+         dm_.ExtraData.WorkGroupGROUPTYPE == TGroupType::kHourly;
 }
 
 TDayShape TDailyEngine::ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal,
                                      const TDate& date, TDayShapeItem* item_out) {
   TDayShapeItem item;
-  if (!ReadDayItem(Sender, cal, date, item)) Abort(Sender, 14);
+  if (!ReadDayItem(Sender, cal, date, item)) Abort(Sender, TDayError::kNoWorkingDay);
   std::optional<TDayShape> shape = BuildDayShape(item, date, dm_.ExtraData);
-  if (!shape) Abort(Sender, 14);
+  if (!shape) Abort(Sender, TDayError::kNoWorkingDay);
   if (item_out) *item_out = std::move(item);
   return *shape;
 }
@@ -493,7 +497,7 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
   const RuleOfDay rule = RuleOfDate(Sender, day_text_);
   const WorkGroupRow* group =
       rule.work_group.empty() ? nullptr : WorkGroupOf(StrToIntDef0(rule.work_group));
-  if (!group) Abort(Sender, 12);
+  if (!group) Abort(Sender, TDayError::kNoWorkGroup);
   LoadExtraData(Sender, *group, rule.section);
 
   // 3-4. The calendars of the day and its neighbours.
@@ -502,7 +506,10 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
   if (yesterday_cal.empty()) yesterday_cal = cal;
   std::string tomorrow_cal = CalendarCodeOfDate(Sender, tomorrow_text_);
   if (tomorrow_cal.empty()) tomorrow_cal = cal;
-  if (cal.empty() && x.WorkGroupGROUPTYPE != 2 && x.WorkGroupGROUPTYPE != 6) Abort(Sender, 13);
+  if (cal.empty() && x.WorkGroupGROUPTYPE != TGroupType::kHourly &&
+      x.WorkGroupGROUPTYPE != TGroupType::kDistributedShift) {
+    Abort(Sender, TDayError::kNoCalendar);
+  }
 
   if (!cal.empty() || x.WorkGroupGShCode != 0) {
     // 5. From the calendar or the group shift.
@@ -566,7 +573,7 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
 void TDailyEngine::AttendanceCalcManagerHandleError(TAttendanceCalcManager& Sender) {
   FlushTimeTab(Sender);  // the rows processed before the failure stay
   const std::string day = CalcDateToStr(Sender.CalcDate());
-  const char* message = DailyErrorMessage(Sender.ErrorCode());
+  const char* message = DailyErrorMessage(DayErrorFrom(Sender.ErrorCode()));
   const std::string comment =
       message ? FormatText("%s (%s) (%s): %s.", Sender.PersonName().c_str(),
                            Sender.PersonID().c_str(), day.c_str(), message)

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "engine/calc.h"
+#include "engine/daily_codes.h"
 
 namespace zel::engine {
 
@@ -62,6 +63,6 @@ std::optional<TDayShape> BuildDayShape(const TDayShapeItem& item, const TDate& d
 TWorkingDay PointDay(const TCalcDateTime& P);
 
 // The CSSLog message of a daily error code, or nullptr for a code without one.
-const char* DailyErrorMessage(int code);
+const char* DailyErrorMessage(TDayError code);
 
 }  // namespace zel::engine

@@ -70,7 +70,7 @@ TEST(DayShapeTest, IntervalsFollowTheBeginTimesGiven) {
     item.EndTime = "23:59";
     item.Holiday = c.holiday;
     TExtraData extra;
-    extra.WorkGroupGROUPTYPE = c.group_type;
+    extra.WorkGroupGROUPTYPE = GroupTypeFrom(c.group_type);
     extra.WorkGroupM_PARAM[1] = 400;  // month 2
     const auto shape = BuildDayShape(item, TDate{2, 10}, extra);
     const std::string label = std::string(c.e ? "E" : "-") + (c.d ? "D" : "-") + (c.b ? "B" : "-") +
@@ -134,12 +134,12 @@ TEST(DayShapeTest, PointDayEndsAtItsDatesMidnight) {
 }
 
 TEST(DailyErrorMessageTest, CodesWithAndWithoutText) {
-  EXPECT_STREQ(DailyErrorMessage(1), "تداخل ورود و خروجها");
-  EXPECT_STREQ(DailyErrorMessage(14), "روز كاري تعريف نشده است");
-  EXPECT_STREQ(DailyErrorMessage(30), "تداخل تقويم");
-  EXPECT_EQ(DailyErrorMessage(0), nullptr);
-  EXPECT_EQ(DailyErrorMessage(17), nullptr);
-  EXPECT_EQ(DailyErrorMessage(31), nullptr);
+  EXPECT_STREQ(DailyErrorMessage(DayErrorFrom(1)), "تداخل ورود و خروجها");
+  EXPECT_STREQ(DailyErrorMessage(DayErrorFrom(14)), "روز كاري تعريف نشده است");
+  EXPECT_STREQ(DailyErrorMessage(DayErrorFrom(30)), "تداخل تقويم");
+  EXPECT_EQ(DailyErrorMessage(DayErrorFrom(0)), nullptr);
+  EXPECT_EQ(DailyErrorMessage(DayErrorFrom(17)), nullptr);
+  EXPECT_EQ(DailyErrorMessage(DayErrorFrom(31)), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------

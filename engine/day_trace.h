@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "engine/daily_codes.h"
+
 namespace zel::engine {
 
 class TAttendanceCalcManager;
@@ -46,8 +48,8 @@ class TDayTrace {
   virtual void Stretches(const TAttendanceCalcManager& manager) = 0;
   // One stretch processed: its code after the break rule, the stored status and minutes,
   // what changed it on the way (break, meal, holiday length), and the totals before and after.
-  virtual void Processed(const TPresence& presence, int code, int status, int minutes,
-                         TTraceReason reason, const TDailyWorkRec& before,
+  virtual void Processed(const TPresence& presence, TPresenceCode code, TPresenceCode status,
+                         int minutes, TTraceReason reason, const TDailyWorkRec& before,
                          const TDailyWorkRec& after) = 0;
   // A closing step of the day (compensation, meals, transport, ...) and the totals it left.
   virtual void Step(TTraceReason reason, const TDailyWorkRec& before,
@@ -56,8 +58,8 @@ class TDayTrace {
   virtual void DayWork(const TDailyWorkRec& record, const TExtraData& settings) = 0;
   // A CSSLog comment of the day; written to CSSLog only when results are written.
   virtual void Report(const std::string& comment) = 0;
-  // The day stopped with an error code (0: an exception) and message.
-  virtual void Failed(int code, const std::string& message) = 0;
+  // The day stopped with an error code (kNone: an exception) and message.
+  virtual void Failed(TDayError code, const std::string& message) = 0;
 };
 
 }  // namespace zel::engine

@@ -11,9 +11,10 @@
 #include <stop_token>
 #include <string>
 
-#include "db/client.h"
 #include "dates/zel_calc_utils.h"
+#include "db/client.h"
 #include "engine/calc.h"
+#include "engine/daily_codes.h"
 #include "engine/daily_work_rec.h"
 
 namespace zel::engine {
@@ -38,7 +39,7 @@ struct TExtraData {
   std::string WorkGroupEDR_PRIO, WorkGroupEMR_PRIO;
   bool WorkGroupFloatCal = false, WorkGroupOverFloat = false;
   std::string WorkGroupFloatVal;
-  int WorkGroupGROUPTYPE = 0;
+  TGroupType WorkGroupGROUPTYPE{};
   int WorkGroupKASR_M_DAY = 0, WorkGroupKASR_MOR = 0, WorkGroupKASR_TAT = 0;
   int WorkGroupLATE_IN = 0;
   int WorkGroupM_PARAM[12] = {};  // M_PARAM1 .. M_PARAM12, index 0 = month 1

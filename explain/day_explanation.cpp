@@ -77,14 +77,14 @@ class ExplainTrace final : public engine::TDayTrace {
     day0_ = engine::EncodeCalcDateTime(m.CalcDate().Month, m.CalcDate().Day, 0, 0);
     e_.work_group = x.WorkGroupCODE;
     e_.work_group_name = TrimText(x.WorkGroupNAME);
-    e_.group_type = x.WorkGroupGROUPTYPE;
+    e_.group_type = engine::ToInt(x.WorkGroupGROUPTYPE);
     e_.shape = shape;
     e_.holiday = x.IsHoliday;
     e_.day_length = x.DayLength;
     e_.cal_work = x.CalWork;
     auto n = [](int v) { return std::to_string(v); };
     e_.settings = {
-        {"GROUPTYPE", n(x.WorkGroupGROUPTYPE)},
+        {"GROUPTYPE", n(engine::ToInt(x.WorkGroupGROUPTYPE))},
         {"LATE_IN", n(x.WorkGroupLATE_IN)},
         {"EARLY_OUT", n(x.WorkGroupEARLY_OUT)},
         {"ta_Ramezan", n(x.WorkGroupta_Ramezan)},
@@ -97,8 +97,7 @@ class ExplainTrace final : public engine::TDayTrace {
         {"SDR_PRIO/S_Day_Rate", TrimText(x.WorkGroupSDR_PRIO) + "/" + n(x.WorkGroupS_Day_Rate)},
         {"E_N_MinBefore/After", n(x.WorkGroupE_N_MinBefore) + "/" + n(x.WorkGroupE_N_MinAfter)},
         {"E_H_Min", n(x.WorkGroupE_H_Min)},
-        {"SumAbsent/AbsentOption",
-         n(x.WorkGroupSumAbsent) + "/" + n(x.WorkGroupAbsentOption)},
+        {"SumAbsent/AbsentOption", n(x.WorkGroupSumAbsent) + "/" + n(x.WorkGroupAbsentOption)},
     };
   }
 
@@ -162,9 +161,9 @@ class ExplainTrace final : public engine::TDayTrace {
     }
   }
 
-  void Processed(const engine::TPresence& p, int code, int status, int minutes,
-                 engine::TTraceReason reason, const engine::TDailyWorkRec& before,
-                 const engine::TDailyWorkRec& after) override {
+  void Processed(const engine::TPresence& p, engine::TPresenceCode code,
+                 engine::TPresenceCode status, int minutes, engine::TTraceReason reason,
+                 const engine::TDailyWorkRec& before, const engine::TDailyWorkRec& after) override {
     // The stretch it was: same begin and working interval, not processed yet; the same end
     // first (an empty stretch may share its begin with the next one), else one that ends
     // later (the meal deduction moved the processed end earlier).
@@ -177,8 +176,8 @@ class ExplainTrace final : public engine::TDayTrace {
             (exact ? s.end_minute != end : s.end_minute < end)) {
           continue;
         }
-        s.code = code;
-        s.status = status;
+        s.code = engine::ToInt(code);
+        s.status = engine::ToInt(status);
         s.minutes = minutes;
         s.processed = std::move(reason);
         s.adds = Changes(before, after, x_, true);
@@ -220,8 +219,8 @@ class ExplainTrace final : public engine::TDayTrace {
 
   void Report(const std::string& comment) override { e_.reports.push_back(comment); }
 
-  void Failed(int code, const std::string& message) override {
-    e_.error_code = code;
+  void Failed(engine::TDayError code, const std::string& message) override {
+    e_.error_code = engine::ToInt(code);
     const char* text = engine::DailyErrorMessage(code);
     e_.error_message = text ? text : message;
   }
