@@ -20,6 +20,7 @@
 #include <unordered_map>
 
 #include "db/embedded/catalog.h"
+#include "db/embedded/ddl_emitter.h"
 #include "db/embedded/lexer.h"
 #include "db/embedded/parser.h"
 #include "db/embedded/runtime/tsql_runtime.h"
@@ -208,13 +209,11 @@ class EmbeddedConnection final : public Connection {
   void CreateDatabase(const CreateDatabaseStmt& s);
   void DropDatabase(const DropStmt& s);
   void SelectInto(CachedBatch& cb, const SelectStmt& s, Frame& frame);
-  std::string CreateTableSql(const ObjectInfo& o, const std::string& storage) const;
   void RebuildTable(const ObjectInfo& old_info, const ObjectInfo& new_info,
                     const std::vector<std::string>& sources);
   void CreateIndexes(const ObjectInfo& o);
   ResolvedName ResolveName(const ObjectName& name) const;
-  std::vector<ColumnInfo> BuildColumns(const std::vector<ColumnDefinition>& defs, const std::string& table,
-                                       int first_id);
+  TranslateEnv SchemaEnv() const;  // what DDL sees: the catalogue, # tables, current database
   void PublishTemp(std::shared_ptr<const ObjectInfo> o);
 
   std::string MapError(int ext, const std::string& msg, const std::string& statement_kind) const;
@@ -422,12 +421,16 @@ TranslateEnv EmbeddedConnection::Env(const Frame& frame, std::map<std::string, S
   return env;
 }
 
-ResolvedName EmbeddedConnection::ResolveName(const ObjectName& name) const {
+TranslateEnv EmbeddedConnection::SchemaEnv() const {
   TranslateEnv env;
   env.catalog = catalog_.get();
   env.temp_tables = &temp_tables_;
   env.current_db = current_db_;
-  Translator t(env);
+  return env;
+}
+
+ResolvedName EmbeddedConnection::ResolveName(const ObjectName& name) const {
+  Translator t(SchemaEnv());
   return t.Resolve(name);
 }
 
@@ -1009,69 +1012,8 @@ void EmbeddedConnection::ChangeSchema(bool temp, F&& change) {
   catalog_gen_ = file_->generation;
 }
 
-std::string EmbeddedConnection::CreateTableSql(const ObjectInfo& o, const std::string& storage) const {
-  const ColumnInfo* identity = o.IdentityColumn();
-  std::string sql = "CREATE TABLE " + QuoteIdent(o.schema) + "." + QuoteIdent(storage) + " (";
-  for (std::size_t i = 0; i < o.columns.size(); ++i) {
-    const ColumnInfo& c = o.columns[i];
-    if (i) sql += ", ";
-    sql += QuoteIdent(c.name) + " ";
-    if (c.identity) {
-      sql += "INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL";
-      continue;
-    }
-    sql += SqliteDeclaration(c.type);
-    if (!c.nullable) sql += " NOT NULL";
-    if (!c.default_sql.empty()) sql += " DEFAULT " + c.default_sql;
-  }
-  for (const KeyInfo& k : o.keys) {
-    if (k.primary && identity && k.columns.size() == 1 && EqualsNoCase(k.columns[0], identity->name)) continue;
-    sql += std::string(", ") + ((k.primary && !identity) ? "PRIMARY KEY (" : "UNIQUE (");
-    for (std::size_t i = 0; i < k.columns.size(); ++i) sql += (i ? ", " : "") + QuoteIdent(k.columns[i]);
-    sql += ")";
-  }
-  return sql + ")";
-}
-
 void EmbeddedConnection::CreateIndexes(const ObjectInfo& o) {
-  for (const IndexInfo& ix : o.indexes) {
-    std::string sql = std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " + QuoteIdent(o.schema) + "." +
-                      QuoteIdent(o.storage + "." + ix.name) + " ON " + QuoteIdent(o.storage) + " (";
-    for (std::size_t i = 0; i < ix.columns.size(); ++i) sql += (i ? ", " : "") + QuoteIdent(ix.columns[i]);
-    ExecSqlite(db_, sql + ")");
-  }
-}
-
-std::vector<ColumnInfo> EmbeddedConnection::BuildColumns(const std::vector<ColumnDefinition>& defs,
-                                                         const std::string& table, int first_id) {
-  std::vector<ColumnInfo> out;
-  for (const ColumnDefinition& d : defs) {
-    ColumnInfo c;
-    c.name = d.name;
-    c.type = TypeFromSpec(d.type);
-    c.nullable = d.nullable;
-    c.identity = d.identity;
-    c.seed = d.seed;
-    c.increment = d.increment;
-    c.column_id = first_id++;
-    if (d.identity) {
-      if (!(c.type.cls == TypeClass::Int || (c.type.cls == TypeClass::Numeric && c.type.scale == 0)))
-        throw DbError("Identity column '" + d.name + "' must be of data type int, bigint, smallint, tinyint, or "
-                      "decimal or numeric with a scale of 0, and constrained to be nonnullable.");
-      if (d.increment != 1) Unsupported("IDENTITY increment other than 1");
-    }
-    if (d.default_value) {
-      TranslateEnv env;
-      env.catalog = catalog_.get();
-      env.temp_tables = &temp_tables_;
-      env.current_db = current_db_;
-      Translator t(env);
-      c.default_sql = t.DefaultExpression(*d.default_value, c.type);
-    }
-    out.push_back(std::move(c));
-  }
-  (void)table;
-  return out;
+  for (const IndexInfo& ix : o.indexes) ExecSqlite(db_, CreateIndexSql(o, ix));
 }
 
 void EmbeddedConnection::PublishTemp(std::shared_ptr<const ObjectInfo> o) {
@@ -1162,7 +1104,7 @@ void EmbeddedConnection::CreateTable(const CreateTableStmt& s, Frame&) {
   if (s.target.parts.size() >= 2 && !s.target.parts[s.target.parts.size() - 2].empty() &&
       !EqualsNoCase(s.target.parts[s.target.parts.size() - 2], "dbo"))
     Unsupported("schema " + s.target.parts[s.target.parts.size() - 2]);
-  std::vector<ColumnInfo> cols = BuildColumns(s.column_defs, s.target.last(), 1);
+  std::vector<ColumnInfo> cols = BuildColumns(s.column_defs, 1, SchemaEnv());
   std::vector<KeyInfo> keys;
   for (const ColumnDefinition& d : s.column_defs) {
     if (d.primary_key) keys.push_back(KeyInfo{0, d.constraint_name, true, {d.name}});
@@ -1307,7 +1249,7 @@ void EmbeddedConnection::AlterTable(const AlterTableStmt& s, Frame&) {
   if (s.action == AlterAction::Add) {
     int next_id = 0;
     for (const ColumnInfo& c : old->columns) next_id = std::max(next_id, c.column_id);
-    std::vector<ColumnInfo> added = BuildColumns(s.column_defs, old->name, next_id + 1);
+    std::vector<ColumnInfo> added = BuildColumns(s.column_defs, next_id + 1, SchemaEnv());
     native_add = s.constraints.empty();
     for (std::size_t i = 0; i < added.size(); ++i) {
       const ColumnInfo& c = added[i];
@@ -1400,10 +1342,7 @@ void EmbeddedConnection::AlterTable(const AlterTableStmt& s, Frame&) {
     if (native_add) {
       for (std::size_t i = old->columns.size(); i < changed->columns.size(); ++i) {
         const ColumnInfo& c = changed->columns[i];
-        std::string sql = "ALTER TABLE " + old->SqlName() + " ADD COLUMN " + QuoteIdent(c.name) + " " +
-                          SqliteDeclaration(c.type);
-        if (!c.default_sql.empty()) sql += " DEFAULT " + c.default_sql;
-        ExecSqlite(db_, sql);
+        ExecSqlite(db_, AddColumnSql(*old, c));
       }
     } else {
       RebuildTable(*old, *changed, sources);
@@ -1553,12 +1492,7 @@ void EmbeddedConnection::CreateIndex(const CreateIndexStmt& s) {
     if (!changed->FindColumn(c)) throw DbError("Column name '" + c + "' does not exist in the target table or view.");
   IndexInfo ix{0, s.name, s.unique, s.columns};
   std::shared_ptr<const ObjectInfo> result = changed;
-  auto create = [&]() {
-    std::string sql = std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " + QuoteIdent(changed->schema) +
-                      "." + QuoteIdent(changed->storage + "." + ix.name) + " ON " + QuoteIdent(changed->storage) + " (";
-    for (std::size_t i = 0; i < ix.columns.size(); ++i) sql += (i ? ", " : "") + QuoteIdent(ix.columns[i]);
-    ExecSqlite(db_, sql + ")");
-  };
+  auto create = [&]() { ExecSqlite(db_, CreateIndexSql(*changed, ix)); };
   if (r.temp) {
     ChangeSchema(true, [&](Catalog&) {
       ix.object_id = ++g_temp_object_ids;
@@ -1595,7 +1529,7 @@ void EmbeddedConnection::DropIndex(const DropStmt& s) {
       if (s.if_exists) continue;
       throw DbError("Cannot drop the index '" + n.Text() + "', because it does not exist or you do not have permission.");
     }
-    std::string drop = "DROP INDEX " + QuoteIdent(changed->schema) + "." + QuoteIdent(changed->storage + "." + it->name);
+    std::string drop = DropIndexSql(*changed, it->name);
     changed->indexes.erase(it);
     std::shared_ptr<const ObjectInfo> result = changed;
     if (r.temp) {

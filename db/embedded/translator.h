@@ -4,7 +4,8 @@
 // views and inlined scalar functions). Names are bound by its Binder (binder.h); the work
 // is split by what is emitted: queries and FROM (translator.cpp), expressions
 // (expression_emitter.cpp), conversions and column defaults (conversions.cpp), INSERT,
-// UPDATE and DELETE (dml_emitter.cpp); system views live in system_views.h.
+// UPDATE and DELETE (dml_emitter.cpp); system views live in system_views.h and the DDL
+// of stored tables in ddl_emitter.h.
 // A Translator is a short-lived value used by one connection's thread.
 #pragma once
 
