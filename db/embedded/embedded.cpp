@@ -188,7 +188,18 @@ class EmbeddedConnection final : public Connection {
   [[noreturn]] void Fail(Compiled* c, const std::string& statement_kind);
 
   void RunBatch(CachedBatch& cb, Frame& frame, ResultSet& result, bool& have_result);
+  // The batch interpreter: RunStatement hands each statement to the handler of its kind.
   Flow RunStatement(CachedBatch& cb, const Stmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunSelect(CachedBatch& cb, const SelectStmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunWrite(CachedBatch& cb, const Stmt& s, Frame& frame, ResultSet& result);
+  Flow RunDeclare(CachedBatch& cb, const DeclareStmt& s, Frame& frame);
+  Flow RunSetVariable(CachedBatch& cb, const SetVariableStmt& s, Frame& frame);
+  Flow RunSetOption(const SetOptionStmt& s);
+  Flow RunIf(CachedBatch& cb, const IfStmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunWhile(CachedBatch& cb, const WhileStmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunBlock(CachedBatch& cb, const BlockStmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunExec(CachedBatch& cb, const ExecStmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunUse(const UseStmt& s);
   Value Evaluate(CachedBatch& cb, const Expr& e, Frame& frame, const SqlType* cast_to);
   bool Test(CachedBatch& cb, const Expr& e, Frame& frame);
 
@@ -779,153 +790,37 @@ void EmbeddedConnection::RunBatch(CachedBatch& cb, Frame& frame, ResultSet& resu
 EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const Stmt& s, Frame& frame,
                                                           ResultSet& result, bool& have_result) {
   switch (s.kind) {
-    case StmtKind::Select: {
-      const auto& q = s.As<SelectStmt>();
-      const SelectCore& first = q.select->cores[0];
-      if (!first.into.empty()) {
-        SelectInto(cb, q, frame);
-        return Flow::Normal;
-      }
-      bool assignment = false;
-      for (const SelectItem& it : first.items) assignment = assignment || !it.assign_variable.empty();
-      if (assignment) {
-        Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled& comp) {
-          comp.assigned.clear();
-          return t.AssignmentQuery(*q.select, &comp.assigned);
-        });
-        std::vector<std::vector<Value>> rows;
-        Run(c, frame, nullptr, &rows);
-        for (const auto& row : rows)
-          for (std::size_t i = 0; i < c.assigned.size() && i < row.size(); ++i)
-            frame.vars[c.assigned[i]].value = row[i];
-        return Flow::Normal;
-      }
-      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Query(*q.select); });
-      if (!have_result) {
-        Run(c, frame, &result);
-        have_result = true;
-      } else {
-        std::vector<std::vector<Value>> discard;
-        Run(c, frame, nullptr, &discard);
-      }
-      return Flow::Normal;
-    }
-    case StmtKind::Insert: {
-      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Insert(s.As<InsertStmt>()); });
-      Run(c, frame, nullptr);
-      result.rows_affected = rowcount_;
-      return Flow::Normal;
-    }
-    case StmtKind::Update: {
-      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Update(s.As<UpdateStmt>()); });
-      Run(c, frame, nullptr);
-      result.rows_affected = rowcount_;
-      return Flow::Normal;
-    }
-    case StmtKind::Delete: {
-      Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Delete(s.As<DeleteStmt>()); });
-      Run(c, frame, nullptr);
-      result.rows_affected = rowcount_;
-      return Flow::Normal;
-    }
+    case StmtKind::Select:
+      return RunSelect(cb, s.As<SelectStmt>(), frame, result, have_result);
+    case StmtKind::Insert:
+    case StmtKind::Update:
+    case StmtKind::Delete:
+      return RunWrite(cb, s, frame, result);
     case StmtKind::Declare:
-      for (const Declaration& d : s.As<DeclareStmt>().declarations) {
-        std::string name = LowerAscii(d.name);
-        if (frame.vars.count(name))
-          throw DbError("The variable name '" + d.name +
-                        "' has already been declared. Variable names must be unique within a query "
-                        "batch or stored procedure.");
-        Variable v;
-        v.type = TypeFromSpec(d.type);
-        frame.vars[name] = v;
-        if (d.init) frame.vars[name].value = Evaluate(cb, *d.init, frame, &frame.vars[name].type);
-      }
-      return Flow::Normal;
-    case StmtKind::SetVariable: {
-      const auto& set = s.As<SetVariableStmt>();
-      std::string name = LowerAscii(set.variable);
-      auto it = frame.vars.find(name);
-      if (it == frame.vars.end()) throw DbError("Must declare the scalar variable \"" + set.variable + "\".");
-      SqlType type = it->second.type;
-      Value v = Evaluate(cb, *set.value, frame, &type);
-      frame.vars[name].value = std::move(v);
-      return Flow::Normal;
-    }
-    case StmtKind::SetOption: {
-      static const std::map<std::string, bool> kAccepted = {
-          {"NOCOUNT", false},        {"ANSI_NULLS", true},   {"QUOTED_IDENTIFIER", true},
-          {"ANSI_PADDING", true},    {"ANSI_WARNINGS", true}, {"ARITHABORT", false},
-          {"CONCAT_NULL_YIELDS_NULL", true}, {"XACT_ABORT", false}, {"ANSI_NULL_DFLT_ON", true},
-          {"NUMERIC_ROUNDABORT", false}, {"IMPLICIT_TRANSACTIONS", false}};
-      const auto& set = s.As<SetOptionStmt>();
-      auto it = kAccepted.find(set.option);
-      if (it == kAccepted.end()) Unsupported("SET " + set.option);
-      // Options whose OFF (or ON) would change meaning are refused rather than ignored.
-      if (it->second && !set.on) Unsupported("SET " + set.option + " OFF");
-      if (set.option == "IMPLICIT_TRANSACTIONS" && set.on) Unsupported("SET IMPLICIT_TRANSACTIONS ON");
-      return Flow::Normal;
-    }
-    case StmtKind::If: {
-      const auto& branch = s.As<IfStmt>();
-      if (Test(cb, *branch.condition, frame))
-        return RunStatement(cb, *branch.then_branch, frame, result, have_result);
-      if (branch.else_branch) return RunStatement(cb, *branch.else_branch, frame, result, have_result);
-      return Flow::Normal;
-    }
+      return RunDeclare(cb, s.As<DeclareStmt>(), frame);
+    case StmtKind::SetVariable:
+      return RunSetVariable(cb, s.As<SetVariableStmt>(), frame);
+    case StmtKind::SetOption:
+      return RunSetOption(s.As<SetOptionStmt>());
+    case StmtKind::If:
+      return RunIf(cb, s.As<IfStmt>(), frame, result, have_result);
     case StmtKind::While:
-      while (Test(cb, *s.As<WhileStmt>().condition, frame)) {
-        Flow f = RunStatement(cb, *s.As<WhileStmt>().body, frame, result, have_result);
-        if (f == Flow::Break) break;
-        if (f == Flow::Return) return f;
-      }
-      return Flow::Normal;
+      return RunWhile(cb, s.As<WhileStmt>(), frame, result, have_result);
     case StmtKind::Break:
       return Flow::Break;
     case StmtKind::Continue:
       return Flow::Continue;
     case StmtKind::Block:
-      for (const StmtPtr& inner : s.As<BlockStmt>().body) {
-        Flow f = RunStatement(cb, *inner, frame, result, have_result);
-        if (f != Flow::Normal) return f;
-      }
-      return Flow::Normal;
+      return RunBlock(cb, s.As<BlockStmt>(), frame, result, have_result);
     case StmtKind::Return:
       return Flow::Return;
     case StmtKind::Print:
       Evaluate(cb, *s.As<PrintStmt>().value, frame, nullptr);
       return Flow::Normal;
-    case StmtKind::Exec: {
-      Value text = Evaluate(cb, *s.As<ExecStmt>().batch, frame, nullptr);
-      // Nested EXECs count as nesting levels, as views and functions do in the translator.
-      if (exec_depth_ >= kMaxNestingLevel) throw DbError(kNestingTooDeep);
-      std::string saved_db = current_db_;
-      ++exec_depth_;
-      try {
-        std::string inner_sql = text.AsString();
-        std::shared_ptr<CachedBatch> inner = GetBatch(inner_sql);
-        Frame inner_frame;
-        RunBatch(*inner, inner_frame, result, have_result);
-      } catch (...) {
-        --exec_depth_;
-        current_db_ = saved_db;
-        throw;
-      }
-      --exec_depth_;
-      current_db_ = saved_db;
-      return Flow::Normal;
-    }
-    case StmtKind::Use: {
-      const std::string& name = s.As<UseStmt>().database;
-      if (EqualsNoCase(name, "master") || EqualsNoCase(name, "tempdb")) {
-        current_db_ = LowerAscii(name);
-        return Flow::Normal;
-      }
-      const DatabaseInfo* d = catalog_->FindDatabase(name);
-      if (!d)
-        throw DbError("Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
-      current_db_ = d->name;
-      return Flow::Normal;
-    }
+    case StmtKind::Exec:
+      return RunExec(cb, s.As<ExecStmt>(), frame, result, have_result);
+    case StmtKind::Use:
+      return RunUse(s.As<UseStmt>());
     case StmtKind::CreateTable:
       CreateTable(s.As<CreateTableStmt>(), frame);
       return Flow::Normal;
@@ -964,6 +859,155 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
       return Flow::Normal;
   }
   Unsupported("statement");
+}
+
+// A query: SELECT … INTO creates and fills its table, SELECT @v = … assigns the last row's
+// values, any other gives the batch's result (the first one; later ones are run and dropped).
+EmbeddedConnection::Flow EmbeddedConnection::RunSelect(CachedBatch& cb, const SelectStmt& s, Frame& frame,
+                                                       ResultSet& result, bool& have_result) {
+  const SelectCore& first = s.select->cores[0];
+  if (!first.into.empty()) {
+    SelectInto(cb, s, frame);
+    return Flow::Normal;
+  }
+  bool assignment = false;
+  for (const SelectItem& it : first.items) assignment = assignment || !it.assign_variable.empty();
+  if (assignment) {
+    Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled& comp) {
+      comp.assigned.clear();
+      return t.AssignmentQuery(*s.select, &comp.assigned);
+    });
+    std::vector<std::vector<Value>> rows;
+    Run(c, frame, nullptr, &rows);
+    for (const auto& row : rows)
+      for (std::size_t i = 0; i < c.assigned.size() && i < row.size(); ++i)
+        frame.vars[c.assigned[i]].value = row[i];
+    return Flow::Normal;
+  }
+  Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Query(*s.select); });
+  if (!have_result) {
+    Run(c, frame, &result);
+    have_result = true;
+  } else {
+    std::vector<std::vector<Value>> discard;
+    Run(c, frame, nullptr, &discard);
+  }
+  return Flow::Normal;
+}
+
+// INSERT, UPDATE or DELETE; the batch reports the rows it touched.
+EmbeddedConnection::Flow EmbeddedConnection::RunWrite(CachedBatch& cb, const Stmt& s, Frame& frame,
+                                                      ResultSet& result) {
+  Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) {
+    if (s.kind == StmtKind::Insert) return t.Insert(s.As<InsertStmt>());
+    if (s.kind == StmtKind::Update) return t.Update(s.As<UpdateStmt>());
+    return t.Delete(s.As<DeleteStmt>());
+  });
+  Run(c, frame, nullptr);
+  result.rows_affected = rowcount_;
+  return Flow::Normal;
+}
+
+EmbeddedConnection::Flow EmbeddedConnection::RunDeclare(CachedBatch& cb, const DeclareStmt& s, Frame& frame) {
+  for (const Declaration& d : s.declarations) {
+    std::string name = LowerAscii(d.name);
+    if (frame.vars.count(name))
+      throw DbError("The variable name '" + d.name +
+                    "' has already been declared. Variable names must be unique within a query "
+                    "batch or stored procedure.");
+    Variable v;
+    v.type = TypeFromSpec(d.type);
+    frame.vars[name] = v;
+    if (d.init) frame.vars[name].value = Evaluate(cb, *d.init, frame, &frame.vars[name].type);
+  }
+  return Flow::Normal;
+}
+
+EmbeddedConnection::Flow EmbeddedConnection::RunSetVariable(CachedBatch& cb, const SetVariableStmt& s,
+                                                            Frame& frame) {
+  std::string name = LowerAscii(s.variable);
+  auto it = frame.vars.find(name);
+  if (it == frame.vars.end()) throw DbError("Must declare the scalar variable \"" + s.variable + "\".");
+  SqlType type = it->second.type;
+  Value v = Evaluate(cb, *s.value, frame, &type);
+  frame.vars[name].value = std::move(v);
+  return Flow::Normal;
+}
+
+EmbeddedConnection::Flow EmbeddedConnection::RunSetOption(const SetOptionStmt& s) {
+  static const std::map<std::string, bool> kAccepted = {
+      {"NOCOUNT", false},        {"ANSI_NULLS", true},   {"QUOTED_IDENTIFIER", true},
+      {"ANSI_PADDING", true},    {"ANSI_WARNINGS", true}, {"ARITHABORT", false},
+      {"CONCAT_NULL_YIELDS_NULL", true}, {"XACT_ABORT", false}, {"ANSI_NULL_DFLT_ON", true},
+      {"NUMERIC_ROUNDABORT", false}, {"IMPLICIT_TRANSACTIONS", false}};
+  auto it = kAccepted.find(s.option);
+  if (it == kAccepted.end()) Unsupported("SET " + s.option);
+  // Options whose OFF (or ON) would change meaning are refused rather than ignored.
+  if (it->second && !s.on) Unsupported("SET " + s.option + " OFF");
+  if (s.option == "IMPLICIT_TRANSACTIONS" && s.on) Unsupported("SET IMPLICIT_TRANSACTIONS ON");
+  return Flow::Normal;
+}
+
+EmbeddedConnection::Flow EmbeddedConnection::RunIf(CachedBatch& cb, const IfStmt& s, Frame& frame,
+                                                   ResultSet& result, bool& have_result) {
+  if (Test(cb, *s.condition, frame)) return RunStatement(cb, *s.then_branch, frame, result, have_result);
+  if (s.else_branch) return RunStatement(cb, *s.else_branch, frame, result, have_result);
+  return Flow::Normal;
+}
+
+EmbeddedConnection::Flow EmbeddedConnection::RunWhile(CachedBatch& cb, const WhileStmt& s, Frame& frame,
+                                                      ResultSet& result, bool& have_result) {
+  while (Test(cb, *s.condition, frame)) {
+    Flow f = RunStatement(cb, *s.body, frame, result, have_result);
+    if (f == Flow::Break) break;
+    if (f == Flow::Return) return f;
+  }
+  return Flow::Normal;
+}
+
+EmbeddedConnection::Flow EmbeddedConnection::RunBlock(CachedBatch& cb, const BlockStmt& s, Frame& frame,
+                                                      ResultSet& result, bool& have_result) {
+  for (const StmtPtr& inner : s.body) {
+    Flow f = RunStatement(cb, *inner, frame, result, have_result);
+    if (f != Flow::Normal) return f;
+  }
+  return Flow::Normal;
+}
+
+// EXEC (text): the text runs as a batch of its own (own variables), in the current
+// database, which it may change only for itself.
+EmbeddedConnection::Flow EmbeddedConnection::RunExec(CachedBatch& cb, const ExecStmt& s, Frame& frame,
+                                                     ResultSet& result, bool& have_result) {
+  Value text = Evaluate(cb, *s.batch, frame, nullptr);
+  // Nested EXECs count as nesting levels, as views and functions do in the translator.
+  if (exec_depth_ >= kMaxNestingLevel) throw DbError(kNestingTooDeep);
+  std::string saved_db = current_db_;
+  ++exec_depth_;
+  try {
+    std::string inner_sql = text.AsString();
+    std::shared_ptr<CachedBatch> inner = GetBatch(inner_sql);
+    Frame inner_frame;
+    RunBatch(*inner, inner_frame, result, have_result);
+  } catch (...) {
+    --exec_depth_;
+    current_db_ = saved_db;
+    throw;
+  }
+  --exec_depth_;
+  current_db_ = saved_db;
+  return Flow::Normal;
+}
+
+EmbeddedConnection::Flow EmbeddedConnection::RunUse(const UseStmt& s) {
+  const std::string& name = s.database;
+  if (EqualsNoCase(name, "master") || EqualsNoCase(name, "tempdb")) {
+    current_db_ = LowerAscii(name);
+    return Flow::Normal;
+  }
+  const DatabaseInfo* d = catalog_->FindDatabase(name);
+  if (!d) throw DbError("Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+  current_db_ = d->name;
+  return Flow::Normal;
 }
 
 // ------------------------------------------------------------------------ schema changes
@@ -1436,33 +1480,7 @@ void EmbeddedConnection::CreateFunction(const CreateFunctionStmt& s) {
   if (native && s.params.size() != 1) Unsupported("function " + name + " with other parameters");
   if (!native) {
     // Only functions whose body is one expression or one query can be inlined.
-    const auto& body = s.body;
-    auto returned = [](const Stmt& b) {
-      return b.kind == StmtKind::Return ? b.As<ReturnStmt>().value.get() : nullptr;
-    };
-    bool ok = body.size() == 1 && returned(*body[0]);
-    if (!ok && !body.empty() && returned(*body.back()) &&
-        returned(*body.back())->kind == ExprKind::Variable) {
-      std::string result = LowerAscii(returned(*body.back())->text);
-      int producers = 0;
-      ok = true;
-      for (std::size_t i = 0; i + 1 < body.size(); ++i) {
-        const Stmt& b = *body[i];
-        if (b.kind == StmtKind::Declare) continue;
-        if (b.kind == StmtKind::SetVariable && LowerAscii(b.As<SetVariableStmt>().variable) == result) {
-          ++producers;
-          continue;
-        }
-        const Select* q = b.kind == StmtKind::Select ? b.As<SelectStmt>().select.get() : nullptr;
-        if (q && q->cores.size() == 1 && q->cores[0].items.size() == 1 &&
-            LowerAscii(q->cores[0].items[0].assign_variable) == result && q->order_by.empty()) {
-          ++producers;
-          continue;
-        }
-        ok = false;
-      }
-      ok = ok && producers == 1;
-    }
+    bool ok = InlinableBody(s).has_value();
     if (!ok) Unsupported("function body of " + name + " (only one expression or one query can be inlined)");
   }
   auto o = std::make_shared<ObjectInfo>();

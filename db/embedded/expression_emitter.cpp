@@ -132,8 +132,9 @@ Translator::Ex Translator::EmitCompare(Operator op, Ex l, Ex r) {
   }
   bool numeric = (l.type.IsNumber() || l.type.cls == TypeClass::Null) &&
                  (r.type.IsNumber() || r.type.cls == TypeClass::Null);
-  std::string sql = numeric ? "(" + l.sql + " " + OperatorText(op) + " " + r.sql + ")"
-                            : "((" + l.sql + ") COLLATE TSQL " + OperatorText(op) + " " + r.sql + ")";
+  std::string sql = numeric
+                        ? "(" + l.sql + " " + OperatorText(op) + " " + r.sql + ")"
+                        : "((" + l.sql + ") COLLATE TSQL " + OperatorText(op) + " " + r.sql + ")";
   return Ex{sql, SqlType::Bit(), "", {}};
 }
 
@@ -158,7 +159,10 @@ Translator::Ex Translator::EmitPlus(Ex l, Ex r) {
 Translator::Ex Translator::EmitUnary(const Expr& e, const Scope& scope) {
   Ex x = Emit(*e.args[0], scope);
   if (x.type.IsString()) x.sql = ToNumber(x.sql, SqlType::Float());
-  return Ex{std::string("(") + OperatorText(e.op) + x.sql + ")", x.type.IsNumber() ? x.type : SqlType::Unknown(), "", {}};
+  return Ex{std::string("(") + OperatorText(e.op) + x.sql + ")",
+            x.type.IsNumber() ? x.type : SqlType::Unknown(),
+            "",
+            {}};
 }
 
 Translator::Ex Translator::EmitBinary(const Expr& e, const Scope& scope) {
@@ -183,7 +187,8 @@ Translator::Ex Translator::EmitBinary(const Expr& e, const Scope& scope) {
     return Ex{"((" + l.sql + " | " + r.sql + ") - (" + l.sql + " & " + r.sql + "))", t, "", {}};
   if ((e.op == Operator::Subtract || e.op == Operator::Multiply) &&
       RuntimeArithmetic(l.type, r.type))
-    return Ex{std::string(e.op == Operator::Subtract ? "tsql_sub(" : "tsql_mul(") + l.sql + ", " + r.sql + ")",
+    return Ex{std::string(e.op == Operator::Subtract ? "tsql_sub(" : "tsql_mul(") + l.sql + ", " +
+                  r.sql + ")",
               t,
               "",
               {}};
@@ -387,6 +392,40 @@ Translator::Ex Translator::EmitFunction(const Expr& e, const Scope& scope) {
   return EmitBuiltin(*f, call);
 }
 
+std::optional<InlineBody> InlinableBody(const CreateFunctionStmt& fn) {
+  const auto& body = fn.body;
+  auto returned = [](const Stmt& s) {
+    return s.kind == StmtKind::Return ? s.As<ReturnStmt>().value.get() : nullptr;
+  };
+  if (body.size() == 1 && returned(*body[0])) return InlineBody{returned(*body[0]), nullptr};
+  if (body.empty() || !returned(*body.back()) || returned(*body.back())->kind != ExprKind::Variable)
+    return std::nullopt;
+  const std::string result = LowerAscii(returned(*body.back())->text);
+  InlineBody out;
+  int producers = 0;
+  for (std::size_t i = 0; i + 1 < body.size(); ++i) {
+    const Stmt& s = *body[i];
+    if (s.kind == StmtKind::Declare) continue;
+    if (s.kind == StmtKind::SetVariable) {
+      const auto& set = s.As<SetVariableStmt>();
+      if (LowerAscii(set.variable) != result) return std::nullopt;
+      out.value = set.value.get();
+    } else if (s.kind == StmtKind::Select) {
+      const Select& select = *s.As<SelectStmt>().select;
+      if (select.cores.size() != 1 || select.cores[0].items.size() != 1 ||
+          LowerAscii(select.cores[0].items[0].assign_variable) != result ||
+          !select.order_by.empty())
+        return std::nullopt;
+      out.query = &select.cores[0];
+    } else {
+      return std::nullopt;
+    }
+    ++producers;
+  }
+  if (producers != 1) return std::nullopt;
+  return out;
+}
+
 Translator::Ex Translator::EmitUserFunction(const Expr& e, const Scope& scope,
                                             const std::string& db,
                                             std::shared_ptr<const ObjectInfo> fn) {
@@ -411,39 +450,10 @@ Translator::Ex Translator::EmitUserFunction(const Expr& e, const Scope& scope,
               {}};
   }
   // A function whose body is one expression or one query is inlined with its arguments.
-  const Expr* value = nullptr;
-  const SelectCore* query = nullptr;
-  const auto& body = def.body;
-  auto returned = [](const Stmt& s) {
-    return s.kind == StmtKind::Return ? s.As<ReturnStmt>().value.get() : nullptr;
-  };
-  if (body.size() == 1 && returned(*body[0])) {
-    value = returned(*body[0]);
-  } else if (!body.empty() && returned(*body.back()) &&
-             returned(*body.back())->kind == ExprKind::Variable) {
-    std::string result = LowerAscii(returned(*body.back())->text);
-    for (std::size_t i = 0; i + 1 < body.size(); ++i) {
-      const Stmt& s = *body[i];
-      if (s.kind == StmtKind::Declare) continue;
-      if (s.kind == StmtKind::SetVariable && !value && !query) {
-        const auto& set = s.As<SetVariableStmt>();
-        if (LowerAscii(set.variable) == result) {
-          value = set.value.get();
-          continue;
-        }
-      }
-      if (s.kind == StmtKind::Select && !value && !query) {
-        const Select& select = *s.As<SelectStmt>().select;
-        if (select.cores.size() == 1 && select.cores[0].items.size() == 1 &&
-            LowerAscii(select.cores[0].items[0].assign_variable) == result) {
-          query = &select.cores[0];
-          continue;
-        }
-      }
-      Unsupported("function body of " + fn->name);
-    }
-  }
-  if (!value && !query) Unsupported("function body of " + fn->name);
+  std::optional<InlineBody> inlined = InlinableBody(def);
+  if (!inlined) Unsupported("function body of " + fn->name);
+  const Expr* value = inlined->value;
+  const SelectCore* query = inlined->query;
   std::map<std::string, Ex> subst;
   for (std::size_t i = 0; i < def.params.size(); ++i) {
     SqlType pt = TypeFromSpec(def.params[i].type);

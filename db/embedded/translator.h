@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -141,6 +142,15 @@ class Translator {
   // Function inlining: parameter name (lower) → emitted argument.
   std::vector<std::map<std::string, Ex>> substitutions_;
 };
+
+// The part of a scalar function's body that is inlined where the function is called: the
+// expression of a body that is one RETURN, or the one SET @r = … / SELECT @r = … (no ORDER
+// BY) that gives the result variable a body returns. Nothing for a body of another shape.
+struct InlineBody {
+  const Expr* value = nullptr;        // the expression, or
+  const SelectCore* query = nullptr;  // the query whose one item is the result
+};
+std::optional<InlineBody> InlinableBody(const CreateFunctionStmt& fn);
 
 // The SQLite table name a database's table is stored under.
 std::string StorageName(const std::string& database, const std::string& table);
