@@ -16,7 +16,6 @@
 #include "dates/date_parser.h"
 #include "dates/date_time.h"
 #include "dates/jalali.h"
-#include "dates/log_file.h"
 #include "dates/zel_calc_utils.h"
 #include "db/client.h"
 #include "engine/calc.h"
@@ -31,6 +30,7 @@
 #include "service/platform.h"
 #include "service/service_log.h"
 #include "service/systemd_unit.h"
+#include "util/log_file.h"
 
 namespace zel::app {
 
@@ -77,12 +77,12 @@ std::string ReadFileText(const std::string& path) {
   return s.str();
 }
 
-std::string LogsNote() { return "logs: " + dates::LogFolder(); }
+std::string LogsNote() { return "logs: " + util::LogFolder(); }
 
 // Whether the home has the configuration a command on the databases needs; false (and the
 // reason on stderr) when Korlan.Ini is missing or names no database, so nothing is created.
 bool ConfiguredHome() {
-  const std::string path = service::IniPath(dates::HomeFolder());
+  const std::string path = service::IniPath(util::HomeFolder());
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec) || access(path.c_str(), R_OK) != 0) {
     Fail("cannot read " + path + "; run `zelkl-calc db init`");
@@ -108,7 +108,7 @@ void WaitForGivenUpWorkers() {
 int RunService(std::chrono::milliseconds first_pass_after) {
   service::StopSignalGuard signals;
   service::SetDeepLogMode();
-  TZELKLCalculateService s(dates::HomeFolder());
+  TZELKLCalculateService s(util::HomeFolder());
   bool started = false;
   s.ServiceStart(started);
   std::cerr << "zelkl-calc: service started in " << s.Home() << "; " << LogsNote() << "\n";
@@ -126,7 +126,7 @@ int Tick() {
   service::StopSignalGuard signals;
   if (!ConfiguredHome()) return kExitFailed;
   service::SetDeepLogMode();
-  TZELKLCalculateService s(dates::HomeFolder());
+  TZELKLCalculateService s(util::HomeFolder());
   bool started = false;
   s.ServiceStart(started);
   s.TDBCheckTimer();
@@ -164,7 +164,7 @@ namespace {
 // failure printed when the databases cannot be used.
 std::unique_ptr<TZELKLCalculateService> TransferService(int year, std::string& y) {
   service::SetDeepLogMode();
-  auto s = std::make_unique<TZELKLCalculateService>(dates::HomeFolder());
+  auto s = std::make_unique<TZELKLCalculateService>(util::HomeFolder());
   s->LoadConfiguration();
   s->FillSemaphoreList();
   y = year != 0 ? std::to_string(year) : dates::JalaliToday().substr(0, 4);
@@ -200,7 +200,7 @@ int TransferPermission(int year, int kind) {
 
 int TransferIo(int year, bool certain_only) {
   service::SetDeepLogMode();
-  TZELKLCalculateService s(dates::HomeFolder());
+  TZELKLCalculateService s(util::HomeFolder());
   s.LoadConfiguration();
   s.FillSemaphoreList();
   const std::string y = year != 0 ? std::to_string(year) : dates::JalaliToday().substr(0, 4);
@@ -256,7 +256,7 @@ int Calc(const CalcOptions& o) {
   service::StopSignalGuard signals;
   if (!ConfiguredHome()) return kExitFailed;
   service::SetDeepLogMode();
-  TZELKLCalculateService s(dates::HomeFolder());
+  TZELKLCalculateService s(util::HomeFolder());
   s.LoadConfiguration();
   s.FillSemaphoreList();
   s.ResetSemaphoreAfterCalc();
@@ -395,7 +395,7 @@ std::optional<std::string> CheckExplainOptions(const ExplainOptions& o) {
 }
 
 int Explain(const ExplainOptions& o) {
-  const std::string home = dates::HomeFolder();
+  const std::string home = util::HomeFolder();
   const service::ServiceConfig config = service::ReadServiceConfig(service::IniPath(home));
   const db::ConnectionSettings settings = service::BaseConnectionSettings(config, home);
   explain::ExplainRequest request;
@@ -436,7 +436,7 @@ int Explain(const ExplainOptions& o) {
 
 int TransferClock(int year_number) {
   service::SetDeepLogMode();
-  TZELKLCalculateService s(dates::HomeFolder());
+  TZELKLCalculateService s(util::HomeFolder());
   s.LoadConfiguration();
   s.FillSemaphoreList();
   s.ResetSemaphoreAfterCalc();
@@ -492,9 +492,9 @@ int TransferClock(int year_number) {
 
 int DbInit(const std::vector<int>& years) {
   try {
-    service::HomeSetupResult r = service::InitEmbeddedHome(dates::HomeFolder(), years);
+    service::HomeSetupResult r = service::InitEmbeddedHome(util::HomeFolder(), years);
     if (r.ini_written) {
-      std::cout << "wrote " << service::IniPath(dates::HomeFolder()) << " (embedded engine)\n";
+      std::cout << "wrote " << service::IniPath(util::HomeFolder()) << " (embedded engine)\n";
     }
     for (const auto& name : r.created) std::cout << "created database " << name << "\n";
     for (const auto& name : r.already_there) std::cout << "kept existing database " << name << "\n";
@@ -506,7 +506,7 @@ int DbInit(const std::vector<int>& years) {
 
 int DbDemo(engine::demo::DemoOptions options) {
   try {
-    const std::string home = dates::HomeFolder();
+    const std::string home = util::HomeFolder();
     if (!std::filesystem::exists(std::filesystem::path(home) / "Data")) {
       std::vector<int> years;
       if (!options.year.empty()) years.push_back(std::stoi(options.year));
@@ -544,7 +544,7 @@ int Sql(const std::string& database, const std::string& file, const std::string&
     return Fail(e.what());
   }
   if (!ConfiguredHome()) return kExitFailed;
-  const std::string home = dates::HomeFolder();
+  const std::string home = util::HomeFolder();
   db::ConnectionSettings settings =
       service::BaseConnectionSettings(service::ReadServiceConfig(service::IniPath(home)), home);
   if (!database.empty()) settings.database = database;
@@ -572,7 +572,7 @@ int Sql(const std::string& database, const std::string& file, const std::string&
 
 int Hold(const std::string& action, bool force) {
   if (!ConfiguredHome()) return kExitFailed;
-  TZELKLCalculateService s(dates::HomeFolder());
+  TZELKLCalculateService s(util::HomeFolder());
   s.LoadConfiguration();
   const int code = *service::SemaphoreCode(service::SemaphoreCodeTable(), "CALC");
   std::unique_ptr<db::Connection> base;
@@ -636,11 +636,11 @@ int Install() {
                 "(no /run/systemd/system)");
   }
   try {
-    service::InstallUnit(service::ExecutablePath(), dates::HomeFolder());
+    service::InstallUnit(service::ExecutablePath(), util::HomeFolder());
   } catch (const std::exception& e) {
     return Fail(std::string("install: ") + e.what());
   }
-  TZELKLCalculateService s(dates::HomeFolder());
+  TZELKLCalculateService s(util::HomeFolder());
   std::cout << "installed " << service::UnitFilePath() << "\n";
   if (!s.ServiceAfterInstall()) {
     return Fail(std::string(service::kServiceName) +
@@ -660,7 +660,7 @@ int Uninstall() {
   } catch (const std::exception& e) {
     return Fail(std::string("uninstall: ") + e.what());
   }
-  TZELKLCalculateService s(dates::HomeFolder());
+  TZELKLCalculateService s(util::HomeFolder());
   s.ServiceAfterUninstall();
   std::cout << "removed " << service::kServiceName << "\n";
   return kExitOk;
@@ -704,7 +704,7 @@ int Password() {
   }
   try {
     const std::string scrambled = service::EncodeIniPassword(*password);
-    service::IniFile ini(service::IniPath(dates::HomeFolder()));
+    service::IniFile ini(service::IniPath(util::HomeFolder()));
     ini.WriteString(service::kIniSection, "USERPASSWORD", scrambled);
     std::cout << "USERPASSWORD written (scrambled) to " << ini.Path() << "\n";
     return kExitOk;

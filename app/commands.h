@@ -1,5 +1,5 @@
 // The commands of `zelkl-calc`: each takes its parsed options, works in the home folder
-// set for the process (dates/log_file.h), prints what it did, and returns the exit code
+// set for the process (util/log_file.h), prints what it did, and returns the exit code
 // (0 done, 1 failed — with the reason on stderr). Called from main on the main thread.
 #pragma once
 

@@ -9,7 +9,7 @@
 
 #include "app/commands.h"
 #include "dates/clock.h"
-#include "dates/log_file.h"
+#include "util/log_file.h"
 
 namespace {
 
@@ -183,14 +183,13 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::path path = std::filesystem::absolute(home, ec);
     if (ec) return Usage("--home " + home + ": " + ec.message());
-    zel::dates::SetHomeFolder(path.lexically_normal().string());
+    zel::util::SetHomeFolder(path.lexically_normal().string());
   }
   const bool creates_home = init->parsed() || demo->parsed();
   std::error_code home_error;
   if (!creates_home && !version->parsed() &&
-      !std::filesystem::is_directory(zel::dates::HomeFolder(), home_error)) {
-    std::cerr << "zelkl-calc: the home folder " << zel::dates::HomeFolder()
-              << " does not exist\n";
+      !std::filesystem::is_directory(zel::util::HomeFolder(), home_error)) {
+    std::cerr << "zelkl-calc: the home folder " << zel::util::HomeFolder() << " does not exist\n";
     return kExitFailed;
   }
 

@@ -15,11 +15,11 @@
 #include <string>
 
 #include "dates/jalali_day.h"
-#include "dates/log_file.h"
 #include "db/client.h"
 #include "engine/demo/demo_organisation.h"
 #include "management/calculator_management.h"
 #include "schema/schema.h"
+#include "util/log_file.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ class DemoYearHome {
       : dir_(fs::temp_directory_path() / ("zel_demo_monthly_" + std::to_string(::getpid()))) {
     fs::remove_all(dir_);
     fs::create_directories(Data());
-    zel::dates::SetHomeFolder(dir_.string());
+    zel::util::SetHomeFolder(dir_.string());
     Open(Data(), "")->Execute("CREATE DATABASE Att");
     Open(Data(), "")->Execute("CREATE DATABASE Att_1399");
     for (const auto& [database, script] : {std::pair{"Att", zel::db::BaseSchemaSql()},
@@ -96,7 +96,7 @@ class DemoYearHome {
     }
   }
   ~DemoYearHome() {
-    zel::dates::SetHomeFolder("");
+    zel::util::SetHomeFolder("");
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }

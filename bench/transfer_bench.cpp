@@ -14,11 +14,11 @@
 #include <memory>
 #include <string>
 
-#include "dates/log_file.h"
 #include "db/client.h"
 #include "engine/demo/demo_organisation.h"
 #include "schema/schema.h"
 #include "transfer/dm_transfer.h"
+#include "util/log_file.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ class DemoPunches {
       : dir_(fs::temp_directory_path() / ("zel_demo_transfer_" + std::to_string(::getpid()))) {
     fs::remove_all(dir_);
     fs::create_directories(Data());
-    zel::dates::SetHomeFolder(dir_.string());
+    zel::util::SetHomeFolder(dir_.string());
     Open(Data(), "")->Execute("CREATE DATABASE Att");
     Open(Data(), "")->Execute("CREATE DATABASE Att_1399");
     for (const auto& [database, script] : {std::pair{"Att", zel::db::BaseSchemaSql()},
@@ -90,7 +90,7 @@ class DemoPunches {
     base->Execute("DELETE FROM CSSPerTemp");
   }
   ~DemoPunches() {
-    zel::dates::SetHomeFolder("");
+    zel::util::SetHomeFolder("");
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }

@@ -5,7 +5,8 @@
 #include <random>
 #include <string_view>
 
-#include "dates/log_file.h"
+#include "dates/log_stamp.h"
+#include "util/log_file.h"
 
 namespace zel::dates {
 namespace {
@@ -90,9 +91,9 @@ bool TZELDateEncoder::TryDecode(const std::string& Encoded, TDateTime& Date) {
                                "; E:" + Padded25("EConvertError") + "; MD:" +
                                Padded25("TryDecodeDate") + "; MSG: " + e.what() +
                                "; En: " + Encoded;
-      std::string folder = LogFolder();
-      if (!EnsureFolder(folder)) folder = HomeFolder();
-      AppendLogLine(folder, LogFileName("LoadError.Log"), StampedLine(line));
+      std::string folder = util::LogFolder();
+      if (!util::EnsureFolder(folder)) folder = util::HomeFolder();
+      util::AppendLogLine(folder, LogFileName("LoadError.Log"), StampedLine(line));
     } catch (...) {
       // A failed report does not change the answer.
     }

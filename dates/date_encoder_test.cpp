@@ -10,7 +10,7 @@
 
 #include "dates/clock.h"
 #include "dates/date_time.h"
-#include "dates/log_file.h"
+#include "util/log_file.h"
 
 namespace zel::dates {
 namespace {
@@ -88,12 +88,12 @@ class DateEncoderLogTest : public ::testing::Test {
     char pattern[] = "/tmp/zel_encoder_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     home_ = pattern;
-    SetHomeFolder(home_);
+    util::SetHomeFolder(home_);
     SetNowJalali("1399/08/03 09:30", true);
   }
   void TearDown() override {
     ResetNow();
-    SetHomeFolder("");
+    util::SetHomeFolder("");
     std::filesystem::remove_all(home_);
   }
   std::string home_;

@@ -6,8 +6,8 @@
 
 #include "dates/clock.h"
 #include "dates/jalali.h"
-#include "dates/log_file.h"
 #include "dates/zel_calc_utils.h"
+#include "util/log_file.h"
 
 namespace {
 
@@ -44,11 +44,11 @@ void BM_LogTextLine(benchmark::State& state) {
     state.SkipWithError("no temporary folder");
     return;
   }
-  SetHomeFolder(pattern);
+  zel::util::SetHomeFolder(pattern);
   TZelCalcUtils utils(1);
   utils.SetEnableLog(true);
   for (auto _ : state) utils.LogText("Person 1001 day 05/07 done", "Thread1001");
-  SetHomeFolder("");
+  zel::util::SetHomeFolder("");
   std::filesystem::remove_all(pattern);
 }
 BENCHMARK(BM_LogTextLine);

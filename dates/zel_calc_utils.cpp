@@ -11,7 +11,8 @@
 #include "dates/date_parser.h"
 #include "dates/jalali.h"
 #include "dates/jalali_day.h"
-#include "dates/log_file.h"
+#include "dates/log_stamp.h"
+#include "util/log_file.h"
 
 namespace zel::dates {
 namespace {
@@ -76,9 +77,9 @@ void TZelCalcUtils::LogText(const std::string& AValue, const std::string& AFileN
                             bool IsEnableLog) const {
   if (IsEnableLog && !FEnableLog) return;
   try {
-    std::string folder = LogFolder();
-    if (!EnsureFolder(folder)) folder = HomeFolder();
-    AppendLogLine(folder, LogFileNameOf(AFileName), LogTime ? StampedLine(AValue) : AValue);
+    std::string folder = util::LogFolder();
+    if (!util::EnsureFolder(folder)) folder = util::HomeFolder();
+    util::AppendLogLine(folder, LogFileNameOf(AFileName), LogTime ? StampedLine(AValue) : AValue);
   } catch (...) {
     // The calculation log never stops the calculation.
   }

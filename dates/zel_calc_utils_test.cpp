@@ -11,7 +11,7 @@
 #include "dates/clock.h"
 #include "dates/date_utils.h"
 #include "dates/jalali.h"
-#include "dates/log_file.h"
+#include "util/log_file.h"
 
 namespace zel::dates {
 namespace {
@@ -338,12 +338,12 @@ class CalcLogTest : public ::testing::Test {
     char pattern[] = "/tmp/zel_calc_log_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     home_ = pattern;
-    SetHomeFolder(home_);
+    util::SetHomeFolder(home_);
     SetNowJalali("1399/08/03 14:05", true);
   }
   void TearDown() override {
     ResetNow();
-    SetHomeFolder("");
+    util::SetHomeFolder("");
     std::filesystem::remove_all(home_);
   }
   std::string Read(const std::string& name) const {
@@ -392,7 +392,7 @@ TEST_F(CalcLogTest, NeverRaisesAndFallsBackToTheHomeFolder) {
   std::getline(in, line);
   EXPECT_EQ(line, "1399/08/03 14:05:00 : here");
   // A home folder that does not exist and cannot be made: nothing is written, nothing raised.
-  SetHomeFolder("/proc/zel-no-such-folder");
+  util::SetHomeFolder("/proc/zel-no-such-folder");
   EXPECT_NO_THROW(utils.LogText("lost", "Err", true, false));
 }
 

@@ -9,8 +9,9 @@
 #include "dates/date_time.h"
 #include "dates/jalali.h"
 #include "dates/jalali_day.h"
-#include "dates/log_file.h"
+#include "dates/log_stamp.h"
 #include "dates/zel_calc_utils.h"
+#include "util/log_file.h"
 #include "util/parse_int.h"
 #include "util/text.h"
 
@@ -700,9 +701,9 @@ void WriteRunLog(std::string_view Text) {
       }
     } catch (...) {
     }
-    std::string folder = dates::LogFolder();
-    if (!dates::EnsureFolder(folder)) folder = dates::HomeFolder();
-    dates::AppendLogLine(folder, file_name, dates::StampedLine(Text));
+    std::string folder = util::LogFolder();
+    if (!util::EnsureFolder(folder)) folder = util::HomeFolder();
+    util::AppendLogLine(folder, file_name, dates::StampedLine(Text));
   } catch (...) {
     // Writing a log line never stops the calculation.
   }

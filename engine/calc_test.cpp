@@ -13,7 +13,7 @@
 
 #include "dates/clock.h"
 #include "dates/date_time.h"
-#include "dates/log_file.h"
+#include "util/log_file.h"
 
 namespace zel::engine {
 namespace {
@@ -816,14 +816,14 @@ class CalcFailure : public CalcRun {
     char pattern[] = "/tmp/zel_calc_test_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     home = pattern;
-    dates::SetHomeFolder(home);
+    util::SetHomeFolder(home);
     dates::SetNowJalali("1403/05/07 10:00", /*frozen=*/true);
     added = {{At(1, 10, 8, 0), At(1, 10, 16, 0), pk_Present, 1, "clock"}};
     m.SetErrorMsg("before");
   }
   void TearDown() override {
     dates::ResetNow();
-    dates::SetHomeFolder("");
+    util::SetHomeFolder("");
     std::filesystem::remove_all(home);
   }
 

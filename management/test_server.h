@@ -13,10 +13,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "dates/log_file.h"
 #include "db/client.h"
 #include "management/calculator_management.h"
 #include "schema/schema.h"
+#include "util/log_file.h"
 
 namespace zel::management::testing {
 
@@ -68,10 +68,10 @@ class TestServer {
  public:
   TestServer() : dir_(NewTempFolder("server")) {
     fs::copy(TemplateFolder(), dir_ / "Data", fs::copy_options::recursive);
-    dates::SetHomeFolder(dir_.string());
+    util::SetHomeFolder(dir_.string());
   }
   ~TestServer() {
-    dates::SetHomeFolder("");
+    util::SetHomeFolder("");
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }

@@ -11,11 +11,11 @@
 #include <sstream>
 
 #include "dates/clock.h"
-#include "dates/log_file.h"
 #include "schema/schema.h"
 #include "service/home_setup.h"
 #include "service/platform.h"
 #include "service/service_log.h"
+#include "util/log_file.h"
 
 namespace zel::service {
 namespace {
@@ -34,13 +34,13 @@ class ServiceTest : public ::testing::Test {
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "zel_service_XXXXXX").string();
     home_ = mkdtemp(pattern.data());
-    dates::SetHomeFolder(home_.string());
+    util::SetHomeFolder(home_.string());
     dates::SetNowJalali("1399/08/03 09:00", true);
     ResetStopRequest();
     InitEmbeddedHome(home_.string(), {});
   }
   void TearDown() override {
-    dates::SetHomeFolder("");
+    util::SetHomeFolder("");
     dates::ResetNow();
     fs::remove_all(home_);
   }

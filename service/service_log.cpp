@@ -15,9 +15,10 @@
 #include "dates/date_encoder.h"
 #include "dates/date_time.h"
 #include "dates/jalali.h"
-#include "dates/log_file.h"
+#include "dates/log_stamp.h"
 #include "db/client.h"
 #include "service/platform.h"
+#include "util/log_file.h"
 #include "util/sql_text.h"
 #include "util/text.h"
 
@@ -72,10 +73,10 @@ std::string ReadFile(const std::string& path) {
 void LogText(const std::string& AValue, const std::string& AFileName, bool LogTime,
              bool /*IsEnableLog*/) {
   try {
-    std::string folder = dates::LogFolder();
-    if (!dates::EnsureFolder(folder)) folder = dates::HomeFolder();
-    dates::AppendLogLine(folder, dates::LogFileName(AFileName),
-                         LogTime ? dates::StampedLine(AValue) : AValue);
+    std::string folder = util::LogFolder();
+    if (!util::EnsureFolder(folder)) folder = util::HomeFolder();
+    util::AppendLogLine(folder, dates::LogFileName(AFileName),
+                        LogTime ? dates::StampedLine(AValue) : AValue);
   } catch (...) {
     // A log line never stops the work.
   }
@@ -129,13 +130,13 @@ std::string FormatLogText(std::string_view format, const std::vector<LogArg>& ar
 
 void LogToFile(const std::string& Text, const std::string& BaseName, bool OnlyInDeepMode) {
   if (OnlyInDeepMode && !DeepLogMode()) return;
-  const std::string folder = dates::LogFolder();
-  if (!dates::EnsureFolder(folder)) {
+  const std::string folder = util::LogFolder();
+  if (!util::EnsureFolder(folder)) {
     NotifyOperator("خطا", "امکان ایجاد پوشه لاگ وجود ندارد.");
     RequestStop();
     return;
   }
-  dates::AppendLogLine(folder, dates::LogFileName(BaseName), dates::StampedLine(Text));
+  util::AppendLogLine(folder, dates::LogFileName(BaseName), dates::StampedLine(Text));
 }
 
 void LogToFileFmt(std::string_view Format, const std::string& BaseName,
@@ -230,7 +231,7 @@ void SetDeepLogMode() {
     } catch (...) {
     }
   }
-  const std::string path = dates::HomeFolder() + "/Log.inf";
+  const std::string path = util::HomeFolder() + "/Log.inf";
   std::ifstream probe(path);
   if (!probe) return;
   probe.close();

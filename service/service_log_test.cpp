@@ -10,8 +10,8 @@
 
 #include "dates/clock.h"
 #include "dates/date_encoder.h"
-#include "dates/log_file.h"
 #include "service/platform.h"
+#include "util/log_file.h"
 
 namespace zel::service {
 namespace {
@@ -30,12 +30,12 @@ class LogTest : public ::testing::Test {
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "zel_log_XXXXXX").string();
     home_ = mkdtemp(pattern.data());
-    dates::SetHomeFolder(home_.string());
+    util::SetHomeFolder(home_.string());
     dates::SetNowJalali("1399/08/03 09:05", true);
     ResetStopRequest();
   }
   void TearDown() override {
-    dates::SetHomeFolder("");
+    util::SetHomeFolder("");
     dates::ResetNow();
     ResetStopRequest();
     fs::remove_all(home_);

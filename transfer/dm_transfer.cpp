@@ -4,11 +4,12 @@
 
 #include "dates/clock.h"
 #include "dates/jalali.h"
-#include "dates/log_file.h"
+#include "dates/log_stamp.h"
 #include "dates/zel_calc_utils.h"
 #include "db/ado_utils.h"
 #include "db/client.h"
 #include "transfer/transfer_texts.h"
+#include "util/log_file.h"
 #include "util/text.h"
 
 namespace zel::transfer {
@@ -22,9 +23,9 @@ using util::JoinLines;
 // A progress line of the general "Log" file; a line that cannot be written is lost.
 void LogLine(const std::string& text, const std::string& base_name) {
   try {
-    const std::string folder = dates::LogFolder();
-    if (!dates::EnsureFolder(folder)) return;
-    dates::AppendLogLine(folder, dates::LogFileName(base_name), dates::StampedLine(text));
+    const std::string folder = util::LogFolder();
+    if (!util::EnsureFolder(folder)) return;
+    util::AppendLogLine(folder, dates::LogFileName(base_name), dates::StampedLine(text));
   } catch (const std::exception&) {
   }
 }

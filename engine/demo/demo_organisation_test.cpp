@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <string>
 
-#include "dates/log_file.h"
 #include "management/calculator_management.h"
 #include "schema/schema.h"
+#include "util/log_file.h"
 
 namespace zel::engine::demo {
 namespace {
@@ -28,7 +28,7 @@ class DemoServer {
            ("zel_demo_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    dates::SetHomeFolder(dir_.string());  // log files of calculations stay in here
+    util::SetHomeFolder(dir_.string());  // log files of calculations stay in here
     server_.data_dir = (dir_ / "Data").string();
     auto master = db::Connect(server_);
     master->Execute("CREATE DATABASE Att");
@@ -40,7 +40,7 @@ class DemoServer {
     }
   }
   ~DemoServer() {
-    dates::SetHomeFolder("");
+    util::SetHomeFolder("");
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }

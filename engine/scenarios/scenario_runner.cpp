@@ -15,11 +15,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "dates/log_file.h"
 #include "db/client.h"
 #include "engine/demo/demo_organisation.h"
 #include "management/calculator_management.h"
 #include "schema/schema.h"
+#include "util/log_file.h"
 #include "util/text.h"
 
 namespace zel::engine::scenarios {
@@ -244,9 +244,9 @@ bool CompareLog(const fs::path& home, const std::vector<std::string>& wanted,
 
 class HomeFolder {
  public:
-  HomeFolder() : dir_(NewTempFolder("home")) { dates::SetHomeFolder(dir_.string()); }
+  HomeFolder() : dir_(NewTempFolder("home")) { util::SetHomeFolder(dir_.string()); }
   ~HomeFolder() {
-    dates::SetHomeFolder("");
+    util::SetHomeFolder("");
     if (const char* keep = std::getenv("ZEL_SCENARIOS_KEEP"); keep && *keep == '1') {
       std::cerr << "scenario home kept: " << dir_.string() << "\n";
       return;

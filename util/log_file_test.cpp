@@ -1,4 +1,4 @@
-#include "dates/log_file.h"
+#include "util/log_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,10 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "dates/clock.h"
-#include "dates/jalali.h"
-
-namespace zel::dates {
+namespace zel::util {
 namespace {
 
 namespace fs = std::filesystem;
@@ -25,11 +22,8 @@ class LogFileTest : public ::testing::Test {
     char pattern[] = "/tmp/zel_log_file_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    SetNowJalali("1399/08/03 14:05:09", true);
   }
   void TearDown() override {
-    ResetNow();
-    unsetenv(kNowEnvironmentVariable);
     SetHomeFolder("");
     fs::remove_all(dir_);
   }
@@ -49,44 +43,9 @@ class LogFileTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(LogFileTest, FileNamesCarryTodaysJalaliDate) {
-  struct Case {
-    const char* base;
-    const char* suffix;
-    const char* name;
-  } cases[] = {{"Log", "", "Log(1399-08-03).Log"},
-               {"ErrorTransfer", "", "ErrorTransfer(1399-08-03).Log"},
-               {"Thread1001", "_T4", "Thread1001(1399-08-03)_T4.Log"},
-               {"LoadError.Log", "", "LoadError.Log(1399-08-03).Log"},
-               {"Error Thread Action", "", "Error Thread Action(1399-08-03).Log"}};
-  for (const Case& c : cases) EXPECT_EQ(LogFileName(c.base, c.suffix), c.name);
-  EXPECT_EQ(LogDatePart(), "(1399-08-03)");
-  SetNowJalali("1400/01/01 00:00", true);
-  EXPECT_EQ(LogFileName("Log"), "Log(1400-01-01).Log");
-}
-
-TEST_F(LogFileTest, NameWithoutDateWhenTheDateCannotBeFormed) {
-  SetNow(EncodeDate(1500, 1, 1), true);  // a Jalali year of three digits
-  EXPECT_EQ(LogFileName("Log", "_T1"), "Log.Log");
-  EXPECT_THROW(LogDatePart(), std::runtime_error);
-  ResetNow();
-  setenv(kNowEnvironmentVariable, "not a moment", 1);
-  EXPECT_THROW(LoadNowFromEnvironment(), std::invalid_argument);
-  EXPECT_EQ(LogFileName("ErrorTransfer"), "ErrorTransfer.Log");
-  // The stamp is left out too: the line still gets written.
-  EXPECT_EQ(StampedLine("text"), "text");
-}
-
-TEST_F(LogFileTest, StampedLine) {
-  EXPECT_EQ(StampedLine("Start Calc Daily1 ... "), "1399/08/03 14:05:09 : Start Calc Daily1 ... ");
-  EXPECT_EQ(StampedLine("خطا", ParseJalaliMoment("1403/12/30 07:08:09")),
-            "1403/12/30 07:08:09 : خطا");
-  EXPECT_EQ(StampedLine("", EncodeJalaliDate(1400, 1, 1)), "1400/01/01 00:00:00 : ");
-}
-
 TEST_F(LogFileTest, HomeFolderDefaultsToTheExecutablesFolder) {
   SetHomeFolder("");
-  EXPECT_TRUE(fs::exists(HomeFolder() + "/dates_log_file_test")) << HomeFolder();
+  EXPECT_TRUE(fs::exists(HomeFolder() + "/util_log_file_test")) << HomeFolder();
   EXPECT_EQ(HomeFolder(), ExecutableFolder());
   SetHomeFolder(dir_ + "/");
   EXPECT_EQ(HomeFolder(), dir_);
@@ -112,8 +71,8 @@ TEST_F(LogFileTest, AppendsOneLinePerCallAndReportsFailures) {
 TEST_F(LogFileTest, BaseNamesAreCaseInsensitive) {
   // An existing file decides the spelling.
   AppendLine(dir_ + "/log(1399-08-03).Log", "old");
-  AppendLogLine(dir_, LogFileName("Log"), "new");
-  AppendLogLine(dir_, LogFileName("LOG"), "newer");
+  AppendLogLine(dir_, "Log(1399-08-03).Log", "new");
+  AppendLogLine(dir_, "LOG(1399-08-03).Log", "newer");
   EXPECT_EQ(Files(), std::vector<std::string>{"log(1399-08-03).Log"});
   EXPECT_EQ(Read("log(1399-08-03).Log"), "old\nnew\nnewer\n");
   // Without one, the first spelling asked for is kept.
@@ -132,8 +91,8 @@ TEST_F(LogFileTest, ConcurrentWritersUnderDifferentCaseShareOneFileWithWholeLine
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t, &spellings] {
       for (int i = 0; i < kLines; ++i) {
-        AppendLogLine(dir_, LogFileName(spellings[t]),
-                      StampedLine("writer " + std::to_string(t) + " line " + std::to_string(i)));
+        AppendLogLine(dir_, std::string(spellings[t]) + "(1399-08-03).Log",
+                      "writer " + std::to_string(t) + " line " + std::to_string(i));
       }
     });
   }
@@ -143,11 +102,11 @@ TEST_F(LogFileTest, ConcurrentWritersUnderDifferentCaseShareOneFileWithWholeLine
   std::ifstream in(dir_ + "/" + files[0]);
   std::set<std::string> lines;
   for (std::string line; std::getline(in, line);) {
-    EXPECT_EQ(line.rfind("1399/08/03 14:05:09 : writer ", 0), 0u) << line;
+    EXPECT_EQ(line.rfind("writer ", 0), 0u) << line;
     lines.insert(line);
   }
   EXPECT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
 }
 
 }  // namespace
-}  // namespace zel::dates
+}  // namespace zel::util

@@ -1,4 +1,4 @@
-#include "dates/log_file.h"
+#include "util/log_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,11 +10,9 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "dates/clock.h"
-#include "dates/date_parser.h"
-#include "dates/jalali.h"
+#include "util/text.h"
 
-namespace zel::dates {
+namespace zel::util {
 namespace {
 
 struct HomeState {
@@ -38,14 +36,6 @@ PathCache& Cache() {
   return cache;
 }
 
-std::string AsciiLower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
-
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
@@ -53,19 +43,14 @@ bool FileExists(const std::string& path) {
 
 // The existing entry of folder whose name equals file_name ignoring ASCII case, or "".
 std::string FindCaseInsensitive(const std::string& folder, const std::string& file_name) {
-  const std::string wanted = AsciiLower(file_name);
+  const std::string wanted = LowerAscii(file_name);
   std::error_code ec;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
        it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name.size() == file_name.size() && AsciiLower(name) == wanted) return name;
+    if (name.size() == file_name.size() && LowerAscii(name) == wanted) return name;
   }
   return {};
-}
-
-std::string JalaliDateText(TDateTime moment) {
-  const JalaliDate d = DecodeJalaliDate(moment);
-  return TZELDateParser::Format_YYYYMMDD(d.year, d.month, d.day);
 }
 
 }  // namespace
@@ -98,31 +83,6 @@ std::string HomeFolder() {
 
 std::string LogFolder() { return HomeFolder() + "/Logs"; }
 
-std::string LogDatePart() {
-  const std::string today = JalaliToday();  // "YYYY/MM/DD"
-  return "(" + today.substr(0, 4) + "-" + today.substr(5, 2) + "-" + today.substr(8, 2) + ")";
-}
-
-std::string LogFileName(std::string_view base_name, std::string_view suffix) {
-  try {
-    return std::string(base_name) + LogDatePart() + std::string(suffix) + ".Log";
-  } catch (...) {
-    return std::string(base_name) + ".Log";
-  }
-}
-
-std::string StampedLine(std::string_view text, TDateTime moment) {
-  return JalaliDateText(moment) + " " + FormatTime_HHNNSS(moment) + " : " + std::string(text);
-}
-
-std::string StampedLine(std::string_view text) {
-  try {
-    return StampedLine(text, Now());
-  } catch (...) {
-    return std::string(text);
-  }
-}
-
 bool EnsureFolder(const std::string& folder) noexcept {
   try {
     std::error_code ec;
@@ -135,7 +95,7 @@ bool EnsureFolder(const std::string& folder) noexcept {
 }
 
 std::string ResolveLogPath(const std::string& folder, const std::string& file_name) {
-  const std::string key = folder + "/" + AsciiLower(file_name);
+  const std::string key = folder + "/" + LowerAscii(file_name);
   PathCache& cache = Cache();
   std::lock_guard lock(cache.mutex);
   auto it = cache.paths.find(key);
@@ -176,9 +136,8 @@ void AppendLine(const std::string& path, std::string_view line) {
   }
 }
 
-void AppendLogLine(const std::string& folder, const std::string& file_name,
-                   std::string_view line) {
+void AppendLogLine(const std::string& folder, const std::string& file_name, std::string_view line) {
   AppendLine(ResolveLogPath(folder, file_name), line);
 }
 
-}  // namespace zel::dates
+}  // namespace zel::util
