@@ -50,6 +50,7 @@ std::vector<std::string> HourlyTableQuery(const std::string& table) {
 
 TDailyEngine::TDailyEngine(TdmCalculate& module)
     : dm_(module),
+      day_(module.DayState),
       year_(StrToInt(module.CurrentYear)),
       QCWorkShifts(module.ADOConnectionDbBase()),
       AdoQCWorkGroup(module.ADOConnectionDbBase()),
@@ -244,7 +245,7 @@ void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
   manager.OnGetWorkingDays = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerGetWorkingDays(s);
     if (TDayTrace* trace = dm_.DayTrace()) {
-      const TExtraData& x = dm_.ExtraData;
+      const TExtraData& x = day_.ExtraData;
       const std::string shape =
           x.WorkGroupGShCode != 0 ? "shift group " + std::to_string(x.WorkGroupGShCode)
           : !x.WorkGroupCALCODE.empty() ? "calendar " + x.WorkGroupCALCODE
@@ -286,7 +287,7 @@ void TDailyEngine::ForgetPerson() {
   day_item_rows_.clear();
   reported_rows_.clear();
   items_.clear();
-  pending_time_tab_.clear();
+  day_.pending_time_tab.clear();
 }
 
 void TDailyEngine::Unbind(TAttendanceCalcManager& manager) {
@@ -302,7 +303,7 @@ void TDailyEngine::Unbind(TAttendanceCalcManager& manager) {
 }
 
 int TDailyEngine::Rel(const TCalcDateTime& point) const {
-  return MinutesBetween(reference_, point);
+  return MinutesBetween(day_.reference, point);
 }
 
 void TDailyEngine::KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std::string& person) {
@@ -315,12 +316,12 @@ void TDailyEngine::KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std
 
 void TDailyEngine::KeepWindowRows(TKeptRows& rows, db::Dataset& query, const std::string& person,
                                   const char* from_param, const char* to_param) {
-  if (rows.Holds(person, yesterday_text_, tomorrow_text_)) return;
-  query.SetParam(from_param, window_from_);
-  query.SetParam(to_param, window_to_);
+  if (rows.Holds(person, day_.yesterday_text, day_.tomorrow_text)) return;
+  query.SetParam(from_param, day_.window_from);
+  query.SetParam(to_param, day_.window_to);
   query.Open();
   rows.Keep(query);
-  rows.SetKey(person, window_from_, window_to_);
+  rows.SetKey(person, day_.window_from, day_.window_to);
   query.Close();
 }
 

@@ -38,8 +38,8 @@ class TDailyEngine {
   void Bind(TAttendanceCalcManager& manager);
   static void Unbind(TAttendanceCalcManager& manager);
 
-  // OnInitialize: opens the settings, zeroes the day's result record, clears the error code
-  // and the flags a previous day left behind.
+  // OnInitialize: starts the module's day state afresh (settings, result record, flags and
+  // the engine's own per-day values), opens the settings, clears the error code.
   void AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sender);
   // OnGetWorkingDays: the person's work group and its settings, the shape of the day and of
   // its neighbours, the holiday flag, the day length. Aborts the day with codes 12, 13, 14.
@@ -125,7 +125,7 @@ class TDailyEngine {
   int FirstRowCovering(const TKeptRows& rows, const std::string& date) const;
   // Keeps the rows of the person's query (its parameters set) unless they are kept already;
   // KeepWindowRows keeps them for the stretch of days around the calculated day
-  // (window_from_ .. window_to_), bound to the two named parameters.
+  // (the day state's window_from .. window_to), bound to the two named parameters.
   void KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std::string& person);
   void KeepWindowRows(TKeptRows& rows, db::Dataset& query, const std::string& person,
                       const char* from_param = "BDate", const char* to_param = "EDate");
@@ -149,6 +149,7 @@ class TDailyEngine {
   void LogToThreadFile(const TAttendanceCalcManager& Sender, const std::string& text) const;
 
   TdmCalculate& dm_;
+  TDayState& day_;  // the module's state of the day being calculated
   int year_ = 0;  // CurrentYear
 
   // ---- prepared queries, base connection ----
@@ -190,24 +191,6 @@ class TDailyEngine {
   TKeptRows spec_ext_rows_, meal_rows_;
   std::map<std::string, TKeptRows> day_item_rows_;  // calendars and shift rows, by key
   std::set<std::string> reported_rows_;             // malformed rows already reported
-
-  // ---- the day being calculated ----
-  std::string day_text_;        // "MM/DD"
-  std::string yesterday_text_;  // the day before inside the year (the day itself on 01/01)
-  std::string tomorrow_text_;   // the day after inside the year (the day itself at the end)
-  // The stretch of days rows are kept for: from the day before to a month after the day.
-  std::string window_from_, window_to_;
-  TCalcDateTime reference_;     // Yesterday.wdExtra.iBegin: relative minutes count from here
-  std::string night_begin_, night_end_;      // SYSTEM.NightBegin / NightEnd, trimmed
-  std::string ramezan_start_, ramezan_end_;  // SYSTEM.RamezanStart / RamezanEnd, trimmed
-  int dont_calc_night_work_ = 0;             // WorkGrp.Dont_Calc_NightWork of the day's group
-  bool floating_on_ = false, over_float_ = false;
-  int float_minutes_ = 0;
-  std::string daily_mission_begin_, daily_mission_end_;  // dates of the day's DayMam row
-  // The day's TimeTab rows waiting to be written, values in the column order of
-  // QInsertIntoTimeTab; written when the processing of the day ends or fails.
-  static constexpr int kTimeTabColumns = 18;
-  std::vector<std::array<db::Value, kTimeTabColumns>> pending_time_tab_;
 
   // What the working days read, kept for the module's life (its worker calculates one
   // person's consecutive days, each reading the day before and after as well).

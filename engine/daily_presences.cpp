@@ -59,28 +59,24 @@ void TDailyEngine::AttendanceCalcManagerAddPresences(TAttendanceCalcManager& Sen
 }
 
 void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
-  const TExtraData& x = dm_.ExtraData;
+  const TExtraData& x = day_.ExtraData;
   const TGroupType G = x.WorkGroupGROUPTYPE;
   const bool hourly = G == TGroupType::kHourly;
-  daily_mission_begin_.clear();
-  daily_mission_end_.clear();
 
-  // 1. Floating settings.
-  floating_on_ = over_float_ = false;
-  float_minutes_ = 0;
+  // 1. Floating settings (none on a holiday).
   if (x.IsHoliday == 0) {
-    floating_on_ = x.WorkGroupFloatCal;
-    over_float_ = x.WorkGroupOverFloat;
+    day_.floating_on = x.WorkGroupFloatCal;
+    day_.over_float = x.WorkGroupOverFloat;
     // A group without a float value has no floating minutes.
     const std::string value = TrimText(x.WorkGroupFloatVal);
-    float_minutes_ = value.empty() ? 0 : StrToInt(value);
+    day_.float_minutes = value.empty() ? 0 : StrToInt(value);
   }
 
   AddClockIntervals(Sender);                                  // 2
   if (x.IsHoliday == 0) {                                     // 3
     QGetPresent.SetParam("Perno", Sender.PersonID());
     KeepPersonRows(present_rows_, QGetPresent, Sender.PersonID());
-    if (FirstRowCovering(present_rows_, day_text_) >= 0) {
+    if (FirstRowCovering(present_rows_, day_.day_text) >= 0) {
       const TTalvekInterval& day = Sender.Today().wdDay;
       Sender.AddPresence(day.iBegin.sdtDateTime, day.iEnd.sdtDateTime, pk_Present,
                          ToInt(TSourceType::kPresence), {});
@@ -126,7 +122,7 @@ bool ValidHourMinute(const std::string& text) {
 }
 
 void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
-  TDailyWorkRec& rec = dm_.DailyWorkRec;
+  TDailyWorkRec& rec = day_.DailyWorkRec;
   const DaySpan span = SpanOf(Sender);
   const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
   const std::string person = TrimText(Sender.PersonID());
@@ -137,13 +133,14 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
   const int c_perno = q.Column("Perno"), c_bd = q.Column("BeginDate"), c_bt = q.Column("BeginTime");
   const int c_ed = q.Column("EndDate"), c_et = q.Column("EndTime");
   for (int r = 0; r < q.Count(); ++r) {
-    if (!RowReachesWindow(q.Value(r, c_bd), q.Value(r, c_ed), yesterday_text_, tomorrow_text_)) {
+    if (!RowReachesWindow(q.Value(r, c_bd), q.Value(r, c_ed), day_.yesterday_text,
+                          day_.tomorrow_text)) {
       continue;
     }
     const std::string bd = q.Text(r, c_bd), bt = q.Text(r, c_bt);
     const std::string ed = q.Text(r, c_ed), et = q.Text(r, c_et);
     const bool empty = bd + bt == ed + et;
-    if (bd == day_text_) {
+    if (bd == day_.day_text) {
       if (rec.dwrFirstBeginTime.empty() && !empty) {
         rec.dwrFirstBeginDate = bd;
         rec.dwrFirstBeginTime = bt;
@@ -179,7 +176,7 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
 
 std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptRows& rows, int r,
                                          TSourceType source) {
-  const TExtraData& x = dm_.ExtraData;
+  const TExtraData& x = day_.ExtraData;
   const std::string type = rows.Text(r, rows.Column("Type"));
   db::Dataset& types = source == TSourceType::kLeave ? AdoQCMorkhasiType : AdoQCMissionType;
   types.SetParam("Code", StrToIntDef0(type));
@@ -206,8 +203,8 @@ void TDailyEngine::ReportMalformedRow(TAttendanceCalcManager& Sender, const char
   dm_.InsertCalcLogTable(
       dm_.ScheduleId, Sender.PersonID(),
       FormatText("%s (%s) (%s): %s sheet %s skipped: a date or time is not five characters long.",
-                 Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_text_.c_str(), table,
-                 page_no.c_str()));
+                 Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_.day_text.c_str(),
+                 table, page_no.c_str()));
 }
 
 bool TDailyEngine::OutOfRangeRow(const TAttendanceCalcManager& Sender, const char* table,
@@ -222,8 +219,8 @@ bool TDailyEngine::OutOfRangeRow(const TAttendanceCalcManager& Sender, const cha
     dm_.InsertCalcLogTable(
         dm_.ScheduleId, Sender.PersonID(),
         FormatText("%s (%s) (%s): %s row skipped: a date or time is out of range: %s - %s",
-                   Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_text_.c_str(), table,
-                   begin.c_str(), end.c_str()));
+                   Sender.PersonName().c_str(), Sender.PersonID().c_str(), day_.day_text.c_str(),
+                   table, begin.c_str(), end.c_str()));
   }
   return true;
 }
@@ -245,8 +242,8 @@ void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset&
   const int c_bd = rows.Column("BeginDate"), c_bt = rows.Column("BeginTime");
   const int c_ed = rows.Column("EndDate"), c_et = rows.Column("EndTime");
   for (int r = 0; r < rows.Count(); ++r) {
-    if (!RowReachesWindow(rows.Value(r, c_bd), rows.Value(r, c_ed), yesterday_text_,
-                          tomorrow_text_)) {
+    if (!RowReachesWindow(rows.Value(r, c_bd), rows.Value(r, c_ed), day_.yesterday_text,
+                          day_.tomorrow_text)) {
       continue;
     }
     const std::string bd = rows.Text(r, c_bd), bt = rows.Text(r, c_bt);
@@ -281,10 +278,10 @@ void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
   AdoQCDDailyMorkhasi.SetParam("PerNo", Sender.PersonID());
   KeepPersonRows(day_mor_rows_, AdoQCDDailyMorkhasi, Sender.PersonID());
   const TKeptRows& q = day_mor_rows_;
-  const int r = FirstRowCovering(q, day_text_);
+  const int r = FirstRowCovering(q, day_.day_text);
   if (r < 0) return;
-  if (!(q.Text(r, q.Column("BeginDate")) <= day_text_ &&
-        day_text_ <= q.Text(r, q.Column("EndDate")) &&
+  if (!(q.Text(r, q.Column("BeginDate")) <= day_.day_text &&
+        day_.day_text <= q.Text(r, q.Column("EndDate")) &&
         q.Text(r, q.Column("PerNo")) == TrimText(Sender.PersonID()))) {
     return;
   }
@@ -293,7 +290,7 @@ void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
     return;
   }
   const TWorkingDay& today = Sender.Today();
-  const bool holiday = dm_.ExtraData.IsHoliday != 0;
+  const bool holiday = day_.ExtraData.IsHoliday != 0;
   const TCalcDateTime b = holiday ? today.wdExtra.iBegin.sdtDateTime : today.wdDay.iBegin.sdtDateTime;
   const TCalcDateTime e = holiday ? b : today.wdDay.iEnd.sdtDateTime;
   Sender.AddPresence(b, e, pk_Absent, ToInt(TSourceType::kLeave),
@@ -304,18 +301,18 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
   AdoQCDDailyMission.SetParam("PerNo", Sender.PersonID());
   KeepPersonRows(day_mam_rows_, AdoQCDDailyMission, Sender.PersonID());
   const TKeptRows& q = day_mam_rows_;
-  const int r = FirstRowCovering(q, day_text_);
+  const int r = FirstRowCovering(q, day_.day_text);
   if (r < 0) return;
   const std::string first = q.Text(r, q.Column("BeginDate")), last = q.Text(r, q.Column("EndDate"));
-  if (!(first <= day_text_ && day_text_ <= last &&
+  if (!(first <= day_.day_text && day_.day_text <= last &&
         q.Text(r, q.Column("PerNo")) == TrimText(Sender.PersonID()))) {
     return;
   }
   if (OutOfRangeRow(Sender, "DayMam", first, "", last, "")) return;
-  daily_mission_begin_ = first;
-  daily_mission_end_ = last;
+  day_.daily_mission_begin = first;
+  day_.daily_mission_end = last;
 
-  const TExtraData& x = dm_.ExtraData;
+  const TExtraData& x = day_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
   const TWorkingDay& today = Sender.Today();
   std::string b_date = CalcDateToStr(today.wdDay.iBegin.sdtDateTime.dtDate);
@@ -329,7 +326,7 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
   db::Dataset& days = AdoQCDailyMissionDays;
   days.SetParam("PageNo", static_cast<int>(q.Value(r, q.Column("PageNo")).AsInteger()));
   days.SetParam("Perno", q.Value(r, q.Column("PerNo")).AsString());
-  days.SetParam("CurDate", day_text_);
+  days.SetParam("CurDate", day_.day_text);
   days.Open();
   if (!days.IsEmpty()) {
     b_date = Text(days, "BeginDate");
@@ -367,7 +364,7 @@ void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
   const int c_bd = q.Column("BeginDate"), c_bt = q.Column("BeginTime");
   const int c_ed = q.Column("EndDate"), c_et = q.Column("EndTime");
   for (int r = 0; r < q.Count(); ++r) {
-    if (!RangeCovers(q.Value(r, c_bd), q.Value(r, c_ed), day_text_)) continue;
+    if (!RangeCovers(q.Value(r, c_bd), q.Value(r, c_ed), day_.day_text)) continue;
     if (q.Text(r, c_perno) != person) break;
     const std::string bd = q.Text(r, c_bd), bt = q.Text(r, c_bt);
     const std::string ed = q.Text(r, c_ed), et = q.Text(r, c_et);
@@ -420,9 +417,9 @@ void TDailyEngine::AddSuspension(TAttendanceCalcManager& Sender) {
 }
 
 void TDailyEngine::ApplyFloatingStart(TAttendanceCalcManager& Sender) {
-  const TExtraData& x = dm_.ExtraData;
+  const TExtraData& x = day_.ExtraData;
   const int count = Sender.PresenceCount();
-  if (count == 0 || x.IsHoliday != 0 || !floating_on_) return;
+  if (count == 0 || x.IsHoliday != 0 || !day_.floating_on) return;
   const TWorkingDay& today = Sender.Today();
   const int day_begin = today.wdDay.iBegin.sdtRelativeTime;
 
@@ -443,7 +440,8 @@ void TDailyEngine::ApplyFloatingStart(TAttendanceCalcManager& Sender) {
   const int lateness = first.Interval.iBegin.sdtRelativeTime - day_begin;
   if (first.Kind != pk_Present || lateness <= x.WorkGroupLATE_IN) return;
 
-  const int shift = lateness <= float_minutes_ ? lateness : (over_float_ ? 0 : float_minutes_);
+  const int shift =
+      lateness <= day_.float_minutes ? lateness : (day_.over_float ? 0 : day_.float_minutes);
   if (today.wdExtra.iBegin.sdtRelativeTime == today.wdDay.iBegin.sdtRelativeTime) {
     Sender.Shift(dt_Today, edb_Extra, ep_Begin, shift);
   }

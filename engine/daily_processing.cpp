@@ -220,19 +220,19 @@ int NightMinutes(const TCalcDateTime& B, const TCalcDateTime& E, std::string_vie
 void TDailyEngine::FlushTimeTab(const TAttendanceCalcManager& Sender) {
   static_assert(std::size(kTimeTabParams) == kTimeTabColumns);
   if (!dm_.WriteResults()) {
-    pending_time_tab_.clear();
+    day_.pending_time_tab.clear();
     return;
   }
   size_t written = 0;
   try {
-    while (written < pending_time_tab_.size()) {
-      const size_t rows = std::min(kTimeTabRowsPerInsert, pending_time_tab_.size() - written);
+    while (written < day_.pending_time_tab.size()) {
+      const size_t rows = std::min(kTimeTabRowsPerInsert, day_.pending_time_tab.size() - written);
       std::vector<db::Param> params;
       params.reserve(rows * kTimeTabColumns);
       for (size_t r = written; r < written + rows; ++r) {
         for (int c = 0; c < kTimeTabColumns; ++c) {
-          params.push_back({kTimeTabParams[c].name, kTimeTabParams[c].type,
-                            kTimeTabParams[c].size, pending_time_tab_[r][c]});
+          params.push_back({kTimeTabParams[c].name, kTimeTabParams[c].type, kTimeTabParams[c].size,
+                            day_.pending_time_tab[r][c]});
         }
       }
       dm_.ADOConnectionTimeAttendance().Execute(TimeTabInsertText(rows), params);
@@ -240,25 +240,26 @@ void TDailyEngine::FlushTimeTab(const TAttendanceCalcManager& Sender) {
     }
   } catch (const std::exception&) {
     // One by one, so that only the rows that cannot be written are lost (and logged).
-    for (size_t r = written; r < pending_time_tab_.size(); ++r) {
+    for (size_t r = written; r < day_.pending_time_tab.size(); ++r) {
       for (int c = 0; c < kTimeTabColumns; ++c) {
-        QInsertIntoTimeTab.SetParam(kTimeTabParams[c].name, pending_time_tab_[r][c]);
+        QInsertIntoTimeTab.SetParam(kTimeTabParams[c].name, day_.pending_time_tab[r][c]);
       }
       try {
         QInsertIntoTimeTab.ExecSQL();
       } catch (const std::exception& e) {
-        LogToThreadFile(Sender, "Error In Insert To TimeTab DDate = " + day_text_ +
-                                    " Error : " + e.what());
+        LogToThreadFile(
+            Sender, "Error In Insert To TimeTab DDate = " + day_.day_text + " Error : " + e.what());
       }
     }
   }
-  pending_time_tab_.clear();
+  day_.pending_time_tab.clear();
 }
 
 int TDailyEngine::NightMinutesOf(const TPresence& presence) const {
-  if (dont_calc_night_work_ != 0) return 0;
+  if (day_.dont_calc_night_work != 0) return 0;
   return NightMinutes(presence.Interval.iBegin.sdtDateTime, presence.Interval.iEnd.sdtDateTime,
-                      night_begin_, night_end_, dm_.AttendanceCalcManager().CalcDate(), year_);
+                      day_.night_begin, day_.night_end, dm_.AttendanceCalcManager().CalcDate(),
+                      year_);
 }
 
 void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, int code,
@@ -266,13 +267,13 @@ void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, in
   if (!dm_.WriteResults()) return;
   const TAttendanceCalcManager& manager = dm_.AttendanceCalcManager();
   detail.SetParam("Perno", manager.PersonID());
-  detail.SetParam("CurDate", day_text_);
+  detail.SetParam("CurDate", day_.day_text);
   detail.SetParam(code_column, code);
   detail.Open();
   if (detail.IsEmpty()) {
     detail.Append();
     detail.SetField("PerNo", manager.PersonID());
-    detail.SetField("DDate", day_text_);
+    detail.SetField("DDate", day_.day_text);
     detail.SetField(code_column, code);
     detail.SetField("Amount", minutes);
   } else {
@@ -284,8 +285,8 @@ void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, in
 
 void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& Sender,
                                                         TPresence P) {
-  const TExtraData& x = dm_.ExtraData;
-  TDailyWorkRec& rec = dm_.DailyWorkRec;
+  const TExtraData& x = day_.ExtraData;
+  TDailyWorkRec& rec = day_.DailyWorkRec;
   const bool holiday = x.IsHoliday != 0;
   using enum TPresenceCode;
   const TGroupType G = x.WorkGroupGROUPTYPE;
@@ -302,7 +303,7 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   const std::string& item1 = DataItem(items, 1);
 
   // 2. The meal time comes off the first absence of the day.
-  if (x.WorkGroupDec_Meal_Absence != 0 && !dm_.FWorkGroupMealDurationAffected &&
+  if (x.WorkGroupDec_Meal_Absence != 0 && !day_.FWorkGroupMealDurationAffected &&
       (R == kAbsent ||
        (IsOneOf(R, {kLeave, kMission}) && item1 == "D_" && ItemNumber(items, 7) == 0))) {
     TTalvekDateTime& end = P.Interval.iEnd;
@@ -310,7 +311,7 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
         "1383/" + MomentKey(end.sdtDateTime), -x.WorkGroupMealDuration);
     end.sdtDateTime = ParseCalcDateTime(moved.substr(5, 5), moved.substr(10, 5));
     end.sdtRelativeTime -= x.WorkGroupMealDuration;
-    dm_.FWorkGroupMealDurationAffected = true;
+    day_.FWorkGroupMealDurationAffected = true;
     if (trace) {
       why.setting += "Dec_Meal_Absence: MealDuration " + std::to_string(x.WorkGroupMealDuration) +
                      " minutes taken off this first absence; ";
@@ -324,7 +325,7 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   const std::string end_date = CalcDateToStr(P.Interval.iEnd.sdtDateTime.dtDate);
   const std::string end_time = CalcTimeToStr(P.Interval.iEnd.sdtDateTime.dtTime);
   row[kTTPerNo] = Sender.PersonID();
-  row[kTTCalcDate] = day_text_;
+  row[kTTCalcDate] = day_.day_text;
   row[kTTBeginDate] = begin_date;
   row[kTTBeginTime] = begin_time;
   row[kTTEndDate] = end_date;
@@ -407,7 +408,7 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   if (rec.dwrEndStr < end_date + end_time) rec.dwrEndStr = end_date + end_time;
 
   // 10. The row, written with the day's other rows when the processing ends.
-  pending_time_tab_.push_back(std::move(row));
+  day_.pending_time_tab.push_back(std::move(row));
 
   // 11. Leave and mission minutes by type.
   if (R == kLeave || R == kPresentInLeave) {

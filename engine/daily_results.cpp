@@ -183,7 +183,7 @@ std::vector<TDayWorkColumn> DayWorkColumns(const TDailyWorkRec& r, const TExtraD
 // The handler
 
 void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
-  const TExtraData& x = dm_.ExtraData;
+  const TExtraData& x = day_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
   // The meals whose days include the day, by their begin time.
   KeepPersonRows(meal_rows_, QMeals, "");
@@ -198,13 +198,14 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
   const int c_bd = q.Column("BeginDate"), c_ed = q.Column("EndDate");
   const int c_bt = q.Column("BeginTime"), c_et = q.Column("EndTime");
   for (int r = 0; r < q.Count(); ++r) {
-    if (!RangeCovers(q.Value(r, c_bd), q.Value(r, c_ed), day_text_)) continue;
-    meals.push_back({static_cast<int>(q.Value(r, c_code).AsInteger()), q.Value(r, c_price).AsInteger(),
-                     Rel(ParseCalcDateTime(day_text_, q.Text(r, c_bt))),
-                     Rel(ParseCalcDateTime(day_text_, q.Text(r, c_et)))});
+    if (!RangeCovers(q.Value(r, c_bd), q.Value(r, c_ed), day_.day_text)) continue;
+    meals.push_back({static_cast<int>(q.Value(r, c_code).AsInteger()),
+                     q.Value(r, c_price).AsInteger(),
+                     Rel(ParseCalcDateTime(day_.day_text, q.Text(r, c_bt))),
+                     Rel(ParseCalcDateTime(day_.day_text, q.Text(r, c_et)))});
   }
   if (meals.empty()) return;
-  TDailyWorkRec& rec = dm_.DailyWorkRec;
+  TDailyWorkRec& rec = day_.DailyWorkRec;
   std::set<int> granted;  // without writing, the meals this day was given so far
   for (int i = 0; i < Sender.PresenceCount(); ++i) {
     const TPresence& p = Sender.GetPresence(i);
@@ -223,13 +224,13 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
         continue;
       }
       AdoQCMealTime.SetParam("Perno", Sender.PersonID());
-      AdoQCMealTime.SetParam("CalcDate", day_text_);
+      AdoQCMealTime.SetParam("CalcDate", day_.day_text);
       AdoQCMealTime.SetParam("MealCode", meal.code);
       AdoQCMealTime.Open();
       if (!AdoQCMealTime.IsEmpty()) continue;
       AdoQCMealTime.Append();
       AdoQCMealTime.SetField("Perno", Sender.PersonID());
-      AdoQCMealTime.SetField("CalcDate", day_text_);
+      AdoQCMealTime.SetField("CalcDate", day_.day_text);
       AdoQCMealTime.SetField("MealCode", meal.code);
       AdoQCMealTime.SetField("MealPrice", meal.price);
       AdoQCMealTime.Post();
@@ -242,16 +243,16 @@ void TDailyEngine::InsertServTime(int half_way_code, int64_t half_way_price,
                                   int64_t service_price) {
   const TAttendanceCalcManager& manager = dm_.AttendanceCalcManager();
   AdoQCServiceTime.SetParam("PERNO", manager.PersonID());
-  AdoQCServiceTime.SetParam("CALCDATE", day_text_);
+  AdoQCServiceTime.SetParam("CALCDATE", day_.day_text);
   AdoQCServiceTime.SetParam("HALFWAYCODE", half_way_code);
   AdoQCServiceTime.SetParam("HALFWAYPRICE", half_way_price);
   AdoQCServiceTime.SetParam("SERVICEPRICE", service_price);
   if (dm_.WriteResults()) AdoQCServiceTime.ExecSQL();
-  dm_.DailyWorkRec.dwrServicePrice += half_way_price + service_price;
+  day_.DailyWorkRec.dwrServicePrice += half_way_price + service_price;
 }
 
 void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
-  const TExtraData& x = dm_.ExtraData;
+  const TExtraData& x = day_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
   std::string first_time, last_time;
   for (int i = 0; i < Sender.PresenceCount(); ++i) {
@@ -262,7 +263,7 @@ void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
   }
   if (first_time.empty()) return;
 
-  QHalfWays.SetParam("CurDate", day_text_);
+  QHalfWays.SetParam("CurDate", day_.day_text);
   QHalfWays.SetParam("Perno", Sender.PersonID());
   QHalfWays.SetParam("IsHoliday", x.IsHoliday);
   // The first half-way of the given direction among the rules open at a time.
@@ -302,12 +303,12 @@ void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
 }
 
 void TDailyEngine::InsertDayWork(TAttendanceCalcManager& Sender) {
-  const TExtraData& x = dm_.ExtraData;
-  const TDailyWorkRec& r = dm_.DailyWorkRec;
+  const TExtraData& x = day_.ExtraData;
+  const TDailyWorkRec& r = day_.DailyWorkRec;
   db::Dataset& q = QInsertIntoDayWork;
   for (const TDayWorkColumn& n : DayWorkColumns(r, x)) q.SetParam(n.name, n.value);
   q.SetParam("PerNo", Sender.PersonID());
-  q.SetParam("DDate", day_text_);
+  q.SetParam("DDate", day_.day_text);
   q.SetParam("CalCode", x.WorkGroupCALCODE.empty() ? db::Value()
                                                    : db::Value(StrToIntDef0(x.WorkGroupCALCODE)));
   q.SetParam("Section", x.Section);
@@ -322,8 +323,8 @@ void TDailyEngine::InsertDayWork(TAttendanceCalcManager& Sender) {
 }
 
 void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender) {
-  const TExtraData& x = dm_.ExtraData;
-  TDailyWorkRec& rec = dm_.DailyWorkRec;
+  const TExtraData& x = day_.ExtraData;
+  TDailyWorkRec& rec = day_.DailyWorkRec;
   const bool holiday = x.IsHoliday != 0;
   const int count = Sender.PresenceCount();
   FlushTimeTab(Sender);  // the processing of the day has ended
@@ -351,7 +352,7 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   });
   mark();
   rec.dwrHoliday = x.IsHoliday;                               // 2
-  rec.dwrDailyAbsence = dm_.DailyAbsence;
+  rec.dwrDailyAbsence = day_.DailyAbsence;
   rec.dwrMealPrice = 0;
   if (x.WorkGroupCALCMeal != 0) GrantMeals(Sender);           // 3
   rec.dwrServicePrice = 0;                                    // 4
@@ -387,8 +388,8 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   }
   rec.dwrDailyMamuriat = mission_type;
   if (leave_type != 0 && mission_type != 0) Abort(Sender, TDayError::kLeaveMission);
-  if (leave_type != 0 || mission_type != 0) dm_.DailyAbsence = false;
-  rec.dwrDailyAbsence = dm_.DailyAbsence;
+  if (leave_type != 0 || mission_type != 0) day_.DailyAbsence = false;
+  rec.dwrDailyAbsence = day_.DailyAbsence;
 
   // 6-7. Suspension; a leave or mission in the working time is no absence.
   for (int i = 0; i < count; ++i) {
@@ -415,7 +416,7 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   const TKeptRows& special = spec_ext_rows_;
   const int c_ddate = special.Column("DDate");
   for (int r = 0; r < special.Count(); ++r) {
-    if (special.Text(r, c_ddate) != day_text_) continue;
+    if (special.Text(r, c_ddate) != day_.day_text) continue;
     const int amount = dates::TZelCalcUtils::Text2Time(special.Text(r, special.Column("Amount")));
     if (special.Value(r, special.Column("Kind")).AsInteger() != 0) {
       rec.dwrNWSpecial += amount;
@@ -478,10 +479,9 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   try {
     InsertDayWork(Sender);
   } catch (const std::exception& e) {
-    LogToThreadFile(Sender, "Error In Insert To DayWork DDate = " + day_text_ + " Error : " +
-                                e.what());
+    LogToThreadFile(Sender,
+                    "Error In Insert To DayWork DDate = " + day_.day_text + " Error : " + e.what());
   }
-  dm_.FWorkGroupMealDurationAffected = false;
 }
 
 }  // namespace zel::engine

@@ -93,7 +93,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   using P = TPresenceCode;
   const TFindOptions strict_type{false, true, false};
   const TPresence& first = Presences[0];
-  const TExtraData& x = dm_.ExtraData;
+  const TExtraData& x = day_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
   TDayTrace* const trace = dm_.DayTrace();
   TTraceReason why;  // filled only for the observer
@@ -263,7 +263,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       } else if (IsDailyText(mission) && holiday) {
         const std::string date = CalcDateToStr(first.Interval.iBegin.sdtDateTime.dtDate);
         counts = HolidaysCountedOf(mission, TSourceType::kMission) != 0 ||
-                 date == daily_mission_begin_ || date == daily_mission_end_;
+                 date == day_.daily_mission_begin || date == day_.daily_mission_end;
       }
       if (counts) {
         result(P::kMission, mission);
@@ -278,7 +278,8 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
         } else if (IsDailyText(mission) && holiday) {
           why.setting += "daily mission on a holiday, the mission type's HolidaysCounted " +
                          std::to_string(HolidaysCountedOf(mission, TSourceType::kMission)) +
-                         ", mission days " + daily_mission_begin_ + "-" + daily_mission_end_;
+                         ", mission days " + day_.daily_mission_begin + "-" +
+                         day_.daily_mission_end;
         }
       }
       break;
@@ -327,14 +328,14 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
 }
 
 void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Sender) {
-  const TExtraData& x = dm_.ExtraData;
+  const TExtraData& x = day_.ExtraData;
   using P = TPresenceCode;
   const TGroupType G = x.WorkGroupGROUPTYPE;
   if (G == TGroupType::kHourly) return;
   const int count = Sender.PresenceCount();
   TDayTrace* const trace = dm_.DayTrace();
   if (G == TGroupType::kNoAbsence) {
-    dm_.DailyAbsence = false;
+    day_.DailyAbsence = false;
     for (int i = 0; i < count; ++i) {
       const TPresence& p = Sender.GetPresence(i);
       if (p.IntervalType == it_Work && PresenceCodeOf(p) == P::kAbsent) {
@@ -354,19 +355,19 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
     const TPresenceCode code = PresenceCodeOf(p);
     if (p.Kind == pk_Present || code == P::kLeave || code == P::kMission) absence = false;
   }
-  dm_.DailyAbsence = absence && !working_time_empty;
-  if (trace && dm_.DailyAbsence) {
+  day_.DailyAbsence = absence && !working_time_empty;
+  if (trace && day_.DailyAbsence) {
     trace->DayNote({"whole-day absence", "no presence, leave or mission in the working time"});
   }
-  if (dm_.DailyAbsence) return;
+  if (day_.DailyAbsence) return;
 
   const TWorkingDay& today = Sender.Today();
   const int day_begin = today.wdDay.iBegin.sdtRelativeTime;
   const int day_end = today.wdDay.iEnd.sdtRelativeTime;
   const int break_begin = today.wdBreak.iBegin.sdtRelativeTime;
   const int break_end = today.wdBreak.iEnd.sdtRelativeTime;
-  const bool fasting_month = x.WorkGroupta_Ramezan > 0 && ramezan_start_ <= day_text_ &&
-                             day_text_ <= ramezan_end_;
+  const bool fasting_month = x.WorkGroupta_Ramezan > 0 && day_.ramezan_start <= day_.day_text &&
+                             day_.day_text <= day_.ramezan_end;
 
   for (int i = 0; i < count; ++i) {
     const TPresence& p = Sender.GetPresence(i);
@@ -393,8 +394,8 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       if (trace) {
         std::string setting = "EARLY_OUT " + std::to_string(x.WorkGroupEARLY_OUT);
         if (fasting_month && e == day_end) {
-          setting += " + ta_Ramezan " + std::to_string(x.WorkGroupta_Ramezan) +
-                     " (fasting month " + ramezan_start_ + "-" + ramezan_end_ + ")";
+          setting += " + ta_Ramezan " + std::to_string(x.WorkGroupta_Ramezan) + " (fasting month " +
+                     day_.ramezan_start + "-" + day_.ramezan_end + ")";
         }
         setting += ": " + std::to_string(e - b) + (e - b <= limit ? " <= " : " > ") +
                    std::to_string(limit) + " minutes";

@@ -179,19 +179,16 @@ void TDailyEngine::Abort(TAttendanceCalcManager& Sender, TDayError code) {
 }
 
 void TDailyEngine::AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sender) {
+  // A new day: nothing of a previous day, finished or failed, reaches this one.
+  day_ = TDayState{};
   db::Dataset& system = dm_.QSystem();
   if (!system.Active()) system.Open();
   if (!dm_.taSystem().Active()) dm_.taSystem().Open();
-  dm_.DailyWorkRec = TDailyWorkRec{};
-  pending_time_tab_.clear();
   Sender.SetErrorCode(ToInt(TDayError::kNone));
-  // Nothing of a previous day, finished or failed, may reach this one.
-  dm_.FWorkGroupMealDurationAffected = false;
-  dm_.DailyAbsence = false;
-  night_begin_ = TrimText(system.FieldByName("NightBegin").AsString());
-  night_end_ = TrimText(system.FieldByName("NightEnd").AsString());
-  ramezan_start_ = TrimText(system.FieldByName("RamezanStart").AsString());
-  ramezan_end_ = TrimText(system.FieldByName("RamezanEnd").AsString());
+  day_.night_begin = TrimText(system.FieldByName("NightBegin").AsString());
+  day_.night_end = TrimText(system.FieldByName("NightEnd").AsString());
+  day_.ramezan_start = TrimText(system.FieldByName("RamezanStart").AsString());
+  day_.ramezan_end = TrimText(system.FieldByName("RamezanEnd").AsString());
 }
 
 TDailyEngine::RuleOfDay TDailyEngine::RuleOfDate(const TAttendanceCalcManager& Sender,
@@ -304,10 +301,10 @@ const TDailyEngine::WorkGroupRow* TDailyEngine::WorkGroupOf(int code) {
 
 void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroupRow& group,
                                  const std::string& section) {
-  TExtraData& x = dm_.ExtraData;
+  TExtraData& x = day_.ExtraData;
   x = group.settings;
   x.Section = section;
-  dont_calc_night_work_ = group.dont_calc_night_work;
+  day_.dont_calc_night_work = group.dont_calc_night_work;
   int atten_in_break = group.atten_in_break;
   if (atten_in_break < 1 || atten_in_break > 3) {
     if (atten_in_break != 0) {
@@ -325,7 +322,7 @@ void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroup
 
 bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal,
                                const TDate& date, TDayShapeItem& item) {
-  const int gsh = dm_.ExtraData.WorkGroupGShCode;
+  const int gsh = day_.ExtraData.WorkGroupGShCode;
   const std::string date_text = CalcDateToStr(date);
   const std::string person = Sender.PersonID();
   const std::string key =
@@ -437,7 +434,7 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
   }
   // A calendar item or shift whose digits are out of range is skipped and reported like a
   // missing one: the day has no working day.
-  const char* table = dm_.ExtraData.WorkGroupGShCode == 0 ? "CalItem" : "WorkShifts";
+  const char* table = day_.ExtraData.WorkGroupGShCode == 0 ? "CalItem" : "WorkShifts";
   const std::string& day = date_text;
   const std::string none;
   auto or_day = [&day](const std::string& text) { return text.empty() ? day : text; };
@@ -464,14 +461,14 @@ bool TDailyEngine::HasWorkingDay(const TAttendanceCalcManager& Sender, const std
   TDayShapeItem item;
   if (!ReadDayItem(Sender, cal, date, item)) return false;
   return HasAnyBeginTime(item) || item.Holiday != 0 ||
-         dm_.ExtraData.WorkGroupGROUPTYPE == TGroupType::kHourly;
+         day_.ExtraData.WorkGroupGROUPTYPE == TGroupType::kHourly;
 }
 
 TDayShape TDailyEngine::ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal,
                                      const TDate& date, TDayShapeItem* item_out) {
   TDayShapeItem item;
   if (!ReadDayItem(Sender, cal, date, item)) Abort(Sender, TDayError::kNoWorkingDay);
-  std::optional<TDayShape> shape = BuildDayShape(item, date, dm_.ExtraData);
+  std::optional<TDayShape> shape = BuildDayShape(item, date, day_.ExtraData);
   if (!shape) Abort(Sender, TDayError::kNoWorkingDay);
   if (item_out) *item_out = std::move(item);
   return *shape;
@@ -483,18 +480,18 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
   const bool has_prev = DecCalcDate(year_, prev);
   TDate next = D;
   const bool has_next = IncCalcDate(year_, next);
-  day_text_ = CalcDateToStr(D);
-  yesterday_text_ = CalcDateToStr(prev);
-  tomorrow_text_ = CalcDateToStr(next);
+  day_.day_text = CalcDateToStr(D);
+  day_.yesterday_text = CalcDateToStr(prev);
+  day_.tomorrow_text = CalcDateToStr(next);
   TDate last = D;
   for (int i = 0; i < 32 && IncCalcDate(year_, last); ++i) {
   }
-  window_from_ = yesterday_text_;
-  window_to_ = CalcDateToStr(last);
-  TExtraData& x = dm_.ExtraData;
+  day_.window_from = day_.yesterday_text;
+  day_.window_to = CalcDateToStr(last);
+  TExtraData& x = day_.ExtraData;
 
   // 1-2. The work group of the day and its settings.
-  const RuleOfDay rule = RuleOfDate(Sender, day_text_);
+  const RuleOfDay rule = RuleOfDate(Sender, day_.day_text);
   const WorkGroupRow* group =
       rule.work_group.empty() ? nullptr : WorkGroupOf(StrToIntDef0(rule.work_group));
   if (!group) Abort(Sender, TDayError::kNoWorkGroup);
@@ -502,9 +499,9 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
 
   // 3-4. The calendars of the day and its neighbours.
   const std::string cal = x.WorkGroupCALCODE;
-  std::string yesterday_cal = CalendarCodeOfDate(Sender, yesterday_text_);
+  std::string yesterday_cal = CalendarCodeOfDate(Sender, day_.yesterday_text);
   if (yesterday_cal.empty()) yesterday_cal = cal;
-  std::string tomorrow_cal = CalendarCodeOfDate(Sender, tomorrow_text_);
+  std::string tomorrow_cal = CalendarCodeOfDate(Sender, day_.tomorrow_text);
   if (tomorrow_cal.empty()) tomorrow_cal = cal;
   if (cal.empty() && x.WorkGroupGROUPTYPE != TGroupType::kHourly &&
       x.WorkGroupGROUPTYPE != TGroupType::kDistributedShift) {
@@ -567,7 +564,7 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
       Sender.SetTomorrow(MakeWorkingDay(end, end, end, end, end, end, end));
     }
   }
-  reference_ = Sender.Yesterday().wdExtra.iBegin.sdtDateTime;
+  day_.reference = Sender.Yesterday().wdExtra.iBegin.sdtDateTime;
 }
 
 void TDailyEngine::AttendanceCalcManagerHandleError(TAttendanceCalcManager& Sender) {

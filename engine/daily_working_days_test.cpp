@@ -279,6 +279,46 @@ TEST_F(WorkingDaysTest, ShiftRotationWithThePersonsOwnShift) {
                                                     "تعريف نشده است."});  // shift code 0
 }
 
+TEST_F(WorkingDaysTest, DayStateLeftByAnEarlierDayIsStartedAfresh) {
+  OfficeDays({"02/01", "02/02", "02/03"});
+  Group("Dec_Meal_Absence = 1, MealDuration = 30, LATE_IN = 5");
+  Clock("02/02", "08:20", "15:40");
+  Run({"02/02"});
+  const auto timetab = TimeTab("02/02");
+  const auto daywork = DayWork("02/02");
+  ASSERT_FALSE(timetab.empty());
+  ASSERT_FALSE(daywork.empty());
+
+  // Every part of the day state as another day, finished or failed, could leave it.
+  TDayState& state = Module().DayState;
+  state.ExtraData.WorkGroupLATE_IN = 90;
+  state.ExtraData.IsHoliday = 1;
+  state.DailyWorkRec.dwrWorkTotal = 999;
+  state.DailyWorkRec.dwrBeginStr = "01/0100:00";
+  state.DailyAbsence = true;
+  state.FWorkGroupMealDurationAffected = true;
+  state.day_text = state.yesterday_text = state.tomorrow_text = "01/15";
+  state.window_from = state.window_to = "01/15";
+  state.night_begin = "00:00";
+  state.night_end = "23:59";
+  state.ramezan_start = "01/01";
+  state.ramezan_end = "12/29";
+  state.dont_calc_night_work = 1;
+  state.floating_on = state.over_float = true;
+  state.float_minutes = 60;
+  state.daily_mission_begin = state.daily_mission_end = "02/02";
+  std::array<db::Value, kTimeTabColumns> stale;
+  stale.fill(db::Value("02/02"));
+  state.pending_time_tab.push_back(stale);
+
+  Year("DELETE FROM TimeTab");
+  Year("DELETE FROM DayWork");
+  Run({"02/02"});
+  EXPECT_EQ(TimeTab("02/02"), timetab);
+  EXPECT_EQ(DayWork("02/02"), daywork);
+  EXPECT_TRUE(LogComments().empty());
+}
+
 TEST_F(WorkingDaysTest, FailedDayLeavesNoMealOrAbsenceStateToTheNextDay) {
   OfficeDays({"02/01", "02/02", "02/03", "02/04"});
   Group("Dec_Meal_Absence = 1, MealDuration = 30, CalcMeal = 1");

@@ -1,7 +1,8 @@
 // The calculation data module: one per calculation worker, holding the worker's two
 // database connections (base and year), the settings and person queries, the attendance
-// calculation manager whose events the daily handlers bind, the day's work-group data and
-// the writer of CSSLog rows. Also the process-wide lock of the presence assembly.
+// calculation manager whose events the daily handlers bind, the state of the day being
+// calculated and the writer of CSSLog rows. Also the process-wide lock of the presence
+// assembly.
 // A module is created and used by one worker thread; only CalcCriticalSection is shared.
 #pragma once
 
@@ -14,8 +15,7 @@
 #include "dates/zel_calc_utils.h"
 #include "db/client.h"
 #include "engine/calc.h"
-#include "engine/daily_codes.h"
-#include "engine/daily_work_rec.h"
+#include "engine/daily_day_state.h"
 
 namespace zel::engine {
 
@@ -24,55 +24,6 @@ class TDayTrace;
 
 // The one lock of the process that serialises the presence assembly of all daily workers.
 std::mutex& CalcCriticalSection();
-
-// Settings of the person's work group on the day being calculated, and facts of the day.
-struct TExtraData {
-  int WorkGroupS_Day_Rate = 0, WorkGroupS_Day_Bound = 0, WorkGroupS_Day_Condition = 0;
-  std::string WorkGroupSDR_PRIO, WorkGroupSMR_PRIO;
-  int WorkGroupT_Day_Rate = 0, WorkGroupT_Day_Bound = 0, WorkGroupT_Day_Condition = 0;
-  int WorkGroupE_Day_Rate = 0, WorkGroupE_Day_Bound = 0, WorkGroupE_Day_Condition = 0;
-  bool WorkGroupADDPERMIT = false;
-  std::string WorkGroupAMR_PRIO;
-  std::string WorkGroupCALCODE;
-  int WorkGroupCODE = 0;
-  int WorkGroupEARLY_OUT = 0;
-  std::string WorkGroupEDR_PRIO, WorkGroupEMR_PRIO;
-  bool WorkGroupFloatCal = false, WorkGroupOverFloat = false;
-  std::string WorkGroupFloatVal;
-  TGroupType WorkGroupGROUPTYPE{};
-  int WorkGroupKASR_M_DAY = 0, WorkGroupKASR_MOR = 0, WorkGroupKASR_TAT = 0;
-  int WorkGroupLATE_IN = 0;
-  int WorkGroupM_PARAM[12] = {};  // M_PARAM1 .. M_PARAM12, index 0 = month 1
-  int WorkGroupMAH_ABS_OK = 0;
-  std::string WorkGroupNAME;
-  int WorkGroupMAX_KARKARD = 0, WorkGroupMIN_KARKARD = 0;
-  int WorkGroupPPERCENT = 0;
-  int WorkGroupTAKHIR_AMOUNT = 0, WorkGroupTAKHIRCNT = 0, WorkGroupTAKHIRSTAT = 0,
-      WorkGroupTAKHIRTOT = 0;
-  int WorkGroupTATS_IN_MORKHASI = 0;
-  std::string WorkGroupTMR_PRIO, WorkGroupTDR_PRIO;
-  int WorkGroupE_N_MinBefore = 0, WorkGroupE_N_MinAfter = 0, WorkGroupE_H_Min = 0;
-  int WorkGroupCALCMeal = 0, WorkGroupCALCMealBefore = 0, WorkGroupCALCMealAfter = 0,
-      WorkGroupCALCMealHoliday = 0;
-  int WorkGroupCALCService = 0;
-  int WorkGroupAtten_In_Break = 0;
-  int WorkGroupMealDuration = 0;
-  int WorkGroupDec_Meal_Absence = 0;
-  int WorkGroupta_Ramezan = 0;
-  int WorkGroupSumAbsent = 0, WorkGroupAbsentOption = 0;
-  int WorkGroupMaxMPNonWork = 0;
-  int WorkGroupImp_HurOrdMor = 0;
-  std::string Section;
-  int IsHoliday = 0;
-  bool IsFalseDay = false;
-  int DayLength = 0;
-  int CalWork = 0;
-  int WorkGroupGShCode = 0;
-  int WorkGroupMandeMorForSaati = 0;
-  int WorkGroupPrdMahExtraWorkPermOption = 0;
-  int WorkGroupDef_Late_In_FromVacation = 0, WorkGroupDef_Early_Out_FromVacation = 0;
-  int WorkGroupHow_ExtraWork_Holi_DayMam = 0;
-};
 
 class TdmCalculate {
  public:
@@ -166,10 +117,9 @@ class TdmCalculate {
   TDailyEngine& DailyEngine();
 
   // ---- module state ----
-  bool FWorkGroupMealDurationAffected = false;
-  TExtraData ExtraData;
-  TDailyWorkRec DailyWorkRec;
-  bool DailyAbsence = false;
+  // The day being calculated (its settings, result record and flags), started afresh by the
+  // daily engine when a day begins.
+  TDayState DayState;
   dates::TZelCalcUtils MyZelUtils{0};
   std::string CurrentYear;
   std::string SqlUserName;
