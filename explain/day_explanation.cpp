@@ -33,17 +33,30 @@ std::string SourceKind(int type, const engine::TVariant& data) {
   const std::string& desc = engine::DataItem(items, 4);
   const bool daily = engine::DataItem(items, 1) == "D_";
   std::string text;
-  switch (type) {
-    case 1: return "presence (entry/exit record or presence mark)";
-    case 2: text = daily ? "daily leave" : "hourly leave"; break;
-    case 3: text = daily ? "daily mission" : "hourly mission"; break;
-    case 4: text = "extra-work permission"; break;
-    case 5: text = "service-late permission"; break;
-    case 23: text = "suspension"; break;
+  using enum engine::TSourceType;
+  const engine::TSourceType source = static_cast<engine::TSourceType>(type);
+  switch (source) {
+    case kPresence:
+      return "presence (entry/exit record or presence mark)";
+    case kLeave:
+      text = daily ? "daily leave" : "hourly leave";
+      break;
+    case kMission:
+      text = daily ? "daily mission" : "hourly mission";
+      break;
+    case kExtraWorkPermit:
+      text = "extra-work permission";
+      break;
+    case kServiceLatePermit:
+      text = "service-late permission";
+      break;
+    case kSuspension:
+      text = "suspension";
+      break;
     default: return "record of type " + std::to_string(type);
   }
   if (!sheet.empty()) text += ", sheet " + sheet;
-  if ((type == 2 || type == 3) && !item_type.empty()) text += ", type " + item_type;
+  if ((source == kLeave || source == kMission) && !item_type.empty()) text += ", type " + item_type;
   if (!TrimText(desc).empty()) text += " (" + TrimText(desc) + ")";
   return text;
 }
@@ -247,7 +260,9 @@ void FinishStretches(TDayExplanation& e) {
     for (engine::TTraceReason* r : {&s.classified, &s.processed}) {
       while (r->setting.ends_with("; ")) r->setting.resize(r->setting.size() - 2);
     }
-    if ((shown == 14 || shown == 15 || shown == 22) && !s.sheet.empty()) {
+    using enum engine::TPresenceCode;
+    const engine::TPresenceCode code = engine::PresenceCodeFrom(shown);
+    if ((code == kExtraWork || code == kServiceLate || code == kSuspended) && !s.sheet.empty()) {
       name += ", sheet " + s.sheet;
     }
     s.status_name = std::move(name);
@@ -285,42 +300,76 @@ void ReadStored(db::Connection& base, db::Connection& year, TDayExplanation& e) 
 }  // namespace
 
 std::pair<std::string, std::string> StatusName(int status, bool ok) {
-  switch (status) {
-    case 6: return {"present in the working time", "حضور در وقت کاری"};
-    case 7: return {"not counted (outside the working time)", "خارج از وقت کاری"};
-    case 8: return {"late not tolerated", "تأخیر غیرمجاز"};
-    case 9: return {"early departure not tolerated", "تعجیل غیرمجاز"};
-    case 10: return {"absence without permission", "غیبت بدون مجوز"};
-    case 11: return {"absence", "غیبت"};
-    case 12: return {"hourly leave", "مرخصی ساعتی"};
-    case 13: return {"hourly mission", "مأموریت ساعتی"};
-    case 14:
+  using enum engine::TPresenceCode;
+  switch (engine::PresenceCodeFrom(status)) {
+    case kPresent:
+      return {"present in the working time", "حضور در وقت کاری"};
+    case kNotCounted:
+      return {"not counted (outside the working time)", "خارج از وقت کاری"};
+    case kLateArrival:
+      return {"late not tolerated", "تأخیر غیرمجاز"};
+    case kEarlyDeparture:
+      return {"early departure not tolerated", "تعجیل غیرمجاز"};
+    case kAbsentNotPermitted:
+      return {"absence without permission", "غیبت بدون مجوز"};
+    case kAbsent:
+      return {"absence", "غیبت"};
+    case kLeave:
+      return {"hourly leave", "مرخصی ساعتی"};
+    case kMission:
+      return {"hourly mission", "مأموریت ساعتی"};
+    case kExtraWork:
       return ok ? std::pair<std::string, std::string>{"extra work, permitted", "اضافه‌کار مجاز"}
                 : std::pair<std::string, std::string>{"extra work, not permitted",
                                                       "اضافه‌کار غیرمجاز"};
-    case 15: return {"service lateness", "تأخیر سرویس"};
-    case 16: return {"late within tolerance", "تأخیر مجاز"};
-    case 17: return {"early departure within tolerance", "تعجیل مجاز"};
-    case 18: return {"present during a daily leave", "حضور در مرخصی روزانه"};
-    case 19: return {"present during a daily mission", "حضور در مأموریت روزانه"};
-    case 20: return {"daily leave", "مرخصی روزانه"};
-    case 21: return {"daily mission", "مأموریت روزانه"};
-    case 22: return {"suspended", "تعلیق"};
+    case kServiceLate:
+      return {"service lateness", "تأخیر سرویس"};
+    case kLateTolerated:
+      return {"late within tolerance", "تأخیر مجاز"};
+    case kEarlyTolerated:
+      return {"early departure within tolerance", "تعجیل مجاز"};
+    case kPresentInLeave:
+      return {"present during a daily leave", "حضور در مرخصی روزانه"};
+    case kPresentInMission:
+      return {"present during a daily mission", "حضور در مأموریت روزانه"};
+    case kDailyLeave:
+      return {"daily leave", "مرخصی روزانه"};
+    case kDailyMission:
+      return {"daily mission", "مأموریت روزانه"};
+    case kSuspended:
+      return {"suspended", "تعلیق"};
     default: return {"code " + std::to_string(status), "کد " + std::to_string(status)};
   }
 }
 
 std::string StatusClass(int status, bool ok) {
-  switch (status) {
-    case 6: case 18: case 19: return "present";
-    case 14: return ok ? "extra-ok" : "extra";
-    case 16: case 17: return "tolerated";
-    case 8: case 9: return "late";
-    case 10: case 11: return "absent";
-    case 12: case 20: return "leave";
-    case 13: case 21: return "mission";
-    case 15: return "service";
-    case 22: return "suspended";
+  using enum engine::TPresenceCode;
+  switch (engine::PresenceCodeFrom(status)) {
+    case kPresent:
+    case kPresentInLeave:
+    case kPresentInMission:
+      return "present";
+    case kExtraWork:
+      return ok ? "extra-ok" : "extra";
+    case kLateTolerated:
+    case kEarlyTolerated:
+      return "tolerated";
+    case kLateArrival:
+    case kEarlyDeparture:
+      return "late";
+    case kAbsentNotPermitted:
+    case kAbsent:
+      return "absent";
+    case kLeave:
+    case kDailyLeave:
+      return "leave";
+    case kMission:
+    case kDailyMission:
+      return "mission";
+    case kServiceLate:
+      return "service";
+    case kSuspended:
+      return "suspended";
     default: return "not-counted";
   }
 }

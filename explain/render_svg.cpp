@@ -66,7 +66,10 @@ int64_t TotalOf(const TDayExplanation& e, const char* column) {
 // The label of a stretch: its status in Persian, the permission sheet, the tolerance.
 std::string StretchLabel(const TExplainStretch& s, const TDayExplanation& e) {
   std::string label = s.status_fa;
-  if (!s.sheet.empty() && (s.code == 12 || s.code == 13 || s.code == 14 || s.code == 15)) {
+  using enum engine::TPresenceCode;
+  const engine::TPresenceCode code = engine::PresenceCodeFrom(s.code);
+  if (!s.sheet.empty() &&
+      (code == kLeave || code == kMission || code == kExtraWork || code == kServiceLate)) {
     label += "، برگ " + s.sheet;
   }
   auto setting = [&e](const char* name) {
