@@ -61,29 +61,29 @@ const char* OperatorText(Operator op);
 
 enum class ExprKind {
   Null,
-  Integer,  // text holds the digits
-  Decimal,  // text holds the literal
-  String,   // text holds the value
-  Column,   // name = parts
-  Variable, // text = @name
-  Param,    // param_index
-  Unary,    // op Negate or BitNot; args[0]
-  Binary,   // op Add … BitXor; args[0], args[1]
-  Compare,  // op Equal … GreaterEqual; args[0], args[1]
-  And,      // args (2)
-  Or,       // args (2)
-  Not,      // args[0]
-  IsNull,   // args[0]; negated for IS NOT NULL
-  Between,  // args[0] between args[1] and args[2]; negated
-  InList,   // args[0] in (args[1..]); negated
-  InSelect, // args[0] in (select); negated
-  Exists,   // select
-  Like,     // args[0] like args[1] [escape args[2]]; negated
-  Case,     // args: [operand] when/then pairs [else]; has_operand, has_else
-  Cast,     // args[0] as type (CONVERT too; style in args[1] when present)
-  Function, // name = parts; args; distinct; star for COUNT(*)
-  Subquery, // select (scalar)
-  Star,     // bare * inside COUNT(*)
+  Integer,   // text holds the digits
+  Decimal,   // text holds the literal
+  String,    // text holds the value
+  Column,    // name = parts
+  Variable,  // text = @name
+  Param,     // param_index
+  Unary,     // op Negate or BitNot; args[0]
+  Binary,    // op Add … BitXor; args[0], args[1]
+  Compare,   // op Equal … GreaterEqual; args[0], args[1]
+  And,       // args (2)
+  Or,        // args (2)
+  Not,       // args[0]
+  IsNull,    // args[0]; negated for IS NOT NULL
+  Between,   // args[0] between args[1] and args[2]; negated
+  InList,    // args[0] in (args[1..]); negated
+  InSelect,  // args[0] in (select); negated
+  Exists,    // select
+  Like,      // args[0] like args[1] [escape args[2]]; negated
+  Case,      // args: [operand] when/then pairs [else]; has_operand, has_else
+  Cast,      // args[0] as type (CONVERT too; style in args[1] when present)
+  Function,  // name = parts; args; distinct; star for COUNT(*)
+  Subquery,  // select (scalar)
+  Star,      // bare * inside COUNT(*)
 };
 
 struct Expr {
@@ -112,9 +112,9 @@ const char* JoinTypeText(JoinType type);
 
 struct TableRef {
   RefKind kind = RefKind::Table;
-  ObjectName name;          // Table
-  std::string alias;        // Table, Derived, Unpivot
-  std::unique_ptr<Select> select;  // Derived
+  ObjectName name;                        // Table
+  std::string alias;                      // Table, Derived, Unpivot
+  std::unique_ptr<Select> select;         // Derived
   JoinType join_type = JoinType::Inner;   // Join
   std::unique_ptr<TableRef> left, right;  // Join; Unpivot uses left as its source
   ExprPtr on;
@@ -124,7 +124,7 @@ struct TableRef {
 };
 
 struct SelectItem {
-  ExprPtr expr;              // null for a star
+  ExprPtr expr;  // null for a star
   std::string alias;
   bool has_alias = false;
   bool star = false;

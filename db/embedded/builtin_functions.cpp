@@ -45,14 +45,22 @@ SqlType TextType(const Emitted& x) {
 
 SqlType ResultOf(ResultType r, const std::vector<Emitted>& a) {
   switch (r) {
-    case ResultType::Int: return SqlType::Int();
-    case ResultType::SysName: return SqlType::VarChar(128, "nvarchar");
-    case ResultType::DateTime: return kDateTime;
-    case ResultType::LongText: return SqlType::VarChar(8000);
-    case ResultType::TextOfFirst: return TextType(a.at(0));
-    case ResultType::First: return a.at(0).type;
-    case ResultType::NumberOfFirst: return a.at(0).type.IsNumber() ? a.at(0).type : SqlType::Float();
-    case ResultType::Custom: break;
+    case ResultType::Int:
+      return SqlType::Int();
+    case ResultType::SysName:
+      return SqlType::VarChar(128, "nvarchar");
+    case ResultType::DateTime:
+      return kDateTime;
+    case ResultType::LongText:
+      return SqlType::VarChar(8000);
+    case ResultType::TextOfFirst:
+      return TextType(a.at(0));
+    case ResultType::First:
+      return a.at(0).type;
+    case ResultType::NumberOfFirst:
+      return a.at(0).type.IsNumber() ? a.at(0).type : SqlType::Float();
+    case ResultType::Custom:
+      break;
   }
   return SqlType::Unknown();
 }
@@ -83,14 +91,18 @@ Emitted Trim(BuiltinCall& c) {
 Emitted Space(BuiltinCall& c) {
   const std::string& n = c.args[0].sql;
   return Emitted{"(CASE WHEN " + n + " < 0 THEN NULL ELSE printf('%*s', " + n + ", '') END)",
-                 SqlType::VarChar(8000), "", {}};
+                 SqlType::VarChar(8000),
+                 "",
+                 {}};
 }
 
 Emitted Replicate(BuiltinCall& c) {
   const std::string& n = c.args[1].sql;
   return Emitted{"(CASE WHEN " + n + " < 0 THEN NULL ELSE replace(printf('%.*c', " + n +
                      ", 'x'), 'x', " + c.args[0].sql + ") END)",
-                 SqlType::VarChar(8000), "", {}};
+                 SqlType::VarChar(8000),
+                 "",
+                 {}};
 }
 
 Emitted Round(BuiltinCall& c) {
@@ -103,7 +115,8 @@ Emitted Round(BuiltinCall& c) {
 Emitted FloorOrCeiling(BuiltinCall& c) {
   const std::string fn = UpperAscii(c.expr.name[0]) == "FLOOR" ? "floor" : "ceil";
   if (c.args[0].type.cls == TypeClass::Int) return c.args[0];
-  return Emitted{"CAST(" + fn + "(" + c.args[0].sql + ") AS INTEGER)", SqlType::Int("bigint"), "", {}};
+  return Emitted{
+      "CAST(" + fn + "(" + c.args[0].sql + ") AS INTEGER)", SqlType::Int("bigint"), "", {}};
 }
 
 // COUNT, COUNT_BIG, SUM, MIN, MAX, AVG: DISTINCT and MIN/MAX compare texts through the
@@ -121,12 +134,16 @@ Emitted Aggregate(BuiltinCall& c) {
   if ((name == "MIN" || name == "MAX" || distinct) && x.column_name.empty() && x.type.IsString())
     arg = (distinct ? "DISTINCT " : "") + std::string("(") + x.sql + ") COLLATE TSQL";
   if (count) return Emitted{"count(" + arg + ")", SqlType::Int(), "", {}};
-  if (name == "MIN" || name == "MAX") return Emitted{LowerAscii(name) + "(" + arg + ")", x.type, "", {}};
+  if (name == "MIN" || name == "MAX")
+    return Emitted{LowerAscii(name) + "(" + arg + ")", x.type, "", {}};
   if (x.type.IsString())
-    throw DbError("Operand data type " + x.type.name + " is invalid for " + LowerAscii(name) + " operator.");
+    throw DbError("Operand data type " + x.type.name + " is invalid for " + LowerAscii(name) +
+                  " operator.");
   if (name == "SUM")
-    return Emitted{"sum(" + arg + ")", x.type.IsNumber() ? HigherNumber(x.type, SqlType::Int()) : x.type,
-                   "", {}};
+    return Emitted{"sum(" + arg + ")",
+                   x.type.IsNumber() ? HigherNumber(x.type, SqlType::Int()) : x.type,
+                   "",
+                   {}};
   if (x.type.cls == TypeClass::Int || x.type.cls == TypeClass::Bit)
     return Emitted{"CAST(avg(" + arg + ") AS INTEGER)", SqlType::Int(), "", {}};
   return Emitted{"avg(" + arg + ")", x.type, "", {}};
@@ -139,7 +156,8 @@ Emitted DbId(BuiltinCall& c) {
 }
 
 Emitted DbName(BuiltinCall& c) {
-  if (c.args.empty()) return Emitted{QuoteText(c.current_db), SqlType::VarChar(128, "nvarchar"), "", {}};
+  if (c.args.empty())
+    return Emitted{QuoteText(c.current_db), SqlType::VarChar(128, "nvarchar"), "", {}};
   return Emitted{Call("zel_db_name", c.args), SqlType::VarChar(128, "nvarchar"), "", {}};
 }
 
@@ -197,11 +215,13 @@ constexpr BuiltinFunction kBuiltins[] = {
 
 // SQL Server functions the engine knows and refuses rather than calling them unknown.
 constexpr std::string_view kKnownUnsupported[] = {
-    "DATEADD", "DATEDIFF", "DATEPART", "DATENAME", "YEAR", "MONTH", "DAY", "STR", "NEWID",
-    "RAND", "STUFF", "PATINDEX", "SOUNDEX", "DIFFERENCE", "DATALENGTH", "CHAR", "ASCII",
-    "NCHAR", "UNICODE", "REVERSE", "IIF", "CHOOSE", "FORMAT", "CONCAT", "TRY_CONVERT",
-    "HOST_NAME", "USER_NAME", "SUSER_SNAME", "APP_NAME", "IDENT_CURRENT", "COL_LENGTH",
-    "STDEV", "VAR", "ROW_NUMBER", "RANK", "DENSE_RANK", "POWER", "SQRT", "EXP", "LOG"};
+    "DATEADD",     "DATEDIFF",   "DATEPART",   "DATENAME",    "YEAR",     "MONTH",
+    "DAY",         "STR",        "NEWID",      "RAND",        "STUFF",    "PATINDEX",
+    "SOUNDEX",     "DIFFERENCE", "DATALENGTH", "CHAR",        "ASCII",    "NCHAR",
+    "UNICODE",     "REVERSE",    "IIF",        "CHOOSE",      "FORMAT",   "CONCAT",
+    "TRY_CONVERT", "HOST_NAME",  "USER_NAME",  "SUSER_SNAME", "APP_NAME", "IDENT_CURRENT",
+    "COL_LENGTH",  "STDEV",      "VAR",        "ROW_NUMBER",  "RANK",     "DENSE_RANK",
+    "POWER",       "SQRT",       "EXP",        "LOG"};
 
 }  // namespace
 
@@ -209,7 +229,8 @@ const BuiltinFunction* FindBuiltinFunction(std::string_view upper_name) {
   for (const BuiltinFunction& f : kBuiltins)
     if (upper_name == f.name) return &f;
   for (std::string_view n : kKnownUnsupported)
-    if (upper_name == n) throw DbError("Unsupported T-SQL construct: function " + std::string(upper_name));
+    if (upper_name == n)
+      throw DbError("Unsupported T-SQL construct: function " + std::string(upper_name));
   return nullptr;
 }
 

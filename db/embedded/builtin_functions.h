@@ -27,13 +27,13 @@ struct Emitted {
 struct Binding {
   enum class Kind { Param, Variable, System };
   Kind kind = Kind::Param;
-  int index = 0;      // Param: marker number in the batch
-  std::string name;   // Variable / System: lower-case name with its @ / @@
+  int index = 0;     // Param: marker number in the batch
+  std::string name;  // Variable / System: lower-case name with its @ / @@
 };
 
 // One call of a built-in function, its arguments already emitted.
 struct BuiltinCall {
-  const Expr& expr;             // the call as written (name, distinct, * argument)
+  const Expr& expr;  // the call as written (name, distinct, * argument)
   std::vector<Emitted> args;
   const std::string& current_db;
   std::function<std::string(Binding)> bind;  // adds a binding, gives its ?NNN
@@ -41,9 +41,9 @@ struct BuiltinCall {
 
 // How the result type follows from the arguments.
 enum class ResultType {
-  Custom,         // the emitter decides
+  Custom,  // the emitter decides
   Int,
-  SysName,        // nvarchar(128)
+  SysName,  // nvarchar(128)
   DateTime,
   LongText,       // varchar(8000)
   TextOfFirst,    // the first argument's text type (varchar(8000) for a non-text)
@@ -52,9 +52,9 @@ enum class ResultType {
 };
 
 struct BuiltinFunction {
-  const char* name;      // upper case
+  const char* name;  // upper case
   int min_args, max_args;
-  const char* sqlite;    // the SQLite function called with the arguments, or nullptr
+  const char* sqlite;  // the SQLite function called with the arguments, or nullptr
   ResultType result;
   Emitted (*emit)(BuiltinCall& call);  // nullptr: sqlite(args) typed by `result`
 };

@@ -48,8 +48,7 @@ SqlType TypeFromSpec(const TypeSpec& spec, bool for_cast) {
       t.length = 128;
     } else if (spec.has_args) {
       t.length = spec.length;
-      if (t.length == -1 && t.cls == TypeClass::Char)
-        throw DbError("Incorrect syntax near 'max'.");
+      if (t.length == -1 && t.cls == TypeClass::Char) throw DbError("Incorrect syntax near 'max'.");
     } else {
       t.length = for_cast ? 30 : 1;
     }
@@ -211,16 +210,18 @@ std::shared_ptr<const ObjectInfo> Catalog::FindByStorage(std::string_view storag
 void Catalog::AddDatabase(DatabaseInfo db) { databases_.push_back(std::move(db)); }
 
 void Catalog::RemoveDatabase(std::string_view name) {
-  databases_.erase(std::remove_if(databases_.begin(), databases_.end(),
-                                  [&](const DatabaseInfo& d) { return EqualsNoCase(d.name, name); }),
-                   databases_.end());
+  databases_.erase(
+      std::remove_if(databases_.begin(), databases_.end(),
+                     [&](const DatabaseInfo& d) { return EqualsNoCase(d.name, name); }),
+      databases_.end());
   objects_.erase(LowerAscii(name));
 }
 
 void Catalog::Put(std::shared_ptr<const ObjectInfo> object) {
   last_object_id_ = std::max(last_object_id_, object->object_id);
   for (const KeyInfo& k : object->keys) last_object_id_ = std::max(last_object_id_, k.object_id);
-  for (const IndexInfo& ix : object->indexes) last_object_id_ = std::max(last_object_id_, ix.object_id);
+  for (const IndexInfo& ix : object->indexes)
+    last_object_id_ = std::max(last_object_id_, ix.object_id);
   objects_[LowerAscii(object->database)][LowerAscii(object->name)] = std::move(object);
 }
 
@@ -302,15 +303,17 @@ void Catalog::EnsureTables(sqlite3* db) {
 Catalog Catalog::Load(sqlite3* db) {
   Catalog cat;
   {
-    SqliteStatement s = SqliteStatement::Prepare(db, "SELECT database_id, name, create_date FROM __zel_databases ORDER BY database_id");
+    SqliteStatement s = SqliteStatement::Prepare(
+        db, "SELECT database_id, name, create_date FROM __zel_databases ORDER BY database_id");
     while (s.Step()) cat.databases_.push_back(DatabaseInfo{s.Int(0), s.Text(1), s.Text(2)});
   }
   std::map<long long, std::shared_ptr<ObjectInfo>> by_id;
   std::vector<std::tuple<long long, long long, std::string, std::string, std::string>> children;
   {
-    SqliteStatement s = SqliteStatement::Prepare(db,
-           "SELECT object_id, db, name, type, parent_object_id, storage, definition, create_date "
-           "FROM __zel_objects ORDER BY object_id");
+    SqliteStatement s = SqliteStatement::Prepare(
+        db,
+        "SELECT object_id, db, name, type, parent_object_id, storage, definition, create_date "
+        "FROM __zel_objects ORDER BY object_id");
     while (s.Step()) {
       std::string type = s.Text(3);
       if (type == "PK" || type == "UQ" || type == "IX" || type == "UX") {
@@ -339,9 +342,10 @@ Catalog Catalog::Load(sqlite3* db) {
     cat.last_object_id_ = std::max(cat.last_object_id_, id);
   }
   {
-    SqliteStatement s = SqliteStatement::Prepare(db,
-           "SELECT object_id, column_id, name, type_text, is_nullable, is_identity, seed, "
-           "increment, default_text FROM __zel_columns ORDER BY object_id, column_id");
+    SqliteStatement s = SqliteStatement::Prepare(
+        db,
+        "SELECT object_id, column_id, name, type_text, is_nullable, is_identity, seed, "
+        "increment, default_text FROM __zel_columns ORDER BY object_id, column_id");
     while (s.Step()) {
       auto it = by_id.find(s.Int(0));
       if (it == by_id.end()) continue;
@@ -362,19 +366,22 @@ Catalog Catalog::Load(sqlite3* db) {
 }
 
 void Catalog::DeleteObject(sqlite3* db, long long object_id) {
-  SqliteStatement a = SqliteStatement::Prepare(db, "DELETE FROM __zel_columns WHERE object_id = ?1");
+  SqliteStatement a =
+      SqliteStatement::Prepare(db, "DELETE FROM __zel_columns WHERE object_id = ?1");
   a.Bind(1, object_id);
   a.Run();
-  SqliteStatement b = SqliteStatement::Prepare(db, "DELETE FROM __zel_objects WHERE object_id = ?1 OR parent_object_id = ?1");
+  SqliteStatement b = SqliteStatement::Prepare(
+      db, "DELETE FROM __zel_objects WHERE object_id = ?1 OR parent_object_id = ?1");
   b.Bind(1, object_id);
   b.Run();
 }
 
 void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
   DeleteObject(db, o.object_id);
-  SqliteStatement ins = SqliteStatement::Prepare(db,
-           "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, storage, "
-           "definition, create_date) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  SqliteStatement ins = SqliteStatement::Prepare(
+      db,
+      "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, storage, "
+      "definition, create_date) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
   ins.Bind(1, o.object_id);
   ins.Bind(2, o.database);
   ins.Bind(3, o.name);
@@ -385,9 +392,10 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
   ins.Bind(8, o.create_date);
   ins.Run();
   for (const KeyInfo& k : o.keys) {
-    SqliteStatement kk = SqliteStatement::Prepare(db,
-            "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
-            "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    SqliteStatement kk = SqliteStatement::Prepare(
+        db,
+        "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     kk.Bind(1, k.object_id);
     kk.Bind(2, o.database);
     kk.Bind(3, k.name);
@@ -397,9 +405,10 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
     kk.Run();
   }
   for (const IndexInfo& ix : o.indexes) {
-    SqliteStatement kk = SqliteStatement::Prepare(db,
-            "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
-            "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    SqliteStatement kk = SqliteStatement::Prepare(
+        db,
+        "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     kk.Bind(1, ix.object_id);
     kk.Bind(2, o.database);
     kk.Bind(3, ix.name);
@@ -408,10 +417,11 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
     kk.Bind(6, JoinNames(ix.columns));
     kk.Run();
   }
-  SqliteStatement col = SqliteStatement::Prepare(db,
-           "INSERT INTO __zel_columns (object_id, db, column_id, name, type_text, max_length, "
-           "precision, scale, is_nullable, is_identity, seed, increment, default_text) VALUES "
-           "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+  SqliteStatement col = SqliteStatement::Prepare(
+      db,
+      "INSERT INTO __zel_columns (object_id, db, column_id, name, type_text, max_length, "
+      "precision, scale, is_nullable, is_identity, seed, increment, default_text) VALUES "
+      "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
   for (const ColumnInfo& c : o.columns) {
     col.Bind(1, o.object_id);
     col.Bind(2, o.database);
@@ -431,7 +441,8 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
 }
 
 void Catalog::SaveDatabase(sqlite3* db, const DatabaseInfo& info) {
-  SqliteStatement s = SqliteStatement::Prepare(db, "INSERT INTO __zel_databases (database_id, name, create_date) VALUES (?1, ?2, ?3)");
+  SqliteStatement s = SqliteStatement::Prepare(
+      db, "INSERT INTO __zel_databases (database_id, name, create_date) VALUES (?1, ?2, ?3)");
   s.Bind(1, info.database_id);
   s.Bind(2, info.name);
   s.Bind(3, info.create_date);
@@ -439,7 +450,8 @@ void Catalog::SaveDatabase(sqlite3* db, const DatabaseInfo& info) {
 }
 
 void Catalog::DeleteDatabase(sqlite3* db, long long database_id) {
-  SqliteStatement s = SqliteStatement::Prepare(db, "DELETE FROM __zel_databases WHERE database_id = ?1");
+  SqliteStatement s =
+      SqliteStatement::Prepare(db, "DELETE FROM __zel_databases WHERE database_id = ?1");
   s.Bind(1, database_id);
   s.Run();
 }

@@ -22,10 +22,10 @@ enum class TypeClass { Unknown, Null, Int, Bit, Float, Numeric, Char, VarChar, D
 // A T-SQL type as the engine reasons about it.
 struct SqlType {
   TypeClass cls = TypeClass::Unknown;
-  int length = 0;      // Char/VarChar: characters, -1 for MAX (text, ntext, varchar(max))
-  int precision = 0;   // Numeric
-  int scale = 0;       // Numeric
-  std::string name;    // T-SQL base name in lower case ("smallint", "nvarchar", ...)
+  int length = 0;     // Char/VarChar: characters, -1 for MAX (text, ntext, varchar(max))
+  int precision = 0;  // Numeric
+  int scale = 0;      // Numeric
+  std::string name;   // T-SQL base name in lower case ("smallint", "nvarchar", ...)
 
   bool IsString() const { return cls == TypeClass::Char || cls == TypeClass::VarChar; }
   bool IsNumber() const {
@@ -81,11 +81,11 @@ struct IndexInfo {
 // One table, view or scalar function of a database.
 struct ObjectInfo {
   long long object_id = 0;
-  std::string database;  // as created
-  std::string name;      // as created
-  std::string type;      // "U", "V", "FN"
-  std::string schema = "main";   // SQLite schema of the storage ("main" or "temp")
-  std::string storage;   // SQLite table name
+  std::string database;         // as created
+  std::string name;             // as created
+  std::string type;             // "U", "V", "FN"
+  std::string schema = "main";  // SQLite schema of the storage ("main" or "temp")
+  std::string storage;          // SQLite table name
   std::vector<ColumnInfo> columns;
   std::vector<KeyInfo> keys;
   std::vector<IndexInfo> indexes;

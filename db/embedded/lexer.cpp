@@ -33,9 +33,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 namespace {
 
-bool IsWordStart(unsigned char c) {
-  return std::isalpha(c) || c == '_' || c >= 0x80;
-}
+bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool IsWordChar(unsigned char c) {
   return std::isalnum(c) || c == '_' || c == '$' || c == '#' || c == '@' || c >= 0x80;
 }
@@ -129,7 +127,8 @@ std::vector<Token> Tokenize(std::string_view s) {
         }
         text += s[i++];
       }
-      if (!closed) throw DbError("Unclosed quotation mark after the character string '" + text + "'.");
+      if (!closed)
+        throw DbError("Unclosed quotation mark after the character string '" + text + "'.");
       push(TokenKind::QuotedIdent, std::move(text), start);
       continue;
     }
@@ -145,7 +144,8 @@ std::vector<Token> Tokenize(std::string_view s) {
       push(TokenKind::Identifier, std::string(s.substr(start, i - start)), start);
       continue;
     }
-    if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
+    if (std::isdigit(c) ||
+        (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
       while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
       if (i < n && s[i] == '.') {
         ++i;
@@ -181,7 +181,8 @@ std::vector<Token> Tokenize(std::string_view s) {
       }
     }
     if (matched) continue;
-    if (std::string_view("=<>+-*/%(),.;~&|^").find(static_cast<char>(c)) != std::string_view::npos) {
+    if (std::string_view("=<>+-*/%(),.;~&|^").find(static_cast<char>(c)) !=
+        std::string_view::npos) {
       push(TokenKind::Operator, std::string(1, static_cast<char>(c)), start);
       ++i;
       continue;

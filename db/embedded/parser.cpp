@@ -13,16 +13,20 @@ namespace {
 
 const std::set<std::string>& Reserved() {
   static const std::set<std::string> kReserved = {
-      "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BACKUP", "BEGIN", "BETWEEN", "BREAK",
-      "BY", "CASE", "CHECK", "CLUSTERED", "COLLATE", "CONSTRAINT", "CONTINUE", "CONVERT",
-      "CREATE", "CROSS", "DATABASE", "DBCC", "DECLARE", "DEFAULT", "DELETE", "DESC",
-      "DISTINCT", "DROP", "ELSE", "END", "EXCEPT", "EXEC", "EXECUTE", "EXISTS", "FOR",
-      "FOREIGN", "FROM", "FULL", "FUNCTION", "GO", "GOTO", "GROUP", "HAVING", "IF", "IN",
-      "INDEX", "INNER", "INSERT", "INTERSECT", "INTO", "IS", "JOIN", "KEY", "KILL", "LEFT",
-      "LIKE", "NOT", "NULL", "ON", "OPTION", "OR", "ORDER", "OUTER", "OVER", "PERCENT",
-      "PIVOT", "PRIMARY", "PRINT", "PROCEDURE", "REFERENCES", "RESTORE", "RETURN", "RIGHT",
-      "SELECT", "SET", "TABLE", "THEN", "TOP", "TRAN", "TRANSACTION", "TRUNCATE", "UNION",
-      "UNIQUE", "UNPIVOT", "UPDATE", "USE", "VALUES", "VIEW", "WHEN", "WHERE", "WHILE", "WITH"};
+      "ADD",        "ALL",     "ALTER",      "AND",         "ANY",      "AS",      "ASC",
+      "BACKUP",     "BEGIN",   "BETWEEN",    "BREAK",       "BY",       "CASE",    "CHECK",
+      "CLUSTERED",  "COLLATE", "CONSTRAINT", "CONTINUE",    "CONVERT",  "CREATE",  "CROSS",
+      "DATABASE",   "DBCC",    "DECLARE",    "DEFAULT",     "DELETE",   "DESC",    "DISTINCT",
+      "DROP",       "ELSE",    "END",        "EXCEPT",      "EXEC",     "EXECUTE", "EXISTS",
+      "FOR",        "FOREIGN", "FROM",       "FULL",        "FUNCTION", "GO",      "GOTO",
+      "GROUP",      "HAVING",  "IF",         "IN",          "INDEX",    "INNER",   "INSERT",
+      "INTERSECT",  "INTO",    "IS",         "JOIN",        "KEY",      "KILL",    "LEFT",
+      "LIKE",       "NOT",     "NULL",       "ON",          "OPTION",   "OR",      "ORDER",
+      "OUTER",      "OVER",    "PERCENT",    "PIVOT",       "PRIMARY",  "PRINT",   "PROCEDURE",
+      "REFERENCES", "RESTORE", "RETURN",     "RIGHT",       "SELECT",   "SET",     "TABLE",
+      "THEN",       "TOP",     "TRAN",       "TRANSACTION", "TRUNCATE", "UNION",   "UNIQUE",
+      "UNPIVOT",    "UPDATE",  "USE",        "VALUES",      "VIEW",     "WHEN",    "WHERE",
+      "WHILE",      "WITH"};
   return kReserved;
 }
 
@@ -45,9 +49,9 @@ Operator ComparisonOperator(const std::string& text) {
 // The arithmetic or bitwise operator of a token the parser has matched as one.
 Operator ArithmeticOperator(const std::string& text) {
   static const std::pair<const char*, Operator> kOperators[] = {
-      {"+", Operator::Add},      {"-", Operator::Subtract}, {"*", Operator::Multiply},
-      {"/", Operator::Divide},   {"%", Operator::Modulo},   {"&", Operator::BitAnd},
-      {"|", Operator::BitOr},    {"^", Operator::BitXor}};
+      {"+", Operator::Add},    {"-", Operator::Subtract}, {"*", Operator::Multiply},
+      {"/", Operator::Divide}, {"%", Operator::Modulo},   {"&", Operator::BitAnd},
+      {"|", Operator::BitOr},  {"^", Operator::BitXor}};
   for (const auto& [t, op] : kOperators)
     if (text == t) return op;
   return Operator::None;
@@ -95,13 +99,14 @@ class Parser {
       const Token& n = toks_[i + 1];
       bool next_word = n.kind == TokenKind::Identifier;
       if ((t.upper == "BACKUP" || t.upper == "RESTORE") && next_word &&
-          (n.upper == "DATABASE" || n.upper == "LOG" || n.upper == "VERIFYONLY" || n.upper == "FILELISTONLY" ||
-           n.upper == "HEADERONLY"))
+          (n.upper == "DATABASE" || n.upper == "LOG" || n.upper == "VERIFYONLY" ||
+           n.upper == "FILELISTONLY" || n.upper == "HEADERONLY"))
         throw DbError(t.upper + " " + n.upper + " is not supported by the embedded engine.");
       if (t.upper == "ALTER" && next_word && n.upper == "DATABASE") {
         std::string what = "ALTER DATABASE";
         for (std::size_t k = i + 2; k < toks_.size() && k < i + 8; ++k)
-          if (toks_[k].kind == TokenKind::Identifier && (toks_[k].upper == "OFFLINE" || toks_[k].upper == "ONLINE")) {
+          if (toks_[k].kind == TokenKind::Identifier &&
+              (toks_[k].upper == "OFFLINE" || toks_[k].upper == "ONLINE")) {
             what += " … " + toks_[k].upper;
             break;
           }
@@ -143,7 +148,9 @@ class Parser {
   }
   bool At(TokenKind k) const { return Cur().kind == k; }
   bool IsOp(const char* op) const { return Cur().kind == TokenKind::Operator && Cur().text == op; }
-  bool IsWord(const char* w) const { return Cur().kind == TokenKind::Identifier && Cur().upper == w; }
+  bool IsWord(const char* w) const {
+    return Cur().kind == TokenKind::Identifier && Cur().upper == w;
+  }
   bool PeekWord(int k, const char* w) const {
     const Token& t = Peek(k);
     return t.kind == TokenKind::Identifier && t.upper == w;
@@ -174,9 +181,7 @@ class Parser {
   void ExpectOp(const char* op) {
     if (!AcceptOp(op)) SyntaxError();
   }
-  bool IsNameToken() const {
-    return At(TokenKind::QuotedIdent) || (At(TokenKind::Identifier));
-  }
+  bool IsNameToken() const { return At(TokenKind::QuotedIdent) || (At(TokenKind::Identifier)); }
   std::string ExpectName() {
     if (!IsNameToken()) SyntaxError();
     return toks_[pos_++].text;
@@ -366,9 +371,10 @@ class Parser {
   bool IsStatementStart() const {
     if (!At(TokenKind::Identifier)) return false;
     static const std::set<std::string> kStarts = {
-        "SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "ALTER", "DROP", "TRUNCATE",
-        "USE", "DECLARE", "SET", "IF", "WHILE", "BEGIN", "EXEC", "EXECUTE", "RETURN",
-        "PRINT", "BACKUP", "RESTORE", "KILL", "DBCC", "BREAK", "CONTINUE", "ELSE"};
+        "SELECT",   "INSERT",  "UPDATE",   "DELETE", "CREATE", "ALTER",   "DROP",
+        "TRUNCATE", "USE",     "DECLARE",  "SET",    "IF",     "WHILE",   "BEGIN",
+        "EXEC",     "EXECUTE", "RETURN",   "PRINT",  "BACKUP", "RESTORE", "KILL",
+        "DBCC",     "BREAK",   "CONTINUE", "ELSE"};
     return kStarts.count(Cur().upper) > 0;
   }
 
@@ -525,8 +531,8 @@ class Parser {
       ExpectOp("(");
       do {
         if (IsOp(")")) break;  // trailing comma
-        if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") ||
-            IsWord("FOREIGN") || IsWord("CHECK"))
+        if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") || IsWord("FOREIGN") ||
+            IsWord("CHECK"))
           s->constraints.push_back(ParseTableConstraint());
         else
           s->column_defs.push_back(ParseColumnDef());
@@ -782,8 +788,8 @@ class Parser {
     if (AcceptWord("ADD")) {
       s->action = AlterAction::Add;
       do {
-        if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") ||
-            IsWord("FOREIGN") || IsWord("CHECK"))
+        if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") || IsWord("FOREIGN") ||
+            IsWord("CHECK"))
           s->constraints.push_back(ParseTableConstraint());
         else
           s->column_defs.push_back(ParseColumnDef());
@@ -910,7 +916,8 @@ class Parser {
         c.top = ParseExpr();
         ExpectOp(")");
       } else {
-        if (!At(TokenKind::Number) && !At(TokenKind::Variable) && !At(TokenKind::Param)) SyntaxError();
+        if (!At(TokenKind::Number) && !At(TokenKind::Variable) && !At(TokenKind::Param))
+          SyntaxError();
         c.top = ParsePrimary();
       }
       if (AcceptWord("PERCENT")) c.top_percent = true;
@@ -1184,7 +1191,8 @@ class Parser {
         Operator op = ComparisonOperator(Cur().text);
         if (op != Operator::None) {
           ++pos_;
-          if (IsWord("ALL") || IsWord("ANY") || IsWord("SOME")) Unsupported(Cur().upper + " (subquery)");
+          if (IsWord("ALL") || IsWord("ANY") || IsWord("SOME"))
+            Unsupported(Cur().upper + " (subquery)");
           ExprPtr e = Make(ExprKind::Compare);
           e->op = op;
           e->args.push_back(std::move(left));
