@@ -264,7 +264,8 @@ class HomeFolder {
 
 }  // namespace
 
-ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run) {
+ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run,
+                           const BeforeRun& before_run) {
   const ScenarioText& text = scenario.text;
   const fs::path& template_dir = TheTemplates().Of(text.year);
   HomeFolder home;
@@ -305,6 +306,7 @@ ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run) 
   settings.semaphore_list = {"EnterSystem=1", "IOINFO=16", "CALC=17", "CONFIRM=20"};
   settings.from_date = text.from_date;
   settings.to_date = text.to_date;
+  if (before_run) before_run();
   management::TZELCalculatorManagement manager(settings);
   const management::RunResult run = text.kind == "monthly"
                                         ? manager.RunMonthlyCalculatorForOnePerson()

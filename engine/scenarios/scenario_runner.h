@@ -37,8 +37,11 @@ struct ScenarioResult {
 // padding). Raises std::runtime_error when the fixture SQL fails or the run could not
 // take the calculation hold; the message names the failing batch. `after_run`, when given,
 // is called with the data folder (base "Att", year "Att_<year>") after the comparison,
-// before the home is removed.
+// before the home is removed. `before_run`, when given, is called once the fixture is in
+// place, just before the calculation starts.
 using AfterRun = std::function<void(const std::filesystem::path& data_dir)>;
-ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run = {});
+using BeforeRun = std::function<void()>;
+ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run = {},
+                           const BeforeRun& before_run = {});
 
 }  // namespace zel::engine::scenarios
