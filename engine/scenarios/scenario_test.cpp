@@ -2,6 +2,10 @@
 // runs on a fresh embedded home and compares the result tables with the rows its author
 // computed by hand (the reasoning heads every file). A scenario marked "pending: <reason>"
 // is skipped with its reason, and the list of pending scenarios is printed at the end.
+// A second test per file runs it again recording every statement text the calculation
+// sends, and fails for each text whose shape (testing/statement_corpus.h) no entry of the
+// statement corpus (db/corpus) holds: the corpus keeps up with what the modules send. (The
+// client layer's own write-back of edited dataset rows is left out.)
 //
 // Environment: ZEL_SCENARIOS_RUN_PENDING=1 runs pending scenarios too (to see whether they
 // pass yet); ZEL_SCENARIOS_KEEP=1 keeps the temporary homes.
@@ -11,11 +15,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/scenarios/scenario_file.h"
 #include "engine/scenarios/scenario_runner.h"
+#include "testing/recording_connection.h"
+#include "testing/statement_corpus.h"
 
 namespace zel::engine::scenarios {
 namespace {
@@ -50,6 +59,18 @@ const auto* const kPendingReport = ::testing::AddGlobalTestEnvironment(new Pendi
 
 class Scenario : public ::testing::TestWithParam<std::string> {};
 
+// The shapes of every corpus text.
+const std::set<std::string>& CorpusShapes() {
+  static const std::set<std::string> shapes = [] {
+    std::set<std::string> out;
+    for (const auto& s : zel::testing::LoadCorpusStatements(ZEL_CORPUS_DIR)) {
+      out.insert(zel::testing::NormalizeStatement(s.text));
+    }
+    return out;
+  }();
+  return shapes;
+}
+
 TEST_P(Scenario, MatchesHandComputedRows) {
   const fs::path file = ScenarioFolder() / (GetParam() + ".scenario");
   const auto scenario = LoadScenario(file);
@@ -61,6 +82,28 @@ TEST_P(Scenario, MatchesHandComputedRows) {
   }
   const ScenarioResult result = RunScenario(scenario);
   EXPECT_TRUE(result.passed) << file.string() << "\n" << result.report;
+}
+
+TEST_P(Scenario, SendsOnlyStatementsOfTheCorpus) {
+  const fs::path file = ScenarioFolder() / (GetParam() + ".scenario");
+  const auto scenario = LoadScenario(file);
+  if (!scenario.text.pending.empty()) GTEST_SKIP() << "pending: " << scenario.text.pending;
+  zel::testing::StatementRecorder recorder;
+  {
+    std::optional<zel::testing::ScopedRecording> recording;
+    RunScenario(scenario, {}, [&] { recording.emplace(recorder); });
+  }
+  const std::vector<std::string> texts = recorder.Texts();
+  ASSERT_FALSE(texts.empty()) << "the calculation sent nothing";
+  std::map<std::string, std::string> missing;  // shape -> the first text of that shape
+  for (const auto& text : texts) {
+    if (zel::testing::IsRowWriteBackText(text)) continue;
+    const std::string shape = zel::testing::NormalizeStatement(text);
+    if (!CorpusShapes().count(shape)) missing.emplace(shape, text);
+  }
+  for (const auto& [shape, text] : missing) {
+    ADD_FAILURE() << "no corpus entry holds this statement:\n" << text;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Daily, Scenario, ::testing::ValuesIn(ScenarioNames()),
