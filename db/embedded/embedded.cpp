@@ -19,6 +19,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "db/embedded/alter_table.h"
 #include "db/embedded/catalog.h"
 #include "db/embedded/ddl_emitter.h"
 #include "db/embedded/error_mapping.h"
@@ -1237,96 +1238,12 @@ void EmbeddedConnection::AlterTable(const AlterTableStmt& s, Frame&) {
   if (!r.object || r.object->type != "U") throw DbError("Cannot find the object \"" + s.target.Text() +
                                                         "\" because it does not exist or you do not have permissions.");
   std::shared_ptr<const ObjectInfo> old = r.object;
-  auto changed = std::make_shared<ObjectInfo>(*old);
-  std::vector<std::string> sources;
-  for (const ColumnInfo& c : old->columns) sources.push_back(QuoteIdent(c.name));
-  bool native_add = false;
-  const std::string written = "dbo." + old->name;
-
-  auto count_rows = [&]() { return QueryInt(db_, "SELECT count(*) FROM " + old->SqlName(), 0); };
-
-  if (s.action == AlterAction::Add) {
-    int next_id = 0;
-    for (const ColumnInfo& c : old->columns) next_id = std::max(next_id, c.column_id);
-    std::vector<ColumnInfo> added = BuildColumns(s.column_defs, next_id + 1, SchemaEnv());
-    native_add = s.constraints.empty();
-    for (std::size_t i = 0; i < added.size(); ++i) {
-      const ColumnInfo& c = added[i];
-      const ColumnDefinition& d = s.column_defs[i];
-      if (changed->FindColumn(c.name))
-        throw DbError("Column names in each table must be unique. Column name '" + c.name + "' in table '" +
-                      written + "' is specified more than once.");
-      if (c.identity && changed->IdentityColumn())
-        throw DbError("Multiple identity columns specified for table '" + old->name +
-                      "'. Only one identity column per table is allowed.");
-      if (!c.nullable && !c.identity && c.default_sql.empty() && count_rows() > 0)
-        throw DbError("ALTER TABLE only allows columns to be added that can contain nulls, or have a DEFAULT "
-                      "definition specified, or the column being added is an identity or timestamp column, or "
-                      "alternatively if none of the previous conditions are satisfied the table must be empty "
-                      "to allow addition of this column. Column '" + c.name + "' cannot be added to non-empty "
-                      "table '" + old->name + "' because it does not satisfy these conditions.");
-      bool literal_default = c.default_sql.empty() || c.default_sql[0] != '(';
-      if (c.identity || !c.nullable || !literal_default || d.primary_key || d.unique) native_add = false;
-      if (d.primary_key) changed->keys.push_back(KeyInfo{0, d.constraint_name, true, {d.name}});
-      if (d.unique) changed->keys.push_back(KeyInfo{0, d.constraint_name, false, {d.name}});
-      changed->columns.push_back(c);
-      // A new column takes its default (or NULL); a new identity numbers the rows.
-      sources.push_back(c.identity ? "" : (c.default_sql.empty() ? "NULL" : c.default_sql));
-    }
-    for (const TableConstraint& tc : s.constraints) changed->keys.push_back(KeyInfo{0, tc.name, tc.kind == ConstraintKind::PrimaryKey, tc.columns});
-  } else if (s.action == AlterAction::DropColumn) {
-    for (const std::string& name : s.drop_names) {
-      int idx = -1;
-      for (std::size_t i = 0; i < changed->columns.size(); ++i)
-        if (EqualsNoCase(changed->columns[i].name, name)) idx = static_cast<int>(i);
-      if (idx < 0)
-        throw DbError("ALTER TABLE DROP COLUMN failed because column '" + name + "' does not exist in table '" +
-                      old->name + "'.");
-      for (const KeyInfo& k : changed->keys)
-        for (const std::string& kc : k.columns)
-          if (EqualsNoCase(kc, name))
-            throw DbError("The object '" + k.name + "' is dependent on column '" + name + "'.");
-      for (const IndexInfo& ix : changed->indexes)
-        for (const std::string& ic : ix.columns)
-          if (EqualsNoCase(ic, name))
-            throw DbError("The index '" + ix.name + "' is dependent on column '" + name + "'.");
-      changed->columns.erase(changed->columns.begin() + idx);
-      sources.erase(sources.begin() + idx);
-    }
-  } else if (s.action == AlterAction::DropConstraint) {
-    for (const std::string& name : s.drop_names) {
-      auto it = std::find_if(changed->keys.begin(), changed->keys.end(),
-                             [&](const KeyInfo& k) { return EqualsNoCase(k.name, name); });
-      if (it == changed->keys.end())
-        throw DbError("'" + name + "' is not a constraint.");
-      changed->keys.erase(it);
-    }
-  } else if (s.action == AlterAction::AlterColumn) {
-    const ColumnDefinition& d = s.column_defs[0];
-    int idx = -1;
-    for (std::size_t i = 0; i < changed->columns.size(); ++i)
-      if (EqualsNoCase(changed->columns[i].name, d.name)) idx = static_cast<int>(i);
-    if (idx < 0) throw DbError("Invalid column name '" + d.name + "'.");
-    ColumnInfo& c = changed->columns[static_cast<std::size_t>(idx)];
-    if (d.identity || d.default_value || d.primary_key || d.unique) Unsupported("ALTER COLUMN with constraints");
-    SqlType from = c.type;
-    c.type = TypeFromSpec(d.type);
-    c.nullable = d.nullable;
-    sources[static_cast<std::size_t>(idx)] = Translator::StoreConversion(QuoteIdent(c.name), from, c.type);
-  }
-  for (KeyInfo& k : changed->keys)
-    for (const std::string& kc : k.columns) {
-      bool found = false;
-      for (ColumnInfo& c : changed->columns)
-        if (EqualsNoCase(c.name, kc)) {
-          found = true;
-          if (k.primary) c.nullable = false;
-        }
-      if (!found) throw DbError("Column name '" + kc + "' does not exist in the target table or view.");
-    }
-  int pks = 0;
-  for (const KeyInfo& k : changed->keys) pks += k.primary ? 1 : 0;
-  if (pks > 1) throw DbError("Table '" + old->name + "' already has a primary key defined on it.");
+  AlterPlan plan = PlanAlterTable(*old, s, SchemaEnv(), [&]() {
+    return QueryInt(db_, "SELECT count(*) FROM " + old->SqlName(), 0);
+  });
+  auto changed = std::make_shared<ObjectInfo>(std::move(plan.table));
+  const std::vector<std::string>& sources = plan.sources;
+  const bool native_add = plan.add_in_place;
 
   std::shared_ptr<const ObjectInfo> result = changed;
   auto apply = [&](Catalog* cat) {
