@@ -390,11 +390,16 @@ std::string FirstTableOfQuery(std::string_view sql) {
 
 namespace {
 
+// ASCII letters folded to lower case; every other byte kept (names and the server's text
+// comparison fold ASCII only).
+inline unsigned char FoldAscii(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
+    if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -433,8 +438,8 @@ int CompareText(std::string_view a, std::string_view b) {
   while (!b.empty() && b.back() == ' ') b.remove_suffix(1);
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const int x = std::tolower(static_cast<unsigned char>(a[i]));
-    const int y = std::tolower(static_cast<unsigned char>(b[i]));
+    const int x = FoldAscii(static_cast<unsigned char>(a[i]));
+    const int y = FoldAscii(static_cast<unsigned char>(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
@@ -495,24 +500,38 @@ void Dataset::SetTableName(std::string name, bool open) {
 // old text had them (a line appended after the values were set keeps them).
 void Dataset::ParseParams() {
   std::vector<std::string> names;
-  ConvertNamedParams(Text(), &names);
+  converted_sql_ = ConvertNamedParams(Text(), &names);
   std::vector<Param> params;
+  std::vector<int> order;
+  order.reserve(names.size());
   for (const std::string& name : names) {
-    bool seen = false;
-    for (const Param& p : params) seen = seen || SameName(p.name, name);
-    if (seen) continue;
-    Param param{name, ParamType::Unknown, 0, Value()};
-    for (const Param& old : params_)
-      if (SameName(old.name, name)) param = old;
-    params.push_back(std::move(param));
+    int index = -1;
+    for (size_t i = 0; i < params.size() && index < 0; ++i)
+      if (SameName(params[i].name, name)) index = static_cast<int>(i);
+    if (index < 0) {
+      Param param{name, ParamType::Unknown, 0, Value()};
+      for (const Param& old : params_)
+        if (SameName(old.name, name)) param = old;
+      index = static_cast<int>(params.size());
+      params.push_back(std::move(param));
+    }
+    order.push_back(index);
   }
-  param_order_ = std::move(names);
+  param_order_ = std::move(order);
   params_ = std::move(params);
+  next_param_ = 0;
 }
 
 Param& Dataset::ParamByName(std::string_view name) {
-  for (Param& p : params_)
-    if (SameName(p.name, name)) return p;
+  // Parameters are mostly set in the order they are declared: the one after the last found
+  // is tried first.
+  if (next_param_ < params_.size() && SameName(params_[next_param_].name, name))
+    return params_[next_param_++];
+  for (size_t i = 0; i < params_.size(); ++i)
+    if (SameName(params_[i].name, name)) {
+      next_param_ = i + 1;
+      return params_[i];
+    }
   throw DbError("Parameter '" + std::string(name) + "' not found");
 }
 
@@ -523,19 +542,13 @@ void Dataset::SetParam(std::string_view name, Value value) {
 std::vector<Param> Dataset::BoundParams() const {
   std::vector<Param> bound;
   bound.reserve(param_order_.size());
-  for (const std::string& name : param_order_)
-    for (const Param& p : params_)
-      if (SameName(p.name, name)) {
-        bound.push_back(p);
-        break;
-      }
+  for (int index : param_order_) bound.push_back(params_[static_cast<size_t>(index)]);
   return bound;
 }
 
 void Dataset::Open() {
   Close();
-  std::string sql = ConvertNamedParams(Text(), nullptr);
-  ResultSet result = connection_.Execute(sql, BoundParams(), timeout_);
+  ResultSet result = connection_.Execute(converted_sql_, BoundParams(), timeout_);
   if (!result.has_columns) throw DbError("The statement returned no result set");
   columns_ = std::move(result.columns);
   rows_ = std::move(result.rows);
@@ -545,8 +558,7 @@ void Dataset::Open() {
 }
 
 void Dataset::ExecSQL() {
-  std::string sql = ConvertNamedParams(Text(), nullptr);
-  connection_.Execute(sql, BoundParams(), timeout_);
+  connection_.Execute(converted_sql_, BoundParams(), timeout_);
 }
 
 void Dataset::Close() {

@@ -224,8 +224,12 @@ class Dataset {
 
   Connection& connection_;
   std::vector<std::string> lines_;
-  std::vector<std::string> param_order_;  // names in marker order
-  std::vector<Param> params_;             // one per distinct name
+  // The text with `?` markers and, per marker, the index of its parameter in params_;
+  // both made once per text.
+  std::string converted_sql_;
+  std::vector<int> param_order_;
+  std::vector<Param> params_;  // one per distinct name
+  size_t next_param_ = 0;      // where ParamByName looks first
   std::string table_name_;
   int timeout_ = 0;
   bool active_ = false;

@@ -76,6 +76,7 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
       AdoQCPerShifts(module.ADOConnectionTimeAttendance()),
       AdoQCServiceTime(module.ADOConnectionTimeAttendance()),
       AdoQCMealTime(module.ADOConnectionTimeAttendance()),
+      QInsertIntoMealTime(module.ADOConnectionTimeAttendance()),
       QInsertIntoDayWork(module.ADOConnectionTimeAttendance()),
       QInsertIntoTimeTab(module.ADOConnectionTimeAttendance()),
       QGetPresent(module.ADOConnectionTimeAttendance()),
@@ -161,6 +162,11 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
           {"Select * From MealTime ",
            "Where Perno = :Perno And CalcDate = :CalcDate And MealCode = :MealCode "},
           {{"Perno", kText, 10}, {"CalcDate", kText, 5}, {"MealCode", kInt, 0}});
+  // The values go in as they are, as a row appended to the query above would write them.
+  Prepare(QInsertIntoMealTime,
+          {"INSERT INTO MealTime ([Perno], [CalcDate], [MealCode], [MealPrice])",
+           "VALUES (:Perno, :CalcDate, :MealCode, :MealPrice)"},
+          {});
   Prepare(
       QInsertIntoDayWork,
       {"INSERT INTO DayWork ",
@@ -288,6 +294,8 @@ void TDailyEngine::ForgetPerson() {
   reported_rows_.clear();
   items_.clear();
   day_.pending_time_tab.clear();
+  meals_serial_ = -1;
+  meals_written_.clear();
 }
 
 void TDailyEngine::Unbind(TAttendanceCalcManager& manager) {

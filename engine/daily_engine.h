@@ -178,6 +178,7 @@ class TDailyEngine {
   db::Dataset AdoQCPerShifts;
   db::Dataset AdoQCServiceTime;
   db::Dataset AdoQCMealTime;
+  db::Dataset QInsertIntoMealTime;
   db::Dataset QInsertIntoDayWork;
   db::Dataset QInsertIntoTimeTab;
   db::Dataset QGetPresent;
@@ -200,6 +201,10 @@ class TDailyEngine {
   };
   std::map<int, std::optional<WorkGroupRow>> groups_;         // by work-group code
   std::map<std::string, CachedItem> items_;                   // by calendar or shift "|" date
+  // The meals written for the day whose writes are open (DayWritesSerial meals_serial_):
+  // its old MealTime rows were deleted when they opened, so these are all it has.
+  int meals_serial_ = -1;
+  std::set<int> meals_written_;
 };
 
 }  // namespace zel::engine

@@ -223,6 +223,21 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
         if (granted.insert(meal.code).second) rec.dwrMealPrice += meal.price;
         continue;
       }
+      if (dm_.DayWritesOpen()) {
+        // The day's old rows are gone: the meals written so far are the ones it has.
+        if (meals_serial_ != dm_.DayWritesSerial()) {
+          meals_serial_ = dm_.DayWritesSerial();
+          meals_written_.clear();
+        }
+        if (!meals_written_.insert(meal.code).second) continue;
+        QInsertIntoMealTime.SetParam("Perno", Sender.PersonID());
+        QInsertIntoMealTime.SetParam("CalcDate", day_.day_text);
+        QInsertIntoMealTime.SetParam("MealCode", meal.code);
+        QInsertIntoMealTime.SetParam("MealPrice", meal.price);
+        QInsertIntoMealTime.ExecSQL();
+        rec.dwrMealPrice += meal.price;
+        continue;
+      }
       AdoQCMealTime.SetParam("Perno", Sender.PersonID());
       AdoQCMealTime.SetParam("CalcDate", day_.day_text);
       AdoQCMealTime.SetParam("MealCode", meal.code);

@@ -164,6 +164,8 @@ class ResultsTest : public testing::DailyTest {
   ResultsTest() { OfficeDays({"02/01", "02/02", "02/03", "02/04"}); }
 };
 
+// Alone, or inside the day's writes as the worker runs a day (its old rows deleted first,
+// the meals it writes then known without asking the table).
 TEST_F(ResultsTest, EachMealOnceADayForPresenceTouchingItsWindow) {
   Group("CalcMeal = 1");
   Base("INSERT INTO Meals (Code, BeginDate, EndDate, BeginTime, EndTime, Price) VALUES "
@@ -171,10 +173,34 @@ TEST_F(ResultsTest, EachMealOnceADayForPresenceTouchingItsWindow) {
        "(3, '03/01', '03/31', '10:00', '11:00', 50)");
   Clock("02/02", "08:00", "12:00");  // touches lunch at 12:00
   Clock("02/02", "12:30", "16:00");  // touches lunch and the afternoon meal
-  Run({"02/02"});
-  EXPECT_EQ(Rows("Att_1399", "SELECT MealCode, MealPrice FROM MealTime ORDER BY MealCode"),
-            (std::vector<std::vector<std::string>>{{"1", "100"}, {"2", "80"}}));
-  EXPECT_EQ(DayWork("02/02")["MealPrice"], "180");
+  Clock("02/03", "11:00", "12:10");  // lunch again, on the next day
+  for (const bool day_writes : {false, true}) {
+    SCOPED_TRACE(day_writes ? "inside the day's writes" : "alone");
+    Year("DELETE FROM DayWork");
+    Year("DELETE FROM TimeTab");
+    Year("INSERT INTO MealTime (Perno, CalcDate, MealCode, MealPrice) "
+         "VALUES ('      1001', '02/02', 2, 80)");  // left by an earlier run
+    for (const std::string day : {"02/02", "02/03"}) {
+      if (!day_writes) {
+        Run({day});
+        continue;
+      }
+      Module().StartDay();
+      Module().BeginDayWrites();
+      Module().ADOConnectionTimeAttendance().Execute("DELETE FROM MealTime WHERE CalcDate = '" +
+                                                     day + "'");
+      Run({day});
+      EXPECT_EQ(Module().EndDay(), std::nullopt);
+    }
+    EXPECT_EQ(Rows("Att_1399",
+                   "SELECT CalcDate, MealCode, MealPrice FROM MealTime ORDER BY CalcDate, MealCode"),
+              (std::vector<std::vector<std::string>>{
+                  {"02/02", "1", "100"}, {"02/02", "2", "80"}, {"02/03", "1", "100"}}));
+    // A meal already on record is not paid again.
+    EXPECT_EQ(DayWork("02/02")["MealPrice"], day_writes ? "180" : "100");
+    EXPECT_EQ(DayWork("02/03")["MealPrice"], "100");
+    Year("DELETE FROM MealTime");
+  }
 }
 
 TEST_F(ResultsTest, DayWorkRowThatCannotBeWrittenIsLoggedAndTheRunGoesOn) {

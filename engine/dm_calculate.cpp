@@ -233,6 +233,7 @@ void TdmCalculate::BeginDayWrites() {
   if (day_writes_open_) return;
   ADOConnectionTimeAttendance().BeginTransaction();
   day_writes_open_ = true;
+  ++day_writes_serial_;
 }
 
 std::optional<std::string> TdmCalculate::EndDay() {

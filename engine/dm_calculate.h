@@ -100,6 +100,8 @@ class TdmCalculate {
   void StartDay();
   void BeginDayWrites();
   bool DayWritesOpen() const { return day_writes_open_; }
+  // Counts the days whose writes were opened: tells the writes of one day from the next.
+  int DayWritesSerial() const { return day_writes_serial_; }
   std::optional<std::string> EndDay();
 
   // Connections and datasets; each raises zel::db::DbError before InitialValues.
@@ -152,6 +154,7 @@ class TdmCalculate {
   };
   bool in_day_ = false;
   bool day_writes_open_ = false;
+  int day_writes_serial_ = 0;
   mutable DayFailures day_failures_;  // counted by the module's connections
   std::vector<KeptLogRow> kept_log_rows_;
   TAttendanceCalcManager FAttendanceCalcManager;

@@ -253,6 +253,15 @@ class EmbeddedConnection final : public Connection {
   std::unique_lock<std::mutex> tx_lock_;
   SqliteStatement schema_probe_;
   std::chrono::steady_clock::time_point next_probe_{};
+
+  // Checkpoints run outside the file's write lock: a commit only notes how long the
+  // write-ahead log has grown, and once it is past kCheckpointFrames pages the connection
+  // copies it back into the file after the lock is released (a passive checkpoint, which
+  // never waits for and never blocks the writers).
+  static constexpr int kCheckpointFrames = 4000;
+  static int NoteWalFrames(void* self, sqlite3*, const char*, int frames);
+  void CheckpointWhenDue();
+  int wal_frames_ = 0;  // pages in the log after this connection's last commit
 };
 
 namespace {
@@ -330,6 +339,9 @@ EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
   CreateSqlFunction(db_, "zel_db_id", 1, SQLITE_UTF8, this, FnDbId);
   CreateSqlFunction(db_, "zel_db_name", 1, SQLITE_UTF8, this, FnDbName);
   CreateSqlFunction(db_, "zel_object_name", 1, SQLITE_UTF8, this, FnObjectName);
+  // Replaces SQLite's checkpoint after every commit that finds the log long (made inside
+  // the commit, so under the write lock).
+  sqlite3_wal_hook(db_, NoteWalFrames, this);
   file_ = GetFileState(path);
   {
     std::lock_guard<std::mutex> wl(file_->write_mutex);
@@ -392,6 +404,19 @@ void EmbeddedConnection::CommitTransaction() {
     throw;
   }
   tx_lock_.unlock();
+  CheckpointWhenDue();
+}
+
+int EmbeddedConnection::NoteWalFrames(void* self, sqlite3*, const char*, int frames) {
+  static_cast<EmbeddedConnection*>(self)->wal_frames_ = frames;
+  return SQLITE_OK;
+}
+
+void EmbeddedConnection::CheckpointWhenDue() {
+  if (wal_frames_ < kCheckpointFrames || tx_lock_.owns_lock()) return;
+  wal_frames_ = 0;
+  // Passive: copies what no reader still needs; what it leaves is copied by a later one.
+  sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 void EmbeddedConnection::RollbackTransaction() {
@@ -689,6 +714,10 @@ void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
     rowcount_ = count;
   }
   sqlite3_reset(st);
+  if (lock.owns_lock()) {
+    lock.unlock();
+    CheckpointWhenDue();
+  }
 }
 
 Value EmbeddedConnection::Evaluate(CachedBatch& cb, const Expr& e, Frame& frame, const SqlType* cast_to) {
