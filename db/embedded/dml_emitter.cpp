@@ -10,15 +10,17 @@ namespace zel::db::embedded {
 
 using internal::Unsupported;
 
-Translation Translator::Insert(const InsertStmt& stmt) {
-  ResolvedName r = binder_.BindInsertTarget(stmt.target);
-  const ObjectInfo& t = *r.object;
+namespace {
+
+// The target columns of an INSERT: the listed ones, or all but the identity.
+std::vector<const ColumnInfo*> InsertColumns(const ObjectInfo& t,
+                                             const std::vector<std::string>& listed) {
   std::vector<const ColumnInfo*> cols;
-  if (stmt.columns.empty()) {
+  if (listed.empty()) {
     for (const ColumnInfo& c : t.columns)
       if (!c.identity) cols.push_back(&c);
   } else {
-    for (const std::string& name : stmt.columns) {
+    for (const std::string& name : listed) {
       const ColumnInfo* c = t.FindColumn(name);
       if (!c) throw DbError("Invalid column name '" + name + "'.");
       if (c->identity)
@@ -36,6 +38,86 @@ Translation Translator::Insert(const InsertStmt& stmt) {
       cols.push_back(c);
     }
   }
+  return cols;
+}
+
+}  // namespace
+
+// INSERT … VALUES: each row's values converted to the columns' types.
+std::string Translator::InsertValues(const InsertStmt& stmt,
+                                     const std::vector<const ColumnInfo*>& cols,
+                                     const std::string& head) {
+  std::string sql = head + " VALUES ";
+  for (std::size_t row = 0; row < stmt.values.size(); ++row) {
+    const auto& vals = stmt.values[row];
+    if (stmt.columns.empty() && vals.size() != cols.size())
+      throw DbError("Column name or number of supplied values does not match table definition.");
+    if (vals.size() < cols.size())
+      throw DbError(
+          "There are more columns in the INSERT statement than values specified in the "
+          "VALUES clause. The number of values in the VALUES clause must match the "
+          "number of columns specified in the INSERT statement.");
+    if (vals.size() > cols.size())
+      throw DbError(
+          "There are fewer columns in the INSERT statement than values specified in the "
+          "VALUES clause. The number of values in the VALUES clause must match the "
+          "number of columns specified in the INSERT statement.");
+    Scope empty;
+    sql += row ? ", (" : "(";
+    for (std::size_t i = 0; i < vals.size(); ++i) {
+      Ex x = Emit(*vals[i], empty);
+      sql += (i ? ", " : "") + StoreConversion(x.sql, x.type, cols[i]->type);
+    }
+    sql += ")";
+  }
+  return sql;
+}
+
+// INSERT … SELECT: the query's columns converted to the target's on the way in.
+std::string Translator::InsertSelect(const InsertStmt& stmt,
+                                     const std::vector<const ColumnInfo*>& cols,
+                                     const std::string& head) {
+  std::string sql;
+  QueryOut q = EmitSelect(*stmt.select, nullptr, false);
+  if (stmt.columns.empty() && q.columns.size() != cols.size())
+    throw DbError("Column name or number of supplied values does not match table definition.");
+  if (q.columns.size() < cols.size())
+    throw DbError(
+        "The select list for the INSERT statement contains fewer items than the insert "
+        "list. The number of SELECT values must match the number of INSERT columns.");
+  if (q.columns.size() > cols.size())
+    throw DbError(
+        "The select list for the INSERT statement contains more items than the insert "
+        "list. The number of SELECT values must match the number of INSERT columns.");
+  bool convert = false;
+  std::vector<std::string> conv;
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    std::string name = "\"__zel_src\".\"c" + std::to_string(i + 1) + "\"";
+    std::string c = StoreConversion(name, q.columns[i].type, cols[i]->type);
+    convert = convert || c != name;
+    conv.push_back(c);
+  }
+  if (!convert) {
+    sql = head + " " + q.sql;
+  } else {
+    // Name the query's columns by position and convert them on the way in; the rows
+    // keep the query's order (identities follow ORDER BY).
+    std::string outer = "SELECT ";
+    std::string cols_list;
+    for (std::size_t i = 0; i < conv.size(); ++i) {
+      outer += (i ? ", " : "") + conv[i];
+      cols_list += (i ? ", " : "") + std::string("\"c") + std::to_string(i + 1) + "\"";
+    }
+    sql = head + " " + outer + " FROM (WITH \"__zel_q\"(" + cols_list + ") AS (" + q.sql +
+          ") SELECT * FROM \"__zel_q\") AS \"__zel_src\"";
+  }
+  return sql;
+}
+
+Translation Translator::Insert(const InsertStmt& stmt) {
+  ResolvedName r = binder_.BindInsertTarget(stmt.target);
+  const ObjectInfo& t = *r.object;
+  std::vector<const ColumnInfo*> cols = InsertColumns(t, stmt.columns);
   std::string head = "INSERT INTO " + t.SqlName();
   if (stmt.default_values) {
     Translation tr = Finish(head + " DEFAULT VALUES", StatementKind::Insert);
@@ -46,66 +128,8 @@ Translation Translator::Insert(const InsertStmt& stmt) {
   head += " (";
   for (std::size_t i = 0; i < cols.size(); ++i) head += (i ? ", " : "") + QuoteIdent(cols[i]->name);
   head += ")";
-  std::string sql;
-  if (!stmt.values.empty()) {
-    sql = head + " VALUES ";
-    for (std::size_t row = 0; row < stmt.values.size(); ++row) {
-      const auto& vals = stmt.values[row];
-      if (stmt.columns.empty() && vals.size() != cols.size())
-        throw DbError("Column name or number of supplied values does not match table definition.");
-      if (vals.size() < cols.size())
-        throw DbError(
-            "There are more columns in the INSERT statement than values specified in the "
-            "VALUES clause. The number of values in the VALUES clause must match the "
-            "number of columns specified in the INSERT statement.");
-      if (vals.size() > cols.size())
-        throw DbError(
-            "There are fewer columns in the INSERT statement than values specified in the "
-            "VALUES clause. The number of values in the VALUES clause must match the "
-            "number of columns specified in the INSERT statement.");
-      Scope empty;
-      sql += row ? ", (" : "(";
-      for (std::size_t i = 0; i < vals.size(); ++i) {
-        Ex x = Emit(*vals[i], empty);
-        sql += (i ? ", " : "") + StoreConversion(x.sql, x.type, cols[i]->type);
-      }
-      sql += ")";
-    }
-  } else {
-    QueryOut q = EmitSelect(*stmt.select, nullptr, false);
-    if (stmt.columns.empty() && q.columns.size() != cols.size())
-      throw DbError("Column name or number of supplied values does not match table definition.");
-    if (q.columns.size() < cols.size())
-      throw DbError(
-          "The select list for the INSERT statement contains fewer items than the insert "
-          "list. The number of SELECT values must match the number of INSERT columns.");
-    if (q.columns.size() > cols.size())
-      throw DbError(
-          "The select list for the INSERT statement contains more items than the insert "
-          "list. The number of SELECT values must match the number of INSERT columns.");
-    bool convert = false;
-    std::vector<std::string> conv;
-    for (std::size_t i = 0; i < cols.size(); ++i) {
-      std::string name = "\"__zel_src\".\"c" + std::to_string(i + 1) + "\"";
-      std::string c = StoreConversion(name, q.columns[i].type, cols[i]->type);
-      convert = convert || c != name;
-      conv.push_back(c);
-    }
-    if (!convert) {
-      sql = head + " " + q.sql;
-    } else {
-      // Name the query's columns by position and convert them on the way in; the rows
-      // keep the query's order (identities follow ORDER BY).
-      std::string outer = "SELECT ";
-      std::string cols_list;
-      for (std::size_t i = 0; i < conv.size(); ++i) {
-        outer += (i ? ", " : "") + conv[i];
-        cols_list += (i ? ", " : "") + std::string("\"c") + std::to_string(i + 1) + "\"";
-      }
-      sql = head + " " + outer + " FROM (WITH \"__zel_q\"(" + cols_list + ") AS (" + q.sql +
-            ") SELECT * FROM \"__zel_q\") AS \"__zel_src\"";
-    }
-  }
+  std::string sql =
+      stmt.values.empty() ? InsertSelect(stmt, cols, head) : InsertValues(stmt, cols, head);
   Translation tr = Finish(sql, StatementKind::Insert);
   tr.target = r.object;
   tr.writes_main = !r.temp;

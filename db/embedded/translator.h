@@ -92,6 +92,12 @@ class Translator {
   std::string EmitUnpivot(const TableRef& ref, Scope& scope);
   std::string EmitView(const ObjectInfo& view, std::vector<SourceColumn>* columns);
 
+  // INSERT sources.
+  std::string InsertValues(const InsertStmt& stmt, const std::vector<const ColumnInfo*>& cols,
+                           const std::string& head);
+  std::string InsertSelect(const InsertStmt& stmt, const std::vector<const ColumnInfo*>& cols,
+                           const std::string& head);
+
   // Expressions, one emitter per kind.
   Ex Emit(const Expr& e, const Scope& scope);
   std::string Condition(const Expr& e, const Scope& scope);
