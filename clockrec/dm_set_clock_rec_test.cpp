@@ -13,13 +13,13 @@
 
 #include "engine/demo/demo_organisation.h"
 #include "engine/scenarios/scenario_file.h"
-#include "management/test_server.h"
 #include "schema/schema.h"
+#include "testing/temp_server.h"
 
 namespace zel::clockrec {
 namespace {
 
-using management::testing::TestServer;
+using TestServer = ::zel::testing::TempHome;
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -1,4 +1,4 @@
-// Test support for the daily engine: the temporary embedded server of the management tests
+// Test support for the daily engine: the temporary embedded server of the tests
 // (base "Att", year "Att_1399", also the home folder of the log files); an office work group
 // with calendar 1 (working time 08:00-16:00, break 12:00-12:30, extra span 06:00-20:00, day
 // end 23:59) for person 1001; a connected calculation data module that runs days; and
@@ -15,7 +15,7 @@
 
 #include "dates/clock.h"
 #include "engine/dm_calculate.h"
-#include "management/test_server.h"
+#include "testing/temp_server.h"
 
 namespace zel::engine::testing {
 
@@ -159,7 +159,7 @@ class DailyTest : public ::testing::Test {
   // The whole text of the person's thread log file of today ("" when there is none).
   std::string ThreadLog() const { return server_.LogFile("Thread1001(1399-08-03)_T0.Log"); }
 
-  management::testing::TestServer server_;
+  ::zel::testing::TempHome server_;
   std::unique_ptr<TdmCalculate> module_;
 };
 

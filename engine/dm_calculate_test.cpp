@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "dates/clock.h"
-#include "management/test_server.h"
+#include "testing/temp_server.h"
 #include "util/text.h"
 
 namespace zel::engine {
 namespace {
 
-using management::testing::TestServer;
+using TestServer = ::zel::testing::TempHome;
 
 std::string Trim(std::string_view text) { return util::Trim(text, util::kBlank); }
 

@@ -14,15 +14,15 @@
 
 #include "dates/zel_calc_utils.h"
 #include "db/client.h"
-#include "management/test_server.h"
 #include "schema/schema.h"
+#include "testing/temp_server.h"
 #include "transfer/dm_transfer.h"
 #include "util/text.h"
 
 namespace zel::transfer {
 namespace {
 
-using management::testing::TestServer;
+using TestServer = ::zel::testing::TempHome;
 
 std::string ReadSource(const std::string& relative) {
   const char* root = std::getenv("ZEL_SOURCE_DIR");

@@ -1,17 +1,12 @@
 #include "engine/scenarios/scenario_runner.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,7 +14,7 @@
 #include "engine/demo/demo_organisation.h"
 #include "management/calculator_management.h"
 #include "schema/schema.h"
-#include "util/log_file.h"
+#include "testing/temp_server.h"
 #include "util/text.h"
 
 namespace zel::engine::scenarios {
@@ -30,60 +25,7 @@ namespace {
 
 constexpr const char* kBaseName = "Att";
 
-std::unique_ptr<db::Connection> OpenDatabase(const fs::path& data_dir,
-                                             const std::string& database) {
-  db::ConnectionSettings settings;
-  settings.database = database;
-  settings.data_dir = data_dir.string();
-  return db::Connect(settings);
-}
-
-fs::path NewTempFolder(const std::string& tag) {
-  static std::atomic<int> counter{0};
-  fs::path path = fs::temp_directory_path() /
-                  ("zel_scn_" + std::to_string(::getpid()) + "_" + tag + "_" +
-                   std::to_string(counter++));
-  fs::remove_all(path);
-  fs::create_directories(path);
-  return path;
-}
-
-// A data folder with the empty base and year databases, built once per process and year
-// and copied for every scenario.
-class Templates {
- public:
-  ~Templates() {
-    std::error_code ec;
-    for (const auto& [year, dir] : dirs_) fs::remove_all(dir, ec);
-  }
-  const fs::path& Of(const std::string& year) {
-    std::lock_guard lock(mutex_);
-    auto found = dirs_.find(year);
-    if (found != dirs_.end()) return found->second;
-    fs::path dir = NewTempFolder("template" + year);
-    const std::string year_db = std::string(kBaseName) + "_" + year;
-    OpenDatabase(dir, "")->Execute(std::string("CREATE DATABASE ") + kBaseName);
-    OpenDatabase(dir, "")->Execute("CREATE DATABASE " + year_db);
-    const struct {
-      std::string database;
-      std::string_view script;
-    } loads[] = {{kBaseName, db::BaseSchemaSql()}, {year_db, db::YearSchemaSql()}};
-    for (const auto& load : loads) {
-      auto connection = OpenDatabase(dir, load.database);
-      for (const auto& batch : db::SplitBatches(load.script)) connection->Execute(batch);
-    }
-    return dirs_.emplace(year, std::move(dir)).first->second;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, fs::path> dirs_;
-};
-
-Templates& TheTemplates() {
-  static Templates templates;
-  return templates;
-}
+using ::zel::testing::OpenDatabase;
 
 using util::Trim;
 
@@ -242,35 +184,14 @@ bool CompareLog(const fs::path& home, const std::vector<std::string>& wanted,
   return false;
 }
 
-class HomeFolder {
- public:
-  HomeFolder() : dir_(NewTempFolder("home")) { util::SetHomeFolder(dir_.string()); }
-  ~HomeFolder() {
-    util::SetHomeFolder("");
-    if (const char* keep = std::getenv("ZEL_SCENARIOS_KEEP"); keep && *keep == '1') {
-      std::cerr << "scenario home kept: " << dir_.string() << "\n";
-      return;
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  HomeFolder(const HomeFolder&) = delete;
-  HomeFolder& operator=(const HomeFolder&) = delete;
-  const fs::path& Path() const { return dir_; }
-
- private:
-  fs::path dir_;
-};
-
 }  // namespace
 
 ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run,
                            const BeforeRun& before_run) {
   const ScenarioText& text = scenario.text;
-  const fs::path& template_dir = TheTemplates().Of(text.year);
-  HomeFolder home;
-  const fs::path data_dir = home.Path() / "Data";
-  fs::copy(template_dir, data_dir, fs::copy_options::recursive);
+  const char* keep = std::getenv("ZEL_SCENARIOS_KEEP");
+  const ::zel::testing::TempHome home(text.year, keep && *keep == '1');
+  const fs::path data_dir = home.DataDir();
   const std::string year_db = std::string(kBaseName) + "_" + text.year;
 
   auto base = OpenDatabase(data_dir, kBaseName);
