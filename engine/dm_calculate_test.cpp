@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dates/clock.h"
+#include "testing/faulty_connection.h"
 #include "testing/temp_server.h"
 #include "util/text.h"
 
@@ -132,9 +133,9 @@ TEST_F(DmCalculateTest, LogRowIsTrimmedDatedAndKeepsApostrophes) {
 }
 
 TEST_F(DmCalculateTest, FailedLogRowGoesToThePersonsLogFileAndDoesNotRaise) {
+  const zel::testing::ScopedFaults faults({"Insert Into CSSLog"});
   auto module = Connected();
   module->AttendanceCalcManager().SetPersonID("      1001");
-  server_.Exec("Att", "DROP TABLE CSSLog");
   EXPECT_NO_THROW(module->InsertCalcLogTable(7, "      1001", "lost"));
   const std::string text = server_.LogFile("Thread1001(1399-08-03)_T0.Log");
   EXPECT_NE(text.find("1399/08/03 10:15:00 : Error On Insert Log To DB : "), std::string::npos)

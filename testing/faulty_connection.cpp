@@ -1,0 +1,36 @@
+#include "testing/faulty_connection.h"
+
+#include "db/connection_decorator.h"
+#include "util/text.h"
+
+namespace zel::testing {
+
+db::ResultSet FaultyConnection::Execute(const std::string& sql,
+                                        const std::vector<db::Param>& params, int timeout_seconds) {
+  const std::string text = util::LowerAscii(sql);
+  for (const auto& piece : failing_) {
+    if (text.find(piece) != std::string::npos) throw db::DbError("injected failure: " + piece);
+  }
+  return inner_->Execute(sql, params, timeout_seconds);
+}
+
+std::vector<std::string> FaultyConnection::PrimaryKeyColumns(const std::string& table) {
+  return inner_->PrimaryKeyColumns(table);
+}
+
+std::string FaultyConnection::EngineName() const { return inner_->EngineName(); }
+void FaultyConnection::BeginTransaction() { inner_->BeginTransaction(); }
+void FaultyConnection::CommitTransaction() { inner_->CommitTransaction(); }
+void FaultyConnection::RollbackTransaction() { inner_->RollbackTransaction(); }
+
+ScopedFaults::ScopedFaults(std::vector<std::string> failing) {
+  for (auto& piece : failing) piece = util::LowerAscii(piece);
+  db::SetConnectionDecorator([failing](std::unique_ptr<db::Connection> inner) {
+    return std::unique_ptr<db::Connection>(
+        std::make_unique<FaultyConnection>(std::move(inner), failing));
+  });
+}
+
+ScopedFaults::~ScopedFaults() { db::SetConnectionDecorator({}); }
+
+}  // namespace zel::testing

@@ -1,0 +1,45 @@
+// Test support: a connection decorator that fails chosen statements, for the "log and go
+// on" paths (a statement that fails must be logged and the work go on), and a scope that
+// wraps every connection opened meanwhile (db::Connect) with one. A statement fails when its
+// text contains one of the given pieces, compared without ASCII case; it then raises
+// db::DbError "injected failure: <piece>" without reaching the server.
+// Start and end the scope on the test's main thread while no other thread connects; the
+// connections may then be used from any thread.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/client.h"
+
+namespace zel::testing {
+
+class FaultyConnection final : public db::Connection {
+ public:
+  FaultyConnection(std::unique_ptr<db::Connection> inner, std::vector<std::string> failing)
+      : inner_(std::move(inner)), failing_(std::move(failing)) {}
+
+  db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
+                        int timeout_seconds) override;
+  std::vector<std::string> PrimaryKeyColumns(const std::string& table) override;
+  std::string EngineName() const override;
+  void BeginTransaction() override;
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
+
+ private:
+  std::unique_ptr<db::Connection> inner_;
+  std::vector<std::string> failing_;  // pieces, in lower case
+};
+
+// While alive, every connection db::Connect opens fails the statements holding a piece.
+class ScopedFaults {
+ public:
+  explicit ScopedFaults(std::vector<std::string> failing);
+  ~ScopedFaults();
+  ScopedFaults(const ScopedFaults&) = delete;
+  ScopedFaults& operator=(const ScopedFaults&) = delete;
+};
+
+}  // namespace zel::testing

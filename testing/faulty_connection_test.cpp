@@ -1,0 +1,45 @@
+#include "testing/faulty_connection.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/temp_server.h"
+
+namespace zel::testing {
+namespace {
+
+TEST(ScopedFaults, FailsTheStatementsHoldingAPieceWithoutReachingTheServer) {
+  TempHome home;
+  auto before = home.Open("Att");
+  {
+    const ScopedFaults faults({"Insert Into CSSLog", "FROM semaphor"});
+    auto connection = home.Open("Att");
+    const struct {
+      const char* sql;
+      bool fails;
+    } cases[] = {{"insert into csslog (Comment) values ('x')", true},
+                 {"SELECT * FROM Semaphor", true},
+                 {"SELECT COUNT(*) FROM CSSLog", false},
+                 {"DELETE FROM SYSTEM", false}};
+    for (const auto& c : cases) {
+      if (c.fails) {
+        try {
+          connection->Execute(c.sql);
+          ADD_FAILURE() << "did not fail: " << c.sql;
+        } catch (const db::DbError& e) {
+          EXPECT_EQ(std::string(e.what()).rfind("injected failure: ", 0), 0u) << e.what();
+        }
+      } else {
+        EXPECT_NO_THROW(connection->Execute(c.sql)) << c.sql;
+      }
+    }
+    before->Execute("INSERT INTO CSSLog (Comment) VALUES ('opened before the scope')");
+  }
+  home.Exec("Att", "INSERT INTO CSSLog (Comment) VALUES ('opened after the scope')");
+  const auto rows = home.Query("Att", "SELECT Comment FROM CSSLog ORDER BY Comment").rows;
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0].AsString(), "opened after the scope");
+  EXPECT_EQ(rows[1][0].AsString(), "opened before the scope");
+}
+
+}  // namespace
+}  // namespace zel::testing
