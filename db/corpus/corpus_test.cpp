@@ -50,6 +50,7 @@
 
 #include "db/client.h"
 #include "schema/schema.h"
+#include "util/text.h"
 
 namespace zel::db {
 namespace {
@@ -111,22 +112,11 @@ struct Entry {
   std::vector<Step> steps;
 };
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
+std::string Trim(const std::string& s) { return util::Trim(s, " \t\r"); }
 
-std::string RTrim(const std::string& s) {
-  size_t e = s.find_last_not_of(" \t\r");
-  return e == std::string::npos ? "" : s.substr(0, e + 1);
-}
+std::string RTrim(const std::string& s) { return util::TrimRight(s, " \t\r"); }
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
+std::string Lower(const std::string& s) { return util::LowerAscii(s); }
 
 Cell ParseCell(const std::string& raw) {
   std::string t = Trim(raw);
