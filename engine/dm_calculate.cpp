@@ -172,6 +172,7 @@ std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection
 }
 
 void TdmCalculate::CloseConnections() {
+  any_person_.reset();
   // Datasets refer to their connection: they go first.
   if (daily_) daily_->Unbind(FAttendanceCalcManager);
   daily_.reset();
@@ -202,6 +203,16 @@ TDailyEngine& TdmCalculate::DailyEngine() {
 db::Dataset& TdmCalculate::QSystem() { return Require(q_system_); }
 db::Dataset& TdmCalculate::taSystem() { return Require(ta_system_); }
 db::Dataset& TdmCalculate::QPerson() { return Require(q_person_); }
+bool TdmCalculate::AnyPerson() {
+  if (!any_person_) {
+    db::Dataset& persons = QPerson();
+    persons.Open();
+    any_person_ = !persons.IsEmpty();
+    persons.Close();
+  }
+  return *any_person_;
+}
+
 db::Dataset& TdmCalculate::taSemaphore() { return Require(ta_semaphore_); }
 db::Dataset& TdmCalculate::MyQHlp() { return Require(my_q_hlp_); }
 

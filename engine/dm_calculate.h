@@ -110,6 +110,9 @@ class TdmCalculate {
   db::Dataset& QSystem();      // "select * from system"
   db::Dataset& taSystem();     // table SYSTEM
   db::Dataset& QPerson();      // every person with FullName, ordered by number
+  // Whether the person table has a row: read through QPerson once per connected module (a
+  // module handed on from person to person keeps the answer), the rows not kept.
+  bool AnyPerson();
   db::Dataset& taSemaphore();  // table Semaphor
   db::Dataset& MyQHlp();       // the parameterised CSSLog insert
 
@@ -155,6 +158,7 @@ class TdmCalculate {
   bool in_day_ = false;
   bool day_writes_open_ = false;
   int day_writes_serial_ = 0;
+  std::optional<bool> any_person_;
   mutable DayFailures day_failures_;  // counted by the module's connections
   std::vector<KeptLogRow> kept_log_rows_;
   TAttendanceCalcManager FAttendanceCalcManager;

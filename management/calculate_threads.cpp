@@ -324,8 +324,7 @@ void TZELDailyCalculate::CalculatePersonDays() {
   try {
     engine::TdmCalculate& module = *CalculateDataModule;
     if (!module.QSystem().Active()) module.QSystem().Open();
-    if (!module.QPerson().Active()) module.QPerson().Open();
-    if (module.QPerson().IsEmpty()) {
+    if (!module.AnyPerson()) {
       Log("هيچ پرسنلي تعريف نشده است.", true);
       return;
     }
@@ -484,8 +483,7 @@ void TZELMonthlyCalculate::Execute() {
 void TZELMonthlyCalculate::CalculatePersonMonths() {
   try {
     engine::TdmCalculate& module = *CalculateDataModule;
-    module.QPerson().Open();
-    if (module.QPerson().IsEmpty()) return;
+    if (!module.AnyPerson()) return;
     module.taSemaphore().Close();
     const std::vector<Employment> records = ReadEmployments(
         module.ADOConnectionDbBase(),
@@ -558,8 +556,7 @@ void TZELPeriodicCalculate::Execute() {
 
 void TZELPeriodicCalculate::CalculatePersonPeriods() {
   engine::TdmCalculate& module = *CalculateDataModule;
-  module.QPerson().Open();
-  if (module.QPerson().IsEmpty()) return;
+  if (!module.AnyPerson()) return;
   module.taSemaphore().Close();
   const std::vector<Employment> records = ReadEmployments(
       module.ADOConnectionDbBase(),
