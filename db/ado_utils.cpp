@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "util/sql_text.h"
 #include "util/text.h"
@@ -190,10 +191,20 @@ std::string TADOUtils::GetConnectionString(const std::string& ServerName,
          ";Initial Catalog=" + ConnValue(DBName) + ";Data Source=" + ConnValue(ServerName);
 }
 
+namespace {
+// The connection's own settings with the program's side taken from Local.
+ConnectionSettings WithLocal(ConnectionSettings settings, const ConnectionSettings& Local) {
+  settings.data_dir = Local.data_dir;
+  settings.odbc_driver = Local.odbc_driver;
+  return settings;
+}
+}  // namespace
+
 std::unique_ptr<Connection> TADOUtils::GetConnectionObject(const std::string& ServerName,
                                                            const std::string& UserName,
                                                            const std::string& UserPass,
-                                                           const std::string& DBName) {
+                                                           const std::string& DBName,
+                                                           const ConnectionSettings& Local) {
   // The settings are passed as they are, not through the string, so a ';' in a password
   // cannot cut it.
   ConnectionSettings settings;
@@ -201,34 +212,38 @@ std::unique_ptr<Connection> TADOUtils::GetConnectionObject(const std::string& Se
   settings.user = UserName;
   settings.password = UserPass;
   settings.database = DBName;
-  return Connect(settings);
+  return Connect(WithLocal(std::move(settings), Local));
 }
 
-std::unique_ptr<Connection> TADOUtils::GetConnectionObject(const std::string& ConnectionString) {
+std::unique_ptr<Connection> TADOUtils::GetConnectionObject(const std::string& ConnectionString,
+                                                           const ConnectionSettings& Local) {
   if (ConnectionString.empty()) return nullptr;
-  return Connect(ParseConnectionString(ConnectionString));
+  return Connect(WithLocal(ParseConnectionString(ConnectionString), Local));
 }
 
 bool TADOUtils::ConnectToServer(const std::string& ServerName, const std::string& UserName,
                                 const std::string& UserPass,
-                                std::unique_ptr<Connection>& Connection) {
+                                std::unique_ptr<Connection>& Connection,
+                                const ConnectionSettings& Local) {
   Connection.reset();
-  Connection = GetConnectionObject(ServerName, UserName, UserPass, "");
+  Connection = GetConnectionObject(ServerName, UserName, UserPass, "", Local);
   return Connection != nullptr;
 }
 
 bool TADOUtils::ConnectToDatabase(const std::string& ServerName, const std::string& UserName,
                                   const std::string& UserPass, const std::string& DBName,
-                                  std::unique_ptr<Connection>& Connection) {
+                                  std::unique_ptr<Connection>& Connection,
+                                  const ConnectionSettings& Local) {
   Connection.reset();
-  Connection = GetConnectionObject(ServerName, UserName, UserPass, DBName);
+  Connection = GetConnectionObject(ServerName, UserName, UserPass, DBName, Local);
   return Connection != nullptr;
 }
 
 bool TADOUtils::ConnectToDatabase(const std::string& ConnectionString,
-                                  std::unique_ptr<Connection>& Connection) {
+                                  std::unique_ptr<Connection>& Connection,
+                                  const ConnectionSettings& Local) {
   Connection.reset();
-  Connection = Connect(ParseConnectionString(ConnectionString));
+  Connection = Connect(WithLocal(ParseConnectionString(ConnectionString), Local));
   return Connection != nullptr;
 }
 

@@ -26,22 +26,32 @@ class TADOUtils {
   static std::string GetConnectionString(const std::string& ServerName,
                                          const std::string& UserName,
                                          const std::string& UserPass, const std::string& DBName);
+  // What a connection string cannot carry, the program's own side of a connection: only
+  // `data_dir` (the embedded engine's folder) and `odbc_driver` of Local are read. The
+  // functions below take it as their last argument; without it an empty Data Source has no
+  // folder to open and ODBC uses FreeTDS.
+  //
   // Each closes (releases) Connection, connects anew and returns true; a failure raises
   // DbError and leaves Connection empty.
   static bool ConnectToServer(const std::string& ServerName, const std::string& UserName,
-                              const std::string& UserPass, std::unique_ptr<Connection>& Connection);
+                              const std::string& UserPass, std::unique_ptr<Connection>& Connection,
+                              const ConnectionSettings& Local = {});
   static bool ConnectToDatabase(const std::string& ServerName, const std::string& UserName,
                                 const std::string& UserPass, const std::string& DBName,
-                                std::unique_ptr<Connection>& Connection);
+                                std::unique_ptr<Connection>& Connection,
+                                const ConnectionSettings& Local = {});
   static bool ConnectToDatabase(const std::string& ConnectionString,
-                                std::unique_ptr<Connection>& Connection);
+                                std::unique_ptr<Connection>& Connection,
+                                const ConnectionSettings& Local = {});
   // A new connection to the database, or to the server when DBName is empty. Raises DbError.
   static std::unique_ptr<Connection> GetConnectionObject(const std::string& ServerName,
                                                          const std::string& UserName,
                                                          const std::string& UserPass,
-                                                         const std::string& DBName);
+                                                         const std::string& DBName,
+                                                         const ConnectionSettings& Local = {});
   // None (nullptr) for an empty string. Raises DbError.
-  static std::unique_ptr<Connection> GetConnectionObject(const std::string& ConnectionString);
+  static std::unique_ptr<Connection> GetConnectionObject(const std::string& ConnectionString,
+                                                         const ConnectionSettings& Local = {});
 
   // --- queries and commands (the caller owns what comes back) ---------------------------
   static std::unique_ptr<Dataset> GetQueryObject(Connection& Connection,

@@ -249,17 +249,41 @@ TEST_F(TADOUtilsOdbcTest, ServerAddressesFallBackToErrorMarks) {
   TADOUtils::RaiseConnectionErrors(*conn_);  // statements raised already; nothing pending
 }
 
-TEST(ConnectTest, DefaultsFillTheDriverOfSettingsWithoutOne) {
-  SetConnectionDefaults("", "NoSuchDriverForZel");
-  ConnectionSettings s;
-  s.server = "somewhere";
+// The program's side of a connection comes with the call: the ODBC driver for a server,
+// the data folder for the embedded engine; a connection string alone reaches both.
+TEST(TADOUtilsLocalSettingsTest, DriverAndDataFolderComeWithTheCall) {
+  ConnectionSettings local;
+  local.odbc_driver = "NoSuchDriverForZel";
+  std::unique_ptr<Connection> c;
   try {
-    Connect(s);
+    TADOUtils::ConnectToDatabase("Data Source=somewhere;Initial Catalog=Att", c, local);
     ADD_FAILURE() << "connected";
   } catch (const DbError& e) {
     EXPECT_NE(std::string(e.what()).find("NoSuchDriverForZel"), std::string::npos) << e.what();
   }
-  SetConnectionDefaults("", "");
+  EXPECT_EQ(c, nullptr);
+
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("zel_ado_local_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  local = ConnectionSettings{};
+  local.data_dir = dir.string();
+  try {
+    ASSERT_TRUE(TADOUtils::ConnectToDatabase("Provider=SQLOLEDB.1;Data Source=", c, local));
+  } catch (const DbError& e) {
+    std::filesystem::remove_all(dir);
+    if (std::string(e.what()).find("not built") != std::string::npos) GTEST_SKIP() << e.what();
+    throw;
+  }
+  TADOUtils::ExecuteCommand(*c, "CREATE DATABASE LocalAtt");
+  auto in_db = TADOUtils::GetConnectionObject("Initial Catalog=LocalAtt", local);
+  ASSERT_NE(in_db, nullptr);
+  TADOUtils::ExecuteCommand(*in_db, "CREATE TABLE T (A int)");
+  TADOUtils::ExecuteCommand(*in_db, "INSERT INTO T VALUES (7)");
+  EXPECT_EQ(TADOUtils::GetRecordCount(*in_db, "SELECT A FROM T WHERE A = 7"), 1);
+  in_db.reset();
+  c.reset();
+  std::filesystem::remove_all(dir);
 }
 
 // Administration without meaning on the embedded engine is refused by name.

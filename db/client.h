@@ -120,15 +120,10 @@ class Connection {
 };
 
 // Opens a connection: the embedded engine when settings.server is empty, otherwise
-// SQL Server through ODBC. Raises DbError when it cannot connect. Empty data_dir and
-// odbc_driver are taken from SetConnectionDefaults. A server text "odbc:<string>" is a
-// ready ODBC connection string, used as it stands (for tests and unusual drivers).
+// SQL Server through ODBC. Raises DbError when it cannot connect. A server text
+// "odbc:<string>" is a ready ODBC connection string, used as it stands (for tests and
+// unusual drivers).
 std::unique_ptr<Connection> Connect(const ConnectionSettings& settings);
-
-// Process-wide data folder and ODBC driver that Connect uses where the settings leave
-// them empty (connections made from connection strings alone). Set at start-up, before
-// any thread connects.
-void SetConnectionDefaults(std::string data_dir, std::string odbc_driver);
 
 // Replaces every `:Name` marker outside quotes, brackets and comments by `?` and returns
 // the names in text order (a name may repeat). Used by Dataset; exposed for tests.

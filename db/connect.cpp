@@ -11,23 +11,12 @@
 namespace zel::db {
 namespace {
 
-// Guarded by DefaultsMutex().
-struct Defaults {
-  std::string data_dir;
-  std::string odbc_driver;
-};
-
-std::mutex& DefaultsMutex() {
+std::mutex& DecoratorMutex() {
   static std::mutex mutex;
   return mutex;
 }
 
-Defaults& TheDefaults() {
-  static Defaults defaults;
-  return defaults;
-}
-
-// Guarded by DefaultsMutex(); empty outside tests.
+// Guarded by DecoratorMutex(); empty outside tests.
 ConnectionDecorator& TheDecorator() {
   static ConnectionDecorator decorator;
   return decorator;
@@ -35,26 +24,19 @@ ConnectionDecorator& TheDecorator() {
 
 }  // namespace
 
-void SetConnectionDefaults(std::string data_dir, std::string odbc_driver) {
-  std::lock_guard lock(DefaultsMutex());
-  TheDefaults() = Defaults{std::move(data_dir), std::move(odbc_driver)};
-}
-
 void SetConnectionDecorator(ConnectionDecorator decorator) {
-  std::lock_guard lock(DefaultsMutex());
+  std::lock_guard lock(DecoratorMutex());
   TheDecorator() = std::move(decorator);
 }
 
 std::unique_ptr<Connection> Connect(const ConnectionSettings& settings) {
-  ConnectionSettings s = settings;
   ConnectionDecorator decorator;
   {
-    std::lock_guard lock(DefaultsMutex());
-    if (s.data_dir.empty()) s.data_dir = TheDefaults().data_dir;
-    if (s.odbc_driver.empty()) s.odbc_driver = TheDefaults().odbc_driver;
+    std::lock_guard lock(DecoratorMutex());
     decorator = TheDecorator();
   }
-  std::unique_ptr<Connection> connection = s.server.empty() ? OpenEmbedded(s) : OpenOdbc(s);
+  std::unique_ptr<Connection> connection =
+      settings.server.empty() ? OpenEmbedded(settings) : OpenOdbc(settings);
   return decorator ? decorator(std::move(connection)) : std::move(connection);
 }
 
