@@ -8,6 +8,7 @@
 #include "dates/clock.h"
 #include "dates/jalali.h"
 #include "db/ado_utils.h"
+#include "db/connection_decorator.h"
 #include "engine/daily_engine.h"
 #include "engine/day_trace.h"
 #include "util/parse_int.h"
@@ -34,40 +35,33 @@ db::Dataset& Require(const std::unique_ptr<db::Dataset>& dataset) {
 // worker has been given up, so nothing more is read or written for its person. The refusal
 // is the silent abort, which ends a calculated day without a log line.
 // Every failing statement is counted for the day in progress (see TdmCalculate::StartDay).
-class StoppableConnection final : public db::Connection {
+class StoppableConnection final : public db::ForwardingConnection {
  public:
   StoppableConnection(std::unique_ptr<db::Connection> inner, const std::stop_token& token,
                       TdmCalculate::DayFailures& failures)
-      : inner_(std::move(inner)), token_(token), failures_(failures) {}
+      : ForwardingConnection(std::move(inner)), token_(token), failures_(failures) {}
 
   db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
                         int timeout_seconds) override {
     if (token_.stop_requested()) SilentAbort();
     try {
-      return inner_->Execute(sql, params, timeout_seconds);
+      return Inner().Execute(sql, params, timeout_seconds);
     } catch (const db::DbError& e) {
       failures_.Note(e.what());
       throw;
     }
   }
-  std::vector<std::string> PrimaryKeyColumns(const std::string& table) override {
-    return inner_->PrimaryKeyColumns(table);
-  }
-  std::string EngineName() const override { return inner_->EngineName(); }
   void BeginTransaction() override {
     if (token_.stop_requested()) SilentAbort();
     try {
-      inner_->BeginTransaction();
+      Inner().BeginTransaction();
     } catch (const db::DbError& e) {
       failures_.Note(e.what());
       throw;
     }
   }
-  void CommitTransaction() override { inner_->CommitTransaction(); }
-  void RollbackTransaction() override { inner_->RollbackTransaction(); }
 
  private:
-  std::unique_ptr<db::Connection> inner_;
   const std::stop_token& token_;  // the module's, which outlives its connections
   TdmCalculate::DayFailures& failures_;  // the module's, likewise
 };

@@ -11,17 +11,8 @@ db::ResultSet FaultyConnection::Execute(const std::string& sql,
   for (const auto& piece : failing_) {
     if (text.find(piece) != std::string::npos) throw db::DbError("injected failure: " + piece);
   }
-  return inner_->Execute(sql, params, timeout_seconds);
+  return Inner().Execute(sql, params, timeout_seconds);
 }
-
-std::vector<std::string> FaultyConnection::PrimaryKeyColumns(const std::string& table) {
-  return inner_->PrimaryKeyColumns(table);
-}
-
-std::string FaultyConnection::EngineName() const { return inner_->EngineName(); }
-void FaultyConnection::BeginTransaction() { inner_->BeginTransaction(); }
-void FaultyConnection::CommitTransaction() { inner_->CommitTransaction(); }
-void FaultyConnection::RollbackTransaction() { inner_->RollbackTransaction(); }
 
 ScopedFaults::ScopedFaults(std::vector<std::string> failing) {
   for (auto& piece : failing) piece = util::LowerAscii(piece);

@@ -12,24 +12,19 @@
 #include <vector>
 
 #include "db/client.h"
+#include "db/connection_decorator.h"
 
 namespace zel::testing {
 
-class FaultyConnection final : public db::Connection {
+class FaultyConnection final : public db::ForwardingConnection {
  public:
   FaultyConnection(std::unique_ptr<db::Connection> inner, std::vector<std::string> failing)
-      : inner_(std::move(inner)), failing_(std::move(failing)) {}
+      : ForwardingConnection(std::move(inner)), failing_(std::move(failing)) {}
 
   db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
                         int timeout_seconds) override;
-  std::vector<std::string> PrimaryKeyColumns(const std::string& table) override;
-  std::string EngineName() const override;
-  void BeginTransaction() override;
-  void CommitTransaction() override;
-  void RollbackTransaction() override;
 
  private:
-  std::unique_ptr<db::Connection> inner_;
   std::vector<std::string> failing_;  // pieces, in lower case
 };
 

@@ -18,17 +18,8 @@ db::ResultSet RecordingConnection::Execute(const std::string& sql,
                                            const std::vector<db::Param>& params,
                                            int timeout_seconds) {
   recorder_.Record(sql);
-  return inner_->Execute(sql, params, timeout_seconds);
+  return Inner().Execute(sql, params, timeout_seconds);
 }
-
-std::vector<std::string> RecordingConnection::PrimaryKeyColumns(const std::string& table) {
-  return inner_->PrimaryKeyColumns(table);
-}
-
-std::string RecordingConnection::EngineName() const { return inner_->EngineName(); }
-void RecordingConnection::BeginTransaction() { inner_->BeginTransaction(); }
-void RecordingConnection::CommitTransaction() { inner_->CommitTransaction(); }
-void RecordingConnection::RollbackTransaction() { inner_->RollbackTransaction(); }
 
 ScopedRecording::ScopedRecording(StatementRecorder& recorder) {
   db::SetConnectionDecorator([&recorder](std::unique_ptr<db::Connection> inner) {

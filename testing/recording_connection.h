@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/client.h"
+#include "db/connection_decorator.h"
 
 namespace zel::testing {
 
@@ -27,21 +28,15 @@ class StatementRecorder {
 
 // Forwards everything to the inner connection and records each Execute text first (also
 // the texts that then fail).
-class RecordingConnection final : public db::Connection {
+class RecordingConnection final : public db::ForwardingConnection {
  public:
   RecordingConnection(std::unique_ptr<db::Connection> inner, StatementRecorder& recorder)
-      : inner_(std::move(inner)), recorder_(recorder) {}
+      : ForwardingConnection(std::move(inner)), recorder_(recorder) {}
 
   db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
                         int timeout_seconds) override;
-  std::vector<std::string> PrimaryKeyColumns(const std::string& table) override;
-  std::string EngineName() const override;
-  void BeginTransaction() override;
-  void CommitTransaction() override;
-  void RollbackTransaction() override;
 
  private:
-  std::unique_ptr<db::Connection> inner_;
   StatementRecorder& recorder_;
 };
 

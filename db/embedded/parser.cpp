@@ -326,6 +326,17 @@ class Parser {
     return s;
   }
 
+  // The statements of a BEGIN … END body, after its BEGIN, through its END.
+  std::vector<StmtPtr> StatementsUntilEnd() {
+    std::vector<StmtPtr> body;
+    while (true) {
+      while (IsOp(";")) ++pos_;
+      if (AcceptWord("END")) return body;
+      if (At(TokenKind::End)) SyntaxError();
+      body.push_back(ParseStatement());
+    }
+  }
+
   StmtPtr IfStatement() {
     ++pos_;
     auto s = std::make_unique<IfStmt>();
@@ -357,12 +368,7 @@ class Parser {
       Unsupported("BEGIN " + Peek(1).text);
     ++pos_;
     auto s = std::make_unique<BlockStmt>();
-    while (true) {
-      while (IsOp(";")) ++pos_;
-      if (AcceptWord("END")) break;
-      if (At(TokenKind::End)) SyntaxError();
-      s->body.push_back(ParseStatement());
-    }
+    s->body = StatementsUntilEnd();
     return s;
   }
 
@@ -637,12 +643,7 @@ class Parser {
       SyntaxError();
     }
     ++pos_;
-    while (true) {
-      while (IsOp(";")) ++pos_;
-      if (AcceptWord("END")) break;
-      if (At(TokenKind::End)) SyntaxError();
-      s->body.push_back(ParseStatement());
-    }
+    s->body = StatementsUntilEnd();
     return s;
   }
 
