@@ -211,18 +211,15 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
         "HolidaysCounted", "KasrMor", "MealPrice", "ServicePrice", "PPercent"}) {
     QInsertIntoDayWork.ParamByName(name).type = kInt;
   }
+  // One text for every row of a day, whatever their number.
   Prepare(QInsertIntoTimeTab,
-          {"INSERT INTO TimeTab ",
-           "(PerNo,CalcDate,BeginDate,BeginTime,EndDate,EndTime,PresenceType,WorkingInterval,[Status],"
-           "Duration,",
-           "MorkhasiSheetCode,MorkhasiType,DDesc,MamuriatSheetCode,MamuriatType,ExtraWorkSheetCode,",
-           "ServiceLateSheetCode,SuspensionSheetCode)",
-           "Values ",
-           "( :PerNo, :CalcDate, :BeginDate, :BeginTime, :EndDate, :EndTime, :PresenceType, "
-           ":WorkingInterval, :Status, :Duration, ",
-           ":MorkhasiSheetCode, :MorkhasiType, :DDesc, :MamuriatSheetCode, :MamuriatType, "
-           ":ExtraWorkSheetCode, ",
-           ":ServiceLateSheetCode, :SuspensionSheetCode)", " "},
+          {"INSERT INTO TimeTab (PerNo,CalcDate,BeginDate,BeginTime,EndDate,EndTime,PresenceType,"
+           "WorkingInterval,[Status],Duration,MorkhasiSheetCode,MorkhasiType,DDesc,"
+           "MamuriatSheetCode,MamuriatType,ExtraWorkSheetCode,ServiceLateSheetCode,"
+           "SuspensionSheetCode) Values (:PerNo, :CalcDate, :BeginDate, :BeginTime, :EndDate, "
+           ":EndTime, :PresenceType, :WorkingInterval, :Status, :Duration, :MorkhasiSheetCode, "
+           ":MorkhasiType, :DDesc, :MamuriatSheetCode, :MamuriatType, :ExtraWorkSheetCode, "
+           ":ServiceLateSheetCode, :SuspensionSheetCode)"},
           {{"PerNo", kText, 10},     {"CalcDate", kText, 5}, {"BeginDate", kText, 5},
            {"BeginTime", kText, 5},  {"EndDate", kText, 5},  {"EndTime", kText, 5},
            {"PresenceType", kInt, 0}, {"WorkingInterval", kInt, 0}, {"Status", kInt, 0},
@@ -296,6 +293,8 @@ void TDailyEngine::ForgetPerson() {
   day_.pending_time_tab.clear();
   meals_serial_ = -1;
   meals_written_.clear();
+  details_serial_ = -1;
+  details_written_.clear();
 }
 
 void TDailyEngine::Unbind(TAttendanceCalcManager& manager) {

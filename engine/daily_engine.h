@@ -205,6 +205,10 @@ class TDailyEngine {
   // its old MealTime rows were deleted when they opened, so these are all it has.
   int meals_serial_ = -1;
   std::set<int> meals_written_;
+  // Likewise the leave and mission detail rows written for that day: amount by table and
+  // code (the day's writes wait until it ends, so the table cannot be asked).
+  int details_serial_ = -1;
+  std::map<std::pair<std::string, int>, int64_t> details_written_;
 };
 
 }  // namespace zel::engine

@@ -59,24 +59,6 @@ const struct {
     {"SuspensionSheetCode", db::ParamType::Integer, 0},
 };
 
-// Rows written by one statement at most (SQL Server takes up to 2100 parameters).
-constexpr size_t kTimeTabRowsPerInsert = 100;
-
-// "INSERT INTO TimeTab (...) Values (?, ...), ..." for `rows` rows.
-std::string TimeTabInsertText(size_t rows) {
-  std::string text =
-      "INSERT INTO TimeTab (PerNo,CalcDate,BeginDate,BeginTime,EndDate,EndTime,PresenceType,"
-      "WorkingInterval,[Status],Duration,MorkhasiSheetCode,MorkhasiType,DDesc,"
-      "MamuriatSheetCode,MamuriatType,ExtraWorkSheetCode,ServiceLateSheetCode,"
-      "SuspensionSheetCode) Values ";
-  for (size_t r = 0; r < rows; ++r) {
-    text += r == 0 ? "(" : ", (";
-    for (int c = 0; c < 18; ++c) text += c == 0 ? "?" : ", ?";
-    text += ")";
-  }
-  return text;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -223,33 +205,17 @@ void TDailyEngine::FlushTimeTab(const TAttendanceCalcManager& Sender) {
     day_.pending_time_tab.clear();
     return;
   }
-  size_t written = 0;
-  try {
-    while (written < day_.pending_time_tab.size()) {
-      const size_t rows = std::min(kTimeTabRowsPerInsert, day_.pending_time_tab.size() - written);
-      std::vector<db::Param> params;
-      params.reserve(rows * kTimeTabColumns);
-      for (size_t r = written; r < written + rows; ++r) {
-        for (int c = 0; c < kTimeTabColumns; ++c) {
-          params.push_back({kTimeTabParams[c].name, kTimeTabParams[c].type, kTimeTabParams[c].size,
-                            day_.pending_time_tab[r][c]});
-        }
-      }
-      dm_.ADOConnectionTimeAttendance().Execute(TimeTabInsertText(rows), params);
-      written += rows;
+  // One statement text for every row: prepared once, whatever the number of rows of a day.
+  for (const auto& row : day_.pending_time_tab) {
+    for (int c = 0; c < kTimeTabColumns; ++c) {
+      QInsertIntoTimeTab.SetParam(kTimeTabParams[c].name, row[c]);
     }
-  } catch (const std::exception&) {
-    // One by one, so that only the rows that cannot be written are lost (and logged).
-    for (size_t r = written; r < day_.pending_time_tab.size(); ++r) {
-      for (int c = 0; c < kTimeTabColumns; ++c) {
-        QInsertIntoTimeTab.SetParam(kTimeTabParams[c].name, day_.pending_time_tab[r][c]);
-      }
-      try {
-        QInsertIntoTimeTab.ExecSQL();
-      } catch (const std::exception& e) {
-        LogToThreadFile(
-            Sender, "Error In Insert To TimeTab DDate = " + day_.day_text + " Error : " + e.what());
-      }
+    try {
+      QInsertIntoTimeTab.ExecSQL();
+    } catch (const std::exception& e) {
+      // Only the rows that cannot be written are lost (and logged).
+      LogToThreadFile(
+          Sender, "Error In Insert To TimeTab DDate = " + day_.day_text + " Error : " + e.what());
     }
   }
   day_.pending_time_tab.clear();
@@ -266,6 +232,33 @@ void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, in
                                 int minutes) {
   if (!dm_.WriteResults()) return;
   const TAttendanceCalcManager& manager = dm_.AttendanceCalcManager();
+  if (dm_.DayWritesOpen()) {
+    // The day's old rows are gone and its writes wait for its end: the row is the one
+    // written earlier in the day, if any (written as a row appended or edited would be).
+    if (details_serial_ != dm_.DayWritesSerial()) {
+      details_serial_ = dm_.DayWritesSerial();
+      details_written_.clear();
+    }
+    const std::string table = db::TableOfQuery(detail.Text());
+    auto [at, first] = details_written_.try_emplace({table, code}, 0);
+    at->second += minutes;
+    const std::string column = std::string("[") + code_column + "]";
+    db::Connection& year = dm_.ADOConnectionTimeAttendance();
+    if (first) {
+      year.Execute("INSERT INTO " + table + " ([PerNo], [DDate], " + column + ", [Amount]) VALUES (?, ?, ?, ?)",
+                   {{"PerNo", db::ParamType::Unknown, 0, manager.PersonID()},
+                    {"DDate", db::ParamType::Unknown, 0, day_.day_text},
+                    {code_column, db::ParamType::Unknown, 0, code},
+                    {"Amount", db::ParamType::Unknown, 0, at->second}});
+    } else {
+      year.Execute("UPDATE " + table + " SET [Amount] = ? WHERE [PerNo] = ? AND [DDate] = ? AND " + column + " = ?",
+                   {{"Amount", db::ParamType::Unknown, 0, at->second},
+                    {"PerNo", db::ParamType::Unknown, 0, manager.PersonID()},
+                    {"DDate", db::ParamType::Unknown, 0, day_.day_text},
+                    {code_column, db::ParamType::Unknown, 0, code}});
+    }
+    return;
+  }
   detail.SetParam("Perno", manager.PersonID());
   detail.SetParam("CurDate", day_.day_text);
   detail.SetParam(code_column, code);

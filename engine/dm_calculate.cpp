@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <exception>
+#include <functional>
+#include <string_view>
 #include <stdexcept>
 #include <utility>
 
@@ -35,15 +37,22 @@ db::Dataset& Require(const std::unique_ptr<db::Dataset>& dataset) {
 // worker has been given up, so nothing more is read or written for its person. The refusal
 // is the silent abort, which ends a calculated day without a log line.
 // Every failing statement is counted for the day in progress (see TdmCalculate::StartDay).
+// A statement the module holds back for the day's writes (`defer` answers true) is not run:
+// it answers with no result set.
 class StoppableConnection final : public db::ForwardingConnection {
  public:
+  using Defer = std::function<bool(const std::string&, const std::vector<db::Param>&, int)>;
   StoppableConnection(std::unique_ptr<db::Connection> inner, const std::stop_token& token,
-                      TdmCalculate::DayFailures& failures)
-      : ForwardingConnection(std::move(inner)), token_(token), failures_(failures) {}
+                      TdmCalculate::DayFailures& failures, Defer defer)
+      : ForwardingConnection(std::move(inner)),
+        token_(token),
+        failures_(failures),
+        defer_(std::move(defer)) {}
 
   db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
                         int timeout_seconds) override {
     if (token_.stop_requested()) SilentAbort();
+    if (defer_ && defer_(sql, params, timeout_seconds)) return {};
     try {
       return Inner().Execute(sql, params, timeout_seconds);
     } catch (const db::DbError& e) {
@@ -64,7 +73,25 @@ class StoppableConnection final : public db::ForwardingConnection {
  private:
   const std::stop_token& token_;  // the module's, which outlives its connections
   TdmCalculate::DayFailures& failures_;  // the module's, likewise
+  Defer defer_;
 };
+
+// Whether the text changes rows: its first word is INSERT, UPDATE or DELETE.
+bool ChangesRows(std::string_view sql) {
+  const size_t start = sql.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return false;
+  const std::string_view rest = sql.substr(start);
+  for (std::string_view word : {"INSERT", "UPDATE", "DELETE"}) {
+    if (rest.size() <= word.size() || !util::EqualsNoCase(rest.substr(0, word.size()), word)) {
+      continue;
+    }
+    const char next = static_cast<char>(rest[word.size()] | 0x20);
+    const bool word_goes_on = (next >= 'a' && next <= 'z') || (next >= '0' && next <= '9') ||
+                              rest[word.size()] == '_';
+    if (!word_goes_on) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -123,8 +150,8 @@ void TdmCalculate::InitialValues(const std::string& newCurrentYear,
   DbTimeAttendanceConnectionString = BuildConnectionString(CurrentYear);
 
   CloseConnections();
-  base_ = Open(DbBaseInfoConnectionString);
-  year_ = Open(DbTimeAttendanceConnectionString);
+  base_ = Open(DbBaseInfoConnectionString, false);
+  year_ = Open(DbTimeAttendanceConnectionString, true);
 
   q_system_ = std::make_unique<db::Dataset>(*base_);
   q_system_->SetSQL({"select * from system"});
@@ -158,11 +185,19 @@ void TdmCalculate::InitialValues(const std::string& newCurrentYear,
   daily_->Bind(FAttendanceCalcManager);
 }
 
-std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection_string) const {
+std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection_string,
+                                                   bool holds_day_writes) {
   db::ConnectionSettings settings = db::ParseConnectionString(connection_string);
   settings.data_dir = data_dir_;
   settings.odbc_driver = odbc_driver_;
-  return std::make_unique<StoppableConnection>(db::Connect(settings), stop_token_, day_failures_);
+  StoppableConnection::Defer defer;
+  if (holds_day_writes) {
+    defer = [this](const std::string& sql, const std::vector<db::Param>& params, int timeout) {
+      return Defer(sql, params, timeout);
+    };
+  }
+  return std::make_unique<StoppableConnection>(db::Connect(settings), stop_token_, day_failures_,
+                                               std::move(defer));
 }
 
 void TdmCalculate::CloseConnections() {
@@ -218,27 +253,31 @@ void TdmCalculate::StartPerson() {
   day_failures_ = DayFailures{};
   kept_log_rows_.clear();
   in_day_ = false;
-  if (day_writes_open_) {
-    // Not reached: every day ends with EndDay. Nothing unfinished goes on to the next person.
-    day_writes_open_ = false;
-    try {
-      year_->RollbackTransaction();
-    } catch (const std::exception&) {
-    }
-  }
+  // Not reached: every day ends with EndDay and the worker writes its days. Nothing
+  // unfinished goes on to the next person.
+  day_writes_open_ = false;
+  waiting_days_.clear();
   if (daily_) daily_->ForgetPerson();
 }
 
-void TdmCalculate::StartDay() {
+void TdmCalculate::StartDay(std::string label) {
   day_failures_ = DayFailures{};
+  day_label_ = std::move(label);
   in_day_ = true;
 }
 
 void TdmCalculate::BeginDayWrites() {
   if (day_writes_open_) return;
-  ADOConnectionTimeAttendance().BeginTransaction();
+  waiting_days_.push_back({day_label_, {}});
   day_writes_open_ = true;
   ++day_writes_serial_;
+}
+
+bool TdmCalculate::Defer(const std::string& sql, const std::vector<db::Param>& params,
+                         int timeout_seconds) {
+  if (!day_writes_open_ || writing_days_ || !ChangesRows(sql)) return false;
+  waiting_days_.back().statements.push_back({sql, params, timeout_seconds});
+  return true;
 }
 
 std::optional<std::string> TdmCalculate::EndDay() {
@@ -247,25 +286,73 @@ std::optional<std::string> TdmCalculate::EndDay() {
   else if (day_failures_.count > 0) failure = day_failures_.first;
   if (day_writes_open_) {
     day_writes_open_ = false;
-    if (failure) {
-      try {
-        year_->RollbackTransaction();
-      } catch (const std::exception&) {
-        // The connection undoes an unfinished transaction when it closes.
-      }
-    } else {
-      try {
-        year_->CommitTransaction();
-      } catch (const std::exception& e) {
-        failure = e.what();
+    if (failure) waiting_days_.pop_back();  // the day stays as it was
+  }
+  in_day_ = false;
+  if (!group_days_) {
+    const std::vector<DayNotWritten> failed = WriteDays();
+    if (!failure && !failed.empty()) failure = failed.front().failure;
+  }
+  return failure;
+}
+
+void TdmCalculate::RunDays(const std::vector<WaitingDay>& days) {
+  db::Connection& year = ADOConnectionTimeAttendance();
+  writing_days_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{writing_days_};
+  year.BeginTransaction();
+  try {
+    for (const WaitingDay& day : days) {
+      for (const WaitingStatement& s : day.statements) year.Execute(s.sql, s.params, s.timeout_seconds);
+    }
+    year.CommitTransaction();
+  } catch (...) {
+    try {
+      year.RollbackTransaction();
+    } catch (const std::exception&) {
+      // The connection undoes an unfinished transaction when it closes.
+    }
+    throw;
+  }
+}
+
+std::vector<TdmCalculate::DayNotWritten> TdmCalculate::WriteDays() {
+  std::vector<DayNotWritten> failed;
+  std::vector<WaitingDay> days;
+  days.swap(waiting_days_);
+  if (day_writes_open_) {
+    // Called inside a day: the day in progress goes on waiting.
+    waiting_days_.push_back(std::move(days.back()));
+    days.pop_back();
+  }
+  std::erase_if(days, [](const WaitingDay& day) { return day.statements.empty(); });
+  if (!days.empty()) {
+    try {
+      RunDays(days);
+    } catch (const std::exception& group_failure) {
+      if (days.size() == 1) {
+        failed.push_back({days.front().label, group_failure.what()});
+      } else {
+        // One day of the group failed: each day alone, so that only the failing ones are lost.
+        for (const WaitingDay& day : days) {
+          try {
+            RunDays({day});
+          } catch (const std::exception& e) {
+            failed.push_back({day.label, e.what()});
+          }
+        }
       }
     }
   }
-  in_day_ = false;
-  std::vector<KeptLogRow> rows;
-  rows.swap(kept_log_rows_);
-  for (const KeptLogRow& row : rows) WriteCalcLogRow(row.schedule_id, row.perno, row.comment);
-  return failure;
+  if (!in_day_) {
+    std::vector<KeptLogRow> rows;
+    rows.swap(kept_log_rows_);
+    for (const KeptLogRow& row : rows) WriteCalcLogRow(row.schedule_id, row.perno, row.comment);
+  }
+  return failed;
 }
 
 void TdmCalculate::InsertCalcLogTable(int AScheduleId, const std::string& PerNo,

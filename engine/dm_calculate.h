@@ -11,6 +11,7 @@
 #include <mutex>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 #include "dates/zel_calc_utils.h"
 #include "db/client.h"
@@ -84,25 +85,43 @@ class TdmCalculate {
   void SetWriteResults(bool write) { write_results_ = write; }
   bool WriteResults() const { return write_results_; }
   // ---- a day is written whole or not at all ----
-  // StartDay begins a calculated day: from here the day's CSSLog rows are kept back until
-  // EndDay (so nothing else writes while the day holds the database's writer) and the
-  // statements failing on the module's connections are counted. BeginDayWrites opens the
-  // day's transaction on the year connection (once a day; the caller then deletes the
-  // day's old rows inside it). EndDay commits it, or rolls it back when a statement of the
-  // day failed or the worker was given up (the day stays as it was), then writes the kept
-  // CSSLog rows. Returns the failure (empty when the day is written); a failing COMMIT is
-  // a failure too. Worker thread only.
+  // StartDay begins a calculated day (`label` names it in the failures WriteDays returns):
+  // from here until EndDay the day's CSSLog rows are kept back and the statements failing on
+  // the module's connections are counted. BeginDayWrites opens the day's writes (once a
+  // day; the caller then deletes the day's old rows): from there on every statement of the
+  // year connection that changes rows (its text begins with INSERT, UPDATE or DELETE) waits
+  // in the module instead of running, and a day's waiting statements later run together in
+  // one transaction. So the database's single writer is held for the writing alone, never
+  // while a day is calculated; reads inside the day see the rows as they were before it (the
+  // daily engine keeps in memory what it wrote itself during the day).
+  // EndDay ends the day. A day whose calculation failed (a statement of the day failed, or
+  // the worker was given up) has its waiting statements dropped and stays as it was. A
+  // calculated day is written at once, or, when days are grouped (GroupDays), waits with the
+  // others for WriteDays. Returns the failure of the day (empty when it was calculated and,
+  // ungrouped, written). Worker thread only.
   struct DayFailures {
     int count = 0;
     std::string first;  // the first failing statement's message
     void Note(const std::string& message);
   };
-  void StartDay();
+  void StartDay(std::string label = {});
   void BeginDayWrites();
   bool DayWritesOpen() const { return day_writes_open_; }
   // Counts the days whose writes were opened: tells the writes of one day from the next.
   int DayWritesSerial() const { return day_writes_serial_; }
   std::optional<std::string> EndDay();
+  // Grouped, calculated days wait for WriteDays, which writes them in one transaction (one
+  // commit for many days, each day still whole: when the group fails, every day is tried
+  // again in a transaction of its own).
+  void GroupDays(bool grouped) { group_days_ = grouped; }
+  int DaysWaiting() const { return static_cast<int>(waiting_days_.size()); }
+  struct DayNotWritten {
+    std::string label;
+    std::string failure;
+  };
+  // Writes the waiting days, then the CSSLog rows kept back; returns the days that could not
+  // be written (each left as it was). Never raises. Worker thread only.
+  std::vector<DayNotWritten> WriteDays();
 
   // Connections and datasets; each raises zel::db::DbError before InitialValues.
   db::Connection& ADOConnectionDbBase();
@@ -139,7 +158,7 @@ class TdmCalculate {
   bool FEnableLog = false;
 
  private:
-  std::unique_ptr<db::Connection> Open(const std::string& connection_string) const;
+  std::unique_ptr<db::Connection> Open(const std::string& connection_string, bool holds_day_writes);
   void CloseConnections();
   // Writes one CSSLog row now (InsertCalcLogTable's writing part).
   void WriteCalcLogRow(int AScheduleId, const std::string& PerNo, const std::string& LogComment);
@@ -157,6 +176,25 @@ class TdmCalculate {
   };
   bool in_day_ = false;
   bool day_writes_open_ = false;
+  bool group_days_ = false;
+  bool writing_days_ = false;  // RunDays runs the waiting statements
+  // The writes of the days calculated and not yet written, the last one the day in progress
+  // once its writes are open.
+  struct WaitingStatement {
+    std::string sql;
+    std::vector<db::Param> params;
+    int timeout_seconds;
+  };
+  struct WaitingDay {
+    std::string label;
+    std::vector<WaitingStatement> statements;
+  };
+  std::string day_label_;
+  std::vector<WaitingDay> waiting_days_;
+  // Holds back a changing statement of the day in progress; false when it is to run now.
+  bool Defer(const std::string& sql, const std::vector<db::Param>& params, int timeout_seconds);
+  // Runs the statements of the days in one transaction; raises the first failure.
+  void RunDays(const std::vector<WaitingDay>& days);
   int day_writes_serial_ = 0;
   std::optional<bool> any_person_;
   mutable DayFailures day_failures_;  // counted by the module's connections

@@ -283,6 +283,12 @@ bool TZELCalculateThread::ExecuteUnlessAbandoned(db::Connection& connection,
 // ---------------------------------------------------------------------------------------------
 // Daily
 
+namespace {
+// Calculated days of a person written in one transaction at most: a month's days, whose
+// rows share the tables' pages, so one commit writes those pages once.
+constexpr int kDaysPerWrite = 31;
+}  // namespace
+
 TZELDailyCalculate::TZELDailyCalculate(std::string person, int position,
                                        const CalculatorSettings& settings, ModuleReadyHook hook,
                                        std::shared_ptr<ModulePool> pool)
@@ -352,10 +358,25 @@ void TZELDailyCalculate::CalculatePersonDays() {
         60);
 
     // Each day is written whole or not at all: its old rows are deleted and its new rows
-    // written in one transaction, opened only when the day starts to write (before the
-    // processing of its presences), so the database's single writer is held for the
-    // writing part of one day only. A day that fails to write stays as it was.
+    // written together. The module holds a day's writes back while the day is calculated and
+    // writes the calculated days of the person kDaysPerWrite at a time in one transaction (a
+    // day that fails to write stays as it was, the others are written), so the database's
+    // single writer is held for the writing alone and a commit serves many days.
     engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
+    module.GroupDays(true);
+    struct Ungroup {
+      engine::TdmCalculate& module;
+      ~Ungroup() { module.GroupDays(false); }
+    } ungroup{module};
+    auto report = [this](const std::string& mmdd, const std::string& failure) {
+      Log("Day " + mmdd + " was not written (left as it was) : " + failure, false);
+      NoteFailure("day " + mmdd + ": " + failure, false);
+    };
+    auto write_days = [this, &module, &report] {
+      for (const auto& day : module.WriteDays()) {
+        if (!Abandoned()) report(day.label, day.failure);
+      }
+    };
     auto open_day = [this, &module, &manager] {
       if (module.DayWritesOpen()) return;
       module.BeginDayWrites();
@@ -398,7 +419,7 @@ void TZELDailyCalculate::CalculatePersonDays() {
       const int d = calc_day.day();
       const std::string mmdd = calc_day.MMDD();
       const std::string day = CurrentYear2 + "/" + mmdd;
-      module.StartDay();
+      module.StartDay(mmdd);
       std::optional<std::string> failure;
       try {
         // Every employment record that covers the day calculates it, in record order.
@@ -419,12 +440,11 @@ void TZELDailyCalculate::CalculatePersonDays() {
       }
       const auto ended = module.EndDay();
       if (!failure) failure = ended;
-      if (failure && !Abandoned()) {
-        Log("Day " + mmdd + " was not written (left as it was) : " + *failure, false);
-        NoteFailure("day " + mmdd + ": " + *failure, false);
-      }
+      if (failure && !Abandoned()) report(mmdd, *failure);
+      if (module.DaysWaiting() >= kDaysPerWrite) write_days();
       calc_day = calc_day.Next();
     } while (calc_day.year() == year && calc_day <= last);
+    write_days();
   } catch (const std::exception& e) {
     Log(std::string("Calc Daily Error In Thread = ") + e.what(), false);
     NoteFailure(e.what(), true);
