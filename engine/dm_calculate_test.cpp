@@ -159,5 +159,92 @@ TEST_F(DmCalculateTest, ModuleOfAGivenUpWorkerWritesNothingMore) {
   EXPECT_EQ(server_.Query("Att_1399", "SELECT COUNT(*) FROM DayWork").rows[0][0].AsInteger(), 1);
 }
 
+// Grouped days: a day's changing statements wait while it is calculated (its reads see the
+// rows as they were), the calculated days are written together by WriteDays, and a day whose
+// writes fail is left as it was while the others of its group are written.
+TEST_F(DmCalculateTest, GroupedDaysWaitAndAreWrittenWholeOrNotAtAll) {
+  for (const char* day : {"05/09", "05/10", "05/11"}) {
+    server_.Exec("Att_1399", std::string("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+                                         "('      1001', '") + day + "', 1)");
+  }
+  auto module = Connected();
+  module->GroupDays(true);
+  db::Connection& year = module->ADOConnectionTimeAttendance();
+  const auto work = [&](const std::string& day) {
+    return year.Execute("SELECT WorkTotal FROM DayWork WHERE DDate = '" + day + "'").rows;
+  };
+  // A day's statements: its old row deleted, the new one written; 05/11 cannot write.
+  const auto day = [&](const std::string& mmdd, const std::string& extra) {
+    module->StartDay(mmdd);
+    module->BeginDayWrites();
+    year.Execute("  delete FROM DayWork WHERE DDate = '" + mmdd + "'");
+    year.Execute("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', '" + mmdd +
+                 "', 450)");
+    if (!extra.empty()) year.Execute(extra);
+    EXPECT_EQ(work(mmdd), (std::vector<std::vector<db::Value>>{{1}}))
+        << "read inside the day " << mmdd;
+    module->InsertCalcLogTable(7, "1001", "day " + mmdd);
+    return module->EndDay();
+  };
+  EXPECT_EQ(day("05/09", ""), std::nullopt);
+  EXPECT_EQ(day("05/10", "UPDATE DayWork SET WorkTotal = 460 WHERE DDate = '05/10'"),
+            std::nullopt);
+  EXPECT_EQ(day("05/11", "INSERT INTO NoSuchTable VALUES (1)"), std::nullopt);
+  EXPECT_EQ(module->DaysWaiting(), 3);
+  EXPECT_EQ(work("05/09"), (std::vector<std::vector<db::Value>>{{1}}));
+  EXPECT_TRUE(LogRows().empty());  // kept back until the days are written
+
+  const auto failed = module->WriteDays();
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].label, "05/11");
+  EXPECT_NE(failed[0].failure.find("Invalid object name"), std::string::npos)
+      << failed[0].failure;
+  EXPECT_EQ(module->DaysWaiting(), 0);
+  EXPECT_EQ(work("05/09"), (std::vector<std::vector<db::Value>>{{450}}));
+  EXPECT_EQ(work("05/10"), (std::vector<std::vector<db::Value>>{{460}}));
+  EXPECT_EQ(work("05/11"), (std::vector<std::vector<db::Value>>{{1}}));  // as it was
+  ASSERT_EQ(LogRows().size(), 3u);
+  EXPECT_EQ(LogRows()[2][4], "day 05/11");
+  EXPECT_TRUE(module->WriteDays().empty());  // nothing left to write
+}
+
+// A day whose calculation fails (a read fails) drops its waiting statements; ungrouped, a
+// calculated day is written when it ends and its write failure is the day's.
+TEST_F(DmCalculateTest, FailedDayDropsItsWritesAndUngroupedDaysAreWrittenAtOnce) {
+  server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+                           "('      1001', '05/09', 1)");
+  auto module = Connected();
+  db::Connection& year = module->ADOConnectionTimeAttendance();
+  const auto total = [&] {
+    return year.Execute("SELECT SUM(WorkTotal) FROM DayWork").rows[0][0].AsInteger();
+  };
+  for (const bool grouped : {true, false}) {
+    SCOPED_TRACE(grouped ? "grouped" : "ungrouped");
+    module->GroupDays(grouped);
+    module->StartDay("05/09");
+    module->BeginDayWrites();
+    year.Execute("DELETE FROM DayWork");
+    EXPECT_THROW(year.Execute("SELECT * FROM NoSuchTable"), db::DbError);
+    EXPECT_NE(module->EndDay(), std::nullopt);
+    EXPECT_EQ(module->DaysWaiting(), 0);
+    EXPECT_TRUE(module->WriteDays().empty());
+    EXPECT_EQ(total(), 1);
+  }
+  // Ungrouped: written by EndDay.
+  module->StartDay("05/10");
+  module->BeginDayWrites();
+  year.Execute("UPDATE DayWork SET WorkTotal = 2");
+  EXPECT_EQ(module->EndDay(), std::nullopt);
+  EXPECT_EQ(total(), 2);
+  module->StartDay("05/11");
+  module->BeginDayWrites();
+  year.Execute("UPDATE DayWork SET WorkTotal = 3");
+  year.Execute("DELETE FROM NoSuchTable");
+  const auto failure = module->EndDay();
+  ASSERT_NE(failure, std::nullopt);
+  EXPECT_NE(failure->find("Invalid object name"), std::string::npos) << *failure;
+  EXPECT_EQ(total(), 2);
+}
+
 }  // namespace
 }  // namespace zel::engine
