@@ -109,10 +109,23 @@ TEST_F(CliTest, VersionIsFourNumbers) {
 }
 
 TEST_F(CliTest, HelpOnEveryCommand) {
-  const std::vector<std::vector<std::string>> commands = {
-      {}, {"run"}, {"tick"}, {"calc"}, {"calc", "daily"}, {"calc", "monthly"},
-      {"calc", "periodic"}, {"db"}, {"db", "init"}, {"sql"}, {"install"}, {"uninstall"},
-      {"version"}, {"password"}, {"passcode"}, {"explain"}, {"hold"}};
+  const std::vector<std::vector<std::string>> commands = {{},
+                                                          {"run"},
+                                                          {"tick"},
+                                                          {"calc"},
+                                                          {"calc", "daily"},
+                                                          {"calc", "monthly"},
+                                                          {"calc", "periodic"},
+                                                          {"db"},
+                                                          {"db", "init"},
+                                                          {"sql"},
+                                                          {"install"},
+                                                          {"uninstall"},
+                                                          {"version"},
+                                                          {"password"},
+                                                          {"passcode"},
+                                                          {"explain"},
+                                                          {"hold"}};
   for (auto args : commands) {
     args.push_back("--help");
     Outcome o = Run(args);
@@ -225,8 +238,8 @@ TEST_F(CliTest, DbDemoSetsUpAHomeThatAPassCalculates) {
 TEST_F(CliTest, TransferClockLabelsThePunchesOfTheYear) {
   ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "demo", "--persons", "6"}).exit_code, 0);
   auto count = [&](const std::string& where) {
-    Outcome o = RunAt("1399/08/03 09:00",
-                      {"sql", "SELECT COUNT(*) AS N FROM ClockDmp WHERE " + where});
+    Outcome o =
+        RunAt("1399/08/03 09:00", {"sql", "SELECT COUNT(*) AS N FROM ClockDmp WHERE " + where});
     return o.out;
   };
   const std::string of_year = count("CLOCKDATE LIKE '1399/%'");
@@ -234,7 +247,8 @@ TEST_F(CliTest, TransferClockLabelsThePunchesOfTheYear) {
   Outcome o = RunAt("1399/08/03 09:00", {"transfer", "clock", "--year", "1399"});
   ASSERT_EQ(o.exit_code, 0) << o.out << o.err;
   // Every punch of the year got a label; those of the year before were not read.
-  const std::string n = of_year.substr(of_year.find('\n') + 1, of_year.size() - of_year.find('\n') - 2);
+  const std::string n =
+      of_year.substr(of_year.find('\n') + 1, of_year.size() - of_year.find('\n') - 2);
   EXPECT_NE(o.out.find("clock records of 1399: " + n + " punches labelled: "), std::string::npos)
       << o.out << of_year;
   EXPECT_EQ(count("CLOCKDATE LIKE '1399/%' AND IO_TYPE IS NULL"), "N\n0\n");
@@ -255,10 +269,12 @@ TEST_F(CliTest, TransferLeaveMovesAnApprovedWebRequest) {
   Outcome o = RunAt("1399/08/03 09:00", {"transfer", "leave", "--year", "1399"});
   ASSERT_EQ(o.exit_code, 0) << o.out << o.err;
   EXPECT_NE(o.out.find("leave transfer of 1399: "), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find(" moved, 0 left uncertain, 0 left in collision"), std::string::npos) << o.out;
-  Outcome moved = RunAt("1399/08/03 09:00",
-                        {"sql", "--database", "Att_1399",
-                         "SELECT BEGINTIME, ENDTIME, TYPE FROM Morkhasi WHERE PERNO = '      9999'"});
+  EXPECT_NE(o.out.find(" moved, 0 left uncertain, 0 left in collision"), std::string::npos)
+      << o.out;
+  Outcome moved =
+      RunAt("1399/08/03 09:00",
+            {"sql", "--database", "Att_1399",
+             "SELECT BEGINTIME, ENDTIME, TYPE FROM Morkhasi WHERE PERNO = '      9999'"});
   EXPECT_NE(moved.out.find("09:00\t10:00\t202"), std::string::npos) << moved.out;
   EXPECT_EQ(RunAt("1399/08/03 09:00", {"transfer", "mission", "--year", "99"}).exit_code, 2);
 }
@@ -279,12 +295,14 @@ TEST_F(CliTest, DbInitSqlAndTick) {
   EXPECT_NE(again.err.find("does not overwrite"), std::string::npos) << again.err;
 
   Outcome sql = RunAt("1399/08/03 09:00",
-                      {"sql", "SELECT Code, Amount, HostName FROM Semaphor WHERE Code IN (17, 20)"
-                              " ORDER BY Code\nGO\nSELECT Years, KorlanCalcOrService FROM SYSTEM"});
+                      {"sql",
+                       "SELECT Code, Amount, HostName FROM Semaphor WHERE Code IN (17, 20)"
+                       " ORDER BY Code\nGO\nSELECT Years, KorlanCalcOrService FROM SYSTEM"});
   ASSERT_EQ(sql.exit_code, 0) << sql.err;
   EXPECT_EQ(sql.out,
             "Code\tAmount\tHostName\n17\t0\t\n20\t0\t\n"
-            "Years\tKorlanCalcOrService\n" + ("9900" + std::string(251, ' ')) + "\t0\n");
+            "Years\tKorlanCalcOrService\n" +
+                ("9900" + std::string(251, ' ')) + "\t0\n");
 
   Outcome bad_sql = RunAt("1399/08/03 09:00", {"sql", "SELECT * FROM NoSuchTable"});
   EXPECT_EQ(bad_sql.exit_code, 1);
@@ -299,8 +317,8 @@ TEST_F(CliTest, DbInitSqlAndTick) {
   EXPECT_NE(log.find(" : CurDate ==>> 1399/08/03\n"), std::string::npos) << log;
   EXPECT_NE(log.find(" : Stop Service\n"), std::string::npos) << log;
 
-  Outcome users = RunAt("1399/08/03 09:00",
-                        {"sql", "SELECT Code, BeginDate, EndDate FROM UsersLog"});
+  Outcome users =
+      RunAt("1399/08/03 09:00", {"sql", "SELECT Code, BeginDate, EndDate FROM UsersLog"});
   EXPECT_EQ(users.out, "Code\tBeginDate\tEndDate\nSRV\t1399/08/03\t1399/08/03\n");
 }
 
@@ -310,21 +328,23 @@ TEST_F(CliTest, CalcRunsTheManagementForGivenPersons) {
                   {"sql", "INSERT INTO Person (Perno) VALUES ('      1001'), ('      1002')"})
                 .exit_code,
             0);
-  Outcome daily = RunAt("1399/08/03 09:00", {"calc", "daily", "--year", "1399", "--from",
-                                             "08/01", "--to", "08/03", "--person", "1001"});
+  Outcome daily = RunAt("1399/08/03 09:00", {"calc", "daily", "--year", "1399", "--from", "08/01",
+                                             "--to", "08/03", "--person", "1001"});
   EXPECT_EQ(daily.exit_code, 0) << daily.err;
   EXPECT_EQ(daily.out.rfind("daily calculation of 08/01 - 08/03 in 1399 done for 1 person", 0), 0u)
       << daily.out;
-  Outcome rows = RunAt("1399/08/03 09:00",
-                       {"sql", "SELECT PerNo FROM CSSPerTemp\nGO\nSELECT ScheduleId, Comment "
-                               "FROM CSSLog WHERE Comment LIKE N'شروع%'"});
-  EXPECT_EQ(rows.out, "PerNo\n      1001\nScheduleId\tComment\n"
-                      "0\tشروع محاسبه: 09:00:00 خاتمه محاسبه: 09:00:00\n");
+  Outcome rows =
+      RunAt("1399/08/03 09:00", {"sql",
+                                 "SELECT PerNo FROM CSSPerTemp\nGO\nSELECT ScheduleId, Comment "
+                                 "FROM CSSLog WHERE Comment LIKE N'شروع%'"});
+  EXPECT_EQ(rows.out,
+            "PerNo\n      1001\nScheduleId\tComment\n"
+            "0\tشروع محاسبه: 09:00:00 خاتمه محاسبه: 09:00:00\n");
 
   // A monthly run over month 8, of which the daily run calculated three days: the month
   // is reported incomplete in CSSLog and no MahWork row is written.
-  Outcome monthly = RunAt("1399/08/03 09:00", {"calc", "monthly", "--year", "1399", "--from",
-                                               "8", "--to", "8", "--person", "1001"});
+  Outcome monthly = RunAt("1399/08/03 09:00", {"calc", "monthly", "--year", "1399", "--from", "8",
+                                               "--to", "8", "--person", "1001"});
   EXPECT_EQ(monthly.exit_code, 0) << monthly.err;
   EXPECT_EQ(monthly.out.rfind("monthly calculation of 8 - 8 in 1399 done for 1 person; 0 MahWork "
                               "rows written",
@@ -336,30 +356,32 @@ TEST_F(CliTest, CalcRunsTheManagementForGivenPersons) {
   EXPECT_EQ(incomplete.out, "\n1\n") << incomplete.out;
 
   // A period of the three days 08/01-08/03, each with its daily row: one PrdWork row.
-  ASSERT_EQ(RunAt("1399/08/03 09:00",
-                  {"sql", "UPDATE SYSTEM SET Period8B = '08/01', Period8E = '08/03'\n"
-                          "INSERT INTO WorkGrp (CODE, CALCODE, GROUPTYPE) VALUES (1, 1, 1)"})
-                .exit_code,
-            0);
-  ASSERT_EQ(RunAt("1399/08/03 09:00",
-                  {"sql", "--database", "Att_1399",
-                   "DELETE FROM DayWork\n"
-                   "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
-                   "('      1001', '01/01', '12/30', 1)\n"
-                   "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', '08/01', 400), "
-                   "('      1001', '08/02', 400), ('      1001', '08/03', 400)"})
-                .exit_code,
-            0);
-  Outcome periodic = RunAt("1399/08/03 09:00", {"calc", "periodic", "--year", "1399", "--from",
-                                                "8", "--to", "8", "--person", "1001"});
+  ASSERT_EQ(
+      RunAt("1399/08/03 09:00", {"sql",
+                                 "UPDATE SYSTEM SET Period8B = '08/01', Period8E = '08/03'\n"
+                                 "INSERT INTO WorkGrp (CODE, CALCODE, GROUPTYPE) VALUES (1, 1, 1)"})
+          .exit_code,
+      0);
+  ASSERT_EQ(
+      RunAt("1399/08/03 09:00",
+            {"sql", "--database", "Att_1399",
+             "DELETE FROM DayWork\n"
+             "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
+             "('      1001', '01/01', '12/30', 1)\n"
+             "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', '08/01', 400), "
+             "('      1001', '08/02', 400), ('      1001', '08/03', 400)"})
+          .exit_code,
+      0);
+  Outcome periodic = RunAt("1399/08/03 09:00", {"calc", "periodic", "--year", "1399", "--from", "8",
+                                                "--to", "8", "--person", "1001"});
   EXPECT_EQ(periodic.exit_code, 0) << periodic.err;
   EXPECT_EQ(periodic.out.rfind("periodic calculation of 8 - 8 in 1399 done for 1 person; 1 PrdWork "
                                "rows written",
                                0),
             0u)
       << periodic.out;
-  EXPECT_EQ(RunAt("1399/08/03 09:00", {"sql", "--database", "Att_1399",
-                                       "SELECT Period, WorkTotal FROM PrdWork"})
+  EXPECT_EQ(RunAt("1399/08/03 09:00",
+                  {"sql", "--database", "Att_1399", "SELECT Period, WorkTotal FROM PrdWork"})
                 .out,
             "Period\tWorkTotal\n8\t1200\n");
 
@@ -371,8 +393,10 @@ TEST_F(CliTest, CalcRunsTheManagementForGivenPersons) {
   } failures[] = {
       {"unknown person", "", {"--person", "7777"}, "only 0 of the 1 persons given"},
       {"no year database", "", {"--year", "1401"}, "the year database Att_1401 cannot be used"},
-      {"hold of another computer", "UPDATE Semaphor SET Amount = 1, HostName = 'PC9' WHERE Code = 17",
-       {}, "another program holds the calculation"},
+      {"hold of another computer",
+       "UPDATE Semaphor SET Amount = 1, HostName = 'PC9' WHERE Code = 17",
+       {},
+       "another program holds the calculation"},
       {"no CALC row", "DELETE FROM Semaphor WHERE Code = 17", {}, "no CALC row"},
   };
   for (const auto& c : failures) {
@@ -405,9 +429,10 @@ TEST_F(CliTest, HoldIsShownReleasedWhenItsHolderIsGoneAndRefusesTheRun) {
   const pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);
-  const std::string dead = zel::service::LocalComputerName().substr(0, 20) + ":" +
-                           std::to_string(child);
-  const std::string take = "UPDATE Semaphor SET Amount = 1, HostName = '" + dead + "' WHERE Code = 17";
+  const std::string dead =
+      zel::service::LocalComputerName().substr(0, 20) + ":" + std::to_string(child);
+  const std::string take =
+      "UPDATE Semaphor SET Amount = 1, HostName = '" + dead + "' WHERE Code = 17";
   ASSERT_EQ(RunAt("1399/08/03 09:00", {"sql", take}).exit_code, 0);
   Outcome stale = RunAt("1399/08/03 09:00", {"hold", "status"});
   EXPECT_NE(stale.out.find("taken by " + dead + " (this computer; the process no longer runs)"),
@@ -415,9 +440,9 @@ TEST_F(CliTest, HoldIsShownReleasedWhenItsHolderIsGoneAndRefusesTheRun) {
       << stale.out;
   // The next calculation releases it (with a log line) and runs; a person given twice is
   // calculated once.
-  Outcome daily = RunAt("1399/08/03 09:00", {"calc", "daily", "--year", "1399", "--from", "08/01",
-                                             "--to", "08/02", "--person", "1001", "--person",
-                                             " 1001"});
+  Outcome daily =
+      RunAt("1399/08/03 09:00", {"calc", "daily", "--year", "1399", "--from", "08/01", "--to",
+                                 "08/02", "--person", "1001", "--person", " 1001"});
   EXPECT_EQ(daily.exit_code, 0) << daily.err;
   EXPECT_NE(daily.out.find("done for 1 person;"), std::string::npos) << daily.out;
   EXPECT_NE(Log().find("Released the calculation hold of " + dead + ", which no longer runs"),
@@ -427,10 +452,11 @@ TEST_F(CliTest, HoldIsShownReleasedWhenItsHolderIsGoneAndRefusesTheRun) {
 
   // Another computer's hold: released only on purpose; a schedule pass it refuses fails.
   ASSERT_EQ(RunAt("1399/08/03 09:00",
-                  {"sql", "UPDATE Semaphor SET Amount = 1, HostName = 'PC9:77' WHERE Code = 17\n"
-                          "INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, "
-                          "CalcType, SubCalcType, FromDate, ToDate, CalcYear) VALUES "
-                          "(1, 0, '08:00', 1, 0, 1, '08/01', '08/02', '1399')"})
+                  {"sql",
+                   "UPDATE Semaphor SET Amount = 1, HostName = 'PC9:77' WHERE Code = 17\n"
+                   "INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, "
+                   "CalcType, SubCalcType, FromDate, ToDate, CalcYear) VALUES "
+                   "(1, 0, '08:00', 1, 0, 1, '08/01', '08/02', '1399')"})
                 .exit_code,
             0);
   Outcome tick = RunAt("1399/08/03 09:00", {"tick"});
@@ -457,9 +483,12 @@ TEST_F(CliTest, UnconfiguredHomeIsReportedAndLeftAsItIs) {
     const char* message;
   } cases[] = {
       {{"tick"}, nullptr, "cannot read"},
-      {{"calc", "daily", "--year", "1399", "--from", "01/01", "--to", "01/01"}, nullptr,
+      {{"calc", "daily", "--year", "1399", "--from", "01/01", "--to", "01/01"},
+       nullptr,
        "cannot read"},
-      {{"tick"}, "[ZEL]\r\nSERVERNAME=\r\n", "Korlan.Ini has no DATABASENAME; run `zelkl-calc db init`"},
+      {{"tick"},
+       "[ZEL]\r\nSERVERNAME=\r\n",
+       "Korlan.Ini has no DATABASENAME; run `zelkl-calc db init`"},
       {{"sql", "SELECT 1"}, "[ZEL]\r\nDATABASENAME=\r\n", "has no DATABASENAME"},
       {{"hold"}, "[ZEL]\r\n", "has no DATABASENAME"},
   };
@@ -515,17 +544,17 @@ class ProcessTest : public CliTest {
   }
 
   std::vector<std::string> CalcArgs() const {
-    return {"--home", home_.string(), "--now", kNow, "calc", "daily", "--year", "1399",
-            "--from", "02/01", "--to", "02/31"};
+    return {"--home", home_.string(), "--now",  kNow,    "calc", "daily",
+            "--year", "1399",         "--from", "02/01", "--to", "02/31"};
   }
 
   // Every result row of the month, grouped by "person|day".
   std::map<std::string, std::string> Results() {
     std::map<std::string, std::string> days;
     const char* const queries[] = {
-        "SELECT PerNo, DDate, * FROM DayWork", "SELECT PerNo, CalcDate, * FROM TimeTab",
+        "SELECT PerNo, DDate, * FROM DayWork",     "SELECT PerNo, CalcDate, * FROM TimeTab",
         "SELECT Perno, CalcDate, * FROM MealTime", "SELECT PERNO, CALCDATE, * FROM ServTime",
-        "SELECT PerNo, DDate, * FROM DayMorDt", "SELECT PerNo, DDate, * FROM DayMamDt"};
+        "SELECT PerNo, DDate, * FROM DayMorDt",    "SELECT PerNo, DDate, * FROM DayMamDt"};
     for (const char* query : queries) {
       Outcome o = RunAt(kNow, {"sql", "--database", "Att_1399", query});
       EXPECT_EQ(o.exit_code, 0) << o.err;
@@ -643,8 +672,8 @@ TEST_F(ProcessTest, CalculationKilledAtAnyMomentLeavesEveryDayWholeAndRerunsClea
 
 TEST_F(CliTest, RunStopsCleanlyOnSigterm) {
   ASSERT_EQ(RunAt("1399/08/03 09:00", {"db", "init"}).exit_code, 0);
-  pid_t pid = Start({"--home", home_.string(), "--now", "1399/08/03 09:00", "run",
-                     "--first-pass-after", "0"});
+  pid_t pid = Start(
+      {"--home", home_.string(), "--now", "1399/08/03 09:00", "run", "--first-pass-after", "0"});
   // Wait for the first pass to have ended (its closing line), then stop the service.
   bool passed = false;
   for (int i = 0; i < 1000 && !passed; ++i) {
@@ -658,8 +687,8 @@ TEST_F(CliTest, RunStopsCleanlyOnSigterm) {
   const std::string log = Log();
   EXPECT_NE(log.find(" : ServiceExecute Started\n"), std::string::npos) << log;
   EXPECT_NE(log.find(" : Stop Service\n"), std::string::npos) << log;
-  Outcome users = RunAt("1399/08/03 09:00",
-                        {"sql", "SELECT Code, BeginTime, EndDate FROM UsersLog"});
+  Outcome users =
+      RunAt("1399/08/03 09:00", {"sql", "SELECT Code, BeginTime, EndDate FROM UsersLog"});
   EXPECT_EQ(users.out, "Code\tBeginTime\tEndDate\nSRV\t09:00\t1399/08/03\n");
 }
 
@@ -672,8 +701,8 @@ TEST_F(CliTest, ExplainADemoDayInEveryFormatWritingNothing) {
       "sql", "--database", "Att_1399",
       "SELECT (SELECT COUNT(*) FROM DayWork) + (SELECT COUNT(*) FROM TimeTab) AS N"};
   const std::string rows_before = RunAt("1399/08/03 09:00", count).out;
-  const std::vector<std::string> day{"explain", "--year", "1399", "--person", "1001",
-                                     "--date", "08/02"};
+  const std::vector<std::string> day{"explain", "--year", "1399", "--person",
+                                     "1001",    "--date", "08/02"};
 
   Outcome text = RunAt("1399/08/03 09:00", day);
   EXPECT_EQ(text.exit_code, 0) << text.err;
@@ -708,8 +737,7 @@ TEST_F(CliTest, ExplainADemoDayInEveryFormatWritingNothing) {
       {{"explain", "--year", "1399", "--person", "1001"}, 2, "--date MM/DD or --month MM"},
       {with({"--month", "8"}), 2, "--date MM/DD or --month MM"},
       {with({"--format", "xml"}), 2, "--format must be"},
-      {{"explain", "--year", "1399", "--person", "7777", "--date", "08/02"}, 1,
-       "no person 7777"},
+      {{"explain", "--year", "1399", "--person", "7777", "--date", "08/02"}, 1, "no person 7777"},
   };
   for (const auto& c : failures) {
     Outcome o = RunAt("1399/08/03 09:00", c.args);

@@ -55,8 +55,7 @@ int MonthDayNumber(const std::string& text, int year) {
   }
   const int m = std::stoi(text.substr(0, 2));
   const int d = std::stoi(text.substr(3, 2));
-  if (m < 1 || m > 12 || d < 1 ||
-      d > dates::TZelCalcUtils::DaysInMonthY(m, std::to_string(year))) {
+  if (m < 1 || m > 12 || d < 1 || d > dates::TZelCalcUtils::DaysInMonthY(m, std::to_string(year))) {
     return 0;
   }
   return m * 32 + d;
@@ -138,8 +137,10 @@ int Tick() {
     std::cout << "schedule pass skipped: KorlanCalcOrService is 3 (another program calculates)\n";
     return kExitOk;
   }
-  if (!pass.error.empty()) return Fail("the schedule pass failed: " + pass.error + "; " + LogsNote());
-  const std::string due = std::to_string(pass.due) + (pass.due == 1 ? " entry" : " entries") + " due";
+  if (!pass.error.empty())
+    return Fail("the schedule pass failed: " + pass.error + "; " + LogsNote());
+  const std::string due =
+      std::to_string(pass.due) + (pass.due == 1 ? " entry" : " entries") + " due";
   if (pass.stopped || pass.refused > 0 || pass.failed > 0) {
     std::string what = "the schedule pass on " + s.CurrentDate() + " did not do everything: " + due;
     if (pass.stopped) what += "; stopped by a signal";
@@ -194,7 +195,8 @@ int TransferPermission(int year, int kind) {
   std::cout << name << " transfer of " << y << ": " << p.Prepared << " requests prepared, "
             << p.Moved << " moved, " << p.Uncertain << " left uncertain, " << p.Collided
             << " left in collision, " << p.Reported << " reported\n";
-  if (p.Reported > 0 || p.Collided > 0) std::cout << "see CSSLog and the intermediate table for the reasons\n";
+  if (p.Reported > 0 || p.Collided > 0)
+    std::cout << "see CSSLog and the intermediate table for the reasons\n";
   return kExitOk;
 }
 
@@ -226,7 +228,8 @@ std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
     return "--year " + std::to_string(o.year) + " is not a Jalali year (1206..1498)";
   }
   for (const auto& p : o.persons) {
-    if (dates::Trim(p).empty() || p.size() > 10) return "--person '" + p + "' is not a person number";
+    if (dates::Trim(p).empty() || p.size() > 10)
+      return "--person '" + p + "' is not a person number";
   }
   if (o.kind == "daily") {
     // Month lengths of the given year: the last month has 30 days in a leap year only.
@@ -237,7 +240,9 @@ std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
     return std::nullopt;
   }
   const char* what = o.kind == "monthly" ? "month" : "period";
-  auto number = [](const std::string& s) { return IsDigits(s) && s.size() <= 2 ? std::stoi(s) : 0; };
+  auto number = [](const std::string& s) {
+    return IsDigits(s) && s.size() <= 2 ? std::stoi(s) : 0;
+  };
   const int from = number(o.from), to = number(o.to);
   if (from < 1 || from > 12) return "--from '" + o.from + "' is not a " + what + " 1..12";
   if (to < 1 || to > 12) return "--to '" + o.to + "' is not a " + what + " 1..12";
@@ -266,7 +271,8 @@ int Calc(const CalcOptions& o) {
   std::vector<std::string> persons;
   for (const auto& p : o.persons) {
     const std::string number = dates::Trim(p);
-    if (std::find(persons.begin(), persons.end(), number) == persons.end()) persons.push_back(number);
+    if (std::find(persons.begin(), persons.end(), number) == persons.end())
+      persons.push_back(number);
   }
   // Runs once the calculation is held: the person table and the shift view are shared
   // with every other calculating program, so they are touched only while holding.
@@ -278,8 +284,10 @@ int Calc(const CalcOptions& o) {
         base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
       } else {
         for (const auto& p : persons) {
-          base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person "
-                        "Where LTrim(RTrim(PerNo)) = " + service::QuotedStr(p) + " ");
+          base->Execute(
+              " Insert Into CSSPerTemp (PerNo) Select PerNo From Person "
+              "Where LTrim(RTrim(PerNo)) = " +
+              service::QuotedStr(p) + " ");
         }
         db::ResultSet count = base->Execute("Select Count(*) From CSSPerTemp");
         const auto found = count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
@@ -320,7 +328,8 @@ int Calc(const CalcOptions& o) {
     return Fail(e.what());
   } catch (const std::exception& e) {
     if (terminal) std::cerr << "\n";
-    return Fail(std::string("the ") + o.kind + " calculation failed: " + e.what() + "; " + LogsNote());
+    return Fail(std::string("the ") + o.kind + " calculation failed: " + e.what() + "; " +
+                LogsNote());
   }
   if (terminal) std::cerr << "\n";
   WaitForGivenUpWorkers();
@@ -372,8 +381,8 @@ int Calc(const CalcOptions& o) {
     if (!result.first_failure.empty()) why += "; first failure: " + result.first_failure;
     return Fail(why + "; " + LogsNote());
   }
-  std::cout << what << " done for " << persons_text(result.persons) << written << "; "
-            << LogsNote() << "\n";
+  std::cout << what << " done for " << persons_text(result.persons) << written << "; " << LogsNote()
+            << "\n";
   return kExitOk;
 }
 
@@ -474,9 +483,9 @@ int TransferClock(int year_number) {
   }
   const management::ClockRecResult& r = s.LastClockRec();
   const clockrec::ClockRecCounts& n = r.counts;
-  std::cout << "clock records of " << year << ": " << n.Labelled() << " punches labelled: "
-            << n.entries << " entry, " << n.exits << " exit, " << n.undecided << " undecided; "
-            << n.unsure << " unsure";
+  std::cout << "clock records of " << year << ": " << n.Labelled()
+            << " punches labelled: " << n.entries << " entry, " << n.exits << " exit, "
+            << n.undecided << " undecided; " << n.unsure << " unsure";
   if (n.unlabelled > 0) {
     std::cout << "; " << n.unlabelled << " left unlabelled (" << n.malformed
               << " with a malformed date or time, see CSSLog)";
@@ -524,9 +533,9 @@ int DbDemo(engine::demo::DemoOptions options) {
         engine::demo::GenerateDemoOrganisation(s.ServerSettings(), options);
     std::cout << "demo organisation " << r.year << ", month " << r.month << ": " << r.persons
               << " persons, " << r.io_records << " entry/exit records, " << r.punches
-              << " punches (" << r.card_punches << " with a special card), "
-              << r.web_requests << " web requests, " << r.leaves << " leaves, " << r.missions
-              << " missions, " << r.permissions
+              << " punches (" << r.card_punches << " with a special card), " << r.web_requests
+              << " web requests, " << r.leaves << " leaves, " << r.missions << " missions, "
+              << r.permissions
               << " permissions; a daily schedule entry labels and transfers the punches and "
                  "calculates the "
                  "current month\n";
@@ -632,8 +641,9 @@ int Hold(const std::string& action, bool force) {
 
 int Install() {
   if (!service::HasSystemd()) {
-    return Fail("install needs systemd, and systemd is not running on this machine "
-                "(no /run/systemd/system)");
+    return Fail(
+        "install needs systemd, and systemd is not running on this machine "
+        "(no /run/systemd/system)");
   }
   try {
     service::InstallUnit(service::ExecutablePath(), util::HomeFolder());
@@ -652,8 +662,9 @@ int Install() {
 
 int Uninstall() {
   if (!service::HasSystemd()) {
-    return Fail("uninstall needs systemd, and systemd is not running on this machine "
-                "(no /run/systemd/system)");
+    return Fail(
+        "uninstall needs systemd, and systemd is not running on this machine "
+        "(no /run/systemd/system)");
   }
   try {
     service::UninstallUnit();

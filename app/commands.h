@@ -34,8 +34,8 @@ int Calc(const CalcOptions& options);
 struct ExplainOptions {
   int year = 0;
   std::string person;
-  std::string date;            // "MM/DD"; empty with a month
-  int month = 0;               // 1..12: every day of the month instead of one date
+  std::string date;             // "MM/DD"; empty with a month
+  int month = 0;                // 1..12: every day of the month instead of one date
   std::string format = "text";  // text, svg or json
 };
 // The argument error of an explain command line, nullopt when fine.

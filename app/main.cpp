@@ -46,8 +46,9 @@ int main(int argc, char** argv) {
 
   zel::app::ExplainOptions explain_options;
   auto* explain = app.add_subcommand(
-      "explain", "why a day came out like this: every stretch, its result and the rule and "
-                 "setting that decided it, as the engine calculates it now (nothing is written)");
+      "explain",
+      "why a day came out like this: every stretch, its result and the rule and "
+      "setting that decided it, as the engine calculates it now (nothing is written)");
   explain->add_option("--year", explain_options.year, "Jalali year YYYY of the year database")
       ->required();
   explain->add_option("--person", explain_options.person, "person number")->required();
@@ -106,13 +107,15 @@ int main(int argc, char** argv) {
   db->require_subcommand(1);
   std::vector<int> init_years;
   auto* init = db->add_subcommand(
-      "init", "create the embedded base, year (this Jalali year and each --year) and log "
-              "databases with their tables, and a default Korlan.Ini when there is none");
+      "init",
+      "create the embedded base, year (this Jalali year and each --year) and log "
+      "databases with their tables, and a default Korlan.Ini when there is none");
   init->add_option("--year", init_years, "another Jalali year YYYY (repeatable)");
   zel::engine::demo::DemoOptions demo_options;
   auto* demo = db->add_subcommand(
-      "demo", "fill the embedded databases with the demo organisation (sets the home up when "
-              "it has no databases)");
+      "demo",
+      "fill the embedded databases with the demo organisation (sets the home up when "
+      "it has no databases)");
   demo->add_option("--persons", demo_options.persons, "persons, default 200")
       ->check(CLI::Range(5, 8999));
   demo->add_option("--year", demo_options.year, "Jalali year YYYY (default: this year)")
@@ -194,8 +197,8 @@ int main(int argc, char** argv) {
   }
 
   if (run->parsed()) {
-    return zel::app::RunService(std::chrono::milliseconds(
-        static_cast<long long>(first_pass_after * 1000)));
+    return zel::app::RunService(
+        std::chrono::milliseconds(static_cast<long long>(first_pass_after * 1000)));
   }
   if (tick->parsed()) return zel::app::Tick();
   if (calc->parsed()) {

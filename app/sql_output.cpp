@@ -9,9 +9,8 @@ namespace {
 
 // Characters of a UTF-8 text (continuation bytes do not count).
 size_t Width(const std::string& s) {
-  return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
+  return static_cast<size_t>(std::count_if(
+      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 std::string Cell(const db::Value& v, bool table) {

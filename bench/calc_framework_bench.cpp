@@ -65,8 +65,8 @@ void BM_CalcDayRun(benchmark::State& state) {
   manager.OnValidatePresence = [](TAttendanceCalcManager&, std::span<const TPresence> group,
                                   TPresence& result) {
     static const TVariant kLeave = 2;
-    const int leave = TAttendanceCalcManager::FindPresence(
-        group, {.StrictSpecificType = true}, pk_None, kLeave, TVariant(), {});
+    const int leave = TAttendanceCalcManager::FindPresence(group, {.StrictSpecificType = true},
+                                                           pk_None, kLeave, TVariant(), {});
     const TPresence& chosen = group[leave >= 0 ? leave : 0];
     result.Kind = chosen.Kind;
     result.SpecificType = leave >= 0 ? TVariant(12) : chosen.SpecificType;

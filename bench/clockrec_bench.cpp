@@ -52,9 +52,10 @@ class DemoHome {
     options.month = 2;
     zel::engine::demo::GenerateDemoOrganisation(server, options);
     auto base = Open(Data(), "Att");
-    base->Execute("UPDATE SYSTEM SET MaxServiceLate = 120, MaxMor = 5, MaxPresence = 960, "
-                  "MaxAbsence = 960, MinAbsence = 30, BeforeEnter = 120, AfterEnter = 120, "
-                  "BeforeExit = 120, AfterExit = 120");
+    base->Execute(
+        "UPDATE SYSTEM SET MaxServiceLate = 120, MaxMor = 5, MaxPresence = 960, "
+        "MaxAbsence = 960, MinAbsence = 30, BeforeEnter = 120, AfterEnter = 120, "
+        "BeforeExit = 120, AfterExit = 120");
     base->Execute("DELETE FROM CSSPerTemp");
     base->Execute("INSERT INTO CSSPerTemp (PerNo) SELECT Perno FROM Person");
   }

@@ -37,21 +37,28 @@ class Server {
  public:
   Server() {
     std::random_device rd;
-    dir_ = (std::filesystem::temp_directory_path() / ("zel_db_bench_" + std::to_string(rd()))).string();
+    dir_ = (std::filesystem::temp_directory_path() / ("zel_db_bench_" + std::to_string(rd())))
+               .string();
     ConnectionSettings s;
     s.data_dir = dir_;
     auto setup = zel::db::OpenEmbedded(s);
     setup->Execute("CREATE DATABASE Att_1399");
     setup->Execute("USE Att_1399");
     setup->Execute(
-        "CREATE TABLE DayWork (PerNo char(10) NOT NULL, DDate char(5) NOT NULL, Edited int, WorkGroup int, "
-        "CalWork int, WorkTotal int, ExtraWorkTotal int, NonWorkTotal int, Holiday int, BeginStr varchar(100), "
+        "CREATE TABLE DayWork (PerNo char(10) NOT NULL, DDate char(5) NOT NULL, Edited int, "
+        "WorkGroup int, "
+        "CalWork int, WorkTotal int, ExtraWorkTotal int, NonWorkTotal int, Holiday int, BeginStr "
+        "varchar(100), "
         "CONSTRAINT PK_DayWork PRIMARY KEY (PerNo, DDate))");
     setup->Execute(
-        "CREATE TABLE TimeTab (PerNo char(10) NOT NULL, CalcDate char(5) NOT NULL, BeginDate char(5), "
-        "BeginTime char(5), EndDate char(5), EndTime char(5), PresenceType int, WorkingInterval int, [Status] int, "
-        "Duration int, MorkhasiSheetCode int, MorkhasiType int, DDesc varchar(100), MamuriatSheetCode int, "
-        "MamuriatType int, ExtraWorkSheetCode int, ServiceLateSheetCode int, SuspensionSheetCode int)");
+        "CREATE TABLE TimeTab (PerNo char(10) NOT NULL, CalcDate char(5) NOT NULL, BeginDate "
+        "char(5), "
+        "BeginTime char(5), EndDate char(5), EndTime char(5), PresenceType int, WorkingInterval "
+        "int, [Status] int, "
+        "Duration int, MorkhasiSheetCode int, MorkhasiType int, DDesc varchar(100), "
+        "MamuriatSheetCode int, "
+        "MamuriatType int, ExtraWorkSheetCode int, ServiceLateSheetCode int, SuspensionSheetCode "
+        "int)");
     for (int p = 0; p < 20; ++p) {
       std::string batch;
       for (int d = 0; d < 186; ++d)
@@ -110,14 +117,21 @@ void BM_KeyedSelectCold(benchmark::State& state) {
 BENCHMARK(BM_KeyedSelectCold);
 
 const char kInsertTimeTab[] =
-    "INSERT INTO TimeTab (PerNo,CalcDate,BeginDate,BeginTime,EndDate,EndTime,PresenceType,WorkingInterval,[Status],"
-    "Duration,MorkhasiSheetCode,MorkhasiType,DDesc,MamuriatSheetCode,MamuriatType,ExtraWorkSheetCode,"
-    "ServiceLateSheetCode,SuspensionSheetCode)Values ( ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ? ) ";
+    "INSERT INTO TimeTab "
+    "(PerNo,CalcDate,BeginDate,BeginTime,EndDate,EndTime,PresenceType,WorkingInterval,[Status],"
+    "Duration,MorkhasiSheetCode,MorkhasiType,DDesc,MamuriatSheetCode,MamuriatType,"
+    "ExtraWorkSheetCode,"
+    "ServiceLateSheetCode,SuspensionSheetCode)Values ( ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+    "?, ?, ?, ? ) ";
 
 std::vector<Param> InsertParams(int i) {
   std::vector<Param> p;
-  auto s = [&](const char* n, std::string v) { p.push_back(Param{n, ParamType::String, 10, Value(std::move(v))}); };
-  auto n = [&](const char* name, int v) { p.push_back(Param{name, ParamType::Integer, 0, Value(v)}); };
+  auto s = [&](const char* n, std::string v) {
+    p.push_back(Param{n, ParamType::String, 10, Value(std::move(v))});
+  };
+  auto n = [&](const char* name, int v) {
+    p.push_back(Param{name, ParamType::Integer, 0, Value(v)});
+  };
   s("PerNo", PerNo(1000 + i % 20));
   s("CalcDate", DayText(i % 186));
   s("BeginDate", DayText(i % 186));
@@ -160,8 +174,10 @@ BENCHMARK(BM_InsertTimeTabCold);
 void BM_DeclareSetSelectBatchCached(benchmark::State& state) {
   Connection& c = *TheServer().conn;
   const std::string sql =
-      "Declare @BeginDate as char(5),@EndDate as char(5) \n set @BeginDate = '01/01'\n set @EndDate = '01/03'\n"
-      " Select * from DayWork \nWhere Perno =  '      1005' and  \n((DDate Between @BeginDate And @EndDate)) \n"
+      "Declare @BeginDate as char(5),@EndDate as char(5) \n set @BeginDate = '01/01'\n set "
+      "@EndDate = '01/03'\n"
+      " Select * from DayWork \nWhere Perno =  '      1005' and  \n((DDate Between @BeginDate And "
+      "@EndDate)) \n"
       "Order By DDate ";
   for (auto _ : state) {
     auto r = c.Execute(sql);

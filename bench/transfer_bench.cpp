@@ -69,10 +69,11 @@ class DemoPunches {
     std::string batch;
     const auto punch = [&](const zel::db::Value& perno, const std::string& card,
                            const std::string& day, const std::string& time, char io) {
-      batch += "INSERT INTO PunchStore (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, "
-               "UNCERTAIN, TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM) VALUES (" +
-               std::to_string(++rec) + ", '" + card + "', '" + perno.AsString() + "', '1399/" +
-               day + "', '" + time + "', '" + io + "', 0, 0, 0, '1', 1, 0)\n";
+      batch +=
+          "INSERT INTO PunchStore (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, "
+          "UNCERTAIN, TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM) VALUES (" +
+          std::to_string(++rec) + ", '" + card + "', '" + perno.AsString() + "', '1399/" + day +
+          "', '" + time + "', '" + io + "', 0, 0, 0, '1', 1, 0)\n";
     };
     for (const auto& r : records.rows) {
       const std::string bd = r[1].AsString(), bt = r[2].AsString(), ed = r[3].AsString(),
@@ -121,12 +122,13 @@ void BM_IoTransferOfTheDemoMonth(benchmark::State& state) {
     zel::transfer::TDmTransfer module(home.Data().string());
     if (std::getenv("ZEL_BENCH_STEPS")) {
       // Seconds since the previous step began, per step, on stderr.
-      module.SetDeclareState([last = std::chrono::steady_clock::now()](const std::string& step) mutable {
-        const auto now = std::chrono::steady_clock::now();
-        std::fprintf(stderr, "%.3f s, then: %s\n",
-                     std::chrono::duration<double>(now - last).count(), step.c_str());
-        last = now;
-      });
+      module.SetDeclareState(
+          [last = std::chrono::steady_clock::now()](const std::string& step) mutable {
+            const auto now = std::chrono::steady_clock::now();
+            std::fprintf(stderr, "%.3f s, then: %s\n",
+                         std::chrono::duration<double>(now - last).count(), step.c_str());
+            last = now;
+          });
     }
     module.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 1);
     result = module.MyIOTransfer(false);

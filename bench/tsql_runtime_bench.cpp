@@ -23,9 +23,12 @@ struct Pair {
 // Persian text with trailing blanks.
 Pair Operands(int which) {
   switch (which) {
-    case 0: return {"      1001", "      1001"};
-    case 1: return {"Mohammad Rezaei", "MOHAMMAD REZAEI     "};
-    default: return {"محمد رضایی", "محمد رضایی    "};
+    case 0:
+      return {"      1001", "      1001"};
+    case 1:
+      return {"Mohammad Rezaei", "MOHAMMAD REZAEI     "};
+    default:
+      return {"محمد رضایی", "محمد رضایی    "};
   }
 }
 
@@ -60,7 +63,8 @@ void BM_OrderBy(benchmark::State& state) {
                                    : "SELECT perno FROM p ORDER BY perno COLLATE BINARY";
   for (auto _ : state) {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(raw, sql, -1, &stmt, nullptr) != SQLITE_OK) throw std::runtime_error("prepare");
+    if (sqlite3_prepare_v2(raw, sql, -1, &stmt, nullptr) != SQLITE_OK)
+      throw std::runtime_error("prepare");
     int rows = 0;
     while (sqlite3_step(stmt) == SQLITE_ROW) ++rows;
     sqlite3_finalize(stmt);
@@ -84,7 +88,8 @@ void BM_Arithmetic(benchmark::State& state) {
   const char* sql = state.range(0) ? "SELECT sum(tsql_sub(a, b)), sum(tsql_mul(a, b)) FROM d"
                                    : "SELECT sum(a - b), sum(a * b) FROM d";
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(raw, sql, -1, &stmt, nullptr) != SQLITE_OK) throw std::runtime_error("prepare");
+  if (sqlite3_prepare_v2(raw, sql, -1, &stmt, nullptr) != SQLITE_OK)
+    throw std::runtime_error("prepare");
   for (auto _ : state) {
     if (sqlite3_step(stmt) != SQLITE_ROW) throw std::runtime_error("step");
     benchmark::DoNotOptimize(sqlite3_column_int64(stmt, 0));

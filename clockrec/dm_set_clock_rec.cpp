@@ -2,8 +2,8 @@
 
 #include <cctype>
 #include <climits>
-#include <optional>
 #include <cstdlib>
+#include <optional>
 
 #include "dates/clock.h"
 #include "dates/date_time.h"
@@ -20,7 +20,6 @@ using dates::TZelCalcUtils;
 using db::TADOUtils;
 
 std::string Q(const std::string& text) { return TADOUtils::QuotedStr(text); }
-
 
 std::string PadPerno(const std::string& perno) {
   return TZelCalcUtils::SLPadC(Trim(perno), 10, ' ');
@@ -108,16 +107,16 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
   SqlServerName = newSQLServerName;
   TempFileName = newTempFileName;
   ScheduleId = newScheduleId;
-  DbBaseInfoConnectionString = TADOUtils::GetConnectionString(
-      SqlServerName, SqlUserName, SqlUserPassword, DataBaseName);
+  DbBaseInfoConnectionString =
+      TADOUtils::GetConnectionString(SqlServerName, SqlUserName, SqlUserPassword, DataBaseName);
   DbTimeAttendanceConnectionString = TADOUtils::GetConnectionString(
       SqlServerName, SqlUserName, SqlUserPassword,
       TZelCalcUtils::DataBaseNameOfYearYYYY(DataBaseName, std::stoi(CurrentYear)));
 
   // Datasets refer to their connections: they go first.
-  for (auto* q : {&QClockDmp, &QSystem, &AdoQWorkgroup, &AdoQCurrentWorkGroup, &AdoQWShifts,
-                  &AdoQPrjRule, &AdoQCurrentRule, &AdoQCurrentCalItem, &AdoQPerShifts,
-                  &AdoQGShItem, &QLastClockDmp})
+  for (auto* q :
+       {&QClockDmp, &QSystem, &AdoQWorkgroup, &AdoQCurrentWorkGroup, &AdoQWShifts, &AdoQPrjRule,
+        &AdoQCurrentRule, &AdoQCurrentCalItem, &AdoQPerShifts, &AdoQGShItem, &QLastClockDmp})
     q->reset();
   base_ = Open(DbBaseInfoConnectionString);
   year_ = Open(DbTimeAttendanceConnectionString);
@@ -137,10 +136,11 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
                               "BeginDate And EndDate"});
   AdoQCurrentRule = std::make_unique<db::Dataset>(*year_);
   AdoQCurrentCalItem = std::make_unique<db::Dataset>(*year_);
-  AdoQPerShifts = make(*year_, {"Select * from PerShifts ",
-                                "Where Perno = :Perno And  GShCode = :GShCode And Period = :Period"});
-  AdoQGShItem = make(*year_, {"Select * From GShItem  ",
-                              "Where Period = :Period And GShCode = :GShCode "});
+  AdoQPerShifts =
+      make(*year_, {"Select * from PerShifts ",
+                    "Where Perno = :Perno And  GShCode = :GShCode And Period = :Period"});
+  AdoQGShItem =
+      make(*year_, {"Select * From GShItem  ", "Where Period = :Period And GShCode = :GShCode "});
   QLastClockDmp = make(*base_, {"select UnCertain, Io_type , SubString(ClockDate, 6 , 5) DDate,  "
                                 "ClockTime TTime from clockdmp",
                                 "where perno =:Perno and Transfered = 0 and ",
@@ -199,8 +199,8 @@ void TDmSetClockRec::SetSQLTextForDataSets() {
     db::ParamType type;
     int size;
   } params[] = {{"CurrentYear", db::ParamType::String, 4}, {"FromDate", db::ParamType::String, 5},
-                {"ToDate", db::ParamType::String, 5},        {"Perno", db::ParamType::String, 10},
-                {"Rec", db::ParamType::Integer, 0},          {"UserCode", db::ParamType::String, 3}};
+                {"ToDate", db::ParamType::String, 5},      {"Perno", db::ParamType::String, 10},
+                {"Rec", db::ParamType::Integer, 0},        {"UserCode", db::ParamType::String, 3}};
   for (const auto& p : params) {
     db::Param& param = QClockDmp->ParamByName(p.name);
     param.type = p.type;
@@ -214,10 +214,14 @@ void TDmSetClockRec::SetSystemVariables() {
   struct {
     int* field;
     const char* column;
-  } thresholds[] = {{&iiMaxServiceLate, "MaxServiceLate"}, {&iiMaxMor, "MaxMor"},
-                    {&iiMaxPresence, "MaxPresence"},       {&iiMaxAbsence, "MaxAbsence"},
-                    {&iiMinAbsence, "MinAbsence"},         {&iiBeforeEnter, "BeforeEnter"},
-                    {&iiAfterEnter, "AfterEnter"},         {&iiBeforeExit, "BeforeExit"},
+  } thresholds[] = {{&iiMaxServiceLate, "MaxServiceLate"},
+                    {&iiMaxMor, "MaxMor"},
+                    {&iiMaxPresence, "MaxPresence"},
+                    {&iiMaxAbsence, "MaxAbsence"},
+                    {&iiMinAbsence, "MinAbsence"},
+                    {&iiBeforeEnter, "BeforeEnter"},
+                    {&iiAfterEnter, "AfterEnter"},
+                    {&iiBeforeExit, "BeforeExit"},
                     {&iiAfterExit, "AfterExit"}};
   for (const auto& t : thresholds)
     *t.field = static_cast<int>(QSystem->FieldByName(t.column).AsInteger());
@@ -282,9 +286,12 @@ void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
     Table.SetField("Io_Type", io_type);
     Table.SetField("UnCertain", uncertain);
     Table.Post();
-    if (io_type == "1") ++counts_.entries;
-    else if (io_type == "2") ++counts_.exits;
-    else ++counts_.undecided;
+    if (io_type == "1")
+      ++counts_.entries;
+    else if (io_type == "2")
+      ++counts_.exits;
+    else
+      ++counts_.undecided;
     if (uncertain != 0) ++counts_.unsure;
   };
 
@@ -299,8 +306,7 @@ void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
                      Trim(AdoQCurrentWorkGroup->FieldByName("GShCode").AsString()), Trim(Perno));
   Log("SetClockDumpRec => Perno: " + Perno + " Date: " + D + " Time: " + T);
   std::string S = Table.FieldByName("SpCardType").AsString();
-  const bool intelligent =
-      AdoQCurrentWorkGroup->FieldByName("IntelligentType").AsInteger() == 2;
+  const bool intelligent = AdoQCurrentWorkGroup->FieldByName("IntelligentType").AsInteger() == 2;
 
   std::string new_type;
   bool u = false;
@@ -385,10 +391,10 @@ bool TDmSetClockRec::FindCurrentRule(const std::string& D, const std::string& Ca
   rule_open_ = false;
   const std::string card = Q(Trim(Card));
   AdoQCurrentRule->Close();
-  AdoQCurrentRule->SetSQL({" Select * From " + DataBaseName + "_" + CurrentYear + "..PrjRule ",
-                           " Where BeginDate <= :DDate and EndDate >= :DDate And ",
-                           " ( LTRIM(RTRIM(KartNo)) = " + card + " or LTRIM(RTRIM(KartNo2)) =" +
-                               card + ") "});
+  AdoQCurrentRule->SetSQL(
+      {" Select * From " + DataBaseName + "_" + CurrentYear + "..PrjRule ",
+       " Where BeginDate <= :DDate and EndDate >= :DDate And ",
+       " ( LTRIM(RTRIM(KartNo)) = " + card + " or LTRIM(RTRIM(KartNo2)) =" + card + ") "});
   db::Param& p = AdoQCurrentRule->ParamByName("DDate");
   p.type = db::ParamType::String;
   p.size = 5;
@@ -598,8 +604,8 @@ TDmSetClockRec::DayEnd TDmSetClockRec::EndOfDay(const std::string& Perno, const 
 // The person's work group on Dn, its calendar or shift group, and that day's end. The rules,
 // work groups and calendars are read once (per person, or per calendar for the whole walk)
 // and each day is looked up among them, as the day's own statement would find it.
-TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno,
-                                                    const std::string& Dn, int n) {
+TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno, const std::string& Dn,
+                                                    int n) {
   DayEnd result;
   const std::string padded = PadPerno(Perno);
   if (!rules_loaded_) {
@@ -641,9 +647,8 @@ TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno,
   auto read_days = [](db::ResultSet r) {
     std::map<std::string, ItemDay> days;
     for (const auto& row : r.rows)
-      days.emplace(Trim(row[0].AsString()),
-                   ItemDay{row[0].AsString(), row[1].AsString(), row[2].AsString(),
-                           row[3].AsString()});
+      days.emplace(Trim(row[0].AsString()), ItemDay{row[0].AsString(), row[1].AsString(),
+                                                    row[2].AsString(), row[3].AsString()});
     return days;
   };
   const std::map<std::string, ItemDay>* days = nullptr;
@@ -661,10 +666,10 @@ TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno,
     auto c = shift_days_.find(gsh);
     if (c == shift_days_.end()) {
       c = shift_days_
-              .emplace(gsh, read_days(year_->Execute(TADOUtils::CatCommandText(
-                                {" Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From V_GetCalItem ",
-                                 " Where GShCode = " + gsh + " ",
-                                 " And PerNo = " + Q(padded) + " "}))))
+              .emplace(gsh,
+                       read_days(year_->Execute(TADOUtils::CatCommandText(
+                           {" Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From V_GetCalItem ",
+                            " Where GShCode = " + gsh + " ", " And PerNo = " + Q(padded) + " "}))))
               .first;
     }
     days = &c->second;
@@ -706,8 +711,9 @@ std::string TDmSetClockRec::GetPrevDateTime(const std::string& Perno, const std:
   const std::string P = D + T;
   const std::string B0 = ItemMoment("DBeginDate", "DBeginTime");
   const std::int64_t last_exit =
-      AdoQCurrentWorkGroup->Active() ? AdoQCurrentWorkGroup->FieldByName("LastExitEndDay").AsInteger()
-                                     : 0;
+      AdoQCurrentWorkGroup->Active()
+          ? AdoQCurrentWorkGroup->FieldByName("LastExitEndDay").AsInteger()
+          : 0;
   auto earlier = [&](const std::string& window, const std::string& begin,
                      const std::string& before) {
     if (begin != window) return window;

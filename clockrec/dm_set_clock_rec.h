@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "db/client.h"
 #include "dates/zel_calc_utils.h"
+#include "db/client.h"
 
 namespace zel::clockrec {
 
@@ -81,8 +81,7 @@ class TDmSetClockRec {
                   TLastIo& LastIo);
   // Start "MM/DDHH:NN" of the last-IO window (empty: the year's start); sets
   // PrevWindowDoubled when the earlier of two windows was taken.
-  std::string GetPrevDateTime(const std::string& Perno, const std::string& D,
-                              const std::string& T);
+  std::string GetPrevDateTime(const std::string& Perno, const std::string& D, const std::string& T);
   // The calendar's verdict on a punch: -1 no times, 0 no rule, 1 entry, 2 exit,
   // 3 no item, 4 far from every boundary, 5 holiday.
   int IoTypeFromCalendar(const std::string& Perno, const std::string& D, const std::string& S,
@@ -92,9 +91,8 @@ class TDmSetClockRec {
   bool PrevWindowDoubled() const { return doubled_; }
 
   // Thresholds in minutes, from System.
-  int iiMaxServiceLate = 0, iiMaxMor = 0, iiMaxPresence = 0, iiMaxAbsence = 0,
-      iiMinAbsence = 0, iiBeforeEnter = 0, iiAfterEnter = 0, iiBeforeExit = 0,
-      iiAfterExit = 0;
+  int iiMaxServiceLate = 0, iiMaxMor = 0, iiMaxPresence = 0, iiMaxAbsence = 0, iiMinAbsence = 0,
+      iiBeforeEnter = 0, iiAfterEnter = 0, iiBeforeExit = 0, iiAfterExit = 0;
 
   std::string CurrentYear;
   std::string DataBaseName;
@@ -142,9 +140,8 @@ class TDmSetClockRec {
   std::string data_dir_, odbc_driver_;
   std::unique_ptr<db::Connection> base_, year_;
 
-  std::unique_ptr<db::Dataset> QClockDmp, QSystem, AdoQWorkgroup, AdoQCurrentWorkGroup,
-      AdoQWShifts, AdoQPrjRule, AdoQCurrentRule, AdoQCurrentCalItem, AdoQPerShifts,
-      AdoQGShItem, QLastClockDmp;
+  std::unique_ptr<db::Dataset> QClockDmp, QSystem, AdoQWorkgroup, AdoQCurrentWorkGroup, AdoQWShifts,
+      AdoQPrjRule, AdoQCurrentRule, AdoQCurrentCalItem, AdoQPerShifts, AdoQGShItem, QLastClockDmp;
   // Read-once caches of the person being walked.
   std::string day_end_person_;
   std::map<std::pair<std::string, bool>, DayEnd> day_ends_;

@@ -109,8 +109,7 @@ TDateTime Now() {
       return s.anchor;
     case Mode::kRunning: {
       const auto elapsed = std::chrono::steady_clock::now() - s.anchor_steady;
-      const double days =
-          std::chrono::duration<double>(elapsed).count() / 86400.0;
+      const double days = std::chrono::duration<double>(elapsed).count() / 86400.0;
       return s.anchor + days;
     }
   }

@@ -79,7 +79,8 @@ TEST_F(ClockTest, BadEnvironmentValueIsAnError) {
     LoadNowFromEnvironment();
     ADD_FAILURE() << "bad ZEL_NOW accepted";
   } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(), "ZEL_NOW: expected a Jalali moment \"YYYY/MM/DD HH:MM\", got \"yesterday\"");
+    EXPECT_STREQ(e.what(),
+                 "ZEL_NOW: expected a Jalali moment \"YYYY/MM/DD HH:MM\", got \"yesterday\"");
   }
   EXPECT_THROW(Now(), std::invalid_argument);
   // A setter (the command line) still takes over.

@@ -87,10 +87,9 @@ bool TZELDateEncoder::TryDecode(const std::string& Encoded, TDateTime& Date) {
   } catch (const std::exception& e) {
     Date = 0;
     try {
-      const std::string line = "SF:" + Padded25("date_encoder.TZELDateEncoder") +
-                               "; E:" + Padded25("EConvertError") + "; MD:" +
-                               Padded25("TryDecodeDate") + "; MSG: " + e.what() +
-                               "; En: " + Encoded;
+      const std::string line =
+          "SF:" + Padded25("date_encoder.TZELDateEncoder") + "; E:" + Padded25("EConvertError") +
+          "; MD:" + Padded25("TryDecodeDate") + "; MSG: " + e.what() + "; En: " + Encoded;
       std::string folder = util::LogFolder();
       if (!util::EnsureFolder(folder)) folder = util::HomeFolder();
       util::AppendLogLine(folder, LogFileName("LoadError.Log"), StampedLine(line));

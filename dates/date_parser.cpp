@@ -77,7 +77,9 @@ void CheckCalendarSystem(TCalendarSystem calendar) {
 
 // ---- TZELYearConversion ----
 
-bool TZELYearConversion::YearIsYYYY(int Year_YYYY) { return Year_YYYY >= 1000 && Year_YYYY <= 9999; }
+bool TZELYearConversion::YearIsYYYY(int Year_YYYY) {
+  return Year_YYYY >= 1000 && Year_YYYY <= 9999;
+}
 
 bool TZELYearConversion::YearIsInValidRange(TCalendarSystem Calendar, int Year_YYYY) {
   return Year_YYYY >= GetValidRange_YYYY(Calendar, true) &&
@@ -91,18 +93,17 @@ int TZELYearConversion::GetValidRange_YYYY(TCalendarSystem Calendar, bool Min) {
 
 void TZELYearConversion::CheckYearRange(TCalendarSystem Calendar, int Year_YYYY) {
   if (!YearIsInValidRange(Calendar, Year_YYYY)) {
-    throw EYearValidationException(
-        "Year should be in YYYY format and in range [" +
-        std::to_string(GetValidRange_YYYY(Calendar, true)) + ".." +
-        std::to_string(GetValidRange_YYYY(Calendar, false)) + "]. (Year_YYYY: " +
-        Quoted(Year_YYYY) + ")");
+    throw EYearValidationException("Year should be in YYYY format and in range [" +
+                                   std::to_string(GetValidRange_YYYY(Calendar, true)) + ".." +
+                                   std::to_string(GetValidRange_YYYY(Calendar, false)) +
+                                   "]. (Year_YYYY: " + Quoted(Year_YYYY) + ")");
   }
 }
 
 void TZELYearConversion::CheckYearYYYY(int Year_YYYY) {
   if (!YearIsYYYY(Year_YYYY)) {
-    throw EYearValidationException("Year should be in YYYY format. (Year_YYYY: " +
-                                   Quoted(Year_YYYY) + ")");
+    throw EYearValidationException(
+        "Year should be in YYYY format. (Year_YYYY: " + Quoted(Year_YYYY) + ")");
   }
 }
 
@@ -122,8 +123,8 @@ int TZELYearConversion::ConvertYear_YYYY(TCalendarSystem Calendar, int Year_YY) 
   } else if (Year_YY <= 129) {
     result = Year_YY + base;
   } else {
-    throw EYearValidationException("Unexpected year value! " + CalendarSystemName(Calendar) +
-                                   ": " + std::to_string(Year_YY));
+    throw EYearValidationException("Unexpected year value! " + CalendarSystemName(Calendar) + ": " +
+                                   std::to_string(Year_YY));
   }
   CheckYearRange(Calendar, result);
   return result;

@@ -95,8 +95,8 @@ class TZELDateParser {
   static void Parse_HHNNSS(const std::string& Time_HHNNSS, int& Houre, int& Minute, int& Second);
   static void Parse_MMDD(const std::string& Date_MMDD, int& Month, int& Day);
   // The two-digit year expanded to four digits.
-  static void Parse_YYMMDD(TCalendarSystem Calendar, const std::string& Date_YYMMDD,
-                           int& YearYYYY, int& Month, int& Day);
+  static void Parse_YYMMDD(TCalendarSystem Calendar, const std::string& Date_YYMMDD, int& YearYYYY,
+                           int& Month, int& Day);
   // The expanded year, range-checked, modulo 100.
   static void Parse_YYMMDD(TCalendarSystem Calendar, const std::string& Date_YYMMDD,
                            std::uint16_t& YearYY, int& Month, int& Day);

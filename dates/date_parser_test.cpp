@@ -29,18 +29,30 @@ TEST(DateFormat, MatchesPatternsPositionByPosition) {
     P::TDateFormat format;
     bool matches;
   } cases[] = {
-      {"1399/01/05", P::dfYYYYMMDD, true},  {"1399/1/05", P::dfYYYYMMDD, false},
-      {"0399/01/05", P::dfYYYYMMDD, false}, {"1399-01-05", P::dfYYYYMMDD, false},
-      {"1399/01/055", P::dfYYYYMMDD, false}, {"", P::dfYYYYMMDD, false},
-      {"19/39", P::dfMMDD, true},           {"20/01", P::dfMMDD, false},
-      {"01/40", P::dfMMDD, false},          {"29:69", P::dfHHNN, true},
-      {"30:00", P::dfHHNN, false},          {"07:05:59", P::dfHHNNSS, true},
-      {"07:05", P::dfHHNNSS, false},        {"99/12/30", P::dfYYMMDD, true},
-      {"9/12/30", P::dfYYMMDD, false},      {"1399", P::dfYYYY, true},
-      {"0999", P::dfYYYY, false},           {"39", P::dfDD, true},
-      {"40", P::dfDD, false},               {"19", P::dfMM, true},
-      {"69", P::dfNN, true},                {"70", P::dfNN, false},
-      {"29", P::dfHH, true},                {"00", P::dfYY, true},
+      {"1399/01/05", P::dfYYYYMMDD, true},
+      {"1399/1/05", P::dfYYYYMMDD, false},
+      {"0399/01/05", P::dfYYYYMMDD, false},
+      {"1399-01-05", P::dfYYYYMMDD, false},
+      {"1399/01/055", P::dfYYYYMMDD, false},
+      {"", P::dfYYYYMMDD, false},
+      {"19/39", P::dfMMDD, true},
+      {"20/01", P::dfMMDD, false},
+      {"01/40", P::dfMMDD, false},
+      {"29:69", P::dfHHNN, true},
+      {"30:00", P::dfHHNN, false},
+      {"07:05:59", P::dfHHNNSS, true},
+      {"07:05", P::dfHHNNSS, false},
+      {"99/12/30", P::dfYYMMDD, true},
+      {"9/12/30", P::dfYYMMDD, false},
+      {"1399", P::dfYYYY, true},
+      {"0999", P::dfYYYY, false},
+      {"39", P::dfDD, true},
+      {"40", P::dfDD, false},
+      {"19", P::dfMM, true},
+      {"69", P::dfNN, true},
+      {"70", P::dfNN, false},
+      {"29", P::dfHH, true},
+      {"00", P::dfYY, true},
       {"a0", P::dfYY, false},
   };
   for (const Case& c : cases) {
@@ -110,9 +122,9 @@ TEST(YearConversion, TwoDigitExpansionErrors) {
                {csJalali, 1399, "Year is already 4-digited! Jalali: 1399"},
                {csGregorian, 1000, "Year is already 4-digited! Gregorian: 1000"}};
   for (const Case& c : cases) {
-    EXPECT_EQ(MessageOf<EYearValidationException>(
-                  [&c] { YC::ConvertYear_YYYY(c.calendar, c.year); }),
-              c.message);
+    EXPECT_EQ(
+        MessageOf<EYearValidationException>([&c] { YC::ConvertYear_YYYY(c.calendar, c.year); }),
+        c.message);
   }
 }
 
@@ -120,7 +132,7 @@ TEST(YearConversion, UnknownSystemGuess) {
   struct Case {
     int year;
     int expected;
-  } cases[] = {{5, 1405}, {15, 1415}, {16, 2016}, {20, 2020}, {45, 1945},
+  } cases[] = {{5, 1405},  {15, 1415}, {16, 2016}, {20, 2020}, {45, 1945},
                {80, 1980}, {81, 1381}, {90, 1390}, {0, 1400}};
   for (const Case& c : cases) EXPECT_EQ(YC::ConvertYear_YYYY_UnknownSystem(c.year), c.expected);
   EXPECT_EQ(MessageOf<EYearValidationException>([] { YC::ConvertYear_YYYY_UnknownSystem(100); }),
@@ -206,7 +218,8 @@ TEST(DateParser, YearConversionAndJoining) {
   EXPECT_EQ(P::AddYearToDate_YYYYMMDD(csJalali, std::string("1403"), "1/1"), "1403/1/1");
   EXPECT_EQ(P::AddYearToDate_YYYYMMDD(csJalali, 1403, "01/01"), "1403/01/01");
   EXPECT_THROW(P::AddYearToDate_YYYYMMDD(csJalali, 1403, "1/1"), std::runtime_error);
-  EXPECT_EQ(MessageOf<EYearValidationException>([] { P::AddYearToDate_YYYYMMDD(csJalali, 1600, "01/01"); }),
+  EXPECT_EQ(MessageOf<EYearValidationException>(
+                [] { P::AddYearToDate_YYYYMMDD(csJalali, 1600, "01/01"); }),
             "Year should be in YYYY format and in range [1206..1498]. (Year_YYYY: \"1600\")");
 }
 

@@ -60,9 +60,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
       day > DaysInGregorianMonth(year, month)) {
     return false;
   }
-  result = static_cast<TDateTime>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                                static_cast<unsigned>(day)) +
-                                  kEpochOffset);
+  result = static_cast<TDateTime>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kEpochOffset);
   return true;
 }
 

@@ -302,13 +302,13 @@ void TGregorianDateUtils::GetNDatesBefore(int Year_YYYY, const std::string& Date
   GetNDatesFrom(Year_YYYY, Date_MMDD, -N, Result_YYYY, Result_MMDD);
 }
 
-void TGregorianDateUtils::GetNextDate(int Year_YYYY, const std::string& Date_MMDD,
-                                      int& Result_YYYY, std::string& Result_MMDD) {
+void TGregorianDateUtils::GetNextDate(int Year_YYYY, const std::string& Date_MMDD, int& Result_YYYY,
+                                      std::string& Result_MMDD) {
   GetNDatesFrom(Year_YYYY, Date_MMDD, 1, Result_YYYY, Result_MMDD);
 }
 
-void TGregorianDateUtils::GetPrevDate(int Year_YYYY, const std::string& Date_MMDD,
-                                      int& Result_YYYY, std::string& Result_MMDD) {
+void TGregorianDateUtils::GetPrevDate(int Year_YYYY, const std::string& Date_MMDD, int& Result_YYYY,
+                                      std::string& Result_MMDD) {
   GetNDatesFrom(Year_YYYY, Date_MMDD, -1, Result_YYYY, Result_MMDD);
 }
 
@@ -475,8 +475,7 @@ bool TGeneralDateUtils::MatchComparisonResult(TDateComparisonOperator Comparison
 }
 
 int TGeneralDateUtils::CompareDates(TCalendarSystem Calendar, const std::string& Date1_MMDD,
-                                    const std::string& Date2_MMDD, int Year1_YYYY,
-                                    int Year2_YYYY) {
+                                    const std::string& Date2_MMDD, int Year1_YYYY, int Year2_YYYY) {
   P::CheckDateFormat(Date1_MMDD, P::dfMMDD);
   P::CheckDateFormat(Date2_MMDD, P::dfMMDD);
   YC::CheckYearRange(Calendar, Year1_YYYY);
@@ -487,8 +486,8 @@ int TGeneralDateUtils::CompareDates(TCalendarSystem Calendar, const std::string&
 }
 
 bool TGeneralDateUtils::CompareDates(TCalendarSystem Calendar, const std::string& Date1_MMDD,
-                                     const std::string& Date2_MMDD, int Year1_YYYY,
-                                     int Year2_YYYY, TDateComparisonOperator ComparisonOperator) {
+                                     const std::string& Date2_MMDD, int Year1_YYYY, int Year2_YYYY,
+                                     TDateComparisonOperator ComparisonOperator) {
   return MatchComparisonResult(
       ComparisonOperator, CompareDates(Calendar, Date1_MMDD, Date2_MMDD, Year1_YYYY, Year2_YYYY));
 }
@@ -510,9 +509,9 @@ bool TGeneralDateUtils::CompareDateTimes(TCalendarSystem Calendar, const std::st
                                          const std::string& Time2_HHNN, int Year1_YYYY,
                                          int Year2_YYYY,
                                          TDateComparisonOperator ComparisonOperator) {
-  return MatchComparisonResult(ComparisonOperator,
-                               CompareDateTimes(Calendar, Date1_MMDD, Time1_HHNN, Date2_MMDD,
-                                                Time2_HHNN, Year1_YYYY, Year2_YYYY));
+  return MatchComparisonResult(
+      ComparisonOperator, CompareDateTimes(Calendar, Date1_MMDD, Time1_HHNN, Date2_MMDD, Time2_HHNN,
+                                           Year1_YYYY, Year2_YYYY));
 }
 
 void TGeneralDateUtils::CheckDateRange(TCalendarSystem Calendar, const std::string& FromDate_MMDD,
@@ -520,10 +519,10 @@ void TGeneralDateUtils::CheckDateRange(TCalendarSystem Calendar, const std::stri
                                        int ToYear_YYYY, bool AllowEqualDates) {
   if (!CompareDates(Calendar, FromDate_MMDD, ToDate_MMDD, FromYear_YYYY, ToYear_YYYY,
                     AllowEqualDates ? coLesserEqual : coLesser)) {
-    throw std::runtime_error("FromDate is greater than ToDate! FromDate:" +
-                             std::to_string(FromYear_YYYY) + "/" + FromDate_MMDD +
-                             ", ToDate:" + std::to_string(ToYear_YYYY) + "/" + ToDate_MMDD +
-                             ", AllowEqual:" + (AllowEqualDates ? "True" : "False"));
+    throw std::runtime_error(
+        "FromDate is greater than ToDate! FromDate:" + std::to_string(FromYear_YYYY) + "/" +
+        FromDate_MMDD + ", ToDate:" + std::to_string(ToYear_YYYY) + "/" + ToDate_MMDD +
+        ", AllowEqual:" + (AllowEqualDates ? "True" : "False"));
   }
 }
 

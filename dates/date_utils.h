@@ -53,8 +53,8 @@ class TJalaliDateUtils {
                           std::string& Result_MMDD);
   static void GetNDatesAfter(int Year_YYYY, const std::string& Date_MMDD, int N, int& Result_YYYY,
                              std::string& Result_MMDD);
-  static void GetNDatesBefore(int Year_YYYY, const std::string& Date_MMDD, int N,
-                              int& Result_YYYY, std::string& Result_MMDD);
+  static void GetNDatesBefore(int Year_YYYY, const std::string& Date_MMDD, int N, int& Result_YYYY,
+                              std::string& Result_MMDD);
   static void GetNDatesFrom(int Year_YYYY, const std::string& Date_MMDD, int N, int& Result_YYYY,
                             std::string& Result_MMDD);
   // ISO weekday (1 Monday ... 7 Sunday) of a Jalali "YYYY/MM/DD".
@@ -92,8 +92,8 @@ class TGregorianDateUtils {
                           std::string& Result_MMDD);
   static void GetNDatesAfter(int Year_YYYY, const std::string& Date_MMDD, int N, int& Result_YYYY,
                              std::string& Result_MMDD);
-  static void GetNDatesBefore(int Year_YYYY, const std::string& Date_MMDD, int N,
-                              int& Result_YYYY, std::string& Result_MMDD);
+  static void GetNDatesBefore(int Year_YYYY, const std::string& Date_MMDD, int N, int& Result_YYYY,
+                              std::string& Result_MMDD);
   static void GetNDatesFrom(int Year_YYYY, const std::string& Date_MMDD, int N, int& Result_YYYY,
                             std::string& Result_MMDD);
   static std::string Today_MMDD();
@@ -109,8 +109,7 @@ class TGeneralDateUtils {
   // Jalali takes no year (the day number does not depend on it); Gregorian needs it.
   static int DayOfTheYear(TCalendarSystem Calendar, int Year_YYYY, const std::string& Date_MMDD);
   static int DaysInAYear(TCalendarSystem Calendar, int AYear_YYYY);
-  static std::string EncodeDateDay_MMDD(TCalendarSystem Calendar, int Year_YYYY,
-                                        int ADayOfTheYear);
+  static std::string EncodeDateDay_MMDD(TCalendarSystem Calendar, int Year_YYYY, int ADayOfTheYear);
   static std::string EncodeDateDay_YYYYMMDD(TCalendarSystem Calendar, int AYear_YYYY,
                                             int ADayOfTheYear);
   static void GetNextDate(TCalendarSystem Calendar, int Year_YYYY, const std::string& Date_MMDD,
@@ -119,9 +118,8 @@ class TGeneralDateUtils {
                           int& Result_YYYY, std::string& Result_MMDD);
   static void GetNDatesAfter(TCalendarSystem Calendar, int Year_YYYY, const std::string& Date_MMDD,
                              int N, int& Result_YYYY, std::string& Result_MMDD);
-  static void GetNDatesBefore(TCalendarSystem Calendar, int Year_YYYY,
-                              const std::string& Date_MMDD, int N, int& Result_YYYY,
-                              std::string& Result_MMDD);
+  static void GetNDatesBefore(TCalendarSystem Calendar, int Year_YYYY, const std::string& Date_MMDD,
+                              int N, int& Result_YYYY, std::string& Result_MMDD);
   static void GetNDatesFrom(TCalendarSystem Calendar, int Year_YYYY, const std::string& Date_MMDD,
                             int N, int& Result_YYYY, std::string& Result_MMDD);
   static std::string Today_MMDD(TCalendarSystem Calendar);

@@ -34,11 +34,11 @@ struct StepCase {
 
 TEST(JalaliDateUtils, StepsAcrossMonthAndYearEnds) {
   const StepCase after[] = {
-      {1399, "12/30", 1, 1400, "01/01"}, {1398, "12/29", 1, 1399, "01/01"},
-      {1399, "12/29", 1, 1399, "12/30"}, {1399, "06/31", 1, 1399, "07/01"},
-      {1399, "01/01", 0, 1399, "01/01"}, {1399, "01/01", 366, 1400, "01/01"},
+      {1399, "12/30", 1, 1400, "01/01"},         {1398, "12/29", 1, 1399, "01/01"},
+      {1399, "12/29", 1, 1399, "12/30"},         {1399, "06/31", 1, 1399, "07/01"},
+      {1399, "01/01", 0, 1399, "01/01"},         {1399, "01/01", 366, 1400, "01/01"},
       {1398, "01/01", 365 + 366, 1400, "01/01"}, {1407, "12/29", 1, 1408, "01/01"},
-      {1408, "12/29", 1, 1408, "12/30"}, {1403, "12/30", 1, 1404, "01/01"},
+      {1408, "12/29", 1, 1408, "12/30"},         {1403, "12/30", 1, 1404, "01/01"},
   };
   for (const StepCase& c : after) {
     int y = 0;
@@ -98,7 +98,7 @@ TEST(JalaliDateUtils, DayNumbersAndLengths) {
   struct Case {
     const char* date;
     int day;
-  } cases[] = {{"01/01", 1}, {"06/31", 186}, {"07/01", 187}, {"07/30", 216},
+  } cases[] = {{"01/01", 1},   {"06/31", 186}, {"07/01", 187}, {"07/30", 216},
                {"08/01", 217}, {"12/29", 365}, {"12/30", 366}};
   for (const auto& c : cases) {
     EXPECT_EQ(J::DayOfTheYear(c.date), c.day) << c.date;
@@ -128,9 +128,10 @@ TEST(JalaliDateUtils, DaysBetweenWithYear) {
   EXPECT_EQ(J::DaysBetweenWithYear("12/30", "01/01", 1399, 1400), 2);
   EXPECT_EQ(J::DaysBetweenWithYear("01/01", "01/01", 1399, 1401), 366 + 365 + 1);
   EXPECT_EQ(J::DaysBetweenWithYear("05/05", "05/05", 1399, 1399), 1);
-  EXPECT_EQ(MessageOf<std::runtime_error>([] { J::DaysBetweenWithYear("12/29", "01/02", 1399, 1398); }),
-            "FromDate is greater than ToDate! FromDate:1399/12/29, ToDate:1398/01/02, "
-            "AllowEqual:True");
+  EXPECT_EQ(
+      MessageOf<std::runtime_error>([] { J::DaysBetweenWithYear("12/29", "01/02", 1399, 1398); }),
+      "FromDate is greater than ToDate! FromDate:1399/12/29, ToDate:1398/01/02, "
+      "AllowEqual:True");
 }
 
 TEST(JalaliDateUtils, WeekdaysAndWeekend) {
@@ -167,8 +168,7 @@ TEST(GregorianDateUtils, ConversionsAndStepping) {
     int y = 0;
     std::string d;
     G::GetNDatesFrom(c.year, c.date, c.n, y, d);
-    EXPECT_EQ(std::to_string(y) + "/" + d,
-              std::to_string(c.result_year) + "/" + c.result_date);
+    EXPECT_EQ(std::to_string(y) + "/" + d, std::to_string(c.result_year) + "/" + c.result_date);
   }
   int y = 0;
   std::string d;
@@ -200,8 +200,7 @@ TEST(GeneralDateUtils, JalaliGregorianConversion) {
   EXPECT_EQ(U::JalaliToGregorian_YYYYMMDD(1399, 12, 30), "2021/03/20");
   EXPECT_THROW(U::JalaliToGregorian_YYYYMMDD(1398, 12, 30), EConvertError);
   // The Jalali year must lie in its valid range.
-  EXPECT_THROW(U::GregorianToJalali_YYYYMMDD(std::string("2200/01/01")),
-               EYearValidationException);
+  EXPECT_THROW(U::GregorianToJalali_YYYYMMDD(std::string("2200/01/01")), EYearValidationException);
 }
 
 TEST(GeneralDateUtils, CalendarDetection) {

@@ -57,7 +57,9 @@ void DecodeJalaliDate(TDateTime serial, int& year, int& month, int& day) {
   const long long y0 = static_cast<long long>(std::trunc(static_cast<double>(n) / kMeanYear)) + 1;
   n -= 365 * y0 + LeapYearsUpTo(y0);
   long long y = y0 + 1;
-  const auto year_length = [](long long yy) { return IsJalaliLeapYear(static_cast<int>(yy)) ? 366 : 365; };
+  const auto year_length = [](long long yy) {
+    return IsJalaliLeapYear(static_cast<int>(yy)) ? 366 : 365;
+  };
   while (n <= 0) {
     --y;
     n += year_length(y);

@@ -24,12 +24,12 @@ TEST(JalaliDay, LeapYearsOfBothRulesAtTheirBoundaries) {
     bool cycle;  // the 33-year rule
   } cases[] = {
       // The first year of the calculation rule; before 1375 the two rules differ.
-      {1300, false, true},   {1303, true, false},  {1307, true, false},
-      {1309, false, true},   {1375, true, true},   {1399, true, true},
-      {1400, false, false},  {1403, true, true},   {1404, false, false},
+      {1300, false, true},  {1303, true, false}, {1307, true, false},
+      {1309, false, true},  {1375, true, true},  {1399, true, true},
+      {1400, false, false}, {1403, true, true},  {1404, false, false},
       {1406, false, false},  // last year of the four-year part
       {1407, false, false},  // the calculation rule follows the 33-year rule from here
-      {1408, true, true},    {1412, true, true},   {1416, true, true},
+      {1408, true, true},   {1412, true, true},  {1416, true, true},
       {1206, false, false},  // only the 33-year rule covers years before 1300
   };
   for (const auto& c : cases) {
@@ -69,15 +69,15 @@ TEST(JalaliDay, OkOnlyForRealDays) {
     CalcDay day;
     bool ok;
   } cases[] = {
-      {CalcDay(1399, 1, 1), true},    {CalcDay(1399, 6, 31), true},
-      {CalcDay(1399, 7, 31), false},  {CalcDay(1399, 12, 30), true},   // 1399 leap
-      {CalcDay(1400, 12, 30), false}, {CalcDay(1400, 12, 29), true},
-      {CalcDay(1399, 0, 1), false},   {CalcDay(1399, 13, 1), false},
-      {CalcDay(1399, 5, 0), false},   {CalcDay(1399, 5, -1), false},
+      {CalcDay(1399, 1, 1), true},      {CalcDay(1399, 6, 31), true},
+      {CalcDay(1399, 7, 31), false},    {CalcDay(1399, 12, 30), true},  // 1399 leap
+      {CalcDay(1400, 12, 30), false},   {CalcDay(1400, 12, 29), true},
+      {CalcDay(1399, 0, 1), false},     {CalcDay(1399, 13, 1), false},
+      {CalcDay(1399, 5, 0), false},     {CalcDay(1399, 5, -1), false},
       {CalcDay(1299, 12, 1), false},  // month 12 of a year the rule does not cover
-      {CalcDay(1299, 11, 30), true},  {CalcDay(), false},
-      {CalcDay(1399, "03/31"), true}, {CalcDay(1399, "3/31"), false},
-      {CalcDay(1399, "03-31"), false}, {CalcDay(1399, "0a/01"), false},
+      {CalcDay(1299, 11, 30), true},    {CalcDay(), false},
+      {CalcDay(1399, "03/31"), true},   {CalcDay(1399, "3/31"), false},
+      {CalcDay(1399, "03-31"), false},  {CalcDay(1399, "0a/01"), false},
       {CalcDay(1399, "03/311"), false},
   };
   for (const auto& c : cases) EXPECT_EQ(c.day.ok(), c.ok) << c.day.YYYYMMDD();
@@ -98,7 +98,7 @@ TEST(JalaliDay, SteppingAcrossMonthsAndYearEnds) {
       {CalcDay(1399, 7, 1), -1, CalcDay(1399, 6, 31)},
       {CalcDay(1399, 12, 29), 1, CalcDay(1399, 12, 30)},  // leap: 12/30 exists
       {CalcDay(1399, 12, 30), 1, CalcDay(1400, 1, 1)},
-      {CalcDay(1400, 12, 29), 1, CalcDay(1401, 1, 1)},    // common year ends on 12/29
+      {CalcDay(1400, 12, 29), 1, CalcDay(1401, 1, 1)},  // common year ends on 12/29
       {CalcDay(1401, 1, 1), -1, CalcDay(1400, 12, 29)},
       {CalcDay(1400, 1, 1), -1, CalcDay(1399, 12, 30)},
       // A period across the year end: 12/21..12/30 and 01/01..01/20, 30 days.
@@ -107,7 +107,7 @@ TEST(JalaliDay, SteppingAcrossMonthsAndYearEnds) {
       {CalcDay(1399, 1, 1), 366, CalcDay(1400, 1, 1)},
       {CalcDay(1400, 1, 1), 365, CalcDay(1401, 1, 1)},
       {CalcDay(1399, 3, 10), 0, CalcDay(1399, 3, 10)},
-      {CalcDay(1406, 12, 29), 1, CalcDay(1407, 1, 1)},    // the rule changes hands at 1407
+      {CalcDay(1406, 12, 29), 1, CalcDay(1407, 1, 1)},  // the rule changes hands at 1407
       {CalcDay(1407, 12, 29), 1, CalcDay(1408, 1, 1)},
       {CalcDay(1408, 12, 29), 1, CalcDay(1408, 12, 30)},
   };

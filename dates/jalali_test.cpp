@@ -7,7 +7,9 @@
 
 namespace zel::dates {
 
-void PrintTo(const JalaliDate& d, std::ostream* os) { *os << d.year << "/" << d.month << "/" << d.day; }
+void PrintTo(const JalaliDate& d, std::ostream* os) {
+  *os << d.year << "/" << d.month << "/" << d.day;
+}
 
 namespace {
 
@@ -15,7 +17,7 @@ TEST(JalaliLeap, ThirtyThreeYearRule) {
   struct Case {
     int year;
     bool leap;
-  } cases[] = {{1375, true}, {1379, true}, {1398, false}, {1399, true}, {1400, false},
+  } cases[] = {{1375, true}, {1379, true},  {1398, false}, {1399, true}, {1400, false},
                {1403, true}, {1404, false}, {1407, false}, {1408, true}, {1206, false},
                {1210, true}, {1370, true},  {1371, false}, {1498, true}};
   for (const Case& c : cases) EXPECT_EQ(IsJalaliLeapYear(c.year), c.leap) << c.year;
@@ -26,11 +28,11 @@ TEST(JalaliConversion, KnownDatesBothWays) {
     int y, m, d;
     int gy, gm, gd;
   } cases[] = {
-      {1399, 1, 1, 2020, 3, 20},    {1398, 12, 29, 2020, 3, 19}, {1399, 12, 30, 2021, 3, 20},
-      {1400, 1, 1, 2021, 3, 21},    {1403, 12, 30, 2025, 3, 20}, {1404, 1, 1, 2025, 3, 21},
-      {1404, 12, 29, 2026, 3, 20},  {1407, 12, 29, 2029, 3, 19}, {1408, 1, 1, 2029, 3, 20},
-      {1408, 12, 30, 2030, 3, 20},  {1409, 1, 1, 2030, 3, 21},   {1399, 7, 1, 2020, 9, 22},
-      {1399, 6, 31, 2020, 9, 21},   {1378, 10, 11, 2000, 1, 1},
+      {1399, 1, 1, 2020, 3, 20},   {1398, 12, 29, 2020, 3, 19}, {1399, 12, 30, 2021, 3, 20},
+      {1400, 1, 1, 2021, 3, 21},   {1403, 12, 30, 2025, 3, 20}, {1404, 1, 1, 2025, 3, 21},
+      {1404, 12, 29, 2026, 3, 20}, {1407, 12, 29, 2029, 3, 19}, {1408, 1, 1, 2029, 3, 20},
+      {1408, 12, 30, 2030, 3, 20}, {1409, 1, 1, 2030, 3, 21},   {1399, 7, 1, 2020, 9, 22},
+      {1399, 6, 31, 2020, 9, 21},  {1378, 10, 11, 2000, 1, 1},
   };
   for (const Case& c : cases) {
     const TDateTime gregorian = EncodeDate(c.gy, c.gm, c.gd);
@@ -52,8 +54,8 @@ TEST(JalaliConversion, RoundTripsEveryDayOfTheValidYears) {
     const JalaliDate d = DecodeJalaliDate(serial);
     ASSERT_EQ(EncodeJalaliDate(d.year, d.month, d.day), serial);
     // Each day follows the previous one.
-    const bool next_in_month = d.year == previous.year && d.month == previous.month &&
-                               d.day == previous.day + 1;
+    const bool next_in_month =
+        d.year == previous.year && d.month == previous.month && d.day == previous.day + 1;
     const bool next_month = d.year == previous.year && d.month == previous.month + 1 && d.day == 1;
     const bool next_year = d.year == previous.year + 1 && d.month == 1 && d.day == 1;
     ASSERT_TRUE(next_in_month || next_month || next_year) << d.year << "/" << d.month;

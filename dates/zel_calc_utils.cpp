@@ -40,8 +40,8 @@ int MinuteOfYear(const std::string& date, const std::string& time) {
   return (day - 1) * 1440 + StrToInt(Copy(time, 1, 2)) * 60 + StrToInt(Copy(time, 4, 2));
 }
 
-bool IsBlankMoment(const std::string& a_date, const std::string& a_time,
-                   const std::string& b_date, const std::string& b_time) {
+bool IsBlankMoment(const std::string& a_date, const std::string& a_time, const std::string& b_date,
+                   const std::string& b_time) {
   const std::string ad = Trim(a_date);
   const std::string at = Trim(a_time);
   const std::string bd = Trim(b_date);
@@ -310,9 +310,7 @@ std::string TZelCalcUtils::FirstDateOfYear_YYYYMMDD(int AYear_YYYY) {
   return std::to_string(AYear_YYYY) + "/01/01";
 }
 
-std::string TZelCalcUtils::FirstDateOfMonth_MMDD(int Month) {
-  return PadNumber(Month, 2) + "/01";
-}
+std::string TZelCalcUtils::FirstDateOfMonth_MMDD(int Month) { return PadNumber(Month, 2) + "/01"; }
 
 std::string TZelCalcUtils::LastDateOfMonth_MMDD(int Month, int Year_YYYY) {
   return PadNumber(Month, 2) + "/" + PadNumber(CalcMonthDays(Month, Year_YYYY), 2);
@@ -410,8 +408,8 @@ bool TZelCalcUtils::CompareDates(const std::string& Date1_MMDD, const std::strin
 TDateComparisonResult TZelCalcUtils::CompareDateTimes(const std::string& Date1_MMDD,
                                                       const std::string& Time1_HHNN,
                                                       const std::string& Date2_MMDD,
-                                                      const std::string& Time2_HHNN,
-                                                      int Year1_YYYY, int Year2_YYYY) {
+                                                      const std::string& Time2_HHNN, int Year1_YYYY,
+                                                      int Year2_YYYY) {
   const TDateComparisonResult result = CompareDates(Date1_MMDD, Date2_MMDD, Year1_YYYY, Year2_YYYY);
   if (result != crEqual) return result;
   const int c = Time1_HHNN.compare(Time2_HHNN);
@@ -422,9 +420,9 @@ bool TZelCalcUtils::CompareDateTimes(const std::string& Date1_MMDD, const std::s
                                      const std::string& Date2_MMDD, const std::string& Time2_HHNN,
                                      int Year1_YYYY, int Year2_YYYY,
                                      TDateComparisonOperator ComparisonOperator) {
-  return MatchComparisonResult(ComparisonOperator,
-                               CompareDateTimes(Date1_MMDD, Time1_HHNN, Date2_MMDD, Time2_HHNN,
-                                                Year1_YYYY, Year2_YYYY));
+  return MatchComparisonResult(
+      ComparisonOperator,
+      CompareDateTimes(Date1_MMDD, Time1_HHNN, Date2_MMDD, Time2_HHNN, Year1_YYYY, Year2_YYYY));
 }
 
 bool TZelCalcUtils::MatchComparisonResult(TDateComparisonOperator ComparisonOperator,
@@ -446,15 +444,14 @@ bool TZelCalcUtils::MatchComparisonResult(TDateComparisonOperator ComparisonOper
   return false;
 }
 
-void TZelCalcUtils::CheckDateRange(const std::string& FromDate_MMDD,
-                                   const std::string& ToDate_MMDD, int FromYear_YYYY,
-                                   int ToYear_YYYY, bool AllowEqualDates) {
+void TZelCalcUtils::CheckDateRange(const std::string& FromDate_MMDD, const std::string& ToDate_MMDD,
+                                   int FromYear_YYYY, int ToYear_YYYY, bool AllowEqualDates) {
   if (!CompareDates(FromDate_MMDD, ToDate_MMDD, FromYear_YYYY, ToYear_YYYY,
                     AllowEqualDates ? coLesserEqual : coLesser)) {
-    throw std::runtime_error("FromDate is greater than ToDate! FromDate:" +
-                             std::to_string(FromYear_YYYY) + "/" + FromDate_MMDD +
-                             ", ToDate:" + std::to_string(ToYear_YYYY) + "/" + ToDate_MMDD +
-                             ", AllowEqual:" + (AllowEqualDates ? "True" : "False"));
+    throw std::runtime_error(
+        "FromDate is greater than ToDate! FromDate:" + std::to_string(FromYear_YYYY) + "/" +
+        FromDate_MMDD + ", ToDate:" + std::to_string(ToYear_YYYY) + "/" + ToDate_MMDD +
+        ", AllowEqual:" + (AllowEqualDates ? "True" : "False"));
   }
 }
 
@@ -513,8 +510,8 @@ TDateTime TZelCalcUtils::SolarToChristianDate(int Y, int M, int D) {
   while (!IsLLeapYear(Y - b) && !ChristianLeapYear(Y + 622 - b)) ++b;
   const int offset = IsLLeapYear(Y - b) ? 20 : 19;
   const int day_of_year = M <= 7 ? (M - 1) * 31 + D : (M - 1) * 30 + D + 6;
-  int month_days[12] = {31, ChristianLeapYear(Y + 622) ? 29 : 28, 31, 30, 31, 30,
-                        31, 31,                                    30, 31, 30, 31};
+  int month_days[12] = {
+      31, ChristianLeapYear(Y + 622) ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   int month = 3;
   int day = day_of_year + offset;
   bool wrapped = false;
@@ -554,8 +551,7 @@ std::string TZelCalcUtils::GetDateStrFromCalcUnit(const TDate& CDate) {
 
 // ---------------- other ----------------
 
-std::string TZelCalcUtils::DataBaseNameOfYearYYYY(const std::string& ADatabaseName,
-                                                  int Year_YYYY) {
+std::string TZelCalcUtils::DataBaseNameOfYearYYYY(const std::string& ADatabaseName, int Year_YYYY) {
   return ADatabaseName + "_" + std::to_string(Year_YYYY);
 }
 

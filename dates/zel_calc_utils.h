@@ -94,15 +94,14 @@ class TZelCalcUtils {
                                                         bool AddYear, int Year_YYYY);
   static std::vector<std::string> ListAllDatesInBetweenWithYear(const std::string& FromDate_MMDD,
                                                                 const std::string& ToDate_MMDD,
-                                                                int FromYear_YYYY,
-                                                                int ToYear_YYYY, bool AddYear);
+                                                                int FromYear_YYYY, int ToYear_YYYY,
+                                                                bool AddYear);
   static std::vector<int> ListDaysOfAllDatesInBetweenWithYear(const std::string& FromDate_MMDD,
                                                               const std::string& ToDate_MMDD,
                                                               int FromYear_YYYY, int ToYear_YYYY);
   static std::vector<int> ListMonthsOfAllDatesInBetweenWithYear(const std::string& FromDate_MMDD,
                                                                 const std::string& ToDate_MMDD,
-                                                                int FromYear_YYYY,
-                                                                int ToYear_YYYY);
+                                                                int FromYear_YYYY, int ToYear_YYYY);
   static std::vector<int> ListYearsOfAllDatesInBetweenWithYear(const std::string& FromDate_MMDD,
                                                                const std::string& ToDate_MMDD,
                                                                int FromYear_YYYY, int ToYear_YYYY);

@@ -205,15 +205,17 @@ TEST(CalcDates, ListsOfDates) {
   EXPECT_EQ(U::ListAllDatesInBetween("06/30", "07/02", true, 1399),
             (std::vector<std::string>{"1399/06/30", "1399/06/31", "1399/07/01", "1399/07/02"}));
   EXPECT_EQ(U::ListAllDatesInBetween("06/30", "07/02", true, 0).front(), "06/30");
-  EXPECT_EQ(MessageOf<std::runtime_error>([] { U::ListAllDatesInBetween("07/02", "06/30", false, 0); }),
-            "Invalid input!");
+  EXPECT_EQ(
+      MessageOf<std::runtime_error>([] { U::ListAllDatesInBetween("07/02", "06/30", false, 0); }),
+      "Invalid input!");
   EXPECT_THROW(U::ListAllDatesInBetween("01/01", "01/02", true, 1600), EYearValidationException);
 
   EXPECT_EQ(U::ListAllDatesInBetweenWithYear("12/29", "01/02", 1399, 1400, true),
             (std::vector<std::string>{"1399/12/29", "1399/12/30", "1400/01/01", "1400/01/02"}));
   EXPECT_EQ(U::ListAllDatesInBetweenWithYear("12/29", "01/01", 1398, 1399, false),
             (std::vector<std::string>{"12/29", "01/01"}));
-  EXPECT_EQ(U::ListAllDatesInBetweenWithYear("12/29", "01/01", 1398, 1400, true).size(), 1u + 366 + 1);
+  EXPECT_EQ(U::ListAllDatesInBetweenWithYear("12/29", "01/01", 1398, 1400, true).size(),
+            1u + 366 + 1);
   EXPECT_THROW(U::ListAllDatesInBetweenWithYear("01/01", "12/29", 1400, 1399, true),
                std::runtime_error);
   EXPECT_EQ(U::ListDaysOfAllDatesInBetweenWithYear("12/29", "01/02", 1399, 1400),
@@ -247,9 +249,10 @@ TEST(CalcDates, ComparisonsAndRanges) {
     EXPECT_EQ(U::MatchComparisonResult(o.op, crEqual), o.equal);
     EXPECT_EQ(U::MatchComparisonResult(o.op, crGreater), o.greater);
   }
-  EXPECT_EQ(MessageOf<std::runtime_error>([] { U::CheckDateRange("05/05", "05/05", 1400, 1400, false); }),
-            "FromDate is greater than ToDate! FromDate:1400/05/05, ToDate:1400/05/05, "
-            "AllowEqual:False");
+  EXPECT_EQ(
+      MessageOf<std::runtime_error>([] { U::CheckDateRange("05/05", "05/05", 1400, 1400, false); }),
+      "FromDate is greater than ToDate! FromDate:1400/05/05, ToDate:1400/05/05, "
+      "AllowEqual:False");
   EXPECT_TRUE(U::DateInRange("12/01", "01/31", "01/01", 1399, 1400, 1400));
   EXPECT_FALSE(U::DateInRange("12/01", "01/31", "01/01", 1399, 1400, 1401));
 }
@@ -358,7 +361,7 @@ class CalcLogTest : public ::testing::Test {
 TEST_F(CalcLogTest, EnableLogGatesProgressLinesOnly) {
   TZelCalcUtils utils(3);
   EXPECT_FALSE(utils.EnableLog());
-  utils.LogText("progress", "Thread1001");             // IsEnableLog true, EnableLog off
+  utils.LogText("progress", "Thread1001");              // IsEnableLog true, EnableLog off
   utils.LogText("failure", "Thread1001", true, false);  // always written
   utils.SetEnableLog(true);
   utils.LogText("progress on", "Thread1001");

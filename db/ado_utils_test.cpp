@@ -60,13 +60,14 @@ TEST(TADOUtilsTextTest, CatCommandTextFmt) {
     const char* expected;
   };
   const Case cases[] = {
-      {{"USE %s;", "SELECT %d, %S"}, {Value("Att"), Value(17), Value("x")},
+      {{"USE %s;", "SELECT %d, %S"},
+       {Value("Att"), Value(17), Value("x")},
        "USE Att;\nSELECT 17, x\n"},
-      {{"%5d|%-4s|%.2f|%x|100%%"}, {Value(42), Value("ab"), Value(1.5), Value(255)},
+      {{"%5d|%-4s|%.2f|%x|100%%"},
+       {Value(42), Value("ab"), Value(1.5), Value(255)},
        "   42|ab  |1.50|FF|100%\n"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(TADOUtils::CatCommandTextFmt(c.lines, c.args), c.expected);
+  for (const Case& c : cases) EXPECT_EQ(TADOUtils::CatCommandTextFmt(c.lines, c.args), c.expected);
   EXPECT_THROW(TADOUtils::CatCommandTextFmt({"%s %s"}, {Value("a")}), std::runtime_error);
   EXPECT_THROW(TADOUtils::CatCommandTextFmt({"%d"}, {Value("a")}), std::runtime_error);
   EXPECT_THROW(TADOUtils::CatCommandTextFmt({"%q"}, {Value(1)}), std::runtime_error);
@@ -91,11 +92,8 @@ TEST(TADOUtilsTextTest, AddToCommandText) {
     const char* expected;
   };
   const Case cases[] = {
-      {"X", "CMD", false, "X\nCMD"},
-      {"X", "CMD", true, "CMD\nX"},
-      {"X\n", "CMD", false, "X\nCMD"},
-      {"X", "CMD\n", true, "CMD\nX"},
-      {"X", "", true, "\nX"},
+      {"X", "CMD", false, "X\nCMD"},  {"X", "CMD", true, "CMD\nX"}, {"X\n", "CMD", false, "X\nCMD"},
+      {"X", "CMD\n", true, "CMD\nX"}, {"X", "", true, "\nX"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(TADOUtils::AddStrToCommandText(c.str, c.cmd, c.after), c.expected)
@@ -117,8 +115,8 @@ TEST(TADOUtilsTextTest, AdministrationTexts) {
             " WHERE dbid <> 0                \n     AND DB_NAME(dbid) = 'Att' \n");
   EXPECT_EQ(TADOUtils::BackupDatabaseText("D:\\b\\o'k.bak", "Att"),
             " USE Att;\n BACKUP DATABASE Att\n TO DISK = 'D:\\b\\o''k.bak'\n");
-  EXPECT_EQ(TADOUtils::RestoreDataBaseText("D:\\b.bak", "Att", "Att_Data", "E:\\Att.mdf",
-                                           "Att_Log", "E:\\Att_log.ldf"),
+  EXPECT_EQ(TADOUtils::RestoreDataBaseText("D:\\b.bak", "Att", "Att_Data", "E:\\Att.mdf", "Att_Log",
+                                           "E:\\Att_log.ldf"),
             " RESTORE DATABASE Att FROM DISK= 'D:\\b.bak' WITH\n"
             " MOVE 'Att_Data' TO 'E:\\Att.mdf',\n MOVE 'Att_Log' TO 'E:\\Att_log.ldf'\n");
   EXPECT_EQ(TADOUtils::TablesExistText({"DayWork", "IoInfo"}, "Att_1399"),
@@ -187,7 +185,8 @@ class TADOUtilsOdbcTest : public ::testing::Test {
       }
     }
     ASSERT_TRUE(conn_) << "SQLite ODBC driver not available";
-    TADOUtils::ExecuteCommand(*conn_, "CREATE TABLE Person (PerNo CHAR(10) PRIMARY KEY, Name TEXT)");
+    TADOUtils::ExecuteCommand(*conn_,
+                              "CREATE TABLE Person (PerNo CHAR(10) PRIMARY KEY, Name TEXT)");
     TADOUtils::ExecuteCommand(*conn_, "INSERT INTO Person VALUES ('      1001', 'Ali')");
     TADOUtils::ExecuteCommand(*conn_, "INSERT INTO Person VALUES ('      1002', 'Reza')");
   }
@@ -231,7 +230,8 @@ TEST_F(TADOUtilsOdbcTest, ConnectionsFromStringsAndSettings) {
   EXPECT_EQ(TADOUtils::GetConnectionObject(""), nullptr);
   std::unique_ptr<Connection> c;
   // A quoted Data Source carries the ready ODBC string through the connection string.
-  ASSERT_TRUE(TADOUtils::ConnectToDatabase("Provider=SQLOLEDB.1;Data Source=\"" + server_ + "\"", c));
+  ASSERT_TRUE(
+      TADOUtils::ConnectToDatabase("Provider=SQLOLEDB.1;Data Source=\"" + server_ + "\"", c));
   EXPECT_EQ(c->Execute("SELECT COUNT(*) FROM Person").rows[0][0].AsInteger(), 2);
   ASSERT_TRUE(TADOUtils::ConnectToServer(server_, "", "", c));
   EXPECT_EQ(c->EngineName(), "odbc");
@@ -263,8 +263,8 @@ TEST(TADOUtilsLocalSettingsTest, DriverAndDataFolderComeWithTheCall) {
   }
   EXPECT_EQ(c, nullptr);
 
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("zel_ado_local_" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("zel_ado_local_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   local = ConnectionSettings{};
   local.data_dir = dir.string();
@@ -288,8 +288,8 @@ TEST(TADOUtilsLocalSettingsTest, DriverAndDataFolderComeWithTheCall) {
 
 // Administration without meaning on the embedded engine is refused by name.
 TEST(TADOUtilsEmbeddedTest, ServerAdministrationIsRefusedAndAddressesAreLocal) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("zel_ado_embedded_" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("zel_ado_embedded_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   ConnectionSettings s;
   s.data_dir = dir.string();
@@ -298,8 +298,7 @@ TEST(TADOUtilsEmbeddedTest, ServerAdministrationIsRefusedAndAddressesAreLocal) {
     c = Connect(s);
   } catch (const DbError& e) {
     std::filesystem::remove_all(dir);
-    if (std::string(e.what()).find("not built") != std::string::npos)
-      GTEST_SKIP() << e.what();
+    if (std::string(e.what()).find("not built") != std::string::npos) GTEST_SKIP() << e.what();
     throw;
   }
   struct Case {
@@ -310,7 +309,9 @@ TEST(TADOUtilsEmbeddedTest, ServerAdministrationIsRefusedAndAddressesAreLocal) {
   const Case cases[] = {
       {"BackupDatabase", [&] { TADOUtils::BackupDatabase(*c, "/tmp/x.bak", "Att"); }},
       {"RestoreDataBase",
-       [&] { TADOUtils::RestoreDataBase(*c, "/tmp/x.bak", "Att", "/tmp", true, false, "_log.ldf"); }},
+       [&] {
+         TADOUtils::RestoreDataBase(*c, "/tmp/x.bak", "Att", "/tmp", true, false, "_log.ldf");
+       }},
       {"VerifyBackupFile", [&] { TADOUtils::VerifyBackupFile(*c, "/tmp/x.bak"); }},
       {"RetriveLogicalNamesFromBackupFile",
        [&] { TADOUtils::RetriveLogicalNamesFromBackupFile(*c, "/tmp/x.bak", a, b); }},

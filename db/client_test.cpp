@@ -54,7 +54,8 @@ TEST(ParseConnectionStringTest, ProductStringsWithAndWithoutCatalog) {
        {"srv\\SQL2019", "sa", "p@ss", "Att_1399", "", ""}},
       {"Provider=SQLOLEDB.1;Password=;Persist Security Info=True;User ID=sa;Data Source=srv",
        {"srv", "sa", "", "", "", ""}},
-      {"data source = 10.0.0.1 ; USER ID=u;password='a;b''c';", {"10.0.0.1", "u", "a;b'c", "", "", ""}},
+      {"data source = 10.0.0.1 ; USER ID=u;password='a;b''c';",
+       {"10.0.0.1", "u", "a;b'c", "", "", ""}},
       {"Server=s;Database=d;UID=u;PWD=\"x\"", {"s", "u", "x", "d", "", ""}},
       {"Provider=SQLOLEDB.1;Initial Catalog=Att;Data Source=", {"", "", "", "Att", "", ""}},
       {"", {}},
@@ -78,11 +79,13 @@ TEST(ConvertNamedParamsTest, MarkersOutsideLiteralsCommentsAndBrackets) {
     std::vector<std::string> names;
   };
   const Case cases[] = {
-      {"select * from T where A = :PA and B=:pB_2", "select * from T where A = ? and B=?",
+      {"select * from T where A = :PA and B=:pB_2",
+       "select * from T where A = ? and B=?",
        {"PA", "pB_2"}},
       {"where T = '12:30' and X = :X", "where T = '12:30' and X = ?", {"X"}},
       {"where T = 'it''s :no' and [a:b] = :Y -- :c\n/* :d /* :e */ */ :Z",
-       "where T = 'it''s :no' and [a:b] = ? -- :c\n/* :d /* :e */ */ ?", {"Y", "Z"}},
+       "where T = 'it''s :no' and [a:b] = ? -- :c\n/* :d /* :e */ */ ?",
+       {"Y", "Z"}},
       {"SET @PREC = :PREC; SET @P = :PREC", "SET @PREC = ?; SET @P = ?", {"PREC", "PREC"}},
       {"x::y :1 : z \"q:w\"", "x::y :1 : z \"q:w\"", {}},
       {"Values ( :ScheduleId, :PerNo,0)", "Values ( ?, ?,0)", {"ScheduleId", "PerNo"}},

@@ -56,9 +56,12 @@ std::string FillTemplate(const std::string& query, const std::string& database,
 
 T2YearOffsets YearOffsetsOf(T2YearRangeState state) {
   switch (state) {
-    case T2YearRangeState::rsNormal: return {0, 0, 0};
-    case T2YearRangeState::rsPrevToCurrentYear: return {-1, 0, -1};
-    case T2YearRangeState::rsCurrentToNextYear: return {0, 1, 1};
+    case T2YearRangeState::rsNormal:
+      return {0, 0, 0};
+    case T2YearRangeState::rsPrevToCurrentYear:
+      return {-1, 0, -1};
+    case T2YearRangeState::rsCurrentToNextYear:
+      return {0, 1, 1};
   }
   throw std::runtime_error("Range state is unknown!");
 }
@@ -107,11 +110,9 @@ T2YearRangeParams T2YearRangeUtils::Get2YearPeriodParams(
   const int to_year = CurrentYear_YYYY + offsets.ToYear;
   const int from_month = TZELDateParser::GetMonthOfDate(FromDate_MMDD);
   const int to_month = TZELDateParser::GetMonthOfDate(ToDate_MMDD);
-  const bool consecutive =
-      (from_year == to_year && to_month == from_month + 1) ||
-      (to_year == from_year + 1 && from_month == 12 && to_month == 1);
-  if (!consecutive)
-    throw std::runtime_error("روز شروع و پایان دوره باید در دو ماه متوالی باشد.");
+  const bool consecutive = (from_year == to_year && to_month == from_month + 1) ||
+                           (to_year == from_year + 1 && from_month == 12 && to_month == 1);
+  if (!consecutive) throw std::runtime_error("روز شروع و پایان دوره باید در دو ماه متوالی باشد.");
   return params;
 }
 
@@ -148,10 +149,9 @@ std::string T2YearRangeUtils::GenerateTwoYearedQueryString(
   }
   std::string result;
   if (RangeState != T2YearRangeState::rsNormal)
-    result = FillTemplate(QueryString + "\r\n UNION\r\n", OtherYearDatabaseName,
-                          other_criteria, other_year, "1");
-  result += FillTemplate(QueryString, CurrentYearDatabaseName, current_criteria, current_year,
-                         "0");
+    result = FillTemplate(QueryString + "\r\n UNION\r\n", OtherYearDatabaseName, other_criteria,
+                          other_year, "1");
+  result += FillTemplate(QueryString, CurrentYearDatabaseName, current_criteria, current_year, "0");
   if (!FinalOrderBy.empty()) result = "(" + result + ")\r\n" + FinalOrderBy;
   return result;
 }

@@ -44,18 +44,18 @@ class T2YearRangeUtils {
   // std::runtime_error "Range state is unknown!" for a wrapping range of another period.
   // Always returns true when it returns.
   static bool GetPeriodRangeState(int APeriod, const std::string& FromDate_MMDD,
-                                  const std::string& ToDate_MMDD,
-                                  T2YearRangeState& RangeState);
+                                  const std::string& ToDate_MMDD, T2YearRangeState& RangeState);
 
   // The filled record. Raises the errors of GetPeriodRangeState, the date-format error of
   // a date that is not "MM/DD", and "روز شروع و پایان دوره باید در دو ماه متوالی باشد."
   // unless the end lies in the month after the start's.
-  static T2YearRangeParams Get2YearPeriodParams(
-      int APeriod, const std::string& FromDate_MMDD, const std::string& ToDate_MMDD,
-      int CurrentYear_YYYY, const std::string& MainDatabaseName,
-      const std::string& OverrideCurrentYearDBName = "",
-      const std::string& OverridePrevYearDBName = "",
-      const std::string& OverrideNextYearDBName = "");
+  static T2YearRangeParams Get2YearPeriodParams(int APeriod, const std::string& FromDate_MMDD,
+                                                const std::string& ToDate_MMDD,
+                                                int CurrentYear_YYYY,
+                                                const std::string& MainDatabaseName,
+                                                const std::string& OverrideCurrentYearDBName = "",
+                                                const std::string& OverridePrevYearDBName = "",
+                                                const std::string& OverrideNextYearDBName = "");
 
   // QueryString is a template with the placeholders "$DBName$", "$DateCriteria$", "$YY$",
   // "$YYYY$" and "$IsOtherYear$" (any letter case). Returns the template filled for the

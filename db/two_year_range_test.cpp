@@ -12,7 +12,8 @@ namespace {
 
 using S = T2YearRangeState;
 
-const char* const kTemplate = " SELECT * FROM $DBName$..DayWork WHERE (perno='1') AND ($DateCriteria$)";
+const char* const kTemplate =
+    " SELECT * FROM $DBName$..DayWork WHERE (perno='1') AND ($DateCriteria$)";
 
 TEST(YearDatabaseTest, NameIsBaseUnderscoreYear) {
   EXPECT_EQ(DataBaseNameOfYearYYYY("Att", 1399), "Att_1399");
@@ -94,8 +95,8 @@ TEST(Get2YearPeriodParamsTest, RefusesRangesOutsideTwoConsecutiveMonths) {
 
 TEST(GenerateTwoYearedQueryStringTest, OneYearRange) {
   EXPECT_EQ(T2YearRangeUtils::GenerateTwoYearedQueryString(kTemplate, "DDate", "04/21", "05/20",
-                                                           "1399", "1399", "Att_1399",
-                                                           "Att_1399", S::rsNormal, ""),
+                                                           "1399", "1399", "Att_1399", "Att_1399",
+                                                           S::rsNormal, ""),
             " SELECT * FROM Att_1399..DayWork WHERE (perno='1') AND "
             "(((DDate >= '04/21') AND (DDate <= '05/20')))");
 }
@@ -120,20 +121,17 @@ TEST(GenerateTwoYearedQueryStringTest, OtherYearPartComesFirst) {
 
 TEST(GenerateTwoYearedQueryStringTest, YearPlaceholdersAnyLetterCase) {
   const std::string tmpl = "$dbname$|$YY$|$yyyy$|$IsOtherYear$|$DATECRITERIA$";
-  EXPECT_EQ(T2YearRangeUtils::GenerateTwoYearedQueryString(tmpl, "D", "01/01", "01/31",
-                                                           "FromYear", "ToYear", "Y", "Y",
-                                                           S::rsNormal, ""),
+  EXPECT_EQ(T2YearRangeUtils::GenerateTwoYearedQueryString(tmpl, "D", "01/01", "01/31", "FromYear",
+                                                           "ToYear", "Y", "Y", S::rsNormal, ""),
             "Y|Unknown|FromYear|0|((D >= '01/01') AND (D <= '01/31'))");
-  EXPECT_EQ(T2YearRangeUtils::GenerateTwoYearedQueryString(tmpl, "D", "12/21", "01/20", "1399",
-                                                           "1400", "C", "O",
-                                                           S::rsCurrentToNextYear, ""),
+  EXPECT_EQ(T2YearRangeUtils::GenerateTwoYearedQueryString(
+                tmpl, "D", "12/21", "01/20", "1399", "1400", "C", "O", S::rsCurrentToNextYear, ""),
             "O|1400|1400|1|(D <= '01/20')\r\n UNION\r\nC|1399|1399|0|(D >= '12/21')");
 }
 
 TEST(GenerateTwoYearedQueryStringTest, DatesAreQuotedSafely) {
-  EXPECT_EQ(T2YearRangeUtils::GenerateTwoYearedQueryString("$DateCriteria$", "D", "0'/01",
-                                                           "01/31", "1399", "1399", "Y", "Y",
-                                                           S::rsNormal, ""),
+  EXPECT_EQ(T2YearRangeUtils::GenerateTwoYearedQueryString(
+                "$DateCriteria$", "D", "0'/01", "01/31", "1399", "1399", "Y", "Y", S::rsNormal, ""),
             "((D >= '0''/01') AND (D <= '01/31'))");
 }
 
@@ -158,8 +156,7 @@ TEST(GenerateTwoYearedQueryStringTest, RecordFormDerivesYearsAndDatabases) {
   };
   for (const Case& c : cases) {
     const T2YearRangeParams p = T2YearRangeUtils::Get2YearPeriodParams(
-        c.period, c.from, c.to, 1399, "Att", c.override_current, c.override_prev,
-        c.override_next);
+        c.period, c.from, c.to, 1399, "Att", c.override_current, c.override_prev, c.override_next);
     EXPECT_EQ(T2YearRangeUtils::GenerateTwoYearedQueryString(tmpl, "D", p, ""), c.expected)
         << c.period << " " << c.override_current;
   }

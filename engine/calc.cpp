@@ -393,12 +393,11 @@ int TAttendanceCalcManager::FindPresence(std::span<const TPresence> Presences,
     if (i < Exclude.size() && Exclude.test(i)) continue;
     const TPresence& presence = Presences[i];
     if (Options.MatchKind && presence.Kind != AKind) continue;
-    const bool type_ok =
-        (!Options.StrictSpecificType && !(presence.SpecificType == kUnassigned)) ||
-        presence.SpecificType == ASpecificType;
+    const bool type_ok = (!Options.StrictSpecificType && !(presence.SpecificType == kUnassigned)) ||
+                         presence.SpecificType == ASpecificType;
     if (!type_ok) continue;
-    const bool data_ok = (!Options.StrictData && !(presence.Data == kUnassigned)) ||
-                         presence.Data == AData;
+    const bool data_ok =
+        (!Options.StrictData && !(presence.Data == kUnassigned)) || presence.Data == AData;
     if (!data_ok) continue;
     return static_cast<int>(i);
   }
@@ -413,9 +412,9 @@ void TAttendanceCalcManager::SplitIntoWorkingIntervals() {
   const TWorkingDay& t = FToday;
   // The seven working intervals of this run, numbered by TWorkingIntervalType.
   const TTalvekInterval bounds[7] = {
-      {y.wdDayEnd, t.wdExtra.iBegin}, {t.wdExtra.iBegin, t.wdDay.iBegin},
+      {y.wdDayEnd, t.wdExtra.iBegin},     {t.wdExtra.iBegin, t.wdDay.iBegin},
       {t.wdDay.iBegin, t.wdBreak.iBegin}, {t.wdBreak.iBegin, t.wdBreak.iEnd},
-      {t.wdBreak.iEnd, t.wdDay.iEnd},   {t.wdDay.iEnd, t.wdExtra.iEnd},
+      {t.wdBreak.iEnd, t.wdDay.iEnd},     {t.wdDay.iEnd, t.wdExtra.iEnd},
       {t.wdExtra.iEnd, t.wdDayEnd}};
 
   std::vector<TPresence>& items = FPresences.Items();
@@ -579,8 +578,7 @@ void TAttendanceCalcManager::ValidatePresences() {
            Rel(items[j].Interval.iEnd) == end) {
       ++j;
     }
-    OnValidatePresence(*this, std::span<const TPresence>(items.data() + i, j - i),
-                       FReturnPresence);
+    OnValidatePresence(*this, std::span<const TPresence>(items.data() + i, j - i), FReturnPresence);
     TPresence& kept = items[i];
     kept.Projected = FReturnPresence.Projected;
     kept.Kind = FReturnPresence.Kind;
@@ -653,8 +651,7 @@ bool IsEmptyInterval(const TTalvekInterval& Interval) {
 
 int MonthDays(int Year, int Month) {
   if (Month < 1 || Month > 12) {
-    throw std::invalid_argument("MonthDays: month " + std::to_string(Month) +
-                                " is outside 1..12");
+    throw std::invalid_argument("MonthDays: month " + std::to_string(Month) + " is outside 1..12");
   }
   return dates::CalcDay::MonthDays(Year, Month);
 }

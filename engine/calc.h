@@ -92,8 +92,8 @@ class TVariant {
  public:
   TVariant() = default;  // unassigned
   template <std::integral T>
-  TVariant(T number) : value_(static_cast<int64_t>(number)) {}  // NOLINT: implicit by design
-  TVariant(std::string text) : value_(std::move(text)) {}        // NOLINT
+  TVariant(T number) : value_(static_cast<int64_t>(number)) {}    // NOLINT: implicit by design
+  TVariant(std::string text) : value_(std::move(text)) {}         // NOLINT
   TVariant(std::string_view text) : value_(std::string(text)) {}  // NOLINT
   TVariant(const char* text) : value_(std::string(text)) {}       // NOLINT
 
@@ -180,9 +180,9 @@ class TAttendanceCalcManager;
 using TNotifyEvent = std::function<void(TAttendanceCalcManager& Sender)>;
 // Receives one group of presences with identical bounds and fills ReturnPresence; the result is
 // not used by the manager.
-using TOnValidateEvent = std::function<bool(TAttendanceCalcManager& Sender,
-                                            std::span<const TPresence> Presences,
-                                            TPresence& ReturnPresence)>;
+using TOnValidateEvent =
+    std::function<bool(TAttendanceCalcManager& Sender, std::span<const TPresence> Presences,
+                       TPresence& ReturnPresence)>;
 // Receives a copy of one presence to process; stored presences change only through SetVars,
 // SetOK and SetKind.
 using TOnProcessEvent = std::function<void(TAttendanceCalcManager& Sender, TPresence Presence)>;
@@ -236,8 +236,8 @@ class TAttendanceCalcManager {
   // the kind (with MatchKind), the specific type and the data (equal to the given value, or,
   // without the strict flag, any value other than unassigned/0/empty).
   static int FindPresence(std::span<const TPresence> Presences, const TFindOptions& Options,
-                          TPresenceKind AKind, const TVariant& ASpecificType,
-                          const TVariant& AData, const TPresenceIndexSet& Exclude);
+                          TPresenceKind AKind, const TVariant& ASpecificType, const TVariant& AData,
+                          const TPresenceIndexSet& Exclude);
 
   // Moves one bound of one working day by ShiftValue minutes: its relative minutes and its
   // clock time (carried into the hour and the day).

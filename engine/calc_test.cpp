@@ -126,7 +126,8 @@ std::vector<std::pair<int, int>> StandardBounds() {
 // matching the clock, and every interval covered without gaps by presences that are identical
 // or disjoint (a zero-length presence may lie inside a longer one).
 void ExpectSplitDay(const std::vector<TPresence>& list,
-                    const std::vector<std::pair<int, int>>& bounds, const TCalcDateTime& reference) {
+                    const std::vector<std::pair<int, int>>& bounds,
+                    const TCalcDateTime& reference) {
   static const TIntervalType kType[7] = {it_NonWork, it_ExtraWork, it_Work,   it_Break,
                                          it_Work,    it_ExtraWork, it_NonWork};
   int previous_wi = 0;
@@ -233,7 +234,7 @@ TEST(IntervalFunctions, MinutesAndEmptinessUseTheirOwnFields) {
 TEST(MonthDays, FollowsTheCalculationLeapRule) {
   struct Case {
     int year, month, days;
-  } cases[] = {{1403, 1, 31}, {1403, 6, 31}, {1403, 7, 30}, {1403, 11, 30},
+  } cases[] = {{1403, 1, 31},  {1403, 6, 31},  {1403, 7, 30},  {1403, 11, 30},
                {1403, 12, 30}, {1404, 12, 29}, {1371, 12, 30}, {1299, 6, 31}};
   for (const Case& c : cases) {
     EXPECT_EQ(MonthDays(c.year, c.month), c.days) << c.year << "/" << c.month;
@@ -282,9 +283,9 @@ TEST(CalcText, PadsEachNumberToTwoDigits) {
 }
 
 TEST(MakeWorkingDay, TakesExtraThenWorkThenBreakThenDayEnd) {
-  const TWorkingDay day = MakeWorkingDay(At(1, 1, 6, 0), At(1, 1, 20, 0), At(1, 1, 8, 0),
-                                         At(1, 1, 16, 0), At(1, 1, 12, 0), At(1, 1, 12, 30),
-                                         At(1, 2, 4, 0));
+  const TWorkingDay day =
+      MakeWorkingDay(At(1, 1, 6, 0), At(1, 1, 20, 0), At(1, 1, 8, 0), At(1, 1, 16, 0),
+                     At(1, 1, 12, 0), At(1, 1, 12, 30), At(1, 2, 4, 0));
   EXPECT_EQ(day.wdExtra.iBegin.sdtDateTime, At(1, 1, 6, 0));
   EXPECT_EQ(day.wdExtra.iEnd.sdtDateTime, At(1, 1, 20, 0));
   EXPECT_EQ(day.wdDay.iBegin.sdtDateTime, At(1, 1, 8, 0));
@@ -303,13 +304,20 @@ TEST(TVariant, ComparesNumbersAsNumbersAndTextsAsTexts) {
     TVariant a, b;
     bool equal;
   } cases[] = {
-      {TVariant(), TVariant(), true},     {TVariant(), 0, true},
-      {TVariant(), "", true},             {TVariant(), 1, false},
-      {TVariant(), "x", false},           {5, 5, true},
-      {5, 6, false},                      {"D_,12", "D_,12", true},
-      {"abc", "ABC", false},              {"", 0, false},
-      {5, "5", true},                     {5, " 5 ", true},
-      {5, "5x", false},                   {0, "", false},
+      {TVariant(), TVariant(), true},
+      {TVariant(), 0, true},
+      {TVariant(), "", true},
+      {TVariant(), 1, false},
+      {TVariant(), "x", false},
+      {5, 5, true},
+      {5, 6, false},
+      {"D_,12", "D_,12", true},
+      {"abc", "ABC", false},
+      {"", 0, false},
+      {5, "5", true},
+      {5, " 5 ", true},
+      {5, "5x", false},
+      {0, "", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("'" + c.a.AsText() + "' vs '" + c.b.AsText() + "'");
@@ -332,11 +340,11 @@ TPresence Member(TPresenceKind kind, TVariant type, TVariant data) {
 
 TEST(FindPresence, AppliesKindTypeDataAndExclusions) {
   const std::vector<TPresence> group = {
-      Member(pk_Absent, TVariant(), TVariant()),   // 0: a filler
-      Member(pk_Present, 1, ",5,,x"),              // 1
-      Member(pk_Absent, 2, ""),                    // 2
-      Member(pk_Absent, 23, "suspended"),          // 3
-      Member(pk_Present, 1, TVariant()),           // 4
+      Member(pk_Absent, TVariant(), TVariant()),  // 0: a filler
+      Member(pk_Present, 1, ",5,,x"),             // 1
+      Member(pk_Absent, 2, ""),                   // 2
+      Member(pk_Absent, 23, "suspended"),         // 3
+      Member(pk_Present, 1, TVariant()),          // 4
   };
   const TVariant none;
   struct Case {
@@ -352,21 +360,29 @@ TEST(FindPresence, AppliesKindTypeDataAndExclusions) {
       {"strict type, first excluded", {.StrictSpecificType = true}, pk_None, 1, none, 0b10, 4},
       {"unassigned values accept every element", {}, pk_None, none, none, {}, 0},
       {"any assigned type and data", {}, pk_None, 999, "zzz", {}, 1},
-      {"kind; empty text counts as unassigned", {.MatchKind = true}, pk_Absent, 999, "zzz", {},
-       3},
-      {"kind and type", {.MatchKind = true, .StrictSpecificType = true}, pk_Present, 2, none, {},
+      {"kind; empty text counts as unassigned", {.MatchKind = true}, pk_Absent, 999, "zzz", {}, 3},
+      {"kind and type",
+       {.MatchKind = true, .StrictSpecificType = true},
+       pk_Present,
+       2,
+       none,
+       {},
        -1},
-      {"strict unassigned data matches empty text", {.StrictData = true}, pk_None, 2, none, {},
-       2},
-      {"strict unassigned type and data", {.StrictSpecificType = true, .StrictData = true},
-       pk_None, none, none, {}, 0},
+      {"strict unassigned data matches empty text", {.StrictData = true}, pk_None, 2, none, {}, 2},
+      {"strict unassigned type and data",
+       {.StrictSpecificType = true, .StrictData = true},
+       pk_None,
+       none,
+       none,
+       {},
+       0},
       {"strict data", {.StrictData = true}, pk_None, none, "suspended", {}, 3},
       {"number type matches its text", {.StrictSpecificType = true}, pk_None, "23", none, {}, 3},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(TAttendanceCalcManager::FindPresence(group, c.options, c.kind, c.type, c.data,
-                                                   c.exclude),
-              c.found)
+    EXPECT_EQ(
+        TAttendanceCalcManager::FindPresence(group, c.options, c.kind, c.type, c.data, c.exclude),
+        c.found)
         << c.name;
   }
 }
@@ -387,8 +403,8 @@ TEST_F(CalcRun, EventsFireInOrder) {
   added = {{At(1, 10, 8, 0), At(1, 10, 16, 0), pk_Present, 1, "clock"}};
   m.Run();
   EXPECT_EQ(events, (std::vector<std::string>{"Initialize", "GetWorkingDays", "AddPresences",
-                                              "BeforeValidate", "ValidatePresence",
-                                              "BeforeProcess", "ProcessPresence", "Finalize"}));
+                                              "BeforeValidate", "ValidatePresence", "BeforeProcess",
+                                              "ProcessPresence", "Finalize"}));
 }
 
 TEST_F(CalcRun, DayWithoutPresencesIsSevenFillers) {
@@ -472,8 +488,10 @@ TEST_F(CalcRun, OverlappingPresencesBecomeOneValidationGroup) {
 
   std::vector<TPresence> pair;
   for (const auto& group : groups) {
-    if (group.size() == 2) pair = group;
-    else EXPECT_EQ(group.size(), 1u);
+    if (group.size() == 2)
+      pair = group;
+    else
+      EXPECT_EQ(group.size(), 1u);
   }
   ASSERT_EQ(pair.size(), 2u);
   EXPECT_EQ(Describe(pair[0]), "2:01/10 10:00-01/10 11:00:A:leave");
@@ -602,7 +620,8 @@ TEST_F(CalcRun, ProcessingChangesGoThroughTheSetters) {
   std::vector<std::string> stored_data;
   bool out_of_range = false;
   m.OnFinalize = [&](TAttendanceCalcManager& s) {
-    for (int i = 0; i < s.PresenceCount(); ++i) stored_data.push_back(s.GetPresence(i).Data.AsText());
+    for (int i = 0; i < s.PresenceCount(); ++i)
+      stored_data.push_back(s.GetPresence(i).Data.AsText());
     try {
       s.GetPresence(s.PresenceCount());
     } catch (const std::out_of_range&) {
@@ -670,8 +689,9 @@ TEST_F(CalcRun, RunDoesNothingWithoutItsRequiredEventsOrPerson) {
     bare.OnInitialize = notify;
     bare.OnGetWorkingDays = notify;
     bare.OnAddPresences = notify;
-    bare.OnValidatePresence = [&](TAttendanceCalcManager&, std::span<const TPresence>,
-                                  TPresence&) { return any_event = true; };
+    bare.OnValidatePresence = [&](TAttendanceCalcManager&, std::span<const TPresence>, TPresence&) {
+      return any_event = true;
+    };
     bare.OnProcessPresence = [&](TAttendanceCalcManager&, TPresence) { any_event = true; };
     bare.OnHandleError = notify;
     c.unbind(bare);
@@ -711,10 +731,10 @@ TEST_F(CalcRun, ShiftCarriesTheClockIntoHoursAndDays) {
     int shift;
     TCalcDateTime to;
   } cases[] = {
-      {At(1, 10, 8, 50), 20, At(1, 10, 9, 10)},   {At(1, 10, 8, 0), 90, At(1, 10, 9, 30)},
-      {At(1, 10, 8, 50), 90, At(1, 10, 10, 20)},  {At(1, 10, 8, 10), -20, At(1, 10, 7, 50)},
-      {At(1, 10, 8, 0), -150, At(1, 10, 5, 30)},  {At(6, 31, 23, 30), 60, At(7, 1, 0, 30)},
-      {At(7, 1, 0, 10), -20, At(6, 31, 23, 50)},  {At(1, 10, 8, 0), 0, At(1, 10, 8, 0)},
+      {At(1, 10, 8, 50), 20, At(1, 10, 9, 10)},  {At(1, 10, 8, 0), 90, At(1, 10, 9, 30)},
+      {At(1, 10, 8, 50), 90, At(1, 10, 10, 20)}, {At(1, 10, 8, 10), -20, At(1, 10, 7, 50)},
+      {At(1, 10, 8, 0), -150, At(1, 10, 5, 30)}, {At(6, 31, 23, 30), 60, At(7, 1, 0, 30)},
+      {At(7, 1, 0, 10), -20, At(6, 31, 23, 50)}, {At(1, 10, 8, 0), 0, At(1, 10, 8, 0)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(PointText({c.from, 0}) + " + " + std::to_string(c.shift));
@@ -787,8 +807,8 @@ TEST_F(CalcRun, RandomDaysKeepTheSplitInvariants) {
       const int begin = minute_of_day(-120, 1800) / 15 * 15;
       const int length = minute_of_day(0, 3) == 0 ? 0 : minute_of_day(1, 600) / 15 * 15;
       const int type = minute_of_day(1, 5);
-      added.push_back({point(begin), point(begin + length),
-                       type == 1 ? pk_Present : pk_Absent, type, std::to_string(i)});
+      added.push_back({point(begin), point(begin + length), type == 1 ? pk_Present : pk_Absent,
+                       type, std::to_string(i)});
     }
     m.SetCalcDate({1, 10});
     split.clear();

@@ -90,13 +90,13 @@ class TDailyEngine {
                      const std::string& section);
   // The calendar item or shift of a date, false when a row is missing or the shift code is
   // below 1. Read once per calendar (or person and group shift) and date.
-  bool ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal,
-                   const TDate& date, TDayShapeItem& item);
+  bool ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal, const TDate& date,
+                   TDayShapeItem& item);
   bool HasWorkingDay(const TAttendanceCalcManager& Sender, const std::string& cal,
                      const TDate& date);
   // The shape of a date; sets ErrorCode 14 and aborts when there is none.
-  TDayShape ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal,
-                         const TDate& date, TDayShapeItem* item_out = nullptr);
+  TDayShape ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal, const TDate& date,
+                         TDayShapeItem* item_out = nullptr);
   [[noreturn]] void Abort(TAttendanceCalcManager& Sender, TDayError code);
 
   // ---- presence assembly ----
@@ -150,7 +150,7 @@ class TDailyEngine {
 
   TdmCalculate& dm_;
   TDayState& day_;  // the module's state of the day being calculated
-  int year_ = 0;  // CurrentYear
+  int year_ = 0;    // CurrentYear
 
   // ---- prepared queries, base connection ----
   db::Dataset QCWorkShifts;
@@ -199,8 +199,8 @@ class TDailyEngine {
     bool found = false;
     TDayShapeItem item;
   };
-  std::map<int, std::optional<WorkGroupRow>> groups_;         // by work-group code
-  std::map<std::string, CachedItem> items_;                   // by calendar or shift "|" date
+  std::map<int, std::optional<WorkGroupRow>> groups_;  // by work-group code
+  std::map<std::string, CachedItem> items_;            // by calendar or shift "|" date
   // The meals written for the day whose writes are open (DayWritesSerial meals_serial_):
   // its old MealTime rows were deleted when they opened, so these are all it has.
   int meals_serial_ = -1;

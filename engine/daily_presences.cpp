@@ -2,8 +2,8 @@
 // extra-work and service-late permissions and suspensions, and the floating start.
 #include <mutex>
 
-#include "dates/zel_calc_utils.h"
 #include "dates/jalali_day.h"
+#include "dates/zel_calc_utils.h"
 #include "engine/daily_engine.h"
 #include "engine/daily_text.h"
 #include "engine/dm_calculate.h"
@@ -72,8 +72,8 @@ void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
     day_.float_minutes = value.empty() ? 0 : StrToInt(value);
   }
 
-  AddClockIntervals(Sender);                                  // 2
-  if (x.IsHoliday == 0) {                                     // 3
+  AddClockIntervals(Sender);  // 2
+  if (x.IsHoliday == 0) {     // 3
     QGetPresent.SetParam("Perno", Sender.PersonID());
     KeepPersonRows(present_rows_, QGetPresent, Sender.PersonID());
     if (FirstRowCovering(present_rows_, day_.day_text) >= 0) {
@@ -85,14 +85,14 @@ void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
   AddHourlyRecords(Sender, QMorkhasi, morkhasi_rows_, "Morkhasi", TSourceType::kLeave);  // 4
   if (!hourly) AddDailyLeave(Sender);                                                    // 5
   AddHourlyRecords(Sender, QMission, mission_rows_, "Mission", TSourceType::kMission);   // 6
-  AddDailyMission(Sender);                                    // 7
-  AddExtraWorkPermissions(Sender);                            // 8
-  if (!hourly && G != TGroupType::kNoAbsence) {               // 9
+  AddDailyMission(Sender);                                                               // 7
+  AddExtraWorkPermissions(Sender);                                                       // 8
+  if (!hourly && G != TGroupType::kNoAbsence) {                                          // 9
     AddHourlyRecords(Sender, QServLate, serv_late_rows_, "ServLate",
                      TSourceType::kServiceLatePermit);
   }
-  if (!hourly) AddSuspension(Sender);                         // 10
-  ApplyFloatingStart(Sender);                                 // 11
+  if (!hourly) AddSuspension(Sender);  // 10
+  ApplyFloatingStart(Sender);          // 11
 }
 
 namespace {
@@ -152,11 +152,10 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
     if (!AllFiveChars({&bd, &bt, &ed, &et}) || empty) {
       const std::string key = bd + (bt.size() == 5 ? bt : std::string("00:00"));
       if (span.begin_key <= key && key <= span.end_key) {
-        dm_.InsertCalcLogTable(
-            dm_.ScheduleId, Sender.PersonID(),
-            FormatText("%s(%s) (%s): ورود و خروج ناقص .",
-                       (" " + TrimText(Sender.PersonName()) + " ").c_str(),
-                       Sender.PersonID().c_str(), bd.c_str()));
+        dm_.InsertCalcLogTable(dm_.ScheduleId, Sender.PersonID(),
+                               FormatText("%s(%s) (%s): ورود و خروج ناقص .",
+                                          (" " + TrimText(Sender.PersonName()) + " ").c_str(),
+                                          Sender.PersonID().c_str(), bd.c_str()));
       }
       continue;
     }
@@ -189,8 +188,8 @@ std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptR
                      (x.IsHoliday != 0 ? std::to_string(x.DayLength) : std::string("0")) + "," +
                      number("HolidaysCounted") + "," + number("Dec_Meal");
   if (source == TSourceType::kLeave) {
-    text += "," + number("IsOrdinary") + "," + number("IsWaged") + "," +
-            number("ReduceMorkhasi") + "," + number("ReduceHoliday");
+    text += "," + number("IsOrdinary") + "," + number("IsWaged") + "," + number("ReduceMorkhasi") +
+            "," + number("ReduceHoliday");
   }
   return text;
 }
@@ -291,7 +290,8 @@ void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
   }
   const TWorkingDay& today = Sender.Today();
   const bool holiday = day_.ExtraData.IsHoliday != 0;
-  const TCalcDateTime b = holiday ? today.wdExtra.iBegin.sdtDateTime : today.wdDay.iBegin.sdtDateTime;
+  const TCalcDateTime b =
+      holiday ? today.wdExtra.iBegin.sdtDateTime : today.wdDay.iBegin.sdtDateTime;
   const TCalcDateTime e = holiday ? b : today.wdDay.iEnd.sdtDateTime;
   Sender.AddPresence(b, e, pk_Absent, ToInt(TSourceType::kLeave),
                      PermissionText("D_", q, r, TSourceType::kLeave));

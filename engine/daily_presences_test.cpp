@@ -26,8 +26,9 @@ class PresencesTest : public testing::DailyTest {
 TEST_F(PresencesTest, ClockRecordsGiveFirstAndLastMomentsAndIncompleteOnesAreReported) {
   Clock("02/02", "07:55", "16:10");
   Clock("02/02", "20:00", "20:00");  // an exit alone
-  Year("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
-       "VALUES ('      1001', '02/03', '09:00', '', '')");  // tomorrow's open entry
+  Year(
+      "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
+      "VALUES ('      1001', '02/03', '09:00', '', '')");  // tomorrow's open entry
   Run({"02/02"});
   EXPECT_EQ(LogComments(),
             std::vector<std::string>{"Ahmadi Ali (      1001) (02/02): ورود و خروج ناقص ."});
@@ -44,8 +45,9 @@ TEST_F(PresencesTest, ClockRecordsGiveFirstAndLastMomentsAndIncompleteOnesAreRep
 // calculated from the others.
 TEST_F(PresencesTest, ClockRecordsOutOfRangeAreSkippedAndReported) {
   Clock("02/02", "07:55", "16:10");
-  Year("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
-       "VALUES ('      1001', '02/02', '25:99', '02/02', '26:00')");
+  Year(
+      "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
+      "VALUES ('      1001', '02/02', '25:99', '02/02', '26:00')");
   Run({"02/02"});
   EXPECT_EQ(LogComments(),
             std::vector<std::string>{"Ahmadi Ali (      1001) (02/02): IoInfo row skipped: a "
@@ -86,8 +88,8 @@ TEST_F(PresencesTest, OutOfRangeRowsOfEveryTableAreSkippedAndReported) {
        "CalItem row skipped: a date or time is out of range: 02/02 07:61 - ", true},
   };
   for (const auto& c : cases) {
-    for (const char* table :
-         {"Morkhasi", "Mission", "ServLate", "DayExPrm", "DayMor", "DayMam", "TimeTab", "DayWork"}) {
+    for (const char* table : {"Morkhasi", "Mission", "ServLate", "DayExPrm", "DayMor", "DayMam",
+                              "TimeTab", "DayWork"}) {
       Year(std::string("DELETE FROM ") + table);
     }
     Base("DELETE FROM CSSLog");
@@ -119,11 +121,10 @@ TEST(StoredTextTest, MonthDayAndHourMinuteRanges) {
     const char* text;
     bool month_day;
     bool hour_minute;
-  } cases[] = {{"02/02", true, false}, {"13/40", false, false}, {"06/31", true, false},
+  } cases[] = {{"02/02", true, false},  {"13/40", false, false}, {"06/31", true, false},
                {"07/31", false, false}, {"00/10", false, false}, {"00:10", false, true},
-               {"25:99", false, false},
-               {"24:00", false, true}, {"24:01", false, false}, {"23:59", false, true},
-               {"1/2/3", false, false}, {"", false, false}};
+               {"25:99", false, false}, {"24:00", false, true},  {"24:01", false, false},
+               {"23:59", false, true},  {"1/2/3", false, false}, {"", false, false}};
   for (const auto& c : cases) {
     EXPECT_EQ(ValidMonthDay(c.text), c.month_day) << c.text;
     EXPECT_EQ(ValidHourMinute(c.text), c.hour_minute) << c.text;
@@ -132,8 +133,9 @@ TEST(StoredTextTest, MonthDayAndHourMinuteRanges) {
 
 TEST_F(PresencesTest, PresenceMarkCoversTheWorkingTimeExceptOnAHoliday) {
   Year("UPDATE CalItem SET HOLIDAY = 1 WHERE DBEGINDATE = '02/03'");
-  Year("INSERT INTO Present (PageNo, PerNo, BeginDate, EndDate) "
-       "VALUES (81, '      1001', '02/02', '02/03')");
+  Year(
+      "INSERT INTO Present (PageNo, PerNo, BeginDate, EndDate) "
+      "VALUES (81, '      1001', '02/02', '02/03')");
   Run({"02/02", "02/03"});
   EXPECT_EQ(DayWork("02/02")["WorkTotal"], "450");
   EXPECT_EQ(DayWork("02/02")["DailyAbsence"], "0");
@@ -143,11 +145,13 @@ TEST_F(PresencesTest, PresenceMarkCoversTheWorkingTimeExceptOnAHoliday) {
 TEST_F(PresencesTest, LeaveDescriptionWithACommaKeepsTheLeaveTypeData) {
   Clock("02/02", "08:00", "10:00");
   Clock("02/02", "12:00", "16:00");
-  Year("INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, DESCRIPT, "
-       "TYPE) VALUES (11, '      1001', '02/02', '10:00', '02/02', '12:00', N'bank, city', 21)");
+  Year(
+      "INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, DESCRIPT, "
+      "TYPE) VALUES (11, '      1001', '02/02', '10:00', '02/02', '12:00', N'bank, city', 21)");
   Run({"02/02"});
-  EXPECT_EQ(Rows("Att_1399", "SELECT MorkhasiSheetCode, MorkhasiType, DDesc, [Status], Duration "
-                             "FROM TimeTab WHERE MorkhasiSheetCode IS NOT NULL"),
+  EXPECT_EQ(Rows("Att_1399",
+                 "SELECT MorkhasiSheetCode, MorkhasiType, DDesc, [Status], Duration "
+                 "FROM TimeTab WHERE MorkhasiSheetCode IS NOT NULL"),
             (std::vector<std::vector<std::string>>{{"11", "21", "bank، city", "12", "120"}}));
   auto day = DayWork("02/02");
   EXPECT_EQ(day["LeaveOfAbsPay"], "120");
@@ -203,8 +207,9 @@ TEST_F(PresencesTest, NightlyExtraWorkPermissionGivesOnePiecePerDate) {
   // 22:00 to 02:00 from 02/01 to 02/03; on 02/02 the pieces of 02/01 (ending 02/02 02:00) and
   // of 02/02 (ending 02/03 02:00) reach the day; the person is present 22:30-23:30.
   Group("ADDPERMIT = 1");
-  Year("INSERT INTO DayExPrm (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Descript) "
-       "VALUES (61, '      1001', '02/01', '22:00', '02/03', '02:00', N'night')");
+  Year(
+      "INSERT INTO DayExPrm (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Descript) "
+      "VALUES (61, '      1001', '02/01', '22:00', '02/03', '02:00', N'night')");
   Clock("02/02", "08:00", "16:00");
   Clock("02/02", "22:30", "23:30");
   Clock("02/02", "00:30", "01:00");  // inside the piece of 02/01
@@ -224,14 +229,14 @@ TEST_F(PresencesTest, FloatingStartShiftsTheWorkingDayWithinItsMinutes) {
   const struct {
     const char* float_val;
     int over_float;
-    const char* first_work;  // the first stored stretch of the first working segment
-    const char* late;        // NW_Late_First
+    const char* first_work;      // the first stored stretch of the first working segment
+    const char* late;            // NW_Late_First
     const char* late_permitted;  // LatePermFirst
   } cases[] = {
-      {"30", 0, "02/02 08:20-02/02 12:00 w2 s6 d220", "0", "0"},   // shifted 20
-      {"15", 0, "02/02 08:15-02/02 08:20 w2 s16 d5", "0", "5"},    // shifted 15, 5 tolerated
-      {"15", 1, "02/02 08:00-02/02 08:20 w2 s8 d20", "20", "0"},   // over the float: no shift
-      {"", 0, "02/02 08:00-02/02 08:20 w2 s8 d20", "20", "0"},     // no float minutes
+      {"30", 0, "02/02 08:20-02/02 12:00 w2 s6 d220", "0", "0"},  // shifted 20
+      {"15", 0, "02/02 08:15-02/02 08:20 w2 s16 d5", "0", "5"},   // shifted 15, 5 tolerated
+      {"15", 1, "02/02 08:00-02/02 08:20 w2 s8 d20", "20", "0"},  // over the float: no shift
+      {"", 0, "02/02 08:00-02/02 08:20 w2 s8 d20", "20", "0"},    // no float minutes
   };
   for (const auto& c : cases) {
     Year("DELETE FROM TimeTab");
@@ -242,8 +247,8 @@ TEST_F(PresencesTest, FloatingStartShiftsTheWorkingDayWithinItsMinutes) {
     Clock("02/02", "08:20", "16:30");
     module_.reset();
     Run({"02/02"});
-    const std::string label = std::string("float '") + c.float_val + "' over " +
-                              std::to_string(c.over_float);
+    const std::string label =
+        std::string("float '") + c.float_val + "' over " + std::to_string(c.over_float);
     const auto timeline = TimeTab("02/02");
     EXPECT_THAT(timeline, Contains(c.first_work)) << label;
     auto day = DayWork("02/02");
@@ -275,8 +280,9 @@ TEST_F(PresencesTest, AssemblyHoldsTheProcessLockAndReleasesItOnFailure) {
   // A daily mission on a day without calendar fails the assembly (error 16).
   manager.OnAddPresences = assembly;
   Base("UPDATE WorkGrp SET CALCODE = NULL, GROUPTYPE = 2");
-  Year("INSERT INTO DayMam (PageNo, PerNo, BeginDate, EndDate, Type) "
-       "VALUES (51, '      1001', '02/03', '02/03', 32)");
+  Year(
+      "INSERT INTO DayMam (PageNo, PerNo, BeginDate, EndDate, Type) "
+      "VALUES (51, '      1001', '02/03', '02/03', 32)");
   module_.reset();
   Run({"02/03"});
   EXPECT_THAT(LogComments(),
@@ -290,14 +296,17 @@ TEST_F(PresencesTest, AssemblyHoldsTheProcessLockAndReleasesItOnFailure) {
 // the second, whose day comes out as a new module calculates it.
 TEST_F(PresencesTest, AModuleGoingOnToTheNextPersonCalculatesItAsANewModule) {
   Base("INSERT INTO Person (Perno, FirstName, LastName) VALUES ('      1002', 'Reza', 'Karimi')");
-  Year("INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) "
-       "VALUES ('      1002', '01/01', '12/30', 1, 'Office')");
+  Year(
+      "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) "
+      "VALUES ('      1002', '01/01', '12/30', 1, 'Office')");
   Clock("02/02", "07:55", "16:10");
-  Year("INSERT INTO Morkhasi (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type) "
-       "VALUES (41, '      1001', '02/02', '10:00', '02/02', '11:00', 21)");
-  Year("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
-       "VALUES ('      1002', '02/02', '08:20', '02/02', '15:00'), "
-       "('      1002', '02/02', '25:99', '02/02', '26:00')");
+  Year(
+      "INSERT INTO Morkhasi (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type) "
+      "VALUES (41, '      1001', '02/02', '10:00', '02/02', '11:00', 21)");
+  Year(
+      "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
+      "VALUES ('      1002', '02/02', '08:20', '02/02', '15:00'), "
+      "('      1002', '02/02', '25:99', '02/02', '26:00')");
   auto run = [this](const std::string& person, const std::string& name) {
     TAttendanceCalcManager& manager = Module().AttendanceCalcManager();
     for (const char* day : {"02/01", "02/02", "02/03"}) {

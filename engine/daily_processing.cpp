@@ -36,9 +36,23 @@ int ItemFlag(const std::vector<std::string>& items, int n) { return StrToInt(Dat
 
 // The columns of a TimeTab row, in the order of QInsertIntoTimeTab.
 enum TimeTabColumn {
-  kTTPerNo, kTTCalcDate, kTTBeginDate, kTTBeginTime, kTTEndDate, kTTEndTime, kTTPresenceType,
-  kTTWorkingInterval, kTTStatus, kTTDuration, kTTMorkhasiSheetCode, kTTMorkhasiType, kTTDDesc,
-  kTTMamuriatSheetCode, kTTMamuriatType, kTTExtraWorkSheetCode, kTTServiceLateSheetCode,
+  kTTPerNo,
+  kTTCalcDate,
+  kTTBeginDate,
+  kTTBeginTime,
+  kTTEndDate,
+  kTTEndTime,
+  kTTPresenceType,
+  kTTWorkingInterval,
+  kTTStatus,
+  kTTDuration,
+  kTTMorkhasiSheetCode,
+  kTTMorkhasiType,
+  kTTDDesc,
+  kTTMamuriatSheetCode,
+  kTTMamuriatType,
+  kTTExtraWorkSheetCode,
+  kTTServiceLateSheetCode,
   kTTSuspensionSheetCode,
 };
 
@@ -47,14 +61,22 @@ const struct {
   db::ParamType type;
   int size;
 } kTimeTabParams[] = {
-    {"PerNo", db::ParamType::String, 10},          {"CalcDate", db::ParamType::String, 5},
-    {"BeginDate", db::ParamType::String, 5},       {"BeginTime", db::ParamType::String, 5},
-    {"EndDate", db::ParamType::String, 5},         {"EndTime", db::ParamType::String, 5},
-    {"PresenceType", db::ParamType::Integer, 0},   {"WorkingInterval", db::ParamType::Integer, 0},
-    {"Status", db::ParamType::Integer, 0},         {"Duration", db::ParamType::Integer, 0},
-    {"MorkhasiSheetCode", db::ParamType::Integer, 0}, {"MorkhasiType", db::ParamType::Integer, 0},
-    {"DDesc", db::ParamType::String, 30},          {"MamuriatSheetCode", db::ParamType::Integer, 0},
-    {"MamuriatType", db::ParamType::Integer, 0},   {"ExtraWorkSheetCode", db::ParamType::Integer, 0},
+    {"PerNo", db::ParamType::String, 10},
+    {"CalcDate", db::ParamType::String, 5},
+    {"BeginDate", db::ParamType::String, 5},
+    {"BeginTime", db::ParamType::String, 5},
+    {"EndDate", db::ParamType::String, 5},
+    {"EndTime", db::ParamType::String, 5},
+    {"PresenceType", db::ParamType::Integer, 0},
+    {"WorkingInterval", db::ParamType::Integer, 0},
+    {"Status", db::ParamType::Integer, 0},
+    {"Duration", db::ParamType::Integer, 0},
+    {"MorkhasiSheetCode", db::ParamType::Integer, 0},
+    {"MorkhasiType", db::ParamType::Integer, 0},
+    {"DDesc", db::ParamType::String, 30},
+    {"MamuriatSheetCode", db::ParamType::Integer, 0},
+    {"MamuriatType", db::ParamType::Integer, 0},
+    {"ExtraWorkSheetCode", db::ParamType::Integer, 0},
     {"ServiceLateSheetCode", db::ParamType::Integer, 0},
     {"SuspensionSheetCode", db::ParamType::Integer, 0},
 };
@@ -143,8 +165,8 @@ void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData
       }
     }
   }
-  r.dwrEWSpecial = 0;                                                       // 17
-  if (counted && R == kEarlyDeparture && !ok) {                             // 18
+  r.dwrEWSpecial = 0;                            // 17
+  if (counted && R == kEarlyDeparture && !ok) {  // 18
     if (WI == wi_Work_First) r.dwrNWEarlyFirst += D;
     if (WI == wi_Work_Last) r.dwrNWEarlyLast += D;
   }
@@ -152,9 +174,9 @@ void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData
     if (WI == wi_Work_First) r.dwrNWLateFirst += D;
     if (WI == wi_Work_Last) r.dwrNWLateLast += D;
   }
-  if (counted && R == kAbsentNotPermitted) r.dwrNWLeaveNotPerm += D;        // 20
-  if (counted && R == kAbsent) r.dwrNWAbsent += D;                          // 21
-  r.dwrNWSpecial = 0;                                                       // 22
+  if (counted && R == kAbsentNotPermitted) r.dwrNWLeaveNotPerm += D;  // 20
+  if (counted && R == kAbsent) r.dwrNWAbsent += D;                    // 21
+  r.dwrNWSpecial = 0;                                                 // 22
 }
 
 int NightMinutes(const TCalcDateTime& B, const TCalcDateTime& E, std::string_view NB,
@@ -361,7 +383,8 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   if (IntervalMinutes(P.Interval) < 1) {
     P.Interval.iEnd.sdtRelativeTime += ItemNumber(items, 5);
     lengthened = true;
-    if (trace) why.setting += "empty stretch lasts the holiday day length " + DataItem(items, 5) + "; ";
+    if (trace)
+      why.setting += "empty stretch lasts the holiday day length " + DataItem(items, 5) + "; ";
   }
   D = IntervalMinutes(P.Interval);
   row[kTTDuration] = D;

@@ -18,12 +18,12 @@ struct TExtraData;
 // One processed stretch as the day totals see it.
 struct TProcessedStretch {
   TPresenceCode Code = TPresenceCode::kNone;  // the result code after the break rule
-  int Minutes = 0;           // its duration
+  int Minutes = 0;                            // its duration
   TIntervalType IntervalType = it_NonWork;
   TWorkingIntervalType WorkingInterval = wi_NonWork_Before;
   bool IsOK = false;
-  bool Lengthened = false;   // an empty stretch given the holiday day length
-  int NightMinutes = 0;      // night-work minutes of the stretch
+  bool Lengthened = false;         // an empty stretch given the holiday day length
+  int NightMinutes = 0;            // night-work minutes of the stretch
   std::vector<std::string> Items;  // items of its data text (empty when it has none)
 };
 

@@ -212,8 +212,11 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
     if (!Qualifies(p)) continue;
     if (PresenceCodeOf(p) == TPresenceCode::kExtraWork) {
       if (p.IntervalType == it_ExtraWork && holiday && x.WorkGroupCALCMealHoliday == 0) continue;
-      if (p.WorkingIntervalType == wi_ExtraWork_Before && !holiday && x.WorkGroupCALCMealBefore == 0) continue;
-      if (p.WorkingIntervalType == wi_ExtraWork_After && !holiday && x.WorkGroupCALCMealAfter == 0) continue;
+      if (p.WorkingIntervalType == wi_ExtraWork_Before && !holiday &&
+          x.WorkGroupCALCMealBefore == 0)
+        continue;
+      if (p.WorkingIntervalType == wi_ExtraWork_After && !holiday && x.WorkGroupCALCMealAfter == 0)
+        continue;
     }
     const int b = p.Interval.iBegin.sdtRelativeTime, e = p.Interval.iEnd.sdtRelativeTime;
     for (const Meal& meal : meals) {
@@ -305,8 +308,8 @@ void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
     AdoQCJobInfo.SetParam("Perno", Sender.PersonID());
     AdoQCJobInfo.Open();
     if (!AdoQCJobInfo.IsEmpty()) {
-      AdoQtaCServiceCode.SetParam("Code",
-                                  static_cast<int>(AdoQCJobInfo.FieldByName("Service").AsInteger()));
+      AdoQtaCServiceCode.SetParam(
+          "Code", static_cast<int>(AdoQCJobInfo.FieldByName("Service").AsInteger()));
       AdoQtaCServiceCode.Open();
       if (!AdoQtaCServiceCode.IsEmpty()) {
         full_fare = AdoQtaCServiceCode.FieldByName("FullWayPrice").AsInteger();
@@ -355,7 +358,7 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   auto n = [](int value) { return std::to_string(value); };
 
   mark();
-  CompensateShortfalls(rec, x);                               // 1
+  CompensateShortfalls(rec, x);  // 1
   told("compensation of shortfalls by permitted extra work", [&] {
     return "late: priority " + x.WorkGroupTDR_PRIO + " rate " + n(x.WorkGroupT_Day_Rate) +
            " bound " + n(x.WorkGroupT_Day_Bound) + " condition " + n(x.WorkGroupT_Day_Condition) +
@@ -366,15 +369,15 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
            " condition " + n(x.WorkGroupS_Day_Condition);
   });
   mark();
-  rec.dwrHoliday = x.IsHoliday;                               // 2
+  rec.dwrHoliday = x.IsHoliday;  // 2
   rec.dwrDailyAbsence = day_.DailyAbsence;
   rec.dwrMealPrice = 0;
-  if (x.WorkGroupCALCMeal != 0) GrantMeals(Sender);           // 3
-  rec.dwrServicePrice = 0;                                    // 4
+  if (x.WorkGroupCALCMeal != 0) GrantMeals(Sender);  // 3
+  rec.dwrServicePrice = 0;                           // 4
   if (x.WorkGroupCALCService != 0) GrantTransport(Sender);
   told("holiday, meals and transport", [&] {
-    return "Holiday " + n(x.IsHoliday) + ", CALCMeal " + n(x.WorkGroupCALCMeal) +
-           ", CALCService " + n(x.WorkGroupCALCService);
+    return "Holiday " + n(x.IsHoliday) + ", CALCMeal " + n(x.WorkGroupCALCMeal) + ", CALCService " +
+           n(x.WorkGroupCALCService);
   });
   mark();
 
@@ -445,7 +448,7 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
 
   told("special minutes entered for the day (DSExtDef)", [] { return std::string(); });
   mark();
-  ApplyMinimumExtraWork(rec, x);                              // 9
+  ApplyMinimumExtraWork(rec, x);  // 9
   told("minimum extra work", [&] {
     return "E_N_MinBefore " + n(x.WorkGroupE_N_MinBefore) + ", E_N_MinAfter " +
            n(x.WorkGroupE_N_MinAfter) + ", E_H_Min " + n(x.WorkGroupE_H_Min);
@@ -471,14 +474,12 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
       }
     }
     rec.dwrNightWork = night;
-    const int absent =
-        x.CalWork - (x.WorkGroupDec_Meal_Absence != 0 ? x.WorkGroupMealDuration : 0);
+    const int absent = x.CalWork - (x.WorkGroupDec_Meal_Absence != 0 ? x.WorkGroupMealDuration : 0);
     for (int32_t* field :
          {&rec.dwrWorkTotal, &rec.dwrWork, &rec.dwrLeaveOfAbsPayed, &rec.dwrMission,
-          &rec.dwrServiceLate, &rec.dwrEarlyPermFirst, &rec.dwrEarlyPermLast,
-          &rec.dwrLatePermFirst, &rec.dwrLatePermLast, &rec.dwrNWEarlyFirst, &rec.dwrNWEarlyLast,
-          &rec.dwrNWLateFirst, &rec.dwrNWLateLast, &rec.dwrNWLeaveNotPerm,
-          &rec.dwrOrdinaryMorkhasi}) {
+          &rec.dwrServiceLate, &rec.dwrEarlyPermFirst, &rec.dwrEarlyPermLast, &rec.dwrLatePermFirst,
+          &rec.dwrLatePermLast, &rec.dwrNWEarlyFirst, &rec.dwrNWEarlyLast, &rec.dwrNWLateFirst,
+          &rec.dwrNWLateLast, &rec.dwrNWLeaveNotPerm, &rec.dwrOrdinaryMorkhasi}) {
       *field = 0;
     }
     rec.dwrNonWorkTotal = absent;
@@ -486,8 +487,8 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
     rec.dwrDailyAbsence = true;
   }
   told("too many small absences: whole-day absence", [&] {
-    return "SumAbsent " + n(x.WorkGroupSumAbsent) + " < " + n(sum_of_absences) +
-           " (AbsentOption " + n(x.WorkGroupAbsentOption) + ")";
+    return "SumAbsent " + n(x.WorkGroupSumAbsent) + " < " + n(sum_of_absences) + " (AbsentOption " +
+           n(x.WorkGroupAbsentOption) + ")";
   });
 
   // 11-12. The day's row; a failed insert is logged and the run goes on.

@@ -23,9 +23,9 @@ struct Fields {
 
 void PrintTo(const Fields& f, std::ostream* os) {
   *os << "work " << f.work << " non-work " << f.non_work << " extra " << f.extra << " late "
-      << f.late_first << "/" << f.late_last << " leave " << f.leave << " early "
-      << f.early_first << "/" << f.early_last << " ew " << f.before << "/" << f.after << "/"
-      << f.in_mission << "/" << f.special << "/" << f.holiday;
+      << f.late_first << "/" << f.late_last << " leave " << f.leave << " early " << f.early_first
+      << "/" << f.early_last << " ew " << f.before << "/" << f.after << "/" << f.in_mission << "/"
+      << f.special << "/" << f.holiday;
 }
 
 TDailyWorkRec RecordOf(const Fields& f) {
@@ -47,9 +47,9 @@ TDailyWorkRec RecordOf(const Fields& f) {
 }
 
 Fields FieldsOf(const TDailyWorkRec& r) {
-  return {r.dwrWorkTotal,     r.dwrNonWorkTotal,   r.dwrExtraWorkTotal, r.dwrNWLateFirst,
-          r.dwrNWLateLast,    r.dwrNWLeaveNotPerm, r.dwrNWEarlyFirst,   r.dwrNWEarlyLast,
-          r.dwrEWNormPermBefore, r.dwrEWNormPermAfter, r.dwrEWInMission, r.dwrEWSpecial,
+  return {r.dwrWorkTotal,        r.dwrNonWorkTotal,    r.dwrExtraWorkTotal, r.dwrNWLateFirst,
+          r.dwrNWLateLast,       r.dwrNWLeaveNotPerm,  r.dwrNWEarlyFirst,   r.dwrNWEarlyLast,
+          r.dwrEWNormPermBefore, r.dwrEWNormPermAfter, r.dwrEWInMission,    r.dwrEWSpecial,
           r.dwrEWHoliPerm};
 }
 
@@ -64,26 +64,47 @@ TEST(CompensationTest, ShortfallsAreCoveredByPermittedExtraWorkByPriority) {
     Kind late, leave, early;
     Fields before, after;
   } cases[] = {
-      {"late covered, extra left", t60, {"2", 0, 0, 0}, {"3", 0, 0, 0},
+      {"late covered, extra left",
+       t60,
+       {"2", 0, 0, 0},
+       {"3", 0, 0, 0},
        {420, 30, 40, 30, 0, 0, 0, 0, 40, 0, 0, 0, 0},
        {450, 0, 10, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0}},
-      {"rate 30: the extra covers half its minutes", {"1", 30, 120, 1}, {"2", 0, 0, 0},
-       {"3", 0, 0, 0}, {420, 30, 40, 30, 0, 0, 0, 0, 40, 0, 0, 0, 0},
+      {"rate 30: the extra covers half its minutes",
+       {"1", 30, 120, 1},
+       {"2", 0, 0, 0},
+       {"3", 0, 0, 0},
+       {420, 30, 40, 30, 0, 0, 0, 0, 40, 0, 0, 0, 0},
        {440, 10, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"condition 1 caps the shortfall at the bound", {"1", 60, 20, 1}, {"2", 0, 0, 0},
-       {"3", 0, 0, 0}, {420, 30, 40, 30, 0, 0, 0, 0, 40, 0, 0, 0, 0},
+      {"condition 1 caps the shortfall at the bound",
+       {"1", 60, 20, 1},
+       {"2", 0, 0, 0},
+       {"3", 0, 0, 0},
+       {420, 30, 40, 30, 0, 0, 0, 0, 40, 0, 0, 0, 0},
        {440, 10, 20, 10, 0, 0, 0, 0, 20, 0, 0, 0, 0}},
-      {"condition 2 above the bound stops the level", {"1", 60, 20, 2}, {"1", 60, 120, 1},
-       {"2", 60, 120, 1}, {400, 50, 60, 30, 0, 10, 10, 0, 60, 0, 0, 0, 0},
+      {"condition 2 above the bound stops the level",
+       {"1", 60, 20, 2},
+       {"1", 60, 120, 1},
+       {"2", 60, 120, 1},
+       {400, 50, 60, 30, 0, 10, 10, 0, 60, 0, 0, 0, 0},
        {410, 40, 50, 30, 0, 10, 0, 0, 50, 0, 0, 0, 0}},
-      {"no rate: nothing", {"1", 0, 120, 1}, {"2", 0, 0, 0}, {"3", 0, 0, 0},
+      {"no rate: nothing",
+       {"1", 0, 120, 1},
+       {"2", 0, 0, 0},
+       {"3", 0, 0, 0},
        {420, 30, 40, 30, 0, 0, 0, 0, 40, 0, 0, 0, 0},
        {420, 30, 40, 30, 0, 0, 0, 0, 40, 0, 0, 0, 0}},
-      {"early departure first by priority", {"2", 60, 120, 1}, {"3", 0, 0, 0}, {"1", 60, 120, 1},
+      {"early departure first by priority",
+       {"2", 60, 120, 1},
+       {"3", 0, 0, 0},
+       {"1", 60, 120, 1},
        {410, 40, 20, 20, 0, 0, 0, 20, 0, 20, 0, 0, 0},
        {430, 20, 0, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"extra work used in its order, late in its order", {"1", 60, 120, 1}, {"2", 0, 0, 0},
-       {"3", 0, 0, 0}, {435, 15, 50, 5, 10, 0, 0, 0, 0, 10, 5, 5, 30},
+      {"extra work used in its order, late in its order",
+       {"1", 60, 120, 1},
+       {"2", 0, 0, 0},
+       {"3", 0, 0, 0},
+       {435, 15, 50, 5, 10, 0, 0, 0, 0, 10, 5, 5, 30},
        {450, 0, 35, 0, 0, 0, 0, 0, 0, 0, 0, 5, 30}},
   };
   for (const auto& c : cases) {
@@ -168,9 +189,10 @@ class ResultsTest : public testing::DailyTest {
 // the meals it writes then known without asking the table).
 TEST_F(ResultsTest, EachMealOnceADayForPresenceTouchingItsWindow) {
   Group("CalcMeal = 1");
-  Base("INSERT INTO Meals (Code, BeginDate, EndDate, BeginTime, EndTime, Price) VALUES "
-       "(1, '01/01', '12/30', '12:00', '13:00', 100), (2, '01/01', '12/30', '16:00', '17:00', 80), "
-       "(3, '03/01', '03/31', '10:00', '11:00', 50)");
+  Base(
+      "INSERT INTO Meals (Code, BeginDate, EndDate, BeginTime, EndTime, Price) VALUES "
+      "(1, '01/01', '12/30', '12:00', '13:00', 100), (2, '01/01', '12/30', '16:00', '17:00', 80), "
+      "(3, '03/01', '03/31', '10:00', '11:00', 50)");
   Clock("02/02", "08:00", "12:00");  // touches lunch at 12:00
   Clock("02/02", "12:30", "16:00");  // touches lunch and the afternoon meal
   Clock("02/03", "11:00", "12:10");  // lunch again, on the next day
@@ -178,8 +200,9 @@ TEST_F(ResultsTest, EachMealOnceADayForPresenceTouchingItsWindow) {
     SCOPED_TRACE(day_writes ? "inside the day's writes" : "alone");
     Year("DELETE FROM DayWork");
     Year("DELETE FROM TimeTab");
-    Year("INSERT INTO MealTime (Perno, CalcDate, MealCode, MealPrice) "
-         "VALUES ('      1001', '02/02', 2, 80)");  // left by an earlier run
+    Year(
+        "INSERT INTO MealTime (Perno, CalcDate, MealCode, MealPrice) "
+        "VALUES ('      1001', '02/02', 2, 80)");  // left by an earlier run
     for (const std::string day : {"02/02", "02/03"}) {
       if (!day_writes) {
         Run({day});
@@ -192,10 +215,11 @@ TEST_F(ResultsTest, EachMealOnceADayForPresenceTouchingItsWindow) {
       Run({day});
       EXPECT_EQ(Module().EndDay(), std::nullopt);
     }
-    EXPECT_EQ(Rows("Att_1399",
-                   "SELECT CalcDate, MealCode, MealPrice FROM MealTime ORDER BY CalcDate, MealCode"),
-              (std::vector<std::vector<std::string>>{
-                  {"02/02", "1", "100"}, {"02/02", "2", "80"}, {"02/03", "1", "100"}}));
+    EXPECT_EQ(
+        Rows("Att_1399",
+             "SELECT CalcDate, MealCode, MealPrice FROM MealTime ORDER BY CalcDate, MealCode"),
+        (std::vector<std::vector<std::string>>{
+            {"02/02", "1", "100"}, {"02/02", "2", "80"}, {"02/03", "1", "100"}}));
     // A meal already on record is not paid again.
     EXPECT_EQ(DayWork("02/02")["MealPrice"], day_writes ? "180" : "100");
     EXPECT_EQ(DayWork("02/03")["MealPrice"], "100");

@@ -37,26 +37,32 @@ class DailyTest : public ::testing::Test {
     dates::SetNowJalali("1399/08/03 10:15", true);
     // A table stands in for the shift-calendar view the service creates at start (the
     // handlers read its rows as they are).
-    Year("CREATE TABLE V_GetCalItem (PerNo char(10), GshCode int, DBeginDate char(5), "
-         "EBEGINTIME char(5), DBEGINTIME char(5), BBEGINTIME char(5), Holiday int)");
-    Base("INSERT INTO SYSTEM (NightBegin, NightEnd, RamezanStart, RamezanEnd) "
-         "VALUES ('22:00', '06:00', '09:01', '09:30')");
+    Year(
+        "CREATE TABLE V_GetCalItem (PerNo char(10), GshCode int, DBeginDate char(5), "
+        "EBEGINTIME char(5), DBEGINTIME char(5), BBEGINTIME char(5), Holiday int)");
+    Base(
+        "INSERT INTO SYSTEM (NightBegin, NightEnd, RamezanStart, RamezanEnd) "
+        "VALUES ('22:00', '06:00', '09:01', '09:30')");
     Base("INSERT INTO Person (Perno, FirstName, LastName) VALUES ('      1001', 'Ali', 'Ahmadi')");
-    Base("INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, LATE_IN, EARLY_OUT, "
-         "ADDPERMIT, FLOATCAL, FLOATVAL, OverFloat, Atten_In_Break, TDR_PRIO, EDR_PRIO, "
-         "SDR_PRIO, M_PARAM1, M_PARAM2, M_PARAM3, M_PARAM4, M_PARAM5, M_PARAM6, M_PARAM7, "
-         "M_PARAM8, M_PARAM9, M_PARAM10, M_PARAM11, M_PARAM12) VALUES (1, 'Office', 1, 0, 1, 0, "
-         "0, 0, 0, '0', 0, 3, '1', '2', '3', 440, 440, 440, 440, 440, 440, 440, 440, 440, 440, "
-         "440, 440)");
+    Base(
+        "INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, LATE_IN, EARLY_OUT, "
+        "ADDPERMIT, FLOATCAL, FLOATVAL, OverFloat, Atten_In_Break, TDR_PRIO, EDR_PRIO, "
+        "SDR_PRIO, M_PARAM1, M_PARAM2, M_PARAM3, M_PARAM4, M_PARAM5, M_PARAM6, M_PARAM7, "
+        "M_PARAM8, M_PARAM9, M_PARAM10, M_PARAM11, M_PARAM12) VALUES (1, 'Office', 1, 0, 1, 0, "
+        "0, 0, 0, '0', 0, 3, '1', '2', '3', 440, 440, 440, 440, 440, 440, 440, 440, 440, 440, "
+        "440, 440)");
     // Leave types: 21 hourly (ordinary, paid), 22 daily (ordinary, paid); mission types:
     // 31 hourly, 32 daily.
-    Base("INSERT INTO MorType (Code, IsDaily, IsOrdinary, IsWaged, HolidaysCounted, Dec_Meal, "
-         "ReduceMorkhasi, ReduceHoliday) VALUES (21, 0, 1, 1, 0, 0, 0, 0), "
-         "(22, 1, 1, 1, 0, 0, 0, 0)");
-    Base("INSERT INTO MamType (Code, IsDaily, HolidaysCounted, Dec_Meal) VALUES (31, 0, 0, 0), "
-         "(32, 1, 0, 0)");
-    Year("INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) "
-         "VALUES ('      1001', '01/01', '12/30', 1, 'Office')");
+    Base(
+        "INSERT INTO MorType (Code, IsDaily, IsOrdinary, IsWaged, HolidaysCounted, Dec_Meal, "
+        "ReduceMorkhasi, ReduceHoliday) VALUES (21, 0, 1, 1, 0, 0, 0, 0), "
+        "(22, 1, 1, 1, 0, 0, 0, 0)");
+    Base(
+        "INSERT INTO MamType (Code, IsDaily, HolidaysCounted, Dec_Meal) VALUES (31, 0, 0, 0), "
+        "(32, 1, 0, 0)");
+    Year(
+        "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) "
+        "VALUES ('      1001', '01/01', '12/30', 1, 'Office')");
   }
   ~DailyTest() override {
     module_.reset();
@@ -81,8 +87,10 @@ class DailyTest : public ::testing::Test {
   }
   // An entry/exit record of person 1001 on one date.
   void Clock(const std::string& date, const std::string& begin, const std::string& end) const {
-    Year("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) VALUES "
-         "('      1001', '" + date + "', '" + begin + "', '" + date + "', '" + end + "')");
+    Year(
+        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) VALUES "
+        "('      1001', '" +
+        date + "', '" + begin + "', '" + date + "', '" + end + "')");
   }
 
   // The module of person 1001 (created and connected on first use), schedule 7.
@@ -142,7 +150,8 @@ class DailyTest : public ::testing::Test {
     std::vector<std::string> lines;
     for (const auto& r : Rows("Att_1399",
                               "SELECT BeginDate, BeginTime, EndDate, EndTime, WorkingInterval, "
-                              "[Status], Duration FROM TimeTab WHERE CalcDate = '" + day + "'")) {
+                              "[Status], Duration FROM TimeTab WHERE CalcDate = '" +
+                                  day + "'")) {
       lines.push_back(r[0] + " " + r[1] + "-" + r[2] + " " + r[3] + " w" + r[4] + " s" + r[5] +
                       " d" + r[6]);
     }

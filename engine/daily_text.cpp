@@ -63,7 +63,7 @@ std::vector<std::string> SplitDataItems(std::string_view text) {
 const std::string& DataItem(const std::vector<std::string>& items, int n) {
   static const std::string kEmpty;
   return n >= 1 && static_cast<size_t>(n) <= items.size() ? items[static_cast<size_t>(n) - 1]
-                                                           : kEmpty;
+                                                          : kEmpty;
 }
 
 std::string FirstChars(std::string_view text, size_t n) {

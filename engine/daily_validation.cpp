@@ -13,8 +13,8 @@ namespace zel::engine {
 
 namespace {
 
-constexpr int kOverlapTable[32] = {0, 1,  2,  3,  4,  5,  6,  7,  8,  1,  10, 3,  12, 5,  14, 15,
-                                   0, 17, 2,  1,  4,  17, 22, 23, 8,  25, 26, 27, 28, 5,  30, 31};
+constexpr int kOverlapTable[32] = {0, 1,  2, 3, 4, 5,  6,  7,  8, 1,  10, 3,  12, 5, 14, 15,
+                                   0, 17, 2, 1, 4, 17, 22, 23, 8, 25, 26, 27, 28, 5, 30, 31};
 
 bool IsDailyText(const TVariant& data) {
   const std::string* text = data.TextPtr();
@@ -111,9 +111,10 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     ReturnPresence.Kind = pk_Absent;
     ReturnPresence.SpecificType = ToInt(P::kSuspended);
     if (TDayTrace* trace = dm_.DayTrace()) {
-      trace->Classified(Presences, ReturnPresence,
-                        {"suspension outweighs every other record", "suspension sheet " +
-                             DataItem(SplitDataItems(ReturnPresence.Data.AsText()), 2)});
+      trace->Classified(
+          Presences, ReturnPresence,
+          {"suspension outweighs every other record",
+           "suspension sheet " + DataItem(SplitDataItems(ReturnPresence.Data.AsText()), 2)});
     }
     return true;
   }
@@ -152,7 +153,10 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     const TVariant& leave = Presences[member[kLeave]].Data;
     if (!IsDailyText(leave) || (holiday && HolidaysCountedOf(leave, TSourceType::kLeave) == 0)) {
       code = 1;
-      if (trace) why.setting = "presence in an hourly leave (or a daily one on a holiday that does not count it) counts as presence; ";
+      if (trace)
+        why.setting =
+            "presence in an hourly leave (or a daily one on a holiday that does not count it) "
+            "counts as presence; ";
     }
   } else if (code == 5) {
     if (!IsDailyText(Presences[member[kMission]].Data)) {
@@ -209,8 +213,8 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
         if (it != it_ExtraWork) r.IsOK = !x.WorkGroupADDPERMIT;
         if (trace) {
           why.rule = it == it_ExtraWork ? "presence in the extra span: extra work"
-                     : it == it_Break      ? "presence in the break: extra work"
-                                           : "presence outside the extra span: extra work";
+                     : it == it_Break   ? "presence in the break: extra work"
+                                        : "presence outside the extra span: extra work";
           if (it != it_ExtraWork) {
             why.setting += "ADDPERMIT " + std::to_string(x.WorkGroupADDPERMIT ? 1 : 0) +
                            (x.WorkGroupADDPERMIT ? ": needs a permission, there is none"
@@ -340,7 +344,8 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       const TPresence& p = Sender.GetPresence(i);
       if (p.IntervalType == it_Work && PresenceCodeOf(p) == P::kAbsent) {
         Sender.SetVars(i, ToInt(P::kPresent), TVariant{});
-        if (trace) trace->Reclassified(i, {"absence in the working time counts as presence", "GROUPTYPE 3"});
+        if (trace)
+          trace->Reclassified(i, {"absence in the working time counts as presence", "GROUPTYPE 3"});
       }
     }
     return;
@@ -438,12 +443,11 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
       Sender.SetVars(i, ToInt(P::kLateArrival), data);
       Sender.SetOK(i, e - b <= x.WorkGroupLATE_IN);
       if (trace) {
-        trace->Reclassified(i, {e - b <= x.WorkGroupLATE_IN ? "late within tolerance"
-                                                           : "late not tolerated",
-                                "LATE_IN " + std::to_string(x.WorkGroupLATE_IN) + ": " +
-                                    std::to_string(e - b) +
-                                    (e - b <= x.WorkGroupLATE_IN ? " <= " : " > ") +
-                                    std::to_string(x.WorkGroupLATE_IN) + " minutes"});
+        trace->Reclassified(
+            i, {e - b <= x.WorkGroupLATE_IN ? "late within tolerance" : "late not tolerated",
+                "LATE_IN " + std::to_string(x.WorkGroupLATE_IN) + ": " + std::to_string(e - b) +
+                    (e - b <= x.WorkGroupLATE_IN ? " <= " : " > ") +
+                    std::to_string(x.WorkGroupLATE_IN) + " minutes"});
       }
     }
   }

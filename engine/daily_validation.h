@@ -9,11 +9,11 @@
 namespace zel::engine {
 
 // Bits of the found-set mask of a stretch, one per source.
-inline constexpr int kFoundPresence = 1;      // clock presence or presence mark (type 1)
-inline constexpr int kFoundLeave = 2;         // leave (type 2)
-inline constexpr int kFoundMission = 4;       // mission (type 3)
-inline constexpr int kFoundServiceLate = 8;   // service-late permission (type 5)
-inline constexpr int kFoundExtraWork = 16;    // extra-work permission (type 4)
+inline constexpr int kFoundPresence = 1;     // clock presence or presence mark (type 1)
+inline constexpr int kFoundLeave = 2;        // leave (type 2)
+inline constexpr int kFoundMission = 4;      // mission (type 3)
+inline constexpr int kFoundServiceLate = 8;  // service-late permission (type 5)
+inline constexpr int kFoundExtraWork = 16;   // extra-work permission (type 4)
 
 // The overlap code of a found-set mask 0..31. The code is itself a mask of the sources
 // that count; raises std::out_of_range for another mask.

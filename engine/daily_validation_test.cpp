@@ -54,9 +54,9 @@ TEST_F(ValidationTest, SourcesOfOneStretch) {
   // (the stretch 10:00-11:00 is absence unless a case fills it).
   const struct {
     const char* name;
-    std::vector<std::string> year;   // statements on the year database
-    const char* stretch;             // the stored stretch 10:00-11:00, or nullptr
-    const char* comment;             // the CSSLog comment, or nullptr
+    std::vector<std::string> year;  // statements on the year database
+    const char* stretch;            // the stored stretch 10:00-11:00, or nullptr
+    const char* comment;            // the CSSLog comment, or nullptr
   } cases[] = {
       {"nothing", {}, "02/02 10:00-02/02 11:00 w2 s10 d60", nullptr},
       {"presence and hourly leave",
@@ -64,45 +64,53 @@ TEST_F(ValidationTest, SourcesOfOneStretch) {
         "('      1001', '02/02', '10:00', '02/02', '11:00')",
         "INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
         "VALUES (11, '      1001', '02/02', '10:00', '02/02', '11:00', 21)"},
-       "02/02 10:00-02/02 11:00 w2 s6 d60", nullptr},
+       "02/02 10:00-02/02 11:00 w2 s6 d60",
+       nullptr},
       {"presence and hourly mission",
        {"INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) VALUES "
         "('      1001', '02/02', '10:00', '02/02', '11:00')",
         "INSERT INTO Mission (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
         "VALUES (21, '      1001', '02/02', '10:00', '02/02', '11:00', 31)"},
-       "02/02 10:00-02/02 11:00 w2 s6 d60", nullptr},
+       "02/02 10:00-02/02 11:00 w2 s6 d60",
+       nullptr},
       {"presence and service lateness",
        {"INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) VALUES "
         "('      1001', '02/02', '10:00', '02/02', '11:00')",
         "INSERT INTO ServLate (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
         "VALUES (31, '      1001', '02/02', '10:00', '02/02', '11:00')"},
-       "02/02 10:00-02/02 11:00 w2 s6 d60", nullptr},
+       "02/02 10:00-02/02 11:00 w2 s6 d60",
+       nullptr},
       {"service lateness inside a segment",
        {"INSERT INTO ServLate (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
         "VALUES (31, '      1001', '02/02', '10:00', '02/02', '11:00')"},
-       "02/02 10:00-02/02 11:00 w2 s10 d60", nullptr},
+       "02/02 10:00-02/02 11:00 w2 s10 d60",
+       nullptr},
       {"hourly leave and hourly mission",
        {"INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
         "VALUES (11, '      1001', '02/02', '10:00', '02/02', '11:00', 21)",
         "INSERT INTO Mission (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
         "VALUES (21, '      1001', '02/02', '10:30', '02/02', '11:00', 31)"},
-       nullptr, "Ahmadi Ali (      1001) (02/02): تداخل مرخصي و ماموريت."},
+       nullptr,
+       "Ahmadi Ali (      1001) (02/02): تداخل مرخصي و ماموريت."},
       {"two leaves",
        {"INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
         "VALUES (11, '      1001', '02/02', '10:00', '02/02', '11:00', 21)",
         "INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
         "VALUES (12, '      1001', '02/02', '10:00', '02/02', '10:30', 21)"},
-       nullptr, "Ahmadi Ali (      1001) (02/02): تداخل مرخصي ها."},
+       nullptr,
+       "Ahmadi Ali (      1001) (02/02): تداخل مرخصي ها."},
       {"leave and service lateness",
        {"INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
         "VALUES (11, '      1001', '02/02', '10:00', '02/02', '11:00', 21)",
         "INSERT INTO ServLate (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
         "VALUES (31, '      1001', '02/02', '10:00', '02/02', '11:00')"},
-       nullptr, "Ahmadi Ali (      1001) (02/02): تداخل مرخصي و تاخير سرويس."},
+       nullptr,
+       "Ahmadi Ali (      1001) (02/02): تداخل مرخصي و تاخير سرويس."},
       {"presence mark over a clock record",
        {"INSERT INTO Present (PageNo, PerNo, BeginDate, EndDate) "
         "VALUES (81, '      1001', '02/02', '02/02')"},
-       nullptr, "Ahmadi Ali (      1001) (02/02): تداخل ورود و خروجها."},
+       nullptr,
+       "Ahmadi Ali (      1001) (02/02): تداخل ورود و خروجها."},
   };
   for (const auto& c : cases) {
     for (const char* table : {"IoInfo", "Morkhasi", "Mission", "ServLate", "Present", "TimeTab",
@@ -126,8 +134,9 @@ TEST_F(ValidationTest, SourcesOfOneStretch) {
 }
 
 TEST_F(ValidationTest, DailyLeaveWithPresenceIsPresenceDuringLeave) {
-  Year("INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) "
-       "VALUES (41, '      1001', '02/02', '02/02', 22)");
+  Year(
+      "INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) "
+      "VALUES (41, '      1001', '02/02', '02/02', 22)");
   Clock("02/02", "09:00", "10:00");
   Run({"02/02"});
   EXPECT_THAT(TimeTab("02/02"), Contains("02/02 09:00-02/02 10:00 w2 s18 d60"));
@@ -151,10 +160,10 @@ TEST_F(ValidationTest, WholeDayAbsenceByGroupType) {
   Year("UPDATE CalItem SET DBEGINTIME = NULL, BBEGINTIME = NULL WHERE DBEGINDATE = '02/03'");
   const struct {
     int group_type;
-    const char* absence;     // DailyAbsence of 02/02
-    const char* work;        // WorkTotal of 02/02
-    const char* absent;      // NW_Absent of 02/02
-    const char* morning;     // the stored stretch 08:00-12:00
+    const char* absence;  // DailyAbsence of 02/02
+    const char* work;     // WorkTotal of 02/02
+    const char* absent;   // NW_Absent of 02/02
+    const char* morning;  // the stored stretch 08:00-12:00
   } cases[] = {
       {1, "1", "0", "450", "02/02 08:00-02/02 12:00 w2 s11 d240"},
       {3, "0", "450", "0", "02/02 08:00-02/02 12:00 w2 s6 d240"},

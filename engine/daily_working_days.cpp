@@ -192,7 +192,7 @@ void TDailyEngine::AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sende
 }
 
 TDailyEngine::RuleOfDay TDailyEngine::RuleOfDate(const TAttendanceCalcManager& Sender,
-                                                  const std::string& date) {
+                                                 const std::string& date) {
   AdoQCPrjRule.SetParam("Perno", Sender.PersonID());
   KeepPersonRows(prj_rules_, AdoQCPrjRule, Sender.PersonID());
   RuleOfDay rule;
@@ -312,8 +312,7 @@ void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroup
       dm_.InsertCalcLogTable(
           dm_.ScheduleId, Sender.PersonID(),
           FormatText("%s (%s) (%.2d/%.2d): خطا در تشخیص نحوه محاسبه حضور در وقفه (گروه کاری).",
-                     Sender.PersonName().c_str(), Sender.PersonID().c_str(), day.Month,
-                     day.Day));
+                     Sender.PersonName().c_str(), Sender.PersonID().c_str(), day.Month, day.Day));
     }
     atten_in_break = 3;
   }
@@ -385,8 +384,7 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
       const std::string period = std::to_string(date.Month);
       AdoQCGShItem.SetParam("GShCode", gsh);
       AdoQCGShItem.SetParam("Period", static_cast<int>(date.Month));
-      const TKeptRows& group =
-          lookup("G|" + std::to_string(gsh) + "|" + period, AdoQCGShItem);
+      const TKeptRows& group = lookup("G|" + std::to_string(gsh) + "|" + period, AdoQCGShItem);
       if (group.Count() == 0) return false;
       AdoQCPerShifts.SetParam("Perno", person);
       AdoQCPerShifts.SetParam("Period", static_cast<int>(date.Month));

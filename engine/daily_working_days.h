@@ -29,9 +29,9 @@ struct TDayShapeItem {
 };
 
 struct TDayShape {
-  TWorkingDay Day;     // relative minutes 0; the manager fills them in
-  int Holiday = 0;     // the item's holiday value
-  int DayLength = 0;   // working time minus break, or the month's parameter on a holiday
+  TWorkingDay Day;    // relative minutes 0; the manager fills them in
+  int Holiday = 0;    // the item's holiday value
+  int DayLength = 0;  // working time minus break, or the month's parameter on a holiday
 };
 
 // The point of a "MM/DD" date and an "HH:NN" time (month and hour from characters 1-2, day

@@ -18,8 +18,8 @@ std::string Point(const TTalvekDateTime& p) {
 // "E <begin>-<end> D <begin>-<end> B <begin>-<end> End <point>"
 std::string Shape(const TWorkingDay& day) {
   auto span = [](const TTalvekInterval& i) { return Point(i.iBegin) + "-" + Point(i.iEnd); };
-  return "E " + span(day.wdExtra) + " D " + span(day.wdDay) + " B " + span(day.wdBreak) +
-         " End " + Point(day.wdDayEnd);
+  return "E " + span(day.wdExtra) + " D " + span(day.wdDay) + " B " + span(day.wdBreak) + " End " +
+         Point(day.wdDayEnd);
 }
 
 TEST(DayShapeTest, IntervalsFollowTheBeginTimesGiven) {
@@ -33,39 +33,50 @@ TEST(DayShapeTest, IntervalsFollowTheBeginTimesGiven) {
   } cases[] = {
       {true, true, true, 0, 1,
        "E 02/10 06:00-02/10 20:00 D 02/10 08:00-02/10 16:00 B 02/10 12:00-02/10 12:30 "
-       "End 02/10 23:59", 450},
+       "End 02/10 23:59",
+       450},
       {true, true, false, 0, 1,
        "E 02/10 06:00-02/10 20:00 D 02/10 08:00-02/10 16:00 B 02/10 16:00-02/10 16:00 "
-       "End 02/10 23:59", 480},
+       "End 02/10 23:59",
+       480},
       {false, true, true, 0, 1,
        "E 02/10 08:00-02/10 16:00 D 02/10 08:00-02/10 16:00 B 02/10 12:00-02/10 12:30 "
-       "End 02/10 23:59", 450},
+       "End 02/10 23:59",
+       450},
       {false, true, false, 0, 1,
        "E 02/10 08:00-02/10 16:00 D 02/10 08:00-02/10 16:00 B 02/10 16:00-02/10 16:00 "
-       "End 02/10 23:59", 480},
+       "End 02/10 23:59",
+       480},
       {true, false, true, 0, 1,
        "E 02/10 06:00-02/10 20:00 D 02/10 12:00-02/10 12:30 B 02/10 12:00-02/10 12:30 "
-       "End 02/10 23:59", -30},
+       "End 02/10 23:59",
+       -30},
       {true, false, false, 0, 1,
        "E 02/10 06:00-02/10 20:00 D 02/10 20:00-02/10 20:00 B 02/10 20:00-02/10 20:00 "
-       "End 02/10 23:59", 0},
+       "End 02/10 23:59",
+       0},
       {false, false, false, 1, 1,
        "E 02/10 00:00-02/10 00:00 D 02/10 00:00-02/10 00:00 B 02/10 00:00-02/10 00:00 "
-       "End 02/10 23:59", 400},
+       "End 02/10 23:59",
+       400},
       {false, false, false, 0, 2,
        "E 02/10 00:00-02/10 23:59 D 02/10 00:00-02/10 23:59 B 02/10 00:00-02/10 00:00 "
-       "End 02/10 23:59", 0},
+       "End 02/10 23:59",
+       0},
       {false, false, false, 0, 1, nullptr, 0},  // no times on a working day
       {false, false, true, 0, 1, nullptr, 0},   // a break alone
   };
   for (const auto& c : cases) {
     TDayShapeItem item;
-    if (c.e) item.EBeginDate = "02/10", item.EBeginTime = "06:00", item.EEndDate = "02/10",
-             item.EEndTime = "20:00";
-    if (c.d) item.DBeginDate = "02/10", item.DBeginTime = "08:00", item.DEndDate = "02/10",
-             item.DEndTime = "16:00";
-    if (c.b) item.BBeginDate = "02/10", item.BBeginTime = "12:00", item.BEndDate = "02/10",
-             item.BEndTime = "12:30";
+    if (c.e)
+      item.EBeginDate = "02/10", item.EBeginTime = "06:00", item.EEndDate = "02/10",
+      item.EEndTime = "20:00";
+    if (c.d)
+      item.DBeginDate = "02/10", item.DBeginTime = "08:00", item.DEndDate = "02/10",
+      item.DEndTime = "16:00";
+    if (c.b)
+      item.BBeginDate = "02/10", item.BBeginTime = "12:00", item.BEndDate = "02/10",
+      item.BEndTime = "12:30";
     item.EndDate = "02/10";
     item.EndTime = "23:59";
     item.Holiday = c.holiday;
@@ -97,8 +108,8 @@ TEST(DayShapeTest, DayEndBeforeTheDayOrMissing) {
   } cases[] = {
       {"12/29", "01/01", "12:00", "12/30", "07:00", "12/30 12:00"},  // past the year's end
       {"02/10", "02/11", "12:00", "02/11", "07:00", "02/11 12:00"},  // the next day
-      {"02/10", "", "", "02/10", "20:00", "02/10 23:59"},            // no end: the day's last minute
-      {"02/10", "", "", "02/11", "07:00", "02/11 07:00"},            // ... or the extra span's end
+      {"02/10", "", "", "02/10", "20:00", "02/10 23:59"},  // no end: the day's last minute
+      {"02/10", "", "", "02/11", "07:00", "02/11 07:00"},  // ... or the extra span's end
   };
   for (const auto& c : cases) {
     TDayShapeItem item;
@@ -166,8 +177,9 @@ TEST_F(WorkingDaysTest, DayWithoutWorkGroupCalendarOrItemIsReportedAndStoresNoth
     Year("DELETE FROM CalItem");
     OfficeDays({"02/01", "02/02", "02/03"});
     Year("DELETE FROM PrjRule");
-    Year("INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) "
-         "VALUES ('      1001', '01/01', '12/30', 1, 'Office')");
+    Year(
+        "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) "
+        "VALUES ('      1001', '01/01', '12/30', 1, 'Office')");
     Base("UPDATE WorkGrp SET CALCODE = 1");
     Base("DELETE FROM CSSLog");
     if (*c.base) Base(c.base);
@@ -212,8 +224,8 @@ TEST_F(WorkingDaysTest, HolidayWithoutTimesIsOneStretchOfNonWork) {
   Clock("02/02", "10:00", "12:00");
   Run({"02/02"});
   EXPECT_EQ(TimeTab("02/02"), (std::vector<std::string>{"02/01 23:59-02/02 10:00 w0 s7 d601",
-                                                         "02/02 10:00-02/02 12:00 w0 s14 d120",
-                                                         "02/02 12:00-02/02 23:59 w0 s7 d719"}));
+                                                        "02/02 10:00-02/02 12:00 w0 s14 d120",
+                                                        "02/02 12:00-02/02 23:59 w0 s7 d719"}));
   auto day = DayWork("02/02");
   EXPECT_EQ(day["Holiday"], "1");
   EXPECT_EQ(day["CalWork"], "440");  // M_PARAM2
@@ -224,11 +236,13 @@ TEST_F(WorkingDaysTest, HolidayWithoutTimesIsOneStretchOfNonWork) {
 
 TEST_F(WorkingDaysTest, DayWithoutCalendarOrShiftKeepsNoDayLengthFromTheDayBefore) {
   OfficeDays({"02/01", "02/02", "02/03"});
-  Base("INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, Atten_In_Break, FLOATVAL) "
-       "VALUES (2, 'Hourly', NULL, 0, 2, 3, '0')");
+  Base(
+      "INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, Atten_In_Break, FLOATVAL) "
+      "VALUES (2, 'Hourly', NULL, 0, 2, 3, '0')");
   Year("DELETE FROM PrjRule");
-  Year("INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) VALUES "
-       "('      1001', '01/01', '02/02', 1, 'Office'), ('      1001', '02/03', '12/30', 2, 'H')");
+  Year(
+      "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) VALUES "
+      "('      1001', '01/01', '02/02', 1, 'Office'), ('      1001', '02/03', '12/30', 2, 'H')");
   Clock("02/03", "09:00", "15:30");
   Run({"02/02", "02/03"});
   EXPECT_EQ(DayWork("02/02")["CalWork"], "450");
@@ -238,30 +252,34 @@ TEST_F(WorkingDaysTest, DayWithoutCalendarOrShiftKeepsNoDayLengthFromTheDayBefor
   EXPECT_EQ(day["Section"], "H");
   EXPECT_EQ(day["CalCode"], "NULL");
   // The whole day is working time: 00:00-23:59 after yesterday's last minute.
-  EXPECT_EQ(TimeTab("02/03"), (std::vector<std::string>{"02/02 23:59-02/03 00:00 w0 s7 d1",
-                                                         "02/03 00:00-02/03 09:00 w4 s7 d540",
-                                                         "02/03 09:00-02/03 15:30 w4 s6 d390",
-                                                         "02/03 15:30-02/03 23:59 w4 s7 d509"}));
+  EXPECT_EQ(TimeTab("02/03"),
+            (std::vector<std::string>{
+                "02/02 23:59-02/03 00:00 w0 s7 d1", "02/03 00:00-02/03 09:00 w4 s7 d540",
+                "02/03 09:00-02/03 15:30 w4 s6 d390", "02/03 15:30-02/03 23:59 w4 s7 d509"}));
 }
 
 TEST_F(WorkingDaysTest, ShiftRotationWithThePersonsOwnShift) {
   // Group 6 rotates shift 2 (night 22:00-06:00, extra 21:00-07:00, the day ends 07:00 the
   // next day); the person's own plan puts the day shift 3 (08:00-16:00) on 02/03; 02/04 has
   // no shift.
-  Base("INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, Atten_In_Break, FLOATVAL) "
-       "VALUES (6, 'Shift', NULL, 6, 6, 3, '0')");
-  Base("INSERT INTO WorkShifts (Code, EBEGINTIME, EENDTIME, DBEGINTIME, DENDTIME, ENDTIME, "
-       "Holiday, ShiftStatus) VALUES (2, '21:00', '07:00', '22:00', '06:00', '07:00', 0, '00111'), "
-       "(3, '07:00', '18:00', '08:00', '16:00', '23:00', 0, '00000')");
+  Base(
+      "INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, Atten_In_Break, FLOATVAL) "
+      "VALUES (6, 'Shift', NULL, 6, 6, 3, '0')");
+  Base(
+      "INSERT INTO WorkShifts (Code, EBEGINTIME, EENDTIME, DBEGINTIME, DENDTIME, ENDTIME, "
+      "Holiday, ShiftStatus) VALUES (2, '21:00', '07:00', '22:00', '06:00', '07:00', 0, '00111'), "
+      "(3, '07:00', '18:00', '08:00', '16:00', '23:00', 0, '00000')");
   Year("UPDATE PrjRule SET WORKGROUP = 6");
   Year("INSERT INTO GShItem (GShCode, Period, D1, D2, D3, D4) VALUES (6, 2, 2, 2, 2, 0)");
   Year("INSERT INTO PerShifts (PerNo, GShCode, Period, D3) VALUES ('      1001', 6, 2, 3)");
   for (const char* d : {"02/01", "02/02", "02/03", "02/04"}) {
     Year(std::string("INSERT INTO V_GetCalItem (PerNo, GshCode, DBeginDate, EBEGINTIME, "
-                     "DBEGINTIME) VALUES ('      1001', 6, '") + d + "', '21:00', '22:00')");
+                     "DBEGINTIME) VALUES ('      1001', 6, '") +
+         d + "', '21:00', '22:00')");
   }
-  Year("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) VALUES "
-       "('      1001', '02/02', '21:50', '02/03', '06:00')");
+  Year(
+      "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) VALUES "
+      "('      1001', '02/02', '21:50', '02/03', '06:00')");
   Run({"02/02", "02/03", "02/04"});
 
   auto night = DayWork("02/02");
@@ -322,22 +340,28 @@ TEST_F(WorkingDaysTest, DayStateLeftByAnEarlierDayIsStartedAfresh) {
 TEST_F(WorkingDaysTest, FailedDayLeavesNoMealOrAbsenceStateToTheNextDay) {
   OfficeDays({"02/01", "02/02", "02/03", "02/04"});
   Group("Dec_Meal_Absence = 1, MealDuration = 30, CalcMeal = 1");
-  Base("INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, Atten_In_Break, FLOATVAL) "
-       "VALUES (2, 'Hourly', NULL, 0, 2, 3, '0')");
+  Base(
+      "INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, Atten_In_Break, FLOATVAL) "
+      "VALUES (2, 'Hourly', NULL, 0, 2, 3, '0')");
   Year("DELETE FROM PrjRule");
-  Year("INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) VALUES "
-       "('      1001', '01/01', '02/03', 1, 'Office'), ('      1001', '02/04', '12/30', 2, 'H')");
+  Year(
+      "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP, Section) VALUES "
+      "('      1001', '01/01', '02/03', 1, 'Office'), ('      1001', '02/04', '12/30', 2, 'H')");
   // 02/02: a daily leave shortened by the meal time, then a daily mission outside the working
   // time: the day fails at its end (error 6). 02/03: no record at all, a whole-day absence
   // whose meal window cannot be read: the day fails after its absence was decided.
-  Year("INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) "
-       "VALUES (41, '      1001', '02/02', '02/02', 22)");
-  Year("INSERT INTO DayMam (PageNo, PerNo, BeginDate, EndDate, Type) "
-       "VALUES (51, '      1001', '02/02', '02/02', 32)");
-  Year("INSERT INTO MamDays (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
-       "VALUES (51, '      1001', '02/02', '17:00', '02/02', '19:00')");
-  Base("INSERT INTO Meals (Code, BeginDate, EndDate, BeginTime, EndTime, Price) "
-       "VALUES (1, '02/03', '02/03', 'xx:xx', '13:00', 100)");
+  Year(
+      "INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) "
+      "VALUES (41, '      1001', '02/02', '02/02', 22)");
+  Year(
+      "INSERT INTO DayMam (PageNo, PerNo, BeginDate, EndDate, Type) "
+      "VALUES (51, '      1001', '02/02', '02/02', 32)");
+  Year(
+      "INSERT INTO MamDays (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
+      "VALUES (51, '      1001', '02/02', '17:00', '02/02', '19:00')");
+  Base(
+      "INSERT INTO Meals (Code, BeginDate, EndDate, BeginTime, EndTime, Price) "
+      "VALUES (1, '02/03', '02/03', 'xx:xx', '13:00', 100)");
   Run({"02/02", "02/03", "02/04"});
 
   EXPECT_EQ(LogComments(),

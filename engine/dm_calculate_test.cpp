@@ -33,10 +33,11 @@ class DmCalculateTest : public ::testing::Test {
 
   std::vector<std::vector<std::string>> LogRows() const {
     std::vector<std::vector<std::string>> out;
-    for (const auto& row :
-         server_.Query("Att", "SELECT ScheduleId, PerNo, LogDate, LogTime, Comment, Status "
-                              "FROM CSSLog ORDER BY Id")
-             .rows) {
+    for (const auto& row : server_
+                               .Query("Att",
+                                      "SELECT ScheduleId, PerNo, LogDate, LogTime, Comment, Status "
+                                      "FROM CSSLog ORDER BY Id")
+                               .rows) {
       std::vector<std::string> texts;
       for (const auto& value : row) texts.push_back(Trim(value.AsString()));
       out.push_back(texts);
@@ -66,7 +67,7 @@ TEST(DmCalculateDaysInMonthTest, FollowsTheCalculationLeapRule) {
     const char* year;
     int month;
     int days;
-  } cases[] = {{"1399", 1, 31}, {"1399", 6, 31}, {"1399", 7, 30}, {"1399", 11, 30},
+  } cases[] = {{"1399", 1, 31},  {"1399", 6, 31},  {"1399", 7, 30},  {"1399", 11, 30},
                {"1399", 12, 30}, {"1398", 12, 29}, {"1403", 12, 30}, {"1404", 12, 29}};
   for (const auto& c : cases) {
     TdmCalculate module;
@@ -76,10 +77,12 @@ TEST(DmCalculateDaysInMonthTest, FollowsTheCalculationLeapRule) {
 }
 
 TEST_F(DmCalculateTest, InitialValuesConnectsToTheBaseAndTheYearDatabase) {
-  server_.Exec("Att", "INSERT INTO Person (Perno, FirstName, LastName) VALUES "
-                      "('      1002', 'Reza', ' Karimi'), ('      1001', 'Ali', 'Ahmadi')");
-  server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
-                           "('      1001', '05/09', 450)");
+  server_.Exec("Att",
+               "INSERT INTO Person (Perno, FirstName, LastName) VALUES "
+               "('      1002', 'Reza', ' Karimi'), ('      1001', 'Ali', 'Ahmadi')");
+  server_.Exec("Att_1399",
+               "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+               "('      1001', '05/09', 450)");
   auto module = Connected();
 
   EXPECT_EQ(module->CurrentYear, "1399");
@@ -143,8 +146,9 @@ TEST_F(DmCalculateTest, FailedLogRowGoesToThePersonsLogFileAndDoesNotRaise) {
 }
 
 TEST_F(DmCalculateTest, ModuleOfAGivenUpWorkerWritesNothingMore) {
-  server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
-                           "('      1001', '05/09', 450)");
+  server_.Exec("Att_1399",
+               "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+               "('      1001', '05/09', 450)");
   auto module = Connected();
   std::stop_source stop;
   module->SetStopToken(stop.get_token());

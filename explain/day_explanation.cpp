@@ -53,7 +53,8 @@ std::string SourceKind(int type, const engine::TVariant& data) {
     case kSuspension:
       text = "suspension";
       break;
-    default: return "record of type " + std::to_string(type);
+    default:
+      return "record of type " + std::to_string(type);
   }
   if (!sheet.empty()) text += ", sheet " + sheet;
   if ((source == kLeave || source == kMission) && !item_type.empty()) text += ", type " + item_type;
@@ -67,8 +68,8 @@ int CodeOf(const engine::TPresence& p) {
 
 // Columns whose values differ between two records, as amounts (after - before).
 std::vector<TColumnAmount> Changes(const engine::TDailyWorkRec& before,
-                                   const engine::TDailyWorkRec& after,
-                                   const engine::TExtraData& x, bool minutes_only) {
+                                   const engine::TDailyWorkRec& after, const engine::TExtraData& x,
+                                   bool minutes_only) {
   const auto a = engine::DayWorkColumns(before, x);
   const auto b = engine::DayWorkColumns(after, x);
   std::vector<TColumnAmount> out;
@@ -216,9 +217,9 @@ class ExplainTrace final : public engine::TDayTrace {
         const TExplainStretch& s = e_.stretches[i];
         for (const TColumnAmount& a : s.adds) {
           if (a.column != c.name) continue;
-          total.parts.push_back({"stretch " + std::to_string(i + 1) + " " + s.begin.substr(6) +
-                                     "-" + s.end.substr(6),
-                                 a.amount});
+          total.parts.push_back(
+              {"stretch " + std::to_string(i + 1) + " " + s.begin.substr(6) + "-" + s.end.substr(6),
+               a.amount});
         }
       }
       for (const TExplainStep& step : e_.steps) {
@@ -292,8 +293,8 @@ void ReadStored(db::Connection& base, db::Connection& year, TDayExplanation& e) 
                    SqlQuoted(e.person) + " And Comment Like " + SqlQuoted("%(" + e.date + ")%") +
                    " Order By Id");
   for (const auto& r : logs.rows) {
-    e.stored_reports.push_back({TrimText(r[0].AsString()), TrimText(r[1].AsString()),
-                                TrimText(r[2].AsString())});
+    e.stored_reports.push_back(
+        {TrimText(r[0].AsString()), TrimText(r[1].AsString()), TrimText(r[2].AsString())});
   }
 }
 
@@ -319,7 +320,8 @@ std::pair<std::string, std::string> StatusName(int status, bool ok) {
     case kMission:
       return {"hourly mission", "مأموریت ساعتی"};
     case kExtraWork:
-      return ok ? std::pair<std::string, std::string>{"extra work, permitted", "اضافه‌کار مجاز"}
+      return ok ? std::pair<std::string, std::string>{"extra work, permitted",
+                                                      "اضافه‌کار مجاز"}
                 : std::pair<std::string, std::string>{"extra work, not permitted",
                                                       "اضافه‌کار غیرمجاز"};
     case kServiceLate:
@@ -338,7 +340,8 @@ std::pair<std::string, std::string> StatusName(int status, bool ok) {
       return {"daily mission", "مأموریت روزانه"};
     case kSuspended:
       return {"suspended", "تعلیق"};
-    default: return {"code " + std::to_string(status), "کد " + std::to_string(status)};
+    default:
+      return {"code " + std::to_string(status), "کد " + std::to_string(status)};
   }
 }
 
@@ -370,7 +373,8 @@ std::string StatusClass(int status, bool ok) {
       return "service";
     case kSuspended:
       return "suspended";
-    default: return "not-counted";
+    default:
+      return "not-counted";
   }
 }
 
@@ -440,14 +444,14 @@ std::vector<TColumnAmount> StoredMonthTotals(const ExplainRequest& request, int 
   std::vector<TColumnAmount> out;
   try {
     engine::TdmCalculate module(request.data_dir, request.odbc_driver);
-    module.InitialValues(request.year, request.user_name, request.password,
-                         request.database_name, request.server_name, 0);
+    module.InitialValues(request.year, request.user_name, request.password, request.database_name,
+                         request.server_name, 0);
     const db::ResultSet row = module.ADOConnectionTimeAttendance().Execute(
         "Select * From MahWork Where LTrim(RTrim(PerNo)) = " + SqlQuoted(TrimText(request.person)) +
         " And MMonth = " + std::to_string(month));
     if (row.rows.empty()) return out;
-    for (const char* column : {"WorkTotal", "ExtraWorkTotal", "NonWorkTotal", "NightWork",
-                               "Mission", "LeaveOfAbsPay"}) {
+    for (const char* column :
+         {"WorkTotal", "ExtraWorkTotal", "NonWorkTotal", "NightWork", "Mission", "LeaveOfAbsPay"}) {
       for (size_t c = 0; c < row.columns.size(); ++c) {
         if (TrimText(row.columns[c]) == column) {
           out.push_back({column, row.rows[0][c].IsNull() ? 0 : row.rows[0][c].AsInteger()});

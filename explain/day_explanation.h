@@ -24,34 +24,34 @@ struct TColumnAmount {
 
 // One record the day was assembled from.
 struct TExplainSource {
-  int type = 0;          // 1 entry/exit, 2 leave, 3 mission, 4 extra-work permission,
-                         // 5 service-late permission, 23 suspension
-  std::string kind;      // in words, with the sheet: "daily leave, sheet 21, type 3"
+  int type = 0;            // 1 entry/exit, 2 leave, 3 mission, 4 extra-work permission,
+                           // 5 service-late permission, 23 suspension
+  std::string kind;        // in words, with the sheet: "daily leave, sheet 21, type 3"
   std::string begin, end;  // "MM/DD HH:NN"
 };
 
 // One stretch of the day, in timeline order.
 struct TExplainStretch {
-  std::string begin, end;      // "MM/DD HH:NN"
-  int begin_minute = 0;        // minutes from the calculated day's 00:00 (may be negative)
+  std::string begin, end;  // "MM/DD HH:NN"
+  int begin_minute = 0;    // minutes from the calculated day's 00:00 (may be negative)
   int end_minute = 0;
-  int minutes = 0;             // as stored (after the meal deduction or holiday length)
-  int working_interval = 0;    // 0..6
-  std::string interval;        // "duty, first segment", ...
-  bool present = false;        // kind: present (else absent)
+  int minutes = 0;                   // as stored (after the meal deduction or holiday length)
+  int working_interval = 0;          // 0..6
+  std::string interval;              // "duty, first segment", ...
+  bool present = false;              // kind: present (else absent)
   std::vector<std::string> sources;  // the records that cover it; empty: none
-  int code = 0;                // result code after classification and processing
-  int status = -1;             // stored TimeTab status; -1 when not processed
-  bool ok = false;             // permitted or tolerated
-  std::string status_name;     // by name, English ("late within tolerance")
-  std::string status_fa;       // the same in Persian
-  std::string css_class;       // colour class: present, extra, extra-ok, tolerated, late,
-                               // absent, leave, mission, service, not-counted, suspended
-  std::string sheet;           // the permission sheet (page number) of its data, if any
-  engine::TTraceReason classified;                  // validation
+  int code = 0;                      // result code after classification and processing
+  int status = -1;                   // stored TimeTab status; -1 when not processed
+  bool ok = false;                   // permitted or tolerated
+  std::string status_name;           // by name, English ("late within tolerance")
+  std::string status_fa;             // the same in Persian
+  std::string css_class;             // colour class: present, extra, extra-ok, tolerated, late,
+                                     // absent, leave, mission, service, not-counted, suspended
+  std::string sheet;                 // the permission sheet (page number) of its data, if any
+  engine::TTraceReason classified;   // validation
   std::optional<engine::TTraceReason> reclassified;  // before processing
-  engine::TTraceReason processed;                   // break rule, meal, holiday length
-  std::vector<TColumnAmount> adds;  // what it added to the DayWork minute columns
+  engine::TTraceReason processed;                    // break rule, meal, holiday length
+  std::vector<TColumnAmount> adds;                   // what it added to the DayWork minute columns
 };
 
 // A closing step of the day and what it changed.
@@ -64,9 +64,9 @@ struct TExplainStep {
 struct TExplainTotal {
   std::string column;
   int64_t value = 0;
-  bool minutes = false;            // a minute total (the others are codes, flags, money)
+  bool minutes = false;              // a minute total (the others are codes, flags, money)
   std::vector<TColumnAmount> parts;  // "stretch 3 08:00-08:10" or a step's rule, amount
-  std::optional<int64_t> stored;   // the stored DayWork value; nullopt without a stored row
+  std::optional<int64_t> stored;     // the stored DayWork value; nullopt without a stored row
 };
 
 struct TStoredReport {
@@ -75,21 +75,20 @@ struct TStoredReport {
 
 struct TDayExplanation {
   std::string year, person, person_name, date;  // date "MM/DD"
-  bool calculated = false;      // false: not calculated (why in not_calculated)
+  bool calculated = false;                      // false: not calculated (why in not_calculated)
   std::string not_calculated;
 
   // The day's shape and the settings that decide its stretches.
   int work_group = 0;
   std::string work_group_name;
   int group_type = 0;
-  std::string shape;             // "calendar 1", "shift group 6", ...
+  std::string shape;  // "calendar 1", "shift group 6", ...
   int holiday = 0;
   int day_length = 0, cal_work = 0;
   std::string extra_begin, extra_end, duty_begin, duty_end, break_begin, break_end;
   std::string day_begin, day_end;  // where the attendance day begins and ends
-  int extra_begin_minute = 0, extra_end_minute = 0, duty_begin_minute = 0,
-      duty_end_minute = 0, break_begin_minute = 0, break_end_minute = 0,
-      day_begin_minute = 0, day_end_minute = 0;
+  int extra_begin_minute = 0, extra_end_minute = 0, duty_begin_minute = 0, duty_end_minute = 0,
+      break_begin_minute = 0, break_end_minute = 0, day_begin_minute = 0, day_end_minute = 0;
   std::vector<std::pair<std::string, std::string>> settings;  // name, value
 
   std::vector<TExplainSource> sources;
@@ -99,12 +98,12 @@ struct TDayExplanation {
   std::vector<TExplainTotal> totals;  // every numeric DayWork column
   bool daily_absence = false;
 
-  int error_code = 0;            // the day failed: its code (0 with a message: an exception)
+  int error_code = 0;  // the day failed: its code (0 with a message: an exception)
   std::string error_message;
-  std::vector<std::string> reports;             // CSSLog comments this run makes
-  std::vector<TStoredReport> stored_reports;    // CSSLog rows of the day
-  bool stored_found = false;                    // a DayWork row is stored for the day
-  std::vector<std::string> differences;         // columns whose stored value differs
+  std::vector<std::string> reports;           // CSSLog comments this run makes
+  std::vector<TStoredReport> stored_reports;  // CSSLog rows of the day
+  bool stored_found = false;                  // a DayWork row is stored for the day
+  std::vector<std::string> differences;       // columns whose stored value differs
 
   bool failed() const { return error_code != 0 || !error_message.empty(); }
 };
@@ -114,9 +113,9 @@ struct ExplainRequest {
   // The connection: as the calculation data module takes it.
   std::string data_dir, odbc_driver;
   std::string database_name, server_name, user_name, password;
-  std::string year;                 // "YYYY"
-  std::string person;               // as typed; compared trimmed
-  std::vector<std::string> dates;   // "MM/DD", in order
+  std::string year;                // "YYYY"
+  std::string person;              // as typed; compared trimmed
+  std::vector<std::string> dates;  // "MM/DD", in order
 };
 
 // Runs the daily engine on each date without writing anything and returns the explanations,

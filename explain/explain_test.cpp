@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
+#include <functional>
 
 #include "db/client.h"
 #include "engine/scenarios/scenario_runner.h"
@@ -143,8 +143,7 @@ TEST(Explain, ExtraWorkWithPermissionNamesTheSheetAndAddPermit) {
     ASSERT_NE(unpermitted, nullptr);
     EXPECT_EQ(unpermitted->status_name, "extra work, not permitted");
     EXPECT_EQ(unpermitted->classified.rule, "presence outside the extra span: extra work");
-    EXPECT_EQ(unpermitted->classified.setting,
-              "ADDPERMIT 1: needs a permission, there is none");
+    EXPECT_EQ(unpermitted->classified.setting, "ADDPERMIT 1: needs a permission, there is none");
     ExpectTotalsAddUp(days[0]);
 
     const TExplainStretch* permitted = StretchAt(days[1], "02/03 05:00");

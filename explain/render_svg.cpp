@@ -97,11 +97,21 @@ std::string XmlEscape(const std::string& text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
       default:
         // Control characters are not allowed in XML 1.0 text.
         if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') {
@@ -137,9 +147,7 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
   lo = (lo - 59) / 60 * 60;
   hi = (hi + 59) / 60 * 60;
   const double scale = (plot_right - plot_left) / (hi - lo);
-  auto X = [&](int minute) {
-    return plot_left + (std::clamp(minute, lo, hi) - lo) * scale;
-  };
+  auto X = [&](int minute) { return plot_left + (std::clamp(minute, lo, hi) - lo) * scale; };
 
   const double rows_bottom = top + row_height * static_cast<double>(days.size());
   const double height = rows_bottom + 40 + 30 + 30 * ((std::size(kClasses) + 5) / 6) + 20;
@@ -160,20 +168,27 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
     std::string when = d.year + "/" + d.date;
     if (!single) when = d.year + "/" + d.date.substr(0, 2);
     o << FaText(width - 20, 28,
-                "چرا روز این‌گونه محاسبه شد؟ " + d.person_name + " (" + d.person + ") " + when, 18);
+                "چرا روز این‌گونه محاسبه شد؟ " + d.person_name + " (" +
+                    d.person + ") " + when,
+                18);
     o << FaText(width - 20, 50,
-                "کارکرد، اضافه‌کار و کسرکار هر روز در ستون راست؛ رنگ‌ها در راهنمای پایین", 12,
-                "start", "#616161");
+                "کارکرد، اضافه‌کار و کسرکار هر روز در ستون راست؛ رنگ‌ها در راهنمای "
+                "پایین",
+                12, "start", "#616161");
   }
 
   // Time axis with hour ticks.
   const int step = (hi - lo) > 30 * 60 ? 120 : 60;
   for (int m = lo; m <= hi; m += step) {
     const double x = X(m);
-    o << "<line x1=\"" << x << "\" y1=\"" << top - 8 << "\" x2=\"" << x << "\" y2=\""
-      << rows_bottom << "\" stroke=\"#eeeeee\" stroke-width=\"1\"/>\n";
-    o << LtrText(x, top - 12, (m < 0 ? "-" : m >= 1440 ? "+" : "") + Clock(m).substr(0, 2), 10,
-                 "middle", "#757575");
+    o << "<line x1=\"" << x << "\" y1=\"" << top - 8 << "\" x2=\"" << x << "\" y2=\"" << rows_bottom
+      << "\" stroke=\"#eeeeee\" stroke-width=\"1\"/>\n";
+    o << LtrText(x, top - 12,
+                 (m < 0       ? "-"
+                  : m >= 1440 ? "+"
+                              : "") +
+                     Clock(m).substr(0, 2),
+                 10, "middle", "#757575");
   }
   o << FaText(plot_right + 220, top - 12, "کارکرد", 11, "start", "#424242");
   o << FaText(plot_right + 150, top - 12, "اضافه‌کار", 11, "start", "#424242");
@@ -186,9 +201,10 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
     const double bar_y = single ? y + 16 : y + (row_height - bar_height) / 2;
     o << "<g>\n" << LtrText(10, bar_y + bar_height / 2 + 4, e.date, 12);
     if (!e.not_calculated.empty() || (e.stretches.empty() && e.failed())) {
-      const std::string why = !e.not_calculated.empty()
-                                  ? "محاسبه نمی‌شود: خارج از دوره استخدام"
-                                  : "خطا: " + e.error_message;
+      const std::string why =
+          !e.not_calculated.empty()
+              ? "محاسبه نمی‌شود: خارج از دوره استخدام"
+              : "خطا: " + e.error_message;
       o << FaText(plot_right - 4, bar_y + bar_height / 2 + 4, why, 11, "start", "#b71c1c");
       o << "</g>\n";
       continue;
@@ -197,15 +213,15 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
     // The extra span as a thin line above the bar.
     o << "<rect x=\"" << X(e.extra_begin_minute) << "\" y=\"" << bar_y - 5 << "\" width=\""
       << std::max(0.0, X(e.extra_end_minute) - X(e.extra_begin_minute))
-      << "\" height=\"3\" fill=\"#9e9e9e\"><title>extra span " << XmlEscape(e.extra_begin)
-      << " - " << XmlEscape(e.extra_end) << "</title></rect>\n";
+      << "\" height=\"3\" fill=\"#9e9e9e\"><title>extra span " << XmlEscape(e.extra_begin) << " - "
+      << XmlEscape(e.extra_end) << "</title></rect>\n";
     for (size_t i = 0; i < e.stretches.size(); ++i) {
       const TExplainStretch& s = e.stretches[i];
       const double x = X(s.begin_minute), w = std::max(0.0, X(s.end_minute) - X(s.begin_minute));
       if (w <= 0) continue;
-      o << "<rect class=\"" << s.css_class << "\" x=\"" << x << "\" y=\"" << bar_y
-        << "\" width=\"" << w << "\" height=\"" << bar_height << "\" fill=\""
-        << ColourOf(s.css_class) << "\" stroke=\"#ffffff\" stroke-width=\"0.5\"><title>"
+      o << "<rect class=\"" << s.css_class << "\" x=\"" << x << "\" y=\"" << bar_y << "\" width=\""
+        << w << "\" height=\"" << bar_height << "\" fill=\"" << ColourOf(s.css_class)
+        << "\" stroke=\"#ffffff\" stroke-width=\"0.5\"><title>"
         << XmlEscape(s.begin + " - " + s.end + ": " + s.status_name + " -- " + s.classified.rule +
                      (s.reclassified ? "; " + s.reclassified->rule + " " + s.reclassified->setting
                                      : std::string()) +

@@ -42,8 +42,8 @@ TDayExplanation SampleDay(const std::string& date) {
     int b, e, status;
     bool ok;
     const char* cls;
-  } rows[] = {{-1, 360, 7, true, "not-counted"}, {360, 480, 7, true, "not-counted"},
-              {480, 490, 16, true, "tolerated"}, {490, 720, 6, true, "present"},
+  } rows[] = {{-1, 360, 7, true, "not-counted"},  {360, 480, 7, true, "not-counted"},
+              {480, 490, 16, true, "tolerated"},  {490, 720, 6, true, "present"},
               {720, 750, 7, true, "not-counted"}, {750, 960, 6, true, "present"},
               {960, 1050, 14, true, "extra-ok"},  {1050, 1439, 7, true, "not-counted"}};
   for (const auto& r : rows) {
@@ -62,9 +62,10 @@ TDayExplanation SampleDay(const std::string& date) {
     s.classified = {"rule <with> & marks", "LATE_IN 15"};
     e.stretches.push_back(s);
   }
-  e.totals = {{"WorkTotal", 450, true, {{"stretch 3", 10}, {"stretch 4", 230}, {"stretch 6", 210}}, 450},
-              {"ExtraWorkTotal", 90, true, {{"stretch 7", 90}}, 90},
-              {"NonWorkTotal", 0, true, {}, 0}};
+  e.totals = {
+      {"WorkTotal", 450, true, {{"stretch 3", 10}, {"stretch 4", 230}, {"stretch 6", 210}}, 450},
+      {"ExtraWorkTotal", 90, true, {{"stretch 7", 90}}, 90},
+      {"NonWorkTotal", 0, true, {}, 0}};
   return e;
 }
 
@@ -116,15 +117,22 @@ Image ReadPng(const fs::path& path) {
       const int c = i >= static_cast<size_t>(channels) ? previous[i - channels] : 0;
       int predicted = 0;
       switch (filter) {
-        case 1: predicted = a; break;
-        case 2: predicted = b; break;
-        case 3: predicted = (a + b) / 2; break;
+        case 1:
+          predicted = a;
+          break;
+        case 2:
+          predicted = b;
+          break;
+        case 3:
+          predicted = (a + b) / 2;
+          break;
         case 4: {
           const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
           predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
           break;
         }
-        default: break;
+        default:
+          break;
       }
       row[i] = static_cast<unsigned char>(line[i] + predicted);
     }
@@ -184,8 +192,8 @@ TEST(ExplainRender, SvgRendersToAPictureThatIsNotBlank) {
   const fs::path dir = fs::temp_directory_path() / ("zel_explain_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   std::ofstream(dir / "day.svg") << RenderSvg({SampleDay("02/02"), SampleDay("02/03")});
-  const std::string command = "rsvg-convert -o '" + (dir / "day.png").string() + "' '" +
-                              (dir / "day.svg").string() + "'";
+  const std::string command =
+      "rsvg-convert -o '" + (dir / "day.png").string() + "' '" + (dir / "day.svg").string() + "'";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   const Image image = ReadPng(dir / "day.png");
   fs::remove_all(dir);
@@ -209,8 +217,9 @@ TEST(ExplainRender, JsonEscapesAndTextNamesTheRule) {
   EXPECT_EQ(JsonEscape("a\nb\x01"), "a\\nb\\u0001");
   const std::string text = RenderText(days);
   EXPECT_NE(text.find("late within tolerance (تأخیر مجاز)"), std::string::npos);
-  EXPECT_NE(text.find("WorkTotal       450    = 10 (stretch 3) + 230 (stretch 4) + 210 (stretch 6)"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("WorkTotal       450    = 10 (stretch 3) + 230 (stretch 4) + 210 (stretch 6)"),
+      std::string::npos)
       << text;
   EXPECT_NE(RenderText(days, {{"WorkTotal", 900}}).find("Month totals (MahWork): WorkTotal 900;"),
             std::string::npos);

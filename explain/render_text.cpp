@@ -14,9 +14,7 @@ std::string Pad(std::string text, size_t width) {
   return text;
 }
 
-std::string Signed(int64_t amount) {
-  return (amount >= 0 ? "+" : "") + std::to_string(amount);
-}
+std::string Signed(int64_t amount) { return (amount >= 0 ? "+" : "") + std::to_string(amount); }
 
 std::string ReasonText(const engine::TTraceReason& r) {
   std::string text = r.rule;
@@ -25,8 +23,7 @@ std::string ReasonText(const engine::TTraceReason& r) {
 }
 
 void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
-  out << "Person " << e.person << " (" << e.person_name << "), " << e.year << "/" << e.date
-      << "\n";
+  out << "Person " << e.person << " (" << e.person_name << "), " << e.year << "/" << e.date << "\n";
   if (!e.not_calculated.empty()) {
     out << "  not calculated: " << e.not_calculated << "\n";
   }
@@ -35,8 +32,8 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
         << e.group_type << "), " << e.shape << (e.holiday != 0 ? ", holiday" : ", working day")
         << ", day length " << e.day_length << ", CalWork " << e.cal_work << "\n";
     out << "  attendance day " << e.day_begin << " - " << e.day_end << "; extra span "
-        << e.extra_begin << " - " << e.extra_end << "; duty " << e.duty_begin << " - "
-        << e.duty_end << "; break " << e.break_begin << " - " << e.break_end << "\n";
+        << e.extra_begin << " - " << e.extra_end << "; duty " << e.duty_begin << " - " << e.duty_end
+        << "; break " << e.break_begin << " - " << e.break_end << "\n";
     out << "  settings:";
     for (const auto& [name, value] : e.settings) out << " " << name << " " << value << ";";
     out << "\n";
@@ -52,8 +49,8 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
     const TExplainStretch& s = e.stretches[i];
     out << Pad("  " + std::to_string(i + 1) + ".", 6) << s.begin << " - " << s.end << "  "
         << Pad(std::to_string(s.minutes) + " min", 9) << Pad(s.interval, 23)
-        << (s.present ? "present" : "absent") << ": " << s.status_name << " ("
-        << s.status_fa << ")";
+        << (s.present ? "present" : "absent") << ": " << s.status_name << " (" << s.status_fa
+        << ")";
     if (s.status >= 0) out << ", status " << s.status;
     out << "\n";
     out << "        records: ";
@@ -78,8 +75,9 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
     out << "\n";
   }
   if (e.failed()) {
-    out << "The day stopped: " << (e.error_code ? "error " + std::to_string(e.error_code) + ": " : "")
-        << e.error_message << "\n";
+    out << "The day stopped: "
+        << (e.error_code ? "error " + std::to_string(e.error_code) + ": " : "") << e.error_message
+        << "\n";
   }
   bool any_total = false;
   for (const TExplainTotal& t : e.totals) {
@@ -99,12 +97,16 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
     out << "\n";
   }
   out << "Reports of this run (CSSLog): ";
-  if (e.reports.empty()) out << "none\n";
-  else out << "\n";
+  if (e.reports.empty())
+    out << "none\n";
+  else
+    out << "\n";
   for (const std::string& r : e.reports) out << "  " << r << "\n";
   out << "Stored CSSLog rows of the day: ";
-  if (e.stored_reports.empty()) out << "none\n";
-  else out << "\n";
+  if (e.stored_reports.empty())
+    out << "none\n";
+  else
+    out << "\n";
   for (const TStoredReport& r : e.stored_reports) {
     out << "  " << r.date << " " << r.time << "  " << r.comment << "\n";
   }

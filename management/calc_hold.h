@@ -29,9 +29,9 @@ bool HolderIsThisComputer(const HoldHolder& holder);
 bool HolderIsGone(const HoldHolder& holder);
 
 struct HoldState {
-  bool row = false;     // Semaphor has the row
+  bool row = false;      // Semaphor has the row
   long long amount = 0;  // holders
-  std::string holder;   // HostName, trimmed; empty when NULL
+  std::string holder;    // HostName, trimmed; empty when NULL
 };
 // Reads the row of `code`. Raises zel::db::DbError.
 HoldState ReadCalcHold(db::Connection& base, int code);
@@ -42,7 +42,6 @@ bool TakeCalcHold(db::Connection& base, int code, const std::string& holder);
 
 // Releases the hold when it is taken and, with `only_holder`, only when HostName is that
 // holder; one statement. True when a hold was released. Raises zel::db::DbError.
-bool ReleaseCalcHold(db::Connection& base, int code,
-                     const std::optional<std::string>& only_holder);
+bool ReleaseCalcHold(db::Connection& base, int code, const std::optional<std::string>& only_holder);
 
 }  // namespace zel::management

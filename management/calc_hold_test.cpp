@@ -31,8 +31,12 @@ TEST(CalcHoldTest, HolderTextIsHostAndProcessWithinThirtyCharacters) {
     const char* host;
     long pid;  // -1: none
   } cases[] = {
-      {"PC1:4711", "PC1", 4711},      {"PC1", "PC1", -1},       {"  PC1:12  ", "PC1", 12},
-      {"host:name:9", "host:name", 9}, {"PC1:", "PC1:", -1},    {"PC1:x1", "PC1:x1", -1},
+      {"PC1:4711", "PC1", 4711},
+      {"PC1", "PC1", -1},
+      {"  PC1:12  ", "PC1", 12},
+      {"host:name:9", "host:name", 9},
+      {"PC1:", "PC1:", -1},
+      {"PC1:x1", "PC1:x1", -1},
       {"", "", -1},
   };
   for (const auto& c : cases) {
@@ -132,8 +136,8 @@ TEST(CalcHoldTest, ARunPreparesSharedTablesOnlyWhileHolding) {
     manager.SetHoldTakenHook([] { throw std::runtime_error("cannot fill"); });
     EXPECT_THROW(manager.RunDailyCalculatorForOnePerson(), std::runtime_error);
   }
-  EXPECT_EQ(server.Query("Att", "SELECT Amount FROM Semaphor WHERE Code = 17").rows[0][0].AsInteger(),
-            0);
+  EXPECT_EQ(
+      server.Query("Att", "SELECT Amount FROM Semaphor WHERE Code = 17").rows[0][0].AsInteger(), 0);
 }
 
 }  // namespace

@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dates/clock.h"
@@ -79,8 +79,9 @@ class ManagementTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dates::SetNowJalali("1399/08/03 10:15", true);
-    server_.Exec("Att", "INSERT INTO Semaphor (Code, Amount, HostName) VALUES (1, 0, NULL), "
-                        "(17, 0, NULL)");
+    server_.Exec("Att",
+                 "INSERT INTO Semaphor (Code, Amount, HostName) VALUES (1, 0, NULL), "
+                 "(17, 0, NULL)");
     server_.Exec("Att", "INSERT INTO SYSTEM (KorlanCalcOrService) VALUES (0)");
     server_.Exec("Att", "INSERT INTO CSSchedule (ScheduleId, CalcType) VALUES (7, 0)");
   }
@@ -137,7 +138,8 @@ class ManagementTest : public ::testing::Test {
     std::vector<std::vector<std::string>> out;
     for (const auto& row : server_.Query(database, sql).rows) {
       std::vector<std::string> texts;
-      for (const auto& value : row) texts.push_back(value.IsNull() ? "NULL" : Trim(value.AsString()));
+      for (const auto& value : row)
+        texts.push_back(value.IsNull() ? "NULL" : Trim(value.AsString()));
       out.push_back(texts);
     }
     return out;
@@ -163,8 +165,12 @@ TEST(ManagementSettingsTest, SemaphoreCodeOfANameInTheList) {
   const struct {
     const char* name;
     std::optional<int> code;
-  } cases[] = {{"EnterSystem", 1}, {"CALC", 17}, {"Calc", 17}, {"LT", std::nullopt},
-               {"IOINFO", std::nullopt}, {"CONFIRM", std::nullopt}};
+  } cases[] = {{"EnterSystem", 1},
+               {"CALC", 17},
+               {"Calc", 17},
+               {"LT", std::nullopt},
+               {"IOINFO", std::nullopt},
+               {"CONFIRM", std::nullopt}};
   for (const auto& c : cases) EXPECT_EQ(SemaphoreCode(list, c.name), c.code) << c.name;
 }
 
@@ -217,8 +223,7 @@ TEST_F(ManagementTest, DailyRunHoldsTheSemaphoreAndFlagAndRecordsTheRun) {
             (std::vector<std::vector<std::string>>{{"0"}}));
   EXPECT_EQ(Rows("Att", "SELECT LastRunDate, LastRunTime FROM CSSchedule WHERE ScheduleId = 7"),
             (std::vector<std::vector<std::string>>{{"1399/08/03", "10:15"}}));
-  EXPECT_NE(server_.LogFile("Log(1399-08-03)_T0.Log").find(" : MaxThread = 3"),
-            std::string::npos);
+  EXPECT_NE(server_.LogFile("Log(1399-08-03)_T0.Log").find(" : MaxThread = 3"), std::string::npos);
 }
 
 TEST_F(ManagementTest, HeldOrMissingCalcRowSkipsTheRunAndSaysSo) {
@@ -232,16 +237,21 @@ TEST_F(ManagementTest, HeldOrMissingCalcRowSkipsTheRunAndSaysSo) {
   } cases[] = {
       {"another program holds CALC",
        "DELETE FROM Semaphor; INSERT INTO Semaphor VALUES (1, 0, NULL), (17, 1, 'other')",
-       {"EnterSystem=1", "CALC=17"}, RunStatus::kSemaphoreBusy, "فرد ديگري در اين فرم است .",
-       {{"1", "0", "NULL"}, {"17", "1", "other"}}},
-      {"no CALC row", "DELETE FROM Semaphor; INSERT INTO Semaphor VALUES (1, 0, NULL)",
        {"EnterSystem=1", "CALC=17"},
-       RunStatus::kNoCalcSemaphore, "Table Semaphor has no CALC row: the calculation did not run.",
+       RunStatus::kSemaphoreBusy,
+       "فرد ديگري در اين فرم است .",
+       {{"1", "0", "NULL"}, {"17", "1", "other"}}},
+      {"no CALC row",
+       "DELETE FROM Semaphor; INSERT INTO Semaphor VALUES (1, 0, NULL)",
+       {"EnterSystem=1", "CALC=17"},
+       RunStatus::kNoCalcSemaphore,
+       "Table Semaphor has no CALC row: the calculation did not run.",
        {{"1", "0", "NULL"}}},
       {"no CALC code in the list",
        "DELETE FROM Semaphor; INSERT INTO Semaphor VALUES (1, 0, NULL), (17, 0, NULL)",
        {"EnterSystem=1"},
-       RunStatus::kNoCalcSemaphore, "Table Semaphor has no CALC row: the calculation did not run.",
+       RunStatus::kNoCalcSemaphore,
+       "Table Semaphor has no CALC row: the calculation did not run.",
        {{"1", "0", "NULL"}, {"17", "0", "NULL"}}},
   };
   AddPersons(1);
@@ -253,14 +263,15 @@ TEST_F(ManagementTest, HeldOrMissingCalcRowSkipsTheRunAndSaysSo) {
     CalculatorSettings s = Daily(3);
     s.semaphore_list = c.semaphore_list;
     TZELCalculatorManagement manager(s);
-    manager.SetDailyModuleHook([watch](engine::TdmCalculate& module) { BindEvents(module, watch); });
+    manager.SetDailyModuleHook(
+        [watch](engine::TdmCalculate& module) { BindEvents(module, watch); });
 
     EXPECT_EQ(manager.RunDailyCalculatorForOnePerson().status, c.status);
 
     EXPECT_TRUE(watch->days.empty());
-    EXPECT_EQ(Rows("Att", "SELECT ScheduleId, PerNo, LogDate, LogTime, Comment, Status FROM CSSLog"),
-              (std::vector<std::vector<std::string>>{
-                  {"7", "", "1399/08/03", "10:15", c.comment, "0"}}));
+    EXPECT_EQ(
+        Rows("Att", "SELECT ScheduleId, PerNo, LogDate, LogTime, Comment, Status FROM CSSLog"),
+        (std::vector<std::vector<std::string>>{{"7", "", "1399/08/03", "10:15", c.comment, "0"}}));
     EXPECT_EQ(Rows("Att", "SELECT Code, Amount, HostName FROM Semaphor ORDER BY Code"),
               c.semaphor_after);
     EXPECT_EQ(Rows("Att", "SELECT KorlanCalcOrService FROM SYSTEM"),
@@ -354,20 +365,20 @@ TEST_F(ManagementTest, DailyWorkerOverItsTimeLimitIsGivenUpAndTheRunGoesOn) {
   manager.SetDailyModuleHook([watch](engine::TdmCalculate& module) {
     BindEvents(module, watch);
     auto& events = module.AttendanceCalcManager();
-    events.OnGetWorkingDays = [watch, record = events.OnGetWorkingDays](
-                                  engine::TAttendanceCalcManager& sender) {
-      {
-        std::unique_lock lock(watch->mutex);
-        if (Trim(sender.PersonID()) == "1001") {
-          // 1001 stays in its first day until 1002 runs, i.e. until it has been given up.
-          watch->changed.wait_for(lock, 60s, [&] { return watch->released; });
-        } else {
-          watch->released = true;
-          watch->changed.notify_all();
-        }
-      }
-      record(sender);
-    };
+    events.OnGetWorkingDays =
+        [watch, record = events.OnGetWorkingDays](engine::TAttendanceCalcManager& sender) {
+          {
+            std::unique_lock lock(watch->mutex);
+            if (Trim(sender.PersonID()) == "1001") {
+              // 1001 stays in its first day until 1002 runs, i.e. until it has been given up.
+              watch->changed.wait_for(lock, 60s, [&] { return watch->released; });
+            } else {
+              watch->released = true;
+              watch->changed.notify_all();
+            }
+          }
+          record(sender);
+        };
   });
   // Once 1001 has been given up, the next worker keeps all its time.
   manager.SetProgressCallback([](int done, int) {
@@ -446,8 +457,9 @@ TEST_F(ManagementTest, UnreadablePersonTableRunsNoWorkerButReleasesAndRecords) {
 }
 
 TEST_F(ManagementTest, ClockRecordRunLabelsWithoutTheHoldAndReportsItsFailure) {
-  server_.Exec("Att", "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, "
-                      "TRANSFERED) VALUES (1, '1001', '      1001', '1399/03/10', '08:00', 0)");
+  server_.Exec("Att",
+               "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, "
+               "TRANSFERED) VALUES (1, '1001', '      1001', '1399/03/10', '08:00', 0)");
   {
     TZELCalculatorManagement manager(server_.Settings());
     const ClockRecResult result = manager.RunSetClockDmpRecordsForPersonList();
@@ -478,11 +490,14 @@ TEST_F(ManagementTest, MonthlyAndPeriodicRunsCalculateEveryPersonAndRecordTheRun
   AddPersons(2);
   server_.Exec("Att", "UPDATE SYSTEM SET Period3B = '03/01', Period3E = '03/31'");
   server_.Exec("Att", "INSERT INTO WorkGrp (CODE, CALCODE, GROUPTYPE) VALUES (1, 1, 1)");
-  server_.Exec("Att_1399", "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
-                           "('      1001', '01/01', '12/30', 1), ('      1002', '01/01', '12/30', 1)");
+  server_.Exec("Att_1399",
+               "INSERT INTO PrjRule (PERNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
+               "('      1001', '01/01', '12/30', 1), ('      1002', '01/01', '12/30', 1)");
   for (int d = 1; d <= 31; ++d) {
-    server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', "
-                             "'03/" + std::string(d < 10 ? "0" : "") + std::to_string(d) + "', 10)");
+    server_.Exec("Att_1399",
+                 "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', "
+                 "'03/" +
+                     std::string(d < 10 ? "0" : "") + std::to_string(d) + "', 10)");
   }
   const struct {
     const char* name;
@@ -525,12 +540,14 @@ TEST_F(ManagementTest, AMonthlyPersonThatFailsIsLoggedAndTheOthersGoOn) {
   for (const char* p : {"1001", "1002", "1003"}) {
     for (int d = 1; d <= 31; ++d) {
       server_.Exec("Att_1399", std::string("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
-                                           "('      ") + p + "', '03/" +
-                                   (d < 10 ? "0" : "") + std::to_string(d) + "', 10)");
+                                           "('      ") +
+                                   p + "', '03/" + (d < 10 ? "0" : "") + std::to_string(d) +
+                                   "', 10)");
     }
   }
-  server_.Exec("Att_1399", "INSERT INTO MSMorDef (Perno, Mah, Kind, Amount) VALUES "
-                           "('      1002', 3, 0, 'ab:cd')");
+  server_.Exec("Att_1399",
+               "INSERT INTO MSMorDef (Perno, Mah, Kind, Amount) VALUES "
+               "('      1002', 3, 0, 'ab:cd')");
   CalculatorSettings s = server_.Settings();
   s.from_date = "3";
   s.to_date = "3";

@@ -23,7 +23,8 @@ bool IsGoLine(std::string_view line) {
   size_t e = line.size();
   while (b < e && IsBlank(line[b])) ++b;
   while (e > b && IsBlank(line[e - 1])) --e;
-  return e - b == 2 && (line[b] == 'G' || line[b] == 'g') && (line[b + 1] == 'O' || line[b + 1] == 'o');
+  return e - b == 2 && (line[b] == 'G' || line[b] == 'g') &&
+         (line[b + 1] == 'O' || line[b + 1] == 'o');
 }
 
 bool HasContent(std::string_view text) {
@@ -60,14 +61,13 @@ std::vector<std::string> SplitBatches(std::string_view script) {
   return batches;
 }
 
-
 std::string CalItemViewSelect(const std::string& B) {
   const std::string d =
       "RIGHT('0' + CAST(DistributedGshItem.Period AS VARCHAR(2)), 2) + '/' + "
       "RIGHT('0' + SUBSTRING(DistributedGshItem.DayNo, 2, 2), 2)";
   auto shifted = [&](int position) {
-    return "(Case when SUBSTRING(WS.ShiftStatus, " + std::to_string(position) +
-           ", 1) = '1' then " + B + ".dbo.IncDate(" + d + ") else " + d + " end)";
+    return "(Case when SUBSTRING(WS.ShiftStatus, " + std::to_string(position) + ", 1) = '1' then " +
+           B + ".dbo.IncDate(" + d + ") else " + d + " end)";
   };
   std::string source;
   std::string days;
@@ -91,8 +91,9 @@ std::string CalItemViewSelect(const std::string& B) {
   sql += " " + shifted(5) + " AS EndDate, WS.ENDTIME AS ENDTIME,\n";
   sql += " WS.Holiday AS Holiday\n";
   sql += "FROM (SELECT P.PerNo, P.GShCode, P.Period" + source + "\n";
-  sql += "  FROM GshItem G LEFT JOIN PerShifts P on G.GShCode=P.GShCode and G.Period=P.Period"
-         ") AS ShiftItem\n";
+  sql +=
+      "  FROM GshItem G LEFT JOIN PerShifts P on G.GShCode=P.GShCode and G.Period=P.Period"
+      ") AS ShiftItem\n";
   sql += "UNPIVOT (WorkShiftCode FOR DayNo IN (" + days + ")) AS DistributedGshItem\n";
   sql += "LEFT OUTER JOIN " + B +
          ".dbo.WorkShifts As WS on DistributedGshItem.WorkShiftCode = WS.Code\n";

@@ -37,11 +37,13 @@ TEST(SplitBatches, SplitsOnGoLinesOnly) {
       {"lower and mixed case", "A\ngo\nB\nGo\nC", {"A\n", "B\n", "C"}},
       {"blanks around GO", "A\n  GO\t \nB\n", {"A\n", "B\n"}},
       {"CRLF line ends", "A\r\nGO\r\nB\r\n", {"A\r\n", "B\r\n"}},
-      {"GO as part of a line stays", "SELECT 'GO'\nGOTO x\nGO;\nGO\n",
+      {"GO as part of a line stays",
+       "SELECT 'GO'\nGOTO x\nGO;\nGO\n",
        {"SELECT 'GO'\nGOTO x\nGO;\n"}},
       {"GO on the last line without line break", "A\nGO", {"A\n"}},
       {"blank batches are left out", "GO\n\n  \nGO\nA\nGO\n\nGO\n", {"A\n"}},
-      {"comment before a statement stays with it", "-- t\nCREATE TABLE t (a int)\nGO\n",
+      {"comment before a statement stays with it",
+       "-- t\nCREATE TABLE t (a int)\nGO\n",
        {"-- t\nCREATE TABLE t (a int)\n"}},
   };
   for (const auto& c : cases) {
@@ -54,8 +56,8 @@ TEST(SplitBatches, SplitsOnGoLinesOnly) {
 
 struct TableText {
   std::string name;
-  bool has_comment = false;        // a "--" line right before CREATE TABLE
-  std::set<std::string> columns;   // upper-cased
+  bool has_comment = false;       // a "--" line right before CREATE TABLE
+  std::set<std::string> columns;  // upper-cased
 };
 
 // Reads the one CREATE TABLE of a batch: its name, its leading comment and column names.
@@ -109,15 +111,15 @@ std::vector<TableText> Tables(std::string_view script) {
 }
 
 const std::vector<std::string> kBaseTables = {
-    "SYSTEM", "CSSchedule", "CSSPersons", "CSSPerTemp", "CSSLog",   "UsersLog", "Semaphor",
-    "Person", "JobInfo",    "WorkGrp",    "WorkShifts", "ClockDmp", "MorType",  "MamType",
-    "SpecCard", "PerUser",  "Meals",      "HalfWays",   "ServCode"};
+    "SYSTEM",   "CSSchedule", "CSSPersons", "CSSPerTemp", "CSSLog",   "UsersLog", "Semaphor",
+    "Person",   "JobInfo",    "WorkGrp",    "WorkShifts", "ClockDmp", "MorType",  "MamType",
+    "SpecCard", "PerUser",    "Meals",      "HalfWays",   "ServCode"};
 const std::vector<std::string> kYearTables = {
-    "PrjRule",  "CalItem",  "GShItem",    "PerShifts", "IoInfo",     "Morkhasi",  "DayMor",
-    "Mission",  "DayMam",   "MamDays",    "ServLate",  "Present",    "DayExPrm",  "Susp",
-    "DayWork",  "TimeTab",  "DayMorDt",   "DayMamDt",  "MealTime",   "ServTime",  "SRule",
-    "DSExtDef", "MahWork",  "MahMorDt",   "MahMamDt",  "MorLMah",    "MSExtDef",  "MSMorDef",
-    "MahExPrm", "PrdWork",  "PrdMorDt",   "PrdMamDt",  "MorLPrd",    "WGMahPrd",  "TmpMor",
+    "PrjRule",  "CalItem",  "GShItem",    "PerShifts",  "IoInfo",     "Morkhasi", "DayMor",
+    "Mission",  "DayMam",   "MamDays",    "ServLate",   "Present",    "DayExPrm", "Susp",
+    "DayWork",  "TimeTab",  "DayMorDt",   "DayMamDt",   "MealTime",   "ServTime", "SRule",
+    "DSExtDef", "MahWork",  "MahMorDt",   "MahMamDt",   "MorLMah",    "MSExtDef", "MSMorDef",
+    "MahExPrm", "PrdWork",  "PrdMorDt",   "PrdMamDt",   "MorLPrd",    "WGMahPrd", "TmpMor",
     "TmpMam",   "TmpSlate", "AskAbsence", "AskMission", "MissionHour"};
 const std::vector<std::string> kLogTables = {"IOInfo_Log"};
 
@@ -150,54 +152,127 @@ TEST(SchemaScripts, ViewsAndFunctionsAreLeftToTheirOwners) {
 // Columns that the statements of the system read or write, per table.
 TEST(SchemaScripts, SharedTablesCarryTheColumnsTheStatementsUse) {
   const std::map<std::string, std::vector<std::string>> required = {
-      {"ClockDmp", {"REC", "KARTNO", "PERNO", "CLOCKDATE", "CLOCKTIME", "IO_TYPE", "UNCERTAIN",
-                    "TRANSFERED", "SPCARDTYPE", "SPECCARDNO", "ClockKey", "MASHINNO", "ComCode",
-                    "FPM", "PicId", "FromWeb", "BClockDate", "BClockTime", "DECEMBER",
-                    "INTELLIGENTLYANALYSED"}},
-      {"IoInfo", {"PERNO", "BEGINDATE", "BEGINTIME", "ENDDATE", "ENDTIME", "Duration",
-                  "BBEGINTIME", "BENDDATE", "BENDTIME", "BEGINCLOCK", "ENDCLOCK", "BeginComCode",
-                  "EndComCode", "FPM", "EnterPicId", "ExitPicId", "EnterFromWeb", "ExitFromWeb",
-                  "LastEditUserCode", "LastEditDate"}},
-      {"Morkhasi", {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "DESCRIPT", "ENDDATE",
-                    "ENDTIME", "INDECISIVE", "RECDATE", "TYPE", "SodrinPageNo"}},
+      {"ClockDmp", {"REC",      "KARTNO",     "PERNO",      "CLOCKDATE",  "CLOCKTIME",
+                    "IO_TYPE",  "UNCERTAIN",  "TRANSFERED", "SPCARDTYPE", "SPECCARDNO",
+                    "ClockKey", "MASHINNO",   "ComCode",    "FPM",        "PicId",
+                    "FromWeb",  "BClockDate", "BClockTime", "DECEMBER",   "INTELLIGENTLYANALYSED"}},
+      {"IoInfo", {"PERNO",        "BEGINDATE",   "BEGINTIME",        "ENDDATE",
+                  "ENDTIME",      "Duration",    "BBEGINTIME",       "BENDDATE",
+                  "BENDTIME",     "BEGINCLOCK",  "ENDCLOCK",         "BeginComCode",
+                  "EndComCode",   "FPM",         "EnterPicId",       "ExitPicId",
+                  "EnterFromWeb", "ExitFromWeb", "LastEditUserCode", "LastEditDate"}},
+      {"Morkhasi",
+       {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "DESCRIPT", "ENDDATE", "ENDTIME", "INDECISIVE",
+        "RECDATE", "TYPE", "SodrinPageNo"}},
       {"DayMor", {"PageNo", "PerNo", "BeginDate", "Descript", "EndDate", "RecDate", "Type"}},
-      {"Mission", {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "DESCRIPT", "ENDDATE", "ENDTIME",
-                   "ISSUEDATE", "TYPE", "CITY", "LOCATION"}},
-      {"DayMam", {"PageNo", "PerNo", "BeginDate", "City", "Descript", "EndDate", "IssueDate",
-                  "Location", "Type"}},
+      {"Mission",
+       {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "DESCRIPT", "ENDDATE", "ENDTIME", "ISSUEDATE",
+        "TYPE", "CITY", "LOCATION"}},
+      {"DayMam",
+       {"PageNo", "PerNo", "BeginDate", "City", "Descript", "EndDate", "IssueDate", "Location",
+        "Type"}},
       {"MamDays", {"PageNo", "PerNo", "BeginDate", "BeginTime", "EndDate", "EndTime"}},
-      {"ServLate", {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "DESCRIPT", "ENDDATE",
-                    "ENDTIME", "RECDATE", "SHIFTTYPE", "INDECISIVE"}},
+      {"ServLate",
+       {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "DESCRIPT", "ENDDATE", "ENDTIME", "RECDATE",
+        "SHIFTTYPE", "INDECISIVE"}},
       {"CSSLog", {"Id", "ScheduleId", "PerNo", "LogDate", "LogTime", "Comment", "Status"}},
-      {"DayWork",
-       {"PerNo", "DDate", "Edited", "WorkGroup", "CalCode", "Section", "CalWork", "NightWork",
-        "WorkTotal", "WWork", "LeaveOfAbsPay", "Mission", "ServiceLate", "EarlyPermFirst",
-        "EarlyPermLast", "LatePermFirst", "LatePermLast", "ExtraWorkTotal", "EW_NormPerm",
-        "EW_NormNotPerm", "EW_HoliPerm", "EW_HoliNotPerm", "EW_InMission", "EW_HoliInMission",
-        "EW_NormInMission", "EW_Special", "EW_BreakNotPerm", "EW_BreakPerm", "NonWorkTotal",
-        "LeaveOfAbsNoPay", "NW_Early_First", "NW_Early_Last", "NW_Late_First", "NW_Late_Last",
-        "NW_LeaveNotPerm", "NW_Absent", "NW_Special", "DailyMorkhasi", "DailyMamuriat",
-        "DailyAbsence", "Holiday", "Suspended", "PresenceInDMor", "PresenceInDMam", "OrdMor",
-        "ReduceHoliday", "HolidaysCounted", "KasrMor", "MealPrice", "ServicePrice", "BeginStr",
-        "EndStr", "FirstBeginDate", "FirstBeginTime", "LastEndDate", "LastEndTime", "PPercent"}},
-      {"TimeTab", {"PerNo", "CalcDate", "BeginDate", "BeginTime", "EndDate", "EndTime",
-                   "PresenceType", "WorkingInterval", "Status", "Duration", "MorkhasiSheetCode",
-                   "MorkhasiType", "DDesc", "MamuriatSheetCode", "MamuriatType",
-                   "ExtraWorkSheetCode", "ServiceLateSheetCode", "SuspensionSheetCode"}},
-      {"TmpMor", {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "ENDDATE", "ENDTIME", "INDECISIVE",
-                  "Descript", "Rec1", "Rec2", "TYPE", "RECDATE", "IsDaily", "ClockOrWeb",
-                  "OldPageNo"}},
-      {"TmpMam", {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "ENDDATE", "ENDTIME", "INDECISIVE",
-                  "Descript", "Rec1", "Rec2", "TYPE", "CITY", "ISSUEDATE", "LOCATION", "IsDaily",
-                  "ClockOrWeb", "OldPageNo"}},
-      {"TmpSlate", {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "ENDDATE", "ENDTIME",
-                    "INDECISIVE", "Descript", "Rec1", "Rec2", "RECDATE", "SHIFTTYPE"}},
-      {"IOInfo_Log",
-       {"PerNo_N", "BeginDate_N", "BeginTime_N", "EndDate_N", "EndTime_N", "Duration_N",
-        "BBeginTime_N", "BEndDate_N", "BEndTime_N", "BeginClock_N", "BeginComCode_N",
-        "EndClock_N", "EndComCode_N", "FPM_N", "EnterPicId_N", "ExitPicId_N",
-        "LastEditUserCode_N", "LastEditDate_N", "UserCode", "ActionDate", "ActionTime",
-        "ActionType", "RecYear", "EnterFromWeb_N", "ExitFromWeb_N"}},
+      {"DayWork", {"PerNo",
+                   "DDate",
+                   "Edited",
+                   "WorkGroup",
+                   "CalCode",
+                   "Section",
+                   "CalWork",
+                   "NightWork",
+                   "WorkTotal",
+                   "WWork",
+                   "LeaveOfAbsPay",
+                   "Mission",
+                   "ServiceLate",
+                   "EarlyPermFirst",
+                   "EarlyPermLast",
+                   "LatePermFirst",
+                   "LatePermLast",
+                   "ExtraWorkTotal",
+                   "EW_NormPerm",
+                   "EW_NormNotPerm",
+                   "EW_HoliPerm",
+                   "EW_HoliNotPerm",
+                   "EW_InMission",
+                   "EW_HoliInMission",
+                   "EW_NormInMission",
+                   "EW_Special",
+                   "EW_BreakNotPerm",
+                   "EW_BreakPerm",
+                   "NonWorkTotal",
+                   "LeaveOfAbsNoPay",
+                   "NW_Early_First",
+                   "NW_Early_Last",
+                   "NW_Late_First",
+                   "NW_Late_Last",
+                   "NW_LeaveNotPerm",
+                   "NW_Absent",
+                   "NW_Special",
+                   "DailyMorkhasi",
+                   "DailyMamuriat",
+                   "DailyAbsence",
+                   "Holiday",
+                   "Suspended",
+                   "PresenceInDMor",
+                   "PresenceInDMam",
+                   "OrdMor",
+                   "ReduceHoliday",
+                   "HolidaysCounted",
+                   "KasrMor",
+                   "MealPrice",
+                   "ServicePrice",
+                   "BeginStr",
+                   "EndStr",
+                   "FirstBeginDate",
+                   "FirstBeginTime",
+                   "LastEndDate",
+                   "LastEndTime",
+                   "PPercent"}},
+      {"TimeTab",
+       {"PerNo", "CalcDate", "BeginDate", "BeginTime", "EndDate", "EndTime", "PresenceType",
+        "WorkingInterval", "Status", "Duration", "MorkhasiSheetCode", "MorkhasiType", "DDesc",
+        "MamuriatSheetCode", "MamuriatType", "ExtraWorkSheetCode", "ServiceLateSheetCode",
+        "SuspensionSheetCode"}},
+      {"TmpMor",
+       {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "ENDDATE", "ENDTIME", "INDECISIVE", "Descript",
+        "Rec1", "Rec2", "TYPE", "RECDATE", "IsDaily", "ClockOrWeb", "OldPageNo"}},
+      {"TmpMam",
+       {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "ENDDATE", "ENDTIME", "INDECISIVE", "Descript",
+        "Rec1", "Rec2", "TYPE", "CITY", "ISSUEDATE", "LOCATION", "IsDaily", "ClockOrWeb",
+        "OldPageNo"}},
+      {"TmpSlate",
+       {"PAGENO", "PERNO", "BEGINDATE", "BEGINTIME", "ENDDATE", "ENDTIME", "INDECISIVE", "Descript",
+        "Rec1", "Rec2", "RECDATE", "SHIFTTYPE"}},
+      {"IOInfo_Log", {"PerNo_N",
+                      "BeginDate_N",
+                      "BeginTime_N",
+                      "EndDate_N",
+                      "EndTime_N",
+                      "Duration_N",
+                      "BBeginTime_N",
+                      "BEndDate_N",
+                      "BEndTime_N",
+                      "BeginClock_N",
+                      "BeginComCode_N",
+                      "EndClock_N",
+                      "EndComCode_N",
+                      "FPM_N",
+                      "EnterPicId_N",
+                      "ExitPicId_N",
+                      "LastEditUserCode_N",
+                      "LastEditDate_N",
+                      "UserCode",
+                      "ActionDate",
+                      "ActionTime",
+                      "ActionType",
+                      "RecYear",
+                      "EnterFromWeb_N",
+                      "ExitFromWeb_N"}},
   };
   std::map<std::string, TableText> all;
   for (std::string_view script : {BaseSchemaSql(), YearSchemaSql(), LogSchemaSql()}) {
@@ -242,12 +317,13 @@ TEST(SchemaScripts, WorkGroupHasEveryNumberedColumn) {
 class SchemaOnEngine : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("zel_schema_test_" + std::to_string(::getpid()));
+    dir_ =
+        std::filesystem::temp_directory_path() / ("zel_schema_test_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     auto server = Open("");
-    for (const char* db : {"Att", "Att_1399", "ZELLog"}) server->Execute(std::string("CREATE DATABASE ") + db);
+    for (const char* db : {"Att", "Att_1399", "ZELLog"})
+      server->Execute(std::string("CREATE DATABASE ") + db);
     server.reset();
     Apply("Att", BaseSchemaSql());
     Apply("Att_1399", YearSchemaSql());
@@ -289,11 +365,13 @@ TEST_F(SchemaOnEngine, EveryTableIsCreatedInItsDatabase) {
 
 TEST_F(SchemaOnEngine, IoInfoRefusesASecondRowWithTheSameBegin) {
   auto y = Open("Att_1399");
-  y->Execute("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
-             "VALUES ('      1001', '01/05', '07:30', '01/05', '16:00')");
+  y->Execute(
+      "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
+      "VALUES ('      1001', '01/05', '07:30', '01/05', '16:00')");
   try {
-    y->Execute("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
-               "VALUES ('      1001', '01/05', '07:30', '01/05', '17:00')");
+    y->Execute(
+        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME) "
+        "VALUES ('      1001', '01/05', '07:30', '01/05', '17:00')");
     FAIL() << "duplicate accepted";
   } catch (const DbError& e) {
     EXPECT_NE(util::UpperAscii(e.what()).find("VIOLATION OF PRIMARY KEY CONSTRAINT"),
@@ -301,7 +379,8 @@ TEST_F(SchemaOnEngine, IoInfoRefusesASecondRowWithTheSameBegin) {
         << e.what();
   }
   // Another begin time of the same day is a new row.
-  y->Execute("INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME) VALUES ('      1001', '01/05', '18:00')");
+  y->Execute(
+      "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME) VALUES ('      1001', '01/05', '18:00')");
   auto r = y->Execute("SELECT COUNT(*) FROM IoInfo");
   EXPECT_EQ(r.rows.at(0).at(0).AsInteger(), 2);
 }
@@ -312,15 +391,18 @@ TEST_F(SchemaOnEngine, PermissionSheetsAreUniquePerPageAndPerson) {
     std::string t = table;
     y->Execute("INSERT INTO " + t + " (PAGENO, PERNO) VALUES (7, '      1001')");
     y->Execute("INSERT INTO " + t + " (PAGENO, PERNO) VALUES (7, '      1002')");
-    EXPECT_THROW(y->Execute("INSERT INTO " + t + " (PAGENO, PERNO) VALUES (7, '      1001')"), DbError) << t;
+    EXPECT_THROW(y->Execute("INSERT INTO " + t + " (PAGENO, PERNO) VALUES (7, '      1001')"),
+                 DbError)
+        << t;
   }
 }
 
 TEST_F(SchemaOnEngine, CssLogNumbersItsRows) {
   auto b = Open("Att");
   for (int i = 0; i < 3; ++i) {
-    b->Execute("Insert Into CSSLog (ScheduleId, PerNo, LogDate, LogTime, Comment, Status) "
-               "Values(5, '', '1399/08/03', '10:00', 'run', 0)");
+    b->Execute(
+        "Insert Into CSSLog (ScheduleId, PerNo, LogDate, LogTime, Comment, Status) "
+        "Values(5, '', '1399/08/03', '10:00', 'run', 0)");
   }
   auto r = b->Execute("SELECT Id FROM CSSLog ORDER BY Id");
   ASSERT_EQ(r.rows.size(), 3u);

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "dates/clock.h"
+#include "dates/date_parser.h"
 #include "dates/date_time.h"
 #include "dates/jalali.h"
-#include "dates/date_parser.h"
 #include "db/ado_utils.h"
 #include "management/calc_hold.h"
 #include "schema/schema.h"
@@ -54,13 +54,26 @@ const char* const kTransferNotAvailable =
 }  // namespace
 
 std::vector<std::string> SemaphoreCodeTable() {
-  return {"EnterSystem=1",      "Morkhasi=2",           "DailyMorkhasi=3",
-          "DailyExtraPerm=4",   "MonthlyExtraPerm=5",   "Mission=6",
-          "DailyMission=7",     "ServiceLate=8",        "Present=9",
-          "Suspension=10",      "DailySpecExtDef=11",   "MonthlySpecExtDef=12",
-          "MonthlySpecMorDef=13", "MorkhasiLeftMonth=14", "MorkhasiLeftPeriod=15",
-          "IOINFO=16",          "CALC=17",              "LT=18",
-          "CLOCKDUMP=19",       "CONFIRM=20"};
+  return {"EnterSystem=1",
+          "Morkhasi=2",
+          "DailyMorkhasi=3",
+          "DailyExtraPerm=4",
+          "MonthlyExtraPerm=5",
+          "Mission=6",
+          "DailyMission=7",
+          "ServiceLate=8",
+          "Present=9",
+          "Suspension=10",
+          "DailySpecExtDef=11",
+          "MonthlySpecExtDef=12",
+          "MonthlySpecMorDef=13",
+          "MorkhasiLeftMonth=14",
+          "MorkhasiLeftPeriod=15",
+          "IOINFO=16",
+          "CALC=17",
+          "LT=18",
+          "CLOCKDUMP=19",
+          "CONFIRM=20"};
 }
 
 std::string ServerMachineNameOf(const std::string& server_name) {
@@ -160,11 +173,12 @@ void TZELKLCalculateService::ServiceStart(bool& Started) {
   std::unique_ptr<db::Connection> base;
   try {
     base = db::Connect(BaseSettings());
-    base->Execute(Lines({"if ( (select top 1 is_identity from sys.columns c WHERE c.object_id = "
-                         "OBJECT_ID('CSSLog') and c.name = 'id') <> 1) ",
-                         "Begin ", "Alter Table CSSLog DROP CONSTRAINT PK_CSSLOG ",
-                         "Alter Table CSSLog drop  COLUMN id ",
-                         "Alter Table CSSLog Add  Id int IDENTITY(1,1) not null ", "End ; "}));
+    base->Execute(
+        Lines({"if ( (select top 1 is_identity from sys.columns c WHERE c.object_id = "
+               "OBJECT_ID('CSSLog') and c.name = 'id') <> 1) ",
+               "Begin ", "Alter Table CSSLog DROP CONSTRAINT PK_CSSLOG ",
+               "Alter Table CSSLog drop  COLUMN id ",
+               "Alter Table CSSLog Add  Id int IDENTITY(1,1) not null ", "End ; "}));
   } catch (const std::exception& e) {
     LogText(std::string("Error In Update CSSLog : ") + e.what());
   }
@@ -261,8 +275,8 @@ void TZELKLCalculateService::CreateCalItemView(const std::string& year) {
 void TZELKLCalculateService::ResetSemaphoreAfterCalc() {
   try {
     auto base = db::Connect(BaseSettings());
-    const auto code = SemaphoreCode(SemaphoreList_.empty() ? SemaphoreCodeTable() : SemaphoreList_,
-                                    "CALC");
+    const auto code =
+        SemaphoreCode(SemaphoreList_.empty() ? SemaphoreCodeTable() : SemaphoreList_, "CALC");
     if (!code) return;
     const management::HoldState hold = management::ReadCalcHold(*base, *code);
     if (!hold.row || hold.amount <= 0) return;
@@ -307,8 +321,7 @@ void TZELKLCalculateService::ServiceExecute(std::chrono::milliseconds first_pass
       if (WaitForStop(wait)) break;
       if (TDBCheck_enabled_) TDBCheckTimer();
     } catch (const std::exception& e) {
-      LogText(std::string("Error In ServiceThread while not Terminated \"") + e.what() +
-              "\" ...");
+      LogText(std::string("Error In ServiceThread while not Terminated \"") + e.what() + "\" ...");
     }
     // The next pass comes 60 seconds after this one ended.
     wait = std::chrono::seconds(60);
@@ -320,8 +333,9 @@ void TZELKLCalculateService::ServiceStop(bool& Stopped) {
   try {
     auto base = db::Connect(BaseSettings());
     db::Dataset q(*base);
-    q.SetSQL({" SELECT EndDate, EndTime         FROM UsersLog                   WHERE "
-              "BeginDate = :PBeginDate       AND BeginTime = :PBeginTime"});
+    q.SetSQL(
+        {" SELECT EndDate, EndTime         FROM UsersLog                   WHERE "
+         "BeginDate = :PBeginDate       AND BeginTime = :PBeginTime"});
     q.SetParam("PBeginDate", StartDate_);
     q.SetParam("PBeginTime", StartTime_);
     q.Open();
@@ -360,9 +374,7 @@ bool TZELKLCalculateService::ServiceAfterInstall() {
   return StartInstalledService(kServiceName);
 }
 
-void TZELKLCalculateService::ServiceAfterUninstall() {
-  LogText("New ServiceExecute UnInstalled");
-}
+void TZELKLCalculateService::ServiceAfterUninstall() { LogText("New ServiceExecute UnInstalled"); }
 
 // --- the schedule pass ------------------------------------------------------------------
 
@@ -381,8 +393,9 @@ std::optional<ScheduleEntry> TZELKLCalculateService::ReadEntry(int ScheduleId,
                                                                bool with_calc_year) {
   db::Dataset q(Adoc());
   q.SetSQL({" Select ScheduleId, ScheduleType, StartTime, Data1, Data2, LastRunDate, ",
-            with_calc_year ? " LastRunTime, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, "
-                           : " LastRunTime, FromDate, ToDate, FromMahPeriod, ToMahPeriod, ",
+            with_calc_year
+                ? " LastRunTime, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, "
+                : " LastRunTime, FromDate, ToDate, FromMahPeriod, ToMahPeriod, ",
             " SubCalcType, DifCurDay, DifCurMP, Transfer, Uncertains, TransMor, TransMam, "
             "TransSLate ",
             " From CSSchedule ", " Where ScheduleId = " + std::to_string(ScheduleId) + " "});
@@ -643,14 +656,13 @@ void TZELKLCalculateService::RunMonthlyOrPeriodic(const ScheduleEntry& entry, bo
 
 RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& TempFileName,
                                           const std::string& from, const std::string& to,
-                                          int ScheduleId,
-                                          management::ProgressCallback progress,
+                                          int ScheduleId, management::ProgressCallback progress,
                                           std::function<void()> prepare) {
   const std::string start = dates::NowTime_HHNNSS();
   auto write_row = [&] {
-    InsertServiceLog(ScheduleId, "",
-                     FormatLogText("شروع محاسبه: %s خاتمه محاسبه: %s",
-                                   {start, dates::NowTime_HHNNSS()}));
+    InsertServiceLog(
+        ScheduleId, "",
+        FormatLogText("شروع محاسبه: %s خاتمه محاسبه: %s", {start, dates::NowTime_HHNNSS()}));
   };
   try {
     management::CalculatorSettings s;

@@ -38,8 +38,7 @@ std::string ServiceDescriptionText();
 
 // Connection settings of the base database a configuration names: SERVERNAME empty is the
 // embedded engine with the data folder <home>/Data.
-db::ConnectionSettings BaseConnectionSettings(const ServiceConfig& config,
-                                              const std::string& home);
+db::ConnectionSettings BaseConnectionSettings(const ServiceConfig& config, const std::string& home);
 
 // The kinds of calculation run.
 using management::CalcKind;
@@ -127,15 +126,15 @@ class TZELKLCalculateService {
   management::TransferRunResult TransferRun(int TransType, int ScheduleId);
 
   // --- logging ---
-  void LogText(const std::string& AValue, const std::string& AFileName = "Log",
-               bool LogTime = true, bool IsEnableLog = false) const;
+  void LogText(const std::string& AValue, const std::string& AFileName = "Log", bool LogTime = true,
+               bool IsEnableLog = false) const;
   // One CSSLog row through the service's connection (or a new one); never raises.
   void InsertServiceLog(int ScheduleId, const std::string& PerNo, const std::string& Comment);
 
   // --- connections ---
-  db::ConnectionSettings BaseSettings() const;                       // base database
+  db::ConnectionSettings BaseSettings() const;                         // base database
   db::ConnectionSettings YearSettings(const std::string& year) const;  // <base>_<year>
-  db::ConnectionSettings ServerSettings() const;                     // no catalog
+  db::ConnectionSettings ServerSettings() const;                       // no catalog
 
   // --- state ---
   const std::string& Home() const { return home_; }
@@ -149,13 +148,13 @@ class TZELKLCalculateService {
   bool TimerEnabled() const { return TDBCheck_enabled_; }
   // What the last TDBCheckTimer did, for the command line's report.
   struct PassReport {
-    bool ran = false;      // false: a pass was running or KorlanCalcOrService was 3
-    int due = 0;           // entries found due
-    std::string error;     // the failure that ended the pass early, empty when none
-    int refused = 0;       // calculation runs refused by the calculation hold
-    int failed = 0;        // calculation runs that failed or left persons or days undone
+    bool ran = false;           // false: a pass was running or KorlanCalcOrService was 3
+    int due = 0;                // entries found due
+    std::string error;          // the failure that ended the pass early, empty when none
+    int refused = 0;            // calculation runs refused by the calculation hold
+    int failed = 0;             // calculation runs that failed or left persons or days undone
     std::string first_failure;  // the first of those failures, for the operator
-    bool stopped = false;  // a stop was requested during the pass
+    bool stopped = false;       // a stop was requested during the pass
   };
   const PassReport& LastPass() const { return last_pass_; }
   bool CalcServiceIsRunning() const { return CalcServiceIsRunning_; }

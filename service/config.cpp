@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -85,8 +85,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
   return v;
 }
 
-int IniFile::ReadInteger(std::string_view section, std::string_view key,
-                         int default_value) const {
+int IniFile::ReadInteger(std::string_view section, std::string_view key, int default_value) const {
   return util::ParseInt<int>(ReadString(section, key, "")).value_or(default_value);
 }
 
@@ -150,9 +149,7 @@ void IniFile::Save() const {
   }
 }
 
-std::string IniPath(const std::string& home_folder) {
-  return home_folder + "/" + kIniFileName;
-}
+std::string IniPath(const std::string& home_folder) { return home_folder + "/" + kIniFileName; }
 
 ServiceConfig ReadServiceConfig(const std::string& ini_path) {
   IniFile ini(ini_path);

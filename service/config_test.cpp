@@ -83,7 +83,8 @@ TEST(ReadServiceConfig, ReadsSectionZelCaseInsensitively) {
   std::string path = IniPath(home.Path());
   WriteAll(path,
            "[Other]\r\nDATABASENAME=Wrong\r\n[zel]\r\ndatabasename = Att\r\nUSERNAME=sa\r\n"
-           "USERPASSWORD=" + EncodeIniPassword("s3cret") +
+           "USERPASSWORD=" +
+               EncodeIniPassword("s3cret") +
                "\r\nSERVERNAME=host\\inst\r\nMaxThread=7\r\nEnableLog=T\r\n");
   ServiceConfig c = ReadServiceConfig(path);
   EXPECT_EQ(c.database_name, "Att");

@@ -152,8 +152,8 @@ HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>
   if (missing.empty()) {
     std::string names;
     for (const auto& n : result.already_there) names += (names.empty() ? "" : ", ") + n;
-    throw std::runtime_error("the databases " + names + " already exist in " +
-                             settings.data_dir + "; db init does not overwrite existing data");
+    throw std::runtime_error("the databases " + names + " already exist in " + settings.data_dir +
+                             "; db init does not overwrite existing data");
   }
 
   bool base_created = false;
@@ -177,8 +177,7 @@ HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>
     base->Execute(SystemRowInsert(YearList(year_set)));
     for (const std::string& entry : SemaphoreCodeTable()) {
       const std::string code = entry.substr(entry.find('=') + 1);
-      base->Execute("INSERT INTO Semaphor (Code, Amount, HostName) VALUES (" + code +
-                    ", 0, NULL)");
+      base->Execute("INSERT INTO Semaphor (Code, Amount, HostName) VALUES (" + code + ", 0, NULL)");
     }
   } else {
     // A year database added to an existing base joins the SYSTEM year list.

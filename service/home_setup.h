@@ -10,8 +10,8 @@
 namespace zel::service {
 
 struct HomeSetupResult {
-  bool ini_written = false;               // Korlan.Ini was created with the defaults
-  std::vector<std::string> created;       // databases created, in order
+  bool ini_written = false;                // Korlan.Ini was created with the defaults
+  std::vector<std::string> created;        // databases created, in order
   std::vector<std::string> already_there;  // requested databases that existed and were kept
 };
 

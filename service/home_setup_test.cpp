@@ -62,7 +62,8 @@ TEST_F(HomeSetupTest, NewHomeGetsDatabasesTablesAndBaseRows) {
             "MaxThread=3\r\nEnableLog=F\r\n");
 
   EXPECT_EQ(Rows("SELECT KorlanCalcOrService, NumYears, Years, Period1B, Period1E, Period7E, "
-                 "Period12E, NightBegin, NightEnd, StartMorLeft FROM SYSTEM", "Att"),
+                 "Period12E, NightBegin, NightEnd, StartMorLeft FROM SYSTEM",
+                 "Att"),
             (Lines{"0|1|99|01/01|01/31|07/30|12/29|22:00|06:00|1"}));
   EXPECT_EQ(Rows("SELECT COUNT(*), MIN(Code), MAX(Code), SUM(Amount) FROM Semaphor", "Att"),
             (Lines{"20|1|20|0"}));
@@ -71,7 +72,8 @@ TEST_F(HomeSetupTest, NewHomeGetsDatabasesTablesAndBaseRows) {
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM IOInfo_Log", "ZELLog"), (Lines{"0"}));
   // The day functions, as the record transfer defines them (no year, no leap day).
   EXPECT_EQ(Rows("SELECT dbo.incDate('06/31'), dbo.incDate('07/30'), dbo.incDate('12/30'), "
-                 "dbo.decDate('01/01'), dbo.decDate('07/01'), dbo.decDate('08/15')", "Att"),
+                 "dbo.decDate('01/01'), dbo.decDate('07/01'), dbo.decDate('08/15')",
+                 "Att"),
             (Lines{"07/01|08/01|13/01|00/31|06/31|08/14"}));
 }
 
@@ -81,8 +83,7 @@ TEST_F(HomeSetupTest, ExistingDataIsNeverOverwritten) {
     InitEmbeddedHome(home_.string(), {});
     FAIL() << "a second init must be refused";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("Att, Att_1399, ZELLog already exist"),
-              std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("Att, Att_1399, ZELLog already exist"), std::string::npos)
         << e.what();
   }
   // A new year joins an existing home; nothing else is touched.

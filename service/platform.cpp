@@ -141,7 +141,7 @@ StopSignalGuard::~StopSignalGuard() {
 
 // --- systemd ------------------------------------------------------------------------------
 bool HasSystemd() {
-  struct stat st{};
+  struct stat st {};
   return stat("/run/systemd/system", &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -18,14 +18,14 @@ namespace zel::service {
 // "never run".
 struct ScheduleEntry {
   int ScheduleId = 0;
-  int ScheduleType = 0;  // 0 interval, 1 daily, 2 weekly, 3 monthly
+  int ScheduleType = 0;   // 0 interval, 1 daily, 2 weekly, 3 monthly
   std::string StartTime;  // "HH:MM"
   int Data1 = 0;
   int Data2 = 0;
   std::optional<std::string> LastRunDate;  // "YYYY/MM/DD"; nullopt = never run
   std::string LastRunTime;                 // "HH:MM"
-  int CalcType = 0;     // 0 daily, 1 monthly, 2 periodic
-  int SubCalcType = 0;  // how the range is derived
+  int CalcType = 0;                        // 0 daily, 1 monthly, 2 periodic
+  int SubCalcType = 0;                     // how the range is derived
   std::string FromDate, ToDate;            // "MM/DD" (daily 1)
   std::string FromMahPeriod, ToMahPeriod;  // day, month or period numbers as text
   std::string CalcYear;                    // "YYYY"
@@ -74,8 +74,7 @@ std::optional<CalcRange> DailyRange(const ScheduleEntry& entry, const std::strin
 
 // The month (monthly entries) or period (periodic entries) range by SubCalcType 1-2;
 // nullopt for any other sub-type.
-std::optional<CalcRange> MonthOrPeriodRange(const ScheduleEntry& entry,
-                                            const std::string& today);
+std::optional<CalcRange> MonthOrPeriodRange(const ScheduleEntry& entry, const std::string& today);
 
 // Left-pads the trimmed text with "0" to two characters; longer texts are kept.
 std::string Pad2(const std::string& text);

@@ -164,9 +164,9 @@ void LogException(const char* Sender, const std::exception* E, const std::string
   }
 }
 
-void LogExceptionLine(const char* ClassName, const std::exception* E,
-                      const std::string& MethodName, std::string_view Format,
-                      const std::vector<LogArg>& Args, const std::string& BaseName) {
+void LogExceptionLine(const char* ClassName, const std::exception* E, const std::string& MethodName,
+                      std::string_view Format, const std::vector<LogArg>& Args,
+                      const std::string& BaseName) {
   try {
     LogToFileFmt("SF:%-25s; E:%-25s; MD:%-25s; MSG: %s; %s", BaseName,
                  {ClassName ? ClassName : "nil", E ? ClassNameOf(*E) : "nil", MethodName,

@@ -49,9 +49,9 @@ void LogException(const char* Sender, const std::exception* E, const std::string
                   const std::string& BaseName = "Log");
 // The single-line form "SF:…; E:…; MD:…; MSG: …; …" for the class ClassName ("unit.class",
 // or nullptr for "nil"). Never raises.
-void LogExceptionLine(const char* ClassName, const std::exception* E,
-                      const std::string& MethodName, std::string_view Format,
-                      const std::vector<LogArg>& Args, const std::string& BaseName = "Log");
+void LogExceptionLine(const char* ClassName, const std::exception* E, const std::string& MethodName,
+                      std::string_view Format, const std::vector<LogArg>& Args,
+                      const std::string& BaseName = "Log");
 
 // In deep log mode, tells the operator about an exception at its first occurrence and at
 // every tenth repeat of the same message and place (Where, without a leading "HH:MM:SS : ").

@@ -100,7 +100,8 @@ TEST(FormatLogText, PrintfLikeConversions) {
       {"%s %s", {std::string("one")}, "one "},
       {"%x stays", {}, "%x stays"},
       {"trailing %", {}, "trailing %"},
-      {"شروع محاسبه: %s خاتمه محاسبه: %s", {std::string("09:00:00"), std::string("09:01:30")},
+      {"شروع محاسبه: %s خاتمه محاسبه: %s",
+       {std::string("09:00:00"), std::string("09:01:30")},
        "شروع محاسبه: 09:00:00 خاتمه محاسبه: 09:01:30"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatLogText(c.format, c.args), c.expected) << c.format;
@@ -115,13 +116,21 @@ TEST_F(LogTest, ExceptionLines) {
   LogExceptionLine("service.TSender", &e, "DoIt", "", {}, "Log");
   const std::string stamp = "1399/08/03 09:05:00 : ";
   EXPECT_EQ(ReadAll(Logs() / "Log(1399-08-03).Log"),
-            stamp + "!!EXCEPTION!!: SLF:service.TSender          ; EXP:std::runtime_error       ; MTD:DoIt                     ;\n" +
-            stamp + "!!EXCEPTION!!: MSG:boom (TR: )              ; LEC:2                        ; LEM:No such file or directory;\n" +
-            stamp + "!!EXCEPTION!!: ADD:id=7                     ;\n" +
-            stamp + "!!EXCEPTION!!: SLF:nil                      ; EXP:nil                      ; MTD:Other                    ;\n" +
-            stamp + "!!EXCEPTION!!: MSG: (TR: )                  ; LEC:2                        ; LEM:No such file or directory;\n" +
-            stamp + "!!EXCEPTION!!: ADD:none                     ;\n" +
-            stamp + "SF:service.TSender          ; E:std::runtime_error       ; MD:DoIt                     ; MSG: boom; none\n");
+            stamp +
+                "!!EXCEPTION!!: SLF:service.TSender          ; EXP:std::runtime_error       ; "
+                "MTD:DoIt                     ;\n" +
+                stamp +
+                "!!EXCEPTION!!: MSG:boom (TR: )              ; LEC:2                        ; "
+                "LEM:No such file or directory;\n" +
+                stamp + "!!EXCEPTION!!: ADD:id=7                     ;\n" + stamp +
+                "!!EXCEPTION!!: SLF:nil                      ; EXP:nil                      ; "
+                "MTD:Other                    ;\n" +
+                stamp +
+                "!!EXCEPTION!!: MSG: (TR: )                  ; LEC:2                        ; "
+                "LEM:No such file or directory;\n" +
+                stamp + "!!EXCEPTION!!: ADD:none                     ;\n" + stamp +
+                "SF:service.TSender          ; E:std::runtime_error       ; MD:DoIt                "
+                "     ; MSG: boom; none\n");
 }
 
 TEST_F(LogTest, DeepLogModeFromThePassCode) {
@@ -133,8 +142,8 @@ TEST_F(LogTest, DeepLogModeFromThePassCode) {
     const char* what;
     std::optional<std::string> log_inf;
     bool deep;
-    std::string line;           // in both files after the banner; empty: none
-    bool exception_line;        // "SetDeepLogMode Exeption" in LoadError.Log
+    std::string line;     // in both files after the banner; empty: none
+    bool exception_line;  // "SetDeepLogMode Exeption" in LoadError.Log
   } cases[] = {
       {"no Log.inf", std::nullopt, false, "", false},
       {"today's code", "  " + today_code + "\n", true, "DeepLOGMode enabled", false},
@@ -178,8 +187,8 @@ TEST_F(LogTest, RepeatedExceptionNoticeAtFirstAndEveryTenthRepeat) {
   std::vector<int> noticed;
   for (int report = 1; report <= 21; ++report) {
     // The time in front of the place does not make it another place.
-    const std::string where = report % 2 ? "10:00:0" + std::to_string(report % 10) + " : place"
-                                         : "place";
+    const std::string where =
+        report % 2 ? "10:00:0" + std::to_string(report % 10) + " : place" : "place";
     if (NotifyRepeatedException("Disk full", where, "Test")) noticed.push_back(report);
   }
   EXPECT_EQ(noticed, (std::vector<int>{1, 11, 21}));

@@ -64,14 +64,14 @@ void TDmTransfer::SetDbBaseInfoConnection() {
   QClockDmp.reset();
   QClockDmp_Delete.reset();
   QConfirmIO.reset();
-  base_conn_str_ = db::TADOUtils::GetConnectionString(SQLServerName, SQLUserName,
-                                                      SQLUserPassword, DataBaseName);
+  base_conn_str_ =
+      db::TADOUtils::GetConnectionString(SQLServerName, SQLUserName, SQLUserPassword, DataBaseName);
 }
 
 void TDmTransfer::SetDbTimeAttenConnection() {
   conn2_.reset();
-  year_conn_str_ = db::TADOUtils::GetConnectionString(
-      SQLServerName, SQLUserName, SQLUserPassword, DataBaseName + "_" + cnCurrentYear);
+  year_conn_str_ = db::TADOUtils::GetConnectionString(SQLServerName, SQLUserName, SQLUserPassword,
+                                                      DataBaseName + "_" + cnCurrentYear);
 }
 
 db::Connection& TDmTransfer::ADOConnection1() {
@@ -110,8 +110,8 @@ void TDmTransfer::SetSQLTextForDataSets() {
   QPermissionDemark = dataset(QPermissionDemarkText(SQLServerName.empty()));
   QClockDmp = dataset(QClockDmpText());
   QClockDmp_Delete = dataset(QClockDmpDeleteText());
-  for (db::Dataset* q : {QConfirmIO.get(), QPermissionDemark.get(), QClockDmp.get(),
-                         QClockDmp_Delete.get()}) {
+  for (db::Dataset* q :
+       {QConfirmIO.get(), QPermissionDemark.get(), QClockDmp.get(), QClockDmp_Delete.get()}) {
     q->ParamByName("CurrentYear").type = db::ParamType::SmallInt;
   }
   ReadSystem();
@@ -133,8 +133,7 @@ void TDmTransfer::ReadSystem() {
   tblSystem.SetSQL({"Select * From SYSTEM"});
   tblSystem.Open();
   const auto integer = [&](const char* name) {
-    return tblSystem.HasField(name) ? static_cast<int>(tblSystem.FieldByName(name).AsInteger())
-                                    : 0;
+    return tblSystem.HasField(name) ? static_cast<int>(tblSystem.FieldByName(name).AsInteger()) : 0;
   };
   Rounding.Round = integer("Round");
   Rounding.RoundVal = integer("RoundVal");
@@ -149,9 +148,9 @@ void TDmTransfer::MyGeneralConfirmShow() {
       "Exists(Select name From sysobjects Where name = N'AskMission' And type = 'U') Select 1 "
       "Else Select 0 ");
   WebTablesExist = !web.rows.empty() && web.rows[0][0].AsInteger() == 1;
-  const db::ResultSet fields = year.Execute(JoinLines(
-      {" Select id ", " From syscolumns", " Where name = 'SodrinPageNo' ",
-       " And id = OBJECT_ID(N'Morkhasi') "}));
+  const db::ResultSet fields =
+      year.Execute(JoinLines({" Select id ", " From syscolumns", " Where name = 'SodrinPageNo' ",
+                              " And id = OBJECT_ID(N'Morkhasi') "}));
   ExistWebFields = !fields.rows.empty();
   ReadSystem();
   // The calendar sources of the pairing query must be there before the run starts.
@@ -163,14 +162,14 @@ std::string TDmTransfer::GetNowDate(db::Connection& Connection) {
   const db::Value v = Connection.Execute(" Select GetDate() DateStr ").rows.at(0).at(0);
   const std::string t = v.AsString();
   if (t.size() < 10) throw db::DbError("Unexpected server date: " + t);
-  const dates::TDateTime d =
-      dates::EncodeDate(std::stoi(t.substr(0, 4)), std::stoi(t.substr(5, 2)),
-                        std::stoi(t.substr(8, 2)));
+  const dates::TDateTime d = dates::EncodeDate(std::stoi(t.substr(0, 4)), std::stoi(t.substr(5, 2)),
+                                               std::stoi(t.substr(8, 2)));
   return dates::TZelCalcUtils::ConciseDateStr(d);
 }
 
 std::string TDmTransfer::GetNowTime(db::Connection& Connection) {
-  const std::string t = Connection.Execute(" Select GetDate() TimeStr ").rows.at(0).at(0).AsString();
+  const std::string t =
+      Connection.Execute(" Select GetDate() TimeStr ").rows.at(0).at(0).AsString();
   if (t.size() < 19) throw db::DbError("Unexpected server time: " + t);
   return t.substr(11, 8);
 }

@@ -56,13 +56,15 @@ class TDmTransfer {
   static std::string GetNowTime(db::Connection& Connection);
 
   // Step names as the routines report them (none by default).
-  void SetDeclareState(TTransferUtilsDeclareState callback) { declare_state_ = std::move(callback); }
+  void SetDeclareState(TTransferUtilsDeclareState callback) {
+    declare_state_ = std::move(callback);
+  }
 
   bool ExistWebFields = false;
   bool MyEnableSystemLog = false;
   std::string CurrentDate;  // "YYYY/MM/DD" at initialisation
-  std::string CurrentYear, cnCurrentYear, SQLUserName, SQLUserPassword, DataBaseName,
-      SQLServerName, TempFileName;
+  std::string CurrentYear, cnCurrentYear, SQLUserName, SQLUserPassword, DataBaseName, SQLServerName,
+      TempFileName;
   int ScheduleId = 0;
   TTransferScratch Scratch;
   std::vector<std::string> _PermissionRecList;

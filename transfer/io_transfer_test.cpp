@@ -44,13 +44,14 @@ std::string Render(const db::ResultSet& r) {
 }
 
 // A labelled punch: card (and person) number, "MM/DD" of 1399, time, 1 entry or 2 exit.
-std::string Punch(int rec, const std::string& card, const std::string& day,
-                  const std::string& time, int io, int uncertain = 0, int spcard = 0) {
+std::string Punch(int rec, const std::string& card, const std::string& day, const std::string& time,
+                  int io, int uncertain = 0, int spcard = 0) {
   const std::string perno = std::string(10 - card.size(), ' ') + card;
   return "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, UNCERTAIN, "
-         "TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM) VALUES (" + std::to_string(rec) + ", '" +
-         card + "', '" + perno + "', '1399/" + day + "', '" + time + "', '" + std::to_string(io) +
-         "', " + std::to_string(uncertain) + ", 0, " + std::to_string(spcard) + ", '1', 1, 0)\n";
+         "TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM) VALUES (" +
+         std::to_string(rec) + ", '" + card + "', '" + perno + "', '1399/" + day + "', '" + time +
+         "', '" + std::to_string(io) + "', " + std::to_string(uncertain) + ", 0, " +
+         std::to_string(spcard) + ", '1', 1, 0)\n";
 }
 
 // Calendar 2: night duty 22:00-06:00 from 05/09 to 05/11, each day ending next morning at
@@ -58,10 +59,12 @@ std::string Punch(int rec, const std::string& card, const std::string& day,
 std::string NightCalendar(const std::string& end) {
   std::string sql;
   for (const auto& [d, n] : {std::pair{"05/09", "05/10"}, {"05/10", "05/11"}, {"05/11", "05/12"}}) {
-    sql += std::string("INSERT INTO CalItem (CALCODE, DBEGINDATE, DBEGINTIME, DENDDATE, DENDTIME, "
-                       "EBEGINDATE, EBEGINTIME, EENDDATE, EENDTIME, ENDDATE, ENDTIME, HOLIDAY) "
-                       "VALUES (2, '") + d + "', '22:00', '" + n + "', '06:00', '" + d +
-           "', '21:00', '" + n + "', '07:00', '" + n + "', '" + end + "', 0)\n";
+    sql += std::string(
+               "INSERT INTO CalItem (CALCODE, DBEGINDATE, DBEGINTIME, DENDDATE, DENDTIME, "
+               "EBEGINDATE, EBEGINTIME, EENDDATE, EENDTIME, ENDDATE, ENDTIME, HOLIDAY) "
+               "VALUES (2, '") +
+           d + "', '22:00', '" + n + "', '06:00', '" + d + "', '21:00', '" + n + "', '07:00', '" +
+           n + "', '" + end + "', 0)\n";
   }
   return sql + "UPDATE PrjRule SET WORKGROUP = 2 WHERE PERNO = '      1002'\n";
 }
@@ -79,9 +82,9 @@ struct TransferRun {
 struct Scenario {
   const char* name;
   std::vector<TransferRun> runs;
-  const char* io_rows;    // PERNO|BEGINDATE|BEGINTIME|ENDDATE|ENDTIME|Duration|BBEGINTIME
-  const char* punches;    // REC|TRANSFERED left in ClockDmp
-  const char* log_part;   // a text one CSSLog comment holds ("" = no CSSLog row)
+  const char* io_rows;   // PERNO|BEGINDATE|BEGINTIME|ENDDATE|ENDTIME|Duration|BBEGINTIME
+  const char* punches;   // REC|TRANSFERED left in ClockDmp
+  const char* log_part;  // a text one CSSLog comment holds ("" = no CSSLog row)
 };
 
 class IoTransferTest : public ::testing::Test {
@@ -100,8 +103,7 @@ class IoTransferTest : public ::testing::Test {
     auto c = srv_.Open(database);
     for (const auto& batch : db::SplitBatches(script)) c->Execute(batch);
   }
-  TIOTransferResult Transfer(bool certain_only,
-                             TTransferUtilsDeclareState state = nullptr) {
+  TIOTransferResult Transfer(bool certain_only, TTransferUtilsDeclareState state = nullptr) {
     TDmTransfer dm(srv_.DataDir());
     dm.SetDeclareState(std::move(state));
     dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
@@ -116,8 +118,9 @@ class IoTransferTest : public ::testing::Test {
     return Render(srv_.Query("Att", "SELECT REC, TRANSFERED FROM ClockDmp ORDER BY REC"));
   }
   std::string Log() {
-    return Render(srv_.Query("Att", "SELECT PerNo, Comment FROM CSSLog WHERE ScheduleId = 7 "
-                                    "ORDER BY Id"));
+    return Render(srv_.Query("Att",
+                             "SELECT PerNo, Comment FROM CSSLog WHERE ScheduleId = 7 "
+                             "ORDER BY Id"));
   }
 
   TestServer srv_;
@@ -126,80 +129,108 @@ class IoTransferTest : public ::testing::Test {
 const Scenario kScenarios[] = {
     {"DayShift",
      {{Punch(1, "1001", "05/10", "07:30", 1) + Punch(2, "1001", "05/10", "15:10", 2), ""}},
-     "1001|05/10|07:30|05/10|15:10|460|07:30", "", ""},
+     "1001|05/10|07:30|05/10|15:10|460|07:30",
+     "",
+     ""},
     {"NightShiftPairedToTheFirstDay",
      {{kNightGroup + Punch(1, "1002", "05/10", "22:00", 1) + Punch(2, "1002", "05/11", "06:00", 2),
        NightCalendar("08:00")}},
-     "1002|05/10|22:00|05/11|06:00|480|22:00", "", ""},
+     "1002|05/10|22:00|05/11|06:00|480|22:00",
+     "",
+     ""},
     {"EntryAfterMidnightWithinThePreviousDay",
      {{kNightGroup + Punch(1, "1002", "05/11", "07:30", 1) + Punch(2, "1002", "05/11", "15:00", 2),
        NightCalendar("08:00")}},
      // Taken on 05/10 (which ends 05/11 08:00); the exit belongs to 05/11.
-     "1002|05/11|07:30|||0|07:30; 1002|05/11|15:00|05/11|15:00|0|15:00", "", ""},
+     "1002|05/11|07:30|||0|07:30; 1002|05/11|15:00|05/11|15:00|0|15:00",
+     "",
+     ""},
     {"EntryAfterThePreviousDaysEnd",
      {{kNightGroup + Punch(1, "1002", "05/11", "07:30", 1) + Punch(2, "1002", "05/11", "15:00", 2),
        NightCalendar("07:00")}},
-     "1002|05/11|07:30|05/11|15:00|450|07:30", "", ""},
+     "1002|05/11|07:30|05/11|15:00|450|07:30",
+     "",
+     ""},
     {"LateExitWithinLastExitEndDay",
      {{Punch(1, "1001", "05/10", "20:00", 1) + Punch(2, "1001", "05/11", "00:49", 2), ""}},
-     "1001|05/10|20:00|05/11|00:49|289|20:00", "", ""},
+     "1001|05/10|20:00|05/11|00:49|289|20:00",
+     "",
+     ""},
     {"LateExitBeyondLastExitEndDay",
      {{"UPDATE WorkGrp SET LastExitEndDay = 40 WHERE CODE = 1\n" +
            Punch(1, "1001", "05/10", "20:00", 1) + Punch(2, "1001", "05/11", "00:49", 2),
        ""}},
-     "1001|05/10|20:00|||0|20:00; 1001|05/11|00:49|05/11|00:49|0|00:49", "", ""},
+     "1001|05/10|20:00|||0|20:00; 1001|05/11|00:49|05/11|00:49|0|00:49",
+     "",
+     ""},
     {"TwoEntriesThenALaterExitCompletesTheFirst",
      {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "07:20", 1), ""},
       {Punch(3, "1001", "05/10", "15:00", 2), ""}},
-     "1001|05/10|07:00|05/10|15:00|480|07:00; 1001|05/10|07:20|||0|07:20", "", ""},
+     "1001|05/10|07:00|05/10|15:00|480|07:00; 1001|05/10|07:20|||0|07:20",
+     "",
+     ""},
     {"ExitAloneThenCompletedByAnEntry",
      {{Punch(1, "1001", "05/10", "15:00", 2), ""}, {Punch(2, "1001", "05/10", "07:00", 1), ""}},
-     "1001|05/10|07:00|05/10|15:00|480|07:00", "", ""},
+     "1001|05/10|07:00|05/10|15:00|480|07:00",
+     "",
+     ""},
     {"DuplicateReportedAndTheRunGoesOn",
      {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "16:00", 2) +
            Punch(3, "1002", "05/10", "08:00", 1) + Punch(4, "1002", "05/10", "16:00", 2),
        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
        "('      1001', '05/10', '07:00', '05/10', '15:00', 480)"}},
-     "1001|05/10|07:00|05/10|15:00|480|; 1002|05/10|08:00|05/10|16:00|480|08:00", "",
+     "1001|05/10|07:00|05/10|15:00|480|; 1002|05/10|08:00|05/10|16:00|480|08:00",
+     "",
      "ورود و خروج قبلاً ثبت شده : شماره پرسنلي       1001 تاريخ ورود: 05/10 زمان ورود: 07:00"},
     {"RoundingKeepsTheRawBeginTime",
      {{"UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5\n" +
            Punch(1, "1001", "05/10", "07:54", 1) + Punch(2, "1001", "05/10", "16:00", 2) +
            Punch(3, "1002", "05/10", "07:55", 1) + Punch(4, "1002", "05/10", "16:00", 2),
        ""}},
-     "1001|05/10|07:50|05/10|16:00|490|07:54; 1002|05/10|08:00|05/10|16:00|480|07:55", "", ""},
+     "1001|05/10|07:50|05/10|16:00|490|07:54; 1002|05/10|08:00|05/10|16:00|480|07:55",
+     "",
+     ""},
     {"CertainOnlyLeavesUncertainPunches",
      {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "15:00", 2, 1), "", true}},
-     "1001|05/10|07:00|||0|07:00", "2|0", ""},
+     "1001|05/10|07:00|||0|07:00",
+     "2|0",
+     ""},
     {"PunchWithoutRuleKeptAndReported",
      {{Punch(1, "7777", "05/10", "07:00", 1) + Punch(2, "7777", "05/10", "15:00", 2) +
            Punch(3, "1001", "05/10", "07:00", 1),
        ""}},
-     "1001|05/10|07:00|||0|07:00", "1|0; 2|0",
+     "1001|05/10|07:00|||0|07:00",
+     "1|0; 2|0",
      "Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/10, 2 punch(es); no "
      "work rule with a work group for the card on that day"},
     {"ShiftGroupDayAndNight",
      {{Punch(1, "1003", "05/10", "07:00", 1) + Punch(2, "1003", "05/10", "15:00", 2) +
            Punch(3, "1003", "05/11", "22:00", 1) + Punch(4, "1003", "05/12", "06:00", 2),
        ""}},
-     "1003|05/10|07:00|05/10|15:00|480|07:00; 1003|05/11|22:00|05/12|06:00|480|22:00", "", ""},
+     "1003|05/10|07:00|05/10|15:00|480|07:00; 1003|05/11|22:00|05/12|06:00|480|22:00",
+     "",
+     ""},
     {"YearsFirstAndLastDay",
      {{Punch(1, "1001", "01/01", "09:00", 1) + Punch(2, "1001", "01/01", "13:00", 2) +
            Punch(3, "1001", "12/30", "07:00", 1) + Punch(4, "1001", "12/30", "15:00", 2),
        ""}},
-     "1001|01/01|09:00|01/01|13:00|240|09:00; 1001|12/30|07:00|12/30|15:00|480|07:00", "", ""},
+     "1001|01/01|09:00|01/01|13:00|240|09:00; 1001|12/30|07:00|12/30|15:00|480|07:00",
+     "",
+     ""},
     {"PermissionPunchesMarkedAndKept",
      {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "10:00", 2, 0, 1) +
            Punch(3, "1001", "05/10", "12:00", 1) + Punch(4, "1001", "05/10", "15:00", 2),
        ""}},
      "1001|05/10|07:00|05/10|10:00|180|07:00; 1001|05/10|12:00|05/10|15:00|180|12:00",
-     "2|1; 3|1", ""},
+     "2|1; 3|1",
+     ""},
 };
 
 TEST_F(IoTransferTest, RecordWritesAreCopiedToTheLogDatabase) {
-  srv_.Exec("Att", "UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5, "
-                   "EnableSystemLog = 1\n" +
-                       Punch(1, "1001", "05/10", "07:54", 1));
+  srv_.Exec("Att",
+            "UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5, "
+            "EnableSystemLog = 1\n" +
+                Punch(1, "1001", "05/10", "07:54", 1));
   Transfer(false);
   srv_.Exec("Att", Punch(2, "1001", "05/10", "15:58", 2));
   Transfer(false);
@@ -212,15 +243,16 @@ TEST_F(IoTransferTest, RecordWritesAreCopiedToTheLogDatabase) {
                               "SELECT PerNo_N, BeginTime_N, EndDate_N, EndTime_N, Duration_N, "
                               "BBeginTime_N, BEndTime_N, UserCode, ActionDate, ActionType, RecYear "
                               "FROM IOInfo_Log ORDER BY Id")),
-            "1001|07:50|||0|07:54||000|" + today + "|1|1399; 1001|07:50|05/10|16:00|490|07:50|15:58|000|" +
-                today + "|1|1399");
+            "1001|07:50|||0|07:54||000|" + today +
+                "|1|1399; 1001|07:50|05/10|16:00|490|07:50|15:58|000|" + today + "|1|1399");
 }
 
 TEST_F(IoTransferTest, RunCountsWhatItDid) {
   srv_.Exec("Att", Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "16:00", 2) +
                        Punch(3, "1002", "05/10", "08:00", 1) +
                        Punch(4, "1002", "05/10", "10:00", 2, 0, 1) +
-                       Punch(5, "1002", "05/10", "12:00", 1) + Punch(6, "7777", "05/10", "08:00", 1) +
+                       Punch(5, "1002", "05/10", "12:00", 1) +
+                       Punch(6, "7777", "05/10", "08:00", 1) +
                        Punch(7, "1003", "05/10", "07:00", 2));
   srv_.Exec("Att_1399",
             "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
@@ -228,9 +260,9 @@ TEST_F(IoTransferTest, RunCountsWhatItDid) {
             "('      1003', '05/10', '06:30', '', '', 0)");
   const TIOTransferResult r = Transfer(false);
   EXPECT_EQ(r.Records, 4);
-  EXPECT_EQ(r.Inserted, 2);       // 1002's 08:00-10:00 and 12:00 alone
-  EXPECT_EQ(r.Completed, 1);      // 1003's stored entry
-  EXPECT_EQ(r.Failed, 1);         // 1001's duplicate
+  EXPECT_EQ(r.Inserted, 2);   // 1002's 08:00-10:00 and 12:00 alone
+  EXPECT_EQ(r.Completed, 1);  // 1003's stored entry
+  EXPECT_EQ(r.Failed, 1);     // 1001's duplicate
   EXPECT_EQ(r.Duplicates, 1);
   EXPECT_EQ(r.PunchesMarked, 2);  // the leave card's exit and the entry closing it
   EXPECT_EQ(r.PunchesKept, 1);    // card 7777
@@ -264,11 +296,10 @@ TEST_F(IoTransferTest, CompletingAStoredHalfThatMatchesNoRowKeepsThePunch) {
 
 // A transfer cut short at any step leaves no trace; the next run does the whole work once.
 TEST_F(IoTransferTest, ARunKilledBetweenItsStepsLosesNothing) {
-  const std::string punches = Punch(1, "1001", "05/10", "07:00", 1) +
-                              Punch(2, "1001", "05/10", "10:00", 2, 0, 1) +
-                              Punch(3, "1001", "05/10", "12:00", 1) +
-                              Punch(4, "1001", "05/10", "15:00", 2) +
-                              Punch(5, "1002", "05/10", "08:00", 1);
+  const std::string punches =
+      Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "10:00", 2, 0, 1) +
+      Punch(3, "1001", "05/10", "12:00", 1) + Punch(4, "1001", "05/10", "15:00", 2) +
+      Punch(5, "1002", "05/10", "08:00", 1);
   const char* const kDone =
       "1001|05/10|07:00|05/10|10:00|180|07:00; 1001|05/10|12:00|05/10|15:00|180|12:00; "
       "1002|05/10|08:00|||0|08:00";
@@ -276,11 +307,11 @@ TEST_F(IoTransferTest, ARunKilledBetweenItsStepsLosesNothing) {
     const char* step;  // the process dies as this step begins
     bool written;      // the run had committed
   } cases[] = {
-      {"درج/ويرايش ورود و خروجها", false},                                   // records next
-      {"واكشي اطلاعات برگه هاي مرخصي ،ماموريت و تاخير سرويس", false},      // records written
-      {"مقداردهي فيلد transfer", false},                                      // marks next
-      {"حذف ركوردهاي انتقال داده شده", false},                                // delete next
-      {"", true},                                                             // all done
+      {"درج/ويرايش ورود و خروجها", false},                             // records next
+      {"واكشي اطلاعات برگه هاي مرخصي ،ماموريت و تاخير سرويس", false},  // records written
+      {"مقداردهي فيلد transfer", false},                               // marks next
+      {"حذف ركوردهاي انتقال داده شده", false},                         // delete next
+      {"", true},                                                      // all done
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.step);
@@ -307,8 +338,7 @@ TEST_F(IoTransferTest, ARunKilledBetweenItsStepsLosesNothing) {
   }
 }
 
-class IoTransferScenario : public IoTransferTest,
-                           public ::testing::WithParamInterface<Scenario> {};
+class IoTransferScenario : public IoTransferTest, public ::testing::WithParamInterface<Scenario> {};
 
 TEST_P(IoTransferScenario, RecordsPunchesAndReports) {
   const Scenario& sc = GetParam();
@@ -320,8 +350,10 @@ TEST_P(IoTransferScenario, RecordsPunchesAndReports) {
   EXPECT_EQ(IoRows(), sc.io_rows);
   EXPECT_EQ(Punches(), sc.punches);
   const std::string log = Log();
-  if (*sc.log_part) EXPECT_NE(log.find(sc.log_part), std::string::npos) << log;
-  else EXPECT_EQ(log, "");
+  if (*sc.log_part)
+    EXPECT_NE(log.find(sc.log_part), std::string::npos) << log;
+  else
+    EXPECT_EQ(log, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfer, IoTransferScenario, ::testing::ValuesIn(kScenarios),

@@ -32,17 +32,23 @@ int FirstInt(db::Connection& c, const std::string& sql) {
 
 const char* TmpTable(TPerMissionType kind) {
   switch (kind) {
-    case TPerMissionType::prMor: return "TmpMor";
-    case TPerMissionType::prMam: return "TmpMam";
-    default: return "TmpSLate";
+    case TPerMissionType::prMor:
+      return "TmpMor";
+    case TPerMissionType::prMam:
+      return "TmpMam";
+    default:
+      return "TmpSLate";
   }
 }
 
 int KindCode(TPerMissionType kind) {
   switch (kind) {
-    case TPerMissionType::prMor: return 1;
-    case TPerMissionType::prMam: return 2;
-    default: return 3;
+    case TPerMissionType::prMor:
+      return 1;
+    case TPerMissionType::prMam:
+      return 2;
+    default:
+      return 3;
   }
 }
 
@@ -83,8 +89,9 @@ const Note kNotes[] = {{"مرخصي ساعتي: ", "Morkhasi", true},
 std::vector<std::pair<std::string, std::string>> TTransferUtils::SpecCardCodeMap(
     TPerMissionType kind, db::Connection& main) {
   std::vector<std::pair<std::string, std::string>> map;
-  const db::ResultSet cards = main.Execute(" Select CardNo, PermitCode From SpecCard Where PERMITTYPE = " +
-                                           std::to_string(KindCode(kind)) + " ");
+  const db::ResultSet cards =
+      main.Execute(" Select CardNo, PermitCode From SpecCard Where PERMITTYPE = " +
+                   std::to_string(KindCode(kind)) + " ");
   for (const auto& row : cards.rows) {
     const std::string card = Trim(row[0].IsNull() ? "" : row[0].AsString());
     if (card.empty()) throw db::DbError("شماره کارت خاص خالی می باشد");
@@ -142,13 +149,14 @@ void TTransferUtils::PreparePermission(TPermissionArgs& a, TPermissionTransferRe
   qp.Open();
   state("جفت كردن برگه هاي مجوز");
   TPermissionList list;
-  ConfirmPermission(qp, a.CurrentYear_YYYY, a.CurrentDate_YYMMDD, kind, list,
-                    *a.PermissionRecList, *a.Scratch, report);
+  ConfirmPermission(qp, a.CurrentYear_YYYY, a.CurrentDate_YYMMDD, kind, list, *a.PermissionRecList,
+                    *a.Scratch, report);
   qp.Close();
   state("پركردن جدول مياني");
-  int page = FirstInt(year, kind == TPerMissionType::prMor   ? " Select Max(PageNo) From Morkhasi "
-                            : kind == TPerMissionType::prMam ? " Select Max(PageNo) From Mission "
-                                                             : " Select Max(PageNo) From ServLate ");
+  int page =
+      FirstInt(year, kind == TPerMissionType::prMor   ? " Select Max(PageNo) From Morkhasi "
+                     : kind == TPerMissionType::prMam ? " Select Max(PageNo) From Mission "
+                                                      : " Select Max(PageNo) From ServLate ");
   const auto codes = SpecCardCodeMap(kind, *a.MainDBConnection);
   for (int i = 0; i < list.Count(); ++i) {
     const TPermissioninfo p = list.Item(i);
@@ -162,25 +170,25 @@ void TTransferUtils::PreparePermission(TPermissionArgs& a, TPermissionTransferRe
         break;
       }
     }
-    const bool indecisive = p.ENDDATE + p.ENDTIME <= p.BEGINDATE + p.BEGINTIME ||
-                            p.ShiftType == 3 || p.Uncertain;
+    const bool indecisive =
+        p.ENDDATE + p.ENDTIME <= p.BEGINDATE + p.BEGINTIME || p.ShiftType == 3 || p.Uncertain;
     ++page;
     const std::string values = "('" + p.Perno + "','" + p.BEGINDATE + "','" + B + "','" +
                                p.ENDDATE + "','" + E + "','" + std::to_string(page) + "',";
-    const std::string tail = std::string(indecisive ? "1" : "0") + "," +
-                             std::to_string(p.Rec1) + "," + std::to_string(p.Rec2) + ",";
+    const std::string tail = std::string(indecisive ? "1" : "0") + "," + std::to_string(p.Rec1) +
+                             "," + std::to_string(p.Rec2) + ",";
     std::string sql;
     if (kind == TPerMissionType::prSlate) {
       sql = JoinLines({"INSERT INTO tmpSLate",
                        "(PerNo,BeginDate,BeginTime,EndDate,EndTime,PageNo,DESCRIPT,RecDate,"
                        "INDECISIVE,Rec1,Rec2,ShiftType)",
-                       "VALUES", values + "'','" + today + "'," + tail +
-                                     std::to_string(p.ShiftType) + ")"});
+                       "VALUES",
+                       values + "'','" + today + "'," + tail + std::to_string(p.ShiftType) + ")"});
     } else {
       // A request without a type would make an invalid statement: reported, not written.
       if (Trim(type).empty()) {
-        report(p.Perno, "نوع برگه مشخص نيست پرسنل: " + p.Perno + " شروع: " + p.BEGINDATE +
-                            "  " + p.BEGINTIME + " خاتمه: " + p.ENDDATE + " " + p.ENDTIME);
+        report(p.Perno, "نوع برگه مشخص نيست پرسنل: " + p.Perno + " شروع: " + p.BEGINDATE + "  " +
+                            p.BEGINTIME + " خاتمه: " + p.ENDDATE + " " + p.ENDTIME);
         continue;
       }
       sql = JoinLines(
@@ -212,16 +220,16 @@ void TTransferUtils::PreparePermission(TPermissionArgs& a, TPermissionTransferRe
                         "..CSSPerTemp))) ";
   state(leave ? "در حال آماده سازي برگه هاي مرخصي از جداول وب"
               : "در حال آماده سازي برگه هاي مأموريت از جداول وب");
-  year.Execute(JoinLines(
-      {leave ? " Update AskAbsence Set IsDaily = Cast(M.IsDaily As bit) "
-             : " Update AskMission Set IsDaily = Cast(M.IsDaily As bit) ",
-       " From " + base + (leave ? "..MorType as M " : "..MamType as M "),
-       leave ? " Where AskAbsence.Type = M.Code And AskAbsence.IsApproved = 1 And "
-               "AskAbsence.IsTransfer = 0 "
-             : " Where AskMission.Type = M.Code And AskMission.IsApproved = 1 And "
-               "AskMission.IsTransfer = 0 "}));
-  int dayPage = FirstInt(year, leave ? " Select Max(PageNo) From DayMor "
-                                     : " Select Max(PageNo) From DayMam ");
+  year.Execute(
+      JoinLines({leave ? " Update AskAbsence Set IsDaily = Cast(M.IsDaily As bit) "
+                       : " Update AskMission Set IsDaily = Cast(M.IsDaily As bit) ",
+                 " From " + base + (leave ? "..MorType as M " : "..MamType as M "),
+                 leave ? " Where AskAbsence.Type = M.Code And AskAbsence.IsApproved = 1 And "
+                         "AskAbsence.IsTransfer = 0 "
+                       : " Where AskMission.Type = M.Code And AskMission.IsApproved = 1 And "
+                         "AskMission.IsTransfer = 0 "}));
+  int dayPage = FirstInt(
+      year, leave ? " Select Max(PageNo) From DayMor " : " Select Max(PageNo) From DayMam ");
   const db::ResultSet web = year.Execute(
       (leave ? std::string(" Select * From AskAbsence Where IsApproved = 1 And IsTransfer = 0 ")
              : std::string(" Select * From AskMission Where IsApproved = 1 And IsTransfer = 0 ")) +
@@ -248,7 +256,8 @@ void TTransferUtils::PreparePermission(TPermissionArgs& a, TPermissionTransferRe
                 "RecDate, IsDaily, ClockOrWeb, OldPageNo, Indecisive)"
               : " (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, Descript, "
                 "IssueDate, City, Location, IsDaily, ClockOrWeb, OldPageNo, Indecisive)",
-        " Values", " (" + std::to_string(sheet) + ",",
+        " Values",
+        " (" + std::to_string(sheet) + ",",
         " " + q(text(row, "PerNo")) + ", " + q(text(row, "BeginDate")) + ",",
         " " + q(text(row, "BeginTime")) + ", " + q(text(row, "EndDate")) + ",",
         " " + q(text(row, "EndTime")) + ", " + text(row, "Type") + ","};
@@ -290,17 +299,16 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
     const bool leave = kind == TPerMissionType::prMor;
     statements.push_back("Update " + R + " Set Descript = null Where IsDaily <> " + q("1"));
     for (const Note& n : kNotes) {
-      statements.push_back(JoinLines(
-          {"update " + R,
-           "set Descript = Rtrim(isnull(" + R + ".Descript,''))+'" + n.label +
-               "'+cast (t1.pageno as varchar(10))+' '",
-           std::string("from ") + n.table + " t1", "where",
-           n.hourly ? TestH(R, "t1") : TestD(R), " and (t1.perno = " + R + ".PERNO)",
-           " And " + notDaily}));
+      statements.push_back(JoinLines({"update " + R,
+                                      "set Descript = Rtrim(isnull(" + R + ".Descript,''))+'" +
+                                          n.label + "'+cast (t1.pageno as varchar(10))+' '",
+                                      std::string("from ") + n.table + " t1", "where",
+                                      n.hourly ? TestH(R, "t1") : TestD(R),
+                                      " and (t1.perno = " + R + ".PERNO)", " And " + notDaily}));
     }
-    statements.push_back(JoinLines({"update " + R, "set Indecisive = 2",
-                                    "where (ltrim(DESCRIPT) <> '' )",
-                                    " And (IsDaily <> " + q("1") + ")"}));
+    statements.push_back(
+        JoinLines({"update " + R, "set Indecisive = 2", "where (ltrim(DESCRIPT) <> '' )",
+                   " And (IsDaily <> " + q("1") + ")"}));
     if (web) {
       statements.push_back(
           leave ? " UPDATE TmpMor SET Descript = CAST(A.userDescription AS CHAR(230)) FROM "
@@ -313,7 +321,8 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
     if (leave) {
       statements.push_back(JoinLines(
           {" Insert Into Morkhasi (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
-           "INDECISIVE,RECDATE,TYPE " + std::string(fields ? ", SodrinPageNo " : "") + ") ",
+           "INDECISIVE,RECDATE,TYPE " +
+               std::string(fields ? ", SodrinPageNo " : "") + ") ",
            "select t1.PAGENO,t1.PERNO,t1.BEGINDATE,t1.BEGINTIME,cast(t1.DESCRIPT as char(230)),"
            "t1.ENDDATE,t1.ENDTIME,t1.INDECISIVE,t1.RECDATE,t1.TYPE " +
                std::string(fields ? ", t1.OldPageNo " : ""),
@@ -324,7 +333,8 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
     } else {
       statements.push_back(JoinLines(
           {"insert into Mission (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
-           "ISSUEDATE,TYPE,CITY,LOCATION " + std::string(fields ? ", SodrinPageNo " : "") + ") ",
+           "ISSUEDATE,TYPE,CITY,LOCATION " +
+               std::string(fields ? ", SodrinPageNo " : "") + ") ",
            "select t1.PAGENO,t1.PERNO,t1.BEGINDATE,t1.BEGINTIME,t1.DESCRIPT,t1.ENDDATE,"
            "t1.ENDTIME,t1.ISSUEDATE,t1.TYPE, t1.CITY, t1.LOCATION " +
                std::string(fields ? ", t1.OldPageNo " : ""),
@@ -336,20 +346,21 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
     if (web) {
       statements.push_back(" Update " + R + " Set Indecisive = 0 Where IsDaily = " + q("1") + " ");
       for (const Note& n : kNotes) {
-        statements.push_back(JoinLines(
-            {" Update " + R,
-             " Set Descript = RTrim(IsNull(" + R + ".Descript, '')) + '" + n.label +
-                 "' + Cast(t1.PageNo As Varchar(10)) + ' '",
-             " , Indecisive = 2", std::string(" From ") + n.table + " t1", " Where",
-             n.hourly ? TestD(R) : TestW3(R), " And (t1.PerNo = " + R + ".PerNo)",
-             " And " + isDaily}));
+        statements.push_back(
+            JoinLines({" Update " + R,
+                       " Set Descript = RTrim(IsNull(" + R + ".Descript, '')) + '" + n.label +
+                           "' + Cast(t1.PageNo As Varchar(10)) + ' '",
+                       " , Indecisive = 2", std::string(" From ") + n.table + " t1", " Where",
+                       n.hourly ? TestD(R) : TestW3(R), " And (t1.PerNo = " + R + ".PerNo)",
+                       " And " + isDaily}));
       }
       if (leave) {
         statements.push_back(JoinLines(
             {" Insert Into DayMor (PageNo, PerNo, BeginDate, Descript, EndDate, RecDate, Type " +
                  std::string(fields ? ", SodrinPageNo " : "") + ") ",
              " Select t1.PageNo, t1.PerNo, t1.BeginDate, t1.Descript, t1.EndDate, t1.RecDate, "
-             "t1.Type " + std::string(fields ? ", t1.OldPageNo " : ""),
+             "t1.Type " +
+                 std::string(fields ? ", t1.OldPageNo " : ""),
              " From TmpMor t1 ",
              " Left Outer Join DayMor t2 on ((t2.PageNo = t1.PageNo) And (t2.PerNo = t1.PerNo))",
              " Where (t2.PageNo is null) And (t1.Indecisive <> 2) ",
@@ -357,9 +368,11 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
       } else {
         statements.push_back(JoinLines(
             {" Insert Into DayMam (PageNo, PerNo, BeginDate, City, Descript, EndDate, IssueDate, "
-             "Location, Type " + std::string(fields ? ", SodrinPageNo " : "") + ") ",
+             "Location, Type " +
+                 std::string(fields ? ", SodrinPageNo " : "") + ") ",
              " Select t1.PageNo, t1.PerNo, t1.BeginDate, t1.City, t1.Descript, t1.EndDate, "
-             "t1.IssueDate, t1.Location, t1.Type" + std::string(fields ? ", t1.OldPageNo " : ""),
+             "t1.IssueDate, t1.Location, t1.Type" +
+                 std::string(fields ? ", t1.OldPageNo " : ""),
              " From TmpMam t1 ",
              " Left Outer Join DayMam t2 on ((t2.PageNo = t1.PageNo) And (t2.PerNo = t1.PerNo))",
              " Where (t2.PageNo is null) And (t1.Indecisive <> 2) ",
@@ -374,10 +387,10 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
       }
     }
   } else {
-    statements.push_back(JoinLines({"update TmpSLate set INDECISIVE = 2", "where  exists",
-                                    "(select PageNo from ServLate t3 where",
-                                    TestH("TmpSLate", "t3"),
-                                    " and t3.perno =  TmpSLate.PERNO", ")"}));
+    statements.push_back(
+        JoinLines({"update TmpSLate set INDECISIVE = 2", "where  exists",
+                   "(select PageNo from ServLate t3 where", TestH("TmpSLate", "t3"),
+                   " and t3.perno =  TmpSLate.PERNO", ")"}));
     statements.push_back(JoinLines(
         {"insert into ServLate (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
          "RECDATE,SHIFTTYPE,INDECISIVE )",
@@ -396,11 +409,11 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
            " Where Cast(PageNo As Varchar(20)) + '_' + PerNo In (Select Cast(OldPageNo As "
            "Varchar(20)) + '_' + PerNo From TmpMor ",
            " Where Indecisive <> 2 " + P2 + ") "}));
-      cleanup.push_back(JoinLines(
-          {" Delete From TmpMor ",
-           " Where (Cast(PageNo As Varchar(20)) + '_' + PerNo In (Select Cast(PageNo As "
-           "Varchar(20)) + '_' + PerNo From DayMor)) ",
-           " And (IsDaily = " + q("1") + ") "}));
+      cleanup.push_back(
+          JoinLines({" Delete From TmpMor ",
+                     " Where (Cast(PageNo As Varchar(20)) + '_' + PerNo In (Select Cast(PageNo As "
+                     "Varchar(20)) + '_' + PerNo From DayMor)) ",
+                     " And (IsDaily = " + q("1") + ") "}));
     }
     cleanup.push_back(JoinLines({" delete from tmpMor ",
                                  " where cast(PageNo as varchar(20)) + '_' + Perno in (select "
@@ -408,16 +421,16 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
                                  "And (IsDaily <> " + q("1") + ") "}));
   } else if (kind == TPerMissionType::prMam) {
     if (web) {
-      cleanup.push_back(JoinLines(
-          {"Update AskMission Set IsTransfer = 1 ",
-           "Where Cast(PageNo As Varchar(20)) + '_' + PerNo In (Select Cast(OldPageNo As "
-           "Varchar(20)) + '_' + PerNo From TmpMam ",
-           "Where Indecisive <> 2 " + P2 + ") "}));
-      cleanup.push_back(JoinLines(
-          {"Delete From TmpMam ",
-           "Where (Cast(PageNo As Varchar(20)) + '_' + PerNo In (Select Cast(PageNo As "
-           "Varchar(20)) + '_' + PerNo From DayMam)) ",
-           "And (IsDaily = " + q("1") + ") "}));
+      cleanup.push_back(
+          JoinLines({"Update AskMission Set IsTransfer = 1 ",
+                     "Where Cast(PageNo As Varchar(20)) + '_' + PerNo In (Select Cast(OldPageNo As "
+                     "Varchar(20)) + '_' + PerNo From TmpMam ",
+                     "Where Indecisive <> 2 " + P2 + ") "}));
+      cleanup.push_back(
+          JoinLines({"Delete From TmpMam ",
+                     "Where (Cast(PageNo As Varchar(20)) + '_' + PerNo In (Select Cast(PageNo As "
+                     "Varchar(20)) + '_' + PerNo From DayMam)) ",
+                     "And (IsDaily = " + q("1") + ") "}));
     }
     cleanup.push_back(JoinLines({"delete from tmpMam",
                                  "where cast(PageNo as varchar(20))+'_'+Perno  in (select "
@@ -430,9 +443,10 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
   }
 
   const std::string yearName = a.DataBaseName + "_" + a.CurrentYear_YYYY;
-  const std::string T = yearName + ".." + (kind == TPerMissionType::prMor   ? "tmpMor"
-                                           : kind == TPerMissionType::prMam ? "tmpMam"
-                                                                            : "tmpSLate");
+  const std::string T = yearName + ".." +
+                        (kind == TPerMissionType::prMor   ? "tmpMor"
+                         : kind == TPerMissionType::prMam ? "tmpMam"
+                                                          : "tmpSLate");
   const std::string recs = "and (rec in (select rec1 from " + T + " where 1=1 " + P2 +
                            " and INDECISIVE <> 2 )\n     or rec in (select rec2 from " + T +
                            " where 1=1 " + P2 + " and INDECISIVE <> 2 ))";

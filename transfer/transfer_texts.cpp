@@ -41,19 +41,24 @@ TLines ConfirmIOBlock(const std::string& D, const std::string& status, bool shif
   b.push_back("from ClockDmp cl");
   b.push_back(
       "left outer join Zel_85..prjrule as pj on (LTRIM(pj.KARTNO) = LTRIM(cl.KARTNO) or "
-      "LTRIM(pj.KARTNO2) = LTRIM(cl.KARTNO)) and pj.BEGINDATE <= " + D + " and pj.ENDDATE >= " +
-      D);
+      "LTRIM(pj.KARTNO2) = LTRIM(cl.KARTNO)) and pj.BEGINDATE <= " +
+      D + " and pj.ENDDATE >= " + D);
   b.push_back("left outer join workGrp as wk on wk.CODE = pj.WORKGROUP");
   if (shift_group) {
-    b.push_back("left outer join Zel_85..V_GetCalItem AS ci on ci.PerNo = pj.PerNo and "
-                "ci.DBEGINDATE = " + D);
+    b.push_back(
+        "left outer join Zel_85..V_GetCalItem AS ci on ci.PerNo = pj.PerNo and "
+        "ci.DBEGINDATE = " +
+        D);
   } else {
-    b.push_back("left outer join Zel_85..CalItem AS ci on ci.CALCODE = wk.CALCODE and "
-                "ci.DBEGINDATE = " + D);
+    b.push_back(
+        "left outer join Zel_85..CalItem AS ci on ci.CALCODE = wk.CALCODE and "
+        "ci.DBEGINDATE = " +
+        D);
   }
-  b.push_back("left outer join Zel_85..IoInfo as ios on ios.PERNO = cl.PERNO and ios.BEGINDATE >= " +
-              D + " and ios.BEGINDATE+ios.BEGINTIME <= isnull(ci.ENDDATE, " + D +
-              ")+isnull(ci.ENDTIME,'23:59') and");
+  b.push_back(
+      "left outer join Zel_85..IoInfo as ios on ios.PERNO = cl.PERNO and ios.BEGINDATE >= " + D +
+      " and ios.BEGINDATE+ios.BEGINTIME <= isnull(ci.ENDDATE, " + D +
+      ")+isnull(ci.ENDTIME,'23:59') and");
   b.push_back(
       " ((cl.IO_TYPE =2 and (ios.ENDDATE ='' or ios.ENDDATE is null) ) or (cl.IO_TYPE =1 and "
       "ios.BEGINDATE+ios.BEGINTIME = ios.ENDDATE+ios.ENDTIME and (ios.EndDATE+ios.EndTIME)> "
@@ -76,8 +81,12 @@ TLines ConfirmIOBlock(const std::string& D, const std::string& status, bool shif
 
 // The three computed certainty bits of the special-card query.
 TLines UncertainColumn(const std::string& alias, const std::string& name, bool last) {
-  return {"CAST(CASE ", "WHEN " + alias + ".UnCertain = 1", "AND " + alias + ".Transfered = 0",
-          "THEN 1", "ELSE 0", std::string("END AS BIT) as ") + name + (last ? "," : ",")};
+  return {"CAST(CASE ",
+          "WHEN " + alias + ".UnCertain = 1",
+          "AND " + alias + ".Transfered = 0",
+          "THEN 1",
+          "ELSE 0",
+          std::string("END AS BIT) as ") + name + (last ? "," : ",")};
 }
 
 std::string Windows(const std::string& alias, const std::string& prefix) {
@@ -178,8 +187,12 @@ TLines PunchDeclarations(bool uncertain) {
       "Declare @CurrentYear as smallint , @FromDate as char(5) , @ToDate as char(5) , @Perno as "
       "varchar(10) ,@Rec as int, @UserCode As Char(3)" +
           std::string(uncertain ? ", @UnCertain as bit" : ""),
-      "set @CurrentYear = :CurrentYear", "set @FromDate = :FromDate", "set @ToDate = :ToDate",
-      "set @Perno = :Perno",             "set @Rec = :Rec",           "Set @UserCode = :UserCode"};
+      "set @CurrentYear = :CurrentYear",
+      "set @FromDate = :FromDate",
+      "set @ToDate = :ToDate",
+      "set @Perno = :Perno",
+      "set @Rec = :Rec",
+      "Set @UserCode = :UserCode"};
   if (uncertain) l.push_back("set @UnCertain = :UnCertain");
   return l;
 }
@@ -195,8 +208,12 @@ TLines QConfirmIOText() {
   TLines q{
       "Declare @CurrentYear as smallint , @FromDate as char(5) , @ToDate as char(5) ,  @Perno as "
       "varchar(10) ,@UnCertain as bit,@rec as int, @UserCode As char(3)",
-      "set @CurrentYear = :CurrentYear", "set @FromDate = :FromDate", "set @ToDate = :ToDate",
-      "set @Perno = :Perno", "set @unCertain = :unCertain", "set @Rec = :Rec",
+      "set @CurrentYear = :CurrentYear",
+      "set @FromDate = :FromDate",
+      "set @ToDate = :ToDate",
+      "set @Perno = :Perno",
+      "set @unCertain = :unCertain",
+      "set @Rec = :Rec",
       "Set @UserCode = :UserCode"};
   const std::string today = "substring(cl.CLOCKDATE,6,5)";
   const struct {
@@ -327,23 +344,24 @@ TLines QFncIncDateText() {
 }
 
 TLines QFncFirstIOText() {
-  return {"CREATE FUNCTION dbo.FirstIO (@Perno char(10) , @minDateTime char(10) , @maxDateTime "
-          "char(10)  )  ",
-          "RETURNS char(10)",
-          "AS",
-          "BEGIN",
-          "  Declare @Result char(10)",
-          "  Select @Result = Min(BeginDateTime)",
-          "  From (Select substring(ClockDate,6,5)+ClockTime As BeginDateTime",
-          "        From ClockDmp",
-          "        Where (Perno = @Perno) And (io_type = 1) And (SPCardType = 0)",
-          "        Union All",
-          "        Select BeginDate+BeginTime As BeginDateTime",
-          "        From Zel_85..IoInfo",
-          "        Where Perno = @Perno) As IOs",
-          "  Where BeginDateTime >= @minDateTime  and BeginDateTime <= @maxDateTime",
-          "  Return @Result",
-          "END"};
+  return {
+      "CREATE FUNCTION dbo.FirstIO (@Perno char(10) , @minDateTime char(10) , @maxDateTime "
+      "char(10)  )  ",
+      "RETURNS char(10)",
+      "AS",
+      "BEGIN",
+      "  Declare @Result char(10)",
+      "  Select @Result = Min(BeginDateTime)",
+      "  From (Select substring(ClockDate,6,5)+ClockTime As BeginDateTime",
+      "        From ClockDmp",
+      "        Where (Perno = @Perno) And (io_type = 1) And (SPCardType = 0)",
+      "        Union All",
+      "        Select BeginDate+BeginTime As BeginDateTime",
+      "        From Zel_85..IoInfo",
+      "        Where Perno = @Perno) As IOs",
+      "  Where BeginDateTime >= @minDateTime  and BeginDateTime <= @maxDateTime",
+      "  Return @Result",
+      "END"};
 }
 
 TLines QUpdateTablesText() {

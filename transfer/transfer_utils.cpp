@@ -154,8 +154,8 @@ bool TTransferUtils::IsDuplicateKeyMessage(const std::string& Message) {
 
 std::string TTransferUtils::RecordFailureText(const TIOinfo& io, const std::string& Message) {
   if (IsDuplicateKeyMessage(Message)) {
-    return "ورود و خروج قبلاً ثبت شده : شماره پرسنلي " + io.Perno + " تاريخ ورود: " +
-           io.EnterDate + " زمان ورود: " + io.EnterTime;
+    return "ورود و خروج قبلاً ثبت شده : شماره پرسنلي " + io.Perno + " تاريخ ورود: " + io.EnterDate +
+           " زمان ورود: " + io.EnterTime;
   }
   return Message + " Perno: " + io.Perno + " Enter: " + io.EnterDate + " " + io.EnterTime +
          "  Exit: " + io.ExitDate + " " + io.ExitTime + " CalcDate: " + io.CalDate +
@@ -247,8 +247,8 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
     if (P > E && !noEnd && entry && ci.DBEGINDATE <= ci.ENDDATE) {
       skip = true;  // an entry after this day's end belongs to a later day
     } else if (P > E && !noEnd && exit && ci.DBEGINDATE <= ci.ENDDATE &&
-               TZelCalcUtils::SubtractDateTime(ci.ENDDATE, ci.ENDTIME, cl.ClockDate,
-                                               cl.ClockTime) > lastExitEndDay) {
+               TZelCalcUtils::SubtractDateTime(ci.ENDDATE, ci.ENDTIME, cl.ClockDate, cl.ClockTime) >
+                   lastExitEndDay) {
       skip = true;  // an exit too long after this day's end
     } else if (noEnd && notToday && s.wg.IOPairing != 2) {
       skip = true;  // no calendar item on a neighbouring day
@@ -267,8 +267,7 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
     }
 
     // 2. Is the record under construction closed first?
-    const bool contiguous =
-        s.yesCi.ENDDATE + s.yesCi.ENDTIME == ci.DBEGINDATE + ci.DBEGINTIME;
+    const bool contiguous = s.yesCi.ENDDATE + s.yesCi.ENDTIME == ci.DBEGINDATE + ci.DBEGINTIME;
     if ((!Blank(cur.EnterTime) && !Blank(cur.ExitTime)) ||
         (cl.Perno != prevPerno && !cur.Perno.empty()) ||
         (cur.Perno != prevPerno && !cur.Perno.empty()) ||
@@ -326,8 +325,8 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
       cur.ExitFromWeb = cl.FromWeb;
       if (cl.FPM == 1) cur.FPM += 2;
       const Tio& yesIo = s.yesIo;
-      const bool fromIo = !Blank(IO.BEGINTIME) && Blank(IO.ENDTIME) &&
-                          P > IO.BEGINDATE + IO.BEGINTIME;
+      const bool fromIo =
+          !Blank(IO.BEGINTIME) && Blank(IO.ENDTIME) && P > IO.BEGINDATE + IO.BEGINTIME;
       const bool fromYes = contiguous && !Blank(yesIo.BEGINTIME) && Blank(yesIo.ENDTIME) &&
                            P > yesIo.BEGINDATE + yesIo.BEGINTIME;
       if (Blank(cur.EnterTime) && (fromIo || fromYes)) {
@@ -398,7 +397,10 @@ void TTransferUtils::GetPermissionRecordInfo(const db::Dataset& q, TTransferScra
   cl.ClockKey = Str(q, "ClockKey");
   cl.SpecCardNo = Str(q, "SpecCardNo");
   const std::int64_t io = Int(q, "Io_Type");
-  cl.IO_TYPE = io == 1 ? TIO_Type::ioEnter : io == 2 ? TIO_Type::ioExit : io == 3 ? TIO_Type::ioComplete : TIO_Type::ioNone;
+  cl.IO_TYPE = io == 1   ? TIO_Type::ioEnter
+               : io == 2 ? TIO_Type::ioExit
+               : io == 3 ? TIO_Type::ioComplete
+                         : TIO_Type::ioNone;
   cl.SPCARDTYPE = static_cast<int>(Int(q, "SPCARDTYPE"));
   cl.Uncertain = Int(q, "UnCertain") != 0;
   Twg& wg = s.wg;
@@ -702,11 +704,12 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
     state("مقداردهي فيلد transfer");
     if (!a.PermissionRecList->empty()) {
       db::Dataset mark(main);
-      mark.SetSQL({" DECLARE @PREC NUMERIC(8, 0),       @PUncertain AS BIT;        SET @PREC = "
-                   ":PREC;             SET @PUncertain = :PUncertain; UPDATE ClockDmp          "
-                   "      SET TRANSFERED = 1             WHERE REC = @PREC                  AND "
-                   "(                              NOT @PUncertain = 1            OR UNCERTAIN = "
-                   "0               )                     "});
+      mark.SetSQL(
+          {" DECLARE @PREC NUMERIC(8, 0),       @PUncertain AS BIT;        SET @PREC = "
+           ":PREC;             SET @PUncertain = :PUncertain; UPDATE ClockDmp          "
+           "      SET TRANSFERED = 1             WHERE REC = @PREC                  AND "
+           "(                              NOT @PUncertain = 1            OR UNCERTAIN = "
+           "0               )                     "});
       mark.ParamByName("PUncertain").type = db::ParamType::Bit;
       mark.ParamByName("PREC").type = db::ParamType::Integer;
       mark.SetParam("PUncertain", a.UnCertainState ? 1 : 0);
@@ -745,8 +748,7 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
       } else {
         reason = "no calendar day of the person took the punch";
       }
-      auto& k = kept[{Trim(row[1].AsString()), row[2].AsString(),
-                      Mid(row[3].AsString(), 0, 10)}];
+      auto& k = kept[{Trim(row[1].AsString()), row[2].AsString(), Mid(row[3].AsString(), 0, 10)}];
       if (k.first.empty()) k.first = reason;
       ++k.second;
     }

@@ -69,8 +69,8 @@ struct TIOinfo {
   TIO_Type IOType = TIO_Type::ioNone;
   TUpdateMode UpdateMode = TUpdateMode::umInsert;
   std::string REC;
-  int SpecCardType = 0, EnterMachineNo = 0, EnterComCode = 0, ExitMachineNo = 0,
-      ExitComCode = 0, FPM = 0;
+  int SpecCardType = 0, EnterMachineNo = 0, EnterComCode = 0, ExitMachineNo = 0, ExitComCode = 0,
+      FPM = 0;
   std::int32_t EnterPicId = 0, ExitPicId = 0, EnterFromWeb = 0, ExitFromWeb = 0;
   // The punches (ClockDmp.REC) that went into the record: they leave ClockDmp only when the
   // record is on file.
@@ -129,15 +129,15 @@ struct TRoundSettings {
 
 // What an IO transfer run did.
 struct TIOTransferResult {
-  int PairingRows = 0;      // rows of the pairing query
-  int Records = 0;          // records built
-  int Inserted = 0;         // new IoInfo rows
-  int Completed = 0;        // stored half-records completed
-  int Failed = 0;           // records not written (duplicates included)
-  int Duplicates = 0;       // of them, already on record
-  int PunchesDeleted = 0;   // punches removed from ClockDmp
-  int PunchesMarked = 0;    // punches kept with TRANSFERED = 1 for the permissions
-  int PunchesKept = 0;      // punches of the run left untouched and reported
+  int PairingRows = 0;     // rows of the pairing query
+  int Records = 0;         // records built
+  int Inserted = 0;        // new IoInfo rows
+  int Completed = 0;       // stored half-records completed
+  int Failed = 0;          // records not written (duplicates included)
+  int Duplicates = 0;      // of them, already on record
+  int PunchesDeleted = 0;  // punches removed from ClockDmp
+  int PunchesMarked = 0;   // punches kept with TRANSFERED = 1 for the permissions
+  int PunchesKept = 0;     // punches of the run left untouched and reported
 };
 
 // Everything one IO transfer run works with. The connections stay open for the whole run:
@@ -209,11 +209,10 @@ class TTransferUtils {
   // The statements that write one record (insert or update, then the log copy when
   // EnableSystemLog). E and X are the rounded times; N the server's date "YYYY/MM/DD";
   // ActionTime the server's time "HH:MM:SS".
-  static std::string RecordStatement(const TIOinfo& io, const std::string& E,
-                                     const std::string& X, int Duration,
-                                     const std::string& UserCode, const std::string& N,
-                                     const std::string& ActionTime, bool EnableSystemLog,
-                                     const std::string& CurrentYear_YYYY);
+  static std::string RecordStatement(const TIOinfo& io, const std::string& E, const std::string& X,
+                                     int Duration, const std::string& UserCode,
+                                     const std::string& N, const std::string& ActionTime,
+                                     bool EnableSystemLog, const std::string& CurrentYear_YYYY);
   // The text reported when writing a record failed with Message.
   static std::string RecordFailureText(const TIOinfo& io, const std::string& Message);
   static bool IsDuplicateKeyMessage(const std::string& Message);
@@ -230,8 +229,7 @@ class TTransferUtils {
   static void GetPermissionRecordInfo(const db::Dataset& QPermissionDemark, TTransferScratch& s);
   // Walks the open special-card query: the requests into PermissionList, the punches they
   // use into PermissionRecList (both emptied first). A failing row is reported and skipped.
-  static void ConfirmPermission(db::Dataset& QPermissionDemark,
-                                const std::string& CurrentYear_YYYY,
+  static void ConfirmPermission(db::Dataset& QPermissionDemark, const std::string& CurrentYear_YYYY,
                                 const std::string& CurrentDate_YYMMDD, TPerMissionType Status,
                                 TPermissionList& PermissionList,
                                 std::vector<std::string>& PermissionRecList, TTransferScratch& s,

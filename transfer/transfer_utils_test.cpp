@@ -29,8 +29,8 @@ TEST(TransferUtils, DurationRunsFromRoundedEntryToRoundedExit) {
   } cases[] = {
       {"05/10", "05/10", "07:50", "16:00", 490},
       {"05/10", "05/11", "22:00", "06:00", 480},  // across midnight
-      {"05/10", "", "07:50", "", 0},             // entry alone
-      {"05/10", "05/10", "15:00", "15:00", 0},   // exit alone: begin = end
+      {"05/10", "", "07:50", "", 0},              // entry alone
+      {"05/10", "05/10", "15:00", "15:00", 0},    // exit alone: begin = end
       {"06/31", "07/01", "23:00", "01:00", 120},  // across a month end
   };
   for (const auto& c : cases) {

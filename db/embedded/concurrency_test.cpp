@@ -16,8 +16,9 @@ namespace {
 
 TEST(EmbeddedConcurrency, EightWorkersInsertAndReadWithoutLosses) {
   std::random_device rd;
-  const std::string dir =
-      (std::filesystem::temp_directory_path() / ("zel_conc_" + std::to_string(rd()) + std::to_string(rd()))).string();
+  const std::string dir = (std::filesystem::temp_directory_path() /
+                           ("zel_conc_" + std::to_string(rd()) + std::to_string(rd())))
+                              .string();
   ConnectionSettings settings;
   settings.data_dir = dir;
   {
@@ -25,7 +26,8 @@ TEST(EmbeddedConcurrency, EightWorkersInsertAndReadWithoutLosses) {
     setup->Execute("CREATE DATABASE Att_1399");
     setup->Execute(
         "CREATE TABLE Att_1399..TimeTab (Id int IDENTITY(1,1) NOT NULL, PerNo char(10) NOT NULL, "
-        "CalcDate char(5) NOT NULL, Seq int NOT NULL, CONSTRAINT PK_TimeTab PRIMARY KEY (PerNo, CalcDate, Seq))");
+        "CalcDate char(5) NOT NULL, Seq int NOT NULL, CONSTRAINT PK_TimeTab PRIMARY KEY (PerNo, "
+        "CalcDate, Seq))");
   }
   settings.database = "Att_1399";
   constexpr int kThreads = 8;
@@ -47,9 +49,11 @@ TEST(EmbeddedConcurrency, EightWorkersInsertAndReadWithoutLosses) {
                         {Param{"PerNo", ParamType::String, 10, Value(std::string(perno))},
                          Param{"Seq", ParamType::Integer, 0, Value(seq)}});
           inserted[static_cast<std::size_t>(t)] = seq;
-          ResultSet r = conn->Execute("Select Count(*) From TimeTab Where PerNo = ?",
-                                      {Param{"PerNo", ParamType::String, 10, Value(std::string(perno))}});
-          if (r.rows.at(0).at(0).AsInteger() != seq) throw DbError("own rows not visible after insert");
+          ResultSet r =
+              conn->Execute("Select Count(*) From TimeTab Where PerNo = ?",
+                            {Param{"PerNo", ParamType::String, 10, Value(std::string(perno))}});
+          if (r.rows.at(0).at(0).AsInteger() != seq)
+            throw DbError("own rows not visible after insert");
           conn->Execute("Select Max(Seq) From TimeTab");
           reads += 2;
         }

@@ -10,9 +10,12 @@
 namespace zel::db {
 
 void PrintTo(const Value& v, std::ostream* os) {
-  if (v.IsNull()) *os << "NULL";
-  else if (v.type() == DataType::Text) *os << "'" << v.AsString() << "'";
-  else *os << v.AsString();
+  if (v.IsNull())
+    *os << "NULL";
+  else if (v.type() == DataType::Text)
+    *os << "'" << v.AsString() << "'";
+  else
+    *os << v.AsString();
 }
 
 namespace {
@@ -76,17 +79,20 @@ TEST_F(EmbeddedTest, InsertSelectUpdateDeleteWithParameters) {
   Q("CREATE TABLE DayWork (PerNo char(10) NOT NULL, DDate char(5) NOT NULL, WorkTotal int NULL, "
     "CONSTRAINT PK_DayWork PRIMARY KEY (PerNo, DDate))");
   Q("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES (?, ?, ?)",
-    {Param{"PerNo", ParamType::String, 10, Value("      1001")}, Param{"DDate", ParamType::String, 5, Value("01/02")},
+    {Param{"PerNo", ParamType::String, 10, Value("      1001")},
+     Param{"DDate", ParamType::String, 5, Value("01/02")},
      Param{"WorkTotal", ParamType::Integer, 0, Value(480)}});
   Q("Insert Into DayWork Values ('      1001', '01/03', 400), ('      1002', '01/02', 10)");
   ResultSet r = Q("Select * from DayWork where PerNo = ? and DDate = ?",
-                  {Param{"PerNo", ParamType::String, 10, Value("      1001")}, Param{"DDate", ParamType::String, 5, Value("01/02")}});
+                  {Param{"PerNo", ParamType::String, 10, Value("      1001")},
+                   Param{"DDate", ParamType::String, 5, Value("01/02")}});
   ASSERT_EQ(r.rows.size(), 1u);
   EXPECT_EQ(r.columns, (std::vector<std::string>{"PerNo", "DDate", "WorkTotal"}));
   EXPECT_EQ(r.rows[0][2], Value(480));
   Q("Update DayWork Set WorkTotal = WorkTotal + 1 Where LTrim(PerNo) = '1001'");
   EXPECT_EQ(One("select sum(WorkTotal) from DayWork where PerNo = '      1001'"), Value(882));
-  Q("DELETE FROM DayWork where (Perno = '      1001') AND (DDate >= '01/03') AND (DDate <= '01/31')");
+  Q("DELETE FROM DayWork where (Perno = '      1001') AND (DDate >= '01/03') AND (DDate <= "
+    "'01/31')");
   EXPECT_EQ(One("SELECT COUNT(*) FROM DayWork"), Value(2));
   Q("Delete DayWork");
   EXPECT_EQ(One("SELECT COUNT(*) FROM DayWork"), Value(0));
@@ -97,14 +103,18 @@ TEST_F(EmbeddedTest, ThreePartNamesAcrossDatabases) {
   Q("USE Att_1399");
   Q("CREATE TABLE DayMorDt (PerNo char(10), DDate char(5), MorkhasiCode int, Amount int)");
   Q("INSERT INTO Att..MorType VALUES (1, 1), (2, 0)");
-  Q("INSERT INTO [Att_1399]..DayMorDt VALUES ('      1001', '01/05', 1, 60), ('      1001', '01/06', 2, 30)");
+  Q("INSERT INTO [Att_1399]..DayMorDt VALUES ('      1001', '01/05', 1, 60), ('      1001', "
+    "'01/06', 2, 30)");
   Q("USE Att");
-  Value v = One(" Select Sum(Amount) As SumAmount  From Att_1399..DayMorDt  Inner Join Att..MorType On "
-                "(MorkhasiCode = Code)  Where PerNo = '      1001'  And DDate >= '01/01'  And Education = 1 ");
+  Value v =
+      One(" Select Sum(Amount) As SumAmount  From Att_1399..DayMorDt  Inner Join Att..MorType On "
+          "(MorkhasiCode = Code)  Where PerNo = '      1001'  And DDate >= '01/01'  And Education "
+          "= 1 ");
   EXPECT_EQ(v, Value(60));
   EXPECT_EQ(One("SELECT COUNT(*) FROM Att.dbo.MorType"), Value(2));
   EXPECT_EQ(ErrorOf("SELECT * FROM DayMorDt"), "Invalid object name 'DayMorDt'.");
-  EXPECT_EQ(ErrorOf("SELECT * FROM Att_1400..DayMorDt"), "Invalid object name 'Att_1400..DayMorDt'.");
+  EXPECT_EQ(ErrorOf("SELECT * FROM Att_1400..DayMorDt"),
+            "Invalid object name 'Att_1400..DayMorDt'.");
   EXPECT_EQ(ErrorOf("SELECT Nope FROM MorType"), "Invalid column name 'Nope'.");
 }
 
@@ -123,42 +133,54 @@ TEST_F(EmbeddedTest, ConnectionWithCatalogAndServerLevel) {
 
 TEST_F(EmbeddedTest, BatchWithVariablesAndParameters) {
   Q("USE Att_1399");
-  Q("CREATE TABLE IoInfo (PerNo char(10), BeginDate char(5), BeginTime char(5), EndDate char(5), EndTime char(5))");
+  Q("CREATE TABLE IoInfo (PerNo char(10), BeginDate char(5), BeginTime char(5), EndDate char(5), "
+    "EndTime char(5))");
   Q("INSERT INTO IoInfo VALUES ('      1001', '01/01', '08:00', '01/01', '16:00'), "
-    "('      1001', '01/03', '22:00', '01/04', '06:00'), ('      1001', '01/06', '08:00', '01/06', '12:00'), "
+    "('      1001', '01/03', '22:00', '01/04', '06:00'), ('      1001', '01/06', '08:00', '01/06', "
+    "'12:00'), "
     "('      1002', '01/03', '08:00', '01/03', '09:00')");
   ResultSet r = Q(
       "Declare @BeginDate as char(5),@EndDate as char(5)\nset @BeginDate = ? \nset @EndDate = ? \n"
       "Select * from IoInfo\nWhere Perno = ? and  ((BeginDate Between @BeginDate And @EndDate) Or  "
-      "(EndDate Between @BeginDate And @EndDate) Or (BeginDate < @BeginDate and EndDate > @EndDate) )\n"
+      "(EndDate Between @BeginDate And @EndDate) Or (BeginDate < @BeginDate and EndDate > "
+      "@EndDate) )\n"
       "Order By BeginDate,BeginTime,EndDate,EndTime ",
-      {Param{"BDate", ParamType::String, 5, Value("01/04")}, Param{"EDate", ParamType::String, 5, Value("01/05")},
+      {Param{"BDate", ParamType::String, 5, Value("01/04")},
+       Param{"EDate", ParamType::String, 5, Value("01/05")},
        Param{"PerNo", ParamType::String, 10, Value("      1001")}});
   ASSERT_EQ(r.rows.size(), 1u);
   EXPECT_EQ(r.rows[0][1], Value("01/03"));
   // A variable keeps its declared type: char(5) pads, smallint converts.
-  r = Q("DECLARE @d char(5), @n smallint; SET @d = 'ab'; SET @n = '12'; SELECT '[' + @d + ']', @n + 1");
+  r =
+      Q("DECLARE @d char(5), @n smallint; SET @d = 'ab'; SET @n = '12'; SELECT '[' + @d + ']', @n "
+        "+ 1");
   EXPECT_EQ(r.rows.at(0).at(0), Value("[ab   ]"));
   EXPECT_EQ(r.rows.at(0).at(1), Value(13));
   EXPECT_EQ(ErrorOf("SELECT @nope"), "Must declare the scalar variable \"@nope\".");
   // SELECT @v = … takes the value of the query.
-  r = Q("DECLARE @Max int SELECT @Max = Max(Len(BeginTime)) FROM IoInfo WHERE PerNo = '      1002' SELECT @Max");
+  r =
+      Q("DECLARE @Max int SELECT @Max = Max(Len(BeginTime)) FROM IoInfo WHERE PerNo = '      1002' "
+        "SELECT @Max");
   EXPECT_EQ(r.rows.at(0).at(0), Value(5));
 }
 
 TEST_F(EmbeddedTest, IfExistsElseAndExecute) {
   Q("USE Att_1399");
   Q("CREATE TABLE AskAbsence (PageNo int)");
-  const char* web = " If Exists(Select name From sysobjects Where name = N'AskAbsence' And type = 'U') And "
-                    "Exists(Select name From sysobjects Where name = N'AskMission' And type = 'U') Select 1 Else Select 0 ";
+  const char* web =
+      " If Exists(Select name From sysobjects Where name = N'AskAbsence' And type = 'U') And "
+      "Exists(Select name From sysobjects Where name = N'AskMission' And type = 'U') Select 1 Else "
+      "Select 0 ";
   EXPECT_EQ(One(web), Value(0));
   Q("CREATE TABLE AskMission (PageNo int)");
   EXPECT_EQ(One(web), Value(1));
-  Q("IF NOT EXISTS (SELECT * FROM AskMission) BEGIN INSERT INTO AskMission VALUES (1) INSERT INTO AskMission VALUES (2) END");
+  Q("IF NOT EXISTS (SELECT * FROM AskMission) BEGIN INSERT INTO AskMission VALUES (1) INSERT INTO "
+    "AskMission VALUES (2) END");
   EXPECT_EQ(One("SELECT COUNT(*) FROM AskMission"), Value(2));
   Q("DECLARE @sql varchar(100) SET @sql = 'DELETE FROM AskMission WHERE PageNo = 1' EXEC(@sql)");
   EXPECT_EQ(One("SELECT COUNT(*) FROM AskMission"), Value(1));
-  Q(" If Exists (Select * From sysobjects Where id = object_id(N'[AskMission]') And xtype In (N'U')) "
+  Q(" If Exists (Select * From sysobjects Where id = object_id(N'[AskMission]') And xtype In "
+    "(N'U')) "
     "EXECUTE('Drop Table [AskMission]')");
   EXPECT_EQ(One("SELECT COUNT(*) FROM sysobjects WHERE name = 'AskMission'"), Value(0));
   // USE inside EXECUTE ends with it.
@@ -167,11 +189,13 @@ TEST_F(EmbeddedTest, IfExistsElseAndExecute) {
 }
 
 TEST_F(EmbeddedTest, CssLogIdentityUpgradeBatch) {
-  Q("CREATE TABLE CSSLog (Id int NOT NULL, ScheduleId int, PerNo char(10), Comment varchar(255), Status int, "
+  Q("CREATE TABLE CSSLog (Id int NOT NULL, ScheduleId int, PerNo char(10), Comment varchar(255), "
+    "Status int, "
     "CONSTRAINT PK_CSSLOG PRIMARY KEY (Id))");
   Q("INSERT INTO CSSLog VALUES (10, 1, '', 'first', 0), (20, 1, '', 'second', 0)");
   const std::string upgrade =
-      "if ( (select top 1 is_identity from sys.columns c WHERE c.object_id = OBJECT_ID('CSSLog') and c.name = 'id') <> 1) \n"
+      "if ( (select top 1 is_identity from sys.columns c WHERE c.object_id = OBJECT_ID('CSSLog') "
+      "and c.name = 'id') <> 1) \n"
       "Begin \nAlter Table CSSLog DROP CONSTRAINT PK_CSSLOG \nAlter Table CSSLog drop  COLUMN id \n"
       "Alter Table CSSLog Add  Id int IDENTITY(1,1) not null \nEnd ; ";
   Q(upgrade);
@@ -183,7 +207,8 @@ TEST_F(EmbeddedTest, CssLogIdentityUpgradeBatch) {
   Q(upgrade);  // already an identity: nothing happens
   Q("Insert Into CSSLog (ScheduleId, PerNo, Comment, Status) Values (1, '', 'third', 0)");
   EXPECT_EQ(One("SELECT Id FROM CSSLog WHERE Comment = 'third'"), Value(3));
-  EXPECT_EQ(One("select top 1 is_identity from sys.columns c WHERE c.object_id = OBJECT_ID('CSSLog') and c.name = 'ID'"),
+  EXPECT_EQ(One("select top 1 is_identity from sys.columns c WHERE c.object_id = "
+                "OBJECT_ID('CSSLog') and c.name = 'ID'"),
             Value(1));
   EXPECT_TRUE(conn_->PrimaryKeyColumns("CSSLog").empty());
 }
@@ -192,26 +217,38 @@ TEST_F(EmbeddedTest, CatalogueLookups) {
   Q("USE Att_1399");
   Q("CREATE TABLE Morkhasi (PageNo int NOT NULL, PerNo char(10) NOT NULL, SodrinPageNo int, "
     "CONSTRAINT PK_Morkhasi PRIMARY KEY (PageNo, PerNo))");
-  EXPECT_EQ(Q(" Select id \n From syscolumns\n Where name = 'SodrinPageNo' \n And id = OBJECT_ID(N'Morkhasi') ").rows.size(), 1u);
-  EXPECT_EQ(Q(" Select id  From syscolumns Where name = 'Nope'  And id = OBJECT_ID(N'Morkhasi') ").rows.size(), 0u);
+  EXPECT_EQ(Q(" Select id \n From syscolumns\n Where name = 'SodrinPageNo' \n And id = "
+              "OBJECT_ID(N'Morkhasi') ")
+                .rows.size(),
+            1u);
+  EXPECT_EQ(Q(" Select id  From syscolumns Where name = 'Nope'  And id = OBJECT_ID(N'Morkhasi') ")
+                .rows.size(),
+            0u);
   EXPECT_FALSE(One("SELECT OBJECT_ID('Att_1399..Morkhasi', 'U')").IsNull());
   EXPECT_TRUE(One("SELECT OBJECT_ID('Morkhasi', 'V')").IsNull());
   EXPECT_FALSE(One("SELECT OBJECT_ID('PK_Morkhasi')").IsNull());
-  EXPECT_EQ(One("SELECT COUNT(0) FROM sys.sysobjects s\nWHERE s.xtype = 'U' AND name ='Morkhasi'"), Value(1));
+  EXPECT_EQ(One("SELECT COUNT(0) FROM sys.sysobjects s\nWHERE s.xtype = 'U' AND name ='Morkhasi'"),
+            Value(1));
   EXPECT_FALSE(One("SELECT ID = DB_ID('Att')").IsNull());
   EXPECT_TRUE(One("SELECT ID = DB_ID('Nope')").IsNull());
-  ResultSet dbs = Q(" SELECT Name\n FROM   master.sys.databases\n WHERE  Cast(CASE WHEN name IN ('master', 'model', "
-                    "'msdb', 'tempdb') THEN 1 ELSE is_distributor END As bit) = 0");
+  ResultSet dbs =
+      Q(" SELECT Name\n FROM   master.sys.databases\n WHERE  Cast(CASE WHEN name IN ('master', "
+        "'model', "
+        "'msdb', 'tempdb') THEN 1 ELSE is_distributor END As bit) = 0");
   ASSERT_EQ(dbs.rows.size(), 2u);
   EXPECT_EQ(dbs.rows[0][0], Value("Att"));
   EXPECT_EQ(dbs.rows[1][0], Value("Att_1399"));
-  ResultSet ip = Q("SELECT IsNull(CONNECTIONPROPERTY('local_net_address'), '<local machine>') AS ServerIP, "
-                   "IsNull(CONNECTIONPROPERTY('local_tcp_port'), '<local machine>') AS ServerPort");
+  ResultSet ip =
+      Q("SELECT IsNull(CONNECTIONPROPERTY('local_net_address'), '<local machine>') AS ServerIP, "
+        "IsNull(CONNECTIONPROPERTY('local_tcp_port'), '<local machine>') AS ServerPort");
   EXPECT_EQ(ip.rows.at(0).at(0), Value("<local machine>"));
   EXPECT_EQ(ip.columns.at(1), "ServerPort");
-  EXPECT_EQ(conn_->PrimaryKeyColumns("Att_1399.dbo.Morkhasi"), (std::vector<std::string>{"PageNo", "PerNo"}));
-  ResultSet tables = Q(" USE Att_1399; SELECT table_name, CASE WHEN OBJECT_ID(table_name,'U') IS NULL THEN 0 ELSE 1 END "
-                       "FROM (SELECT 'Morkhasi' UNION ALL SELECT 'Nope' ) T(TABLE_NAME)");
+  EXPECT_EQ(conn_->PrimaryKeyColumns("Att_1399.dbo.Morkhasi"),
+            (std::vector<std::string>{"PageNo", "PerNo"}));
+  ResultSet tables =
+      Q(" USE Att_1399; SELECT table_name, CASE WHEN OBJECT_ID(table_name,'U') IS NULL THEN 0 ELSE "
+        "1 END "
+        "FROM (SELECT 'Morkhasi' UNION ALL SELECT 'Nope' ) T(TABLE_NAME)");
   ASSERT_EQ(tables.rows.size(), 2u);
   EXPECT_EQ(tables.rows[0][1], Value(1));
   EXPECT_EQ(tables.rows[1][1], Value(0));
@@ -224,7 +261,8 @@ TEST_F(EmbeddedTest, AlterTableAddsColumnsOnceAndKeepsRows) {
   Q("AlTER TABLE dbo.TmpSlate ADD Rec1 int NULL,Rec2 int NULL ");
   Q("ALTER TABLE dbo.TmpSlate ADD INDECISIVE tinyint Null ");
   EXPECT_EQ(ErrorOf("ALTER TABLE dbo.TmpSlate ADD INDECISIVE tinyint Null "),
-            "Column names in each table must be unique. Column name 'INDECISIVE' in table 'dbo.TmpSlate' is "
+            "Column names in each table must be unique. Column name 'INDECISIVE' in table "
+            "'dbo.TmpSlate' is "
             "specified more than once.");
   Q("ALTER TABLE TmpSlate ADD Flag char(2) NOT NULL DEFAULT 'x'");
   ResultSet r = Q("SELECT PageNo, Rec1, INDECISIVE, '[' + Flag + ']' FROM TmpSlate");
@@ -236,9 +274,11 @@ TEST_F(EmbeddedTest, AlterTableAddsColumnsOnceAndKeepsRows) {
 }
 
 TEST_F(EmbeddedTest, ViewWithUnpivotDropsNullsAndReadsBaseTables) {
-  Q("CREATE TABLE WorkShifts (Code int, ShiftStatus char(5), DBEGINTIME char(5), ENDTIME char(5), Holiday int)");
+  Q("CREATE TABLE WorkShifts (Code int, ShiftStatus char(5), DBEGINTIME char(5), ENDTIME char(5), "
+    "Holiday int)");
   Q("CREATE TABLE WorkGrp (CODE int, GShCode int, GROUPTYPE int)");
-  Q("INSERT INTO WorkShifts VALUES (5, '00001', '08:00', '06:00', 0), (6, '00000', '20:00', '23:00', 1)");
+  Q("INSERT INTO WorkShifts VALUES (5, '00001', '08:00', '06:00', 0), (6, '00000', '20:00', "
+    "'23:00', 1)");
   Q("INSERT INTO WorkGrp VALUES (60, 3, 6)");
   Q("CREATE FUNCTION incDate (@Date as char(5)) RETURNS char(5) AS BEGIN DECLARE @r char(5) "
     "SET @r = @Date RETURN @r END");
@@ -249,25 +289,34 @@ TEST_F(EmbeddedTest, ViewWithUnpivotDropsNullsAndReadsBaseTables) {
   Q("INSERT INTO GShItem VALUES (3, 1, 5, NULL, 6)");
   Q("INSERT INTO PerShifts VALUES ('      1001', 3, 1, NULL, 6, NULL)");
   Q("INSERT INTO PrjRule VALUES ('      1001', 60)");
-  Q("IF EXISTS(SELECT * FROM sys.views WHERE name = 'V_GetCalItem') DROP VIEW [dbo].[V_GetCalItem] ");
+  Q("IF EXISTS(SELECT * FROM sys.views WHERE name = 'V_GetCalItem') DROP VIEW "
+    "[dbo].[V_GetCalItem] ");
   Q(" CREATE VIEW [dbo].[V_GetCalItem]  AS "
     "SELECT DistributedGshItem.PerNo, DistributedGshItem.GShCode, DistributedGshItem.Period, "
     "Substring(DayNo, 2,3) AS DayNo, WorkShiftCode, "
-    "Right('0' + Cast(DistributedGshItem.Period As Varchar(2)), 2) + '/' + Right('0' + Substring(DayNo, 2, 3), 2) "
+    "Right('0' + Cast(DistributedGshItem.Period As Varchar(2)), 2) + '/' + Right('0' + "
+    "Substring(DayNo, 2, 3), 2) "
     "AS DBeginDate, WS.DBEGINTIME, "
-    "CASE WHEN Substring(WS.ShiftStatus, 5, 1) = '1' THEN Att.dbo.IncDate(Right('0' + Cast(DistributedGshItem.Period "
-    "As Varchar(2)), 2) + '/' + Right('0' + Substring(DayNo, 2, 3), 2)) ELSE Right('0' + Cast(DistributedGshItem.Period "
-    "As Varchar(2)), 2) + '/' + Right('0' + Substring(DayNo, 2, 3), 2) END AS EndDate, WS.ENDTIME, WS.Holiday "
-    "FROM (SELECT P.PerNo, P.GShCode, P.Period, (Case when P.D1 is NULL then G.D1 else P.D1 end) AS D1, "
-    "(Case when P.D2 is NULL then G.D2 else P.D2 end) AS D2, (Case when P.D3 is NULL then G.D3 else P.D3 end) AS D3 "
-    "FROM GshItem G LEFT OUTER JOIN PerShifts P ON G.GShCode=P.GShCode and G.Period=P.Period) AS Src "
+    "CASE WHEN Substring(WS.ShiftStatus, 5, 1) = '1' THEN Att.dbo.IncDate(Right('0' + "
+    "Cast(DistributedGshItem.Period "
+    "As Varchar(2)), 2) + '/' + Right('0' + Substring(DayNo, 2, 3), 2)) ELSE Right('0' + "
+    "Cast(DistributedGshItem.Period "
+    "As Varchar(2)), 2) + '/' + Right('0' + Substring(DayNo, 2, 3), 2) END AS EndDate, WS.ENDTIME, "
+    "WS.Holiday "
+    "FROM (SELECT P.PerNo, P.GShCode, P.Period, (Case when P.D1 is NULL then G.D1 else P.D1 end) "
+    "AS D1, "
+    "(Case when P.D2 is NULL then G.D2 else P.D2 end) AS D2, (Case when P.D3 is NULL then G.D3 "
+    "else P.D3 end) AS D3 "
+    "FROM GshItem G LEFT OUTER JOIN PerShifts P ON G.GShCode=P.GShCode and G.Period=P.Period) AS "
+    "Src "
     "UNPIVOT (WorkShiftCode FOR DayNo IN (D1, D2, D3)) AS DistributedGshItem "
     "LEFT OUTER JOIN Att.dbo.WorkShifts As WS on DistributedGshItem.WorkShiftCode = WS.Code "
     "LEFT OUTER JOIN Att.dbo.WorkGrp AS WG On Wg.GShCode = DistributedGshItem.GShCode "
     "LEFT OUTER JOIN PrjRule As R On R.WORKGROUP = WG.CODE "
     "WHERE R.PERNO <> '' AND WG.GROUPTYPE = 6 AND R.PerNo = DistributedGshItem.PerNo");
-  ResultSet r = Q("Select DBeginDate, WorkShiftCode, EndDate From V_GetCalItem Where PerNo = '      1001' "
-                  "And GShCode = 3 Order By DBeginDate");
+  ResultSet r =
+      Q("Select DBeginDate, WorkShiftCode, EndDate From V_GetCalItem Where PerNo = '      1001' "
+        "And GShCode = 3 Order By DBeginDate");
   ASSERT_EQ(r.rows.size(), 3u);
   EXPECT_EQ(r.rows[0][0], Value("01/01"));
   EXPECT_EQ(r.rows[0][1], Value(5));
@@ -276,7 +325,8 @@ TEST_F(EmbeddedTest, ViewWithUnpivotDropsNullsAndReadsBaseTables) {
   EXPECT_EQ(One("SELECT COUNT(*) FROM sys.views WHERE name = 'V_GetCalItem'"), Value(1));
   EXPECT_EQ(ErrorOf(" USE Att_1399 CREATE VIEW V2 AS SELECT 1 AS a"),
             "'CREATE VIEW' must be the first statement in a query batch.");
-  Q("IF EXISTS(SELECT * FROM sys.views WHERE name = 'V_GetCalItem') DROP VIEW [dbo].[V_GetCalItem] ");
+  Q("IF EXISTS(SELECT * FROM sys.views WHERE name = 'V_GetCalItem') DROP VIEW "
+    "[dbo].[V_GetCalItem] ");
   EXPECT_EQ(ErrorOf("SELECT * FROM V_GetCalItem"), "Invalid object name 'V_GetCalItem'.");
 }
 
@@ -285,24 +335,34 @@ TEST_F(EmbeddedTest, TransferFunctionsBehaveAsDefined) {
   Q("CREATE TABLE IoInfo (PerNo char(10), BeginDate char(5), BeginTime char(5))");
   Q("INSERT INTO IoInfo VALUES ('      1001', '01/02', '07:30'), ('      1001', '01/02', '09:00')");
   Q("USE Att");
-  Q("CREATE TABLE ClockDmp (PerNo char(10), ClockDate char(10), ClockTime char(5), io_type char(1), SPCardType int)");
-  Q("INSERT INTO ClockDmp VALUES ('      1001', '1399/01/02', '07:10', '1', 1), ('      1001', '1399/01/02', '07:20', '1', 0)");
+  Q("CREATE TABLE ClockDmp (PerNo char(10), ClockDate char(10), ClockTime char(5), io_type "
+    "char(1), SPCardType int)");
+  Q("INSERT INTO ClockDmp VALUES ('      1001', '1399/01/02', '07:10', '1', 1), ('      1001', "
+    "'1399/01/02', '07:20', '1', 0)");
   for (const char* name : {"DecDate", "IncDate", "FirstIO"})
     Q(std::string(" If Exists (Select * From sysobjects Where id = object_id(N'[") + name +
       "]') And xtype In (N'FN', N'IF', N'TF')) EXECUTE('Drop Function [" + name + "]')");
   Q("CREATE FUNCTION decDate (@Date as char(5))  RETURNS char(5) AS BEGIN DECLARE @m int, @d int "
     "SET @m = Cast(SubString(@Date, 1, 2) As int) SET @d = Cast(SubString(@Date, 4, 2) As int) "
-    "IF @d = 1 BEGIN SET @m = @m - 1 IF @m >= 7 SET @d = 30 ELSE SET @d = 31 END ELSE SET @d = @d - 1 "
-    "RETURN Right('0' + Cast(@m As varchar(2)), 2) + '/' + Right('0' + Cast(@d As varchar(2)), 2) END");
+    "IF @d = 1 BEGIN SET @m = @m - 1 IF @m >= 7 SET @d = 30 ELSE SET @d = 31 END ELSE SET @d = @d "
+    "- 1 "
+    "RETURN Right('0' + Cast(@m As varchar(2)), 2) + '/' + Right('0' + Cast(@d As varchar(2)), 2) "
+    "END");
   Q("CREATE FUNCTION incDate (@Date as char(5))  RETURNS char(5) AS BEGIN RETURN @Date END");
-  Q("CREATE FUNCTION dbo.FirstIO (@Perno char(10) , @minDateTime char(10) , @maxDateTime char(10)  )  RETURNS char(10) "
+  Q("CREATE FUNCTION dbo.FirstIO (@Perno char(10) , @minDateTime char(10) , @maxDateTime char(10)  "
+    ")  RETURNS char(10) "
     "AS BEGIN DECLARE @Result char(10) "
-    "SELECT @Result = Min(BeginDateTime) FROM (SELECT substring(ClockDate,6,5)+ClockTime AS BeginDateTime FROM ClockDmp "
-    "WHERE PerNo = @Perno And (io_type = 1) And (SPCardType = 0) UNION SELECT BeginDate+BeginTime FROM Att_1399..IoInfo "
-    "WHERE PerNo = @Perno) T WHERE BeginDateTime >= @minDateTime  and BeginDateTime <= @maxDateTime RETURN @Result END");
+    "SELECT @Result = Min(BeginDateTime) FROM (SELECT substring(ClockDate,6,5)+ClockTime AS "
+    "BeginDateTime FROM ClockDmp "
+    "WHERE PerNo = @Perno And (io_type = 1) And (SPCardType = 0) UNION SELECT BeginDate+BeginTime "
+    "FROM Att_1399..IoInfo "
+    "WHERE PerNo = @Perno) T WHERE BeginDateTime >= @minDateTime  and BeginDateTime <= "
+    "@maxDateTime RETURN @Result END");
   const ValueCase cases[] = {
-      {"SELECT dbo.decDate('01/01')", Value("00/31")}, {"SELECT dbo.decDate('07/01')", Value("06/31")},
-      {"SELECT dbo.IncDate('12/30')", Value("13/01")}, {"SELECT dbo.incDate('06/31')", Value("07/01")},
+      {"SELECT dbo.decDate('01/01')", Value("00/31")},
+      {"SELECT dbo.decDate('07/01')", Value("06/31")},
+      {"SELECT dbo.IncDate('12/30')", Value("13/01")},
+      {"SELECT dbo.incDate('06/31')", Value("07/01")},
       {"SELECT Att.dbo.incDate('07/30')", Value("08/01")},
       {"SELECT dbo.decDate(dbo.decDate(substring('1399/03/01',6,5)))", Value("02/30")},
       {"SELECT dbo.FirstIO('      1001', '01/0207:00', '01/0223:59')", Value("01/0207:20")},
@@ -310,13 +370,17 @@ TEST_F(EmbeddedTest, TransferFunctionsBehaveAsDefined) {
       {"SELECT dbo.FirstIO('      1001', '01/0300:00', '01/0323:59')", Value()},
   };
   for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
-  EXPECT_EQ(ErrorOf("SELECT decDate('01/01')"), "'decDate' is not a recognized built-in function name.");
-  EXPECT_EQ(ErrorOf("CREATE FUNCTION dbo.Loop (@a int) RETURNS int AS BEGIN WHILE @a > 0 SET @a = @a - 1 RETURN @a END"),
-            "Unsupported T-SQL construct: function body of Loop (only one expression or one query can be inlined)");
+  EXPECT_EQ(ErrorOf("SELECT decDate('01/01')"),
+            "'decDate' is not a recognized built-in function name.");
+  EXPECT_EQ(ErrorOf("CREATE FUNCTION dbo.Loop (@a int) RETURNS int AS BEGIN WHILE @a > 0 SET @a = "
+                    "@a - 1 RETURN @a END"),
+            "Unsupported T-SQL construct: function body of Loop (only one expression or one query "
+            "can be inlined)");
 }
 
 TEST_F(EmbeddedTest, SelectIntoSessionTableAndCatalogSurvivesReopening) {
-  Q("CREATE TABLE Person (PerNo char(10) NOT NULL, Name varchar(20), CONSTRAINT PK_Person PRIMARY KEY (PerNo))");
+  Q("CREATE TABLE Person (PerNo char(10) NOT NULL, Name varchar(20), CONSTRAINT PK_Person PRIMARY "
+    "KEY (PerNo))");
   Q("INSERT INTO Person VALUES ('      1001', 'Ali'), ('      1002', 'Sara')");
   Q("SELECT PerNo, Name INTO #P FROM Person WHERE Name <> 'sara'");
   EXPECT_EQ(One("SELECT '[' + PerNo + ']' FROM #P"), Value("[      1001]"));
@@ -324,13 +388,15 @@ TEST_F(EmbeddedTest, SelectIntoSessionTableAndCatalogSurvivesReopening) {
   conn_ = Open("Att");
   EXPECT_EQ(conn_->PrimaryKeyColumns("Person"), (std::vector<std::string>{"PerNo"}));
   EXPECT_EQ(ErrorOf("INSERT INTO Person VALUES ('      1001 ', 'x')"),
-            "Violation of PRIMARY KEY constraint 'PK_Person'. Cannot insert duplicate key in object 'dbo.Person'.");
+            "Violation of PRIMARY KEY constraint 'PK_Person'. Cannot insert duplicate key in "
+            "object 'dbo.Person'.");
   EXPECT_EQ(ErrorOf("SELECT * FROM #P"), "Invalid object name '#P'.");
   // Indexes survive too, and objects created after them get ids of their own.
   Q("CREATE UNIQUE INDEX IX_Person_Name ON Person (Name)");
   Q("CREATE TABLE Later (A int)");
-  EXPECT_EQ(ErrorOf("INSERT INTO Person VALUES ('      1009', 'ALI')"),
-            "Cannot insert duplicate key row in object 'dbo.Person' with unique index 'IX_Person_Name'.");
+  EXPECT_EQ(
+      ErrorOf("INSERT INTO Person VALUES ('      1009', 'ALI')"),
+      "Cannot insert duplicate key row in object 'dbo.Person' with unique index 'IX_Person_Name'.");
   conn_.reset();
   conn_ = Open("Att");
   Q("DROP INDEX Person.IX_Person_Name");
@@ -352,11 +418,14 @@ TEST_F(EmbeddedTest, QueryShapes) {
       {"SELECT COUNT(*) FROM A a1 WHERE EXISTS (SELECT * FROM B WHERE B.K = a1.K)", Value(2)},
       {"SELECT COUNT(*) FROM A WHERE K NOT IN (SELECT K FROM B)", Value(2)},
       {"SELECT TOP 1 V FROM A ORDER BY K DESC, V", Value("a3")},
-      {"SELECT MAX(V) FROM (SELECT K, COUNT(*) AS N, MAX(V) AS V FROM A GROUP BY K HAVING COUNT(*) > 1) g", Value("a2b")},
+      {"SELECT MAX(V) FROM (SELECT K, COUNT(*) AS N, MAX(V) AS V FROM A GROUP BY K HAVING COUNT(*) "
+       "> 1) g",
+       Value("a2b")},
       {"SELECT (SELECT COUNT(DISTINCT K) FROM A) + (SELECT COUNT(*) FROM B)", Value(5)},
       {"SELECT COUNT(*) FROM (SELECT K FROM A UNION SELECT K FROM B) u", Value(4)},
       {"SELECT COUNT(*) FROM (SELECT K FROM A UNION ALL SELECT K FROM B) u", Value(6)},
-      {"DECLARE @n int SET @n = 2 SELECT COUNT(*) FROM (SELECT TOP (@n) K FROM A ORDER BY K) t", Value(2)},
+      {"DECLARE @n int SET @n = 2 SELECT COUNT(*) FROM (SELECT TOP (@n) K FROM A ORDER BY K) t",
+       Value(2)},
       {"UPDATE A SET V = V + '!' WHERE K = 2 SELECT @@ROWCOUNT", Value(2)},
   };
   for (const ValueCase& c : cases) EXPECT_EQ(One(c.sql), c.expected) << c.sql;
@@ -410,11 +479,11 @@ TEST_F(EmbeddedTest, NestedExecStopsAtTheNestingLimit) {
   Q("CREATE TABLE Depth (n int)");
   Q("INSERT INTO Depth VALUES (0)");
   Q("CREATE TABLE Again (s varchar(200))");
-  const std::string again =
-      "DECLARE @s varchar(200) SELECT @s = s FROM Again EXEC (@s)";
+  const std::string again = "DECLARE @s varchar(200) SELECT @s = s FROM Again EXEC (@s)";
   Q("INSERT INTO Again VALUES ('UPDATE Depth SET n = n + 1 " + again + "')");
-  EXPECT_EQ(ErrorOf(again),
-            "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
+  EXPECT_EQ(
+      ErrorOf(again),
+      "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).");
   EXPECT_EQ(One("SELECT n FROM Depth"), Value(32));
   // The session is usable afterwards, in its own database.
   EXPECT_EQ(One("SELECT DB_NAME()"), Value("Att"));

@@ -25,9 +25,9 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     SQLINTEGER native = 0;
     std::string message(1024, '\0');
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRec(type, handle, rec, state, &native,
-                                 reinterpret_cast<SQLCHAR*>(message.data()),
-                                 static_cast<SQLSMALLINT>(message.size()), &length);
+    SQLRETURN rc =
+        SQLGetDiagRec(type, handle, rec, state, &native, reinterpret_cast<SQLCHAR*>(message.data()),
+                      static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
       message.assign(static_cast<size_t>(length) + 1, '\0');
       rc = SQLGetDiagRec(type, handle, rec, state, &native,
@@ -35,8 +35,8 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
                          static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!Ok(rc)) break;
-    message.resize(std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)),
-                                    message.size()));
+    message.resize(
+        std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), message.size()));
     std::string_view text = message;
     while (!text.empty() && text.front() == '[') {
       const size_t close = text.find(']');
@@ -119,8 +119,7 @@ struct BoundValue {
 std::int64_t CheckedRange(const Param& p, std::int64_t lo, std::int64_t hi) {
   const std::int64_t v = p.value.AsInteger();
   if (v < lo || v > hi)
-    throw DbError("Value " + std::to_string(v) + " of parameter '" + p.name +
-                  "' is out of range");
+    throw DbError("Value " + std::to_string(v) + " of parameter '" + p.name + "' is out of range");
   return v;
 }
 
@@ -129,10 +128,16 @@ void BindParam(SQLHSTMT stmt, const Handle& handle, SQLUSMALLINT number, const P
   ParamType type = p.type;
   if (type == ParamType::Unknown) {
     switch (p.value.type()) {
-      case DataType::Integer: type = ParamType::Unknown; break;
-      case DataType::Real: type = ParamType::Real; break;
+      case DataType::Integer:
+        type = ParamType::Unknown;
+        break;
+      case DataType::Real:
+        type = ParamType::Real;
+        break;
       case DataType::Null:
-      case DataType::Text: type = ParamType::String; break;
+      case DataType::Text:
+        type = ParamType::String;
+        break;
     }
   }
   const bool null = p.value.IsNull();
@@ -185,8 +190,8 @@ void BindParam(SQLHSTMT stmt, const Handle& handle, SQLUSMALLINT number, const P
     case ParamType::String:
       c_type = SQL_C_CHAR;
       if (!null) b.text = p.value.AsString();
-      size = std::max<SQLULEN>({static_cast<SQLULEN>(p.size > 0 ? p.size : 0),
-                                static_cast<SQLULEN>(b.text.size()), 1});
+      size = std::max<SQLULEN>(
+          {static_cast<SQLULEN>(p.size > 0 ? p.size : 0), static_cast<SQLULEN>(b.text.size()), 1});
       sql_type = size > 8000 ? SQL_LONGVARCHAR : SQL_VARCHAR;
       if (!null) b.indicator = static_cast<SQLLEN>(b.text.size());
       data = b.text.data();
@@ -297,8 +302,11 @@ std::vector<std::string> SplitTableName(const std::string& name) {
     const char c = name[i];
     if (bracket) {
       if (c == ']') {
-        if (i + 1 < name.size() && name[i + 1] == ']') { parts.back() += ']'; ++i; }
-        else bracket = false;
+        if (i + 1 < name.size() && name[i + 1] == ']') {
+          parts.back() += ']';
+          ++i;
+        } else
+          bracket = false;
       } else {
         parts.back() += c;
       }
@@ -333,9 +341,9 @@ class OdbcConnection final : public Connection {
                     int timeout_seconds) override {
     Handle stmt(SQL_HANDLE_STMT, dbc_.get());
     if (timeout_seconds > 0)
-      stmt.Check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
-                                reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(timeout_seconds)),
-                                0));
+      stmt.Check(
+          SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+                         reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(timeout_seconds)), 0));
     std::vector<BoundValue> bound(params.size());
     for (size_t i = 0; i < params.size(); ++i)
       BindParam(stmt.get(), stmt, static_cast<SQLUSMALLINT>(i + 1), params[i], bound[i]);
@@ -359,8 +367,7 @@ class OdbcConnection final : public Connection {
         ReadResult(stmt.get(), stmt, count, result);
       } else if (count == 0) {
         SQLLEN changed = -1;
-        if (Ok(SQLRowCount(stmt.get(), &changed)) && changed >= 0)
-          result.rows_affected = changed;
+        if (Ok(SQLRowCount(stmt.get(), &changed)) && changed >= 0) result.rows_affected = changed;
       }
       rc = SQLMoreResults(stmt.get());
       if (rc == SQL_NO_DATA) break;

@@ -28,7 +28,8 @@ TEST(OdbcConnectionStringTest, BuildsTheDriverStrings) {
        "Driver=FreeTDS;Server=srv\\SQL2019;Database=Att_1399;UID=sa;PWD=pw;ClientCharset=UTF-8;"
        "TDS_Version=7.4"},
       {"10.0.0.5,1533", "", "sa", "pw", "FreeTDS",
-       "Driver=FreeTDS;Server=10.0.0.5;Port=1533;UID=sa;PWD=pw;ClientCharset=UTF-8;TDS_Version=7.4"},
+       "Driver=FreeTDS;Server=10.0.0.5;Port=1533;UID=sa;PWD=pw;ClientCharset=UTF-8;TDS_Version=7."
+       "4"},
       {"srv", "Att", "sa", "a;b}c", "",
        "Driver=FreeTDS;Server=srv;Database=Att;UID=sa;PWD={a;b}}c};ClientCharset=UTF-8;"
        "TDS_Version=7.4"},
@@ -77,8 +78,7 @@ class SqliteOdbcTest : public ::testing::Test {
   std::unique_ptr<Connection> Open() {
     // The driver by its registered name, else by its library path.
     ConnectionSettings s;
-    for (const char* driver :
-         {"SQLite3", "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"}) {
+    for (const char* driver : {"SQLite3", "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"}) {
       s.server = std::string("odbc:Driver=") + driver + ";Database=" + path_ + ";SyncPragma=off";
       try {
         return OpenOdbc(s);
@@ -127,9 +127,9 @@ TEST_F(SqliteOdbcTest, StatementWithoutRowsReportsChangedRowCount) {
 TEST_F(SqliteOdbcTest, BindsParametersByDeclaredType) {
   Exec("CREATE TABLE P (S SMALLINT, I INTEGER, T VARCHAR(10), R DOUBLE, B BIT, U INTEGER)");
   std::vector<Param> params = {
-      {"S", ParamType::SmallInt, 0, Value("12")},   // text converted to the declared type
+      {"S", ParamType::SmallInt, 0, Value("12")},  // text converted to the declared type
       {"I", ParamType::Integer, 0, Value(70000)},
-      {"T", ParamType::String, 10, Value(1001)},    // number sent as text
+      {"T", ParamType::String, 10, Value(1001)},  // number sent as text
       {"R", ParamType::Real, 0, Value(1.25)},
       {"B", ParamType::Bit, 0, Value(5)},
       {"U", ParamType::Unknown, 0, Value(std::int64_t{5000000000})},
@@ -152,8 +152,9 @@ TEST_F(SqliteOdbcTest, NullParametersAndOutOfRangeValues) {
        {{"S", ParamType::SmallInt, 0, Value()}, {"T", ParamType::Unknown, 0, Value()}});
   ResultSet r = conn_->Execute("SELECT COUNT(*) FROM P WHERE S IS NULL AND T IS NULL");
   EXPECT_EQ(r.rows[0][0].AsInteger(), 1);
-  EXPECT_THROW(Exec("INSERT INTO P VALUES (?, NULL)", {{"S", ParamType::SmallInt, 0, Value(40000)}}),
-               DbError);
+  EXPECT_THROW(
+      Exec("INSERT INTO P VALUES (?, NULL)", {{"S", ParamType::SmallInt, 0, Value(40000)}}),
+      DbError);
   EXPECT_THROW(Exec("INSERT INTO P VALUES (?, NULL)", {{"S", ParamType::Integer, 0, Value("1x")}}),
                DbError);
 }
@@ -214,17 +215,17 @@ class DatasetTest : public SqliteOdbcTest {
     Exec("INSERT INTO Semaphor VALUES (17, 0, NULL)");
     Exec("INSERT INTO Semaphor VALUES (16, 2, 'pc1')");
     // No key; two identical rows.
-    Exec("CREATE TABLE UsersLog (Code CHAR(3), BeginDate CHAR(10), BeginTime CHAR(5), "
-         "EndDate CHAR(10), EndTime CHAR(5))");
+    Exec(
+        "CREATE TABLE UsersLog (Code CHAR(3), BeginDate CHAR(10), BeginTime CHAR(5), "
+        "EndDate CHAR(10), EndTime CHAR(5))");
     Exec("INSERT INTO UsersLog VALUES ('SRV', '1402/01/05', '08:00', NULL, NULL)");
     Exec("INSERT INTO UsersLog VALUES ('SRV', '1402/01/05', '08:00', NULL, NULL)");
     Exec("INSERT INTO UsersLog VALUES ('USR', '1402/01/06', '09:30', NULL, NULL)");
-    Exec("CREATE TABLE CSSLog (Id INTEGER PRIMARY KEY AUTOINCREMENT, PerNo CHAR(10), "
-         "Comment VARCHAR(255))");
+    Exec(
+        "CREATE TABLE CSSLog (Id INTEGER PRIMARY KEY AUTOINCREMENT, PerNo CHAR(10), "
+        "Comment VARCHAR(255))");
   }
-  std::vector<std::vector<Value>> Rows(const std::string& sql) {
-    return conn_->Execute(sql).rows;
-  }
+  std::vector<std::vector<Value>> Rows(const std::string& sql) { return conn_->Execute(sql).rows; }
 };
 
 TEST_F(DatasetTest, OpensWithNamedParametersAndWalksRows) {
@@ -463,8 +464,9 @@ TEST_F(DatasetTest, WritingRequiresEditModeAndOneTable) {
 // A query that joins further tables writes to its first table, finding the row by its key.
 TEST_F(DatasetTest, JoinedQueryWritesItsFirstTableByKey) {
   Dataset q(*conn_);
-  q.SetSQL({"SELECT s.*, u.Code AS UCode FROM Semaphor s LEFT OUTER JOIN UsersLog u ON 1 = 0 "
-            "ORDER BY s.Code"});
+  q.SetSQL(
+      {"SELECT s.*, u.Code AS UCode FROM Semaphor s LEFT OUTER JOIN UsersLog u ON 1 = 0 "
+       "ORDER BY s.Code"});
   q.Open();
   const int code = static_cast<int>(q.FieldByName("Code").AsInteger());
   q.Edit();
@@ -476,9 +478,9 @@ TEST_F(DatasetTest, JoinedQueryWritesItsFirstTableByKey) {
   q.SetField("Code", Value(99));
   EXPECT_THROW(q.Post(), DbError);
   q.Cancel();
-  EXPECT_EQ(Rows("SELECT Amount FROM Semaphor WHERE Code = " + std::to_string(code))[0][0]
-                .AsInteger(),
-            5);
+  EXPECT_EQ(
+      Rows("SELECT Amount FROM Semaphor WHERE Code = " + std::to_string(code))[0][0].AsInteger(),
+      5);
 }
 
 }  // namespace

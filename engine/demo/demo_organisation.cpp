@@ -24,12 +24,11 @@ constexpr int kOfficeGroup = 101;  // fixed calendar 101, type 1
 constexpr int kShiftGroup = 102;   // shift group 102, type 6
 constexpr int kHourlyGroup = 103;  // no calendar, type 2
 constexpr int kMorning = 101, kEvening = 102, kNight = 103, kOff = 104;  // WorkShifts
-constexpr int kDailyLeave = 201, kHourlyLeave = 202, kSickLeave = 203;  // MorType
-constexpr int kDailyMission = 301, kHourlyMission = 302;                // MamType
+constexpr int kDailyLeave = 201, kHourlyLeave = 202, kSickLeave = 203;   // MorType
+constexpr int kDailyMission = 301, kHourlyMission = 302;                 // MamType
 
 // The rotation of the shift group: two mornings, two evenings, two nights, two days off.
-constexpr int kRotation[8] = {kMorning, kMorning, kEvening, kEvening,
-                              kNight,   kNight,   kOff,     kOff};
+constexpr int kRotation[8] = {kMorning, kMorning, kEvening, kEvening, kNight, kNight, kOff, kOff};
 
 // A small deterministic generator (the same numbers on every platform).
 class Random {
@@ -131,10 +130,10 @@ Kind KindOf(int index) {
   }
 }
 
-const char* const kFirstNames[] = {"علی", "رضا", "سارا", "مریم", "حسین", "زهرا", "محمد",
-                                   "فاطمه", "مهدی", "نرگس", "امیر", "لیلا"};
-const char* const kLastNames[] = {"احمدی", "کریمی", "مرادی", "حسینی", "رضایی", "جعفری",
-                                  "کاظمی", "رحیمی", "صادقی", "نوری", "یزدانی", "شریفی"};
+const char* const kFirstNames[] = {"علی",  "رضا",   "سارا", "مریم", "حسین", "زهرا",
+                                   "محمد", "فاطمه", "مهدی", "نرگس", "امیر", "لیلا"};
+const char* const kLastNames[] = {"احمدی", "کریمی", "مرادی", "حسینی", "رضایی",  "جعفری",
+                                  "کاظمی", "رحیمی", "صادقی", "نوری",  "یزدانی", "شریفی"};
 
 // Replaces the demo's base rows: persons, work groups, shifts, types, meal, schedule.
 void WriteBase(db::Connection& base, const DemoOptions& options, int year, Random& random,
@@ -227,14 +226,14 @@ void WriteBase(db::Connection& base, const DemoOptions& options, int year, Rando
       params_columns + monthly_columns;
   base.Execute("INSERT INTO WorkGrp (" + columns + ") VALUES " +
                "(101, N'اداری', 101, 0, 1, 10, 10, 0, '0', 0, 0, 3, '1', '2', '3', 60, 60, 1, "
-               "1, 0, 0, 1, 0, 0, 30, 0, 0" + params_values + monthly_values + ", 0, 0, 0, 0" +
-               bound_values + "), " +
+               "1, 0, 0, 1, 0, 0, 30, 0, 0" +
+               params_values + monthly_values + ", 0, 0, 0, 0" + bound_values + "), " +
                "(102, N'نوبت کاری', NULL, 102, 6, 5, 5, 0, '0', 0, 0, 3, '1', '2', '3', 0, 0, 0, "
-               "1, 0, 0, 1, 0, 0, 0, 0, 0" + params_values + monthly_values + ", 0, 0, 0, 0" +
-               bound_values + "), " +
+               "1, 0, 0, 1, 0, 0, 0, 0, 0" +
+               params_values + monthly_values + ", 0, 0, 0, 0" + bound_values + "), " +
                "(103, N'ساعتی', NULL, 0, 2, 0, 0, 0, '0', 0, 0, 3, '1', '2', '3', 0, 0, 0, "
-               "0, 0, 0, 0, 0, 0, 0, 0, 0" + params_values + monthly_values +
-               ", 9600, 4800, 1, 0" + bound_values + ")");
+               "0, 0, 0, 0, 0, 0, 0, 0, 0" +
+               params_values + monthly_values + ", 9600, 4800, 1, 0" + bound_values + ")");
   base.Execute(
       "INSERT INTO WorkShifts (Code, Name, EBEGINTIME, EENDTIME, DBEGINTIME, DENDTIME, "
       "BBEGINTIME, BENDTIME, ENDTIME, Holiday, ShiftStatus) VALUES "
@@ -350,9 +349,9 @@ class YearWriter {
     WriteRotation();
     for (int i = 0; i < options_.persons; ++i) WritePersonMonth(i);
     WriteOtherYearPunches();
-    for (BulkInsert* b : {&punches_, &io_, &hourly_leave_, &daily_leave_, &hourly_mission_,
-                          &daily_mission_, &extra_permit_, &service_late_, &ask_absence_,
-                          &ask_mission_, &mission_hours_}) {
+    for (BulkInsert* b :
+         {&punches_, &io_, &hourly_leave_, &daily_leave_, &hourly_mission_, &daily_mission_,
+          &extra_permit_, &service_late_, &ask_absence_, &ask_mission_, &mission_hours_}) {
       b->Flush();
     }
     counts_.io = io_.Count();
@@ -416,11 +415,11 @@ class YearWriter {
     for (const Day& day : days_) {
       const std::string d = SqlQuoted(Date(day.month, day.day));
       if (day.friday || IsOfficialHoliday(day.month, day.day)) {
-        items.Add({"101", d, "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL",
-                   "NULL", "NULL", "NULL", d, "'23:59'", "1"});
+        items.Add({"101", d, "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL",
+                   "NULL", "NULL", d, "'23:59'", "1"});
       } else {
-        items.Add({"101", d, "'08:00'", d, "'16:00'", d, "'06:00'", d, "'20:00'", d, "'12:00'",
-                   d, "'12:30'", d, "'23:59'", "0"});
+        items.Add({"101", d, "'08:00'", d, "'16:00'", d, "'06:00'", d, "'20:00'", d, "'12:00'", d,
+                   "'12:30'", d, "'23:59'", "0"});
       }
     }
     items.Flush();
@@ -484,10 +483,10 @@ class YearWriter {
     }
     const std::string e_date = missing_exit ? "NULL" : SqlQuoted(end_date);
     const std::string e_time = missing_exit ? "NULL" : SqlQuoted(Time(end));
-    const int duration = missing_exit ? 0 : (end_date == begin_date ? end - begin
-                                                                    : end + 1440 - begin);
-    AddPunches(perno, begin_date, begin, missing_exit ? std::string() : end_date, end,
-               entry_card, exit_card);
+    const int duration =
+        missing_exit ? 0 : (end_date == begin_date ? end - begin : end + 1440 - begin);
+    AddPunches(perno, begin_date, begin, missing_exit ? std::string() : end_date, end, entry_card,
+               exit_card);
     // The records stay punches when the schedule's transfer is to make them; the bulk
     // insert sends full batches as it goes, so the row must not reach it at all.
     if (options_.records_as_punches) return;
@@ -550,8 +549,7 @@ class YearWriter {
         case Kind::kHourly:
           if (!day.friday && !random_.Percent(5)) {
             const int begin = random_.Between(7 * 60, 10 * 60);
-            AddIo(perno, index, begin, begin + random_.Between(5 * 60, 9 * 60),
-                  random_.Percent(3));
+            AddIo(perno, index, begin, begin + random_.Between(5 * 60, 9 * 60), random_.Percent(3));
           }
           break;
       }

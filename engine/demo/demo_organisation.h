@@ -15,10 +15,10 @@
 namespace zel::engine::demo {
 
 struct DemoOptions {
-  int persons = 200;          // at least 3: every kind of group gets somebody
-  std::string year;           // four-digit Jalali year; empty = the current one
-  int month = 0;              // month of the entry/exit records, 1..12; 0 = the current one
-  std::uint32_t seed = 1;     // the same seed gives the same rows
+  int persons = 200;                  // at least 3: every kind of group gets somebody
+  std::string year;                   // four-digit Jalali year; empty = the current one
+  int month = 0;                      // month of the entry/exit records, 1..12; 0 = the current one
+  std::uint32_t seed = 1;             // the same seed gives the same rows
   std::string database_name = "Att";  // base database; the year database is <name>_<year>
   // The month's entry/exit records left as their raw punches only (IoInfo not written),
   // the hourly permissions announced with special cards and the web requests left to the

@@ -113,16 +113,16 @@ TEST(DemoOrganisation, HoldsTheThreeKindsOfGroupAndAMonthOfRecords) {
             "01/01|1|NULL|\n01/05|0|08:00|\n02/05|1|NULL|\n02/06|0|08:00|\n12/30|0|08:00|\n");
   // The month's records: every entry in month 2, night shifts leave on the next day, a few
   // exits are missing; leaves, missions and permissions are there.
-  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM IoInfo WHERE BEGINDATE NOT LIKE '02/%'"),
-            0);
+  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM IoInfo WHERE BEGINDATE NOT LIKE '02/%'"), 0);
   EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM IoInfo WHERE ENDDATE > BEGINDATE"), 0);
   EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM IoInfo WHERE ENDDATE IS NULL"), 0);
   EXPECT_GT(summary.io_records, 200 * 20);
   EXPECT_GT(summary.leaves, 0);
   EXPECT_GT(summary.missions, 0);
   EXPECT_GT(summary.permissions, 0);
-  EXPECT_EQ(s.Dump("Att", "SELECT ScheduleId, ScheduleType, CalcType, SubCalcType, CalcYear "
-                          "FROM CSSchedule"),
+  EXPECT_EQ(s.Dump("Att",
+                   "SELECT ScheduleId, ScheduleType, CalcType, SubCalcType, CalcYear "
+                   "FROM CSSchedule"),
             "1|1|0|4|1399|\n");
   EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM Semaphor WHERE Code = 17"), 1);
 }
@@ -162,16 +162,17 @@ TEST(DemoOrganisation, EveryDayOfTheMonthCalculates) {
   EXPECT_EQ(run.persons, 20);
   // Every person-day is stored; the only reports are the entries left without exit.
   EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM DayWork"), 20 * 31);
-  EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM CSSLog WHERE Comment NOT LIKE N'%ورود و خروج ناقص .'"),
-            0);
+  EXPECT_EQ(
+      s.Count("Att", "SELECT COUNT(*) FROM CSSLog WHERE Comment NOT LIKE N'%ورود و خروج ناقص .'"),
+      0);
   EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM CSSLog"),
             s.Count("Att_1399", "SELECT COUNT(*) FROM IoInfo WHERE ENDDATE IS NULL"));
   // The noise shows in the results: night shifts, late arrivals, Friday holidays.
   EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM DayWork WHERE NightWork > 0"), 0);
   EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM DayWork WHERE NW_Late_First > 0"), 0);
-  EXPECT_EQ(s.Count("Att_1399",
-                    "SELECT COUNT(*) FROM DayWork WHERE WorkGroup = 101 AND Holiday = 1"),
-            12 * 4);  // 12 office persons, Fridays 02/05, 02/12, 02/19, 02/26
+  EXPECT_EQ(
+      s.Count("Att_1399", "SELECT COUNT(*) FROM DayWork WHERE WorkGroup = 101 AND Holiday = 1"),
+      12 * 4);  // 12 office persons, Fridays 02/05, 02/12, 02/19, 02/26
 }
 
 // Enough persons for several full insert batches: not one entry/exit record may be
@@ -224,8 +225,9 @@ TEST(DemoOrganisation, CardPunchesAndWebRequestsBecomePermissions) {
   }
   EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM CSSLog"), 0);
   // Service late from the card: the duty begin up to the late entry, first half.
-  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM ServLate WHERE BEGINTIME <> '08:00' "
-                                "OR ENDTIME <= '08:00' OR SHIFTTYPE <> 1"),
+  EXPECT_EQ(s.Count("Att_1399",
+                    "SELECT COUNT(*) FROM ServLate WHERE BEGINTIME <> '08:00' "
+                    "OR ENDTIME <= '08:00' OR SHIFTTYPE <> 1"),
             0);
   EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM ServLate"), 0);
   // Hourly leave and missions from cards and keys (no web sheet), from the web (with it),
@@ -237,19 +239,22 @@ TEST(DemoOrganisation, CardPunchesAndWebRequestsBecomePermissions) {
   EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM Mission WHERE SodrinPageNo IS NULL"), 0);
   EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM Mission WHERE SodrinPageNo IS NOT NULL"), 0);
   EXPECT_GT(s.Count("Att_1399", "SELECT COUNT(*) FROM MamDays"), 0);
-  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM MamDays m WHERE NOT EXISTS (SELECT * FROM "
-                                "DayMam d WHERE d.PageNo = m.PageNo AND d.PerNo = m.PerNo)"),
+  EXPECT_EQ(s.Count("Att_1399",
+                    "SELECT COUNT(*) FROM MamDays m WHERE NOT EXISTS (SELECT * FROM "
+                    "DayMam d WHERE d.PageNo = m.PageNo AND d.PerNo = m.PerNo)"),
             0);
   // Left behind: only collisions noted against a sheet on record, web requests not
   // approved, and the card punches of the colliding requests.
-  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM TmpMor WHERE INDECISIVE <> 2 "
-                                "OR LTRIM(Descript) = '' OR Descript IS NULL"),
+  EXPECT_EQ(s.Count("Att_1399",
+                    "SELECT COUNT(*) FROM TmpMor WHERE INDECISIVE <> 2 "
+                    "OR LTRIM(Descript) = '' OR Descript IS NULL"),
             0);
   EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM TmpMam"), 0);
   EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM TmpSLate"), 0);
-  EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM AskAbsence WHERE IsTransfer = 0 AND "
-                                "IsApproved = 1 AND PageNo NOT IN (SELECT OldPageNo FROM TmpMor "
-                                "WHERE OldPageNo IS NOT NULL)"),
+  EXPECT_EQ(s.Count("Att_1399",
+                    "SELECT COUNT(*) FROM AskAbsence WHERE IsTransfer = 0 AND "
+                    "IsApproved = 1 AND PageNo NOT IN (SELECT OldPageNo FROM TmpMor "
+                    "WHERE OldPageNo IS NOT NULL)"),
             0);
   EXPECT_EQ(s.Count("Att_1399", "SELECT COUNT(*) FROM AskMission WHERE IsTransfer = 0"), 0);
   EXPECT_EQ(s.Count("Att", "SELECT COUNT(*) FROM ClockDmp WHERE SPCARDTYPE <> 0"),

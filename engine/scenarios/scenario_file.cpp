@@ -87,7 +87,8 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
         section = util::LowerAscii(head) == "base" ? Section::kBase : Section::kYear;
       } else if (word == "year") {
         other_year = Trim(std::string_view(head).substr(4));
-        if (other_year.size() != 4 || !std::all_of(other_year.begin(), other_year.end(), ::isdigit)) {
+        if (other_year.size() != 4 ||
+            !std::all_of(other_year.begin(), other_year.end(), ::isdigit)) {
           fail("expected \"[year YYYY]\", found \"" + line + "\"");
         }
         out.other_year_sql[other_year];
@@ -142,8 +143,8 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
         out.pending = Trim(std::string_view(line).substr(8));
         if (out.pending.empty()) fail("pending: needs a reason");
       } else {
-        fail("expected \"include <fixture>\", \"pending: <reason>\" or a section, found \"" +
-             line + "\"");
+        fail("expected \"include <fixture>\", \"pending: <reason>\" or a section, found \"" + line +
+             "\"");
       }
     } else if (section == Section::kRun) {
       const std::size_t colon = line.find(':');
@@ -165,8 +166,8 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
         if (out.kind == "daily" && (value.size() != 5 || value[2] != '/')) {
           fail(key + " must be \"MM/DD\"");
         }
-        if (out.kind != "daily" &&
-            (value.empty() || value.size() > 2 || !std::all_of(value.begin(), value.end(), ::isdigit))) {
+        if (out.kind != "daily" && (value.empty() || value.size() > 2 ||
+                                    !std::all_of(value.begin(), value.end(), ::isdigit))) {
           fail(key + " must be a number 1..12 for a " + out.kind + " run (kind comes first)");
         }
         (key == "from" ? out.from_date : out.to_date) = value;
@@ -216,7 +217,8 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
   for (const auto& table : out.expected) {
     if (table.columns.empty()) {
       line_no = table.line;
-      fail("[expect " + table.table + "] has no header line (write the columns even when no "
+      fail("[expect " + table.table +
+           "] has no header line (write the columns even when no "
            "row is expected)");
     }
   }
@@ -246,7 +248,8 @@ void AddFixture(const fs::path& fixtures, const std::string& name, std::set<std:
   if (!fs::exists(file)) throw ScenarioFormatError("no fixture file " + file.string());
   const ScenarioText text = ParseScenarioText(ReadFile(file), file.string());
   if (text.has_run || !text.expected.empty() || !text.pending.empty()) {
-    throw ScenarioFormatError(file.string() + ": a fixture holds only include, [base], "
+    throw ScenarioFormatError(file.string() +
+                              ": a fixture holds only include, [base], "
                               "[year] and [year YYYY]");
   }
   stack.push_back(name);

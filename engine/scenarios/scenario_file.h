@@ -22,11 +22,11 @@ class ScenarioFormatError : public std::runtime_error {
 
 // The rows a result table must hold after the run (all rows, or those the condition keeps).
 struct ExpectedTable {
-  std::string table;                              // DayWork, TimeTab, CSSLog, ...
-  std::string where;                              // T-SQL condition; empty = every row
-  std::vector<std::string> columns;               // the columns compared, by name
-  std::vector<std::vector<std::string>> rows;     // cells as written; "NULL" is a null
-  int line = 0;                                   // line of the section header
+  std::string table;                           // DayWork, TimeTab, CSSLog, ...
+  std::string where;                           // T-SQL condition; empty = every row
+  std::vector<std::string> columns;            // the columns compared, by name
+  std::vector<std::vector<std::string>> rows;  // cells as written; "NULL" is a null
+  int line = 0;                                // line of the section header
 };
 
 // One file as written: its own SQL and the fixtures it names.
@@ -41,9 +41,9 @@ struct ScenarioText {
   bool has_run = false;
   std::string year = "1399";
   std::string kind = "daily";  // daily, monthly or periodic
-  std::string from_date;  // "MM/DD" (daily) or a month or period number 1..12
-  std::string to_date;    // likewise
-  int then_month = 0;     // daily runs: a month calculated after the days (0 = none)
+  std::string from_date;       // "MM/DD" (daily) or a month or period number 1..12
+  std::string to_date;         // likewise
+  int then_month = 0;          // daily runs: a month calculated after the days (0 = none)
   // Texts some line of the run's log files (the home's Logs folder) must contain, in the
   // order written ("then log contains: <text>", one per line).
   std::vector<std::string> log_contains;

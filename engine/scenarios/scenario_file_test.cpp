@@ -146,7 +146,8 @@ TEST_F(ScenarioFolder, FixturesComeFirstAndOnce) {
   Write("fixtures/common.fixture", "[base]\nINSERT INTO SYSTEM (Round) VALUES (0)\n");
   Write("fixtures/office.fixture",
         "include common\n[base]\nINSERT INTO WorkGrp (CODE) VALUES (1)\n[year]\nSELECT 1\n");
-  Write("fixtures/shift.fixture", "include common\n[base]\nINSERT INTO WorkGrp (CODE) VALUES (6)\n");
+  Write("fixtures/shift.fixture",
+        "include common\n[base]\nINSERT INTO WorkGrp (CODE) VALUES (6)\n");
   Write("day.scenario",
         "include office\ninclude shift\n[base]\nUPDATE WorkGrp SET LATE_IN = 5\nGO\nSELECT 2\n"
         "[run]\nfrom: 02/02\nto: 02/02\n");
@@ -169,7 +170,8 @@ TEST_F(ScenarioFolder, BadIncludesAreRefused) {
   const struct {
     const char* include;
     const char* message;
-  } cases[] = {{"a", "include cycle"}, {"missing", "no fixture file"},
+  } cases[] = {{"a", "include cycle"},
+               {"missing", "no fixture file"},
                {"ran", "a fixture holds only include"}};
   for (const auto& c : cases) {
     Write("s.scenario", std::string("include ") + c.include + "\n[run]\nfrom: 01/01\nto: 01/01\n");

@@ -164,8 +164,7 @@ std::vector<std::string> LogLines(const fs::path& home) {
 
 // Appends to `report` every expected text no log line contains, with the lines found;
 // returns false when one is missing.
-bool CompareLog(const fs::path& home, const std::vector<std::string>& wanted,
-                std::string& report) {
+bool CompareLog(const fs::path& home, const std::vector<std::string>& wanted, std::string& report) {
   if (wanted.empty()) return true;
   const std::vector<std::string> lines = LogLines(home);
   std::string missing;
@@ -176,8 +175,8 @@ bool CompareLog(const fs::path& home, const std::vector<std::string>& wanted,
     if (!found) missing += "- " + text + "\n";
   }
   if (missing.empty()) return true;
-  report += "[then log contains]  (- expected, in no log line)\n" + missing +
-            "log lines of the run:\n";
+  report +=
+      "[then log contains]  (- expected, in no log line)\n" + missing + "log lines of the run:\n";
   for (const auto& line : lines) report += "  " + line + "\n";
   if (lines.empty()) report += "  (none)\n";
   report += "\n";
@@ -229,11 +228,10 @@ ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run,
   settings.to_date = text.to_date;
   if (before_run) before_run();
   management::TZELCalculatorManagement manager(settings);
-  const management::RunResult run = text.kind == "monthly"
-                                        ? manager.RunMonthlyCalculatorForOnePerson()
-                                    : text.kind == "periodic"
-                                        ? manager.RunPeriodicCalculatorForOnePerson()
-                                        : manager.RunDailyCalculatorForOnePerson();
+  const management::RunResult run =
+      text.kind == "monthly"    ? manager.RunMonthlyCalculatorForOnePerson()
+      : text.kind == "periodic" ? manager.RunPeriodicCalculatorForOnePerson()
+                                : manager.RunDailyCalculatorForOnePerson();
   if (run.status != management::RunStatus::kCompleted) {
     throw std::runtime_error("the " + text.kind +
                              " run did not calculate (is there a Semaphor row with Code 17?)");
