@@ -12,7 +12,6 @@
 #include "dates/zel_calc_utils.h"
 #include "engine/calc.h"
 #include "util/parse_int.h"
-#include "util/sql_text.h"
 #include "util/text.h"
 
 namespace zel::aggregation {
@@ -50,11 +49,9 @@ int32_t Int(const db::Dataset& q, const char* column) {
 
 bool HasDate(const std::string& text) { return text.find_first_not_of('/') != std::string::npos; }
 
-using util::SqlQuoted;
-
 // Two-year templates of the period's daily data; $DBName$ and $DateCriteria$ are filled
 // per year.
-std::vector<std::string> DailyRowsTemplate(const std::string& P) {
+std::vector<std::string> DailyRowsTemplate() {
   return {" SELECT",
           " PERNO, DDATE, DAILYABSENCE, DAILYMAMURIAT, DAILYMORKHASI, EARLYPERMFIRST,",
           " EARLYPERMLAST, EW_HOLINOTPERM, EW_HOLIPERM, EW_INMISSION, EW_NORMNOTPERM, EW_NORMPERM,",
@@ -70,29 +67,29 @@ std::vector<std::string> DailyRowsTemplate(const std::string& P) {
           " FROM",
           " $DBName$..DayWork ",
           " WHERE",
-          " (PerNo = '" + P + "') ",
+          " (PerNo = :PerNo) ",
           " AND ($DateCriteria$)"};
 }
-std::vector<std::string> LeaveDetailsTemplate(const std::string& P) {
+std::vector<std::string> LeaveDetailsTemplate() {
   return {" SELECT", " PERNO, DDATE, MORKHASICODE, AMOUNT", " FROM", " $DBName$..DayMorDT",
-          " WHERE", " (Perno = '" + P + "')", " AND ($DateCriteria$)"};
+          " WHERE", " (Perno = :PerNo)", " AND ($DateCriteria$)"};
 }
-std::vector<std::string> MissionDetailsTemplate(const std::string& P) {
+std::vector<std::string> MissionDetailsTemplate() {
   return {" SELECT", " PERNO, DDATE, MAMURIATCODE, AMOUNT", " FROM", " $DBName$..DayMamDT",
-          " WHERE", " (Perno = '" + P + "')", " AND ($DateCriteria$)"};
+          " WHERE", " (Perno = :PerNo)", " AND ($DateCriteria$)"};
 }
 // The shift duty reads the day too: without it the union of the two years' parts would
 // fold every repeated (HOLIDAY, CalWork) pair into one row.
-std::vector<std::string> ShiftDutyTemplate(const std::string& P) {
+std::vector<std::string> ShiftDutyTemplate() {
   return {" SELECT",
           " DDATE, HOLIDAY, CalWork",
           " FROM",
           " $DBName$..DayWork",
           " WHERE",
-          " (PerNo = " + SqlQuoted(P) + ")",
+          " (PerNo = :PerNo)",
           " AND ($DateCriteria$)"};
 }
-std::vector<std::string> CalendarItemsTemplate(const std::string& cal) {
+std::vector<std::string> CalendarItemsTemplate() {
   return {" SELECT",
           " CALCODE, DBEGINDATE, BBEGINDATE, BBEGINTIME, BENDDATE, BENDTIME, ",
           " DBEGINTIME, DENDDATE, DENDTIME, EBEGINTIME, EBEGINDATE, ",
@@ -100,7 +97,7 @@ std::vector<std::string> CalendarItemsTemplate(const std::string& cal) {
           " FROM",
           " $DBName$..CalItem",
           " WHERE",
-          " (CalCode = '" + cal + "')",
+          " (CalCode = :CalCode)",
           " AND ($DateCriteria$)"};
 }
 
@@ -121,6 +118,10 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
       QCWorkShifts(module.ADOConnectionDbBase()),
       AdoQCMonthPeriodWorkGroup(module.ADOConnectionTimeAttendance()),
       AdoQCPrjRule(module.ADOConnectionTimeAttendance()),
+      AdoQCDailyWork(module.ADOConnectionTimeAttendance()),
+      AdoQCDailyMorkhasi(module.ADOConnectionTimeAttendance()),
+      AdoQCDailyMamuriat(module.ADOConnectionTimeAttendance()),
+      AdoQCCalendarItems(module.ADOConnectionTimeAttendance()),
       AdoQCMorkhasiLeftMonth(module.ADOConnectionTimeAttendance()),
       AdoQCMonthlyWork(module.ADOConnectionTimeAttendance()),
       AdoQCMonthlyMorkhasiDetail(module.ADOConnectionTimeAttendance()),
@@ -144,6 +145,25 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
           {{"PCode", kInt, 0}});
   Prepare(AdoQCMonthPeriodWorkGroup, {"Select * from WGMahPrd ", "Where Perno = :Perno "},
           {{"Perno", kText, 10}});
+  // The month's days, leave and mission details and calendar items: one text for every
+  // person and month.
+  Prepare(AdoQCDailyWork,
+          {"Select * from DayWork ", "WHERE (PerNo = :PerNo) ", "and (DDate >= :FromDate) ",
+           "and (DDate <= :ToDate) "},
+          {{"PerNo", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
+  Prepare(AdoQCDailyMorkhasi,
+          {"Select * from  DayMorDT ", "where (Perno = :Perno)", "and (DDate >= :FromDate) ",
+           "and (DDate <= :ToDate)"},
+          {{"Perno", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
+  Prepare(AdoQCDailyMamuriat,
+          {"Select * from DayMamDT ", "where (Perno = :Perno)", "and (DDate >= :FromDate) ",
+           "and (DDate <= :ToDate)"},
+          {{"Perno", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
+  // The code is compared as text with the integer column, as the work group stores it.
+  Prepare(AdoQCCalendarItems,
+          {"Select * from CalItem ", "where (CalCode = :CalCode) ",
+           "and (DBeginDate >= :FromDate) ", "and (DBeginDate <= :ToDate) "},
+          {{"CalCode", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
   Prepare(AdoQCMorkhasiLeftMonth, {"Select * From MorLMah ", "Where Perno = :Perno "},
           {{"Perno", kText, 10}});
   Prepare(AdoQCMonthlyWork, {"Select * from MahWork ", "Where Perno = :Perno And MMonth = :MMonth "},
@@ -306,13 +326,13 @@ std::string TRangeCalculation::GetPeriodWorkGroup(const std::string& Perno, int 
     if (enabled.AsInteger() != 0 && !group.IsNull()) code = Trim(group.AsString());
   }
   AdoQCPrjRule.Close();
-  AdoQCPrjRule.SetSQL({"Select * from [" + RuleDatabaseName +
-                       "]..PrjRule Where Perno = :Perno and :CurDate Between BeginDate And "
-                       "EndDate"});
-  AdoQCPrjRule.ParamByName("Perno").type = kText;
-  AdoQCPrjRule.ParamByName("Perno").size = 10;
-  AdoQCPrjRule.ParamByName("CurDate").type = kText;
-  AdoQCPrjRule.ParamByName("CurDate").size = 5;
+  if (rule_database_ != RuleDatabaseName || rule_database_.empty()) {
+    Prepare(AdoQCPrjRule,
+            {"Select * from [" + RuleDatabaseName +
+             "]..PrjRule Where Perno = :Perno and :CurDate Between BeginDate And EndDate"},
+            {{"Perno", kText, 10}, {"CurDate", kText, 5}});
+    rule_database_ = RuleDatabaseName;
+  }
   AdoQCPrjRule.SetParam("Perno", Perno);
   AdoQCPrjRule.SetParam("CurDate", CurDate);
   AdoQCPrjRule.Open();
@@ -336,16 +356,25 @@ std::string TRangeCalculation::TwoYearQuery(const std::string& Template, T2YearR
 }
 
 void TRangeCalculation::OpenRows(db::Dataset& q, const Source& src,
-                                 const std::string& monthly_text,
                                  const std::vector<std::string>& template_lines,
-                                 const char* date_field) const {
-  if (src.two_year) {
-    q.SetSQL({TwoYearQuery(util::Join(template_lines, "\r\n"), src.state, date_field, src.to,
-                           src.from, src.current_db, src.other_db)});
-    q.SetCommandTimeout(60);
-  } else {
-    q.SetSQL({monthly_text});
-  }
+                                 const char* date_field, const char* param, db::ParamType type,
+                                 int size, const db::Value& value) const {
+  q.SetSQL({TwoYearQuery(util::Join(template_lines, "\r\n"), src.state, date_field, src.to,
+                         src.from, src.current_db, src.other_db)});
+  db::Param& p = q.ParamByName(param);
+  p.type = type;
+  p.size = size;
+  q.SetParam(param, value);
+  q.SetCommandTimeout(60);
+  q.Open();
+}
+
+void TRangeCalculation::OpenRange(db::Dataset& q, const char* key, const db::Value& value,
+                                  const std::string& from, const std::string& to) {
+  q.Close();
+  q.SetParam(key, value);
+  q.SetParam("FromDate", from);
+  q.SetParam("ToDate", to);
   q.Open();
 }
 
@@ -522,10 +551,8 @@ void TRangeCalculation::MonthDuty(const std::string& person, int month, const st
     }
     return;
   }
-  db::Dataset cal(dm_.ADOConnectionTimeAttendance());
-  cal.SetSQL({"Select * from CalItem ", "where (CalCode = '" + Trim(group_.CalCode) + "') ",
-              "and (DBeginDate >= '" + from + "') ", "and (DBeginDate <= '" + to + "') "});
-  cal.Open();
+  db::Dataset& cal = AdoQCCalendarItems;
+  OpenRange(cal, "CalCode", Trim(group_.CalCode), from, to);
   for (cal.First(); !cal.Eof(); cal.Next()) {
     const int holiday = Int(cal, "Holiday");
     if (holiday == 0) {
@@ -545,7 +572,7 @@ void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
                                    TRangeFacts& f) {
   db::Dataset q(dm_.ADOConnectionTimeAttendance());
   if (group_.GShCode > 0) {
-    OpenRows(q, src, "", ShiftDutyTemplate(person), "DDate");
+    OpenRows(q, src, ShiftDutyTemplate(), "DDate", "PerNo", kText, 10, person);
     for (q.First(); !q.Eof(); q.Next()) {
       const int holiday = Int(q, "Holiday");
       if (holiday == 0) f.Duty += Int(q, "CalWork");
@@ -554,7 +581,8 @@ void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
     }
     return;
   }
-  OpenRows(q, src, "", CalendarItemsTemplate(Trim(group_.CalCode)), "DBeginDate");
+  OpenRows(q, src, CalendarItemsTemplate(), "DBeginDate", "CalCode", kText, 10,
+           Trim(group_.CalCode));
   for (q.First(); !q.Eof(); q.Next()) {
     const int holiday = Int(q, "Holiday");
     if (holiday == 0) {
@@ -593,23 +621,25 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
   const std::vector<std::string> tail = {
       " From " + database + "..DayMorDt ",
       " Inner Join " + dm_.DataBaseName + "..MorType On (MorkhasiCode = Code) ",
-      " Where PerNo = " + SqlQuoted(person) + " ",
-      " And DDate >= " + SqlQuoted(from) + " ",
-      " And DDate <= " + SqlQuoted(to) + " ",
+      " Where PerNo = :PerNo ",
+      " And DDate >= :FromDate ",
+      " And DDate <= :ToDate ",
       " And Education = 1 "};
+  auto open = [&](std::vector<std::string> lines) {
+    q.Close();
+    Prepare(q, std::move(lines), {{"PerNo", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
+    OpenRange(q, "PerNo", person, from, to);
+  };
   std::vector<std::string> lines = {" Select Sum(Amount) As SumAmount "};
   lines.insert(lines.end(), tail.begin(), tail.end());
-  q.SetSQL(lines);
-  q.Open();
+  open(lines);
   const int part = static_cast<int>(q.FieldByName("SumAmount").AsInteger());
   if (part <= 0) return;
   sum += part;
   lines = {" Select Sum(Amount) As DailySumAmount, Count(*) As CountDays "};
   lines.insert(lines.end(), tail.begin(), tail.end());
   lines.push_back(" And IsDaily = 1 ");
-  q.Close();
-  q.SetSQL(lines);
-  q.Open();
+  open(lines);
   const int daily = static_cast<int>(q.FieldByName("DailySumAmount").AsInteger());
   if (daily > 0) {
     daily_sum += daily;
@@ -861,10 +891,8 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     }
   }
 
-  db::Dataset rows(dm_.ADOConnectionTimeAttendance());
-  rows.SetSQL({"Select * from DayWork ", "WHERE (PerNo = '" + P + "') ",
-               "and (DDate >= '" + from + "') ", "and (DDate <= '" + to + "') "});
-  rows.Open();
+  db::Dataset& rows = AdoQCDailyWork;
+  OpenRange(rows, "PerNo", P, from, to);
   const int days = std::min(days_in_month, TZelCalcUtils::Date2Day(to) -
                                                TZelCalcUtils::Date2Day(from) + 1);
   if (rows.RecordCount() != days) {
@@ -894,10 +922,8 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   // The holidays of the range are the day rows' own (the ratio of the work bound).
   const int holidays = SumDays(rows, sums);
 
-  db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
-  leave_rows.SetSQL({"Select * from  DayMorDT ", "where (Perno = '" + P + "')",
-                     "and (DDate >= '" + from + "') ", "and (DDate <= '" + to + "')"});
-  leave_rows.Open();
+  db::Dataset& leave_rows = AdoQCDailyMorkhasi;
+  OpenRange(leave_rows, "Perno", P, from, to);
   Education education;
   const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows, education);
 
@@ -930,10 +956,8 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   } else {
     WriteResult(AdoQCMonthlyWork, P, M, true, range_days, full_days, holidays, sums.UseHoliday);
   }
-  db::Dataset mission_rows(dm_.ADOConnectionTimeAttendance());
-  mission_rows.SetSQL({"Select * from DayMamDT ", "where (Perno = '" + P + "')",
-                       "and (DDate >= '" + from + "') ", "and (DDate <= '" + to + "')"});
-  mission_rows.Open();
+  db::Dataset& mission_rows = AdoQCDailyMamuriat;
+  OpenRange(mission_rows, "Perno", P, from, to);
   WriteDetails(AdoQCMonthlyMamuriatDetail, P, M, "MamuriatCode", SumMissionDetails(mission_rows));
 }
 
@@ -985,7 +1009,6 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   const int cto_year = std::stoi(c_end.substr(0, 4));
 
   Source src;
-  src.two_year = true;
   src.state = cstate;
   src.from = cfrom;
   src.to = cto;
@@ -1040,7 +1063,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   }
 
   db::Dataset rows(dm_.ADOConnectionTimeAttendance());
-  OpenRows(rows, src, "", DailyRowsTemplate(P), "DDate");
+  OpenRows(rows, src, DailyRowsTemplate(), "DDate", "PerNo", kText, 10, P);
   const int days = range_days;
   if (rows.RecordCount() != days) {
     if (rows.IsEmpty()) {
@@ -1064,7 +1087,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   const int holidays = SumDays(rows, sums);
 
   db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
-  OpenRows(leave_rows, src, "", LeaveDetailsTemplate(P), "DDate");
+  OpenRows(leave_rows, src, LeaveDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
   Education unused;
   const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows, unused);
 
@@ -1108,7 +1131,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     WriteResult(AdoQPeriodWork, P, n, false, range_days, full_days, holidays, sums.UseHoliday);
   }
   db::Dataset mission_rows(dm_.ADOConnectionTimeAttendance());
-  OpenRows(mission_rows, src, "", MissionDetailsTemplate(P), "DDate");
+  OpenRows(mission_rows, src, MissionDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
   WriteDetails(AdoQCPeriodMamuriatDetail, P, n, "MamuriatCode", SumMissionDetails(mission_rows));
 }
 

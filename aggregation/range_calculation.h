@@ -61,9 +61,8 @@ class TRangeCalculation {
     int amount = 0;
     int days = 0;
   };
-  // Where the days of the range are read: one database, or two across the year end.
+  // Where the days of a period are read: one database, or two across the year end.
   struct Source {
-    bool two_year = false;  // false: the literal monthly texts on the year connection
     db::T2YearRangeState state = db::T2YearRangeState::rsNormal;
     std::string current_db, other_db;
     std::string from, to;  // "MM/DD", clamped
@@ -74,9 +73,14 @@ class TRangeCalculation {
   bool MissionIsDaily(int code);
   // Reads a day row through the column positions of its dataset (resolved once per query).
   static TDayRow ReadDayRow(const db::Dataset& q, const std::vector<int>& columns);
-  // Rows of a query built for the source (monthly literal text or two-year template).
-  void OpenRows(db::Dataset& q, const Source& src, const std::string& monthly_text,
-                const std::vector<std::string>& template_lines, const char* date_field) const;
+  // Rows of a two-year template over the source's range; the template's one parameter
+  // (the person or the calendar code) gets the value.
+  void OpenRows(db::Dataset& q, const Source& src, const std::vector<std::string>& template_lines,
+                const char* date_field, const char* param, db::ParamType type, int size,
+                const db::Value& value) const;
+  // Rows of a prepared monthly query over a person (or calendar) and the dates From..To.
+  static void OpenRange(db::Dataset& q, const char* key, const db::Value& value,
+                        const std::string& from, const std::string& to);
   // Sums the day rows of an open dataset; returns the number of holidays among them.
   int SumDays(db::Dataset& rows, TDaySums& sums);
   // Leave totals per type; also the education leave among the rows: its sum, the sum of
@@ -119,11 +123,13 @@ class TRangeCalculation {
   };
   std::map<int, ShiftRow> shifts_;
   std::string section_;  // the rule's trimmed Section
+  std::string rule_database_;  // the database AdoQCPrjRule's text reads
 
   // ---- base connection ----
   db::Dataset AdoQCJobInfo, AdoQCWorkGroup, AdoQCMorkhasiType, AdoQCMissionType, QCWorkShifts;
   // ---- year connection ----
-  db::Dataset AdoQCMonthPeriodWorkGroup, AdoQCPrjRule, AdoQCMorkhasiLeftMonth, AdoQCMonthlyWork,
+  db::Dataset AdoQCMonthPeriodWorkGroup, AdoQCPrjRule, AdoQCDailyWork, AdoQCDailyMorkhasi,
+      AdoQCDailyMamuriat, AdoQCCalendarItems, AdoQCMorkhasiLeftMonth, AdoQCMonthlyWork,
       AdoQCMonthlyMorkhasiDetail, AdoQCMonthlyMamuriatDetail, AdoQCMonthlySpecMorDef,
       AdoQCMonthlySpecExtDef, AdoQCMonthlyExtraPerm, AdoQCGShItem, AdoQCPerShifts, AdoQPeriodWork,
       AdoQCPeriodMorkhasiDetail, AdoQCPeriodMamuriatDetail, AdoQCMorkhasiLeftPeriod;
