@@ -175,6 +175,7 @@ class EmbeddedConnection final : public Connection {
   };
   struct CachedBatch {
     std::shared_ptr<const Batch> ast;
+    unsigned long long last_used = 0;  // batch_clock_ at its last use
     std::unordered_map<const void*, std::unique_ptr<Compiled>> compiled;
   };
   enum class Flow { Normal, Break, Continue, Return };
@@ -240,7 +241,12 @@ class EmbeddedConnection final : public Connection {
   TempTables temp_tables_;
   long long temp_gen_ = 0;
   std::vector<std::string> global_temps_;
+  // Parsed batches and their prepared statements by text. Bounded: a text built with values
+  // inside (a person number, a date) is seen once and must not keep its statements for the
+  // connection's life, so past kCachedBatches texts the least recently used one goes.
+  static constexpr size_t kCachedBatches = 96;
   std::unordered_map<std::string, std::shared_ptr<CachedBatch>> batches_;
+  unsigned long long batch_clock_ = 0;
   long long rowcount_ = 0;
   long long identity_ = 0;
   bool have_identity_ = false;
@@ -532,11 +538,20 @@ std::vector<std::string> EmbeddedConnection::PrimaryKeyColumns(const std::string
 
 std::shared_ptr<EmbeddedConnection::CachedBatch> EmbeddedConnection::GetBatch(const std::string& sql) {
   auto it = batches_.find(sql);
-  if (it != batches_.end()) return it->second;
+  if (it != batches_.end()) {
+    it->second->last_used = ++batch_clock_;
+    return it->second;
+  }
   auto cb = std::make_shared<CachedBatch>();
   cb->ast = ParseBatch(sql);
-  // A bounded cache: texts built with values inside are seen once.
-  if (batches_.size() >= 512) batches_.clear();
+  cb->last_used = ++batch_clock_;
+  if (batches_.size() >= kCachedBatches) {
+    auto oldest = batches_.begin();
+    for (auto i = batches_.begin(); i != batches_.end(); ++i) {
+      if (i->second->last_used < oldest->second->last_used) oldest = i;
+    }
+    batches_.erase(oldest);  // a batch still running is held by its caller
+  }
   batches_.emplace(sql, cb);
   return cb;
 }
