@@ -1,8 +1,8 @@
 // The daily calculation of the demo organisation: 200 persons (fixed calendar, shift
 // rotation, hourly) over the 31 days of month 2 of 1399, one daily run through the
-// calculator management with MaxThread 1, 2 and 3 (the argument) on the embedded engine. Reports person-days per
-// second, the CPU seconds of all threads per run and the process's peak resident memory;
-// run with --benchmark_repetitions for the median. The traced run attaches an observer of
+// calculator management with MaxThread 1, 2 and 3 (the argument) on the embedded engine. Reports
+// person-days per second, the CPU seconds of all threads per run and the process's peak resident
+// memory; run with --benchmark_repetitions for the median. The traced run attaches an observer of
 // the engine's decisions to every worker (what `explain` uses), to show what the trace costs;
 // the plain run has none, as the service runs.
 

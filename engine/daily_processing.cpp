@@ -267,13 +267,15 @@ void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, in
     const std::string column = std::string("[") + code_column + "]";
     db::Connection& year = dm_.ADOConnectionTimeAttendance();
     if (first) {
-      year.Execute("INSERT INTO " + table + " ([PerNo], [DDate], " + column + ", [Amount]) VALUES (?, ?, ?, ?)",
+      year.Execute("INSERT INTO " + table + " ([PerNo], [DDate], " + column +
+                       ", [Amount]) VALUES (?, ?, ?, ?)",
                    {{"PerNo", db::ParamType::Unknown, 0, manager.PersonID()},
                     {"DDate", db::ParamType::Unknown, 0, day_.day_text},
                     {code_column, db::ParamType::Unknown, 0, code},
                     {"Amount", db::ParamType::Unknown, 0, at->second}});
     } else {
-      year.Execute("UPDATE " + table + " SET [Amount] = ? WHERE [PerNo] = ? AND [DDate] = ? AND " + column + " = ?",
+      year.Execute("UPDATE " + table + " SET [Amount] = ? WHERE [PerNo] = ? AND [DDate] = ? AND " +
+                       column + " = ?",
                    {{"Amount", db::ParamType::Unknown, 0, at->second},
                     {"PerNo", db::ParamType::Unknown, 0, manager.PersonID()},
                     {"DDate", db::ParamType::Unknown, 0, day_.day_text},

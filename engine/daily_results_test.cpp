@@ -233,19 +233,22 @@ TEST_F(ResultsTest, LeaveDetailRowAddsUpInsideTheDaysWrites) {
   Clock("02/02", "08:00", "10:00");
   Clock("02/02", "11:00", "14:00");
   Clock("02/02", "15:30", "16:00");
-  Year("INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
-       "VALUES (11, '      1001', '02/02', '10:00', '02/02', '11:00', 21), "
-       "(12, '      1001', '02/02', '14:00', '02/02', '15:00', 21), "
-       "(13, '      1001', '02/02', '15:00', '02/02', '15:30', 22)");
-  Year("INSERT INTO DayMorDt (PerNo, DDate, MorkhasiCode, Amount) "
-       "VALUES ('      1001', '02/02', 21, 999)");  // left by an earlier run
+  Year(
+      "INSERT INTO Morkhasi (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE) "
+      "VALUES (11, '      1001', '02/02', '10:00', '02/02', '11:00', 21), "
+      "(12, '      1001', '02/02', '14:00', '02/02', '15:00', 21), "
+      "(13, '      1001', '02/02', '15:00', '02/02', '15:30', 22)");
+  Year(
+      "INSERT INTO DayMorDt (PerNo, DDate, MorkhasiCode, Amount) "
+      "VALUES ('      1001', '02/02', 21, 999)");  // left by an earlier run
   Module().StartDay("02/02");
   Module().BeginDayWrites();
   Module().ADOConnectionTimeAttendance().Execute("DELETE FROM DayMorDt WHERE DDate = '02/02'");
   Run({"02/02"});
   EXPECT_EQ(Module().EndDay(), std::nullopt);
-  EXPECT_EQ(Rows("Att_1399", "SELECT PerNo, DDate, MorkhasiCode, Amount FROM DayMorDt "
-                             "ORDER BY MorkhasiCode"),
+  EXPECT_EQ(Rows("Att_1399",
+                 "SELECT PerNo, DDate, MorkhasiCode, Amount FROM DayMorDt "
+                 "ORDER BY MorkhasiCode"),
             (std::vector<std::vector<std::string>>{{"1001", "02/02", "21", "120"},
                                                    {"1001", "02/02", "22", "30"}}));
 }

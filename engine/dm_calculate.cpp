@@ -3,8 +3,8 @@
 #include <charconv>
 #include <exception>
 #include <functional>
-#include <string_view>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "dates/clock.h"
@@ -86,8 +86,8 @@ bool ChangesRows(std::string_view sql) {
       continue;
     }
     const char next = static_cast<char>(rest[word.size()] | 0x20);
-    const bool word_goes_on = (next >= 'a' && next <= 'z') || (next >= '0' && next <= '9') ||
-                              rest[word.size()] == '_';
+    const bool word_goes_on =
+        (next >= 'a' && next <= 'z') || (next >= '0' && next <= '9') || rest[word.size()] == '_';
     if (!word_goes_on) return true;
   }
   return false;
@@ -306,7 +306,8 @@ void TdmCalculate::RunDays(const std::vector<WaitingDay>& days) {
   year.BeginTransaction();
   try {
     for (const WaitingDay& day : days) {
-      for (const WaitingStatement& s : day.statements) year.Execute(s.sql, s.params, s.timeout_seconds);
+      for (const WaitingStatement& s : day.statements)
+        year.Execute(s.sql, s.params, s.timeout_seconds);
     }
     year.CommitTransaction();
   } catch (...) {

@@ -7,8 +7,8 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>

@@ -169,7 +169,8 @@ TEST_F(DmCalculateTest, ModuleOfAGivenUpWorkerWritesNothingMore) {
 TEST_F(DmCalculateTest, GroupedDaysWaitAndAreWrittenWholeOrNotAtAll) {
   for (const char* day : {"05/09", "05/10", "05/11"}) {
     server_.Exec("Att_1399", std::string("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
-                                         "('      1001', '") + day + "', 1)");
+                                         "('      1001', '") +
+                                 day + "', 1)");
   }
   auto module = Connected();
   module->GroupDays(true);
@@ -191,8 +192,7 @@ TEST_F(DmCalculateTest, GroupedDaysWaitAndAreWrittenWholeOrNotAtAll) {
     return module->EndDay();
   };
   EXPECT_EQ(day("05/09", ""), std::nullopt);
-  EXPECT_EQ(day("05/10", "UPDATE DayWork SET WorkTotal = 460 WHERE DDate = '05/10'"),
-            std::nullopt);
+  EXPECT_EQ(day("05/10", "UPDATE DayWork SET WorkTotal = 460 WHERE DDate = '05/10'"), std::nullopt);
   EXPECT_EQ(day("05/11", "INSERT INTO NoSuchTable VALUES (1)"), std::nullopt);
   EXPECT_EQ(module->DaysWaiting(), 3);
   EXPECT_EQ(work("05/09"), (std::vector<std::vector<db::Value>>{{1}}));
@@ -201,8 +201,7 @@ TEST_F(DmCalculateTest, GroupedDaysWaitAndAreWrittenWholeOrNotAtAll) {
   const auto failed = module->WriteDays();
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_EQ(failed[0].label, "05/11");
-  EXPECT_NE(failed[0].failure.find("Invalid object name"), std::string::npos)
-      << failed[0].failure;
+  EXPECT_NE(failed[0].failure.find("Invalid object name"), std::string::npos) << failed[0].failure;
   EXPECT_EQ(module->DaysWaiting(), 0);
   EXPECT_EQ(work("05/09"), (std::vector<std::vector<db::Value>>{{450}}));
   EXPECT_EQ(work("05/10"), (std::vector<std::vector<db::Value>>{{460}}));
@@ -215,8 +214,9 @@ TEST_F(DmCalculateTest, GroupedDaysWaitAndAreWrittenWholeOrNotAtAll) {
 // A day whose calculation fails (a read fails) drops its waiting statements; ungrouped, a
 // calculated day is written when it ends and its write failure is the day's.
 TEST_F(DmCalculateTest, FailedDayDropsItsWritesAndUngroupedDaysAreWrittenAtOnce) {
-  server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
-                           "('      1001', '05/09', 1)");
+  server_.Exec("Att_1399",
+               "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+               "('      1001', '05/09', 1)");
   auto module = Connected();
   db::Connection& year = module->ADOConnectionTimeAttendance();
   const auto total = [&] {
