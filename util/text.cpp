@@ -2,25 +2,18 @@
 
 #include <algorithm>
 
+#include "util/utf8.h"
+
 namespace zel::util {
-
-namespace {
-
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 std::string_view TrimLeftView(std::string_view text, std::string_view chars) {
   const auto first = text.find_first_not_of(chars);
-  return first == std::string_view::npos ? std::string_view() : text.substr(first);
+  return text.substr(first == std::string_view::npos ? text.size() : first);
 }
 
 std::string_view TrimRightView(std::string_view text, std::string_view chars) {
   const auto last = text.find_last_not_of(chars);
-  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+  return text.substr(0, last == std::string_view::npos ? 0 : last + 1);
 }
 
 std::string_view TrimView(std::string_view text, std::string_view chars) {
@@ -37,30 +30,31 @@ std::string TrimControls(std::string_view text) {
 
 std::string UpperAscii(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = Upper(c);
+  for (char& c : out) c = ToUpperAscii(c);
   return out;
 }
 
 std::string LowerAscii(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = Lower(c);
+  for (char& c : out) c = ToLowerAscii(c);
   return out;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return ToLowerAscii(x) == ToLowerAscii(y);
+         });
 }
 
 std::size_t Utf8Length(std::string_view text) {
   return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuation(c); }));
+      std::count_if(text.begin(), text.end(), [](char c) { return !IsUtf8Continuation(c); }));
 }
 
 std::string Utf8Cut(std::string_view text, std::size_t max_chars) {
   std::size_t chars = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (IsContinuation(text[i])) continue;
+    if (IsUtf8Continuation(text[i])) continue;
     if (chars == max_chars) return std::string(text.substr(0, i));
     ++chars;
   }

@@ -31,6 +31,13 @@ inline std::string TrimRight(std::string_view text, std::string_view chars = kWh
 // The text without blanks and control characters (every byte up to ' ') at both ends.
 std::string TrimControls(std::string_view text);
 
+// One ASCII letter changed case; every other byte kept.
+constexpr char ToUpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+constexpr char ToLowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 // ASCII letters changed case; every other byte kept.
 std::string UpperAscii(std::string_view text);
 std::string LowerAscii(std::string_view text);

@@ -32,6 +32,15 @@ TEST(Trim, RemovesOnlyTheGivenCharactersAtEachEnd) {
   }
 }
 
+// A text trimmed away entirely is still a view into it, never a null view: callers hand
+// the pointer on (SQLite reads a null text pointer as NULL, not as '').
+TEST(Trim, AnEmptyResultPointsIntoTheText) {
+  const std::string_view blanks = "   ";
+  EXPECT_EQ(TrimLeftView(blanks, kBlank).data(), blanks.data() + 3);
+  EXPECT_EQ(TrimRightView(blanks, kBlank).data(), blanks.data());
+  EXPECT_NE(TrimView(blanks, kBlank).data(), nullptr);
+}
+
 TEST(Trim, ControlsRemovesEveryByteUpToBlankButKeepsMultibyteText) {
   const std::pair<std::string, std::string> cases[] = {
       {std::string("\x01\x1f a\x7f \x02", 7), "a\x7f"},

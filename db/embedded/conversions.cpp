@@ -1,6 +1,7 @@
 #include "db/client.h"
 #include "db/embedded/translator.h"
 #include "db/embedded/translator_internal.h"
+#include "util/text.h"
 
 // Conversions between T-SQL types as SQLite expressions (CAST's and storing's rules) and
 // the default expressions of column definitions.
@@ -65,10 +66,8 @@ std::string Translator::DefaultExpression(const Expr& e, const SqlType& type) {
     throw DbError("Variables are not allowed in the DEFAULT of a column.");
   if (e.kind == ExprKind::String && (type.IsString() || type.cls == TypeClass::DateTime)) {
     std::string v = e.text;
-    if (type.cls == TypeClass::Char) {
-      int len = internal::Utf8Length(v);
-      if (len < type.length) v.append(static_cast<std::size_t>(type.length - len), ' ');
-    }
+    if (type.cls == TypeClass::Char && type.length > 0)
+      v = util::Utf8PadRight(v, static_cast<std::size_t>(type.length));
     return QuoteText(v);
   }
   if ((e.kind == ExprKind::Integer || e.kind == ExprKind::Decimal) && type.IsNumber()) {

@@ -4,6 +4,7 @@
 #include "db/embedded/lexer.h"
 #include "db/embedded/translator.h"
 #include "db/embedded/translator_internal.h"
+#include "util/text.h"
 
 // The expression emitter: one function per kind of expression, each giving SQLite SQL
 // with SQL Server's meaning and the T-SQL type of the result.
@@ -13,7 +14,6 @@ namespace zel::db::embedded {
 using internal::IsIntegerText;
 using internal::RuntimeArithmetic;
 using internal::ToNumber;
-using internal::TrimBlanks;
 using internal::Unsupported;
 
 Translator::Ex Translator::Emit(const Expr& e, const Scope& scope) {
@@ -114,7 +114,7 @@ Translator::Ex Translator::EmitVariable(const Expr& e) {
 
 Translator::Ex Translator::EmitString(const Expr& e) {
   return Ex{QuoteText(e.text),
-            SqlType::VarChar(std::max(1, internal::Utf8Length(e.text)),
+            SqlType::VarChar(std::max(1, static_cast<int>(util::Utf8Length(e.text))),
                              e.unicode ? "nvarchar" : "varchar"),
             "",
             {}};
@@ -201,10 +201,10 @@ Translator::Ex Translator::EmitComparison(const Expr& e, const Scope& scope) {
   // A quoted number compared with a number column is converted once here.
   if (l.type.IsNumber() && e.args[1]->kind == ExprKind::String && IsIntegerText(e.args[1]->text) &&
       l.type.cls != TypeClass::Bit) {
-    r = Ex{TrimBlanks(e.args[1]->text), SqlType::Int(), "", {}};
+    r = Ex{util::Trim(e.args[1]->text, util::kBlank), SqlType::Int(), "", {}};
   } else if (r.type.IsNumber() && e.args[0]->kind == ExprKind::String &&
              IsIntegerText(e.args[0]->text) && r.type.cls != TypeClass::Bit) {
-    l = Ex{TrimBlanks(e.args[0]->text), SqlType::Int(), "", {}};
+    l = Ex{util::Trim(e.args[0]->text, util::kBlank), SqlType::Int(), "", {}};
   }
   return EmitCompare(e.op, std::move(l), std::move(r));
 }

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/text.h"
+
 namespace zel::db::embedded {
 
 enum class TokenKind {
@@ -34,9 +36,9 @@ struct Token {
 // Raises DbError for an unterminated string, bracket or comment.
 std::vector<Token> Tokenize(std::string_view text);
 
-// Upper-cases ASCII letters only.
-std::string UpperAscii(std::string_view s);
-std::string LowerAscii(std::string_view s);
-bool EqualsNoCase(std::string_view a, std::string_view b);
+// Names are compared and keyed by ASCII case only, with the service's text helpers.
+using util::EqualsNoCase;
+using util::LowerAscii;
+using util::UpperAscii;
 
 }  // namespace zel::db::embedded

@@ -1,22 +1,17 @@
 #include "db/embedded/translator_internal.h"
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 
 #include "db/client.h"
 #include "db/embedded/lexer.h"
 #include "db/embedded/parser.h"
+#include "util/text.h"
 
 namespace zel::db::embedded::internal {
 
 void Unsupported(const std::string& what) { throw DbError("Unsupported T-SQL construct: " + what); }
-
-int Utf8Length(std::string_view s) {
-  int n = 0;
-  for (unsigned char c : s)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
-}
 
 std::string ToNumber(const std::string& sql, const SqlType& number) {
   switch (number.cls) {
@@ -47,23 +42,11 @@ bool RuntimeArithmetic(const SqlType& a, const SqlType& b) {
   return int_like(a) && int_like(b);
 }
 
-bool IsIntegerText(const std::string& s) {
-  std::size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  std::size_t j = s.size();
-  while (j > i && s[j - 1] == ' ') --j;
-  if (i < j && (s[i] == '-' || s[i] == '+')) ++i;
-  if (i >= j || j - i > 18) return false;
-  for (std::size_t k = i; k < j; ++k)
-    if (s[k] < '0' || s[k] > '9') return false;
-  return true;
-}
-
-std::string TrimBlanks(const std::string& s) {
-  std::size_t i = 0, j = s.size();
-  while (i < j && s[i] == ' ') ++i;
-  while (j > i && s[j - 1] == ' ') --j;
-  return s.substr(i, j - i);
+bool IsIntegerText(std::string_view s) {
+  s = util::TrimView(s, util::kBlank);
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
+  if (s.empty() || s.size() > 18) return false;
+  return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool ReferencesVariable(const Expr& e, const std::set<std::string>& names) {

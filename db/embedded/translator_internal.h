@@ -16,9 +16,6 @@ namespace zel::db::embedded::internal {
 // Raises "Unsupported T-SQL construct: <what>".
 [[noreturn]] void Unsupported(const std::string& what);
 
-// Characters (not bytes) of a UTF-8 text.
-int Utf8Length(std::string_view s);
-
 // A SQLite expression converted to a number of the given type by the runtime.
 std::string ToNumber(const std::string& sql, const SqlType& number);
 
@@ -27,10 +24,7 @@ std::string ToNumber(const std::string& sql, const SqlType& number);
 bool RuntimeArithmetic(const SqlType& a, const SqlType& b);
 
 // Whether a quoted text is a plain integer (blanks around it allowed, at most 18 digits).
-bool IsIntegerText(const std::string& s);
-
-// The text without leading and trailing blanks.
-std::string TrimBlanks(const std::string& s);
+bool IsIntegerText(std::string_view s);
 
 // Whether the expression reads one of the variables (lower-case names with their @).
 bool ReferencesVariable(const Expr& e, const std::set<std::string>& names);

@@ -10,6 +10,8 @@ SQLITE_EXTENSION_INIT3
 #endif
 
 #include "db/embedded/runtime/tsql_runtime.h"
+#include "util/text.h"
+#include "util/utf8.h"
 
 #ifdef ZEL_TSQL_PROCESS_CLOCK
 #include "dates/clock.h"
@@ -45,67 +47,8 @@ struct SqlError {
 // ---------------------------------------------------------------------------------------
 // UTF-8 and case mapping
 
-constexpr char32_t kInvalidBase = 0x110000;  // an invalid byte b decodes as kInvalidBase + b
-
-// Decodes one code point at p and advances p. A byte that does not start a well-formed
-// sequence decodes on its own, so every text has one consistent character sequence.
-char32_t DecodeUtf8(const unsigned char*& p, const unsigned char* end) {
-  const unsigned char b0 = *p;
-  if (b0 < 0x80) {
-    ++p;
-    return b0;
-  }
-  int extra = 0;
-  char32_t cp = 0;
-  char32_t min = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    extra = 1, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    extra = 2, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    extra = 3, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    ++p;
-    return kInvalidBase + b0;
-  }
-  if (end - p <= extra) {
-    ++p;
-    return kInvalidBase + b0;
-  }
-  for (int i = 1; i <= extra; ++i) {
-    if ((p[i] & 0xC0) != 0x80) {
-      ++p;
-      return kInvalidBase + b0;
-    }
-    cp = (cp << 6) | (p[i] & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++p;
-    return kInvalidBase + b0;
-  }
-  p += extra + 1;
-  return cp;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp >= kInvalidBase) {
-    out.push_back(static_cast<char>(cp - kInvalidBase));
-  } else if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
+using util::AppendUtf8;
+using util::DecodeUtf8;
 
 bool In(char32_t c, char32_t lo, char32_t hi) { return c >= lo && c <= hi; }
 bool Even(char32_t c) { return (c & 1) == 0; }
@@ -199,7 +142,8 @@ char32_t FoldCp(char32_t c) { return ToLowerCp(ToUpperCp(c)); }
 struct AsciiLower {
   unsigned char map[128];
   constexpr AsciiLower() : map() {
-    for (int i = 0; i < 128; ++i) map[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
+    for (int i = 0; i < 128; ++i)
+      map[i] = static_cast<unsigned char>(util::ToLowerAscii(static_cast<char>(i)));
   }
 };
 constexpr AsciiLower kAsciiLower;
@@ -257,19 +201,12 @@ int64_t CharCount(std::string_view s) {
   return n;
 }
 
+// T-SQL trims and pads with the blank alone.
 std::string_view TrimRightBlanks(std::string_view s) {
-  size_t n = s.size();
-  while (n > 0 && s[n - 1] == ' ') --n;
-  return s.substr(0, n);
+  return util::TrimRightView(s, util::kBlank);
 }
-
-std::string_view TrimLeftBlanks(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  return s.substr(i);
-}
-
-std::string_view TrimBlanks(std::string_view s) { return TrimLeftBlanks(TrimRightBlanks(s)); }
+std::string_view TrimLeftBlanks(std::string_view s) { return util::TrimLeftView(s, util::kBlank); }
+std::string_view TrimBlanks(std::string_view s) { return util::TrimView(s, util::kBlank); }
 
 // Cuts s to at most n characters.
 std::string_view CutChars(std::string_view s, int64_t n) { return s.substr(0, ByteOffsetOfChar(s, n)); }
@@ -1198,13 +1135,14 @@ int CompareTsqlText(std::string_view a, std::string_view b) {
   const auto* q = reinterpret_cast<const unsigned char*>(b.data());
   const unsigned char* pe = p + a.size();
   const unsigned char* qe = q + b.size();
-  auto continuation = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  using util::IsUtf8Continuation;
   while (true) {
     // Identical bytes compare equal; skip them, then step back to the start of a
     // character that the run may have ended inside (every other byte starts one).
     const unsigned char* run = p;
     while (p < pe && q < qe && *p == *q) ++p, ++q;
-    while (p > run && ((p < pe && continuation(*p)) || (q < qe && continuation(*q)))) --p, --q;
+    while (p > run && ((p < pe && IsUtf8Continuation(*p)) || (q < qe && IsUtf8Continuation(*q))))
+      --p, --q;
     if (p == pe || q == qe) break;
     if ((*p | *q) < 0x80) {
       // ASCII differing at most in case: compare lower-cased bytes while both are ASCII.
