@@ -13,161 +13,181 @@ bool IsWordChar(unsigned char c) {
   return std::isalnum(c) || c == '_' || c == '$' || c == '#' || c == '@' || c >= 0x80;
 }
 
-}  // namespace
+// The scanner: one step per kind of token, each called with the position at the token's
+// first character and leaving it just past the token.
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : s_(text), n_(text.size()) {}
 
-std::vector<Token> Tokenize(std::string_view s) {
-  std::vector<Token> out;
-  int params = 0;
-  std::size_t i = 0, n = s.size();
-  auto push = [&](TokenKind kind, std::string text, std::size_t at) {
+  std::vector<Token> Run() {
+    while (i_ < n_) {
+      if (SkipBlankOrComment()) continue;
+      ScanToken();
+    }
+    Token end;
+    end.offset = n_;
+    out_.push_back(end);
+    return std::move(out_);
+  }
+
+ private:
+  bool At(std::size_t k, char c) const { return k < n_ && s_[k] == c; }
+  bool DigitAt(std::size_t k) const {
+    return k < n_ && std::isdigit(static_cast<unsigned char>(s_[k]));
+  }
+
+  void Push(TokenKind kind, std::string text, std::size_t at) {
     Token t;
     t.kind = kind;
     t.upper = kind == TokenKind::Identifier ? UpperAscii(text) : std::string();
     t.text = std::move(text);
     t.offset = at;
-    out.push_back(std::move(t));
-  };
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (std::isspace(c)) {
-      ++i;
-      continue;
-    }
-    if (c == '-' && i + 1 < n && s[i + 1] == '-') {
-      while (i < n && s[i] != '\n') ++i;
-      continue;
-    }
-    if (c == '/' && i + 1 < n && s[i + 1] == '*') {
-      int depth = 1;
-      i += 2;
-      while (i < n && depth > 0) {
-        if (s[i] == '/' && i + 1 < n && s[i + 1] == '*') {
-          ++depth;
-          i += 2;
-        } else if (s[i] == '*' && i + 1 < n && s[i + 1] == '/') {
-          --depth;
-          i += 2;
-        } else {
-          ++i;
-        }
-      }
-      if (depth > 0) throw DbError("Missing end comment mark '*/'.");
-      continue;
-    }
-    std::size_t start = i;
-    bool unicode = false;
-    if ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'') {
-      unicode = true;
-      ++i;
-      c = '\'';
-    }
-    if (c == '\'') {
-      std::string text;
-      ++i;
-      bool closed = false;
-      while (i < n) {
-        if (s[i] == '\'') {
-          if (i + 1 < n && s[i + 1] == '\'') {
-            text += '\'';
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        text += s[i++];
-      }
-      if (!closed)
-        throw DbError("Unclosed quotation mark after the character string '" + text + "'.");
-      push(TokenKind::String, std::move(text), start);
-      out.back().unicode = unicode;
-      continue;
-    }
-    if (c == '[' || c == '"') {
-      char close = c == '[' ? ']' : '"';
-      std::string text;
-      ++i;
-      bool closed = false;
-      while (i < n) {
-        if (s[i] == close) {
-          if (i + 1 < n && s[i + 1] == close) {
-            text += close;
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        text += s[i++];
-      }
-      if (!closed)
-        throw DbError("Unclosed quotation mark after the character string '" + text + "'.");
-      push(TokenKind::QuotedIdent, std::move(text), start);
-      continue;
-    }
-    if (c == '@') {
-      ++i;
-      while (i < n && IsWordChar(static_cast<unsigned char>(s[i]))) ++i;
-      push(TokenKind::Variable, std::string(s.substr(start, i - start)), start);
-      continue;
-    }
-    if (c == '#' || IsWordStart(c)) {
-      ++i;
-      while (i < n && IsWordChar(static_cast<unsigned char>(s[i]))) ++i;
-      push(TokenKind::Identifier, std::string(s.substr(start, i - start)), start);
-      continue;
-    }
-    if (std::isdigit(c) ||
-        (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
-      while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-      if (i < n && s[i] == '.') {
-        ++i;
-        while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-      }
-      if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
-        if (j < n && std::isdigit(static_cast<unsigned char>(s[j]))) {
-          i = j;
-          while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-        }
-      }
-      push(TokenKind::Number, std::string(s.substr(start, i - start)), start);
-      continue;
-    }
-    if (c == '?') {
-      ++i;
-      push(TokenKind::Param, "?", start);
-      out.back().param_index = params++;
-      continue;
-    }
-    static const char* const kTwo[] = {"<>", "!=", "<=", ">=", "!<", "!>"};
-    bool matched = false;
-    if (i + 1 < n) {
-      for (const char* op : kTwo) {
-        if (s[i] == op[0] && s[i + 1] == op[1]) {
-          push(TokenKind::Operator, op, start);
-          i += 2;
-          matched = true;
-          break;
-        }
-      }
-    }
-    if (matched) continue;
-    if (std::string_view("=<>+-*/%(),.;~&|^").find(static_cast<char>(c)) !=
-        std::string_view::npos) {
-      push(TokenKind::Operator, std::string(1, static_cast<char>(c)), start);
-      ++i;
-      continue;
-    }
-    throw DbError(std::string("Incorrect syntax near '") + static_cast<char>(c) + "'.");
+    out_.push_back(std::move(t));
   }
-  Token end;
-  end.offset = n;
-  out.push_back(end);
-  return out;
-}
+
+  // White space, a -- line comment or a /* block comment */ (block comments nest).
+  bool SkipBlankOrComment() {
+    const unsigned char c = static_cast<unsigned char>(s_[i_]);
+    if (std::isspace(c)) {
+      ++i_;
+      return true;
+    }
+    if (c == '-' && At(i_ + 1, '-')) {
+      while (i_ < n_ && s_[i_] != '\n') ++i_;
+      return true;
+    }
+    if (c == '/' && At(i_ + 1, '*')) {
+      SkipBlockComment();
+      return true;
+    }
+    return false;
+  }
+
+  void SkipBlockComment() {
+    int depth = 1;
+    i_ += 2;
+    while (i_ < n_ && depth > 0) {
+      if (s_[i_] == '/' && At(i_ + 1, '*')) {
+        ++depth;
+        i_ += 2;
+      } else if (s_[i_] == '*' && At(i_ + 1, '/')) {
+        --depth;
+        i_ += 2;
+      } else {
+        ++i_;
+      }
+    }
+    if (depth > 0) throw DbError("Missing end comment mark '*/'.");
+  }
+
+  void ScanToken() {
+    const unsigned char c = static_cast<unsigned char>(s_[i_]);
+    if ((c == 'N' || c == 'n') && At(i_ + 1, '\'')) return ScanString(true);
+    if (c == '\'') return ScanString(false);
+    if (c == '[' || c == '"') return ScanQuotedIdent(c == '[' ? ']' : '"');
+    if (c == '@') return ScanWord(TokenKind::Variable);
+    if (c == '#' || IsWordStart(c)) return ScanWord(TokenKind::Identifier);
+    if (std::isdigit(c) || (c == '.' && DigitAt(i_ + 1))) return ScanNumber();
+    if (c == '?') return ScanParam();
+    ScanOperator();
+  }
+
+  // The text up to the closing character, a doubled closing character standing for one;
+  // i_ is at the opening character.
+  std::string ReadQuoted(char close) {
+    std::string text;
+    ++i_;
+    while (i_ < n_) {
+      if (s_[i_] == close) {
+        if (At(i_ + 1, close)) {
+          text += close;
+          i_ += 2;
+          continue;
+        }
+        ++i_;
+        return text;
+      }
+      text += s_[i_++];
+    }
+    throw DbError("Unclosed quotation mark after the character string '" + text + "'.");
+  }
+
+  // '...' or N'...'.
+  void ScanString(bool unicode) {
+    const std::size_t start = i_;
+    if (unicode) ++i_;
+    Push(TokenKind::String, ReadQuoted('\''), start);
+    out_.back().unicode = unicode;
+  }
+
+  // [name] or "name".
+  void ScanQuotedIdent(char close) {
+    const std::size_t start = i_;
+    Push(TokenKind::QuotedIdent, ReadQuoted(close), start);
+  }
+
+  // A word, #temp name or @variable: the first character, then word characters.
+  void ScanWord(TokenKind kind) {
+    const std::size_t start = i_++;
+    while (i_ < n_ && IsWordChar(static_cast<unsigned char>(s_[i_]))) ++i_;
+    Push(kind, std::string(s_.substr(start, i_ - start)), start);
+  }
+
+  // Digits, an optional fraction and an optional exponent (only when digits follow it).
+  void ScanNumber() {
+    const std::size_t start = i_;
+    SkipDigits();
+    if (At(i_, '.')) {
+      ++i_;
+      SkipDigits();
+    }
+    if (At(i_, 'e') || At(i_, 'E')) {
+      std::size_t j = i_ + 1;
+      if (At(j, '+') || At(j, '-')) ++j;
+      if (DigitAt(j)) {
+        i_ = j;
+        SkipDigits();
+      }
+    }
+    Push(TokenKind::Number, std::string(s_.substr(start, i_ - start)), start);
+  }
+
+  void SkipDigits() {
+    while (DigitAt(i_)) ++i_;
+  }
+
+  void ScanParam() {
+    Push(TokenKind::Param, "?", i_++);
+    out_.back().param_index = params_++;
+  }
+
+  // A two-character comparison first, then a one-character operator.
+  void ScanOperator() {
+    static const char* const kTwo[] = {"<>", "!=", "<=", ">=", "!<", "!>"};
+    const char c = s_[i_];
+    for (const char* op : kTwo) {
+      if (c == op[0] && At(i_ + 1, op[1])) {
+        Push(TokenKind::Operator, op, i_);
+        i_ += 2;
+        return;
+      }
+    }
+    if (std::string_view("=<>+-*/%(),.;~&|^").find(c) != std::string_view::npos) {
+      Push(TokenKind::Operator, std::string(1, c), i_++);
+      return;
+    }
+    throw DbError(std::string("Incorrect syntax near '") + c + "'.");
+  }
+
+  std::string_view s_;
+  std::size_t n_;
+  std::size_t i_ = 0;
+  int params_ = 0;
+  std::vector<Token> out_;
+};
+
+}  // namespace
+
+std::vector<Token> Tokenize(std::string_view s) { return Scanner(s).Run(); }
 
 }  // namespace zel::db::embedded

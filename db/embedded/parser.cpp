@@ -1337,90 +1337,122 @@ class Parser {
     return e;
   }
 
+  // One step per kind of primary expression, chosen by its first token.
   ExprPtr ParsePrimary() {
     Nesting nesting(*this);
     const Token& t = Cur();
     switch (t.kind) {
-      case TokenKind::Number: {
-        ++pos_;
-        bool is_decimal = t.text.find_first_of(".eE") != std::string::npos;
-        ExprPtr e = Make(is_decimal ? ExprKind::Decimal : ExprKind::Integer);
-        e->text = t.text;
-        return e;
-      }
-      case TokenKind::String: {
-        ++pos_;
-        ExprPtr e = Make(ExprKind::String);
-        e->text = t.text;
-        e->unicode = t.unicode;
-        return e;
-      }
-      case TokenKind::Param: {
-        ++pos_;
-        ExprPtr e = Make(ExprKind::Param);
-        e->param_index = t.param_index;
-        return e;
-      }
-      case TokenKind::Variable: {
-        ++pos_;
-        ExprPtr e = Make(ExprKind::Variable);
-        e->text = t.text;
-        if (IsOp("(")) Unsupported("function " + t.text);
-        return e;
-      }
-      case TokenKind::Operator: {
-        if (t.text == "(") {
-          ++pos_;
-          if (IsWord("SELECT")) {
-            ExprPtr e = Make(ExprKind::Subquery);
-            e->select = ParseSelect();
-            ExpectOp(")");
-            return e;
-          }
-          ExprPtr e = ParseExpr();
-          ExpectOp(")");
-          return e;
-        }
+      case TokenKind::Number:
+        return ParseNumber(t);
+      case TokenKind::String:
+        return ParseStringLiteral(t);
+      case TokenKind::Param:
+        return ParseParam(t);
+      case TokenKind::Variable:
+        return ParseVariable(t);
+      case TokenKind::Operator:
+        if (t.text == "(") return ParseParenthesized();
         SyntaxError();
-      }
-      case TokenKind::QuotedIdent:
       case TokenKind::Identifier:
-        break;
+        if (ExprPtr e = ParseKeywordPrimary(t.upper)) return e;
+        return ParseNameOrCall();
+      case TokenKind::QuotedIdent:
+        return ParseNameOrCall();
       case TokenKind::End:
         SyntaxError();
     }
-    if (t.kind == TokenKind::Identifier) {
-      const std::string& w = t.upper;
-      if (w == "NULL") {
-        ++pos_;
-        return Make(ExprKind::Null);
-      }
-      if (w == "CASE") return ParseCase();
-      if ((w == "CAST" || w == "TRY_CAST") && PeekOp(1, "(")) {
-        if (w == "TRY_CAST") Unsupported("TRY_CAST");
-        pos_ += 2;
-        ExprPtr e = Make(ExprKind::Cast);
-        e->args.push_back(ParseExpr());
-        ExpectWord("AS");
-        e->type = ParseType();
-        ExpectOp(")");
-        return e;
-      }
-      if (w == "CONVERT" && PeekOp(1, "(")) {
-        pos_ += 2;
-        ExprPtr e = Make(ExprKind::Cast);
-        e->is_convert = true;
-        e->type = ParseType();
-        ExpectOp(",");
-        e->args.push_back(ParseExpr());
-        if (AcceptOp(",")) e->args.push_back(ParseExpr());
-        ExpectOp(")");
-        return e;
-      }
-      if (w == "EXISTS") SyntaxError();
-      if (Reserved().count(w) && !(PeekOp(1, "(") && (w == "LEFT" || w == "RIGHT"))) SyntaxError();
+    SyntaxError();
+  }
+
+  ExprPtr ParseNumber(const Token& t) {
+    ++pos_;
+    const bool is_decimal = t.text.find_first_of(".eE") != std::string::npos;
+    ExprPtr e = Make(is_decimal ? ExprKind::Decimal : ExprKind::Integer);
+    e->text = t.text;
+    return e;
+  }
+
+  ExprPtr ParseStringLiteral(const Token& t) {
+    ++pos_;
+    ExprPtr e = Make(ExprKind::String);
+    e->text = t.text;
+    e->unicode = t.unicode;
+    return e;
+  }
+
+  ExprPtr ParseParam(const Token& t) {
+    ++pos_;
+    ExprPtr e = Make(ExprKind::Param);
+    e->param_index = t.param_index;
+    return e;
+  }
+
+  ExprPtr ParseVariable(const Token& t) {
+    ++pos_;
+    ExprPtr e = Make(ExprKind::Variable);
+    e->text = t.text;
+    if (IsOp("(")) Unsupported("function " + t.text);
+    return e;
+  }
+
+  // ( expression ) or a ( SELECT … ) subquery.
+  ExprPtr ParseParenthesized() {
+    ++pos_;
+    if (IsWord("SELECT")) {
+      ExprPtr e = Make(ExprKind::Subquery);
+      e->select = ParseSelect();
+      ExpectOp(")");
+      return e;
     }
-    // Name chain, possibly a function call.
+    ExprPtr e = ParseExpr();
+    ExpectOp(")");
+    return e;
+  }
+
+  // NULL, CASE, CAST and CONVERT; refuses the other reserved words (LEFT( and RIGHT( are
+  // the functions). Null when the word starts a name or a call.
+  ExprPtr ParseKeywordPrimary(const std::string& w) {
+    if (w == "NULL") {
+      ++pos_;
+      return Make(ExprKind::Null);
+    }
+    if (w == "CASE") return ParseCase();
+    if ((w == "CAST" || w == "TRY_CAST") && PeekOp(1, "(")) {
+      if (w == "TRY_CAST") Unsupported("TRY_CAST");
+      return ParseCast();
+    }
+    if (w == "CONVERT" && PeekOp(1, "(")) return ParseConvert();
+    if (w == "EXISTS") SyntaxError();
+    if (Reserved().count(w) && !(PeekOp(1, "(") && (w == "LEFT" || w == "RIGHT"))) SyntaxError();
+    return nullptr;
+  }
+
+  // CAST ( expression AS type )
+  ExprPtr ParseCast() {
+    pos_ += 2;
+    ExprPtr e = Make(ExprKind::Cast);
+    e->args.push_back(ParseExpr());
+    ExpectWord("AS");
+    e->type = ParseType();
+    ExpectOp(")");
+    return e;
+  }
+
+  // CONVERT ( type , expression [, style] )
+  ExprPtr ParseConvert() {
+    pos_ += 2;
+    ExprPtr e = Make(ExprKind::Cast);
+    e->is_convert = true;
+    e->type = ParseType();
+    ExpectOp(",");
+    e->args.push_back(ParseExpr());
+    if (AcceptOp(",")) e->args.push_back(ParseExpr());
+    ExpectOp(")");
+    return e;
+  }
+
+  // A dotted name (a..b keeps the empty part): a column, or a function when ( follows.
+  ExprPtr ParseNameOrCall() {
     std::vector<std::string> parts;
     parts.push_back(toks_[pos_++].text);
     while (IsOp(".")) {
@@ -1432,28 +1464,31 @@ class Parser {
       if (!IsNameToken()) SyntaxError();
       parts.push_back(toks_[pos_++].text);
     }
-    if (IsOp("(")) {
-      ++pos_;
-      ExprPtr e = Make(ExprKind::Function);
-      e->name = parts;
-      if (IsOp("*")) {
-        ++pos_;
-        e->args.push_back(Make(ExprKind::Star));
-      } else if (!IsOp(")")) {
-        if (AcceptWord("DISTINCT"))
-          e->distinct = true;
-        else
-          AcceptWord("ALL");
-        do {
-          e->args.push_back(ParseExpr());
-        } while (AcceptOp(","));
-      }
-      ExpectOp(")");
-      if (IsWord("OVER")) Unsupported("window function OVER");
-      return e;
-    }
+    if (IsOp("(")) return ParseCall(std::move(parts));
     ExprPtr e = Make(ExprKind::Column);
     e->name = std::move(parts);
+    return e;
+  }
+
+  // name ( * ) or name ( [DISTINCT | ALL] expression, … ); no window functions.
+  ExprPtr ParseCall(std::vector<std::string> name) {
+    ++pos_;
+    ExprPtr e = Make(ExprKind::Function);
+    e->name = std::move(name);
+    if (IsOp("*")) {
+      ++pos_;
+      e->args.push_back(Make(ExprKind::Star));
+    } else if (!IsOp(")")) {
+      if (AcceptWord("DISTINCT"))
+        e->distinct = true;
+      else
+        AcceptWord("ALL");
+      do {
+        e->args.push_back(ParseExpr());
+      } while (AcceptOp(","));
+    }
+    ExpectOp(")");
+    if (IsWord("OVER")) Unsupported("window function OVER");
     return e;
   }
 

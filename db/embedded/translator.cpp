@@ -167,6 +167,8 @@ std::string Translator::EmitUnpivot(const TableRef& ref, Scope& scope) {
 
 // ------------------------------------------------------------------------ queries
 
+// A query: one core, or cores joined by set operations with the column types merged and an
+// ORDER BY over the combined columns.
 Translator::QueryOut Translator::EmitSelect(const Select& s, const Scope* parent,
                                             bool name_columns) {
   if (s.cores.size() == 1) return EmitCore(s.cores[0], parent, &s.order_by, name_columns, false);
@@ -182,66 +184,90 @@ Translator::QueryOut Translator::EmitSelect(const Select& s, const Scope* parent
   }
   QueryOut out;
   out.columns = parts[0].columns;
-  for (std::size_t i = 1; i < parts.size(); ++i) {
-    for (std::size_t c = 0; c < out.columns.size(); ++c) {
-      SqlType& a = out.columns[c].type;
-      const SqlType& b = parts[i].columns[c].type;
-      if (a.cls == TypeClass::Null) {
-        a = b;
-      } else if (b.cls == TypeClass::Null) {
-      } else if (a.IsString() && b.IsString()) {
-        a.cls = (a.cls == TypeClass::Char && b.cls == TypeClass::Char && a.length == b.length)
-                    ? TypeClass::Char
-                    : TypeClass::VarChar;
-        a.length = (a.length < 0 || b.length < 0) ? -1 : std::max(a.length, b.length);
-      } else if (a.IsNumber() && b.IsNumber()) {
-        a = HigherNumber(a, b);
-      } else if (!(a.cls == b.cls)) {
-        a = SqlType::Unknown();
-      }
-    }
-  }
+  for (std::size_t i = 1; i < parts.size(); ++i) MergeSetColumnTypes(out.columns, parts[i].columns);
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (i) out.sql += std::string(" ") + SetOpText(s.set_ops[i - 1]) + " ";
     out.sql += parts[i].sql;
   }
-  if (!s.order_by.empty()) {
-    out.sql += " ORDER BY ";
-    for (std::size_t i = 0; i < s.order_by.size(); ++i) {
-      const Expr& e = *s.order_by[i].expr;
-      int ordinal = -1;
-      if (e.kind == ExprKind::Integer) {
-        ordinal = std::stoi(e.text);
-        if (ordinal < 1 || ordinal > static_cast<int>(out.columns.size()))
-          throw DbError("The ORDER BY position number " + e.text +
-                        " is out of range of the number of items in the select list.");
-      } else if (e.kind == ExprKind::Column) {
-        for (std::size_t c = 0; c < out.columns.size() && ordinal < 0; ++c) {
-          const OutColumn& oc = out.columns[c];
-          if (e.name.size() == 1) {
-            if (EqualsNoCase(oc.name, e.name[0])) ordinal = static_cast<int>(c) + 1;
-          } else if (oc.parts.size() == e.name.size()) {
-            bool same = true;
-            for (std::size_t k = 0; k < e.name.size(); ++k)
-              if (!EqualsNoCase(oc.parts[k], e.name[k])) same = false;
-            if (same) ordinal = static_cast<int>(c) + 1;
-          }
-        }
-      }
-      if (ordinal < 0)
-        throw DbError(
-            "ORDER BY items must appear in the select list if the statement contains a UNION, "
-            "INTERSECT or EXCEPT operator.");
-      if (i) out.sql += ", ";
-      out.sql += std::to_string(ordinal);
-      if (out.columns[ordinal - 1].type.IsString() || !out.columns[ordinal - 1].type.IsKnown())
-        out.sql += " COLLATE TSQL";
-      if (s.order_by[i].descending) out.sql += " DESC";
-    }
-  }
+  if (!s.order_by.empty()) out.sql += " ORDER BY " + SetOrderBy(s.order_by, out.columns);
   return out;
 }
 
+// The type of each combined column: NULL takes the other side's type, texts widen to the
+// longer (char only when both are char of one length), numbers to the higher; unlike
+// classes leave the type unknown.
+void Translator::MergeSetColumnTypes(std::vector<OutColumn>& columns,
+                                     const std::vector<OutColumn>& next) {
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    SqlType& a = columns[c].type;
+    const SqlType& b = next[c].type;
+    if (a.cls == TypeClass::Null) {
+      a = b;
+    } else if (b.cls == TypeClass::Null) {
+    } else if (a.IsString() && b.IsString()) {
+      a.cls = (a.cls == TypeClass::Char && b.cls == TypeClass::Char && a.length == b.length)
+                  ? TypeClass::Char
+                  : TypeClass::VarChar;
+      a.length = (a.length < 0 || b.length < 0) ? -1 : std::max(a.length, b.length);
+    } else if (a.IsNumber() && b.IsNumber()) {
+      a = HigherNumber(a, b);
+    } else if (!(a.cls == b.cls)) {
+      a = SqlType::Unknown();
+    }
+  }
+}
+
+// ORDER BY of a set operation: every item is a position or names a combined column.
+std::string Translator::SetOrderBy(const std::vector<OrderItem>& order,
+                                   const std::vector<OutColumn>& columns) {
+  std::string sql;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Expr& e = *order[i].expr;
+    int ordinal = OrderPosition(e, columns.size());
+    if (ordinal < 0 && e.kind == ExprKind::Column) ordinal = SetColumnPosition(e, columns);
+    if (ordinal < 0)
+      throw DbError(
+          "ORDER BY items must appear in the select list if the statement contains a UNION, "
+          "INTERSECT or EXCEPT operator.");
+    if (i) sql += ", ";
+    sql += std::to_string(ordinal);
+    if (columns[ordinal - 1].type.IsString() || !columns[ordinal - 1].type.IsKnown())
+      sql += " COLLATE TSQL";
+    if (order[i].descending) sql += " DESC";
+  }
+  return sql;
+}
+
+// The 1-based position an ORDER BY integer names (raising when out of range); -1 for
+// any other expression.
+int Translator::OrderPosition(const Expr& e, std::size_t columns) {
+  if (e.kind != ExprKind::Integer) return -1;
+  const int ordinal = std::stoi(e.text);
+  if (ordinal < 1 || ordinal > static_cast<int>(columns))
+    throw DbError("The ORDER BY position number " + e.text +
+                  " is out of range of the number of items in the select list.");
+  return ordinal;
+}
+
+// The 1-based position of the combined column a name denotes (by its name alone, or by all
+// the parts of a qualified one); -1 when none.
+int Translator::SetColumnPosition(const Expr& e, const std::vector<OutColumn>& columns) {
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const OutColumn& oc = columns[c];
+    if (e.name.size() == 1) {
+      if (EqualsNoCase(oc.name, e.name[0])) return static_cast<int>(c) + 1;
+    } else if (oc.parts.size() == e.name.size()) {
+      bool same = true;
+      for (std::size_t k = 0; k < e.name.size(); ++k)
+        if (!EqualsNoCase(oc.parts[k], e.name[k])) same = false;
+      if (same) return static_cast<int>(c) + 1;
+    }
+  }
+  return -1;
+}
+
+// One SELECT core, its clauses in the order SQL Server binds them: FROM, the select list,
+// WHERE, GROUP BY, HAVING, ORDER BY, TOP.
 Translator::QueryOut Translator::EmitCore(const SelectCore& core, const Scope* parent,
                                           const std::vector<OrderItem>* order, bool name_columns,
                                           bool allow_into) {
@@ -252,37 +278,10 @@ Translator::QueryOut Translator::EmitCore(const SelectCore& core, const Scope* p
   QueryOut out;
   std::vector<std::string> items;
   for (const SelectItem& item : core.items) {
-    if (item.star) {
-      bool any = false;
-      for (const Source& s : scope.sources) {
-        if (!item.star_qualifier.empty()) {
-          const auto& q = item.star_qualifier;
-          bool match = s.has_alias ? (q.size() == 1 && EqualsNoCase(q[0], s.exposed))
-                                   : EqualsNoCase(q.back(), s.exposed);
-          if (!match) continue;
-        }
-        any = true;
-        for (const SourceColumn& c : s.columns) {
-          items.push_back(s.sql_alias + "." + QuoteIdent(c.name));
-          out.columns.push_back(OutColumn{c.name, c.type, {s.exposed, c.name}});
-        }
-      }
-      if (!any) {
-        if (item.star_qualifier.empty())
-          throw DbError("SELECT * with no tables specified is not valid.");
-        std::string q;
-        for (const std::string& p : item.star_qualifier) q += p + ".";
-        throw DbError("The multi-part identifier \"" + q + "*\" could not be bound.");
-      }
-      continue;
-    }
-    if (!item.assign_variable.empty()) Unsupported("variable assignment mixed with a result set");
-    Ex x = Emit(*item.expr, scope);
-    std::string sql = x.sql;
-    if (x.column_name.empty() && (x.type.IsString() || x.type.cls == TypeClass::DateTime))
-      sql = "(" + sql + ") COLLATE TSQL";
-    items.push_back(sql);
-    out.columns.push_back(OutColumn{item.has_alias ? item.alias : x.column_name, x.type, x.parts});
+    if (item.star)
+      EmitStarItem(item, scope, items, out.columns);
+    else
+      EmitSelectItem(item, scope, items, out.columns);
   }
   std::string sql = core.distinct ? "SELECT DISTINCT " : "SELECT ";
   for (std::size_t i = 0; i < items.size(); ++i) {
@@ -293,60 +292,101 @@ Translator::QueryOut Translator::EmitCore(const SelectCore& core, const Scope* p
   }
   if (!from.empty()) sql += " FROM " + from;
   if (core.where) sql += " WHERE " + Condition(*core.where, scope);
-  if (!core.group_by.empty()) {
-    sql += " GROUP BY ";
-    for (std::size_t i = 0; i < core.group_by.size(); ++i) {
-      Ex g = Emit(*core.group_by[i], scope);
-      if (i) sql += ", ";
-      sql += g.sql;
-      if (g.column_name.empty() && g.type.IsString()) sql += " COLLATE TSQL";
-    }
-  }
+  if (!core.group_by.empty()) sql += " GROUP BY " + GroupBy(core.group_by, scope);
   if (core.having) sql += " HAVING " + Condition(*core.having, scope);
-  if (order && !order->empty()) {
-    sql += " ORDER BY ";
-    for (std::size_t i = 0; i < order->size(); ++i) {
-      const Expr& e = *(*order)[i].expr;
-      if (i) sql += ", ";
-      int ordinal = -1;
-      if (e.kind == ExprKind::Integer) {
-        ordinal = std::stoi(e.text);
-        if (ordinal < 1 || ordinal > static_cast<int>(out.columns.size()))
-          throw DbError("The ORDER BY position number " + e.text +
-                        " is out of range of the number of items in the select list.");
-      } else if (e.kind == ExprKind::Column && e.name.size() == 1) {
-        for (std::size_t c = 0; c < core.items.size() && ordinal < 0; ++c)
-          if (core.items[c].has_alias && EqualsNoCase(core.items[c].alias, e.name[0]))
-            ordinal = static_cast<int>(c) + 1;
-      }
-      if (ordinal > 0) {
-        bool stars = false;
-        for (const SelectItem& it : core.items) stars = stars || it.star;
-        if (stars && e.kind != ExprKind::Integer) ordinal = -1;
-      }
-      if (ordinal > 0) {
-        sql += std::to_string(ordinal);
-        const SqlType& t = out.columns[ordinal - 1].type;
-        if (t.IsString()) sql += " COLLATE TSQL";
-      } else {
-        Ex o = Emit(e, scope);
-        sql += o.sql;
-        if (o.column_name.empty() && o.type.IsString()) sql += " COLLATE TSQL";
-      }
-      if ((*order)[i].descending) sql += " DESC";
-    }
-  }
-  if (core.top) {
-    if (core.top_percent) {
-      if (!(core.top->kind == ExprKind::Integer && core.top->text == "100"))
-        Unsupported("TOP n PERCENT other than 100");
-    } else {
-      Scope empty;
-      sql += " LIMIT " + Emit(*core.top, empty).sql;
-    }
-  }
+  if (order && !order->empty()) sql += " ORDER BY " + CoreOrderBy(core, *order, out.columns, scope);
+  sql += Top(core);
   out.sql = std::move(sql);
   return out;
+}
+
+// * or q.*: the columns of every source (or of the one the qualifier names).
+void Translator::EmitStarItem(const SelectItem& item, const Scope& scope,
+                              std::vector<std::string>& items, std::vector<OutColumn>& columns) {
+  bool any = false;
+  for (const Source& s : scope.sources) {
+    if (!item.star_qualifier.empty()) {
+      const auto& q = item.star_qualifier;
+      bool match = s.has_alias ? (q.size() == 1 && EqualsNoCase(q[0], s.exposed))
+                               : EqualsNoCase(q.back(), s.exposed);
+      if (!match) continue;
+    }
+    any = true;
+    for (const SourceColumn& c : s.columns) {
+      items.push_back(s.sql_alias + "." + QuoteIdent(c.name));
+      columns.push_back(OutColumn{c.name, c.type, {s.exposed, c.name}});
+    }
+  }
+  if (!any) {
+    if (item.star_qualifier.empty())
+      throw DbError("SELECT * with no tables specified is not valid.");
+    std::string q;
+    for (const std::string& p : item.star_qualifier) q += p + ".";
+    throw DbError("The multi-part identifier \"" + q + "*\" could not be bound.");
+  }
+}
+
+// An expression of the select list; a computed text or date compares under TSQL.
+void Translator::EmitSelectItem(const SelectItem& item, const Scope& scope,
+                                std::vector<std::string>& items, std::vector<OutColumn>& columns) {
+  if (!item.assign_variable.empty()) Unsupported("variable assignment mixed with a result set");
+  Ex x = Emit(*item.expr, scope);
+  std::string sql = x.sql;
+  if (x.column_name.empty() && (x.type.IsString() || x.type.cls == TypeClass::DateTime))
+    sql = "(" + sql + ") COLLATE TSQL";
+  items.push_back(sql);
+  columns.push_back(OutColumn{item.has_alias ? item.alias : x.column_name, x.type, x.parts});
+}
+
+std::string Translator::GroupBy(const std::vector<ExprPtr>& group_by, const Scope& scope) {
+  std::string sql;
+  for (std::size_t i = 0; i < group_by.size(); ++i) {
+    Ex g = Emit(*group_by[i], scope);
+    if (i) sql += ", ";
+    sql += g.sql;
+    if (g.column_name.empty() && g.type.IsString()) sql += " COLLATE TSQL";
+  }
+  return sql;
+}
+
+// ORDER BY of one core: a position, a select-list alias (not beside a *), or an expression.
+std::string Translator::CoreOrderBy(const SelectCore& core, const std::vector<OrderItem>& order,
+                                    const std::vector<OutColumn>& columns, const Scope& scope) {
+  bool stars = false;
+  for (const SelectItem& it : core.items) stars = stars || it.star;
+  std::string sql;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Expr& e = *order[i].expr;
+    if (i) sql += ", ";
+    int ordinal = OrderPosition(e, columns.size());
+    if (ordinal < 0 && e.kind == ExprKind::Column && e.name.size() == 1 && !stars) {
+      for (std::size_t c = 0; c < core.items.size() && ordinal < 0; ++c)
+        if (core.items[c].has_alias && EqualsNoCase(core.items[c].alias, e.name[0]))
+          ordinal = static_cast<int>(c) + 1;
+    }
+    if (ordinal > 0) {
+      sql += std::to_string(ordinal);
+      if (columns[ordinal - 1].type.IsString()) sql += " COLLATE TSQL";
+    } else {
+      Ex o = Emit(e, scope);
+      sql += o.sql;
+      if (o.column_name.empty() && o.type.IsString()) sql += " COLLATE TSQL";
+    }
+    if (order[i].descending) sql += " DESC";
+  }
+  return sql;
+}
+
+// TOP n as LIMIT; TOP 100 PERCENT is every row.
+std::string Translator::Top(const SelectCore& core) {
+  if (!core.top) return "";
+  if (core.top_percent) {
+    if (!(core.top->kind == ExprKind::Integer && core.top->text == "100"))
+      Unsupported("TOP n PERCENT other than 100");
+    return "";
+  }
+  Scope empty;
+  return " LIMIT " + Emit(*core.top, empty).sql;
 }
 
 // ------------------------------------------------------------------------ statements

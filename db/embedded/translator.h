@@ -83,8 +83,22 @@ class Translator {
 
   // Queries and FROM.
   QueryOut EmitSelect(const Select& s, const Scope* parent, bool name_columns);
+  static void MergeSetColumnTypes(std::vector<OutColumn>& columns,
+                                  const std::vector<OutColumn>& next);
+  static std::string SetOrderBy(const std::vector<OrderItem>& order,
+                                const std::vector<OutColumn>& columns);
+  static int OrderPosition(const Expr& e, std::size_t columns);
+  static int SetColumnPosition(const Expr& e, const std::vector<OutColumn>& columns);
   QueryOut EmitCore(const SelectCore& core, const Scope* parent,
                     const std::vector<OrderItem>* order, bool name_columns, bool allow_into);
+  void EmitStarItem(const SelectItem& item, const Scope& scope, std::vector<std::string>& items,
+                    std::vector<OutColumn>& columns);
+  void EmitSelectItem(const SelectItem& item, const Scope& scope, std::vector<std::string>& items,
+                      std::vector<OutColumn>& columns);
+  std::string GroupBy(const std::vector<ExprPtr>& group_by, const Scope& scope);
+  std::string CoreOrderBy(const SelectCore& core, const std::vector<OrderItem>& order,
+                          const std::vector<OutColumn>& columns, const Scope& scope);
+  std::string Top(const SelectCore& core);
   std::string EmitFrom(const std::vector<std::unique_ptr<TableRef>>& from, Scope& scope);
   std::string EmitRef(const TableRef& ref, Scope& scope);
   std::string EmitDerived(const TableRef& ref, Scope& scope);
