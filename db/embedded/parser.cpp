@@ -1199,89 +1199,97 @@ class Parser {
     return ParsePredicate();
   }
 
+  // EXISTS ( … ), or an additive expression followed by any chain of comparisons,
+  // [NOT] BETWEEN, [NOT] IN, [NOT] LIKE and IS [NOT] NULL.
   ExprPtr ParsePredicate() {
-    if (IsWord("EXISTS")) {
-      ++pos_;
-      ExpectOp("(");
-      ExprPtr e = Make(ExprKind::Exists);
-      e->select = ParseSelect();
-      ExpectOp(")");
-      return e;
-    }
+    if (IsWord("EXISTS")) return ParseExists();
     ExprPtr left = ParseAdditive();
-    while (true) {
-      if (Cur().kind == TokenKind::Operator) {
-        Operator op = ComparisonOperator(Cur().text);
-        if (op != Operator::None) {
-          ++pos_;
-          if (IsWord("ALL") || IsWord("ANY") || IsWord("SOME"))
-            Unsupported(Cur().upper + " (subquery)");
-          ExprPtr e = Make(ExprKind::Compare);
-          e->op = op;
-          e->args.push_back(std::move(left));
-          e->args.push_back(ParseAdditive());
-          left = std::move(e);
-          continue;
-        }
-        break;
-      }
-      bool negated = false;
-      std::size_t save = pos_;
-      if (IsWord("NOT") && (PeekWord(1, "BETWEEN") || PeekWord(1, "IN") || PeekWord(1, "LIKE"))) {
-        negated = true;
-        ++pos_;
-      }
-      if (AcceptWord("BETWEEN")) {
-        ExprPtr e = Make(ExprKind::Between);
-        e->negated = negated;
-        e->args.push_back(std::move(left));
-        e->args.push_back(ParseAdditive());
-        ExpectWord("AND");
-        e->args.push_back(ParseAdditive());
-        left = std::move(e);
-        continue;
-      }
-      if (AcceptWord("IN")) {
-        ExpectOp("(");
-        ExprPtr e;
-        if (IsWord("SELECT")) {
-          e = Make(ExprKind::InSelect);
-          e->args.push_back(std::move(left));
-          e->select = ParseSelect();
-        } else {
-          e = Make(ExprKind::InList);
-          e->args.push_back(std::move(left));
-          do {
-            e->args.push_back(ParseExpr());
-          } while (AcceptOp(","));
-        }
-        ExpectOp(")");
-        e->negated = negated;
-        left = std::move(e);
-        continue;
-      }
-      if (AcceptWord("LIKE")) {
-        ExprPtr e = Make(ExprKind::Like);
-        e->negated = negated;
-        e->args.push_back(std::move(left));
-        e->args.push_back(ParseAdditive());
-        if (AcceptWord("ESCAPE")) e->args.push_back(ParseAdditive());
-        left = std::move(e);
-        continue;
-      }
-      pos_ = save;
-      if (IsWord("IS")) {
-        ++pos_;
-        ExprPtr e = Make(ExprKind::IsNull);
-        e->negated = AcceptWord("NOT");
-        ExpectWord("NULL");
-        e->args.push_back(std::move(left));
-        left = std::move(e);
-        continue;
-      }
-      break;
-    }
+    while (ExprPtr next = ParsePredicateStep(left)) left = std::move(next);
     return left;
+  }
+
+  ExprPtr ParseExists() {
+    ++pos_;
+    ExpectOp("(");
+    ExprPtr e = Make(ExprKind::Exists);
+    e->select = ParseSelect();
+    ExpectOp(")");
+    return e;
+  }
+
+  // The predicate that takes `left` as its first operand; null (left untouched) when none
+  // follows.
+  ExprPtr ParsePredicateStep(ExprPtr& left) {
+    if (Cur().kind == TokenKind::Operator) return ParseComparison(left);
+    const bool negated =
+        IsWord("NOT") && (PeekWord(1, "BETWEEN") || PeekWord(1, "IN") || PeekWord(1, "LIKE"));
+    if (negated) ++pos_;
+    if (AcceptWord("BETWEEN")) return ParseBetween(left, negated);
+    if (AcceptWord("IN")) return ParseIn(left, negated);
+    if (AcceptWord("LIKE")) return ParseLike(left, negated);
+    if (IsWord("IS")) return ParseIsNull(left);
+    return nullptr;
+  }
+
+  // left <op> additive; null when the operator compares nothing.
+  ExprPtr ParseComparison(ExprPtr& left) {
+    const Operator op = ComparisonOperator(Cur().text);
+    if (op == Operator::None) return nullptr;
+    ++pos_;
+    if (IsWord("ALL") || IsWord("ANY") || IsWord("SOME")) Unsupported(Cur().upper + " (subquery)");
+    ExprPtr e = Make(ExprKind::Compare);
+    e->op = op;
+    e->args.push_back(std::move(left));
+    e->args.push_back(ParseAdditive());
+    return e;
+  }
+
+  ExprPtr ParseBetween(ExprPtr& left, bool negated) {
+    ExprPtr e = Make(ExprKind::Between);
+    e->negated = negated;
+    e->args.push_back(std::move(left));
+    e->args.push_back(ParseAdditive());
+    ExpectWord("AND");
+    e->args.push_back(ParseAdditive());
+    return e;
+  }
+
+  // IN ( SELECT … ) or IN ( expression, … ).
+  ExprPtr ParseIn(ExprPtr& left, bool negated) {
+    ExpectOp("(");
+    ExprPtr e;
+    if (IsWord("SELECT")) {
+      e = Make(ExprKind::InSelect);
+      e->args.push_back(std::move(left));
+      e->select = ParseSelect();
+    } else {
+      e = Make(ExprKind::InList);
+      e->args.push_back(std::move(left));
+      do {
+        e->args.push_back(ParseExpr());
+      } while (AcceptOp(","));
+    }
+    ExpectOp(")");
+    e->negated = negated;
+    return e;
+  }
+
+  ExprPtr ParseLike(ExprPtr& left, bool negated) {
+    ExprPtr e = Make(ExprKind::Like);
+    e->negated = negated;
+    e->args.push_back(std::move(left));
+    e->args.push_back(ParseAdditive());
+    if (AcceptWord("ESCAPE")) e->args.push_back(ParseAdditive());
+    return e;
+  }
+
+  ExprPtr ParseIsNull(ExprPtr& left) {
+    ++pos_;
+    ExprPtr e = Make(ExprKind::IsNull);
+    e->negated = AcceptWord("NOT");
+    ExpectWord("NULL");
+    e->args.push_back(std::move(left));
+    return e;
   }
 
   ExprPtr ParseAdditive() {
