@@ -118,6 +118,19 @@ TEST_F(EmbeddedTest, ThreePartNamesAcrossDatabases) {
   EXPECT_EQ(ErrorOf("SELECT Nope FROM MorType"), "Invalid column name 'Nope'.");
 }
 
+// An ORDER BY position outside the select list, however many digits it has, is SQL Server's
+// error, for one query and for a set operation.
+TEST_F(EmbeddedTest, OrderByPositionOutOfRange) {
+  Q("CREATE TABLE T (A int)");
+  for (const char* position : {"0", "2", "99999999999"}) {
+    const std::string want = std::string("The ORDER BY position number ") + position +
+                             " is out of range of the number of items in the select list.";
+    EXPECT_EQ(ErrorOf(std::string("SELECT A FROM T ORDER BY ") + position), want);
+    EXPECT_EQ(ErrorOf(std::string("SELECT A FROM T UNION SELECT A FROM T ORDER BY ") + position),
+              want);
+  }
+}
+
 TEST_F(EmbeddedTest, ConnectionWithCatalogAndServerLevel) {
   Q("CREATE TABLE T (A int)");
   Q("INSERT INTO T VALUES (7)");

@@ -1,11 +1,12 @@
 #include "db/embedded/parser.h"
 
-#include <charconv>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "db/client.h"
 #include "db/embedded/lexer.h"
+#include "util/parse_int.h"
 
 namespace zel::db::embedded {
 
@@ -211,16 +212,14 @@ class Parser {
   // The size given to a type: refused above what SQL Server allows (8000 bytes, 4000
   // characters of the Unicode types), with its message, before anything is allocated.
   static int SizeOf(const std::string& digits, const std::string& type) {
-    long long value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    const std::optional<long long> value = util::ParseInt<long long>(digits);
     const bool unicode = type == "NCHAR" || type == "NVARCHAR";
-    if (error != std::errc() || end != digits.data() + digits.size() ||
-        value > (unicode ? 4000 : 8000)) {
+    if (!value || *value > (unicode ? 4000 : 8000)) {
       throw DbError("The size (" + digits + ") given to the " + (unicode ? "parameter" : "type") +
                     " '" + LowerAscii(type) + "' exceeds the maximum allowed" +
                     (unicode ? " (4000)." : " for any data type (8000)."));
     }
-    return static_cast<int>(value);
+    return static_cast<int>(*value);
   }
 
   TypeSpec ParseType() {

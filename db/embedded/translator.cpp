@@ -1,10 +1,12 @@
 #include "db/embedded/translator.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "db/client.h"
 #include "db/embedded/lexer.h"
 #include "db/embedded/translator_internal.h"
+#include "util/parse_int.h"
 
 namespace zel::db::embedded {
 
@@ -242,11 +244,11 @@ std::string Translator::SetOrderBy(const std::vector<OrderItem>& order,
 // any other expression.
 int Translator::OrderPosition(const Expr& e, std::size_t columns) {
   if (e.kind != ExprKind::Integer) return -1;
-  const int ordinal = std::stoi(e.text);
-  if (ordinal < 1 || ordinal > static_cast<int>(columns))
+  const std::optional<int> ordinal = util::ParseInt<int>(e.text);
+  if (!ordinal || *ordinal < 1 || *ordinal > static_cast<int>(columns))
     throw DbError("The ORDER BY position number " + e.text +
                   " is out of range of the number of items in the select list.");
-  return ordinal;
+  return *ordinal;
 }
 
 // The 1-based position of the combined column a name denotes (by its name alone, or by all
