@@ -11,6 +11,7 @@
 #include "engine/daily_test_support.h"
 #include "engine/daily_text.h"
 #include "engine/dm_calculate.h"
+#include "testing/faulty_connection.h"
 
 namespace zel::engine {
 namespace {
@@ -217,16 +218,17 @@ TEST_F(ProcessingTest, SecondLeaveOfATypeAddsToTheDaysDetailRow) {
 
 TEST_F(ProcessingTest, TimelineRowsThatCannotBeWrittenAreLoggedAndTheDayIsStillTotalled) {
   Clock("02/02", "08:00", "16:00");
-  Year("DROP TABLE TimeTab");
-  Run({"02/02"});
-  const std::string log = ThreadLog();
-  size_t lines = 0;
-  for (size_t at = log.find("Error In Insert To TimeTab DDate = 02/02 Error : ");
-       at != std::string::npos;
-       at = log.find("Error In Insert To TimeTab DDate = 02/02 Error : ", at + 1)) {
-    ++lines;
+  {
+    const zel::testing::ScopedFaults faults({"INSERT INTO TimeTab"});
+    Run({"02/02"});
   }
+  const std::string log = ThreadLog();
+  const std::string line =
+      "Error In Insert To TimeTab DDate = 02/02 Error : injected failure: INSERT INTO TimeTab";
+  size_t lines = 0;
+  for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++lines;
   EXPECT_EQ(lines, 7u) << log;  // one per stretch of the day
+  EXPECT_TRUE(Rows("Att_1399", "SELECT CalcDate FROM TimeTab").empty());
   EXPECT_EQ(DayWork("02/02")["WorkTotal"], "450");
   EXPECT_EQ(DayWork("02/02")["BeginStr"], "02/0123:59");
   EXPECT_EQ(DayWork("02/02")["EndStr"], "02/0223:59");

@@ -11,6 +11,7 @@
 
 #include "dates/clock.h"
 #include "management/test_server.h"
+#include "testing/faulty_connection.h"
 
 namespace zel::management {
 namespace {
@@ -357,7 +358,8 @@ TEST_F(WorkerTest, MonthlyAndPeriodicWorkersReportAFailedPerson) {
     bool monthly;
   } cases[] = {{"MahWork", true}, {"PrdWork", false}};
   for (const auto& c : cases) {
-    server_.Exec("Att_1399", std::string("DROP TABLE ") + c.table);
+    // Every statement on the worker's result table fails.
+    const zel::testing::ScopedFaults faults({c.table});
     std::shared_ptr<TZELCalculateThread> worker;
     if (c.monthly) {
       worker = std::make_shared<TZELMonthlyCalculate>("      1001", 1, Range("1", "2"));
@@ -366,7 +368,8 @@ TEST_F(WorkerTest, MonthlyAndPeriodicWorkersReportAFailedPerson) {
     }
     RunToEnd(worker);
     EXPECT_TRUE(worker->PersonFailed()) << c.table;
-    EXPECT_NE(worker->FirstFailure().find(c.table), std::string::npos)
+    EXPECT_NE(worker->FirstFailure().find(std::string("injected failure: ") + c.table),
+              std::string::npos)
         << c.table << ": " << worker->FirstFailure();
   }
 }

@@ -15,6 +15,7 @@
 #include "service/home_setup.h"
 #include "service/platform.h"
 #include "service/service_log.h"
+#include "testing/faulty_connection.h"
 #include "util/log_file.h"
 
 namespace zel::service {
@@ -326,7 +327,9 @@ TEST_F(ServiceTest, MonthlyAndPeriodicEntriesWriteTheirRows) {
 
 TEST_F(ServiceTest, FailedRunsAreLoggedByTheirKind) {
   Sql("INSERT INTO Person (Perno) VALUES ('      1001')");
-  Sql("DROP TABLE Semaphor");  // every run fails when it takes the hold
+  // Every run fails when it takes the calculation hold.
+  const std::string take = "UPDATE dbo.Semaphor SET Amount = Amount + 1";
+  const zel::testing::ScopedFaults faults({take});
   Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
       "SubCalcType, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, DifCurMP) VALUES "
       "(1, 0, '08:00', 1, 0, 1, '08/01', '08/02', '', '', '1399', 0), "
@@ -338,15 +341,15 @@ TEST_F(ServiceTest, FailedRunsAreLoggedByTheirKind) {
   s.ServiceStart(started);
   s.TDBCheckTimer();
   EXPECT_EQ(s.LastPass().due, 4);
-  const std::string missing = "Invalid object name 'dbo.Semaphor'.";
+  const std::string failure = "injected failure: " + take;
   EXPECT_TRUE(Logged("Start Calc Daily1 ... 08/01 - 08/02")) << Log();
   EXPECT_TRUE(Logged("End Calc Daily1 ... 08/01 - 08/02")) << Log();
   EXPECT_EQ(Log("Error Thread Action").substr(22),
-            "Error On TZELKLCalculateService.CalcDaily : " + missing + "\n");
-  EXPECT_TRUE(Logged("Error CalcMonthly_2 TDBCheckTimer in CSMain : " + missing)) << Log();
+            "Error On TZELKLCalculateService.CalcDaily : " + failure + "\n");
+  EXPECT_TRUE(Logged("Error CalcMonthly_2 TDBCheckTimer in CSMain : " + failure)) << Log();
   EXPECT_TRUE(Logged("Start CalcPeriodic_1 ...")) << Log();
-  EXPECT_TRUE(Logged("Error CalcPeriodic_1 TDBCheckTimer in CSMain : " + missing)) << Log();
-  EXPECT_TRUE(Logged("Error CalcPeriodic_2 TDBCheckTimer in CSMain : " + missing)) << Log();
+  EXPECT_TRUE(Logged("Error CalcPeriodic_1 TDBCheckTimer in CSMain : " + failure)) << Log();
+  EXPECT_TRUE(Logged("Error CalcPeriodic_2 TDBCheckTimer in CSMain : " + failure)) << Log();
   EXPECT_FALSE(Logged("End CalcPeriodic_1 ...")) << Log();
   // The run row is written also when the run failed.
   EXPECT_EQ(Rows("SELECT ScheduleId FROM CSSLog WHERE Comment LIKE N'شروع%' ORDER BY Id"),
@@ -489,7 +492,7 @@ TEST_F(ServiceTest, DailyEntryWithTransferGoesFromPunchesToDayWork) {
 }
 
 TEST_F(ServiceTest, PassFailureIsLoggedAndTheTimerComesBack) {
-  Sql("DROP TABLE CSSchedule");
+  const zel::testing::ScopedFaults faults({"CSSchedule"});
   TZELKLCalculateService s(home_.string());
   s.LoadConfiguration();
   s.FillSemaphoreList();

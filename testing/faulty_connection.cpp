@@ -9,13 +9,14 @@ db::ResultSet FaultyConnection::Execute(const std::string& sql,
                                         const std::vector<db::Param>& params, int timeout_seconds) {
   const std::string text = util::LowerAscii(sql);
   for (const auto& piece : failing_) {
-    if (text.find(piece) != std::string::npos) throw db::DbError("injected failure: " + piece);
+    if (text.find(util::LowerAscii(piece)) != std::string::npos) {
+      throw db::DbError("injected failure: " + piece);
+    }
   }
   return Inner().Execute(sql, params, timeout_seconds);
 }
 
 ScopedFaults::ScopedFaults(std::vector<std::string> failing) {
-  for (auto& piece : failing) piece = util::LowerAscii(piece);
   db::SetConnectionDecorator([failing](std::unique_ptr<db::Connection> inner) {
     return std::unique_ptr<db::Connection>(
         std::make_unique<FaultyConnection>(std::move(inner), failing));

@@ -2,7 +2,7 @@
 // on" paths (a statement that fails must be logged and the work go on), and a scope that
 // wraps every connection opened meanwhile (db::Connect) with one. A statement fails when its
 // text contains one of the given pieces, compared without ASCII case; it then raises
-// db::DbError "injected failure: <piece>" without reaching the server.
+// db::DbError "injected failure: <piece>" (the piece as given) without reaching the server.
 // Start and end the scope on the test's main thread while no other thread connects; the
 // connections may then be used from any thread.
 #pragma once
@@ -25,7 +25,7 @@ class FaultyConnection final : public db::ForwardingConnection {
                         int timeout_seconds) override;
 
  private:
-  std::vector<std::string> failing_;  // pieces, in lower case
+  std::vector<std::string> failing_;  // pieces, as given
 };
 
 // While alive, every connection db::Connect opens fails the statements holding a piece.
