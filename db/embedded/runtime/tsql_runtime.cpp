@@ -62,8 +62,9 @@ char32_t ToLowerCp(char32_t c) {
   if (c < 0x250) {
     if (c == 0x130) return 'i';
     if (c == 0x178) return 0xFF;
-    if ((In(c, 0x100, 0x12F) || In(c, 0x132, 0x137) || In(c, 0x14A, 0x177) ||
-         In(c, 0x1DE, 0x1EF) || In(c, 0x1F8, 0x21F) || In(c, 0x222, 0x233)) && Even(c))
+    if ((In(c, 0x100, 0x12F) || In(c, 0x132, 0x137) || In(c, 0x14A, 0x177) || In(c, 0x1DE, 0x1EF) ||
+         In(c, 0x1F8, 0x21F) || In(c, 0x222, 0x233)) &&
+        Even(c))
       return c + 1;
     if ((In(c, 0x139, 0x148) || In(c, 0x179, 0x17E) || In(c, 0x1CD, 0x1DC)) && !Even(c))
       return c + 1;
@@ -104,8 +105,9 @@ char32_t ToUpperCp(char32_t c) {
   if (c < 0x250) {
     if (c == 0x131) return 'I';
     if (c == 0x17F) return 'S';
-    if ((In(c, 0x101, 0x12F) || In(c, 0x133, 0x137) || In(c, 0x14B, 0x177) ||
-         In(c, 0x1DF, 0x1EF) || In(c, 0x1F9, 0x21F) || In(c, 0x223, 0x233)) && !Even(c))
+    if ((In(c, 0x101, 0x12F) || In(c, 0x133, 0x137) || In(c, 0x14B, 0x177) || In(c, 0x1DF, 0x1EF) ||
+         In(c, 0x1F9, 0x21F) || In(c, 0x223, 0x233)) &&
+        !Even(c))
       return c - 1;
     if ((In(c, 0x13A, 0x148) || In(c, 0x17A, 0x17E) || In(c, 0x1CE, 0x1DC)) && Even(c))
       return c - 1;
@@ -209,7 +211,9 @@ std::string_view TrimLeftBlanks(std::string_view s) { return util::TrimLeftView(
 std::string_view TrimBlanks(std::string_view s) { return util::TrimView(s, util::kBlank); }
 
 // Cuts s to at most n characters.
-std::string_view CutChars(std::string_view s, int64_t n) { return s.substr(0, ByteOffsetOfChar(s, n)); }
+std::string_view CutChars(std::string_view s, int64_t n) {
+  return s.substr(0, ByteOffsetOfChar(s, n));
+}
 
 std::string MapCase(std::string_view s, char32_t (*map)(char32_t)) {
   std::string out;
@@ -222,7 +226,8 @@ std::string MapCase(std::string_view s, char32_t (*map)(char32_t)) {
 
 // Position (0-based character index) of the first case-insensitive match of `find` in
 // `in` at or after character `from`, or -1.
-int64_t FindFolded(const std::vector<char32_t>& in, const std::vector<char32_t>& find, size_t from) {
+int64_t FindFolded(const std::vector<char32_t>& in, const std::vector<char32_t>& find,
+                   size_t from) {
   if (find.empty() || find.size() > in.size()) return -1;
   for (size_t i = from; i + find.size() <= in.size(); ++i) {
     if (std::equal(find.begin(), find.end(), in.begin() + static_cast<std::ptrdiff_t>(i))) {
@@ -304,9 +309,12 @@ std::string FormatFloat(double v) {
 std::string TextOf(const Arg& a) {
   switch (a.type) {
     case SqlType::Int:
-    case SqlType::BigInt: return std::to_string(a.i);
-    case SqlType::Float: return FormatFloat(a.r);
-    case SqlType::Text: return std::string(a.text);
+    case SqlType::BigInt:
+      return std::to_string(a.i);
+    case SqlType::Float:
+      return FormatFloat(a.r);
+    case SqlType::Text:
+      return std::string(a.text);
   }
   return {};
 }
@@ -326,9 +334,12 @@ struct IntKindInfo {
 
 IntKindInfo Info(IntKind k) {
   switch (k) {
-    case IntKind::TinyInt: return {"tinyint", 0, 255};
-    case IntKind::SmallInt: return {"smallint", -32768, 32767};
-    case IntKind::Int: return {"int", std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
+    case IntKind::TinyInt:
+      return {"tinyint", 0, 255};
+    case IntKind::SmallInt:
+      return {"smallint", -32768, 32767};
+    case IntKind::Int:
+      return {"int", std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
     case IntKind::BigInt:
       return {"bigint", std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()};
   }
@@ -350,7 +361,8 @@ IntKindInfo Info(IntKind k) {
       Fail("The conversion of the varchar value '" + std::string(text) +
            "' overflowed an INT2 column. Use a larger integer column.");
     case IntKind::Int:
-      Fail("The conversion of the varchar value '" + std::string(text) + "' overflowed an int column.");
+      Fail("The conversion of the varchar value '" + std::string(text) +
+           "' overflowed an int column.");
     case IntKind::BigInt:
       Fail("Error converting data type varchar to bigint.");
   }
@@ -358,7 +370,8 @@ IntKindInfo Info(IntKind k) {
 }
 
 [[noreturn]] void FailExpressionOverflow(const char* type_name) {
-  Fail(std::string("Arithmetic overflow error converting expression to data type ") + type_name + ".");
+  Fail(std::string("Arithmetic overflow error converting expression to data type ") + type_name +
+       ".");
 }
 
 // Text to an integer type: blanks around are allowed, an optional sign, decimal digits
@@ -422,7 +435,8 @@ double ParseFloatText(std::string_view text) {
   if (ec == std::errc::result_out_of_range) {
     Fail("Arithmetic overflow error converting expression to data type float.");
   }
-  if (ec != std::errc() || ptr != t.data() + t.size()) Fail("Error converting data type varchar to float.");
+  if (ec != std::errc() || ptr != t.data() + t.size())
+    Fail("Error converting data type varchar to float.");
   return v;
 }
 
@@ -439,12 +453,14 @@ int64_t ToInt(const Arg& a, IntKind kind) {
     case SqlType::Float: {
       const double t = std::trunc(a.r);
       // 2^63 is exactly representable; anything at or beyond it does not fit bigint.
-      if (!(t >= -9223372036854775808.0 && t < 9223372036854775808.0)) FailExpressionOverflow(info.name);
+      if (!(t >= -9223372036854775808.0 && t < 9223372036854775808.0))
+        FailExpressionOverflow(info.name);
       const auto v = static_cast<int64_t>(t);
       if (v < info.min || v > info.max) FailExpressionOverflow(info.name);
       return v;
     }
-    case SqlType::Text: return ParseIntText(a.text, kind);
+    case SqlType::Text:
+      return ParseIntText(a.text, kind);
   }
   return 0;
 }
@@ -452,9 +468,12 @@ int64_t ToInt(const Arg& a, IntKind kind) {
 double ToFloat(const Arg& a) {
   switch (a.type) {
     case SqlType::Int:
-    case SqlType::BigInt: return static_cast<double>(a.i);
-    case SqlType::Float: return a.r;
-    case SqlType::Text: return ParseFloatText(a.text);
+    case SqlType::BigInt:
+      return static_cast<double>(a.i);
+    case SqlType::Float:
+      return a.r;
+    case SqlType::Text:
+      return ParseFloatText(a.text);
   }
   return 0;
 }
@@ -487,11 +506,16 @@ enum class Op { Add, Subtract, Multiply, Divide, Modulo };
 
 const char* OpName(Op op) {
   switch (op) {
-    case Op::Add: return "add";
-    case Op::Subtract: return "subtract";
-    case Op::Multiply: return "multiply";
-    case Op::Divide: return "divide";
-    case Op::Modulo: return "modulo";
+    case Op::Add:
+      return "add";
+    case Op::Subtract:
+      return "subtract";
+    case Op::Multiply:
+      return "multiply";
+    case Op::Divide:
+      return "divide";
+    case Op::Modulo:
+      return "modulo";
   }
   return "add";
 }
@@ -507,20 +531,28 @@ void Arithmetic(sqlite3_context* ctx, Op op, sqlite3_value** argv) {
       s.append(a.text).append(b.text);
       return ResultText(ctx, s);
     }
-    Fail(std::string("The data types varchar and varchar are incompatible in the ") + OpName(op) + " operator.");
+    Fail(std::string("The data types varchar and varchar are incompatible in the ") + OpName(op) +
+         " operator.");
   }
   // The text side takes the other side's type (numbers rank above text).
-  const SqlType type = a.type == SqlType::Text ? b.type : b.type == SqlType::Text ? a.type
-                       : (a.type == SqlType::Float || b.type == SqlType::Float) ? SqlType::Float
+  const SqlType type = a.type == SqlType::Text                                    ? b.type
+                       : b.type == SqlType::Text                                  ? a.type
+                       : (a.type == SqlType::Float || b.type == SqlType::Float)   ? SqlType::Float
                        : (a.type == SqlType::BigInt || b.type == SqlType::BigInt) ? SqlType::BigInt
-                                                                                 : SqlType::Int;
+                                                                                  : SqlType::Int;
   if (type == SqlType::Float) {
     const double x = ToFloat(a), y = ToFloat(b);
     double r = 0;
     switch (op) {
-      case Op::Add: r = x + y; break;
-      case Op::Subtract: r = x - y; break;
-      case Op::Multiply: r = x * y; break;
+      case Op::Add:
+        r = x + y;
+        break;
+      case Op::Subtract:
+        r = x - y;
+        break;
+      case Op::Multiply:
+        r = x * y;
+        break;
       case Op::Divide:
         if (y == 0) Fail("Divide by zero error encountered.");
         r = x / y;
@@ -537,9 +569,15 @@ void Arithmetic(sqlite3_context* ctx, Op op, sqlite3_value** argv) {
   const int64_t x = ToInt(a, kind), y = ToInt(b, kind);
   __int128 r = 0;
   switch (op) {
-    case Op::Add: r = static_cast<__int128>(x) + y; break;
-    case Op::Subtract: r = static_cast<__int128>(x) - y; break;
-    case Op::Multiply: r = static_cast<__int128>(x) * y; break;
+    case Op::Add:
+      r = static_cast<__int128>(x) + y;
+      break;
+    case Op::Subtract:
+      r = static_cast<__int128>(x) - y;
+      break;
+    case Op::Multiply:
+      r = static_cast<__int128>(x) * y;
+      break;
     case Op::Divide:
       if (y == 0) Fail("Divide by zero error encountered.");
       r = static_cast<__int128>(x) / y;
@@ -555,10 +593,18 @@ void Arithmetic(sqlite3_context* ctx, Op op, sqlite3_value** argv) {
 }
 
 void FnAdd(sqlite3_context* ctx, int, sqlite3_value** argv) { Arithmetic(ctx, Op::Add, argv); }
-void FnSubtract(sqlite3_context* ctx, int, sqlite3_value** argv) { Arithmetic(ctx, Op::Subtract, argv); }
-void FnMultiply(sqlite3_context* ctx, int, sqlite3_value** argv) { Arithmetic(ctx, Op::Multiply, argv); }
-void FnDivide(sqlite3_context* ctx, int, sqlite3_value** argv) { Arithmetic(ctx, Op::Divide, argv); }
-void FnModulo(sqlite3_context* ctx, int, sqlite3_value** argv) { Arithmetic(ctx, Op::Modulo, argv); }
+void FnSubtract(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Arithmetic(ctx, Op::Subtract, argv);
+}
+void FnMultiply(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Arithmetic(ctx, Op::Multiply, argv);
+}
+void FnDivide(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Arithmetic(ctx, Op::Divide, argv);
+}
+void FnModulo(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Arithmetic(ctx, Op::Modulo, argv);
+}
 
 // Comparison by SQL Server's rules: texts through the collation, a text against a number
 // converted to the number's type, numbers by value. -1, 0 or 1; NULL when either is NULL.
@@ -570,9 +616,10 @@ void FnCompare(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (a.type == SqlType::Text && b.type == SqlType::Text) {
     c = CompareTsqlText(a.text, b.text);
   } else {
-    const SqlType type = a.type == SqlType::Text ? b.type : b.type == SqlType::Text ? a.type
+    const SqlType type = a.type == SqlType::Text                                  ? b.type
+                         : b.type == SqlType::Text                                ? a.type
                          : (a.type == SqlType::Float || b.type == SqlType::Float) ? SqlType::Float
-                                                                                   : SqlType::BigInt;
+                                                                                  : SqlType::BigInt;
     if (type == SqlType::Float) {
       const double x = ToFloat(a), y = ToFloat(b);
       c = x < y ? -1 : x > y ? 1 : 0;
@@ -613,8 +660,9 @@ void FnSubstring(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (last < first) return ResultText(ctx, "");
   const size_t from = ByteOffsetOfChar(s, first - 1);
   const __int128 count = last - first + 1;
-  const int64_t n = count > std::numeric_limits<int64_t>::max() ? std::numeric_limits<int64_t>::max()
-                                                                 : static_cast<int64_t>(count);
+  const int64_t n = count > std::numeric_limits<int64_t>::max()
+                        ? std::numeric_limits<int64_t>::max()
+                        : static_cast<int64_t>(count);
   ResultText(ctx, CutChars(s.substr(from), n));
 }
 
@@ -629,7 +677,9 @@ void LeftOrRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
   std::string storage;
   const std::string_view s = TextView(ReadArg(argv[0]), storage);
   const int64_t n = ToInt(ReadArg(argv[1]), IntKind::BigInt);
-  if (n < 0) Fail(std::string("Invalid length parameter passed to the ") + (left ? "left" : "right") + " function.");
+  if (n < 0)
+    Fail(std::string("Invalid length parameter passed to the ") + (left ? "left" : "right") +
+         " function.");
   if (left) return ResultText(ctx, CutChars(s, n));
   const int64_t total = CharCount(s);
   ResultText(ctx, n >= total ? s : s.substr(ByteOffsetOfChar(s, total - n)));
@@ -715,7 +765,8 @@ std::string ToCharacterText(const Arg& a, int64_t n, const char* type_name) {
   if (a.type == SqlType::Int) return "*";
   if (a.type == SqlType::BigInt) FailExpressionOverflow(type_name);
   char buf[400];
-  std::snprintf(buf, sizeof buf, "Arithmetic overflow error for type %s, value = %f.", type_name, a.r);
+  std::snprintf(buf, sizeof buf, "Arithmetic overflow error for type %s, value = %f.", type_name,
+                a.r);
   Fail(buf);
 }
 
@@ -769,8 +820,10 @@ void FnBit(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const Arg a = ReadArg(argv[0]);
   switch (a.type) {
     case SqlType::Int:
-    case SqlType::BigInt: return sqlite3_result_int(ctx, a.i != 0);
-    case SqlType::Float: return sqlite3_result_int(ctx, a.r != 0);
+    case SqlType::BigInt:
+      return sqlite3_result_int(ctx, a.i != 0);
+    case SqlType::Float:
+      return sqlite3_result_int(ctx, a.r != 0);
     case SqlType::Text: {
       const std::string_view t = TrimBlanks(a.text);
       if (CompareTsqlText(t, "true") == 0) return sqlite3_result_int(ctx, 1);
@@ -811,10 +864,13 @@ ScaledDecimal RoundDecimalText(std::string_view t, int scale) {
   }
   const size_t point = t.find('.');
   std::string_view whole = t.substr(0, point);
-  std::string_view frac = point == std::string_view::npos ? std::string_view() : t.substr(point + 1);
+  std::string_view frac =
+      point == std::string_view::npos ? std::string_view() : t.substr(point + 1);
   std::string digits(whole);
-  for (int k = 0; k < scale; ++k) digits.push_back(k < static_cast<int>(frac.size()) ? frac[static_cast<size_t>(k)] : '0');
-  const bool round_up = static_cast<int>(frac.size()) > scale && frac[static_cast<size_t>(scale)] >= '5';
+  for (int k = 0; k < scale; ++k)
+    digits.push_back(k < static_cast<int>(frac.size()) ? frac[static_cast<size_t>(k)] : '0');
+  const bool round_up =
+      static_cast<int>(frac.size()) > scale && frac[static_cast<size_t>(scale)] >= '5';
   if (round_up) {
     int k = static_cast<int>(digits.size()) - 1;
     while (k >= 0 && digits[static_cast<size_t>(k)] == '9') digits[static_cast<size_t>(k--)] = '0';
@@ -856,7 +912,8 @@ std::string PlainDecimal(double v) {
   } else if (int_len >= static_cast<int>(digits.size())) {
     plain = digits + std::string(static_cast<size_t>(int_len) - digits.size(), '0');
   } else {
-    plain = digits.substr(0, static_cast<size_t>(int_len)) + "." + digits.substr(static_cast<size_t>(int_len));
+    plain = digits.substr(0, static_cast<size_t>(int_len)) + "." +
+            digits.substr(static_cast<size_t>(int_len));
   }
   return negative ? "-" + plain : plain;
 }
@@ -872,8 +929,8 @@ void FnNumeric(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     Fail("Column or parameter has an invalid precision value " + std::to_string(precision) + ".");
   }
   if (scale < 0 || scale > precision) {
-    Fail("The scale " + std::to_string(scale) + " for 'numeric' column must be within the range 0 to " +
-         std::to_string(precision) + ".");
+    Fail("The scale " + std::to_string(scale) +
+         " for 'numeric' column must be within the range 0 to " + std::to_string(precision) + ".");
   }
   const Arg a = ReadArg(argv[0]);
   std::string text;
@@ -885,7 +942,8 @@ void FnNumeric(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
       source = a.type == SqlType::Int ? "int" : "bigint";
       break;
     case SqlType::Float:
-      if (!std::isfinite(a.r)) Fail("Arithmetic overflow error converting float to data type numeric.");
+      if (!std::isfinite(a.r))
+        Fail("Arithmetic overflow error converting float to data type numeric.");
       text = PlainDecimal(a.r);
       source = "float";
       break;
@@ -900,7 +958,8 @@ void FnNumeric(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     Fail(std::string("Arithmetic overflow error converting ") + source + " to data type numeric.");
   }
   std::string plain = d.digits;
-  if (plain.size() < static_cast<size_t>(scale) + 1) plain.insert(0, static_cast<size_t>(scale) + 1 - plain.size(), '0');
+  if (plain.size() < static_cast<size_t>(scale) + 1)
+    plain.insert(0, static_cast<size_t>(scale) + 1 - plain.size(), '0');
   if (scale > 0) plain.insert(plain.size() - static_cast<size_t>(scale), ".");
   if (d.negative) plain.insert(0, "-");
   if (scale == 0 && precision <= 18) {
@@ -975,8 +1034,8 @@ void FnGetDate(sqlite3_context* ctx, int, sqlite3_value**) {
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
 #endif
   char buf[80];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", year, month, day, hour, minute, second,
-                millisecond);
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", year, month, day, hour,
+                minute, second, millisecond);
   ResultText(ctx, buf);
 }
 
@@ -987,7 +1046,8 @@ void FnGetDate(sqlite3_context* ctx, int, sqlite3_value**) {
 // significant digits.
 std::string StoredText(sqlite3_value* v) {
   switch (sqlite3_value_type(v)) {
-    case SQLITE_INTEGER: return std::to_string(sqlite3_value_int64(v));
+    case SQLITE_INTEGER:
+      return std::to_string(sqlite3_value_int64(v));
     case SQLITE_FLOAT: {
       char buf[64];
       sqlite3_snprintf(sizeof buf, buf, "%!.15g", sqlite3_value_double(v));
@@ -995,7 +1055,8 @@ std::string StoredText(sqlite3_value* v) {
     }
     default: {
       const unsigned char* t = sqlite3_value_text(v);
-      return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_value_bytes(v)))
+      return t ? std::string(reinterpret_cast<const char*>(t),
+                             static_cast<size_t>(sqlite3_value_bytes(v)))
                : std::string();
     }
   }
@@ -1011,7 +1072,8 @@ void StoreText(sqlite3_context* ctx, sqlite3_value** argv, bool pad) {
   int64_t chars = CharCount(s);
   if (n >= 0 && chars > n) {
     const size_t cut = ByteOffsetOfChar(s, n);
-    if (s.find_first_not_of(' ', cut) != std::string::npos) Fail("String or binary data would be truncated.");
+    if (s.find_first_not_of(' ', cut) != std::string::npos)
+      Fail("String or binary data would be truncated.");
     s.resize(cut);
     chars = n;
   }
@@ -1020,7 +1082,9 @@ void StoreText(sqlite3_context* ctx, sqlite3_value** argv, bool pad) {
 }
 
 void FnStoreChar(sqlite3_context* ctx, int, sqlite3_value** argv) { StoreText(ctx, argv, true); }
-void FnStoreVarchar(sqlite3_context* ctx, int, sqlite3_value** argv) { StoreText(ctx, argv, false); }
+void FnStoreVarchar(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  StoreText(ctx, argv, false);
+}
 
 // ---------------------------------------------------------------------------------------
 // incDate / decDate on "MM/DD" texts of a year database (no year, no leap day)
@@ -1169,14 +1233,16 @@ int CompareTsqlText(std::string_view a, std::string_view b) {
 }
 
 void RegisterTsqlRuntime(sqlite3* db) {
-  if (sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, CollationCompare, nullptr) != SQLITE_OK) {
+  if (sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, CollationCompare, nullptr) !=
+      SQLITE_OK) {
     throw std::runtime_error(std::string("cannot register collation TSQL: ") + sqlite3_errmsg(db));
   }
   for (const FunctionEntry& f : kFunctions) {
     const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
-    if (sqlite3_create_function_v2(db, f.name, f.nargs, flags, nullptr, f.fn, nullptr, nullptr, nullptr) !=
-        SQLITE_OK) {
-      throw std::runtime_error(std::string("cannot register function ") + f.name + ": " + sqlite3_errmsg(db));
+    if (sqlite3_create_function_v2(db, f.name, f.nargs, flags, nullptr, f.fn, nullptr, nullptr,
+                                   nullptr) != SQLITE_OK) {
+      throw std::runtime_error(std::string("cannot register function ") + f.name + ": " +
+                               sqlite3_errmsg(db));
     }
   }
 }

@@ -24,7 +24,8 @@ struct Handle {
 
   explicit Handle(bool with_runtime = true) {
     sqlite3* raw = nullptr;
-    if (sqlite3_open(":memory:", &raw) != SQLITE_OK) throw std::runtime_error("cannot open memory database");
+    if (sqlite3_open(":memory:", &raw) != SQLITE_OK)
+      throw std::runtime_error("cannot open memory database");
     db.reset(raw);
     if (with_runtime) RegisterTsqlRuntime(db.get());
   }
@@ -44,15 +45,21 @@ std::string Eval(sqlite3* db, const std::string& sql) {
   while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
     if (!out.empty()) out += "|";
     switch (sqlite3_column_type(raw, 0)) {
-      case SQLITE_NULL: out += "NULL"; break;
-      case SQLITE_INTEGER: out += "i:" + std::to_string(sqlite3_column_int64(raw, 0)); break;
+      case SQLITE_NULL:
+        out += "NULL";
+        break;
+      case SQLITE_INTEGER:
+        out += "i:" + std::to_string(sqlite3_column_int64(raw, 0));
+        break;
       case SQLITE_FLOAT: {
         char buf[64];
         auto res = std::to_chars(buf, buf + sizeof buf, sqlite3_column_double(raw, 0));
         out += "r:" + std::string(buf, res.ptr);
         break;
       }
-      default: out += "t:" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0))); break;
+      default:
+        out += "t:" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+        break;
     }
   }
   if (rc != SQLITE_DONE) return std::string("error:") + sqlite3_errmsg(db);
@@ -69,15 +76,16 @@ std::string Exec(sqlite3* db, const char* sql) {
 }
 
 struct ExprCase {
-  const char* expr;      // evaluated as SELECT <expr>
-  const char* expected;  // as Eval reports it
+  const char* expr;        // evaluated as SELECT <expr>
+  const char* expected;    // as Eval reports it
   const char* sql_server;  // the T-SQL whose answer `expected` is
 };
 
 void CheckCases(const std::vector<ExprCase>& cases) {
   Handle h;
   for (const ExprCase& c : cases) {
-    EXPECT_EQ(Eval(h.get(), std::string("SELECT ") + c.expr), c.expected) << c.expr << "  as  " << c.sql_server;
+    EXPECT_EQ(Eval(h.get(), std::string("SELECT ") + c.expr), c.expected)
+        << c.expr << "  as  " << c.sql_server;
   }
 }
 
@@ -92,18 +100,23 @@ TEST(TsqlRuntime, PlusByOperandTypes) {
       {"tsql_add(3, ' 5 ')", "i:8", "3 + ' 5 '"},
       {"tsql_add('', 1)", "i:1", "'' + 1"},
       {"tsql_add('1.5', 1.0)", "r:2.5", "'1.5' + 1.0E0"},
-      {"tsql_add(2147483647, 1)", "error:Arithmetic overflow error converting expression to data type int.",
-       "2147483647 + 1"},
-      {"tsql_add(-2147483648, -1)", "error:Arithmetic overflow error converting expression to data type int.",
+      {"tsql_add(2147483647, 1)",
+       "error:Arithmetic overflow error converting expression to data type int.", "2147483647 + 1"},
+      {"tsql_add(-2147483648, -1)",
+       "error:Arithmetic overflow error converting expression to data type int.",
        "-2147483648 + -1"},
       {"tsql_add(3000000000, 1)", "i:3000000001", "CAST(3000000000 AS bigint) + 1"},
-      {"tsql_add('x', 1)", "error:Conversion failed when converting the varchar value 'x' to data type int.",
+      {"tsql_add('x', 1)",
+       "error:Conversion failed when converting the varchar value 'x' to data type int.",
        "'x' + 1"},
-      {"tsql_add(1, '1.5')", "error:Conversion failed when converting the varchar value '1.5' to data type int.",
+      {"tsql_add(1, '1.5')",
+       "error:Conversion failed when converting the varchar value '1.5' to data type int.",
        "1 + '1.5'"},
       {"tsql_add('3000000000', 1)",
-       "error:The conversion of the varchar value '3000000000' overflowed an int column.", "'3000000000' + 1"},
-      {"tsql_add('abc', 1.5)", "error:Error converting data type varchar to float.", "'abc' + 1.5E0"},
+       "error:The conversion of the varchar value '3000000000' overflowed an int column.",
+       "'3000000000' + 1"},
+      {"tsql_add('abc', 1.5)", "error:Error converting data type varchar to float.",
+       "'abc' + 1.5E0"},
       {"tsql_concat('a', NULL)", "NULL", "'a' + NULL"},
       {"tsql_concat('PageNo ', 12)", "t:PageNo 12", "'PageNo ' + CAST(12 AS varchar(10))"},
   });
@@ -112,21 +125,24 @@ TEST(TsqlRuntime, PlusByOperandTypes) {
 TEST(TsqlRuntime, OtherArithmetic) {
   CheckCases({
       {"tsql_sub(10, '4')", "i:6", "10 - '4'"},
-      {"tsql_sub('a', 'b')", "error:The data types varchar and varchar are incompatible in the subtract operator.",
+      {"tsql_sub('a', 'b')",
+       "error:The data types varchar and varchar are incompatible in the subtract operator.",
        "'a' - 'b'"},
-      {"tsql_mul(65536, 65536)", "error:Arithmetic overflow error converting expression to data type int.",
-       "65536 * 65536"},
+      {"tsql_mul(65536, 65536)",
+       "error:Arithmetic overflow error converting expression to data type int.", "65536 * 65536"},
       {"tsql_div(7, 2)", "i:3", "7 / 2"},
       {"tsql_div(-7, 2)", "i:-3", "-7 / 2"},
       {"tsql_div(1, 0)", "error:Divide by zero error encountered.", "1 / 0"},
       {"tsql_div(1.5, 0)", "error:Divide by zero error encountered.", "1.5E0 / 0"},
-      {"tsql_div(-2147483648, -1)", "error:Arithmetic overflow error converting expression to data type int.",
+      {"tsql_div(-2147483648, -1)",
+       "error:Arithmetic overflow error converting expression to data type int.",
        "-2147483648 / -1"},
       {"tsql_mod(-7, 3)", "i:-1", "-7 % 3"},
       {"tsql_mod(7, 0)", "error:Divide by zero error encountered.", "7 % 0"},
       {"tsql_compare('ab', 'AB  ')", "i:0", "'ab' = 'AB  '"},
       {"tsql_compare('10', 9)", "i:1", "'10' > 9 (compared as int)"},
-      {"tsql_compare('x', 9)", "error:Conversion failed when converting the varchar value 'x' to data type int.",
+      {"tsql_compare('x', 9)",
+       "error:Conversion failed when converting the varchar value 'x' to data type int.",
        "'x' = 9"},
       {"tsql_compare(NULL, 9)", "NULL", "NULL = 9 is unknown"},
   });
@@ -143,17 +159,17 @@ TEST(TsqlRuntime, CollationComparesCaseInsensitivelyIgnoringTrailingBlanks) {
       {"ab", "AB  ", 0},
       {"", "   ", 0},
       {"ab", "abc", -1},
-      {"a", "a!", -1},        // the shorter side counts as blank-padded: ' ' < '!'
-      {"  ab", "ab", -1},     // leading blanks count
-      {"a", "B", -1},         // not binary order, where 'B' < 'a'
+      {"a", "a!", -1},     // the shorter side counts as blank-padded: ' ' < '!'
+      {"  ab", "ab", -1},  // leading blanks count
+      {"a", "B", -1},      // not binary order, where 'B' < 'a'
       {"Zebra", "apple", 1},
-      {"Ärger", "äRGER", 0},  // Latin-1
-      {"ŁÓDŹ", "łódź", 0},    // Latin Extended-A
+      {"Ärger", "äRGER", 0},      // Latin-1
+      {"ŁÓDŹ", "łódź", 0},        // Latin Extended-A
       {"ΣΊΣΥΦΟΣ", "σίσυφος", 0},  // Greek, final sigma included
-      {"ЁЛКА ", "ёлка", 0},  // Cyrillic
-      {"سلام", "سلام  ", 0},  // Persian: no case, trailing blanks still ignored
-      {"كتاب", "کتاب", -1},   // Arabic kaf and Persian keheh stay different letters
-      {"ab", "ab\t", 1},      // only blanks are trailing padding
+      {"ЁЛКА ", "ёлка", 0},       // Cyrillic
+      {"سلام", "سلام  ", 0},      // Persian: no case, trailing blanks still ignored
+      {"كتاب", "کتاب", -1},       // Arabic kaf and Persian keheh stay different letters
+      {"ab", "ab\t", 1},          // only blanks are trailing padding
   };
   Handle h;
   sqlite3_stmt* raw = nullptr;
@@ -179,12 +195,13 @@ TEST(TsqlRuntime, CollationComparesCaseInsensitivelyIgnoringTrailingBlanks) {
 // The comparison as defined: every character folded (upper case, then lower case), the
 // shorter text padded with blanks, then code point order, which for UTF-8 is byte order.
 TEST(TsqlRuntime, CollationMatchesFoldAndPadOnMixedTexts) {
-  const char* pieces[] = {"a", "A", "b", " ", "!", "\t", "z", "ä", "Ä", "σ", "ς", "Σ", "ı",
-                          "I", "i", "ſ", "s", "س", "ی", "ё", "Ё", "€"};
+  const char* pieces[] = {"a", "A", "b", " ", "!", "\t", "z", "ä", "Ä", "σ", "ς",
+                          "Σ", "ı", "I", "i", "ſ", "s",  "س", "ی", "ё", "Ё", "€"};
   const int kPieces = sizeof pieces / sizeof pieces[0];
   Handle h;
   sqlite3_stmt* raw = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(h.get(), "SELECT tsql_lower(tsql_upper(?1))", -1, &raw, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_prepare_v2(h.get(), "SELECT tsql_lower(tsql_upper(?1))", -1, &raw, nullptr),
+            SQLITE_OK);
   std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> stmt(raw, &sqlite3_finalize);
   auto fold = [&](const std::string& text) {
     sqlite3_reset(raw);
@@ -232,7 +249,9 @@ TEST(TsqlRuntime, OrderByAndUniqueKeysFollowTheCollation) {
   EXPECT_EQ(Eval(h.get(), "SELECT count(DISTINCT name) FROM t"), "i:4");
 
   // SQL Server rejects 'aB ' as a duplicate of the key 'Ab'.
-  ASSERT_EQ(Exec(h.get(), "CREATE TABLE u(k TEXT COLLATE TSQL PRIMARY KEY); INSERT INTO u VALUES ('Ab')"), "");
+  ASSERT_EQ(
+      Exec(h.get(), "CREATE TABLE u(k TEXT COLLATE TSQL PRIMARY KEY); INSERT INTO u VALUES ('Ab')"),
+      "");
   EXPECT_EQ(Eval(h.get(), "INSERT INTO u VALUES ('aB ')"), "error:UNIQUE constraint failed: u.k");
   EXPECT_EQ(Eval(h.get(), "SELECT k FROM u WHERE k = 'AB' COLLATE TSQL"), "t:Ab");
 }
@@ -247,7 +266,8 @@ TEST(TsqlRuntime, Substring) {
       {"tsql_substring('abc', 1, 0)", "t:", "SUBSTRING('abc', 1, 0)"},
       {"tsql_substring('1403/05/06', 6, 5)", "t:05/06", "SUBSTRING('1403/05/06', 6, 5)"},
       {"tsql_substring('سلام دنیا', 2, 3)", "t:لام", "SUBSTRING(N'سلام دنیا', 2, 3)"},
-      {"tsql_substring('abc', 1, -1)", "error:Invalid length parameter passed to the substring function.",
+      {"tsql_substring('abc', 1, -1)",
+       "error:Invalid length parameter passed to the substring function.",
        "SUBSTRING('abc', 1, -1)"},
       {"tsql_substring(NULL, 1, 2)", "NULL", "SUBSTRING(NULL, 1, 2)"},
       {"tsql_substring('abc', NULL, 2)", "NULL", "SUBSTRING('abc', NULL, 2)"},
@@ -270,7 +290,8 @@ TEST(TsqlRuntime, CastToCharacterTypes) {
       {"tsql_varchar(1.5, 10)", "t:1.5", "CAST(1.5E0 AS VARCHAR(10))"},
       {"tsql_varchar(123456789.0, 30)", "t:1.23457e+008", "CAST(123456789E0 AS VARCHAR(30))"},
       {"tsql_varchar(0.00001, 30)", "t:1e-005", "CAST(0.00001E0 AS VARCHAR(30))"},
-      {"tsql_varchar(1.5, 2)", "error:Arithmetic overflow error for type varchar, value = 1.500000.",
+      {"tsql_varchar(1.5, 2)",
+       "error:Arithmetic overflow error for type varchar, value = 1.500000.",
        "CAST(1.5E0 AS VARCHAR(2))"},
       {"tsql_varchar(5000000000, 5)",
        "error:Arithmetic overflow error converting expression to data type varchar.",
@@ -288,7 +309,8 @@ TEST(TsqlRuntime, LenAndOtherStringFunctions) {
       {"tsql_len(NULL)", "NULL", "LEN(NULL)"},
       {"tsql_left('abc', 2)", "t:ab", "LEFT('abc', 2)"},
       {"tsql_left('abc', 5)", "t:abc", "LEFT('abc', 5)"},
-      {"tsql_left('abc', -1)", "error:Invalid length parameter passed to the left function.", "LEFT('abc', -1)"},
+      {"tsql_left('abc', -1)", "error:Invalid length parameter passed to the left function.",
+       "LEFT('abc', -1)"},
       {"tsql_right('abc', 2)", "t:bc", "RIGHT('abc', 2)"},
       {"tsql_right('سلام', 2)", "t:ام", "RIGHT(N'سلام', 2)"},
       {"tsql_right('abc', 0)", "t:", "RIGHT('abc', 0)"},
@@ -323,27 +345,35 @@ TEST(TsqlRuntime, CastToNumbersAndBit) {
       {"tsql_int('')", "i:0", "CAST('' AS INT)"},
       {"tsql_int(2.9)", "i:2", "CAST(2.9E0 AS INT)"},
       {"tsql_int(-2.9)", "i:-2", "CAST(-2.9E0 AS INT)"},
-      {"tsql_int('4.5')", "error:Conversion failed when converting the varchar value '4.5' to data type int.",
+      {"tsql_int('4.5')",
+       "error:Conversion failed when converting the varchar value '4.5' to data type int.",
        "CAST('4.5' AS INT)"},
-      {"tsql_int('abc')", "error:Conversion failed when converting the varchar value 'abc' to data type int.",
+      {"tsql_int('abc')",
+       "error:Conversion failed when converting the varchar value 'abc' to data type int.",
        "CAST('abc' AS INT)"},
-      {"tsql_int(3000000000)", "error:Arithmetic overflow error converting expression to data type int.",
+      {"tsql_int(3000000000)",
+       "error:Arithmetic overflow error converting expression to data type int.",
        "CAST(CAST(3000000000 AS bigint) AS INT)"},
       {"tsql_int(3e9)", "error:Arithmetic overflow error converting expression to data type int.",
        "CAST(3E9 AS INT)"},
-      {"tsql_int('3000000000')", "error:The conversion of the varchar value '3000000000' overflowed an int column.",
+      {"tsql_int('3000000000')",
+       "error:The conversion of the varchar value '3000000000' overflowed an int column.",
        "CAST('3000000000' AS INT)"},
-      {"tsql_int(40000, 'smallint')", "error:Arithmetic overflow error converting expression to data type smallint.",
+      {"tsql_int(40000, 'smallint')",
+       "error:Arithmetic overflow error converting expression to data type smallint.",
        "CAST(40000 AS SMALLINT)"},
-      {"tsql_int(-1, 'tinyint')", "error:Arithmetic overflow error converting expression to data type tinyint.",
+      {"tsql_int(-1, 'tinyint')",
+       "error:Arithmetic overflow error converting expression to data type tinyint.",
        "CAST(-1 AS TINYINT)"},
       {"tsql_int('300', 'TinyInt')",
-       "error:The conversion of the varchar value '300' overflowed an INT1 column. Use a larger integer column.",
+       "error:The conversion of the varchar value '300' overflowed an INT1 column. Use a larger "
+       "integer column.",
        "CAST('300' AS TINYINT)"},
       {"tsql_int(255, 'tinyint')", "i:255", "CAST(255 AS TINYINT)"},
       {"tsql_int('-9223372036854775808', 'bigint')", "i:-9223372036854775808",
        "CAST('-9223372036854775808' AS BIGINT)"},
-      {"tsql_int('x', 'bigint')", "error:Error converting data type varchar to bigint.", "CAST('x' AS BIGINT)"},
+      {"tsql_int('x', 'bigint')", "error:Error converting data type varchar to bigint.",
+       "CAST('x' AS BIGINT)"},
       {"tsql_int(NULL)", "NULL", "CAST(NULL AS INT)"},
       {"tsql_bit(0)", "i:0", "CAST(0 AS BIT)"},
       {"tsql_bit(5)", "i:1", "CAST(5 AS BIT)"},
@@ -352,20 +382,24 @@ TEST(TsqlRuntime, CastToNumbersAndBit) {
       {"tsql_bit('TRUE')", "i:1", "CAST('TRUE' AS BIT)"},
       {"tsql_bit('false')", "i:0", "CAST('false' AS BIT)"},
       {"tsql_bit('1')", "i:1", "CAST('1' AS BIT)"},
-      {"tsql_bit('yes')", "error:Conversion failed when converting the varchar value 'yes' to data type bit.",
+      {"tsql_bit('yes')",
+       "error:Conversion failed when converting the varchar value 'yes' to data type bit.",
        "CAST('yes' AS BIT)"},
       {"tsql_bit(NULL)", "NULL", "CAST(NULL AS BIT)"},
       {"tsql_float('1.5')", "r:1.5", "CAST('1.5' AS FLOAT)"},
       {"tsql_float(' 2e3 ')", "r:2000", "CAST(' 2e3 ' AS FLOAT)"},
       {"tsql_float(3)", "r:3", "CAST(3 AS FLOAT)"},
-      {"tsql_float('x')", "error:Error converting data type varchar to float.", "CAST('x' AS FLOAT)"},
+      {"tsql_float('x')", "error:Error converting data type varchar to float.",
+       "CAST('x' AS FLOAT)"},
       {"tsql_numeric(2.675, 10, 2)", "r:2.68", "CAST(2.675 AS NUMERIC(10,2))"},
       {"tsql_numeric('12.345', 5, 2)", "r:12.35", "CAST('12.345' AS NUMERIC(5,2))"},
       {"tsql_numeric(-2.5, 5, 0)", "i:-3", "CAST(-2.5 AS NUMERIC(5,0))"},
       {"tsql_numeric(0.001, 5, 2)", "r:0", "CAST(0.001 AS NUMERIC(5,2))"},
-      {"tsql_numeric(12345, 4, 0)", "error:Arithmetic overflow error converting int to data type numeric.",
+      {"tsql_numeric(12345, 4, 0)",
+       "error:Arithmetic overflow error converting int to data type numeric.",
        "CAST(12345 AS NUMERIC(4,0))"},
-      {"tsql_numeric(999.995, 5, 2)", "error:Arithmetic overflow error converting float to data type numeric.",
+      {"tsql_numeric(999.995, 5, 2)",
+       "error:Arithmetic overflow error converting float to data type numeric.",
        "CAST(999.995E0 AS NUMERIC(5,2))"},
       {"tsql_numeric('abc', 5, 2)", "error:Error converting data type varchar to numeric.",
        "CAST('abc' AS NUMERIC(5,2))"},
@@ -405,9 +439,11 @@ TEST(TsqlRuntime, IncDateAndDecDateOnMonthAndYearEnds) {
       {"incDate('12/30')", "t:13/01", "dbo.incDate('12/30')"},
       {"IncDate('01/05 08:00')", "t:01/06", "dbo.IncDate('01/05 08:00'), cut to char(5)"},
       {"incDate(NULL)", "NULL", "dbo.incDate(NULL)"},
-      {"decDate('1403/12/30')", "error:Conversion failed when converting the varchar value '3/' to data type int.",
+      {"decDate('1403/12/30')",
+       "error:Conversion failed when converting the varchar value '3/' to data type int.",
        "dbo.decDate('1403/12/30'): the parameter keeps '1403/'"},
-      {"incDate('ab/01')", "error:Conversion failed when converting the varchar value 'ab' to data type int.",
+      {"incDate('ab/01')",
+       "error:Conversion failed when converting the varchar value 'ab' to data type int.",
        "dbo.incDate('ab/01')"},
   });
 }
@@ -445,7 +481,8 @@ TEST(TsqlRuntime, GetDateFollowsTheProcessClock) {
 
 TEST(TsqlRuntime, LoadableExtensionRegistersTheSameRuntime) {
   Handle h(/*with_runtime=*/false);
-  EXPECT_EQ(Eval(h.get(), "SELECT 'ab' = 'AB' COLLATE TSQL"), "prepare error:no such collation sequence: TSQL");
+  EXPECT_EQ(Eval(h.get(), "SELECT 'ab' = 'AB' COLLATE TSQL"),
+            "prepare error:no such collation sequence: TSQL");
   ASSERT_EQ(sqlite3_enable_load_extension(h.get(), 1), SQLITE_OK);
   char* error = nullptr;
   const int rc = sqlite3_load_extension(h.get(), ZEL_TSQL_EXT_PATH, nullptr, &error);
