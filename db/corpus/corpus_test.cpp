@@ -18,13 +18,18 @@
 //   @locate <Column> = <value> | @sort <order> | @edit | @append | @set <Col> = <value>
 //   | @post | @cancel | @next       dataset actions, in order
 //   @expect-rows [unordered]       block: "col | col" header, then one row per line
-//   @expect-error <text>           the statement fails with a message containing <text>
+//   @expect-value <value>          the statement returns one row whose first value is
+//                                  <value> by type and exactly: NULL, an integer (42, -3),
+//                                  a real (2.5) or a text in quotes (trailing blanks count)
+//   @expect-error [exact] <text>   the statement fails with a message containing <text>
+//                                  (exact: the whole message)
 //   @check [db=X] [unordered] <SELECT ...>   then a block like @expect-rows
 // Cells: NULL, 'quoted text' ('' for a quote), * (any value but NULL; a whole column of
 // them), or bare text. Text
 // compares with trailing blanks ignored (char columns pad); leading blanks count. Expected
 // columns are looked up by name, so a header may name a subset of the columns; "#N" names
-// the N-th column (for columns without a name).
+// the N-th column (for columns without a name). Lines starting with "--" after a directive
+// without a block are comments.
 //
 // Environment: ZEL_CORPUS_RUN_PENDING=1 runs pending entries too (and reports whether they
 // pass); ZEL_CORPUS_KEEP=1 keeps the temporary server folders.
@@ -50,6 +55,7 @@
 
 #include "db/client.h"
 #include "schema/schema.h"
+#include "util/parse_int.h"
 #include "util/text.h"
 
 namespace zel::db {
@@ -100,7 +106,9 @@ struct Step {
   std::vector<ParamLine> params;
   std::vector<Action> actions;
   Expectation expect;
+  std::optional<Value> expect_value;  // @expect-value
   std::optional<std::string> expect_error;
+  bool error_exact = false;  // the whole message, not a part
 };
 
 struct Entry {
@@ -164,7 +172,8 @@ class ParseError : public std::runtime_error {
 const char* const kDirectives[] = {"entry",  "database", "pending", "setup-file", "setup",
                                    "statement", "dataset", "param", "locate",   "sort",
                                    "edit",   "append",   "set",     "post",       "cancel",
-                                   "next",   "expect-rows", "expect-error", "check"};
+                                   "next",   "expect-rows", "expect-value", "expect-error",
+                                   "check"};
 
 // "@word rest" when word is a directive; empty word otherwise.
 std::pair<std::string, std::string> Directive(const std::string& line) {
@@ -198,6 +207,27 @@ std::string TakeOptions(std::string rest, Step& step, bool* unordered) {
     }
     rest = end == std::string::npos ? "" : rest.substr(end);
   }
+}
+
+// The value of an @expect-value line: NULL, an integer, a real (digits with a '.') or a text
+// in quotes.
+Value ParseTypedValue(const std::string& raw) {
+  const Cell c = ParseCell(raw);
+  if (c.is_null) return Value();
+  if (c.quoted) return Value(c.text);
+  if (const auto n = util::ParseInt<std::int64_t>(c.text)) return Value(*n);
+  const std::string& t = c.text;
+  size_t used = 0;
+  double real = 0;
+  try {
+    real = std::stod(t, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != t.size() || t.find('.') == std::string::npos) {
+    throw ParseError("@expect-value is NULL, an integer, a real or a quoted text: '" + t + "'");
+  }
+  return Value(real);
 }
 
 ParamLine ParseParam(const std::string& rest) {
@@ -323,14 +353,27 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
         e.steps.push_back(std::move(s));
         last_run = nullptr;
         continue;
-      } else if (word == "expect-rows" || word == "expect-error" || word == "param") {
+      } else if (word == "expect-rows" || word == "expect-value" || word == "expect-error" ||
+                 word == "param") {
         if (!last_run) throw ParseError("@" + word + " must follow @statement or @dataset");
         if (word == "param") {
           last_run->params.push_back(ParseParam(rest));
         } else if (word == "expect-error") {
-          if (rest.empty()) throw ParseError("@expect-error needs a text");
-          last_run->expect_error = rest;
+          std::string text = rest;
+          if (text.rfind("exact ", 0) == 0) {
+            last_run->error_exact = true;
+            text = Trim(text.substr(6));
+          }
+          if (text.empty()) throw ParseError("@expect-error needs a text");
+          last_run->expect_error = text;
+        } else if (word == "expect-value") {
+          if (last_run->kind != Step::Kind::Statement || last_run->expect.present) {
+            throw ParseError("@expect-value is for statements without @expect-rows");
+          }
+          if (rest.empty()) throw ParseError("@expect-value needs a value");
+          last_run->expect_value = ParseTypedValue(rest);
         } else {
+          if (last_run->expect_value) throw ParseError("@expect-rows after @expect-value");
           if (last_run->kind != Step::Kind::Statement) throw ParseError("@expect-rows is for statements");
           last_run->expect.unordered = Trim(rest) == "unordered";
           ParseExpectationBlock(block(), last_run->expect);
@@ -352,9 +395,12 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
         }
         last_run->actions.push_back(std::move(a));
       }
-      // Directives without a block: nothing but blank lines may follow.
+      // Directives without a block: nothing but blank lines and "--" comments may follow.
       for (const auto& l : block()) {
-        if (!Trim(l).empty()) throw ParseError("unexpected line after @" + word + ": " + l);
+        const std::string line = Trim(l);
+        if (!line.empty() && line.rfind("--", 0) != 0) {
+          throw ParseError("unexpected line after @" + word + ": " + l);
+        }
       }
     } catch (const ParseError& err) {
       throw ParseError(where() + err.what());
@@ -578,6 +624,27 @@ Value CellValue(const Cell& c) {
 
 std::string Show(const Cell& c) { return c.is_null ? "NULL" : "'" + c.text + "'"; }
 
+// A value with its type, as @expect-value writes it.
+std::string ShowTyped(const Value& v) {
+  switch (v.type()) {
+    case DataType::Null:
+      return "NULL";
+    case DataType::Text:
+      return "'" + v.AsString() + "' (text)";
+    case DataType::Integer:
+      return v.AsString() + " (integer)";
+    case DataType::Real:
+      return v.AsString() + " (real)";
+  }
+  return v.AsString();
+}
+
+// Whether a statement's error message is the one expected.
+bool ErrorMatches(const std::string& message, const Step& s) {
+  if (s.error_exact) return message == *s.expect_error;
+  return Lower(message).find(Lower(*s.expect_error)) != std::string::npos;
+}
+
 // Compares rows against the expectation; returns an empty text when they agree.
 std::string Compare(const std::vector<std::string>& columns, const std::vector<std::vector<Value>>& rows,
                     const Expectation& e) {
@@ -713,6 +780,15 @@ class EntryRun {
     ds.SetSQL(TextLines(s));
     BindParams(ds, s);
     try {
+      if (s.expect_value) {
+        ds.Open();
+        std::vector<Value> firsts;
+        for (ds.First(); !ds.Eof(); ds.Next()) firsts.push_back(ds.FieldCount() ? ds.Field(0) : Value());
+        if (s.expect_error) return "statement succeeded, expected an error: " + *s.expect_error;
+        if (firsts.size() != 1) return "statement returned " + std::to_string(firsts.size()) + " rows, expected one";
+        if (firsts[0] == *s.expect_value) return "";
+        return "statement value " + ShowTyped(firsts[0]) + ", expected " + ShowTyped(*s.expect_value);
+      }
       if (s.expect.present) {
         ds.Open();
         std::vector<std::vector<Value>> rows;
@@ -728,9 +804,9 @@ class EntryRun {
       ds.ExecSQL();
     } catch (const std::exception& e) {
       if (s.expect_error) {
-        if (Lower(e.what()).find(Lower(*s.expect_error)) != std::string::npos) return "";
-        return std::string("statement failed with '") + e.what() + "', expected a message containing '" +
-               *s.expect_error + "'";
+        if (ErrorMatches(e.what(), s)) return "";
+        return std::string("statement failed with '") + e.what() + "', expected a message " +
+               (s.error_exact ? "'" : "containing '") + *s.expect_error + "'";
       }
       if (s.ignore_errors) return "";
       throw;
@@ -764,7 +840,7 @@ class EntryRun {
         try {
           ds.Post();
         } catch (const std::exception& e) {
-          if (s.expect_error && Lower(e.what()).find(Lower(*s.expect_error)) != std::string::npos) return "";
+          if (s.expect_error && ErrorMatches(e.what(), s)) return "";
           throw;
         }
       } else if (a.verb == "cancel") {
