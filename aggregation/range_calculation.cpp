@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <stdexcept>
 
@@ -48,6 +49,27 @@ int32_t Int(const db::Dataset& q, const char* column) {
 }
 
 bool HasDate(const std::string& text) { return text.find_first_not_of('/') != std::string::npos; }
+
+// Opens a query over the person's rows alone, unless it holds that person's rows already:
+// they are read once for all the months or periods of the person.
+void OpenForPerson(db::Dataset& q, const std::string& person) {
+  if (q.Active() && q.ParamByName("Perno").value == db::Value(person)) return;
+  q.Close();
+  q.SetParam("Perno", person);
+  q.Open();
+}
+
+// Moves to the person's row of the month or period (Mah) and kind (when kind >= 0);
+// false when there is none.
+bool FindRow(db::Dataset& q, int mah, int kind) {
+  for (q.First(); !q.Eof(); q.Next()) {
+    if (q.FieldByName("Mah").AsInteger() == mah &&
+        (kind < 0 || q.FieldByName("Kind").AsInteger() == kind)) {
+      return true;
+    }
+  }
+  return false;
+}
 
 // Two-year templates of the period's daily data; $DBName$ and $DateCriteria$ are filled
 // per year.
@@ -176,14 +198,14 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
           {"Select * from MahMamDt  ",
            "Where Perno = :Perno And MMonth = :MMonth And MamuriatCode = :MamuriatCode  "},
           {{"Perno", kText, 10}, {"MMonth", kInt, 0}, {"MamuriatCode", kInt, 0}});
-  Prepare(AdoQCMonthlySpecMorDef,
-          {"Select * From MSMorDef ", "Where Perno = :Perno And Mah = :Mah And Kind = :Kind "},
-          {{"Perno", kText, 10}, {"Mah", kInt, 0}, {"Kind", kInt, 0}});
-  Prepare(AdoQCMonthlySpecExtDef,
-          {"Select * From MSExtDef ", "Where Perno = :Perno And Mah = :Mah And Kind = :Kind "},
-          {{"Perno", kText, 10}, {"Mah", kInt, 0}, {"Kind", kInt, 0}});
-  Prepare(AdoQCMonthlyExtraPerm, {"Select * From MahExPrm ", "Where Perno = :Perno And Mah = :Mah "},
-          {{"Perno", kText, 10}, {"Mah", kInt, 0}});
+  // The person's definitions and permitted extra work of every month or period, found by
+  // Mah (and Kind) among them.
+  Prepare(AdoQCMonthlySpecMorDef, {"Select * From MSMorDef ", "Where Perno = :Perno "},
+          {{"Perno", kText, 10}});
+  Prepare(AdoQCMonthlySpecExtDef, {"Select * From MSExtDef ", "Where Perno = :Perno "},
+          {{"Perno", kText, 10}});
+  Prepare(AdoQCMonthlyExtraPerm, {"Select * From MahExPrm ", "Where Perno = :Perno "},
+          {{"Perno", kText, 10}});
   Prepare(AdoQCGShItem, {"Select * From GShItem ", "Where GShCode = :GShCode And Period = :Period "},
           {{"GShCode", kInt, 0}, {"Period", kInt, 0}});
   Prepare(AdoQCPerShifts,
@@ -208,10 +230,9 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
 
 void TRangeCalculation::ReadEmployment(const std::string& person, std::string& start,
                                        std::string& end) {
-  AdoQCJobInfo.Close();
-  AdoQCJobInfo.SetParam("Perno", person);
-  AdoQCJobInfo.Open();
+  OpenForPerson(AdoQCJobInfo, person);
   if (AdoQCJobInfo.IsEmpty()) return;
+  AdoQCJobInfo.First();
   const std::string begin = Trim(AdoQCJobInfo.FieldByName("BeginDate").AsString());
   const std::string finish = Trim(AdoQCJobInfo.FieldByName("EndDate").AsString());
   if (HasDate(begin)) start = begin;
@@ -316,9 +337,7 @@ std::string TRangeCalculation::GetPeriodWorkGroup(const std::string& Perno, int 
                                                   const std::string& RuleDatabaseName,
                                                   const std::string& CurDate) {
   std::string code;
-  AdoQCMonthPeriodWorkGroup.Close();
-  AdoQCMonthPeriodWorkGroup.SetParam("Perno", Perno);
-  AdoQCMonthPeriodWorkGroup.Open();
+  OpenForPerson(AdoQCMonthPeriodWorkGroup, Perno);
   if (!AdoQCMonthPeriodWorkGroup.IsEmpty()) {
     const std::string n = std::to_string(APeriod);
     const db::Value& enabled = AdoQCMonthPeriodWorkGroup.FieldByName("Enabled" + n);
@@ -600,12 +619,8 @@ void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
 
 void TRangeCalculation::ReadSpecials(const std::string& person, int mah, TRangeFacts& f) {
   auto read = [&](db::Dataset& q, int kind, bool& has, int32_t& value) {
-    q.Close();
-    q.SetParam("Perno", person);
-    q.SetParam("Mah", mah);
-    q.SetParam("Kind", kind);
-    q.Open();
-    has = !q.IsEmpty();
+    OpenForPerson(q, person);
+    has = FindRow(q, mah, kind);
     if (has) value = TZelCalcUtils::Text2Time(Trim(q.FieldByName("Amount").AsString()));
   };
   read(AdoQCMonthlySpecMorDef, 0, f.HasSpecMor0, f.SpecMor0);
@@ -648,6 +663,22 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
 }
 
 // ---- writing ------------------------------------------------------------------------------
+
+void TRangeCalculation::WriteTogether(const std::function<void()>& write) {
+  db::Connection& year = dm_.ADOConnectionTimeAttendance();
+  year.BeginTransaction();
+  try {
+    write();
+    year.CommitTransaction();
+  } catch (...) {
+    try {
+      year.RollbackTransaction();
+    } catch (const std::exception&) {
+      // The connection undoes an unfinished transaction when it closes.
+    }
+    throw;
+  }
+}
 
 void TRangeCalculation::WriteDetails(db::Dataset& q, const std::string& person, int number,
                                      const char* code_col, const std::vector<Totals>& totals) {
@@ -709,11 +740,8 @@ void TRangeCalculation::WriteResult(db::Dataset& q, const std::string& person, i
                                     bool month, int range_days, int full_days, int holidays,
                                     int use_holiday) {
   // The permitted extra work of the month or period.
-  AdoQCMonthlyExtraPerm.Close();
-  AdoQCMonthlyExtraPerm.SetParam("Perno", person);
-  AdoQCMonthlyExtraPerm.SetParam("Mah", number);
-  AdoQCMonthlyExtraPerm.Open();
-  if (!AdoQCMonthlyExtraPerm.IsEmpty()) {
+  OpenForPerson(AdoQCMonthlyExtraPerm, person);
+  if (FindRow(AdoQCMonthlyExtraPerm, number, -1)) {
     ApplyExtraWorkPermission(
         TZelCalcUtils::Text2Time(Trim(AdoQCMonthlyExtraPerm.FieldByName("PERMITTED").AsString())),
         group_.PrdMahExtraWorkPermOption, R_);
@@ -875,9 +903,7 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
   if (M >= start_mor_left) {
     if (M == start_mor_left) {
-      AdoQCMorkhasiLeftMonth.Close();
-      AdoQCMorkhasiLeftMonth.SetParam("Perno", P);
-      AdoQCMorkhasiLeftMonth.Open();
+      OpenForPerson(AdoQCMorkhasiLeftMonth, P);
       if (!AdoQCMorkhasiLeftMonth.IsEmpty()) carried += Int(AdoQCMorkhasiLeftMonth, "InitialValue");
     } else {
       AdoQCMonthlyWork.Close();
@@ -936,9 +962,7 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
 
   if (group_.GROUPTYPE == 2) {
     int32_t T = 0;
-    AdoQCMorkhasiLeftMonth.Close();
-    AdoQCMorkhasiLeftMonth.SetParam("Perno", P);
-    AdoQCMorkhasiLeftMonth.Open();
+    OpenForPerson(AdoQCMorkhasiLeftMonth, P);
     if (!AdoQCMorkhasiLeftMonth.IsEmpty()) T = Int(AdoQCMorkhasiLeftMonth, "Amount");
     ApplyHourlyRules(group_, facts, T, R_);
   } else {
@@ -949,16 +973,20 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     CoverEducationLeave(education.sum, education.daily_sum, education.count_days, R_);
   }
 
-  // Everything is computed: the month's rows.
-  WriteDetails(AdoQCMonthlyMorkhasiDetail, P, M, "MorkhasiCode", leave_totals);
-  if (group_.GROUPTYPE == 2) {
-    WriteHourlyResult(AdoQCMonthlyWork, P, M, true, sums.UseHoliday);
-  } else {
-    WriteResult(AdoQCMonthlyWork, P, M, true, range_days, full_days, holidays, sums.UseHoliday);
-  }
   db::Dataset& mission_rows = AdoQCDailyMamuriat;
   OpenRange(mission_rows, "Perno", P, from, to);
-  WriteDetails(AdoQCMonthlyMamuriatDetail, P, M, "MamuriatCode", SumMissionDetails(mission_rows));
+  const std::vector<Totals> mission_totals = SumMissionDetails(mission_rows);
+
+  // Everything is computed: the month's rows.
+  WriteTogether([&] {
+    WriteDetails(AdoQCMonthlyMorkhasiDetail, P, M, "MorkhasiCode", leave_totals);
+    if (group_.GROUPTYPE == 2) {
+      WriteHourlyResult(AdoQCMonthlyWork, P, M, true, sums.UseHoliday);
+    } else {
+      WriteResult(AdoQCMonthlyWork, P, M, true, range_days, full_days, holidays, sums.UseHoliday);
+    }
+    WriteDetails(AdoQCMonthlyMamuriatDetail, P, M, "MamuriatCode", mission_totals);
+  });
 }
 
 // ---- the period ---------------------------------------------------------------------------
@@ -1044,9 +1072,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   TDaySums sums;
   int32_t carried = 0;
   const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
-  AdoQCMorkhasiLeftPeriod.Close();
-  AdoQCMorkhasiLeftPeriod.SetParam("Perno", P);
-  AdoQCMorkhasiLeftPeriod.Open();
+  OpenForPerson(AdoQCMorkhasiLeftPeriod, P);
   if (n >= start_mor_left) {
     if (n == start_mor_left) {
       if (!AdoQCMorkhasiLeftPeriod.IsEmpty()) carried += Int(AdoQCMorkhasiLeftPeriod, "InitialValue");
@@ -1124,15 +1150,19 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     CoverEducationLeave(edu, daily, count, R_);
   }
 
-  WriteDetails(AdoQCPeriodMorkhasiDetail, P, n, "MorkhasiCode", leave_totals);
-  if (group_.GROUPTYPE == 2) {
-    WriteHourlyResult(AdoQPeriodWork, P, n, false, sums.UseHoliday);
-  } else {
-    WriteResult(AdoQPeriodWork, P, n, false, range_days, full_days, holidays, sums.UseHoliday);
-  }
   db::Dataset mission_rows(dm_.ADOConnectionTimeAttendance());
   OpenRows(mission_rows, src, MissionDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
-  WriteDetails(AdoQCPeriodMamuriatDetail, P, n, "MamuriatCode", SumMissionDetails(mission_rows));
+  const std::vector<Totals> mission_totals = SumMissionDetails(mission_rows);
+
+  WriteTogether([&] {
+    WriteDetails(AdoQCPeriodMorkhasiDetail, P, n, "MorkhasiCode", leave_totals);
+    if (group_.GROUPTYPE == 2) {
+      WriteHourlyResult(AdoQPeriodWork, P, n, false, sums.UseHoliday);
+    } else {
+      WriteResult(AdoQPeriodWork, P, n, false, range_days, full_days, holidays, sums.UseHoliday);
+    }
+    WriteDetails(AdoQCPeriodMamuriatDetail, P, n, "MamuriatCode", mission_totals);
+  });
 }
 
 }  // namespace zel::aggregation

@@ -5,6 +5,7 @@
 // Built on one calculation data module and used only by that module's worker thread.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,12 +28,16 @@ class TRangeCalculation {
   // The month (1..12) of CurrentYear of a person (number as stored): writes MahWork and the
   // month's leave and mission totals, or the CSSLog rows of an incomplete month. Nothing
   // happens outside the employment dates. Raises database and conversion errors; what is
-  // computed is written only at the end, so a failed month leaves its earlier rows.
+  // computed is written only at the end, in one transaction, so a failed month leaves its
+  // earlier rows whole. The person's keyed rows (JobInfo, WGMahPrd, MorLMah, MSMorDef,
+  // MSExtDef, MahExPrm) are read once for all the person's months: one object serves one
+  // run, which changes none of them.
   void CalculateMonth(const std::string& APerson, int AMonth);
   // The period (1..12) defined in SYSTEM: writes PrdWork and the period's totals, or CSSLog
   // rows for an employment outside the period, a missing year database, a missing work
   // group or an incomplete period. Raises "Range state is unknown!" for a wrapped range of
-  // periods 2..11, and database and conversion errors.
+  // periods 2..11, and database and conversion errors. The period's rows are written in
+  // one transaction.
   void CalculatePeriod(const std::string& APerson, int APeriod);
 
   // The work group of a month or period: the WGMahPrd override when enabled, else the
@@ -100,6 +105,9 @@ class TRangeCalculation {
   void AddEducation(const std::string& person, const std::string& database,
                     const std::string& from, const std::string& to, int& sum, int& daily_sum,
                     int& count_days);
+  // Runs the writes of a month or period in one transaction on the year connection: its
+  // rows land together or not at all (rolled back, the error raised again).
+  void WriteTogether(const std::function<void()>& write);
   // Writes the result row of a month (month=true) or period.
   void WriteResult(db::Dataset& q, const std::string& person, int number, bool month,
                    int range_days, int full_days, int holidays, int use_holiday);
