@@ -28,10 +28,17 @@ std::unique_ptr<db::Connection> OpenDatabase(const std::filesystem::path& data_d
 // table script fails.
 const std::filesystem::path& TemplateData(const std::string& year);
 
+// A data folder a home starts from instead of a year's template (a test's own server).
+struct CopyOf {
+  std::filesystem::path data_dir;
+};
+
 class TempHome {
  public:
   // A home with the template of `year`; kept on disk (its path on stderr) when `keep`.
   explicit TempHome(const std::string& year = "1399", bool keep = false);
+  // A home whose Data/ is a copy of the given folder's files.
+  explicit TempHome(const CopyOf& data, bool keep = false);
   ~TempHome();
   TempHome(const TempHome&) = delete;
   TempHome& operator=(const TempHome&) = delete;

@@ -50,5 +50,18 @@ TEST(TempHome, KeptWhenAsked) {
   fs::remove_all(path);
 }
 
+TEST(TempHome, StartsFromACopyOfAGivenDataFolder) {
+  TempHome source;
+  source.Exec("Att", "INSERT INTO Semaphor (Code, Amount) VALUES (17, 0)");
+  {
+    TempHome copy(CopyOf{source.DataDir()});
+    EXPECT_EQ(util::HomeFolder(), copy.Path().string());
+    copy.Exec("Att", "DELETE FROM Semaphor");
+    EXPECT_EQ(copy.Query("Att", "SELECT COUNT(*) FROM Semaphor").rows.at(0).at(0).AsInteger(), 0);
+  }
+  // The copy's own edits stay in the copy.
+  EXPECT_EQ(source.Query("Att", "SELECT COUNT(*) FROM Semaphor").rows.at(0).at(0).AsInteger(), 1);
+}
+
 }  // namespace
 }  // namespace zel::testing

@@ -34,12 +34,9 @@
 // Environment: ZEL_CORPUS_RUN_PENDING=1 runs pending entries too (and reports whether they
 // pass); ZEL_CORPUS_KEEP=1 keeps the temporary server folders.
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cctype>
 #include <cstdlib>
@@ -55,6 +52,7 @@
 
 #include "db/client.h"
 #include "schema/schema.h"
+#include "testing/temp_server.h"
 #include "util/parse_int.h"
 #include "util/text.h"
 
@@ -460,10 +458,7 @@ std::string ReadFile(const fs::path& p) {
 }
 
 std::unique_ptr<Connection> OpenAt(const fs::path& dir, const std::string& database) {
-  ConnectionSettings s;
-  s.database = database;
-  s.data_dir = dir.string();
-  return Connect(s);
+  return zel::testing::OpenDatabase(dir, database);
 }
 
 void RunBatches(Connection& c, std::string_view script, const std::string& what) {
@@ -476,15 +471,6 @@ void RunBatches(Connection& c, std::string_view script, const std::string& what)
   }
 }
 
-fs::path NewTempDir(const std::string& tag) {
-  static std::atomic<int> counter{0};
-  fs::path p = fs::temp_directory_path() /
-               ("zel_corpus_" + std::to_string(::getpid()) + "_" + tag + "_" + std::to_string(counter++));
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
-}
-
 bool EnvSet(const char* name) {
   const char* v = std::getenv(name);
   return v && *v && std::string(v) != "0";
@@ -493,9 +479,10 @@ bool EnvSet(const char* name) {
 // Databases Att (base), Att_1399 and Att_1400 (years) and ZELLog with the product's tables
 // and the seed rows. Built once and kept in the temporary folder under a name made from
 // the scripts, the seed files and this test program, so the test processes that ctest
-// starts one per entry share it; every entry works on a copy.
+// starts one per entry share it; every entry works in a test home holding a copy of its
+// Data folder.
 struct ServerTemplate {
-  fs::path dir;
+  fs::path dir;  // holds Data/ and the ready mark
   std::string error;
 };
 
@@ -520,6 +507,7 @@ std::string TemplateKey() {
 }
 
 void BuildServer(const fs::path& dir) {
+  fs::create_directories(dir);
   {
     auto server = OpenAt(dir, "");
     for (const char* db : {"Att", "Att_1399", "Att_1400", "ZELLog"}) {
@@ -562,9 +550,9 @@ ServerTemplate BuildTemplate() {
       return st;
     }
     RemoveStaleTemplates(cache);
-    fs::path work = NewTempDir("template");
+    fs::path work = zel::testing::NewTempFolder("corpus_template");
     try {
-      BuildServer(work);
+      BuildServer(work / "Data");
       std::ofstream(work / kReadyMark) << "ready\n";
     } catch (...) {
       fs::remove_all(work);
@@ -584,14 +572,6 @@ ServerTemplate BuildTemplate() {
 const ServerTemplate& Template() {
   static const ServerTemplate st = BuildTemplate();
   return st;
-}
-
-// Copies the template's files (not its ready mark) into a new folder for one entry.
-void CopyTemplate(const fs::path& from, const fs::path& to) {
-  for (const auto& f : fs::directory_iterator(from)) {
-    if (f.path().filename() == kReadyMark) continue;
-    fs::copy(f.path(), to / f.path().filename(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -890,13 +870,9 @@ TEST_P(CorpusEntry, Runs) {
   if (!t.error.empty()) {
     failure = "the server could not be prepared: " + t.error;
   } else {
-    fs::path dir = NewTempDir(e.name);
-    CopyTemplate(t.dir, dir);
-    {
-      EntryRun run(e, dir);
-      failure = run.Run();
-    }
-    if (!EnvSet("ZEL_CORPUS_KEEP")) fs::remove_all(dir);
+    const zel::testing::TempHome home(zel::testing::CopyOf{t.dir / "Data"}, EnvSet("ZEL_CORPUS_KEEP"));
+    EntryRun run(e, home.DataDir());
+    failure = run.Run();
   }
   if (!e.pending.empty()) {
     GTEST_SKIP() << "pending: " << e.pending << "\n  now: " << (failure.empty() ? "PASSES, remove the mark" : failure);
