@@ -476,11 +476,30 @@ TDayRow TRangeCalculation::ReadDayRow(const db::Dataset& q, const std::vector<in
   return d;
 }
 
-int TRangeCalculation::SumDays(db::Dataset& rows, TDaySums& sums) {
+bool TRangeCalculation::DayFilter::Takes(const db::Dataset& q) const {
+  if (from.empty()) return true;
+  std::string day = q.FieldByName("DDate").AsString();
+  while (!day.empty() && day.back() == ' ') day.pop_back();
+  return from <= day && day <= to;
+}
+
+void TRangeCalculation::OpenDays(const std::string& person, const std::string& from,
+                                 const std::string& to) {
+  const std::string key = person + "|" + from + "|" + to;
+  if (key == days_open_) return;
+  days_open_.clear();
+  OpenRange(AdoQCDailyWork, "PerNo", person, from, to);
+  OpenRange(AdoQCDailyMorkhasi, "Perno", person, from, to);
+  OpenRange(AdoQCDailyMamuriat, "Perno", person, from, to);
+  days_open_ = key;
+}
+
+int TRangeCalculation::SumDays(db::Dataset& rows, const DayFilter& filter, TDaySums& sums) {
   if (rows.IsEmpty()) return 0;
   const std::vector<int> columns = DayColumnsOf(rows);
   int holidays = 0;
   for (rows.First(); !rows.Eof(); rows.Next()) {
+    if (!filter.Takes(rows)) continue;
     const TDayRow d = ReadDayRow(rows, columns);
     const TLeaveType type = d.DailyMorkhasi != 0 ? LeaveType(d.DailyMorkhasi) : TLeaveType{};
     AccumulateDay(d, group_, type, sums, R_);
@@ -490,9 +509,11 @@ int TRangeCalculation::SumDays(db::Dataset& rows, TDaySums& sums) {
 }
 
 std::vector<TRangeCalculation::Totals> TRangeCalculation::SumLeaveDetails(db::Dataset& rows,
+                                                                          const DayFilter& filter,
                                                                           Education& education) {
   std::vector<Totals> totals;
   for (rows.First(); !rows.Eof(); rows.Next()) {
+    if (!filter.Takes(rows)) continue;
     const int code = Int(rows, "MorkhasiCode");
     const int amount = Int(rows, "Amount");
     const TLeaveType type = LeaveType(code);
@@ -512,9 +533,11 @@ std::vector<TRangeCalculation::Totals> TRangeCalculation::SumLeaveDetails(db::Da
   return totals;
 }
 
-std::vector<TRangeCalculation::Totals> TRangeCalculation::SumMissionDetails(db::Dataset& rows) {
+std::vector<TRangeCalculation::Totals> TRangeCalculation::SumMissionDetails(
+    db::Dataset& rows, const DayFilter& filter) {
   std::vector<Totals> totals;
   for (rows.First(); !rows.Eof(); rows.Next()) {
+    if (!filter.Takes(rows)) continue;
     const int code = Int(rows, "MamuriatCode");
     auto it = std::find_if(totals.begin(), totals.end(), [&](const Totals& t) { return t.code == code; });
     if (it == totals.end()) it = totals.insert(totals.end(), Totals{code, 0, 0});
@@ -917,22 +940,31 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     }
   }
 
+  // The day rows of the month: read for all the run's months at the first of them.
+  if (first_month_ > 0 && first_month_ <= M && M <= last_month_) {
+    OpenDays(P, Pad2(first_month_) + "/01",
+             Pad2(last_month_) + "/" + Pad2(dm_.DaysInMonth(last_month_)));
+  } else {
+    OpenDays(P, from, to);
+  }
+  const DayFilter month{from, to};
   db::Dataset& rows = AdoQCDailyWork;
-  OpenRange(rows, "PerNo", P, from, to);
+  int count = 0;
+  for (rows.First(); !rows.Eof(); rows.Next()) count += month.Takes(rows) ? 1 : 0;
   const int days = std::min(days_in_month, TZelCalcUtils::Date2Day(to) -
                                                TZelCalcUtils::Date2Day(from) + 1);
-  if (rows.RecordCount() != days) {
+  if (count != days) {
     // An incomplete month: which days are missing, and no result row.
     const std::string& name = dm_.AttendanceCalcManager().PersonName();
     const std::string& id = dm_.AttendanceCalcManager().PersonID();
     const std::string head = name + " (" + id + ") (" + PersianMonthName(M) + "): ";
-    if (rows.IsEmpty()) {
+    if (count == 0) {
       dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + "هيچ روزي از ماه محاسبه نشده است.");
       return;
     }
     std::set<std::string> present;
     for (rows.First(); !rows.Eof(); rows.Next()) {
-      present.insert(Trim(rows.FieldByName("DDate").AsString()));
+      if (month.Takes(rows)) present.insert(Trim(rows.FieldByName("DDate").AsString()));
     }
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + "بعضي از روزهاي ماه محاسبه نشده اند.");
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
@@ -946,12 +978,11 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     return;
   }
   // The holidays of the range are the day rows' own (the ratio of the work bound).
-  const int holidays = SumDays(rows, sums);
+  const int holidays = SumDays(rows, month, sums);
 
-  db::Dataset& leave_rows = AdoQCDailyMorkhasi;
-  OpenRange(leave_rows, "Perno", P, from, to);
   Education education;
-  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows, education);
+  const std::vector<Totals> leave_totals =
+      SumLeaveDetails(AdoQCDailyMorkhasi, month, education);
 
   TRangeFacts facts;
   facts.Days = days;
@@ -973,9 +1004,7 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     CoverEducationLeave(education.sum, education.daily_sum, education.count_days, R_);
   }
 
-  db::Dataset& mission_rows = AdoQCDailyMamuriat;
-  OpenRange(mission_rows, "Perno", P, from, to);
-  const std::vector<Totals> mission_totals = SumMissionDetails(mission_rows);
+  const std::vector<Totals> mission_totals = SumMissionDetails(AdoQCDailyMamuriat, month);
 
   // Everything is computed: the month's rows.
   WriteTogether([&] {
@@ -1110,12 +1139,12 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
     return;
   }
-  const int holidays = SumDays(rows, sums);
+  const int holidays = SumDays(rows, DayFilter{}, sums);
 
   db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
   OpenRows(leave_rows, src, LeaveDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
   Education unused;
-  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows, unused);
+  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows, DayFilter{}, unused);
 
   TRangeFacts facts;
   facts.Days = range_days;
@@ -1152,7 +1181,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
 
   db::Dataset mission_rows(dm_.ADOConnectionTimeAttendance());
   OpenRows(mission_rows, src, MissionDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
-  const std::vector<Totals> mission_totals = SumMissionDetails(mission_rows);
+  const std::vector<Totals> mission_totals = SumMissionDetails(mission_rows, DayFilter{});
 
   WriteTogether([&] {
     WriteDetails(AdoQCPeriodMorkhasiDetail, P, n, "MorkhasiCode", leave_totals);

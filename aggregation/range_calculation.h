@@ -40,6 +40,14 @@ class TRangeCalculation {
   // one transaction.
   void CalculatePeriod(const std::string& APerson, int APeriod);
 
+  // The months a run calculates (first..last of CurrentYear): the day rows, leave and
+  // mission details of a person are then read once for all of them and taken month by
+  // month. Without it (or for a month outside) each month reads its own.
+  void SetMonthRange(int first, int last) {
+    first_month_ = first;
+    last_month_ = last;
+  }
+
   // The work group of a month or period: the WGMahPrd override when enabled, else the
   // person's rule at CurDate ("MM/DD") in RuleDatabaseName; "" when none. The rule's row
   // stays open (its Section is written with the result).
@@ -76,6 +84,15 @@ class TRangeCalculation {
   void ReadEmployment(const std::string& person, std::string& start, std::string& end);
   TLeaveType LeaveType(int code);
   bool MissionIsDaily(int code);
+  // The rows of a month among the rows of a longer range, by DDate ("MM/DD", trailing blanks
+  // ignored as the server ignores them); an empty filter takes every row.
+  struct DayFilter {
+    std::string from, to;
+    bool Takes(const db::Dataset& q) const;
+  };
+  // Opens the person's day rows, leave and mission details over From..To unless they are
+  // open over that range already.
+  void OpenDays(const std::string& person, const std::string& from, const std::string& to);
   // Reads a day row through the column positions of its dataset (resolved once per query).
   static TDayRow ReadDayRow(const db::Dataset& q, const std::vector<int>& columns);
   // Rows of a two-year template over the source's range; the template's one parameter
@@ -86,15 +103,17 @@ class TRangeCalculation {
   // Rows of a prepared monthly query over a person (or calendar) and the dates From..To.
   static void OpenRange(db::Dataset& q, const char* key, const db::Value& value,
                         const std::string& from, const std::string& to);
-  // Sums the day rows of an open dataset; returns the number of holidays among them.
-  int SumDays(db::Dataset& rows, TDaySums& sums);
+  // Sums the day rows of an open dataset that the filter takes; returns the number of
+  // holidays among them.
+  int SumDays(db::Dataset& rows, const DayFilter& filter, TDaySums& sums);
   // Leave totals per type; also the education leave among the rows: its sum, the sum of
   // its daily leaves and their number.
   struct Education {
     int sum = 0, daily_sum = 0, count_days = 0;
   };
-  std::vector<Totals> SumLeaveDetails(db::Dataset& rows, Education& education);
-  std::vector<Totals> SumMissionDetails(db::Dataset& rows);
+  std::vector<Totals> SumLeaveDetails(db::Dataset& rows, const DayFilter& filter,
+                                      Education& education);
+  std::vector<Totals> SumMissionDetails(db::Dataset& rows, const DayFilter& filter);
   // Calendar or shift duty of a month; duty and holiday counts.
   void MonthDuty(const std::string& person, int month, const std::string& from,
                  const std::string& to, TRangeFacts& facts);
@@ -132,6 +151,8 @@ class TRangeCalculation {
   std::map<int, ShiftRow> shifts_;
   std::string section_;  // the rule's trimmed Section
   std::string rule_database_;  // the database AdoQCPrjRule's text reads
+  int first_month_ = 0, last_month_ = 0;
+  std::string days_open_;  // person and range the day queries hold, "" when none
 
   // ---- base connection ----
   db::Dataset AdoQCJobInfo, AdoQCWorkGroup, AdoQCMorkhasiType, AdoQCMissionType, QCWorkShifts;

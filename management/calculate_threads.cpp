@@ -523,6 +523,7 @@ void TZELMonthlyCalculate::CalculatePersonMonths() {
     }
     module.QSystem().Open();
     aggregation::TRangeCalculation calculation(module);
+    calculation.SetMonthRange(from, to);
     engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
     for (const Employment& record : records) {
       manager.SetPersonID(CurPerno_);
