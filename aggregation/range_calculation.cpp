@@ -773,7 +773,7 @@ void TRangeCalculation::WriteResult(db::Dataset& q, const std::string& person, i
   OpenForWrite(q, person, month, number);
   SetHead(q, group_, section_, person, month, number, R);
   q.SetField("WorkTotal", R.rwrWorkTotal);
-  if (group_.GROUPTYPE == 5 || group_.GROUPTYPE == 6) {
+  if (group_.Is(engine::TGroupType::kMonthlyBound) || group_.Is(engine::TGroupType::kDistributedShift)) {
     const int bound =
         ScaledWorkBound(group_.WorkBound[number - 1], range_days, full_days, holidays);
     int over = 0, less = 0;
@@ -991,7 +991,7 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   facts.Param = group_.M_Param[M - 1];
   ReadSpecials(P, M, facts);
 
-  if (group_.GROUPTYPE == 2) {
+  if (group_.Is(engine::TGroupType::kHourly)) {
     int32_t T = 0;
     OpenForPerson(AdoQCMorkhasiLeftMonth, P);
     if (!AdoQCMorkhasiLeftMonth.IsEmpty()) T = Int(AdoQCMorkhasiLeftMonth, "Amount");
@@ -1009,7 +1009,7 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   // Everything is computed: the month's rows.
   WriteTogether([&] {
     WriteDetails(AdoQCMonthlyMorkhasiDetail, P, M, "MorkhasiCode", leave_totals);
-    if (group_.GROUPTYPE == 2) {
+    if (group_.Is(engine::TGroupType::kHourly)) {
       WriteHourlyResult(AdoQCMonthlyWork, P, M, true, sums.UseHoliday);
     } else {
       WriteResult(AdoQCMonthlyWork, P, M, true, range_days, full_days, holidays, sums.UseHoliday);
@@ -1153,7 +1153,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   facts.Param = group_.M_Param[n - 1];
   ReadSpecials(P, n, facts);
 
-  if (group_.GROUPTYPE == 2) {
+  if (group_.Is(engine::TGroupType::kHourly)) {
     const int32_t T =
         AdoQCMorkhasiLeftPeriod.IsEmpty() ? 0 : Int(AdoQCMorkhasiLeftPeriod, "Amount");
     ApplyHourlyRules(group_, facts, T, R_);
@@ -1185,7 +1185,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
 
   WriteTogether([&] {
     WriteDetails(AdoQCPeriodMorkhasiDetail, P, n, "MorkhasiCode", leave_totals);
-    if (group_.GROUPTYPE == 2) {
+    if (group_.Is(engine::TGroupType::kHourly)) {
       WriteHourlyResult(AdoQPeriodWork, P, n, false, sums.UseHoliday);
     } else {
       WriteResult(AdoQPeriodWork, P, n, false, range_days, full_days, holidays, sums.UseHoliday);

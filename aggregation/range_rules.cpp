@@ -73,7 +73,7 @@ void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType&
     R.rwrLatePermAmount += d.LatePermFirst + d.LatePermLast;
   }
 
-  if (d.WorkTotal != 0 || (g.GROUPTYPE == 2 && d.Mission != 0)) R.rwrDaysWorked += 1;
+  if (d.WorkTotal != 0 || (g.Is(engine::TGroupType::kHourly) && d.Mission != 0)) R.rwrDaysWorked += 1;
 
   const bool waged_or_none = d.DailyMorkhasi == 0 || !leave_type.found || leave_type.IsWaged;
   if (!d.DailyAbsence && waged_or_none) {

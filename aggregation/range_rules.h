@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/daily_codes.h"
+
 namespace zel::aggregation {
 
 // The totals of a month or a period (all amounts in minutes unless called days or counts).
@@ -95,7 +97,8 @@ struct TWorkGroupRules {
   std::string CalCode;  // as stored (NULL reads "")
   bool CalCodeNull = true;
   int32_t GShCode = 0;
-  int32_t GROUPTYPE = 0;
+  int32_t GROUPTYPE = 0;  // as stored; named by engine::TGroupType
+  bool Is(engine::TGroupType type) const { return GROUPTYPE == engine::ToInt(type); }
   std::string Def_Early_Out_FromVacation, Def_Late_In_FromVacation;  // trimmed texts
   int32_t Tats_In_Morkhasi = 0;
   int32_t MAX_KARKARD = 0, MIN_KARKARD = 0, MandeMorForSaati = 0;
