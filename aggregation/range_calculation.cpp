@@ -93,23 +93,28 @@ std::vector<std::string> DailyRowsTemplate() {
           " AND ($DateCriteria$)"};
 }
 std::vector<std::string> LeaveDetailsTemplate() {
-  return {" SELECT", " PERNO, DDATE, MORKHASICODE, AMOUNT", " FROM", " $DBName$..DayMorDT",
-          " WHERE", " (Perno = :PerNo)", " AND ($DateCriteria$)"};
+  return {" SELECT",
+          " PERNO, DDATE, MORKHASICODE, AMOUNT",
+          " FROM",
+          " $DBName$..DayMorDT",
+          " WHERE",
+          " (Perno = :PerNo)",
+          " AND ($DateCriteria$)"};
 }
 std::vector<std::string> MissionDetailsTemplate() {
-  return {" SELECT", " PERNO, DDATE, MAMURIATCODE, AMOUNT", " FROM", " $DBName$..DayMamDT",
-          " WHERE", " (Perno = :PerNo)", " AND ($DateCriteria$)"};
+  return {" SELECT",
+          " PERNO, DDATE, MAMURIATCODE, AMOUNT",
+          " FROM",
+          " $DBName$..DayMamDT",
+          " WHERE",
+          " (Perno = :PerNo)",
+          " AND ($DateCriteria$)"};
 }
 // The shift duty reads the day too: without it the union of the two years' parts would
 // fold every repeated (HOLIDAY, CalWork) pair into one row.
 std::vector<std::string> ShiftDutyTemplate() {
-  return {" SELECT",
-          " DDATE, HOLIDAY, CalWork",
-          " FROM",
-          " $DBName$..DayWork",
-          " WHERE",
-          " (PerNo = :PerNo)",
-          " AND ($DateCriteria$)"};
+  return {" SELECT",           " DDATE, HOLIDAY, CalWork", " FROM", " $DBName$..DayWork", " WHERE",
+          " (PerNo = :PerNo)", " AND ($DateCriteria$)"};
 }
 std::vector<std::string> CalendarItemsTemplate() {
   return {" SELECT",
@@ -161,8 +166,7 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
   Prepare(AdoQCWorkGroup, {"Select * from WorkGrp ", "Where Code = :Code"}, {{"Code", kInt, 0}});
   Prepare(AdoQCMorkhasiType, {"Select * From Mortype ", "Where Code = :Code "},
           {{"Code", kInt, 0}});
-  Prepare(AdoQCMissionType, {"Select * From MamType ", "Where Code = :Code "},
-          {{"Code", kInt, 0}});
+  Prepare(AdoQCMissionType, {"Select * From MamType ", "Where Code = :Code "}, {{"Code", kInt, 0}});
   Prepare(QCWorkShifts, {"Select * ", "From WorkShifts", "Where Code = :PCode"},
           {{"PCode", kInt, 0}});
   Prepare(AdoQCMonthPeriodWorkGroup, {"Select * from WGMahPrd ", "Where Perno = :Perno "},
@@ -188,7 +192,8 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
           {{"CalCode", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
   Prepare(AdoQCMorkhasiLeftMonth, {"Select * From MorLMah ", "Where Perno = :Perno "},
           {{"Perno", kText, 10}});
-  Prepare(AdoQCMonthlyWork, {"Select * from MahWork ", "Where Perno = :Perno And MMonth = :MMonth "},
+  Prepare(AdoQCMonthlyWork,
+          {"Select * from MahWork ", "Where Perno = :Perno And MMonth = :MMonth "},
           {{"Perno", kText, 10}, {"MMonth", kInt, 0}});
   Prepare(AdoQCMonthlyMorkhasiDetail,
           {"Select * from MahMorDt ",
@@ -206,7 +211,8 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
           {{"Perno", kText, 10}});
   Prepare(AdoQCMonthlyExtraPerm, {"Select * From MahExPrm ", "Where Perno = :Perno "},
           {{"Perno", kText, 10}});
-  Prepare(AdoQCGShItem, {"Select * From GShItem ", "Where GShCode = :GShCode And Period = :Period "},
+  Prepare(AdoQCGShItem,
+          {"Select * From GShItem ", "Where GShCode = :GShCode And Period = :Period "},
           {{"GShCode", kInt, 0}, {"Period", kInt, 0}});
   Prepare(AdoQCPerShifts,
           {"Select * From PerShifts ",
@@ -269,10 +275,10 @@ bool TRangeCalculation::OpenWorkGroup(const std::string& Code) {
       g.Takhir_Amount = Int(q, "Takhir_Amount");
       g.TakhirStat = Int(q, "TakhirStat");
       for (int i = 0; i < 12; ++i) {
-        g.M_Param[i] = static_cast<int32_t>(
-            q.FieldByName("M_Param" + std::to_string(i + 1)).AsInteger());
-        g.WorkBound[i] = static_cast<int32_t>(
-            q.FieldByName("WorkBound" + std::to_string(i + 1)).AsInteger());
+        g.M_Param[i] =
+            static_cast<int32_t>(q.FieldByName("M_Param" + std::to_string(i + 1)).AsInteger());
+        g.WorkBound[i] =
+            static_cast<int32_t>(q.FieldByName("WorkBound" + std::to_string(i + 1)).AsInteger());
       }
       g.Kasr_Tat = Int(q, "Kasr_Tat");
       g.Kasr_Mor = Int(q, "Kasr_Mor");
@@ -400,7 +406,19 @@ void TRangeCalculation::OpenRange(db::Dataset& q, const char* key, const db::Val
 namespace {
 
 // The DayWork columns a day row is read from, in the order of kDayColumns' use below.
-constexpr const char* kDayColumns[] = {"DDate", "DailyAbsence", "CalWork", "NightWork", "ServicePrice", "MealPrice", "WorkTotal", "ExtraWorkTotal", "NonWorkTotal", "LeaveOfAbsPay", "LeaveOfAbsNoPay", "Mission", "WWork", "ServiceLate", "EarlyPermFirst", "EarlyPermLast", "LatePermFirst", "LatePermLast", "DailyMorkhasi", "PPercent", "EW_NormPerm", "EW_NormNotPerm", "EW_HoliPerm", "EW_HoliNotPerm", "EW_InMission", "EW_HoliInMission", "EW_NormInMission", "EW_Special", "EW_BreakNotPerm", "EW_BreakPerm", "NW_Early_First", "NW_Early_Last", "NW_LeaveNotPerm", "NW_Absent", "NW_Special", "NW_Late_First", "NW_Late_Last", "PresenceInDMor", "PresenceInDMam", "OrdMor", "KasrMor", "Holiday", "Suspended", "ReduceHoliday", "HolidaysCounted"};
+constexpr const char* kDayColumns[] = {
+    "DDate",           "DailyAbsence",     "CalWork",          "NightWork",
+    "ServicePrice",    "MealPrice",        "WorkTotal",        "ExtraWorkTotal",
+    "NonWorkTotal",    "LeaveOfAbsPay",    "LeaveOfAbsNoPay",  "Mission",
+    "WWork",           "ServiceLate",      "EarlyPermFirst",   "EarlyPermLast",
+    "LatePermFirst",   "LatePermLast",     "DailyMorkhasi",    "PPercent",
+    "EW_NormPerm",     "EW_NormNotPerm",   "EW_HoliPerm",      "EW_HoliNotPerm",
+    "EW_InMission",    "EW_HoliInMission", "EW_NormInMission", "EW_Special",
+    "EW_BreakNotPerm", "EW_BreakPerm",     "NW_Early_First",   "NW_Early_Last",
+    "NW_LeaveNotPerm", "NW_Absent",        "NW_Special",       "NW_Late_First",
+    "NW_Late_Last",    "PresenceInDMor",   "PresenceInDMam",   "OrdMor",
+    "KasrMor",         "Holiday",          "Suspended",        "ReduceHoliday",
+    "HolidaysCounted"};
 
 std::vector<int> DayColumnsOf(const db::Dataset& q) {
   std::vector<int> columns;
@@ -525,7 +543,8 @@ std::vector<TRangeCalculation::Totals> TRangeCalculation::SumLeaveDetails(db::Da
         education.count_days += 1;
       }
     }
-    auto it = std::find_if(totals.begin(), totals.end(), [&](const Totals& t) { return t.code == code; });
+    auto it =
+        std::find_if(totals.begin(), totals.end(), [&](const Totals& t) { return t.code == code; });
     if (it == totals.end()) it = totals.insert(totals.end(), Totals{code, 0, 0});
     it->amount += amount;
     it->days += type.IsDaily ? 1 : 0;
@@ -539,7 +558,8 @@ std::vector<TRangeCalculation::Totals> TRangeCalculation::SumMissionDetails(
   for (rows.First(); !rows.Eof(); rows.Next()) {
     if (!filter.Takes(rows)) continue;
     const int code = Int(rows, "MamuriatCode");
-    auto it = std::find_if(totals.begin(), totals.end(), [&](const Totals& t) { return t.code == code; });
+    auto it =
+        std::find_if(totals.begin(), totals.end(), [&](const Totals& t) { return t.code == code; });
     if (it == totals.end()) it = totals.insert(totals.end(), Totals{code, 0, 0});
     it->amount += Int(rows, "Amount");
     it->days += MissionIsDaily(code) ? 1 : 0;
@@ -610,8 +630,7 @@ void TRangeCalculation::MonthDuty(const std::string& person, int month, const st
   }
 }
 
-void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
-                                   TRangeFacts& f) {
+void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src, TRangeFacts& f) {
   db::Dataset q(dm_.ADOConnectionTimeAttendance());
   if (group_.GShCode > 0) {
     OpenRows(q, src, ShiftDutyTemplate(), "DDate", "PerNo", kText, 10, person);
@@ -665,7 +684,8 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
       " And Education = 1 "};
   auto open = [&](std::vector<std::string> lines) {
     q.Close();
-    Prepare(q, std::move(lines), {{"PerNo", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
+    Prepare(q, std::move(lines),
+            {{"PerNo", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
     OpenRange(q, "PerNo", person, from, to);
   };
   std::vector<std::string> lines = {" Select Sum(Amount) As SumAmount "};
@@ -773,7 +793,8 @@ void TRangeCalculation::WriteResult(db::Dataset& q, const std::string& person, i
   OpenForWrite(q, person, month, number);
   SetHead(q, group_, section_, person, month, number, R);
   q.SetField("WorkTotal", R.rwrWorkTotal);
-  if (group_.Is(engine::TGroupType::kMonthlyBound) || group_.Is(engine::TGroupType::kDistributedShift)) {
+  if (group_.Is(engine::TGroupType::kMonthlyBound) ||
+      group_.Is(engine::TGroupType::kDistributedShift)) {
     const int bound =
         ScaledWorkBound(group_.WorkBound[number - 1], range_days, full_days, holidays);
     int over = 0, less = 0;
@@ -951,8 +972,8 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   db::Dataset& rows = AdoQCDailyWork;
   int count = 0;
   for (rows.First(); !rows.Eof(); rows.Next()) count += month.Takes(rows) ? 1 : 0;
-  const int days = std::min(days_in_month, TZelCalcUtils::Date2Day(to) -
-                                               TZelCalcUtils::Date2Day(from) + 1);
+  const int days =
+      std::min(days_in_month, TZelCalcUtils::Date2Day(to) - TZelCalcUtils::Date2Day(from) + 1);
   if (count != days) {
     // An incomplete month: which days are missing, and no result row.
     const std::string& name = dm_.AttendanceCalcManager().PersonName();
@@ -981,8 +1002,7 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   const int holidays = SumDays(rows, month, sums);
 
   Education education;
-  const std::vector<Totals> leave_totals =
-      SumLeaveDetails(AdoQCDailyMorkhasi, month, education);
+  const std::vector<Totals> leave_totals = SumLeaveDetails(AdoQCDailyMorkhasi, month, education);
 
   TRangeFacts facts;
   facts.Days = days;
@@ -1038,11 +1058,12 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   const int from_year = year_ + from_off, to_year = year_ + to_off;
   const std::string period_start =
       TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, from_year, from);
-  const std::string period_end = TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, to_year, to);
+  const std::string period_end =
+      TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, to_year, to);
 
   if (job_end < job_start) {
-    LogPeriodMessage(P, n, "تاریخ خاتمه کار (" + job_end + ") قبل از تاریخ شروع کار (" +
-                               job_start + ")  است.");
+    LogPeriodMessage(
+        P, n, "تاریخ خاتمه کار (" + job_end + ") قبل از تاریخ شروع کار (" + job_start + ")  است.");
     return;
   }
   if (job_end < period_start) {
@@ -1097,14 +1118,14 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     return;
   }
 
-
   TDaySums sums;
   int32_t carried = 0;
   const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
   OpenForPerson(AdoQCMorkhasiLeftPeriod, P);
   if (n >= start_mor_left) {
     if (n == start_mor_left) {
-      if (!AdoQCMorkhasiLeftPeriod.IsEmpty()) carried += Int(AdoQCMorkhasiLeftPeriod, "InitialValue");
+      if (!AdoQCMorkhasiLeftPeriod.IsEmpty())
+        carried += Int(AdoQCMorkhasiLeftPeriod, "InitialValue");
     } else {
       AdoQPeriodWork.Close();
       AdoQPeriodWork.SetParam("Perno", P);
@@ -1132,8 +1153,8 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     LogPeriodMessage(P, n, "بعضي از روزهاي دوره محاسبه نشده اند.");
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
     std::string missing;
-    for (const std::string& day : TZelCalcUtils::ListAllDatesInBetweenWithYear(
-             cfrom, cto, cfrom_year, cto_year, false)) {
+    for (const std::string& day :
+         TZelCalcUtils::ListAllDatesInBetweenWithYear(cfrom, cto, cfrom_year, cto_year, false)) {
       if (!present.count(day)) missing += day + " ";
     }
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);

@@ -121,9 +121,8 @@ class TRangeCalculation {
   // MSMorDef and MSExtDef of the month or period number.
   void ReadSpecials(const std::string& person, int mah, TRangeFacts& facts);
   // Education leave of a part (one database and its bounds): sum, daily sum and count.
-  void AddEducation(const std::string& person, const std::string& database,
-                    const std::string& from, const std::string& to, int& sum, int& daily_sum,
-                    int& count_days);
+  void AddEducation(const std::string& person, const std::string& database, const std::string& from,
+                    const std::string& to, int& sum, int& daily_sum, int& count_days);
   // Runs the writes of a month or period in one transaction on the year connection: its
   // rows land together or not at all (rolled back, the error raised again).
   void WriteTogether(const std::function<void()>& write);
@@ -149,7 +148,7 @@ class TRangeCalculation {
     std::string begin, end, status;
   };
   std::map<int, ShiftRow> shifts_;
-  std::string section_;  // the rule's trimmed Section
+  std::string section_;        // the rule's trimmed Section
   std::string rule_database_;  // the database AdoQCPrjRule's text reads
   int first_month_ = 0, last_month_ = 0;
   std::string days_open_;  // person and range the day queries hold, "" when none

@@ -13,9 +13,7 @@ namespace {
 
 using dates::TZelCalcUtils;
 
-int32_t Clamp32(int64_t v) {
-  return static_cast<int32_t>(v);
-}
+int32_t Clamp32(int64_t v) { return static_cast<int32_t>(v); }
 
 bool PriorityIs(const TCompensationRule& rule, int i) {
   if (!rule.has_priority) return false;
@@ -73,16 +71,26 @@ void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType&
     R.rwrLatePermAmount += d.LatePermFirst + d.LatePermLast;
   }
 
-  if (d.WorkTotal != 0 || (g.Is(engine::TGroupType::kHourly) && d.Mission != 0)) R.rwrDaysWorked += 1;
+  if (d.WorkTotal != 0 || (g.Is(engine::TGroupType::kHourly) && d.Mission != 0))
+    R.rwrDaysWorked += 1;
 
   const bool waged_or_none = d.DailyMorkhasi == 0 || !leave_type.found || leave_type.IsWaged;
   if (!d.DailyAbsence && waged_or_none) {
     switch (d.PPercent) {
-      case 0: R.rwrPPERCENT1Cnt += 1; break;
-      case 1: R.rwrPPERCENT2Cnt += 1; break;
-      case 2: R.rwrPPERCENT3Cnt += 1; break;
-      case 3: R.rwrPPERCENT4Cnt += 1; break;
-      default: break;
+      case 0:
+        R.rwrPPERCENT1Cnt += 1;
+        break;
+      case 1:
+        R.rwrPPERCENT2Cnt += 1;
+        break;
+      case 2:
+        R.rwrPPERCENT3Cnt += 1;
+        break;
+      case 3:
+        R.rwrPPERCENT4Cnt += 1;
+        break;
+      default:
+        break;
     }
   }
 
@@ -138,8 +146,7 @@ void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType&
   if (d.WorkTotal > 0 || d.ExtraWorkTotal - d.EW_InMission > 0) R.rwrDaysPresent += 1;
 }
 
-void ApplyLateRules(const std::vector<int32_t>& lates, const TWorkGroupRules& g,
-                    TRangeWorkRec& R) {
+void ApplyLateRules(const std::vector<int32_t>& lates, const TWorkGroupRules& g, TRangeWorkRec& R) {
   int32_t sum = 0;
   bool all_small = true;
   for (int32_t late : lates) {
@@ -245,8 +252,8 @@ void ApplyRangeRules(const TWorkGroupRules& g, const TDaySums& s, const TRangeFa
   // Leave entitlement.
   const int32_t ration = Scale(g.MAH_ABS_OK, f.Days, f.FullDays);
   const int32_t limit_k = Scale(g.Kasr_Mor, f.Days, f.FullDays);
-  const int32_t B = R.rwrNonWorkTotal < limit_k ? R.rwrKasrMorkhasi
-                                                : R.rwrNonWorkTotal + R.rwrKasrMorkhasi;
+  const int32_t B =
+      R.rwrNonWorkTotal < limit_k ? R.rwrKasrMorkhasi : R.rwrNonWorkTotal + R.rwrKasrMorkhasi;
   R.rwrMorkhasiRation =
       duty != 0 ? RoundDiv((static_cast<int64_t>(duty) - B) * ration, duty) : ration;
   if (R.rwrMorkhasiRation < 0) R.rwrMorkhasiRation = 0;
@@ -295,8 +302,7 @@ void ApplyRangeRules(const TWorkGroupRules& g, const TDaySums& s, const TRangeFa
   R.rwrPYMorLeftUsed = 0;
 }
 
-void CoverEducationLeave(int32_t SumAmount, int32_t DailySum, int32_t CountDays,
-                         TRangeWorkRec& R) {
+void CoverEducationLeave(int32_t SumAmount, int32_t DailySum, int32_t CountDays, TRangeWorkRec& R) {
   if (SumAmount <= 0) return;
   int32_t edu = SumAmount;
   int32_t* buckets[4] = {&R.rwrEWNormPerm, &R.rwrEWHoliPerm, &R.rwrEWInMission, &R.rwrEWSpecial};
@@ -373,8 +379,7 @@ int32_t ScaledWorkBound(int32_t bound, int32_t range_days, int32_t full_days, in
   return RoundDiv(static_cast<int64_t>(bound) * (range_days - holidays), full_days - holidays);
 }
 
-void ApplyHourlyRules(const TWorkGroupRules& g, const TRangeFacts& f, int32_t T,
-                      TRangeWorkRec& R) {
+void ApplyHourlyRules(const TWorkGroupRules& g, const TRangeFacts& f, int32_t T, TRangeWorkRec& R) {
   R.rwrEWNormNotPerm = R.rwrEWNormPerm = R.rwrExtraWorkTotal = R.rwrNonWorkTotal = 0;
   const int32_t max = g.MAX_KARKARD, min = g.MIN_KARKARD;
   if (max > 0 && R.rwrWorkTotal > max) {
@@ -412,9 +417,8 @@ void ApplyHourlyRules(const TWorkGroupRules& g, const TRangeFacts& f, int32_t T,
 }
 
 const char* PersianMonthName(int month) {
-  static const char* const kNames[12] = {"فروردين", "ارديبهشت", "خرداد", "تير",
-                                         "مرداد",   "شهريور",   "مهر",   "آبان",
-                                         "آذر",     "دي",       "بهمن",  "اسفند"};
+  static const char* const kNames[12] = {"فروردين", "ارديبهشت", "خرداد", "تير", "مرداد", "شهريور",
+                                         "مهر",     "آبان",     "آذر",   "دي",  "بهمن",  "اسفند"};
   return month >= 1 && month <= 12 ? kNames[month - 1] : "";
 }
 

@@ -124,8 +124,8 @@ struct TLeaveType {
 struct TDayRow {
   std::string DDate;  // trimmed
   int32_t CalWork = 0, NightWork = 0, ServicePrice = 0, MealPrice = 0, WorkTotal = 0,
-          ExtraWorkTotal = 0, NonWorkTotal = 0, LeaveOfAbsPay = 0, LeaveOfAbsNoPay = 0,
-          Mission = 0, WWork = 0, ServiceLate = 0;
+          ExtraWorkTotal = 0, NonWorkTotal = 0, LeaveOfAbsPay = 0, LeaveOfAbsNoPay = 0, Mission = 0,
+          WWork = 0, ServiceLate = 0;
   int32_t EarlyPermFirst = 0, EarlyPermLast = 0, LatePermFirst = 0, LatePermLast = 0;
   bool DailyAbsence = false;
   int32_t DailyMorkhasi = 0;
@@ -133,8 +133,8 @@ struct TDayRow {
   int32_t EW_NormPerm = 0, EW_NormNotPerm = 0, EW_HoliPerm = 0, EW_HoliNotPerm = 0,
           EW_InMission = 0, EW_HoliInMission = 0, EW_NormInMission = 0, EW_Special = 0,
           EW_BreakNotPerm = 0, EW_BreakPerm = 0;
-  int32_t NW_Early_First = 0, NW_Early_Last = 0, NW_LeaveNotPerm = 0, NW_Absent = 0,
-          NW_Special = 0, NW_Late_First = 0, NW_Late_Last = 0;
+  int32_t NW_Early_First = 0, NW_Early_Last = 0, NW_LeaveNotPerm = 0, NW_Absent = 0, NW_Special = 0,
+          NW_Late_First = 0, NW_Late_Last = 0;
   int32_t PresenceInDMor = 0, PresenceInDMam = 0;
   int32_t OrdMor = 0, KasrMor = 0, Holiday = 0, Suspended = 0;
   int32_t ReduceHoliday = 0, HolidaysCounted = 0;
@@ -160,12 +160,12 @@ void ApplyLateRules(const std::vector<int32_t>& lates, const TWorkGroupRules& gr
 
 // The inputs of the rules that follow the sums.
 struct TRangeFacts {
-  int32_t Param = 0;      // M_Param of the month or period
-  int32_t Duty = 0;       // calendar duty in minutes (before the counted holidays)
+  int32_t Param = 0;  // M_Param of the month or period
+  int32_t Duty = 0;   // calendar duty in minutes (before the counted holidays)
   int32_t CalH1 = 0, CalH2 = 0;
-  int32_t Days = 0;       // days calculated (clamped range)
-  int32_t FullDays = 0;   // days of the whole month or period
-  int32_t Carried = 0;    // carried leave balance D
+  int32_t Days = 0;      // days calculated (clamped range)
+  int32_t FullDays = 0;  // days of the whole month or period
+  int32_t Carried = 0;   // carried leave balance D
   bool HasSpecMor0 = false, HasSpecMor1 = false;
   int32_t SpecMor0 = 0, SpecMor1 = 0;  // MSMorDef kinds 0 and 1
   bool HasSpecExt0 = false, HasSpecExt1 = false;
@@ -183,8 +183,7 @@ void ApplyCompensation(const TWorkGroupRules& group, TRangeWorkRec& R);
 
 // Education leave (sum, daily sum and count of days) covered from the permitted extra work
 // and then from the leave balance; the days covered are paid.
-void CoverEducationLeave(int32_t SumAmount, int32_t DailySum, int32_t CountDays,
-                         TRangeWorkRec& R);
+void CoverEducationLeave(int32_t SumAmount, int32_t DailySum, int32_t CountDays, TRangeWorkRec& R);
 
 // Moves extra work between permitted and not permitted by the month's permission.
 // Option 1: the permission covers not-permitted extra work; otherwise it is the total.

@@ -9,8 +9,8 @@ TEST(RangeRules, RoundDivRoundsHalfToEven) {
   const struct {
     int64_t num, den;
     int32_t expected;
-  } cases[] = {{5, 2, 2},  {7, 2, 4},  {-5, 2, -2}, {-7, 2, -4}, {1, 3, 0},
-               {2, 3, 1},  {5, -2, -2}, {9, 3, 3},   {-1, 3, 0},  {-2, 3, -1}};
+  } cases[] = {{5, 2, 2}, {7, 2, 4},   {-5, 2, -2}, {-7, 2, -4}, {1, 3, 0},
+               {2, 3, 1}, {5, -2, -2}, {9, 3, 3},   {-1, 3, 0},  {-2, 3, -1}};
   for (const auto& c : cases) {
     EXPECT_EQ(RoundDiv(c.num, c.den), c.expected) << c.num << "/" << c.den;
   }
@@ -74,16 +74,58 @@ TEST(RangeRules, Compensation) {
       {"covered", Rule("1", 120, 999, 0), {}, {}, 40, 0, 0, 30, 0, 0, 0, 0, 10, 0, 460, 80},
       // Priority 1 is T at rate 90 (30 late for 20), priority 2 is G at 60 (absent 50
       // against the 40 left: all 40 used, 40 cancelled).
-      {"two priorities", {}, Rule("1", 90, 999, 0), Rule("2", 60, 999, 0), 0, 30, 50, 40, 20,
-       0, 0, 10, 0, 0, 500 - 30 - 40, 100 - 20 - 40},
+      {"two priorities",
+       {},
+       Rule("1", 90, 999, 0),
+       Rule("2", 60, 999, 0),
+       0,
+       30,
+       50,
+       40,
+       20,
+       0,
+       0,
+       10,
+       0,
+       0,
+       500 - 30 - 40,
+       100 - 20 - 40},
       // Condition 1: the deficit is bounded at 20 (20 for 20 at rate 60).
       {"bound 1", Rule("1", 60, 20, 1), {}, {}, 50, 0, 0, 60, 0, 30, 0, 0, 40, 0, 480, 80},
       // Condition 2: a deficit above the bound ends the priority, T of it included.
-      {"bound 2", Rule("1", 60, 20, 2), Rule("1", 60, 999, 0), {}, 50, 30, 0, 60, 0, 50, 30, 0,
-       60, 0, 500, 100},
+      {"bound 2",
+       Rule("1", 60, 20, 2),
+       Rule("1", 60, 999, 0),
+       {},
+       50,
+       30,
+       0,
+       60,
+       0,
+       50,
+       30,
+       0,
+       60,
+       0,
+       500,
+       100},
       // A rate below 1 ends the priority too.
-      {"rate 0", Rule("1", 0, 999, 0), Rule("1", 60, 999, 0), {}, 50, 30, 0, 60, 0, 50, 30, 0,
-       60, 0, 500, 100},
+      {"rate 0",
+       Rule("1", 0, 999, 0),
+       Rule("1", 60, 999, 0),
+       {},
+       50,
+       30,
+       0,
+       60,
+       0,
+       50,
+       30,
+       0,
+       60,
+       0,
+       500,
+       100},
       // No priority: nothing.
       {"none", {}, {}, {}, 50, 0, 0, 60, 0, 50, 0, 0, 60, 0, 500, 100},
   };

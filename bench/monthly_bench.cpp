@@ -74,14 +74,17 @@ class DemoYearHome {
         ++n;
         const std::string day = "'" + Pad2(m) + "/" + Pad2(d) + "'";
         if ((n - 1) % 7 == 0) {
-          year->Execute("INSERT INTO DayWork (PerNo, DDate, Holiday, CalWork, WorkTotal) "
-                        "SELECT Perno, " + day + ", 1, 0, 0 FROM Att..Person");
+          year->Execute(
+              "INSERT INTO DayWork (PerNo, DDate, Holiday, CalWork, WorkTotal) "
+              "SELECT Perno, " +
+              day + ", 1, 0, 0 FROM Att..Person");
           continue;
         }
         const bool extra = n % 5 == 0, leave = n % 10 == 3, mission = n % 15 == 4;
         year->Execute(
             "INSERT INTO DayWork (PerNo, DDate, Holiday, CalWork, WorkTotal, WWork, NonWorkTotal, "
-            "NW_Late_First, ExtraWorkTotal, EW_NormPerm, OrdMor, Mission, PPercent) SELECT Perno, " +
+            "NW_Late_First, ExtraWorkTotal, EW_NormPerm, OrdMor, Mission, PPercent) SELECT "
+            "Perno, " +
             day + ", 0, 450, 380, 380, 10, 10, " + (extra ? "60, 60" : "0, 0") + ", " +
             (leave ? "60" : "0") + ", " + (mission ? "90" : "0") + ", 0 FROM Att..Person");
         if (leave) {
@@ -139,17 +142,22 @@ void BM_MonthlyRunOfTheDemoYear(benchmark::State& state) {
       return;
     }
   }
-  state.counters["process_cpu_s"] = (ProcessCpuSeconds() - cpu_before) /
-                                    static_cast<double>(state.iterations());
-  state.counters["person_months_per_s"] = benchmark::Counter(
-      static_cast<double>(kPersons * state.range(1)), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["process_cpu_s"] =
+      (ProcessCpuSeconds() - cpu_before) / static_cast<double>(state.iterations());
+  state.counters["person_months_per_s"] =
+      benchmark::Counter(static_cast<double>(kPersons * state.range(1)),
+                         benchmark::Counter::kIsIterationInvariantRate);
   // What a run leaves: a MahWork row per person and month.
   state.counters["MahWork_rows"] =
       static_cast<double>(home.Count("Att_1399", "SELECT COUNT(*) FROM MahWork"));
   state.counters["CSSLog_rows"] =
       static_cast<double>(home.Count("Att", "SELECT COUNT(*) FROM CSSLog"));
 }
-BENCHMARK(BM_MonthlyRunOfTheDemoYear)->Args({3, 12})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_MonthlyRunOfTheDemoYear)
+    ->Args({3, 12})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
 
