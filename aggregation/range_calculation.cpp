@@ -496,9 +496,18 @@ TDayRow TRangeCalculation::ReadDayRow(const db::Dataset& q, const std::vector<in
 
 bool TRangeCalculation::DayFilter::Takes(const db::Dataset& q) const {
   if (from.empty()) return true;
-  std::string day = q.FieldByName("DDate").AsString();
+  std::string day = q.FieldByName(column).AsString();
   while (!day.empty() && day.back() == ' ') day.pop_back();
   return from <= day && day <= to;
+}
+
+std::pair<std::string, std::string> TRangeCalculation::ReadRange(int M, const std::string& from,
+                                                                 const std::string& to) const {
+  if (first_month_ > 0 && first_month_ <= M && M <= last_month_) {
+    return {Pad2(first_month_) + "/01",
+            Pad2(last_month_) + "/" + Pad2(dm_.DaysInMonth(last_month_))};
+  }
+  return {from, to};
 }
 
 void TRangeCalculation::OpenDays(const std::string& person, const std::string& from,
@@ -613,9 +622,19 @@ void TRangeCalculation::MonthDuty(const std::string& person, int month, const st
     }
     return;
   }
+  // The calendar's items of all the run's months, read at the first of them.
   db::Dataset& cal = AdoQCCalendarItems;
-  OpenRange(cal, "CalCode", Trim(group_.CalCode), from, to);
+  const auto [read_from, read_to] = ReadRange(month, from, to);
+  const std::string code = Trim(group_.CalCode);
+  const std::string key = code + "|" + read_from + "|" + read_to;
+  if (key != calendar_open_) {
+    calendar_open_.clear();
+    OpenRange(cal, "CalCode", code, read_from, read_to);
+    calendar_open_ = key;
+  }
+  const DayFilter days{from, to, "DBeginDate"};
   for (cal.First(); !cal.Eof(); cal.Next()) {
+    if (!days.Takes(cal)) continue;
     const int holiday = Int(cal, "Holiday");
     if (holiday == 0) {
       f.Duty += engine::MinutesBetweenText(Trim(cal.FieldByName("DBeginDate").AsString()),
@@ -962,12 +981,8 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   }
 
   // The day rows of the month: read for all the run's months at the first of them.
-  if (first_month_ > 0 && first_month_ <= M && M <= last_month_) {
-    OpenDays(P, Pad2(first_month_) + "/01",
-             Pad2(last_month_) + "/" + Pad2(dm_.DaysInMonth(last_month_)));
-  } else {
-    OpenDays(P, from, to);
-  }
+  const auto [read_from, read_to] = ReadRange(M, from, to);
+  OpenDays(P, read_from, read_to);
   const DayFilter month{from, to};
   db::Dataset& rows = AdoQCDailyWork;
   int count = 0;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "aggregation/range_rules.h"
@@ -84,12 +85,17 @@ class TRangeCalculation {
   void ReadEmployment(const std::string& person, std::string& start, std::string& end);
   TLeaveType LeaveType(int code);
   bool MissionIsDaily(int code);
-  // The rows of a month among the rows of a longer range, by DDate ("MM/DD", trailing blanks
-  // ignored as the server ignores them); an empty filter takes every row.
+  // The rows of a month among the rows of a longer range, by their day column ("MM/DD",
+  // trailing blanks ignored as the server ignores them); an empty filter takes every row.
   struct DayFilter {
     std::string from, to;
+    const char* column = "DDate";
     bool Takes(const db::Dataset& q) const;
   };
+  // The dates read for month M whose own days are From..To: the run's months when M is
+  // among them, else From..To.
+  std::pair<std::string, std::string> ReadRange(int M, const std::string& from,
+                                                const std::string& to) const;
   // Opens the person's day rows, leave and mission details over From..To unless they are
   // open over that range already.
   void OpenDays(const std::string& person, const std::string& from, const std::string& to);
@@ -151,7 +157,8 @@ class TRangeCalculation {
   std::string section_;        // the rule's trimmed Section
   std::string rule_database_;  // the database AdoQCPrjRule's text reads
   int first_month_ = 0, last_month_ = 0;
-  std::string days_open_;  // person and range the day queries hold, "" when none
+  std::string days_open_;      // person and range the day queries hold, "" when none
+  std::string calendar_open_;  // calendar and range AdoQCCalendarItems holds, "" when none
 
   // ---- base connection ----
   db::Dataset AdoQCJobInfo, AdoQCWorkGroup, AdoQCMorkhasiType, AdoQCMissionType, QCWorkShifts;
