@@ -155,8 +155,8 @@ void DailyRun(benchmark::State& state, bool traced) {
     }
   }
   // CPU seconds of all threads per run: the figure a busy machine disturbs least.
-  state.counters["process_cpu_s"] = (ProcessCpuSeconds() - cpu_before) /
-                                    static_cast<double>(state.iterations());
+  state.counters["process_cpu_s"] =
+      (ProcessCpuSeconds() - cpu_before) / static_cast<double>(state.iterations());
   state.counters["cpu_us_per_person_day"] =
       state.counters["process_cpu_s"] * 1e6 / static_cast<double>(kPersons * kDays);
   state.counters["person_days_per_s"] = benchmark::Counter(

@@ -137,14 +137,13 @@ std::string PadRight(std::string line, size_t width) {
   return line;
 }
 
-std::string UseLine(const std::string& DBName) {
-  return " USE " + DBName + ";";
-}
+std::string UseLine(const std::string& DBName) { return " USE " + DBName + ";"; }
 
 // Folder text with a trailing delimiter: '/' for folders written with '/', else '\'.
 std::string WithDelimiter(const std::string& folder) {
   if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder;
-  const bool slash = folder.find('/') != std::string::npos && folder.find('\\') == std::string::npos;
+  const bool slash =
+      folder.find('/') != std::string::npos && folder.find('\\') == std::string::npos;
   return folder + (slash ? '/' : '\\');
 }
 
@@ -165,9 +164,8 @@ namespace {
 // A connection-string value as it stands, or in braces (closing braces doubled) when it
 // holds a character that would end or change it: ';', '=', quotes, braces, outer blanks.
 std::string ConnValue(const std::string& value) {
-  const bool plain =
-      value.find_first_of(";={}\"'") == std::string::npos &&
-      (value.empty() || (value.front() != ' ' && value.back() != ' '));
+  const bool plain = value.find_first_of(";={}\"'") == std::string::npos &&
+                     (value.empty() || (value.front() != ' ' && value.back() != ' '));
   if (plain) return value;
   std::string out = "{";
   for (char c : value) {
@@ -179,8 +177,7 @@ std::string ConnValue(const std::string& value) {
 }  // namespace
 
 std::string TADOUtils::GetConnectionString(const std::string& ServerName,
-                                           const std::string& UserName,
-                                           const std::string& UserPass,
+                                           const std::string& UserName, const std::string& UserPass,
                                            const std::string& DBName) {
   if (DBName.empty())
     return "Provider=SQLOLEDB.1;Password=" + ConnValue(UserPass) +
@@ -285,8 +282,8 @@ int TADOUtils::GetRecordCount(Connection& Connection, const std::string& QueryTe
 
 void TADOUtils::RaiseConnectionErrors(Connection& /*Connection*/) {}
 
-void TADOUtils::GetServerIP(Connection& Connection, std::string& ServerIP,
-                            std::string& ServerPort, std::string& ClientIP) {
+void TADOUtils::GetServerIP(Connection& Connection, std::string& ServerIP, std::string& ServerPort,
+                            std::string& ClientIP) {
   ServerIP = ServerPort = ClientIP = "<Error>";
   try {
     const ResultSet r = Connection.Execute(kServerIPQuery);
@@ -342,8 +339,8 @@ std::string TADOUtils::AddToCommandText(const std::vector<std::string>& Lines,
 }
 
 std::string TADOUtils::AddToCommandTextFmt(const std::vector<std::string>& Lines,
-                                           const std::vector<Value>& Args,
-                                           const std::string& Cmd, bool After) {
+                                           const std::vector<Value>& Args, const std::string& Cmd,
+                                           bool After) {
   return AddStrToCommandText(CatCommandTextFmt(Lines, Args), Cmd, After);
 }
 
@@ -373,20 +370,18 @@ std::string TADOUtils::QuotedStr(const std::string& Value) {
 // Administration texts
 
 std::string TADOUtils::CountConnectionsText(const std::string& DBName) {
-  return CatCommandTextFmt({" SELECT COUNT(*) AS ConCount    ",
-                            " FROM sys.sysprocesses          ",
-                            " WHERE dbid <> 0                ",
-                            "     AND DB_NAME(dbid) = '%S' "},
+  return CatCommandTextFmt({" SELECT COUNT(*) AS ConCount    ", " FROM sys.sysprocesses          ",
+                            " WHERE dbid <> 0                ", "     AND DB_NAME(dbid) = '%S' "},
                            {Value(DoubleQuotes(DBName))});
 }
 
 std::string TADOUtils::KillAllConnectionsText(const std::string& DBName) {
   const size_t kWidth = 70;
   std::vector<std::string> lines;
-  for (const char* line : {" USE master;", " DECLARE @kill VARCHAR(8000);", " SET @kill = '';",
-                           " SELECT @kill = @kill + 'kill ' + CONVERT(VARCHAR(5), spid) + ';'",
-                           " FROM master..sysprocesses", " WHERE dbid = db_id('THEDBNANE')",
-                           " EXEC (@kill);"})
+  for (const char* line :
+       {" USE master;", " DECLARE @kill VARCHAR(8000);", " SET @kill = '';",
+        " SELECT @kill = @kill + 'kill ' + CONVERT(VARCHAR(5), spid) + ';'",
+        " FROM master..sysprocesses", " WHERE dbid = db_id('THEDBNANE')", " EXEC (@kill);"})
     lines.push_back(PadRight(line, kWidth));
   return CatCommandTextReplace(lines, {"THEDBNANE"}, {DoubleQuotes(DBName)});
 }
@@ -413,10 +408,9 @@ std::string TADOUtils::TablesExistText(const std::vector<std::string>& TableName
                                        const std::string& DBName) {
   std::vector<std::string> lines;
   if (!DBName.empty()) lines.push_back(UseLine(DBName));
-  lines.insert(lines.end(),
-               {" SELECT", " table_name,",
-                " CASE WHEN OBJECT_ID(table_name,'U') IS NULL THEN 0 ELSE 1 END",
-                " FROM" + CatStringValuesExpression(TableNames, "T", "TABLE_NAME")});
+  lines.insert(lines.end(), {" SELECT", " table_name,",
+                             " CASE WHEN OBJECT_ID(table_name,'U') IS NULL THEN 0 ELSE 1 END",
+                             " FROM" + CatStringValuesExpression(TableNames, "T", "TABLE_NAME")});
   return CatCommandText(lines);
 }
 
@@ -450,8 +444,7 @@ std::string TADOUtils::TakeOflineText(const std::string& DBName, TTakeOfflineMod
   return CatCommandTextFmt(lines, args);
 }
 
-std::string TADOUtils::DropTempTableText(const std::string& TempTableName,
-                                         TADOProvider Provider) {
+std::string TADOUtils::DropTempTableText(const std::string& TempTableName, TADOProvider Provider) {
   switch (Provider) {
     case TADOProvider::adoMSSQL: {
       std::string bracketed;  // inside [..]: a ']' doubles
@@ -459,11 +452,10 @@ std::string TADOUtils::DropTempTableText(const std::string& TempTableName,
         bracketed += c;
         if (c == ']') bracketed += ']';
       }
-      return CatCommandText({" IF (OBJECT_ID('TEMPDB..[" + DoubleQuotes(bracketed) +
-                                 "]') IS NOT NULL)",
-                             " BEGIN", "   DROP TABLE TEMPDB..[" + bracketed + "];",
-                             "   SELECT 1 AS RES;", " END", " ELSE", " BEGIN",
-                             "   SELECT 0 AS RES;", " END"});
+      return CatCommandText(
+          {" IF (OBJECT_ID('TEMPDB..[" + DoubleQuotes(bracketed) + "]') IS NOT NULL)", " BEGIN",
+           "   DROP TABLE TEMPDB..[" + bracketed + "];", "   SELECT 1 AS RES;", " END", " ELSE",
+           " BEGIN", "   SELECT 0 AS RES;", " END"});
     }
     case TADOProvider::adoMySQL:
       return "DROP TEMPORARY TABLE IF EXISTS " + TempTableName;
@@ -526,8 +518,8 @@ void TADOUtils::RetriveLogicalNamesFromBackupFile(Connection& Connection,
   RequireServer(Connection, "RetriveLogicalNamesFromBackupFile");
   DataLogicalName.clear();
   LogLogicalName.clear();
-  auto q = GetQueryObject(Connection, "RESTORE filelistonly FROM disk = " + QuotedStr(FileName),
-                          true);
+  auto q =
+      GetQueryObject(Connection, "RESTORE filelistonly FROM disk = " + QuotedStr(FileName), true);
   if (q->RecordCount() != 2)
     throw std::runtime_error(FormatText("Backup file has %d databases, while it should has just 2.",
                                         {Value(q->RecordCount())}));
@@ -558,10 +550,9 @@ void TADOUtils::RestoreDataBase(Connection& Connection, const std::string& Backu
     throw std::runtime_error("Can not retrive logical names from backup file.");
   if (KillAllConnections) TADOUtils::KillAllConnections(Connection, DBName);
   const std::string folder = WithDelimiter(DatabasePhysicalDirectory);
-  ExecuteCommand(Connection,
-                 RestoreDataBaseText(BackupDeviceLocation, DBName, data_name,
-                                     folder + DBName + ".mdf", log_name,
-                                     folder + DBName + LogFileSuffix));
+  ExecuteCommand(Connection, RestoreDataBaseText(BackupDeviceLocation, DBName, data_name,
+                                                 folder + DBName + ".mdf", log_name,
+                                                 folder + DBName + LogFileSuffix));
 }
 
 bool TADOUtils::TablesExistInDatabase(Connection& Connection,
@@ -586,8 +577,8 @@ bool TADOUtils::TablesExistInDatabase(Connection& Connection, const std::string&
   return !r.rows.empty() && !r.rows[0].empty() && r.rows[0][0].AsInteger() > 0;
 }
 
-void TADOUtils::TakeOfline(Connection& Connection, const std::string& DBName,
-                           TTakeOfflineMode Mode, int WaitSeconds) {
+void TADOUtils::TakeOfline(Connection& Connection, const std::string& DBName, TTakeOfflineMode Mode,
+                           int WaitSeconds) {
   const std::string text = TakeOflineText(DBName, Mode, WaitSeconds);
   RequireServer(Connection, "TakeOfline");
   ExecuteBatches(Connection, text);

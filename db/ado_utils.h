@@ -23,8 +23,7 @@ class TADOUtils {
   // --- connections ---------------------------------------------------------------------
   // "Provider=SQLOLEDB.1;Password=…;Persist Security Info=True;User ID=…;Initial Catalog=…;
   // Data Source=…", without "Initial Catalog" for an empty DBName; values as they are.
-  static std::string GetConnectionString(const std::string& ServerName,
-                                         const std::string& UserName,
+  static std::string GetConnectionString(const std::string& ServerName, const std::string& UserName,
                                          const std::string& UserPass, const std::string& DBName);
   // What a connection string cannot carry, the program's own side of a connection: only
   // `data_dir` (the embedded engine's folder) and `odbc_driver` of Local are read. The
@@ -91,8 +90,8 @@ class TADOUtils {
   // part already ends with a line break.
   static std::string AddStrToCommandText(const std::string& Str, const std::string& Cmd,
                                          bool After);
-  static std::string AddToCommandText(const std::vector<std::string>& Lines,
-                                      const std::string& Cmd, bool After);
+  static std::string AddToCommandText(const std::vector<std::string>& Lines, const std::string& Cmd,
+                                      bool After);
   static std::string AddToCommandTextFmt(const std::vector<std::string>& Lines,
                                          const std::vector<Value>& Args, const std::string& Cmd,
                                          bool After);
@@ -102,8 +101,7 @@ class TADOUtils {
                                              const std::string& Cmd, bool After);
   // "(SELECT 'a' UNION ALL SELECT 'b' ) Alias(Column)": a derived table of the values.
   static std::string CatStringValuesExpression(const std::vector<std::string>& Values,
-                                               const std::string& Alias,
-                                               const std::string& Column);
+                                               const std::string& Alias, const std::string& Column);
   // A text between single quotes with embedded quotes doubled.
   static std::string QuotedStr(const std::string& Value);
 
@@ -119,8 +117,7 @@ class TADOUtils {
   static void VerifyBackupFile(Connection& Connection, const std::string& FileName);
   // Raises std::runtime_error when the backup does not hold exactly one data and one log
   // file.
-  static void RetriveLogicalNamesFromBackupFile(Connection& Connection,
-                                                const std::string& FileName,
+  static void RetriveLogicalNamesFromBackupFile(Connection& Connection, const std::string& FileName,
                                                 std::string& DataLogicalName,
                                                 std::string& LogLogicalName);
   // Restores the backup as DBName with its files in DatabasePhysicalDirectory (DBName +
@@ -128,9 +125,8 @@ class TADOUtils {
   // and OverwriteIfDBExits is false.
   static void RestoreDataBase(Connection& Connection, const std::string& BackupDeviceLocation,
                               const std::string& DBName,
-                              const std::string& DatabasePhysicalDirectory,
-                              bool OverwriteIfDBExits, bool KillAllConnections,
-                              const std::string& LogFileSuffix);
+                              const std::string& DatabasePhysicalDirectory, bool OverwriteIfDBExits,
+                              bool KillAllConnections, const std::string& LogFileSuffix);
   // One flag per name in order (Flags); true when all exist. DBName empty: the
   // connection's database.
   static bool TablesExistInDatabase(Connection& Connection,
@@ -139,8 +135,8 @@ class TADOUtils {
   static bool TablesExistInDatabase(Connection& Connection, const std::string& TableName,
                                     const std::string& DBName);
   // Raises std::runtime_error "Unknown take db offline mode!" for tomDefault.
-  static void TakeOfline(Connection& Connection, const std::string& DBName,
-                         TTakeOfflineMode Mode, int WaitSeconds);
+  static void TakeOfline(Connection& Connection, const std::string& DBName, TTakeOfflineMode Mode,
+                         int WaitSeconds);
   // True when the temporary table existed and was dropped (SQL Server); MySQL: the drop
   // statement is run and the result is true. Other providers raise "Invalid provider!".
   static bool DropTempTable(Connection& Connection, const std::string& TempTableName,

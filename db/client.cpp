@@ -43,12 +43,8 @@ std::int64_t RoundToInteger(double v) {
   return std::llround(v);
 }
 
-bool IsNameStart(char c) {
-  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
-}
-bool IsNameChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
+bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 }  // namespace
 
@@ -57,9 +53,12 @@ bool IsNameChar(char c) {
 
 std::int64_t Value::AsInteger() const {
   switch (type()) {
-    case DataType::Null: return 0;
-    case DataType::Integer: return std::get<std::int64_t>(v_);
-    case DataType::Real: return RoundToInteger(std::get<double>(v_));
+    case DataType::Null:
+      return 0;
+    case DataType::Integer:
+      return std::get<std::int64_t>(v_);
+    case DataType::Real:
+      return RoundToInteger(std::get<double>(v_));
     case DataType::Text: {
       const std::string& s = std::get<std::string>(v_);
       std::int64_t i = 0;
@@ -74,9 +73,12 @@ std::int64_t Value::AsInteger() const {
 
 double Value::AsFloat() const {
   switch (type()) {
-    case DataType::Null: return 0.0;
-    case DataType::Integer: return static_cast<double>(std::get<std::int64_t>(v_));
-    case DataType::Real: return std::get<double>(v_);
+    case DataType::Null:
+      return 0.0;
+    case DataType::Integer:
+      return static_cast<double>(std::get<std::int64_t>(v_));
+    case DataType::Real:
+      return std::get<double>(v_);
     case DataType::Text: {
       const std::string& s = std::get<std::string>(v_);
       double d = 0;
@@ -89,8 +91,10 @@ double Value::AsFloat() const {
 
 std::string Value::AsString() const {
   switch (type()) {
-    case DataType::Null: return std::string();
-    case DataType::Integer: return std::to_string(std::get<std::int64_t>(v_));
+    case DataType::Null:
+      return std::string();
+    case DataType::Integer:
+      return std::to_string(std::get<std::int64_t>(v_));
     case DataType::Real: {
       double d = std::get<double>(v_);
       if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
@@ -99,7 +103,8 @@ std::string Value::AsString() const {
       std::snprintf(buf, sizeof buf, "%.15g", d);
       return buf;
     }
-    case DataType::Text: return std::get<std::string>(v_);
+    case DataType::Text:
+      return std::get<std::string>(v_);
   }
   return std::string();
 }
@@ -116,12 +121,10 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
     size_t eq = text.find('=', i);
     size_t semi = text.find(';', i);
     if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
-      std::string_view rest = TrimView(text.substr(i, semi == std::string_view::npos
-                                                          ? std::string_view::npos
-                                                          : semi - i));
+      std::string_view rest = TrimView(
+          text.substr(i, semi == std::string_view::npos ? std::string_view::npos : semi - i));
       // The text is never repeated: it may hold a password.
-      if (!rest.empty())
-        throw DbError("Invalid connection string: a part is not a key=value pair");
+      if (!rest.empty()) throw DbError("Invalid connection string: a part is not a key=value pair");
       if (semi == std::string_view::npos) break;
       i = semi + 1;
       continue;
@@ -137,7 +140,11 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
       for (;; ++j) {
         if (j >= n) throw DbError("Invalid connection string: unterminated braced value");
         if (text[j] == '}') {
-          if (j + 1 < n && text[j + 1] == '}') { value += '}'; ++j; continue; }
+          if (j + 1 < n && text[j + 1] == '}') {
+            value += '}';
+            ++j;
+            continue;
+          }
           break;
         }
         value += text[j];
@@ -153,7 +160,11 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
       for (;; ++j) {
         if (j >= n) throw DbError("Invalid connection string: unterminated quoted value");
         if (text[j] == q) {
-          if (j + 1 < n && text[j + 1] == q) { value += q; ++j; continue; }
+          if (j + 1 < n && text[j + 1] == q) {
+            value += q;
+            ++j;
+            continue;
+          }
           break;
         }
         value += text[j];
@@ -201,7 +212,10 @@ std::string ConvertNamedParams(std::string_view sql, std::vector<std::string>* n
       size_t j = i + 1;
       while (j < n) {
         if (sql[j] == close) {
-          if (j + 1 < n && sql[j + 1] == close) { j += 2; continue; }
+          if (j + 1 < n && sql[j + 1] == close) {
+            j += 2;
+            continue;
+          }
           break;
         }
         ++j;
@@ -215,9 +229,14 @@ std::string ConvertNamedParams(std::string_view sql, std::vector<std::string>* n
       size_t j = i + 2;
       int depth = 1;
       while (j < n && depth > 0) {
-        if (sql[j] == '/' && j + 1 < n && sql[j + 1] == '*') { ++depth; j += 2; }
-        else if (sql[j] == '*' && j + 1 < n && sql[j + 1] == '/') { --depth; j += 2; }
-        else ++j;
+        if (sql[j] == '/' && j + 1 < n && sql[j + 1] == '*') {
+          ++depth;
+          j += 2;
+        } else if (sql[j] == '*' && j + 1 < n && sql[j + 1] == '/') {
+          --depth;
+          j += 2;
+        } else
+          ++j;
       }
       copy_until(j);
     } else if (c == ':' && i + 1 < n && sql[i + 1] == ':') {
@@ -259,7 +278,10 @@ std::vector<Token> Tokenize(std::string_view sql) {
   };
   while (i < n) {
     const char c = sql[i];
-    if (std::isspace(static_cast<unsigned char>(c))) { ++i; continue; }
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+      continue;
+    }
     if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
       while (i < n && sql[i] != '\n') ++i;
       continue;
@@ -268,9 +290,14 @@ std::vector<Token> Tokenize(std::string_view sql) {
       int depth = 1;
       i += 2;
       while (i < n && depth > 0) {
-        if (sql[i] == '/' && i + 1 < n && sql[i + 1] == '*') { ++depth; i += 2; }
-        else if (sql[i] == '*' && i + 1 < n && sql[i + 1] == '/') { --depth; i += 2; }
-        else ++i;
+        if (sql[i] == '/' && i + 1 < n && sql[i + 1] == '*') {
+          ++depth;
+          i += 2;
+        } else if (sql[i] == '*' && i + 1 < n && sql[i + 1] == '/') {
+          --depth;
+          i += 2;
+        } else
+          ++i;
       }
       continue;
     }
@@ -278,7 +305,10 @@ std::vector<Token> Tokenize(std::string_view sql) {
       ++i;
       while (i < n) {
         if (sql[i] == '\'') {
-          if (i + 1 < n && sql[i + 1] == '\'') { i += 2; continue; }
+          if (i + 1 < n && sql[i + 1] == '\'') {
+            i += 2;
+            continue;
+          }
           break;
         }
         ++i;
@@ -298,7 +328,10 @@ std::vector<Token> Tokenize(std::string_view sql) {
           size_t j = i + 1;
           while (j < n) {
             if (sql[j] == close) {
-              if (j + 1 < n && sql[j + 1] == close) { j += 2; continue; }
+              if (j + 1 < n && sql[j + 1] == close) {
+                j += 2;
+                continue;
+              }
               break;
             }
             ++j;
@@ -341,8 +374,10 @@ std::string FirstFromItem(std::string_view sql, bool* joined) {
   size_t i = 0;
   for (; i < t.size(); ++i) {
     if (!t[i].word) {
-      if (t[i].text == "(") ++depth;
-      else if (t[i].text == ")") --depth;
+      if (t[i].text == "(")
+        ++depth;
+      else if (t[i].text == ")")
+        --depth;
       continue;
     }
     if (depth == 0 && IsOneOf(t[i].text, {"from"})) break;
@@ -353,19 +388,25 @@ std::string FirstFromItem(std::string_view sql, bool* joined) {
       "join", "inner", "left", "right", "full", "cross", "outer", "apply", "pivot", "unpivot"};
   size_t k = i + 2;
   // Optional alias, then table hints "WITH (...)".
-  if (k < t.size() && t[k].word && IsOneOf(t[k].text, {"as"})) k += 2;
+  if (k < t.size() && t[k].word && IsOneOf(t[k].text, {"as"}))
+    k += 2;
   else if (k < t.size() && t[k].word && !IsOneOf(t[k].text, kJoins) &&
-           !IsOneOf(t[k].text, {"where", "group", "order", "having", "union", "except",
-                                "intersect", "option", "for", "with", "select", "insert",
-                                "update", "delete", "set", "if", "else", "begin", "end",
-                                "declare", "exec", "execute", "go", "into", "compute"}))
+           !IsOneOf(t[k].text,
+                    {"where",   "group", "order", "having", "union",  "except",  "intersect",
+                     "option",  "for",   "with",  "select", "insert", "update",  "delete",
+                     "set",     "if",    "else",  "begin",  "end",    "declare", "exec",
+                     "execute", "go",    "into",  "compute"}))
     ++k;
   if (k < t.size() && t[k].word && IsOneOf(t[k].text, {"with"}) && k + 1 < t.size() &&
       t[k + 1].text == "(") {
     int d = 0;
     for (++k; k < t.size(); ++k) {
-      if (t[k].text == "(") ++d;
-      else if (t[k].text == ")" && --d == 0) { ++k; break; }
+      if (t[k].text == "(")
+        ++d;
+      else if (t[k].text == ")" && --d == 0) {
+        ++k;
+        break;
+      }
     }
   }
   *joined = k < t.size() && (t[k].text == "," || (t[k].word && IsOneOf(t[k].text, kJoins)));
@@ -407,8 +448,8 @@ bool SameName(std::string_view a, std::string_view b) {
 // Column names may come bracketed in a sort text or a key list: "[Code]" → "Code".
 std::string Unbracket(std::string_view name) {
   name = TrimView(name);
-  if (name.size() >= 2 && ((name.front() == '[' && name.back() == ']') ||
-                           (name.front() == '"' && name.back() == '"')))
+  if (name.size() >= 2 &&
+      ((name.front() == '[' && name.back() == ']') || (name.front() == '"' && name.back() == '"')))
     name = name.substr(1, name.size() - 2);
   return std::string(name);
 }
@@ -427,7 +468,10 @@ bool IsNumber(const Value& v) {
 }
 
 bool NumberOf(const Value& v, double* out) {
-  if (IsNumber(v)) { *out = v.AsFloat(); return true; }
+  if (IsNumber(v)) {
+    *out = v.AsFloat();
+    return true;
+  }
   if (v.type() == DataType::Text) return ParseReal(v.AsString(), out);
   return false;
 }
@@ -557,9 +601,7 @@ void Dataset::Open() {
   eof_ = rows_.empty();
 }
 
-void Dataset::ExecSQL() {
-  connection_.Execute(converted_sql_, BoundParams(), timeout_);
-}
+void Dataset::ExecSQL() { connection_.Execute(converted_sql_, BoundParams(), timeout_); }
 
 void Dataset::Close() {
   active_ = false;
@@ -733,8 +775,8 @@ const std::vector<std::string>& Dataset::TableColumns(const std::string& table) 
     if (SameName(table, table_name_)) {
       table_columns_ = columns_;
     } else {
-      ResultSet probe = connection_.Execute("SELECT * FROM " + table + " WHERE 1 = 0", {},
-                                            timeout_);
+      ResultSet probe =
+          connection_.Execute("SELECT * FROM " + table + " WHERE 1 = 0", {}, timeout_);
       table_columns_ = std::move(probe.columns);
     }
     for (const std::string& key : connection_.PrimaryKeyColumns(table))
@@ -755,8 +797,10 @@ void Dataset::Post() {
     for (const std::string& t : table_columns) writable = writable || SameName(t, columns_[i]);
     if (!writable) throw DbError("Field '" + columns_[i] + "' cannot be modified");
   }
-  if (state_ == State::Insert) PostInsert(table);
-  else PostEdit(table);
+  if (state_ == State::Insert)
+    PostInsert(table);
+  else
+    PostEdit(table);
   Cancel();
 }
 
@@ -774,10 +818,9 @@ void Dataset::PostInsert(const std::string& table) {
     markers += '?';
     params.push_back(Param{columns_[i], ParamType::Unknown, 0, edit_row_[i]});
   }
-  const std::string sql = params.empty()
-                              ? "INSERT INTO " + table + " DEFAULT VALUES"
-                              : "INSERT INTO " + table + " (" + names + ") VALUES (" +
-                                    markers + ")";
+  const std::string sql =
+      params.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
+                     : "INSERT INTO " + table + " (" + names + ") VALUES (" + markers + ")";
   connection_.Execute(sql, params, timeout_);
   rows_.push_back(edit_row_);
   pos_ = RecordCount() - 1;
@@ -801,8 +844,10 @@ void Dataset::PostEdit(const std::string& table) {
   bool by_key = !key_columns_.empty();
   for (const std::string& key : key_columns_) {
     const int c = ColumnIndex(key);
-    if (c < 0) by_key = false;
-    else where_columns.push_back(c);
+    if (c < 0)
+      by_key = false;
+    else
+      where_columns.push_back(c);
   }
   // Through a query that joins further tables a row is found only by its key, which then
   // cannot change.
@@ -812,8 +857,8 @@ void Dataset::PostEdit(const std::string& table) {
                     " to update: the query joins further tables and does not read its key");
     for (int c : where_columns)
       if (changed_[c])
-        throw DbError("Field '" + columns_[c] + "' cannot be modified: it is the key of " +
-                      table + " and the query joins further tables");
+        throw DbError("Field '" + columns_[c] + "' cannot be modified: it is the key of " + table +
+                      " and the query joins further tables");
   }
   if (!by_key) {
     where_columns.clear();
@@ -827,12 +872,11 @@ void Dataset::PostEdit(const std::string& table) {
   // The columns being changed must still hold what was read: an edit never overwrites a
   // value another program changed meanwhile (the update then finds no row and fails).
   for (size_t i = 0; i < columns_.size(); ++i) {
-    if (changed_[i] && std::find(where_columns.begin(), where_columns.end(),
-                                 static_cast<int>(i)) == where_columns.end())
+    if (changed_[i] && std::find(where_columns.begin(), where_columns.end(), static_cast<int>(i)) ==
+                           where_columns.end())
       where_columns.push_back(static_cast<int>(i));
   }
-  if (where_columns.empty())
-    throw DbError("Cannot tell which row of " + table + " to update");
+  if (where_columns.empty()) throw DbError("Cannot tell which row of " + table + " to update");
   std::string where;
   std::vector<Param> where_params;
   for (int c : where_columns) {
@@ -851,16 +895,15 @@ void Dataset::PostEdit(const std::string& table) {
   const std::int64_t matches =
       count.rows.empty() || count.rows[0].empty() ? 0 : count.rows[0][0].AsInteger();
   if (matches != 1)
-    throw DbError(matches == 0
-                      ? "Row cannot be located for updating: it was changed or deleted"
-                      : "Row cannot be located for updating: " + std::to_string(matches) +
-                            " rows of " + table + " match it");
+    throw DbError(matches == 0 ? "Row cannot be located for updating: it was changed or deleted"
+                               : "Row cannot be located for updating: " + std::to_string(matches) +
+                                     " rows of " + table + " match it");
   params.insert(params.end(), where_params.begin(), where_params.end());
   ResultSet result = connection_.Execute(
       "UPDATE " + table + " SET " + assignments + " WHERE " + where, params, timeout_);
   if (result.rows_affected >= 0 && result.rows_affected != 1)
-    throw DbError("Row update touched " + std::to_string(result.rows_affected) +
-                  " rows of " + table);
+    throw DbError("Row update touched " + std::to_string(result.rows_affected) + " rows of " +
+                  table);
   rows_[pos_] = edit_row_;
 }
 

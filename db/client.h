@@ -57,7 +57,7 @@ enum class ParamType { Unknown, SmallInt, Integer, String, Real, Bit };
 struct Param {
   std::string name;  // without the colon
   ParamType type = ParamType::Unknown;
-  int size = 0;      // for strings: declared size (0 = unknown)
+  int size = 0;  // for strings: declared size (0 = unknown)
   Value value;
 };
 

@@ -87,33 +87,31 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
   Prepare(QCWorkShifts, {"Select * ", "From WorkShifts", "Where Code = :PCode"},
           {{"PCode", kInt, 0}});
   Prepare(AdoQCWorkGroup, {"Select * from WorkGrp ", "Where Code = :Code"}, {{"Code", kInt, 0}});
-  Prepare(AdoQCMissionType, {"Select * From MamType ", "Where Code = :Code "},
-          {{"Code", kInt, 0}});
+  Prepare(AdoQCMissionType, {"Select * From MamType ", "Where Code = :Code "}, {{"Code", kInt, 0}});
   Prepare(AdoQCMorkhasiType, {"Select * From Mortype ", "Where Code = :Code "},
           {{"Code", kInt, 0}});
   Prepare(AdoQtaCServiceCode, {"Select * From ServCode ", "Where Code = :Code "},
           {{"Code", kInt, 0}});
-  Prepare(AdoQCJobInfo, {"Select * from JobInfo ", "Where Perno = :Perno"},
-          {{"Perno", kText, 10}});
-  Prepare(QMeals,
-          {"Select * from " + module.DataBaseName + "..Meals ", "Order By BeginTime"}, {}, 60);
-  Prepare(QHalfWays,
-          {"Select * from " + module.DataBaseNameYear + "..SRule," + module.DataBaseName +
-               "..HalfWays ",
-           "where SRule.BeginDate <= :CurDate", "and  SRule.EndDate >= :CurDate",
-           "and  SRule.Perno = :Perno", "and  SRule.HalfWayCode = HalfWays.Code",
-           "and  HalfWays.BeginTime <= :TTime", "and  HalfWays.EndTime >= :TTime",
-           "and  HalfWays.IsHoliday = :IsHoliday", "Order By HalfWays.Io_Type"},
-          {{"CurDate", kText, 5}, {"Perno", kText, 10}, {"TTime", kText, 5},
-           {"IsHoliday", kInt, 0}},
+  Prepare(AdoQCJobInfo, {"Select * from JobInfo ", "Where Perno = :Perno"}, {{"Perno", kText, 10}});
+  Prepare(QMeals, {"Select * from " + module.DataBaseName + "..Meals ", "Order By BeginTime"}, {},
           60);
+  Prepare(
+      QHalfWays,
+      {"Select * from " + module.DataBaseNameYear + "..SRule," + module.DataBaseName +
+           "..HalfWays ",
+       "where SRule.BeginDate <= :CurDate", "and  SRule.EndDate >= :CurDate",
+       "and  SRule.Perno = :Perno", "and  SRule.HalfWayCode = HalfWays.Code",
+       "and  HalfWays.BeginTime <= :TTime", "and  HalfWays.EndTime >= :TTime",
+       "and  HalfWays.IsHoliday = :IsHoliday", "Order By HalfWays.Io_Type"},
+      {{"CurDate", kText, 5}, {"Perno", kText, 10}, {"TTime", kText, 5}, {"IsHoliday", kInt, 0}},
+      60);
 
   // Year database.
-  Prepare(QCGShCalItems,
-          {"Select * From V_GetCalItem ", "Where PerNo = :PPerNo", "And GShCode = :PGShCode",
-           "And DBeginDate Between :FromDate And :ToDate"},
-          {{"PPerNo", kText, 10}, {"PGShCode", kInt, 0}, {"FromDate", kText, 5},
-           {"ToDate", kText, 5}});
+  Prepare(
+      QCGShCalItems,
+      {"Select * From V_GetCalItem ", "Where PerNo = :PPerNo", "And GShCode = :PGShCode",
+       "And DBeginDate Between :FromDate And :ToDate"},
+      {{"PPerNo", kText, 10}, {"PGShCode", kInt, 0}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
   Prepare(AdoQCPrjRule,
           {"Select * from [" + module.DataBaseNameYear + "]..PrjRule Where Perno = :Perno"},
           {{"Perno", kText, 10}});
@@ -130,34 +128,39 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
     Prepare(*query, HourlyTableQuery(table),
             {{"BDate", kText, 5}, {"EDate", kText, 5}, {"PerNo", kText, 10}});
   }
-  Prepare(AdoQCDDailyMorkhasi,
-          {"Select * from DayMor ", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
-  Prepare(AdoQCDDailyMission,
-          {"Select * from DayMam ", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
-  Prepare(AdoQCDailyExtraPerm,
-          {"Select * from DayExPrm", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
-  Prepare(AdoQCDSuspension,
-          {"Select * from Susp", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
+  Prepare(AdoQCDDailyMorkhasi, {"Select * from DayMor ", "Where Perno = :PerNo"},
+          {{"PerNo", kText, 10}});
+  Prepare(AdoQCDDailyMission, {"Select * from DayMam ", "Where Perno = :PerNo"},
+          {{"PerNo", kText, 10}});
+  Prepare(AdoQCDailyExtraPerm, {"Select * from DayExPrm", "Where Perno = :PerNo"},
+          {{"PerNo", kText, 10}});
+  Prepare(AdoQCDSuspension, {"Select * from Susp", "Where Perno = :PerNo"}, {{"PerNo", kText, 10}});
   Prepare(AdoQCDailyMissionDays,
-          {"Select * from MamDays ", "Where Perno = :Perno and BeginDate = :CurDate And PageNo = :PageNo"},
+          {"Select * from MamDays ",
+           "Where Perno = :Perno and BeginDate = :CurDate And PageNo = :PageNo"},
           {{"Perno", kText, 10}, {"CurDate", kText, 5}, {"PageNo", kInt, 0}});
   Prepare(AdoQCCalendarItem,
           {"Select * from CalItem ",
            "Where CalCode = :CalCode and DBeginDate Between :FromDate And :ToDate"},
           {{"CalCode", kInt, 0}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
-  Prepare(AdoQCGShItem, {"Select * From GShItem ", "Where GShCode = :GShCode And Period = :Period "},
+  Prepare(AdoQCGShItem,
+          {"Select * From GShItem ", "Where GShCode = :GShCode And Period = :Period "},
           {{"GShCode", kInt, 0}, {"Period", kInt, 0}});
   Prepare(AdoQCPerShifts,
           {"Select * From PerShifts ",
            "Where Perno = :Perno And Period = :Period And GShCode = :GShCode "},
           {{"Perno", kText, 10}, {"Period", kInt, 0}, {"GShCode", kInt, 0}});
-  Prepare(AdoQCServiceTime,
-          {"INSERT INTO ServTime", "           ([PERNO]", "           ,[CALCDATE]",
-           "           ,[HALFWAYCODE]", "           ,[HALFWAYPRICE]", "           ,[SERVICEPRICE])",
-           "     VALUES", "           ( :PERNO", "           , :CALCDATE", "           , :HALFWAYCODE",
-           "           , :HALFWAYPRICE", "           , :SERVICEPRICE) "},
-          {{"PERNO", kText, 10}, {"CALCDATE", kText, 5}, {"HALFWAYCODE", kInt, 0},
-           {"HALFWAYPRICE", kInt, 0}, {"SERVICEPRICE", kInt, 0}});
+  Prepare(
+      AdoQCServiceTime,
+      {"INSERT INTO ServTime", "           ([PERNO]", "           ,[CALCDATE]",
+       "           ,[HALFWAYCODE]", "           ,[HALFWAYPRICE]", "           ,[SERVICEPRICE])",
+       "     VALUES", "           ( :PERNO", "           , :CALCDATE", "           , :HALFWAYCODE",
+       "           , :HALFWAYPRICE", "           , :SERVICEPRICE) "},
+      {{"PERNO", kText, 10},
+       {"CALCDATE", kText, 5},
+       {"HALFWAYCODE", kInt, 0},
+       {"HALFWAYPRICE", kInt, 0},
+       {"SERVICEPRICE", kInt, 0}});
   Prepare(AdoQCMealTime,
           {"Select * From MealTime ",
            "Where Perno = :Perno And CalcDate = :CalcDate And MealCode = :MealCode "},
@@ -170,8 +173,10 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
   Prepare(
       QInsertIntoDayWork,
       {"INSERT INTO DayWork ",
-       "(PerNo,DDate,Edited,WorkGroup,CalCode,Section,CalWork,NightWork,WorkTotal,WWork,LeaveOfAbsPay,",
-       "Mission,ServiceLate,EarlyPermFirst,EarlyPermLast,LatePermFirst,LatePermLast,ExtraWorkTotal,",
+       "(PerNo,DDate,Edited,WorkGroup,CalCode,Section,CalWork,NightWork,WorkTotal,WWork,"
+       "LeaveOfAbsPay,",
+       "Mission,ServiceLate,EarlyPermFirst,EarlyPermLast,LatePermFirst,LatePermLast,"
+       "ExtraWorkTotal,",
        "EW_NormPerm,EW_NormNotPerm,EW_HoliPerm,EW_HoliNotPerm,EW_InMission,EW_HoliInMission,",
        "EW_NormInMission,EW_Special,EW_BreakNotPerm,EW_BreakPerm,NonWorkTotal,LeaveOfAbsNoPay,",
        "NW_Early_First,NW_Early_Last,NW_Late_First,NW_Late_Last,NW_LeaveNotPerm,NW_Absent,",
@@ -179,7 +184,8 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
        "PresenceInDMam,OrdMor,ReduceHoliday,HolidaysCounted,KasrMor,MealPrice,ServicePrice,",
        "BeginStr,EndStr,FirstBeginDate,FirstBeginTime,LastEndDate,LastEndTime,PPercent)",
        " Values ",
-       "( :PerNo, :DDate, :Edited, :WorkGroup, :CalCode, :Section, :CalWork, :NightWork, :WorkTotal, "
+       "( :PerNo, :DDate, :Edited, :WorkGroup, :CalCode, :Section, :CalWork, :NightWork, "
+       ":WorkTotal, "
        ":WWork, :LeaveOfAbsPay, ",
        ":Mission, :ServiceLate, :EarlyPermFirst, :EarlyPermLast, :LatePermFirst, :LatePermLast, "
        ":ExtraWorkTotal, ",
@@ -196,19 +202,28 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
        ":BeginStr, :EndStr, :FirstBeginDate, :FirstBeginTime, :LastEndDate, :LastEndTime, "
        ":PPercent)",
        " "},
-      {{"PerNo", kText, 10},        {"DDate", kText, 5},          {"Section", kText, 50},
-       {"BeginStr", kText, 10},     {"EndStr", kText, 10},        {"FirstBeginDate", kText, 5},
-       {"FirstBeginTime", kText, 5}, {"LastEndDate", kText, 5},   {"LastEndTime", kText, 5}});
+      {{"PerNo", kText, 10},
+       {"DDate", kText, 5},
+       {"Section", kText, 50},
+       {"BeginStr", kText, 10},
+       {"EndStr", kText, 10},
+       {"FirstBeginDate", kText, 5},
+       {"FirstBeginTime", kText, 5},
+       {"LastEndDate", kText, 5},
+       {"LastEndTime", kText, 5}});
   for (const char* name :
-       {"Edited", "WorkGroup", "CalCode", "CalWork", "NightWork", "WorkTotal", "WWork",
-        "LeaveOfAbsPay", "Mission", "ServiceLate", "EarlyPermFirst", "EarlyPermLast",
-        "LatePermFirst", "LatePermLast", "ExtraWorkTotal", "EW_NormPerm", "EW_NormNotPerm",
-        "EW_HoliPerm", "EW_HoliNotPerm", "EW_InMission", "EW_HoliInMission", "EW_NormInMission",
-        "EW_Special", "EW_BreakNotPerm", "EW_BreakPerm", "NonWorkTotal", "LeaveOfAbsNoPay",
-        "NW_Early_First", "NW_Early_Last", "NW_Late_First", "NW_Late_Last", "NW_LeaveNotPerm",
-        "NW_Absent", "NW_Special", "DailyMorkhasi", "DailyMamuriat", "DailyAbsence", "Holiday",
-        "Suspended", "PresenceInDMor", "PresenceInDMam", "OrdMor", "ReduceHoliday",
-        "HolidaysCounted", "KasrMor", "MealPrice", "ServicePrice", "PPercent"}) {
+       {"Edited",           "WorkGroup",        "CalCode",         "CalWork",
+        "NightWork",        "WorkTotal",        "WWork",           "LeaveOfAbsPay",
+        "Mission",          "ServiceLate",      "EarlyPermFirst",  "EarlyPermLast",
+        "LatePermFirst",    "LatePermLast",     "ExtraWorkTotal",  "EW_NormPerm",
+        "EW_NormNotPerm",   "EW_HoliPerm",      "EW_HoliNotPerm",  "EW_InMission",
+        "EW_HoliInMission", "EW_NormInMission", "EW_Special",      "EW_BreakNotPerm",
+        "EW_BreakPerm",     "NonWorkTotal",     "LeaveOfAbsNoPay", "NW_Early_First",
+        "NW_Early_Last",    "NW_Late_First",    "NW_Late_Last",    "NW_LeaveNotPerm",
+        "NW_Absent",        "NW_Special",       "DailyMorkhasi",   "DailyMamuriat",
+        "DailyAbsence",     "Holiday",          "Suspended",       "PresenceInDMor",
+        "PresenceInDMam",   "OrdMor",           "ReduceHoliday",   "HolidaysCounted",
+        "KasrMor",          "MealPrice",        "ServicePrice",    "PPercent"}) {
     QInsertIntoDayWork.ParamByName(name).type = kInt;
   }
   // One text for every row of a day, whatever their number.
@@ -238,8 +253,7 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
            {"ExtraWorkSheetCode", kInt, 0},
            {"ServiceLateSheetCode", kInt, 0},
            {"SuspensionSheetCode", kInt, 0}});
-  Prepare(QGetPresent,
-          {"Select * from Present ", "where Perno = :Perno "}, {{"Perno", kText, 10}});
+  Prepare(QGetPresent, {"Select * from Present ", "where Perno = :Perno "}, {{"Perno", kText, 10}});
   Prepare(AdoQCDailyMorkhasiDetail,
           {"Select * from DayMorDt ",
            "Where Perno = :Perno and DDate = :CurDate and MorkhasiCode = :MorkhasiCode"},
@@ -261,7 +275,7 @@ void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
     if (TDayTrace* trace = dm_.DayTrace()) {
       const TExtraData& x = day_.ExtraData;
       const std::string shape =
-          x.WorkGroupGShCode != 0 ? "shift group " + std::to_string(x.WorkGroupGShCode)
+          x.WorkGroupGShCode != 0       ? "shift group " + std::to_string(x.WorkGroupGShCode)
           : !x.WorkGroupCALCODE.empty() ? "calendar " + x.WorkGroupCALCODE
                                         : "no calendar: the whole day is working time";
       trace->DayShape(s, x, shape);
@@ -293,9 +307,9 @@ void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
 }
 
 void TDailyEngine::ForgetPerson() {
-  for (TKeptRows* rows : {&prj_rules_, &io_rows_, &morkhasi_rows_, &mission_rows_,
-                          &serv_late_rows_, &day_mor_rows_, &day_mam_rows_, &extra_perm_rows_,
-                          &susp_rows_, &present_rows_, &spec_ext_rows_, &meal_rows_}) {
+  for (TKeptRows* rows : {&prj_rules_, &io_rows_, &morkhasi_rows_, &mission_rows_, &serv_late_rows_,
+                          &day_mor_rows_, &day_mam_rows_, &extra_perm_rows_, &susp_rows_,
+                          &present_rows_, &spec_ext_rows_, &meal_rows_}) {
     rows->Clear();
   }
   day_item_rows_.clear();

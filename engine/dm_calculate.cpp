@@ -71,7 +71,7 @@ class StoppableConnection final : public db::ForwardingConnection {
   }
 
  private:
-  const std::stop_token& token_;  // the module's, which outlives its connections
+  const std::stop_token& token_;         // the module's, which outlives its connections
   TdmCalculate::DayFailures& failures_;  // the module's, likewise
   Defer defer_;
 };
@@ -110,8 +110,7 @@ std::string TdmCalculate::BuildConnectionString(const std::string& ADataBaseName
                                                 const std::string& ASqlUserName,
                                                 const std::string& ASqlUserPassword,
                                                 const std::string& AYear) {
-  const std::string catalog =
-      Trim(AYear).empty() ? ADataBaseName : ADataBaseName + "_" + AYear;
+  const std::string catalog = Trim(AYear).empty() ? ADataBaseName : ADataBaseName + "_" + AYear;
   return db::TADOUtils::GetConnectionString(ASqlServerName, ASqlUserName, ASqlUserPassword,
                                             catalog);
 }
@@ -158,8 +157,9 @@ void TdmCalculate::InitialValues(const std::string& newCurrentYear,
   ta_system_ = std::make_unique<db::Dataset>(*base_);
   ta_system_->SetTableName("SYSTEM");
   q_person_ = std::make_unique<db::Dataset>(*base_);
-  q_person_->SetSQL({"select Person.*, lTrim(Lastname) +  ' '+ lTrim(FirstName) FullName from person ",
-                     "order by perno"});
+  q_person_->SetSQL(
+      {"select Person.*, lTrim(Lastname) +  ' '+ lTrim(FirstName) FullName from person ",
+       "order by perno"});
   ta_semaphore_ = std::make_unique<db::Dataset>(*base_);
   ta_semaphore_->SetTableName("Semaphor");
   my_q_hlp_ = std::make_unique<db::Dataset>(*base_);
@@ -282,8 +282,10 @@ bool TdmCalculate::Defer(const std::string& sql, const std::vector<db::Param>& p
 
 std::optional<std::string> TdmCalculate::EndDay() {
   std::optional<std::string> failure;
-  if (Abandoned()) failure = "the worker was given up";
-  else if (day_failures_.count > 0) failure = day_failures_.first;
+  if (Abandoned())
+    failure = "the worker was given up";
+  else if (day_failures_.count > 0)
+    failure = day_failures_.first;
   if (day_writes_open_) {
     day_writes_open_ = false;
     if (failure) waiting_days_.pop_back();  // the day stays as it was

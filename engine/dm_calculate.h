@@ -60,8 +60,7 @@ class TdmCalculate {
   // the column's 255 characters, today's Jalali date and the time "HH:NN"). A failure is
   // written to the log file "Thread" + person; it never raises. Nothing is written once
   // the module's worker has been given up.
-  void InsertCalcLogTable(int AScheduleId, const std::string& PerNo,
-                          const std::string& LogComment);
+  void InsertCalcLogTable(int AScheduleId, const std::string& PerNo, const std::string& LogComment);
 
   // The worker's stop token: once a stop is requested the module's worker has been given
   // up; from then on every statement on the module's connections raises the silent abort
@@ -126,9 +125,9 @@ class TdmCalculate {
   // Connections and datasets; each raises zel::db::DbError before InitialValues.
   db::Connection& ADOConnectionDbBase();
   db::Connection& ADOConnectionTimeAttendance();
-  db::Dataset& QSystem();      // "select * from system"
-  db::Dataset& taSystem();     // table SYSTEM
-  db::Dataset& QPerson();      // every person with FullName, ordered by number
+  db::Dataset& QSystem();   // "select * from system"
+  db::Dataset& taSystem();  // table SYSTEM
+  db::Dataset& QPerson();   // every person with FullName, ordered by number
   // Whether the person table has a row: read through QPerson once per connected module (a
   // module handed on from person to person keeps the answer), the rows not kept.
   bool AnyPerson();

@@ -55,8 +55,8 @@ struct Employment {
   std::string FirstName, LastName, BeginDate, EndDate;
 };
 
-std::vector<Employment> ReadEmployments(db::Connection& connection,
-                                        std::vector<std::string> lines, int timeout_seconds) {
+std::vector<Employment> ReadEmployments(db::Connection& connection, std::vector<std::string> lines,
+                                        int timeout_seconds) {
   db::Dataset q(connection);
   q.SetCommandTimeout(timeout_seconds);
   q.SetSQL(std::move(lines));
@@ -64,8 +64,7 @@ std::vector<Employment> ReadEmployments(db::Connection& connection,
   std::vector<Employment> records;
   for (; !q.Eof(); q.Next()) {
     records.push_back({q.FieldByName("FirstName").AsString(), q.FieldByName("LastName").AsString(),
-                       q.FieldByName("BeginDate").AsString(),
-                       q.FieldByName("EndDate").AsString()});
+                       q.FieldByName("BeginDate").AsString(), q.FieldByName("EndDate").AsString()});
   }
   return records;
 }
@@ -236,8 +235,10 @@ void TZELCalculateThread::Abandon() {
 
 void TZELCalculateThread::NoteFailure(const std::string& message, bool whole_person) {
   if (Abandoned()) return;
-  if (whole_person) person_failed_ = true;
-  else ++failed_days_;
+  if (whole_person)
+    person_failed_ = true;
+  else
+    ++failed_days_;
   if (first_failure_.empty()) first_failure_ = message;
 }
 
@@ -462,7 +463,7 @@ void TZELDailyCalculate::DeleteDayResults(const std::string& day) {
   const struct {
     const char* table;
     const char* column;
-  } tables[] = {{"TimeTab ", "CalcDate"}, {"DayMorDt ", "DDate"},   {"DayMamDt ", "DDate"},
+  } tables[] = {{"TimeTab ", "CalcDate"},  {"DayMorDt ", "DDate"},    {"DayMamDt ", "DDate"},
                 {"ServTime ", "CalcDate"}, {"MealTime ", "CalcDate"}, {"DayWork", "DDate"}};
   for (const auto& t : tables) {
     if (Abandoned()) return;
@@ -550,8 +551,8 @@ void TZELMonthlyCalculate::CalculatePersonMonths() {
 TZELPeriodicCalculate::TZELPeriodicCalculate(std::string person, int position,
                                              const CalculatorSettings& settings,
                                              std::shared_ptr<ModulePool> pool)
-    : TZELCalculateThread(person, position, settings,
-                          "PeriodicThread" + std::to_string(position), std::move(pool)),
+    : TZELCalculateThread(person, position, settings, "PeriodicThread" + std::to_string(position),
+                          std::move(pool)),
       calcFromPeriod(settings.from_date),
       calcToPeriod(settings.to_date) {}
 

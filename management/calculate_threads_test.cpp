@@ -102,9 +102,8 @@ TEST(DayOfYearOfMMDDTest, CountsSixMonthsOf31DaysThenMonthsOf30) {
   const struct {
     const char* mmdd;
     std::optional<int> day;
-  } cases[] = {{"01/01", 1}, {"06/31", 186}, {"07/01", 187}, {"08/01", 217},
-               {"12/30", 366}, {"1/01", std::nullopt}, {"ab/01", std::nullopt},
-               {"", std::nullopt}};
+  } cases[] = {{"01/01", 1},   {"06/31", 186},         {"07/01", 187},          {"08/01", 217},
+               {"12/30", 366}, {"1/01", std::nullopt}, {"ab/01", std::nullopt}, {"", std::nullopt}};
   for (const auto& c : cases) EXPECT_EQ(DayOfYearOfMMDD(c.mmdd), c.day) << c.mmdd;
 }
 
@@ -139,11 +138,19 @@ TEST_F(WorkerTest, DailyWorkerWalksTheRangeInsideTheEmploymentDates) {
     std::vector<std::string> days;
   } cases[] = {
       {"month 6 has 31 days", "06/30", "07/02", {}, {"06/30", "06/31", "07/01", "07/02"}},
-      {"employed from 03/15", "03/10", "03/20", {{"1399/03/15", ""}},
+      {"employed from 03/15",
+       "03/10",
+       "03/20",
+       {{"1399/03/15", ""}},
        {"03/15", "03/16", "03/17", "03/18", "03/19", "03/20"}},
-      {"employed until 03/12", "03/10", "03/14", {{"1398/01/01", "1399/03/12"}},
+      {"employed until 03/12",
+       "03/10",
+       "03/14",
+       {{"1398/01/01", "1399/03/12"}},
        {"03/10", "03/11", "03/12"}},
-      {"two employment records, days inside both twice", "03/10", "03/13",
+      {"two employment records, days inside both twice",
+       "03/10",
+       "03/13",
        {{"1399/01/01", "1399/03/12"}, {"1399/03/11", ""}},
        {"03/10", "03/11", "03/11", "03/12", "03/12", "03/13"}},
       {"range end before start: the first day only", "05/10", "05/01", {}, {"05/10"}},
@@ -159,8 +166,8 @@ TEST_F(WorkerTest, DailyWorkerWalksTheRangeInsideTheEmploymentDates) {
                               job.begin + "', '" + job.end + "')");
     }
     auto log = std::make_shared<RunLog>();
-    RunToEnd(std::make_shared<TZELDailyCalculate>("      1001", 0, Range(c.from, c.to),
-                                                  Recording(log)));
+    RunToEnd(
+        std::make_shared<TZELDailyCalculate>("      1001", 0, Range(c.from, c.to), Recording(log)));
     std::vector<std::string> days = log->days;
     std::sort(days.begin(), days.end());  // employment records come in the server's order
     EXPECT_EQ(days, c.days);
@@ -169,8 +176,8 @@ TEST_F(WorkerTest, DailyWorkerWalksTheRangeInsideTheEmploymentDates) {
 }
 
 TEST_F(WorkerTest, DailyWorkerDeletesThePersonsResultsOfTheRangeOnly) {
-  const char* const day_tables[][2] = {{"TimeTab", "CalcDate"}, {"DayMorDt", "DDate"},
-                                       {"DayMamDt", "DDate"},   {"ServTime", "CalcDate"},
+  const char* const day_tables[][2] = {{"TimeTab", "CalcDate"},  {"DayMorDt", "DDate"},
+                                       {"DayMamDt", "DDate"},    {"ServTime", "CalcDate"},
                                        {"MealTime", "CalcDate"}, {"DayWork", "DDate"}};
   const char* const inserts[] = {
       "INSERT INTO TimeTab (PerNo, CalcDate, BeginDate, BeginTime, EndDate, EndTime, [Status], "
@@ -181,8 +188,10 @@ TEST_F(WorkerTest, DailyWorkerDeletesThePersonsResultsOfTheRangeOnly) {
       "('%s', '%s', 1, 100, 0)",
       "INSERT INTO MealTime (Perno, CalcDate, MealCode, MealPrice) VALUES ('%s', '%s', 1, 5000)",
       "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('%s', '%s', 450)"};
-  const char* const rows[][2] = {{"      1001", "05/09"}, {"      1001", "05/10"},
-                                 {"      1001", "05/11"}, {"      1001", "05/12"},
+  const char* const rows[][2] = {{"      1001", "05/09"},
+                                 {"      1001", "05/10"},
+                                 {"      1001", "05/11"},
+                                 {"      1001", "05/12"},
                                  {"      1002", "05/10"}};
   for (const char* insert : inserts) {
     for (const auto& row : rows) {
@@ -195,9 +204,9 @@ TEST_F(WorkerTest, DailyWorkerDeletesThePersonsResultsOfTheRangeOnly) {
                                                 Recording(std::make_shared<RunLog>())));
   for (const auto& table : day_tables) {
     SCOPED_TRACE(table[0]);
-    const auto left = server_.Query("Att_1399", std::string("SELECT PerNo, ") + table[1] +
-                                                    " FROM " + table[0] + " ORDER BY PerNo, " +
-                                                    table[1]);
+    const auto left =
+        server_.Query("Att_1399", std::string("SELECT PerNo, ") + table[1] + " FROM " + table[0] +
+                                      " ORDER BY PerNo, " + table[1]);
     std::vector<std::string> texts;
     for (const auto& row : left.rows) texts.push_back(row[0].AsString() + " " + row[1].AsString());
     EXPECT_EQ(texts, (std::vector<std::string>{"      1001 05/09", "      1001 05/12",
@@ -211,7 +220,8 @@ TEST_F(WorkerTest, DailyWorkerDeletesThePersonsResultsOfTheRangeOnly) {
 TEST_F(WorkerTest, DailyWorkerLeavesADayWhoseWritesFailAsItWas) {
   for (const char* day : {"05/10", "05/11"}) {
     server_.Exec("Att_1399", std::string("INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
-                                         "('      1001', '") + day + "', 450)");
+                                         "('      1001', '") +
+                                 day + "', 450)");
     server_.Exec("Att_1399",
                  std::string("INSERT INTO TimeTab (PerNo, CalcDate, BeginDate, BeginTime, "
                              "EndDate, EndTime, [Status], Duration) VALUES ('      1001', '") +
@@ -258,8 +268,9 @@ TEST_F(WorkerTest, DailyWorkerLeavesADayWhoseWritesFailAsItWas) {
 }
 
 TEST_F(WorkerTest, DailyWorkerRefusesADayBeyondItsMonthAndDeletesNothing) {
-  server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
-                           "('      1001', '08/01', 450)");
+  server_.Exec("Att_1399",
+               "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES "
+               "('      1001', '08/01', 450)");
   auto log = std::make_shared<RunLog>();
   RunToEnd(std::make_shared<TZELDailyCalculate>("      1001", 0, Range("07/31", "08/02"),
                                                 Recording(log)));
@@ -320,14 +331,18 @@ TEST_F(WorkerTest, GivenUpDailyWorkerStopsAtTheNextDayAndWritesNothingMore) {
 
 TEST_F(WorkerTest, MonthlyWorkerCalculatesItsFirstMonthWhenTheRangeRunsBackwards) {
   // Range 3 to 1: month 3 only. The earlier row of month 3 is replaced, month 4 is kept.
-  server_.Exec("Att_1399", "INSERT INTO MahWork (PerNo, MMonth, WorkTotal) VALUES "
-                           "('      1001', 3, 9000), ('      1001', 4, 9000)");
+  server_.Exec("Att_1399",
+               "INSERT INTO MahWork (PerNo, MMonth, WorkTotal) VALUES "
+               "('      1001', 3, 9000), ('      1001', 4, 9000)");
   for (int d = 1; d <= 31; ++d) {
-    server_.Exec("Att_1399", "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', "
-                             "'03/" + std::string(d < 10 ? "0" : "") + std::to_string(d) + "', 10)");
+    server_.Exec("Att_1399",
+                 "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', "
+                 "'03/" +
+                     std::string(d < 10 ? "0" : "") + std::to_string(d) + "', 10)");
   }
   RunToEnd(std::make_shared<TZELMonthlyCalculate>("      1001", 2, Range("3", "1")));
-  const auto rows = server_.Query("Att_1399", "SELECT MMonth, WorkTotal FROM MahWork ORDER BY MMonth");
+  const auto rows =
+      server_.Query("Att_1399", "SELECT MMonth, WorkTotal FROM MahWork ORDER BY MMonth");
   ASSERT_EQ(rows.rows.size(), 2u);
   EXPECT_EQ(rows.rows[0][1].AsInteger(), 310);
   EXPECT_EQ(rows.rows[1][1].AsInteger(), 9000);
@@ -335,10 +350,12 @@ TEST_F(WorkerTest, MonthlyWorkerCalculatesItsFirstMonthWhenTheRangeRunsBackwards
 }
 
 TEST_F(WorkerTest, PeriodicWorkerDeletesItsPeriodsAndReportsAPersonWithoutRule) {
-  server_.Exec("Att", "INSERT INTO SYSTEM (Period2B, Period2E, Period3B, Period3E) VALUES "
-                      "('02/01', '02/31', '03/01', '03/31')");
-  server_.Exec("Att_1399", "INSERT INTO PrdWork (PerNo, Period, WorkTotal) VALUES "
-                           "('      1001', 3, 9000), ('      1001', 4, 9000)");
+  server_.Exec("Att",
+               "INSERT INTO SYSTEM (Period2B, Period2E, Period3B, Period3E) VALUES "
+               "('02/01', '02/31', '03/01', '03/31')");
+  server_.Exec("Att_1399",
+               "INSERT INTO PrdWork (PerNo, Period, WorkTotal) VALUES "
+               "('      1001', 3, 9000), ('      1001', 4, 9000)");
   RunToEnd(std::make_shared<TZELPeriodicCalculate>("      1001", 4, Range("2", "3")));
   EXPECT_EQ(server_.Query("Att_1399", "SELECT Period FROM PrdWork").rows,
             (std::vector<std::vector<db::Value>>{{4}}));

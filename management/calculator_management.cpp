@@ -82,13 +82,13 @@ class CalculatorManagementImpl {
  public:
   explicit CalculatorManagementImpl(CalculatorSettings s) : settings(std::move(s)) {
     FMaxThread = settings.max_thread > kMaxThreadCeiling ? kMaxThreadCeiling
-                 : settings.max_thread < 1              ? kMaxThreadDefault
-                                                        : settings.max_thread;
+                 : settings.max_thread < 1               ? kMaxThreadDefault
+                                                         : settings.max_thread;
     SqlConnStr = db::TADOUtils::GetConnectionString(settings.server, settings.user,
                                                     settings.password, settings.database_name);
-    SqlConnYearStr = db::TADOUtils::GetConnectionString(
-        settings.server, settings.user, settings.password,
-        settings.database_name + "_" + settings.current_year);
+    SqlConnYearStr =
+        db::TADOUtils::GetConnectionString(settings.server, settings.user, settings.password,
+                                           settings.database_name + "_" + settings.current_year);
   }
 
   RunResult Run(CalcKind kind);
@@ -114,9 +114,9 @@ class CalculatorManagementImpl {
   void SetCalcOrServiceState(int mode);
   std::optional<std::vector<std::string>> GetPersonList();
   void RunWorkers(CalcKind kind, const std::vector<std::string>& persons, RunResult& result);
-  std::shared_ptr<TZELCalculateThread> CreateWorker(CalcKind kind, const std::shared_ptr<ModulePool>& pool,
-                                                    const std::string& person,
-                                                    int position);
+  std::shared_ptr<TZELCalculateThread> CreateWorker(CalcKind kind,
+                                                    const std::shared_ptr<ModulePool>& pool,
+                                                    const std::string& person, int position);
   // Releases the finished workers of slots [0, end); returns how many are still running.
   int Sweep(Slots& slots, std::size_t end);
   // Gives up every running worker of [0, end) that has run longer than its limit.
@@ -195,7 +195,8 @@ void CalculatorManagementImpl::ReleaseCalcSemaphore() {
 
 void CalculatorManagementImpl::SetCalcOrServiceState(int mode) {
   try {
-    Base().Execute(JoinLines({" Update System ", " Set KorlanCalcOrService = " + std::to_string(mode)}));
+    Base().Execute(
+        JoinLines({" Update System ", " Set KorlanCalcOrService = " + std::to_string(mode)}));
   } catch (const std::exception&) {
     // The flag is advisory; the run goes on without it.
   }
@@ -216,9 +217,9 @@ std::optional<std::vector<std::string>> CalculatorManagementImpl::GetPersonList(
     }
     return persons;
   } catch (const std::exception& e) {
-    MyZelUtils.LogText("Error reading the person table " + settings.temp_table_name + " : " +
-                           e.what(),
-                       "Log", true, false);
+    MyZelUtils.LogText(
+        "Error reading the person table " + settings.temp_table_name + " : " + e.what(), "Log",
+        true, false);
     return std::nullopt;
   }
 }
@@ -244,7 +245,8 @@ void CalculatorManagementImpl::NoteFailure(const std::string& message) {
 void CalculatorManagementImpl::NoteWorkerEnd(const TZELCalculateThread& worker) {
   if (worker.PersonFailed()) ++failure_.failed_persons;
   failure_.failed_days += worker.FailedDays();
-  if (!worker.FirstFailure().empty()) NoteFailure("person " + Trim(worker.CurPerno()) + ": " + worker.FirstFailure());
+  if (!worker.FirstFailure().empty())
+    NoteFailure("person " + Trim(worker.CurPerno()) + ": " + worker.FirstFailure());
 }
 
 void CalculatorManagementImpl::CountDone() {
@@ -275,9 +277,9 @@ void CalculatorManagementImpl::AbandonOverdue(Slots& slots, std::size_t end, Run
     if (!worker || worker->IsFinished()) continue;
     if (now - worker->StartDateTime <= MaxThreadWaitUnit() * worker->MaxThreadWait) continue;
     const std::string perno = Trim(worker->CurPerno());
-    InsertCalcLogTable(settings.schedule_id, perno,
-                       "امکان محاسبه برخی از روزهای محدوده انتخابی برای پرسنل " + perno +
-                           " وجود ندارد.");
+    InsertCalcLogTable(
+        settings.schedule_id, perno,
+        "امکان محاسبه برخی از روزهای محدوده انتخابی برای پرسنل " + perno + " وجود ندارد.");
     worker->Abandon();
     worker.reset();
     ++result.abandoned;
@@ -285,8 +287,7 @@ void CalculatorManagementImpl::AbandonOverdue(Slots& slots, std::size_t end, Run
   }
 }
 
-Clock::time_point CalculatorManagementImpl::NextOverdue(const Slots& slots,
-                                                        std::size_t end) const {
+Clock::time_point CalculatorManagementImpl::NextOverdue(const Slots& slots, std::size_t end) const {
   auto next = Clock::time_point::max();
   for (std::size_t j = 0; j < end; ++j) {
     if (!slots[j]) continue;
@@ -297,8 +298,8 @@ Clock::time_point CalculatorManagementImpl::NextOverdue(const Slots& slots,
   return next;
 }
 
-void CalculatorManagementImpl::WaitBelow(Slots& slots, std::size_t end, int limit,
-                                         bool time_limit, RunResult& result) {
+void CalculatorManagementImpl::WaitBelow(Slots& slots, std::size_t end, int limit, bool time_limit,
+                                         RunResult& result) {
   const auto wait_start = Clock::now();
   for (;;) {
     if (stop_requested && stop_requested()) throw RunStopped{};
@@ -436,8 +437,7 @@ void TZELCalculatorManagement::SetHoldTakenHook(std::function<void()> hook) {
   impl_->hold_taken = std::move(hook);
 }
 
-void TZELCalculatorManagement::SetDailyModuleHook(
-    std::function<void(engine::TdmCalculate&)> hook) {
+void TZELCalculatorManagement::SetDailyModuleHook(std::function<void(engine::TdmCalculate&)> hook) {
   impl_->daily_hook = std::move(hook);
 }
 

@@ -39,7 +39,7 @@ struct CalculatorSettings {
   std::string current_year;   // CurrentYear, four-digit Jalali year of the year database
 
   // --- the run ---
-  int max_thread = 3;      // worker limit; 0 or less gives 3, above 50 gives 50
+  int max_thread = 3;       // worker limit; 0 or less gives 3, above 50 gives 50
   bool enable_log = false;  // progress lines of the daily workers' log files
   int schedule_id = 0;      // CSSchedule entry of the run; 0 for runs without one
   // The semaphore code table as the service fills it: "Name=Code" lines ("CALC=17", ...).
@@ -63,26 +63,26 @@ enum class RunStatus {
 
 struct RunResult {
   RunStatus status = RunStatus::kCompleted;
-  int persons = 0;    // persons read from the person table
-  int abandoned = 0;  // daily workers given up after their time limit
-  bool stopped = false;     // a stop was requested: the workers left were stopped
-  int failed_persons = 0;   // workers that ended with an error or could not start
-  int failed_days = 0;      // days whose results could not be written (left as before)
+  int persons = 0;            // persons read from the person table
+  int abandoned = 0;          // daily workers given up after their time limit
+  bool stopped = false;       // a stop was requested: the workers left were stopped
+  int failed_persons = 0;     // workers that ended with an error or could not start
+  int failed_days = 0;        // days whose results could not be written (left as before)
   std::string first_failure;  // the first failure's message, for the operator
 };
 
 // What a clock-record labelling run did.
 struct ClockRecResult {
-  bool completed = false;  // the walk reached its end
-  std::string error;       // why it stopped, when it did not
+  bool completed = false;           // the walk reached its end
+  std::string error;                // why it stopped, when it did not
   clockrec::ClockRecCounts counts;  // punches labelled (also before a failure)
 };
 
 // What a record transfer run did.
 struct TransferRunResult {
-  bool done = false;   // false: the run failed (logged to "ErrorTransfer") or is not available
-  std::string error;   // the failure, when not done
-  transfer::TIOTransferResult io;  // the IO transfer's counts
+  bool done = false;  // false: the run failed (logged to "ErrorTransfer") or is not available
+  std::string error;  // the failure, when not done
+  transfer::TIOTransferResult io;                  // the IO transfer's counts
   transfer::TPermissionTransferResult permission;  // the permission transfer's counts
 };
 
@@ -133,10 +133,9 @@ class TZELCalculatorManagement {
   // Records the run's date and time in CSSchedule. Raises zel::db::DbError.
   void MyUpdateCSSchedule(int ScheduleId);
   // Writes one CSSLog row; never raises (a lost row is not reported).
-  void InsertCalcLogTable(int ScheduleId, const std::string& PerNo,
-                          const std::string& LogComment);
+  void InsertCalcLogTable(int ScheduleId, const std::string& PerNo, const std::string& LogComment);
 
-  int MaxThread() const;            // the clamped worker limit
+  int MaxThread() const;               // the clamped worker limit
   std::string SqlConnStr() const;      // base-database connection string
   std::string SqlConnYearStr() const;  // year-database connection string
 

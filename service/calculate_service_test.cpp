@@ -100,15 +100,15 @@ TEST_F(ServiceTest, StartOnAnEmptyBaseAndStop) {
   ASSERT_EQ(s.SemaphoreList().size(), 20u);
   EXPECT_EQ(s.SemaphoreList()[16], "CALC=17");
   EXPECT_EQ(SemaphoreCode(s.SemaphoreList(), "CALC"), 17);
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                            std::string(54, '*'), "ServiceStart Started",
-                            "Korlan.ini is going to be loaded from :" + (home_ / "Korlan.Ini").string(),
-                            "CurrentYear value is not correct."}));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{std::string(54, '*'), "ServiceStart Started",
+                                                  "Korlan.ini is going to be loaded from :" +
+                                                      (home_ / "Korlan.Ini").string(),
+                                                  "CurrentYear value is not correct."}));
   const std::string host = LocalComputerName();
-  EXPECT_EQ(Rows("SELECT Code, BeginDate, BeginTime, EndDate, ClientVersion, ServerMachineName, "
-                 "ClientMachineName FROM UsersLog"),
-            (std::vector<std::string>{"SRV|1399/08/03|09:00|NULL|" + ModuleVersionText() + "||" +
-                                      host}));
+  EXPECT_EQ(
+      Rows("SELECT Code, BeginDate, BeginTime, EndDate, ClientVersion, ServerMachineName, "
+           "ClientMachineName FROM UsersLog"),
+      (std::vector<std::string>{"SRV|1399/08/03|09:00|NULL|" + ModuleVersionText() + "||" + host}));
 
   // Another program's open row of the same minute is not the service's to close.
   Sql("INSERT INTO UsersLog (Code, BeginDate, BeginTime, ClientMachineName) "
@@ -195,8 +195,8 @@ TEST_F(ServiceTest, ResetSemaphoreReleasesOnlyThisComputersHold) {
   s.LoadConfiguration();
   s.FillSemaphoreList();
   for (const auto& c : cases) {
-    Sql("UPDATE Semaphor SET Amount = " + std::to_string(c.amount) + ", HostName = " +
-        QuotedStr(c.host) + " WHERE Code = 17");
+    Sql("UPDATE Semaphor SET Amount = " + std::to_string(c.amount) +
+        ", HostName = " + QuotedStr(c.host) + " WHERE Code = 17");
     s.ResetSemaphoreAfterCalc();
     EXPECT_EQ(Rows("SELECT Amount, HostName FROM Semaphor WHERE Code = 17"),
               (std::vector<std::string>{c.after}))
@@ -401,7 +401,8 @@ TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenTransfersThem) {
   const auto rows = Rows("SELECT ScheduleId, Comment FROM CSSLog ORDER BY Id");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].rfind("7|Punches kept in ClockDmp for a later transfer: card 1001, day "
-                          "1399/02/02, 1 punch(es)", 0),
+                          "1399/02/02, 1 punch(es)",
+                          0),
             0u)
       << rows[0];
 }
@@ -414,8 +415,8 @@ TEST_F(ServiceTest, LeaveCardPairGoesThroughTheTransferIntoTheDay) {
   ASSERT_NE(root, nullptr);
   Sql("DELETE FROM SYSTEM");
   Sql("DELETE FROM Semaphor");
-  for (const auto& [database, file] : {std::pair{"Att", "seed_base.sql"},
-                                       std::pair{"Att_1399", "seed_1399.sql"}}) {
+  for (const auto& [database, file] :
+       {std::pair{"Att", "seed_base.sql"}, std::pair{"Att_1399", "seed_1399.sql"}}) {
     const std::string script = ReadAll(fs::path(root) / "db/corpus" / file);
     ASSERT_FALSE(script.empty()) << file;
     for (const auto& batch : db::SplitBatches(script)) Sql(batch, database);
@@ -435,11 +436,13 @@ TEST_F(ServiceTest, LeaveCardPairGoesThroughTheTransferIntoTheDay) {
   s.ServiceStart(started);
   s.TDBCheckTimer();
   EXPECT_EQ(Rows("SELECT PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE FROM "
-                 "Morkhasi", "Att_1399"),
+                 "Morkhasi",
+                 "Att_1399"),
             (std::vector<std::string>{"1|      1001|05/10|10:00|05/10|12:00|21"}))
       << Log();
   EXPECT_EQ(Rows("SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME FROM IoInfo ORDER BY "
-                 "BEGINTIME", "Att_1399"),
+                 "BEGINTIME",
+                 "Att_1399"),
             (std::vector<std::string>{"      1001|05/10|07:00|05/10|10:00",
                                       "      1001|05/10|12:00|05/10|15:00"}))
       << Log();
@@ -463,8 +466,8 @@ TEST_F(ServiceTest, DailyEntryWithTransferGoesFromPunchesToDayWork) {
   ASSERT_NE(root, nullptr);
   Sql("DELETE FROM SYSTEM");
   Sql("DELETE FROM Semaphor");
-  for (const auto& [database, file] : {std::pair{"Att", "seed_base.sql"},
-                                       std::pair{"Att_1399", "seed_1399.sql"}}) {
+  for (const auto& [database, file] :
+       {std::pair{"Att", "seed_base.sql"}, std::pair{"Att_1399", "seed_1399.sql"}}) {
     const std::string script = ReadAll(fs::path(root) / "db/corpus" / file);
     ASSERT_FALSE(script.empty()) << file;
     for (const auto& batch : db::SplitBatches(script)) Sql(batch, database);

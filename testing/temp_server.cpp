@@ -76,7 +76,8 @@ const fs::path& TemplateData(const std::string& year) {
   return templates.Of(year);
 }
 
-TempHome::TempHome(const std::string& year, bool keep) : TempHome(CopyOf{TemplateData(year)}, keep) {}
+TempHome::TempHome(const std::string& year, bool keep)
+    : TempHome(CopyOf{TemplateData(year)}, keep) {}
 
 TempHome::TempHome(const CopyOf& data, bool keep) : dir_(NewTempFolder("home")), keep_(keep) {
   fs::copy(data.data_dir, dir_ / "Data", fs::copy_options::recursive);

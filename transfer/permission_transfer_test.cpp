@@ -46,15 +46,15 @@ std::string Render(const db::ResultSet& r) {
 }
 
 // A labelled punch: card (and person) number, "MM/DD" of 1399, time, 1 entry or 2 exit.
-std::string Punch(int rec, const std::string& card, const std::string& day,
-                  const std::string& time, int io, int uncertain = 0, int spcard = 0) {
+std::string Punch(int rec, const std::string& card, const std::string& day, const std::string& time,
+                  int io, int uncertain = 0, int spcard = 0) {
   const std::string perno = std::string(10 - card.size(), ' ') + card;
   return "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, UNCERTAIN, "
-         "TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM) VALUES (" + std::to_string(rec) + ", '" +
-         card + "', '" + perno + "', '1399/" + day + "', '" + time + "', '" + std::to_string(io) +
-         "', " + std::to_string(uncertain) + ", 0, " + std::to_string(spcard) + ", '1', 1, 0)\n";
+         "TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM) VALUES (" +
+         std::to_string(rec) + ", '" + card + "', '" + perno + "', '1399/" + day + "', '" + time +
+         "', '" + std::to_string(io) + "', " + std::to_string(uncertain) + ", 0, " +
+         std::to_string(spcard) + ", '1', 1, 0)\n";
 }
-
 
 // A special-card punch: card L01/M01/S01 or a function key, 1 entry or 2 exit.
 std::string Card(int rec, const std::string& card, const std::string& day, const std::string& time,
@@ -69,8 +69,8 @@ std::string Card(int rec, const std::string& card, const std::string& day, const
 }
 
 std::string AskAbsence(int page, const std::string& perno, const std::string& b,
-                       const std::string& bt, const std::string& e, const std::string& et,
-                       int type, const std::string& description = "web") {
+                       const std::string& bt, const std::string& e, const std::string& et, int type,
+                       const std::string& description = "web") {
   return "INSERT INTO AskAbsence (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, "
          "userDescription, RecDate, IsDaily, IsApproved, IsTransfer) VALUES (" +
          std::to_string(page) + ", '" + std::string(10 - perno.size(), ' ') + perno + "', '" + b +
@@ -79,8 +79,8 @@ std::string AskAbsence(int page, const std::string& perno, const std::string& b,
 }
 
 std::string AskMission(int page, const std::string& perno, const std::string& b,
-                       const std::string& bt, const std::string& e, const std::string& et,
-                       int type, const std::string& description) {
+                       const std::string& bt, const std::string& e, const std::string& et, int type,
+                       const std::string& description) {
   return "INSERT INTO AskMission (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, "
          "userDescription, IssueDate, City, Location, IsDaily, IsApproved, IsTransfer) VALUES (" +
          std::to_string(page) + ", '" + std::string(10 - perno.size(), ' ') + perno + "', '" + b +
@@ -93,12 +93,13 @@ using K = TPerMissionType;
 struct Scenario {
   const char* name;
   K kind;
-  std::string base_sql;   // punches and settings of the base database
-  std::string year_sql;   // rows of the year database
-  const char* tmp_rows;   // PERNO|BEGINDATE|BEGINTIME|ENDDATE|ENDTIME|PAGENO|INDECISIVE|Rec1|Rec2|TYPE or SHIFTTYPE
-  const char* moved;      // hourly rows " / " whole-day rows of the kind (ServLate alone)
-  const char* punches;    // REC|SPCARDTYPE|TRANSFERED left in ClockDmp
-  const char* log_part;   // a text one CSSLog comment holds ("" = none)
+  std::string base_sql;  // punches and settings of the base database
+  std::string year_sql;  // rows of the year database
+  const char* tmp_rows;  // PERNO|BEGINDATE|BEGINTIME|ENDDATE|ENDTIME|PAGENO|INDECISIVE|Rec1|Rec2|TYPE
+                         // or SHIFTTYPE
+  const char* moved;     // hourly rows " / " whole-day rows of the kind (ServLate alone)
+  const char* punches;   // REC|SPCARDTYPE|TRANSFERED left in ClockDmp
+  const char* log_part;  // a text one CSSLog comment holds ("" = none)
 };
 
 class PermissionTransferTest : public ::testing::Test {
@@ -128,37 +129,44 @@ class PermissionTransferTest : public ::testing::Test {
   }
   std::string Tmp(K kind) {
     const char* sql =
-        kind == K::prMor   ? "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, INDECISIVE, Rec1, Rec2, TYPE FROM TmpMor ORDER BY PAGENO"
-        : kind == K::prMam ? "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, INDECISIVE, Rec1, Rec2, TYPE FROM TmpMam ORDER BY PAGENO"
-                           : "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, INDECISIVE, Rec1, Rec2, SHIFTTYPE FROM TmpSlate ORDER BY PAGENO";
+        kind == K::prMor   ? "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, "
+                             "INDECISIVE, Rec1, Rec2, TYPE FROM TmpMor ORDER BY PAGENO"
+        : kind == K::prMam ? "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, "
+                             "INDECISIVE, Rec1, Rec2, TYPE FROM TmpMam ORDER BY PAGENO"
+                           : "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, PAGENO, "
+                             "INDECISIVE, Rec1, Rec2, SHIFTTYPE FROM TmpSlate ORDER BY PAGENO";
     return Render(srv_.Query("Att_1399", sql));
   }
   std::string Moved(K kind) {
     const auto rows = [&](const std::string& sql) { return Render(srv_.Query("Att_1399", sql)); };
     if (kind == K::prSlate) {
-      return rows("SELECT PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, SHIFTTYPE FROM "
-                  "ServLate ORDER BY PAGENO");
+      return rows(
+          "SELECT PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, SHIFTTYPE FROM "
+          "ServLate ORDER BY PAGENO");
     }
     const std::string hourly = kind == K::prMor ? "Morkhasi" : "Mission";
     const std::string daily = kind == K::prMor ? "DayMor" : "DayMam";
     return rows("SELECT PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, TYPE FROM " +
-                hourly + " ORDER BY PAGENO, PERNO") + " / " +
+                hourly + " ORDER BY PAGENO, PERNO") +
+           " / " +
            rows("SELECT PageNo, PerNo, BeginDate, EndDate, Type FROM " + daily +
                 " ORDER BY PageNo, PerNo");
   }
   std::string Punches() {
-    return Render(srv_.Query("Att", "SELECT REC, SPCARDTYPE, TRANSFERED FROM ClockDmp ORDER BY REC"));
+    return Render(
+        srv_.Query("Att", "SELECT REC, SPCARDTYPE, TRANSFERED FROM ClockDmp ORDER BY REC"));
   }
   std::string Log() {
-    return Render(srv_.Query("Att", "SELECT PerNo, Comment FROM CSSLog WHERE ScheduleId = 7 "
-                                    "ORDER BY Id"));
+    return Render(srv_.Query("Att",
+                             "SELECT PerNo, Comment FROM CSSLog WHERE ScheduleId = 7 "
+                             "ORDER BY Id"));
   }
 
   TestServer srv_;
 };
 
-const std::string kLeavePair = Card(1, "1001", "05/10", "10:00", 2, 1, "L01") +
-                               Punch(2, "1001", "05/10", "12:00", 1);
+const std::string kLeavePair =
+    Card(1, "1001", "05/10", "10:00", 2, 1, "L01") + Punch(2, "1001", "05/10", "12:00", 1);
 const std::string kFloat30 =
     "UPDATE WorkGrp SET FLOATCAL = 1, FLOATVAL = '30', OverFloat = 0 WHERE CODE = 1\n";
 
@@ -166,8 +174,9 @@ const Scenario kScenarios[] = {
     {"LeaveExitClosedByTheNextEntry", K::prMor, kLeavePair, "", "",
      "1|1001|05/10|10:00|05/10|12:00|21 / ", "1|0|0; 2|0|0", ""},
     // Made today: the day is not over, the request waits as uncertain with its punch.
-    {"LeaveExitWithoutEntryMadeTodayWaits", K::prMor, Card(1, "1001", "05/11", "14:00", 2, 1, "L01"),
-     "", "1001|05/11|14:00|05/11|15:00|1|1|1|0|21", " / ", "1|1|0", ""},
+    {"LeaveExitWithoutEntryMadeTodayWaits", K::prMor,
+     Card(1, "1001", "05/11", "14:00", 2, 1, "L01"), "", "1001|05/11|14:00|05/11|15:00|1|1|1|0|21",
+     " / ", "1|1|0", ""},
     {"LeaveExitWithoutEntryOnAnEarlierDayMoves", K::prMor,
      Card(1, "1001", "05/10", "14:00", 2, 1, "L01"), "", "", "1|1001|05/10|14:00|05/10|15:00|21 / ",
      "1|0|0", ""},
@@ -179,11 +188,13 @@ const Scenario kScenarios[] = {
      "1|0|0", ""},
     // First entry 07:20 for a 07:00 duty begin: the duty end moves by 20 minutes.
     {"FloatingHoursShiftTheEnd", K::prMor,
-     kFloat30 + Punch(1, "1001", "05/10", "07:20", 1) + Card(2, "1001", "05/10", "14:00", 2, 1, "L01"),
+     kFloat30 + Punch(1, "1001", "05/10", "07:20", 1) +
+         Card(2, "1001", "05/10", "14:00", 2, 1, "L01"),
      "", "", "1|1001|05/10|14:00|05/10|15:20|21 / ", "1|0|0; 2|0|0", ""},
     // First entry 08:00: a 60-minute start, capped at the 30 minutes allowed.
     {"FloatingHoursCappedAtFloatVal", K::prMor,
-     kFloat30 + Punch(1, "1001", "05/10", "08:00", 1) + Card(2, "1001", "05/10", "14:00", 2, 1, "L01"),
+     kFloat30 + Punch(1, "1001", "05/10", "08:00", 1) +
+         Card(2, "1001", "05/10", "14:00", 2, 1, "L01"),
      "", "", "1|1001|05/10|14:00|05/10|15:30|21 / ", "1|0|0; 2|0|0", ""},
     {"FloatingHoursBeyondFloatValWithOverFloat", K::prMor,
      kFloat30 + "UPDATE WorkGrp SET OverFloat = 1 WHERE CODE = 1\n" +
@@ -208,12 +219,10 @@ const Scenario kScenarios[] = {
      "INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) VALUES "
      "(5, '      1001', '05/09', '05/11', 22)",
      "1001|05/10|10:00|05/10|12:00|1|2|1|2|21", " / 5|1001|05/09|05/11|22", "1|1|0; 2|0|0", ""},
-    {"ServiceLateEntryInTheFirstHalf", K::prSlate,
-     Card(1, "1001", "05/10", "08:20", 1, 3, "S01"), "", "", "1|1001|05/10|07:00|05/10|08:20|1",
-     "1|0|0", ""},
-    {"ServiceLateEntryAfterTheBreak", K::prSlate,
-     Card(1, "1001", "05/10", "13:20", 1, 3, "S01"), "", "", "1|1001|05/10|12:30|05/10|13:20|2",
-     "1|0|0", ""},
+    {"ServiceLateEntryInTheFirstHalf", K::prSlate, Card(1, "1001", "05/10", "08:20", 1, 3, "S01"),
+     "", "", "1|1001|05/10|07:00|05/10|08:20|1", "1|0|0", ""},
+    {"ServiceLateEntryAfterTheBreak", K::prSlate, Card(1, "1001", "05/10", "13:20", 1, 3, "S01"),
+     "", "", "1|1001|05/10|12:30|05/10|13:20|2", "1|0|0", ""},
     // Opened by an exit and closed by the schedule: never certain, left waiting.
     {"ServiceLateExitWaits", K::prSlate, Card(1, "1001", "05/10", "14:00", 2, 3, "S01"), "",
      "1001|05/10|14:00|05/10|15:00|1|1|1|0|3", "", "1|3|0", ""},
@@ -234,8 +243,10 @@ TEST_P(PermissionScenario, RequestsPermissionsPunchesAndReports) {
   EXPECT_EQ(Moved(sc.kind), sc.moved);
   EXPECT_EQ(Punches(), sc.punches);
   const std::string log = Log();
-  if (*sc.log_part) EXPECT_NE(log.find(sc.log_part), std::string::npos) << log;
-  else EXPECT_EQ(log, "");
+  if (*sc.log_part)
+    EXPECT_NE(log.find(sc.log_part), std::string::npos) << log;
+  else
+    EXPECT_EQ(log, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Permission, PermissionScenario, ::testing::ValuesIn(kScenarios),
@@ -257,11 +268,13 @@ TEST_F(PermissionTransferTest, WebLeaveDailyAndHourlyWithTheirSheets) {
   EXPECT_EQ(Moved(K::prMor),
             "1|1001|05/10|10:00|05/10|12:00|21; 2|1002|05/11|09:00|05/11|10:00|21 / "
             "7|1003|05/01|05/01|22; 8|1002|05/12|05/12|22");
-  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT PAGENO, SodrinPageNo, DESCRIPT FROM Morkhasi "
-                                          "ORDER BY PAGENO")),
+  EXPECT_EQ(Render(srv_.Query("Att_1399",
+                              "SELECT PAGENO, SodrinPageNo, DESCRIPT FROM Morkhasi "
+                              "ORDER BY PAGENO")),
             "1||; 2|40|web");
-  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT PageNo, IsTransfer FROM AskAbsence ORDER BY PageNo")),
-            "40|1; 41|1");
+  EXPECT_EQ(
+      Render(srv_.Query("Att_1399", "SELECT PageNo, IsTransfer FROM AskAbsence ORDER BY PageNo")),
+      "40|1; 41|1");
   EXPECT_EQ(Tmp(K::prMor), "");
   // A second run finds nothing more to do.
   const TPermissionTransferResult again = Run(K::prMor);
@@ -318,13 +331,14 @@ TEST_F(PermissionTransferTest, SheetAndPersonOnRecordNotInsertedButCleared) {
 TEST_F(PermissionTransferTest, WholeDayWebMissionCopiesItsHours) {
   srv_.Exec("Att_1399",
             AskMission(50, "1001", "05/11", "", "05/12", "", 32, "trip") +
-            "INSERT INTO MissionHour (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
-            "VALUES (50, '      1001', '05/11', '08:00', '05/11', '16:00')\n");
+                "INSERT INTO MissionHour (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
+                "VALUES (50, '      1001', '05/11', '08:00', '05/11', '16:00')\n");
   const TPermissionTransferResult r = Run(K::prMam);
   EXPECT_EQ(r.Moved, 1);
   EXPECT_EQ(Moved(K::prMam), " / 1|1001|05/11|05/12|32");
-  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT PageNo, PerNo, BeginDate, BeginTime, EndDate, "
-                                          "EndTime FROM MamDays")),
+  EXPECT_EQ(Render(srv_.Query("Att_1399",
+                              "SELECT PageNo, PerNo, BeginDate, BeginTime, EndDate, "
+                              "EndTime FROM MamDays")),
             "1|1001|05/11|08:00|05/11|16:00");
   EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskMission")), "1");
 }
@@ -343,8 +357,8 @@ TEST_F(PermissionTransferTest, HourlyWebMissionMoves) {
 // The transfer's statements land together: a process ended between two of them leaves no
 // permission and no tidied punch, and the next run moves the request once.
 TEST_F(PermissionTransferTest, ARunKilledBetweenItsStatementsLosesNothing) {
-  for (const char* step : {"بروز رساني رکوردهاي ورود و خروج",
-                           "حذف برگه هاي منتقل شده از جداول مياني"}) {
+  for (const char* step :
+       {"بروز رساني رکوردهاي ورود و خروج", "حذف برگه هاي منتقل شده از جداول مياني"}) {
     SCOPED_TRACE(step);
     srv_.Exec("Att", "DELETE FROM ClockDmp\n" + kLeavePair);
     srv_.Exec("Att_1399", "DELETE FROM Morkhasi");

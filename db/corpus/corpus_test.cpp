@@ -37,8 +37,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -97,10 +97,10 @@ struct Step {
   int line = 0;
   std::optional<std::string> db;  // unset: the entry's database
   bool ignore_errors = false;
-  bool crlf = false;              // the lines form one text joined by "\r\n"
-  std::string table;              // dataset on a table
-  std::string file;               // setup-file
-  std::vector<std::string> lines; // SQL text
+  bool crlf = false;               // the lines form one text joined by "\r\n"
+  std::string table;               // dataset on a table
+  std::string file;                // setup-file
+  std::vector<std::string> lines;  // SQL text
   std::vector<ParamLine> params;
   std::vector<Action> actions;
   Expectation expect;
@@ -167,11 +167,10 @@ class ParseError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-const char* const kDirectives[] = {"entry",  "database", "pending", "setup-file", "setup",
-                                   "statement", "dataset", "param", "locate",   "sort",
-                                   "edit",   "append",   "set",     "post",       "cancel",
-                                   "next",   "expect-rows", "expect-value", "expect-error",
-                                   "check"};
+const char* const kDirectives[] = {
+    "entry",  "database", "pending",     "setup-file",   "setup",        "statement", "dataset",
+    "param",  "locate",   "sort",        "edit",         "append",       "set",       "post",
+    "cancel", "next",     "expect-rows", "expect-value", "expect-error", "check"};
 
 // "@word rest" when word is a directive; empty word otherwise.
 std::pair<std::string, std::string> Directive(const std::string& line) {
@@ -303,8 +302,9 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
         e.name = rest;
         e.file = file;
         e.line = line_no;
-        if (e.name.empty() ||
-            !std::all_of(e.name.begin(), e.name.end(), [](unsigned char c) { return std::isalnum(c) || c == '_'; })) {
+        if (e.name.empty() || !std::all_of(e.name.begin(), e.name.end(), [](unsigned char c) {
+              return std::isalnum(c) || c == '_';
+            })) {
           throw ParseError("entry names are letters, digits and '_': '" + rest + "'");
         }
         entries.push_back(std::move(e));
@@ -318,7 +318,8 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
         e.database = rest;
       } else if (word == "pending") {
         e.pending = rest.empty() ? "pending" : rest;
-      } else if (word == "setup" || word == "statement" || word == "dataset" || word == "setup-file") {
+      } else if (word == "setup" || word == "statement" || word == "dataset" ||
+                 word == "setup-file") {
         Step s;
         s.line = line_no;
         std::string left = TakeOptions(rest, s, nullptr);
@@ -372,7 +373,8 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
           last_run->expect_value = ParseTypedValue(rest);
         } else {
           if (last_run->expect_value) throw ParseError("@expect-rows after @expect-value");
-          if (last_run->kind != Step::Kind::Statement) throw ParseError("@expect-rows is for statements");
+          if (last_run->kind != Step::Kind::Statement)
+            throw ParseError("@expect-rows is for statements");
           last_run->expect.unordered = Trim(rest) == "unordered";
           ParseExpectationBlock(block(), last_run->expect);
           continue;
@@ -561,7 +563,8 @@ ServerTemplate BuildTemplate() {
     std::error_code ec;
     fs::rename(work, cache, ec);  // fails when another process got there first
     if (ec) fs::remove_all(work);
-    if (!fs::exists(cache / kReadyMark)) throw std::runtime_error("cannot keep the server in " + cache.string());
+    if (!fs::exists(cache / kReadyMark))
+      throw std::runtime_error("cannot keep the server in " + cache.string());
     st.dir = cache;
   } catch (const std::exception& e) {
     st.error = e.what();
@@ -626,12 +629,13 @@ bool ErrorMatches(const std::string& message, const Step& s) {
 }
 
 // Compares rows against the expectation; returns an empty text when they agree.
-std::string Compare(const std::vector<std::string>& columns, const std::vector<std::vector<Value>>& rows,
-                    const Expectation& e) {
+std::string Compare(const std::vector<std::string>& columns,
+                    const std::vector<std::vector<Value>>& rows, const Expectation& e) {
   std::vector<int> index;
   for (const auto& h : e.header) {
     int found = -1;
-    if (h.size() > 1 && h[0] == '#' && std::all_of(h.begin() + 1, h.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    if (h.size() > 1 && h[0] == '#' &&
+        std::all_of(h.begin() + 1, h.end(), [](unsigned char c) { return std::isdigit(c); })) {
       int n = std::stoi(h.substr(1));
       if (n >= 1 && n <= static_cast<int>(columns.size())) found = n - 1;
     }
@@ -651,7 +655,9 @@ std::string Compare(const std::vector<std::string>& columns, const std::vector<s
   auto render_expected = [&](const std::vector<Cell>& row) {
     std::string s;
     for (size_t k = 0; k < row.size(); ++k) {
-      std::string cell = row[k].is_null ? "NULL" : row[k].any ? "*" : "'" + RTrim(row[k].text) + "'";
+      std::string cell = row[k].is_null ? "NULL"
+                         : row[k].any   ? "*"
+                                        : "'" + RTrim(row[k].text) + "'";
       s += (k ? " | " : "") + cell;
     }
     return s;
@@ -665,7 +671,9 @@ std::string Compare(const std::vector<std::string>& columns, const std::vector<s
     std::string s;
     for (size_t k = 0; k < index.size(); ++k) {
       const Value& v = row[index[k]];
-      std::string cell = v.IsNull() ? "NULL" : any_column[k] ? "*" : "'" + RTrim(v.AsString()) + "'";
+      std::string cell = v.IsNull()      ? "NULL"
+                         : any_column[k] ? "*"
+                                         : "'" + RTrim(v.AsString()) + "'";
       s += (k ? " | " : "") + cell;
     }
     return s;
@@ -763,11 +771,14 @@ class EntryRun {
       if (s.expect_value) {
         ds.Open();
         std::vector<Value> firsts;
-        for (ds.First(); !ds.Eof(); ds.Next()) firsts.push_back(ds.FieldCount() ? ds.Field(0) : Value());
+        for (ds.First(); !ds.Eof(); ds.Next())
+          firsts.push_back(ds.FieldCount() ? ds.Field(0) : Value());
         if (s.expect_error) return "statement succeeded, expected an error: " + *s.expect_error;
-        if (firsts.size() != 1) return "statement returned " + std::to_string(firsts.size()) + " rows, expected one";
+        if (firsts.size() != 1)
+          return "statement returned " + std::to_string(firsts.size()) + " rows, expected one";
         if (firsts[0] == *s.expect_value) return "";
-        return "statement value " + ShowTyped(firsts[0]) + ", expected " + ShowTyped(*s.expect_value);
+        return "statement value " + ShowTyped(firsts[0]) + ", expected " +
+               ShowTyped(*s.expect_value);
       }
       if (s.expect.present) {
         ds.Open();
@@ -777,7 +788,8 @@ class EntryRun {
           for (int i = 0; i < ds.FieldCount(); ++i) row.push_back(ds.Field(i));
           rows.push_back(std::move(row));
         }
-        if (s.expect_error) return "statement succeeded, expected an error containing: " + *s.expect_error;
+        if (s.expect_error)
+          return "statement succeeded, expected an error containing: " + *s.expect_error;
         std::string diff = Compare(ds.FieldNames(), rows, s.expect);
         return diff.empty() ? "" : "statement rows: " + diff;
       }
@@ -791,7 +803,8 @@ class EntryRun {
       if (s.ignore_errors) return "";
       throw;
     }
-    if (s.expect_error) return "statement succeeded, expected an error containing: " + *s.expect_error;
+    if (s.expect_error)
+      return "statement succeeded, expected an error containing: " + *s.expect_error;
     return "";
   }
 
@@ -806,7 +819,8 @@ class EntryRun {
     ds.Open();
     for (const auto& a : s.actions) {
       if (a.verb == "locate") {
-        if (!ds.Locate(a.column, CellValue(a.value))) return "no row with " + a.column + " = " + Show(a.value);
+        if (!ds.Locate(a.column, CellValue(a.value)))
+          return "no row with " + a.column + " = " + Show(a.value);
       } else if (a.verb == "sort") {
         ds.Sort(a.text);
       } else if (a.verb == "edit") {
@@ -870,12 +884,14 @@ TEST_P(CorpusEntry, Runs) {
   if (!t.error.empty()) {
     failure = "the server could not be prepared: " + t.error;
   } else {
-    const zel::testing::TempHome home(zel::testing::CopyOf{t.dir / "Data"}, EnvSet("ZEL_CORPUS_KEEP"));
+    const zel::testing::TempHome home(zel::testing::CopyOf{t.dir / "Data"},
+                                      EnvSet("ZEL_CORPUS_KEEP"));
     EntryRun run(e, home.DataDir());
     failure = run.Run();
   }
   if (!e.pending.empty()) {
-    GTEST_SKIP() << "pending: " << e.pending << "\n  now: " << (failure.empty() ? "PASSES, remove the mark" : failure);
+    GTEST_SKIP() << "pending: " << e.pending
+                 << "\n  now: " << (failure.empty() ? "PASSES, remove the mark" : failure);
   }
   EXPECT_TRUE(failure.empty()) << e.file << ":" << e.line << " " << e.name << "\n" << failure;
 }
@@ -883,7 +899,9 @@ TEST_P(CorpusEntry, Runs) {
 std::vector<Entry> AllEntries() { return LoadCorpus().entries; }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusEntry, ::testing::ValuesIn(AllEntries()),
-                         [](const ::testing::TestParamInfo<Entry>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Entry>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace zel::db

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -129,7 +129,9 @@ std::string ValueText(sqlite3_value* v) {
     }
     default: {
       const unsigned char* t = sqlite3_value_text(v);
-      return t ? std::string(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_value_bytes(v))) : "";
+      return t ? std::string(reinterpret_cast<const char*>(t),
+                             static_cast<std::size_t>(sqlite3_value_bytes(v)))
+               : "";
     }
   }
 }
@@ -143,7 +145,8 @@ class EmbeddedConnection final : public Connection {
   EmbeddedConnection(const ConnectionSettings& settings);
   ~EmbeddedConnection() override;
 
-  ResultSet Execute(const std::string& sql, const std::vector<Param>& params, int timeout_seconds) override;
+  ResultSet Execute(const std::string& sql, const std::vector<Param>& params,
+                    int timeout_seconds) override;
   std::vector<std::string> PrimaryKeyColumns(const std::string& table) override;
   std::string EngineName() const override { return "embedded"; }
   void BeginTransaction() override;
@@ -187,21 +190,27 @@ class EmbeddedConnection final : public Connection {
   Compiled& GetCompiled(CachedBatch& cb, const void* key, const Frame& frame, Make make);
   void BindAll(Compiled& c, const Frame& frame);
   // Steps a compiled statement; keeps rows into `out` when given.
-  void Run(Compiled& c, const Frame& frame, ResultSet* out, std::vector<std::vector<Value>>* rows_only = nullptr);
+  void Run(Compiled& c, const Frame& frame, ResultSet* out,
+           std::vector<std::vector<Value>>* rows_only = nullptr);
   [[noreturn]] void Fail(Compiled* c, const std::string& statement_kind);
 
   void RunBatch(CachedBatch& cb, Frame& frame, ResultSet& result, bool& have_result);
   // The batch interpreter: RunStatement hands each statement to the handler of its kind.
-  Flow RunStatement(CachedBatch& cb, const Stmt& s, Frame& frame, ResultSet& result, bool& have_result);
-  Flow RunSelect(CachedBatch& cb, const SelectStmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunStatement(CachedBatch& cb, const Stmt& s, Frame& frame, ResultSet& result,
+                    bool& have_result);
+  Flow RunSelect(CachedBatch& cb, const SelectStmt& s, Frame& frame, ResultSet& result,
+                 bool& have_result);
   Flow RunWrite(CachedBatch& cb, const Stmt& s, Frame& frame, ResultSet& result);
   Flow RunDeclare(CachedBatch& cb, const DeclareStmt& s, Frame& frame);
   Flow RunSetVariable(CachedBatch& cb, const SetVariableStmt& s, Frame& frame);
   Flow RunSetOption(const SetOptionStmt& s);
   Flow RunIf(CachedBatch& cb, const IfStmt& s, Frame& frame, ResultSet& result, bool& have_result);
-  Flow RunWhile(CachedBatch& cb, const WhileStmt& s, Frame& frame, ResultSet& result, bool& have_result);
-  Flow RunBlock(CachedBatch& cb, const BlockStmt& s, Frame& frame, ResultSet& result, bool& have_result);
-  Flow RunExec(CachedBatch& cb, const ExecStmt& s, Frame& frame, ResultSet& result, bool& have_result);
+  Flow RunWhile(CachedBatch& cb, const WhileStmt& s, Frame& frame, ResultSet& result,
+                bool& have_result);
+  Flow RunBlock(CachedBatch& cb, const BlockStmt& s, Frame& frame, ResultSet& result,
+                bool& have_result);
+  Flow RunExec(CachedBatch& cb, const ExecStmt& s, Frame& frame, ResultSet& result,
+               bool& have_result);
   Flow RunUse(const UseStmt& s);
   Value Evaluate(CachedBatch& cb, const Expr& e, Frame& frame, const SqlType* cast_to);
   bool Test(CachedBatch& cb, const Expr& e, Frame& frame);
@@ -232,7 +241,7 @@ class EmbeddedConnection final : public Connection {
 
   std::string MapError(int ext, const std::string& msg, const std::string& statement_kind) const;
 
-  SqliteDb handle_;       // owns the connection handle; destroyed after every statement below
+  SqliteDb handle_;        // owns the connection handle; destroyed after every statement below
   sqlite3* db_ = nullptr;  // handle_.get()
   std::shared_ptr<FileState> file_;
   std::string current_db_ = "master";
@@ -282,29 +291,37 @@ void FnObjectId(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
   std::string type = argc > 1 && sqlite3_value_type(argv[1]) != SQLITE_NULL ? ArgText(argv[1]) : "";
   auto id = Self(ctx)->ObjectId(ArgText(argv[0]), type);
-  if (id) sqlite3_result_int64(ctx, *id);
-  else sqlite3_result_null(ctx);
+  if (id)
+    sqlite3_result_int64(ctx, *id);
+  else
+    sqlite3_result_null(ctx);
 }
 
 void FnDbId(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
   auto id = Self(ctx)->DatabaseId(ArgText(argv[0]));
-  if (id) sqlite3_result_int64(ctx, *id);
-  else sqlite3_result_null(ctx);
+  if (id)
+    sqlite3_result_int64(ctx, *id);
+  else
+    sqlite3_result_null(ctx);
 }
 
 void FnDbName(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
   auto name = Self(ctx)->DatabaseName(sqlite3_value_int64(argv[0]));
-  if (name) sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
-  else sqlite3_result_null(ctx);
+  if (name)
+    sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
+  else
+    sqlite3_result_null(ctx);
 }
 
 void FnObjectName(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
   auto name = Self(ctx)->NameOfObject(sqlite3_value_int64(argv[0]));
-  if (name) sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
-  else sqlite3_result_null(ctx);
+  if (name)
+    sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
+  else
+    sqlite3_result_null(ctx);
 }
 
 int ProgressHandler(void* p) {
@@ -364,7 +381,8 @@ EmbeddedConnection::EmbeddedConnection(const ConnectionSettings& settings) {
   }
   if (!settings.database.empty()) {
     const DatabaseInfo* d = catalog_->FindDatabase(settings.database);
-    if (!d && !EqualsNoCase(settings.database, "master") && !EqualsNoCase(settings.database, "tempdb"))
+    if (!d && !EqualsNoCase(settings.database, "master") &&
+        !EqualsNoCase(settings.database, "tempdb"))
       throw DbError("Cannot open database \"" + settings.database +
                     "\" requested by the login. The login failed.");
     current_db_ = d ? d->name : LowerAscii(settings.database);
@@ -455,7 +473,8 @@ void EmbeddedConnection::RefreshCatalog() {
   }
 }
 
-TranslateEnv EmbeddedConnection::Env(const Frame& frame, std::map<std::string, SqlType>* var_types) const {
+TranslateEnv EmbeddedConnection::Env(const Frame& frame,
+                                     std::map<std::string, SqlType>* var_types) const {
   for (const auto& [name, v] : frame.vars) (*var_types)[name] = v.type;
   TranslateEnv env;
   env.catalog = catalog_.get();
@@ -478,7 +497,8 @@ ResolvedName EmbeddedConnection::ResolveName(const ObjectName& name) const {
   return t.Resolve(name);
 }
 
-std::optional<long long> EmbeddedConnection::ObjectId(const std::string& text, const std::string& type) {
+std::optional<long long> EmbeddedConnection::ObjectId(const std::string& text,
+                                                      const std::string& type) {
   ObjectName name = ParseObjectNameText(text);
   if (name.empty()) return std::nullopt;
   std::string want = UpperAscii(text.empty() ? "" : type);
@@ -536,7 +556,8 @@ std::vector<std::string> EmbeddedConnection::PrimaryKeyColumns(const std::string
 
 // ------------------------------------------------------------------------ running statements
 
-std::shared_ptr<EmbeddedConnection::CachedBatch> EmbeddedConnection::GetBatch(const std::string& sql) {
+std::shared_ptr<EmbeddedConnection::CachedBatch> EmbeddedConnection::GetBatch(
+    const std::string& sql) {
   auto it = batches_.find(sql);
   if (it != batches_.end()) {
     it->second->last_used = ++batch_clock_;
@@ -573,8 +594,8 @@ EmbeddedConnection::Compiled& EmbeddedConnection::GetCompiled(CachedBatch& cb, c
   try {
     c->stmt = SqliteStatement::Prepare(db_, c->tr.sql, SQLITE_PREPARE_PERSISTENT);
   } catch (const DbError& e) {
-    throw DbError("The embedded engine could not prepare its translation (" + std::string(e.what()) +
-                  "): " + c->tr.sql);
+    throw DbError("The embedded engine could not prepare its translation (" +
+                  std::string(e.what()) + "): " + c->tr.sql);
   }
   slot = std::move(c);
   return *slot;
@@ -620,15 +641,23 @@ void EmbeddedConnection::BindAll(Compiled& c, const Frame& frame) {
       }
     } else if (b.kind == Binding::Kind::Variable) {
       auto it = frame.vars.find(b.name);
-      if (it == frame.vars.end()) throw DbError("Must declare the scalar variable \"" + b.name + "\".");
+      if (it == frame.vars.end())
+        throw DbError("Must declare the scalar variable \"" + b.name + "\".");
       v = it->second.value;
     } else {
-      if (b.name == "@@rowcount") v = Value(static_cast<std::int64_t>(rowcount_));
-      else if (b.name == "@@identity") v = have_identity_ ? Value(static_cast<std::int64_t>(identity_)) : Value();
-      else if (b.name == "@@spid") v = Value(spid_);
-      else if (b.name == "@@version") v = Value("Microsoft SQL Server compatible embedded engine (SQLite " + std::string(sqlite3_libversion()) + ")");
-      else if (b.name == "@@servername") v = Value("");
-      else v = Value(0);
+      if (b.name == "@@rowcount")
+        v = Value(static_cast<std::int64_t>(rowcount_));
+      else if (b.name == "@@identity")
+        v = have_identity_ ? Value(static_cast<std::int64_t>(identity_)) : Value();
+      else if (b.name == "@@spid")
+        v = Value(spid_);
+      else if (b.name == "@@version")
+        v = Value("Microsoft SQL Server compatible embedded engine (SQLite " +
+                  std::string(sqlite3_libversion()) + ")");
+      else if (b.name == "@@servername")
+        v = Value("");
+      else
+        v = Value(0);
     }
     switch (v.type()) {
       case DataType::Null:
@@ -649,7 +678,8 @@ void EmbeddedConnection::BindAll(Compiled& c, const Frame& frame) {
   }
 }
 
-std::string EmbeddedConnection::MapError(int ext, const std::string& msg, const std::string& kind) const {
+std::string EmbeddedConnection::MapError(int ext, const std::string& msg,
+                                         const std::string& kind) const {
   return MapSqliteError(ext, msg, kind, timed_, [this](const std::string& storage) {
     std::shared_ptr<const ObjectInfo> o = catalog_->FindByStorage(storage);
     if (!o)
@@ -712,16 +742,20 @@ void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
           break;
         default: {
           const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-          row.emplace_back(std::string(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(st, i))));
+          row.emplace_back(
+              std::string(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(st, i))));
         }
       }
     }
-    if (out) out->rows.push_back(std::move(row));
-    else rows_only->push_back(std::move(row));
+    if (out)
+      out->rows.push_back(std::move(row));
+    else
+      rows_only->push_back(std::move(row));
   }
   if (cols == 0) {
     rowcount_ = sqlite3_changes(db_);
-    if (c.tr.target && c.tr.target->IdentityColumn() && c.tr.kind == StatementKind::Insert && rowcount_ > 0) {
+    if (c.tr.target && c.tr.target->IdentityColumn() && c.tr.kind == StatementKind::Insert &&
+        rowcount_ > 0) {
       identity_ = sqlite3_last_insert_rowid(db_);
       have_identity_ = true;
     }
@@ -735,23 +769,27 @@ void EmbeddedConnection::Run(Compiled& c, const Frame& frame, ResultSet* out,
   }
 }
 
-Value EmbeddedConnection::Evaluate(CachedBatch& cb, const Expr& e, Frame& frame, const SqlType* cast_to) {
+Value EmbeddedConnection::Evaluate(CachedBatch& cb, const Expr& e, Frame& frame,
+                                   const SqlType* cast_to) {
   // Every expression, a literal or parameter too, is evaluated by SQLite as "SELECT <expr>"
   // (prepared once per batch), so its conversions and errors are those of a statement.
-  Compiled& c = GetCompiled(cb, &e, frame, [&](Translator& t, Compiled&) { return t.Scalar(e, false, cast_to); });
+  Compiled& c = GetCompiled(cb, &e, frame,
+                            [&](Translator& t, Compiled&) { return t.Scalar(e, false, cast_to); });
   std::vector<std::vector<Value>> rows;
   Run(c, frame, nullptr, &rows);
   return rows.empty() || rows[0].empty() ? Value() : rows[0][0];
 }
 
 bool EmbeddedConnection::Test(CachedBatch& cb, const Expr& e, Frame& frame) {
-  Compiled& c = GetCompiled(cb, &e, frame, [&](Translator& t, Compiled&) { return t.Scalar(e, true); });
+  Compiled& c =
+      GetCompiled(cb, &e, frame, [&](Translator& t, Compiled&) { return t.Scalar(e, true); });
   std::vector<std::vector<Value>> rows;
   Run(c, frame, nullptr, &rows);
   return !rows.empty() && !rows[0].empty() && rows[0][0].AsInteger() != 0;
 }
 
-ResultSet EmbeddedConnection::Execute(const std::string& sql, const std::vector<Param>& params, int timeout_seconds) {
+ResultSet EmbeddedConnection::Execute(const std::string& sql, const std::vector<Param>& params,
+                                      int timeout_seconds) {
   RefreshCatalog();
   timed_ = timeout_seconds > 0;
   if (timed_) {
@@ -767,7 +805,8 @@ ResultSet EmbeddedConnection::Execute(const std::string& sql, const std::vector<
     if (cb->ast->statements.size() > 1)
       for (const StmtPtr& s : cb->ast->statements)
         if (s->kind == StmtKind::CreateView || s->kind == StmtKind::CreateFunction)
-          throw DbError(std::string("'CREATE ") + (s->kind == StmtKind::CreateView ? "VIEW" : "FUNCTION") +
+          throw DbError(std::string("'CREATE ") +
+                        (s->kind == StmtKind::CreateView ? "VIEW" : "FUNCTION") +
                         "' must be the first statement in a query batch.");
     RunBatch(*cb, frame, result, have_result);
   } catch (...) {
@@ -780,15 +819,17 @@ ResultSet EmbeddedConnection::Execute(const std::string& sql, const std::vector<
   return result;
 }
 
-void EmbeddedConnection::RunBatch(CachedBatch& cb, Frame& frame, ResultSet& result, bool& have_result) {
+void EmbeddedConnection::RunBatch(CachedBatch& cb, Frame& frame, ResultSet& result,
+                                  bool& have_result) {
   std::shared_ptr<const Batch> keep = cb.ast;
   for (const StmtPtr& s : keep->statements) {
     if (RunStatement(cb, *s, frame, result, have_result) == Flow::Return) break;
   }
 }
 
-EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const Stmt& s, Frame& frame,
-                                                          ResultSet& result, bool& have_result) {
+EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const Stmt& s,
+                                                          Frame& frame, ResultSet& result,
+                                                          bool& have_result) {
   switch (s.kind) {
     case StmtKind::Select:
       return RunSelect(cb, s.As<SelectStmt>(), frame, result, have_result);
@@ -863,8 +904,9 @@ EmbeddedConnection::Flow EmbeddedConnection::RunStatement(CachedBatch& cb, const
 
 // A query: SELECT … INTO creates and fills its table, SELECT @v = … assigns the last row's
 // values, any other gives the batch's result (the first one; later ones are run and dropped).
-EmbeddedConnection::Flow EmbeddedConnection::RunSelect(CachedBatch& cb, const SelectStmt& s, Frame& frame,
-                                                       ResultSet& result, bool& have_result) {
+EmbeddedConnection::Flow EmbeddedConnection::RunSelect(CachedBatch& cb, const SelectStmt& s,
+                                                       Frame& frame, ResultSet& result,
+                                                       bool& have_result) {
   const SelectCore& first = s.select->cores[0];
   if (!first.into.empty()) {
     SelectInto(cb, s, frame);
@@ -884,7 +926,8 @@ EmbeddedConnection::Flow EmbeddedConnection::RunSelect(CachedBatch& cb, const Se
         frame.vars[c.assigned[i]].value = row[i];
     return Flow::Normal;
   }
-  Compiled& c = GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Query(*s.select); });
+  Compiled& c =
+      GetCompiled(cb, &s, frame, [&](Translator& t, Compiled&) { return t.Query(*s.select); });
   if (!have_result) {
     Run(c, frame, &result);
     have_result = true;
@@ -908,7 +951,8 @@ EmbeddedConnection::Flow EmbeddedConnection::RunWrite(CachedBatch& cb, const Stm
   return Flow::Normal;
 }
 
-EmbeddedConnection::Flow EmbeddedConnection::RunDeclare(CachedBatch& cb, const DeclareStmt& s, Frame& frame) {
+EmbeddedConnection::Flow EmbeddedConnection::RunDeclare(CachedBatch& cb, const DeclareStmt& s,
+                                                        Frame& frame) {
   for (const Declaration& d : s.declarations) {
     std::string name = LowerAscii(d.name);
     if (frame.vars.count(name))
@@ -923,11 +967,13 @@ EmbeddedConnection::Flow EmbeddedConnection::RunDeclare(CachedBatch& cb, const D
   return Flow::Normal;
 }
 
-EmbeddedConnection::Flow EmbeddedConnection::RunSetVariable(CachedBatch& cb, const SetVariableStmt& s,
+EmbeddedConnection::Flow EmbeddedConnection::RunSetVariable(CachedBatch& cb,
+                                                            const SetVariableStmt& s,
                                                             Frame& frame) {
   std::string name = LowerAscii(s.variable);
   auto it = frame.vars.find(name);
-  if (it == frame.vars.end()) throw DbError("Must declare the scalar variable \"" + s.variable + "\".");
+  if (it == frame.vars.end())
+    throw DbError("Must declare the scalar variable \"" + s.variable + "\".");
   SqlType type = it->second.type;
   Value v = Evaluate(cb, *s.value, frame, &type);
   frame.vars[name].value = std::move(v);
@@ -935,11 +981,17 @@ EmbeddedConnection::Flow EmbeddedConnection::RunSetVariable(CachedBatch& cb, con
 }
 
 EmbeddedConnection::Flow EmbeddedConnection::RunSetOption(const SetOptionStmt& s) {
-  static const std::map<std::string, bool> kAccepted = {
-      {"NOCOUNT", false},        {"ANSI_NULLS", true},   {"QUOTED_IDENTIFIER", true},
-      {"ANSI_PADDING", true},    {"ANSI_WARNINGS", true}, {"ARITHABORT", false},
-      {"CONCAT_NULL_YIELDS_NULL", true}, {"XACT_ABORT", false}, {"ANSI_NULL_DFLT_ON", true},
-      {"NUMERIC_ROUNDABORT", false}, {"IMPLICIT_TRANSACTIONS", false}};
+  static const std::map<std::string, bool> kAccepted = {{"NOCOUNT", false},
+                                                        {"ANSI_NULLS", true},
+                                                        {"QUOTED_IDENTIFIER", true},
+                                                        {"ANSI_PADDING", true},
+                                                        {"ANSI_WARNINGS", true},
+                                                        {"ARITHABORT", false},
+                                                        {"CONCAT_NULL_YIELDS_NULL", true},
+                                                        {"XACT_ABORT", false},
+                                                        {"ANSI_NULL_DFLT_ON", true},
+                                                        {"NUMERIC_ROUNDABORT", false},
+                                                        {"IMPLICIT_TRANSACTIONS", false}};
   auto it = kAccepted.find(s.option);
   if (it == kAccepted.end()) Unsupported("SET " + s.option);
   // Options whose OFF (or ON) would change meaning are refused rather than ignored.
@@ -950,13 +1002,15 @@ EmbeddedConnection::Flow EmbeddedConnection::RunSetOption(const SetOptionStmt& s
 
 EmbeddedConnection::Flow EmbeddedConnection::RunIf(CachedBatch& cb, const IfStmt& s, Frame& frame,
                                                    ResultSet& result, bool& have_result) {
-  if (Test(cb, *s.condition, frame)) return RunStatement(cb, *s.then_branch, frame, result, have_result);
+  if (Test(cb, *s.condition, frame))
+    return RunStatement(cb, *s.then_branch, frame, result, have_result);
   if (s.else_branch) return RunStatement(cb, *s.else_branch, frame, result, have_result);
   return Flow::Normal;
 }
 
-EmbeddedConnection::Flow EmbeddedConnection::RunWhile(CachedBatch& cb, const WhileStmt& s, Frame& frame,
-                                                      ResultSet& result, bool& have_result) {
+EmbeddedConnection::Flow EmbeddedConnection::RunWhile(CachedBatch& cb, const WhileStmt& s,
+                                                      Frame& frame, ResultSet& result,
+                                                      bool& have_result) {
   while (Test(cb, *s.condition, frame)) {
     Flow f = RunStatement(cb, *s.body, frame, result, have_result);
     if (f == Flow::Break) break;
@@ -965,8 +1019,9 @@ EmbeddedConnection::Flow EmbeddedConnection::RunWhile(CachedBatch& cb, const Whi
   return Flow::Normal;
 }
 
-EmbeddedConnection::Flow EmbeddedConnection::RunBlock(CachedBatch& cb, const BlockStmt& s, Frame& frame,
-                                                      ResultSet& result, bool& have_result) {
+EmbeddedConnection::Flow EmbeddedConnection::RunBlock(CachedBatch& cb, const BlockStmt& s,
+                                                      Frame& frame, ResultSet& result,
+                                                      bool& have_result) {
   for (const StmtPtr& inner : s.body) {
     Flow f = RunStatement(cb, *inner, frame, result, have_result);
     if (f != Flow::Normal) return f;
@@ -976,8 +1031,9 @@ EmbeddedConnection::Flow EmbeddedConnection::RunBlock(CachedBatch& cb, const Blo
 
 // EXEC (text): the text runs as a batch of its own (own variables), in the current
 // database, which it may change only for itself.
-EmbeddedConnection::Flow EmbeddedConnection::RunExec(CachedBatch& cb, const ExecStmt& s, Frame& frame,
-                                                     ResultSet& result, bool& have_result) {
+EmbeddedConnection::Flow EmbeddedConnection::RunExec(CachedBatch& cb, const ExecStmt& s,
+                                                     Frame& frame, ResultSet& result,
+                                                     bool& have_result) {
   Value text = Evaluate(cb, *s.batch, frame, nullptr);
   // Nested EXECs count as nesting levels, as views and functions do in the translator.
   if (exec_depth_ >= kMaxNestingLevel) throw DbError(kNestingTooDeep);
@@ -1005,7 +1061,9 @@ EmbeddedConnection::Flow EmbeddedConnection::RunUse(const UseStmt& s) {
     return Flow::Normal;
   }
   const DatabaseInfo* d = catalog_->FindDatabase(name);
-  if (!d) throw DbError("Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+  if (!d)
+    throw DbError("Database '" + name +
+                  "' does not exist. Make sure that the name is entered correctly.");
   current_db_ = d->name;
   return Flow::Normal;
 }
@@ -1065,10 +1123,12 @@ void EmbeddedConnection::PublishTemp(std::shared_ptr<const ObjectInfo> o) {
 }
 
 void EmbeddedConnection::CreateTableFromColumns(const ResolvedName& r, const std::string& written,
-                                                std::vector<ColumnInfo> columns, std::vector<KeyInfo> keys) {
+                                                std::vector<ColumnInfo> columns,
+                                                std::vector<KeyInfo> keys) {
   if (r.object) throw DbError("There is already an object named '" + r.name + "' in the database.");
   if (!r.temp && !r.global_temp && !catalog_->FindDatabase(r.database))
-    throw DbError("Database '" + r.database + "' does not exist. Make sure that the name is entered correctly.");
+    throw DbError("Database '" + r.database +
+                  "' does not exist. Make sure that the name is entered correctly.");
   if (columns.empty()) throw DbError("Incorrect syntax near ')'.");
   for (std::size_t i = 0; i < columns.size(); ++i)
     for (std::size_t j = i + 1; j < columns.size(); ++j)
@@ -1092,8 +1152,7 @@ void EmbeddedConnection::CreateTableFromColumns(const ResolvedName& r, const std
       ColumnInfo* c = nullptr;
       for (ColumnInfo& col : o->columns)
         if (EqualsNoCase(col.name, kc)) c = &col;
-      if (!c)
-        throw DbError("Column name '" + kc + "' does not exist in the target table or view.");
+      if (!c) throw DbError("Column name '" + kc + "' does not exist in the target table or view.");
       if (k.primary) c->nullable = false;
     }
   }
@@ -1108,8 +1167,8 @@ void EmbeddedConnection::CreateTableFromColumns(const ResolvedName& r, const std
     ChangeSchema(true, [&](Catalog&) {
       ExecSqlite(db_, CreateTableSql(*o, o->storage));
       if (const ColumnInfo* id = o->IdentityColumn(); id && id->seed != 1)
-        ExecSqlite(db_, "INSERT INTO temp.sqlite_sequence (name, seq) VALUES (" + QuoteText(o->storage) + ", " +
-                            std::to_string(id->seed - 1) + ")");
+        ExecSqlite(db_, "INSERT INTO temp.sqlite_sequence (name, seq) VALUES (" +
+                            QuoteText(o->storage) + ", " + std::to_string(id->seed - 1) + ")");
       PublishTemp(o);
     });
     return;
@@ -1127,7 +1186,8 @@ void EmbeddedConnection::CreateTableFromColumns(const ResolvedName& r, const std
       k.object_id = cat.NextObjectId();
       if (k.name.empty()) {
         char hex[32];
-        std::snprintf(hex, sizeof hex, "%08llX", static_cast<unsigned long long>(k.object_id * 2654435761ULL) & 0xFFFFFFFFULL);
+        std::snprintf(hex, sizeof hex, "%08llX",
+                      static_cast<unsigned long long>(k.object_id * 2654435761ULL) & 0xFFFFFFFFULL);
         k.name = std::string(k.primary ? "PK__" : "UQ__") + r.name.substr(0, 8) + "__" + hex;
       }
       if (cat.FindKey(r.database, k.name, nullptr) || cat.Find(r.database, k.name))
@@ -1135,8 +1195,8 @@ void EmbeddedConnection::CreateTableFromColumns(const ResolvedName& r, const std
     }
     ExecSqlite(db_, CreateTableSql(*o, o->storage));
     if (const ColumnInfo* id = o->IdentityColumn(); id && id->seed != 1)
-      ExecSqlite(db_, "INSERT INTO main.sqlite_sequence (name, seq) VALUES (" + QuoteText(o->storage) + ", " +
-                          std::to_string(id->seed - 1) + ")");
+      ExecSqlite(db_, "INSERT INTO main.sqlite_sequence (name, seq) VALUES (" +
+                          QuoteText(o->storage) + ", " + std::to_string(id->seed - 1) + ")");
     Catalog::SaveObject(db_, *o);
     cat.Put(o);
   });
@@ -1154,7 +1214,8 @@ void EmbeddedConnection::CreateTable(const CreateTableStmt& s, Frame&) {
     if (d.primary_key) keys.push_back(KeyInfo{0, d.constraint_name, true, {d.name}});
     if (d.unique) keys.push_back(KeyInfo{0, d.constraint_name, false, {d.name}});
   }
-  for (const TableConstraint& c : s.constraints) keys.push_back(KeyInfo{0, c.name, c.kind == ConstraintKind::PrimaryKey, c.columns});
+  for (const TableConstraint& c : s.constraints)
+    keys.push_back(KeyInfo{0, c.name, c.kind == ConstraintKind::PrimaryKey, c.columns});
   CreateTableFromColumns(r, s.target.last(), std::move(cols), std::move(keys));
 }
 
@@ -1168,9 +1229,10 @@ void EmbeddedConnection::SelectInto(CachedBatch& cb, const SelectStmt& s, Frame&
   std::vector<ColumnInfo> cols;
   for (std::size_t i = 0; i < q.columns.size(); ++i) {
     if (q.columns[i].empty())
-      throw DbError("An object or column name is missing or empty. For SELECT INTO statements, verify each "
-                    "column has a name. For other statements, look for empty alias names. Aliases defined "
-                    "as \"\" or [] are not allowed. Change the alias to a valid name.");
+      throw DbError(
+          "An object or column name is missing or empty. For SELECT INTO statements, verify each "
+          "column has a name. For other statements, look for empty alias names. Aliases defined "
+          "as \"\" or [] are not allowed. Change the alias to a valid name.");
     ColumnInfo c;
     c.name = q.columns[i];
     c.type = q.types[i].IsKnown() ? q.types[i] : SqlType::VarChar(-1);
@@ -1184,7 +1246,8 @@ void EmbeddedConnection::SelectInto(CachedBatch& cb, const SelectStmt& s, Frame&
     Translation fill = tr.QueryWithInto(*s.select);
     ResolvedName target = tr.Resolve(into);
     std::string head = "INSERT INTO " + target.object->SqlName() + " (";
-    for (std::size_t i = 0; i < fill.columns.size(); ++i) head += (i ? ", " : "") + QuoteIdent(fill.columns[i]);
+    for (std::size_t i = 0; i < fill.columns.size(); ++i)
+      head += (i ? ", " : "") + QuoteIdent(fill.columns[i]);
     fill.sql = head + ") " + fill.sql;
     fill.kind = StatementKind::Insert;
     fill.target = target.object;
@@ -1199,7 +1262,8 @@ void EmbeddedConnection::DropTable(const DropStmt& s) {
     ResolvedName r = ResolveName(n);
     if (!r.object || r.object->type != "U") {
       if (s.if_exists) continue;
-      throw DbError("Cannot drop the table '" + n.Text() + "', because it does not exist or you do not have permission.");
+      throw DbError("Cannot drop the table '" + n.Text() +
+                    "', because it does not exist or you do not have permission.");
     }
     std::shared_ptr<const ObjectInfo> o = r.object;
     if (r.temp) {
@@ -1232,7 +1296,8 @@ void EmbeddedConnection::Truncate(const TruncateStmt& s) {
   if (const ColumnInfo* id = o.IdentityColumn()) {
     sql += "DELETE FROM " + seq + " WHERE name = " + QuoteText(o.storage) + ";";
     if (id->seed != 1)
-      sql += "INSERT INTO " + seq + " (name, seq) VALUES (" + QuoteText(o.storage) + ", " + std::to_string(id->seed - 1) + ");";
+      sql += "INSERT INTO " + seq + " (name, seq) VALUES (" + QuoteText(o.storage) + ", " +
+             std::to_string(id->seed - 1) + ");";
   }
   sql += "COMMIT;";
   try {
@@ -1260,27 +1325,31 @@ void EmbeddedConnection::RebuildTable(const ObjectInfo& old_info, const ObjectIn
     exprs += sources[i];
   }
   if (!cols.empty())
-    ExecSqlite(db_, "INSERT INTO " + schema + "." + QuoteIdent(tmp) + " (" + cols + ") SELECT " + exprs + " FROM " +
-                        old_info.SqlName() + " ORDER BY rowid");
+    ExecSqlite(db_, "INSERT INTO " + schema + "." + QuoteIdent(tmp) + " (" + cols + ") SELECT " +
+                        exprs + " FROM " + old_info.SqlName() + " ORDER BY rowid");
   else
     ExecSqlite(db_, "INSERT INTO " + schema + "." + QuoteIdent(tmp) + " DEFAULT VALUES");
   // Keep the identity's current value when the identity column stays.
   long long old_seq = -1;
   if (old_info.IdentityColumn() && new_info.IdentityColumn())
-    old_seq = QueryInt(db_, "SELECT seq FROM " + schema + ".sqlite_sequence WHERE name = " + QuoteText(old_info.storage),
+    old_seq = QueryInt(db_,
+                       "SELECT seq FROM " + schema +
+                           ".sqlite_sequence WHERE name = " + QuoteText(old_info.storage),
                        -1);
   ExecSqlite(db_, "DROP TABLE " + old_info.SqlName());
-  ExecSqlite(db_, "ALTER TABLE " + schema + "." + QuoteIdent(tmp) + " RENAME TO " + QuoteIdent(new_info.storage));
+  ExecSqlite(db_, "ALTER TABLE " + schema + "." + QuoteIdent(tmp) + " RENAME TO " +
+                      QuoteIdent(new_info.storage));
   if (old_seq >= 0)
-    ExecSqlite(db_, "UPDATE " + schema + ".sqlite_sequence SET seq = max(seq, " + std::to_string(old_seq) +
-                        ") WHERE name = " + QuoteText(new_info.storage));
+    ExecSqlite(db_, "UPDATE " + schema + ".sqlite_sequence SET seq = max(seq, " +
+                        std::to_string(old_seq) + ") WHERE name = " + QuoteText(new_info.storage));
   CreateIndexes(new_info);
 }
 
 void EmbeddedConnection::AlterTable(const AlterTableStmt& s, Frame&) {
   ResolvedName r = ResolveName(s.target);
-  if (!r.object || r.object->type != "U") throw DbError("Cannot find the object \"" + s.target.Text() +
-                                                        "\" because it does not exist or you do not have permissions.");
+  if (!r.object || r.object->type != "U")
+    throw DbError("Cannot find the object \"" + s.target.Text() +
+                  "\" because it does not exist or you do not have permissions.");
   std::shared_ptr<const ObjectInfo> old = r.object;
   AlterPlan plan = PlanAlterTable(*old, s, SchemaEnv(), [&]() {
     return QueryInt(db_, "SELECT count(*) FROM " + old->SqlName(), 0);
@@ -1294,8 +1363,11 @@ void EmbeddedConnection::AlterTable(const AlterTableStmt& s, Frame&) {
     for (KeyInfo& k : changed->keys) {
       if (k.object_id == 0) {
         k.object_id = cat ? cat->NextObjectId() : ++g_temp_object_ids;
-        if (k.name.empty()) k.name = std::string(k.primary ? "PK__" : "UQ__") + old->name + "__" + std::to_string(k.object_id);
-        if (cat && (cat->FindKey(old->database, k.name, nullptr) || cat->Find(old->database, k.name)))
+        if (k.name.empty())
+          k.name = std::string(k.primary ? "PK__" : "UQ__") + old->name + "__" +
+                   std::to_string(k.object_id);
+        if (cat &&
+            (cat->FindKey(old->database, k.name, nullptr) || cat->Find(old->database, k.name)))
           throw DbError("There is already an object named '" + k.name + "' in the database.");
       }
     }
@@ -1340,12 +1412,14 @@ void EmbeddedConnection::CreateView(const CreateViewStmt& s) {
   if (!q.bindings.empty()) throw DbError("Variables are not allowed in a view.");
   for (std::size_t i = 0; i < q.columns.size(); ++i) {
     if (q.columns[i].empty())
-      throw DbError("Create View or Function failed because no column name was specified for column " +
-                    std::to_string(i + 1) + ".");
+      throw DbError(
+          "Create View or Function failed because no column name was specified for column " +
+          std::to_string(i + 1) + ".");
     for (std::size_t j = i + 1; j < q.columns.size(); ++j)
       if (EqualsNoCase(q.columns[i], q.columns[j]))
-        throw DbError("Column names in each view or function must be unique. Column name '" + q.columns[j] +
-                      "' in view or function '" + s.target.last() + "' is specified more than once.");
+        throw DbError("Column names in each view or function must be unique. Column name '" +
+                      q.columns[j] + "' in view or function '" + s.target.last() +
+                      "' is specified more than once.");
   }
   auto o = std::make_shared<ObjectInfo>();
   o->database = db;
@@ -1362,7 +1436,8 @@ void EmbeddedConnection::CreateView(const CreateViewStmt& s) {
     o->columns.push_back(std::move(c));
   }
   ChangeSchema(false, [&](Catalog& cat) {
-    if (cat.Find(db, o->name)) throw DbError("There is already an object named '" + o->name + "' in the database.");
+    if (cat.Find(db, o->name))
+      throw DbError("There is already an object named '" + o->name + "' in the database.");
     o->object_id = cat.NextObjectId();
     Catalog::SaveObject(db_, *o);
     cat.Put(o);
@@ -1387,7 +1462,8 @@ void EmbeddedConnection::DropObject(const DropStmt& s, const char* type, const c
 
 void EmbeddedConnection::CreateFunction(const CreateFunctionStmt& s) {
   std::string db = current_db_;
-  if (s.target.parts.size() == 3 && !s.target.parts[0].empty()) Unsupported("CREATE FUNCTION with a database name");
+  if (s.target.parts.size() == 3 && !s.target.parts[0].empty())
+    Unsupported("CREATE FUNCTION with a database name");
   if (!catalog_->FindDatabase(db)) Unsupported("CREATE FUNCTION in " + db);
   const std::string& name = s.target.last();
   TypeFromSpec(s.returns);
@@ -1397,7 +1473,9 @@ void EmbeddedConnection::CreateFunction(const CreateFunctionStmt& s) {
   if (!native) {
     // Only functions whose body is one expression or one query can be inlined.
     bool ok = InlinableBody(s).has_value();
-    if (!ok) Unsupported("function body of " + name + " (only one expression or one query can be inlined)");
+    if (!ok)
+      Unsupported("function body of " + name +
+                  " (only one expression or one query can be inlined)");
   }
   auto o = std::make_shared<ObjectInfo>();
   o->database = db;
@@ -1406,7 +1484,8 @@ void EmbeddedConnection::CreateFunction(const CreateFunctionStmt& s) {
   o->definition = s.text;
   o->create_date = NowText();
   ChangeSchema(false, [&](Catalog& cat) {
-    if (cat.Find(db, name)) throw DbError("There is already an object named '" + name + "' in the database.");
+    if (cat.Find(db, name))
+      throw DbError("There is already an object named '" + name + "' in the database.");
     o->object_id = cat.NextObjectId();
     Catalog::SaveObject(db_, *o);
     cat.Put(o);
@@ -1416,14 +1495,16 @@ void EmbeddedConnection::CreateFunction(const CreateFunctionStmt& s) {
 void EmbeddedConnection::CreateIndex(const CreateIndexStmt& s) {
   ResolvedName r = ResolveName(s.target);
   if (!r.object || r.object->type != "U")
-    throw DbError("Cannot find the object \"" + s.target.Text() + "\" because it does not exist or you do not have permissions.");
+    throw DbError("Cannot find the object \"" + s.target.Text() +
+                  "\" because it does not exist or you do not have permissions.");
   auto changed = std::make_shared<ObjectInfo>(*r.object);
   for (const IndexInfo& ix : changed->indexes)
     if (EqualsNoCase(ix.name, s.name))
       throw DbError("The operation failed because an index or statistics with name '" + s.name +
                     "' already exists on table '" + changed->name + "'.");
   for (const std::string& c : s.columns)
-    if (!changed->FindColumn(c)) throw DbError("Column name '" + c + "' does not exist in the target table or view.");
+    if (!changed->FindColumn(c))
+      throw DbError("Column name '" + c + "' does not exist in the target table or view.");
   IndexInfo ix{0, s.name, s.unique, s.columns};
   std::shared_ptr<const ObjectInfo> result = changed;
   auto create = [&]() { ExecSqlite(db_, CreateIndexSql(*changed, ix)); };
@@ -1454,14 +1535,16 @@ void EmbeddedConnection::DropIndex(const DropStmt& s) {
     std::string ixname = n.last();
     if (!r.object || r.object->type != "U") {
       if (s.if_exists) continue;
-      throw DbError("Cannot drop the index '" + n.Text() + "', because it does not exist or you do not have permission.");
+      throw DbError("Cannot drop the index '" + n.Text() +
+                    "', because it does not exist or you do not have permission.");
     }
     auto changed = std::make_shared<ObjectInfo>(*r.object);
     auto it = std::find_if(changed->indexes.begin(), changed->indexes.end(),
                            [&](const IndexInfo& ix) { return EqualsNoCase(ix.name, ixname); });
     if (it == changed->indexes.end()) {
       if (s.if_exists) continue;
-      throw DbError("Cannot drop the index '" + n.Text() + "', because it does not exist or you do not have permission.");
+      throw DbError("Cannot drop the index '" + n.Text() +
+                    "', because it does not exist or you do not have permission.");
     }
     std::string drop = DropIndexSql(*changed, it->name);
     changed->indexes.erase(it);
@@ -1486,7 +1569,8 @@ void EmbeddedConnection::CreateDatabase(const CreateDatabaseStmt& s) {
   for (const char* sys : kSystem)
     if (EqualsNoCase(s.name, sys))
       throw DbError("Database '" + s.name + "' already exists. Choose a different database name.");
-  if (s.name.empty() || s.name.find('.') != std::string::npos) throw DbError("Incorrect syntax near '" + s.name + "'.");
+  if (s.name.empty() || s.name.find('.') != std::string::npos)
+    throw DbError("Incorrect syntax near '" + s.name + "'.");
   ChangeSchema(false, [&](Catalog& cat) {
     if (cat.FindDatabase(s.name))
       throw DbError("Database '" + s.name + "' already exists. Choose a different database name.");
@@ -1501,7 +1585,8 @@ void EmbeddedConnection::DropDatabase(const DropStmt& s) {
     const DatabaseInfo* d = catalog_->FindDatabase(n.last());
     if (!d) {
       if (s.if_exists) continue;
-      throw DbError("Cannot drop the database '" + n.last() + "', because it does not exist or you do not have permission.");
+      throw DbError("Cannot drop the database '" + n.last() +
+                    "', because it does not exist or you do not have permission.");
     }
     if (EqualsNoCase(current_db_, d->name))
       throw DbError("Cannot drop database \"" + d->name + "\" because it is currently in use.");
