@@ -727,19 +727,7 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
 // ---- writing ------------------------------------------------------------------------------
 
 void TRangeCalculation::WriteTogether(const std::function<void()>& write) {
-  db::Connection& year = dm_.ADOConnectionTimeAttendance();
-  year.BeginTransaction();
-  try {
-    write();
-    year.CommitTransaction();
-  } catch (...) {
-    try {
-      year.RollbackTransaction();
-    } catch (const std::exception&) {
-      // The connection undoes an unfinished transaction when it closes.
-    }
-    throw;
-  }
+  db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), write);
 }
 
 void TRangeCalculation::WriteDetails(db::Dataset& q, const std::string& person, int number,

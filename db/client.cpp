@@ -723,6 +723,21 @@ void Connection::BeginTransaction() { Execute("BEGIN TRANSACTION"); }
 void Connection::CommitTransaction() { Execute("COMMIT TRANSACTION"); }
 void Connection::RollbackTransaction() { Execute("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"); }
 
+void RunInTransaction(Connection& connection, const std::function<void()>& work) {
+  connection.BeginTransaction();
+  try {
+    work();
+    connection.CommitTransaction();
+  } catch (...) {
+    try {
+      connection.RollbackTransaction();
+    } catch (const std::exception&) {
+      // The connection undoes an unfinished transaction when it closes.
+    }
+    throw;
+  }
+}
+
 void Dataset::Append() {
   CheckBrowseMode();
   edit_row_.assign(columns_.size(), Value());

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -124,6 +125,10 @@ class Connection {
 // "odbc:<string>" is a ready ODBC connection string, used as it stands (for tests and
 // unusual drivers).
 std::unique_ptr<Connection> Connect(const ConnectionSettings& settings);
+
+// Runs `work` in one transaction of `connection`: committed when it returns, rolled back
+// when it (or the commit) throws, and the exception goes on to the caller.
+void RunInTransaction(Connection& connection, const std::function<void()>& work);
 
 // Replaces every `:Name` marker outside quotes, brackets and comments by `?` and returns
 // the names in text order (a name may repeat). Used by Dataset; exposed for tests.

@@ -305,21 +305,12 @@ void TdmCalculate::RunDays(const std::vector<WaitingDay>& days) {
     bool& flag;
     ~Done() { flag = false; }
   } done{writing_days_};
-  year.BeginTransaction();
-  try {
+  db::RunInTransaction(year, [&] {
     for (const WaitingDay& day : days) {
       for (const WaitingStatement& s : day.statements)
         year.Execute(s.sql, s.params, s.timeout_seconds);
     }
-    year.CommitTransaction();
-  } catch (...) {
-    try {
-      year.RollbackTransaction();
-    } catch (const std::exception&) {
-      // The connection undoes an unfinished transaction when it closes.
-    }
-    throw;
-  }
+  });
 }
 
 std::vector<TdmCalculate::DayNotWritten> TdmCalculate::WriteDays() {

@@ -546,5 +546,27 @@ TEST_F(EmbeddedTest, DeepNestingAndHugeTypeSizesAreRefused) {
   }
 }
 
+TEST_F(EmbeddedTest, RunInTransactionKeepsAllOrNothing) {
+  Q("CREATE TABLE MahWork (PerNo char(10) NOT NULL, Mah int NOT NULL)");
+  RunInTransaction(*conn_, [&] {
+    Q("INSERT INTO MahWork VALUES ('1001', 1)");
+    Q("INSERT INTO MahWork VALUES ('1001', 2)");
+  });
+  EXPECT_EQ(One("SELECT COUNT(*) FROM MahWork"), Value(2));
+
+  // A failure midway undoes the rows written before it and reaches the caller.
+  EXPECT_THROW(RunInTransaction(*conn_,
+                                [&] {
+                                  Q("INSERT INTO MahWork VALUES ('1002', 1)");
+                                  Q("INSERT INTO NoSuchTable VALUES (1)");
+                                }),
+               DbError);
+  EXPECT_EQ(One("SELECT COUNT(*) FROM MahWork"), Value(2));
+
+  // The connection is usable afterwards: no transaction was left open.
+  RunInTransaction(*conn_, [&] { Q("INSERT INTO MahWork VALUES ('1003', 1)"); });
+  EXPECT_EQ(One("SELECT COUNT(*) FROM MahWork"), Value(3));
+}
+
 }  // namespace
 }  // namespace zel::db
