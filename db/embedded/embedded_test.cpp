@@ -568,5 +568,22 @@ TEST_F(EmbeddedTest, RunInTransactionKeepsAllOrNothing) {
   EXPECT_EQ(One("SELECT COUNT(*) FROM MahWork"), Value(3));
 }
 
+TEST_F(EmbeddedTest, IdentitySeedAndIncrementAreWholeNumbers) {
+  const struct {
+    std::string ddl;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {"CREATE TABLE T1 (Id int IDENTITY(1, 1), A int)", ""},
+      {"CREATE TABLE T2 (Id bigint IDENTITY(100, 1), A int)", ""},
+      {"CREATE TABLE T3 (Id int IDENTITY(1.5, 1), A int)", "Incorrect syntax near '1.5'."},
+      {"CREATE TABLE T4 (Id int IDENTITY(1, 99999999999999999999), A int)",
+       "Incorrect syntax near '99999999999999999999'."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.error.empty() ? "(no error)" : c.error, ErrorOf(c.ddl));
+  Q("INSERT INTO T2 (A) VALUES (1)");
+  Q("INSERT INTO T2 (A) VALUES (2)");
+  EXPECT_EQ(One("SELECT MAX(Id) FROM T2"), Value(101));
+}
+
 }  // namespace
 }  // namespace zel::db

@@ -784,9 +784,13 @@ class Parser {
 
   long long ParseSignedInteger() {
     bool neg = AcceptOp("-");
+    // A seed or increment is a whole number that fits a bigint; "1.5" or a longer number is
+    // refused where it stands rather than cut or let through as a foreign exception.
     if (!At(TokenKind::Number)) SyntaxError();
-    long long v = std::stoll(toks_[pos_++].text);
-    return neg ? -v : v;
+    const std::optional<long long> v = util::ParseInt<long long>(Cur().text);
+    if (!v) SyntaxError();
+    ++pos_;
+    return neg ? -*v : *v;
   }
 
   StmtPtr AlterStatement() {
