@@ -21,6 +21,7 @@ TEST(RangeRules, RoundDivRoundsHalfToEven) {
 }
 
 TEST(RangeRules, LateForgiveness) {
+  // clang-format off
   const struct {
     const char* name;
     std::vector<int32_t> lates;
@@ -38,6 +39,7 @@ TEST(RangeRules, LateForgiveness) {
       {"as leave", {5, 10}, 2, 30, 20, 0, "1", 0, 0, 0, 0, 1000 - 15, 15},
       {"none", {}, 0, 0, 0, 0, "", 0, 0, 0, 0, 1000, 0},
   };
+  // clang-format on
   for (const auto& c : cases) {
     TWorkGroupRules g;
     g.TakhirCnt = c.cnt;
@@ -62,6 +64,7 @@ TCompensationRule Rule(const char* prio, int32_t rate, int32_t bound, int32_t co
 }
 
 TEST(RangeRules, Compensation) {
+  // clang-format off
   const struct {
     const char* name;
     TCompensationRule s, t, g;
@@ -74,61 +77,20 @@ TEST(RangeRules, Compensation) {
       {"covered", Rule("1", 120, 999, 0), {}, {}, 40, 0, 0, 30, 0, 0, 0, 0, 10, 0, 460, 80},
       // Priority 1 is T at rate 90 (30 late for 20), priority 2 is G at 60 (absent 50
       // against the 40 left: all 40 used, 40 cancelled).
-      {"two priorities",
-       {},
-       Rule("1", 90, 999, 0),
-       Rule("2", 60, 999, 0),
-       0,
-       30,
-       50,
-       40,
-       20,
-       0,
-       0,
-       10,
-       0,
-       0,
-       500 - 30 - 40,
-       100 - 20 - 40},
+      {"two priorities", {}, Rule("1", 90, 999, 0), Rule("2", 60, 999, 0), 0, 30, 50, 40, 20,
+       0, 0, 10, 0, 0, 500 - 30 - 40, 100 - 20 - 40},
       // Condition 1: the deficit is bounded at 20 (20 for 20 at rate 60).
       {"bound 1", Rule("1", 60, 20, 1), {}, {}, 50, 0, 0, 60, 0, 30, 0, 0, 40, 0, 480, 80},
       // Condition 2: a deficit above the bound ends the priority, T of it included.
-      {"bound 2",
-       Rule("1", 60, 20, 2),
-       Rule("1", 60, 999, 0),
-       {},
-       50,
-       30,
-       0,
-       60,
-       0,
-       50,
-       30,
-       0,
-       60,
-       0,
-       500,
-       100},
+      {"bound 2", Rule("1", 60, 20, 2), Rule("1", 60, 999, 0), {}, 50, 30, 0, 60, 0, 50, 30, 0,
+       60, 0, 500, 100},
       // A rate below 1 ends the priority too.
-      {"rate 0",
-       Rule("1", 0, 999, 0),
-       Rule("1", 60, 999, 0),
-       {},
-       50,
-       30,
-       0,
-       60,
-       0,
-       50,
-       30,
-       0,
-       60,
-       0,
-       500,
-       100},
+      {"rate 0", Rule("1", 0, 999, 0), Rule("1", 60, 999, 0), {}, 50, 30, 0, 60, 0, 50, 30, 0,
+       60, 0, 500, 100},
       // No priority: nothing.
       {"none", {}, {}, {}, 50, 0, 0, 60, 0, 50, 0, 0, 60, 0, 500, 100},
   };
+  // clang-format on
   for (const auto& c : cases) {
     TWorkGroupRules g;
     g.rules[0] = c.s;
@@ -154,6 +116,7 @@ TEST(RangeRules, Compensation) {
 }
 
 TEST(RangeRules, HolidaySplitEntitlementAndShortAbsences) {
+  // clang-format off
   const struct {
     const char* name;
     int32_t non_work, absent, max_mp;
@@ -174,6 +137,7 @@ TEST(RangeRules, HolidaySplitEntitlementAndShortAbsences) {
       // Non-work 100 >= 97: split at (9600-100)/9600. B = 100: 387 x 9500/9600 = 382.97.
       {"scaled", 100, 0, 0, "1", 10, 1900, 20, 5, 0, 383, 0, 100, 383 + 300},
   };
+  // clang-format on
   for (const auto& c : cases) {
     TWorkGroupRules g;
     g.Kasr_Tat = 300;
@@ -230,6 +194,7 @@ TEST(RangeRules, CarriedBalanceIsClampedAndAdjusted) {
 }
 
 TEST(RangeRules, ExtraWorkPermission) {
+  // clang-format off
   const struct {
     int32_t permitted, option, np, nn, hp, hn;
     int32_t e_np, e_nn, e_hp, e_hn;
@@ -242,6 +207,7 @@ TEST(RangeRules, ExtraWorkPermission) {
       {5, 0, 10, 100, 20, 200, 0, 110, 5, 215},     // 25 back: 10 from NP, 15 from HP
       {150, 0, 10, 100, 20, 200, 110, 0, 40, 180},  // 120 more: 100 from NN, 20 from HN
   };
+  // clang-format on
   for (const auto& c : cases) {
     TRangeWorkRec R;
     R.rwrEWNormPerm = c.np;
@@ -285,6 +251,7 @@ TEST(RangeRules, EducationLeave) {
 }
 
 TEST(RangeRules, HourlyGroups) {
+  // clang-format off
   const struct {
     const char* name;
     int32_t work, mande, T;
@@ -297,6 +264,7 @@ TEST(RangeRules, HourlyGroups) {
       // T 400: 1100 covers the 1000 missing, 100 of the balance is left... 700 - 1000.
       {"balance enough", 5000, 1, 400, 6000, 0, 0, -300},
   };
+  // clang-format on
   for (const auto& c : cases) {
     TWorkGroupRules g;
     g.GROUPTYPE = 2;

@@ -114,26 +114,19 @@ struct WalkCase {
 };
 
 TEST(ClockRecWalkTest, LabelsEveryPunch) {
+  // clang-format off
   const WalkCase cases[] = {
       // No earlier IO; 11:00 is 180 minutes from the duty begin, 300 from the duty end:
       // far from every boundary (code 4), an unsure entry.
-      {"FirstPunchFarFromBoundaries",
-       nullptr,
-       nullptr,
-       {{"1001", "1001", "1399/02/02", "11:00", 0}},
-       "1:1/1"},
+      {"FirstPunchFarFromBoundaries", nullptr, nullptr,
+       {{"1001", "1001", "1399/02/02", "11:00", 0}}, "1:1/1"},
       // Five minutes before the duty begin: a sure entry (code 1).
-      {"FirstPunchNearDutyBegin",
-       nullptr,
-       nullptr,
-       {{"1001", "1001", "1399/02/02", "07:55", 0}},
-       "1:1/0"},
+      {"FirstPunchNearDutyBegin", nullptr, nullptr,
+       {{"1001", "1001", "1399/02/02", "07:55", 0}}, "1:1/0"},
       // Entry at 11:00 (unsure); 11:05 after an entry, below the presence limit: an exit
       // with the entry's certainty; 11:08, 3 minutes after an exit (below MaxMor): an
       // entry again with the same certainty.
-      {"PunchesMinutesApartAfterEntryAndExit",
-       nullptr,
-       nullptr,
+      {"PunchesMinutesApartAfterEntryAndExit", nullptr, nullptr,
        {{"1001", "1001", "1399/02/02", "11:00", 0},
         {"1001", "1001", "1399/02/02", "11:05", 0},
         {"1001", "1001", "1399/02/02", "11:08", 0}},
@@ -141,32 +134,25 @@ TEST(ClockRecWalkTest, LabelsEveryPunch) {
       // The stored record's exit 16:05 is the last IO: 16:08 (3 minutes) is a sure entry;
       // 16:20 (15 minutes, between MaxMor and MinAbsence) asks the calendar, which sees an
       // exit near the duty end (code 2): an entry still, but unsure.
-      {"PunchesAfterStoredExit",
-       nullptr,
+      {"PunchesAfterStoredExit", nullptr,
        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
        "('      1001', '02/02', '07:50', '02/02', '16:05', 495)",
-       {{"1001", "1001", "1399/02/02", "16:08", 0}},
-       "1:1/0"},
-      {"PunchBetweenMaxMorAndMinAbsenceAfterExit",
-       nullptr,
+       {{"1001", "1001", "1399/02/02", "16:08", 0}}, "1:1/0"},
+      {"PunchBetweenMaxMorAndMinAbsenceAfterExit", nullptr,
        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
        "('      1001', '02/02', '07:50', '02/02', '16:05', 495)",
-       {{"1001", "1001", "1399/02/02", "16:20", 0}},
-       "1:1/1"},
+       {{"1001", "1001", "1399/02/02", "16:20", 0}}, "1:1/1"},
       // Presence limit 120: 05:50 is a sure entry (10 minutes from the extra span's
       // begin); 07:55 is 125 minutes later, past the limit, near the duty begin: the
       // calendar says entry (code 1), so an unsure entry; 16:10 is past the limit near the
       // duty end (code 2): an exit keeping the last IO's doubt.
-      {"PunchAfterPresenceLimit",
-       "UPDATE SYSTEM SET MaxPresence = 120",
-       nullptr,
+      {"PunchAfterPresenceLimit", "UPDATE SYSTEM SET MaxPresence = 120", nullptr,
        {{"1001", "1001", "1399/02/02", "05:50", 0},
         {"1001", "1001", "1399/02/02", "07:55", 0},
         {"1001", "1001", "1399/02/02", "16:10", 0}},
        "1:1/0 2:1/1 3:2/1"},
       // IntelligentType 2: strictly alternating, every label sure.
-      {"IntelligentTypeAlternates",
-       "UPDATE WorkGrp SET IntelligentType = 2 WHERE CODE = 1",
+      {"IntelligentTypeAlternates", "UPDATE WorkGrp SET IntelligentType = 2 WHERE CODE = 1",
        nullptr,
        {{"1001", "1001", "1399/02/02", "11:00", 0},
         {"1001", "1001", "1399/02/02", "11:02", 0},
@@ -175,23 +161,16 @@ TEST(ClockRecWalkTest, LabelsEveryPunch) {
        "1:1/0 2:2/0 3:1/0 4:2/0"},
       // A punch of the year before is not read; a punch without person number is
       // undecided and unsure.
-      {"OtherYearAndNoPerson",
-       nullptr,
-       nullptr,
+      {"OtherYearAndNoPerson", nullptr, nullptr,
        {{"1001", "1001", "1398/12/29", "08:00", 0}, {"7777", "", "1399/02/02", "08:00", 0}},
        "1:-/0 2:0/1"},
       // 02/05 is a holiday without duty and extra times: a sure entry (code 5).
-      {"HolidayWithoutTimes",
-       nullptr,
-       nullptr,
-       {{"1001", "1001", "1399/02/05", "10:00", 0}},
-       "1:1/0"},
+      {"HolidayWithoutTimes", nullptr, nullptr,
+       {{"1001", "1001", "1399/02/05", "10:00", 0}}, "1:1/0"},
       // Shift group: 2001 works the group's day shift (07:00-15:00) on 02/02; 15:30 is near
       // its end (code 2): an unsure exit. 2002's own night shift (22:00-06:00, extra from
       // 21:00) makes 21:50 a sure entry; the group's day shift would make it code 4.
-      {"ShiftGroupWithRotation",
-       nullptr,
-       nullptr,
+      {"ShiftGroupWithRotation", nullptr, nullptr,
        {{"2001", "2001", "1399/02/02", "15:30", 0}, {"2002", "2002", "1399/02/02", "21:50", 0}},
        "1:2/1 2:1/0"},
       // Month 3 has no GShItem row, and 2003 has no PerShifts row: no calendar item
@@ -204,9 +183,7 @@ TEST(ClockRecWalkTest, LabelsEveryPunch) {
        "1:1/0 2:1/0"},
       // Night shift of 2001 on 02/03: entry 21:55, exit 06:05 of the next morning (the day
       // before's item ends 02/04 12:00, so the window reaches back past the entry).
-      {"NightShiftAcrossMidnight",
-       nullptr,
-       nullptr,
+      {"NightShiftAcrossMidnight", nullptr, nullptr,
        {{"2001", "2001", "1399/02/03", "21:55", 0}, {"2001", "2001", "1399/02/04", "06:05", 0}},
        "1:1/0 2:2/0"},
       // Presence limit 120, LastExitEndDay 60: the entry of 02/02 22:00 is still open at
@@ -219,33 +196,23 @@ TEST(ClockRecWalkTest, LabelsEveryPunch) {
        "UPDATE CalItem SET ENDDATE = '02/02', ENDTIME = '08:00' WHERE DBEGINDATE = '02/01' "
        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, Duration) VALUES "
        "('      1001', '02/02', '22:00', 0)",
-       {{"1001", "1001", "1399/02/03", "00:30", 0}},
-       "1:2/0"},
+       {{"1001", "1001", "1399/02/03", "00:30", 0}}, "1:2/0"},
       {"LimitOfTheUsualWindow",
        "UPDATE SYSTEM SET MaxPresence = 120 UPDATE WorkGrp SET LastExitEndDay = 60 WHERE CODE = 1",
        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, Duration) VALUES "
        "('      1001', '02/02', '22:00', 0)",
-       {{"1001", "1001", "1399/02/03", "00:30", 0}},
-       "1:2/1"},
+       {{"1001", "1001", "1399/02/03", "00:30", 0}}, "1:2/1"},
       // A card without rule: the calendar cannot tell (code 0), an unsure entry.
-      {"PersonWithoutRule",
-       nullptr,
-       nullptr,
-       {{"5555", "5555", "1399/02/02", "08:00", 0}},
-       "1:1/1"},
+      {"PersonWithoutRule", nullptr, nullptr,
+       {{"5555", "5555", "1399/02/02", "08:00", 0}}, "1:1/1"},
       // The second card of a rule finds the person's rule.
-      {"SecondCard",
-       nullptr,
-       "UPDATE PrjRule SET KARTNO2 = '9001' WHERE PERNO = '      1001'",
-       {{"9001", "1001", "1399/02/02", "07:55", 0}},
-       "1:1/0"},
+      {"SecondCard", nullptr, "UPDATE PrjRule SET KARTNO2 = '9001' WHERE PERNO = '      1001'",
+       {{"9001", "1001", "1399/02/02", "07:55", 0}}, "1:1/0"},
       // A special card near the duty end of a first punch counts as an entry (code 1).
-      {"SpecialCardNearDutyEnd",
-       nullptr,
-       nullptr,
-       {{"1001", "1001", "1399/02/02", "15:50", 3}},
-       "1:1/0"},
+      {"SpecialCardNearDutyEnd", nullptr, nullptr,
+       {{"1001", "1001", "1399/02/02", "15:50", 3}}, "1:1/0"},
   };
+  // clang-format on
   for (const WalkCase& c : cases) {
     SCOPED_TRACE(c.name);
     ClockHome home;
@@ -346,6 +313,7 @@ TEST(ClockRecWindowTest, GetPrevDateTime) {
   const char* continuous =
       "UPDATE CalItem SET ENDDATE = '02/02', ENDTIME = '08:00' WHERE DBEGINDATE = '02/01' "
       "UPDATE CalItem SET ENDDATE = '02/03', ENDTIME = '08:00' WHERE DBEGINDATE = '02/02'";
+  // clang-format off
   const WindowCase cases[] = {
       {"FirstDayOfYear", nullptr, nullptr, "1001", "01/01", "09:00", "01/0100:00", false},
       // The day before ends at 23:59: the window starts there.
@@ -375,6 +343,7 @@ TEST(ClockRecWindowTest, GetPrevDateTime) {
       {"HourlyPairing3", "UPDATE WorkGrp SET IOPairing = 3 WHERE CODE = 2", nullptr, "3001",
        "02/03", "09:00", "", false},
   };
+  // clang-format on
   for (const WindowCase& c : cases) {
     SCOPED_TRACE(c.name);
     ClockHome home;
@@ -403,21 +372,17 @@ TEST(ClockRecValueTest, PunchDateTimeLayouts) {
     const char* time;
     bool ok;
   };
+  // clang-format off
   const Case cases[] = {
-      {"1399/02/02", "07:55", true},
-      {"1399/12/30", "23:59", true},
-      {"1399/02/02", "00:00", true},
-      {"1399/2/2", "07:55", false},
-      {"1399/02/02", "7:55", false},
-      {"1399/13/01", "07:55", false},
-      {"1399/02/00", "07:55", false},
-      {"1399/02/02", "24:00", false},
-      {"1399/02/02", "07:60", false},
-      {"x399/02/02", "07:55", false},
-      {"", "", false},
-      {"1399-02-02", "07:55", false},
+      {"1399/02/02", "07:55", true},  {"1399/12/30", "23:59", true},
+      {"1399/02/02", "00:00", true},  {"1399/2/2", "07:55", false},
+      {"1399/02/02", "7:55", false},  {"1399/13/01", "07:55", false},
+      {"1399/02/00", "07:55", false}, {"1399/02/02", "24:00", false},
+      {"1399/02/02", "07:60", false}, {"x399/02/02", "07:55", false},
+      {"", "", false},                {"1399-02-02", "07:55", false},
       {"1399/02/02", "07.55", false},
   };
+  // clang-format on
   for (const Case& c : cases)
     EXPECT_EQ(IsPunchDateTime(c.date, c.time), c.ok) << c.date << " " << c.time;
 }

@@ -30,6 +30,7 @@ struct SplitCase {
 };
 
 TEST(SplitBatches, SplitsOnGoLinesOnly) {
+  // clang-format off
   const SplitCase cases[] = {
       {"empty script", "", {}},
       {"no GO", "SELECT 1\nSELECT 2\n", {"SELECT 1\nSELECT 2\n"}},
@@ -37,15 +38,14 @@ TEST(SplitBatches, SplitsOnGoLinesOnly) {
       {"lower and mixed case", "A\ngo\nB\nGo\nC", {"A\n", "B\n", "C"}},
       {"blanks around GO", "A\n  GO\t \nB\n", {"A\n", "B\n"}},
       {"CRLF line ends", "A\r\nGO\r\nB\r\n", {"A\r\n", "B\r\n"}},
-      {"GO as part of a line stays",
-       "SELECT 'GO'\nGOTO x\nGO;\nGO\n",
+      {"GO as part of a line stays", "SELECT 'GO'\nGOTO x\nGO;\nGO\n",
        {"SELECT 'GO'\nGOTO x\nGO;\n"}},
       {"GO on the last line without line break", "A\nGO", {"A\n"}},
       {"blank batches are left out", "GO\n\n  \nGO\nA\nGO\n\nGO\n", {"A\n"}},
-      {"comment before a statement stays with it",
-       "-- t\nCREATE TABLE t (a int)\nGO\n",
+      {"comment before a statement stays with it", "-- t\nCREATE TABLE t (a int)\nGO\n",
        {"-- t\nCREATE TABLE t (a int)\n"}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(SplitBatches(c.script), c.batches) << c.name;
   }

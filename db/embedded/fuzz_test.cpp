@@ -49,35 +49,12 @@ std::vector<std::string> CorpusStatements() {
 }
 
 std::string Mutate(std::string text, std::mt19937& random) {
-  static const char* const kInserts[] = {"(",
-                                         ")",
-                                         " NOT ",
-                                         "'",
-                                         "''",
-                                         "--",
-                                         "/*",
-                                         "*/",
-                                         "[",
-                                         "]",
-                                         ",",
-                                         " SELECT ",
-                                         " + ",
-                                         " ;",
-                                         " BEGIN ",
-                                         " END ",
-                                         " CAST(1 AS char(99999999999)) ",
-                                         " @x ",
-                                         " :P ",
-                                         "\n GO \n",
-                                         " N'ف' ",
-                                         " 1e999 ",
-                                         " 99999999999999999999 ",
-                                         " CASE WHEN ",
-                                         " UNION ALL ",
-                                         "\""};
-  auto pick = [&](std::size_t n) {
-    return std::uniform_int_distribution<std::size_t>(0, n)(random);
-  };
+  // clang-format off
+  static const char* const kInserts[] = {
+      "(", ")", " NOT ", "'", "''", "--", "/*", "*/", "[", "]", ",", " SELECT ", " + ", " ;",
+      " BEGIN ", " END ", " CAST(1 AS char(99999999999)) ", " @x ", " :P ", "\n GO \n",
+      " N'ف' ", " 1e999 ", " 99999999999999999999 ", " CASE WHEN ", " UNION ALL ", "\""};
+  auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n)(random); };
   const int mutations = 1 + static_cast<int>(pick(3));
   for (int m = 0; m < mutations; ++m) {
     const std::size_t at = pick(text.size());
@@ -148,8 +125,8 @@ TEST(FuzzTest, MutatedCorpusStatementsEndWithTheEnginesOwnErrors) {
 }
 
 TEST(FuzzTest, MutatedDatesAndTimesAreReadOrRefused) {
-  const char* const seeds[] = {"1399/05/10", "05/10",  "99/05/10",   "12:30",
-                               "12:30:45",   "125:30", "1399/12/30", "00:00"};
+  const char* const seeds[] = {"1399/05/10", "05/10", "99/05/10", "12:30", "12:30:45", "125:30",
+                               "1399/12/30", "00:00"};
   std::mt19937 random(1210);
   const std::string alphabet = "0123456789/:- x\xd9";
   for (int i = 0; i < kDateCases; ++i) {
@@ -192,3 +169,5 @@ TEST(FuzzTest, MutatedDatesAndTimesAreReadOrRefused) {
 
 }  // namespace
 }  // namespace zel::db
+
+// clang-format on
