@@ -111,6 +111,8 @@ CREATE TABLE CSSLog (
   Status int NULL DEFAULT 0,
   CONSTRAINT PK_CSSLOG PRIMARY KEY (Id)
 )
+-- A row kept back is reported once: the report first looks for the person's same comment.
+CREATE INDEX IX_CSSLog_PerNo ON CSSLog (PerNo)
 GO
 
 -- UsersLog: log-in and log-out of the product's programs; the service writes its own
