@@ -10,16 +10,17 @@ db::ResultSet FaultyConnection::Execute(const std::string& sql,
   const std::string text = util::LowerAscii(sql);
   for (const auto& piece : failing_) {
     if (text.find(util::LowerAscii(piece)) != std::string::npos) {
+      if (effect_ == FaultEffect::kRollsBackTransaction) Inner().RollbackTransaction();
       throw db::DbError("injected failure: " + piece);
     }
   }
   return Inner().Execute(sql, params, timeout_seconds);
 }
 
-ScopedFaults::ScopedFaults(std::vector<std::string> failing) {
-  db::SetConnectionDecorator([failing](std::unique_ptr<db::Connection> inner) {
+ScopedFaults::ScopedFaults(std::vector<std::string> failing, FaultEffect effect) {
+  db::SetConnectionDecorator([failing, effect](std::unique_ptr<db::Connection> inner) {
     return std::unique_ptr<db::Connection>(
-        std::make_unique<FaultyConnection>(std::move(inner), failing));
+        std::make_unique<FaultyConnection>(std::move(inner), failing, effect));
   });
 }
 

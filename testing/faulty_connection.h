@@ -3,6 +3,9 @@
 // wraps every connection opened meanwhile (db::Connect) with one. A statement fails when its
 // text contains one of the given pieces, compared without ASCII case; it then raises
 // db::DbError "injected failure: <piece>" (the piece as given) without reaching the server.
+// With FaultEffect::kRollsBackTransaction the failure also rolls back the connection's open
+// transaction first, as SQL Server does for a deadlock victim (1205) or an error raised in a
+// trigger: the statements after it run outside any transaction and a COMMIT finds none.
 // Start and end the scope on the test's main thread while no other thread connects; the
 // connections may then be used from any thread.
 #pragma once
@@ -16,22 +19,31 @@
 
 namespace zel::testing {
 
+// What an injected failure does besides raising.
+enum class FaultEffect {
+  kStatementOnly,         // only the statement fails; an open transaction stays open
+  kRollsBackTransaction,  // the server rolled the whole open transaction back
+};
+
 class FaultyConnection final : public db::ForwardingConnection {
  public:
-  FaultyConnection(std::unique_ptr<db::Connection> inner, std::vector<std::string> failing)
-      : ForwardingConnection(std::move(inner)), failing_(std::move(failing)) {}
+  FaultyConnection(std::unique_ptr<db::Connection> inner, std::vector<std::string> failing,
+                   FaultEffect effect = FaultEffect::kStatementOnly)
+      : ForwardingConnection(std::move(inner)), failing_(std::move(failing)), effect_(effect) {}
 
   db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
                         int timeout_seconds) override;
 
  private:
   std::vector<std::string> failing_;  // pieces, as given
+  FaultEffect effect_;
 };
 
 // While alive, every connection db::Connect opens fails the statements holding a piece.
 class ScopedFaults {
  public:
-  explicit ScopedFaults(std::vector<std::string> failing);
+  explicit ScopedFaults(std::vector<std::string> failing,
+                        FaultEffect effect = FaultEffect::kStatementOnly);
   ~ScopedFaults();
   ScopedFaults(const ScopedFaults&) = delete;
   ScopedFaults& operator=(const ScopedFaults&) = delete;

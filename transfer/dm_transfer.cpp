@@ -209,6 +209,7 @@ TIOTransferResult TDmTransfer::MyIOTransfer(bool MyUnCertain) {
   a.QClockDmp_Delete = QClockDmp_Delete.get();
   a.ADeclareState = declare_state_;
   a.AInsertCalcLog = [this](const std::string& p, const std::string& c) { InsertCalcLog(p, c); };
+  a.StopRequested = StopRequested;
   a.LogToFile = LogLine;
   return TTransferUtils::OnIOTransfer(a);
 }

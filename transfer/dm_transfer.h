@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,10 @@ class TDmTransfer {
   void SetDeclareState(TTransferUtilsDeclareState callback) {
     declare_state_ = std::move(callback);
   }
+
+  // Asked by the transfer steps between persons; true abandons the step whole (nothing of
+  // it kept) and it raises TTransferStopped. Empty: never.
+  std::function<bool()> StopRequested;
 
   bool ExistWebFields = false;
   bool MyEnableSystemLog = false;

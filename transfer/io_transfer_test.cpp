@@ -13,6 +13,7 @@
 #include "dates/zel_calc_utils.h"
 #include "db/client.h"
 #include "schema/schema.h"
+#include "testing/faulty_connection.h"
 #include "testing/temp_server.h"
 #include "transfer/dm_transfer.h"
 #include "util/text.h"
@@ -335,6 +336,100 @@ TEST_F(IoTransferTest, ARunKilledBetweenItsStepsLosesNothing) {
     EXPECT_EQ(IoRows(), kDone);
     EXPECT_EQ(Punches(), "2|1; 3|1");
     EXPECT_EQ(Log(), "");
+  }
+}
+
+// A stop asked for between persons (or before the punches are tidied) abandons the run
+// whole: nothing written, marked or deleted, nothing reported; the next run does it all.
+TEST_F(IoTransferTest, AStopAbandonsTheRunWhole) {
+  const std::string punches =
+      Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "15:00", 2) +
+      Punch(3, "1002", "05/10", "08:00", 1) + Punch(4, "1002", "05/10", "10:00", 2, 0, 1) +
+      Punch(5, "1002", "05/10", "12:00", 1);
+  const char* const kDone =
+      "1001|05/10|07:00|05/10|15:00|480|07:00; 1002|05/10|08:00|05/10|10:00|120|08:00; "
+      "1002|05/10|12:00|||0|12:00";
+  // The run asks before each of its two persons and once before the tidying.
+  for (int stop_at : {1, 2, 3}) {
+    SCOPED_TRACE(stop_at);
+    srv_.Exec("Att", "DELETE FROM ClockDmp\n" + punches);
+    srv_.Exec("Att_1399", "DELETE FROM IoInfo");
+    int asked = 0;
+    {
+      TDmTransfer dm(srv_.DataDir());
+      dm.StopRequested = [&] { return ++asked == stop_at; };
+      dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
+      EXPECT_THROW(dm.MyIOTransfer(false), TTransferStopped);
+    }
+    EXPECT_EQ(asked, stop_at);
+    EXPECT_EQ(IoRows(), "");
+    EXPECT_EQ(Punches(), "1|0; 2|0; 3|0; 4|0; 5|0");
+    EXPECT_EQ(Log(), "");
+    Transfer(false);
+    EXPECT_EQ(IoRows(), kDone);
+    EXPECT_EQ(Punches(), "4|1; 5|1");
+  }
+}
+
+// A record write that fails is reported and the run goes on; a failure after which the
+// server rolled the transaction back (deadlock victim, error raised in a trigger) ends the
+// run with nothing written, marked, deleted or reported, and the next run does it all. A
+// failing mark for the permissions ends the run too: unmarked, its punch would be lost.
+TEST_F(IoTransferTest, AServerThatRolledTheTransactionBackEndsTheRun) {
+  const std::string punches =
+      Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "15:00", 2) +
+      Punch(3, "1002", "05/10", "08:00", 1) + Punch(4, "1002", "05/10", "10:00", 2, 0, 1) +
+      Punch(5, "1002", "05/10", "12:00", 1);
+  const char* const kDone =
+      "1001|05/10|07:00|05/10|15:00|480|07:00; 1002|05/10|08:00|05/10|10:00|120|08:00; "
+      "1002|05/10|12:00|||0|12:00";
+  const char* const kUntouched = "1|0; 2|0; 3|0; 4|0; 5|0";
+  const struct {
+    const char* piece;  // the failing statement
+    testing::FaultEffect effect;
+    const char* error;    // a part of the run's failure ("": the run goes on)
+    const char* io_rows;  // after the failing run ("" when it ended)
+    const char* punches;
+  } cases[] = {
+      {"('      1002','05/10','08:00'", testing::FaultEffect::kStatementOnly, "",
+       "1001|05/10|07:00|05/10|15:00|480|07:00; 1002|05/10|12:00|||0|12:00", "3|0; 4|1; 5|1"},
+      {"('      1002','05/10','08:00'", testing::FaultEffect::kRollsBackTransaction,
+       "rolled its transaction back", "", kUntouched},
+      {"SET TRANSFERED = 1", testing::FaultEffect::kStatementOnly,
+       "injected failure: SET TRANSFERED = 1", "", kUntouched},
+      {"SET TRANSFERED = 1", testing::FaultEffect::kRollsBackTransaction,
+       "injected failure: SET TRANSFERED = 1", "", kUntouched},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.piece) + (c.effect == testing::FaultEffect::kStatementOnly
+                                             ? " statement only"
+                                             : " rolled back"));
+    srv_.Exec("Att", "DELETE FROM ClockDmp\nDELETE FROM CSSLog\n" + punches);
+    srv_.Exec("Att_1399", "DELETE FROM IoInfo");
+    const bool ends = *c.error != 0;
+    {
+      const testing::ScopedFaults faults({c.piece}, c.effect);
+      if (ends) {
+        try {
+          Transfer(false);
+          ADD_FAILURE() << "the run went on";
+        } catch (const db::DbError& e) {
+          EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+        }
+      } else {
+        Transfer(false);
+      }
+    }
+    EXPECT_EQ(IoRows(), c.io_rows);
+    EXPECT_EQ(Punches(), c.punches);
+    if (ends)
+      EXPECT_EQ(Log(), "");
+    else
+      EXPECT_NE(Log().find("injected failure"), std::string::npos) << Log();
+    if (!ends) continue;
+    Transfer(false);
+    EXPECT_EQ(IoRows(), kDone);
+    EXPECT_EQ(Punches(), "4|1; 5|1");
   }
 }
 

@@ -561,9 +561,17 @@ void TTransferUtils::ConfirmPermission(db::Dataset& q, const std::string& Curren
 
 namespace {
 
-struct KeptPunch {
-  std::string kart, perno, date, reason;
-};
+// Whether the connection's transaction is still open (a server can roll it back on its
+// own after a failure).
+bool TransactionOpen(db::Connection& c) {
+  const db::ResultSet r = c.Execute(" Select @@TRANCOUNT ");
+  return !r.rows.empty() && !r.rows[0].empty() && r.rows[0][0].AsInteger() > 0;
+}
+
+void StopWhenRequested(const TIOTransferArgs& a) {
+  if (a.StopRequested && a.StopRequested())
+    throw TTransferStopped("The IO transfer stopped on request; nothing of this run was kept");
+}
 
 }  // namespace
 
@@ -631,13 +639,28 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
   };
   std::set<std::string> consumed;  // punches of written (or already recorded) records
   std::map<std::string, std::string> failedRecs;  // punch -> failure of its record
+  // After a caught failure the run goes on only inside its transaction: a server that
+  // rolled it back (a deadlock victim, an error raised in a trigger) ends the run.
+  const auto stillInTransaction = [&](const std::string& failure) {
+    if (!TransactionOpen(main)) {
+      throw db::DbError(
+          "The IO transfer stopped: the server rolled its transaction back after this failure, "
+          "so nothing of the run was kept: " +
+          failure);
+    }
+  };
   main.BeginTransaction();
   try {
     state("درج/ويرايش ورود و خروجها");
     const dates::TDateTime now = ServerMoment(main, " Select GetDate() DateStr ");
     const std::string N = TZelCalcUtils::ConciseDateStr(now);
     main.Execute(" USE [" + a.YearDatabaseName + "] ");
+    const std::string* person = nullptr;
     for (const TIOinfo& io : IoList.Items()) {
+      if (!person || *person != io.Perno) {
+        person = &io.Perno;
+        StopWhenRequested(a);
+      }
       const std::string E = AdjustTime(io.EnterTime, a.Rounding);
       const std::string X = AdjustTime(io.ExitTime, a.Rounding);
       const int duration = RecordDuration(io, E, X);
@@ -683,6 +706,7 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
         } else {
           for (const auto& rec : io.Recs) failedRecs.emplace(rec, e.what());
         }
+        stillInTransaction(e.what());
         report(io.Perno, RecordFailureText(io, e.what()));
       }
     }
@@ -717,16 +741,16 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
         const auto rec = util::ParseInt<std::int64_t>(util::TrimLeftView(entry, util::kAsciiSpace),
                                                       util::PlusSign::kAccepted);
         if (!rec || *rec < 0) continue;
-        try {
-          mark.SetParam("PREC", db::Value(*rec));
-          mark.ExecSQL();
-          ++result.PunchesMarked;
-        } catch (const std::exception& e) {
-          report("", e.what());
-        }
+        // A punch left unmarked would be deleted with its record's punches and lost to the
+        // permissions, or, kept, paired again into a second record: a failing mark ends the
+        // run, which then keeps nothing.
+        mark.SetParam("PREC", db::Value(*rec));
+        mark.ExecSQL();
+        ++result.PunchesMarked;
       }
     }
 
+    StopWhenRequested(a);
     // Punches of the snapshot that no written record took stay for a later run.
     state("حذف ركوردهاي انتقال داده شده");
     const db::ResultSet snap = main.Execute(

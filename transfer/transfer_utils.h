@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,13 @@ class TPermissionList {
   std::vector<TPermissioninfo> items_;
 };
 
+// Raised by a transfer step that stopped on request (between persons): the step was
+// abandoned whole, its writes rolled back, nothing marked and nothing deleted.
+class TTransferStopped : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The name of the step now running.
 using TTransferUtilsDeclareState = std::function<void(const std::string& state)>;
 // One calculation-log row: person number and comment.
@@ -161,6 +169,12 @@ struct TIOTransferArgs {
   db::Dataset* QClockDmp_Delete = nullptr;
   TTransferUtilsDeclareState ADeclareState;
   TTransferUtilsInsertCalcLogTable AInsertCalcLog;
+  // A report written only when the person has no calculation-log row with the same comment
+  // (kept punches, failed records: reported once, again when the reason changes); none:
+  // AInsertCalcLog.
+  TTransferUtilsInsertCalcLogTable AInsertCalcLogOnce;
+  // Asked between persons; true abandons the run (TTransferStopped). Empty: never.
+  std::function<bool()> StopRequested;
   // The file-log writer of the "Log" lines (base name, text); none: not written.
   std::function<void(const std::string&, const std::string&)> LogToFile;
 };

@@ -656,6 +656,8 @@ void EmbeddedConnection::BindAll(Compiled& c, const Frame& frame) {
                   std::string(sqlite3_libversion()) + ")");
       else if (b.name == "@@servername")
         v = Value("");
+      else if (b.name == "@@trancount")
+        v = Value(static_cast<std::int64_t>(tx_lock_.owns_lock() ? 1 : 0));
       else
         v = Value(0);
     }

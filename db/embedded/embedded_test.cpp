@@ -568,6 +568,19 @@ TEST_F(EmbeddedTest, RunInTransactionKeepsAllOrNothing) {
   EXPECT_EQ(One("SELECT COUNT(*) FROM MahWork"), Value(3));
 }
 
+// @@TRANCOUNT tells whether the connection's transaction is open, as SQL Server's does:
+// callers check it after a failure to learn whether the server rolled the work back.
+TEST_F(EmbeddedTest, TranCountTellsWhetherATransactionIsOpen) {
+  EXPECT_EQ(One("SELECT @@TRANCOUNT"), Value(0));
+  conn_->BeginTransaction();
+  EXPECT_EQ(One("SELECT @@TRANCOUNT"), Value(1));
+  conn_->CommitTransaction();
+  EXPECT_EQ(One("SELECT @@TRANCOUNT"), Value(0));
+  conn_->BeginTransaction();
+  conn_->RollbackTransaction();
+  EXPECT_EQ(One("SELECT @@TRANCOUNT"), Value(0));
+}
+
 TEST_F(EmbeddedTest, IdentitySeedAndIncrementAreWholeNumbers) {
   const struct {
     std::string ddl;
