@@ -8,6 +8,7 @@
 #include "dates/clock.h"
 #include "dates/date_time.h"
 #include "dates/jalali.h"
+#include "dates/jalali_day.h"
 #include "db/ado_utils.h"
 
 namespace zel::clockrec {
@@ -74,8 +75,10 @@ bool IsPunchDateTime(const std::string& ClockDate, const std::string& ClockTime)
   if (ClockDate.size() != 10 || ClockDate[4] != '/' || ClockDate[7] != '/' ||
       !Digits(ClockDate, 0, 4) || !Digits(ClockDate, 5, 2) || !Digits(ClockDate, 8, 2))
     return false;
-  const int month = Number(ClockDate, 5, 2), day = Number(ClockDate, 8, 2);
-  if (month < 1 || month > 12 || day < 1 || day > 31) return false;
+  // A real day of the year: months 7-11 have 30 days, month 12 has 29 or 30.
+  if (!dates::CalcDay(Number(ClockDate, 0, 4), Number(ClockDate, 5, 2), Number(ClockDate, 8, 2))
+           .ok())
+    return false;
   if (ClockTime.size() != 5 || ClockTime[2] != ':' || !Digits(ClockTime, 0, 2) ||
       !Digits(ClockTime, 3, 2))
     return false;
@@ -625,11 +628,12 @@ TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno, co
       break;
     }
   }
-  if (rule == nullptr) {
+  // A rule saved without a work group counts as no work group on that day.
+  const std::string group = rule == nullptr ? std::string() : Trim(rule->group.AsString());
+  if (group.empty()) {
     result.end = Dn + "23:59";
     return result;
   }
-  const std::string group = rule->group.AsString();
   auto g = group_calendars_.find(group);
   if (g == group_calendars_.end()) {
     db::ResultSet grp = base_->Execute(TADOUtils::CatCommandText(

@@ -38,8 +38,9 @@ struct ClockRecCounts {
   int Labelled() const { return entries + exits + undecided; }
 };
 
-// True when the texts have the punch layouts "YYYY/MM/DD" (month 1..12, day 1..31) and
-// "HH:NN" (hour 0..23, minute 0..59).
+// True when the texts have the punch layouts "YYYY/MM/DD" of a real day (months 1-6 of 31
+// days, 7-11 of 30, month 12 of 29 or 30 as the year is leap) and "HH:NN" (hour 0..23,
+// minute 0..59).
 bool IsPunchDateTime(const std::string& ClockDate, const std::string& ClockTime);
 
 class TDmSetClockRec {

@@ -113,6 +113,20 @@ struct WalkCase {
   const char* labels;             // REC:IO_TYPE/UNCERTAIN of each punch
 };
 
+// Stored records of person 1001 on 02/02 whose exit is the last IO of later punches.
+const char* const kEarlyExit =
+    "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
+    "('      1001', '02/02', '07:50', '02/02', '09:00', 70)";
+const char* const kLateExit =
+    "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
+    "('      1001', '02/02', '07:50', '02/02', '16:05', 495)";
+// A duty of 90 minutes on 02/02, and thresholds under which it is short (AfterEnter +
+// BeforeExit = 120) while the nearness to its begin (10 minutes) does not decide.
+const char* const kShortDuty =
+    "UPDATE CalItem SET DENDTIME = '09:30' WHERE CALCODE = 1 AND DBEGINDATE = '02/02'";
+const char* const kShortDutyThresholds =
+    "UPDATE SYSTEM SET BeforeEnter = 10, AfterEnter = 10, BeforeExit = 110";
+
 TEST(ClockRecWalkTest, LabelsEveryPunch) {
   // clang-format off
   const WalkCase cases[] = {
@@ -202,6 +216,54 @@ TEST(ClockRecWalkTest, LabelsEveryPunch) {
        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, Duration) VALUES "
        "('      1001', '02/02', '22:00', 0)",
        {{"1001", "1001", "1399/02/03", "00:30", 0}}, "1:2/1"},
+      // A rule saved without a work group: no work group on that day, so the window and
+      // the calendar find nothing (code 3, a sure entry); the next card is labelled too.
+      {"RuleWithoutWorkGroup", nullptr,
+       "UPDATE PrjRule SET WORKGROUP = NULL WHERE PERNO = '      1001'",
+       {{"1001", "1001", "1399/02/02", "11:00", 0}, {"2001", "2001", "1399/02/02", "15:30", 0}},
+       "1:1/0 2:2/1"},
+      // After an exit, an absence of at least MaxAbsence near the duty end (code 2) makes
+      // an unsure exit: 410 minutes against 300, and against exactly 410.
+      {"LongAbsenceNearDutyEndIsExit", "UPDATE SYSTEM SET MaxAbsence = 300", kEarlyExit,
+       {{"1001", "1001", "1399/02/02", "15:50", 0}}, "1:2/1"},
+      {"AbsenceOfExactlyMaxAbsence", "UPDATE SYSTEM SET MaxAbsence = 410", kEarlyExit,
+       {{"1001", "1001", "1399/02/02", "15:50", 0}}, "1:2/1"},
+      // One minute short of MaxAbsence (and past MinAbsence) the calendar is not asked: a
+      // sure entry.
+      {"AbsenceJustBelowMaxAbsence", "UPDATE SYSTEM SET MaxAbsence = 411", kEarlyExit,
+       {{"1001", "1001", "1399/02/02", "15:50", 0}}, "1:1/0"},
+      // Exactly MaxMor (10) and exactly MinAbsence (30) after the stored exit 16:05: the
+      // calendar is asked and sees the duty end (code 2): entries, unsure.
+      {"AbsenceOfExactlyMaxMor", nullptr, kLateExit,
+       {{"1001", "1001", "1399/02/02", "16:15", 0}}, "1:1/1"},
+      {"AbsenceOfExactlyMinAbsence", nullptr, kLateExit,
+       {{"1001", "1001", "1399/02/02", "16:35", 0}}, "1:1/1"},
+      {"AbsenceJustPastMinAbsence", nullptr, kLateExit,
+       {{"1001", "1001", "1399/02/02", "16:36", 0}}, "1:1/0"},
+      // Presence limit 120 reached exactly after the entry 05:50: the calendar is asked and
+      // sees the duty begin (code 1): an unsure entry. One minute short: a sure exit.
+      {"PresenceOfExactlyTheLimit", "UPDATE SYSTEM SET MaxPresence = 120", nullptr,
+       {{"1001", "1001", "1399/02/02", "05:50", 0}, {"1001", "1001", "1399/02/02", "07:50", 0}},
+       "1:1/0 2:1/1"},
+      {"PresenceJustBelowTheLimit", "UPDATE SYSTEM SET MaxPresence = 121", nullptr,
+       {{"1001", "1001", "1399/02/02", "05:50", 0}, {"1001", "1001", "1399/02/02", "07:50", 0}},
+       "1:1/0 2:2/0"},
+      // A working day without duty and extra times that is no holiday (code -1): an unsure
+      // entry.
+      {"DayWithoutTimes", nullptr,
+       "UPDATE CalItem SET DBEGINTIME = '', EBEGINTIME = '', HOLIDAY = 0 "
+       "WHERE CALCODE = 1 AND DBEGINDATE = '02/02'",
+       {{"1001", "1001", "1399/02/02", "10:00", 0}}, "1:1/1"},
+      // A duty of 90 minutes (08:00-09:30), shorter than AfterEnter + BeforeExit: a punch
+      // is an entry when it lies at least as near the duty begin as the end (08:30, and
+      // 08:45 in the middle), else an exit (09:00); the nearness thresholds would call
+      // 08:30 and 08:45 exits.
+      {"ShortDutyNearerTheBegin", kShortDutyThresholds, kShortDuty,
+       {{"1001", "1001", "1399/02/02", "08:30", 0}}, "1:1/0"},
+      {"ShortDutyInTheMiddle", kShortDutyThresholds, kShortDuty,
+       {{"1001", "1001", "1399/02/02", "08:45", 0}}, "1:1/0"},
+      {"ShortDutyNearerTheEnd", kShortDutyThresholds, kShortDuty,
+       {{"1001", "1001", "1399/02/02", "09:00", 0}}, "1:2/1"},
       // A card without rule: the calendar cannot tell (code 0), an unsure entry.
       {"PersonWithoutRule", nullptr, nullptr,
        {{"5555", "5555", "1399/02/02", "08:00", 0}}, "1:1/1"},
@@ -336,6 +398,10 @@ TEST(ClockRecWindowTest, GetPrevDateTime) {
       {"NightShiftNotYetEnded", nullptr, nullptr, "2001", "02/04", "06:05", "02/0223:59", false},
       // Without rule on the days before: each day ends at 23:59.
       {"NoRule", nullptr, nullptr, "5555", "02/03", "09:00", "02/0223:59", false},
+      // A rule without a work group: no work group on those days, as without a rule.
+      {"RuleWithoutWorkGroup", nullptr,
+       "UPDATE PrjRule SET WORKGROUP = NULL WHERE PERNO = '      1001'", "1001", "02/03", "09:00",
+       "02/0223:59", false},
       // Hourly staff (group type 2 without calendar): IOPairing 0 and 1 take the day
       // before's end, 2 the end of the day before that, others the year's start; the group
       // has no calendar, so the ends are empty.
@@ -379,6 +445,12 @@ TEST(ClockRecValueTest, PunchDateTimeLayouts) {
       {"1399/02/02", "7:55", false},  {"1399/13/01", "07:55", false},
       {"1399/02/00", "07:55", false}, {"1399/02/02", "24:00", false},
       {"1399/02/02", "07:60", false}, {"x399/02/02", "07:55", false},
+      // Month lengths: 31 for months 1-6, 30 for 7-11; month 12 has 30 days in the leap
+      // year 1399, 29 in 1400.
+      {"1399/06/31", "07:55", true},  {"1399/07/31", "07:55", false},
+      {"1399/11/30", "07:55", true},  {"1399/11/31", "07:55", false},
+      {"1399/12/31", "07:55", false}, {"1400/12/29", "07:55", true},
+      {"1400/12/30", "07:55", false},
       {"", "", false},                {"1399-02-02", "07:55", false},
       {"1399/02/02", "07.55", false},
   };
