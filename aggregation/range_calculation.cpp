@@ -234,15 +234,17 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
 
 // ---- lookups ------------------------------------------------------------------------------
 
-void TRangeCalculation::ReadEmployment(const std::string& person, std::string& start,
-                                       std::string& end) {
+TEmployment TRangeCalculation::ReadEmployment(const std::string& person, const std::string& start,
+                                              const std::string& end) {
   OpenForPerson(AdoQCJobInfo, person);
-  if (AdoQCJobInfo.IsEmpty()) return;
-  AdoQCJobInfo.First();
-  const std::string begin = Trim(AdoQCJobInfo.FieldByName("BeginDate").AsString());
-  const std::string finish = Trim(AdoQCJobInfo.FieldByName("EndDate").AsString());
-  if (HasDate(begin)) start = begin;
-  if (HasDate(finish)) end = finish;
+  TEmployment employment;
+  if (AdoQCJobInfo.IsEmpty()) employment.Add(start, end);
+  for (AdoQCJobInfo.First(); !AdoQCJobInfo.Eof(); AdoQCJobInfo.Next()) {
+    const std::string begin = Trim(AdoQCJobInfo.FieldByName("BeginDate").AsString());
+    const std::string finish = Trim(AdoQCJobInfo.FieldByName("EndDate").AsString());
+    employment.Add(HasDate(begin) ? begin : start, HasDate(finish) ? finish : end);
+  }
+  return employment;
 }
 
 bool TRangeCalculation::OpenWorkGroup(const std::string& Code) {
@@ -334,9 +336,9 @@ bool TRangeCalculation::MissionIsDaily(int code) {
   return daily;
 }
 
-std::string TRangeCalculation::GetMonthWorkGroup(const std::string& Perno, int AMonth) {
-  const std::string last = Pad2(AMonth) + "/" + Pad2(dm_.DaysInMonth(AMonth));
-  return GetPeriodWorkGroup(Perno, AMonth, dm_.DataBaseNameYear, last);
+std::string TRangeCalculation::GetMonthWorkGroup(const std::string& Perno, int AMonth,
+                                                 const std::string& CurDate) {
+  return GetPeriodWorkGroup(Perno, AMonth, dm_.DataBaseNameYear, CurDate);
 }
 
 std::string TRangeCalculation::GetPeriodWorkGroup(const std::string& Perno, int APeriod,
@@ -495,10 +497,31 @@ TDayRow TRangeCalculation::ReadDayRow(const db::Dataset& q, const std::vector<in
 }
 
 bool TRangeCalculation::DayFilter::Takes(const db::Dataset& q) const {
-  if (from.empty()) return true;
+  if (from.empty() && !employment) return true;
   std::string day = q.FieldByName(column).AsString();
   while (!day.empty() && day.back() == ' ') day.pop_back();
-  return from <= day && day <= to;
+  if (!from.empty() && !(from <= day && day <= to)) return false;
+  return Employed(day);
+}
+
+bool TRangeCalculation::DayFilter::Employed(const std::string& mmdd) const {
+  if (!employment) return true;
+  const int y = !wrap.empty() && mmdd >= wrap ? wrap_year : year;
+  return employment->Covers(std::to_string(y) + "/" + mmdd);
+}
+
+std::vector<std::string> TRangeCalculation::EmployedDays(const DayFilter& filter,
+                                                         const std::string& from,
+                                                         const std::string& to, int from_year,
+                                                         int to_year) {
+  std::vector<std::string> days =
+      TZelCalcUtils::ListAllDatesInBetweenWithYear(from, to, from_year, to_year, false);
+  if (filter.employment) {
+    days.erase(std::remove_if(days.begin(), days.end(),
+                              [&](const std::string& day) { return !filter.Employed(day); }),
+               days.end());
+  }
+  return days;
 }
 
 std::pair<std::string, std::string> TRangeCalculation::ReadRange(int M, const std::string& from,
@@ -576,8 +599,10 @@ std::vector<TRangeCalculation::Totals> TRangeCalculation::SumMissionDetails(
   return totals;
 }
 
-void TRangeCalculation::MonthDuty(const std::string& person, int month, const std::string& from,
-                                  const std::string& to, TRangeFacts& f) {
+void TRangeCalculation::MonthDuty(const std::string& person, int month, const DayFilter& days,
+                                  TRangeFacts& f) {
+  const std::string& from = days.from;
+  const std::string& to = days.to;
   if (group_.GShCode > 0) {
     AdoQCGShItem.Close();
     AdoQCGShItem.SetParam("GShCode", group_.GShCode);
@@ -589,8 +614,11 @@ void TRangeCalculation::MonthDuty(const std::string& person, int month, const st
     AdoQCPerShifts.SetParam("GShCode", group_.GShCode);
     AdoQCPerShifts.Open();
     if (AdoQCGShItem.IsEmpty() || AdoQCPerShifts.IsEmpty()) return;
-    const int days = dm_.DaysInMonth(month);
-    for (int d = 1; d <= days; ++d) {
+    // The days calculated: those of the month the person was employed on.
+    const int first = util::ParseInt<int>(from.substr(3)).value_or(1);
+    const int last = util::ParseInt<int>(to.substr(3)).value_or(0);
+    for (int d = first; d <= last; ++d) {
+      if (!days.Employed(Pad2(month) + "/" + Pad2(d))) continue;
       const std::string column = "D" + std::to_string(d);
       int code = static_cast<int>(AdoQCPerShifts.FieldByName(column).AsInteger());
       if (code < 1) code = static_cast<int>(AdoQCGShItem.FieldByName(column).AsInteger());
@@ -632,9 +660,10 @@ void TRangeCalculation::MonthDuty(const std::string& person, int month, const st
     OpenRange(cal, "CalCode", code, read_from, read_to);
     calendar_open_ = key;
   }
-  const DayFilter days{from, to, "DBeginDate"};
+  DayFilter items = days;
+  items.column = "DBeginDate";
   for (cal.First(); !cal.Eof(); cal.Next()) {
-    if (!days.Takes(cal)) continue;
+    if (!items.Takes(cal)) continue;
     const int holiday = Int(cal, "Holiday");
     if (holiday == 0) {
       f.Duty += engine::MinutesBetweenText(Trim(cal.FieldByName("DBeginDate").AsString()),
@@ -649,11 +678,13 @@ void TRangeCalculation::MonthDuty(const std::string& person, int month, const st
   }
 }
 
-void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src, TRangeFacts& f) {
+void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
+                                   const DayFilter& days, TRangeFacts& f) {
   db::Dataset q(dm_.ADOConnectionTimeAttendance());
   if (group_.GShCode > 0) {
     OpenRows(q, src, ShiftDutyTemplate(), "DDate", "PerNo", kText, 10, person);
     for (q.First(); !q.Eof(); q.Next()) {
+      if (!days.Takes(q)) continue;
       const int holiday = Int(q, "Holiday");
       if (holiday == 0) f.Duty += Int(q, "CalWork");
       if (holiday == 1) f.CalH1 += 1;
@@ -663,7 +694,10 @@ void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
   }
   OpenRows(q, src, CalendarItemsTemplate(), "DBeginDate", "CalCode", kText, 10,
            Trim(group_.CalCode));
+  DayFilter items = days;
+  items.column = "DBeginDate";
   for (q.First(); !q.Eof(); q.Next()) {
+    if (!items.Takes(q)) continue;
     const int holiday = Int(q, "Holiday");
     if (holiday == 0) {
       f.Duty += engine::MinutesBetweenText(Trim(q.FieldByName("DBeginDate").AsString()),
@@ -726,8 +760,64 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
 
 // ---- writing ------------------------------------------------------------------------------
 
-void TRangeCalculation::WriteTogether(const std::function<void()>& write) {
-  db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), write);
+void TRangeCalculation::HoldWrites(int first, int last) {
+  holding_ = true;
+  held_first_ = first;
+  held_last_ = last;
+  held_.clear();
+}
+
+void TRangeCalculation::WriteHeld(const std::function<void()>& before) {
+  std::vector<Result> held = std::move(held_);
+  held_.clear();
+  holding_ = false;
+  db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), [&] {
+    if (before) before();
+    for (const Result& r : held) Write(r);
+  });
+}
+
+bool TRangeCalculation::HeldBalance(int number, int32_t& left, int32_t& use_holiday) const {
+  if (!holding_ || number < held_first_ || number > held_last_) return false;
+  left = use_holiday = 0;
+  for (const Result& r : held_) {
+    if (r.number != number) continue;
+    // An hourly group's row keeps the balance only when the group carries one.
+    const bool hourly = r.group.Is(engine::TGroupType::kHourly);
+    left = !hourly || r.group.MandeMorForSaati == 1 ? r.R.rwrMorkhasiLeft : 0;
+    use_holiday = hourly ? 0 : r.use_holiday;
+  }
+  return true;
+}
+
+void TRangeCalculation::ApplyPermission(const std::string& person, int number) {
+  OpenForPerson(AdoQCMonthlyExtraPerm, person);
+  if (FindRow(AdoQCMonthlyExtraPerm, number, -1)) {
+    ApplyExtraWorkPermission(
+        TZelCalcUtils::Text2Time(Trim(AdoQCMonthlyExtraPerm.FieldByName("PERMITTED").AsString())),
+        group_.PrdMahExtraWorkPermOption, R_);
+  }
+}
+
+void TRangeCalculation::Store(Result result) {
+  if (holding_) {
+    held_.push_back(std::move(result));
+    return;
+  }
+  db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), [&] { Write(result); });
+}
+
+void TRangeCalculation::Write(const Result& r) {
+  WriteDetails(r.month ? AdoQCMonthlyMorkhasiDetail : AdoQCPeriodMorkhasiDetail, r.person, r.number,
+               "MorkhasiCode", r.leave);
+  db::Dataset& q = r.month ? AdoQCMonthlyWork : AdoQPeriodWork;
+  if (r.group.Is(engine::TGroupType::kHourly)) {
+    WriteHourlyResult(q, r);
+  } else {
+    WriteResult(q, r);
+  }
+  WriteDetails(r.month ? AdoQCMonthlyMamuriatDetail : AdoQCPeriodMamuriatDetail, r.person, r.number,
+               "MamuriatCode", r.missions);
 }
 
 void TRangeCalculation::WriteDetails(db::Dataset& q, const std::string& person, int number,
@@ -748,9 +838,10 @@ void TRangeCalculation::WriteDetails(db::Dataset& q, const std::string& person, 
       q.SetField("Amount", t.amount);
       q.SetField("Days", t.days);
     } else {
+      // The totals are the range's whole: they replace what an earlier run left.
       q.Edit();
-      q.SetField("Amount", static_cast<int>(q.FieldByName("Amount").AsInteger()) + t.amount);
-      q.SetField("Days", static_cast<int>(q.FieldByName("Days").AsInteger()) + t.days);
+      q.SetField("Amount", t.amount);
+      q.SetField("Days", t.days);
     }
     q.Post();
   }
@@ -786,26 +877,19 @@ void SetHead(db::Dataset& q, const TWorkGroupRules& g, const std::string& sectio
 
 }  // namespace
 
-void TRangeCalculation::WriteResult(db::Dataset& q, const std::string& person, int number,
-                                    bool month, int range_days, int full_days, int holidays,
-                                    int use_holiday) {
-  // The permitted extra work of the month or period.
-  OpenForPerson(AdoQCMonthlyExtraPerm, person);
-  if (FindRow(AdoQCMonthlyExtraPerm, number, -1)) {
-    ApplyExtraWorkPermission(
-        TZelCalcUtils::Text2Time(Trim(AdoQCMonthlyExtraPerm.FieldByName("PERMITTED").AsString())),
-        group_.PrdMahExtraWorkPermOption, R_);
-  }
-  const TRangeWorkRec& R = R_;
-  OpenForWrite(q, person, month, number);
-  SetHead(q, group_, section_, person, month, number, R);
+void TRangeCalculation::WriteResult(db::Dataset& q, const Result& r) {
+  const TRangeWorkRec& R = r.R;
+  const TWorkGroupRules& g = r.group;
+  const int number = r.number;
+  const int use_holiday = r.use_holiday;
+  OpenForWrite(q, r.person, r.month, number);
+  SetHead(q, g, r.section, r.person, r.month, number, R);
   q.SetField("WorkTotal", R.rwrWorkTotal);
-  if (group_.Is(engine::TGroupType::kMonthlyBound) ||
-      group_.Is(engine::TGroupType::kDistributedShift)) {
+  if (g.Is(engine::TGroupType::kMonthlyBound) || g.Is(engine::TGroupType::kDistributedShift)) {
     const int bound =
-        ScaledWorkBound(group_.WorkBound[number - 1], range_days, full_days, holidays);
+        ScaledWorkBound(g.WorkBound[number - 1], r.range_days, r.full_days, r.holidays);
     int over = 0, less = 0;
-    if (group_.WorkBound[number - 1] > 0) {
+    if (g.WorkBound[number - 1] > 0) {
       over = std::max(0, R.rwrWorkTotal - bound);
       less = std::max(0, bound - R.rwrWorkTotal);
     }
@@ -873,11 +957,10 @@ void TRangeCalculation::WriteResult(db::Dataset& q, const std::string& person, i
   q.Post();
 }
 
-void TRangeCalculation::WriteHourlyResult(db::Dataset& q, const std::string& person, int number,
-                                          bool month, int use_holiday) {
-  const TRangeWorkRec& R = R_;
-  OpenForWrite(q, person, month, number);
-  SetHead(q, group_, section_, person, month, number, R);
+void TRangeCalculation::WriteHourlyResult(db::Dataset& q, const Result& r) {
+  const TRangeWorkRec& R = r.R;
+  OpenForWrite(q, r.person, r.month, r.number);
+  SetHead(q, r.group, r.section, r.person, r.month, r.number, R);
   const std::pair<const char*, int32_t> fields[] = {
       {"OrdMor", R.rwrOrdinaryMorkhasi},
       {"LeaveOfAbsPay", R.rwrLeaveOfAbsPayed},
@@ -907,13 +990,12 @@ void TRangeCalculation::WriteHourlyResult(db::Dataset& q, const std::string& per
       {"PPERCENT4Cnt", R.rwrPPERCENT4Cnt},
   };
   for (const auto& [name, value] : fields) q.SetField(name, value);
-  if (group_.MandeMorForSaati == 1) {
+  if (r.group.MandeMorForSaati == 1) {
     q.SetField("MorkhasiLeft", R.rwrMorkhasiLeft);
     q.SetField("ExtraMorSpecial", R.rwrExtraMorSpecial);
     q.SetField("KasrMorSpecial", R.rwrKasrMorSpecial);
     q.SetField("MorkhasiRation", R.rwrMorkhasiRation);
   }
-  (void)use_holiday;
   q.Post();
 }
 
@@ -934,28 +1016,43 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   if (!system.Active()) system.Open();
   R_ = TRangeWorkRec{};
   const std::string Y = dm_.CurrentYear;
-  std::string job_start = Y + "/01/01", job_end = Y + "/12/30";
-  ReadEmployment(P, job_start, job_end);
+  const TEmployment employment = ReadEmployment(P, Y + "/01/01", Y + "/12/30");
 
   const int days_in_month = dm_.DaysInMonth(M);
   std::string from = Pad2(M) + "/01";
   std::string to = Pad2(M) + "/" + Pad2(days_in_month);
-  OpenWorkGroup(GetMonthWorkGroup(P, M));
-  if (!(job_start <= Y + "/" + to && job_end >= Y + "/" + from)) return;
+  // The days of the month the person was employed on, first to last.
+  std::string first, last;
+  const bool employed = employment.Part(Y + "/" + from, Y + "/" + to, first, last);
+  // The work group of the last day calculated: a rule that ends with the employment counts.
+  OpenWorkGroup(GetMonthWorkGroup(P, M, employed ? last.substr(5, 5) : to));
+  if (!employed) return;
 
   const int full_days = TZelCalcUtils::DaysInBetween(from, to);
-  if (Y + "/" + from < job_start) from = job_start.substr(5, 5);
-  if (Y + "/" + to > job_end) to = job_end.substr(5, 5);
-  const int range_days = TZelCalcUtils::DaysInBetween(from, to);
+  from = first.substr(5, 5);
+  to = last.substr(5, 5);
+  DayFilter month;
+  month.from = from;
+  month.to = to;
+  if (employment.spans.size() > 1) {
+    month.employment = &employment;
+    month.year = year_;
+  }
+  const std::vector<std::string> employed_days = EmployedDays(month, from, to, year_, year_);
+  const int range_days = static_cast<int>(employed_days.size());
 
   // Carried leave balance.
   TDaySums sums;
   int32_t carried = 0;
   const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
   if (M >= start_mor_left) {
+    int32_t left = 0, use_holiday = 0;
     if (M == start_mor_left) {
       OpenForPerson(AdoQCMorkhasiLeftMonth, P);
       if (!AdoQCMorkhasiLeftMonth.IsEmpty()) carried += Int(AdoQCMorkhasiLeftMonth, "InitialValue");
+    } else if (HeldBalance(M - 1, left, use_holiday)) {
+      carried += left;
+      sums.UseHoliday = use_holiday;
     } else {
       AdoQCMonthlyWork.Close();
       AdoQCMonthlyWork.SetParam("Perno", P);
@@ -971,12 +1068,10 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   // The day rows of the month: read for all the run's months at the first of them.
   const auto [read_from, read_to] = ReadRange(M, from, to);
   OpenDays(P, read_from, read_to);
-  const DayFilter month{from, to};
   db::Dataset& rows = AdoQCDailyWork;
   int count = 0;
   for (rows.First(); !rows.Eof(); rows.Next()) count += month.Takes(rows) ? 1 : 0;
-  const int days =
-      std::min(days_in_month, TZelCalcUtils::Date2Day(to) - TZelCalcUtils::Date2Day(from) + 1);
+  const int days = std::min(days_in_month, range_days);
   if (count != days) {
     // An incomplete month: which days are missing, and no result row.
     const std::string& name = dm_.AttendanceCalcManager().PersonName();
@@ -993,9 +1088,7 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + "بعضي از روزهاي ماه محاسبه نشده اند.");
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
     std::string missing;
-    const int first_day = TZelCalcUtils::Date2Day(from);
-    for (int i = 0; i < days; ++i) {
-      const std::string day = TZelCalcUtils::Day2Date(first_day + i);
+    for (const std::string& day : employed_days) {
       if (!present.count(day)) missing += day + " ";
     }
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
@@ -1005,7 +1098,8 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   const int holidays = SumDays(rows, month, sums);
 
   Education education;
-  const std::vector<Totals> leave_totals = SumLeaveDetails(AdoQCDailyMorkhasi, month, education);
+  Result result;
+  result.leave = SumLeaveDetails(AdoQCDailyMorkhasi, month, education);
 
   TRangeFacts facts;
   facts.Days = days;
@@ -1021,24 +1115,27 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
     ApplyHourlyRules(group_, facts, T, R_);
   } else {
     ApplyLateRules(sums.Lates, group_, R_);
-    MonthDuty(P, M, from, to, facts);
+    MonthDuty(P, M, month, facts);
     ApplyRangeRules(group_, sums, facts, R_);
     // Education leave: the month's leave rows of education types.
     CoverEducationLeave(education.sum, education.daily_sum, education.count_days, R_);
+    ApplyPermission(P, M);
   }
 
-  const std::vector<Totals> mission_totals = SumMissionDetails(AdoQCDailyMamuriat, month);
+  result.missions = SumMissionDetails(AdoQCDailyMamuriat, month);
 
   // Everything is computed: the month's rows.
-  WriteTogether([&] {
-    WriteDetails(AdoQCMonthlyMorkhasiDetail, P, M, "MorkhasiCode", leave_totals);
-    if (group_.Is(engine::TGroupType::kHourly)) {
-      WriteHourlyResult(AdoQCMonthlyWork, P, M, true, sums.UseHoliday);
-    } else {
-      WriteResult(AdoQCMonthlyWork, P, M, true, range_days, full_days, holidays, sums.UseHoliday);
-    }
-    WriteDetails(AdoQCMonthlyMamuriatDetail, P, M, "MamuriatCode", mission_totals);
-  });
+  result.person = P;
+  result.number = M;
+  result.month = true;
+  result.R = R_;
+  result.group = group_;
+  result.section = section_;
+  result.range_days = range_days;
+  result.full_days = full_days;
+  result.holidays = holidays;
+  result.use_holiday = sums.UseHoliday;
+  Store(std::move(result));
 }
 
 // ---- the period ---------------------------------------------------------------------------
@@ -1050,9 +1147,17 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   R_ = TRangeWorkRec{};
   const std::string from = Trim(system.FieldByName("PERIOD" + std::to_string(n) + "B").AsString());
   const std::string to = Trim(system.FieldByName("PERIOD" + std::to_string(n) + "E").AsString());
-  std::string job_start = TZelCalcUtils::FirstDateOfYear_YYMMDD(year_ - 1);
-  std::string job_end = TZelCalcUtils::LastDateOfYear_YYMMDD(year_ + 1);
-  ReadEmployment(dm_.AttendanceCalcManager().PersonID(), job_start, job_end);
+  const TEmployment employment = ReadEmployment(dm_.AttendanceCalcManager().PersonID(),
+                                                TZelCalcUtils::FirstDateOfYear_YYMMDD(year_ - 1),
+                                                TZelCalcUtils::LastDateOfYear_YYMMDD(year_ + 1));
+  // The employment's first and last day over all its rows; a row ending before it begins
+  // is reported only when no row covers a day.
+  std::string job_start = employment.bad_begin, job_end = employment.bad_end;
+  if (!employment.spans.empty()) {
+    job_start = employment.spans.front().begin;
+    job_end = employment.spans.front().end;
+    for (const TEmployment::Span& span : employment.spans) job_end = std::max(job_end, span.end);
+  }
 
   T2YearRangeState state{};
   db::T2YearRangeUtils::GetPeriodRangeState(n, from, to, state);
@@ -1077,11 +1182,17 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     LogPeriodMessage(P, n, "تاریخ خاتمه کار (" + job_start + ") قبل از شروع دوره است.");
     return;
   }
+  // The range cut to the days employed, first to last. A period between two employments
+  // follows the one that ended before it.
+  std::string c_start, c_end;
+  if (!employment.Part(period_start, period_end, c_start, c_end)) {
+    LogPeriodMessage(
+        P, n, "تاریخ خاتمه کار (" + employment.EndBefore(period_start) + ") قبل از شروع دوره است.");
+    return;
+  }
 
-  // The range cut by the employment dates. Its years come from the dates themselves, so a
-  // cross-year period cut down to days of the other year alone reads that year's database.
-  const std::string c_start = period_start < job_start ? job_start : period_start;
-  const std::string c_end = period_end > job_end ? job_end : period_end;
+  // The cut range's years come from the dates themselves, so a cross-year period cut down
+  // to days of the other year alone reads that year's database.
   const std::string cfrom = TZELDateParser::GetMonthAndDay_MMDD(c_start, 0);
   const std::string cto = TZELDateParser::GetMonthAndDay_MMDD(c_end, 0);
   T2YearRangeState cstate{};
@@ -1113,8 +1224,18 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   }
 
   const int full_days = TZelCalcUtils::DaysCountInBetweenWithYear(from, to, from_year, to_year);
-  const int range_days =
-      TZelCalcUtils::DaysCountInBetweenWithYear(cfrom, cto, cfrom_year, cto_year);
+  DayFilter period;
+  if (employment.spans.size() > 1) {
+    period.employment = &employment;
+    period.year = cto_year;
+    if (cfrom_year != cto_year) {
+      period.wrap = cfrom;
+      period.wrap_year = cfrom_year;
+    }
+  }
+  const std::vector<std::string> employed_days =
+      EmployedDays(period, cfrom, cto, cfrom_year, cto_year);
+  const int range_days = static_cast<int>(employed_days.size());
 
   if (!OpenWorkGroup(GetPeriodWorkGroup(P, n, dm_.DataBaseNameOfYear(cto_year), cto))) {
     LogPeriodMessage(P, n, "در این دوره فاقد حکم است.");
@@ -1126,9 +1247,13 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
   OpenForPerson(AdoQCMorkhasiLeftPeriod, P);
   if (n >= start_mor_left) {
+    int32_t left = 0, use_holiday = 0;
     if (n == start_mor_left) {
       if (!AdoQCMorkhasiLeftPeriod.IsEmpty())
         carried += Int(AdoQCMorkhasiLeftPeriod, "InitialValue");
+    } else if (HeldBalance(n - 1, left, use_holiday)) {
+      carried += left;
+      sums.UseHoliday = use_holiday;
     } else {
       AdoQPeriodWork.Close();
       AdoQPeriodWork.SetParam("Perno", P);
@@ -1144,31 +1269,33 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   db::Dataset rows(dm_.ADOConnectionTimeAttendance());
   OpenRows(rows, src, DailyRowsTemplate(), "DDate", "PerNo", kText, 10, P);
   const int days = range_days;
-  if (rows.RecordCount() != days) {
-    if (rows.IsEmpty()) {
+  int count = 0;
+  for (rows.First(); !rows.Eof(); rows.Next()) count += period.Takes(rows) ? 1 : 0;
+  if (count != days) {
+    if (count == 0) {
       LogPeriodMessage(P, n, "هيچ روزي از دوره محاسبه نشده است.");
       return;
     }
     std::set<std::string> present;
     for (rows.First(); !rows.Eof(); rows.Next()) {
-      present.insert(Trim(rows.FieldByName("DDate").AsString()));
+      if (period.Takes(rows)) present.insert(Trim(rows.FieldByName("DDate").AsString()));
     }
     LogPeriodMessage(P, n, "بعضي از روزهاي دوره محاسبه نشده اند.");
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
     std::string missing;
-    for (const std::string& day :
-         TZelCalcUtils::ListAllDatesInBetweenWithYear(cfrom, cto, cfrom_year, cto_year, false)) {
+    for (const std::string& day : employed_days) {
       if (!present.count(day)) missing += day + " ";
     }
     dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
     return;
   }
-  const int holidays = SumDays(rows, DayFilter{}, sums);
+  const int holidays = SumDays(rows, period, sums);
 
   db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
   OpenRows(leave_rows, src, LeaveDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
   Education unused;
-  const std::vector<Totals> leave_totals = SumLeaveDetails(leave_rows, DayFilter{}, unused);
+  Result result;
+  result.leave = SumLeaveDetails(leave_rows, period, unused);
 
   TRangeFacts facts;
   facts.Days = range_days;
@@ -1183,7 +1310,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     ApplyHourlyRules(group_, facts, T, R_);
   } else {
     ApplyLateRules(sums.Lates, group_, R_);
-    PeriodDuty(P, src, facts);
+    PeriodDuty(P, src, period, facts);
     ApplyRangeRules(group_, sums, facts, R_);
     // Education leave, read in every year database the period covers.
     int edu = 0, daily = 0, count = 0;
@@ -1201,21 +1328,24 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
         break;
     }
     CoverEducationLeave(edu, daily, count, R_);
+    ApplyPermission(P, n);
   }
 
   db::Dataset mission_rows(dm_.ADOConnectionTimeAttendance());
   OpenRows(mission_rows, src, MissionDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
-  const std::vector<Totals> mission_totals = SumMissionDetails(mission_rows, DayFilter{});
+  result.missions = SumMissionDetails(mission_rows, period);
 
-  WriteTogether([&] {
-    WriteDetails(AdoQCPeriodMorkhasiDetail, P, n, "MorkhasiCode", leave_totals);
-    if (group_.Is(engine::TGroupType::kHourly)) {
-      WriteHourlyResult(AdoQPeriodWork, P, n, false, sums.UseHoliday);
-    } else {
-      WriteResult(AdoQPeriodWork, P, n, false, range_days, full_days, holidays, sums.UseHoliday);
-    }
-    WriteDetails(AdoQCPeriodMamuriatDetail, P, n, "MamuriatCode", mission_totals);
-  });
+  result.person = P;
+  result.number = n;
+  result.month = false;
+  result.R = R_;
+  result.group = group_;
+  result.section = section_;
+  result.range_days = range_days;
+  result.full_days = full_days;
+  result.holidays = holidays;
+  result.use_holiday = sums.UseHoliday;
+  Store(std::move(result));
 }
 
 }  // namespace zel::aggregation

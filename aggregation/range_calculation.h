@@ -27,18 +27,19 @@ class TRangeCalculation {
   TRangeCalculation& operator=(const TRangeCalculation&) = delete;
 
   // The month (1..12) of CurrentYear of a person (number as stored): writes MahWork and the
-  // month's leave and mission totals, or the CSSLog rows of an incomplete month. Nothing
-  // happens outside the employment dates. Raises database and conversion errors; what is
-  // computed is written only at the end, in one transaction, so a failed month leaves its
-  // earlier rows whole. The person's keyed rows (JobInfo, WGMahPrd, MorLMah, MSMorDef,
-  // MSExtDef, MahExPrm) are read once for all the person's months: one object serves one
-  // run, which changes none of them.
+  // month's leave and mission totals, or the CSSLog rows of an incomplete month. The month
+  // covers the days of the person's employment (the union of his JobInfo rows); nothing
+  // happens when he was employed on none of them. Raises database and conversion errors;
+  // what is computed is written only at the end, in one transaction (or held, see
+  // HoldWrites), so a failed month leaves its earlier rows whole. The person's keyed rows (JobInfo,
+  // WGMahPrd, MorLMah, MSMorDef, MSExtDef, MahExPrm) are read once for all the person's months: one
+  // object serves one run, which changes none of them.
   void CalculateMonth(const std::string& APerson, int AMonth);
   // The period (1..12) defined in SYSTEM: writes PrdWork and the period's totals, or CSSLog
   // rows for an employment outside the period, a missing year database, a missing work
   // group or an incomplete period. Raises "Range state is unknown!" for a wrapped range of
   // periods 2..11, and database and conversion errors. The period's rows are written in
-  // one transaction.
+  // one transaction (or held, see HoldWrites).
   void CalculatePeriod(const std::string& APerson, int APeriod);
 
   // The months a run calculates (first..last of CurrentYear): the day rows, leave and
@@ -49,10 +50,20 @@ class TRangeCalculation {
     last_month_ = last;
   }
 
+  // Holds the rows of the months or periods calculated from now on instead of writing them,
+  // until WriteHeld: a run's deletion of its old rows and its new rows then land together.
+  // first..last are the run's numbers: the leave balance a month or period carries from a
+  // number among them comes from the held rows (that number's old row is being replaced).
+  void HoldWrites(int first, int last);
+  // Runs `before` (the run's deletions) and then the held writes in one transaction on the
+  // year connection; the held writes are dropped, written or not. Raises what they raise
+  // (nothing is then written).
+  void WriteHeld(const std::function<void()>& before);
+
   // The work group of a month or period: the WGMahPrd override when enabled, else the
-  // person's rule at CurDate ("MM/DD") in RuleDatabaseName; "" when none. The rule's row
-  // stays open (its Section is written with the result).
-  std::string GetMonthWorkGroup(const std::string& Perno, int AMonth);
+  // person's rule at CurDate ("MM/DD", the last day calculated) in RuleDatabaseName; ""
+  // when none. The rule's row stays open (its Section is written with the result).
+  std::string GetMonthWorkGroup(const std::string& Perno, int AMonth, const std::string& CurDate);
   std::string GetPeriodWorkGroup(const std::string& Perno, int APeriod,
                                  const std::string& RuleDatabaseName, const std::string& CurDate);
   // Opens the work group by its code (0 when the text is not a number); false when absent.
@@ -82,16 +93,28 @@ class TRangeCalculation {
     std::string from, to;  // "MM/DD", clamped
   };
 
-  void ReadEmployment(const std::string& person, std::string& start, std::string& end);
+  // The person's employment over his JobInfo rows; a row's empty date is start or end.
+  TEmployment ReadEmployment(const std::string& person, const std::string& start,
+                             const std::string& end);
   TLeaveType LeaveType(int code);
   bool MissionIsDaily(int code);
   // The rows of a month among the rows of a longer range, by their day column ("MM/DD",
   // trailing blanks ignored as the server ignores them); an empty filter takes every row.
+  // With several employment rows only the days the person was employed are taken; a day's
+  // year is `year`, or `wrap_year` for days from `wrap` on in a range across the year end.
   struct DayFilter {
     std::string from, to;
     const char* column = "DDate";
+    const TEmployment* employment = nullptr;  // null: employed on every day of the range
+    int year = 0;
+    std::string wrap;
+    int wrap_year = 0;
     bool Takes(const db::Dataset& q) const;
+    bool Employed(const std::string& mmdd) const;
   };
+  // The employed days ("MM/DD") of from..to in the given years, in calendar order.
+  static std::vector<std::string> EmployedDays(const DayFilter& filter, const std::string& from,
+                                               const std::string& to, int from_year, int to_year);
   // The dates read for month M whose own days are From..To: the run's months when M is
   // among them, else From..To.
   std::pair<std::string, std::string> ReadRange(int M, const std::string& from,
@@ -121,22 +144,37 @@ class TRangeCalculation {
                                       Education& education);
   std::vector<Totals> SumMissionDetails(db::Dataset& rows, const DayFilter& filter);
   // Calendar or shift duty of a month; duty and holiday counts.
-  void MonthDuty(const std::string& person, int month, const std::string& from,
-                 const std::string& to, TRangeFacts& facts);
-  void PeriodDuty(const std::string& person, const Source& src, TRangeFacts& facts);
+  void MonthDuty(const std::string& person, int month, const DayFilter& days, TRangeFacts& facts);
+  void PeriodDuty(const std::string& person, const Source& src, const DayFilter& days,
+                  TRangeFacts& facts);
   // MSMorDef and MSExtDef of the month or period number.
   void ReadSpecials(const std::string& person, int mah, TRangeFacts& facts);
   // Education leave of a part (one database and its bounds): sum, daily sum and count.
   void AddEducation(const std::string& person, const std::string& database, const std::string& from,
                     const std::string& to, int& sum, int& daily_sum, int& count_days);
-  // Runs the writes of a month or period in one transaction on the year connection: its
-  // rows land together or not at all (rolled back, the error raised again).
-  void WriteTogether(const std::function<void()>& write);
+  // What a month or period writes, all computed before anything is written.
+  struct Result {
+    std::string person;
+    int number = 0;
+    bool month = true;
+    TRangeWorkRec R;
+    TWorkGroupRules group;
+    std::string section;
+    int range_days = 0, full_days = 0, holidays = 0, use_holiday = 0;
+    std::vector<Totals> leave, missions;
+  };
+  // The month's or period's permitted extra work (MahExPrm) applied to the accumulator.
+  void ApplyPermission(const std::string& person, int number);
+  // Writes a result in one transaction on the year connection (its rows land together or
+  // not at all: rolled back, the error raised again), or holds it for WriteHeld.
+  void Store(Result result);
+  // The leave balance and holidays used that number's held row carries; false when the
+  // number is not among the held run's.
+  bool HeldBalance(int number, int32_t& left, int32_t& use_holiday) const;
+  void Write(const Result& r);
   // Writes the result row of a month (month=true) or period.
-  void WriteResult(db::Dataset& q, const std::string& person, int number, bool month,
-                   int range_days, int full_days, int holidays, int use_holiday);
-  void WriteHourlyResult(db::Dataset& q, const std::string& person, int number, bool month,
-                         int use_holiday);
+  void WriteResult(db::Dataset& q, const Result& r);
+  void WriteHourlyResult(db::Dataset& q, const Result& r);
   void WriteDetails(db::Dataset& q, const std::string& person, int number, const char* code_col,
                     const std::vector<Totals>& totals);
   void LogPeriodMessage(const std::string& person, int period, const std::string& message);
@@ -159,6 +197,9 @@ class TRangeCalculation {
   int first_month_ = 0, last_month_ = 0;
   std::string days_open_;      // person and range the day queries hold, "" when none
   std::string calendar_open_;  // calendar and range AdoQCCalendarItems holds, "" when none
+  bool holding_ = false;
+  int held_first_ = 0, held_last_ = 0;
+  std::vector<Result> held_;
 
   // ---- base connection ----
   db::Dataset AdoQCJobInfo, AdoQCWorkGroup, AdoQCMorkhasiType, AdoQCMissionType, QCWorkShifts;

@@ -319,8 +319,11 @@ void CoverEducationLeave(int32_t SumAmount, int32_t DailySum, int32_t CountDays,
     R.rwrLeaveOfAbsNotPayed -= m;
     TZelCalcUtils::DecValue(R.rwrMorkhasiLeft, edu);
   }
-  if (CountDays > 0 && edu < SumAmount) {
+  // The days of daily education leave are paid only when the daily leaves sum above 0.
+  if (DailySum > 0 && CountDays > 0 && edu < SumAmount) {
     const int32_t covered = SumAmount - edu;
+    // A daily sum below the number of days gives 0 minutes a day: then every day counts,
+    // rather than dividing by 0.
     const int32_t per_day = DailySum / CountDays;
     const int32_t days =
         covered < DailySum && per_day != 0 ? RoundDiv(covered, per_day) : CountDays;
@@ -414,6 +417,59 @@ void ApplyHourlyRules(const TWorkGroupRules& g, const TRangeFacts& f, int32_t T,
       R.rwrNonWorkTotal = 0;
     }
   }
+}
+
+void TEmployment::Add(const std::string& begin, const std::string& end) {
+  if (end < begin) {
+    if (bad_begin.empty() && bad_end.empty()) {
+      bad_begin = begin;
+      bad_end = end;
+    }
+    return;
+  }
+  Span added{begin, end};
+  std::vector<Span> kept;
+  for (const Span& s : spans) {
+    if (s.end < added.begin || added.end < s.begin) {
+      kept.push_back(s);
+    } else {
+      added.begin = std::min(added.begin, s.begin);
+      added.end = std::max(added.end, s.end);
+    }
+  }
+  kept.push_back(added);
+  std::sort(kept.begin(), kept.end(),
+            [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  spans = std::move(kept);
+}
+
+bool TEmployment::Covers(const std::string& day) const {
+  for (const Span& s : spans) {
+    if (s.begin <= day && day <= s.end) return true;
+  }
+  return false;
+}
+
+bool TEmployment::Part(const std::string& from, const std::string& to, std::string& first,
+                       std::string& last) const {
+  bool found = false;
+  for (const Span& s : spans) {
+    if (s.end < from || to < s.begin) continue;
+    const std::string& b = std::max(s.begin, from);
+    const std::string& e = std::min(s.end, to);
+    if (!found || b < first) first = b;
+    if (!found || e > last) last = e;
+    found = true;
+  }
+  return found;
+}
+
+std::string TEmployment::EndBefore(const std::string& day) const {
+  std::string end;
+  for (const Span& s : spans) {
+    if (s.end < day && s.end > end) end = s.end;
+  }
+  return end;
 }
 
 const char* PersianMonthName(int month) {

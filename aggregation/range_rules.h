@@ -198,6 +198,25 @@ int32_t ScaledWorkBound(int32_t bound, int32_t range_days, int32_t full_days, in
 void ApplyHourlyRules(const TWorkGroupRules& group, const TRangeFacts& facts, int32_t T,
                       TRangeWorkRec& R);
 
+// A person's employment: the days of any of his JobInfo rows (a rehire or a second row
+// entered by mistake gives several), as "YYYY/MM/DD" texts compared as texts. A row whose
+// end lies before its begin covers no day.
+struct TEmployment {
+  struct Span {
+    std::string begin, end;
+  };
+  std::vector<Span> spans;         // rows covering days, by begin, overlaps merged
+  std::string bad_begin, bad_end;  // the first row covering no day, if any
+  // Adds a row's dates (empty texts already replaced by the caller's defaults).
+  void Add(const std::string& begin, const std::string& end);
+  bool Covers(const std::string& day) const;
+  // The first and the last employed day of from..to; false when there is none.
+  bool Part(const std::string& from, const std::string& to, std::string& first,
+            std::string& last) const;
+  // The end of the last row ending before the day ("" when none).
+  std::string EndBefore(const std::string& day) const;
+};
+
 // The Persian name of month 1..12.
 const char* PersianMonthName(int month);
 

@@ -250,6 +250,133 @@ TEST(RangeRules, EducationLeave) {
   EXPECT_EQ(S.rwrPayingDays, 1);
 }
 
+TEST(RangeRules, EducationLeaveDaysOnlyForAPositiveDailySum) {
+  // 300 of education leave fully covered by extra work; which days are paid depends on the
+  // daily education leaves among it.
+  const struct {
+    const char* name;
+    int32_t daily_sum, count_days, paying_days;
+  } cases[] = {
+      {"two daily leaves of 150", 300, 2, 2},
+      {"daily leaves summing to 0", 0, 2, 0},
+      {"daily leaves summing below 0", -60, 2, 0},
+      // 1 div 2 = 0 minutes a day: every day counts instead of a division by 0.
+      {"daily sum below the number of days", 1, 2, 2},
+  };
+  for (const auto& c : cases) {
+    TRangeWorkRec R;
+    R.rwrEWNormPerm = 300;
+    R.rwrExtraWorkTotal = 300;
+    CoverEducationLeave(300, c.daily_sum, c.count_days, R);
+    EXPECT_EQ(R.rwrExtraWorkTotal, 0) << c.name;
+    EXPECT_EQ(R.rwrPayingDays, c.paying_days) << c.name;
+  }
+}
+
+TEST(RangeRules, EmploymentIsTheUnionOfTheRows) {
+  struct Row {
+    const char* begin;
+    const char* end;
+  };
+  const struct {
+    const char* name;
+    std::vector<Row> rows;
+    const char* from;
+    const char* to;
+    bool employed;
+    const char* first;
+    const char* last;
+    std::vector<const char*> covered, not_covered;
+  } cases[] = {
+      {"one row",
+       {{"1399/01/01", "1399/02/10"}},
+       "1399/02/01",
+       "1399/02/31",
+       true,
+       "1399/02/01",
+       "1399/02/10",
+       {"1399/02/10"},
+       {"1399/02/11"}},
+      {"the same row twice",
+       {{"1399/01/01", "1399/12/30"}, {"1399/01/01", "1399/12/30"}},
+       "1399/02/01",
+       "1399/02/31",
+       true,
+       "1399/02/01",
+       "1399/02/31",
+       {"1399/02/15"},
+       {}},
+      {"split inside the month",
+       {{"1399/02/11", "1399/12/30"}, {"1399/01/01", "1399/02/10"}},
+       "1399/02/01",
+       "1399/02/31",
+       true,
+       "1399/02/01",
+       "1399/02/31",
+       {"1399/02/10", "1399/02/11"},
+       {"1400/01/01"}},
+      {"overlapping rows",
+       {{"1399/01/01", "1399/02/10"}, {"1399/02/05", "1399/02/20"}},
+       "1399/02/01",
+       "1399/02/31",
+       true,
+       "1399/02/01",
+       "1399/02/20",
+       {"1399/02/07"},
+       {"1399/02/21"}},
+      {"a gap",
+       {{"1399/01/01", "1399/02/10"}, {"1399/02/20", "1399/12/30"}},
+       "1399/02/01",
+       "1399/02/31",
+       true,
+       "1399/02/01",
+       "1399/02/31",
+       {"1399/02/20"},
+       {"1399/02/15"}},
+      {"the month inside a gap",
+       {{"1399/01/01", "1399/01/10"}, {"1399/03/20", "1399/12/30"}},
+       "1399/02/01",
+       "1399/02/31",
+       false,
+       "",
+       "",
+       {},
+       {"1399/02/01", "1399/03/19"}},
+      {"a row ending before it begins",
+       {{"1399/05/01", "1399/04/01"}},
+       "1399/04/01",
+       "1399/04/31",
+       false,
+       "",
+       "",
+       {},
+       {"1399/04/15"}},
+  };
+  for (const auto& c : cases) {
+    TEmployment e;
+    for (const Row& row : c.rows) e.Add(row.begin, row.end);
+    std::string first, last;
+    EXPECT_EQ(e.Part(c.from, c.to, first, last), c.employed) << c.name;
+    if (c.employed) {
+      EXPECT_EQ(first, c.first) << c.name;
+      EXPECT_EQ(last, c.last) << c.name;
+    }
+    for (const char* day : c.covered) EXPECT_TRUE(e.Covers(day)) << c.name << " " << day;
+    for (const char* day : c.not_covered) EXPECT_FALSE(e.Covers(day)) << c.name << " " << day;
+  }
+  TEmployment bad;
+  bad.Add("1399/05/01", "1399/04/01");
+  bad.Add("1399/06/01", "1399/05/15");
+  EXPECT_TRUE(bad.spans.empty());
+  EXPECT_EQ(bad.bad_begin, "1399/05/01");
+  EXPECT_EQ(bad.bad_end, "1399/04/01");
+  TEmployment gap;
+  gap.Add("1399/01/01", "1399/01/10");
+  gap.Add("1399/03/20", "1399/12/30");
+  EXPECT_EQ(gap.EndBefore("1399/02/01"), "1399/01/10");
+  EXPECT_EQ(gap.EndBefore("1399/01/01"), "");
+}
+
 TEST(RangeRules, HourlyGroups) {
   // clang-format off
   const struct {

@@ -79,6 +79,62 @@ std::vector<std::string> DeleteRangeLines(const std::string& X, const std::strin
           "AND (" + column + " <= " + std::to_string(to) + ")" + line_end};
 }
 
+// The months or periods from..to of a person, each calculated once over his whole
+// employment (the union of his records) under the name of his first record, replace the
+// person's old rows of the range (deleted from `tables` of the year database X): the new
+// rows are held and written in one transaction with the deletion, so an interrupted run
+// leaves every month or period as it was or fully recalculated. After a failure the ones
+// calculated before it are replaced, the rest stay as they were, and the failure is raised
+// again. A worker given up writes nothing.
+struct RangeRun {
+  engine::TdmCalculate& module;
+  aggregation::TRangeCalculation& calculation;
+  const std::vector<Employment>& records;
+  std::string X, P;  // year database, quoted person number
+  const char* column;
+  const char* line_end;
+  std::vector<const char*> tables;
+  std::function<bool()> abandoned;
+};
+
+void CalculateAndReplace(const RangeRun& run, const std::string& person, int from, int to,
+                         const std::function<void(const std::string&, int)>& calculate) {
+  engine::TAttendanceCalcManager& manager = run.module.AttendanceCalcManager();
+  manager.SetPersonID(person);
+  if (!run.records.empty()) {
+    const Employment& first = run.records.front();
+    manager.SetPersonName(Trim(first.LastName) + " " + Trim(first.FirstName));
+  }
+  run.calculation.HoldWrites(from, to);
+  int n = from;
+  std::exception_ptr failure;
+  if (!run.records.empty()) {
+    do {
+      if (run.abandoned()) return;
+      try {
+        calculate(manager.PersonID(), n);
+      } catch (const std::exception&) {
+        failure = std::current_exception();
+        break;
+      }
+      ++n;
+    } while (n <= to);
+  }
+  if (run.abandoned()) return;
+  const int replace_to = failure ? n - 1 : to;
+  if (!failure || replace_to >= from) {
+    run.calculation.WriteHeld([&] {
+      for (const char* table : run.tables) {
+        run.module.ADOConnectionTimeAttendance().Execute(
+            JoinLines(
+                DeleteRangeLines(run.X, table, run.P, run.column, run.line_end, from, replace_to)),
+            {}, 0);
+      }
+    });
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
 // Given-up worker threads still running, process-wide.
 std::mutex g_abandoned_mutex;
 std::condition_variable g_abandoned_done;
@@ -273,14 +329,6 @@ void TZELCalculateThread::ReturnModule(std::unique_ptr<engine::TdmCalculate>& mo
   }
 }
 
-bool TZELCalculateThread::ExecuteUnlessAbandoned(db::Connection& connection,
-                                                 const std::vector<std::string>& lines,
-                                                 int timeout_seconds) const {
-  if (Abandoned()) return false;
-  connection.Execute(JoinLines(lines), {}, timeout_seconds);
-  return true;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Daily
 
@@ -423,12 +471,15 @@ void TZELDailyCalculate::CalculatePersonDays() {
       module.StartDay(mmdd);
       std::optional<std::string> failure;
       try {
-        // Every employment record that covers the day calculates it, in record order.
+        // The person's employment is the union of his records: a day any of them covers
+        // is calculated once.
         for (std::size_t r = 0; r < records.size(); ++r) {
+          if (!(bounds[r].lower <= day && day <= bounds[r].upper)) continue;
           manager.SetPersonID(CurPerno_);
           manager.SetPersonName(Trim(records[r].LastName) + " " + Trim(records[r].FirstName));
           manager.SetCalcDate({static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(d)});
-          if (bounds[r].lower <= day && day <= bounds[r].upper) manager.Run();
+          manager.Run();
+          break;
         }
         // A day not calculated (outside the employment, or ended before its processing)
         // loses its old rows all the same, as the range's deletes always did.
@@ -475,6 +526,9 @@ void TZELDailyCalculate::DeleteDayResults(const std::string& day) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Monthly and periodic
+
+// ---------------------------------------------------------------------------------------------
 // Monthly
 
 TZELMonthlyCalculate::TZELMonthlyCalculate(std::string person, int position,
@@ -514,28 +568,21 @@ void TZELMonthlyCalculate::CalculatePersonMonths() {
         0);
     const int from = NumberOr1(calcFromMonth);
     const int to = NumberOr1(calcToMonth);
-    for (const char* table : {"MahMorDt ", "MahMamDt ", "MahWork "}) {
-      if (!ExecuteUnlessAbandoned(module.ADOConnectionTimeAttendance(),
-                                  DeleteRangeLines(DataBaseName + "_" + CurrentYear2, table,
-                                                   Quoted(CurPerno_), "MMonth", " ", from, to),
-                                  0)) {
-        return;
-      }
-    }
     module.QSystem().Open();
     aggregation::TRangeCalculation calculation(module);
     calculation.SetMonthRange(from, to);
-    engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
-    for (const Employment& record : records) {
-      manager.SetPersonID(CurPerno_);
-      manager.SetPersonName(Trim(record.LastName) + " " + Trim(record.FirstName));
-      int n = from;
-      do {
-        if (Abandoned()) return;
-        calculation.CalculateMonth(manager.PersonID(), n);
-        ++n;
-      } while (n <= to);
-    }
+    const RangeRun run{module,
+                       calculation,
+                       records,
+                       DataBaseName + "_" + CurrentYear2,
+                       Quoted(CurPerno_),
+                       "MMonth",
+                       " ",
+                       {"MahMorDt ", "MahMamDt ", "MahWork "},
+                       [this] { return Abandoned(); }};
+    CalculateAndReplace(run, CurPerno_, from, to, [&](const std::string& person, int n) {
+      calculation.CalculateMonth(person, n);
+    });
   } catch (const std::exception& e) {
     if (!Abandoned()) {
       MyZelUtils.LogText(std::string("Error in MonthlyCalculate -- >CalcMonthly : ") + e.what(),
@@ -588,27 +635,20 @@ void TZELPeriodicCalculate::CalculatePersonPeriods() {
       0);
   const int from = NumberOr1(calcFromPeriod);
   const int to = NumberOr1(calcToPeriod);
-  for (const char* table : {"PrdMorDt", "PrdMamDt", "PrdWork"}) {
-    if (!ExecuteUnlessAbandoned(module.ADOConnectionTimeAttendance(),
-                                DeleteRangeLines(DataBaseName + "_" + CurrentYear2, table,
-                                                 Quoted(CurPerno_), "Period", "", from, to),
-                                0)) {
-      return;
-    }
-  }
   module.QSystem().Open();
   aggregation::TRangeCalculation calculation(module);
-  engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
-  for (const Employment& record : records) {
-    manager.SetPersonID(CurPerno_);
-    manager.SetPersonName(Trim(record.LastName) + " " + Trim(record.FirstName));
-    int n = from;
-    do {
-      if (Abandoned()) return;
-      calculation.CalculatePeriod(manager.PersonID(), n);
-      ++n;
-    } while (n <= to);
-  }
+  const RangeRun run{module,
+                     calculation,
+                     records,
+                     DataBaseName + "_" + CurrentYear2,
+                     Quoted(CurPerno_),
+                     "Period",
+                     "",
+                     {"PrdMorDt", "PrdMamDt", "PrdWork"},
+                     [this] { return Abandoned(); }};
+  CalculateAndReplace(run, CurPerno_, from, to, [&](const std::string& person, int n) {
+    calculation.CalculatePeriod(person, n);
+  });
 }
 
 }  // namespace zel::management

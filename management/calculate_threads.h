@@ -126,9 +126,6 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
   // Gives the module back to the run's pool when the worker ended normally (not given up,
   // the person not failed as a whole); otherwise the module is closed.
   void ReturnModule(std::unique_ptr<engine::TdmCalculate>& module) const;
-  // Runs one statement on a connection unless the worker has been given up.
-  bool ExecuteUnlessAbandoned(db::Connection& connection, const std::vector<std::string>& lines,
-                              int timeout_seconds) const;
 
   std::string CurPerno_;
   std::string CurrentYear;

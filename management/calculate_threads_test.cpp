@@ -3,15 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <limits>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "dates/clock.h"
+#include "db/connection_decorator.h"
 #include "management/test_server.h"
 #include "testing/faulty_connection.h"
+#include "util/text.h"
 
 namespace zel::management {
 namespace {
@@ -148,11 +153,16 @@ TEST_F(WorkerTest, DailyWorkerWalksTheRangeInsideTheEmploymentDates) {
        "03/14",
        {{"1398/01/01", "1399/03/12"}},
        {"03/10", "03/11", "03/12"}},
-      {"two employment records, days inside both twice",
+      {"two employment records, days inside both once",
        "03/10",
        "03/13",
        {{"1399/01/01", "1399/03/12"}, {"1399/03/11", ""}},
-       {"03/10", "03/11", "03/11", "03/12", "03/12", "03/13"}},
+       {"03/10", "03/11", "03/12", "03/13"}},
+      {"two employment records with a gap",
+       "03/10",
+       "03/16",
+       {{"1399/03/14", ""}, {"1399/01/01", "1399/03/11"}},
+       {"03/10", "03/11", "03/14", "03/15", "03/16"}},
       {"range end before start: the first day only", "05/10", "05/01", {}, {"05/10"}},
       {"end of a leap year", "12/28", "12/30", {}, {"12/28", "12/29", "12/30"}},
       {"employed after the range", "03/10", "03/12", {{"1399/04/01", ""}}, {}},
@@ -370,6 +380,9 @@ TEST_F(WorkerTest, PeriodicWorkerDeletesItsPeriodsAndReportsAPersonWithoutRule) 
 // A monthly or periodic worker whose person cannot be calculated says so in its counts, as a
 // daily worker does, so that the run reports the failed person.
 TEST_F(WorkerTest, MonthlyAndPeriodicWorkersReportAFailedPerson) {
+  server_.Exec("Att",
+               "INSERT INTO SYSTEM (Period1B, Period1E, Period2B, Period2E) VALUES "
+               "('01/01', '01/31', '02/01', '02/31')");
   const struct {
     const char* table;
     bool monthly;
@@ -388,6 +401,130 @@ TEST_F(WorkerTest, MonthlyAndPeriodicWorkersReportAFailedPerson) {
     EXPECT_NE(worker->FirstFailure().find(std::string("injected failure: ") + c.table),
               std::string::npos)
         << c.table << ": " << worker->FirstFailure();
+  }
+}
+
+// A process killed part way: from the n-th statement on (counted over every connection
+// opened meanwhile, transactions' begin and end included) nothing reaches the server any
+// more, and what the connections left open is undone when they close.
+class KillSwitch {
+ public:
+  explicit KillSwitch(long kill_at) : kill_at_(kill_at) {
+    db::SetConnectionDecorator([this](std::unique_ptr<db::Connection> inner) {
+      return std::unique_ptr<db::Connection>(std::make_unique<Killable>(std::move(inner), *this));
+    });
+  }
+  ~KillSwitch() { db::SetConnectionDecorator({}); }
+  KillSwitch(const KillSwitch&) = delete;
+  KillSwitch& operator=(const KillSwitch&) = delete;
+  long Statements() const { return count_.load(); }
+
+ private:
+  class Killable final : public db::ForwardingConnection {
+   public:
+    Killable(std::unique_ptr<db::Connection> inner, KillSwitch& owner)
+        : ForwardingConnection(std::move(inner)), owner_(owner) {}
+    db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
+                          int timeout_seconds) override {
+      owner_.Step();
+      return Inner().Execute(sql, params, timeout_seconds);
+    }
+    void BeginTransaction() override {
+      owner_.Step();
+      Inner().BeginTransaction();
+    }
+    void CommitTransaction() override {
+      owner_.Step();
+      Inner().CommitTransaction();
+    }
+    void RollbackTransaction() override {
+      owner_.Step();
+      Inner().RollbackTransaction();
+    }
+
+   private:
+    KillSwitch& owner_;
+  };
+  void Step() {
+    if (++count_ >= kill_at_) throw db::DbError("killed");
+  }
+  const long kill_at_;
+  std::atomic<long> count_{0};
+};
+
+// A monthly run killed at any moment leaves every person's months as they were or fully
+// recalculated: the old rows are deleted in the transaction that writes the new ones.
+TEST_F(WorkerTest, MonthlyRunKilledAtAnyMomentLeavesEveryMonthOldOrNew) {
+  for (const char* p : {"      1001", "      1002"}) {
+    for (int m = 1; m <= 2; ++m) {
+      for (int d = 1; d <= 31; ++d) {
+        server_.Exec("Att_1399", std::string("INSERT INTO DayWork (PerNo, DDate, WorkTotal) "
+                                             "VALUES ('") +
+                                     p + "', '0" + std::to_string(m) + "/" + (d < 10 ? "0" : "") +
+                                     std::to_string(d) + "', 10)");
+      }
+    }
+    server_.Exec("Att_1399", std::string("INSERT INTO DayMorDt (PerNo, DDate, MorkhasiCode, "
+                                         "Amount) VALUES ('") +
+                                 p + "', '02/03', 21, 60)");
+  }
+  const auto reset_months = [&] {
+    for (const char* table : {"MahWork", "MahMorDt", "MahMamDt"}) {
+      server_.Exec("Att_1399", std::string("DELETE FROM ") + table);
+    }
+    server_.Exec("Att_1399",
+                 "INSERT INTO MahWork (PerNo, MMonth, WorkTotal) VALUES ('      1001', 1, 9000), "
+                 "('      1001', 2, 9000), ('      1002', 1, 8000), ('      1002', 2, 8000)");
+    server_.Exec("Att_1399",
+                 "INSERT INTO MahMorDt (PerNo, MMonth, MorkhasiCode, Amount, Days) VALUES "
+                 "('      1001', 2, 21, 500, 0), ('      1002', 1, 22, 450, 1)");
+  };
+  const auto months_of = [&](const char* person) {
+    std::vector<std::string> rows;
+    const std::string where = std::string(" WHERE PerNo = '") + person + "' ORDER BY MMonth";
+    for (const auto& r :
+         server_.Query("Att_1399", "SELECT MMonth, WorkTotal FROM MahWork" + where).rows) {
+      rows.push_back("MahWork " + r[0].AsString() + " " + r[1].AsString());
+    }
+    for (const auto& r :
+         server_.Query("Att_1399", "SELECT MMonth, MorkhasiCode, Amount FROM MahMorDt" + where)
+             .rows) {
+      rows.push_back("MahMorDt " + r[0].AsString() + " " + r[1].AsString() + " " + r[2].AsString());
+    }
+    return rows;
+  };
+  const auto run = [&](long kill_at) {
+    const KillSwitch kill(kill_at);
+    for (const char* p : {"      1001", "      1002"}) {
+      try {
+        RunToEnd(std::make_shared<TZELMonthlyCalculate>(p, 1, Range("1", "2")));
+      } catch (const db::DbError&) {
+        // Killed while the worker connected.
+      }
+    }
+    return kill.Statements();
+  };
+
+  reset_months();
+  const std::map<std::string, std::vector<std::string>> old_months = {
+      {"1001", months_of("      1001")}, {"1002", months_of("      1002")}};
+  const long statements = run(std::numeric_limits<long>::max());
+  const std::map<std::string, std::vector<std::string>> new_months = {
+      {"1001", months_of("      1001")}, {"1002", months_of("      1002")}};
+  ASSERT_EQ(new_months.at("1001"),
+            (std::vector<std::string>{"MahWork 1 310", "MahWork 2 310", "MahMorDt 2 21 60"}));
+  ASSERT_NE(old_months.at("1002"), new_months.at("1002"));
+
+  for (long kill_at = 1; kill_at <= statements; ++kill_at) {
+    reset_months();
+    run(kill_at);
+    for (const char* p : {"      1001", "      1002"}) {
+      const std::string person = util::Trim(p);
+      const auto months = months_of(p);
+      EXPECT_TRUE(months == old_months.at(person) || months == new_months.at(person))
+          << "killed at statement " << kill_at << " of " << statements << ", person " << person
+          << ": " << ::testing::PrintToString(months);
+    }
   }
 }
 

@@ -188,6 +188,13 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
       } else if (key == "persons") {
         std::istringstream words(value);
         for (std::string p; words >> p;) out.persons.push_back(p);
+      } else if (key == "runs") {
+        try {
+          out.runs = std::stoi(value);
+        } catch (const std::exception&) {
+          fail("runs must be a number 1..9");
+        }
+        if (out.runs < 1 || out.runs > 9) fail("runs must be a number 1..9");
       } else if (key == "threads") {
         try {
           out.threads = std::stoi(value);

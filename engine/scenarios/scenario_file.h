@@ -49,6 +49,7 @@ struct ScenarioText {
   std::vector<std::string> log_contains;
   std::vector<std::string> persons;  // person numbers as written (trimmed); empty = all
   int threads = 3;
+  int runs = 1;  // the run (and its month) repeated, as an operator runs it again
   std::vector<ExpectedTable> expected;
 };
 

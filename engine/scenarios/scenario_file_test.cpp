@@ -84,9 +84,11 @@ to: 12
   EXPECT_EQ(text.year_sql, "DELETE FROM DayWork\n");
 
   const ScenarioText daily =
-      ParseScenarioText("[run]\nfrom: 02/01\nto: 02/31\nthen month: 2\n", "d.scenario");
+      ParseScenarioText("[run]\nfrom: 02/01\nto: 02/31\nthen month: 2\nruns: 2\n", "d.scenario");
   EXPECT_EQ(daily.kind, "daily");
   EXPECT_EQ(daily.then_month, 2);
+  EXPECT_EQ(daily.runs, 2);
+  EXPECT_EQ(text.runs, 1);
   EXPECT_TRUE(daily.log_contains.empty());
 
   // Log expectations keep their order; quotes around a text are dropped, colons inside kept.
@@ -116,6 +118,7 @@ TEST(ScenarioFile, ErrorsNameTheLine) {
       {"[run]\nthen month: 13\n", "x:2: then month must be a number 1..12"},
       {"[year 99]\n", "x:1: expected \"[year YYYY]\""},
       {"[run]\nthen log contains: \"\"\n", "x:2: then log contains needs a text"},
+      {"[run]\nruns: 0\n", "x:2: runs must be a number 1..9"},
   };
   for (const auto& c : cases) {
     try {

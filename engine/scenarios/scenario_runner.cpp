@@ -227,21 +227,23 @@ ScenarioResult RunScenario(const Scenario& scenario, const AfterRun& after_run,
   settings.from_date = text.from_date;
   settings.to_date = text.to_date;
   if (before_run) before_run();
-  management::TZELCalculatorManagement manager(settings);
-  const management::RunResult run =
-      text.kind == "monthly"    ? manager.RunMonthlyCalculatorForOnePerson()
-      : text.kind == "periodic" ? manager.RunPeriodicCalculatorForOnePerson()
-                                : manager.RunDailyCalculatorForOnePerson();
-  if (run.status != management::RunStatus::kCompleted) {
-    throw std::runtime_error("the " + text.kind +
-                             " run did not calculate (is there a Semaphor row with Code 17?)");
-  }
-
-  if (text.kind == "daily" && text.then_month > 0) {
-    settings.from_date = settings.to_date = std::to_string(text.then_month);
-    management::TZELCalculatorManagement monthly(settings);
-    if (monthly.RunMonthlyCalculatorForOnePerson().status != management::RunStatus::kCompleted) {
-      throw std::runtime_error("the monthly run after the days did not calculate");
+  management::RunResult run;
+  for (int i = 0; i < text.runs; ++i) {
+    management::TZELCalculatorManagement manager(settings);
+    run = text.kind == "monthly"    ? manager.RunMonthlyCalculatorForOnePerson()
+          : text.kind == "periodic" ? manager.RunPeriodicCalculatorForOnePerson()
+                                    : manager.RunDailyCalculatorForOnePerson();
+    if (run.status != management::RunStatus::kCompleted) {
+      throw std::runtime_error("the " + text.kind +
+                               " run did not calculate (is there a Semaphor row with Code 17?)");
+    }
+    if (text.kind == "daily" && text.then_month > 0) {
+      management::CalculatorSettings month = settings;
+      month.from_date = month.to_date = std::to_string(text.then_month);
+      management::TZELCalculatorManagement monthly(month);
+      if (monthly.RunMonthlyCalculatorForOnePerson().status != management::RunStatus::kCompleted) {
+        throw std::runtime_error("the monthly run after the days did not calculate");
+      }
     }
   }
 
