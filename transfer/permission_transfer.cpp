@@ -1,10 +1,16 @@
 // The permission preparation and transfer: special-card punches and approved web requests
 // become requests in TmpMor, TmpMam or TmpSLate, which are checked against the permissions
 // on record and moved into Morkhasi/DayMor, Mission/DayMam/MamDays or ServLate.
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <exception>
+#include <set>
 
+#include "dates/jalali.h"
 #include "db/ado_utils.h"
 #include "db/client.h"
+#include "db/css_log.h"
 #include "transfer/dm_transfer.h"
 #include "transfer/transfer_utils.h"
 #include "util/parse_int.h"
@@ -118,21 +124,269 @@ std::vector<std::pair<std::string, std::string>> TTransferUtils::SpecCardCodeMap
   return map;
 }
 
+namespace {
+
+// A report kept until the transaction is settled (the embedded engine's file has one
+// writer); once: a skipped row that is met again on every run.
+struct PendingReport {
+  std::string perno, text;
+  bool once = false;
+};
+
+bool IsDayOfYear(const std::string& text, int year) {
+  const std::string d = Trim(text);
+  if (d.size() != 5 || d[2] != '/') return false;
+  for (std::size_t i : {0U, 1U, 3U, 4U})
+    if (!std::isdigit(static_cast<unsigned char>(d[i]))) return false;
+  const int month = (d[0] - '0') * 10 + (d[1] - '0');
+  const int day = (d[3] - '0') * 10 + (d[4] - '0');
+  return day >= 1 && day <= dates::JalaliMonthDays(year, month);
+}
+
+bool IsTimeOfDay(const std::string& text) {
+  const std::string t = Trim(text);
+  if (t.size() != 5 || t[2] != ':') return false;
+  for (std::size_t i : {0U, 1U, 3U, 4U})
+    if (!std::isdigit(static_cast<unsigned char>(t[i]))) return false;
+  return (t[0] - '0') * 10 + (t[1] - '0') <= 23 && (t[3] - '0') * 10 + (t[4] - '0') <= 59;
+}
+
+// The values of one web request that decide whether it can become a request.
+struct WebRequest {
+  std::string page, perno, type;  // page and type empty when NULL
+  std::string beginDate, beginTime, endDate, endTime;
+  bool daily = false;
+};
+
+// Why a web request cannot become a request (empty when it can): a sheet number, a person,
+// a type of the kind, days of the year and times of day (a whole-day request may leave its
+// times blank), and an end that is not before the begin.
+std::string WebRequestFault(const WebRequest& r, bool leave, const std::set<std::int64_t>& types,
+                            int year) {
+  if (r.page.empty()) return "no sheet number";
+  if (Trim(r.perno).empty()) return "no person number";
+  if (r.type.empty()) return "no type";
+  const auto type = util::ParseInt<std::int64_t>(Trim(r.type));
+  if (!type || types.count(*type) == 0)
+    return "type " + Trim(r.type) + (leave ? " is not a leave type" : " is not a mission type");
+  const std::string y = std::to_string(year);
+  if (!IsDayOfYear(r.beginDate, year))
+    return "begin date '" + Trim(r.beginDate) + "' is not a day of " + y;
+  if (!IsDayOfYear(r.endDate, year))
+    return "end date '" + Trim(r.endDate) + "' is not a day of " + y;
+  const auto time_fault = [&](const char* side, const std::string& t) -> std::string {
+    if (r.daily && Trim(t).empty()) return "";
+    if (IsTimeOfDay(t)) return "";
+    return std::string(side) + " time '" + Trim(t) + "' is not a time of day";
+  };
+  if (std::string f = time_fault("begin", r.beginTime); !f.empty()) return f;
+  if (std::string f = time_fault("end", r.endTime); !f.empty()) return f;
+  const bool reversed =
+      r.daily ? Trim(r.endDate) < Trim(r.beginDate)
+              : Trim(r.endDate) + Trim(r.endTime) < Trim(r.beginDate) + Trim(r.beginTime);
+  if (reversed) return "it ends before it begins";
+  return "";
+}
+
+// What the preparation of a kind works with once the punches are paired.
+struct Preparation {
+  TPermissionArgs& a;
+  TPermissionTransferResult& result;
+  std::vector<PendingReport>& reports;
+  int page = 0;  // the last sheet number given to an hourly request
+
+  // A request that is skipped is met again on every run: its report is written once.
+  void Report(const std::string& perno, const std::string& text) {
+    ++result.Reported;
+    reports.push_back({perno, text, true});
+  }
+};
+
+std::string TypeOf(const TPermissioninfo& p,
+                   const std::vector<std::pair<std::string, std::string>>& codes) {
+  const std::string key = Trim(p.SpecCardNo) + Trim(p.ClockKey);
+  for (const auto& [k, v] : codes)
+    if (k == key) return v;
+  return "";
+}
+
+// The insert of one clock request; empty when a leave or mission request has no type.
+std::string ClockInsert(TPerMissionType kind, const TPermissioninfo& p, const std::string& type,
+                        const TRoundSettings& rounding, const std::string& today, int page) {
+  const std::string B = TTransferUtils::AdjustTime(p.BEGINTIME, rounding);
+  const std::string E = TTransferUtils::AdjustTime(p.ENDTIME, rounding);
+  const bool indecisive =
+      p.ENDDATE + p.ENDTIME <= p.BEGINDATE + p.BEGINTIME || p.ShiftType == 3 || p.Uncertain;
+  const std::string values = "('" + p.Perno + "','" + p.BEGINDATE + "','" + B + "','" + p.ENDDATE +
+                             "','" + E + "','" + std::to_string(page) + "',";
+  const std::string tail = std::string(indecisive ? "1" : "0") + "," + std::to_string(p.Rec1) +
+                           "," + std::to_string(p.Rec2) + ",";
+  if (kind == TPerMissionType::prSlate) {
+    return JoinLines({"INSERT INTO tmpSLate",
+                      "(PerNo,BeginDate,BeginTime,EndDate,EndTime,PageNo,DESCRIPT,RecDate,"
+                      "INDECISIVE,Rec1,Rec2,ShiftType)",
+                      "VALUES",
+                      values + "'','" + today + "'," + tail + std::to_string(p.ShiftType) + ")"});
+  }
+  if (Trim(type).empty()) return "";
+  return JoinLines({kind == TPerMissionType::prMor ? "INSERT INTO tmpMor" : "INSERT INTO tmpMam",
+                    kind == TPerMissionType::prMor
+                        ? "(PerNo,BeginDate,BeginTime,EndDate,EndTime,PageNo,Type,DESCRIPT,RecDate,"
+                          "INDECISIVE,Rec1,Rec2,IsDaily)"
+                        : "(PerNo,BeginDate,BeginTime,EndDate,EndTime,PageNo,Type,DESCRIPT,"
+                          "IssueDate,INDECISIVE,Rec1,Rec2,IsDaily)",
+                    "VALUES", values + type + ",'','" + today + "'," + tail + "'0')"});
+}
+
+// The clock requests into the intermediate table, each on its own: a failing one is
+// reported and the next follows.
+void InsertClockRequests(Preparation& w, const TPermissionList& list,
+                         const std::vector<std::pair<std::string, std::string>>& codes) {
+  db::Connection& year = *w.a.YearDBConnection;
+  const std::string today = Mid(w.a.CurrentDate_YYMMDD, 5, 5);
+  for (int i = 0; i < list.Count(); ++i) {
+    const TPermissioninfo p = list.Item(i);
+    ++w.page;
+    const std::string sql =
+        ClockInsert(w.a.PerMissionType, p, TypeOf(p, codes), w.a.Rounding, today, w.page);
+    if (sql.empty()) {
+      // A request without a type would make an invalid statement: reported, not written.
+      w.Report(p.Perno, "نوع برگه مشخص نيست پرسنل: " + p.Perno + " شروع: " + p.BEGINDATE + "  " +
+                            p.BEGINTIME + " خاتمه: " + p.ENDDATE + " " + p.ENDTIME);
+      continue;
+    }
+    try {
+      year.Execute(sql);
+      ++w.result.Prepared;
+    } catch (const std::exception& e) {
+      w.Report(p.Perno, std::string(e.what()) + "Perno: " + p.Perno + " Enter: " + p.BEGINDATE +
+                            "  " + p.BEGINTIME + " Exit: " + p.ENDDATE + " " + p.ENDTIME +
+                            " CalcDate: " + p.CalDate);
+    }
+  }
+}
+
+// Column access by name (any case) in the rows of a web request query.
+struct WebRows {
+  const db::ResultSet& set;
+  const db::Value& Col(const std::vector<db::Value>& row, const char* name) const {
+    for (std::size_t c = 0; c < set.columns.size(); ++c)
+      if (util::EqualsNoCase(set.columns[c], name)) return row[c];
+    throw db::DbError(std::string("Invalid column name '") + name + "'.");
+  }
+  std::string Text(const std::vector<db::Value>& row, const char* name) const {
+    const db::Value& v = Col(row, name);
+    return v.IsNull() ? std::string() : v.AsString();
+  }
+};
+
+std::vector<std::string> WebInsertLines(bool leave, const WebRows& web,
+                                        const std::vector<db::Value>& row, bool daily, int sheet) {
+  std::vector<std::string> lines = {
+      leave ? " Insert Into TmpMor" : " Insert Into TmpMam",
+      leave ? " (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, Descript, "
+              "RecDate, IsDaily, ClockOrWeb, OldPageNo, Indecisive)"
+            : " (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, Descript, "
+              "IssueDate, City, Location, IsDaily, ClockOrWeb, OldPageNo, Indecisive)",
+      " Values",
+      " (" + std::to_string(sheet) + ",",
+      " " + q(web.Text(row, "PerNo")) + ", " + q(web.Text(row, "BeginDate")) + ",",
+      " " + q(web.Text(row, "BeginTime")) + ", " + q(web.Text(row, "EndDate")) + ",",
+      " " + q(web.Text(row, "EndTime")) + ", " + web.Text(row, "Type") + ","};
+  if (leave) {
+    lines.push_back(" CAST(:PuserDescription AS CHAR(230)), " + q(web.Text(row, "RecDate")) + ", ");
+  } else {
+    lines.push_back(" CAST(:PuserDescription AS CHAR(230)), " + q(web.Text(row, "IssueDate")) +
+                    ",");
+    lines.push_back(web.Col(row, "City").IsNull()
+                        ? " 0, " + q(web.Text(row, "Location")) + ", "
+                        : " " + web.Text(row, "City") + ", " + q(web.Text(row, "Location")) + ", ");
+  }
+  lines.push_back(daily ? q("1") : q("0"));
+  lines.push_back(", " + q("1") + ", " + web.Text(row, "PageNo") + ", 0)");
+  return lines;
+}
+
+// Approved, untransferred web requests: whole-day ones under the day tables' sheet numbers,
+// hourly ones after the clock requests'. A request that cannot be read is reported once and
+// stays untransferred; a failing insert is reported and the next request follows.
+void InsertWebRequests(Preparation& w, const std::set<std::int64_t>& types) {
+  const bool leave = w.a.PerMissionType == TPerMissionType::prMor;
+  db::Connection& year = *w.a.YearDBConnection;
+  const std::string base = w.a.DataBaseName;
+  year.Execute(
+      JoinLines({leave ? " Update AskAbsence Set IsDaily = Cast(M.IsDaily As bit) "
+                       : " Update AskMission Set IsDaily = Cast(M.IsDaily As bit) ",
+                 " From " + base + (leave ? "..MorType as M " : "..MamType as M "),
+                 leave ? " Where AskAbsence.Type = M.Code And AskAbsence.IsApproved = 1 And "
+                         "AskAbsence.IsTransfer = 0 "
+                       : " Where AskMission.Type = M.Code And AskMission.IsApproved = 1 And "
+                         "AskMission.IsTransfer = 0 "}));
+  int dayPage = FirstInt(
+      year, leave ? " Select Max(PageNo) From DayMor " : " Select Max(PageNo) From DayMam ");
+  const db::ResultSet set = year.Execute(
+      (leave ? std::string(" Select * From AskAbsence Where IsApproved = 1 And IsTransfer = 0 ")
+             : std::string(" Select * From AskMission Where IsApproved = 1 And IsTransfer = 0 ")) +
+      " And ((Not Exists (Select PerNo From " + base +
+      "..CSSPerTemp)) Or (PerNo In (Select PerNo From " + base + "..CSSPerTemp))) ");
+  const WebRows web{set};
+  const int yearNo = util::ParseInt<int>(Trim(w.a.CurrentYear_YYYY)).value_or(0);
+  for (const auto& row : set.rows) {
+    const WebRequest r{web.Text(row, "PageNo"),    web.Text(row, "PerNo"),
+                       web.Text(row, "Type"),      web.Text(row, "BeginDate"),
+                       web.Text(row, "BeginTime"), web.Text(row, "EndDate"),
+                       web.Text(row, "EndTime"),   web.Col(row, "IsDaily").AsInteger() != 0};
+    const std::string fault = WebRequestFault(r, leave, types, yearNo);
+    if (!fault.empty()) {
+      w.Report(r.perno, std::string(leave ? "Web leave request " : "Web mission request ") +
+                            (r.page.empty() ? "without a sheet number" : Trim(r.page)) +
+                            " skipped and kept untransferred: " + fault);
+      continue;
+    }
+    const int sheet = r.daily ? ++dayPage : ++w.page;
+    db::Dataset insert(year);
+    insert.SetSQL(WebInsertLines(leave, web, row, r.daily, sheet));
+    insert.SetParam("PuserDescription", web.Col(row, "userDescription"));
+    try {
+      insert.ExecSQL();
+      ++w.result.Prepared;
+    } catch (const std::exception& e) {
+      w.Report(r.perno, std::string(leave ? "Web leave request " : "Web mission request ") +
+                            Trim(r.page) + " not prepared: " + e.what());
+    }
+  }
+}
+
+void WriteReports(const TPermissionArgs& a, const std::vector<PendingReport>& reports) {
+  for (const PendingReport& r : reports) {
+    if (r.once && a.AInsertCalcLogOnce)
+      a.AInsertCalcLogOnce(r.perno, r.text);
+    else if (a.AInsertCalcLog)
+      a.AInsertCalcLog(r.perno, r.text);
+  }
+}
+
+std::set<std::int64_t> TypeCodes(db::Connection& main, bool leave) {
+  std::set<std::int64_t> codes;
+  const db::ResultSet r =
+      main.Execute(leave ? " Select Code From MorType " : " Select Code From MamType ");
+  for (const auto& row : r.rows)
+    if (!row[0].IsNull()) codes.insert(row[0].AsInteger());
+  return codes;
+}
+
+}  // namespace
+
 void TTransferUtils::PreparePermission(TPermissionArgs& a, TPermissionTransferResult& result) {
   const auto state = [&](const std::string& text) {
     if (a.ADeclareState) a.ADeclareState(text);
   };
-  const auto report = [&](const std::string& perno, const std::string& text) {
-    ++result.Reported;
-    if (a.AInsertCalcLog) a.AInsertCalcLog(perno, text);
-  };
   const TPerMissionType kind = a.PerMissionType;
   db::Connection& year = *a.YearDBConnection;
-  const std::string today = Mid(a.CurrentDate_YYMMDD, 5, 5);
-  year.Execute(kind == TPerMissionType::prMor   ? " Delete from TmpMor "
-               : kind == TPerMissionType::prMam ? " Delete from TmpMam "
-                                                : "Delete from TmpSLate ");
-  // Clock source.
+  std::vector<PendingReport> reports;
+  Preparation w{a, result, reports};
+  // The punches are paired and the dictionaries read first; then the intermediate table is
+  // rebuilt in one transaction of the year connection.
   state(kind == TPerMissionType::prMor   ? "واكشي اطلاعات برگه هاي مرخصي"
         : kind == TPerMissionType::prMam ? "واكشي اطلاعات برگه هاي ماموريت"
                                          : "واكشي اطلاعات برگه هاي تاخير سرويس");
@@ -149,258 +403,127 @@ void TTransferUtils::PreparePermission(TPermissionArgs& a, TPermissionTransferRe
   qp.Open();
   state("جفت كردن برگه هاي مجوز");
   TPermissionList list;
-  ConfirmPermission(qp, a.CurrentYear_YYYY, a.CurrentDate_YYMMDD, kind, list, *a.PermissionRecList,
-                    *a.Scratch, report);
+  ConfirmPermission(
+      qp, a.CurrentYear_YYYY, a.CurrentDate_YYMMDD, kind, list, *a.PermissionRecList, *a.Scratch,
+      [&](const std::string& perno, const std::string& text) { w.Report(perno, text); });
   qp.Close();
-  state("پركردن جدول مياني");
-  int page =
-      FirstInt(year, kind == TPerMissionType::prMor   ? " Select Max(PageNo) From Morkhasi "
-                     : kind == TPerMissionType::prMam ? " Select Max(PageNo) From Mission "
-                                                      : " Select Max(PageNo) From ServLate ");
   const auto codes = SpecCardCodeMap(kind, *a.MainDBConnection);
-  for (int i = 0; i < list.Count(); ++i) {
-    const TPermissioninfo p = list.Item(i);
-    const std::string B = AdjustTime(p.BEGINTIME, a.Rounding);
-    const std::string E = AdjustTime(p.ENDTIME, a.Rounding);
-    const std::string key = Trim(p.SpecCardNo) + Trim(p.ClockKey);
-    std::string type;
-    for (const auto& [k, v] : codes) {
-      if (k == key) {
-        type = v;
-        break;
-      }
-    }
-    const bool indecisive =
-        p.ENDDATE + p.ENDTIME <= p.BEGINDATE + p.BEGINTIME || p.ShiftType == 3 || p.Uncertain;
-    ++page;
-    const std::string values = "('" + p.Perno + "','" + p.BEGINDATE + "','" + B + "','" +
-                               p.ENDDATE + "','" + E + "','" + std::to_string(page) + "',";
-    const std::string tail = std::string(indecisive ? "1" : "0") + "," + std::to_string(p.Rec1) +
-                             "," + std::to_string(p.Rec2) + ",";
-    std::string sql;
-    if (kind == TPerMissionType::prSlate) {
-      sql = JoinLines({"INSERT INTO tmpSLate",
-                       "(PerNo,BeginDate,BeginTime,EndDate,EndTime,PageNo,DESCRIPT,RecDate,"
-                       "INDECISIVE,Rec1,Rec2,ShiftType)",
-                       "VALUES",
-                       values + "'','" + today + "'," + tail + std::to_string(p.ShiftType) + ")"});
-    } else {
-      // A request without a type would make an invalid statement: reported, not written.
-      if (Trim(type).empty()) {
-        report(p.Perno, "نوع برگه مشخص نيست پرسنل: " + p.Perno + " شروع: " + p.BEGINDATE + "  " +
-                            p.BEGINTIME + " خاتمه: " + p.ENDDATE + " " + p.ENDTIME);
-        continue;
-      }
-      sql = JoinLines(
-          {kind == TPerMissionType::prMor ? "INSERT INTO tmpMor" : "INSERT INTO tmpMam",
-           kind == TPerMissionType::prMor
-               ? "(PerNo,BeginDate,BeginTime,EndDate,EndTime,PageNo,Type,DESCRIPT,RecDate,"
-                 "INDECISIVE,Rec1,Rec2,IsDaily)"
-               : "(PerNo,BeginDate,BeginTime,EndDate,EndTime,PageNo,Type,DESCRIPT,IssueDate,"
-                 "INDECISIVE,Rec1,Rec2,IsDaily)",
-           "VALUES", values + type + ",'','" + today + "'," + tail + "'0')"});
-    }
-    try {
-      year.Execute(sql);
-      ++result.Prepared;
-    } catch (const std::exception& e) {
-      report(p.Perno, std::string(e.what()) + "Perno: " + p.Perno + " Enter: " + p.BEGINDATE +
-                          "  " + p.BEGINTIME + " Exit: " + p.ENDDATE + " " + p.ENDTIME +
-                          " CalcDate: " + p.CalDate);
-    }
+  const bool web = kind != TPerMissionType::prSlate && a.WebTablesExist;
+  const std::set<std::int64_t> types =
+      web ? TypeCodes(*a.MainDBConnection, kind == TPerMissionType::prMor)
+          : std::set<std::int64_t>{};
+  try {
+    db::RunInTransaction(year, [&] {
+      year.Execute(kind == TPerMissionType::prMor   ? " Delete from TmpMor "
+                   : kind == TPerMissionType::prMam ? " Delete from TmpMam "
+                                                    : "Delete from TmpSLate ");
+      state("پركردن جدول مياني");
+      w.page =
+          FirstInt(year, kind == TPerMissionType::prMor   ? " Select Max(PageNo) From Morkhasi "
+                         : kind == TPerMissionType::prMam ? " Select Max(PageNo) From Mission "
+                                                          : " Select Max(PageNo) From ServLate ");
+      InsertClockRequests(w, list, codes);
+      if (!web) return;
+      state(kind == TPerMissionType::prMor ? "در حال آماده سازي برگه هاي مرخصي از جداول وب"
+                                           : "در حال آماده سازي برگه هاي مأموريت از جداول وب");
+      InsertWebRequests(w, types);
+    });
+  } catch (...) {
+    WriteReports(a, reports);
+    throw;
   }
-
-  // Web source: approved, untransferred requests, whole-day ones under the day tables'
-  // sheet numbers, hourly ones after the clock requests'.
-  if (kind == TPerMissionType::prSlate || !a.WebTablesExist) return;
-  const bool leave = kind == TPerMissionType::prMor;
-  const std::string base = a.DataBaseName;
-  const std::string W = " And ((Not Exists (Select PerNo From " + base +
-                        "..CSSPerTemp)) Or (PerNo In (Select PerNo From " + base +
-                        "..CSSPerTemp))) ";
-  state(leave ? "در حال آماده سازي برگه هاي مرخصي از جداول وب"
-              : "در حال آماده سازي برگه هاي مأموريت از جداول وب");
-  year.Execute(
-      JoinLines({leave ? " Update AskAbsence Set IsDaily = Cast(M.IsDaily As bit) "
-                       : " Update AskMission Set IsDaily = Cast(M.IsDaily As bit) ",
-                 " From " + base + (leave ? "..MorType as M " : "..MamType as M "),
-                 leave ? " Where AskAbsence.Type = M.Code And AskAbsence.IsApproved = 1 And "
-                         "AskAbsence.IsTransfer = 0 "
-                       : " Where AskMission.Type = M.Code And AskMission.IsApproved = 1 And "
-                         "AskMission.IsTransfer = 0 "}));
-  int dayPage = FirstInt(
-      year, leave ? " Select Max(PageNo) From DayMor " : " Select Max(PageNo) From DayMam ");
-  const db::ResultSet web = year.Execute(
-      (leave ? std::string(" Select * From AskAbsence Where IsApproved = 1 And IsTransfer = 0 ")
-             : std::string(" Select * From AskMission Where IsApproved = 1 And IsTransfer = 0 ")) +
-      W);
-  const auto col = [&](const std::vector<db::Value>& row, const char* name) -> const db::Value& {
-    for (std::size_t c = 0; c < web.columns.size(); ++c) {
-      std::string n = web.columns[c], m = name;
-      for (char& ch : n) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-      for (char& ch : m) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-      if (n == m) return row[c];
-    }
-    throw db::DbError(std::string("Invalid column name '") + name + "'.");
-  };
-  const auto text = [&](const std::vector<db::Value>& row, const char* name) {
-    const db::Value& v = col(row, name);
-    return v.IsNull() ? std::string() : v.AsString();
-  };
-  for (const auto& row : web.rows) {
-    const bool daily = !col(row, "IsDaily").IsNull() && col(row, "IsDaily").AsInteger() != 0;
-    const int sheet = daily ? ++dayPage : ++page;
-    std::vector<std::string> lines = {
-        leave ? " Insert Into TmpMor" : " Insert Into TmpMam",
-        leave ? " (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, Descript, "
-                "RecDate, IsDaily, ClockOrWeb, OldPageNo, Indecisive)"
-              : " (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, Descript, "
-                "IssueDate, City, Location, IsDaily, ClockOrWeb, OldPageNo, Indecisive)",
-        " Values",
-        " (" + std::to_string(sheet) + ",",
-        " " + q(text(row, "PerNo")) + ", " + q(text(row, "BeginDate")) + ",",
-        " " + q(text(row, "BeginTime")) + ", " + q(text(row, "EndDate")) + ",",
-        " " + q(text(row, "EndTime")) + ", " + text(row, "Type") + ","};
-    if (leave) {
-      lines.push_back(" CAST(:PuserDescription AS CHAR(230)), " + q(text(row, "RecDate")) + ", ");
-    } else {
-      lines.push_back(" CAST(:PuserDescription AS CHAR(230)), " + q(text(row, "IssueDate")) + ",");
-      lines.push_back(col(row, "City").IsNull()
-                          ? " 0, " + q(text(row, "Location")) + ", "
-                          : " " + text(row, "City") + ", " + q(text(row, "Location")) + ", ");
-    }
-    lines.push_back(daily ? q("1") : q("0"));
-    lines.push_back(", " + q("1") + ", " + text(row, "PageNo") + ", 0)");
-    db::Dataset insert(year);
-    insert.SetSQL(lines);
-    insert.SetParam("PuserDescription", col(row, "userDescription"));
-    insert.ExecSQL();
-    ++result.Prepared;
-  }
+  WriteReports(a, reports);
 }
 
-void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result) {
-  const TPerMissionType kind = a.PerMissionType;
-  const std::string R = TmpTable(kind);
-  const bool web = a.WebTablesExist;  // the service's web flags
-  const bool fields = a.ExistWebFields;
-  const std::string P = a.UnCertainState ? " and t1.Indecisive = 0 " : "";
-  const std::string P2 = a.UnCertainState ? " and Indecisive = 0 " : "";
-  const auto report = [&](const std::string& perno, const std::string& text) {
-    if (a.AInsertCalcLog) a.AInsertCalcLog(perno, text);
-  };
-  const auto state = [&](const std::string& text) {
-    if (a.ADeclareState) a.ADeclareState(text);
-  };
-  std::vector<std::string> statements;
-  const std::string notDaily = "(" + R + ".IsDaily <> " + q("1") + ")";
-  const std::string isDaily = "(" + R + ".IsDaily = " + q("1") + ")";
-  if (kind != TPerMissionType::prSlate) {
-    const bool leave = kind == TPerMissionType::prMor;
-    statements.push_back("Update " + R + " Set Descript = null Where IsDaily <> " + q("1"));
-    for (const Note& n : kNotes) {
-      statements.push_back(JoinLines({"update " + R,
-                                      "set Descript = Rtrim(isnull(" + R + ".Descript,''))+'" +
-                                          n.label + "'+cast (t1.pageno as varchar(10))+' '",
-                                      std::string("from ") + n.table + " t1", "where",
-                                      n.hourly ? TestH(R, "t1") : TestD(R),
-                                      " and (t1.perno = " + R + ".PERNO)", " And " + notDaily}));
-    }
-    statements.push_back(
-        JoinLines({"update " + R, "set Indecisive = 2", "where (ltrim(DESCRIPT) <> '' )",
-                   " And (IsDaily <> " + q("1") + ")"}));
-    if (web) {
-      statements.push_back(
-          leave ? " UPDATE TmpMor SET Descript = CAST(A.userDescription AS CHAR(230)) FROM "
-                  "TmpMor T INNER JOIN AskAbsence A ON (A.PAGENO = T.OldPageNo) WHERE "
-                  "(T.Descript IS NULL OR T.Descript = '') "
-                : " UPDATE TmpMam SET Descript = CAST(A.userDescription AS CHAR(230)) FROM "
-                  "TmpMam T INNER JOIN AskMission A ON (A.PAGENO = T.OldPageNo) WHERE "
-                  "(T.Descript IS NULL OR T.Descript = '') AND (A.IsDaily <> '1') ");
-    }
-    if (leave) {
-      statements.push_back(JoinLines(
-          {" Insert Into Morkhasi (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
-           "INDECISIVE,RECDATE,TYPE " +
-               std::string(fields ? ", SodrinPageNo " : "") + ") ",
-           "select t1.PAGENO,t1.PERNO,t1.BEGINDATE,t1.BEGINTIME,cast(t1.DESCRIPT as char(230)),"
-           "t1.ENDDATE,t1.ENDTIME,t1.INDECISIVE,t1.RECDATE,t1.TYPE " +
-               std::string(fields ? ", t1.OldPageNo " : ""),
-           "From TmpMor t1 ",
-           "left outer join Morkhasi t2 on t2.PAGENO = t1.PAGENO and t2.PERNO = t1.PERNO ",
-           "where (t2.PAGENO is null) and (t1.INDECISIVE <> 2) ",
-           "And (t1.IsDaily <> " + q("1") + ") ", P}));
-    } else {
-      statements.push_back(JoinLines(
-          {"insert into Mission (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
-           "ISSUEDATE,TYPE,CITY,LOCATION " +
-               std::string(fields ? ", SodrinPageNo " : "") + ") ",
-           "select t1.PAGENO,t1.PERNO,t1.BEGINDATE,t1.BEGINTIME,t1.DESCRIPT,t1.ENDDATE,"
-           "t1.ENDTIME,t1.ISSUEDATE,t1.TYPE, t1.CITY, t1.LOCATION " +
-               std::string(fields ? ", t1.OldPageNo " : ""),
-           "from TmpMam t1 ",
-           "left outer join Mission t2 on t2.PAGENO = t1.PAGENO and t2.PERNO = t1.PERNO ",
-           "where (t2.PAGENO is null) And (t1.INDECISIVE <> 2) ",
-           "And (t1.IsDaily <> " + q("1") + ") ", P}));
-    }
-    if (web) {
-      statements.push_back(" Update " + R + " Set Indecisive = 0 Where IsDaily = " + q("1") + " ");
-      for (const Note& n : kNotes) {
-        statements.push_back(
-            JoinLines({" Update " + R,
-                       " Set Descript = RTrim(IsNull(" + R + ".Descript, '')) + '" + n.label +
-                           "' + Cast(t1.PageNo As Varchar(10)) + ' '",
-                       " , Indecisive = 2", std::string(" From ") + n.table + " t1", " Where",
-                       n.hourly ? TestD(R) : TestW3(R), " And (t1.PerNo = " + R + ".PerNo)",
-                       " And " + isDaily}));
-      }
-      if (leave) {
-        statements.push_back(JoinLines(
-            {" Insert Into DayMor (PageNo, PerNo, BeginDate, Descript, EndDate, RecDate, Type " +
-                 std::string(fields ? ", SodrinPageNo " : "") + ") ",
-             " Select t1.PageNo, t1.PerNo, t1.BeginDate, t1.Descript, t1.EndDate, t1.RecDate, "
-             "t1.Type " +
-                 std::string(fields ? ", t1.OldPageNo " : ""),
-             " From TmpMor t1 ",
-             " Left Outer Join DayMor t2 on ((t2.PageNo = t1.PageNo) And (t2.PerNo = t1.PerNo))",
-             " Where (t2.PageNo is null) And (t1.Indecisive <> 2) ",
-             " And (t1.IsDaily = " + q("1") + ") ", P}));
-      } else {
-        statements.push_back(JoinLines(
-            {" Insert Into DayMam (PageNo, PerNo, BeginDate, City, Descript, EndDate, IssueDate, "
-             "Location, Type " +
-                 std::string(fields ? ", SodrinPageNo " : "") + ") ",
-             " Select t1.PageNo, t1.PerNo, t1.BeginDate, t1.City, t1.Descript, t1.EndDate, "
-             "t1.IssueDate, t1.Location, t1.Type" +
-                 std::string(fields ? ", t1.OldPageNo " : ""),
-             " From TmpMam t1 ",
-             " Left Outer Join DayMam t2 on ((t2.PageNo = t1.PageNo) And (t2.PerNo = t1.PerNo))",
-             " Where (t2.PageNo is null) And (t1.Indecisive <> 2) ",
-             " And (t1.IsDaily = " + q("1") + ") ", P}));
-        statements.push_back(JoinLines(
-            {" Insert Into MamDays (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime)",
-             " Select (Select PageNo From TmpMam As T Where M.PageNo = T.OldPageNo), M.PerNo, "
-             "M.BeginDate, M.BeginTime, M.EndDate, M.EndTime",
-             " From MissionHour As M Where Cast(PageNo As Varchar(20)) + '_' + PerNo In ",
-             " (Select Cast(OldPageNo As Varchar(20)) + '_' + PerNo From TmpMam Where IsDaily = " +
-                 q("1") + " And Indecisive <> 2)"}));
-      }
-    }
-  } else {
-    statements.push_back(
-        JoinLines({"update TmpSLate set INDECISIVE = 2", "where  exists",
-                   "(select PageNo from ServLate t3 where", TestH("TmpSLate", "t3"),
-                   " and t3.perno =  TmpSLate.PERNO", ")"}));
-    statements.push_back(JoinLines(
-        {"insert into ServLate (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
-         "RECDATE,SHIFTTYPE,INDECISIVE )",
-         "select t1.PAGENO,t1.PERNO,t1.BEGINDATE,t1.BEGINTIME,t1.DESCRIPT,t1.ENDDATE,t1.ENDTIME,"
-         "t1.RECDATE,t1.SHIFTTYPE,t1.INDECISIVE from TmpSLate t1",
-         "left outer join ServLate t2 on t2.PAGENO = t1.PAGENO and t2.PERNO = t1.PERNO",
-         "where t2.PAGENO is null and t1.INDECISIVE <> 2", P}));
-  }
+namespace {
 
-  // The clean-up of the moved requests (and the web requests marked as transferred).
+// The statements of a kind's transfer in the order they run, with the requests that
+// overlap another request of the same run noted before each move.
+struct TransferStatements {
+  std::vector<std::string> hourlyNotes, hourlyDescriptions, hourlyMove, dailyNotes, dailyMove,
+      cleanup;
+};
+
+std::string HourlyNote(const std::string& R, const Note& n) {
+  return JoinLines({"update " + R,
+                    "set Descript = Rtrim(isnull(" + R + ".Descript,''))+'" + n.label +
+                        "'+cast (t1.pageno as varchar(10))+' '",
+                    std::string("from ") + n.table + " t1", "where",
+                    n.hourly ? TestH(R, "t1") : TestD(R), " and (t1.perno = " + R + ".PERNO)",
+                    " And (" + R + ".IsDaily <> " + q("1") + ")"});
+}
+
+std::string DailyNote(const std::string& R, const Note& n) {
+  return JoinLines({" Update " + R,
+                    " Set Descript = RTrim(IsNull(" + R + ".Descript, '')) + '" + n.label +
+                        "' + Cast(t1.PageNo As Varchar(10)) + ' '",
+                    " , Indecisive = 2", std::string(" From ") + n.table + " t1", " Where",
+                    n.hourly ? TestD(R) : TestW3(R), " And (t1.PerNo = " + R + ".PerNo)",
+                    " And (" + R + ".IsDaily = " + q("1") + ")"});
+}
+
+std::string HourlyMove(bool leave, bool fields, const std::string& P) {
+  if (leave) {
+    return JoinLines(
+        {" Insert Into Morkhasi (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
+         "INDECISIVE,RECDATE,TYPE " +
+             std::string(fields ? ", SodrinPageNo " : "") + ") ",
+         "select t1.PAGENO,t1.PERNO,t1.BEGINDATE,t1.BEGINTIME,cast(t1.DESCRIPT as char(230)),"
+         "t1.ENDDATE,t1.ENDTIME,t1.INDECISIVE,t1.RECDATE,t1.TYPE " +
+             std::string(fields ? ", t1.OldPageNo " : ""),
+         "From TmpMor t1 ",
+         "left outer join Morkhasi t2 on t2.PAGENO = t1.PAGENO and t2.PERNO = t1.PERNO ",
+         "where (t2.PAGENO is null) and (t1.INDECISIVE <> 2) ",
+         "And (t1.IsDaily <> " + q("1") + ") ", P});
+  }
+  return JoinLines(
+      {"insert into Mission (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
+       "ISSUEDATE,TYPE,CITY,LOCATION " +
+           std::string(fields ? ", SodrinPageNo " : "") + ") ",
+       "select t1.PAGENO,t1.PERNO,t1.BEGINDATE,t1.BEGINTIME,t1.DESCRIPT,t1.ENDDATE,"
+       "t1.ENDTIME,t1.ISSUEDATE,t1.TYPE, t1.CITY, t1.LOCATION " +
+           std::string(fields ? ", t1.OldPageNo " : ""),
+       "from TmpMam t1 ",
+       "left outer join Mission t2 on t2.PAGENO = t1.PAGENO and t2.PERNO = t1.PERNO ",
+       "where (t2.PAGENO is null) And (t1.INDECISIVE <> 2) ", "And (t1.IsDaily <> " + q("1") + ") ",
+       P});
+}
+
+std::vector<std::string> DailyMove(bool leave, bool fields, const std::string& P) {
+  if (leave) {
+    return {JoinLines(
+        {" Insert Into DayMor (PageNo, PerNo, BeginDate, Descript, EndDate, RecDate, Type " +
+             std::string(fields ? ", SodrinPageNo " : "") + ") ",
+         " Select t1.PageNo, t1.PerNo, t1.BeginDate, t1.Descript, t1.EndDate, t1.RecDate, "
+         "t1.Type " +
+             std::string(fields ? ", t1.OldPageNo " : ""),
+         " From TmpMor t1 ",
+         " Left Outer Join DayMor t2 on ((t2.PageNo = t1.PageNo) And (t2.PerNo = t1.PerNo))",
+         " Where (t2.PageNo is null) And (t1.Indecisive <> 2) ",
+         " And (t1.IsDaily = " + q("1") + ") ", P})};
+  }
+  return {
+      JoinLines(
+          {" Insert Into DayMam (PageNo, PerNo, BeginDate, City, Descript, EndDate, IssueDate, "
+           "Location, Type " +
+               std::string(fields ? ", SodrinPageNo " : "") + ") ",
+           " Select t1.PageNo, t1.PerNo, t1.BeginDate, t1.City, t1.Descript, t1.EndDate, "
+           "t1.IssueDate, t1.Location, t1.Type" +
+               std::string(fields ? ", t1.OldPageNo " : ""),
+           " From TmpMam t1 ",
+           " Left Outer Join DayMam t2 on ((t2.PageNo = t1.PageNo) And (t2.PerNo = t1.PerNo))",
+           " Where (t2.PageNo is null) And (t1.Indecisive <> 2) ",
+           " And (t1.IsDaily = " + q("1") + ") ", P}),
+      JoinLines(
+          {" Insert Into MamDays (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime)",
+           " Select (Select PageNo From TmpMam As T Where M.PageNo = T.OldPageNo), M.PerNo, "
+           "M.BeginDate, M.BeginTime, M.EndDate, M.EndTime",
+           " From MissionHour As M Where Cast(PageNo As Varchar(20)) + '_' + PerNo In ",
+           " (Select Cast(OldPageNo As Varchar(20)) + '_' + PerNo From TmpMam Where IsDaily = " +
+               q("1") + " And Indecisive <> 2)"})};
+}
+
+std::vector<std::string> Cleanup(TPerMissionType kind, bool web, const std::string& P2) {
   std::vector<std::string> cleanup;
   if (kind == TPerMissionType::prMor) {
     if (web) {
@@ -441,7 +564,118 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
                                  "where cast(PageNo as varchar(20))+'_'+Perno  in (select "
                                  "cast(PageNo as varchar(20))+'_'+Perno from ServLate)"}));
   }
+  return cleanup;
+}
 
+TransferStatements BuildTransferStatements(const TPermissionArgs& a) {
+  const TPerMissionType kind = a.PerMissionType;
+  const std::string R = TmpTable(kind);
+  const bool web = a.WebTablesExist;  // the service's web flags
+  const std::string P = a.UnCertainState ? " and t1.Indecisive = 0 " : "";
+  const std::string P2 = a.UnCertainState ? " and Indecisive = 0 " : "";
+  TransferStatements st;
+  st.cleanup = Cleanup(kind, web, P2);
+  if (kind == TPerMissionType::prSlate) {
+    st.hourlyNotes.push_back(
+        JoinLines({"update TmpSLate set INDECISIVE = 2", "where  exists",
+                   "(select PageNo from ServLate t3 where", TestH("TmpSLate", "t3"),
+                   " and t3.perno =  TmpSLate.PERNO", ")"}));
+    st.hourlyMove.push_back(JoinLines(
+        {"insert into ServLate (PAGENO,PERNO,BEGINDATE,BEGINTIME,DESCRIPT,ENDDATE,ENDTIME,"
+         "RECDATE,SHIFTTYPE,INDECISIVE )",
+         "select t1.PAGENO,t1.PERNO,t1.BEGINDATE,t1.BEGINTIME,t1.DESCRIPT,t1.ENDDATE,t1.ENDTIME,"
+         "t1.RECDATE,t1.SHIFTTYPE,t1.INDECISIVE from TmpSLate t1",
+         "left outer join ServLate t2 on t2.PAGENO = t1.PAGENO and t2.PERNO = t1.PERNO",
+         "where t2.PAGENO is null and t1.INDECISIVE <> 2", P}));
+    return st;
+  }
+  const bool leave = kind == TPerMissionType::prMor;
+  st.hourlyNotes.push_back("Update " + R + " Set Descript = null Where IsDaily <> " + q("1"));
+  for (const Note& n : kNotes) st.hourlyNotes.push_back(HourlyNote(R, n));
+  st.hourlyNotes.push_back(
+      JoinLines({"update " + R, "set Indecisive = 2", "where (ltrim(DESCRIPT) <> '' )",
+                 " And (IsDaily <> " + q("1") + ")"}));
+  if (web) {
+    st.hourlyDescriptions.push_back(
+        leave ? " UPDATE TmpMor SET Descript = CAST(A.userDescription AS CHAR(230)) FROM "
+                "TmpMor T INNER JOIN AskAbsence A ON (A.PAGENO = T.OldPageNo) WHERE "
+                "(T.Descript IS NULL OR T.Descript = '') "
+              : " UPDATE TmpMam SET Descript = CAST(A.userDescription AS CHAR(230)) FROM "
+                "TmpMam T INNER JOIN AskMission A ON (A.PAGENO = T.OldPageNo) WHERE "
+                "(T.Descript IS NULL OR T.Descript = '') AND (A.IsDaily <> '1') ");
+  }
+  st.hourlyMove.push_back(HourlyMove(leave, a.ExistWebFields, P));
+  if (!web) return st;
+  st.dailyNotes.push_back(" Update " + R + " Set Indecisive = 0 Where IsDaily = " + q("1") + " ");
+  for (const Note& n : kNotes) st.dailyNotes.push_back(DailyNote(R, n));
+  st.dailyMove = DailyMove(leave, a.ExistWebFields, P);
+  return st;
+}
+
+// One request of the intermediate table, as the collision check within a run reads it.
+struct TmpRequest {
+  std::string page, perno, begin, end;  // begin and end: date and time, or the days alone
+  bool moves = false;                   // certain enough to move in this run
+};
+
+bool Overlap(const TmpRequest& r, const TmpRequest& t, bool daily) {
+  if (daily) {
+    return (r.begin >= t.begin && r.begin <= t.end) || (r.end >= t.begin && r.end <= t.end) ||
+           (r.end >= t.end && r.begin <= t.begin);
+  }
+  return (r.begin >= t.begin && r.begin < t.end) || (r.end > t.begin && r.end <= t.end) ||
+         (r.end >= t.end && r.begin <= t.begin);
+}
+
+// Notes the requests (whole-day ones, or the others) that overlap an earlier request of the
+// same person moving in this run: the one with the lower sheet number moves, the other
+// collides as it would with that sheet on record (service late: marked only).
+void NoteCollisionsInRun(db::Connection& c, TPerMissionType kind, bool daily, bool certainOnly) {
+  const std::string R = TmpTable(kind);
+  const bool slate = kind == TPerMissionType::prSlate;
+  const std::string which = slate   ? ""
+                            : daily ? " And IsDaily = " + q("1")
+                                    : " And IsDaily <> " + q("1");
+  const db::ResultSet rows =
+      c.Execute(" Select PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Indecisive From " +
+                R + " Where Indecisive <> 2" + which + " Order By PerNo, PageNo ");
+  const auto text = [](const db::Value& v) {
+    return v.IsNull() ? std::string() : Trim(v.AsString());
+  };
+  const char* label = kind == TPerMissionType::prMor
+                          ? (daily ? "مرخصي روزانه: " : "مرخصي ساعتي: ")
+                          : (daily ? "ماموريت روزانه: " : "ماموريت ساعتي: ");
+  std::vector<TmpRequest> moving;  // of the current person
+  for (const auto& row : rows.rows) {
+    TmpRequest r{text(row[0]), row[1].IsNull() ? std::string() : row[1].AsString(),
+                 text(row[2]) + (daily ? "" : text(row[3])),
+                 text(row[4]) + (daily ? "" : text(row[5])),
+                 !certainOnly || (!row[6].IsNull() && row[6].AsInteger() == 0)};
+    if (!moving.empty() && moving.front().perno != r.perno) moving.clear();
+    const auto hit = std::find_if(moving.begin(), moving.end(),
+                                  [&](const TmpRequest& t) { return Overlap(r, t, daily); });
+    if (hit == moving.end()) {
+      if (r.moves) moving.push_back(r);
+      continue;
+    }
+    c.Execute(slate ? " Update TmpSLate Set INDECISIVE = 2 Where PageNo = " + r.page +
+                          " And PerNo = " + q(r.perno) + " "
+                    : " Update " + R + " Set Descript = RTrim(IsNull(Descript, '')) + " +
+                          q(label + hit->page + " ") + ", Indecisive = 2 Where PageNo = " + r.page +
+                          " And PerNo = " + q(r.perno) + which + " ");
+  }
+}
+
+}  // namespace
+
+void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result) {
+  const TPerMissionType kind = a.PerMissionType;
+  const std::string R = TmpTable(kind);
+  const auto state = [&](const std::string& text) {
+    if (a.ADeclareState) a.ADeclareState(text);
+  };
+  const TransferStatements st = BuildTransferStatements(a);
+  const std::string P2 = a.UnCertainState ? " and Indecisive = 0 " : "";
   const std::string yearName = a.DataBaseName + "_" + a.CurrentYear_YYYY;
   const std::string T = yearName + ".." +
                         (kind == TPerMissionType::prMor   ? "tmpMor"
@@ -459,12 +693,21 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
   // One transaction of the base connection; the year database's statements run there
   // after a USE. Reports are written once the transaction is settled.
   db::Connection& main = *a.MainDBConnection;
-  std::vector<std::pair<std::string, std::string>> reports;
+  std::vector<PendingReport> reports;
+  const auto run = [&](const std::vector<std::string>& statements) {
+    for (const std::string& sql : statements) main.Execute(sql);
+  };
   main.BeginTransaction();
   try {
     main.Execute(" USE [" + yearName + "] ");
     const int before = FirstInt(main, std::string("Select ") + moved_tables);
-    for (const std::string& sql : statements) main.Execute(sql);
+    run(st.hourlyNotes);
+    NoteCollisionsInRun(main, kind, false, a.UnCertainState);
+    run(st.hourlyDescriptions);
+    run(st.hourlyMove);
+    run(st.dailyNotes);
+    if (!st.dailyMove.empty()) NoteCollisionsInRun(main, kind, true, a.UnCertainState);
+    run(st.dailyMove);
     result.Moved = FirstInt(main, std::string("Select ") + moved_tables) - before;
     main.Execute(" USE [" + a.DataBaseName + "] ");
     if (a.PermissionRecList && !a.PermissionRecList->empty()) {
@@ -476,13 +719,13 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
         try {
           main.Execute(sql);
         } catch (const std::exception& e) {
-          reports.emplace_back("", e.what());
+          reports.push_back({"", e.what(), false});
         }
       }
     }
     state("حذف برگه هاي منتقل شده از جداول مياني");
     main.Execute(" USE [" + yearName + "] ");
-    for (const std::string& sql : cleanup) main.Execute(sql);
+    run(st.cleanup);
     result.Uncertain = FirstInt(main, "Select Count(*) From " + R + " Where INDECISIVE = 1");
     result.Collided = FirstInt(main, "Select Count(*) From " + R + " Where INDECISIVE = 2");
     main.Execute(" USE [" + a.DataBaseName + "] ");
@@ -493,9 +736,10 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
       main.Execute(" USE [" + a.DataBaseName + "] ");
     } catch (const std::exception&) {
     }
+    WriteReports(a, reports);
     throw;
   }
-  for (const auto& [perno, text] : reports) report(perno, text);
+  WriteReports(a, reports);
   state("");
 }
 
@@ -518,6 +762,13 @@ TPermissionArgs TDmTransfer::PermissionArgs(TPerMissionType kind) {
   a.QPermissionDemark = QPermissionDemark.get();
   a.ADeclareState = declare_state_;
   a.AInsertCalcLog = [this](const std::string& p, const std::string& c) { InsertCalcLog(p, c); };
+  a.AInsertCalcLogOnce = [this](const std::string& p, const std::string& c) {
+    try {
+      db::InsertCSSLogOnce(ADOConnection1(), ScheduleId, p, c);
+    } catch (const std::exception&) {
+      // A lost log row is not reported.
+    }
+  };
   return a;
 }
 

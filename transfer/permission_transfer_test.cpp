@@ -95,9 +95,10 @@ struct Scenario {
   K kind;
   std::string base_sql;  // punches and settings of the base database
   std::string year_sql;  // rows of the year database
-  const char* tmp_rows;  // PERNO|BEGINDATE|BEGINTIME|ENDDATE|ENDTIME|PAGENO|INDECISIVE|Rec1|Rec2|TYPE
-                         // or SHIFTTYPE
-  const char* moved;     // hourly rows " / " whole-day rows of the kind (ServLate alone)
+  const char*
+      tmp_rows;       // PERNO|BEGINDATE|BEGINTIME|ENDDATE|ENDTIME|PAGENO|INDECISIVE|Rec1|Rec2|TYPE
+                      // or SHIFTTYPE
+  const char* moved;  // hourly rows " / " whole-day rows of the kind (ServLate alone)
   const char* punches;   // REC|SPCARDTYPE|TRANSFERED left in ClockDmp
   const char* log_part;  // a text one CSSLog comment holds ("" = none)
 };
@@ -226,6 +227,51 @@ const Scenario kScenarios[] = {
     // Opened by an exit and closed by the schedule: never certain, left waiting.
     {"ServiceLateExitWaits", K::prSlate, Card(1, "1001", "05/10", "14:00", 2, 3, "S01"), "",
      "1001|05/10|14:00|05/10|15:00|1|1|1|0|3", "", "1|3|0", ""},
+    // A card entry after a card exit: the exit's row made the request, the entry's adds none.
+    {"CardEntryAfterACardExitLeftAlone", K::prMor,
+     Card(1, "1001", "05/10", "10:00", 2, 1, "L01") +
+         Card(2, "1001", "05/10", "12:00", 1, 1, "L01"),
+     "", "", "1|1001|05/10|10:00|05/10|12:00|21 / ", "1|0|0; 2|0|0", ""},
+    // An ordinary exit before a card entry opens the request (not the duty begin).
+    {"PreviousExitOpensTheRequest", K::prMor,
+     Punch(1, "1001", "05/10", "10:00", 2) + Card(2, "1001", "05/10", "12:00", 1, 1, "L01"), "", "",
+     "1|1001|05/10|10:00|05/10|12:00|21 / ", "1|0|0; 2|0|0", ""},
+    // Person 1003 works the night shift of 05/11 (22:00-06:00, day end 05/12 12:00): a card
+    // entry at 05/12 03:00 belongs to 05/11 and is opened by that shift's duty begin.
+    {"NightShiftEntryAfterMidnightBelongsToTheShiftDay", K::prMor,
+     Card(1, "1003", "05/12", "03:00", 1, 1, "L01"), "", "", "1|1003|05/11|22:00|05/12|03:00|21 / ",
+     "1|0|0", ""},
+    // An uncertain exit, or an uncertain closing entry, keeps the request waiting.
+    {"UncertainPunchesGiveIndecisive", K::prMor,
+     Card(1, "1001", "05/10", "08:00", 2, 1, "L01", "", 1) + Punch(2, "1001", "05/10", "09:00", 1) +
+         Card(3, "1001", "05/10", "10:00", 2, 1, "L01") + Punch(4, "1001", "05/10", "11:00", 1, 1),
+     "", "1001|05/10|08:00|05/10|09:00|1|1|1|2|21; 1001|05/10|10:00|05/10|11:00|2|1|3|4|21", " / ",
+     "1|1|0; 2|0|0; 3|1|0; 4|0|0", ""},
+    // Rounding to 15 minutes from 8 past: 10:07 down to 10:00, 12:08 up to 12:15.
+    {"RoundingOn", K::prMor,
+     "UPDATE SYSTEM SET Round = 1, RoundVal = 15, RoundBound = 8\n" +
+         Card(1, "1001", "05/10", "10:07", 2, 1, "L01") + Punch(2, "1001", "05/10", "12:08", 1),
+     "", "", "1|1001|05/10|10:00|05/10|12:15|21 / ", "1|0|0; 2|0|0", ""},
+    // A rest day with dates but no times: the begin is the day's 00:00, not a zero-length
+    // request waiting for ever.
+    {"CardEntryOnARestDayStartsAtMidnight", K::prMor,
+     Card(1, "1001", "05/14", "10:00", 1, 1, "L01"),
+     "INSERT INTO CalItem (CALCODE, DBEGINDATE, DBEGINTIME, DENDDATE, DENDTIME, EBEGINDATE, "
+     "EBEGINTIME, EENDDATE, EENDTIME, BBEGINDATE, BBEGINTIME, BENDDATE, BENDTIME, ENDDATE, "
+     "ENDTIME, "
+     "HOLIDAY) VALUES (1, '05/14', '', '05/14', '', '05/14', '', '05/14', '', '', '', '', '', "
+     "'05/14', '23:59', 1)",
+     "", "1|1001|05/14|00:00|05/14|10:00|21 / ", "1|0|0", ""},
+    // Punches the IO transfer already took (TRANSFERED = 1) leave ClockDmp with the request;
+    // one not taken yet only loses its card marks.
+    {"PunchesTakenByTheIoTransferDeleted", K::prMor,
+     kLeavePair + "UPDATE ClockDmp SET TRANSFERED = 1 WHERE REC = 1\n", "", "",
+     "1|1001|05/10|10:00|05/10|12:00|21 / ", "2|0|0", ""},
+    // A service late on record 07:00-08:00: the request 07:00-08:20 collides and stays.
+    {"ServiceLateCollisionKept", K::prSlate, Card(1, "1001", "05/10", "08:20", 1, 3, "S01"),
+     "INSERT INTO ServLate (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, SHIFTTYPE) "
+     "VALUES (4, '      1001', '05/10', '07:00', '05/10', '08:00', 1)",
+     "1001|05/10|07:00|05/10|08:20|5|2|0|1|1", "4|1001|05/10|07:00|05/10|08:00|1", "1|3|0", ""},
     {"MissionCardPair", K::prMam,
      Card(1, "1001", "05/10", "10:00", 2, 2, "M01") + Punch(2, "1001", "05/10", "12:00", 1), "", "",
      "1|1001|05/10|10:00|05/10|12:00|31 / ", "1|0|0; 2|0|0", ""},
@@ -238,15 +284,22 @@ TEST_P(PermissionScenario, RequestsPermissionsPunchesAndReports) {
   const Scenario& sc = GetParam();
   if (!sc.base_sql.empty()) srv_.Exec("Att", sc.base_sql);
   if (!sc.year_sql.empty()) srv_.Exec("Att_1399", sc.year_sql);
-  Run(sc.kind);
-  EXPECT_EQ(Tmp(sc.kind), sc.tmp_rows);
-  EXPECT_EQ(Moved(sc.kind), sc.moved);
-  EXPECT_EQ(Punches(), sc.punches);
-  const std::string log = Log();
-  if (*sc.log_part)
-    EXPECT_NE(log.find(sc.log_part), std::string::npos) << log;
-  else
-    EXPECT_EQ(log, "");
+  // A second run finds the same requests waiting, moves nothing twice and reports nothing
+  // again.
+  for (int pass = 1; pass <= 2; ++pass) {
+    SCOPED_TRACE(pass);
+    Run(sc.kind);
+    EXPECT_EQ(Tmp(sc.kind), sc.tmp_rows);
+    EXPECT_EQ(Moved(sc.kind), sc.moved);
+    EXPECT_EQ(Punches(), sc.punches);
+    const std::string log = Log();
+    if (*sc.log_part) {
+      EXPECT_NE(log.find(sc.log_part), std::string::npos) << log;
+      EXPECT_EQ(log.find(';'), std::string::npos) << log;
+    } else {
+      EXPECT_EQ(log, "");
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Permission, PermissionScenario, ::testing::ValuesIn(kScenarios),
@@ -379,6 +432,176 @@ TEST_F(PermissionTransferTest, ARunKilledBetweenItsStatementsLosesNothing) {
     Run(K::prMor);
     EXPECT_EQ(Moved(K::prMor), "1|1001|05/10|10:00|05/10|12:00|21 / ");
     EXPECT_EQ(Punches(), "1|0|0; 2|0|0");
+  }
+}
+
+// The schedule's window moments, shifted by the floating start of the day or not: a blank
+// time is the day's 00:00, and 24:00 or a shift past midnight lands on the next day.
+TEST(FloatShiftedTime, DateWithTheMinutesOfTheTime) {
+  struct Case {
+    const char *date, *time;
+    bool floating;
+    const char* expected;
+  } const cases[] = {
+      {"05/10", "15:00", false, "05/1015:00"}, {"05/14", "", false, "05/1400:00"},
+      {"05/10", "24:00", false, "05/1100:00"}, {"06/31", "24:00", false, "07/0100:00"},
+      {"05/10", "15:00", true, "05/1015:20"},  {"05/10", "23:50", true, "05/1100:10"},
+      {"05/14", "", true, "05/1400:20"},       {"", "", false, ""},
+  };
+  Tci day;
+  day.DBEGINTIME = "07:00";
+  Tcl cl;
+  cl.FirstIo = "05/1007:20";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.date) + " " + c.time);
+    Twg wg;
+    wg.FLOATCAL = c.floating;
+    wg.FLOATVAL = 30;
+    EXPECT_EQ(TTransferUtils::FloatShiftedTime(c.date, c.time, "05/10", day, wg, cl, "1399"),
+              c.expected);
+  }
+}
+
+// A web request that cannot be read is skipped, kept untransferred and reported once with
+// its sheet number; the clock request and the good web request of the same run move.
+struct BadWebRequest {
+  const char* name;
+  K kind;
+  std::string setup;   // year database: the bad request (sheet 40, person 1002)
+  const char* reason;  // the end of its CSSLog comment
+};
+
+const std::string kAskAbsenceNullable =
+    "DROP TABLE AskAbsence\n"
+    "CREATE TABLE AskAbsence (PageNo int NULL, PerNo char(10) NOT NULL, BeginDate char(5) NULL, "
+    "BeginTime char(5) NULL, EndDate char(5) NULL, EndTime char(5) NULL, Type int NULL, "
+    "userDescription nvarchar(230) NULL, RecDate char(5) NULL, IsDaily bit NULL, IsApproved bit "
+    "NULL, IsTransfer bit NULL)\n";
+
+const BadWebRequest kBadWebRequests[] = {
+    {"NullType", K::prMor,
+     AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 0) +
+         "UPDATE AskAbsence SET Type = NULL WHERE PageNo = 40\n",
+     "Web leave request 40 skipped and kept untransferred: no type"},
+    {"UnknownType", K::prMor, AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 777),
+     "Web leave request 40 skipped and kept untransferred: type 777 is not a leave type"},
+    {"NoSuchMonth", K::prMor, AskAbsence(40, "1002", "13/45", "09:00", "13/45", "10:00", 21),
+     "Web leave request 40 skipped and kept untransferred: begin date '13/45' is not a day of "
+     "1399"},
+    {"NotADate", K::prMor, AskAbsence(40, "1002", "05/11", "09:00", "xx/yy", "10:00", 21),
+     "Web leave request 40 skipped and kept untransferred: end date 'xx/yy' is not a day of 1399"},
+    {"Day31OfAThirtyDayMonth", K::prMor,
+     AskAbsence(40, "1002", "07/31", "09:00", "07/31", "10:00", 21),
+     "Web leave request 40 skipped and kept untransferred: begin date '07/31' is not a day of "
+     "1399"},
+    {"NotATime", K::prMor, AskAbsence(40, "1002", "05/11", "99:99", "05/11", "10:00", 21),
+     "Web leave request 40 skipped and kept untransferred: begin time '99:99' is not a time of "
+     "day"},
+    {"HourlyWithoutTimes", K::prMor, AskAbsence(40, "1002", "05/11", "", "05/11", "", 21),
+     "Web leave request 40 skipped and kept untransferred: begin time '' is not a time of day"},
+    {"EndsBeforeItBegins", K::prMor, AskAbsence(40, "1002", "05/11", "10:00", "05/11", "09:00", 21),
+     "Web leave request 40 skipped and kept untransferred: it ends before it begins"},
+    {"NullSheet", K::prMor,
+     kAskAbsenceNullable + AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 21) +
+         "UPDATE AskAbsence SET PageNo = NULL WHERE PageNo = 40\n",
+     "Web leave request without a sheet number skipped and kept untransferred: no sheet number"},
+    {"MissionWithALeaveType", K::prMam,
+     AskMission(40, "1002", "05/11", "09:00", "05/11", "10:00", 21, "x"),
+     "Web mission request 40 skipped and kept untransferred: type 21 is not a mission type"},
+    {"MissionWithoutType", K::prMam,
+     AskMission(40, "1002", "05/11", "09:00", "05/11", "10:00", 0, "x") +
+         "UPDATE AskMission SET Type = NULL WHERE PageNo = 40\n",
+     "Web mission request 40 skipped and kept untransferred: no type"},
+};
+
+class BadWebRequestTest : public PermissionTransferTest,
+                          public ::testing::WithParamInterface<BadWebRequest> {};
+
+TEST_P(BadWebRequestTest, SkippedKeptAndReportedOnceTheOthersMove) {
+  const BadWebRequest& c = GetParam();
+  const bool leave = c.kind == K::prMor;
+  srv_.Exec("Att", leave ? kLeavePair
+                         : Card(1, "1001", "05/10", "10:00", 2, 2, "M01") +
+                               Punch(2, "1001", "05/10", "12:00", 1));
+  srv_.Exec(
+      "Att_1399",
+      c.setup + (leave ? AskAbsence(41, "1001", "05/11", "09:00", "05/11", "10:00", 21)
+                       : AskMission(41, "1001", "05/11", "09:00", "05/11", "10:00", 31, "y")));
+  const std::string ask = leave ? "AskAbsence" : "AskMission";
+  const std::string type = leave ? "21" : "31";
+  const std::string moved =
+      "1|1001|05/10|10:00|05/10|12:00|" + type + "; 2|1001|05/11|09:00|05/11|10:00|" + type + " / ";
+  const std::string kept = std::string(c.name) == "NullSheet" ? "|0; 41|1" : "40|0; 41|1";
+  const std::string log = "1002|" + std::string(c.reason);
+  for (int pass = 1; pass <= 2; ++pass) {
+    SCOPED_TRACE(pass);
+    const TPermissionTransferResult r = Run(c.kind);
+    EXPECT_EQ(r.Reported, 1);
+    EXPECT_EQ(Moved(c.kind), moved);
+    EXPECT_EQ(Render(srv_.Query("Att_1399",
+                                "SELECT PageNo, IsTransfer FROM " + ask + " ORDER BY PageNo")),
+              kept);
+    EXPECT_EQ(Log(), log);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Permission, BadWebRequestTest, ::testing::ValuesIn(kBadWebRequests),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A request that overlaps another request moved in the same run collides as one that
+// overlaps a sheet on record: the lower sheet moves, the other is noted and stays (and its
+// web request stays untransferred).
+TEST_F(PermissionTransferTest, SameMissionByCardAndByWebMovesOnce) {
+  srv_.Exec("Att",
+            Card(1, "1001", "05/10", "10:00", 2, 2, "M01") + Punch(2, "1001", "05/10", "12:00", 1));
+  srv_.Exec("Att_1399", AskMission(60, "1001", "05/10", "10:00", "05/10", "12:00", 31, "site"));
+  const TPermissionTransferResult r = Run(K::prMam);
+  EXPECT_EQ(r.Moved, 1);
+  EXPECT_EQ(r.Collided, 1);
+  EXPECT_EQ(Moved(K::prMam), "1|1001|05/10|10:00|05/10|12:00|31 / ");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT PAGENO, INDECISIVE, Descript FROM TmpMam")),
+            "2|2|ماموريت ساعتي: 1");
+  EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskMission")), "0");
+  EXPECT_EQ(Punches(), "1|0|0; 2|0|0");
+}
+
+// Web leave requests of one run among themselves: each overlaps only what moves before it.
+TEST_F(PermissionTransferTest, WebRequestsOfOneRunCollideWithWhatMoves) {
+  struct Case {
+    const char* name;
+    std::string requests;
+    const char* moved;     // Morkhasi / DayMor
+    const char* tmp_left;  // PAGENO|INDECISIVE|Descript of TmpMor
+  } const cases[] = {
+      {"HourlyChain: 09-10 moves, 09:30-10:30 collides with it, 10:15-11 moves",
+       AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 21) +
+           AskAbsence(41, "1002", "05/11", "09:30", "05/11", "10:30", 21) +
+           AskAbsence(42, "1002", "05/11", "10:15", "05/11", "11:00", 21),
+       "1|1002|05/11|09:00|05/11|10:00|21; 3|1002|05/11|10:15|05/11|11:00|21 / ",
+       "2|2|مرخصي ساعتي: 1"},
+      {"AdjacentHoursAndOtherPersonsMoveAll",
+       AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 21) +
+           AskAbsence(41, "1002", "05/11", "10:00", "05/11", "11:00", 21) +
+           AskAbsence(42, "1001", "05/11", "09:00", "05/11", "10:00", 21),
+       "1|1002|05/11|09:00|05/11|10:00|21; 2|1002|05/11|10:00|05/11|11:00|21; "
+       "3|1001|05/11|09:00|05/11|10:00|21 / ",
+       ""},
+      {"WholeDaysOverlapping: the second whole-day leave collides",
+       AskAbsence(40, "1002", "05/11", "", "05/13", "", 22) +
+           AskAbsence(41, "1002", "05/13", "", "05/14", "", 22),
+       " / 1|1002|05/11|05/13|22", "2|2|webمرخصي روزانه: 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    srv_.Exec("Att_1399",
+              "DELETE FROM AskAbsence\nDELETE FROM Morkhasi\nDELETE FROM DayMor\nDELETE FROM "
+              "TmpMor\n" +
+                  c.requests);
+    Run(K::prMor);
+    EXPECT_EQ(Moved(K::prMor), c.moved);
+    EXPECT_EQ(Render(srv_.Query("Att_1399",
+                                "SELECT PAGENO, INDECISIVE, Descript FROM TmpMor ORDER BY PAGENO")),
+              c.tmp_left);
   }
 }
 

@@ -430,8 +430,9 @@ std::string TTransferUtils::FloatShiftedTime(const std::string& Date, const std:
     if (delta > wg.FLOATVAL) delta = wg.OverFloat ? 0 : wg.FLOATVAL;
     if (delta < 0) delta = 0;
   }
+  // A blank time (a rest day's window) is the day's 00:00; "24:00" is the next day's.
+  if (Blank(Date)) return Date + Time;
   int total = TZelCalcUtils::Text2Time2(Time) + delta;
-  if (delta == 0) return Date + Time;
   if (total >= 1440) {
     total -= 1440;
     date = TZelCalcUtils::IncDateH(CurrentYear_YYYY, Date, CurrentYear_YYYY);

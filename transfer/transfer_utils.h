@@ -207,6 +207,9 @@ struct TPermissionArgs {
   db::Dataset* QPermissionDemark = nullptr;
   TTransferUtilsDeclareState ADeclareState;
   TTransferUtilsInsertCalcLogTable AInsertCalcLog;
+  // A report of a request that is skipped and kept: written only when the person has no
+  // row with the same comment (none given: written as AInsertCalcLog).
+  TTransferUtilsInsertCalcLogTable AInsertCalcLogOnce;
 };
 
 class TTransferUtils {
@@ -249,7 +252,8 @@ class TTransferUtils {
                                 std::vector<std::string>& PermissionRecList, TTransferScratch& s,
                                 const TTransferUtilsInsertCalcLogTable& AInsertCalcLog);
   // The moment Date+Time shifted by the floating start of the day (see the work group's
-  // FLOATVAL), as "MM/DDHH:NN".
+  // FLOATVAL), as "MM/DDHH:NN": a blank time is the day's 00:00, and a moment at or past
+  // midnight ("24:00") falls on the next day of the year. A blank date is returned as given.
   static std::string FloatShiftedTime(const std::string& Date, const std::string& Time,
                                       const std::string& DBeginDate, const Tci& dayCi,
                                       const Twg& wg, const Tcl& cl,
@@ -265,12 +269,15 @@ class TTransferUtils {
   static std::vector<std::pair<std::string, std::string>> SpecCardCodeMap(
       TPerMissionType kind, db::Connection& MainDBConnection);
   // Empties the kind's intermediate table and fills it from the special-card punches and,
-  // for leave and mission, from the approved web requests. Counts into result.Prepared and
-  // result.Reported.
+  // for leave and mission, from the approved web requests whose sheet, type, days and times
+  // are readable (the others are reported once and stay untransferred). Counts into
+  // result.Prepared and result.Reported. The table's rows change in one transaction of the
+  // year connection: a failure leaves it as it was.
   static void PreparePermission(TPermissionArgs& a, TPermissionTransferResult& result);
   // Notes collisions, moves the requests that may move into the kind's permission tables,
   // tidies their punches and empties the moved ones out of the intermediate table: one
-  // transaction, so a run cut short moves nothing and the next run does it all.
+  // transaction, so a run cut short moves nothing and the next run does it all. A request
+  // that overlaps another request moved in the same run is noted as colliding.
   static void TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result);
 };
 
