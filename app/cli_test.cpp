@@ -49,38 +49,49 @@ class CliTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  // Starts zelkl-calc with the arguments; stdout and stderr go to files of the test.
-  pid_t Start(const std::vector<std::string>& args, const std::string& input = "") {
-    const fs::path in = root_ / "stdin.txt";
+  // Starts zelkl-calc with the arguments and the environment variables `env` ("NAME=value")
+  // added; stdout and stderr go to the files out.txt and err.txt of the folder `dir`.
+  pid_t StartIn(const fs::path& dir, const std::vector<std::string>& args,
+                const std::string& input = "", std::vector<std::string> env = {}) {
+    fs::create_directories(dir);
+    const fs::path in = dir / "stdin.txt";
     std::ofstream(in) << input;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (root_ / "out.txt").c_str(),
+    posix_spawn_file_actions_addopen(&actions, 1, (dir / "out.txt").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (root_ / "err.txt").c_str(),
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err.txt").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> all{ZEL_CALC_EXE};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, ZEL_CALC_EXE, &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawn(&pid, ZEL_CALC_EXE, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_EQ(rc, 0) << "cannot start " << ZEL_CALC_EXE;
     return pid;
   }
+  pid_t Start(const std::vector<std::string>& args, const std::string& input = "") {
+    return StartIn(root_, args, input);
+  }
 
-  Outcome Wait(pid_t pid) {
+  Outcome WaitIn(const fs::path& dir, pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
     Outcome o;
     o.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    o.out = ReadAll(root_ / "out.txt");
-    o.err = ReadAll(root_ / "err.txt");
+    o.out = ReadAll(dir / "out.txt");
+    o.err = ReadAll(dir / "err.txt");
     return o;
   }
+  Outcome Wait(pid_t pid) { return WaitIn(root_, pid); }
 
   Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
     return Wait(Start(args, input));
@@ -668,6 +679,207 @@ TEST_F(ProcessTest, CalculationKilledAtAnyMomentLeavesEveryDayWholeAndRerunsClea
     EXPECT_TRUE(Results() == reference) << "results differ from a clean run";
     EXPECT_EQ(HoldAmount(), "Amount\n0\n");
   }
+}
+
+// Programs that meet on the record intake of a small demo month: transfer commands and
+// schedule passes take the calculation hold, are refused by another's, and stop cleanly on
+// SIGTERM. An intake is held at the moments between its steps through the test pause of
+// the service (ZEL_TEST_INTAKE_PAUSE), so that nothing depends on timing.
+class IntakeProcessTest : public CliTest {
+ protected:
+  static constexpr const char* kNow = "1399/08/03 09:00";
+
+  void SetUp() override {
+    CliTest::SetUp();
+    pause_ = root_ / "pause";
+    Outcome demo = RunAt(kNow, {"db", "demo", "--persons", "20"});
+    ASSERT_EQ(demo.exit_code, 0) << demo.err;
+  }
+
+  std::vector<std::string> Args(const fs::path& home, std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--home", home.string(), "--now", kNow});
+    return args;
+  }
+  // Starts a program that pauses before each intake step until the test lets it go.
+  pid_t StartPaused(const fs::path& dir, const std::vector<std::string>& args) {
+    return StartIn(dir, Args(home_, args), "", {"ZEL_TEST_INTAKE_PAUSE=" + pause_.string()});
+  }
+  // Waits until the program pauses (true) or ends (false); at most a minute.
+  bool Paused(pid_t pid) {
+    for (int i = 0; i < 6000; ++i) {
+      if (fs::exists(pause_)) return true;
+      siginfo_t info{};
+      if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == pid) {
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  void Resume() { fs::remove(pause_); }
+  // Lets a paused program run to its end.
+  Outcome Finish(const fs::path& dir, pid_t pid) {
+    while (Paused(pid)) Resume();
+    return WaitIn(dir, pid);
+  }
+
+  // Everything the intake and the calculation write, table by table, rows sorted.
+  std::string Intake(const fs::path& home) {
+    std::string all;
+    auto add = [&](const std::string& database, const std::string& table) {
+      Outcome o = Run(Args(home, {"sql", "--database", database, "SELECT * FROM " + table}));
+      EXPECT_EQ(o.exit_code, 0) << table << ": " << o.err;
+      std::istringstream lines(o.out);
+      std::vector<std::string> rows;
+      for (std::string line; std::getline(lines, line);) rows.push_back(line);
+      std::sort(rows.begin(), rows.end());
+      all += "-- " + table + "\n";
+      for (const auto& row : rows) all += row + "\n";
+    };
+    add("Att", "ClockDmp");
+    for (const char* table :
+         {"IoInfo", "ServLate", "Morkhasi", "DayMor", "Mission", "DayMam", "MamDays", "TmpSLate",
+          "TmpMor", "TmpMam", "AskAbsence", "AskMission", "DayWork"}) {
+      add("Att_1399", table);
+    }
+    return all;
+  }
+  std::string Sql(const std::string& sql, const std::string& database = "Att") {
+    return RunAt(kNow, {"sql", "--database", database, sql}).out;
+  }
+  std::string Hold() {
+    return Sql("SELECT Amount, RTRIM(HostName) AS Holder FROM Semaphor WHERE Code = 17");
+  }
+
+  // The intake and results of one undisturbed schedule pass over a copy of the home.
+  std::string PassReference() {
+    const fs::path clean = root_ / "clean";
+    fs::copy(home_, clean, fs::copy_options::recursive);
+    Outcome tick = Run(Args(clean, {"tick"}));
+    EXPECT_EQ(tick.exit_code, 0) << tick.err;
+    const std::string reference = Intake(clean);
+    EXPECT_NE(reference.find("-- IoInfo\n      1001\t"), std::string::npos) << reference;
+    return reference;
+  }
+
+  fs::path pause_;
+};
+
+TEST_F(IntakeProcessTest, TransferCommandsTakeTheHoldOrAreRefusedAndReleaseItOnSigterm) {
+  const char* const steps[] = {"clock", "service-late", "leave", "mission", "io"};
+  const std::string before = Intake(home_);
+  ASSERT_EQ(Sql("UPDATE Semaphor SET Amount = 1, HostName = 'PC9:77' WHERE Code = 17"), "");
+  for (const char* step : steps) {
+    Outcome o = RunAt(kNow, {"transfer", step});
+    EXPECT_EQ(o.exit_code, 1) << step << ": " << o.out;
+    EXPECT_NE(o.err.find("another program holds the calculation"), std::string::npos)
+        << step << ": " << o.err;
+  }
+  EXPECT_EQ(Intake(home_), before);
+  EXPECT_EQ(Hold(), "Amount\tHolder\n1\tPC9:77\n");
+
+  ASSERT_EQ(Sql("UPDATE Semaphor SET Amount = 0, HostName = NULL WHERE Code = 17"), "");
+  for (const char* step : steps) {
+    SCOPED_TRACE(step);
+    const fs::path dir = root_ / step;
+    const pid_t pid = StartPaused(dir, {"transfer", step});
+    ASSERT_TRUE(Paused(pid));
+    kill(pid, SIGTERM);
+    Outcome o = WaitIn(dir, pid);
+    Resume();
+    EXPECT_EQ(o.exit_code, 1) << o.out << o.err;
+    EXPECT_NE(o.err.find("stopped by a signal"), std::string::npos) << o.err;
+    EXPECT_EQ(Hold(), "Amount\tHolder\n0\t\n");
+  }
+  EXPECT_EQ(Intake(home_), before);
+}
+
+TEST_F(IntakeProcessTest, CalculationStartedDuringTheIoTransferIsRefusedAndNothingIsLost) {
+  ASSERT_EQ(RunAt(kNow, {"transfer", "clock"}).exit_code, 0);
+  const fs::path clean = root_ / "clean";
+  fs::copy(home_, clean, fs::copy_options::recursive);
+  ASSERT_EQ(Run(Args(clean, {"transfer", "io"})).exit_code, 0);
+  const std::string reference = Intake(clean);
+
+  const fs::path dir = root_ / "io";
+  const pid_t io = StartPaused(dir, {"transfer", "io"});
+  ASSERT_TRUE(Paused(io));
+  const std::string person_table = Sql("SELECT PerNo FROM CSSPerTemp");
+  const struct {
+    std::vector<std::string> args;
+  } others[] = {{{"calc", "daily", "--year", "1399", "--from", "08/01", "--to", "08/03"}},
+                {{"transfer", "io"}},
+                {{"tick"}}};
+  for (const auto& other : others) {
+    Outcome o = RunAt(kNow, other.args);
+    EXPECT_EQ(o.exit_code, 1) << other.args[0] << ": " << o.out;
+    EXPECT_NE(o.err.find("another program holds the calculation"), std::string::npos)
+        << other.args[0] << ": " << o.err;
+    EXPECT_EQ(Sql("SELECT PerNo FROM CSSPerTemp"), person_table) << other.args[0];
+  }
+  Outcome done = Finish(dir, io);
+  EXPECT_EQ(done.exit_code, 0) << done.err;
+  EXPECT_EQ(Intake(home_), reference);
+  EXPECT_EQ(Hold(), "Amount\tHolder\n0\t\n");
+}
+
+TEST_F(IntakeProcessTest, TwoPassesOneSecondApartNeverShareTheIntake) {
+  const std::string reference = PassReference();
+  const fs::path a = root_ / "a";
+  const pid_t first = StartPaused(a, {"tick"});
+  ASSERT_TRUE(Paused(first));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  Outcome second = RunAt(kNow, {"tick"});
+  EXPECT_EQ(second.exit_code, 1) << second.out;
+  EXPECT_NE(second.err.find("1 entry due; 1 refused: another program holds the calculation"),
+            std::string::npos)
+      << second.err;
+  Outcome done = Finish(a, first);
+  EXPECT_EQ(done.exit_code, 0) << done.err;
+  EXPECT_EQ(Intake(home_), reference);
+  Outcome third = RunAt(kNow, {"tick"});
+  EXPECT_EQ(third.exit_code, 0) << third.err;
+  EXPECT_NE(third.out.find(": 0 entries due;"), std::string::npos) << third.out;
+}
+
+TEST_F(IntakeProcessTest, PassStoppedDuringItsTransfersIsDueAgain) {
+  const std::string reference = PassReference();
+  const fs::path a = root_ / "a";
+  const pid_t pass = StartPaused(a, {"tick"});
+  // The labelling runs; the stop comes before the service-late transfer.
+  ASSERT_TRUE(Paused(pass));
+  Resume();
+  ASSERT_TRUE(Paused(pass));
+  kill(pass, SIGTERM);
+  Outcome stopped = WaitIn(a, pass);
+  Resume();
+  EXPECT_EQ(stopped.exit_code, 1) << stopped.out;
+  EXPECT_NE(stopped.err.find("stopped by a signal"), std::string::npos) << stopped.err;
+  EXPECT_EQ(Sql("SELECT LastRunDate FROM CSSchedule"), "LastRunDate\n\n");
+  // The labelling was done; nothing after it.
+  EXPECT_NE(Sql("SELECT COUNT(*) AS N FROM ClockDmp WHERE IO_TYPE IS NOT NULL"), "N\n0\n");
+  EXPECT_EQ(Sql("SELECT COUNT(*) AS N FROM IoInfo", "Att_1399"), "N\n0\n");
+  EXPECT_EQ(Sql("SELECT COUNT(*) AS N FROM DayWork", "Att_1399"), "N\n0\n");
+  EXPECT_EQ(Hold(), "Amount\tHolder\n0\t\n");
+
+  Outcome again = RunAt(kNow, {"tick"});
+  EXPECT_EQ(again.exit_code, 0) << again.err;
+  EXPECT_NE(again.out.find(": 1 entry due;"), std::string::npos) << again.out;
+  EXPECT_EQ(Intake(home_), reference);
+}
+
+// A transfer step that fails: the others and the calculation still run, and the pass fails
+// naming the step and its error.
+TEST_F(IntakeProcessTest, PassSaysWhichTransferStepFailed) {
+  ASSERT_EQ(Sql("DROP TABLE TmpMor", "Att_1399"), "");
+  Outcome tick = RunAt(kNow, {"tick"});
+  EXPECT_EQ(tick.exit_code, 1) << tick.out;
+  const std::string last = tick.err.substr(tick.err.rfind('\n', tick.err.size() - 2) + 1);
+  EXPECT_NE(last.find("1 transfer step failed, first leave: "), std::string::npos) << tick.err;
+  EXPECT_NE(last.find("TmpMor"), std::string::npos) << tick.err;
+  EXPECT_NE(Sql("SELECT COUNT(*) AS N FROM IoInfo", "Att_1399"), "N\n0\n");
+  EXPECT_NE(Sql("SELECT COUNT(*) AS N FROM DayWork", "Att_1399"), "N\n0\n");
 }
 
 TEST_F(CliTest, RunStopsCleanlyOnSigterm) {

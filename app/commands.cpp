@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -141,86 +142,105 @@ int Tick() {
     return Fail("the schedule pass failed: " + pass.error + "; " + LogsNote());
   const std::string due =
       std::to_string(pass.due) + (pass.due == 1 ? " entry" : " entries") + " due";
-  if (pass.stopped || pass.refused > 0 || pass.failed > 0) {
+  // Bad rows the intake skipped are no failure, but the operator hears of them.
+  std::string skipped;
+  for (const auto& [step, n] : pass.skipped) {
+    skipped += (skipped.empty() ? "; rows skipped and reported in CSSLog: " : ", ") + step + " " +
+               std::to_string(n);
+  }
+  if (pass.stopped || pass.refused > 0 || pass.failed > 0 || pass.failed_steps > 0) {
     std::string what = "the schedule pass on " + s.CurrentDate() + " did not do everything: " + due;
     if (pass.stopped) what += "; stopped by a signal";
     if (pass.refused > 0) {
       what += "; " + std::to_string(pass.refused) +
               " refused: another program holds the calculation (Semaphor CALC)";
     }
+    if (pass.failed_steps > 0) {
+      what += "; " + std::to_string(pass.failed_steps) + " transfer step" +
+              (pass.failed_steps == 1 ? "" : "s") + " failed, first " + pass.first_failed_step;
+    }
     if (pass.failed > 0) {
       what += "; " + std::to_string(pass.failed) + " failed";
       if (!pass.first_failure.empty()) what += " (" + pass.first_failure + ")";
     }
-    return Fail(what + "; " + LogsNote());
+    return Fail(what + skipped + "; " + LogsNote());
   }
-  std::cout << "schedule pass done on " << s.CurrentDate() << ": " << due << "; " << LogsNote()
-            << "\n";
+  std::cout << "schedule pass done on " << s.CurrentDate() << ": " << due << skipped << "; "
+            << LogsNote() << "\n";
   return kExitOk;
 }
 
 namespace {
 
-// The service set up for a transfer of the year's records of every person; empty with the
-// failure printed when the databases cannot be used.
-std::unique_ptr<TZELKLCalculateService> TransferService(int year, std::string& y) {
+using IntakeStep = TZELKLCalculateService::IntakeStep;
+using IntakeStepResult = TZELKLCalculateService::IntakeStepResult;
+
+// One intake step of the year (0: this Jalali year) for everyone, as an operator's command:
+// the service runs it while holding the calculation; `print` tells what the step did (also
+// when a stop ended it early). `nothing` says what a refused or unprepared run did not do.
+int IntakeCommand(int year, IntakeStep step, TZELKLCalculateService::IntakePersons persons,
+                  const std::string& what, const std::string& nothing,
+                  const std::function<void(const IntakeStepResult&, const std::string&)>& print) {
+  service::StopSignalGuard signals;
+  if (!ConfiguredHome()) return kExitFailed;
   service::SetDeepLogMode();
-  auto s = std::make_unique<TZELKLCalculateService>(util::HomeFolder());
-  s->LoadConfiguration();
-  s->FillSemaphoreList();
-  y = year != 0 ? std::to_string(year) : dates::JalaliToday().substr(0, 4);
-  s->SetCurrentYear(y);
+  TZELKLCalculateService s(util::HomeFolder());
+  s.LoadConfiguration();
+  s.FillSemaphoreList();
+  s.ResetSemaphoreAfterCalc();
+  const std::string y = year > 0 ? std::to_string(year) : dates::Copy(dates::JalaliToday(), 1, 4);
+  s.SetCurrentYear(y);
+  TZELKLCalculateService::IntakeResult r;
   try {
-    db::Connect(s->BaseSettings())->Execute(" Truncate Table CSSPerTemp ");  // everyone
-    s->CreateCalItemView(y);
+    r = s.RunIntake({step}, persons, 0);
   } catch (const std::exception& e) {
-    Fail("the databases of " + y + " cannot be used: " + e.what());
-    return nullptr;
+    return Fail("the " + what + " could not start: " + e.what());
   }
-  return s;
+  if (!r.held) {
+    return Fail("another program holds the calculation (Semaphor CALC); nothing was " + nothing);
+  }
+  if (!r.error.empty()) return Fail(r.error + "; nothing was " + nothing);
+  if (r.steps.empty()) return Fail("the " + what + " was stopped by a signal before it began");
+  const IntakeStepResult& done = r.steps.front();
+  if (done.done || done.stopped || step == IntakeStep::kClock) print(done, y);
+  if (done.stopped) {
+    return Fail("the " + what + " was stopped by a signal; what it finished stays; " + LogsNote());
+  }
+  if (!done.done) return Fail("the " + what + " failed: " + done.error + "; " + LogsNote());
+  return kExitOk;
 }
 
 }  // namespace
 
 int TransferPermission(int year, int kind) {
-  std::string y;
-  auto s = TransferService(year, y);
-  if (!s) return kExitFailed;
-  const char* name = kind == 1 ? "service-late" : kind == 2 ? "leave" : "mission";
-  const management::TransferRunResult r = s->TransferRun(kind, 0);
-  if (!r.done) {
-    return Fail(std::string("the ") + name + " transfer failed: " + r.error + "; " + LogsNote());
-  }
-  const auto& p = r.permission;
-  std::cout << name << " transfer of " << y << ": " << p.Prepared << " requests prepared, "
-            << p.Moved << " moved, " << p.Uncertain << " left uncertain, " << p.Collided
-            << " left in collision, " << p.Reported << " reported\n";
-  if (p.Reported > 0 || p.Collided > 0)
-    std::cout << "see CSSLog and the intermediate table for the reasons\n";
-  return kExitOk;
+  const std::string name = kind == 1 ? "service-late" : kind == 2 ? "leave" : "mission";
+  const IntakeStep step = kind == 1   ? IntakeStep::kServiceLate
+                          : kind == 2 ? IntakeStep::kLeave
+                                      : IntakeStep::kMission;
+  return IntakeCommand(
+      year, step, TZELKLCalculateService::IntakePersons::kEveryone, name + " transfer",
+      "transferred", [&name](const IntakeStepResult& r, const std::string& y) {
+        const auto& p = r.transfer.permission;
+        std::cout << name << " transfer of " << y << ": " << p.Prepared << " requests prepared, "
+                  << p.Moved << " moved, " << p.Uncertain << " left uncertain, " << p.Collided
+                  << " left in collision, " << p.Reported << " reported\n";
+        if (p.Reported > 0 || p.Collided > 0)
+          std::cout << "see CSSLog and the intermediate table for the reasons\n";
+      });
 }
 
 int TransferIo(int year, bool certain_only) {
-  service::SetDeepLogMode();
-  TZELKLCalculateService s(util::HomeFolder());
-  s.LoadConfiguration();
-  s.FillSemaphoreList();
-  const std::string y = year != 0 ? std::to_string(year) : dates::JalaliToday().substr(0, 4);
-  s.SetCurrentYear(y);
-  try {
-    db::Connect(s.BaseSettings())->Execute(" Truncate Table CSSPerTemp ");  // everyone
-    s.CreateCalItemView(y);
-  } catch (const std::exception& e) {
-    return Fail("the databases of " + y + " cannot be used: " + e.what());
-  }
-  const management::TransferRunResult r = s.TransferRun(certain_only ? 5 : 4, 0);
-  if (!r.done) return Fail("the IO transfer failed: " + r.error + "; " + LogsNote());
-  std::cout << "IO transfer of " << y << (certain_only ? " (certain punches only)" : "") << ": "
-            << r.io.Inserted << " records inserted, " << r.io.Completed << " completed, "
-            << r.io.Failed << " failed; punches " << r.io.PunchesDeleted << " deleted, "
-            << r.io.PunchesMarked << " marked, " << r.io.PunchesKept << " kept\n";
-  if (r.io.Failed > 0 || r.io.PunchesKept > 0) std::cout << "see CSSLog for the reasons\n";
-  return kExitOk;
+  return IntakeCommand(
+      year, certain_only ? IntakeStep::kIoCertainOnly : IntakeStep::kIo,
+      TZELKLCalculateService::IntakePersons::kEveryone, "IO transfer", "transferred",
+      [certain_only](const IntakeStepResult& r, const std::string& y) {
+        const auto& io = r.transfer.io;
+        std::cout << "IO transfer of " << y << (certain_only ? " (certain punches only)" : "")
+                  << ": " << io.Inserted << " records inserted, " << io.Completed << " completed, "
+                  << io.Failed << " failed; punches " << io.PunchesDeleted << " deleted, "
+                  << io.PunchesMarked << " marked, " << io.PunchesKept << " kept\n";
+        if (io.Failed > 0 || io.PunchesKept > 0) std::cout << "see CSSLog for the reasons\n";
+      });
 }
 
 std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
@@ -444,59 +464,20 @@ int Explain(const ExplainOptions& o) {
 }
 
 int TransferClock(int year_number) {
-  service::SetDeepLogMode();
-  TZELKLCalculateService s(util::HomeFolder());
-  s.LoadConfiguration();
-  s.FillSemaphoreList();
-  s.ResetSemaphoreAfterCalc();
-  const std::string year =
-      year_number > 0 ? std::to_string(year_number) : dates::Copy(dates::JalaliToday(), 1, 4);
-  s.SetCurrentYear(year);
-  // The person table and the shift view are shared with every calculating program: the
-  // labelling runs while holding the calculation.
-  bool completed = false;
-  bool held = false;
-  try {
-    held = s.WithCalcHold([&] {
-      try {
-        auto base = db::Connect(s.BaseSettings());
-        base->Execute(" Truncate Table CSSPerTemp ");
-        base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
-      } catch (const std::exception& e) {
-        throw PrepareError(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
-      }
-      try {
-        s.CreateCalItemView(year);
-      } catch (const std::exception& e) {
-        throw PrepareError("the year database " + s.Config().database_name + "_" + year +
-                           " cannot be used: " + e.what());
-      }
-      completed = s.SetClockDmpRecords();
-    });
-  } catch (const PrepareError& e) {
-    return Fail(e.what());
-  } catch (const std::exception& e) {
-    return Fail(std::string("the labelling could not start: ") + e.what());
-  }
-  if (!held) {
-    return Fail("another program holds the calculation (Semaphor CALC); nothing was labelled");
-  }
-  const management::ClockRecResult& r = s.LastClockRec();
-  const clockrec::ClockRecCounts& n = r.counts;
-  std::cout << "clock records of " << year << ": " << n.Labelled()
-            << " punches labelled: " << n.entries << " entry, " << n.exits << " exit, "
-            << n.undecided << " undecided; " << n.unsure << " unsure";
-  if (n.unlabelled > 0) {
-    std::cout << "; " << n.unlabelled << " left unlabelled (" << n.malformed
-              << " with a malformed date or time, see CSSLog)";
-  }
-  std::cout << "\n";
-  if (!completed) {
-    return Fail("the labelling stopped: " + r.error + " (the punches labelled before keep " +
-                "their labels); " + LogsNote());
-  }
-  std::cout << LogsNote() << "\n";
-  return kExitOk;
+  return IntakeCommand(
+      year_number, IntakeStep::kClock, TZELKLCalculateService::IntakePersons::kEveryPerson,
+      "labelling", "labelled", [](const IntakeStepResult& r, const std::string& year) {
+        const clockrec::ClockRecCounts& n = r.clock.counts;
+        std::cout << "clock records of " << year << ": " << n.Labelled()
+                  << " punches labelled: " << n.entries << " entry, " << n.exits << " exit, "
+                  << n.undecided << " undecided; " << n.unsure << " unsure";
+        if (n.unlabelled > 0) {
+          std::cout << "; " << n.unlabelled << " left unlabelled (" << n.malformed
+                    << " with a malformed date or time, see CSSLog)";
+        }
+        std::cout << "\n";
+        if (r.done) std::cout << LogsNote() << "\n";
+      });
 }
 
 int DbInit(const std::vector<int>& years) {

@@ -393,6 +393,8 @@ RunResult CalculatorManagementImpl::Run(CalcKind kind) {
     failure = std::current_exception();
   }
 
+  // The schedule entry's last run is its last completed one: a stopped run leaves the entry
+  // due.
   if (kind == CalcKind::kMonthly) {
     try {
       ReleaseCalcSemaphore();
@@ -400,7 +402,7 @@ RunResult CalculatorManagementImpl::Run(CalcKind kind) {
     }
     SetCalcOrServiceState(0);
     try {
-      MyUpdateCSSchedule(settings.schedule_id);
+      if (!result.stopped) MyUpdateCSSchedule(settings.schedule_id);
     } catch (const std::exception&) {
     }
   } else {
@@ -412,7 +414,7 @@ RunResult CalculatorManagementImpl::Run(CalcKind kind) {
     }
     SetCalcOrServiceState(0);
     if (release_failure) std::rethrow_exception(release_failure);
-    MyUpdateCSSchedule(settings.schedule_id);
+    if (!result.stopped) MyUpdateCSSchedule(settings.schedule_id);
   }
   if (failure) std::rethrow_exception(failure);
   return result;

@@ -57,6 +57,7 @@ using ProgressCallback = std::function<void(int done, int total)>;
 
 enum class RunStatus {
   kCompleted,        // the hold was taken, workers ran, the run is recorded in CSSchedule
+                     // (unless stopped)
   kSemaphoreBusy,    // another program holds "CALC": nothing calculated, CSSLog row written
   kNoCalcSemaphore,  // Semaphor has no "CALC" row: nothing calculated, CSSLog row written
 };
@@ -112,7 +113,8 @@ class TZELCalculatorManagement {
   void SetDailyModuleHook(std::function<void(engine::TdmCalculate&)> hook);
 
   // A calculation run for every person of the person table over the settings' range.
-  // Blocks until every worker has finished or been given up. Database failures while
+  // Blocks until every worker has finished or been given up; the run is recorded in
+  // CSSchedule unless a stop ended it. Database failures while
   // taking the hold, and (daily, periodic) while releasing it and recording the run,
   // raise zel::db::DbError; a monthly run ignores the latter.
   RunResult RunDailyCalculatorForOnePerson();

@@ -427,6 +427,35 @@ TEST_F(ManagementTest, StopRequestStopsTheWorkersAndReleasesTheHold) {
             (std::vector<std::vector<std::string>>{{"0", "NULL"}}));
 }
 
+// A stopped run is not a completed one: the schedule entry stays due, whatever the kind.
+TEST_F(ManagementTest, StoppedRunLeavesTheEntryDue) {
+  AddPersons(2);
+  const struct {
+    const char* name;
+    RunResult (TZELCalculatorManagement::*run)();
+    const char* from;
+  } cases[] = {
+      {"daily", &TZELCalculatorManagement::RunDailyCalculatorForOnePerson, "03/10"},
+      {"monthly", &TZELCalculatorManagement::RunMonthlyCalculatorForOnePerson, "3"},
+      {"periodic", &TZELCalculatorManagement::RunPeriodicCalculatorForOnePerson, "3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CalculatorSettings s = Daily(1);
+    s.from_date = c.from;
+    s.to_date = c.from;
+    TZELCalculatorManagement manager(s);
+    manager.SetStopCheck([] { return true; });
+    const RunResult result = (manager.*c.run)();
+    ASSERT_TRUE(WaitForAbandonedWorkers(60s));
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(Rows("Att", "SELECT LastRunDate, LastRunTime FROM CSSchedule"),
+              (std::vector<std::vector<std::string>>{{"NULL", "NULL"}}));
+    EXPECT_EQ(Rows("Att", "SELECT Amount, HostName FROM Semaphor WHERE Code = 17"),
+              (std::vector<std::vector<std::string>>{{"0", "NULL"}}));
+  }
+}
+
 // Workers that fail are counted, with the first failure's message, so the caller can say so.
 TEST_F(ManagementTest, FailedWorkersAreCountedWithTheFirstFailure) {
   AddPersons(2);

@@ -1,8 +1,12 @@
 #include "service/calculate_service.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
-#include <thread>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "dates/clock.h"
 #include "dates/date_parser.h"
@@ -48,8 +52,18 @@ std::string Bracketed(const std::string& name) {
   return out + "]";
 }
 
-const char* const kTransferNotAvailable =
-    "انتقال اطلاعات و برچسب گذاری ترددها در این نسخه امکان پذیر نیست.";
+const char* const kHeldByAnother = "فرد ديگري در اين فرم است .";
+
+// The process tests' pause before an intake step (see RunIntake): creates the file the
+// environment names and waits until it is removed or a stop is requested.
+void PauseBeforeIntakeStep() {
+  const char* path = std::getenv("ZEL_TEST_INTAKE_PAUSE");
+  if (path == nullptr || *path == '\0') return;
+  std::ofstream(path) << ::getpid() << "\n";
+  std::error_code ec;
+  while (std::filesystem::exists(path, ec) && !WaitForStop(std::chrono::milliseconds(10))) {
+  }
+}
 
 }  // namespace
 
@@ -497,9 +511,8 @@ void TZELKLCalculateService::TDBCheckTimer() {
 }
 
 void TZELKLCalculateService::RunEntry(const ScheduleEntry& entry) {
-  // The calculation runs fill the person table once they hold the calculation; the
-  // transfers, which take no hold, need it before.
-  if (entry.CalcType == 0 && entry.Transfer == 1) FillPersonTable(entry.ScheduleId);
+  // The person table is filled by each run once it holds the calculation: the intake and
+  // the calculation alike.
   fill_for_entry_ = entry.ScheduleId;
   struct EntryEnd {
     std::optional<int>& fill;
@@ -508,9 +521,15 @@ void TZELKLCalculateService::RunEntry(const ScheduleEntry& entry) {
   CurrentYear_ = entry.CalcYear;
   MyCalcScheduleId_ = entry.ScheduleId;
   LogText("Before Get CalcType ...");
+  if (entry.CalcType == 0 && entry.Transfer == 1 && !RunTransfers(entry)) return;
+  // A stop during the intake leaves the calculation (and so the entry's last run) for the
+  // next pass.
+  if (StopRequested()) {
+    last_pass_.stopped = true;
+    return;
+  }
   switch (entry.CalcType) {
     case 0:
-      if (entry.Transfer == 1) RunTransfers(entry);
       RunDaily(entry);
       break;
     case 1:
@@ -524,34 +543,142 @@ void TZELKLCalculateService::RunEntry(const ScheduleEntry& entry) {
   }
 }
 
-void TZELKLCalculateService::RunTransfers(const ScheduleEntry& entry) {
+bool TZELKLCalculateService::RunTransfers(const ScheduleEntry& entry) {
   LogText("Start IO Transfer ...");
-  // Pause after a step that did its work, so its writes settle before the next one.
-  auto step = [](bool done) {
-    if (done) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    return done;
+  std::vector<IntakeStep> steps{IntakeStep::kClock};
+  if (entry.TransSLate == 1) steps.push_back(IntakeStep::kServiceLate);
+  if (entry.TransMor == 1) steps.push_back(IntakeStep::kLeave);
+  if (entry.TransMam == 1) steps.push_back(IntakeStep::kMission);
+  steps.push_back(entry.Uncertains == 1 ? IntakeStep::kIo : IntakeStep::kIoCertainOnly);
+  // A failure is logged and kept in CSSLog under its own message, as the users see it.
+  auto failed = [&](const std::string& step, const std::string& error) {
+    LogText("Error After Transfer in TDBCheckTimer : " + error);
+    InsertServiceLog(MyCalcScheduleId_, "", error);
+    if (last_pass_.failed_steps++ == 0) last_pass_.first_failed_step = step + ": " + error;
   };
-  bool all_done = true;
+  bool go_on = true;
   try {
-    all_done &= step(SetClockDmpRecords());
-    if (entry.TransSLate == 1) all_done &= step(TransferRecords(1));
-    if (entry.TransMor == 1) all_done &= step(TransferRecords(2));
-    if (entry.TransMam == 1) all_done &= step(TransferRecords(3));
-    all_done &= step(TransferRecords(entry.Uncertains == 1 ? 4 : 5));
+    const IntakeResult r = RunIntake(steps, IntakePersons::kScheduleEntry, entry.ScheduleId);
+    if (!r.held) {
+      LogText("Transfer not run: another program holds the calculation");
+      ++last_pass_.refused;
+      go_on = false;
+    }
+    if (!r.error.empty()) failed("intake", r.error);
+    for (const IntakeStepResult& step : r.steps) {
+      const std::string name = IntakeStepName(step.step);
+      if (!step.done && !step.stopped) failed(name, step.error);
+      if (const int n = step.Skipped(); n > 0) {
+        auto& skipped = last_pass_.skipped;
+        auto it = std::find_if(skipped.begin(), skipped.end(),
+                               [&](const auto& s) { return s.first == name; });
+        if (it == skipped.end()) {
+          skipped.emplace_back(name, n);
+        } else {
+          it->second += n;
+        }
+      }
+    }
+    if (r.stopped) {
+      last_pass_.stopped = true;
+      go_on = false;
+    }
   } catch (const std::exception& e) {
-    LogText(std::string("Error After Transfer in TDBCheckTimer : ") + e.what());
-    InsertServiceLog(MyCalcScheduleId_, "", e.what());
-    return;
+    failed("intake", e.what());
   }
-  if (all_done) {
-    LogText("Transfer IO Data Compeleted ...");
-  } else {
-    // The users see in CSSLog that the punches were not transferred.
-    InsertServiceLog(MyCalcScheduleId_, "", kTransferNotAvailable);
-  }
+  LogText("Transfer IO Data Compeleted ...");
+  return go_on;
 }
 
-bool TZELKLCalculateService::SetClockDmpRecords() {
+const char* TZELKLCalculateService::IntakeStepName(IntakeStep step) {
+  switch (step) {
+    case IntakeStep::kClock:
+      return "clock";
+    case IntakeStep::kServiceLate:
+      return "service-late";
+    case IntakeStep::kLeave:
+      return "leave";
+    case IntakeStep::kMission:
+      return "mission";
+    case IntakeStep::kIo:
+    case IntakeStep::kIoCertainOnly:
+      break;
+  }
+  return "io";
+}
+
+int TZELKLCalculateService::IntakeStepResult::Skipped() const {
+  return step == IntakeStep::kClock ? clock.counts.unlabelled
+                                    : transfer.io.PunchesKept + transfer.permission.Reported;
+}
+
+TZELKLCalculateService::IntakeResult TZELKLCalculateService::RunIntake(
+    const std::vector<IntakeStep>& steps, IntakePersons persons, int ScheduleId) {
+  IntakeResult result;
+  result.held = WithCalcHold([&] {
+    try {
+      if (persons == IntakePersons::kScheduleEntry) {
+        FillPersonTable(ScheduleId);
+      } else {
+        db::Connection& c = Adoc();
+        c.Execute(" Truncate Table CSSPerTemp ");
+        if (persons == IntakePersons::kEveryPerson) {
+          c.Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
+        }
+      }
+    } catch (const std::exception& e) {
+      result.error = std::string("cannot fill the person table CSSPerTemp: ") + e.what();
+      return;
+    }
+    if (persons != IntakePersons::kScheduleEntry) {
+      try {
+        CreateCalItemView(CurrentYear_);
+      } catch (const std::exception& e) {
+        result.error = "the year database " + config_.database_name + "_" + CurrentYear_ +
+                       " cannot be used: " + e.what();
+        return;
+      }
+    }
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      PauseBeforeIntakeStep();
+      if (StopRequested()) break;
+      result.steps.push_back(RunIntakeStep(steps[i], ScheduleId));
+      if (result.steps.back().stopped) break;
+      // The schedule runner lets a step's writes settle before the next one.
+      if (persons == IntakePersons::kScheduleEntry && result.steps.back().done &&
+          i + 1 < steps.size() && WaitForStop(std::chrono::milliseconds(1000))) {
+        break;
+      }
+    }
+    result.stopped = result.steps.size() < steps.size() ||
+                     (!result.steps.empty() && result.steps.back().stopped);
+  });
+  if (!result.held) InsertServiceLog(ScheduleId, "", kHeldByAnother);
+  return result;
+}
+
+TZELKLCalculateService::IntakeStepResult TZELKLCalculateService::RunIntakeStep(IntakeStep step,
+                                                                               int ScheduleId) {
+  IntakeStepResult r;
+  r.step = step;
+  if (step == IntakeStep::kClock) {
+    r.clock = SetClockDmpRecords();
+    r.done = r.clock.completed;
+    r.error = r.clock.error;
+  } else {
+    const int type = step == IntakeStep::kServiceLate ? 1
+                     : step == IntakeStep::kLeave     ? 2
+                     : step == IntakeStep::kMission   ? 3
+                     : step == IntakeStep::kIo        ? 4
+                                                      : 5;
+    r.transfer = TransferRecords(type, ScheduleId);
+    r.done = r.transfer.done;
+    r.error = r.transfer.error;
+  }
+  return r;
+}
+
+management::CalculatorSettings TZELKLCalculateService::ManagerSettings() const {
   management::CalculatorSettings s;
   s.server = config_.server_name;
   s.user = config_.user_name;
@@ -560,42 +687,35 @@ bool TZELKLCalculateService::SetClockDmpRecords() {
   s.data_dir = home_ + "/Data";
   s.odbc_driver = config_.odbc_driver;
   s.current_year = CurrentYear_;
-  s.max_thread = 2;
   s.enable_log = config_.enable_log;
-  s.schedule_id = 0;
   s.semaphore_list = SemaphoreList_;
+  s.temp_table_name = "CSSPerTemp";
+  return s;
+}
+
+management::ClockRecResult TZELKLCalculateService::SetClockDmpRecords() {
+  management::CalculatorSettings s = ManagerSettings();
+  s.max_thread = 2;
+  s.schedule_id = 0;
   s.from_date = "01/01";
   s.to_date = "12/29";
-  s.temp_table_name = "CSSPerTemp";
   management::TZELCalculatorManagement manager(std::move(s));
-  last_clock_rec_ = manager.RunSetClockDmpRecordsForPersonList();
-  return last_clock_rec_.completed;
+  manager.SetStopCheck([] { return StopRequested(); });
+  return manager.RunSetClockDmpRecordsForPersonList();
 }
 
-bool TZELKLCalculateService::TransferRecords(int TransType) {
-  return TransferRun(TransType, MyCalcScheduleId_).done;
-}
-
-management::TransferRunResult TZELKLCalculateService::TransferRun(int TransType, int ScheduleId) {
+management::TransferRunResult TZELKLCalculateService::TransferRecords(int TransType,
+                                                                      int ScheduleId) {
   management::TransferRunResult result;
   try {
-    management::CalculatorSettings s;
-    s.server = config_.server_name;
-    s.user = config_.user_name;
-    s.password = config_.password;
-    s.database_name = config_.database_name;
-    s.data_dir = home_ + "/Data";
-    s.odbc_driver = config_.odbc_driver;
-    s.current_year = CurrentYear_;
+    management::CalculatorSettings s = ManagerSettings();
     s.max_thread = 2;
-    s.enable_log = config_.enable_log;
     s.schedule_id = ScheduleId;
-    s.semaphore_list = SemaphoreList_;
     s.from_date = "01/01";
     s.to_date = "12/29";
-    s.temp_table_name = "CSSPerTemp";
     s.calc_mode = 0;
     management::TZELCalculatorManagement manager(std::move(s));
+    manager.SetStopCheck([] { return StopRequested(); });
     result = manager.RunTransferRecordsForPersonList(TransType);
   } catch (const std::exception& e) {
     result.done = false;
@@ -665,18 +785,9 @@ RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& Temp
         FormatLogText("شروع محاسبه: %s خاتمه محاسبه: %s", {start, dates::NowTime_HHNNSS()}));
   };
   try {
-    management::CalculatorSettings s;
-    s.server = config_.server_name;
-    s.user = config_.user_name;
-    s.password = config_.password;
-    s.database_name = config_.database_name;
-    s.data_dir = home_ + "/Data";
-    s.odbc_driver = config_.odbc_driver;
-    s.current_year = CurrentYear_;
+    management::CalculatorSettings s = ManagerSettings();
     s.max_thread = config_.max_thread;
-    s.enable_log = config_.enable_log;
     s.schedule_id = ScheduleId;
-    s.semaphore_list = SemaphoreList_;
     s.from_date = from;
     s.to_date = to;
     s.temp_table_name = TempFileName;

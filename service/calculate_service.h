@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/client.h"
@@ -112,18 +113,48 @@ class TZELKLCalculateService {
                                 const std::string& from, const std::string& to, int ScheduleId,
                                 management::ProgressCallback progress = nullptr,
                                 std::function<void()> prepare = nullptr);
-  // Clock-record labelling of the person table's persons in CurrentYear on this thread
-  // (schedule 0); true when the walk reached its end. A failure is logged by the manager.
-  bool SetClockDmpRecords();
-  // What the last SetClockDmpRecords did.
-  const management::ClockRecResult& LastClockRec() const { return last_clock_rec_; }
-  // Record transfer of one kind for CurrentYear: 1 service-late, 2 leave, 3 mission
-  // permissions; 4 and 5 every or only the certain labelled punches into IoInfo; true when
-  // the run was done.
-  bool TransferRecords(int TransType);
-  // The record transfer run itself, for TransferRecords and the command line; failures are
-  // logged and returned, never raised.
-  management::TransferRunResult TransferRun(int TransType, int ScheduleId);
+  // --- the record intake ---
+  // The steps of the intake, in the order a schedule entry runs them: labelling of the
+  // punches, the service-late, leave and mission permissions, and the pairing of the
+  // labelled punches into entry/exit records (every one, or only the certain ones).
+  enum class IntakeStep { kClock, kServiceLate, kLeave, kMission, kIo, kIoCertainOnly };
+  // The step's name as the operator knows it ("clock", "service-late", "leave", "mission",
+  // "io").
+  static const char* IntakeStepName(IntakeStep step);
+  // Whose records an intake works on: the persons of a schedule entry (CSSPersons, else
+  // everyone of Person), every person of Person, or every record whatever its person (the
+  // person table left empty).
+  enum class IntakePersons { kScheduleEntry, kEveryPerson, kEveryone };
+  struct IntakeStepResult {
+    IntakeStep step = IntakeStep::kClock;
+    bool done = false;                 // the step ran to its end
+    bool stopped = false;              // a stop request ended it early; what it finished stays
+    std::string error;                 // the failure, when neither done nor stopped
+    management::ClockRecResult clock;  // kClock
+    management::TransferRunResult transfer;  // the other steps
+    // Rows the step skipped, kept in their tables and reported in CSSLog.
+    int Skipped() const;
+  };
+  struct IntakeResult {
+    bool held = false;     // false: another program holds the calculation; nothing ran
+    std::string error;     // the person table or the year's view could not be prepared
+    bool stopped = false;  // a stop request ended the intake before all its steps
+    std::vector<IntakeStepResult> steps;  // the steps that ran, in order
+  };
+  // Runs the steps for CurrentYear while holding the calculation, so that no other program
+  // refills the person table or re-creates the view meanwhile: the person table is filled
+  // first (for the operator's kEveryPerson and kEveryone the view V_GetCalItem of the year
+  // is re-created too), then the steps run in order, each one whole. A step that fails is
+  // logged and the next one runs; a stop request (SIGTERM, SIGINT) ends the intake between
+  // steps, or between persons inside a step. The hold is released whatever happens.
+  // Refused (held false, a CSSLog row for ScheduleId) when another program holds the
+  // calculation. Raises zel::db::DbError when the hold cannot be read or taken.
+  //
+  // For process tests only: when the environment variable ZEL_TEST_INTAKE_PAUSE names a
+  // file, the intake creates that file before each step, while holding, and waits until the
+  // file is removed or a stop is requested. Nothing else reads that variable.
+  IntakeResult RunIntake(const std::vector<IntakeStep>& steps, IntakePersons persons,
+                         int ScheduleId);
 
   // --- logging ---
   void LogText(const std::string& AValue, const std::string& AFileName = "Log", bool LogTime = true,
@@ -148,13 +179,18 @@ class TZELKLCalculateService {
   bool TimerEnabled() const { return TDBCheck_enabled_; }
   // What the last TDBCheckTimer did, for the command line's report.
   struct PassReport {
-    bool ran = false;           // false: a pass was running or KorlanCalcOrService was 3
-    int due = 0;                // entries found due
-    std::string error;          // the failure that ended the pass early, empty when none
-    int refused = 0;            // calculation runs refused by the calculation hold
-    int failed = 0;             // calculation runs that failed or left persons or days undone
-    std::string first_failure;  // the first of those failures, for the operator
-    bool stopped = false;       // a stop was requested during the pass
+    bool ran = false;               // false: a pass was running or KorlanCalcOrService was 3
+    int due = 0;                    // entries found due
+    std::string error;              // the failure that ended the pass early, empty when none
+    int refused = 0;                // calculation runs refused by the calculation hold
+    int failed = 0;                 // calculation runs that failed or left persons or days undone
+    std::string first_failure;      // the first of those failures, for the operator
+    bool stopped = false;           // a stop was requested during the pass
+    int failed_steps = 0;           // intake steps that failed
+    std::string first_failed_step;  // "<step>: <error>" of the first of them
+    // Rows the intake steps skipped, kept and reported in CSSLog: "<step> <n>" per step
+    // that skipped any, in the order of the steps.
+    std::vector<std::pair<std::string, int>> skipped;
   };
   const PassReport& LastPass() const { return last_pass_; }
   bool CalcServiceIsRunning() const { return CalcServiceIsRunning_; }
@@ -166,7 +202,19 @@ class TZELKLCalculateService {
   void DisconnectAdoc() { ADOC_.reset(); }
   std::optional<ScheduleEntry> ReadEntry(int ScheduleId, bool with_calc_year);
   void RunEntry(const ScheduleEntry& entry);
-  void RunTransfers(const ScheduleEntry& entry);
+  // The entry's intake; false when the entry cannot go on to its calculation (refused by
+  // the hold, or stopped).
+  bool RunTransfers(const ScheduleEntry& entry);
+  // The settings of a manager for CurrentYear with the service's database access.
+  management::CalculatorSettings ManagerSettings() const;
+  // Clock-record labelling of the person table's persons (schedule 0); the caller holds
+  // the calculation. A failure is logged by the manager and returned.
+  management::ClockRecResult SetClockDmpRecords();
+  // Record transfer of one kind: 1 service-late, 2 leave, 3 mission permissions; 4 and 5
+  // every or only the certain labelled punches into IoInfo. The caller holds the
+  // calculation. Failures are logged and returned, never raised.
+  management::TransferRunResult TransferRecords(int TransType, int ScheduleId);
+  IntakeStepResult RunIntakeStep(IntakeStep step, int ScheduleId);
   void RunDaily(const ScheduleEntry& entry);
   void RunMonthlyOrPeriodic(const ScheduleEntry& entry, bool monthly);
   void WriteServiceDescription();
@@ -186,7 +234,6 @@ class TZELKLCalculateService {
   bool CalcServiceIsRunning_ = false;
   bool TDBCheck_enabled_ = false;
   PassReport last_pass_;
-  management::ClockRecResult last_clock_rec_;
 };
 
 }  // namespace zel::service

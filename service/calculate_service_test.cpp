@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "dates/clock.h"
 #include "schema/schema.h"
@@ -86,8 +88,33 @@ class ServiceTest : public ::testing::Test {
     return std::find(lines.begin(), lines.end(), text) != lines.end();
   }
 
+  // The organisation of the statement corpus' seed (calendar 1: duty 07:00-15:00 with a
+  // break 12:00-12:30 on 05/10), rounding off.
+  void LoadSeed() {
+    const char* root = std::getenv("ZEL_SOURCE_DIR");
+    ASSERT_NE(root, nullptr);
+    Sql("DELETE FROM SYSTEM");
+    Sql("DELETE FROM Semaphor");
+    for (const auto& [database, file] :
+         {std::pair{"Att", "seed_base.sql"}, std::pair{"Att_1399", "seed_1399.sql"}}) {
+      const std::string script = ReadAll(fs::path(root) / "db/corpus" / file);
+      ASSERT_FALSE(script.empty()) << file;
+      for (const auto& batch : db::SplitBatches(script)) Sql(batch, database);
+    }
+    Sql("UPDATE SYSTEM SET Round = 0");
+  }
+
   fs::path home_;
 };
+
+// Waits (at most a minute, so a fault cannot hang the suite) until the file exists.
+bool AppearsSoon(const fs::path& path) {
+  for (int i = 0; i < 6000; ++i) {
+    if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 TEST_F(ServiceTest, StartOnAnEmptyBaseAndStop) {
   TZELKLCalculateService s(home_.string());
@@ -405,6 +432,120 @@ TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenTransfersThem) {
                           0),
             0u)
       << rows[0];
+  // The kept punch is no failure, but the pass says it skipped it.
+  EXPECT_EQ(s.LastPass().failed_steps, 0) << s.LastPass().first_failed_step;
+  EXPECT_EQ(s.LastPass().skipped, (std::vector<std::pair<std::string, int>>{{"io", 1}}));
+}
+
+// The intake refills the person table and reads the shift view, which every calculating
+// program shares: it runs only while holding the calculation. Refused, the entry runs
+// nothing and stays due.
+TEST_F(ServiceTest, IntakeRefusedWhileAnotherProgramHoldsTheCalculation) {
+  Sql("INSERT INTO Person (Perno) VALUES ('      1001')");
+  Sql("INSERT INTO CSSPerTemp (PerNo) VALUES ('      9999')");
+  Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED) VALUES "
+      "(1, '1001', '      1001', '1399/02/02', '08:00', 0)");
+  Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
+      "SubCalcType, FromDate, ToDate, CalcYear, Transfer, Uncertains) VALUES "
+      "(7, 1, '08:00', 1, 0, 1, '02/02', '02/02', '1399', 1, 1)");
+  TZELKLCalculateService s(home_.string());
+  bool started = false;
+  s.ServiceStart(started);
+  Sql("UPDATE Semaphor SET Amount = 1, HostName = 'PC9:77' WHERE Code = 17");
+  s.TDBCheckTimer();
+  EXPECT_EQ(s.LastPass().due, 1);
+  EXPECT_EQ(s.LastPass().refused, 1);
+  EXPECT_EQ(Rows("SELECT IO_TYPE FROM ClockDmp"), (std::vector<std::string>{"NULL"}));
+  EXPECT_EQ(Rows("SELECT PerNo FROM CSSPerTemp"), (std::vector<std::string>{"      9999"}));
+  EXPECT_EQ(Rows("SELECT LastRunDate FROM CSSchedule"), (std::vector<std::string>{"NULL"}));
+  EXPECT_EQ(Rows("SELECT ScheduleId, Comment FROM CSSLog"),
+            (std::vector<std::string>{"7|فرد ديگري در اين فرم است ."}));
+  EXPECT_TRUE(Logged("Transfer IO Data Compeleted ...")) << Log();
+  EXPECT_FALSE(Logged("Start Calc Daily1 ... 02/02 - 02/02")) << Log();
+  EXPECT_EQ(Rows("SELECT Amount, HostName FROM Semaphor WHERE Code = 17"),
+            (std::vector<std::string>{"1|PC9:77"}));
+}
+
+// A step that fails is reported with its own error, the next steps and the calculation
+// still run, and the pass says which step failed.
+TEST_F(ServiceTest, FailedStepIsReportedWithItsOwnError) {
+  Sql("INSERT INTO Person (Perno) VALUES ('      1001')");
+  Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED) VALUES "
+      "(1, '1001', '      1001', '1399/02/02', '08:00', 0)");
+  Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
+      "SubCalcType, FromDate, ToDate, CalcYear, Transfer, TransMor, Uncertains) VALUES "
+      "(7, 1, '08:00', 1, 0, 1, '02/02', '02/02', '1399', 1, 1, 1)");
+  Sql("DROP TABLE TmpMor", "Att_1399");  // the leave transfer cannot prepare its requests
+  TZELKLCalculateService s(home_.string());
+  bool started = false;
+  s.ServiceStart(started);
+  s.TDBCheckTimer();
+  EXPECT_EQ(s.LastPass().failed_steps, 1);
+  const std::string& failed = s.LastPass().first_failed_step;
+  ASSERT_EQ(failed.rfind("leave: ", 0), 0u) << failed;
+  const std::string error = failed.substr(7);
+  EXPECT_NE(error.find("TmpMor"), std::string::npos) << error;
+  EXPECT_EQ(Rows("SELECT ScheduleId, PerNo, Comment FROM CSSLog WHERE RTRIM(PerNo) = '' AND "
+                 "Comment NOT LIKE N'شروع%' ORDER BY Id"),
+            (std::vector<std::string>{"7||" + error}));
+  EXPECT_TRUE(Logged("Error After Transfer in TDBCheckTimer : " + error)) << Log();
+  EXPECT_TRUE(Logged("Transfer IO Data Compeleted ...")) << Log();
+  // The steps before and after it did their work, and the day was calculated.
+  EXPECT_EQ(Rows("SELECT IO_TYPE FROM ClockDmp"), (std::vector<std::string>{"1"}));
+  EXPECT_TRUE(Logged("ConfirmIos RecordCount=>>0")) << Log();
+  EXPECT_TRUE(Logged("End Calc Daily1 ... 02/02 - 02/02")) << Log();
+}
+
+// A stop request between two intake steps: the step done stays, the others and the
+// calculation are left, and the entry is due again; the next pass does the rest.
+TEST_F(ServiceTest, StopBetweenIntakeStepsLeavesTheEntryDue) {
+  LoadSeed();
+  Sql("DELETE FROM CSSchedule");
+  Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED, SPCARDTYPE, "
+      "SPECCARDNO) VALUES (1, '1001', '      1001', '1399/05/10', '07:00', 0, 0, ''), "
+      "(2, '1001', '      1001', '1399/05/10', '10:00', 0, 1, 'L01'), "
+      "(3, '1001', '      1001', '1399/05/10', '12:00', 0, 0, ''), "
+      "(4, '1001', '      1001', '1399/05/10', '15:00', 0, 0, '')");
+  Sql("INSERT INTO CSSchedule (ScheduleId, ScheduleType, StartTime, Data1, CalcType, "
+      "SubCalcType, FromDate, ToDate, CalcYear, Transfer, TransSLate, TransMor, TransMam, "
+      "Uncertains) VALUES (9, 1, '08:00', 1, 0, 1, '05/10', '05/10', '1399', 1, 0, 1, 0, 1)");
+  TZELKLCalculateService s(home_.string());
+  bool started = false;
+  s.ServiceStart(started);
+
+  // Let the labelling run, then stop before the leave transfer.
+  const fs::path pause = home_ / "pause";
+  setenv("ZEL_TEST_INTAKE_PAUSE", pause.c_str(), 1);
+  bool paused_twice = false;
+  std::thread stopper([&] {
+    if (!AppearsSoon(pause)) return;
+    fs::remove(pause);
+    if (!AppearsSoon(pause)) return;
+    paused_twice = true;
+    RequestStop();
+  });
+  s.TDBCheckTimer();
+  stopper.join();
+  unsetenv("ZEL_TEST_INTAKE_PAUSE");
+  ASSERT_TRUE(paused_twice) << Log();
+  EXPECT_TRUE(s.LastPass().stopped);
+  EXPECT_EQ(Rows("SELECT REC, IO_TYPE FROM ClockDmp ORDER BY REC"),
+            (std::vector<std::string>{"1|1", "2|2", "3|1", "4|2"}));
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Morkhasi", "Att_1399"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM IoInfo", "Att_1399"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM DayWork", "Att_1399"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Rows("SELECT LastRunDate FROM CSSchedule"), (std::vector<std::string>{"NULL"}));
+  EXPECT_EQ(Rows("SELECT Amount FROM Semaphor WHERE Code = 17"), (std::vector<std::string>{"0"}));
+
+  ResetStopRequest();
+  s.TDBCheckTimer();
+  EXPECT_EQ(s.LastPass().due, 1);
+  EXPECT_FALSE(s.LastPass().stopped);
+  EXPECT_EQ(
+      Rows("SELECT PerNo, DDate, WorkTotal FROM DayWork WHERE PerNo = '      1001'", "Att_1399"),
+      (std::vector<std::string>{"      1001|05/10|330"}))
+      << Log();
+  EXPECT_EQ(Rows("SELECT LastRunDate FROM CSSchedule"), (std::vector<std::string>{"1399/08/03"}));
 }
 
 // A leave card pair on the way to the day's results: the punches are labelled, the leave
@@ -452,8 +593,9 @@ TEST_F(ServiceTest, LeaveCardPairGoesThroughTheTransferIntoTheDay) {
             (std::vector<std::string>{"      1001|05/10|21|120"}))
       << Log();
   // 07:00-10:00 and 12:00-15:00 less the 12:00-12:30 break.
-  EXPECT_EQ(Rows("SELECT PerNo, DDate, WorkTotal FROM DayWork", "Att_1399"),
-            (std::vector<std::string>{"      1001|05/10|330"}))
+  EXPECT_EQ(
+      Rows("SELECT PerNo, DDate, WorkTotal FROM DayWork WHERE PerNo = '      1001'", "Att_1399"),
+      (std::vector<std::string>{"      1001|05/10|330"}))
       << Log();
 }
 
