@@ -452,6 +452,7 @@ TransferRunResult TZELCalculatorManagement::RunTransferRecordsForPersonList(int 
                                "; nothing was transferred");
     }
     transfer::TDmTransfer module(s.data_dir, s.odbc_driver);
+    module.StopRequested = impl_->stop_requested;
     module.InitialValues(s.current_year, s.user, s.password, s.database_name, s.server,
                          s.temp_table_name, s.schedule_id);
     if (TransType >= 4) {
@@ -464,6 +465,10 @@ TransferRunResult TZELCalculatorManagement::RunTransferRecordsForPersonList(int 
       module.TransferPermission(kind, result.permission);
     }
     result.done = true;
+  } catch (const transfer::TTransferStopped& e) {
+    result.stopped = true;
+    result.error = e.what();
+    impl_->MyZelUtils.LogText(e.what(), "ErrorTransfer", true, false);
   } catch (const std::exception& e) {
     result.error = e.what();
     impl_->MyZelUtils.LogText(

@@ -81,8 +81,9 @@ struct ClockRecResult {
 
 // What a record transfer run did.
 struct TransferRunResult {
-  bool done = false;  // false: the run failed (logged to "ErrorTransfer") or is not available
-  std::string error;  // the failure, when not done
+  bool done = false;     // false: the run failed (logged to "ErrorTransfer") or was stopped
+  bool stopped = false;  // a stop request abandoned the run whole: nothing of it was kept
+  std::string error;     // the failure, when not done
   transfer::TIOTransferResult io;                  // the IO transfer's counts
   transfer::TPermissionTransferResult permission;  // the permission transfer's counts
 };
@@ -128,7 +129,8 @@ class TZELCalculatorManagement {
   // A record transfer of one kind for the persons of the person table, on the caller's
   // thread: 4 every labelled punch, 5 only the certain ones, into IoInfo; 1 service-late,
   // 2 leave, 3 mission permissions prepared and moved. No hold, no System flag, no
-  // CSSchedule update.
+  // CSSchedule update. The stop check (SetStopCheck) is asked between persons; a stop
+  // abandons the run whole.
   // Failures are logged to "ErrorTransfer" and returned, never raised.
   TransferRunResult RunTransferRecordsForPersonList(int TransType);
 

@@ -18,6 +18,7 @@
 #include "management/calc_hold.h"
 #include "management/calculate_threads.h"
 #include "management/test_server.h"
+#include "schema/schema.h"
 #include "util/text.h"
 
 namespace zel::management {
@@ -483,6 +484,26 @@ TEST_F(ManagementTest, UnreadablePersonTableRunsNoWorkerButReleasesAndRecords) {
   EXPECT_NE(server_.LogFile("Log(1399-08-03)_T0.Log")
                 .find(" : Error reading the person table NoSuchPersonTable : "),
             std::string::npos);
+}
+
+// The stop check reaches the transfer, which abandons its run whole when asked to stop.
+TEST_F(ManagementTest, StoppedTransferKeepsNothing) {
+  AddPersons(1);
+  server_.Exec("Att",
+               "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED, "
+               "IO_TYPE, UNCERTAIN) VALUES (1, '1001', '      1001', '1399/03/10', '08:00', 0, "
+               "'1', 0), (2, '1001', '      1001', '1399/03/10', '16:00', 0, '2', 0)");
+  for (const std::string& batch : db::DateFunctionBatches()) server_.Exec("Att", batch);
+  server_.Exec("Att_1399", "CREATE VIEW V_GetCalItem AS " + db::CalItemViewSelect("Att"));
+  TZELCalculatorManagement manager(server_.Settings());
+  manager.SetStopCheck([] { return true; });
+  const TransferRunResult result = manager.RunTransferRecordsForPersonList(4);
+  EXPECT_TRUE(result.stopped) << result.error;
+  EXPECT_FALSE(result.done);
+  EXPECT_EQ(Rows("Att", "SELECT REC, TRANSFERED FROM ClockDmp ORDER BY REC"),
+            (std::vector<std::vector<std::string>>{{"1", "0"}, {"2", "0"}}));
+  EXPECT_EQ(Rows("Att_1399", "SELECT COUNT(*) FROM IoInfo"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
 }
 
 TEST_F(ManagementTest, ClockRecordRunLabelsWithoutTheHoldAndReportsItsFailure) {

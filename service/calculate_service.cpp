@@ -673,6 +673,7 @@ TZELKLCalculateService::IntakeStepResult TZELKLCalculateService::RunIntakeStep(I
                                                       : 5;
     r.transfer = TransferRecords(type, ScheduleId);
     r.done = r.transfer.done;
+    r.stopped = r.transfer.stopped;
     r.error = r.transfer.error;
   }
   return r;
