@@ -1009,6 +1009,85 @@ void TRangeCalculation::LogPeriodMessage(const std::string& person, int period,
   dm_.InsertCalcLogTable(dm_.ScheduleId, person, prefix + message);
 }
 
+TRangeCalculation::DayFilter TRangeCalculation::EmployedFilter(const TEmployment& employment,
+                                                               const std::string& from,
+                                                               const std::string& to, int from_year,
+                                                               int to_year) {
+  DayFilter filter;
+  filter.from = from;
+  filter.to = to;
+  // With one row every day of the cut range is employed.
+  if (employment.spans.size() > 1) {
+    filter.employment = &employment;
+    filter.year = to_year;
+    if (from_year != to_year) {
+      filter.wrap = from;
+      filter.wrap_year = from_year;
+    }
+  }
+  return filter;
+}
+
+TRangeCalculation::Result TRangeCalculation::Completed(Result result, const std::string& P,
+                                                       int number, bool month, int range_days,
+                                                       int full_days, int holidays,
+                                                       int use_holiday) const {
+  result.person = P;
+  result.number = number;
+  result.month = month;
+  result.R = R_;
+  result.group = group_;
+  result.section = section_;
+  result.range_days = range_days;
+  result.full_days = full_days;
+  result.holidays = holidays;
+  result.use_holiday = use_holiday;
+  return result;
+}
+
+int32_t TRangeCalculation::CarriedBalance(const std::string& P, int number, bool month,
+                                          int32_t& use_holiday) {
+  const int start = static_cast<int>(dm_.QSystem().FieldByName("StartMorLeft").AsInteger());
+  if (number < start) return 0;
+  if (number == start) {
+    db::Dataset& initial = month ? AdoQCMorkhasiLeftMonth : AdoQCMorkhasiLeftPeriod;
+    OpenForPerson(initial, P);
+    return initial.IsEmpty() ? 0 : Int(initial, "InitialValue");
+  }
+  int32_t left = 0;
+  if (HeldBalance(number - 1, left, use_holiday)) return left;
+  db::Dataset& previous = month ? AdoQCMonthlyWork : AdoQPeriodWork;
+  previous.Close();
+  previous.SetParam("Perno", P);
+  previous.SetParam(month ? "MMonth" : "Period", number - 1);
+  previous.Open();
+  if (previous.IsEmpty()) return 0;
+  use_holiday = Int(previous, "UseHoliday");
+  return Int(previous, "MorkhasiLeft");
+}
+
+void TRangeCalculation::ReportMissingDays(const std::string& P, db::Dataset& rows,
+                                          const DayFilter& filter, int count,
+                                          const std::vector<std::string>& employed_days,
+                                          const std::function<void(const std::string&)>& say,
+                                          const char* none, const char* some) {
+  if (count == 0) {
+    say(none);
+    return;
+  }
+  std::set<std::string> present;
+  for (rows.First(); !rows.Eof(); rows.Next()) {
+    if (filter.Takes(rows)) present.insert(Trim(rows.FieldByName("DDate").AsString()));
+  }
+  say(some);
+  dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
+  std::string missing;
+  for (const std::string& day : employed_days) {
+    if (!present.count(day)) missing += day + " ";
+  }
+  dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
+}
+
 // ---- the month ----------------------------------------------------------------------------
 
 void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
@@ -1031,39 +1110,12 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   const int full_days = TZelCalcUtils::DaysInBetween(from, to);
   from = first.substr(5, 5);
   to = last.substr(5, 5);
-  DayFilter month;
-  month.from = from;
-  month.to = to;
-  if (employment.spans.size() > 1) {
-    month.employment = &employment;
-    month.year = year_;
-  }
+  const DayFilter month = EmployedFilter(employment, from, to, year_, year_);
   const std::vector<std::string> employed_days = EmployedDays(month, from, to, year_, year_);
   const int range_days = static_cast<int>(employed_days.size());
 
-  // Carried leave balance.
   TDaySums sums;
-  int32_t carried = 0;
-  const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
-  if (M >= start_mor_left) {
-    int32_t left = 0, use_holiday = 0;
-    if (M == start_mor_left) {
-      OpenForPerson(AdoQCMorkhasiLeftMonth, P);
-      if (!AdoQCMorkhasiLeftMonth.IsEmpty()) carried += Int(AdoQCMorkhasiLeftMonth, "InitialValue");
-    } else if (HeldBalance(M - 1, left, use_holiday)) {
-      carried += left;
-      sums.UseHoliday = use_holiday;
-    } else {
-      AdoQCMonthlyWork.Close();
-      AdoQCMonthlyWork.SetParam("Perno", P);
-      AdoQCMonthlyWork.SetParam("MMonth", M - 1);
-      AdoQCMonthlyWork.Open();
-      if (!AdoQCMonthlyWork.IsEmpty()) {
-        carried += Int(AdoQCMonthlyWork, "MorkhasiLeft");
-        sums.UseHoliday = Int(AdoQCMonthlyWork, "UseHoliday");
-      }
-    }
-  }
+  const int32_t carried = CarriedBalance(P, M, true, sums.UseHoliday);
 
   // The day rows of the month: read for all the run's months at the first of them.
   const auto [read_from, read_to] = ReadRange(M, from, to);
@@ -1074,24 +1126,13 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   const int days = std::min(days_in_month, range_days);
   if (count != days) {
     // An incomplete month: which days are missing, and no result row.
-    const std::string& name = dm_.AttendanceCalcManager().PersonName();
-    const std::string& id = dm_.AttendanceCalcManager().PersonID();
-    const std::string head = name + " (" + id + ") (" + PersianMonthName(M) + "): ";
-    if (count == 0) {
-      dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + "هيچ روزي از ماه محاسبه نشده است.");
-      return;
-    }
-    std::set<std::string> present;
-    for (rows.First(); !rows.Eof(); rows.Next()) {
-      if (month.Takes(rows)) present.insert(Trim(rows.FieldByName("DDate").AsString()));
-    }
-    dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + "بعضي از روزهاي ماه محاسبه نشده اند.");
-    dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
-    std::string missing;
-    for (const std::string& day : employed_days) {
-      if (!present.count(day)) missing += day + " ";
-    }
-    dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
+    const std::string head = dm_.AttendanceCalcManager().PersonName() + " (" +
+                             dm_.AttendanceCalcManager().PersonID() + ") (" + PersianMonthName(M) +
+                             "): ";
+    ReportMissingDays(
+        P, rows, month, count, employed_days,
+        [&](const std::string& text) { dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + text); },
+        "هيچ روزي از ماه محاسبه نشده است.", "بعضي از روزهاي ماه محاسبه نشده اند.");
     return;
   }
   // The holidays of the range are the day rows' own (the ratio of the work bound).
@@ -1125,17 +1166,7 @@ void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
   result.missions = SumMissionDetails(AdoQCDailyMamuriat, month);
 
   // Everything is computed: the month's rows.
-  result.person = P;
-  result.number = M;
-  result.month = true;
-  result.R = R_;
-  result.group = group_;
-  result.section = section_;
-  result.range_days = range_days;
-  result.full_days = full_days;
-  result.holidays = holidays;
-  result.use_holiday = sums.UseHoliday;
-  Store(std::move(result));
+  Store(Completed(std::move(result), P, M, true, range_days, full_days, holidays, sums.UseHoliday));
 }
 
 // ---- the period ---------------------------------------------------------------------------
@@ -1224,15 +1255,10 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   }
 
   const int full_days = TZelCalcUtils::DaysCountInBetweenWithYear(from, to, from_year, to_year);
-  DayFilter period;
-  if (employment.spans.size() > 1) {
-    period.employment = &employment;
-    period.year = cto_year;
-    if (cfrom_year != cto_year) {
-      period.wrap = cfrom;
-      period.wrap_year = cfrom_year;
-    }
-  }
+  // The period's rows come without their year: the filter takes every row of the range.
+  DayFilter period = EmployedFilter(employment, cfrom, cto, cfrom_year, cto_year);
+  period.from.clear();
+  period.to.clear();
   const std::vector<std::string> employed_days =
       EmployedDays(period, cfrom, cto, cfrom_year, cto_year);
   const int range_days = static_cast<int>(employed_days.size());
@@ -1243,28 +1269,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   }
 
   TDaySums sums;
-  int32_t carried = 0;
-  const int start_mor_left = static_cast<int>(system.FieldByName("StartMorLeft").AsInteger());
-  OpenForPerson(AdoQCMorkhasiLeftPeriod, P);
-  if (n >= start_mor_left) {
-    int32_t left = 0, use_holiday = 0;
-    if (n == start_mor_left) {
-      if (!AdoQCMorkhasiLeftPeriod.IsEmpty())
-        carried += Int(AdoQCMorkhasiLeftPeriod, "InitialValue");
-    } else if (HeldBalance(n - 1, left, use_holiday)) {
-      carried += left;
-      sums.UseHoliday = use_holiday;
-    } else {
-      AdoQPeriodWork.Close();
-      AdoQPeriodWork.SetParam("Perno", P);
-      AdoQPeriodWork.SetParam("Period", n - 1);
-      AdoQPeriodWork.Open();
-      if (!AdoQPeriodWork.IsEmpty()) {
-        carried += Int(AdoQPeriodWork, "MorkhasiLeft");
-        sums.UseHoliday = Int(AdoQPeriodWork, "UseHoliday");
-      }
-    }
-  }
+  const int32_t carried = CarriedBalance(P, n, false, sums.UseHoliday);
 
   db::Dataset rows(dm_.ADOConnectionTimeAttendance());
   OpenRows(rows, src, DailyRowsTemplate(), "DDate", "PerNo", kText, 10, P);
@@ -1272,21 +1277,10 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   int count = 0;
   for (rows.First(); !rows.Eof(); rows.Next()) count += period.Takes(rows) ? 1 : 0;
   if (count != days) {
-    if (count == 0) {
-      LogPeriodMessage(P, n, "هيچ روزي از دوره محاسبه نشده است.");
-      return;
-    }
-    std::set<std::string> present;
-    for (rows.First(); !rows.Eof(); rows.Next()) {
-      if (period.Takes(rows)) present.insert(Trim(rows.FieldByName("DDate").AsString()));
-    }
-    LogPeriodMessage(P, n, "بعضي از روزهاي دوره محاسبه نشده اند.");
-    dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
-    std::string missing;
-    for (const std::string& day : employed_days) {
-      if (!present.count(day)) missing += day + " ";
-    }
-    dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
+    ReportMissingDays(
+        P, rows, period, count, employed_days,
+        [&](const std::string& text) { LogPeriodMessage(P, n, text); },
+        "هيچ روزي از دوره محاسبه نشده است.", "بعضي از روزهاي دوره محاسبه نشده اند.");
     return;
   }
   const int holidays = SumDays(rows, period, sums);
@@ -1305,6 +1299,7 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   ReadSpecials(P, n, facts);
 
   if (group_.Is(engine::TGroupType::kHourly)) {
+    OpenForPerson(AdoQCMorkhasiLeftPeriod, P);
     const int32_t T =
         AdoQCMorkhasiLeftPeriod.IsEmpty() ? 0 : Int(AdoQCMorkhasiLeftPeriod, "Amount");
     ApplyHourlyRules(group_, facts, T, R_);
@@ -1335,17 +1330,8 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
   OpenRows(mission_rows, src, MissionDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
   result.missions = SumMissionDetails(mission_rows, period);
 
-  result.person = P;
-  result.number = n;
-  result.month = false;
-  result.R = R_;
-  result.group = group_;
-  result.section = section_;
-  result.range_days = range_days;
-  result.full_days = full_days;
-  result.holidays = holidays;
-  result.use_holiday = sums.UseHoliday;
-  Store(std::move(result));
+  Store(
+      Completed(std::move(result), P, n, false, range_days, full_days, holidays, sums.UseHoliday));
 }
 
 }  // namespace zel::aggregation

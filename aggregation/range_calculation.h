@@ -147,6 +147,19 @@ class TRangeCalculation {
   void MonthDuty(const std::string& person, int month, const DayFilter& days, TRangeFacts& facts);
   void PeriodDuty(const std::string& person, const Source& src, const DayFilter& days,
                   TRangeFacts& facts);
+  // The filter of the employed days of from..to (years from_year..to_year).
+  static DayFilter EmployedFilter(const TEmployment& employment, const std::string& from,
+                                  const std::string& to, int from_year, int to_year);
+  // The leave balance a month (month=true) or period carries in: the initial balance at
+  // SYSTEM.StartMorLeft, after it the previous one's MorkhasiLeft (and its holidays used
+  // into use_holiday); 0 before it.
+  int32_t CarriedBalance(const std::string& P, int number, bool month, int32_t& use_holiday);
+  // The CSSLog rows of a month or period whose days were not all calculated: `say` writes
+  // `none` when no day was, else `some`, then the employed days without a row are listed.
+  void ReportMissingDays(const std::string& P, db::Dataset& rows, const DayFilter& filter,
+                         int count, const std::vector<std::string>& employed_days,
+                         const std::function<void(const std::string&)>& say, const char* none,
+                         const char* some);
   // MSMorDef and MSExtDef of the month or period number.
   void ReadSpecials(const std::string& person, int mah, TRangeFacts& facts);
   // Education leave of a part (one database and its bounds): sum, daily sum and count.
@@ -163,6 +176,9 @@ class TRangeCalculation {
     int range_days = 0, full_days = 0, holidays = 0, use_holiday = 0;
     std::vector<Totals> leave, missions;
   };
+  // The result with the accumulator, work group and section of what was just calculated.
+  Result Completed(Result result, const std::string& P, int number, bool month, int range_days,
+                   int full_days, int holidays, int use_holiday) const;
   // The month's or period's permitted extra work (MahExPrm) applied to the accumulator.
   void ApplyPermission(const std::string& person, int number);
   // Writes a result in one transaction on the year connection (its rows land together or
