@@ -133,6 +133,17 @@ struct PendingReport {
   bool once = false;
 };
 
+// After a caught failure inside a transaction: SQL Server ends the whole transaction on some
+// errors (a deadlock victim, an error raised in a trigger), and the statements after it would
+// run on their own. Raises when the transaction is gone.
+void EnsureTransactionOpen(db::Connection& c, const std::string& failure) {
+  if (FirstInt(c, " Select @@TRANCOUNT ") > 0) return;
+  throw db::DbError(
+      "The server rolled the transaction back after this failure, so nothing of "
+      "this step was kept: " +
+      failure);
+}
+
 bool IsDayOfYear(const std::string& text, int year) {
   const std::string d = Trim(text);
   if (d.size() != 5 || d[2] != '/') return false;
@@ -200,6 +211,15 @@ struct Preparation {
     ++result.Reported;
     reports.push_back({perno, text, true});
   }
+  // Between persons: a stop abandons the whole step.
+  void CheckStop(const std::string& perno, std::string& last) const {
+    if (perno == last) return;
+    last = perno;
+    if (a.StopRequested && a.StopRequested())
+      throw TTransferStopped(
+          "The permission preparation stopped on request; nothing of this "
+          "step was kept");
+  }
 };
 
 std::string TypeOf(const TPermissioninfo& p,
@@ -244,8 +264,10 @@ void InsertClockRequests(Preparation& w, const TPermissionList& list,
                          const std::vector<std::pair<std::string, std::string>>& codes) {
   db::Connection& year = *w.a.YearDBConnection;
   const std::string today = Mid(w.a.CurrentDate_YYMMDD, 5, 5);
+  std::string last;
   for (int i = 0; i < list.Count(); ++i) {
     const TPermissioninfo p = list.Item(i);
+    w.CheckStop(p.Perno, last);
     ++w.page;
     const std::string sql =
         ClockInsert(w.a.PerMissionType, p, TypeOf(p, codes), w.a.Rounding, today, w.page);
@@ -262,6 +284,7 @@ void InsertClockRequests(Preparation& w, const TPermissionList& list,
       w.Report(p.Perno, std::string(e.what()) + "Perno: " + p.Perno + " Enter: " + p.BEGINDATE +
                             "  " + p.BEGINTIME + " Exit: " + p.ENDDATE + " " + p.ENDTIME +
                             " CalcDate: " + p.CalDate);
+      EnsureTransactionOpen(year, e.what());
     }
   }
 }
@@ -331,11 +354,13 @@ void InsertWebRequests(Preparation& w, const std::set<std::int64_t>& types) {
       "..CSSPerTemp)) Or (PerNo In (Select PerNo From " + base + "..CSSPerTemp))) ");
   const WebRows web{set};
   const int yearNo = util::ParseInt<int>(Trim(w.a.CurrentYear_YYYY)).value_or(0);
+  std::string last;
   for (const auto& row : set.rows) {
     const WebRequest r{web.Text(row, "PageNo"),    web.Text(row, "PerNo"),
                        web.Text(row, "Type"),      web.Text(row, "BeginDate"),
                        web.Text(row, "BeginTime"), web.Text(row, "EndDate"),
                        web.Text(row, "EndTime"),   web.Col(row, "IsDaily").AsInteger() != 0};
+    w.CheckStop(r.perno, last);
     const std::string fault = WebRequestFault(r, leave, types, yearNo);
     if (!fault.empty()) {
       w.Report(r.perno, std::string(leave ? "Web leave request " : "Web mission request ") +
@@ -353,6 +378,7 @@ void InsertWebRequests(Preparation& w, const std::set<std::int64_t>& types) {
     } catch (const std::exception& e) {
       w.Report(r.perno, std::string(leave ? "Web leave request " : "Web mission request ") +
                             Trim(r.page) + " not prepared: " + e.what());
+      EnsureTransactionOpen(year, e.what());
     }
   }
 }
@@ -669,6 +695,8 @@ void NoteCollisionsInRun(db::Connection& c, TPerMissionType kind, bool daily, bo
 }  // namespace
 
 void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result) {
+  if (a.StopRequested && a.StopRequested())
+    throw TTransferStopped("The permission transfer stopped on request; nothing was moved");
   const TPerMissionType kind = a.PerMissionType;
   const std::string R = TmpTable(kind);
   const auto state = [&](const std::string& text) {
@@ -720,6 +748,7 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
           main.Execute(sql);
         } catch (const std::exception& e) {
           reports.push_back({"", e.what(), false});
+          EnsureTransactionOpen(main, e.what());
         }
       }
     }
@@ -761,6 +790,7 @@ TPermissionArgs TDmTransfer::PermissionArgs(TPerMissionType kind) {
   a.Rounding = Rounding;
   a.QPermissionDemark = QPermissionDemark.get();
   a.ADeclareState = declare_state_;
+  a.StopRequested = StopRequested;
   a.AInsertCalcLog = [this](const std::string& p, const std::string& c) { InsertCalcLog(p, c); };
   a.AInsertCalcLogOnce = [this](const std::string& p, const std::string& c) {
     try {

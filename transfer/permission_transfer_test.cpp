@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "dates/zel_calc_utils.h"
 #include "db/client.h"
 #include "schema/schema.h"
+#include "testing/faulty_connection.h"
 #include "testing/temp_server.h"
 #include "transfer/dm_transfer.h"
 #include "util/text.h"
@@ -119,9 +121,11 @@ class PermissionTransferTest : public ::testing::Test {
     auto c = srv_.Open(database);
     for (const auto& batch : db::SplitBatches(script)) c->Execute(batch);
   }
-  TPermissionTransferResult Run(K kind, TTransferUtilsDeclareState state = nullptr) {
+  TPermissionTransferResult Run(K kind, TTransferUtilsDeclareState state = nullptr,
+                                std::function<bool()> stop = nullptr) {
     TDmTransfer dm(srv_.DataDir());
     dm.SetDeclareState(std::move(state));
+    dm.StopRequested = std::move(stop);
     dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
     dm.CurrentDate = "1399/05/11";
     TPermissionTransferResult r = dm.PreparePermission(kind, false);
@@ -602,6 +606,75 @@ TEST_F(PermissionTransferTest, WebRequestsOfOneRunCollideWithWhatMoves) {
     EXPECT_EQ(Render(srv_.Query("Att_1399",
                                 "SELECT PAGENO, INDECISIVE, Descript FROM TmpMor ORDER BY PAGENO")),
               c.tmp_left);
+  }
+}
+
+// A server that rolls the transaction back on a failure the run catches (a deadlock victim,
+// an error raised in a trigger): the step ends with nothing moved, nothing marked and
+// nothing deleted, whether the failure came in the preparation or in the punch tidying,
+// and the next run does it all.
+TEST_F(PermissionTransferTest, AServerRollbackEndsTheStepWithNothingKept) {
+  for (const char* piece : {"Delete ClockDmp", " Insert Into TmpMor"}) {
+    SCOPED_TRACE(piece);
+    srv_.Exec("Att", "DELETE FROM ClockDmp\n" + kLeavePair +
+                         "UPDATE ClockDmp SET TRANSFERED = 1 WHERE REC = 2\n");
+    srv_.Exec("Att_1399", "DELETE FROM AskAbsence\nDELETE FROM Morkhasi\nDELETE FROM TmpMor\n" +
+                              AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 21));
+    {
+      ::zel::testing::ScopedFaults faults({piece},
+                                          ::zel::testing::FaultEffect::kRollsBackTransaction);
+      try {
+        Run(K::prMor);
+        ADD_FAILURE() << "the step went on after the server rolled its transaction back";
+      } catch (const db::DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("rolled the transaction back"), std::string::npos)
+            << e.what();
+      }
+    }
+    EXPECT_EQ(Moved(K::prMor), " / ");
+    EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskAbsence")), "0");
+    EXPECT_EQ(Punches(), "1|1|0; 2|0|1");
+    Run(K::prMor);
+    EXPECT_EQ(Moved(K::prMor),
+              "1|1001|05/10|10:00|05/10|12:00|21; 2|1002|05/11|09:00|05/11|10:00|21 / ");
+    EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskAbsence")), "1");
+    EXPECT_EQ(Punches(), "1|0|0");
+  }
+}
+
+// A stop asked for between persons abandons the kind's step whole: in the preparation the
+// intermediate table stays as it was, as the transfer starts nothing moves; the next run
+// does it all. The preparation asks before each person, the transfer once as it starts.
+TEST_F(PermissionTransferTest, AStopAbandonsTheStepWhole) {
+  struct Case {
+    const char* name;
+    int stop_at;      // the question answered with a stop
+    const char* tmp;  // TmpMor after the stopped run
+  } const cases[] = {
+      {"before the second person", 2, "1003|05/01|08:00|05/01|09:00|9|1|0|0|21"},
+      {"as the transfer starts", 3,
+       "1001|05/10|10:00|05/10|12:00|1|0|1|2|21; 1002|05/10|10:00|05/10|12:00|2|0|3|4|21"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    srv_.Exec("Att", "DELETE FROM ClockDmp\n" + kLeavePair +
+                         Card(3, "1002", "05/10", "10:00", 2, 1, "L01") +
+                         Punch(4, "1002", "05/10", "12:00", 1));
+    srv_.Exec("Att_1399",
+              "DELETE FROM Morkhasi\nDELETE FROM TmpMor\n"
+              "INSERT INTO TmpMor (PAGENO, PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, "
+              "INDECISIVE, Rec1, Rec2, TYPE, IsDaily) VALUES (9, '      1003', '05/01', '08:00', "
+              "'05/01', '09:00', 1, 0, 0, 21, '0')");
+    int asked = 0;
+    EXPECT_THROW(Run(K::prMor, nullptr, [&] { return ++asked == c.stop_at; }), TTransferStopped);
+    EXPECT_EQ(asked, c.stop_at);
+    EXPECT_EQ(Tmp(K::prMor), c.tmp);
+    EXPECT_EQ(Moved(K::prMor), " / ");
+    EXPECT_EQ(Punches(), "1|1|0; 2|0|0; 3|1|0; 4|0|0");
+    Run(K::prMor);
+    EXPECT_EQ(Moved(K::prMor),
+              "1|1001|05/10|10:00|05/10|12:00|21; 2|1002|05/10|10:00|05/10|12:00|21 / ");
+    EXPECT_EQ(Punches(), "1|0|0; 2|0|0; 3|0|0; 4|0|0");
   }
 }
 

@@ -210,6 +210,9 @@ struct TPermissionArgs {
   // A report of a request that is skipped and kept: written only when the person has no
   // row with the same comment (none given: written as AInsertCalcLog).
   TTransferUtilsInsertCalcLogTable AInsertCalcLogOnce;
+  // Asked between persons; true abandons the kind's step whole (TTransferStopped). Empty:
+  // never.
+  std::function<bool()> StopRequested;
 };
 
 class TTransferUtils {
@@ -272,12 +275,15 @@ class TTransferUtils {
   // for leave and mission, from the approved web requests whose sheet, type, days and times
   // are readable (the others are reported once and stay untransferred). Counts into
   // result.Prepared and result.Reported. The table's rows change in one transaction of the
-  // year connection: a failure leaves it as it was.
+  // year connection: a failure, or a stop asked for between persons (TTransferStopped), leaves
+  // it as it was. Raises when the server ended the transaction after a caught failure.
   static void PreparePermission(TPermissionArgs& a, TPermissionTransferResult& result);
   // Notes collisions, moves the requests that may move into the kind's permission tables,
   // tidies their punches and empties the moved ones out of the intermediate table: one
   // transaction, so a run cut short moves nothing and the next run does it all. A request
-  // that overlaps another request moved in the same run is noted as colliding.
+  // that overlaps another request moved in the same run is noted as colliding. Raises when
+  // the server ended the transaction after a caught failure (nothing marked, nothing
+  // deleted), and TTransferStopped, moving nothing, when a stop is asked for as it starts.
   static void TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result);
 };
 
