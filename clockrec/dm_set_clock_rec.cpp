@@ -10,6 +10,8 @@
 #include "dates/jalali.h"
 #include "dates/jalali_day.h"
 #include "db/ado_utils.h"
+#include "db/css_log.h"
+#include "util/text.h"
 
 namespace zel::clockrec {
 
@@ -68,6 +70,40 @@ const char* const kPunchQuery[] = {
     "((@UserCode = '000') Or (Not Exists (Select * From PerUser Where Code = @UserCode)) Or "
     "(cl.PerNo In (Select PerNo From PerUser Where Code = @UserCode)))",
 };
+
+// The untransferred punches that no labelling or transfer will ever take: without a person
+// number; of a person not in Person whom the run's person list leaves out (persons are
+// listed from Person); and those of the run's persons whose date no year's walk reads (none,
+// a day outside 01/01..12/30, or a year without a year database). "##YearDatabasePrefix"
+// is the base database name + "_".
+const char* const kUnreadablePunchQuery[] = {
+    "Declare @CurrentYear as char(4)",
+    "set @CurrentYear = :CurrentYear",
+    "select cl.REC, cl.KartNo, cl.Perno, cl.ClockDate, cl.ClockTime, p.Perno As PersonNo",
+    "from ClockDmp cl",
+    "left outer join Person p on p.Perno = cl.Perno",
+    "where cl.transfered = 0 and",
+    "( cl.Perno is null or ltrim(rtrim(cl.Perno)) = '' or",
+    "( p.Perno is null and exists (Select Perno from dbo.##TmpTableName) and not (cl.Perno IN "
+    "(Select Perno from dbo.##TmpTableName)) ) or",
+    "( ( (not exists (Select Perno from dbo.##TmpTableName)) or (cl.Perno IN (Select Perno "
+    "from dbo.##TmpTableName)) ) and",
+    "( cl.ClockDate is null or",
+    "(substring(cl.ClockDate,1,4) = @CurrentYear and (substring(cl.ClockDate,6,5) < '01/01' or "
+    "substring(cl.ClockDate,6,5) > '12/30')) or",
+    "(substring(cl.ClockDate,1,4) <> @CurrentYear and DB_ID('##YearDatabasePrefix' + "
+    "substring(cl.ClockDate,1,4)) is null) ) ) )",
+};
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// A date or time text of a report as stored: quoted, or NULL.
+std::string Shown(const db::Value& value) {
+  return value.IsNull() ? std::string("NULL") : "'" + Trim(value.AsString()) + "'";
+}
 
 }  // namespace
 
@@ -144,9 +180,14 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
                     "Where Perno = :Perno And  GShCode = :GShCode And Period = :Period"});
   AdoQGShItem =
       make(*year_, {"Select * From GShItem  ", "Where Period = :Period And GShCode = :GShCode "});
+  // Only punches labelled entry or exit count as a person's earlier punches, and of those
+  // only the ones with a readable date and time and a card with a rule on that day (checked
+  // as they come): an unlabelled, undecided, unreadable or ruleless punch must not decide
+  // the label of another.
   QLastClockDmp = make(*base_, {"select UnCertain, Io_type , SubString(ClockDate, 6 , 5) DDate,  "
-                                "ClockTime TTime from clockdmp",
+                                "ClockTime TTime, ClockDate, KartNo from clockdmp",
                                 "where perno =:Perno and Transfered = 0 and ",
+                                "(Io_type = '1' or Io_type = '2') and",
                                 "Substring(ClockDate, 1, 4) = :CurrentYear and",
                                 "Substring(ClockDate, 6, 5) + ClockTime >= :ADateTime and",
                                 "Substring(ClockDate, 6, 5) + ClockTime < :BDateTime"});
@@ -240,42 +281,132 @@ void TDmSetClockRec::MySetClockDumpRecords() {
   QClockDmp->SetParam("UserCode", "000");
   QClockDmp->Open();
   QClockDmp->Sort("KartNo ASC, ClockDate ASC, ClockTime ASC");
-  for (QClockDmp->First(); !QClockDmp->Eof(); QClockDmp->Next()) SetClockDumpRec(*QClockDmp);
+  ReportUnreadablePunches();
+  card_rules_loaded_ = false;
+  // A stop is honoured between cards (persons): what is labelled stays labelled, and a
+  // later run labels the rest (labelling a punch again gives it the same label).
+  stopped_ = false;
+  std::string card;
+  for (QClockDmp->First(); !QClockDmp->Eof(); QClockDmp->Next()) {
+    const std::string next_card = QClockDmp->FieldByName("KartNo").AsString();
+    if (QClockDmp->RecNo() == 0 || next_card != card) {
+      if (StopRequested && StopRequested()) {
+        stopped_ = true;
+        break;
+      }
+      card = next_card;
+    }
+    SetClockDumpRec(*QClockDmp);
+  }
   QClockDmp->Close();
 }
 
-void TDmSetClockRec::ReportMalformed(const db::Dataset& Table) {
+bool TDmSetClockRec::CardHasRule(const std::string& Card, const std::string& D) {
+  if (!card_rules_loaded_) {
+    // Every rule's cards and days, read once for the run.
+    card_rules_.clear();
+    db::ResultSet rules = year_->Execute(TADOUtils::CatCommandText(
+        {"Select LTRIM(RTRIM(KartNo)) KartNo, LTRIM(RTRIM(KartNo2)) KartNo2, BeginDate, EndDate",
+         "From PrjRule"}));
+    for (const auto& row : rules.rows) {
+      if (row[2].IsNull() || row[3].IsNull()) continue;  // a rule without its days holds none
+      for (int i : {0, 1})
+        if (!row[i].IsNull())
+          card_rules_.push_back({util::LowerAscii(Trim(row[i].AsString())), Trim(row[2].AsString()),
+                                 Trim(row[3].AsString())});
+    }
+    card_rules_loaded_ = true;
+  }
+  // As the rule query of a punch compares: trimmed cards, case-insensitively.
+  const std::string card = util::LowerAscii(Trim(Card));
+  const std::string day = Trim(D);
+  for (const CardRule& r : card_rules_)
+    if (r.card == card && r.begin <= day && r.end >= day) return true;
+  return false;
+}
+
+void TDmSetClockRec::ReportUnreadablePunches() {
+  unreadable_.clear();
+  std::vector<std::string> lines;
+  for (const char* line : kUnreadablePunchQuery) {
+    std::string text = line;
+    ReplaceAll(text, "##TmpTableName", TempFileName);
+    ReplaceAll(text, "##YearDatabasePrefix", DataBaseName + "_");
+    lines.push_back(std::move(text));
+  }
+  db::Dataset q(*base_);
+  q.SetSQL(std::move(lines));
+  db::Param& year = q.ParamByName("CurrentYear");
+  year.type = db::ParamType::String;
+  year.size = 4;
+  year.value = CurrentYear;
+  q.Open();
+  for (q.First(); !q.Eof(); q.Next()) {
+    const db::Value& date = q.FieldByName("ClockDate");
+    const db::Value& time = q.FieldByName("ClockTime");
+    const std::string perno = Trim(q.FieldByName("Perno").AsString());
+    KeptReason reason;
+    if (!IsPunchDateTime(Trim(date.AsString()), Trim(time.AsString())))
+      reason = KeptReason::kMalformed;
+    else if (perno.empty())
+      reason = KeptReason::kNoPerson;
+    else if (q.FieldByName("PersonNo").IsNull())
+      reason = KeptReason::kNotInPerson;
+    else if (Copy(Trim(date.AsString()), 1, 4) != CurrentYear)
+      reason = KeptReason::kNoYear;
+    else
+      continue;
+    unreadable_.insert(q.FieldByName("REC").AsInteger());
+    ReportKept(reason, q);
+  }
+}
+
+void TDmSetClockRec::ReportKept(KeptReason reason, const db::Dataset& Table) {
+  ++counts_.skipped;
   const std::string rec = Table.FieldByName("REC").AsString();
   const std::string card = Trim(Table.FieldByName("KARTNO").AsString());
   const std::string perno = Trim(Table.FieldByName("PERNO").AsString());
-  const std::string comment = "Punch REC " + rec + " of card " + card +
-                              " has a malformed date or time '" +
-                              Trim(Table.FieldByName("CLOCKDATE").AsString()) + "' '" +
-                              Trim(Table.FieldByName("CLOCKTIME").AsString()) +
-                              "' (expected YYYY/MM/DD and HH:NN); it was left unlabelled";
-  MyZelUtils.LogText("SetClockDumpRec => " + comment, "Log", true, false);
+  const std::string date = Shown(Table.FieldByName("CLOCKDATE"));
+  const std::string time = Shown(Table.FieldByName("CLOCKTIME"));
+  std::string comment = "Punch REC " + rec + " of card " + card;
+  if (reason == KeptReason::kMalformed) {
+    comment += " has a malformed date or time " + date + " " + time +
+               " (expected YYYY/MM/DD and HH:NN); it was left unlabelled";
+  } else {
+    comment += " at " + date + " " + time;
+    switch (reason) {
+      case KeptReason::kNoPerson:
+        comment += " has no person number";
+        break;
+      case KeptReason::kNotInPerson:
+        comment += " is of person " + perno + ", who is not in Person";
+        break;
+      default:
+        comment += " is of a year that has no year database";
+        break;
+    }
+    comment += "; it is kept and not transferred";
+  }
+  // The comment names the punch and the reason only, so a punch met again on a later run
+  // is reported once, and again only when its reason changes.
   try {
-    std::string cut = comment;
-    if (cut.size() > 255) cut.resize(255);
-    base_->Execute(TADOUtils::CatCommandText(
-        {" Insert Into CSSLog ", " (ScheduleId, PerNo, LogDate, LogTime, Comment, Status) ",
-         " Values(" + std::to_string(ScheduleId) + ",",
-         " " + Q(perno) + ", " + Q(dates::JalaliToday()) + ", " +
-             Q(dates::NowTime_HHNNSS().substr(0, 5)) + ",",
-         " " + Q(cut) + ", 0) "}));
+    if (db::InsertCSSLogOnce(*base_, ScheduleId, perno, comment))
+      MyZelUtils.LogText("SetClockDumpRec => " + comment, "Log", true, false);
   } catch (const std::exception&) {
-    // A lost log row is not reported.
+    // A lost report row does not stop the labelling; the next run reports it again.
   }
 }
 
 void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
   const std::string clock_date = Trim(Table.FieldByName("ClockDate").AsString());
   const std::string T = Trim(Table.FieldByName("ClockTime").AsString());
+  // Punches without a person, or of a person not in Person, were reported by the run.
+  const bool unreadable = unreadable_.count(Table.FieldByName("REC").AsInteger()) > 0;
   if (!IsPunchDateTime(clock_date, T)) {
     // One bad row from a terminal must not stop the labelling of everyone else.
     ++counts_.unlabelled;
     ++counts_.malformed;
-    ReportMalformed(Table);
+    if (!unreadable) ReportKept(KeptReason::kMalformed, Table);
     return;
   }
   const std::string D = Copy(clock_date, 6, 5);
@@ -550,6 +681,11 @@ bool TDmSetClockRec::FindLastIo(const std::string& Perno, const std::string& D,
   QLastClockDmp->SetParam("BDateTime", to);
   QLastClockDmp->Open();
   for (QLastClockDmp->First(); !QLastClockDmp->Eof(); QLastClockDmp->Next()) {
+    if (!IsPunchDateTime(Trim(QLastClockDmp->FieldByName("ClockDate").AsString()),
+                         Trim(QLastClockDmp->FieldByName("TTime").AsString())) ||
+        !CardHasRule(QLastClockDmp->FieldByName("KartNo").AsString(),
+                     QLastClockDmp->FieldByName("DDate").AsString()))
+      continue;
     const std::string at = QLastClockDmp->FieldByName("DDate").AsString() +
                            QLastClockDmp->FieldByName("TTime").AsString();
     Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " + at);

@@ -6,9 +6,12 @@
 // command line); it shares nothing with other modules.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +38,11 @@ struct ClockRecCounts {
   int unsure = 0;      // of the labelled ones, UNCERTAIN 1
   int unlabelled = 0;  // left as they were (malformed date or time, unknown last label)
   int malformed = 0;   // of the unlabelled ones, with a malformed date or time text
+  // Bad punches kept back and reported in CSSLog (once: a punch reported by an earlier run
+  // counts here, but is not reported again): a malformed date or time, no person number, a
+  // person not in Person whom the person list leaves out, a year without a year database.
+  // Also those the walk does not read.
+  int skipped = 0;
   int Labelled() const { return entries + exits + undecided; }
 };
 
@@ -63,8 +71,12 @@ class TDmSetClockRec {
   void SetEnableLog(bool on) { MyZelUtils.SetEnableLog(on); }
 
   // Walks the untransferred punches of the year of the run's persons in card, date and
-  // time order and labels each one, posting it before the next is read. A punch with a
-  // malformed date or time is left unlabelled and reported in CSSLog; any database
+  // time order and labels each one, posting it before the next is read. Bad punches are
+  // kept and reported once in CSSLog (see ClockRecCounts::skipped): one with a malformed
+  // date or time stays unlabelled, one without person number is undecided ("0", unsure),
+  // and those no walk reads are reported by one query of the run. Neither they nor a
+  // punch of a card without rule that day count as another punch's last entry or exit.
+  // Ends early, between cards, when StopRequested says so (Stopped()). Any database
   // failure raises zel::db::DbError (punches labelled before keep their labels).
   void MySetClockDumpRecords();
   // Labels the current row of Table (a row of the punch query) and posts it.
@@ -89,6 +101,12 @@ class TDmSetClockRec {
                          const std::string& T);
 
   const ClockRecCounts& Counts() const { return counts_; }
+  // The last walk ended early because StopRequested returned true.
+  bool Stopped() const { return stopped_; }
+
+  // Asked before each card's punches; true ends the walk there. Empty: never. Called on the
+  // walking thread.
+  std::function<bool()> StopRequested;
   bool PrevWindowDoubled() const { return doubled_; }
 
   // Thresholds in minutes, from System.
@@ -107,7 +125,21 @@ class TDmSetClockRec {
   void SetSQLTextForDataSets();
   void SetSystemVariables();
   void Log(const std::string& text) const { MyZelUtils.LogText(text, "Log"); }
-  void ReportMalformed(const db::Dataset& Table);
+  enum class KeptReason { kMalformed, kNoPerson, kNotInPerson, kNoYear };
+  // Reports the current punch of Table once in CSSLog as kept back, and counts it.
+  void ReportKept(KeptReason reason, const db::Dataset& Table);
+  // Reports the run's punches that no walk reads or that belong to no person, and notes
+  // them in unreadable_.
+  void ReportUnreadablePunches();
+  std::set<std::int64_t> unreadable_;  // REC of the punches reported by the run
+  // Whether a rule holds the card ("1001") on day D ("MM/DD"), from the rules read once a run.
+  bool CardHasRule(const std::string& Card, const std::string& D);
+  struct CardRule {
+    std::string card, begin, end;  // card trimmed, in lower case
+  };
+  bool card_rules_loaded_ = false;
+  std::vector<CardRule> card_rules_;
+  bool stopped_ = false;
   // "MM/DDHH:NN" end of a day before the punch, by the person's work group on that day.
   struct DayEnd {
     std::string end;    // EndDate + EndTime

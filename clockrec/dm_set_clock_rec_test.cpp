@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "engine/demo/demo_organisation.h"
 #include "engine/scenarios/scenario_file.h"
@@ -60,15 +63,26 @@ class ClockHome {
     engine::demo::InstallShiftCalendarView(*base, *year, "Att");
   }
 
+  // An empty person number is NULL; a date of "NULL" too.
   void Punch(int rec, const std::string& card, const std::string& perno, const std::string& date,
              const std::string& time, int spcard = 0) {
     const std::string padded =
         perno.empty() ? "NULL" : "'" + std::string(10 - perno.size(), ' ') + perno + "'";
+    const std::string day = date == "NULL" ? date : "'" + date + "'";
     server_.Exec("Att",
                  "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, "
                  "TRANSFERED, SPCARDTYPE) VALUES (" +
-                     std::to_string(rec) + ", '" + card + "', " + padded + ", '" + date + "', '" +
+                     std::to_string(rec) + ", '" + card + "', " + padded + ", " + day + ", '" +
                      time + "', 0, " + std::to_string(spcard) + ")");
+  }
+
+  // "PerNo|Comment" of every CSSLog row, ordered by comment.
+  std::vector<std::string> Reports() {
+    db::ResultSet r = server_.Query("Att", "SELECT PerNo, Comment FROM CSSLog ORDER BY Comment");
+    std::vector<std::string> out;
+    for (const auto& row : r.rows)
+      out.push_back(dates::Trim(row[0].AsString()) + "|" + row[1].AsString());
+    return out;
   }
 
   std::unique_ptr<TDmSetClockRec> Module() {
@@ -297,23 +311,26 @@ TEST(ClockRecWalkTest, MalformedPunchReportedAndSkipped) {
   home.Punch(3, "1001", "1001", "1399/02/02", "25:10");
   home.Punch(4, "1001", "1001", "1399/02/02", "07:56");
   home.Punch(5, "1001", "1001", "x399/02/02", "07:57");
+  home.Punch(6, "1001", "1001", "1399/07/31", "07:58");
   auto module = home.Module();
   module->MySetClockDumpRecords();
-  EXPECT_EQ(home.Labels(), "1:-/0 2:-/0 3:-/0 4:1/0 5:-/0");
+  EXPECT_EQ(home.Labels(), "1:-/0 2:-/0 3:-/0 4:1/0 5:-/0 6:-/0");
   const ClockRecCounts& n = module->Counts();
   EXPECT_EQ(n.entries, 1);
-  EXPECT_EQ(n.malformed, 3);
-  EXPECT_EQ(n.unlabelled, 3);
-  db::ResultSet log =
-      home.server_.Query("Att", "SELECT PerNo, Comment FROM CSSLog ORDER BY Comment");
-  ASSERT_EQ(log.rows.size(), 3u);
-  EXPECT_EQ(log.rows[0][1].AsString(),
-            "Punch REC 1 of card 1001 has a malformed date or time '1399/02/02' '7:55' "
-            "(expected YYYY/MM/DD and HH:NN); it was left unlabelled");
-  EXPECT_EQ(dates::Trim(log.rows[0][0].AsString()), "1001");
-  EXPECT_NE(log.rows[1][1].AsString().find("REC 2 of card 1001"), std::string::npos);
-  EXPECT_NE(log.rows[1][1].AsString().find("'1399/1/15'"), std::string::npos);
-  EXPECT_NE(log.rows[2][1].AsString().find("'25:10'"), std::string::npos);
+  EXPECT_EQ(n.malformed, 4);  // the walk does not read REC 5, of no year
+  EXPECT_EQ(n.unlabelled, 4);
+  EXPECT_EQ(n.skipped, 5);
+  const std::string tail = " (expected YYYY/MM/DD and HH:NN); it was left unlabelled";
+  const std::vector<std::string> expected = {
+      "1001|Punch REC 1 of card 1001 has a malformed date or time '1399/02/02' '7:55'" + tail,
+      "1001|Punch REC 2 of card 1001 has a malformed date or time '1399/1/15' '07:55'" + tail,
+      "1001|Punch REC 3 of card 1001 has a malformed date or time '1399/02/02' '25:10'" + tail,
+      "1001|Punch REC 5 of card 1001 has a malformed date or time 'x399/02/02' '07:57'" + tail,
+      "1001|Punch REC 6 of card 1001 has a malformed date or time '1399/07/31' '07:58'" + tail};
+  EXPECT_EQ(home.Reports(), expected);
+  // A second run reports nothing again.
+  home.Module()->MySetClockDumpRecords();
+  EXPECT_EQ(home.Reports(), expected);
 }
 
 TEST(ClockRecWalkTest, CountsOfTheWalk) {
@@ -331,6 +348,129 @@ TEST(ClockRecWalkTest, CountsOfTheWalk) {
   EXPECT_EQ(n.undecided, 1);
   EXPECT_EQ(n.unsure, 2);
   EXPECT_EQ(n.unlabelled, 0);
+  EXPECT_EQ(n.skipped, 1);  // REC 3, without person number
+}
+
+struct BadPunchCase {
+  const char* name;
+  PunchRow punch;      // REC 3, beside person 1001's entry 08:22 (REC 1) and exit 16:18 (REC 2)
+  const char* label;   // IO_TYPE/UNCERTAIN the bad punch is left with
+  const char* report;  // "PerNo|Comment" of its one CSSLog row ("" = none)
+  const char* base_sql = nullptr;  // run after the punches are in, or nullptr
+};
+
+// A bad punch is kept, reported once (a second run adds nothing), and changes no other
+// punch's label: person 1001's day stays an entry 08:22 and an exit 16:18, each sure.
+TEST(ClockRecWalkTest, BadPunchesAreKeptAndReportedOnce) {
+  const std::string left = " (expected YYYY/MM/DD and HH:NN); it was left unlabelled";
+  const std::string kept = "; it is kept and not transferred";
+  // clang-format off
+  const BadPunchCase cases[] = {
+      // Between the two good punches: unlabelled, it must not be the last IO of 16:18.
+      {"MinuteOutOfRange", {"1001", "1001", "1399/02/02", "08:61", 0}, "-/0",
+       "1001|Punch REC 3 of card 1001 has a malformed date or time '1399/02/02' '08:61'"},
+      // The same with the label of an exit from before: still not the last IO of 16:18.
+      {"MinuteOutOfRangeLabelled", {"1001", "1001", "1399/02/02", "08:61", 0}, "2/0",
+       "1001|Punch REC 3 of card 1001 has a malformed date or time '1399/02/02' '08:61'",
+       "UPDATE ClockDmp SET IO_TYPE = '2' WHERE REC = 3"},
+      {"DayZero", {"1001", "1001", "1399/02/00", "10:00", 0}, "-/0",
+       "1001|Punch REC 3 of card 1001 has a malformed date or time '1399/02/00' '10:00'"},
+      {"Day31OfMonth7", {"1001", "1001", "1399/07/31", "10:00", 0}, "-/0",
+       "1001|Punch REC 3 of card 1001 has a malformed date or time '1399/07/31' '10:00'"},
+      // Dates the walk of no year reads.
+      {"Month13", {"1001", "1001", "1399/13/40", "10:00", 0}, "-/0",
+       "1001|Punch REC 3 of card 1001 has a malformed date or time '1399/13/40' '10:00'"},
+      {"Day31OfMonth12", {"1001", "1001", "1399/12/31", "10:00", 0}, "-/0",
+       "1001|Punch REC 3 of card 1001 has a malformed date or time '1399/12/31' '10:00'"},
+      {"EmptyDate", {"1001", "1001", "", "10:00", 0}, "-/0",
+       "1001|Punch REC 3 of card 1001 has a malformed date or time '' '10:00'"},
+      {"NullDate", {"1001", "1001", "NULL", "10:00", 0}, "-/0",
+       "1001|Punch REC 3 of card 1001 has a malformed date or time NULL '10:00'"},
+      {"YearWithoutDatabase", {"1001", "1001", "1398/05/05", "10:00", 0}, "-/0",
+       "1001|Punch REC 3 of card 1001 at '1398/05/05' '10:00' is of a year that has no year "
+       "database"},
+      // A year with a database of its own belongs to that year's run.
+      {"YearWithDatabase", {"1001", "1001", "1400/05/05", "10:00", 0}, "-/0", ""},
+      // Undecided; the transfer does not take it.
+      {"NoPersonNumber", {"7777", "", "1399/02/02", "10:00", 0}, "0/1",
+       "|Punch REC 3 of card 7777 at '1399/02/02' '10:00' has no person number"},
+      // The run's person list (from Person) leaves it out: no walk reads it.
+      {"PersonNotInPerson", {"8888", "8888", "1399/02/02", "10:00", 0}, "-/0",
+       "8888|Punch REC 3 of card 8888 at '1399/02/02' '10:00' is of person 8888, who is not in "
+       "Person", "INSERT INTO CSSPerTemp (PerNo) VALUES ('      1001')"},
+      // A card of person 1001 without rule, walked before the person's own card: an entry
+      // by the calendar, which must not make 08:22 an exit. The IO transfer keeps and
+      // reports it.
+      {"CardWithoutRule", {"0444", "1001", "1399/02/02", "08:20", 0}, "1/0", ""},
+  };
+  // clang-format on
+  auto good = [](ClockHome& home) {
+    home.Punch(1, "1001", "1001", "1399/02/02", "08:22");
+    home.Punch(2, "1001", "1001", "1399/02/02", "16:18");
+  };
+  for (const BadPunchCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClockHome home;
+    home.server_.Exec("", "CREATE DATABASE Att_1400");
+    good(home);
+    const PunchRow& p = c.punch;
+    home.Punch(3, p.card, p.perno, p.date, p.time, p.spcard);
+    Exec(home.server_, "Att", c.base_sql);
+    auto module = home.Module();
+    module->MySetClockDumpRecords();
+    EXPECT_EQ(home.Labels(), std::string("1:1/0 2:2/0 3:") + c.label);
+    std::vector<std::string> expected;
+    if (*c.report != 0) {
+      const bool malformed = std::string(c.report).find("malformed") != std::string::npos;
+      expected.push_back(c.report + (malformed ? left : kept));
+    }
+    EXPECT_EQ(home.Reports(), expected);
+    EXPECT_EQ(module->Counts().skipped, static_cast<int>(expected.size()));
+    auto again = home.Module();
+    again->MySetClockDumpRecords();
+    EXPECT_EQ(home.Labels(), std::string("1:1/0 2:2/0 3:") + c.label);
+    EXPECT_EQ(home.Reports(), expected);
+    EXPECT_EQ(again->Counts().skipped, static_cast<int>(expected.size()));
+  }
+
+  // All of them at once.
+  ClockHome home;
+  home.server_.Exec("", "CREATE DATABASE Att_1400");
+  good(home);
+  int rec = 2;
+  for (const BadPunchCase& c : cases) {
+    home.Punch(++rec, c.punch.card, c.punch.perno, c.punch.date, c.punch.time);
+    Exec(home.server_, "Att", c.base_sql);
+  }
+  auto module = home.Module();
+  module->MySetClockDumpRecords();
+  EXPECT_EQ(home.Labels().substr(0, 11), "1:1/0 2:2/0");
+  const int reported = static_cast<int>(std::count_if(
+      std::begin(cases), std::end(cases), [](const BadPunchCase& c) { return *c.report != 0; }));
+  EXPECT_EQ(module->Counts().skipped, reported);
+  EXPECT_EQ(static_cast<int>(home.Reports().size()), reported);
+  home.Module()->MySetClockDumpRecords();
+  EXPECT_EQ(static_cast<int>(home.Reports().size()), reported);
+}
+
+// A stop asked for between cards ends the walk there: the cards before keep their labels,
+// the rest are left for a later run.
+TEST(ClockRecWalkTest, StopBetweenCards) {
+  ClockHome home;
+  home.Punch(1, "1001", "1001", "1399/02/02", "07:55");
+  home.Punch(2, "1001", "1001", "1399/02/02", "16:05");
+  home.Punch(3, "2001", "2001", "1399/02/02", "06:55");
+  auto module = home.Module();
+  int asked = 0;
+  module->StopRequested = [&] { return ++asked == 2; };
+  module->MySetClockDumpRecords();
+  EXPECT_TRUE(module->Stopped());
+  EXPECT_EQ(asked, 2);  // before each card, not before each punch
+  EXPECT_EQ(home.Labels(), "1:1/0 2:2/0 3:-/0");
+  module->StopRequested = nullptr;
+  module->MySetClockDumpRecords();
+  EXPECT_FALSE(module->Stopped());
+  EXPECT_EQ(home.Labels(), "1:1/0 2:2/0 3:1/0");
 }
 
 // The walk reads only the persons of the run's person table, when it lists any.
