@@ -1,6 +1,6 @@
 // zelkl-calc: the command line of the calculation service (run, tick, calc, explain, db init, sql,
-// hold, install, uninstall, version, password, passcode). Parses the arguments, sets the home
-// folder and the process clock, and hands over to the command.
+// hold, status, install, uninstall, version, password, passcode). Parses the arguments, sets the
+// home folder and the process clock, and hands over to the command.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "dates/clock.h"
+#include "service/status.h"
 #include "util/log_file.h"
 
 namespace {
@@ -141,6 +142,17 @@ int main(int argc, char** argv) {
   hold->add_flag("--force", hold_force,
                  "release also a hold whose holder still runs or is another computer");
 
+  auto* status = app.add_subcommand(
+      "status",
+      "the service at a glance: schedule entries and when they are due, the calculation hold, "
+      "the last pass, the intake backlog, today's CSSLog rows, the year databases (reads only)");
+  int status_year = 0;
+  std::string status_format = "text";
+  status->add_option("--year", status_year, "Jalali year YYYY (default: the schedule's)")
+      ->check(CLI::Range(1300, 1499));
+  status->add_option("--format", status_format, "text (default) or json")
+      ->check(CLI::IsMember({"text", "json"}));
+
   auto* install = app.add_subcommand(
       "install", "register ZELKLCalculateService with systemd, start it and wait until it runs");
   auto* uninstall = app.add_subcommand("uninstall", "stop ZELKLCalculateService and remove it");
@@ -221,6 +233,11 @@ int main(int argc, char** argv) {
     return zel::app::Sql(sql_database, sql_file, sql_text);
   }
   if (hold->parsed()) return zel::app::Hold(hold_action, hold_force);
+  if (status->parsed()) {
+    return zel::service::StatusCommand(zel::util::HomeFolder(),
+                                       status_year ? std::to_string(status_year) : "",
+                                       status_format, std::cout, std::cerr);
+  }
   if (install->parsed()) return zel::app::Install();
   if (uninstall->parsed()) return zel::app::Uninstall();
   if (version->parsed()) return zel::app::Version();
