@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need (nlohmann-json3-dev reads the
-# JSON of `status` back). Idempotent: does nothing when everything is there. Run as root (or
-# with sudo available).
+# Installs the Debian packages the build and the tests need (systemd for systemd-analyze,
+# which checks the service's unit; nlohmann-json3-dev reads the JSON of `status` back).
+# Idempotent: does nothing when everything is there. Run as root (or with sudo available).
 set -euo pipefail
 packages=(build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 unixodbc-dev unixodbc tdsodbc libsqliteodbc libcli11-dev
-  librsvg2-bin zlib1g-dev nlohmann-json3-dev)
+  librsvg2-bin zlib1g-dev systemd nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
