@@ -4,7 +4,8 @@
 # with a daily schedule entry for the current month), runs one schedule pass on it, prints
 # a short summary of the results and of the permissions its special-card punches and web
 # requests became, then calculates the whole month into MahWork and prints a second
-# summary line from it.
+# summary line from it. Builds only the executable (scripts/test.sh builds the tests and
+# benchmarks in the same folder) and ends with the time each step took.
 # Usage: scripts/run.sh [HOME]        HOME defaults to ./home
 # Environment: BUILD_DIR (default build/), PERSONS (demo size, default 200),
 #              ZEL_NOW="YYYY/MM/DD HH:MM" to fix the clock.
@@ -12,7 +13,27 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 home=${1:-./home}
 
-"$root/scripts/build.sh"
+# Each step's wall time, printed when the job ends (also when a step fails).
+times=()
+step() {
+  local name=$1 start=${EPOCHREALTIME/./} rc=0
+  shift
+  "$@" || rc=$?
+  local us=$(( ${EPOCHREALTIME/./} - start ))
+  times+=("$(printf '  %-32s %5d.%d s' "$name" $((us / 1000000)) $((us / 100000 % 10)))")
+  return $rc
+}
+job_start=${EPOCHREALTIME/./}
+print_times() {
+  local us=$(( ${EPOCHREALTIME/./} - job_start ))
+  echo "time taken:"
+  printf '%s\n' "${times[@]}"
+  printf '  %-32s %5d.%d s\n' total $((us / 1000000)) $((us / 100000 % 10))
+}
+trap print_times EXIT
+
+step "packages (scripts/setup.sh)" "$root/scripts/setup.sh"
+step "build zelkl-calc" "$root/scripts/build.sh" zelkl-calc
 exe=${BUILD_DIR:-$root/build}/app/zelkl-calc
 
 mkdir -p "$home"
@@ -21,10 +42,10 @@ ini="$home/Korlan.Ini"
 # A home whose Korlan.Ini names a SQL Server is used as it is.
 if [ ! -d "$home/Data" ] && ! grep -Eqi '^[[:space:]]*SERVERNAME[[:space:]]*=[[:space:]]*[^[:space:]]' "$ini" 2>/dev/null; then
   echo "setting up the embedded demo home $home"
-  "$exe" --home "$home" db demo --persons "${PERSONS:-200}"
+  step "demo home" "$exe" --home "$home" db demo --persons "${PERSONS:-200}"
 fi
 
-"$exe" --home "$home" tick
+step "schedule pass (tick)" "$exe" --home "$home" tick
 
 year=$("$exe" --home "$home" sql "SELECT TOP 1 CalcYear FROM CSSchedule ORDER BY ScheduleId" | tail -n +2)
 if [ -n "$year" ]; then
@@ -55,9 +76,11 @@ if [ -n "$year" ]; then
       "SELECT MAX(DBEGINDATE) AS Last FROM CalItem WHERE DBEGINDATE LIKE '$mm/%'" | tail -n +2 | tr -d ' \r')
     next=$mm/$(printf '%02d' $((10#${today#*/} + 1)))
     if [ -n "$last" ] && [[ ! "$next" > "$last" ]]; then
-      "$exe" --home "$home" calc daily --year "$year" --from "$next" --to "$last" >/dev/null
+      step "rest of the month (calc daily)" \
+        "$exe" --home "$home" calc daily --year "$year" --from "$next" --to "$last" >/dev/null
     fi
-    "$exe" --home "$home" calc monthly --year "$year" --from "$((10#$mm))" --to "$((10#$mm))" >/dev/null
+    step "the month (calc monthly)" \
+      "$exe" --home "$home" calc monthly --year "$year" --from "$((10#$mm))" --to "$((10#$mm))" >/dev/null
     echo "month $mm of $year in MahWork (minutes summed over persons):"
     "$exe" --home "$home" sql --database "${base:-Att}_$year" \
       "SELECT COUNT(*) AS Persons, SUM(WorkTotal) AS Work, SUM(ExtraWorkTotal) AS ExtraWork,

@@ -7,9 +7,12 @@ packages=(build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 unixodbc-dev unixodbc tdsodbc libsqliteodbc libcli11-dev
   librsvg2-bin zlib1g-dev systemd nlohmann-json3-dev)
+# One look at dpkg for all of them: the check is what runs every time.
+installed=" $({ dpkg-query -W -f='${Package} ${db:Status-Abbrev}\n' "${packages[@]}" 2>/dev/null ||
+  true; } | awk '$2 == "ii" { printf "%s ", $1 }') "
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  [[ "$installed" == *" $p "* ]] || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"
