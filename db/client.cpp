@@ -3,6 +3,7 @@
 #include "db/client.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -717,6 +718,19 @@ const Value& Dataset::FieldByName(std::string_view name) const {
   const int c = ColumnIndex(name);
   if (c < 0) throw DbError("Field '" + std::string(name) + "' not found");
   return Field(c);
+}
+
+namespace {
+std::atomic<std::uint64_t> process_statements{0};
+}  // namespace
+
+void Connection::CountStatement() {
+  sent_.fetch_add(1, std::memory_order_relaxed);
+  process_statements.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::uint64_t StatementsSentByProcess() {
+  return process_statements.load(std::memory_order_relaxed);
 }
 
 void Connection::BeginTransaction() { Execute("BEGIN TRANSACTION"); }

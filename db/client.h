@@ -5,6 +5,7 @@
 // threads use different connections.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -116,9 +117,22 @@ class Connection {
   virtual void CommitTransaction();
   virtual void RollbackTransaction();
 
+  // Round trips this connection made to its server: statements sent (Execute calls and
+  // transaction statements), whether they succeeded or not. A decorator counts nothing of
+  // its own: it gives the count of the engine beneath it. Any thread may read it.
+  virtual std::uint64_t StatementsSent() const { return sent_.load(std::memory_order_relaxed); }
+
  protected:
   Connection() = default;
+  // Engines call it once per statement they send; it also adds to the process's total.
+  void CountStatement();
+
+ private:
+  std::atomic<std::uint64_t> sent_{0};
 };
+
+// Statements sent by every connection of the process so far (see StatementsSent).
+std::uint64_t StatementsSentByProcess();
 
 // Opens a connection: the embedded engine when settings.server is empty, otherwise
 // SQL Server through ODBC. Raises DbError when it cannot connect. A server text

@@ -35,6 +35,7 @@ class ForwardingConnection : public Connection {
   void BeginTransaction() override { inner_->BeginTransaction(); }
   void CommitTransaction() override { inner_->CommitTransaction(); }
   void RollbackTransaction() override { inner_->RollbackTransaction(); }
+  std::uint64_t StatementsSent() const override { return inner_->StatementsSent(); }
 
  protected:
   Connection& Inner() { return *inner_; }

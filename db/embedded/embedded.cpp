@@ -407,6 +407,7 @@ EmbeddedConnection::~EmbeddedConnection() {
 // ------------------------------------------------------------------------ transactions
 
 void EmbeddedConnection::BeginTransaction() {
+  CountStatement();
   if (tx_lock_.owns_lock()) throw DbError("A transaction is already open on this connection.");
   tx_lock_ = std::unique_lock<std::mutex>(file_->write_mutex);
   try {
@@ -418,6 +419,7 @@ void EmbeddedConnection::BeginTransaction() {
 }
 
 void EmbeddedConnection::CommitTransaction() {
+  CountStatement();
   if (!tx_lock_.owns_lock())
     throw DbError("The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
   try {
@@ -445,6 +447,7 @@ void EmbeddedConnection::CheckpointWhenDue() {
 
 void EmbeddedConnection::RollbackTransaction() {
   if (!tx_lock_.owns_lock()) return;
+  CountStatement();
   sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   tx_lock_.unlock();
 }
@@ -792,6 +795,7 @@ bool EmbeddedConnection::Test(CachedBatch& cb, const Expr& e, Frame& frame) {
 
 ResultSet EmbeddedConnection::Execute(const std::string& sql, const std::vector<Param>& params,
                                       int timeout_seconds) {
+  CountStatement();
   RefreshCatalog();
   timed_ = timeout_seconds > 0;
   if (timed_) {

@@ -98,6 +98,19 @@ TEST_F(EmbeddedTest, InsertSelectUpdateDeleteWithParameters) {
   EXPECT_EQ(One("SELECT COUNT(*) FROM DayWork"), Value(0));
 }
 
+TEST_F(EmbeddedTest, CountsEveryStatementSentFailedOnesAndTransactionsIncluded) {
+  const std::uint64_t process_before = StatementsSentByProcess();
+  const std::uint64_t before = conn_->StatementsSent();
+  Q("CREATE TABLE T (Id int NULL)");
+  conn_->BeginTransaction();
+  Q("INSERT INTO T VALUES (1)");
+  conn_->CommitTransaction();
+  EXPECT_NE(ErrorOf("SELECT nothing FROM T"), "(no error)");
+  conn_->RollbackTransaction();  // none open: nothing is sent
+  EXPECT_EQ(conn_->StatementsSent() - before, 5u);
+  EXPECT_GE(StatementsSentByProcess() - process_before, 5u);
+}
+
 TEST_F(EmbeddedTest, ThreePartNamesAcrossDatabases) {
   Q("CREATE TABLE MorType (Code int PRIMARY KEY, Education int)");
   Q("USE Att_1399");

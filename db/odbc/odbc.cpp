@@ -339,6 +339,7 @@ class OdbcConnection final : public Connection {
 
   ResultSet Execute(const std::string& sql, const std::vector<Param>& params,
                     int timeout_seconds) override {
+    CountStatement();
     Handle stmt(SQL_HANDLE_STMT, dbc_.get());
     if (timeout_seconds > 0)
       stmt.Check(
@@ -377,6 +378,7 @@ class OdbcConnection final : public Connection {
   }
 
   std::vector<std::string> PrimaryKeyColumns(const std::string& table) override {
+    CountStatement();  // a catalogue call is a round trip too
     const std::vector<std::string> parts = SplitTableName(table);
     std::vector<std::pair<int, std::string>> keys;
     try {

@@ -124,6 +124,13 @@ TEST_F(SqliteOdbcTest, StatementWithoutRowsReportsChangedRowCount) {
   EXPECT_EQ(conn_->Execute("UPDATE T SET Id = 4 WHERE Id = 99").rows_affected, 0);
 }
 
+TEST_F(SqliteOdbcTest, CountsStatementsAndTransactions) {
+  const std::uint64_t before = conn_->StatementsSent();
+  Exec("CREATE TABLE T (Id INTEGER)");
+  RunInTransaction(*conn_, [&] { Exec("INSERT INTO T VALUES (1)"); });
+  EXPECT_EQ(conn_->StatementsSent() - before, 4u);  // create, begin, insert, commit
+}
+
 TEST_F(SqliteOdbcTest, BindsParametersByDeclaredType) {
   Exec("CREATE TABLE P (S SMALLINT, I INTEGER, T VARCHAR(10), R DOUBLE, B BIT, U INTEGER)");
   std::vector<Param> params = {
