@@ -1,14 +1,18 @@
 #include "engine/dm_calculate.h"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
 
 #include "dates/clock.h"
+#include "dates/date_time.h"
 #include "dates/jalali.h"
+#include "dates/jalali_day.h"
 #include "db/ado_utils.h"
 #include "db/connection_decorator.h"
 #include "engine/daily_engine.h"
@@ -268,7 +272,7 @@ void TdmCalculate::StartDay(std::string label) {
 
 void TdmCalculate::BeginDayWrites() {
   if (day_writes_open_) return;
-  waiting_days_.push_back({day_label_, {}});
+  waiting_days_.push_back({day_label_, {}, std::nullopt});
   day_writes_open_ = true;
   ++day_writes_serial_;
 }
@@ -298,6 +302,68 @@ std::optional<std::string> TdmCalculate::EndDay() {
   return failure;
 }
 
+void TdmCalculate::LeaveOutUnchangedDays(std::vector<WaitingDay>& days) {
+  struct Range {
+    const DayTable* table;
+    std::string from, to;
+  };
+  std::map<std::string, Range> ranges;  // by table
+  const DayRows* first = nullptr;
+  for (WaitingDay& day : days) {
+    day.rows = day_rows_reader_.Read(day.statements);
+    if (!day.rows) continue;
+    if (!first) first = &*day.rows;
+    if (day.rows->perno != first->perno) {
+      day.rows.reset();  // one person's rows are read; such a day is written as it is
+      continue;
+    }
+    for (const auto& [name, table] : day.rows->tables) {
+      auto [at, fresh] = ranges.try_emplace(name, Range{&table, day.rows->day, day.rows->day});
+      if (!fresh) {
+        at->second.from = std::min(at->second.from, day.rows->day);
+        at->second.to = std::max(at->second.to, day.rows->day);
+      }
+    }
+  }
+  if (ranges.empty()) return;
+  // The stored rows of each table, by day.
+  std::map<std::string, std::map<std::string, std::vector<DayRow>>> stored;
+  try {
+    db::Connection& year = ADOConnectionTimeAttendance();
+    for (const auto& [name, range] : ranges) {
+      std::vector<db::Param> params = range.table->delete_params;
+      params[1].value = db::Value(range.from);
+      params[2].value = db::Value(range.to);
+      db::ResultSet result = year.Execute(StoredRowsQuery(*range.table), params, 60);
+      std::vector<std::string> names;
+      for (const std::string& column : result.columns) names.push_back(util::LowerAscii(column));
+      const Columns columns = std::make_shared<const std::vector<std::string>>(std::move(names));
+      const std::string date_column = util::LowerAscii(range.table->date_column);
+      for (auto& values : result.rows) {
+        DayRow row{columns, std::move(values)};
+        const db::Value* date = row.Find(date_column);
+        if (!date) throw db::DbError("no column " + date_column);
+        const std::string day = Trim(date->AsString());
+        stored[name][day].push_back(std::move(row));
+      }
+    }
+  } catch (const std::exception&) {
+    // Not known what is stored: every day is written as it was calculated.
+    for (WaitingDay& day : days) day.rows.reset();
+    return;
+  }
+  std::erase_if(days, [&stored](const WaitingDay& day) {
+    if (!day.rows) return false;
+    for (const auto& [name, table] : day.rows->tables) {
+      const auto& of_table = stored[name];
+      const auto at = of_table.find(day.rows->day);
+      static const std::vector<DayRow> kNone;
+      if (!SameRows(at == of_table.end() ? kNone : at->second, table.rows)) return false;
+    }
+    return true;
+  });
+}
+
 void TdmCalculate::RunDays(const std::vector<WaitingDay>& days) {
   db::Connection& year = ADOConnectionTimeAttendance();
   writing_days_ = true;
@@ -305,11 +371,17 @@ void TdmCalculate::RunDays(const std::vector<WaitingDay>& days) {
     bool& flag;
     ~Done() { flag = false; }
   } done{writing_days_};
+  std::vector<DayToWrite> to_write;
+  for (const WaitingDay& day : days)
+    to_write.push_back({&day.statements, day.rows ? &*day.rows : nullptr});
+  const int year_number = dates::StrToInt(Trim(CurrentYear));
+  const WritePlan plan = WriteStatements(to_write, [year_number](const std::string& mmdd) {
+    const dates::CalcDay day(year_number, mmdd);
+    return day.ok() && !day.IsLastOfYear() ? day.Next().MMDD() : std::string();
+  });
   db::RunInTransaction(year, [&] {
-    for (const WaitingDay& day : days) {
-      for (const WaitingStatement& s : day.statements)
-        year.Execute(s.sql, s.params, s.timeout_seconds);
-    }
+    for (const DayStatement* s : plan.statements)
+      year.Execute(s->sql, s->params, s->timeout_seconds);
   });
 }
 
@@ -323,6 +395,7 @@ std::vector<TdmCalculate::DayNotWritten> TdmCalculate::WriteDays() {
     days.pop_back();
   }
   std::erase_if(days, [](const WaitingDay& day) { return day.statements.empty(); });
+  if (!days.empty()) LeaveOutUnchangedDays(days);
   if (!days.empty()) {
     try {
       RunDays(days);

@@ -17,6 +17,7 @@
 #include "db/client.h"
 #include "engine/calc.h"
 #include "engine/daily_day_state.h"
+#include "engine/day_rows.h"
 
 namespace zel::engine {
 
@@ -179,20 +180,22 @@ class TdmCalculate {
   bool writing_days_ = false;  // RunDays runs the waiting statements
   // The writes of the days calculated and not yet written, the last one the day in progress
   // once its writes are open.
-  struct WaitingStatement {
-    std::string sql;
-    std::vector<db::Param> params;
-    int timeout_seconds;
-  };
   struct WaitingDay {
     std::string label;
-    std::vector<WaitingStatement> statements;
+    std::vector<DayStatement> statements;
+    std::optional<DayRows> rows;  // what the statements leave, when they could be read
   };
   std::string day_label_;
   std::vector<WaitingDay> waiting_days_;
+  DayRowsReader day_rows_reader_;
   // Holds back a changing statement of the day in progress; false when it is to run now.
   bool Defer(const std::string& sql, const std::vector<db::Param>& params, int timeout_seconds);
-  // Runs the statements of the days in one transaction; raises the first failure.
+  // Leaves out the days whose rows, read from their statements, equal the stored ones: a
+  // recalculation that changes nothing writes nothing. The stored rows of the days' range
+  // are read once per table. A read that fails leaves every day in.
+  void LeaveOutUnchangedDays(std::vector<WaitingDay>& days);
+  // Runs the statements of the days in one transaction (the deletes of consecutive days
+  // merged); raises the first failure.
   void RunDays(const std::vector<WaitingDay>& days);
   int day_writes_serial_ = 0;
   std::optional<bool> any_person_;

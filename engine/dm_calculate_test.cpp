@@ -9,6 +9,7 @@
 
 #include "dates/clock.h"
 #include "testing/faulty_connection.h"
+#include "testing/recording_connection.h"
 #include "testing/temp_server.h"
 #include "util/text.h"
 
@@ -248,6 +249,96 @@ TEST_F(DmCalculateTest, FailedDayDropsItsWritesAndUngroupedDaysAreWrittenAtOnce)
   ASSERT_NE(failure, std::nullopt);
   EXPECT_NE(failure->find("Invalid object name"), std::string::npos) << *failure;
   EXPECT_EQ(total(), 2);
+}
+
+// A recalculated day whose rows equal the stored ones is not written again; a changed day
+// is deleted and written whole, the deletes of changed days that follow each other sent once.
+TEST_F(DmCalculateTest, OnlyTheDaysWhoseRowsChangedAreWritten) {
+  // Stored by an earlier calculation: 05/09 .. 05/13, each with its leave detail; 05/12 has
+  // a column edited by hand that the calculation leaves NULL.
+  for (const char* day : {"05/09", "05/10", "05/11", "05/12", "05/13"}) {
+    const std::string d = day;
+    server_.Exec(
+        "Att_1399",
+        "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', '" + d + "', 450)");
+    server_.Exec("Att_1399",
+                 "INSERT INTO DayMorDt (PerNo, DDate, MorkhasiCode, Amount) VALUES "
+                 "('      1001', '" +
+                     d + "', 21, 60)");
+  }
+  server_.Exec("Att_1399", "UPDATE DayWork SET Section = N'by hand' WHERE DDate = '05/12'");
+  ::zel::testing::StatementRecorder recorder;
+  const ::zel::testing::ScopedRecording recording(recorder);
+  auto module = Connected();
+  module->GroupDays(true);
+  db::Connection& year = module->ADOConnectionTimeAttendance();
+  const auto p = [](const char* name, const std::string& value) {
+    return db::Param{name, db::ParamType::String, 10, db::Value(value)};
+  };
+  // The day as the worker writes it: the day's deletes, its row, its leave detail.
+  const auto day = [&](const std::string& mmdd, int work, int leave) {
+    module->StartDay(mmdd);
+    module->BeginDayWrites();
+    for (const auto& [table, column] : {std::pair{"DayMorDt ", "DDate"}, {"DayWork", "DDate"}}) {
+      year.Execute(std::string("DELETE FROM Att_1399..") + table + "\nwhere \n(Perno = ?)\nAND (" +
+                       column + " >= ?)\nAND (" + column + " <= ?)",
+                   {p("Perno", "      1001"), p("From", mmdd), p("To", mmdd)}, 60);
+    }
+    year.Execute(
+        "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES (?, ?, ?)",
+        {p("PerNo", "      1001"), p("DDate", mmdd), {"W", db::ParamType::Integer, 0, work}});
+    year.Execute(
+        "INSERT INTO DayMorDt ([PerNo], [DDate], [MorkhasiCode], [Amount]) VALUES (?, ?, ?, ?)",
+        {p("PerNo", "      1001"),
+         p("DDate", mmdd),
+         {"C", db::ParamType::Unknown, 0, 21},
+         {"A", db::ParamType::Unknown, 0, leave}});
+    return module->EndDay();
+  };
+  EXPECT_EQ(day("05/09", 450, 60), std::nullopt);  // as stored
+  EXPECT_EQ(day("05/10", 480, 60), std::nullopt);  // more work
+  EXPECT_EQ(day("05/11", 450, 90), std::nullopt);  // a longer leave
+  EXPECT_EQ(day("05/12", 450, 60), std::nullopt);  // as calculated, but edited by hand
+  EXPECT_EQ(day("05/13", 450, 60), std::nullopt);  // as stored
+  const std::size_t before = recorder.Texts().size();
+  EXPECT_TRUE(module->WriteDays().empty());
+  std::vector<std::string> sent;
+  for (std::size_t i = before; i < recorder.Texts().size(); ++i)
+    sent.push_back(recorder.Texts()[i].substr(0, recorder.Texts()[i].find('\n')));
+  // The stored rows read once per table, then 05/10 .. 05/12 rewritten: one delete per table.
+  EXPECT_EQ(
+      sent,
+      (std::vector<std::string>{
+          "SELECT * FROM Att_1399..DayMorDt ", "SELECT * FROM Att_1399..DayWork",
+          "DELETE FROM Att_1399..DayMorDt ", "DELETE FROM Att_1399..DayWork",
+          "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES (?, ?, ?)",
+          "INSERT INTO DayMorDt ([PerNo], [DDate], [MorkhasiCode], [Amount]) VALUES (?, ?, ?, ?)",
+          "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES (?, ?, ?)",
+          "INSERT INTO DayMorDt ([PerNo], [DDate], [MorkhasiCode], [Amount]) VALUES (?, ?, ?, ?)",
+          "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES (?, ?, ?)",
+          "INSERT INTO DayMorDt ([PerNo], [DDate], [MorkhasiCode], [Amount]) VALUES (?, ?, ?, "
+          "?)"}));
+  // The tables as a full rewrite leaves them.
+  const auto rows = server_
+                        .Query("Att_1399",
+                               "SELECT w.DDate, WorkTotal, Section, Amount FROM DayWork w "
+                               "JOIN DayMorDt d ON d.PerNo = w.PerNo AND d.DDate = w.DDate "
+                               "ORDER BY w.DDate")
+                        .rows;
+  std::vector<std::string> tables;
+  for (const auto& r : rows) {
+    tables.push_back(r[0].AsString() + " " + r[1].AsString() + " " +
+                     (r[2].IsNull() ? "NULL" : r[2].AsString()) + " " + r[3].AsString());
+  }
+  EXPECT_EQ(tables,
+            (std::vector<std::string>{"05/09 450 NULL 60", "05/10 480 NULL 60", "05/11 450 NULL 90",
+                                      "05/12 450 NULL 60", "05/13 450 NULL 60"}));
+  // Calculated again with nothing changed: the reads, and nothing written.
+  for (const char* d : {"05/09", "05/10", "05/11"})
+    day(d, std::string(d) == "05/10" ? 480 : 450, std::string(d) == "05/11" ? 90 : 60);
+  const std::size_t again = recorder.Texts().size();
+  EXPECT_TRUE(module->WriteDays().empty());
+  EXPECT_EQ(recorder.Texts().size() - again, 2u);  // the two reads
 }
 
 }  // namespace

@@ -1,0 +1,112 @@
+// The rows a calculated day leaves in the year database, read from the day's held-back
+// statements (its deletes of the day, the rows it inserts and the updates of rows it
+// inserted), so that a recalculated day whose rows equal the stored ones need not be written
+// again, and the deletes of consecutive rewritten days can go as one statement per table.
+// Values and pure functions; a DayRowsReader belongs to one thread (a calculation worker).
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "db/client.h"
+
+namespace zel::engine {
+
+// One statement of a day's writes, as it would be sent.
+struct DayStatement {
+  std::string sql;
+  std::vector<db::Param> params;
+  int timeout_seconds = 0;
+};
+
+// Column names in lower case, shared by the rows of one statement text or one query.
+using Columns = std::shared_ptr<const std::vector<std::string>>;
+
+// A row: its values in the order of its columns.
+struct DayRow {
+  Columns columns;
+  std::vector<db::Value> values;
+  const db::Value* Find(const std::string& lower_column) const;  // nullptr when absent
+};
+
+// A table a day owns: its rows of the day are deleted and written by the day.
+struct DayTable {
+  // The day's delete, as sent: "... (Perno = ?) AND (C >= ?) AND (C <= ?)", and its values.
+  std::string delete_sql;
+  std::vector<db::Param> delete_params;
+  std::string date_column;   // C, the column holding the day
+  std::vector<DayRow> rows;  // the rows the day's inserts and updates leave
+};
+
+// What a day's writes leave: the tables it owns (by name in lower case, without database and
+// schema), the person, the day ("MM/DD").
+struct DayRows {
+  std::string perno;
+  std::string day;
+  std::map<std::string, DayTable> tables;
+  std::size_t deletes = 0;  // the day's first statements, its deletes
+};
+
+// Reads days' statements; keeps what it learnt of each statement text, so a text the worker
+// sends for every day is taken apart once.
+class DayRowsReader {
+ public:
+  // Recognised are: the day's deletes (text "DELETE FROM <table> where (Perno = ?) AND
+  // (<column> >= ?) AND (<column> <= ?)", both bounds the same day), then "INSERT INTO
+  // <table> (<columns>) VALUES (?, …)" into an owned table and "UPDATE <table> SET <column> =
+  // ?, … WHERE <column> = ? AND …" of exactly one row the day inserted, every row of the
+  // day's person and day. Returns nullopt for anything else (the day is then written as its
+  // statements say).
+  std::optional<DayRows> Read(const std::vector<DayStatement>& statements);
+
+  struct Shape;  // what a statement text is
+
+ private:
+  const Shape& ShapeOf(const std::string& sql);
+  // The texts are long and few: their length and ends tell them apart cheaply (the keys
+  // are still compared whole).
+  struct TextHash {
+    std::size_t operator()(const std::string& text) const noexcept;
+  };
+  std::unordered_map<std::string, std::shared_ptr<const Shape>, TextHash> shapes_;
+};
+
+// Whether a stored value and a written one are the same stored value: NULL only equals
+// NULL, numbers compare as numbers (a text read as a number), texts compare exactly after
+// their trailing blanks (char columns pad; the server ignores trailing blanks).
+bool SameStoredValue(const db::Value& stored, const db::Value& written);
+
+// Whether the stored rows of a table for the day equal the rows the day would write, in any
+// order: every stored column must match (a column the inserts leave out is NULL), and every
+// written column must be stored.
+bool SameRows(const std::vector<DayRow>& stored, const std::vector<DayRow>& written);
+
+// The text that reads a person's stored rows of a table between two days: "SELECT * FROM
+// <table as in the delete> where (Perno = ?) AND (<column> >= ?) AND (<column> <= ?)".
+std::string StoredRowsQuery(const DayTable& table);
+
+// A day to write: its statements and, when they could be read, its rows.
+struct DayToWrite {
+  const std::vector<DayStatement>* statements;
+  const DayRows* rows;  // nullptr: the statements are sent as they are
+};
+
+// The statements that write the days, in order. The days of a run that follow each other in
+// the calendar (next_day("MM/DD") gives the following day) and delete the same tables send
+// their deletes once, the first day's with the run's last day as upper bound: one delete per
+// table for a month instead of one per table and day. The plan points into the days'
+// statements and its own merged deletes: it lives no longer than the days.
+struct WritePlan {
+  std::deque<DayStatement> merged;              // the merged deletes
+  std::vector<const DayStatement*> statements;  // in the order to send
+};
+WritePlan WriteStatements(const std::vector<DayToWrite>& days,
+                          const std::function<std::string(const std::string&)>& next_day);
+
+}  // namespace zel::engine

@@ -1,0 +1,160 @@
+#include "engine/day_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zel::engine {
+namespace {
+
+db::Param P(const char* name, db::Value value) {
+  return {name, db::ParamType::Unknown, 0, std::move(value)};
+}
+
+// The day's deletes as the worker sends them.
+DayStatement Delete(const char* table, const char* column, const char* from, const char* to) {
+  return {std::string("DELETE FROM Att_1399..") + table + " \nwhere \n(Perno = ?)\nAND (" + column +
+              " >= ?)\nAND (" + column + " <= ?)",
+          {P("Perno", "      1001"), P("From", from), P("To", to)},
+          60};
+}
+
+DayStatement DayWork(const char* day, int work) {
+  return {"INSERT INTO DayWork \n(PerNo,DDate,WorkTotal)\n Values \n( ?, ?, ?)",
+          {P("PerNo", "      1001"), P("DDate", day), P("WorkTotal", work)}};
+}
+
+DayStatement Detail(const char* day, int code, int amount) {
+  return {
+      "INSERT INTO DayMorDt ([PerNo], [DDate], [MorkhasiCode], [Amount]) VALUES (?, ?, ?, ?)",
+      {P("PerNo", "      1001"), P("DDate", day), P("MorkhasiCode", code), P("Amount", amount)}};
+}
+
+DayStatement DetailAmount(const char* day, int code, int amount) {
+  return {
+      "UPDATE DayMorDt SET [Amount] = ? WHERE [PerNo] = ? AND [DDate] = ? AND [MorkhasiCode] = ?",
+      {P("Amount", amount), P("PerNo", "      1001"), P("DDate", day), P("MorkhasiCode", code)}};
+}
+
+std::vector<DayStatement> Day(const char* day, int work) {
+  return {Delete("DayMorDt ", "DDate", day, day), Delete("DayWork", "DDate", day, day),
+          DayWork(day, work)};
+}
+
+TEST(DayRows, ReadsTheRowsTheDayLeaves) {
+  std::vector<DayStatement> s = Day("02/09", 480);
+  s.push_back(Detail("02/09", 3, 60));
+  s.push_back(DetailAmount("02/09", 3, 90));  // the detail of the day grows
+  const auto rows = DayRowsReader().Read(s);
+  ASSERT_TRUE(rows);
+  EXPECT_EQ(rows->day, "02/09");
+  EXPECT_EQ(rows->deletes, 2u);
+  ASSERT_EQ(rows->tables.size(), 2u);
+  const DayTable& detail = rows->tables.at("daymordt");
+  EXPECT_EQ(detail.date_column, "DDate");
+  ASSERT_EQ(detail.rows.size(), 1u);
+  ASSERT_TRUE(detail.rows[0].Find("amount"));
+  EXPECT_EQ(*detail.rows[0].Find("amount"), db::Value(90));
+  EXPECT_EQ(*rows->tables.at("daywork").rows[0].Find("worktotal"), db::Value(480));
+}
+
+TEST(DayRows, AnyOtherStatementLeavesTheDayToBeWrittenAsItIs) {
+  const struct {
+    const char* why;
+    std::vector<DayStatement> statements;
+  } cases[] = {
+      {"a literal value",
+       {Delete("DayWork", "DDate", "02/09", "02/09"),
+        {"INSERT INTO DayWork (PerNo,DDate) VALUES (?, '02/09')", {P("PerNo", "      1001")}}}},
+      {"a delete of several days", {Delete("DayWork", "DDate", "02/09", "02/10")}},
+      {"a row of a table the day does not delete",
+       {Delete("DayWork", "DDate", "02/09", "02/09"), Detail("02/09", 3, 60)}},
+      {"a row of another day", {Delete("DayWork", "DDate", "02/09", "02/09"), DayWork("02/10", 1)}},
+      {"an update of no row the day wrote",
+       {Delete("DayMorDt ", "DDate", "02/09", "02/09"), DetailAmount("02/09", 3, 90)}},
+      {"a delete after a row",
+       {Delete("DayWork", "DDate", "02/09", "02/09"), DayWork("02/09", 1),
+        Delete("DayMorDt ", "DDate", "02/09", "02/09")}},
+      {"a statement of another kind",
+       {Delete("DayWork", "DDate", "02/09", "02/09"), {"EXEC Something ?", {P("A", 1)}}}},
+      {"no delete at all", {}},
+  };
+  for (const auto& c : cases) EXPECT_FALSE(DayRowsReader().Read(c.statements)) << c.why;
+}
+
+TEST(DayRows, StoredValuesCompareAsTheServerStoresThem) {
+  const struct {
+    db::Value stored, written;
+    bool same;
+  } cases[] = {
+      {db::Value(), db::Value(), true},
+      {db::Value(), db::Value(0), false},
+      {db::Value(""), db::Value(), false},
+      {db::Value(5), db::Value("5"), true},
+      {db::Value(5), db::Value(6), false},
+      {db::Value(2.5), db::Value(2.5), true},
+      {db::Value("05/10     "), db::Value("05/10"), true},  // a char column pads
+      {db::Value("      1001"), db::Value("1001"), false},  // leading blanks are kept
+      {db::Value("Ali"), db::Value("ALI"), false},          // a rewrite would change the case
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameStoredValue(c.stored, c.written), c.same)
+        << c.stored.AsString() << " / " << c.written.AsString();
+  }
+}
+
+TEST(DayRows, RowsCompareInAnyOrderAndColumnsLeftOutMustBeNull) {
+  const auto columns = [](std::vector<std::string> names) {
+    return std::make_shared<const std::vector<std::string>>(std::move(names));
+  };
+  const Columns written = columns({"amount", "perno"});
+  const Columns stored = columns({"perno", "amount", "note"});  // as the table has them
+  const DayRow a{written, {db::Value(10), db::Value("1001")}};
+  const DayRow b{written, {db::Value(20), db::Value("1001")}};
+  const DayRow stored_a{stored, {db::Value("1001"), db::Value(10), db::Value()}};
+  const DayRow stored_b{stored, {db::Value("1001"), db::Value(20), db::Value()}};
+  EXPECT_TRUE(SameRows({stored_a, stored_b}, {b, a}));  // the insert leaves "note" NULL
+  EXPECT_FALSE(SameRows({stored_a, stored_a}, {a, b}));
+  EXPECT_FALSE(SameRows({stored_a}, {a, a}));
+  const DayRow edited{stored, {db::Value("1001"), db::Value(10), db::Value("edited by hand")}};
+  EXPECT_FALSE(SameRows({edited}, {a}));  // a rewrite would clear it
+  const DayRow unknown{columns({"amount", "perno", "nosuchcolumn"}),
+                       {db::Value(10), db::Value("1001"), db::Value(1)}};
+  EXPECT_FALSE(SameRows({stored_a}, {unknown}));
+}
+
+TEST(DayRows, ConsecutiveDaysShareTheirDeletes) {
+  const auto next = [](const std::string& mmdd) {
+    return mmdd == "02/09" ? std::string("02/10") : mmdd == "02/10" ? "02/11" : "02/13";
+  };
+  const std::vector<DayStatement> d9 = Day("02/09", 1), d10 = Day("02/10", 2),
+                                  d12 = Day("02/12", 3);
+  const std::vector<DayStatement> unread = {{"EXEC Something", {}}};
+  const auto r9 = DayRowsReader().Read(d9), r10 = DayRowsReader().Read(d10),
+             r12 = DayRowsReader().Read(d12);
+  const WritePlan plan =
+      WriteStatements({{&d9, &*r9}, {&d10, &*r10}, {&d12, &*r12}, {&unread, nullptr}}, next);
+  std::vector<std::string> shape;
+  for (const DayStatement* s : plan.statements) {
+    std::string line = s->sql.substr(0, 11);
+    for (const db::Param& p : s->params) line += " " + p.value.AsString();
+    shape.push_back(line);
+  }
+  const std::vector<std::string> expected = {
+      // 02/09 and 02/10 follow each other: one delete per table for both
+      "DELETE FROM       1001 02/09 02/10",
+      "DELETE FROM       1001 02/09 02/10",
+      "INSERT INTO       1001 02/09 1",
+      "INSERT INTO       1001 02/10 2",
+      // 02/12 does not follow 02/10 (02/11 stays as it is)
+      "DELETE FROM       1001 02/12 02/12",
+      "DELETE FROM       1001 02/12 02/12",
+      "INSERT INTO       1001 02/12 3",
+      "EXEC Someth",
+  };
+  EXPECT_EQ(shape, expected);
+}
+
+}  // namespace
+}  // namespace zel::engine
