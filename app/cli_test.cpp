@@ -344,6 +344,11 @@ TEST_F(CliTest, CalcRunsTheManagementForGivenPersons) {
   EXPECT_EQ(daily.exit_code, 0) << daily.err;
   EXPECT_EQ(daily.out.rfind("daily calculation of 08/01 - 08/03 in 1399 done for 1 person", 0), 0u)
       << daily.out;
+  // The last line ends with the round trips the run made.
+  const std::size_t sent = daily.out.rfind(" statements sent\n");
+  ASSERT_NE(sent, std::string::npos) << daily.out;
+  const std::size_t count = daily.out.rfind("; ", sent) + 2;
+  EXPECT_GT(std::stoi(daily.out.substr(count, sent - count)), 0) << daily.out;
   Outcome rows =
       RunAt("1399/08/03 09:00", {"sql",
                                  "SELECT PerNo FROM CSSPerTemp\nGO\nSELECT ScheduleId, Comment "

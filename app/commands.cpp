@@ -78,6 +78,11 @@ std::string ReadFileText(const std::string& path) {
 }
 
 std::string LogsNote() { return "logs: " + util::LogFolder(); }
+// The logs and the round trips the run made (every statement sent to the server): the end of
+// the last line of a pass or a calculation.
+std::string RunNote() {
+  return LogsNote() + "; " + std::to_string(db::StatementsSentByProcess()) + " statements sent";
+}
 
 // Whether the home has the configuration a command on the databases needs; false (and the
 // reason on stderr) when Korlan.Ini is missing or names no database, so nothing is created.
@@ -139,7 +144,7 @@ int Tick() {
     return kExitOk;
   }
   if (!pass.error.empty())
-    return Fail("the schedule pass failed: " + pass.error + "; " + LogsNote());
+    return Fail("the schedule pass failed: " + pass.error + "; " + RunNote());
   const std::string due =
       std::to_string(pass.due) + (pass.due == 1 ? " entry" : " entries") + " due";
   // Bad rows the intake skipped are no failure, but the operator hears of them.
@@ -163,10 +168,10 @@ int Tick() {
       what += "; " + std::to_string(pass.failed) + " failed";
       if (!pass.first_failure.empty()) what += " (" + pass.first_failure + ")";
     }
-    return Fail(what + skipped + "; " + LogsNote());
+    return Fail(what + skipped + "; " + RunNote());
   }
   std::cout << "schedule pass done on " << s.CurrentDate() << ": " << due << skipped << "; "
-            << LogsNote() << "\n";
+            << RunNote() << "\n";
   return kExitOk;
 }
 
@@ -399,9 +404,9 @@ int Calc(const CalcOptions& o) {
       why += ", " + std::to_string(result.abandoned) + " given up after their time limit";
     }
     if (!result.first_failure.empty()) why += "; first failure: " + result.first_failure;
-    return Fail(why + "; " + LogsNote());
+    return Fail(why + "; " + RunNote());
   }
-  std::cout << what << " done for " << persons_text(result.persons) << written << "; " << LogsNote()
+  std::cout << what << " done for " << persons_text(result.persons) << written << "; " << RunNote()
             << "\n";
   return kExitOk;
 }
