@@ -8,6 +8,7 @@
 #include "dates/zel_calc_utils.h"
 #include "db/ado_utils.h"
 #include "db/client.h"
+#include "db/css_log.h"
 #include "transfer/transfer_texts.h"
 #include "util/log_file.h"
 #include "util/text.h"
@@ -110,9 +111,13 @@ void TDmTransfer::SetSQLTextForDataSets() {
   QPermissionDemark = dataset(QPermissionDemarkText(SQLServerName.empty()));
   QClockDmp = dataset(QClockDmpText());
   QClockDmp_Delete = dataset(QClockDmpDeleteText());
+  // The year is compared as text, so a punch dated with an unreadable year is only not
+  // this year's, instead of failing the query for everyone.
   for (db::Dataset* q :
        {QConfirmIO.get(), QPermissionDemark.get(), QClockDmp.get(), QClockDmp_Delete.get()}) {
-    q->ParamByName("CurrentYear").type = db::ParamType::SmallInt;
+    db::Param& year = q->ParamByName("CurrentYear");
+    year.type = db::ParamType::String;
+    year.size = 4;
   }
   ReadSystem();
   for (const std::string& batch : FunctionDropBatches()) base.Execute(batch);
@@ -176,14 +181,15 @@ std::string TDmTransfer::GetNowTime(db::Connection& Connection) {
 
 void TDmTransfer::InsertCalcLog(const std::string& PerNo, const std::string& LogComment) {
   try {
-    const std::string date = dates::JalaliToday();
-    const std::string time = dates::NowTime_HHNNSS().substr(0, 5);
-    ADOConnection1().Execute(JoinLines(
-        {" Insert Into CSSLog ", " (ScheduleId, PerNo, LogDate, LogTime, Comment, Status) ",
-         " Values(" + std::to_string(ScheduleId) + ",",
-         " " + db::TADOUtils::QuotedStr(PerNo) + ", " + db::TADOUtils::QuotedStr(date) + ", " +
-             db::TADOUtils::QuotedStr(time) + ",",
-         " " + db::TADOUtils::QuotedStr(util::Utf8Cut(LogComment, 255)) + ", 0) "}));
+    db::InsertCSSLog(ADOConnection1(), ScheduleId, PerNo, LogComment);
+  } catch (const std::exception&) {
+    // A lost log row is not reported.
+  }
+}
+
+void TDmTransfer::InsertCalcLogOnce(const std::string& PerNo, const std::string& LogComment) {
+  try {
+    db::InsertCSSLogOnce(ADOConnection1(), ScheduleId, PerNo, LogComment);
   } catch (const std::exception&) {
     // A lost log row is not reported.
   }
@@ -209,6 +215,9 @@ TIOTransferResult TDmTransfer::MyIOTransfer(bool MyUnCertain) {
   a.QClockDmp_Delete = QClockDmp_Delete.get();
   a.ADeclareState = declare_state_;
   a.AInsertCalcLog = [this](const std::string& p, const std::string& c) { InsertCalcLog(p, c); };
+  a.AInsertCalcLogOnce = [this](const std::string& p, const std::string& c) {
+    InsertCalcLogOnce(p, c);
+  };
   a.StopRequested = StopRequested;
   a.LogToFile = LogLine;
   return TTransferUtils::OnIOTransfer(a);

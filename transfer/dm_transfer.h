@@ -49,8 +49,10 @@ class TDmTransfer {
   TPermissionTransferResult PreparePermission(TPerMissionType PerMissionType, bool MyUnCertain);
   void TransferPermission(TPerMissionType PerMissionType, TPermissionTransferResult& result);
 
-  // One CSSLog row of the run's schedule entry; never raises.
+  // One CSSLog row of the run's schedule entry, the person number trimmed; never raises.
   void InsertCalcLog(const std::string& PerNo, const std::string& LogComment);
+  // The same row, written only when the person has no row with this comment yet.
+  void InsertCalcLogOnce(const std::string& PerNo, const std::string& LogComment);
 
   // The server's date "YYYY/MM/DD" (Jalali) and time "HH:MM:SS".
   static std::string GetNowDate(db::Connection& Connection);

@@ -181,7 +181,7 @@ const Scenario kScenarios[] = {
        "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
        "('      1001', '05/10', '07:00', '05/10', '15:00', 480)"}},
      "1001|05/10|07:00|05/10|15:00|480|; 1002|05/10|08:00|05/10|16:00|480|08:00",
-     "",
+     "2|0",  // the exit at 16:00 does not repeat what is on record: it stays
      "ورود و خروج قبلاً ثبت شده : شماره پرسنلي       1001 تاريخ ورود: 05/10 زمان ورود: 07:00"},
     {"RoundingKeepsTheRawBeginTime",
      {{"UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5\n" +
@@ -202,8 +202,8 @@ const Scenario kScenarios[] = {
        ""}},
      "1001|05/10|07:00|||0|07:00",
      "1|0; 2|0",
-     "Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/10, 2 punch(es); no "
-     "work rule with a work group for the card on that day"},
+     "Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/10; no work rule "
+     "with a work group for the card on that day"},
     {"ShiftGroupDayAndNight",
      {{Punch(1, "1003", "05/10", "07:00", 1) + Punch(2, "1003", "05/10", "15:00", 2) +
            Punch(3, "1003", "05/11", "22:00", 1) + Punch(4, "1003", "05/12", "06:00", 2),
@@ -225,6 +225,44 @@ const Scenario kScenarios[] = {
      "1001|05/10|07:00|05/10|10:00|180|07:00; 1001|05/10|12:00|05/10|15:00|180|12:00",
      "2|1; 3|1",
      ""},
+    {"LargePunchNumbersMarked",
+     {{Punch(100000001, "1001", "05/10", "07:00", 1) +
+           Punch(100000002, "1001", "05/10", "10:00", 2, 0, 1) +
+           Punch(100000003, "1001", "05/10", "12:00", 1),
+       ""}},
+     "1001|05/10|07:00|05/10|10:00|180|07:00; 1001|05/10|12:00|||0|12:00",
+     "100000002|1; 100000003|1",
+     ""},
+    // Rounded up to the day's end: 00:00 of the next day, the punches' own times kept.
+    {"RoundedUpPastMidnightIntoTheNextDay",
+     {{"UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5\n" +
+           Punch(1, "1001", "05/10", "16:00", 1) + Punch(2, "1001", "05/10", "23:58", 2) +
+           Punch(3, "1002", "05/10", "23:57", 1),
+       ""}},
+     "1001|05/10|16:00|05/11|00:00|480|16:00; 1002|05/11|00:00|||0|23:57",
+     "",
+     ""},
+    // A terminal sent the stored entry again, then the exit came: the exit completes the
+    // stored entry and the repeat goes.
+    {"AnEntrySentAgainThenItsExitCompletesTheStoredEntry",
+     {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "15:00", 2),
+       "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, BBEGINTIME) "
+       "VALUES ('      1001', '05/10', '07:00', '', '', 0, '07:00')"}},
+     "1001|05/10|07:00|05/10|15:00|480|07:00",
+     "",
+     ""},
+    // Rounded to the stored entry's begin but not its repeat: the exit still completes the
+    // stored entry; the other entry stays and is reported.
+    {"AnEntryRoundedOntoTheStoredEntryStays",
+     {{"UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5\n" +
+           Punch(1, "1001", "05/10", "07:52", 1) + Punch(2, "1001", "05/10", "15:00", 2),
+       "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, BBEGINTIME) "
+       "VALUES ('      1001', '05/10', '07:50', '', '', 0, '07:54')"}},
+     "1001|05/10|07:50|05/10|15:00|430|07:54",
+     "1|0",
+     "Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/10; its record was "
+     "not written: a record beginning 05/10 07:50 is on record (end none) and the punch does not "
+     "repeat it"},
 };
 
 TEST_F(IoTransferTest, RecordWritesAreCopiedToTheLogDatabase) {
@@ -266,33 +304,51 @@ TEST_F(IoTransferTest, RunCountsWhatItDid) {
   EXPECT_EQ(r.Failed, 1);     // 1001's duplicate
   EXPECT_EQ(r.Duplicates, 1);
   EXPECT_EQ(r.PunchesMarked, 2);  // the leave card's exit and the entry closing it
-  EXPECT_EQ(r.PunchesKept, 1);    // card 7777
-  EXPECT_EQ(r.PunchesDeleted, 4);
-  EXPECT_EQ(Punches(), "4|1; 5|1; 6|0");
+  // Card 7777, and 1001's exit at 16:00, which does not repeat the stored 07:00-15:00 (its
+  // entry at 07:00 does, and goes).
+  EXPECT_EQ(r.PunchesKept, 2);
+  EXPECT_EQ(r.PunchesDeleted, 3);
+  EXPECT_EQ(Punches(), "2|0; 4|1; 5|1; 6|0");
 }
 
-// A stored entry written before rounding was switched on: the update that would complete it
-// looks for the rounded time, changes no row, so its punch is neither counted as completed
-// nor deleted, and is reported.
-TEST_F(IoTransferTest, CompletingAStoredHalfThatMatchesNoRowKeepsThePunch) {
-  srv_.Exec("Att", "UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5\n" +
-                       Punch(1, "1001", "05/10", "15:00", 2));
-  srv_.Exec("Att_1399",
-            "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
-            "('      1001', '05/10', '07:54', '', '', 0)");
-  const TIOTransferResult r = Transfer(false);
-  EXPECT_EQ(r.Records, 1);
-  EXPECT_EQ(r.Completed, 0);
-  EXPECT_EQ(r.Failed, 1);
-  EXPECT_EQ(r.PunchesKept, 1);
-  EXPECT_EQ(r.PunchesDeleted, 0);
-  EXPECT_EQ(IoRows(), "1001|05/10|07:54|||0|");
-  EXPECT_EQ(Punches(), "1|0");
-  EXPECT_NE(Log().find("Punches kept in ClockDmp for a later transfer: card 1001, day "
-                       "1399/05/10, 1 punch(es); its record was not written: the stored "
-                       "half-record it completes no longer matches"),
-            std::string::npos)
-      << Log();
+// A stored entry written before rounding was switched on (07:54): the exit completes it,
+// found by its stored begin, which stays as stored. A stored half removed after the
+// pairing matches no row: the exit stays in ClockDmp and is reported once.
+TEST_F(IoTransferTest, CompletingAStoredHalfFindsItByItsStoredValues) {
+  const struct {
+    bool removed_meanwhile;
+    int completed, failed;
+    const char* io_rows;
+    const char* punches;
+    const char* log;
+  } cases[] = {
+      {false, 1, 0, "1001|05/10|07:54|05/10|15:00|426|", "", ""},
+      {true, 0, 1, "", "1|0",
+       "1001|Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/10; its "
+       "record was not written: the stored half-record it completes no longer matches"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.removed_meanwhile);
+    srv_.Exec("Att",
+              "DELETE FROM CSSLog\nDELETE FROM ClockDmp\n"
+              "UPDATE SYSTEM SET Round = 1, RoundVal = 10, RoundBound = 5\n" +
+                  Punch(1, "1001", "05/10", "15:00", 2));
+    srv_.Exec("Att_1399",
+              "DELETE FROM IoInfo\n"
+              "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) "
+              "VALUES ('      1001', '05/10', '07:54', '', '', 0)");
+    const auto state = [&](const std::string& step) {
+      if (c.removed_meanwhile && step == "درج/ويرايش ورود و خروجها")
+        srv_.Exec("Att_1399", "DELETE FROM IoInfo");
+    };
+    const TIOTransferResult r = Transfer(false, state);
+    EXPECT_EQ(r.Records, 1);
+    EXPECT_EQ(r.Completed, c.completed);
+    EXPECT_EQ(r.Failed, c.failed);
+    EXPECT_EQ(IoRows(), c.io_rows);
+    EXPECT_EQ(Punches(), c.punches);
+    EXPECT_EQ(Log(), c.log);
+  }
 }
 
 // A transfer cut short at any step leaves no trace; the next run does the whole work once.
@@ -431,6 +487,50 @@ TEST_F(IoTransferTest, AServerThatRolledTheTransactionBackEndsTheRun) {
     EXPECT_EQ(IoRows(), kDone);
     EXPECT_EQ(Punches(), "4|1; 5|1");
   }
+}
+
+// Dirty rows among good ones: a punch whose year cannot be read (the punch queries compare
+// the year as text, so it is only not this year's), a stored entry whose time fails the
+// duration (that record fails alone), and a stored entry the pairing cannot read ("7:55",
+// reported; its day's exit stands alone). Everyone else's records are written; the kept punches and
+// the unreadable entry are reported once, with the person number as the calculation writes it, and
+// a second run reports nothing new.
+TEST_F(IoTransferTest, DirtyRowsStopOnlyThemselves) {
+  srv_.Exec("Att",
+            Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "15:00", 2) +
+                Punch(3, "1002", "05/10", "15:00", 2) + Punch(4, "1002", "05/11", "15:00", 2) +
+                Punch(5, "1001", "05/11", "07:00", 1) + Punch(6, "1001", "05/11", "15:00", 2) +
+                Punch(7, "7777", "05/11", "08:00", 1) +
+                "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, "
+                "UNCERTAIN, TRANSFERED, SPCARDTYPE) VALUES (8, '1001', '      1001', "
+                "'x405/09/01', '07:00', '1', 0, 0, 0)\n");
+  srv_.Exec("Att_1399",
+            "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
+            "('      1002', '05/10', '12:xx', '', '', 0), ('      1002', '05/11', '7:55', '', '', "
+            "0)");
+  const TIOTransferResult r = Transfer(false);
+  EXPECT_EQ(r.Failed, 1);
+  EXPECT_EQ(IoRows(),
+            "1001|05/10|07:00|05/10|15:00|480|07:00; 1001|05/11|07:00|05/11|15:00|480|07:00; "
+            "1002|05/10|12:xx|||0|; 1002|05/11|15:00|05/11|15:00|0|15:00; 1002|05/11|7:55|||0|");
+  EXPECT_EQ(Punches(), "3|0; 7|0; 8|0");
+  const std::string log = Log();
+  for (const char* part :
+       {"Perno:       1002 Enter: 05/10 12:xx  Exit: 05/10 15:00",
+        "1002|Punches kept in ClockDmp for a later transfer: card 1002, day 1399/05/10; its "
+        "record was not written: ",
+        "1002|Stored entry without its other half is not completed by the transfer: its moment "
+        "cannot be read (05/11 7:55)",
+        "|Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/11; no work rule "
+        "with a work group for the card on that day"}) {
+    EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
+  }
+  // The record failure, the two unreadable stored entries, the two kept days.
+  EXPECT_EQ(Render(srv_.Query("Att", "SELECT COUNT(*) FROM CSSLog")), "5") << log;
+  EXPECT_EQ(Render(srv_.Query("Att", "SELECT COUNT(*) FROM CSSLog WHERE PerNo LIKE ' %'")), "0");
+  Transfer(false);
+  EXPECT_EQ(Render(srv_.Query("Att", "SELECT COUNT(*) FROM CSSLog")), "5");
+  EXPECT_EQ(Punches(), "3|0; 7|0; 8|0");
 }
 
 class IoTransferScenario : public IoTransferTest, public ::testing::WithParamInterface<Scenario> {};

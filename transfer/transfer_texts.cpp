@@ -184,7 +184,7 @@ TLines DemarkBlock(bool shift_group) {
 
 TLines PunchDeclarations(bool uncertain) {
   TLines l{
-      "Declare @CurrentYear as smallint , @FromDate as char(5) , @ToDate as char(5) , @Perno as "
+      "Declare @CurrentYear as char(4) , @FromDate as char(5) , @ToDate as char(5) , @Perno as "
       "varchar(10) ,@Rec as int, @UserCode As Char(3)" +
           std::string(uncertain ? ", @UnCertain as bit" : ""),
       "set @CurrentYear = :CurrentYear",
@@ -206,7 +206,7 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
 
 TLines QConfirmIOText() {
   TLines q{
-      "Declare @CurrentYear as smallint , @FromDate as char(5) , @ToDate as char(5) ,  @Perno as "
+      "Declare @CurrentYear as char(4) , @FromDate as char(5) , @ToDate as char(5) ,  @Perno as "
       "varchar(10) ,@UnCertain as bit,@rec as int, @UserCode As char(3)",
       "set @CurrentYear = :CurrentYear",
       "set @FromDate = :FromDate",
@@ -238,7 +238,7 @@ TLines QConfirmIOText() {
 
 TLines QPermissionDemarkText(bool embedded) {
   TLines q{
-      "Declare @CurrentYear as smallint , @FromDate as char(5) , @ToDate as char(5) , @Perno as "
+      "Declare @CurrentYear as char(4) , @FromDate as char(5) , @ToDate as char(5) , @Perno as "
       "varchar(10) ,@UNCERTAIN as bit , @SPCardType as char(1) ,@Rec as integer, @UserCode As "
       "Char(3)",
       "set @CurrentYear = :CurrentYear",

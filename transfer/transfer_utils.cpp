@@ -76,18 +76,48 @@ std::string TTransferUtils::AdjustTime(const std::string& ATime, const TRoundSet
   return TZelCalcUtils::Time2Text2(r);
 }
 
-int TTransferUtils::RecordDuration(const TIOinfo& io, const std::string& E, const std::string& X) {
-  if (Blank(io.EnterDate) || Blank(E) || Blank(io.ExitDate) || Blank(X)) return 0;
-  return TZelCalcUtils::SubtractDateTime(io.EnterDate, E, io.ExitDate, X);
+std::pair<std::string, std::string> TTransferUtils::RoundedMoment(
+    const std::string& Date, const std::string& Time, const TRoundSettings& s,
+    const std::string& CurrentYear_YYYY) {
+  std::string time = AdjustTime(Time, s);
+  if (time != "24:00") return {Date, time};
+  const std::string next = TZelCalcUtils::IncDateH("", Date, CurrentYear_YYYY);
+  if (next == Date) return {Date, "23:59"};  // the year's last day
+  return {next, "00:00"};
+}
+
+TRecordMoments TTransferUtils::StoredMoments(const TIOinfo& io, const TRoundSettings& s,
+                                             const std::string& CurrentYear_YYYY) {
+  TRecordMoments m;
+  if (io.EnterStored) {
+    m.EnterDate = io.EnterDate;
+    m.E = io.EnterTime;
+  } else {
+    std::tie(m.EnterDate, m.E) = RoundedMoment(io.EnterDate, io.EnterTime, s, CurrentYear_YYYY);
+  }
+  if (io.ExitStored) {
+    m.ExitDate = io.ExitDate;
+    m.X = io.ExitTime;
+  } else {
+    std::tie(m.ExitDate, m.X) = RoundedMoment(io.ExitDate, io.ExitTime, s, CurrentYear_YYYY);
+  }
+  return m;
+}
+
+int TTransferUtils::RecordDuration(const TRecordMoments& m) {
+  if (Blank(m.EnterDate) || Blank(m.E) || Blank(m.ExitDate) || Blank(m.X)) return 0;
+  return TZelCalcUtils::SubtractDateTime(m.EnterDate, m.E, m.ExitDate, m.X);
 }
 
 // ------------------------------------------------------------------------ record statements
 
-std::string TTransferUtils::RecordStatement(const TIOinfo& io, const std::string& E,
-                                            const std::string& X, int Duration,
-                                            const std::string& UserCode, const std::string& N,
-                                            const std::string& ActionTime, bool EnableSystemLog,
+std::string TTransferUtils::RecordStatement(const TIOinfo& io, const TRecordMoments& m,
+                                            int Duration, const std::string& UserCode,
+                                            const std::string& N, const std::string& ActionTime,
+                                            bool EnableSystemLog,
                                             const std::string& CurrentYear_YYYY) {
+  const std::string& E = m.E;
+  const std::string& X = m.X;
   const std::string LastEditDate = Mid(N, 5, 5);
   const std::string D = std::to_string(Duration);
   const auto n = [](std::int64_t v) { return std::to_string(v); };
@@ -98,8 +128,8 @@ std::string TTransferUtils::RecordStatement(const TIOinfo& io, const std::string
          "BEndTime, BeginClock, BeginComCode, EndClock, EndComCode, FPM, EnterPicId, ExitPicId, "
          "LastEditUserCode, LastEditDate, EnterFromWeb, ExitFromWeb)",
          "VALUES",
-         "(" + SqlQuoted(io.Perno) + "," + SqlQuoted(io.EnterDate) + "," + SqlQuoted(E) + "," +
-             SqlQuoted(io.ExitDate) + "," + SqlQuoted(X) + "," + SqlQuoted(D) + "," +
+         "(" + SqlQuoted(io.Perno) + "," + SqlQuoted(m.EnterDate) + "," + SqlQuoted(E) + "," +
+             SqlQuoted(m.ExitDate) + "," + SqlQuoted(X) + "," + SqlQuoted(D) + "," +
              SqlQuoted(io.BEnterTime) + "," + SqlQuoted(io.BExitDate) + "," +
              SqlQuoted(io.BExitTime) + ",",
          n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," + n(io.ExitMachineNo) + "," +
@@ -108,8 +138,8 @@ std::string TTransferUtils::RecordStatement(const TIOinfo& io, const std::string
              SqlQuoted(LastEditDate) + ", " + n(io.EnterFromWeb) + ", " + n(io.ExitFromWeb) + ")"};
   } else {
     l = {"UPDATE IOInfo SET",
-         "BeginDate=" + SqlQuoted(io.EnterDate) + ",BeginTime=" + SqlQuoted(E) + ",EndDate=" +
-             SqlQuoted(io.ExitDate) + ",EndTime=" + SqlQuoted(X) + ",Duration=" + SqlQuoted(D) +
+         "BeginDate=" + SqlQuoted(m.EnterDate) + ",BeginTime=" + SqlQuoted(E) + ",EndDate=" +
+             SqlQuoted(m.ExitDate) + ",EndTime=" + SqlQuoted(X) + ",Duration=" + SqlQuoted(D) +
              ",BBeginTime=" + SqlQuoted(io.BEnterTime) + ",BEndDate=" + SqlQuoted(io.BExitDate) +
              ",BEndTime=" + SqlQuoted(io.BExitTime) + ",BeginClock=" + n(io.EnterMachineNo) +
              ",BeginComCode=" + n(io.EnterComCode) + ",EndClock=" + n(io.ExitMachineNo) +
@@ -120,8 +150,8 @@ std::string TTransferUtils::RecordStatement(const TIOinfo& io, const std::string
          ", EnterFromWeb = " + n(io.EnterFromWeb) + ", ExitFromWeb = " + n(io.ExitFromWeb) + " ",
          "Where ",
          "PerNo=" + SqlQuoted(io.Perno) + " And ",
-         "((BeginDate=" + SqlQuoted(io.EnterDate) + " And BeginTime=" + SqlQuoted(E) +
-             ")Or(EndDate=" + SqlQuoted(io.ExitDate) + " And EndTime=" + SqlQuoted(X) + "))"};
+         "((BeginDate=" + SqlQuoted(m.EnterDate) + " And BeginTime=" + SqlQuoted(E) +
+             ")Or(EndDate=" + SqlQuoted(m.ExitDate) + " And EndTime=" + SqlQuoted(X) + "))"};
   }
   if (EnableSystemLog) {
     const std::vector<std::string> log = {
@@ -133,8 +163,8 @@ std::string TTransferUtils::RecordStatement(const TIOinfo& io, const std::string
         " LastEditUserCode_N, LastEditDate_N, ",
         " UserCode, ActionDate, ActionTime, ActionType, RecYear, EnterFromWeb_N, ExitFromWeb_N) ",
         "VALUES",
-        "(" + SqlQuoted(io.Perno) + "," + SqlQuoted(io.EnterDate) + "," + SqlQuoted(E) + "," +
-            SqlQuoted(io.ExitDate) + "," + SqlQuoted(X) + "," + SqlQuoted(D) + "," +
+        "(" + SqlQuoted(io.Perno) + "," + SqlQuoted(m.EnterDate) + "," + SqlQuoted(E) + "," +
+            SqlQuoted(m.ExitDate) + "," + SqlQuoted(X) + "," + SqlQuoted(D) + "," +
             SqlQuoted(io.EnterTime) + "," + SqlQuoted(io.ExitDate) + "," + SqlQuoted(io.ExitTime) +
             ",",
         n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," + n(io.ExitMachineNo) + "," +
@@ -288,6 +318,8 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
     if (entry) {
       cur.EnterDate = cl.ClockDate;
       cur.EnterTime = cl.ClockTime;
+      cur.EnterRec = cl.REC;
+      cur.EnterStored = false;
       cur.BEnterTime = !Blank(cl.BClockTime) ? cl.BClockTime : cl.ClockTime;
       cur.IOType = TIO_Type::ioEnter;
       cur.EnterMachineNo = cl.MachineNo;
@@ -305,12 +337,16 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
         cur.ExitComCode = IO.EndComCode;
         cur.ExitPicId = IO.ExitPicId;
         cur.ExitFromWeb = IO.ExitFromWeb;
+        cur.ExitRec.clear();
+        cur.ExitStored = true;
         cur.UpdateMode = TUpdateMode::umUpdate;
         cur.IOType = TIO_Type::ioComplete;
       }
     } else if (exit) {
       cur.ExitDate = cl.ClockDate;
       cur.ExitTime = cl.ClockTime;
+      cur.ExitRec = cl.REC;
+      cur.ExitStored = false;
       if (!Blank(cl.BClockTime)) {
         cur.BExitDate = cl.BClockDate;
         cur.BExitTime = cl.BClockTime;
@@ -339,6 +375,8 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
         cur.EnterComCode = src.BeginComCode;
         cur.EnterPicId = src.EnterPicId;
         cur.EnterFromWeb = src.EnterFromWeb;
+        cur.EnterRec.clear();
+        cur.EnterStored = true;
         cur.UpdateMode = TUpdateMode::umUpdate;
         cur.IOType = TIO_Type::ioComplete;
       }
@@ -347,6 +385,7 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
         cur.EnterDate = cur.ExitDate;
         cur.EnterTime = cur.ExitTime;
         cur.BEnterTime = cur.BExitTime;
+        cur.EnterStored = false;
       }
     }
     IoRecList.push_back(cl.REC);
@@ -562,6 +601,8 @@ void TTransferUtils::ConfirmPermission(db::Dataset& q, const std::string& Curren
 
 namespace {
 
+using Report = std::function<void(const std::string& perno, const std::string& text)>;
+
 // Whether the connection's transaction is still open (a server can roll it back on its
 // own after a failure).
 bool TransactionOpen(db::Connection& c) {
@@ -572,6 +613,294 @@ bool TransactionOpen(db::Connection& c) {
 void StopWhenRequested(const TIOTransferArgs& a) {
   if (a.StopRequested && a.StopRequested())
     throw TTransferStopped("The IO transfer stopped on request; nothing of this run was kept");
+}
+
+// "HH:NN" of a real time of day, "MM/DD" of a real day number: what a stored half-record
+// must hold for a punch to complete it.
+bool IsTimeText(const std::string& t) {
+  const std::string v = Trim(t);
+  if (v.size() != 5 || v[2] != ':') return false;
+  for (std::size_t i : {0u, 1u, 3u, 4u})
+    if (!std::isdigit(static_cast<unsigned char>(v[i]))) return false;
+  return std::stoi(v.substr(0, 2)) < 24 && std::stoi(v.substr(3, 2)) < 60;
+}
+
+bool IsDayText(const std::string& d) {
+  const std::string v = Trim(d);
+  if (v.size() != 5 || v[2] != '/') return false;
+  for (std::size_t i : {0u, 1u, 3u, 4u})
+    if (!std::isdigit(static_cast<unsigned char>(v[i]))) return false;
+  const int month = std::stoi(v.substr(0, 2)), day = std::stoi(v.substr(3, 2));
+  return month >= 1 && month <= 12 && day >= 1 && day <= (month <= 6 ? 31 : 30);
+}
+
+// Stored half-records (entries without exit, exits alone) of the run's persons whose date
+// or time cannot be read ("7:55"): the pairing never offers them to a punch, so they are
+// reported (once; the caller's report writes a comment only once per person).
+void ReportUnreadableHalves(db::Connection& main, const TIOTransferArgs& a, const Report& report) {
+  const std::string T = a.BaseDatabaseName + ".." + a.TempFileName;
+  const db::ResultSet r = main.Execute(JoinLines(
+      {" Select PerNo, BeginDate, BeginTime, EndDate, EndTime From IoInfo ",
+       " Where (EndTime Is Null Or LTrim(EndTime) = '' Or (EndDate = BeginDate And EndTime = "
+       "BeginTime)) ",
+       " And ((Not Exists (Select PerNo From " + T + ")) or (PerNo In (Select PerNo From " + T +
+           ")))"}));
+  for (const auto& row : r.rows) {
+    const std::string date = row[1].AsString(), time = row[2].AsString();
+    if (IsDayText(date) && IsTimeText(time)) continue;
+    const bool open = Blank(row[4].AsString());
+    report(row[0].AsString(), std::string(open ? "Stored entry" : "Stored exit") +
+                                  " without its other half is not completed by the transfer: "
+                                  "its moment cannot be read (" +
+                                  Trim(date) + " " + Trim(time) + ")");
+  }
+}
+
+// Writes the records of one IO transfer run inside the run's transaction and keeps account
+// of their punches: those that went whole into a record on file (or exactly repeat one)
+// may leave ClockDmp; the others stay, with the reason.
+class RecordWriter {
+ public:
+  RecordWriter(TIOTransferArgs& a, TIOTransferResult& result, std::string N, Report report)
+      : a_(a),
+        main_(*a.MainDBConnection),
+        result_(result),
+        N_(std::move(N)),
+        report_(std::move(report)) {}
+
+  void Write(const TIOinfo& io) {
+    TRecordMoments m;
+    try {
+      // Rounding and duration read the times: an unreadable one fails this record only.
+      m = TTransferUtils::StoredMoments(io, a_.Rounding, a_.CurrentYear_YYYY);
+      if (Put(io, m)) {
+        consumed.insert(io.Recs.begin(), io.Recs.end());
+      } else {
+        ++result_.Failed;
+        Keep(io.Recs, "the stored half-record it completes no longer matches");
+      }
+    } catch (const std::exception& e) {
+      StillInTransaction(e.what());
+      ++result_.Failed;
+      if (io.UpdateMode == TUpdateMode::umInsert &&
+          TTransferUtils::IsDuplicateKeyMessage(e.what())) {
+        ++result_.Duplicates;
+        if (CompleteOrRepeat(io, m)) {
+          --result_.Failed;
+          return;
+        }
+      } else {
+        Keep(io.Recs, e.what());
+      }
+      report_(io.Perno, TTransferUtils::RecordFailureText(io, e.what()));
+    }
+  }
+
+  // After a caught failure the run goes on only inside its transaction: a server that
+  // rolled it back (a deadlock victim, an error raised in a trigger) ends the run.
+  void StillInTransaction(const std::string& failure) {
+    if (!TransactionOpen(main_)) {
+      throw db::DbError(
+          "The IO transfer stopped: the server rolled its transaction back after this failure, "
+          "so nothing of the run was kept: " +
+          failure);
+    }
+  }
+
+  std::set<std::string> consumed;                 // punches that may leave ClockDmp
+  std::map<std::string, std::string> failedRecs;  // punch -> why its record is not on file
+
+ private:
+  void Keep(const std::vector<std::string>& recs, const std::string& why) {
+    for (const auto& rec : recs) failedRecs.emplace(rec, why);
+  }
+
+  std::string ActionTime() {
+    if (!a_.EnableSystemLog) return {};
+    const dates::TDateTime t = ServerMoment(main_, " Select GetDate() TimeStr ");
+    const double frac = t - static_cast<double>(static_cast<long long>(t));
+    const int secs = static_cast<int>(frac * 86400.0 + 0.5) % 86400;
+    return Two(secs / 3600) + ":" + Two(secs / 60 % 60) + ":" + Two(secs % 60);
+  }
+
+  // Inserts or updates the record; false when the stored half an update completes is not
+  // there (removed or changed since the pairing). Raises what the server raises.
+  bool Put(const TIOinfo& io, const TRecordMoments& m) {
+    const int duration = TTransferUtils::RecordDuration(m);
+    const std::string actionTime = ActionTime();
+    const std::string& year = a_.CurrentYear_YYYY;
+    if (io.UpdateMode == TUpdateMode::umInsert) {
+      main_.Execute(TTransferUtils::RecordStatement(io, m, duration, a_.UserCode, N_, actionTime,
+                                                    a_.EnableSystemLog, year));
+      ++result_.Inserted;
+      return true;
+    }
+    // The update runs alone so its own count tells whether the stored half was found.
+    const std::string update =
+        TTransferUtils::RecordStatement(io, m, duration, a_.UserCode, N_, actionTime, false, year);
+    if (main_.Execute(update).rows_affected == 0) return false;
+    if (a_.EnableSystemLog) {
+      const std::string both =
+          TTransferUtils::RecordStatement(io, m, duration, a_.UserCode, N_, actionTime, true, year);
+      main_.Execute(both.substr(update.size()));
+    }
+    ++result_.Completed;
+    return true;
+  }
+
+  // A new record whose begin is on record already. A terminal that sent an entry again
+  // before its exit: the stored entry is open and the record's exit completes it. Else
+  // only punches that exactly repeat the stored record are done with; the others stay.
+  // True when the record went on file.
+  bool CompleteOrRepeat(const TIOinfo& io, const TRecordMoments& m) {
+    const db::ResultSet r = main_.Execute(JoinLines(
+        {" Select BeginDate, BeginTime, EndDate, EndTime, BBeginTime, BEndDate, BEndTime, "
+         "BeginClock, BeginComCode, EnterPicId, EnterFromWeb From IoInfo ",
+         " Where PerNo = " + SqlQuoted(io.Perno) + " And BeginDate = " + SqlQuoted(m.EnterDate) +
+             " And BeginTime = " + SqlQuoted(m.E) + " "}));
+    if (r.rows.empty()) {
+      Keep(io.Recs, "its begin was on record, but is no longer");
+      return false;
+    }
+    const auto col = [&](std::size_t i) { return Trim(r.rows[0][i].AsString()); };
+    const std::string rawBegin = col(4).empty() ? col(1) : col(4);
+    const bool open = col(3).empty();
+    const bool entryRepeats = !io.EnterRec.empty() && Trim(io.EnterTime) == rawBegin;
+    const bool exitRepeats =
+        !io.ExitRec.empty() && !open &&
+        (col(6).empty() ? Trim(m.ExitDate) == col(2) && Trim(m.X) == col(3)
+                        : Trim(io.ExitDate) == col(5) && Trim(io.ExitTime) == col(6));
+    if (open && !io.ExitRec.empty() && m.ExitDate + m.X > m.EnterDate + m.E) {
+      TIOinfo c = io;
+      c.EnterStored = true;
+      c.EnterDate = col(0);
+      c.EnterTime = col(1);
+      c.BEnterTime = col(4);
+      c.EnterMachineNo = static_cast<int>(r.rows[0][7].IsNull() ? 0 : r.rows[0][7].AsInteger());
+      c.EnterComCode = static_cast<int>(r.rows[0][8].IsNull() ? 0 : r.rows[0][8].AsInteger());
+      c.EnterPicId =
+          static_cast<std::int32_t>(r.rows[0][9].IsNull() ? 0 : r.rows[0][9].AsInteger());
+      c.EnterFromWeb = !r.rows[0][10].IsNull() && r.rows[0][10].AsInteger() == 1 ? 1 : 0;
+      c.FPM = io.FPM & 2;  // the stored entry keeps its own mark
+      c.UpdateMode = TUpdateMode::umUpdate;
+      c.IOType = TIO_Type::ioComplete;
+      if (Put(c, TTransferUtils::StoredMoments(c, a_.Rounding, a_.CurrentYear_YYYY))) {
+        consumed.insert(io.ExitRec);
+        if (entryRepeats)
+          consumed.insert(io.EnterRec);
+        else if (!io.EnterRec.empty())
+          Keep({io.EnterRec}, NotARepeat(r));
+        return true;
+      }
+    }
+    for (const auto& rec : io.Recs) {
+      if ((rec == io.EnterRec && entryRepeats) || (rec == io.ExitRec && exitRepeats))
+        consumed.insert(rec);
+      else
+        Keep({rec}, NotARepeat(r));
+    }
+    return false;
+  }
+
+  static std::string NotARepeat(const db::ResultSet& r) {
+    const auto col = [&](std::size_t i) { return Trim(r.rows[0][i].AsString()); };
+    return "a record beginning " + col(0) + " " + col(1) + " is on record (end " +
+           (col(3).empty() ? std::string("none") : col(2) + " " + col(3)) +
+           ") and the punch does not repeat it";
+  }
+
+  TIOTransferArgs& a_;
+  db::Connection& main_;
+  TIOTransferResult& result_;
+  std::string N_;
+  Report report_;
+};
+
+// The punch queries' parameters: the whole year, every person and punch of the run.
+void SetPunchParams(db::Dataset& q, const TIOTransferArgs& a) {
+  q.SetParam("CurrentYear", a.CurrentYear_YYYY);
+  q.SetParam("FromDate", "01/01");
+  q.SetParam("ToDate", "12/30");
+  q.SetParam("Perno", "");
+  q.SetParam("Rec", 0);
+  q.SetParam("UnCertain", a.UnCertainState ? 1 : 0);
+  q.SetParam("UserCode", a.UserCode);
+}
+
+// Marks the punches the permissions still need (TRANSFERED = 1), so the delete leaves them.
+// A punch left unmarked would be deleted with its record's punches and lost to the
+// permissions, or, kept, paired again into a second record: a failing mark raises, and the
+// run keeps nothing.
+void MarkPermissionPunches(const TIOTransferArgs& a, TIOTransferResult& result) {
+  if (a.PermissionRecList->empty()) return;
+  db::Dataset mark(*a.MainDBConnection);
+  mark.SetSQL(
+      {" DECLARE @PREC NUMERIC(10, 0),       @PUncertain AS BIT;        SET @PREC = "
+       ":PREC;             SET @PUncertain = :PUncertain; UPDATE ClockDmp          "
+       "      SET TRANSFERED = 1             WHERE REC = @PREC                  AND "
+       "(                              NOT @PUncertain = 1            OR UNCERTAIN = "
+       "0               )                     "});
+  mark.ParamByName("PUncertain").type = db::ParamType::Bit;
+  mark.ParamByName("PREC").type = db::ParamType::Integer;
+  mark.SetParam("PUncertain", a.UnCertainState ? 1 : 0);
+  for (const std::string& entry : *a.PermissionRecList) {
+    const auto rec = util::ParseInt<std::int64_t>(util::TrimLeftView(entry, util::kAsciiSpace),
+                                                  util::PlusSign::kAccepted);
+    if (!rec || *rec < 0) continue;
+    mark.SetParam("PREC", db::Value(*rec));
+    mark.ExecSQL();
+    ++result.PunchesMarked;
+  }
+}
+
+// Takes the snapshot's punches that may not leave ClockDmp out of it, reports them (per
+// card, day and reason, without the run's moment, so a rerun reports nothing new), and
+// deletes the rest.
+void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
+                   const std::vector<std::string>& seen, const Report& report,
+                   TIOTransferResult& result) {
+  db::Connection& main = *a.MainDBConnection;
+  const db::ResultSet snap = main.Execute(
+      "Select Cl.Rec, Cl.KartNo, Cl.PerNo, Cl.ClockDate, Cl.ClockTime From #TempRecs As T "
+      "Inner Join ClockDmp As Cl On Cl.Rec = T.Rec Where Cl.Transfered = 0" +
+      std::string(a.UnCertainState ? " And Cl.UnCertain = 0" : ""));
+  const std::set<std::string> seenSet(seen.begin(), seen.end());
+  std::vector<std::string> keep;
+  // card, person, day, reason
+  std::set<std::tuple<std::string, std::string, std::string, std::string>> kept;
+  for (const auto& row : snap.rows) {
+    const std::string rec = row[0].AsString();
+    if (writer.consumed.count(rec)) continue;
+    keep.push_back(rec);
+    std::string reason;
+    if (auto f = writer.failedRecs.find(rec); f != writer.failedRecs.end()) {
+      reason = "its record was not written: " + f->second;
+    } else if (!seenSet.count(rec)) {
+      reason = "no work rule with a work group for the card on that day";
+    } else {
+      reason = "no calendar day of the person took the punch";
+    }
+    kept.emplace(Trim(row[1].AsString()), row[2].AsString(), Mid(row[3].AsString(), 0, 10), reason);
+  }
+  for (std::size_t at = 0; at < keep.size(); at += 500) {
+    std::string list;
+    for (std::size_t i = at; i < keep.size() && i < at + 500; ++i)
+      list += (i > at ? "," : "") + keep[i];
+    main.Execute("Delete From #TempRecs Where Rec In (" + list + ")");
+  }
+  result.PunchesKept = static_cast<int>(keep.size());
+  for (const auto& [card, perno, day, reason] : kept) {
+    report(perno, "Punches kept in ClockDmp for a later transfer: card " + card + ", day " + day +
+                      "; " + reason);
+  }
+  db::Dataset& del = *a.QClockDmp_Delete;
+  del.AddLine(" And Rec In (Select Rec From #TempRecs ) ");
+  SetPunchParams(del, a);
+  const db::ResultSet before = main.Execute("Select Count(*) From ClockDmp");
+  del.ExecSQL();
+  const db::ResultSet after = main.Execute("Select Count(*) From ClockDmp");
+  result.PunchesDeleted =
+      static_cast<int>(before.rows[0][0].AsInteger() - after.rows[0][0].AsInteger());
 }
 
 }  // namespace
@@ -587,15 +916,6 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
     if (a.LogToFile) a.LogToFile(text, "Log");
   };
   const std::string year = a.CurrentYear_YYYY;
-  const auto setPunchParams = [&](db::Dataset& q) {
-    q.SetParam("CurrentYear", db::Value(std::stoi(year)));
-    q.SetParam("FromDate", "01/01");
-    q.SetParam("ToDate", "12/30");
-    q.SetParam("Perno", "");
-    q.SetParam("Rec", 0);
-    q.SetParam("UnCertain", a.UnCertainState ? 1 : 0);
-    q.SetParam("UserCode", a.UserCode);
-  };
 
   // The snapshot of the punches that exist now; only these can leave ClockDmp.
   state("واكشي اطلاعات ورود و خروج");
@@ -620,7 +940,7 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
   state("جفت كردن ورود و خروجها");
   db::Dataset& qio = *a.QConfirmIO;
   qio.Close();
-  setPunchParams(qio);
+  SetPunchParams(qio, a);
   qio.Open();
   result.PairingRows = qio.RecordCount();
   log("ConfirmIos RecordCount=>>" + std::to_string(qio.RecordCount()));
@@ -635,26 +955,14 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
   // connection (the year database's statements run there after a USE). A run cut short
   // leaves ClockDmp and IoInfo as they were, and the next run repeats it.
   std::vector<std::pair<std::string, std::string>> reports;  // written after the commit
-  const auto report = [&](const std::string& perno, const std::string& text) {
+  const Report report = [&](const std::string& perno, const std::string& text) {
     reports.emplace_back(perno, text);
   };
-  std::set<std::string> consumed;  // punches of written (or already recorded) records
-  std::map<std::string, std::string> failedRecs;  // punch -> failure of its record
-  // After a caught failure the run goes on only inside its transaction: a server that
-  // rolled it back (a deadlock victim, an error raised in a trigger) ends the run.
-  const auto stillInTransaction = [&](const std::string& failure) {
-    if (!TransactionOpen(main)) {
-      throw db::DbError(
-          "The IO transfer stopped: the server rolled its transaction back after this failure, "
-          "so nothing of the run was kept: " +
-          failure);
-    }
-  };
+  state("درج/ويرايش ورود و خروجها");
   main.BeginTransaction();
   try {
-    state("درج/ويرايش ورود و خروجها");
     const dates::TDateTime now = ServerMoment(main, " Select GetDate() DateStr ");
-    const std::string N = TZelCalcUtils::ConciseDateStr(now);
+    RecordWriter writer(a, result, TZelCalcUtils::ConciseDateStr(now), report);
     main.Execute(" USE [" + a.YearDatabaseName + "] ");
     const std::string* person = nullptr;
     for (const TIOinfo& io : IoList.Items()) {
@@ -662,62 +970,16 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
         person = &io.Perno;
         StopWhenRequested(a);
       }
-      const std::string E = AdjustTime(io.EnterTime, a.Rounding);
-      const std::string X = AdjustTime(io.ExitTime, a.Rounding);
-      const int duration = RecordDuration(io, E, X);
-      try {
-        std::string actionTime;
-        if (a.EnableSystemLog) {
-          const dates::TDateTime t = ServerMoment(main, " Select GetDate() TimeStr ");
-          const double frac = t - static_cast<double>(static_cast<long long>(t));
-          const int secs = static_cast<int>(frac * 86400.0 + 0.5) % 86400;
-          actionTime = Two(secs / 3600) + ":" + Two(secs / 60 % 60) + ":" + Two(secs % 60);
-        }
-        if (io.UpdateMode == TUpdateMode::umInsert) {
-          main.Execute(RecordStatement(io, E, X, duration, a.UserCode, N, actionTime,
-                                       a.EnableSystemLog, year));
-          ++result.Inserted;
-        } else {
-          // The update runs alone so its own count tells whether the stored half was found;
-          // a half removed or changed since the pairing (or stored unrounded) matches no row,
-          // and its punches stay in ClockDmp.
-          const std::string update =
-              RecordStatement(io, E, X, duration, a.UserCode, N, actionTime, false, year);
-          if (main.Execute(update).rows_affected == 0) {
-            ++result.Failed;
-            for (const auto& rec : io.Recs)
-              failedRecs.emplace(rec, "the stored half-record it completes no longer matches");
-            continue;
-          }
-          if (a.EnableSystemLog) {
-            const std::string both =
-                RecordStatement(io, E, X, duration, a.UserCode, N, actionTime, true, year);
-            main.Execute(both.substr(update.size()));
-          }
-          ++result.Completed;
-        }
-        consumed.insert(io.Recs.begin(), io.Recs.end());
-      } catch (const std::exception& e) {
-        ++result.Failed;
-        const bool duplicate = IsDuplicateKeyMessage(e.what());
-        if (duplicate) {
-          // The entry is on record already: its punches are done with.
-          ++result.Duplicates;
-          consumed.insert(io.Recs.begin(), io.Recs.end());
-        } else {
-          for (const auto& rec : io.Recs) failedRecs.emplace(rec, e.what());
-        }
-        stillInTransaction(e.what());
-        report(io.Perno, RecordFailureText(io, e.what()));
-      }
+      writer.Write(io);
     }
+    ReportUnreadableHalves(main, a, report);
     main.Execute(" USE [" + a.BaseDatabaseName + "] ");
 
     // The punches that permissions still need.
     state("واكشي اطلاعات برگه هاي مرخصي ،ماموريت و تاخير سرويس");
     db::Dataset& qp = *a.QPermissionDemark;
     qp.Close();
-    setPunchParams(qp);
+    SetPunchParams(qp, a);
     qp.SetParam("SPCardType", "0");
     qp.Open();
     state("تشخيص ابتدا و انتهاي برگه هاي مرخصي ، ماموريت و تاخير سرويس");
@@ -727,76 +989,12 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
     qp.Close();
 
     state("مقداردهي فيلد transfer");
-    if (!a.PermissionRecList->empty()) {
-      db::Dataset mark(main);
-      mark.SetSQL(
-          {" DECLARE @PREC NUMERIC(8, 0),       @PUncertain AS BIT;        SET @PREC = "
-           ":PREC;             SET @PUncertain = :PUncertain; UPDATE ClockDmp          "
-           "      SET TRANSFERED = 1             WHERE REC = @PREC                  AND "
-           "(                              NOT @PUncertain = 1            OR UNCERTAIN = "
-           "0               )                     "});
-      mark.ParamByName("PUncertain").type = db::ParamType::Bit;
-      mark.ParamByName("PREC").type = db::ParamType::Integer;
-      mark.SetParam("PUncertain", a.UnCertainState ? 1 : 0);
-      for (const std::string& entry : *a.PermissionRecList) {
-        const auto rec = util::ParseInt<std::int64_t>(util::TrimLeftView(entry, util::kAsciiSpace),
-                                                      util::PlusSign::kAccepted);
-        if (!rec || *rec < 0) continue;
-        // A punch left unmarked would be deleted with its record's punches and lost to the
-        // permissions, or, kept, paired again into a second record: a failing mark ends the
-        // run, which then keeps nothing.
-        mark.SetParam("PREC", db::Value(*rec));
-        mark.ExecSQL();
-        ++result.PunchesMarked;
-      }
-    }
+    MarkPermissionPunches(a, result);
 
     StopWhenRequested(a);
     // Punches of the snapshot that no written record took stay for a later run.
     state("حذف ركوردهاي انتقال داده شده");
-    const db::ResultSet snap = main.Execute(
-        "Select Cl.Rec, Cl.KartNo, Cl.PerNo, Cl.ClockDate, Cl.ClockTime From #TempRecs As T "
-        "Inner Join ClockDmp As Cl On Cl.Rec = T.Rec Where Cl.Transfered = 0" +
-        std::string(a.UnCertainState ? " And Cl.UnCertain = 0" : ""));
-    const std::set<std::string> seenSet(seen.begin(), seen.end());
-    std::vector<std::string> keep;
-    std::map<std::tuple<std::string, std::string, std::string>, std::pair<std::string, int>> kept;
-    for (const auto& row : snap.rows) {
-      const std::string rec = row[0].AsString();
-      if (consumed.count(rec)) continue;
-      keep.push_back(rec);
-      std::string reason;
-      if (auto f = failedRecs.find(rec); f != failedRecs.end()) {
-        reason = "its record was not written: " + f->second;
-      } else if (!seenSet.count(rec)) {
-        reason = "no work rule with a work group for the card on that day";
-      } else {
-        reason = "no calendar day of the person took the punch";
-      }
-      auto& k = kept[{Trim(row[1].AsString()), row[2].AsString(), Mid(row[3].AsString(), 0, 10)}];
-      if (k.first.empty()) k.first = reason;
-      ++k.second;
-    }
-    for (std::size_t at = 0; at < keep.size(); at += 500) {
-      std::string list;
-      for (std::size_t i = at; i < keep.size() && i < at + 500; ++i)
-        list += (i > at ? "," : "") + keep[i];
-      main.Execute("Delete From #TempRecs Where Rec In (" + list + ")");
-    }
-    result.PunchesKept = static_cast<int>(keep.size());
-    for (const auto& [key, value] : kept) {
-      report(std::get<1>(key), "Punches kept in ClockDmp for a later transfer: card " +
-                                   std::get<0>(key) + ", day " + std::get<2>(key) + ", " +
-                                   std::to_string(value.second) + " punch(es); " + value.first);
-    }
-    db::Dataset& del = *a.QClockDmp_Delete;
-    del.AddLine(" And Rec In (Select Rec From #TempRecs ) ");
-    setPunchParams(del);
-    const db::ResultSet before = main.Execute("Select Count(*) From ClockDmp");
-    del.ExecSQL();
-    const db::ResultSet after = main.Execute("Select Count(*) From ClockDmp");
-    result.PunchesDeleted =
-        static_cast<int>(before.rows[0][0].AsInteger() - after.rows[0][0].AsInteger());
+    KeepAndDelete(a, writer, seen, report, result);
     main.CommitTransaction();
   } catch (...) {
     try {
@@ -806,8 +1004,9 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
     }
     throw;
   }
+  const auto& write = a.AInsertCalcLogOnce ? a.AInsertCalcLogOnce : a.AInsertCalcLog;
   for (const auto& [perno, text] : reports) {
-    if (a.AInsertCalcLog) a.AInsertCalcLog(perno, text);
+    if (write) write(perno, text);
   }
   try {
     main.Execute(" Drop Table #TempRecs ");

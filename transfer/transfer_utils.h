@@ -9,6 +9,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zel::db {
@@ -76,6 +77,18 @@ struct TIOinfo {
   // The punches (ClockDmp.REC) that went into the record: they leave ClockDmp only when the
   // record is on file.
   std::vector<std::string> Recs;
+  // The punches that gave the entry and the exit (empty for a side taken from the stored
+  // half-record, and for the entry of an exit alone).
+  std::string EnterRec, ExitRec;
+  // The side comes from the stored half-record the record completes: it is written as
+  // stored, and the update finds the stored row by it.
+  bool EnterStored = false, ExitStored = false;
+};
+
+// A record's begin and end as stored: rounded times ("" for a missing side), and the dates
+// they fall on.
+struct TRecordMoments {
+  std::string EnterDate, E, ExitDate, X;
 };
 
 // One permission request being built.
@@ -223,16 +236,30 @@ class TTransferUtils {
   // a blank time, unchanged when rounding is off.
   static std::string AdjustTime(const std::string& ATime, const TRoundSettings& tblSystem);
 
-  // Minutes from the rounded entry to the rounded exit of a record; 0 when a side is missing.
-  static int RecordDuration(const TIOinfo& io, const std::string& E, const std::string& X);
+  // The moment a punch is stored at: the time rounded by AdjustTime on the date; a time
+  // rounded up to "24:00" is 00:00 of the next day of year CurrentYear_YYYY, except on the
+  // year's last day, which keeps the record in its year at 23:59. Blank stays blank. Raises
+  // on a time it cannot read when rounding is on.
+  static std::pair<std::string, std::string> RoundedMoment(const std::string& Date,
+                                                           const std::string& Time,
+                                                           const TRoundSettings& tblSystem,
+                                                           const std::string& CurrentYear_YYYY);
+  // The record's begin and end as they are stored: a side taken from the stored half-record
+  // as it stands, a punch's side rounded (RoundedMoment).
+  static TRecordMoments StoredMoments(const TIOinfo& io, const TRoundSettings& tblSystem,
+                                      const std::string& CurrentYear_YYYY);
+  // Minutes from the stored entry to the stored exit of a record; 0 when a side is missing.
+  // Raises on a time it cannot read.
+  static int RecordDuration(const TRecordMoments& m);
 
   // The statements that write one record (insert or update, then the log copy when
-  // EnableSystemLog). E and X are the rounded times; N the server's date "YYYY/MM/DD";
-  // ActionTime the server's time "HH:MM:SS".
-  static std::string RecordStatement(const TIOinfo& io, const std::string& E, const std::string& X,
-                                     int Duration, const std::string& UserCode,
-                                     const std::string& N, const std::string& ActionTime,
-                                     bool EnableSystemLog, const std::string& CurrentYear_YYYY);
+  // EnableSystemLog) with its begin and end as stored (m); the log copy also keeps the
+  // punches' own times. N is the server's date "YYYY/MM/DD"; ActionTime the server's time
+  // "HH:MM:SS".
+  static std::string RecordStatement(const TIOinfo& io, const TRecordMoments& m, int Duration,
+                                     const std::string& UserCode, const std::string& N,
+                                     const std::string& ActionTime, bool EnableSystemLog,
+                                     const std::string& CurrentYear_YYYY);
   // The text reported when writing a record failed with Message.
   static std::string RecordFailureText(const TIOinfo& io, const std::string& Message);
   static bool IsDuplicateKeyMessage(const std::string& Message);

@@ -22,6 +22,58 @@ TEST(TransferUtils, AdjustTimeRoundsToTheStep) {
   for (const auto& c : cases) EXPECT_EQ(TTransferUtils::AdjustTime(c.in, c.s), c.out) << c.in;
 }
 
+// A punch rounded up to the day's end is stored at 00:00 of the next day, in the real
+// calendar of the year; the year's last day keeps the record in its year.
+TEST(TransferUtils, RoundedMomentRollsPastMidnightIntoTheNextDay) {
+  const TRoundSettings on{1, 10, 5};
+  const struct {
+    const char *date, *time, *year, *out_date, *out_time;
+  } cases[] = {
+      {"05/10", "23:58", "1399", "05/11", "00:00"},
+      {"05/10", "23:54", "1399", "05/10", "23:50"},
+      {"06/31", "23:55", "1399", "07/01", "00:00"},
+      {"07/30", "23:59", "1399", "08/01", "00:00"},
+      {"12/29", "23:58", "1399", "12/30", "00:00"},  // 1399 is a leap year
+      {"12/30", "23:58", "1399", "12/30", "23:59"},  // the leap year's last day
+      {"12/29", "23:58", "1400", "12/29", "23:59"},  // a common year's last day
+      {"", "", "1399", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TTransferUtils::RoundedMoment(c.date, c.time, on, c.year),
+              std::make_pair(std::string(c.out_date), std::string(c.out_time)))
+        << c.date << " " << c.time << " " << c.year;
+  }
+  // Rounding off: the time as it is.
+  EXPECT_EQ(TTransferUtils::RoundedMoment("05/10", "23:58", {0, 10, 5}, "1399"),
+            std::make_pair(std::string("05/10"), std::string("23:58")));
+}
+
+// A side taken from the stored half-record is written as stored (the update finds the row
+// by it, whatever the rounding is now); the punch's side is rounded.
+TEST(TransferUtils, StoredMomentsKeepTheStoredSide) {
+  const TRoundSettings on{1, 10, 5};
+  TIOinfo io;
+  io.EnterDate = "05/10";
+  io.EnterTime = "07:54";
+  io.ExitDate = "05/10";
+  io.ExitTime = "15:58";
+  const struct {
+    bool enter_stored, exit_stored;
+    const char *E, *X;
+  } cases[] = {
+      {false, false, "07:50", "16:00"},
+      {true, false, "07:54", "16:00"},
+      {false, true, "07:50", "15:58"},
+  };
+  for (const auto& c : cases) {
+    io.EnterStored = c.enter_stored;
+    io.ExitStored = c.exit_stored;
+    const TRecordMoments m = TTransferUtils::StoredMoments(io, on, "1399");
+    EXPECT_EQ(m.E, c.E);
+    EXPECT_EQ(m.X, c.X);
+  }
+}
+
 TEST(TransferUtils, DurationRunsFromRoundedEntryToRoundedExit) {
   const struct {
     const char *enter_date, *exit_date, *E, *X;
@@ -34,11 +86,11 @@ TEST(TransferUtils, DurationRunsFromRoundedEntryToRoundedExit) {
       {"06/31", "07/01", "23:00", "01:00", 120},  // across a month end
   };
   for (const auto& c : cases) {
-    TIOinfo io;
-    io.EnterDate = c.enter_date;
-    io.ExitDate = c.exit_date;
-    EXPECT_EQ(TTransferUtils::RecordDuration(io, c.E, c.X), c.minutes) << c.enter_date << c.E;
+    EXPECT_EQ(TTransferUtils::RecordDuration({c.enter_date, c.E, c.exit_date, c.X}), c.minutes)
+        << c.enter_date << c.E;
   }
+  // A time that cannot be read fails the record, not the run: the caller catches it.
+  EXPECT_ANY_THROW(TTransferUtils::RecordDuration({"05/10", "12:xx", "05/10", "15:00"}));
 }
 
 TIOinfo Record() {
@@ -62,8 +114,8 @@ TIOinfo Record() {
 
 TEST(TransferUtils, RecordStatementsAsTheServerReceivesThem) {
   TIOinfo io = Record();
-  EXPECT_EQ(TTransferUtils::RecordStatement(io, "07:30", "15:10", 460, "000", "1399/05/10",
-                                            "10:15:30", true, "1399"),
+  EXPECT_EQ(TTransferUtils::RecordStatement(io, {"05/10", "07:30", "05/10", "15:10"}, 460, "000",
+                                            "1399/05/10", "10:15:30", true, "1399"),
             "INSERT INTO IOInfo\n"
             "(PerNo,BeginDate,BeginTime,EndDate,EndTime,Duration,BBeginTime,BEndDate,\n"
             "BEndTime, BeginClock, BeginComCode, EndClock, EndComCode, FPM, EnterPicId, "
@@ -86,8 +138,8 @@ TEST(TransferUtils, RecordStatementsAsTheServerReceivesThem) {
             ", 0, 0, '000', '05/10', '000', '1399/05/10', '10:15:30', 1, '1399', 0, 0)\n");
   io.UpdateMode = TUpdateMode::umUpdate;
   io.BEnterTime = "07:30";
-  EXPECT_EQ(TTransferUtils::RecordStatement(io, "07:30", "15:10", 460, "000", "1399/05/10", "",
-                                            false, "1399"),
+  EXPECT_EQ(TTransferUtils::RecordStatement(io, {"05/10", "07:30", "05/10", "15:10"}, 460, "000",
+                                            "1399/05/10", "", false, "1399"),
             "UPDATE IOInfo SET\n"
             "BeginDate='05/10',BeginTime='07:30',EndDate='05/10',EndTime='15:10',Duration='460',"
             "BBeginTime='07:30',BEndDate='05/10',BEndTime='15:10',BeginClock=1,BeginComCode=1,"
