@@ -16,6 +16,7 @@
 #include "testing/faulty_connection.h"
 #include "testing/temp_server.h"
 #include "transfer/dm_transfer.h"
+#include "transfer/transfer_texts.h"
 #include "util/text.h"
 
 namespace zel::transfer {
@@ -73,6 +74,16 @@ const char* const kNightGroup =
     "INSERT INTO WorkGrp (CODE, NAME, CALCODE, GShCode, GROUPTYPE, FLOATCAL, FLOATVAL, "
     "OverFloat, IOPairing, LastExitEndDay, IntelligentType) VALUES (2, N'Night', 2, 0, 1, 0, '', "
     "0, 0, 60, 0)\n";
+
+// A stored entry on 05/14 at 22:00 and a stored exit alone on 05/16 at 07:00 of person
+// 1001, on days without a calendar item.
+const char* const kStoredEntry1422 =
+    "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, BBEGINTIME) "
+    "VALUES ('      1001', '05/14', '22:00', '', '', 0, '22:00')";
+const char* const kStoredExit1607 =
+    "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, BBEGINTIME, "
+    "BENDDATE, BENDTIME) VALUES ('      1001', '05/16', '07:00', '05/16', '07:00', 0, '07:00', "
+    "'05/16', '07:00')";
 
 struct TransferRun {
   std::string base_sql;  // rows of the base database (punches) before the run
@@ -241,6 +252,66 @@ const Scenario kScenarios[] = {
        ""}},
      "1001|05/10|16:00|05/11|00:00|480|16:00; 1002|05/11|00:00|||0|23:57",
      "",
+     ""},
+    // Days without a calendar item (05/14 on): with IOPairing 2 the exit of the next day
+    // completes the stored entry on its yesterday row; otherwise that row is skipped and the
+    // exit, completing nothing on its own day, stays.
+    {"IOPairing2CompletesAnEntryOfADayWithoutCalendar",
+     {{"UPDATE WorkGrp SET IOPairing = 2 WHERE CODE = 1\n" + Punch(1, "1001", "05/15", "06:00", 2),
+       kStoredEntry1422}},
+     "1001|05/14|22:00|05/15|06:00|480|22:00",
+     "",
+     ""},
+    {"IOPairing0LeavesAnEntryOfADayWithoutCalendar",
+     {{Punch(1, "1001", "05/15", "06:00", 2), kStoredEntry1422}},
+     "1001|05/14|22:00|||0|22:00",
+     "1|0",
+     "Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/15; its record was "
+     "not written: the stored half-record it completes no longer matches"},
+    // With IOPairing 2 an entry already used on its own day is taken again on the next day
+    // while its record is incomplete, there to be completed by a stored exit alone.
+    {"IOPairing2TakesAnIncompleteEntryAgainOnTheNextDay",
+     {{"UPDATE WorkGrp SET IOPairing = 2 WHERE CODE = 1\n" + Punch(1, "1001", "05/15", "08:00", 1),
+       kStoredExit1607}},
+     "1001|05/15|08:00|05/16|07:00|1380|08:00",
+     "",
+     ""},
+    {"IOPairing0TakesAnEntryOnce",
+     {{Punch(1, "1001", "05/15", "08:00", 1), kStoredExit1607}},
+     "1001|05/15|08:00|||0|08:00; 1001|05/16|07:00|05/16|07:00|0|07:00",
+     "",
+     ""},
+    // A work group of type 5 keeps an exit on a later, not contiguous day in the record.
+    {"GroupType5ExitOfALaterDayClosesTheEntry",
+     {{"UPDATE WorkGrp SET LastExitEndDay = 40, GROUPTYPE = 5 WHERE CODE = 1\n" +
+           Punch(1, "1001", "05/10", "20:00", 1) + Punch(2, "1001", "05/11", "00:49", 2),
+       ""}},
+     "1001|05/10|20:00|05/11|00:49|289|20:00",
+     "",
+     ""},
+    // Contiguous days (05/10 ends when 05/11 begins): an exit too late for 05/10 completes
+    // the entry stored on 05/10 from its own day.
+    {"CompletesThePreviousDaysStoredEntry",
+     {{kNightGroup + Punch(1, "1002", "05/11", "23:30", 2),
+       NightCalendar("22:00") +
+           "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, "
+           "BBEGINTIME) VALUES ('      1002', '05/10', '22:00', '', '', 0, '22:00')"}},
+     "1002|05/10|22:00|05/11|23:30|1530|22:00",
+     "",
+     ""},
+    {"ARecordClosesWhenThePersonChanges",
+     {{Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1002", "05/10", "15:00", 2), ""}},
+     "1001|05/10|07:00|||0|07:00; 1002|05/10|15:00|05/10|15:00|0|15:00",
+     "",
+     ""},
+    // Only the persons of the run's list; the others' punches are left alone, unreported.
+    {"OnlyThePersonsOfTheList",
+     {{"INSERT INTO CSSPerTemp (PerNo) VALUES ('      1002')\n" +
+           Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "15:00", 2) +
+           Punch(3, "1002", "05/10", "08:00", 1) + Punch(4, "1002", "05/10", "16:00", 2),
+       ""}},
+     "1002|05/10|08:00|05/10|16:00|480|08:00",
+     "1|0; 2|0",
      ""},
     // A terminal sent the stored entry again, then the exit came: the exit completes the
     // stored entry and the repeat goes.
@@ -531,6 +602,75 @@ TEST_F(IoTransferTest, DirtyRowsStopOnlyThemselves) {
   Transfer(false);
   EXPECT_EQ(Render(srv_.Query("Att", "SELECT COUNT(*) FROM CSSLog")), "5");
   EXPECT_EQ(Punches(), "3|0; 7|0; 8|0");
+}
+
+// Every column of the records: an entry and exit of the run, and an entry completing a
+// stored exit alone, whose exit side (clock, company code, picture, web mark) is kept and
+// whose fingerprint marks add up.
+TEST_F(IoTransferTest, EveryColumnOfTheRecords) {
+  srv_.Exec("Att",
+            "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, UNCERTAIN, "
+            "TRANSFERED, SPCARDTYPE, MASHINNO, ComCode, FPM, PicId, FromWeb, BClockDate, "
+            "BClockTime) VALUES "
+            "(1, '1001', '      1001', '1399/05/10', '07:30', '1', 0, 0, 0, '3', 4, 1, 11, 1, "
+            "NULL, NULL), "
+            "(2, '1001', '      1001', '1399/05/10', '15:10', '2', 0, 0, 0, '5', 6, 1, 12, 0, "
+            "'05/10', '15:08'), "
+            "(3, '1002', '      1002', '1399/05/10', '07:45', '1', 0, 0, 0, '7', 8, 1, -5, 1, "
+            "'05/10', '07:44')");
+  srv_.Exec("Att_1399",
+            "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, "
+            "BBEGINTIME, BENDDATE, BENDTIME, BEGINCLOCK, ENDCLOCK, BeginComCode, EndComCode, FPM, "
+            "EnterPicId, ExitPicId, EnterFromWeb, ExitFromWeb) VALUES ('      1002', '05/10', "
+            "'16:00', '05/10', '16:00', 0, '16:00', '05/10', '15:59', 9, 9, 2, 2, 2, 21, 21, 1, "
+            "1)");
+  Transfer(false);
+  auto base = srv_.Open("Att");
+  const std::string today = TDmTransfer::GetNowDate(*base).substr(5, 5);
+  EXPECT_EQ(Render(srv_.Query(
+                "Att_1399",
+                "SELECT PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration, BBEGINTIME, "
+                "BENDDATE, BENDTIME, BEGINCLOCK, ENDCLOCK, BeginComCode, EndComCode, FPM, "
+                "EnterPicId, ExitPicId, EnterFromWeb, ExitFromWeb, LastEditUserCode, LastEditDate "
+                "FROM IoInfo ORDER BY PERNO")),
+            "1001|05/10|07:30|05/10|15:10|460|07:30|05/10|15:08|3|5|4|6|3|11|12|1|0|000|" + today +
+                "; 1002|05/10|07:45|05/10|16:00|495|07:44|05/10|15:59|7|9|8|2|3|0|21|1|1|000|" +
+                today);
+}
+
+// The day functions' bodies as SQL Server runs them (the embedded engine computes decDate
+// and incDate natively): the year's first and last days and the month ends, each body run
+// as a batch, agree with the native functions and with the days they are meant to give.
+TEST_F(IoTransferTest, DayFunctionBodiesAgreeWithTheNativeFunctions) {
+  TDmTransfer dm(srv_.DataDir());
+  dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
+  // The body between BEGIN and END, its parameter set, its RETURN a SELECT.
+  const auto run_body = [&](const TLines& function, const std::string& date) {
+    std::string batch = "Declare @Date char(5)\nSet @Date = '" + date + "'\n";
+    for (std::size_t i = 4; i + 1 < function.size(); ++i) {
+      std::string line = function[i];
+      const std::size_t at = line.find("Return ");
+      if (at != std::string::npos) line.replace(at, 7, "Select ");
+      batch += line + "\n";
+    }
+    return Render(srv_.Query("Att", batch));
+  };
+  const struct {
+    bool dec;
+    const char* date;
+    const char* expected;
+  } cases[] = {
+      {true, "01/01", "00/31"},  {true, "12/30", "12/29"},  {true, "07/01", "06/31"},
+      {true, "05/10", "05/09"},  {false, "01/01", "01/02"}, {false, "12/30", "13/01"},
+      {false, "12/29", "12/30"}, {false, "06/31", "07/01"}, {false, "07/30", "08/01"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.dec ? "decDate " : "incDate ") + c.date);
+    EXPECT_EQ(run_body(c.dec ? QFncDecDateText() : QFncIncDateText(), c.date), c.expected);
+    EXPECT_EQ(Render(srv_.Query("Att", std::string("SELECT dbo.") +
+                                           (c.dec ? "decDate" : "incDate") + "('" + c.date + "')")),
+              c.expected);
+  }
 }
 
 class IoTransferScenario : public IoTransferTest, public ::testing::WithParamInterface<Scenario> {};
