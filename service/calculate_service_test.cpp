@@ -428,7 +428,7 @@ TEST_F(ServiceTest, TransferSequenceLabelsPunchesThenTransfersThem) {
   const auto rows = Rows("SELECT ScheduleId, Comment FROM CSSLog ORDER BY Id");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].rfind("7|Punches kept in ClockDmp for a later transfer: card 1001, day "
-                          "1399/02/02; ",
+                          "1399/02/02, 1 punch(es)",
                           0),
             0u)
       << rows[0];

@@ -213,7 +213,8 @@ const Scenario kScenarios[] = {
        ""}},
      "1001|05/10|07:00|||0|07:00",
      "1|0; 2|0",
-     "Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/10; no work rule "
+     "Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/10, 2 punch(es); no "
+     "work rule "
      "with a work group for the card on that day"},
     {"ShiftGroupDayAndNight",
      {{Punch(1, "1003", "05/10", "07:00", 1) + Punch(2, "1003", "05/10", "15:00", 2) +
@@ -266,7 +267,8 @@ const Scenario kScenarios[] = {
      {{Punch(1, "1001", "05/15", "06:00", 2), kStoredEntry1422}},
      "1001|05/14|22:00|||0|22:00",
      "1|0",
-     "Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/15; its record was "
+     "Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/15, 1 punch(es); its "
+     "record was "
      "not written: the stored half-record it completes no longer matches"},
     // With IOPairing 2 an entry already used on its own day is taken again on the next day
     // while its record is incomplete, there to be completed by a stored exit alone.
@@ -331,7 +333,8 @@ const Scenario kScenarios[] = {
        "VALUES ('      1001', '05/10', '07:50', '', '', 0, '07:54')"}},
      "1001|05/10|07:50|05/10|15:00|430|07:54",
      "1|0",
-     "Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/10; its record was "
+     "Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/10, 1 punch(es); its "
+     "record was "
      "not written: a record beginning 05/10 07:50 is on record (end none) and the punch does not "
      "repeat it"},
 };
@@ -395,7 +398,8 @@ TEST_F(IoTransferTest, CompletingAStoredHalfFindsItByItsStoredValues) {
   } cases[] = {
       {false, 1, 0, "1001|05/10|07:54|05/10|15:00|426|", "", ""},
       {true, 0, 1, "", "1|0",
-       "1001|Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/10; its "
+       "1001|Punches kept in ClockDmp for a later transfer: card 1001, day 1399/05/10, 1 "
+       "punch(es); its "
        "record was not written: the stored half-record it completes no longer matches"},
   };
   for (const auto& c : cases) {
@@ -588,11 +592,13 @@ TEST_F(IoTransferTest, DirtyRowsStopOnlyThemselves) {
   const std::string log = Log();
   for (const char* part :
        {"Perno:       1002 Enter: 05/10 12:xx  Exit: 05/10 15:00",
-        "1002|Punches kept in ClockDmp for a later transfer: card 1002, day 1399/05/10; its "
+        "1002|Punches kept in ClockDmp for a later transfer: card 1002, day 1399/05/10, 1 "
+        "punch(es); its "
         "record was not written: ",
         "1002|Stored entry without its other half is not completed by the transfer: its moment "
         "cannot be read (05/11 7:55)",
-        "|Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/11; no work rule "
+        "|Punches kept in ClockDmp for a later transfer: card 7777, day 1399/05/11, 1 punch(es); "
+        "no work rule "
         "with a work group for the card on that day"}) {
     EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
   }

@@ -854,8 +854,8 @@ void MarkPermissionPunches(const TIOTransferArgs& a, TIOTransferResult& result) 
 }
 
 // Takes the snapshot's punches that may not leave ClockDmp out of it, reports them (per
-// card, day and reason, without the run's moment, so a rerun reports nothing new), and
-// deletes the rest.
+// card, day and reason, with their number but without the run's moment, so a rerun with
+// nothing new reports nothing), and deletes the rest.
 void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
                    const std::vector<std::string>& seen, const Report& report,
                    TIOTransferResult& result) {
@@ -866,8 +866,8 @@ void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
       std::string(a.UnCertainState ? " And Cl.UnCertain = 0" : ""));
   const std::set<std::string> seenSet(seen.begin(), seen.end());
   std::vector<std::string> keep;
-  // card, person, day, reason
-  std::set<std::tuple<std::string, std::string, std::string, std::string>> kept;
+  // card, person, day, reason -> punches
+  std::map<std::tuple<std::string, std::string, std::string, std::string>, int> kept;
   for (const auto& row : snap.rows) {
     const std::string rec = row[0].AsString();
     if (writer.consumed.count(rec)) continue;
@@ -880,7 +880,7 @@ void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
     } else {
       reason = "no calendar day of the person took the punch";
     }
-    kept.emplace(Trim(row[1].AsString()), row[2].AsString(), Mid(row[3].AsString(), 0, 10), reason);
+    ++kept[{Trim(row[1].AsString()), row[2].AsString(), Mid(row[3].AsString(), 0, 10), reason}];
   }
   for (std::size_t at = 0; at < keep.size(); at += 500) {
     std::string list;
@@ -889,9 +889,10 @@ void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
     main.Execute("Delete From #TempRecs Where Rec In (" + list + ")");
   }
   result.PunchesKept = static_cast<int>(keep.size());
-  for (const auto& [card, perno, day, reason] : kept) {
+  for (const auto& [key, punches] : kept) {
+    const auto& [card, perno, day, reason] = key;
     report(perno, "Punches kept in ClockDmp for a later transfer: card " + card + ", day " + day +
-                      "; " + reason);
+                      ", " + std::to_string(punches) + " punch(es); " + reason);
   }
   db::Dataset& del = *a.QClockDmp_Delete;
   del.AddLine(" And Rec In (Select Rec From #TempRecs ) ");
