@@ -136,7 +136,8 @@ TEST_F(CliTest, HelpOnEveryCommand) {
                                                           {"password"},
                                                           {"passcode"},
                                                           {"explain"},
-                                                          {"hold"}};
+                                                          {"hold"},
+                                                          {"changes"}};
   for (auto args : commands) {
     args.push_back("--help");
     Outcome o = Run(args);
@@ -168,6 +169,9 @@ TEST_F(CliTest, BadArgumentsExitWithTwo) {
       {{"run", "--first-pass-after", "1e300"}, "first-pass-after"},
       // 1400 is a common year: its last month has 29 days.
       {{"calc", "daily", "--year", "1400", "--from", "12/30", "--to", "12/30"}, "not a date MM/DD"},
+      {{"changes", "--since", "1405/09/20 09:00"}, "--year"},
+      {{"changes", "--year", "1405", "--since", "1405/09/20"}, "--since must be a Jalali moment"},
+      {{"changes", "--year", "1405", "--format", "xml"}, "--format"},
       {{"--home", "", "tick"}, "--home needs a folder"},
       {{"--home", "/tmp/" + std::string(300, 'x'), "tick"}, "too long"},
       {{"--home", std::string(5000, 'y'), "tick"}, "too long"},

@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "dates/clock.h"
+#include "service/changes.h"
 #include "service/status.h"
 #include "util/log_file.h"
 
@@ -153,6 +154,20 @@ int main(int argc, char** argv) {
   status->add_option("--format", status_format, "text (default) or json")
       ->check(CLI::IsMember({"text", "json"}));
 
+  auto* changes = app.add_subcommand(
+      "changes",
+      "the journal of changed results: each column of a person's day or month that a pass "
+      "rewrote with another value, with the old and new value and the pass (reads only)");
+  zel::service::ChangesRequest changes_request;
+  changes->add_option("--year", changes_request.year, "Jalali year YYYY of the results")
+      ->required()
+      ->check(CLI::Range(1300, 1499));
+  changes->add_option("--since", changes_request.since,
+                      "only passes from this Jalali moment on, \"YYYY/MM/DD HH:MM\"");
+  changes->add_option("--person", changes_request.persons, "only this person (repeatable)");
+  changes->add_option("--format", changes_request.format, "text (default) or json")
+      ->check(CLI::IsMember({"text", "json"}));
+
   auto* install = app.add_subcommand(
       "install", "register ZELKLCalculateService with systemd, start it and wait until it runs");
   auto* uninstall = app.add_subcommand("uninstall", "stop ZELKLCalculateService and remove it");
@@ -237,6 +252,11 @@ int main(int argc, char** argv) {
     return zel::service::StatusCommand(zel::util::HomeFolder(),
                                        status_year ? std::to_string(status_year) : "",
                                        status_format, std::cout, std::cerr);
+  }
+  if (changes->parsed()) {
+    if (auto why = zel::service::CheckChangesRequest(changes_request)) return Usage(*why);
+    return zel::service::ChangesCommand(zel::util::HomeFolder(), changes_request, std::cout,
+                                        std::cerr);
   }
   if (install->parsed()) return zel::app::Install();
   if (uninstall->parsed()) return zel::app::Uninstall();

@@ -358,6 +358,30 @@ bool SameStoredValue(const db::Value& stored, const db::Value& written) {
   return util::TrimRight(stored.AsString(), " ") == util::TrimRight(written.AsString(), " ");
 }
 
+std::vector<db::CalcChange> ChangedColumns(const DayRow& stored, const DayRow& written,
+                                           const std::vector<std::string>& stored_names) {
+  static const db::Value kNull;
+  const auto text = [](const db::Value& v) -> std::optional<std::string> {
+    if (v.IsNull()) return std::nullopt;
+    return util::TrimRight(v.AsString(), " ");
+  };
+  std::vector<db::CalcChange> changes;
+  const auto note = [&](const std::string& column, const db::Value& old_value,
+                        const db::Value& new_value) {
+    if (!SameStoredValue(old_value, new_value))
+      changes.push_back({column, text(old_value), text(new_value)});
+  };
+  for (std::size_t i = 0; i < stored.columns->size(); ++i) {
+    const db::Value* now = written.Find((*stored.columns)[i]);
+    const std::string& name = i < stored_names.size() ? stored_names[i] : (*stored.columns)[i];
+    note(name, stored.values[i], now ? *now : kNull);
+  }
+  for (std::size_t i = 0; i < written.columns->size(); ++i) {
+    if (!stored.Find((*written.columns)[i])) note((*written.columns)[i], kNull, written.values[i]);
+  }
+  return changes;
+}
+
 bool SameRows(const std::vector<DayRow>& stored, const std::vector<DayRow>& written) {
   if (stored.size() != written.size()) return false;
   std::vector<bool> used(stored.size(), false);

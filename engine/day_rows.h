@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "db/calc_changes.h"
 #include "db/client.h"
 
 namespace zel::engine {
@@ -86,6 +87,13 @@ bool SameStoredValue(const db::Value& stored, const db::Value& written);
 // order: every stored column must match (a column the inserts leave out is NULL), and every
 // written column must be stored.
 bool SameRows(const std::vector<DayRow>& stored, const std::vector<DayRow>& written);
+
+// The columns a rewritten row changes: every column of either row whose values are not the
+// same stored value (a column missing from a row is NULL), the values as text without their
+// trailing blanks. A stored column is named by `stored_names` (the stored row's columns as
+// the table spells them, in the same order), a column only written by its lower-case name.
+std::vector<db::CalcChange> ChangedColumns(const DayRow& stored, const DayRow& written,
+                                           const std::vector<std::string>& stored_names);
 
 // The text that reads a person's stored rows of a table between two days: "SELECT * FROM
 // <table as in the delete> where (Perno = ?) AND (<column> >= ?) AND (<column> <= ?)".

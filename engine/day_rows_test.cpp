@@ -124,6 +124,66 @@ TEST(DayRows, RowsCompareInAnyOrderAndColumnsLeftOutMustBeNull) {
   EXPECT_FALSE(SameRows({stored_a}, {unknown}));
 }
 
+TEST(DayRows, ChangedColumnsOfARewrittenRow) {
+  const auto columns = [](std::vector<std::string> names) {
+    return std::make_shared<const std::vector<std::string>>(std::move(names));
+  };
+  const Columns stored_columns = columns({"perno", "ddate", "worktotal", "kasr", "note"});
+  const std::vector<std::string> names = {"PerNo", "DDate", "WorkTotal", "Kasr", "Note"};
+  const Columns written_columns = columns({"perno", "ddate", "worktotal", "kasr"});
+  const auto stored = [&](db::Value work, db::Value kasr, db::Value note) {
+    return DayRow{stored_columns,
+                  {db::Value("      1001"), db::Value("05/10"), std::move(work), std::move(kasr),
+                   std::move(note)}};
+  };
+  const auto written = [&](db::Value work, db::Value kasr) {
+    return DayRow{written_columns,
+                  {db::Value("      1001"), db::Value("05/10"), std::move(work), std::move(kasr)}};
+  };
+  using Changes = std::vector<db::CalcChange>;
+  struct Case {
+    const char* what;
+    DayRow stored, written;
+    Changes expected;
+  } cases[] = {
+      {"same stored values (a number read as text, char padding)",
+       stored(db::Value("450"), db::Value("0  "), db::Value()),
+       written(db::Value(450), db::Value("0")),
+       {}},
+      {"one number",
+       stored(db::Value(450), db::Value(0), db::Value()),
+       written(db::Value(390), db::Value(0)),
+       {{"WorkTotal", "450", "390"}}},
+      {"two columns, one to NULL",
+       stored(db::Value(450), db::Value(30), db::Value()),
+       written(db::Value(480), db::Value()),
+       {{"WorkTotal", "450", "480"}, {"Kasr", "30", std::nullopt}}},
+      {"a column the rewrite leaves out is cleared",
+       stored(db::Value(450), db::Value(0), db::Value("by hand  ")),
+       written(db::Value(450), db::Value(0)),
+       {{"Note", "by hand", std::nullopt}}},
+  };
+  for (const auto& c : cases) {
+    const Changes got = ChangedColumns(c.stored, c.written, names);
+    ASSERT_EQ(got.size(), c.expected.size()) << c.what;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].column, c.expected[i].column) << c.what;
+      EXPECT_EQ(got[i].old_value, c.expected[i].old_value) << c.what;
+      EXPECT_EQ(got[i].new_value, c.expected[i].new_value) << c.what;
+    }
+  }
+  // A column only the new row has is named as written.
+  const DayRow wider{
+      columns({"perno", "ddate", "worktotal", "kasr", "extra"}),
+      {db::Value("      1001"), db::Value("05/10"), db::Value(450), db::Value(0), db::Value(7)}};
+  const Changes got =
+      ChangedColumns(stored(db::Value(450), db::Value(0), db::Value()), wider, names);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].column, "extra");
+  EXPECT_EQ(got[0].old_value, std::nullopt);
+  EXPECT_EQ(got[0].new_value, "7");
+}
+
 TEST(DayRows, ConsecutiveDaysShareTheirDeletes) {
   const auto next = [](const std::string& mmdd) {
     return mmdd == "02/09" ? std::string("02/10") : mmdd == "02/10" ? "02/11" : "02/13";

@@ -97,6 +97,10 @@ bool ChangesRows(std::string_view sql) {
   return false;
 }
 
+// The table whose rewritten rows the journal of changes records (a day's keys as DayRows names
+// its tables).
+const std::string kJournalTable = "daywork";
+
 }  // namespace
 
 std::mutex& CalcCriticalSection() {
@@ -272,7 +276,7 @@ void TdmCalculate::StartDay(std::string label) {
 
 void TdmCalculate::BeginDayWrites() {
   if (day_writes_open_) return;
-  waiting_days_.push_back({day_label_, {}, std::nullopt});
+  waiting_days_.push_back({day_label_, {}, std::nullopt, {}});
   day_writes_open_ = true;
   ++day_writes_serial_;
 }
@@ -328,6 +332,7 @@ void TdmCalculate::LeaveOutUnchangedDays(std::vector<WaitingDay>& days) {
   if (ranges.empty()) return;
   // The stored rows of each table, by day.
   std::map<std::string, std::map<std::string, std::vector<DayRow>>> stored;
+  std::vector<std::string> daywork_names;  // the stored DayWork columns as the table spells them
   try {
     db::Connection& year = ADOConnectionTimeAttendance();
     for (const auto& [name, range] : ranges) {
@@ -337,6 +342,7 @@ void TdmCalculate::LeaveOutUnchangedDays(std::vector<WaitingDay>& days) {
       db::ResultSet result = year.Execute(StoredRowsQuery(*range.table), params, 60);
       std::vector<std::string> names;
       for (const std::string& column : result.columns) names.push_back(util::LowerAscii(column));
+      if (name == kJournalTable) daywork_names = result.columns;
       const Columns columns = std::make_shared<const std::vector<std::string>>(std::move(names));
       const std::string date_column = util::LowerAscii(range.table->date_column);
       for (auto& values : result.rows) {
@@ -362,6 +368,32 @@ void TdmCalculate::LeaveOutUnchangedDays(std::vector<WaitingDay>& days) {
     }
     return true;
   });
+  if (pass_.date.empty()) return;
+  // A day's one stored DayWork row against its one new row; a first calculation (nothing
+  // stored) is not a change.
+  for (WaitingDay& day : days) {
+    if (!day.rows) continue;
+    const auto table = day.rows->tables.find(kJournalTable);
+    if (table == day.rows->tables.end() || table->second.rows.size() != 1) continue;
+    const auto& of_table = stored[kJournalTable];
+    const auto at = of_table.find(day.rows->day);
+    if (at == of_table.end() || at->second.size() != 1) continue;
+    day.changes = ChangedColumns(at->second.front(), table->second.rows.front(), daywork_names);
+  }
+}
+
+void TdmCalculate::RecordChanges(const std::vector<WaitingDay>& days) {
+  for (const WaitingDay& day : days) {
+    if (day.changes.empty()) continue;
+    try {
+      db::InsertCalcChanges(ADOConnectionDbBase(),
+                            {Trim(CurrentYear), day.rows->perno, "day", day.rows->day}, pass_,
+                            day.changes);
+    } catch (const std::exception& e) {
+      MyZelUtils.LogText(std::string("Error On Insert Changes To DB : ") + e.what(),
+                         "Thread" + Trim(day.rows->perno), true, false);
+    }
+  }
 }
 
 void TdmCalculate::RunDays(const std::vector<WaitingDay>& days) {
@@ -399,6 +431,7 @@ std::vector<TdmCalculate::DayNotWritten> TdmCalculate::WriteDays() {
   if (!days.empty()) {
     try {
       RunDays(days);
+      RecordChanges(days);
     } catch (const std::exception& group_failure) {
       if (days.size() == 1) {
         failed.push_back({days.front().label, group_failure.what()});
@@ -409,7 +442,9 @@ std::vector<TdmCalculate::DayNotWritten> TdmCalculate::WriteDays() {
             RunDays({day});
           } catch (const std::exception& e) {
             failed.push_back({day.label, e.what()});
+            continue;
           }
+          RecordChanges({day});
         }
       }
     }

@@ -123,6 +123,12 @@ class TdmCalculate {
   // be written (each left as it was). Never raises. Worker thread only.
   std::vector<DayNotWritten> WriteDays();
 
+  // The pass whose days are written: a rewritten day whose stored DayWork row differs from
+  // the new one has its changed columns recorded in the journal of changes under this pass
+  // (after the day was written; a failing journal write is logged and the day stays written).
+  // Without a pass (no date) nothing is recorded.
+  void SetPass(db::CalcPass pass) { pass_ = std::move(pass); }
+
   // Connections and datasets; each raises zel::db::DbError before InitialValues.
   db::Connection& ADOConnectionDbBase();
   db::Connection& ADOConnectionTimeAttendance();
@@ -183,7 +189,8 @@ class TdmCalculate {
   struct WaitingDay {
     std::string label;
     std::vector<DayStatement> statements;
-    std::optional<DayRows> rows;  // what the statements leave, when they could be read
+    std::optional<DayRows> rows;          // what the statements leave, when they could be read
+    std::vector<db::CalcChange> changes;  // of its stored DayWork row, for the journal
   };
   std::string day_label_;
   std::vector<WaitingDay> waiting_days_;
@@ -197,6 +204,9 @@ class TdmCalculate {
   // Runs the statements of the days in one transaction (the deletes of consecutive days
   // merged); raises the first failure.
   void RunDays(const std::vector<WaitingDay>& days);
+  // Records the changes of written days in the journal; never raises.
+  void RecordChanges(const std::vector<WaitingDay>& days);
+  db::CalcPass pass_;
   int day_writes_serial_ = 0;
   std::optional<bool> any_person_;
   mutable DayFailures day_failures_;  // counted by the module's connections

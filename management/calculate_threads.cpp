@@ -223,6 +223,7 @@ TZELCalculateThread::TZELCalculateThread(std::string person, int position,
       DataDir(settings.data_dir),
       OdbcDriver(settings.odbc_driver),
       ScheduleId(settings.schedule_id),
+      Pass{settings.schedule_id, settings.pass_date, settings.pass_time},
       SemaphoreList(settings.semaphore_list),
       FThreadId(position),
       MyZelUtils(position),
@@ -308,6 +309,7 @@ std::unique_ptr<engine::TdmCalculate> TZELCalculateThread::CreateModule(bool ena
     if (auto module = pool_->Take()) {
       module->SetStopToken(stop_.get_token());
       module->SetEnableLog(enable_log);
+      module->SetPass(Pass);
       module->StartPerson();
       return module;
     }
@@ -317,6 +319,7 @@ std::unique_ptr<engine::TdmCalculate> TZELCalculateThread::CreateModule(bool ena
   module->SetEnableLog(enable_log);
   module->InitialValues(CurrentYear, SqlUserName, SqlUserPassword, DataBaseName, SqlServerName,
                         ScheduleId);
+  module->SetPass(Pass);
   return module;
 }
 

@@ -133,6 +133,7 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
   std::string DataBaseName, SqlServerName, SqlUserName, SqlUserPassword;
   std::string DataDir, OdbcDriver;
   int ScheduleId = 0;
+  db::CalcPass Pass;  // recorded with the changes the worker's days make
   std::vector<std::string> SemaphoreList;
   int FThreadId = 0;
   dates::TZelCalcUtils MyZelUtils;

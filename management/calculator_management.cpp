@@ -12,6 +12,7 @@
 #include "dates/jalali.h"
 #include "dates/zel_calc_utils.h"
 #include "db/ado_utils.h"
+#include "db/calc_changes.h"
 #include "db/client.h"
 #include "management/calc_hold.h"
 #include "management/calculate_threads.h"
@@ -92,6 +93,9 @@ class CalculatorManagementImpl {
   }
 
   RunResult Run(CalcKind kind);
+  // Stamps the run as a pass of the journal of changes, creates the journal when missing and
+  // deletes what it keeps no longer; a failure is logged and the run goes on.
+  void PrepareChangesJournal();
   void MyUpdateCSSchedule(int ScheduleId);
   void InsertCalcLogTable(int ScheduleId, const std::string& PerNo, const std::string& comment);
 
@@ -159,6 +163,21 @@ void CalculatorManagementImpl::InsertCalcLogTable(int ScheduleId, const std::str
                               " " + Quoted(util::Utf8Cut(comment, 255)) + ", 0) "}));
   } catch (const std::exception&) {
     // A lost log row is not reported.
+  }
+}
+
+void CalculatorManagementImpl::PrepareChangesJournal() {
+  if (settings.pass_date.empty()) {
+    settings.pass_date = dates::JalaliToday();
+    settings.pass_time = dates::NowTime_HHNNSS().substr(0, 5);
+  }
+  try {
+    db::EnsureCalcChangesTable(Base());
+    db::DeleteCalcChangesBefore(Base(), db::FirstKeptChangeDate(settings.changes_keep_days));
+  } catch (const std::exception& e) {
+    // The run goes on; its changes are recorded if the journal can be written later.
+    MyZelUtils.LogText(std::string("Error On Prepare Changes Journal : ") + e.what(), "Log", true,
+                       false);
   }
 }
 
@@ -380,6 +399,7 @@ RunResult CalculatorManagementImpl::Run(CalcKind kind) {
   try {
     // Shared tables (the person table, the shift view) are prepared only while holding.
     if (hold_taken) hold_taken();
+    if (kind != CalcKind::kPeriodic) PrepareChangesJournal();
     SetCalcOrServiceState(settings.calc_mode);
     const auto persons = GetPersonList();
     MyZelUtils.LogText("MaxThread = " + std::to_string(FMaxThread), "Log", true, false);

@@ -50,6 +50,11 @@ struct CalculatorSettings {
   std::string to_date;
   std::string temp_table_name = "CSSPerTemp";  // the person table of the run
   int calc_mode = 4;  // written into System.KorlanCalcOrService while the run calculates
+  // The journal of changed results: the days its rows are kept, and the run's start (Jalali
+  // "YYYY/MM/DD", "HH:NN") under which the run records them; set by the run when empty.
+  int changes_keep_days = 90;
+  std::string pass_date;
+  std::string pass_time;
 };
 
 // Called after each worker has finished or been given up: persons done of total.

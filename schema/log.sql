@@ -33,3 +33,22 @@ CREATE TABLE IOInfo_Log (
   CONSTRAINT PK_IOInfo_Log PRIMARY KEY (Id)
 )
 GO
+
+-- CalcChanges: the journal of results that changed, one row per column of a person's DayWork
+-- day ("MM/DD") or MahWork month ("MM") that a pass rewrote with another value; the pass is
+-- its schedule entry and its start (Jalali date, "HH:NN"). A first calculation is not recorded.
+CREATE TABLE CalcChanges (
+  Id int IDENTITY(1,1) NOT NULL,
+  CalcYear char(4) NOT NULL,
+  PerNo char(10) NOT NULL,
+  Kind varchar(5) NOT NULL,
+  Period varchar(5) NOT NULL,
+  ScheduleId int NOT NULL,
+  PassDate char(10) NOT NULL,
+  PassTime char(5) NOT NULL,
+  ColumnName varchar(128) NOT NULL,
+  OldValue nvarchar(255) NULL,
+  NewValue nvarchar(255) NULL,
+  CONSTRAINT PK_CalcChanges PRIMARY KEY (Id)
+)
+GO

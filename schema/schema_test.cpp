@@ -121,7 +121,7 @@ const std::vector<std::string> kYearTables = {
     "DSExtDef", "MahWork",  "MahMorDt",   "MahMamDt",   "MorLMah",    "MSExtDef", "MSMorDef",
     "MahExPrm", "PrdWork",  "PrdMorDt",   "PrdMamDt",   "MorLPrd",    "WGMahPrd", "TmpMor",
     "TmpMam",   "TmpSlate", "AskAbsence", "AskMission", "MissionHour"};
-const std::vector<std::string> kLogTables = {"IOInfo_Log"};
+const std::vector<std::string> kLogTables = {"IOInfo_Log", "CalcChanges"};
 
 TEST(SchemaScripts, EachDatabaseGetsItsTablesOnePerBatchWithAComment) {
   struct Case {

@@ -13,6 +13,7 @@
 #include "dates/date_time.h"
 #include "dates/jalali.h"
 #include "db/ado_utils.h"
+#include "db/calc_changes.h"
 #include "management/calc_hold.h"
 #include "schema/schema.h"
 #include "service/platform.h"
@@ -195,6 +196,11 @@ void TZELKLCalculateService::ServiceStart(bool& Started) {
                "Alter Table CSSLog Add  Id int IDENTITY(1,1) not null ", "End ; "}));
   } catch (const std::exception& e) {
     LogText(std::string("Error In Update CSSLog : ") + e.what());
+  }
+  try {
+    if (base) db::EnsureCalcChangesTable(*base);
+  } catch (const std::exception& e) {
+    LogText(std::string("Error In Create CalcChanges : ") + e.what());
   }
 
   try {
@@ -689,6 +695,7 @@ management::CalculatorSettings TZELKLCalculateService::ManagerSettings() const {
   s.odbc_driver = config_.odbc_driver;
   s.current_year = CurrentYear_;
   s.enable_log = config_.enable_log;
+  s.changes_keep_days = config_.changes_keep_days;
   s.semaphore_list = SemaphoreList_;
   s.temp_table_name = "CSSPerTemp";
   return s;

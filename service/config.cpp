@@ -167,6 +167,7 @@ ServiceConfig ReadServiceConfig(const std::string& ini_path) {
   c.password = DecodeIniPassword(ini.ReadString(kIniSection, "USERPASSWORD", ""));
   c.server_name = ini.ReadString(kIniSection, "SERVERNAME", "");
   c.max_thread = ini.ReadInteger(kIniSection, "MaxThread", 3);
+  c.changes_keep_days = std::max(1, ini.ReadInteger(kIniSection, "ChangesKeepDays", 90));
   c.enable_log = ini.ReadString(kIniSection, "EnableLog", "F") == "T";
   c.odbc_driver = ini.ReadString(kIniSection, "ODBCDRIVER", "");
   return c;

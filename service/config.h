@@ -48,6 +48,8 @@ struct ServiceConfig {
   int max_thread = 3;         // MaxThread
   bool enable_log = false;    // EnableLog = "T" (case-sensitive)
   std::string odbc_driver;    // ODBCDRIVER (optional): ODBC driver for SQL Server
+  // ChangesKeepDays: the days the journal of changed results keeps its rows (at least 1)
+  int changes_keep_days = 90;
 };
 
 // Path of the configuration file in the given home folder.

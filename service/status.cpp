@@ -699,10 +699,6 @@ std::string FormatStatusJson(const StatusReport& r) {
 
 // --- the command -----------------------------------------------------------------------
 
-namespace {
-
-// The configuration as the service reads it, leaving the file as it is: the service adds a
-// missing EnableLog key to the file it reads, so a file without one is read from a copy.
 ServiceConfig ReadConfigOnly(const std::string& ini) {
   if (IniFile(ini).ValueExists(kIniSection, "EnableLog")) return ReadServiceConfig(ini);
   std::string copy = (fs::temp_directory_path() / "zelkl-calc-status-XXXXXX").string();
@@ -719,8 +715,6 @@ ServiceConfig ReadConfigOnly(const std::string& ini) {
   config.ini_path = ini;
   return config;
 }
-
-}  // namespace
 
 int StatusCommand(const std::string& home, const std::string& year, const std::string& format,
                   std::ostream& out, std::ostream& err) {

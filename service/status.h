@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "service/config.h"
 #include "service/schedule.h"
 
 namespace zel::db {
@@ -123,5 +124,9 @@ std::string FormatStatusJson(const StatusReport& report);
 // nothing: a home without its embedded databases is reported, not set up.
 int StatusCommand(const std::string& home, const std::string& year, const std::string& format,
                   std::ostream& out, std::ostream& err);
+
+// The configuration as the service reads it, leaving the file as it is: the service adds a
+// missing EnableLog key to the file it reads, so a file without one is read from a copy.
+ServiceConfig ReadConfigOnly(const std::string& ini);
 
 }  // namespace zel::service
