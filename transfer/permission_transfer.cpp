@@ -418,7 +418,7 @@ void TTransferUtils::PreparePermission(TPermissionArgs& a, TPermissionTransferRe
                                          : "واكشي اطلاعات برگه هاي تاخير سرويس");
   db::Dataset& qp = *a.QPermissionDemark;
   qp.Close();
-  qp.SetParam("CurrentYear", db::Value(std::stoi(a.CurrentYear_YYYY)));
+  qp.SetParam("CurrentYear", a.CurrentYear_YYYY);
   qp.SetParam("FromDate", "01/01");
   qp.SetParam("ToDate", "12/30");
   qp.SetParam("Perno", "");

@@ -678,5 +678,22 @@ TEST_F(PermissionTransferTest, AStopAbandonsTheStepWhole) {
   }
 }
 
+// A punch whose date has no readable year is no punch of this year: it stays in ClockDmp
+// untouched, and everybody else's service late, leave and mission move.
+TEST_F(PermissionTransferTest, APunchWithAnUnreadableYearStopsNobody) {
+  srv_.Exec("Att", kLeavePair + Card(3, "1001", "05/11", "10:00", 2, 2, "M01") +
+                       Punch(4, "1001", "05/11", "12:00", 1) +
+                       Card(5, "1001", "05/12", "08:20", 1, 3, "S01") +
+                       "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, IO_TYPE, "
+                       "UNCERTAIN, TRANSFERED, SPCARDTYPE, SPECCARDNO, ClockKey, MASHINNO, "
+                       "ComCode, FPM) VALUES (9, '1002', '      1002', 'x405/09/01', '10:00', '2', "
+                       "0, 0, 1, 'L01', '', '1', 1, 0)\n");
+  for (K kind : {K::prSlate, K::prMor, K::prMam}) Run(kind);
+  EXPECT_EQ(Moved(K::prSlate), "1|1001|05/12|07:00|05/12|08:20|1");
+  EXPECT_EQ(Moved(K::prMor), "1|1001|05/10|10:00|05/10|12:00|21 / ");
+  EXPECT_EQ(Moved(K::prMam), "1|1001|05/11|10:00|05/11|12:00|31 / ");
+  EXPECT_EQ(Punches(), "1|0|0; 2|0|0; 3|0|0; 4|0|0; 5|0|0; 9|1|0");
+}
+
 }  // namespace
 }  // namespace zel::transfer
