@@ -486,24 +486,32 @@ TEST_F(ManagementTest, UnreadablePersonTableRunsNoWorkerButReleasesAndRecords) {
             std::string::npos);
 }
 
-// The stop check reaches the transfer, which abandons its run whole when asked to stop.
+// The stop check reaches the transfers, which abandon their run whole when asked to stop:
+// the IO transfer and a permission transfer (leave, from a leave card punch).
 TEST_F(ManagementTest, StoppedTransferKeepsNothing) {
   AddPersons(1);
   server_.Exec("Att",
                "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED, "
-               "IO_TYPE, UNCERTAIN) VALUES (1, '1001', '      1001', '1399/03/10', '08:00', 0, "
-               "'1', 0), (2, '1001', '      1001', '1399/03/10', '16:00', 0, '2', 0)");
+               "IO_TYPE, UNCERTAIN, SPCARDTYPE, SPECCARDNO) VALUES "
+               "(1, '1001', '      1001', '1399/03/10', '08:00', 0, '1', 0, 0, ''), "
+               "(2, '1001', '      1001', '1399/03/10', '10:00', 0, '2', 0, 1, 'L01'), "
+               "(3, '1001', '      1001', '1399/03/10', '16:00', 0, '2', 0, 0, '')");
   for (const std::string& batch : db::DateFunctionBatches()) server_.Exec("Att", batch);
   server_.Exec("Att_1399", "CREATE VIEW V_GetCalItem AS " + db::CalItemViewSelect("Att"));
-  TZELCalculatorManagement manager(server_.Settings());
-  manager.SetStopCheck([] { return true; });
-  const TransferRunResult result = manager.RunTransferRecordsForPersonList(4);
-  EXPECT_TRUE(result.stopped) << result.error;
-  EXPECT_FALSE(result.done);
-  EXPECT_EQ(Rows("Att", "SELECT REC, TRANSFERED FROM ClockDmp ORDER BY REC"),
-            (std::vector<std::vector<std::string>>{{"1", "0"}, {"2", "0"}}));
-  EXPECT_EQ(Rows("Att_1399", "SELECT COUNT(*) FROM IoInfo"),
-            (std::vector<std::vector<std::string>>{{"0"}}));
+  for (const int kind : {4, 2}) {
+    SCOPED_TRACE(kind);
+    TZELCalculatorManagement manager(server_.Settings());
+    manager.SetStopCheck([] { return true; });
+    const TransferRunResult result = manager.RunTransferRecordsForPersonList(kind);
+    EXPECT_TRUE(result.stopped) << result.error;
+    EXPECT_FALSE(result.done);
+    EXPECT_EQ(Rows("Att", "SELECT REC, TRANSFERED FROM ClockDmp ORDER BY REC"),
+              (std::vector<std::vector<std::string>>{{"1", "0"}, {"2", "0"}, {"3", "0"}}));
+    EXPECT_EQ(Rows("Att_1399",
+                   "SELECT (SELECT COUNT(*) FROM IoInfo) + (SELECT COUNT(*) FROM Morkhasi) + "
+                   "(SELECT COUNT(*) FROM TmpMor)"),
+              (std::vector<std::vector<std::string>>{{"0"}}));
+  }
 }
 
 TEST_F(ManagementTest, ClockRecordRunLabelsWithoutTheHoldAndReportsItsFailure) {
