@@ -480,6 +480,7 @@ int TransferClock(int year_number) {
           std::cout << "; " << n.unlabelled << " left unlabelled (" << n.malformed
                     << " with a malformed date or time, see CSSLog)";
         }
+        if (n.skipped > 0) std::cout << "; " << n.skipped << " kept back and reported in CSSLog";
         std::cout << "\n";
         if (r.done) std::cout << LogsNote() << "\n";
       });

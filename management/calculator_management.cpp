@@ -515,6 +515,7 @@ ClockRecResult TZELCalculatorManagement::RunSetClockDmpRecordsForPersonList() {
   ClockRecResult result;
   try {
     clockrec::TDmSetClockRec module(s.data_dir, s.odbc_driver);
+    module.StopRequested = impl_->stop_requested;
     module.SetEnableLog(s.enable_log);
     module.InitialValues(s.current_year, s.user, s.password, s.database_name, s.server,
                          s.temp_table_name, s.schedule_id);
@@ -525,7 +526,8 @@ ClockRecResult TZELCalculatorManagement::RunSetClockDmpRecordsForPersonList() {
       throw;
     }
     result.counts = module.Counts();
-    result.completed = true;
+    result.stopped = module.Stopped();
+    result.completed = !result.stopped;
   } catch (const std::exception& e) {
     result.error = e.what();
     impl_->MyZelUtils.LogText("Error On Set Records(IO Transfer) : " + s.current_year + "_" +

@@ -80,6 +80,7 @@ struct RunResult {
 // What a clock-record labelling run did.
 struct ClockRecResult {
   bool completed = false;           // the walk reached its end
+  bool stopped = false;             // a stop request ended it between cards
   std::string error;                // why it stopped, when it did not
   clockrec::ClockRecCounts counts;  // punches labelled (also before a failure)
 };
@@ -127,8 +128,9 @@ class TZELCalculatorManagement {
   RunResult RunMonthlyCalculatorForOnePerson();
   RunResult RunPeriodicCalculatorForOnePerson();
   // Labels the untransferred punches of the year of the person table's persons on this
-  // thread (no worker, no hold, no CSSchedule update). A failure is logged to
-  // "ErrorTransfer" and returned, not raised.
+  // thread (no worker, no hold, no CSSchedule update). The stop check (SetStopCheck) is
+  // asked between cards; the punches labelled before a stop keep their labels. A failure
+  // is logged to "ErrorTransfer" and returned, not raised.
   ClockRecResult RunSetClockDmpRecordsForPersonList();
 
   // A record transfer of one kind for the persons of the person table, on the caller's

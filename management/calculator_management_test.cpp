@@ -514,6 +514,21 @@ TEST_F(ManagementTest, StoppedTransferKeepsNothing) {
   }
 }
 
+// The stop check reaches the labelling, which ends between cards.
+TEST_F(ManagementTest, StoppedClockRecordRunEndsBeforeTheNextCard) {
+  server_.Exec("Att",
+               "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, "
+               "TRANSFERED) VALUES (1, '1001', '      1001', '1399/03/10', '08:00', 0)");
+  TZELCalculatorManagement manager(server_.Settings());
+  manager.SetStopCheck([] { return true; });
+  const ClockRecResult result = manager.RunSetClockDmpRecordsForPersonList();
+  EXPECT_TRUE(result.stopped);
+  EXPECT_FALSE(result.completed);
+  EXPECT_EQ(result.counts.Labelled(), 0);
+  EXPECT_EQ(Rows("Att", "SELECT IO_TYPE FROM ClockDmp"),
+            (std::vector<std::vector<std::string>>{{"NULL"}}));
+}
+
 TEST_F(ManagementTest, ClockRecordRunLabelsWithoutTheHoldAndReportsItsFailure) {
   server_.Exec("Att",
                "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, "

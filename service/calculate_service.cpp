@@ -614,7 +614,7 @@ const char* TZELKLCalculateService::IntakeStepName(IntakeStep step) {
 }
 
 int TZELKLCalculateService::IntakeStepResult::Skipped() const {
-  return step == IntakeStep::kClock ? clock.counts.unlabelled
+  return step == IntakeStep::kClock ? clock.counts.skipped
                                     : transfer.io.PunchesKept + transfer.permission.Reported;
 }
 
@@ -670,6 +670,7 @@ TZELKLCalculateService::IntakeStepResult TZELKLCalculateService::RunIntakeStep(I
   if (step == IntakeStep::kClock) {
     r.clock = SetClockDmpRecords();
     r.done = r.clock.completed;
+    r.stopped = r.clock.stopped;
     r.error = r.clock.error;
   } else {
     const int type = step == IntakeStep::kServiceLate ? 1
