@@ -528,6 +528,36 @@ TEST_F(WorkerTest, MonthlyRunKilledAtAnyMomentLeavesEveryMonthOldOrNew) {
   }
 }
 
+// A month that cannot be calculated (here a special extra work of month 2 that is no time)
+// stops the person's run: the months calculated before it are replaced, it and the months
+// after it keep their rows, and the person is reported failed.
+TEST_F(WorkerTest, MonthlyWorkerKeepsTheMonthsFromAFailedOneOn) {
+  for (int m = 1; m <= 3; ++m) {
+    for (int d = 1; d <= 31; ++d) {
+      server_.Exec("Att_1399",
+                   "INSERT INTO DayWork (PerNo, DDate, WorkTotal) VALUES ('      1001', "
+                   "'0" +
+                       std::to_string(m) + "/" + (d < 10 ? "0" : "") + std::to_string(d) +
+                       "', 10)");
+    }
+  }
+  server_.Exec("Att_1399",
+               "INSERT INTO MahWork (PerNo, MMonth, WorkTotal) VALUES ('      1001', 1, 9000), "
+               "('      1001', 2, 9000), ('      1001', 3, 9000)");
+  server_.Exec(
+      "Att_1399",
+      "INSERT INTO MSExtDef (Perno, Mah, Kind, Amount) VALUES ('      1001', 2, 0, 'ab:cd')");
+  auto worker = std::make_shared<TZELMonthlyCalculate>("      1001", 1, Range("1", "3"));
+  RunToEnd(worker);
+  EXPECT_TRUE(worker->PersonFailed());
+  const auto rows =
+      server_.Query("Att_1399", "SELECT MMonth, WorkTotal FROM MahWork ORDER BY MMonth").rows;
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][1].AsInteger(), 310);
+  EXPECT_EQ(rows[1][1].AsInteger(), 9000);
+  EXPECT_EQ(rows[2][1].AsInteger(), 9000);
+}
+
 TEST_F(WorkerTest, MonthlyWorkerWithoutPersonsFinishesSilently) {
   server_.Exec("Att", "DELETE FROM Person");
   RunToEnd(std::make_shared<TZELMonthlyCalculate>("      1001", 0, Range("1", "2")));
