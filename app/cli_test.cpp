@@ -12,12 +12,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <thread>
 
 #include "dates/clock.h"
 #include "dates/date_encoder.h"
+#include "db/client.h"
 #include "service/config.h"
 #include "service/platform.h"
 
@@ -757,6 +759,23 @@ class IntakeProcessTest : public CliTest {
   std::string Sql(const std::string& sql, const std::string& database = "Att") {
     return RunAt(kNow, {"sql", "--database", database, sql}).out;
   }
+  // The rows of a query on the home's embedded databases, values joined by tabs (NULL as
+  // "NULL"), read in this process.
+  static std::vector<std::string> Rows(const fs::path& home, const std::string& database,
+                                       const std::string& sql) {
+    zel::db::ConnectionSettings settings;
+    settings.data_dir = (home / "Data").string();
+    settings.database = database;
+    std::vector<std::string> lines;
+    for (const auto& row : zel::db::Connect(settings)->Execute(sql).rows) {
+      std::string line;
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        line += (i > 0 ? "\t" : "") + (row[i].IsNull() ? std::string("NULL") : row[i].AsString());
+      }
+      lines.push_back(line);
+    }
+    return lines;
+  }
   std::string Hold() {
     return Sql("SELECT Amount, RTRIM(HostName) AS Holder FROM Semaphor WHERE Code = 17");
   }
@@ -889,6 +908,267 @@ TEST_F(IntakeProcessTest, PassSaysWhichTransferStepFailed) {
   EXPECT_NE(last.find("TmpMor"), std::string::npos) << tick.err;
   EXPECT_NE(Sql("SELECT COUNT(*) AS N FROM IoInfo", "Att_1399"), "N\n0\n");
   EXPECT_NE(Sql("SELECT COUNT(*) AS N FROM DayWork", "Att_1399"), "N\n0\n");
+}
+
+// A real site's dirty rows among the demo month of clean persons: a punch, rule, request or
+// stored record that cannot be read is skipped, kept in its table and reported once in
+// CSSLog, and everyone else's records and permissions come out as without it. Each bad row
+// alone and all of them together, each on a copy of the home, the passes side by side; the
+// schedule entry only takes the records in (no calculation), so each pass runs it again.
+TEST_F(IntakeProcessTest, DirtyRowsAreSkippedKeptAndReportedOnceAndStopNobody) {
+  ASSERT_EQ(Sql("UPDATE CSSchedule SET SubCalcType = 0"), "");
+  const std::string person = "INSERT INTO Person (Perno, FirstName, LastName) VALUES ";
+  const std::string punch =
+      "INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED, SPCARDTYPE) "
+      "VALUES ";
+  const std::string leave =
+      "INSERT INTO AskAbsence (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, "
+      "RecDate, IsDaily, IsApproved, IsTransfer) VALUES ";
+  const std::string mission =
+      "INSERT INTO AskMission (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Type, "
+      "IssueDate, IsDaily, IsApproved, IsTransfer) VALUES ";
+  struct Statement {
+    const char* database;
+    std::string sql;
+  };
+  struct BadRow {
+    const char* name;
+    std::vector<Statement> rows;
+    Statement kept;      // counts the bad row as it was put in: 1 after every pass
+    const char* report;  // a text of its CSSLog comment
+    const char* step;    // the step that skips it, as the pass names it
+  };
+  const std::string kept_punch =
+      "SELECT COUNT(*) AS N FROM ClockDmp WHERE TRANSFERED = 0 AND REC = ";
+  const BadRow bad[] = {
+      {"a year that is no number",
+       {{"Att", punch + "(9001, '1001', '      1001', 'x399/08/02', '08:11', 0, 0)"}},
+       {"Att", kept_punch + "9001"},
+       "x399/08/02",
+       "clock"},
+      {"an hour and minute past the day",
+       {{"Att", punch + "(9002, '1002', '      1002', '1399/08/02', '25:61', 0, 0)"}},
+       {"Att", kept_punch + "9002"},
+       "25:61",
+       "clock"},
+      {"day 0",
+       {{"Att", punch + "(9003, '1003', '      1003', '1399/08/00', '08:13', 0, 0)"}},
+       {"Att", kept_punch + "9003"},
+       "1399/08/00",
+       "clock"},
+      {"day 31 of a 30-day month",
+       {{"Att", punch + "(9004, '1004', '      1004', '1399/07/31', '08:14', 0, 0)"}},
+       {"Att", kept_punch + "9004"},
+       "1399/07/31",
+       "clock"},
+      {"month 13",
+       {{"Att", punch + "(9005, '1005', '      1005', '1399/13/40', '08:15', 0, 0)"}},
+       {"Att", kept_punch + "9005"},
+       "1399/13/40",
+       "clock"},
+      {"an empty date",
+       {{"Att", punch + "(9006, '1006', '      1006', '', '08:16', 0, 0)"}},
+       {"Att", kept_punch + "9006"},
+       "08:16",
+       "clock"},
+      {"no date",
+       {{"Att", punch + "(9007, '1007', '      1007', NULL, '08:17', 0, 0)"}},
+       {"Att", kept_punch + "9007"},
+       "08:17",
+       "clock"},
+      {"a person not in Person",
+       {{"Att", punch + "(9008, '9901', '      9901', '1399/08/02', '08:18', 0, 0)"}},
+       {"Att", kept_punch + "9008"},
+       "9901",
+       "clock"},
+      {"no person number",
+       {{"Att", punch + "(9009, '9902', NULL, '1399/08/02', '08:19', 0, 0)"}},
+       {"Att", kept_punch + "9009"},
+       "9902",
+       "clock"},
+      {"a card without a rule",
+       {{"Att", punch + "(9010, '9903', '      1003', '1399/08/02', '08:22', 0, 0)"}},
+       {"Att", kept_punch + "9010"},
+       "9903",
+       "io"},
+      {"a rule without a work group",
+       {{"Att", person + "('      9904', 'N', 'G')"},
+        {"Att", punch + "(9011, '9904', '      9904', '1399/08/02', '08:00', 0, 0), "
+                        "(9012, '9904', '      9904', '1399/08/02', '16:00', 0, 0)"},
+        {"Att_1399",
+         "INSERT INTO PrjRule (PERNO, KARTNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
+         "('      9904', '9904', '01/01', '12/30', NULL)"}},
+       {"Att_1399",
+        "SELECT COUNT(*) AS N FROM PrjRule WHERE PERNO = '      9904' AND "
+        "WORKGROUP IS NULL"},
+       "9904",
+       "io"},
+      {"a stored entry of an unreadable time",
+       {{"Att", person + "('      9905', 'S', 'T')"},
+        {"Att", punch + "(9013, '9905', '      9905', '1399/08/02', '16:00', 0, 0)"},
+        {"Att_1399",
+         "INSERT INTO PrjRule (PERNO, KARTNO, BEGINDATE, ENDDATE, WORKGROUP) VALUES "
+         "('      9905', '9905', '01/01', '12/30', 101)"},
+        {"Att_1399",
+         "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, Duration) VALUES "
+         "('      9905', '08/02', '7:55', 0)"}},
+       {"Att_1399",
+        "SELECT COUNT(*) AS N FROM IoInfo WHERE PERNO = '      9905' AND "
+        "BEGINTIME = '7:55' AND ENDTIME IS NULL"},
+       "7:55",
+       "io"},
+      {"a web leave without a type",
+       {{"Att_1399", leave + "(9101, '      1002', '08/12', '09:00', '08/12', '10:00', NULL, "
+                             "'08/01', 0, 1, 0)"}},
+       {"Att_1399", "SELECT COUNT(*) AS N FROM AskAbsence WHERE PageNo = 9101 AND IsTransfer = 0"},
+       "9101",
+       "leave"},
+      {"a web leave of an unknown type",
+       {{"Att_1399", leave + "(9102, '      1003', '08/13', '09:00', '08/13', '10:00', 777, "
+                             "'08/01', 0, 1, 0)"}},
+       {"Att_1399", "SELECT COUNT(*) AS N FROM AskAbsence WHERE PageNo = 9102 AND IsTransfer = 0"},
+       "9102",
+       "leave"},
+      {"a web leave on month 13",
+       {{"Att_1399", leave + "(9103, '      1002', '13/45', '09:00', '13/45', '10:00', 202, "
+                             "'08/01', 0, 1, 0)"}},
+       {"Att_1399", "SELECT COUNT(*) AS N FROM AskAbsence WHERE PageNo = 9103 AND IsTransfer = 0"},
+       "9103",
+       "leave"},
+      {"a web mission at 99:99",
+       {{"Att_1399", mission + "(9104, '      1004', '08/14', '99:99', '08/14', '10:00', 302, "
+                               "'08/01', 0, 1, 0)"}},
+       {"Att_1399", "SELECT COUNT(*) AS N FROM AskMission WHERE PageNo = 9104 AND IsTransfer = 0"},
+       "9104",
+       "mission"},
+  };
+  const std::size_t all = std::size(bad);
+
+  // What every clean person has, one line per row, the rows of each query sorted: the bad
+  // rows' own tables and persons left out.
+  auto everyone = [&](const fs::path& home) {
+    const std::string others = " WHERE PERNO NOT IN ('      9904', '      9905')";
+    std::vector<std::pair<std::string, std::string>> queries{
+        {"Att", "SELECT * FROM ClockDmp WHERE REC < 9000"},
+        {"Att_1399", "SELECT * FROM IoInfo" + others},
+        {"Att_1399", "SELECT * FROM AskAbsence WHERE PageNo < 9000"},
+        {"Att_1399", "SELECT * FROM AskMission WHERE PageNo < 9000"}};
+    for (const char* table : {"ServLate", "Morkhasi", "DayMor", "Mission", "DayMam", "MamDays",
+                              "TmpSLate", "TmpMor", "TmpMam"}) {
+      queries.emplace_back("Att_1399", std::string("SELECT * FROM ") + table);
+    }
+    std::vector<std::string> lines;
+    for (const auto& [database, query] : queries) {
+      for (const auto& row : Rows(home, database, query)) lines.push_back(query + " | " + row);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  // The lines of one list that the other lacks, marked "+" (only in `now`) and "-".
+  auto differences = [](const std::vector<std::string>& now, const std::vector<std::string>& was) {
+    std::vector<std::string> plus, minus, all;
+    std::set_difference(now.begin(), now.end(), was.begin(), was.end(), std::back_inserter(plus));
+    std::set_difference(was.begin(), was.end(), now.begin(), now.end(), std::back_inserter(minus));
+    for (const auto& l : plus) all.push_back("+ " + l);
+    for (const auto& l : minus) all.push_back("- " + l);
+    return all;
+  };
+  auto reports = [&](const fs::path& home) {
+    std::vector<std::string> rows = Rows(home, "Att", "SELECT PerNo, Comment FROM CSSLog");
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  };
+  auto last_line = [](const Outcome& o) {
+    std::string text = o.out + o.err;
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
+  };
+
+  // Case i < all: bad row i alone; case all: every bad row. Each on its own copy.
+  std::vector<fs::path> homes;
+  for (std::size_t i = 0; i <= all; ++i) {
+    homes.push_back(root_ / ("case" + std::to_string(i)) / "home");
+    fs::create_directories(homes.back().parent_path());
+    fs::copy(home_, homes.back(), fs::copy_options::recursive);
+    for (std::size_t j = 0; j < all; ++j) {
+      if (i != all && i != j) continue;
+      for (const auto& row : bad[j].rows) {
+        Outcome o = Run(Args(homes.back(), {"sql", "--database", row.database, row.sql}));
+        ASSERT_EQ(o.exit_code, 0) << bad[j].name << ": " << o.err;
+      }
+    }
+  }
+  // The clean home's last line: the demo's own punches of a year without a database are
+  // skipped there too.
+  std::string clean_line;
+  auto passes = [&](const char* name) {
+    std::vector<pid_t> pids;
+    for (const auto& home : homes)
+      pids.push_back(StartIn(home.parent_path() / name, Args(home, {"tick"})));
+    const pid_t clean = StartIn(root_ / name, Args(home_, {"tick"}));
+    std::vector<Outcome> outcomes;
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+      outcomes.push_back(WaitIn(homes[i].parent_path() / name, pids[i]));
+    }
+    const Outcome c = WaitIn(root_ / name, clean);
+    EXPECT_EQ(c.exit_code, 0) << c.err;
+    clean_line = last_line(c);
+    return outcomes;
+  };
+  // How many rows a step skipped, as the pass's last line counts them ("…: clock 2, io 1; …").
+  auto skipped = [](const std::string& line, const std::string& step) {
+    const std::size_t list = line.find("rows skipped and reported in CSSLog: ");
+    if (list == std::string::npos) return 0;
+    const std::size_t at = line.find(" " + step + " ", list);
+    if (at == std::string::npos) return 0;
+    return std::stoi(line.substr(at + step.size() + 2));
+  };
+
+  const std::vector<Outcome> first = passes("first");
+  const std::vector<std::string> clean = everyone(home_);
+  const std::vector<std::string> clean_reports = reports(home_);
+  ASSERT_TRUE(std::any_of(clean.begin(), clean.end(), [](const std::string& line) {
+    return line.rfind("SELECT * FROM IoInfo", 0) == 0 &&
+           line.find("      1001\t08/01\t") != std::string::npos;
+  }));
+  std::vector<std::vector<std::string>> after_first;
+  for (std::size_t i = 0; i <= all; ++i) {
+    SCOPED_TRACE(i == all ? std::string("all together") : bad[i].name);
+    EXPECT_EQ(first[i].exit_code, 0) << first[i].out << first[i].err;
+    const std::string last = last_line(first[i]);
+    EXPECT_NE(last.find("; rows skipped and reported in CSSLog: "), std::string::npos) << last;
+    EXPECT_EQ(differences(everyone(homes[i]), clean), std::vector<std::string>{});
+    std::vector<std::string> rows = reports(homes[i]);
+    std::vector<std::string> rest = rows;
+    for (std::size_t j = 0; j < all; ++j) {
+      if (i != all && i != j) continue;
+      SCOPED_TRACE(bad[j].name);
+      if (i != all) {
+        EXPECT_GT(skipped(last, bad[j].step), skipped(clean_line, bad[j].step))
+            << last << " against the clean " << clean_line;
+      }
+      EXPECT_EQ(Rows(homes[i], bad[j].kept.database, bad[j].kept.sql),
+                std::vector<std::string>{"1"});
+      const auto is_report = [&](const std::string& r) {
+        return r.find(bad[j].report) != std::string::npos;
+      };
+      EXPECT_EQ(std::count_if(rows.begin(), rows.end(), is_report), 1)
+          << testing::PrintToString(rows);
+      rest.erase(std::remove_if(rest.begin(), rest.end(), is_report), rest.end());
+    }
+    EXPECT_EQ(differences(rest, clean_reports), std::vector<std::string>{});
+    after_first.push_back(rows);
+  }
+
+  // A second pass reports nothing again and keeps the rows as they are.
+  const std::vector<Outcome> second = passes("second");
+  const std::vector<std::string> clean_again = everyone(home_);
+  for (std::size_t i = 0; i <= all; ++i) {
+    SCOPED_TRACE(i == all ? std::string("all together") : bad[i].name);
+    EXPECT_EQ(second[i].exit_code, 0) << second[i].out << second[i].err;
+    EXPECT_EQ(differences(reports(homes[i]), after_first[i]), std::vector<std::string>{});
+    EXPECT_EQ(differences(everyone(homes[i]), clean_again), std::vector<std::string>{});
+  }
 }
 
 TEST_F(CliTest, RunStopsCleanlyOnSigterm) {

@@ -615,7 +615,8 @@ const char* TZELKLCalculateService::IntakeStepName(IntakeStep step) {
 
 int TZELKLCalculateService::IntakeStepResult::Skipped() const {
   return step == IntakeStep::kClock ? clock.counts.skipped
-                                    : transfer.io.PunchesKept + transfer.permission.Reported;
+                                    : transfer.io.PunchesKept + transfer.io.HalvesUnreadable +
+                                          transfer.permission.Reported;
 }
 
 TZELKLCalculateService::IntakeResult TZELKLCalculateService::RunIntake(

@@ -637,7 +637,8 @@ bool IsDayText(const std::string& d) {
 // Stored half-records (entries without exit, exits alone) of the run's persons whose date
 // or time cannot be read ("7:55"): the pairing never offers them to a punch, so they are
 // reported (once; the caller's report writes a comment only once per person).
-void ReportUnreadableHalves(db::Connection& main, const TIOTransferArgs& a, const Report& report) {
+// Returns how many there are.
+int ReportUnreadableHalves(db::Connection& main, const TIOTransferArgs& a, const Report& report) {
   const std::string T = a.BaseDatabaseName + ".." + a.TempFileName;
   const db::ResultSet r = main.Execute(JoinLines(
       {" Select PerNo, BeginDate, BeginTime, EndDate, EndTime From IoInfo ",
@@ -645,15 +646,18 @@ void ReportUnreadableHalves(db::Connection& main, const TIOTransferArgs& a, cons
        "BeginTime)) ",
        " And ((Not Exists (Select PerNo From " + T + ")) or (PerNo In (Select PerNo From " + T +
            ")))"}));
+  int unreadable = 0;
   for (const auto& row : r.rows) {
     const std::string date = row[1].AsString(), time = row[2].AsString();
     if (IsDayText(date) && IsTimeText(time)) continue;
+    ++unreadable;
     const bool open = Blank(row[4].AsString());
     report(row[0].AsString(), std::string(open ? "Stored entry" : "Stored exit") +
                                   " without its other half is not completed by the transfer: "
                                   "its moment cannot be read (" +
                                   Trim(date) + " " + Trim(time) + ")");
   }
+  return unreadable;
 }
 
 // Writes the records of one IO transfer run inside the run's transaction and keeps account
@@ -973,7 +977,7 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
       }
       writer.Write(io);
     }
-    ReportUnreadableHalves(main, a, report);
+    result.HalvesUnreadable = ReportUnreadableHalves(main, a, report);
     main.Execute(" USE [" + a.BaseDatabaseName + "] ");
 
     // The punches that permissions still need.

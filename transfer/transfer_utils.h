@@ -150,15 +150,16 @@ struct TRoundSettings {
 
 // What an IO transfer run did.
 struct TIOTransferResult {
-  int PairingRows = 0;     // rows of the pairing query
-  int Records = 0;         // records built
-  int Inserted = 0;        // new IoInfo rows
-  int Completed = 0;       // stored half-records completed
-  int Failed = 0;          // records not written (duplicates included)
-  int Duplicates = 0;      // of them, already on record
-  int PunchesDeleted = 0;  // punches removed from ClockDmp
-  int PunchesMarked = 0;   // punches kept with TRANSFERED = 1 for the permissions
-  int PunchesKept = 0;     // punches of the run left untouched and reported
+  int PairingRows = 0;       // rows of the pairing query
+  int Records = 0;           // records built
+  int Inserted = 0;          // new IoInfo rows
+  int Completed = 0;         // stored half-records completed
+  int Failed = 0;            // records not written (duplicates included)
+  int Duplicates = 0;        // of them, already on record
+  int PunchesDeleted = 0;    // punches removed from ClockDmp
+  int PunchesMarked = 0;     // punches kept with TRANSFERED = 1 for the permissions
+  int PunchesKept = 0;       // punches of the run left untouched and reported
+  int HalvesUnreadable = 0;  // stored half-records whose moment cannot be read, reported
 };
 
 // Everything one IO transfer run works with. The connections stay open for the whole run:
