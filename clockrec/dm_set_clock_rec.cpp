@@ -1,5 +1,6 @@
 #include "clockrec/dm_set_clock_rec.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -95,6 +96,9 @@ const char* const kUnreadablePunchQuery[] = {
     "substring(cl.ClockDate,1,4)) is null) ) ) )",
 };
 
+// A punch's label, written by its key.
+const char* const kSetLabel = "Update ClockDmp Set IO_TYPE = ?, UNCERTAIN = ? Where REC = ?";
+
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
@@ -155,7 +159,7 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
   // Datasets refer to their connections: they go first.
   for (auto* q :
        {&QClockDmp, &QSystem, &AdoQWorkgroup, &AdoQCurrentWorkGroup, &AdoQWShifts, &AdoQPrjRule,
-        &AdoQCurrentRule, &AdoQCurrentCalItem, &AdoQPerShifts, &AdoQGShItem, &QLastClockDmp})
+        &AdoQCurrentRule, &AdoQCurrentCalItem, &AdoQPerShifts, &AdoQGShItem})
     q->reset();
   base_ = Open(DbBaseInfoConnectionString);
   year_ = Open(DbTimeAttendanceConnectionString);
@@ -180,17 +184,6 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
                     "Where Perno = :Perno And  GShCode = :GShCode And Period = :Period"});
   AdoQGShItem =
       make(*year_, {"Select * From GShItem  ", "Where Period = :Period And GShCode = :GShCode "});
-  // Only punches labelled entry or exit count as a person's earlier punches, and of those
-  // only the ones with a readable date and time and a card with a rule on that day (checked
-  // as they come): an unlabelled, undecided, unreadable or ruleless punch must not decide
-  // the label of another.
-  QLastClockDmp = make(*base_, {"select UnCertain, Io_type , SubString(ClockDate, 6 , 5) DDate,  "
-                                "ClockTime TTime, ClockDate, KartNo from clockdmp",
-                                "where perno =:Perno and Transfered = 0 and ",
-                                "(Io_type = '1' or Io_type = '2') and",
-                                "Substring(ClockDate, 1, 4) = :CurrentYear and",
-                                "Substring(ClockDate, 6, 5) + ClockTime >= :ADateTime and",
-                                "Substring(ClockDate, 6, 5) + ClockTime < :BDateTime"});
   for (auto [q, name, type, size] :
        {std::tuple{AdoQWorkgroup.get(), "Code", db::ParamType::Integer, 0},
         std::tuple{AdoQCurrentWorkGroup.get(), "WorkGroup", db::ParamType::Integer, 0},
@@ -201,11 +194,7 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
         std::tuple{AdoQPerShifts.get(), "GShCode", db::ParamType::Integer, 0},
         std::tuple{AdoQPerShifts.get(), "Period", db::ParamType::Integer, 0},
         std::tuple{AdoQGShItem.get(), "GShCode", db::ParamType::Integer, 0},
-        std::tuple{AdoQGShItem.get(), "Period", db::ParamType::Integer, 0},
-        std::tuple{QLastClockDmp.get(), "Perno", db::ParamType::String, 10},
-        std::tuple{QLastClockDmp.get(), "CurrentYear", db::ParamType::String, 4},
-        std::tuple{QLastClockDmp.get(), "ADateTime", db::ParamType::String, 10},
-        std::tuple{QLastClockDmp.get(), "BDateTime", db::ParamType::String, 10}}) {
+        std::tuple{AdoQGShItem.get(), "Period", db::ParamType::Integer, 0}}) {
     db::Param& p = q->ParamByName(name);
     p.type = type;
     p.size = size;
@@ -224,6 +213,8 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
   group_calendars_.clear();
   rules_loaded_ = false;
   io_loaded_ = false;
+  day_groups_.clear();
+  group_codes_.clear();
   SetSQLTextForDataSets();
   SetSystemVariables();
 }
@@ -281,24 +272,115 @@ void TDmSetClockRec::MySetClockDumpRecords() {
   QClockDmp->SetParam("UserCode", "000");
   QClockDmp->Open();
   QClockDmp->Sort("KartNo ASC, ClockDate ASC, ClockTime ASC");
+  LoadKeptReports();
   ReportUnreadablePunches();
   card_rules_loaded_ = false;
+  HoldRows();
   // A stop is honoured between cards (persons): what is labelled stays labelled, and a
-  // later run labels the rest (labelling a punch again gives it the same label).
+  // later run labels the rest (labelling a punch again gives it the same label). A card's
+  // changed labels are written together when the walk leaves the card.
   stopped_ = false;
+  walking_ = true;
   std::string card;
-  for (QClockDmp->First(); !QClockDmp->Eof(); QClockDmp->Next()) {
-    const std::string next_card = QClockDmp->FieldByName("KartNo").AsString();
-    if (QClockDmp->RecNo() == 0 || next_card != card) {
-      if (StopRequested && StopRequested()) {
-        stopped_ = true;
-        break;
+  try {
+    for (QClockDmp->First(); !QClockDmp->Eof(); QClockDmp->Next()) {
+      const std::string next_card = QClockDmp->FieldByName("KartNo").AsString();
+      if (QClockDmp->RecNo() == 0 || next_card != card) {
+        CommitLabels();
+        if (StopRequested && StopRequested()) {
+          stopped_ = true;
+          break;
+        }
+        card = next_card;
       }
-      card = next_card;
+      SetClockDumpRec(*QClockDmp);
     }
-    SetClockDumpRec(*QClockDmp);
+    CommitLabels();
+  } catch (...) {
+    walking_ = false;
+    pending_.clear();  // the card's labels are given again by a later run
+    throw;
   }
+  walking_ = false;
   QClockDmp->Close();
+  held_.clear();
+  held_by_person_.clear();
+}
+
+std::string TDmSetClockRec::PersonKey(const std::string& Perno) {
+  // Person numbers compare as the server compares them: trailing blanks and case ignored.
+  std::string key = Perno;
+  while (!key.empty() && key.back() == ' ') key.pop_back();
+  return util::LowerAscii(key);
+}
+
+void TDmSetClockRec::HoldRows() {
+  held_.clear();
+  held_by_person_.clear();
+  held_.reserve(static_cast<size_t>(QClockDmp->RecordCount()));
+  for (QClockDmp->First(); !QClockDmp->Eof(); QClockDmp->Next()) {
+    HeldPunch h;
+    h.rec = QClockDmp->FieldByName("REC").AsInteger();
+    h.card = QClockDmp->FieldByName("KartNo").AsString();
+    const std::string date = Trim(QClockDmp->FieldByName("ClockDate").AsString());
+    h.time = Trim(QClockDmp->FieldByName("ClockTime").AsString());
+    h.readable = IsPunchDateTime(date, h.time);
+    h.day = Copy(date, 6, 5);
+    h.io_type = Trim(QClockDmp->FieldByName("IO_TYPE").AsString());
+    h.uncertain = QClockDmp->FieldByName("UNCERTAIN").AsInteger();
+    held_.push_back(std::move(h));
+    const db::Value& perno = QClockDmp->FieldByName("Perno");
+    if (!perno.IsNull()) held_by_person_[PersonKey(perno.AsString())].push_back(QClockDmp->RecNo());
+  }
+  // Within a person, in the order of their REC.
+  for (auto& [person, rows] : held_by_person_)
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](int a, int b) { return held_[a].rec < held_[b].rec; });
+}
+
+void TDmSetClockRec::WriteLabel(db::Dataset& Table, const std::string& io_type, int uncertain) {
+  const db::Value& old_type = Table.FieldByName("IO_TYPE");
+  const db::Value& old_uncertain = Table.FieldByName("UNCERTAIN");
+  const bool same = !old_type.IsNull() && Trim(old_type.AsString()) == io_type &&
+                    !old_uncertain.IsNull() && old_uncertain.AsInteger() == uncertain;
+  Table.Cancel();
+  // A label that would not change is not written again.
+  if (!same) {
+    pending_.push_back({Table.FieldByName("REC").AsInteger(), io_type, uncertain});
+    if (!walking_) CommitLabels();
+  }
+  if (&Table == QClockDmp.get() && Table.RecNo() < static_cast<int>(held_.size())) {
+    HeldPunch& h = held_[static_cast<size_t>(Table.RecNo())];
+    h.io_type = io_type;
+    h.uncertain = uncertain;
+  }
+}
+
+void TDmSetClockRec::CommitLabels() {
+  if (pending_.empty()) return;
+  std::vector<PendingLabel> labels;
+  labels.swap(pending_);
+  db::RunInTransaction(*base_, [&] {
+    for (const PendingLabel& l : labels) {
+      const db::ResultSet r = base_->Execute(
+          kSetLabel,
+          {{"IoType", db::ParamType::String, 1, db::Value(l.io_type)},
+           {"UnCertain", db::ParamType::Integer, 0, db::Value(std::int64_t{l.uncertain})},
+           {"Rec", db::ParamType::Integer, 0, db::Value(l.rec)}});
+      // The row's own count of rows changed: a punch gone since it was read is a failure.
+      if (r.rows_affected == 0)
+        throw db::DbError("The punch REC " + std::to_string(l.rec) + " is no longer in ClockDmp");
+    }
+  });
+}
+
+void TDmSetClockRec::LoadKeptReports() {
+  kept_reports_.clear();
+  const db::ResultSet r = base_->Execute(TADOUtils::CatCommandText(
+      {"Select PerNo, Comment From CSSLog", "Where Comment Like 'Punch REC %'"}));
+  for (const auto& row : r.rows)
+    kept_reports_.insert(Trim(row[0].AsString()) + "|" + row[1].AsString());
+  kept_reports_loaded_ = true;
 }
 
 bool TDmSetClockRec::CardHasRule(const std::string& Card, const std::string& D) {
@@ -389,9 +471,13 @@ void TDmSetClockRec::ReportKept(KeptReason reason, const db::Dataset& Table) {
   }
   // The comment names the punch and the reason only, so a punch met again on a later run
   // is reported once, and again only when its reason changes.
+  // The reports already on record were read once for the run.
+  const std::string key = perno + "|" + util::Utf8Cut(comment, 255);
+  if (kept_reports_loaded_ && kept_reports_.count(key) > 0) return;
   try {
     if (db::InsertCSSLogOnce(*base_, ScheduleId, perno, comment))
       MyZelUtils.LogText("SetClockDumpRec => " + comment, "Log", true, false);
+    kept_reports_.insert(key);
   } catch (const std::exception&) {
     // A lost report row does not stop the labelling; the next run reports it again.
   }
@@ -417,9 +503,7 @@ void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
       " Copy(Table.FieldByName(ClockDate).AsString, 1, 4): " + Copy(clock_date, 1, 4));
 
   auto write = [&](const std::string& io_type, int uncertain) {
-    Table.SetField("Io_Type", io_type);
-    Table.SetField("UnCertain", uncertain);
-    Table.Post();
+    WriteLabel(Table, io_type, uncertain);
     if (io_type == "1")
       ++counts_.entries;
     else if (io_type == "2")
@@ -674,32 +758,29 @@ bool TDmSetClockRec::FindLastIo(const std::string& Perno, const std::string& D,
   }
 
   Log("FindLastIo => ClockDmp");
-  QLastClockDmp->Close();
-  QLastClockDmp->SetParam("Perno", Perno);
-  QLastClockDmp->SetParam("CurrentYear", CurrentYear);
-  QLastClockDmp->SetParam("ADateTime", from);
-  QLastClockDmp->SetParam("BDateTime", to);
-  QLastClockDmp->Open();
-  for (QLastClockDmp->First(); !QLastClockDmp->Eof(); QLastClockDmp->Next()) {
-    if (!IsPunchDateTime(Trim(QLastClockDmp->FieldByName("ClockDate").AsString()),
-                         Trim(QLastClockDmp->FieldByName("TTime").AsString())) ||
-        !CardHasRule(QLastClockDmp->FieldByName("KartNo").AsString(),
-                     QLastClockDmp->FieldByName("DDate").AsString()))
-      continue;
-    const std::string at = QLastClockDmp->FieldByName("DDate").AsString() +
-                           QLastClockDmp->FieldByName("TTime").AsString();
-    Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " + at);
-    if (at > LastIo.DDate + LastIo.TTime) {
-      LastIo.DDate = QLastClockDmp->FieldByName("DDate").AsString();
-      LastIo.TTime = QLastClockDmp->FieldByName("TTime").AsString();
-      LastIo.Uncertain = QLastClockDmp->FieldByName("UnCertain").AsBoolean();
-      LastIo.IoType = Trim(QLastClockDmp->FieldByName("Io_type").AsString());
-      found = true;
-      Log("FindLastIo => ClockDmp Finded");
-      Log("FindLastIo => ClockDmp ALastIo.IoType:" + LastIo.IoType);
+  // The person's untransferred punches of the year are the rows the walk holds, with the
+  // labels it gave so far. Only those labelled entry or exit, with a readable date and time
+  // and a card with a rule that day, count: an unlabelled, undecided, unreadable or
+  // ruleless punch must not decide the label of another.
+  const auto person = held_by_person_.find(PersonKey(Perno));
+  if (person != held_by_person_.end()) {
+    for (const int index : person->second) {
+      const HeldPunch& h = held_[index];
+      if (!h.readable || (h.io_type != "1" && h.io_type != "2")) continue;
+      const std::string at = h.day + h.time;
+      if (!(at >= from && at < to) || !CardHasRule(h.card, h.day)) continue;
+      Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " + at);
+      if (at > LastIo.DDate + LastIo.TTime) {
+        LastIo.DDate = h.day;
+        LastIo.TTime = h.time;
+        LastIo.Uncertain = h.uncertain != 0;
+        LastIo.IoType = h.io_type;
+        found = true;
+        Log("FindLastIo => ClockDmp Finded");
+        Log("FindLastIo => ClockDmp ALastIo.IoType:" + LastIo.IoType);
+      }
     }
   }
-  QLastClockDmp->Close();
   return found;
 }
 
@@ -872,16 +953,33 @@ std::string TDmSetClockRec::GetPrevDateTime(const std::string& Perno, const std:
 
 int TDmSetClockRec::IoTypeFromCalendar(const std::string& Perno, const std::string& D,
                                        const std::string& S, const std::string& T) {
-  AdoQPrjRule->Close();
-  AdoQPrjRule->SetParam("Perno", Trim(Perno));
-  AdoQPrjRule->SetParam("CurDate", D);
-  AdoQPrjRule->Open();
-  if (AdoQPrjRule->IsEmpty()) return 0;
-  AdoQWorkgroup->Close();
-  AdoQWorkgroup->SetParam("Code", AdoQPrjRule->FieldByName("WorkGroup").AsInteger());
-  AdoQWorkgroup->Open();
-  const std::string cal = Trim(AdoQWorkgroup->FieldByName("CalCode").AsString());
-  const std::string gsh = Trim(AdoQWorkgroup->FieldByName("GShCode").AsString());
+  // The person's rule of the day and its work group's calendars do not change during a
+  // walk: each is read once.
+  const std::string rule_key = Trim(Perno) + "|" + D;
+  auto rule = day_groups_.find(rule_key);
+  if (rule == day_groups_.end()) {
+    AdoQPrjRule->Close();
+    AdoQPrjRule->SetParam("Perno", Trim(Perno));
+    AdoQPrjRule->SetParam("CurDate", D);
+    AdoQPrjRule->Open();
+    std::optional<std::int64_t> group;
+    if (!AdoQPrjRule->IsEmpty()) group = AdoQPrjRule->FieldByName("WorkGroup").AsInteger();
+    rule = day_groups_.emplace(rule_key, group).first;
+  }
+  if (!rule->second) return 0;
+  auto codes = group_codes_.find(*rule->second);
+  if (codes == group_codes_.end()) {
+    AdoQWorkgroup->Close();
+    AdoQWorkgroup->SetParam("Code", *rule->second);
+    AdoQWorkgroup->Open();
+    codes = group_codes_
+                .emplace(*rule->second,
+                         std::make_pair(Trim(AdoQWorkgroup->FieldByName("CalCode").AsString()),
+                                        Trim(AdoQWorkgroup->FieldByName("GShCode").AsString())))
+                .first;
+  }
+  const std::string cal = codes->second.first;
+  const std::string gsh = codes->second.second;
   auto item_of = [&](int day) {
     return day >= 1 && FindCurrentCalItem(TZelCalcUtils::Day2Date(day), cal, gsh, Perno);
   };

@@ -71,7 +71,8 @@ class TDmSetClockRec {
   void SetEnableLog(bool on) { MyZelUtils.SetEnableLog(on); }
 
   // Walks the untransferred punches of the year of the run's persons in card, date and
-  // time order and labels each one, posting it before the next is read. Bad punches are
+  // time order and labels each one; a label that changes is written before the next punch
+  // is read (a card's writes in one transaction), one that does not is not. Bad punches are
   // kept and reported once in CSSLog (see ClockRecCounts::skipped): one with a malformed
   // date or time stays unlabelled, one without person number is undecided ("0", unsure),
   // and those no walk reads are reported by one query of the run. Neither they nor a
@@ -79,7 +80,8 @@ class TDmSetClockRec {
   // Ends early, between cards, when StopRequested says so (Stopped()). Any database
   // failure raises zel::db::DbError (punches labelled before keep their labels).
   void MySetClockDumpRecords();
-  // Labels the current row of Table (a row of the punch query) and posts it.
+  // Labels the current row of Table (a row of the punch query with its REC) and writes the
+  // label to ClockDmp when it changes; Table's row is left as read.
   void SetClockDumpRec(db::Dataset& Table);
 
   // The rule of the card on day D ("MM/DD") in AdoQCurrentRule; true when there is one.
@@ -132,6 +134,39 @@ class TDmSetClockRec {
   // them in unreadable_.
   void ReportUnreadablePunches();
   std::set<std::int64_t> unreadable_;  // REC of the punches reported by the run
+  // The punch reports CSSLog holds, read once a run ("PerNo|Comment").
+  void LoadKeptReports();
+  bool kept_reports_loaded_ = false;
+  std::set<std::string> kept_reports_;
+  // Notes a punch's label for writing by its REC when it changes (during a walk the card's
+  // labels are written together by CommitLabels, else at once) and keeps the held row in
+  // step; Table's own row is left as read.
+  void WriteLabel(db::Dataset& Table, const std::string& io_type, int uncertain);
+  // Writes the noted labels in one transaction.
+  void CommitLabels();
+  struct PendingLabel {
+    std::int64_t rec = 0;
+    std::string io_type;
+    int uncertain = 0;
+  };
+  std::vector<PendingLabel> pending_;
+  bool walking_ = false;
+  // Read once for the calendar's verdicts: the work group of a person's rule on a day
+  // ("Perno|MM/DD"; none without rule) and a work group's (CalCode, GShCode).
+  std::map<std::string, std::optional<std::int64_t>> day_groups_;
+  std::map<std::int64_t, std::pair<std::string, std::string>> group_codes_;
+  // The rows of the walk, by position in QClockDmp, with the labels given so far; and the
+  // positions of each person's rows (by PersonKey), in REC order.
+  struct HeldPunch {
+    std::int64_t rec = 0;
+    std::string card, day, time, io_type;  // day "MM/DD"
+    std::int64_t uncertain = 0;
+    bool readable = false;
+  };
+  static std::string PersonKey(const std::string& Perno);
+  void HoldRows();
+  std::vector<HeldPunch> held_;
+  std::map<std::string, std::vector<int>> held_by_person_;
   // Whether a rule holds the card ("1001") on day D ("MM/DD"), from the rules read once a run.
   bool CardHasRule(const std::string& Card, const std::string& D);
   struct CardRule {
@@ -174,7 +209,7 @@ class TDmSetClockRec {
   std::unique_ptr<db::Connection> base_, year_;
 
   std::unique_ptr<db::Dataset> QClockDmp, QSystem, AdoQWorkgroup, AdoQCurrentWorkGroup, AdoQWShifts,
-      AdoQPrjRule, AdoQCurrentRule, AdoQCurrentCalItem, AdoQPerShifts, AdoQGShItem, QLastClockDmp;
+      AdoQPrjRule, AdoQCurrentRule, AdoQCurrentCalItem, AdoQPerShifts, AdoQGShItem;
   // Read-once caches of the person being walked.
   std::string day_end_person_;
   std::map<std::pair<std::string, bool>, DayEnd> day_ends_;

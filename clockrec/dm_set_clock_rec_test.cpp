@@ -17,6 +17,7 @@
 #include "engine/demo/demo_organisation.h"
 #include "engine/scenarios/scenario_file.h"
 #include "schema/schema.h"
+#include "testing/recording_connection.h"
 #include "testing/temp_server.h"
 
 namespace zel::clockrec {
@@ -451,6 +452,36 @@ TEST(ClockRecWalkTest, BadPunchesAreKeptAndReportedOnce) {
   EXPECT_EQ(static_cast<int>(home.Reports().size()), reported);
   home.Module()->MySetClockDumpRecords();
   EXPECT_EQ(static_cast<int>(home.Reports().size()), reported);
+}
+
+// A run over punches labelled before writes nothing and reports nothing again; a label
+// that changed since is written again, by itself.
+TEST(ClockRecWalkTest, LabelsThatWouldNotChangeAreNotWritten) {
+  ClockHome home;
+  home.Punch(1, "1001", "1001", "1399/02/02", "07:55");
+  home.Punch(2, "1001", "1001", "1399/02/02", "16:05");
+  home.Punch(3, "1001", "1001", "1399/02/02", "25:10");
+  home.Module()->MySetClockDumpRecords();
+  const std::string labels = home.Labels();
+  auto writes = [&] {
+    ::zel::testing::StatementRecorder recorder;
+    {
+      ::zel::testing::ScopedRecording recording(recorder);
+      home.Module()->MySetClockDumpRecords();
+    }
+    int n = 0;
+    for (const std::string& text : recorder.Texts())
+      if (text.find("Update ClockDmp") != std::string::npos ||
+          text.find("Insert Into CSSLog") != std::string::npos)
+        ++n;
+    return n;
+  };
+  EXPECT_EQ(writes(), 0);
+  EXPECT_EQ(home.Labels(), labels);
+  home.server_.Exec("Att", "UPDATE ClockDmp SET IO_TYPE = '1' WHERE REC = 2");
+  EXPECT_EQ(writes(), 1);
+  EXPECT_EQ(home.Labels(), labels);
+  EXPECT_EQ(home.Reports().size(), 1u);
 }
 
 // A stop asked for between cards ends the walk there: the cards before keep their labels,
