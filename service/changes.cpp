@@ -89,20 +89,11 @@ int ChangesCommand(const std::string& home, const ChangesRequest& request, std::
     err << "zelkl-calc: changes: " << why << "\n";
     return 1;
   };
-  const std::string ini = IniPath(home);
-  std::error_code ec;
-  if (!fs::is_regular_file(ini, ec))
-    return fail("cannot read " + ini + "; run `zelkl-calc db init`");
   try {
-    const ServiceConfig config = ReadConfigOnly(ini);
-    if (util::Trim(config.database_name).empty()) return fail("Korlan.Ini has no DATABASENAME");
-    const db::ConnectionSettings settings = BaseConnectionSettings(config, home);
-    // Connecting to the embedded engine would create an empty server file.
-    if (settings.server.empty() &&
-        !fs::is_regular_file(fs::path(settings.data_dir) / "server.db", ec)) {
-      return fail("the embedded databases are missing in " + settings.data_dir +
-                  "; run `zelkl-calc db init`");
-    }
+    ServiceConfig config;
+    db::ConnectionSettings settings;
+    if (const std::string why = ReadHomeForReading(home, config, settings); !why.empty())
+      return fail(why);
     auto base = db::Connect(settings);
     std::vector<db::CalcChangeRow> rows;
     // A home whose passes never ran since the journal came has none yet: nothing changed.

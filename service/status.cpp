@@ -699,6 +699,21 @@ std::string FormatStatusJson(const StatusReport& r) {
 
 // --- the command -----------------------------------------------------------------------
 
+std::string ReadHomeForReading(const std::string& home, ServiceConfig& config,
+                               db::ConnectionSettings& base) {
+  const std::string ini = IniPath(home);
+  std::error_code ec;
+  if (!fs::is_regular_file(ini, ec)) return "cannot read " + ini + "; run `zelkl-calc db init`";
+  config = ReadConfigOnly(ini);
+  if (util::Trim(config.database_name).empty()) return "Korlan.Ini has no DATABASENAME";
+  base = BaseConnectionSettings(config, home);
+  // Connecting to the embedded engine would create an empty server file.
+  if (base.server.empty() && !fs::is_regular_file(fs::path(base.data_dir) / "server.db", ec)) {
+    return "the embedded databases are missing in " + base.data_dir + "; run `zelkl-calc db init`";
+  }
+  return "";
+}
+
 ServiceConfig ReadConfigOnly(const std::string& ini) {
   if (IniFile(ini).ValueExists(kIniSection, "EnableLog")) return ReadServiceConfig(ini);
   std::string copy = (fs::temp_directory_path() / "zelkl-calc-status-XXXXXX").string();
@@ -722,20 +737,11 @@ int StatusCommand(const std::string& home, const std::string& year, const std::s
     err << "zelkl-calc: status: " << why << "\n";
     return 1;
   };
-  const std::string ini = IniPath(home);
-  std::error_code ec;
-  if (!fs::is_regular_file(ini, ec))
-    return fail("cannot read " + ini + "; run `zelkl-calc db init`");
   try {
-    const ServiceConfig config = ReadConfigOnly(ini);
-    if (util::Trim(config.database_name).empty()) return fail("Korlan.Ini has no DATABASENAME");
-    const db::ConnectionSettings settings = BaseConnectionSettings(config, home);
-    // Connecting to the embedded engine would create an empty server file.
-    if (settings.server.empty() &&
-        !fs::is_regular_file(fs::path(settings.data_dir) / "server.db", ec)) {
-      return fail("the embedded databases are missing in " + settings.data_dir +
-                  "; run `zelkl-calc db init`");
-    }
+    ServiceConfig config;
+    db::ConnectionSettings settings;
+    if (const std::string why = ReadHomeForReading(home, config, settings); !why.empty())
+      return fail(why);
     const dates::TDateTime moment = dates::Now();
     const std::string today = JalaliText(dates::DateOf(moment));
     const std::string now = dates::FormatTime_HHNN(moment);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "db/client.h"
 #include "service/config.h"
 #include "service/schedule.h"
 
@@ -128,5 +129,12 @@ int StatusCommand(const std::string& home, const std::string& year, const std::s
 // The configuration as the service reads it, leaving the file as it is: the service adds a
 // missing EnableLog key to the file it reads, so a file without one is read from a copy.
 ServiceConfig ReadConfigOnly(const std::string& ini);
+
+// What a command that only reads (status, changes) needs of the home: its configuration, read
+// as ReadConfigOnly does, and the settings of its base database. Returns the reason the
+// operator is told when the home cannot be used (no Korlan.Ini, no DATABASENAME, no embedded
+// databases), else "". Raises what reading the configuration raises.
+std::string ReadHomeForReading(const std::string& home, ServiceConfig& config,
+                               db::ConnectionSettings& base);
 
 }  // namespace zel::service
