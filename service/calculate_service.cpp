@@ -490,12 +490,7 @@ void TZELKLCalculateService::TDBCheckTimer() {
 
   try {
     db::Dataset schedule(Adoc());
-    schedule.SetSQL(
-        {" Select ScheduleId, ScheduleType, StartTime, Data1, Data2, LastRunDate, ",
-         " LastRunTime, CalcType, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, ",
-         " SubCalcType, DifCurDay, DifCurMP, Transfer, Uncertains, TransMor, TransMam, "
-         "TransSLate ",
-         " From CSSchedule "});
+    schedule.SetSQL(ScheduleQueryLines());
     schedule.Open();
     for (; !schedule.Eof(); schedule.Next()) {
       if (StopRequested()) {

@@ -65,6 +65,14 @@ std::string AsText(const db::Value& v) { return v.AsString(); }
 
 }  // namespace
 
+std::vector<std::string> ScheduleQueryLines() {
+  return {" Select ScheduleId, ScheduleType, StartTime, Data1, Data2, LastRunDate, ",
+          " LastRunTime, CalcType, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, ",
+          " SubCalcType, DifCurDay, DifCurMP, Transfer, Uncertains, TransMor, TransMam, "
+          "TransSLate ",
+          " From CSSchedule "};
+}
+
 ScheduleEntry ScheduleEntryFromRow(const db::Dataset& row) {
   ScheduleEntry e;
   auto integer = [&](const char* name, int& field) {

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zel::db {
 class Dataset;
@@ -39,6 +40,9 @@ struct ScheduleEntry {
 // Reads the current row of a dataset opened on CSSchedule; a column the query did not
 // select keeps its default. Raises zel::db::DbError when a value cannot be converted.
 ScheduleEntry ScheduleEntryFromRow(const db::Dataset& row);
+// The lines of the pass's reading of CSSchedule, the columns ScheduleEntryFromRow reads, in
+// the order the pass runs the entries.
+std::vector<std::string> ScheduleQueryLines();
 
 // Bit Index of Mask; false when Index is above the top bit (11 for month masks, 6 for
 // weekday masks) or when Mask has a bit above the top bit set.

@@ -234,12 +234,7 @@ void ReadSchedule(db::Connection& base, const std::string& today, const std::str
                   StatusReport& r) {
   // The pass's own reading of the table, in the order the pass runs the entries.
   db::Dataset schedule(base);
-  schedule.SetSQL(
-      {" Select ScheduleId, ScheduleType, StartTime, Data1, Data2, LastRunDate, ",
-       " LastRunTime, CalcType, FromDate, ToDate, FromMahPeriod, ToMahPeriod, CalcYear, ",
-       " SubCalcType, DifCurDay, DifCurMP, Transfer, Uncertains, TransMor, TransMam, "
-       "TransSLate ",
-       " From CSSchedule "});
+  schedule.SetSQL(ScheduleQueryLines());
   schedule.Open();
   for (; !schedule.Eof(); schedule.Next()) {
     EntryStatus s;
