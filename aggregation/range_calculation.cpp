@@ -128,11 +128,6 @@ std::vector<std::string> CalendarItemsTemplate() {
           " AND ($DateCriteria$)"};
 }
 
-void YearOffsets(T2YearRangeState state, int& from, int& to) {
-  from = state == T2YearRangeState::rsPrevToCurrentYear ? -1 : 0;
-  to = state == T2YearRangeState::rsCurrentToNextYear ? 1 : 0;
-}
-
 }  // namespace
 
 TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
@@ -599,83 +594,92 @@ std::vector<TRangeCalculation::Totals> TRangeCalculation::SumMissionDetails(
   return totals;
 }
 
-void TRangeCalculation::MonthDuty(const std::string& person, int month, const DayFilter& days,
-                                  TRangeFacts& f) {
-  const std::string& from = days.from;
-  const std::string& to = days.to;
-  if (group_.GShCode > 0) {
-    AdoQCGShItem.Close();
-    AdoQCGShItem.SetParam("GShCode", group_.GShCode);
-    AdoQCGShItem.SetParam("Period", month);
-    AdoQCGShItem.Open();
-    AdoQCPerShifts.Close();
-    AdoQCPerShifts.SetParam("Perno", person);
-    AdoQCPerShifts.SetParam("Period", month);
-    AdoQCPerShifts.SetParam("GShCode", group_.GShCode);
-    AdoQCPerShifts.Open();
-    if (AdoQCGShItem.IsEmpty() || AdoQCPerShifts.IsEmpty()) return;
-    // The days calculated: those of the month the person was employed on.
-    const int first = util::ParseInt<int>(from.substr(3)).value_or(1);
-    const int last = util::ParseInt<int>(to.substr(3)).value_or(0);
-    for (int d = first; d <= last; ++d) {
-      if (!days.Employed(Pad2(month) + "/" + Pad2(d))) continue;
-      const std::string column = "D" + std::to_string(d);
-      int code = static_cast<int>(AdoQCPerShifts.FieldByName(column).AsInteger());
-      if (code < 1) code = static_cast<int>(AdoQCGShItem.FieldByName(column).AsInteger());
-      auto found = shifts_.find(code);
-      if (found == shifts_.end()) {
-        QCWorkShifts.Close();
-        QCWorkShifts.SetParam("PCode", code);
-        QCWorkShifts.Open();
-        ShiftRow s;
-        if (!QCWorkShifts.IsEmpty()) {
-          s.found = true;
-          s.holiday = Int(QCWorkShifts, "Holiday");
-          s.begin = Trim(QCWorkShifts.FieldByName("DBeginTime").AsString());
-          s.end = Trim(QCWorkShifts.FieldByName("DEndTime").AsString());
-          s.status = Trim(QCWorkShifts.FieldByName("ShiftStatus").AsString());
-        }
-        found = shifts_.emplace(code, s).first;
-      }
-      const ShiftRow& s = found->second;
-      if (s.holiday == 0) {
-        const int e = s.status.size() >= 3 && s.status[2] == '1' ? d + 1 : d;
-        f.Duty += engine::MinutesBetweenText(Pad2(month) + "/" + Pad2(d), s.begin,
-                                             Pad2(month) + "/" + Pad2(e), s.end);
-      } else if (s.holiday == 1) {
-        f.CalH1 += 1;
-      } else if (s.holiday == 2) {
-        f.CalH2 += 1;
-      }
-    }
-    return;
-  }
-  // The calendar's items of all the run's months, read at the first of them.
-  db::Dataset& cal = AdoQCCalendarItems;
-  const auto [read_from, read_to] = ReadRange(month, from, to);
-  const std::string code = Trim(group_.CalCode);
-  const std::string key = code + "|" + read_from + "|" + read_to;
-  if (key != calendar_open_) {
-    calendar_open_.clear();
-    OpenRange(cal, "CalCode", code, read_from, read_to);
-    calendar_open_ = key;
-  }
-  DayFilter items = days;
-  items.column = "DBeginDate";
-  for (cal.First(); !cal.Eof(); cal.Next()) {
-    if (!items.Takes(cal)) continue;
-    const int holiday = Int(cal, "Holiday");
+void TRangeCalculation::CountCalendarItems(db::Dataset& items, const DayFilter& days,
+                                           TRangeFacts& f) {
+  DayFilter taken = days;
+  taken.column = "DBeginDate";
+  for (items.First(); !items.Eof(); items.Next()) {
+    if (!taken.Takes(items)) continue;
+    const int holiday = Int(items, "Holiday");
     if (holiday == 0) {
-      f.Duty += engine::MinutesBetweenText(Trim(cal.FieldByName("DBeginDate").AsString()),
-                                           Trim(cal.FieldByName("DBeginTime").AsString()),
-                                           Trim(cal.FieldByName("DEndDate").AsString()),
-                                           Trim(cal.FieldByName("DEndTime").AsString()));
+      f.Duty += engine::MinutesBetweenText(Trim(items.FieldByName("DBeginDate").AsString()),
+                                           Trim(items.FieldByName("DBeginTime").AsString()),
+                                           Trim(items.FieldByName("DEndDate").AsString()),
+                                           Trim(items.FieldByName("DEndTime").AsString()));
     } else if (holiday == 1) {
       f.CalH1 += 1;
     } else if (holiday == 2) {
       f.CalH2 += 1;
     }
   }
+}
+
+void TRangeCalculation::MonthShiftDuty(const std::string& person, int month, const DayFilter& days,
+                                       TRangeFacts& f) {
+  AdoQCGShItem.Close();
+  AdoQCGShItem.SetParam("GShCode", group_.GShCode);
+  AdoQCGShItem.SetParam("Period", month);
+  AdoQCGShItem.Open();
+  AdoQCPerShifts.Close();
+  AdoQCPerShifts.SetParam("Perno", person);
+  AdoQCPerShifts.SetParam("Period", month);
+  AdoQCPerShifts.SetParam("GShCode", group_.GShCode);
+  AdoQCPerShifts.Open();
+  if (AdoQCGShItem.IsEmpty() || AdoQCPerShifts.IsEmpty()) return;
+  // The days calculated: those of the month the person was employed on.
+  const int first = util::ParseInt<int>(days.from.substr(3)).value_or(1);
+  const int last = util::ParseInt<int>(days.to.substr(3)).value_or(0);
+  for (int d = first; d <= last; ++d) {
+    if (!days.Employed(Pad2(month) + "/" + Pad2(d))) continue;
+    const std::string column = "D" + std::to_string(d);
+    int code = static_cast<int>(AdoQCPerShifts.FieldByName(column).AsInteger());
+    if (code < 1) code = static_cast<int>(AdoQCGShItem.FieldByName(column).AsInteger());
+    const ShiftRow& s = Shift(code);
+    if (s.holiday == 0) {
+      const int e = s.status.size() >= 3 && s.status[2] == '1' ? d + 1 : d;
+      f.Duty += engine::MinutesBetweenText(Pad2(month) + "/" + Pad2(d), s.begin,
+                                           Pad2(month) + "/" + Pad2(e), s.end);
+    } else if (s.holiday == 1) {
+      f.CalH1 += 1;
+    } else if (s.holiday == 2) {
+      f.CalH2 += 1;
+    }
+  }
+}
+
+const TRangeCalculation::ShiftRow& TRangeCalculation::Shift(int code) {
+  auto found = shifts_.find(code);
+  if (found != shifts_.end()) return found->second;
+  QCWorkShifts.Close();
+  QCWorkShifts.SetParam("PCode", code);
+  QCWorkShifts.Open();
+  ShiftRow s;
+  if (!QCWorkShifts.IsEmpty()) {
+    s.found = true;
+    s.holiday = Int(QCWorkShifts, "Holiday");
+    s.begin = Trim(QCWorkShifts.FieldByName("DBeginTime").AsString());
+    s.end = Trim(QCWorkShifts.FieldByName("DEndTime").AsString());
+    s.status = Trim(QCWorkShifts.FieldByName("ShiftStatus").AsString());
+  }
+  return shifts_.emplace(code, s).first->second;
+}
+
+void TRangeCalculation::MonthDuty(const std::string& person, int month, const DayFilter& days,
+                                  TRangeFacts& f) {
+  if (group_.GShCode > 0) {
+    MonthShiftDuty(person, month, days, f);
+    return;
+  }
+  // The calendar's items of all the run's months, read at the first of them.
+  const auto [read_from, read_to] = ReadRange(month, days.from, days.to);
+  const std::string code = Trim(group_.CalCode);
+  const std::string key = code + "|" + read_from + "|" + read_to;
+  if (key != calendar_open_) {
+    calendar_open_.clear();
+    OpenRange(AdoQCCalendarItems, "CalCode", code, read_from, read_to);
+    calendar_open_ = key;
+  }
+  CountCalendarItems(AdoQCCalendarItems, days, f);
 }
 
 void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
@@ -694,22 +698,7 @@ void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
   }
   OpenRows(q, src, CalendarItemsTemplate(), "DBeginDate", "CalCode", kText, 10,
            Trim(group_.CalCode));
-  DayFilter items = days;
-  items.column = "DBeginDate";
-  for (q.First(); !q.Eof(); q.Next()) {
-    if (!items.Takes(q)) continue;
-    const int holiday = Int(q, "Holiday");
-    if (holiday == 0) {
-      f.Duty += engine::MinutesBetweenText(Trim(q.FieldByName("DBeginDate").AsString()),
-                                           Trim(q.FieldByName("DBeginTime").AsString()),
-                                           Trim(q.FieldByName("DEndDate").AsString()),
-                                           Trim(q.FieldByName("DEndTime").AsString()));
-    } else if (holiday == 1) {
-      f.CalH1 += 1;
-    } else if (holiday == 2) {
-      f.CalH2 += 1;
-    }
-  }
+  CountCalendarItems(q, days, f);
 }
 
 void TRangeCalculation::ReadSpecials(const std::string& person, int mah, TRangeFacts& f) {
@@ -725,8 +714,8 @@ void TRangeCalculation::ReadSpecials(const std::string& person, int mah, TRangeF
 }
 
 void TRangeCalculation::AddEducation(const std::string& person, const std::string& database,
-                                     const std::string& from, const std::string& to, int& sum,
-                                     int& daily_sum, int& count_days) {
+                                     const std::string& from, const std::string& to,
+                                     Education& education) {
   db::Dataset q(dm_.ADOConnectionDbBase());
   const std::vector<std::string> tail = {
       " From " + database + "..DayMorDt ",
@@ -746,15 +735,15 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
   open(lines);
   const int part = static_cast<int>(q.FieldByName("SumAmount").AsInteger());
   if (part <= 0) return;
-  sum += part;
+  education.sum += part;
   lines = {" Select Sum(Amount) As DailySumAmount, Count(*) As CountDays "};
   lines.insert(lines.end(), tail.begin(), tail.end());
   lines.push_back(" And IsDaily = 1 ");
   open(lines);
   const int daily = static_cast<int>(q.FieldByName("DailySumAmount").AsInteger());
   if (daily > 0) {
-    daily_sum += daily;
-    count_days += static_cast<int>(q.FieldByName("CountDays").AsInteger());
+    education.daily_sum += daily;
+    education.count_days += static_cast<int>(q.FieldByName("CountDays").AsInteger());
   }
 }
 
@@ -807,23 +796,26 @@ void TRangeCalculation::Store(Result result) {
   db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), [&] { Write(result); });
 }
 
-void TRangeCalculation::Write(const Result& r) {
-  WriteDetails(r.month ? AdoQCMonthlyMorkhasiDetail : AdoQCPeriodMorkhasiDetail, r.person, r.number,
-               "MorkhasiCode", r.leave);
-  db::Dataset& q = r.month ? AdoQCMonthlyWork : AdoQPeriodWork;
-  if (r.group.Is(engine::TGroupType::kHourly)) {
-    WriteHourlyResult(q, r);
-  } else {
-    WriteResult(q, r);
+TRangeCalculation::StoredQueries TRangeCalculation::Stored(RangeKind kind) {
+  if (kind == RangeKind::kMonth) {
+    return {AdoQCMonthlyWork, AdoQCMonthlyMorkhasiDetail, AdoQCMonthlyMamuriatDetail,
+            AdoQCMorkhasiLeftMonth, "MMonth"};
   }
-  WriteDetails(r.month ? AdoQCMonthlyMamuriatDetail : AdoQCPeriodMamuriatDetail, r.person, r.number,
-               "MamuriatCode", r.missions);
+  return {AdoQPeriodWork, AdoQCPeriodMorkhasiDetail, AdoQCPeriodMamuriatDetail,
+          AdoQCMorkhasiLeftPeriod, "Period"};
 }
 
-void TRangeCalculation::WriteDetails(db::Dataset& q, const std::string& person, int number,
-                                     const char* code_col, const std::vector<Totals>& totals) {
-  const bool month = &q == &AdoQCMonthlyMorkhasiDetail || &q == &AdoQCMonthlyMamuriatDetail;
-  const char* number_col = month ? "MMonth" : "Period";
+void TRangeCalculation::Write(const Result& r) {
+  const StoredQueries stored = Stored(r.kind);
+  WriteDetails(stored.leave, stored.number_column, r.person, r.number, "MorkhasiCode", r.leave);
+  WriteResult(stored.work, stored.number_column, r);
+  WriteDetails(stored.missions, stored.number_column, r.person, r.number, "MamuriatCode",
+               r.missions);
+}
+
+void TRangeCalculation::WriteDetails(db::Dataset& q, const char* number_col,
+                                     const std::string& person, int number, const char* code_col,
+                                     const std::vector<Totals>& totals) {
   for (const Totals& t : totals) {
     q.Close();
     q.SetParam("Perno", person);
@@ -849,10 +841,10 @@ void TRangeCalculation::WriteDetails(db::Dataset& q, const std::string& person, 
 
 namespace {
 
-void OpenForWrite(db::Dataset& q, const std::string& person, bool month, int number) {
+void OpenForWrite(db::Dataset& q, const char* number_col, const std::string& person, int number) {
   q.Close();
   q.SetParam("Perno", person);
-  q.SetParam(month ? "MMonth" : "Period", number);
+  q.SetParam(number_col, number);
   q.Open();
   if (q.IsEmpty()) {
     q.Append();
@@ -861,140 +853,127 @@ void OpenForWrite(db::Dataset& q, const std::string& person, bool month, int num
   }
 }
 
-void SetHead(db::Dataset& q, const TWorkGroupRules& g, const std::string& section,
-             const std::string& person, bool month, int number, const TRangeWorkRec& R) {
-  q.SetField("WorkGroup", g.Code);
-  q.SetField("CalCode", g.CalCodeNull ? db::Value() : db::Value(g.CalCode));
-  q.SetField("Section", section);
-  q.SetField("CalWork", R.rwrCalWork);
-  q.SetField("PerNo", person);
-  q.SetField(month ? "MMonth" : "Period", number);
-  q.SetField("Edited", 0);
-  q.SetField("NightWork", R.rwrNightWork);
-  q.SetField("ServicePrice", R.rwrServicePrice);
-  q.SetField("MealPrice", R.rwrMealPrice);
+// A result column and the accumulator's total it takes.
+struct ResultColumn {
+  const char* name;
+  int32_t TRangeWorkRec::*value;
+};
+
+// The columns every result row takes, whatever its work group.
+constexpr ResultColumn kSharedColumns[] = {
+    {"WorkTotal", &TRangeWorkRec::rwrWorkTotal},
+    {"ExtraWorkTotal", &TRangeWorkRec::rwrExtraWorkTotal},
+    {"NonWorkTotal", &TRangeWorkRec::rwrNonWorkTotal},
+    {"LeaveOfAbsPay", &TRangeWorkRec::rwrLeaveOfAbsPayed},
+    {"LeaveOfAbsNoPay", &TRangeWorkRec::rwrLeaveOfAbsNotPayed},
+    {"LeaveOfAbsAlloted", &TRangeWorkRec::rwrLeaveOfAbsAlloted},
+    {"Mission", &TRangeWorkRec::rwrMission},
+    {"WWork", &TRangeWorkRec::rwrWork},
+    {"ServiceLate", &TRangeWorkRec::rwrServiceLate},
+    {"EarlyPermCount", &TRangeWorkRec::rwrEarlyPermCount},
+    {"EarlyPermAmount", &TRangeWorkRec::rwrEarlyPermAmount},
+    {"LatePermCount", &TRangeWorkRec::rwrLatePermCount},
+    {"LatePermAmount", &TRangeWorkRec::rwrLatePermAmount},
+    {"DaysWorked", &TRangeWorkRec::rwrDaysWorked},
+    {"EW_NormPerm", &TRangeWorkRec::rwrEWNormPerm},
+    {"EW_NormNotPerm", &TRangeWorkRec::rwrEWNormNotPerm},
+    {"EW_Special", &TRangeWorkRec::rwrEWSpecial},
+    {"EW_BreakNotPerm", &TRangeWorkRec::rwrEWBreakNotPerm},
+    {"EW_BreakPerm", &TRangeWorkRec::rwrEWBreakPerm},
+    {"OrdMor", &TRangeWorkRec::rwrOrdinaryMorkhasi},
+    {"PPERCENT1Cnt", &TRangeWorkRec::rwrPPERCENT1Cnt},
+    {"PPERCENT2Cnt", &TRangeWorkRec::rwrPPERCENT2Cnt},
+    {"PPERCENT3Cnt", &TRangeWorkRec::rwrPPERCENT3Cnt},
+    {"PPERCENT4Cnt", &TRangeWorkRec::rwrPPERCENT4Cnt},
+};
+
+// The leave balance columns: every group under the monthly rules, an hourly group only when
+// it carries its balance.
+constexpr ResultColumn kBalanceColumns[] = {
+    {"MorkhasiLeft", &TRangeWorkRec::rwrMorkhasiLeft},
+    {"ExtraMorSpecial", &TRangeWorkRec::rwrExtraMorSpecial},
+    {"KasrMorSpecial", &TRangeWorkRec::rwrKasrMorSpecial},
+    {"MorkhasiRation", &TRangeWorkRec::rwrMorkhasiRation},
+};
+
+// The columns of the monthly rules, which an hourly group does not apply.
+constexpr ResultColumn kRuleColumns[] = {
+    {"EW_HoliPerm", &TRangeWorkRec::rwrEWHoliPerm},
+    {"EW_HoliNotPerm", &TRangeWorkRec::rwrEWHoliNotPerm},
+    {"EW_InMission", &TRangeWorkRec::rwrEWInMission},
+    {"EW_HoliInMission", &TRangeWorkRec::rwrEWHoliInMission},
+    {"EW_NormInMission", &TRangeWorkRec::rwrEWNormInMission},
+    {"NW_Early", &TRangeWorkRec::rwrNWEarly},
+    {"NW_EarlyCnt", &TRangeWorkRec::rwrNWEarlyCnt},
+    {"NW_Late", &TRangeWorkRec::rwrNWLate},
+    {"NW_LateCnt", &TRangeWorkRec::rwrNWLateCnt},
+    {"NW_LeaveNotPerm", &TRangeWorkRec::rwrNWLeaveNotPerm},
+    {"NW_LeaveNotPermCnt", &TRangeWorkRec::rwrNWLeaveNotPermCnt},
+    {"NW_Absent", &TRangeWorkRec::rwrNWAbsent},
+    {"NW_AbsentCnt", &TRangeWorkRec::rwrNWAbsentCnt},
+    {"NW_Special", &TRangeWorkRec::rwrNWSpecial},
+    {"PresenceInDMor", &TRangeWorkRec::rwrWorkPresenceInDMor},
+    {"PresenceInDMam", &TRangeWorkRec::rwrWorkPresenceInDMam},
+    {"KasrMor", &TRangeWorkRec::rwrKasrMorkhasi},
+    {"Forgiven_LateCount", &TRangeWorkRec::rwrForgivenLateCount},
+    {"Forgiven_LateAmount", &TRangeWorkRec::rwrForgivenLateAmount},
+    {"HG_Minutes", &TRangeWorkRec::rwrHGMinutes},
+    {"HG_Days", &TRangeWorkRec::rwrHGDays},
+    {"HT_Minutes", &TRangeWorkRec::rwrHTMinutes},
+    {"HT_Days", &TRangeWorkRec::rwrHTDays},
+    {"DaysPresent", &TRangeWorkRec::rwrDaysPresent},
+    {"PYMorLeftUsed", &TRangeWorkRec::rwrPYMorLeftUsed},
+    {"PayingDays", &TRangeWorkRec::rwrPayingDays},
+};
+
+template <std::size_t N>
+void SetColumns(db::Dataset& q, const ResultColumn (&columns)[N], const TRangeWorkRec& R) {
+  for (const ResultColumn& c : columns) q.SetField(c.name, R.*c.value);
+}
+
+// A monthly bound group's work against its bound, scaled to the days of the range.
+void SetWorkBound(db::Dataset& q, const TWorkGroupRules& g, int number, int32_t work_total,
+                  int range_days, int full_days, int holidays) {
+  const int bound = ScaledWorkBound(g.WorkBound[number - 1], range_days, full_days, holidays);
+  int over = 0, less = 0;
+  if (g.WorkBound[number - 1] > 0) {
+    over = std::max(0, work_total - bound);
+    less = std::max(0, bound - work_total);
+  }
+  q.SetField("Work_Over", over);
+  q.SetField("Work_Less", less);
+  q.SetField("WorkBound", bound);
 }
 
 }  // namespace
 
-void TRangeCalculation::WriteResult(db::Dataset& q, const Result& r) {
+void TRangeCalculation::WriteResult(db::Dataset& q, const char* number_col, const Result& r) {
   const TRangeWorkRec& R = r.R;
   const TWorkGroupRules& g = r.group;
-  const int number = r.number;
-  const int use_holiday = r.use_holiday;
-  OpenForWrite(q, r.person, r.month, number);
-  SetHead(q, g, r.section, r.person, r.month, number, R);
-  q.SetField("WorkTotal", R.rwrWorkTotal);
-  if (g.Is(engine::TGroupType::kMonthlyBound) || g.Is(engine::TGroupType::kDistributedShift)) {
-    const int bound =
-        ScaledWorkBound(g.WorkBound[number - 1], r.range_days, r.full_days, r.holidays);
-    int over = 0, less = 0;
-    if (g.WorkBound[number - 1] > 0) {
-      over = std::max(0, R.rwrWorkTotal - bound);
-      less = std::max(0, bound - R.rwrWorkTotal);
+  OpenForWrite(q, number_col, r.person, r.number);
+  q.SetField("WorkGroup", g.Code);
+  q.SetField("CalCode", g.CalCodeNull ? db::Value() : db::Value(g.CalCode));
+  q.SetField("Section", r.section);
+  q.SetField("CalWork", R.rwrCalWork);
+  q.SetField("PerNo", r.person);
+  q.SetField(number_col, r.number);
+  q.SetField("Edited", 0);
+  q.SetField("NightWork", R.rwrNightWork);
+  q.SetField("ServicePrice", R.rwrServicePrice);
+  q.SetField("MealPrice", R.rwrMealPrice);
+  SetColumns(q, kSharedColumns, R);
+  if (g.Is(engine::TGroupType::kHourly)) {
+    // An hourly group counts its days worked as the days paid and present.
+    q.SetField("PayingDays", R.rwrDaysWorked);
+    q.SetField("DaysPresent", R.rwrDaysWorked);
+    if (g.MandeMorForSaati == 1) SetColumns(q, kBalanceColumns, R);
+  } else {
+    if (g.Is(engine::TGroupType::kMonthlyBound) || g.Is(engine::TGroupType::kDistributedShift)) {
+      SetWorkBound(q, g, r.number, R.rwrWorkTotal, r.range_days, r.full_days, r.holidays);
     }
-    q.SetField("Work_Over", over);
-    q.SetField("Work_Less", less);
-    q.SetField("WorkBound", bound);
-  }
-  const std::pair<const char*, int32_t> fields[] = {
-      {"ExtraWorkTotal", R.rwrExtraWorkTotal},
-      {"NonWorkTotal", R.rwrNonWorkTotal},
-      {"LeaveOfAbsPay", R.rwrLeaveOfAbsPayed},
-      {"LeaveOfAbsNoPay", R.rwrLeaveOfAbsNotPayed},
-      {"LeaveOfAbsAlloted", R.rwrLeaveOfAbsAlloted},
-      {"Mission", R.rwrMission},
-      {"WWork", R.rwrWork},
-      {"ServiceLate", R.rwrServiceLate},
-      {"EarlyPermCount", R.rwrEarlyPermCount},
-      {"EarlyPermAmount", R.rwrEarlyPermAmount},
-      {"LatePermCount", R.rwrLatePermCount},
-      {"LatePermAmount", R.rwrLatePermAmount},
-      {"DaysWorked", R.rwrDaysWorked},
-      {"EW_NormPerm", R.rwrEWNormPerm},
-      {"EW_NormNotPerm", R.rwrEWNormNotPerm},
-      {"EW_HoliPerm", R.rwrEWHoliPerm},
-      {"EW_HoliNotPerm", R.rwrEWHoliNotPerm},
-      {"EW_InMission", R.rwrEWInMission},
-      {"EW_HoliInMission", R.rwrEWHoliInMission},
-      {"EW_NormInMission", R.rwrEWNormInMission},
-      {"EW_Special", R.rwrEWSpecial},
-      {"EW_BreakNotPerm", R.rwrEWBreakNotPerm},
-      {"EW_BreakPerm", R.rwrEWBreakPerm},
-      {"NW_Early", R.rwrNWEarly},
-      {"NW_EarlyCnt", R.rwrNWEarlyCnt},
-      {"NW_Late", R.rwrNWLate},
-      {"NW_LateCnt", R.rwrNWLateCnt},
-      {"NW_LeaveNotPerm", R.rwrNWLeaveNotPerm},
-      {"NW_LeaveNotPermCnt", R.rwrNWLeaveNotPermCnt},
-      {"NW_Absent", R.rwrNWAbsent},
-      {"NW_AbsentCnt", R.rwrNWAbsentCnt},
-      {"NW_Special", R.rwrNWSpecial},
-      {"PresenceInDMor", R.rwrWorkPresenceInDMor},
-      {"PresenceInDMam", R.rwrWorkPresenceInDMam},
-      {"OrdMor", R.rwrOrdinaryMorkhasi},
-      {"KasrMor", R.rwrKasrMorkhasi},
-      {"UseHoliday", use_holiday},
-      {"Forgiven_LateCount", R.rwrForgivenLateCount},
-      {"Forgiven_LateAmount", R.rwrForgivenLateAmount},
-      {"HG_Minutes", R.rwrHGMinutes},
-      {"HG_Days", R.rwrHGDays},
-      {"HT_Minutes", R.rwrHTMinutes},
-      {"HT_Days", R.rwrHTDays},
-      {"DaysPresent", R.rwrDaysPresent},
-      {"MorkhasiLeft", R.rwrMorkhasiLeft},
-      {"PYMorLeftUsed", R.rwrPYMorLeftUsed},
-      {"ExtraMorSpecial", R.rwrExtraMorSpecial},
-      {"KasrMorSpecial", R.rwrKasrMorSpecial},
-      {"MorkhasiRation", R.rwrMorkhasiRation},
-      {"PayingDays", R.rwrPayingDays},
-      {"PPERCENT1Cnt", R.rwrPPERCENT1Cnt},
-      {"PPERCENT2Cnt", R.rwrPPERCENT2Cnt},
-      {"PPERCENT3Cnt", R.rwrPPERCENT3Cnt},
-      {"PPERCENT4Cnt", R.rwrPPERCENT4Cnt},
-  };
-  for (const auto& [name, value] : fields) q.SetField(name, value);
-  q.Post();
-}
-
-void TRangeCalculation::WriteHourlyResult(db::Dataset& q, const Result& r) {
-  const TRangeWorkRec& R = r.R;
-  OpenForWrite(q, r.person, r.month, r.number);
-  SetHead(q, r.group, r.section, r.person, r.month, r.number, R);
-  const std::pair<const char*, int32_t> fields[] = {
-      {"OrdMor", R.rwrOrdinaryMorkhasi},
-      {"LeaveOfAbsPay", R.rwrLeaveOfAbsPayed},
-      {"LeaveOfAbsAlloted", R.rwrLeaveOfAbsAlloted},
-      {"LeaveOfAbsNoPay", R.rwrLeaveOfAbsNotPayed},
-      {"WorkTotal", R.rwrWorkTotal},
-      {"Mission", R.rwrMission},
-      {"WWork", R.rwrWork},
-      {"ServiceLate", R.rwrServiceLate},
-      {"EarlyPermCount", R.rwrEarlyPermCount},
-      {"EarlyPermAmount", R.rwrEarlyPermAmount},
-      {"LatePermCount", R.rwrLatePermCount},
-      {"LatePermAmount", R.rwrLatePermAmount},
-      {"DaysWorked", R.rwrDaysWorked},
-      {"PayingDays", R.rwrDaysWorked},
-      {"DaysPresent", R.rwrDaysWorked},
-      {"EW_NormPerm", R.rwrEWNormPerm},
-      {"EW_NormNotPerm", R.rwrEWNormNotPerm},
-      {"ExtraWorkTotal", R.rwrExtraWorkTotal},
-      {"NonWorkTotal", R.rwrNonWorkTotal},
-      {"EW_Special", R.rwrEWSpecial},
-      {"EW_BreakNotPerm", R.rwrEWBreakNotPerm},
-      {"EW_BreakPerm", R.rwrEWBreakPerm},
-      {"PPERCENT1Cnt", R.rwrPPERCENT1Cnt},
-      {"PPERCENT2Cnt", R.rwrPPERCENT2Cnt},
-      {"PPERCENT3Cnt", R.rwrPPERCENT3Cnt},
-      {"PPERCENT4Cnt", R.rwrPPERCENT4Cnt},
-  };
-  for (const auto& [name, value] : fields) q.SetField(name, value);
-  if (r.group.MandeMorForSaati == 1) {
-    q.SetField("MorkhasiLeft", R.rwrMorkhasiLeft);
-    q.SetField("ExtraMorSpecial", R.rwrExtraMorSpecial);
-    q.SetField("KasrMorSpecial", R.rwrKasrMorSpecial);
-    q.SetField("MorkhasiRation", R.rwrMorkhasiRation);
+    SetColumns(q, kRuleColumns, R);
+    SetColumns(q, kBalanceColumns, R);
+    q.SetField("UseHoliday", r.use_holiday);
   }
   q.Post();
 }
@@ -1007,6 +986,17 @@ void TRangeCalculation::LogPeriodMessage(const std::string& person, int period,
       util::Utf8PadRight(Trim(dm_.AttendanceCalcManager().PersonName()), 20) + " (" +
       util::Utf8PadRight(Trim(person), 6) + ") ( دوره " + number + ") : ";
   dm_.InsertCalcLogTable(dm_.ScheduleId, person, prefix + message);
+}
+
+void TRangeCalculation::Say(const Range& r, const std::string& text) {
+  if (r.month()) {
+    const std::string head = dm_.AttendanceCalcManager().PersonName() + " (" +
+                             dm_.AttendanceCalcManager().PersonID() + ") (" +
+                             PersianMonthName(r.number) + "): ";
+    dm_.InsertCalcLogTable(dm_.ScheduleId, r.person, head + text);
+  } else {
+    LogPeriodMessage(r.person, r.number, text);
+  }
 }
 
 TRangeCalculation::DayFilter TRangeCalculation::EmployedFilter(const TEmployment& employment,
@@ -1028,38 +1018,36 @@ TRangeCalculation::DayFilter TRangeCalculation::EmployedFilter(const TEmployment
   return filter;
 }
 
-TRangeCalculation::Result TRangeCalculation::Completed(Result result, const std::string& P,
-                                                       int number, bool month, int range_days,
-                                                       int full_days, int holidays,
+TRangeCalculation::Result TRangeCalculation::Completed(Result result, const Range& r, int holidays,
                                                        int use_holiday) const {
-  result.person = P;
-  result.number = number;
-  result.month = month;
+  result.person = r.person;
+  result.number = r.number;
+  result.kind = r.kind;
   result.R = R_;
   result.group = group_;
   result.section = section_;
-  result.range_days = range_days;
-  result.full_days = full_days;
+  result.range_days = r.range_days;
+  result.full_days = r.full_days;
   result.holidays = holidays;
   result.use_holiday = use_holiday;
   return result;
 }
 
-int32_t TRangeCalculation::CarriedBalance(const std::string& P, int number, bool month,
+int32_t TRangeCalculation::CarriedBalance(const std::string& P, int number, RangeKind kind,
                                           int32_t& use_holiday) {
   const int start = static_cast<int>(dm_.QSystem().FieldByName("StartMorLeft").AsInteger());
   if (number < start) return 0;
+  const StoredQueries stored = Stored(kind);
   if (number == start) {
-    db::Dataset& initial = month ? AdoQCMorkhasiLeftMonth : AdoQCMorkhasiLeftPeriod;
-    OpenForPerson(initial, P);
-    return initial.IsEmpty() ? 0 : Int(initial, "InitialValue");
+    OpenForPerson(stored.initial_balance, P);
+    return stored.initial_balance.IsEmpty() ? 0 : Int(stored.initial_balance, "InitialValue");
   }
   int32_t left = 0;
   if (HeldBalance(number - 1, left, use_holiday)) return left;
-  db::Dataset& previous = month ? AdoQCMonthlyWork : AdoQPeriodWork;
+  db::Dataset& previous = stored.work;
   previous.Close();
   previous.SetParam("Perno", P);
-  previous.SetParam(month ? "MMonth" : "Period", number - 1);
+  previous.SetParam(stored.number_column, number - 1);
   previous.Open();
   if (previous.IsEmpty()) return 0;
   use_holiday = Int(previous, "UseHoliday");
@@ -1088,99 +1076,210 @@ void TRangeCalculation::ReportMissingDays(const std::string& P, db::Dataset& row
   dm_.InsertCalcLogTable(dm_.ScheduleId, P, missing);
 }
 
-// ---- the month ----------------------------------------------------------------------------
+// ---- a month or a period ------------------------------------------------------------------
 
 void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
+  Calculate(RangeKind::kMonth, P, M);
+}
+
+void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
+  Calculate(RangeKind::kPeriod, P, n);
+}
+
+void TRangeCalculation::Calculate(RangeKind kind, const std::string& P, int number) {
   db::Dataset& system = dm_.QSystem();
   if (!system.Active()) system.Open();
   R_ = TRangeWorkRec{};
-  const std::string Y = dm_.CurrentYear;
-  const TEmployment employment = ReadEmployment(P, Y + "/01/01", Y + "/12/30");
+  Range r;
+  r.kind = kind;
+  r.person = P;
+  r.number = number;
+  const bool resolved =
+      kind == RangeKind::kMonth ? ResolveMonth(P, number, r) : ResolvePeriod(P, number, r);
+  if (resolved) CalculateRange(r);
+}
 
+void TRangeCalculation::CalculateRange(Range& r) {
+  TDaySums sums;
+  const int32_t carried = CarriedBalance(r.person, r.number, r.kind, sums.UseHoliday);
+  db::Dataset& rows = DayRows(r);
+  if (!AllDaysCalculated(r, rows)) return;
+  // The holidays of the range are the day rows' own (the ratio of the work bound).
+  const int holidays = SumDays(rows, r.filter, sums);
+
+  Education education;
+  Result result;
+  result.leave = SumLeaveDetails(LeaveRows(r), r.filter, education);
+
+  TRangeFacts facts;
+  facts.Days = r.days;
+  facts.FullDays = r.rule_full_days;
+  facts.Carried = carried;
+  facts.Param = group_.M_Param[r.number - 1];
+  ReadSpecials(r.person, r.number, facts);
+
+  if (group_.Is(engine::TGroupType::kHourly)) {
+    db::Dataset& initial = Stored(r.kind).initial_balance;
+    OpenForPerson(initial, r.person);
+    const int32_t T = initial.IsEmpty() ? 0 : Int(initial, "Amount");
+    ApplyHourlyRules(group_, facts, T, R_);
+  } else {
+    ApplyGroupRules(r, sums, facts, education);
+  }
+
+  result.missions = SumMissionDetails(MissionRows(r), r.filter);
+
+  // Everything is computed: the range's rows.
+  Store(Completed(std::move(result), r, holidays, sums.UseHoliday));
+}
+
+void TRangeCalculation::ApplyGroupRules(Range& r, const TDaySums& sums, TRangeFacts& facts,
+                                        const Education& from_rows) {
+  ApplyLateRules(sums.Lates, group_, R_);
+  if (r.month()) {
+    MonthDuty(r.person, r.number, r.filter, facts);
+  } else {
+    PeriodDuty(r.person, r.src, r.filter, facts);
+  }
+  ApplyRangeRules(group_, sums, facts, R_);
+  const Education education = RangeEducation(r, from_rows);
+  CoverEducationLeave(education.sum, education.daily_sum, education.count_days, R_);
+  ApplyPermission(r.person, r.number);
+}
+
+TRangeCalculation::Education TRangeCalculation::RangeEducation(const Range& r,
+                                                               const Education& from_rows) {
+  // A month's education leave is among its leave rows.
+  if (r.month()) return from_rows;
+  // A period's is read in every year database the period covers.
+  Education education;
+  const Source& src = r.src;
+  switch (src.state) {
+    case T2YearRangeState::rsNormal:
+      AddEducation(r.person, src.current_db, src.from, src.to, education);
+      break;
+    case T2YearRangeState::rsPrevToCurrentYear:
+      AddEducation(r.person, src.other_db, src.from, "12/30", education);
+      AddEducation(r.person, src.current_db, "01/01", src.to, education);
+      break;
+    case T2YearRangeState::rsCurrentToNextYear:
+      AddEducation(r.person, src.current_db, src.from, "12/30", education);
+      AddEducation(r.person, src.other_db, "01/01", src.to, education);
+      break;
+  }
+  return education;
+}
+
+db::Dataset& TRangeCalculation::DayRows(Range& r) {
+  if (r.month()) {
+    // The day rows of the month: read for all the run's months at the first of them.
+    const auto [read_from, read_to] = ReadRange(r.number, r.filter.from, r.filter.to);
+    OpenDays(r.person, read_from, read_to);
+    return AdoQCDailyWork;
+  }
+  r.day_rows = std::make_unique<db::Dataset>(dm_.ADOConnectionTimeAttendance());
+  OpenRows(*r.day_rows, r.src, DailyRowsTemplate(), "DDate", "PerNo", kText, 10, r.person);
+  return *r.day_rows;
+}
+
+db::Dataset& TRangeCalculation::LeaveRows(Range& r) {
+  if (r.month()) return AdoQCDailyMorkhasi;
+  r.leave_rows = std::make_unique<db::Dataset>(dm_.ADOConnectionTimeAttendance());
+  OpenRows(*r.leave_rows, r.src, LeaveDetailsTemplate(), "DDate", "PerNo", kText, 10, r.person);
+  return *r.leave_rows;
+}
+
+db::Dataset& TRangeCalculation::MissionRows(Range& r) {
+  if (r.month()) return AdoQCDailyMamuriat;
+  r.mission_rows = std::make_unique<db::Dataset>(dm_.ADOConnectionTimeAttendance());
+  OpenRows(*r.mission_rows, r.src, MissionDetailsTemplate(), "DDate", "PerNo", kText, 10, r.person);
+  return *r.mission_rows;
+}
+
+bool TRangeCalculation::AllDaysCalculated(Range& r, db::Dataset& rows) {
+  int count = 0;
+  for (rows.First(); !rows.Eof(); rows.Next()) count += r.filter.Takes(rows) ? 1 : 0;
+  if (count == r.days) return true;
+  // An incomplete month or period: which days are missing, and no result row.
+  const bool month = r.month();
+  ReportMissingDays(
+      r.person, rows, r.filter, count, r.employed_days,
+      [&](const std::string& text) { Say(r, text); },
+      month ? "هيچ روزي از ماه محاسبه نشده است." : "هيچ روزي از دوره محاسبه نشده است.",
+      month ? "بعضي از روزهاي ماه محاسبه نشده اند." : "بعضي از روزهاي دوره محاسبه نشده اند.");
+  return false;
+}
+
+// ---- resolving a month --------------------------------------------------------------------
+
+bool TRangeCalculation::ResolveMonth(const std::string& P, int M, Range& r) {
+  const std::string Y = dm_.CurrentYear;
+  r.employment = ReadEmployment(P, Y + "/01/01", Y + "/12/30");
   const int days_in_month = dm_.DaysInMonth(M);
   std::string from = Pad2(M) + "/01";
   std::string to = Pad2(M) + "/" + Pad2(days_in_month);
   // The days of the month the person was employed on, first to last.
   std::string first, last;
-  const bool employed = employment.Part(Y + "/" + from, Y + "/" + to, first, last);
+  const bool employed = r.employment.Part(Y + "/" + from, Y + "/" + to, first, last);
   // The work group of the last day calculated: a rule that ends with the employment counts.
   OpenWorkGroup(GetMonthWorkGroup(P, M, employed ? last.substr(5, 5) : to));
-  if (!employed) return;
+  if (!employed) return false;
 
-  const int full_days = TZelCalcUtils::DaysInBetween(from, to);
+  r.full_days = TZelCalcUtils::DaysInBetween(from, to);
+  r.rule_full_days = days_in_month;
   from = first.substr(5, 5);
   to = last.substr(5, 5);
-  const DayFilter month = EmployedFilter(employment, from, to, year_, year_);
-  const std::vector<std::string> employed_days = EmployedDays(month, from, to, year_, year_);
-  const int range_days = static_cast<int>(employed_days.size());
-
-  TDaySums sums;
-  const int32_t carried = CarriedBalance(P, M, true, sums.UseHoliday);
-
-  // The day rows of the month: read for all the run's months at the first of them.
-  const auto [read_from, read_to] = ReadRange(M, from, to);
-  OpenDays(P, read_from, read_to);
-  db::Dataset& rows = AdoQCDailyWork;
-  int count = 0;
-  for (rows.First(); !rows.Eof(); rows.Next()) count += month.Takes(rows) ? 1 : 0;
-  const int days = std::min(days_in_month, range_days);
-  if (count != days) {
-    // An incomplete month: which days are missing, and no result row.
-    const std::string head = dm_.AttendanceCalcManager().PersonName() + " (" +
-                             dm_.AttendanceCalcManager().PersonID() + ") (" + PersianMonthName(M) +
-                             "): ";
-    ReportMissingDays(
-        P, rows, month, count, employed_days,
-        [&](const std::string& text) { dm_.InsertCalcLogTable(dm_.ScheduleId, P, head + text); },
-        "هيچ روزي از ماه محاسبه نشده است.", "بعضي از روزهاي ماه محاسبه نشده اند.");
-    return;
-  }
-  // The holidays of the range are the day rows' own (the ratio of the work bound).
-  const int holidays = SumDays(rows, month, sums);
-
-  Education education;
-  Result result;
-  result.leave = SumLeaveDetails(AdoQCDailyMorkhasi, month, education);
-
-  TRangeFacts facts;
-  facts.Days = days;
-  facts.FullDays = days_in_month;
-  facts.Carried = carried;
-  facts.Param = group_.M_Param[M - 1];
-  ReadSpecials(P, M, facts);
-
-  if (group_.Is(engine::TGroupType::kHourly)) {
-    int32_t T = 0;
-    OpenForPerson(AdoQCMorkhasiLeftMonth, P);
-    if (!AdoQCMorkhasiLeftMonth.IsEmpty()) T = Int(AdoQCMorkhasiLeftMonth, "Amount");
-    ApplyHourlyRules(group_, facts, T, R_);
-  } else {
-    ApplyLateRules(sums.Lates, group_, R_);
-    MonthDuty(P, M, month, facts);
-    ApplyRangeRules(group_, sums, facts, R_);
-    // Education leave: the month's leave rows of education types.
-    CoverEducationLeave(education.sum, education.daily_sum, education.count_days, R_);
-    ApplyPermission(P, M);
-  }
-
-  result.missions = SumMissionDetails(AdoQCDailyMamuriat, month);
-
-  // Everything is computed: the month's rows.
-  Store(Completed(std::move(result), P, M, true, range_days, full_days, holidays, sums.UseHoliday));
+  r.filter = EmployedFilter(r.employment, from, to, year_, year_);
+  r.employed_days = EmployedDays(r.filter, from, to, year_, year_);
+  r.range_days = static_cast<int>(r.employed_days.size());
+  r.days = std::min(days_in_month, r.range_days);
+  return true;
 }
 
-// ---- the period ---------------------------------------------------------------------------
+// ---- resolving a period -------------------------------------------------------------------
 
-void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
+bool TRangeCalculation::ResolvePeriod(const std::string& P, int n, Range& r) {
   using dates::TZELDateParser;
   db::Dataset& system = dm_.QSystem();
-  if (!system.Active()) system.Open();
-  R_ = TRangeWorkRec{};
   const std::string from = Trim(system.FieldByName("PERIOD" + std::to_string(n) + "B").AsString());
   const std::string to = Trim(system.FieldByName("PERIOD" + std::to_string(n) + "E").AsString());
-  const TEmployment employment = ReadEmployment(dm_.AttendanceCalcManager().PersonID(),
-                                                TZelCalcUtils::FirstDateOfYear_YYMMDD(year_ - 1),
-                                                TZelCalcUtils::LastDateOfYear_YYMMDD(year_ + 1));
+  r.employment = ReadEmployment(dm_.AttendanceCalcManager().PersonID(),
+                                TZelCalcUtils::FirstDateOfYear_YYMMDD(year_ - 1),
+                                TZelCalcUtils::LastDateOfYear_YYMMDD(year_ + 1));
+  T2YearRangeState state{};
+  db::T2YearRangeUtils::GetPeriodRangeState(n, from, to, state);
+  const db::T2YearOffsets offsets = db::YearOffsetsOf(state);
+  const int from_year = year_ + offsets.FromYear, to_year = year_ + offsets.ToYear;
+  std::string c_start, c_end;
+  if (!PeriodEmployed(r, TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, from_year, from),
+                      TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, to_year, to), c_start,
+                      c_end) ||
+      !PeriodSource(r, c_start, c_end, r.src)) {
+    return false;
+  }
+  const int cfrom_year = std::stoi(c_start.substr(0, 4));
+  const int cto_year = std::stoi(c_end.substr(0, 4));
+
+  r.full_days = TZelCalcUtils::DaysCountInBetweenWithYear(from, to, from_year, to_year);
+  r.rule_full_days = r.full_days;
+  // The period's rows come without their year: the filter takes every row of the range.
+  r.filter = EmployedFilter(r.employment, r.src.from, r.src.to, cfrom_year, cto_year);
+  r.filter.from.clear();
+  r.filter.to.clear();
+  r.employed_days = EmployedDays(r.filter, r.src.from, r.src.to, cfrom_year, cto_year);
+  r.range_days = r.days = static_cast<int>(r.employed_days.size());
+
+  if (!OpenWorkGroup(GetPeriodWorkGroup(P, n, dm_.DataBaseNameOfYear(cto_year), r.src.to))) {
+    LogPeriodMessage(P, n, "در این دوره فاقد حکم است.");
+    return false;
+  }
+  return true;
+}
+
+bool TRangeCalculation::PeriodEmployed(const Range& r, const std::string& period_start,
+                                       const std::string& period_end, std::string& c_start,
+                                       std::string& c_end) {
+  const TEmployment& employment = r.employment;
   // The employment's first and last day over all its rows; a row ending before it begins
   // is reported only when no row covers a day.
   std::string job_start = employment.bad_begin, job_end = employment.bad_end;
@@ -1189,149 +1288,50 @@ void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
     job_end = employment.spans.front().end;
     for (const TEmployment::Span& span : employment.spans) job_end = std::max(job_end, span.end);
   }
-
-  T2YearRangeState state{};
-  db::T2YearRangeUtils::GetPeriodRangeState(n, from, to, state);
-  int from_off = 0, to_off = 0;
-  YearOffsets(state, from_off, to_off);
-  const int from_year = year_ + from_off, to_year = year_ + to_off;
-  const std::string period_start =
-      TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, from_year, from);
-  const std::string period_end =
-      TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, to_year, to);
-
+  std::string refusal;
   if (job_end < job_start) {
-    LogPeriodMessage(
-        P, n, "تاریخ خاتمه کار (" + job_end + ") قبل از تاریخ شروع کار (" + job_start + ")  است.");
-    return;
+    refusal = "تاریخ خاتمه کار (" + job_end + ") قبل از تاریخ شروع کار (" + job_start + ")  است.";
+  } else if (job_end < period_start) {
+    refusal = "تاریخ خاتمه کار (" + job_end + ") قبل از شروع دوره است.";
+  } else if (job_start > period_end) {
+    refusal = "تاریخ خاتمه کار (" + job_start + ") قبل از شروع دوره است.";
+  } else if (!employment.Part(period_start, period_end, c_start, c_end)) {
+    // The range cut to the days employed, first to last. A period between two employments
+    // follows the one that ended before it.
+    refusal = "تاریخ خاتمه کار (" + employment.EndBefore(period_start) + ") قبل از شروع دوره است.";
   }
-  if (job_end < period_start) {
-    LogPeriodMessage(P, n, "تاریخ خاتمه کار (" + job_end + ") قبل از شروع دوره است.");
-    return;
-  }
-  if (job_start > period_end) {
-    LogPeriodMessage(P, n, "تاریخ خاتمه کار (" + job_start + ") قبل از شروع دوره است.");
-    return;
-  }
-  // The range cut to the days employed, first to last. A period between two employments
-  // follows the one that ended before it.
-  std::string c_start, c_end;
-  if (!employment.Part(period_start, period_end, c_start, c_end)) {
-    LogPeriodMessage(
-        P, n, "تاریخ خاتمه کار (" + employment.EndBefore(period_start) + ") قبل از شروع دوره است.");
-    return;
-  }
+  if (refusal.empty()) return true;
+  LogPeriodMessage(r.person, r.number, refusal);
+  return false;
+}
 
+bool TRangeCalculation::PeriodSource(const Range& r, const std::string& c_start,
+                                     const std::string& c_end, Source& src) {
+  using dates::TZELDateParser;
   // The cut range's years come from the dates themselves, so a cross-year period cut down
   // to days of the other year alone reads that year's database.
-  const std::string cfrom = TZELDateParser::GetMonthAndDay_MMDD(c_start, 0);
-  const std::string cto = TZELDateParser::GetMonthAndDay_MMDD(c_end, 0);
-  T2YearRangeState cstate{};
-  db::T2YearRangeUtils::GetPeriodRangeState(n, cfrom, cto, cstate);
+  src.from = TZELDateParser::GetMonthAndDay_MMDD(c_start, 0);
+  src.to = TZELDateParser::GetMonthAndDay_MMDD(c_end, 0);
+  db::T2YearRangeUtils::GetPeriodRangeState(r.number, src.from, src.to, src.state);
   const int cfrom_year = std::stoi(c_start.substr(0, 4));
   const int cto_year = std::stoi(c_end.substr(0, 4));
-
-  Source src;
-  src.state = cstate;
-  src.from = cfrom;
-  src.to = cto;
-  src.current_db = dm_.DataBaseNameYear;
-  src.other_db = dm_.DataBaseNameYear;
-  if (cstate != T2YearRangeState::rsNormal || cfrom_year != year_) {
-    const std::string years = system.FieldByName("Years").AsString();
-    for (int y : {cfrom_year, cto_year}) {
-      if (TZELDateParser::YearExistInYearList(years, y) < 0) {
-        LogPeriodMessage(P, n, "سال " + std::to_string(y) + " وجود ندارد .");
-        return;
-      }
-    }
-    if (cstate == T2YearRangeState::rsPrevToCurrentYear) {
-      src.other_db = dm_.DataBaseNameOfYear(cfrom_year);
-    } else if (cstate == T2YearRangeState::rsCurrentToNextYear) {
-      src.other_db = dm_.DataBaseNameOfYear(cto_year);
-    } else {
-      src.current_db = src.other_db = dm_.DataBaseNameOfYear(cfrom_year);
+  src.current_db = src.other_db = dm_.DataBaseNameYear;
+  if (src.state == T2YearRangeState::rsNormal && cfrom_year == year_) return true;
+  const std::string years = dm_.QSystem().FieldByName("Years").AsString();
+  for (int y : {cfrom_year, cto_year}) {
+    if (TZELDateParser::YearExistInYearList(years, y) < 0) {
+      LogPeriodMessage(r.person, r.number, "سال " + std::to_string(y) + " وجود ندارد .");
+      return false;
     }
   }
-
-  const int full_days = TZelCalcUtils::DaysCountInBetweenWithYear(from, to, from_year, to_year);
-  // The period's rows come without their year: the filter takes every row of the range.
-  DayFilter period = EmployedFilter(employment, cfrom, cto, cfrom_year, cto_year);
-  period.from.clear();
-  period.to.clear();
-  const std::vector<std::string> employed_days =
-      EmployedDays(period, cfrom, cto, cfrom_year, cto_year);
-  const int range_days = static_cast<int>(employed_days.size());
-
-  if (!OpenWorkGroup(GetPeriodWorkGroup(P, n, dm_.DataBaseNameOfYear(cto_year), cto))) {
-    LogPeriodMessage(P, n, "در این دوره فاقد حکم است.");
-    return;
-  }
-
-  TDaySums sums;
-  const int32_t carried = CarriedBalance(P, n, false, sums.UseHoliday);
-
-  db::Dataset rows(dm_.ADOConnectionTimeAttendance());
-  OpenRows(rows, src, DailyRowsTemplate(), "DDate", "PerNo", kText, 10, P);
-  const int days = range_days;
-  int count = 0;
-  for (rows.First(); !rows.Eof(); rows.Next()) count += period.Takes(rows) ? 1 : 0;
-  if (count != days) {
-    ReportMissingDays(
-        P, rows, period, count, employed_days,
-        [&](const std::string& text) { LogPeriodMessage(P, n, text); },
-        "هيچ روزي از دوره محاسبه نشده است.", "بعضي از روزهاي دوره محاسبه نشده اند.");
-    return;
-  }
-  const int holidays = SumDays(rows, period, sums);
-
-  db::Dataset leave_rows(dm_.ADOConnectionTimeAttendance());
-  OpenRows(leave_rows, src, LeaveDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
-  Education unused;
-  Result result;
-  result.leave = SumLeaveDetails(leave_rows, period, unused);
-
-  TRangeFacts facts;
-  facts.Days = range_days;
-  facts.FullDays = full_days;
-  facts.Carried = carried;
-  facts.Param = group_.M_Param[n - 1];
-  ReadSpecials(P, n, facts);
-
-  if (group_.Is(engine::TGroupType::kHourly)) {
-    OpenForPerson(AdoQCMorkhasiLeftPeriod, P);
-    const int32_t T =
-        AdoQCMorkhasiLeftPeriod.IsEmpty() ? 0 : Int(AdoQCMorkhasiLeftPeriod, "Amount");
-    ApplyHourlyRules(group_, facts, T, R_);
+  if (src.state == T2YearRangeState::rsPrevToCurrentYear) {
+    src.other_db = dm_.DataBaseNameOfYear(cfrom_year);
+  } else if (src.state == T2YearRangeState::rsCurrentToNextYear) {
+    src.other_db = dm_.DataBaseNameOfYear(cto_year);
   } else {
-    ApplyLateRules(sums.Lates, group_, R_);
-    PeriodDuty(P, src, period, facts);
-    ApplyRangeRules(group_, sums, facts, R_);
-    // Education leave, read in every year database the period covers.
-    int edu = 0, daily = 0, count = 0;
-    switch (cstate) {
-      case T2YearRangeState::rsNormal:
-        AddEducation(P, src.current_db, cfrom, cto, edu, daily, count);
-        break;
-      case T2YearRangeState::rsPrevToCurrentYear:
-        AddEducation(P, src.other_db, cfrom, "12/30", edu, daily, count);
-        AddEducation(P, src.current_db, "01/01", cto, edu, daily, count);
-        break;
-      case T2YearRangeState::rsCurrentToNextYear:
-        AddEducation(P, src.current_db, cfrom, "12/30", edu, daily, count);
-        AddEducation(P, src.other_db, "01/01", cto, edu, daily, count);
-        break;
-    }
-    CoverEducationLeave(edu, daily, count, R_);
-    ApplyPermission(P, n);
+    src.current_db = src.other_db = dm_.DataBaseNameOfYear(cfrom_year);
   }
-
-  db::Dataset mission_rows(dm_.ADOConnectionTimeAttendance());
-  OpenRows(mission_rows, src, MissionDetailsTemplate(), "DDate", "PerNo", kText, 10, P);
-  result.missions = SumMissionDetails(mission_rows, period);
-
-  Store(
-      Completed(std::move(result), P, n, false, range_days, full_days, holidays, sums.UseHoliday));
+  return true;
 }
 
 }  // namespace zel::aggregation

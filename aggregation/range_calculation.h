@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,9 @@
 #include "engine/dm_calculate.h"
 
 namespace zel::aggregation {
+
+// What a range calculation sums: a month of the year database or a calculation period.
+enum class RangeKind { kMonth, kPeriod };
 
 class TRangeCalculation {
  public:
@@ -41,6 +45,8 @@ class TRangeCalculation {
   // periods 2..11, and database and conversion errors. The period's rows are written in
   // one transaction (or held, see HoldWrites).
   void CalculatePeriod(const std::string& APerson, int APeriod);
+  // CalculateMonth or CalculatePeriod by the kind of range.
+  void Calculate(RangeKind kind, const std::string& APerson, int number);
 
   // The months a run calculates (first..last of CurrentYear): the day rows, leave and
   // mission details of a person are then read once for all of them and taken month by
@@ -112,6 +118,64 @@ class TRangeCalculation {
     bool Takes(const db::Dataset& q) const;
     bool Employed(const std::string& mmdd) const;
   };
+
+  // The education leave of a range: its sum, the sum of its daily leaves and their number.
+  struct Education {
+    int sum = 0, daily_sum = 0, count_days = 0;
+  };
+
+  // A month or period of a person as the calculation takes it, made by ResolveMonth or
+  // ResolvePeriod: the days it sums, how many rows a complete one has, and where a period's
+  // rows are read. Not copied: the filter points at the employment.
+  struct Range {
+    RangeKind kind = RangeKind::kMonth;
+    std::string person;
+    int number = 0;
+    TEmployment employment;
+    DayFilter filter;  // the days taken from the rows read
+    std::vector<std::string> employed_days;
+    int days = 0;            // the day rows a complete month or period has
+    int range_days = 0;      // the days employed
+    int full_days = 0;       // the days of the whole month or period (the work bound's scale)
+    int rule_full_days = 0;  // the days the monthly rules scale the entitlements by
+    Source src;              // a period's databases and dates
+    std::unique_ptr<db::Dataset> day_rows, leave_rows, mission_rows;  // a period's rows
+    Range() = default;
+    Range(const Range&) = delete;
+    Range& operator=(const Range&) = delete;
+    bool month() const { return kind == RangeKind::kMonth; }
+  };
+  // The month's employed days and its work group; false when the person was employed on none
+  // of its days (nothing to calculate).
+  bool ResolveMonth(const std::string& P, int M, Range& range);
+  // The period's employed days, databases and work group; false (its CSSLog row written)
+  // when the period cannot be calculated.
+  bool ResolvePeriod(const std::string& P, int n, Range& range);
+  // The employment's first and last day against the period's (YYYY/MM/DD); false (its
+  // CSSLog row written) when the person was not employed in the period.
+  bool PeriodEmployed(const Range& r, const std::string& period_start,
+                      const std::string& period_end, std::string& c_start, std::string& c_end);
+  // The databases of the cut period; false (its CSSLog row written) when a year it needs
+  // is not among SYSTEM.Years.
+  bool PeriodSource(const Range& r, const std::string& c_start, const std::string& c_end,
+                    Source& src);
+  // Sums a resolved month or period and stores its result.
+  void CalculateRange(Range& r);
+  // The range's day rows, leave and mission details (a period's read at first use).
+  db::Dataset& DayRows(Range& r);
+  db::Dataset& LeaveRows(Range& r);
+  db::Dataset& MissionRows(Range& r);
+  // Whether every employed day has its row; else the month's or period's CSSLog rows.
+  bool AllDaysCalculated(Range& r, db::Dataset& rows);
+  // A CSSLog row of a month or period: the month's head or the period's prefix, then text.
+  void Say(const Range& r, const std::string& text);
+  // The rules of a non-hourly group: lates, duty, the range rules, education leave and the
+  // extra-work permission.
+  void ApplyGroupRules(Range& r, const TDaySums& sums, TRangeFacts& facts,
+                       const Education& education);
+  // The education leave of a range: a month's from its leave rows, a period's read in every
+  // year database it covers.
+  Education RangeEducation(const Range& r, const Education& from_rows);
   // The employed days ("MM/DD") of from..to in the given years, in calendar order.
   static std::vector<std::string> EmployedDays(const DayFilter& filter, const std::string& from,
                                                const std::string& to, int from_year, int to_year);
@@ -137,9 +201,6 @@ class TRangeCalculation {
   int SumDays(db::Dataset& rows, const DayFilter& filter, TDaySums& sums);
   // Leave totals per type; also the education leave among the rows: its sum, the sum of
   // its daily leaves and their number.
-  struct Education {
-    int sum = 0, daily_sum = 0, count_days = 0;
-  };
   std::vector<Totals> SumLeaveDetails(db::Dataset& rows, const DayFilter& filter,
                                       Education& education);
   std::vector<Totals> SumMissionDetails(db::Dataset& rows, const DayFilter& filter);
@@ -147,13 +208,19 @@ class TRangeCalculation {
   void MonthDuty(const std::string& person, int month, const DayFilter& days, TRangeFacts& facts);
   void PeriodDuty(const std::string& person, const Source& src, const DayFilter& days,
                   TRangeFacts& facts);
+  // The duty of a month's shift days (its shift group's and the person's own shifts).
+  void MonthShiftDuty(const std::string& person, int month, const DayFilter& days,
+                      TRangeFacts& facts);
+  // The work group's calendar items among the rows of an open query that the filter takes:
+  // the duty of working items, the holidays by kind.
+  static void CountCalendarItems(db::Dataset& items, const DayFilter& days, TRangeFacts& facts);
   // The filter of the employed days of from..to (years from_year..to_year).
   static DayFilter EmployedFilter(const TEmployment& employment, const std::string& from,
                                   const std::string& to, int from_year, int to_year);
-  // The leave balance a month (month=true) or period carries in: the initial balance at
+  // The leave balance a month or period carries in: the initial balance at
   // SYSTEM.StartMorLeft, after it the previous one's MorkhasiLeft (and its holidays used
   // into use_holiday); 0 before it.
-  int32_t CarriedBalance(const std::string& P, int number, bool month, int32_t& use_holiday);
+  int32_t CarriedBalance(const std::string& P, int number, RangeKind kind, int32_t& use_holiday);
   // The CSSLog rows of a month or period whose days were not all calculated: `say` writes
   // `none` when no day was, else `some`, then the employed days without a row are listed.
   void ReportMissingDays(const std::string& P, db::Dataset& rows, const DayFilter& filter,
@@ -164,12 +231,12 @@ class TRangeCalculation {
   void ReadSpecials(const std::string& person, int mah, TRangeFacts& facts);
   // Education leave of a part (one database and its bounds): sum, daily sum and count.
   void AddEducation(const std::string& person, const std::string& database, const std::string& from,
-                    const std::string& to, int& sum, int& daily_sum, int& count_days);
+                    const std::string& to, Education& education);
   // What a month or period writes, all computed before anything is written.
   struct Result {
     std::string person;
     int number = 0;
-    bool month = true;
+    RangeKind kind = RangeKind::kMonth;
     TRangeWorkRec R;
     TWorkGroupRules group;
     std::string section;
@@ -177,8 +244,7 @@ class TRangeCalculation {
     std::vector<Totals> leave, missions;
   };
   // The result with the accumulator, work group and section of what was just calculated.
-  Result Completed(Result result, const std::string& P, int number, bool month, int range_days,
-                   int full_days, int holidays, int use_holiday) const;
+  Result Completed(Result result, const Range& r, int holidays, int use_holiday) const;
   // The month's or period's permitted extra work (MahExPrm) applied to the accumulator.
   void ApplyPermission(const std::string& person, int number);
   // Writes a result in one transaction on the year connection (its rows land together or
@@ -188,12 +254,22 @@ class TRangeCalculation {
   // number is not among the held run's.
   bool HeldBalance(int number, int32_t& left, int32_t& use_holiday) const;
   void Write(const Result& r);
-  // Writes the result row of a month (month=true) or period.
-  void WriteResult(db::Dataset& q, const Result& r);
-  void WriteHourlyResult(db::Dataset& q, const Result& r);
-  void WriteDetails(db::Dataset& q, const std::string& person, int number, const char* code_col,
-                    const std::vector<Totals>& totals);
+  // Writes the result row of a month or period: the columns of its kind of work group.
+  void WriteResult(db::Dataset& q, const char* number_col, const Result& r);
+  void WriteDetails(db::Dataset& q, const char* number_col, const std::string& person, int number,
+                    const char* code_col, const std::vector<Totals>& totals);
   void LogPeriodMessage(const std::string& person, int period, const std::string& message);
+
+  // The queries of a kind of range's stored rows: its result row, leave and mission totals
+  // and initial leave balance, keyed by the person and `number_column`.
+  struct StoredQueries {
+    db::Dataset& work;
+    db::Dataset& leave;
+    db::Dataset& missions;
+    db::Dataset& initial_balance;
+    const char* number_column;
+  };
+  StoredQueries Stored(RangeKind kind);
 
   engine::TdmCalculate& dm_;
   int year_ = 0;
@@ -208,6 +284,8 @@ class TRangeCalculation {
     std::string begin, end, status;
   };
   std::map<int, ShiftRow> shifts_;
+  // The work shift of a code (WorkShifts), read once.
+  const ShiftRow& Shift(int code);
   std::string section_;        // the rule's trimmed Section
   std::string rule_database_;  // the database AdoQCPrjRule's text reads
   int first_month_ = 0, last_month_ = 0;

@@ -43,21 +43,11 @@ int32_t Scale(int32_t value, int32_t part, int32_t whole) {
   return RoundDiv(static_cast<int64_t>(part) * value, whole);
 }
 
-void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType& leave_type,
-                   TDaySums& s, TRangeWorkRec& R) {
-  R.rwrCalWork += d.CalWork;
-  R.rwrNightWork += d.NightWork;
-  R.rwrServicePrice += d.ServicePrice;
-  R.rwrMealPrice += d.MealPrice;
-  R.rwrWorkTotal += d.WorkTotal;
-  R.rwrExtraWorkTotal += d.ExtraWorkTotal;
-  R.rwrNonWorkTotal += d.NonWorkTotal;
-  R.rwrLeaveOfAbsPayed += d.LeaveOfAbsPay;
-  R.rwrLeaveOfAbsNotPayed += d.LeaveOfAbsNoPay;
-  R.rwrMission += d.Mission;
-  R.rwrWork += d.WWork;
-  R.rwrServiceLate += d.ServiceLate;
+namespace {
 
+// The day's early and late permissions: counted and summed, or taken as leave when the
+// group says so.
+void AddPermissions(const TDayRow& d, const TWorkGroupRules& g, TRangeWorkRec& R) {
   if (g.Def_Early_Out_FromVacation == "1") {
     R.rwrOrdinaryMorkhasi += d.EarlyPermFirst + d.EarlyPermLast;
   } else {
@@ -70,10 +60,10 @@ void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType&
     R.rwrLatePermCount += (d.LatePermFirst != 0) + (d.LatePermLast != 0);
     R.rwrLatePermAmount += d.LatePermFirst + d.LatePermLast;
   }
+}
 
-  if (d.WorkTotal != 0 || (g.Is(engine::TGroupType::kHourly) && d.Mission != 0))
-    R.rwrDaysWorked += 1;
-
+// A paid day counts in the band of its pay percentage.
+void CountPayBand(const TDayRow& d, const TLeaveType& leave_type, TRangeWorkRec& R) {
   const bool waged_or_none = d.DailyMorkhasi == 0 || !leave_type.found || leave_type.IsWaged;
   if (!d.DailyAbsence && waged_or_none) {
     switch (d.PPercent) {
@@ -93,27 +83,12 @@ void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType&
         break;
     }
   }
+}
 
-  R.rwrEWNormPerm += d.EW_NormPerm;
-  R.rwrEWNormNotPerm += d.EW_NormNotPerm;
-  R.rwrEWHoliPerm += d.EW_HoliPerm;
-  R.rwrEWHoliNotPerm += d.EW_HoliNotPerm;
-  R.rwrEWInMission += d.EW_InMission;
-  R.rwrEWHoliInMission += d.EW_HoliInMission;
-  R.rwrEWNormInMission += d.EW_NormInMission;
-  R.rwrEWSpecial += d.EW_Special;
-  R.rwrEWBreakNotPerm += d.EW_BreakNotPerm;
-  R.rwrEWBreakPerm += d.EW_BreakPerm;
-  R.rwrNWEarly += d.NW_Early_First + d.NW_Early_Last;
-  R.rwrNWEarlyCnt += (d.NW_Early_First != 0) + (d.NW_Early_Last != 0);
-  R.rwrNWLeaveNotPerm += d.NW_LeaveNotPerm;
-  R.rwrNWLeaveNotPermCnt += d.NW_LeaveNotPerm != 0;
-  R.rwrNWAbsent += d.NW_Absent;
-  R.rwrNWAbsentCnt += d.NW_Absent != 0;
-  R.rwrNWSpecial += d.NW_Special;
-  R.rwrWorkPresenceInDMor += d.PresenceInDMor;
-  R.rwrWorkPresenceInDMam += d.PresenceInDMam;
-
+// The day's ordinary leave (a holiday inside a daily leave forgiven up to the group's number)
+// and its holidays: suspended, in leave, or reduced and counted.
+void AddLeaveAndHolidays(const TDayRow& d, const TWorkGroupRules& g, TDaySums& s,
+                         TRangeWorkRec& R) {
   if (d.OrdMor > 0 && d.DailyMorkhasi > 0 && d.Holiday == 1) {
     // A holiday inside a daily leave: the group forgives a number of them.
     if (s.UseHoliday < g.Tats_In_Morkhasi) {
@@ -136,6 +111,53 @@ void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType&
     s.SumReduce += d.ReduceHoliday;
     s.SumCounted += d.HolidaysCounted;
   }
+}
+
+}  // namespace
+
+void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType& leave_type,
+                   TDaySums& s, TRangeWorkRec& R) {
+  R.rwrCalWork += d.CalWork;
+  R.rwrNightWork += d.NightWork;
+  R.rwrServicePrice += d.ServicePrice;
+  R.rwrMealPrice += d.MealPrice;
+  R.rwrWorkTotal += d.WorkTotal;
+  R.rwrExtraWorkTotal += d.ExtraWorkTotal;
+  R.rwrNonWorkTotal += d.NonWorkTotal;
+  R.rwrLeaveOfAbsPayed += d.LeaveOfAbsPay;
+  R.rwrLeaveOfAbsNotPayed += d.LeaveOfAbsNoPay;
+  R.rwrMission += d.Mission;
+  R.rwrWork += d.WWork;
+  R.rwrServiceLate += d.ServiceLate;
+
+  AddPermissions(d, g, R);
+
+  if (d.WorkTotal != 0 || (g.Is(engine::TGroupType::kHourly) && d.Mission != 0))
+    R.rwrDaysWorked += 1;
+
+  CountPayBand(d, leave_type, R);
+
+  R.rwrEWNormPerm += d.EW_NormPerm;
+  R.rwrEWNormNotPerm += d.EW_NormNotPerm;
+  R.rwrEWHoliPerm += d.EW_HoliPerm;
+  R.rwrEWHoliNotPerm += d.EW_HoliNotPerm;
+  R.rwrEWInMission += d.EW_InMission;
+  R.rwrEWHoliInMission += d.EW_HoliInMission;
+  R.rwrEWNormInMission += d.EW_NormInMission;
+  R.rwrEWSpecial += d.EW_Special;
+  R.rwrEWBreakNotPerm += d.EW_BreakNotPerm;
+  R.rwrEWBreakPerm += d.EW_BreakPerm;
+  R.rwrNWEarly += d.NW_Early_First + d.NW_Early_Last;
+  R.rwrNWEarlyCnt += (d.NW_Early_First != 0) + (d.NW_Early_Last != 0);
+  R.rwrNWLeaveNotPerm += d.NW_LeaveNotPerm;
+  R.rwrNWLeaveNotPermCnt += d.NW_LeaveNotPerm != 0;
+  R.rwrNWAbsent += d.NW_Absent;
+  R.rwrNWAbsentCnt += d.NW_Absent != 0;
+  R.rwrNWSpecial += d.NW_Special;
+  R.rwrWorkPresenceInDMor += d.PresenceInDMor;
+  R.rwrWorkPresenceInDMam += d.PresenceInDMam;
+
+  AddLeaveAndHolidays(d, g, s, R);
 
   if (d.DailyAbsence || d.Suspended > 0) s.Unpaid += 1;
   if (d.DailyMorkhasi != 0 && leave_type.found && !leave_type.IsWaged) s.Unpaid += 1;
@@ -230,6 +252,27 @@ void ApplyCompensation(const TWorkGroupRules& g, TRangeWorkRec& R) {
   }
 }
 
+namespace {
+
+// The leave balance carried in, held between the group's transfer bounds, with the range's
+// special leave added (extra) and taken (deducted).
+int32_t CarriedIn(const TWorkGroupRules& g, const TRangeFacts& f, TRangeWorkRec& R) {
+  int32_t D = f.Carried;
+  if (D < g.MMinTrans) D = g.MMinTrans;
+  if (D > g.MMaxTrans) D = g.MMaxTrans;
+  if (f.HasSpecMor0) {
+    R.rwrExtraMorSpecial += f.SpecMor0;
+    D += f.SpecMor0;
+  }
+  if (f.HasSpecMor1) {
+    R.rwrKasrMorSpecial += f.SpecMor1;
+    D -= f.SpecMor1;
+  }
+  return D;
+}
+
+}  // namespace
+
 void ApplyRangeRules(const TWorkGroupRules& g, const TDaySums& s, const TRangeFacts& f,
                      TRangeWorkRec& R) {
   // Holiday split.
@@ -259,17 +302,7 @@ void ApplyRangeRules(const TWorkGroupRules& g, const TDaySums& s, const TRangeFa
   if (R.rwrMorkhasiRation < 0) R.rwrMorkhasiRation = 0;
 
   // Carried balance.
-  int32_t D = f.Carried;
-  if (D < g.MMinTrans) D = g.MMinTrans;
-  if (D > g.MMaxTrans) D = g.MMaxTrans;
-  if (f.HasSpecMor0) {
-    R.rwrExtraMorSpecial += f.SpecMor0;
-    D += f.SpecMor0;
-  }
-  if (f.HasSpecMor1) {
-    R.rwrKasrMorSpecial += f.SpecMor1;
-    D -= f.SpecMor1;
-  }
+  const int32_t D = CarriedIn(g, f, R);
 
   // Hourly leave import.
   R.rwrOrdinaryMorkhasi -= std::min(s.HourlyOrdinary, g.Imp_HurOrdMor);
@@ -393,17 +426,7 @@ void ApplyHourlyRules(const TWorkGroupRules& g, const TRangeFacts& f, int32_t T,
     R.rwrNonWorkTotal = min - R.rwrWorkTotal;
   }
   if (g.MandeMorForSaati != 1) return;
-  int32_t D = f.Carried;
-  if (D < g.MMinTrans) D = g.MMinTrans;
-  if (D > g.MMaxTrans) D = g.MMaxTrans;
-  if (f.HasSpecMor0) {
-    R.rwrExtraMorSpecial += f.SpecMor0;
-    D += f.SpecMor0;
-  }
-  if (f.HasSpecMor1) {
-    R.rwrKasrMorSpecial += f.SpecMor1;
-    D -= f.SpecMor1;
-  }
+  const int32_t D = CarriedIn(g, f, R);
   R.rwrMorkhasiRation = g.MAH_ABS_OK;
   R.rwrMorkhasiLeft = R.rwrMorkhasiRation + D - R.rwrOrdinaryMorkhasi;
   if (R.rwrWorkTotal < min) {

@@ -1,7 +1,5 @@
 #include "management/calculate_threads.h"
 
-#include "aggregation/range_calculation.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
@@ -89,6 +87,7 @@ std::vector<std::string> DeleteRangeLines(const std::string& X, const std::strin
 struct RangeRun {
   engine::TdmCalculate& module;
   aggregation::TRangeCalculation& calculation;
+  aggregation::RangeKind kind;
   const std::vector<Employment>& records;
   std::string X, P;  // year database, quoted person number
   const char* column;
@@ -97,8 +96,7 @@ struct RangeRun {
   std::function<bool()> abandoned;
 };
 
-void CalculateAndReplace(const RangeRun& run, const std::string& person, int from, int to,
-                         const std::function<void(const std::string&, int)>& calculate) {
+void CalculateAndReplace(const RangeRun& run, const std::string& person, int from, int to) {
   engine::TAttendanceCalcManager& manager = run.module.AttendanceCalcManager();
   manager.SetPersonID(person);
   if (!run.records.empty()) {
@@ -112,7 +110,7 @@ void CalculateAndReplace(const RangeRun& run, const std::string& person, int fro
     do {
       if (run.abandoned()) return;
       try {
-        calculate(manager.PersonID(), n);
+        run.calculation.Calculate(run.kind, manager.PersonID(), n);
       } catch (const std::exception&) {
         failure = std::current_exception();
         break;
@@ -531,127 +529,106 @@ void TZELDailyCalculate::DeleteDayResults(const std::string& day) {
 // ---------------------------------------------------------------------------------------------
 // Monthly and periodic
 
-// ---------------------------------------------------------------------------------------------
-// Monthly
+const RangeWorkerKind kMonthlyWorker{
+    aggregation::RangeKind::kMonth,
+    "MonthlyThread",
+    "MonthlyCalculate",
+    true,
+    true,
+    {"Select P.Perno, FirstName, LastName, BeginDate, EndDate from Person P left outer join "
+     "JobInfo J ",
+     " on P.Perno = J.Perno "},
+    "MMonth",
+    " ",
+    {"MahMorDt ", "MahMamDt ", "MahWork "},
+    "Error in MonthlyCalculate -- >CalcMonthly : ",
+    "Error In Thread Monthly"};
 
-TZELMonthlyCalculate::TZELMonthlyCalculate(std::string person, int position,
-                                           const CalculatorSettings& settings,
+const RangeWorkerKind kPeriodicWorker{
+    aggregation::RangeKind::kPeriod,
+    "PeriodicThread",
+    "PeriodicCalculate",
+    false,
+    false,
+    {"Select P.Perno, FirstName, LastName, BeginDate, EndDate from Person P left outer join  "
+     "JobInfo J ",
+     "on p.Perno = J.Perno"},
+    "Period",
+    "",
+    {"PrdMorDt", "PrdMamDt", "PrdWork"},
+    nullptr,
+    nullptr};
+
+RangeCalculateThread::RangeCalculateThread(const RangeWorkerKind& kind, std::string person,
+                                           int position, const CalculatorSettings& settings,
                                            std::shared_ptr<ModulePool> pool)
-    : TZELCalculateThread(person, position, settings, "MonthlyThread" + std::to_string(position),
-                          std::move(pool)),
-      calcFromMonth(settings.from_date),
-      calcToMonth(settings.to_date),
-      SelectedPerno(person) {
-  MaxThreadWait = (NumberOr1(calcToMonth) - NumberOr1(calcFromMonth)) * 60;
-  CalculateDataModule = CreateModule(false);
+    : TZELCalculateThread(std::move(person), position, settings,
+                          kind.log_name + std::to_string(position), std::move(pool)),
+      kind_(kind),
+      calcFrom(settings.from_date),
+      calcTo(settings.to_date) {
+  if (kind_.waits_by_range) MaxThreadWait = (NumberOr1(calcTo) - NumberOr1(calcFrom)) * 60;
+  if (kind_.connects_at_creation) CalculateDataModule = CreateModule(false);
 }
 
-void TZELMonthlyCalculate::Execute() {
-  Log("MonthlyCalculate Execute Thread Perno = " + Trim(CurPerno_), true);
+void RangeCalculateThread::Execute() {
+  const std::string name = kind_.name;
+  if (!CalculateDataModule) {
+    try {
+      CalculateDataModule = CreateModule(false);
+    } catch (const std::exception& e) {
+      // Without its module the worker cannot calculate anything; say why.
+      Log("Error On " + name + " Execute Thread = " + e.what(), false);
+      NoteFailure(e.what(), true);
+      Log("Finish Execute " + name + " Thread ...", true);
+      return;
+    }
+  }
+  Log(name + " Execute Thread Perno = " + Trim(CurPerno_), true);
   try {
-    CalculatePersonMonths();
+    CalculatePersonRange();
   } catch (const std::exception& e) {
-    Log(std::string("Error On MonthlyCalculate Execute Thread = ") + e.what(), false);
+    Log("Error On " + name + " Execute Thread = " + e.what(), false);
     NoteFailure(e.what(), true);
   }
   ReturnModule(CalculateDataModule);
-  Log("Finish Execute MonthlyCalculate Thread ...", true);
+  Log("Finish Execute " + name + " Thread ...", true);
 }
 
-void TZELMonthlyCalculate::CalculatePersonMonths() {
+void RangeCalculateThread::CalculatePersonRange() {
   try {
     engine::TdmCalculate& module = *CalculateDataModule;
     if (!module.AnyPerson()) return;
     module.taSemaphore().Close();
-    const std::vector<Employment> records = ReadEmployments(
-        module.ADOConnectionDbBase(),
-        {"Select P.Perno, FirstName, LastName, BeginDate, EndDate from Person P left outer join "
-         "JobInfo J ",
-         " on P.Perno = J.Perno ", " where P.Perno = " + Quoted(CurPerno_) + " "},
-        0);
-    const int from = NumberOr1(calcFromMonth);
-    const int to = NumberOr1(calcToMonth);
+    std::vector<std::string> person_lines = kind_.person_lines;
+    person_lines.push_back(" where P.Perno = " + Quoted(CurPerno_) + " ");
+    const std::vector<Employment> records =
+        ReadEmployments(module.ADOConnectionDbBase(), std::move(person_lines), 0);
+    const int from = NumberOr1(calcFrom);
+    const int to = NumberOr1(calcTo);
     module.QSystem().Open();
     aggregation::TRangeCalculation calculation(module);
-    calculation.SetMonthRange(from, to);
+    if (kind_.range == aggregation::RangeKind::kMonth) calculation.SetMonthRange(from, to);
     const RangeRun run{module,
                        calculation,
+                       kind_.range,
                        records,
                        DataBaseName + "_" + CurrentYear2,
                        Quoted(CurPerno_),
-                       "MMonth",
-                       " ",
-                       {"MahMorDt ", "MahMamDt ", "MahWork "},
+                       kind_.number_column,
+                       kind_.line_end,
+                       kind_.tables,
                        [this] { return Abandoned(); }};
-    CalculateAndReplace(run, CurPerno_, from, to, [&](const std::string& person, int n) {
-      calculation.CalculateMonth(person, n);
-    });
+    CalculateAndReplace(run, CurPerno_, from, to);
   } catch (const std::exception& e) {
+    // Without a failure line the failure ends the thread body, which reports it.
+    if (!kind_.failure_line) throw;
     if (!Abandoned()) {
-      MyZelUtils.LogText(std::string("Error in MonthlyCalculate -- >CalcMonthly : ") + e.what(),
-                         "Error In Thread Monthly", true, false);
+      MyZelUtils.LogText(std::string(kind_.failure_line) + e.what(), kind_.failure_log, true,
+                         false);
     }
     NoteFailure(e.what(), true);
   }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Periodic
-
-TZELPeriodicCalculate::TZELPeriodicCalculate(std::string person, int position,
-                                             const CalculatorSettings& settings,
-                                             std::shared_ptr<ModulePool> pool)
-    : TZELCalculateThread(person, position, settings, "PeriodicThread" + std::to_string(position),
-                          std::move(pool)),
-      calcFromPeriod(settings.from_date),
-      calcToPeriod(settings.to_date) {}
-
-void TZELPeriodicCalculate::Execute() {
-  try {
-    CalculateDataModule = CreateModule(false);
-  } catch (const std::exception& e) {
-    Log(std::string("Error On PeriodicCalculate Execute Thread = ") + e.what(), false);
-    NoteFailure(e.what(), true);
-    Log("Finish Execute PeriodicCalculate Thread ...", true);
-    return;
-  }
-  Log("PeriodicCalculate Execute Thread Perno = " + Trim(CurPerno_), true);
-  try {
-    CalculatePersonPeriods();
-  } catch (const std::exception& e) {
-    Log(std::string("Error On PeriodicCalculate Execute Thread = ") + e.what(), false);
-    NoteFailure(e.what(), true);
-  }
-  ReturnModule(CalculateDataModule);
-  Log("Finish Execute PeriodicCalculate Thread ...", true);
-}
-
-void TZELPeriodicCalculate::CalculatePersonPeriods() {
-  engine::TdmCalculate& module = *CalculateDataModule;
-  if (!module.AnyPerson()) return;
-  module.taSemaphore().Close();
-  const std::vector<Employment> records = ReadEmployments(
-      module.ADOConnectionDbBase(),
-      {"Select P.Perno, FirstName, LastName, BeginDate, EndDate from Person P left outer join  "
-       "JobInfo J ",
-       "on p.Perno = J.Perno", " where P.Perno = " + Quoted(CurPerno_) + " "},
-      0);
-  const int from = NumberOr1(calcFromPeriod);
-  const int to = NumberOr1(calcToPeriod);
-  module.QSystem().Open();
-  aggregation::TRangeCalculation calculation(module);
-  const RangeRun run{module,
-                     calculation,
-                     records,
-                     DataBaseName + "_" + CurrentYear2,
-                     Quoted(CurPerno_),
-                     "Period",
-                     "",
-                     {"PrdMorDt", "PrdMamDt", "PrdWork"},
-                     [this] { return Abandoned(); }};
-  CalculateAndReplace(run, CurPerno_, from, to, [&](const std::string& person, int n) {
-    calculation.CalculatePeriod(person, n);
-  });
 }
 
 }  // namespace zel::management

@@ -1,7 +1,7 @@
 // The calculation workers: one thread per person of a run. The daily worker walks the
 // person's days inside the employment dates and runs the attendance calculation for each;
-// the monthly and periodic workers cover months and periods. Each owns its calculation
-// data module and connections.
+// the range worker covers months or periods (the monthly and periodic workers are its two
+// kinds). Each owns its calculation data module and connections.
 // The calculator management creates, starts, watches and releases workers from its own
 // thread; a worker's body runs on the worker's thread only.
 #pragma once
@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "aggregation/range_calculation.h"
 #include "dates/zel_calc_utils.h"
 #include "engine/dm_calculate.h"
 #include "management/calculator_management.h"
@@ -178,36 +179,60 @@ class TZELDailyCalculate : public TZELCalculateThread {
   std::unique_ptr<engine::TdmCalculate> CalculateDataModule;
 };
 
-class TZELMonthlyCalculate : public TZELCalculateThread {
+// What tells the monthly worker from the periodic one: the names it logs under, the texts
+// it sends, when it connects and where its failures are reported.
+struct RangeWorkerKind {
+  aggregation::RangeKind range;
+  const char* log_name;                   // the log file's base name, before the list position
+  const char* name;                       // in the worker's log lines: "MonthlyCalculate"
+  bool connects_at_creation;              // else at the start of the thread body
+  bool waits_by_range;                    // MaxThreadWait is (to - from) x 60
+  std::vector<std::string> person_lines;  // the person's employment rows, before the person
+  const char* number_column;              // of the result tables, deleted over the range
+  const char* line_end;                   // after each condition of the deletes
+  std::vector<const char*> tables;        // the result tables, in the order they are deleted
+  // The line and log file of a failure of the calculation itself; null: the failure ends
+  // the thread body and is reported there.
+  const char* failure_line;
+  const char* failure_log;
+};
+extern const RangeWorkerKind kMonthlyWorker;
+extern const RangeWorkerKind kPeriodicWorker;
+
+// The worker of a person's months or periods from..to: the old rows of the range are
+// replaced by the ones calculated, in one transaction (see CalculateAndReplace).
+class RangeCalculateThread : public TZELCalculateThread {
  public:
-  // Takes or creates the data module at once; raises what InitialValues raises.
-  TZELMonthlyCalculate(std::string person, int position, const CalculatorSettings& settings,
-                       std::shared_ptr<ModulePool> pool = {});
+  // A worker that connects at creation raises what InitialValues raises.
+  RangeCalculateThread(const RangeWorkerKind& kind, std::string person, int position,
+                       const CalculatorSettings& settings, std::shared_ptr<ModulePool> pool);
 
  protected:
   void Execute() override;
 
  private:
-  void CalculatePersonMonths();
+  void CalculatePersonRange();
 
-  std::string calcFromMonth, calcToMonth;
-  std::string SelectedPerno;
+  const RangeWorkerKind& kind_;
+  std::string calcFrom, calcTo;  // month or period numbers as text
   std::unique_ptr<engine::TdmCalculate> CalculateDataModule;
 };
 
-class TZELPeriodicCalculate : public TZELCalculateThread {
+class TZELMonthlyCalculate : public RangeCalculateThread {
+ public:
+  // Takes or creates the data module at once; raises what InitialValues raises.
+  TZELMonthlyCalculate(std::string person, int position, const CalculatorSettings& settings,
+                       std::shared_ptr<ModulePool> pool = {})
+      : RangeCalculateThread(kMonthlyWorker, std::move(person), position, settings,
+                             std::move(pool)) {}
+};
+
+class TZELPeriodicCalculate : public RangeCalculateThread {
  public:
   TZELPeriodicCalculate(std::string person, int position, const CalculatorSettings& settings,
-                        std::shared_ptr<ModulePool> pool = {});
-
- protected:
-  void Execute() override;
-
- private:
-  void CalculatePersonPeriods();
-
-  std::string calcFromPeriod, calcToPeriod;
-  std::unique_ptr<engine::TdmCalculate> CalculateDataModule;
+                        std::shared_ptr<ModulePool> pool = {})
+      : RangeCalculateThread(kPeriodicWorker, std::move(person), position, settings,
+                             std::move(pool)) {}
 };
 
 }  // namespace zel::management
