@@ -15,6 +15,7 @@
 #include <string>
 
 #include "db/client.h"
+#include "engine/base_tables.h"
 #include "engine/calc.h"
 #include "engine/daily_kept_rows.h"
 #include "engine/daily_working_days.h"
@@ -31,7 +32,7 @@ class TDailyEngine {
   TDailyEngine& operator=(const TDailyEngine&) = delete;
 
   // Forgets the rows kept for the person calculated so far (the module goes on with another
-  // person); the work groups read stay, as they hold for every person.
+  // person); the base tables read stay, as they hold for every person.
   void ForgetPerson();
 
   // Binds the nine events of the manager to the handlers below; Unbind clears them.
@@ -76,14 +77,6 @@ class TDailyEngine {
     std::string section;
   };
   RuleOfDay RuleOfDate(const TAttendanceCalcManager& Sender, const std::string& date);
-  // The settings of a work group as loaded from its WorkGrp row; nullptr when there is no
-  // such row. Read once per group.
-  struct WorkGroupRow {
-    TExtraData settings;
-    int dont_calc_night_work = 0;
-    int atten_in_break = 0;  // as stored
-  };
-  const WorkGroupRow* WorkGroupOf(int code);
   // The trimmed CALCODE of the work group valid on the date, "" when there is none.
   std::string CalendarCodeOfDate(const TAttendanceCalcManager& Sender, const std::string& date);
   void LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroupRow& group,
@@ -152,13 +145,15 @@ class TDailyEngine {
   TDayState& day_;  // the module's state of the day being calculated
   int year_ = 0;    // CurrentYear
 
-  // ---- prepared queries, base connection ----
-  db::Dataset QCWorkShifts;
-  db::Dataset AdoQCWorkGroup;
-  db::Dataset AdoQCMissionType;
-  db::Dataset AdoQCMorkhasiType;
-  db::Dataset AdoQtaCServiceCode;
-  db::Dataset AdoQCJobInfo;
+  // The queries and the name of each one's text (see engine/statements.h).
+  struct PreparedQuery {
+    db::Dataset TDailyEngine::*query;
+    const char* statement;
+  };
+  static const PreparedQuery kPreparedQueries[];
+
+  // ---- base tables and prepared queries, base connection ----
+  BaseTables base_;  // work groups, types, shifts, employment, services
   db::Dataset QMeals;
   db::Dataset QHalfWays;
   // ---- prepared queries, year connection ----
@@ -199,8 +194,7 @@ class TDailyEngine {
     bool found = false;
     TDayShapeItem item;
   };
-  std::map<int, std::optional<WorkGroupRow>> groups_;  // by work-group code
-  std::map<std::string, CachedItem> items_;            // by calendar or shift "|" date
+  std::map<std::string, CachedItem> items_;  // by calendar or shift "|" date
   // The meals written for the day whose writes are open (DayWritesSerial meals_serial_):
   // its old MealTime rows were deleted when they opened, so these are all it has.
   int meals_serial_ = -1;

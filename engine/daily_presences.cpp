@@ -177,19 +177,19 @@ std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptR
                                          TSourceType source) {
   const TExtraData& x = day_.ExtraData;
   const std::string type = rows.Text(r, rows.Column("Type"));
-  db::Dataset& types = source == TSourceType::kLeave ? AdoQCMorkhasiType : AdoQCMissionType;
-  types.SetParam("Code", StrToIntDef0(type));
-  types.Open();
-  auto number = [&types](const char* name) {
-    return std::to_string(types.FieldByName(name).AsInteger());
-  };
+  const int code = StrToIntDef0(type);
+  auto number = [](int32_t value) { return std::to_string(value); };
   std::string text = prefix + "," + rows.Text(r, rows.Column("PageNo")) + "," + type + "," +
                      DataTextField(rows.Value(r, rows.Column("Descript")).AsString()) + "," +
-                     (x.IsHoliday != 0 ? std::to_string(x.DayLength) : std::string("0")) + "," +
-                     number("HolidaysCounted") + "," + number("Dec_Meal");
+                     (x.IsHoliday != 0 ? std::to_string(x.DayLength) : std::string("0")) + ",";
   if (source == TSourceType::kLeave) {
-    text += "," + number("IsOrdinary") + "," + number("IsWaged") + "," + number("ReduceMorkhasi") +
-            "," + number("ReduceHoliday");
+    const LeaveTypeRow& t = base_.LeaveType(code);
+    text += number(t.HolidaysCounted) + "," + number(t.Dec_Meal) + "," + number(t.IsOrdinary) +
+            "," + number(t.IsWaged) + "," + number(t.ReduceMorkhasi) + "," +
+            number(t.ReduceHoliday);
+  } else {
+    const MissionTypeRow& t = base_.MissionType(code);
+    text += number(t.HolidaysCounted) + "," + number(t.Dec_Meal);
   }
   return text;
 }

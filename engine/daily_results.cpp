@@ -305,16 +305,8 @@ void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
   } else if (QHalfWays.IsEmpty() && holiday) {
     // No rule on a holiday: the full fare of the person's service.
     int64_t full_fare = 0;
-    AdoQCJobInfo.SetParam("Perno", Sender.PersonID());
-    AdoQCJobInfo.Open();
-    if (!AdoQCJobInfo.IsEmpty()) {
-      AdoQtaCServiceCode.SetParam(
-          "Code", static_cast<int>(AdoQCJobInfo.FieldByName("Service").AsInteger()));
-      AdoQtaCServiceCode.Open();
-      if (!AdoQtaCServiceCode.IsEmpty()) {
-        full_fare = AdoQtaCServiceCode.FieldByName("FullWayPrice").AsInteger();
-      }
-    }
+    const std::vector<JobRow>& jobs = base_.Jobs(Sender.PersonID());
+    if (!jobs.empty()) full_fare = base_.FullWayPrice(jobs.front().Service).value_or(0);
     InsertServTime(0, 0, full_fare);
   }
   if (!holiday && half_way(last_time, 1, code, price)) InsertServTime(code, price, 0);

@@ -80,10 +80,9 @@ void TDailyEngine::AttendanceCalcManagerBeforeValidate(TAttendanceCalcManager& S
 }
 
 int TDailyEngine::HolidaysCountedOf(const TVariant& data, TSourceType source) {
-  db::Dataset& types = source == TSourceType::kLeave ? AdoQCMorkhasiType : AdoQCMissionType;
-  types.SetParam("Code", StrToIntDef0(DataItem(SplitDataItems(data.AsText()), 3)));
-  types.Open();
-  return types.IsEmpty() ? 0 : static_cast<int>(types.FieldByName("HolidaysCounted").AsInteger());
+  const int code = StrToIntDef0(DataItem(SplitDataItems(data.AsText()), 3));
+  return source == TSourceType::kLeave ? base_.LeaveType(code).HolidaysCounted
+                                       : base_.MissionType(code).HolidaysCounted;
 }
 
 bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager& Sender,

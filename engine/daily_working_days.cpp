@@ -13,6 +13,76 @@ namespace zel::engine {
 
 namespace {
 
+// The daily settings of a work group: its WorkGrp row as the day's handlers read it (a blank
+// priority takes its default).
+TExtraData ExtraDataOf(const WorkGroupRow& g) {
+  auto prio = [](const CompensationRow& rule, const char* blank) {
+    const std::string text = rule.PRIO.value_or("");
+    return text.empty() ? std::string(blank) : text;
+  };
+  TExtraData x;
+  const CompensationRow &s = g.Day[0], &t = g.Day[1], &e = g.Day[2];
+  x.WorkGroupS_Day_Rate = s.Rate;
+  x.WorkGroupS_Day_Bound = s.Bound;
+  x.WorkGroupS_Day_Condition = s.Condition;
+  x.WorkGroupSDR_PRIO = prio(s, "3");
+  x.WorkGroupSMR_PRIO = prio(g.Month[0], "4");
+  x.WorkGroupT_Day_Rate = t.Rate;
+  x.WorkGroupT_Day_Bound = t.Bound;
+  x.WorkGroupT_Day_Condition = t.Condition;
+  x.WorkGroupE_Day_Rate = e.Rate;
+  x.WorkGroupE_Day_Bound = e.Bound;
+  x.WorkGroupE_Day_Condition = e.Condition;
+  x.WorkGroupADDPERMIT = g.ADDPERMIT != 0;
+  x.WorkGroupCALCODE = g.CALCODE.value_or("");
+  x.WorkGroupCODE = g.CODE;
+  x.WorkGroupEARLY_OUT = g.EARLY_OUT;
+  x.WorkGroupEDR_PRIO = prio(e, "2");
+  x.WorkGroupEMR_PRIO = prio(g.Month[2], "2");
+  x.WorkGroupFloatCal = g.FLOATCAL != 0;
+  x.WorkGroupOverFloat = g.OverFloat != 0;
+  x.WorkGroupFloatVal = g.FLOATVAL;
+  x.WorkGroupGROUPTYPE = GroupTypeFrom(g.GROUPTYPE);
+  x.WorkGroupKASR_M_DAY = g.KASR_M_DAY;
+  x.WorkGroupKASR_MOR = g.KASR_MOR;
+  x.WorkGroupKASR_TAT = g.KASR_TAT;
+  x.WorkGroupLATE_IN = g.LATE_IN;
+  for (int m = 0; m < 12; ++m) x.WorkGroupM_PARAM[m] = g.M_PARAM[m];
+  x.WorkGroupMAH_ABS_OK = g.MAH_ABS_OK;
+  x.WorkGroupNAME = g.NAME;
+  x.WorkGroupMAX_KARKARD = g.MAX_KARKARD;
+  x.WorkGroupMIN_KARKARD = g.MIN_KARKARD;
+  x.WorkGroupPPERCENT = g.PPERCENT;
+  x.WorkGroupTAKHIR_AMOUNT = g.TAKHIR_AMOUNT;
+  x.WorkGroupTAKHIRCNT = g.TAKHIRCNT;
+  x.WorkGroupTAKHIRSTAT = g.TAKHIRSTAT;
+  x.WorkGroupTAKHIRTOT = g.TAKHIRTOT;
+  x.WorkGroupTATS_IN_MORKHASI = g.TATS_IN_MORKHASI;
+  x.WorkGroupTMR_PRIO = prio(g.Month[1], "1");
+  x.WorkGroupTDR_PRIO = prio(t, "1");
+  x.WorkGroupE_N_MinBefore = g.E_N_MinBefore;
+  x.WorkGroupE_N_MinAfter = g.E_N_MinAfter;
+  x.WorkGroupE_H_Min = g.E_H_Min;
+  x.WorkGroupCALCMeal = g.CalcMeal;
+  x.WorkGroupCALCMealBefore = g.CalcMealEBefore;
+  x.WorkGroupCALCMealAfter = g.CalcMealEAfter;
+  x.WorkGroupCALCMealHoliday = g.CalcMealEHoliday;
+  x.WorkGroupCALCService = g.CalcService;
+  x.WorkGroupMealDuration = g.MealDuration;
+  x.WorkGroupDec_Meal_Absence = g.Dec_Meal_Absence;
+  x.WorkGroupta_Ramezan = g.ta_Ramezan;
+  x.WorkGroupSumAbsent = g.SumAbsent;
+  x.WorkGroupAbsentOption = g.AbsentOption;
+  x.WorkGroupImp_HurOrdMor = g.Imp_HurOrdMor;
+  x.WorkGroupGShCode = g.GShCode;
+  x.WorkGroupMandeMorForSaati = g.MandeMorForSaati;
+  x.WorkGroupPrdMahExtraWorkPermOption = g.PrdMahExtraWorkPermOption;
+  x.WorkGroupDef_Late_In_FromVacation = g.Def_Late_In_FromVacation;
+  x.WorkGroupDef_Early_Out_FromVacation = g.Def_Early_Out_FromVacation;
+  x.WorkGroupHow_ExtraWork_Holi_DayMam = g.How_ExtraWork_Holi_DayMam;
+  return x;
+}
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The two-digit numbers at characters 1-2 and 4-5 of a five-character text.
@@ -209,103 +279,17 @@ std::string TDailyEngine::CalendarCodeOfDate(const TAttendanceCalcManager& Sende
                                              const std::string& date) {
   const RuleOfDay rule = RuleOfDate(Sender, date);
   if (rule.work_group.empty()) return {};
-  const WorkGroupRow* group = WorkGroupOf(StrToIntDef0(rule.work_group));
-  return group ? group->settings.WorkGroupCALCODE : std::string();
-}
-
-const TDailyEngine::WorkGroupRow* TDailyEngine::WorkGroupOf(int code) {
-  if (auto it = groups_.find(code); it != groups_.end()) {
-    return it->second ? &*it->second : nullptr;
-  }
-  AdoQCWorkGroup.SetParam("Code", code);
-  AdoQCWorkGroup.Open();
-  if (AdoQCWorkGroup.IsEmpty()) {
-    groups_.emplace(code, std::nullopt);
-    return nullptr;
-  }
-
-  const db::Dataset& q = AdoQCWorkGroup;
-  auto I = [&q](const char* name) { return static_cast<int>(q.FieldByName(name).AsInteger()); };
-  auto B = [&q](const char* name) { return q.FieldByName(name).AsBoolean(); };
-  auto S = [&q](const char* name) { return TrimText(q.FieldByName(name).AsString()); };
-  auto SD = [&S](const char* name, const char* blank) {
-    std::string text = S(name);
-    return text.empty() ? std::string(blank) : text;
-  };
-  WorkGroupRow row;
-  TExtraData& x = row.settings;
-  x.WorkGroupS_Day_Rate = I("S_Day_Rate");
-  x.WorkGroupS_Day_Bound = I("S_Day_Bound");
-  x.WorkGroupS_Day_Condition = I("S_Day_Condition");
-  x.WorkGroupSDR_PRIO = SD("SDR_PRIO", "3");
-  x.WorkGroupSMR_PRIO = SD("SMR_PRIO", "4");
-  x.WorkGroupT_Day_Rate = I("T_Day_Rate");
-  x.WorkGroupT_Day_Bound = I("T_Day_Bound");
-  x.WorkGroupT_Day_Condition = I("T_Day_Condition");
-  x.WorkGroupE_Day_Rate = I("E_Day_Rate");
-  x.WorkGroupE_Day_Bound = I("E_Day_Bound");
-  x.WorkGroupE_Day_Condition = I("E_Day_Condition");
-  x.WorkGroupADDPERMIT = B("ADDPERMIT");
-  x.WorkGroupCALCODE = S("CALCODE");
-  x.WorkGroupCODE = I("CODE");
-  x.WorkGroupEARLY_OUT = I("EARLY_OUT");
-  x.WorkGroupEDR_PRIO = SD("EDR_PRIO", "2");
-  x.WorkGroupEMR_PRIO = SD("EMR_PRIO", "2");
-  x.WorkGroupFloatCal = B("FloatCal");
-  x.WorkGroupOverFloat = B("OverFloat");
-  x.WorkGroupFloatVal = S("FloatVal");
-  x.WorkGroupGROUPTYPE = GroupTypeFrom(I("GROUPTYPE"));
-  x.WorkGroupKASR_M_DAY = I("KASR_M_DAY");
-  x.WorkGroupKASR_MOR = I("KASR_MOR");
-  x.WorkGroupKASR_TAT = I("KASR_TAT");
-  x.WorkGroupLATE_IN = I("LATE_IN");
-  for (int m = 1; m <= 12; ++m) {
-    x.WorkGroupM_PARAM[m - 1] = I(("M_PARAM" + std::to_string(m)).c_str());
-  }
-  x.WorkGroupMAH_ABS_OK = I("MAH_ABS_OK");
-  x.WorkGroupNAME = S("NAME");
-  x.WorkGroupMAX_KARKARD = I("MAX_KARKARD");
-  x.WorkGroupMIN_KARKARD = I("MIN_KARKARD");
-  x.WorkGroupPPERCENT = I("PPERCENT");
-  x.WorkGroupTAKHIR_AMOUNT = I("TAKHIR_AMOUNT");
-  x.WorkGroupTAKHIRCNT = I("TAKHIRCNT");
-  x.WorkGroupTAKHIRSTAT = I("TAKHIRSTAT");
-  x.WorkGroupTAKHIRTOT = I("TAKHIRTOT");
-  x.WorkGroupTATS_IN_MORKHASI = I("TATS_IN_MORKHASI");
-  x.WorkGroupTMR_PRIO = SD("TMR_PRIO", "1");
-  x.WorkGroupTDR_PRIO = SD("TDR_PRIO", "1");
-  x.WorkGroupE_N_MinBefore = I("E_N_MinBefore");
-  x.WorkGroupE_N_MinAfter = I("E_N_MinAfter");
-  x.WorkGroupE_H_Min = I("E_H_Min");
-  x.WorkGroupCALCMeal = I("CalcMeal");
-  x.WorkGroupCALCMealBefore = I("CalcMealEBefore");
-  x.WorkGroupCALCMealAfter = I("CalcMealEAfter");
-  x.WorkGroupCALCMealHoliday = I("CalcMealEHoliday");
-  x.WorkGroupCALCService = I("CalcService");
-  x.WorkGroupMealDuration = I("MealDuration");
-  x.WorkGroupDec_Meal_Absence = I("Dec_Meal_Absence");
-  x.WorkGroupta_Ramezan = I("ta_Ramezan");
-  x.WorkGroupSumAbsent = I("SumAbsent");
-  x.WorkGroupAbsentOption = I("AbsentOption");
-  x.WorkGroupImp_HurOrdMor = I("Imp_HurOrdMor");
-  x.WorkGroupGShCode = I("GShCode");
-  x.WorkGroupMandeMorForSaati = I("MandeMorForSaati");
-  x.WorkGroupPrdMahExtraWorkPermOption = I("PrdMahExtraWorkPermOption");
-  x.WorkGroupDef_Late_In_FromVacation = I("Def_Late_In_FromVacation");
-  x.WorkGroupDef_Early_Out_FromVacation = I("Def_Early_Out_FromVacation");
-  x.WorkGroupHow_ExtraWork_Holi_DayMam = I("How_ExtraWork_Holi_DayMam");
-  row.dont_calc_night_work = I("Dont_Calc_NightWork");
-  row.atten_in_break = I("Atten_In_Break");
-  return &*groups_.emplace(code, std::move(row)).first->second;
+  const WorkGroupRow* group = base_.WorkGroup(StrToIntDef0(rule.work_group));
+  return group ? group->CALCODE.value_or("") : std::string();
 }
 
 void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroupRow& group,
                                  const std::string& section) {
   TExtraData& x = day_.ExtraData;
-  x = group.settings;
+  x = ExtraDataOf(group);
   x.Section = section;
-  day_.dont_calc_night_work = group.dont_calc_night_work;
-  int atten_in_break = group.atten_in_break;
+  day_.dont_calc_night_work = group.Dont_Calc_NightWork;
+  int atten_in_break = group.Atten_In_Break;
   if (atten_in_break < 1 || atten_in_break > 3) {
     if (atten_in_break != 0) {
       const TDate day = Sender.CalcDate();
@@ -396,21 +380,17 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
       int shift = static_cast<int>(own.Value(0, own.Column(column)).AsInteger());
       if (shift == 0) shift = static_cast<int>(group.Value(0, group.Column(column)).AsInteger());
       if (shift < 1) return false;
-      QCWorkShifts.SetParam("PCode", shift);
-      const TKeptRows& shifts = lookup("W|" + std::to_string(shift), QCWorkShifts);
-
       std::string status;
-      if (shifts.Count() > 0) {
-        auto text = [&shifts](const char* column) { return shifts.Text(0, shifts.Column(column)); };
-        it.EBeginTime = text("EBeginTime");
-        it.EEndTime = text("EEndTime");
-        it.DBeginTime = text("DBeginTime");
-        it.DEndTime = text("DEndTime");
-        it.BBeginTime = text("BBeginTime");
-        it.BEndTime = text("BEndTime");
-        it.EndTime = text("EndTime");
-        it.Holiday = static_cast<int>(shifts.Value(0, shifts.Column("Holiday")).AsInteger());
-        status = shifts.Value(0, shifts.Column("ShiftStatus")).AsString();
+      if (const WorkShiftRow* w = base_.WorkShift(shift)) {
+        it.EBeginTime = w->EBEGINTIME;
+        it.EEndTime = w->EENDTIME;
+        it.DBeginTime = w->DBEGINTIME;
+        it.DEndTime = w->DENDTIME;
+        it.BBeginTime = w->BBEGINTIME;
+        it.BEndTime = w->BENDTIME;
+        it.EndTime = w->ENDTIME;
+        it.Holiday = w->Holiday;
+        status = w->ShiftStatus;
       }
       TDate next = date;
       IncCalcDate(year_, next);
@@ -491,7 +471,7 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
   // 1-2. The work group of the day and its settings.
   const RuleOfDay rule = RuleOfDate(Sender, day_.day_text);
   const WorkGroupRow* group =
-      rule.work_group.empty() ? nullptr : WorkGroupOf(StrToIntDef0(rule.work_group));
+      rule.work_group.empty() ? nullptr : base_.WorkGroup(StrToIntDef0(rule.work_group));
   if (!group) Abort(Sender, TDayError::kNoWorkGroup);
   LoadExtraData(Sender, *group, rule.section);
 

@@ -39,12 +39,14 @@ void ReadFile(const fs::path& path, std::vector<CorpusStatement>& out) {
     lines.push_back(line);
   }
   const std::string file = path.filename().string();
+  std::string entry;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
+    if (line.rfind("@entry ", 0) == 0) entry = util::Trim(line.substr(7));
     const bool statement = line.rfind("@statement", 0) == 0;
     const bool dataset = line.rfind("@dataset", 0) == 0;
     if (!statement && !dataset) continue;
-    CorpusStatement s{file, static_cast<int>(i) + 1, {}};
+    CorpusStatement s{file, static_cast<int>(i) + 1, {}, entry};
     std::vector<std::string> block;
     for (std::size_t j = i + 1; j < lines.size() && !IsDirective(lines[j]); ++j) {
       block.push_back(lines[j]);

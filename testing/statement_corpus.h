@@ -16,7 +16,8 @@ namespace zel::testing {
 struct CorpusStatement {
   std::string file;  // file name and line of its @statement or @dataset directive
   int line = 0;
-  std::string text;  // the lines of its block joined by "\n"
+  std::string text;   // the lines of its block joined by "\n"
+  std::string entry;  // the name of the @entry it belongs to
 };
 
 // The @statement and @dataset texts of every *.corpus file of the folder (a dataset on a

@@ -71,14 +71,16 @@ TEST(LoadCorpusStatements, ReadsStatementAndDatasetBlocksOfEveryCorpusFile) {
     std::string file;
     int line;
     std::string text;
-  } want[] = {{"a.corpus", 2, "Delete From T"},
-              {"b.corpus", 6, "select A\nfrom T"},
-              {"b.corpus", 13, "SELECT * FROM Person"},
-              {"b.corpus", 15, "Select * From T"}};
+    std::string entry;
+  } want[] = {{"a.corpus", 2, "Delete From T", "Two"},
+              {"b.corpus", 6, "select A\nfrom T", "One"},
+              {"b.corpus", 13, "SELECT * FROM Person", "One"},
+              {"b.corpus", 15, "Select * From T", "One"}};
   for (std::size_t i = 0; i < statements.size(); ++i) {
     EXPECT_EQ(statements[i].file, want[i].file);
     EXPECT_EQ(statements[i].line, want[i].line);
     EXPECT_EQ(statements[i].text, want[i].text);
+    EXPECT_EQ(statements[i].entry, want[i].entry);
   }
   EXPECT_THROW(LoadCorpusStatements(dir / "missing"), std::runtime_error);
 }
