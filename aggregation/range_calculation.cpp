@@ -12,6 +12,7 @@
 #include "dates/date_time.h"
 #include "dates/zel_calc_utils.h"
 #include "engine/calc.h"
+#include "engine/statements.h"
 #include "util/parse_int.h"
 #include "util/text.h"
 
@@ -22,23 +23,7 @@ namespace {
 using dates::TZelCalcUtils;
 using db::T2YearRangeState;
 
-struct ParamDecl {
-  const char* name;
-  db::ParamType type;
-  int size;
-};
 constexpr db::ParamType kText = db::ParamType::String;
-constexpr db::ParamType kInt = db::ParamType::Integer;
-
-void Prepare(db::Dataset& query, std::vector<std::string> lines,
-             std::initializer_list<ParamDecl> params) {
-  query.SetSQL(std::move(lines));
-  for (const ParamDecl& p : params) {
-    db::Param& param = query.ParamByName(p.name);
-    param.type = p.type;
-    param.size = p.size;
-  }
-}
 
 std::string Trim(const std::string& text) { return dates::Trim(text); }
 
@@ -130,14 +115,31 @@ std::vector<std::string> CalendarItemsTemplate() {
 
 }  // namespace
 
+const TRangeCalculation::PreparedQuery TRangeCalculation::kPreparedQueries[] = {
+    {&TRangeCalculation::AdoQCMonthPeriodWorkGroup, "MonthInputsOfThePerson/WGMahPrd"},
+    {&TRangeCalculation::AdoQCDailyWork, "MonthHolidaysAndDailyRows"},
+    {&TRangeCalculation::AdoQCDailyMorkhasi, "MonthLeaveDetailsIntoMonthTotals/DayMorDT"},
+    {&TRangeCalculation::AdoQCDailyMamuriat, "MonthMissionDetailsIntoMonthTotals/DayMamDT"},
+    {&TRangeCalculation::AdoQCCalendarItems, "MonthCalendarItems"},
+    {&TRangeCalculation::AdoQCMorkhasiLeftMonth, "MonthInputsOfThePerson/MorLMah"},
+    {&TRangeCalculation::AdoQCMonthlyWork, "MonthResultInsertedThenEdited"},
+    {&TRangeCalculation::AdoQCMonthlyMorkhasiDetail, "MonthLeaveDetailsIntoMonthTotals/MahMorDt"},
+    {&TRangeCalculation::AdoQCMonthlyMamuriatDetail, "MonthMissionDetailsIntoMonthTotals/MahMamDt"},
+    {&TRangeCalculation::AdoQCMonthlySpecMorDef, "MonthInputsOfThePerson/MSMorDef"},
+    {&TRangeCalculation::AdoQCMonthlySpecExtDef, "MonthInputsOfThePerson/MSExtDef"},
+    {&TRangeCalculation::AdoQCMonthlyExtraPerm, "MonthInputsOfThePerson/MahExPrm"},
+    {&TRangeCalculation::AdoQCGShItem, "ShiftRotationOfTheMonth/GShItem"},
+    {&TRangeCalculation::AdoQCPerShifts, "ShiftRotationOfTheMonth/PerShifts"},
+    {&TRangeCalculation::AdoQPeriodWork, "PeriodResultAndDetails/PrdWork"},
+    {&TRangeCalculation::AdoQCPeriodMorkhasiDetail, "PeriodResultAndDetails/PrdMorDt"},
+    {&TRangeCalculation::AdoQCPeriodMamuriatDetail, "PeriodResultAndDetails/PrdMamDt"},
+    {&TRangeCalculation::AdoQCMorkhasiLeftPeriod, "PeriodResultAndDetails/MorLPrd"},
+};
+
 TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
     : dm_(module),
       year_(dates::StrToInt(module.CurrentYear)),
-      AdoQCJobInfo(module.ADOConnectionDbBase()),
-      AdoQCWorkGroup(module.ADOConnectionDbBase()),
-      AdoQCMorkhasiType(module.ADOConnectionDbBase()),
-      AdoQCMissionType(module.ADOConnectionDbBase()),
-      QCWorkShifts(module.ADOConnectionDbBase()),
+      base_(module.ADOConnectionDbBase()),
       AdoQCMonthPeriodWorkGroup(module.ADOConnectionTimeAttendance()),
       AdoQCPrjRule(module.ADOConnectionTimeAttendance()),
       AdoQCDailyWork(module.ADOConnectionTimeAttendance()),
@@ -157,179 +159,78 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
       AdoQCPeriodMorkhasiDetail(module.ADOConnectionTimeAttendance()),
       AdoQCPeriodMamuriatDetail(module.ADOConnectionTimeAttendance()),
       AdoQCMorkhasiLeftPeriod(module.ADOConnectionTimeAttendance()) {
-  Prepare(AdoQCJobInfo, {"Select * from JobInfo ", "Where Perno = :Perno"}, {{"Perno", kText, 10}});
-  Prepare(AdoQCWorkGroup, {"Select * from WorkGrp ", "Where Code = :Code"}, {{"Code", kInt, 0}});
-  Prepare(AdoQCMorkhasiType, {"Select * From Mortype ", "Where Code = :Code "},
-          {{"Code", kInt, 0}});
-  Prepare(AdoQCMissionType, {"Select * From MamType ", "Where Code = :Code "}, {{"Code", kInt, 0}});
-  Prepare(QCWorkShifts, {"Select * ", "From WorkShifts", "Where Code = :PCode"},
-          {{"PCode", kInt, 0}});
-  Prepare(AdoQCMonthPeriodWorkGroup, {"Select * from WGMahPrd ", "Where Perno = :Perno "},
-          {{"Perno", kText, 10}});
-  // The month's days, leave and mission details and calendar items: one text for every
-  // person and month.
-  Prepare(AdoQCDailyWork,
-          {"Select * from DayWork ", "WHERE (PerNo = :PerNo) ", "and (DDate >= :FromDate) ",
-           "and (DDate <= :ToDate) "},
-          {{"PerNo", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
-  Prepare(AdoQCDailyMorkhasi,
-          {"Select * from  DayMorDT ", "where (Perno = :Perno)", "and (DDate >= :FromDate) ",
-           "and (DDate <= :ToDate)"},
-          {{"Perno", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
-  Prepare(AdoQCDailyMamuriat,
-          {"Select * from DayMamDT ", "where (Perno = :Perno)", "and (DDate >= :FromDate) ",
-           "and (DDate <= :ToDate)"},
-          {{"Perno", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
-  // The code is compared as text with the integer column, as the work group stores it.
-  Prepare(AdoQCCalendarItems,
-          {"Select * from CalItem ", "where (CalCode = :CalCode) ",
-           "and (DBeginDate >= :FromDate) ", "and (DBeginDate <= :ToDate) "},
-          {{"CalCode", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
-  Prepare(AdoQCMorkhasiLeftMonth, {"Select * From MorLMah ", "Where Perno = :Perno "},
-          {{"Perno", kText, 10}});
-  Prepare(AdoQCMonthlyWork,
-          {"Select * from MahWork ", "Where Perno = :Perno And MMonth = :MMonth "},
-          {{"Perno", kText, 10}, {"MMonth", kInt, 0}});
-  Prepare(AdoQCMonthlyMorkhasiDetail,
-          {"Select * from MahMorDt ",
-           "Where Perno = :Perno And MMonth = :MMonth And MorkhasiCode = :MorkhasiCode "},
-          {{"Perno", kText, 10}, {"MMonth", kInt, 0}, {"MorkhasiCode", kInt, 0}});
-  Prepare(AdoQCMonthlyMamuriatDetail,
-          {"Select * from MahMamDt  ",
-           "Where Perno = :Perno And MMonth = :MMonth And MamuriatCode = :MamuriatCode  "},
-          {{"Perno", kText, 10}, {"MMonth", kInt, 0}, {"MamuriatCode", kInt, 0}});
-  // The person's definitions and permitted extra work of every month or period, found by
-  // Mah (and Kind) among them.
-  Prepare(AdoQCMonthlySpecMorDef, {"Select * From MSMorDef ", "Where Perno = :Perno "},
-          {{"Perno", kText, 10}});
-  Prepare(AdoQCMonthlySpecExtDef, {"Select * From MSExtDef ", "Where Perno = :Perno "},
-          {{"Perno", kText, 10}});
-  Prepare(AdoQCMonthlyExtraPerm, {"Select * From MahExPrm ", "Where Perno = :Perno "},
-          {{"Perno", kText, 10}});
-  Prepare(AdoQCGShItem,
-          {"Select * From GShItem ", "Where GShCode = :GShCode And Period = :Period "},
-          {{"GShCode", kInt, 0}, {"Period", kInt, 0}});
-  Prepare(AdoQCPerShifts,
-          {"Select * From PerShifts ",
-           "Where Perno = :Perno And Period = :Period And GShCode = :GShCode "},
-          {{"Perno", kText, 10}, {"Period", kInt, 0}, {"GShCode", kInt, 0}});
-  Prepare(AdoQPeriodWork, {"Select * From PrdWork ", "Where Period = :Period And Perno = :Perno"},
-          {{"Period", kInt, 0}, {"Perno", kText, 10}});
-  Prepare(AdoQCPeriodMorkhasiDetail,
-          {"Select * from PrdMorDt ",
-           "Where Perno = :Perno And Period = :Period And MorkhasiCode = :MorkhasiCode "},
-          {{"Perno", kText, 10}, {"Period", kInt, 0}, {"MorkhasiCode", kInt, 0}});
-  Prepare(AdoQCPeriodMamuriatDetail,
-          {"Select * from PrdMamDt ",
-           "Where Perno = :Perno And Period = :Period And MamuriatCode = :MamuriatCode  "},
-          {{"Perno", kText, 10}, {"Period", kInt, 0}, {"MamuriatCode", kInt, 0}});
-  Prepare(AdoQCMorkhasiLeftPeriod, {"Select * From MorLPrd ", "Where Perno = :Perno "},
-          {{"Perno", kText, 10}});
+  for (const PreparedQuery& p : kPreparedQueries) engine::Prepare(this->*p.query, p.statement);
 }
 
 // ---- lookups ------------------------------------------------------------------------------
 
 TEmployment TRangeCalculation::ReadEmployment(const std::string& person, const std::string& start,
                                               const std::string& end) {
-  OpenForPerson(AdoQCJobInfo, person);
+  const std::vector<engine::JobRow>& jobs = base_.Jobs(person);
   TEmployment employment;
-  if (AdoQCJobInfo.IsEmpty()) employment.Add(start, end);
-  for (AdoQCJobInfo.First(); !AdoQCJobInfo.Eof(); AdoQCJobInfo.Next()) {
-    const std::string begin = Trim(AdoQCJobInfo.FieldByName("BeginDate").AsString());
-    const std::string finish = Trim(AdoQCJobInfo.FieldByName("EndDate").AsString());
-    employment.Add(HasDate(begin) ? begin : start, HasDate(finish) ? finish : end);
+  if (jobs.empty()) employment.Add(start, end);
+  for (const engine::JobRow& job : jobs) {
+    employment.Add(HasDate(job.BeginDate) ? job.BeginDate : start,
+                   HasDate(job.EndDate) ? job.EndDate : end);
   }
   return employment;
 }
 
-bool TRangeCalculation::OpenWorkGroup(const std::string& Code) {
-  const int code = util::ParseInt<int>(Trim(Code)).value_or(0);
-  auto found = groups_.find(code);
-  if (found == groups_.end()) {
-    AdoQCWorkGroup.Close();
-    AdoQCWorkGroup.SetParam("Code", code);
-    AdoQCWorkGroup.Open();
-    TWorkGroupRules g;
-    const db::Dataset& q = AdoQCWorkGroup;
-    if (!q.IsEmpty()) {
-      g.found = true;
-      g.Code = Int(q, "Code");
-      g.CalCodeNull = q.FieldByName("CalCode").IsNull();
-      g.CalCode = q.FieldByName("CalCode").AsString();
-      g.GShCode = Int(q, "GShCode");
-      g.GROUPTYPE = Int(q, "GROUPTYPE");
-      g.Def_Early_Out_FromVacation = Trim(q.FieldByName("Def_Early_Out_FromVacation").AsString());
-      g.Def_Late_In_FromVacation = Trim(q.FieldByName("Def_Late_In_FromVacation").AsString());
-      g.Tats_In_Morkhasi = Int(q, "Tats_In_Morkhasi");
-      g.MAX_KARKARD = Int(q, "MAX_KARKARD");
-      g.MIN_KARKARD = Int(q, "MIN_KARKARD");
-      g.MandeMorForSaati = Int(q, "MandeMorForSaati");
-      g.MMinTrans = Int(q, "MMinTrans");
-      g.MMaxTrans = Int(q, "MMaxTrans");
-      g.MAH_ABS_OK = Int(q, "MAH_ABS_OK");
-      g.TakhirTot = Int(q, "TakhirTot");
-      g.TakhirCnt = Int(q, "TakhirCnt");
-      g.Takhir_Amount = Int(q, "Takhir_Amount");
-      g.TakhirStat = Int(q, "TakhirStat");
-      for (int i = 0; i < 12; ++i) {
-        g.M_Param[i] =
-            static_cast<int32_t>(q.FieldByName("M_Param" + std::to_string(i + 1)).AsInteger());
-        g.WorkBound[i] =
-            static_cast<int32_t>(q.FieldByName("WorkBound" + std::to_string(i + 1)).AsInteger());
-      }
-      g.Kasr_Tat = Int(q, "Kasr_Tat");
-      g.Kasr_Mor = Int(q, "Kasr_Mor");
-      g.Imp_HurOrdMor = Int(q, "Imp_HurOrdMor");
-      const char* prefixes[4] = {"S", "T", "E", "G"};
-      for (int x = 0; x < 4; ++x) {
-        const std::string p = prefixes[x];
-        TCompensationRule& rule = g.rules[x];
-        const db::Value& prio = q.FieldByName(p + "MR_PRIO");
-        rule.has_priority = !prio.IsNull();
-        rule.priority = prio.AsString();
-        rule.rate = static_cast<int32_t>(q.FieldByName(p + "_Mah_Rate").AsInteger());
-        rule.bound = static_cast<int32_t>(q.FieldByName(p + "_Mah_Bound").AsInteger());
-        rule.condition = static_cast<int32_t>(q.FieldByName(p + "_Mah_Condition").AsInteger());
-      }
-      g.MaxMPNonWork = Int(q, "MaxMPNonWork");
-      g.MaxMPNonWorkState = Trim(q.FieldByName("MaxMPNonWorkState").AsString());
-      g.PrdMahExtraWorkPermOption = Int(q, "PrdMahExtraWorkPermOption");
-    }
-    found = groups_.emplace(code, std::move(g)).first;
+namespace {
+
+// What the monthly rules read of a work group's row.
+TWorkGroupRules RulesOf(const engine::WorkGroupRow& w) {
+  TWorkGroupRules g;
+  g.found = true;
+  g.Code = w.CODE;
+  g.CalCodeNull = !w.CALCODE;
+  g.CalCode = w.CALCODE.value_or("");
+  g.GShCode = w.GShCode;
+  g.GROUPTYPE = w.GROUPTYPE;
+  // The two are compared with "1" as texts.
+  g.Def_Early_Out_FromVacation = std::to_string(w.Def_Early_Out_FromVacation);
+  g.Def_Late_In_FromVacation = std::to_string(w.Def_Late_In_FromVacation);
+  g.Tats_In_Morkhasi = w.TATS_IN_MORKHASI;
+  g.MAX_KARKARD = w.MAX_KARKARD;
+  g.MIN_KARKARD = w.MIN_KARKARD;
+  g.MandeMorForSaati = w.MandeMorForSaati;
+  g.MMinTrans = w.MMinTrans;
+  g.MMaxTrans = w.MMaxTrans;
+  g.MAH_ABS_OK = w.MAH_ABS_OK;
+  g.TakhirTot = w.TAKHIRTOT;
+  g.TakhirCnt = w.TAKHIRCNT;
+  g.Takhir_Amount = w.TAKHIR_AMOUNT;
+  g.TakhirStat = w.TAKHIRSTAT;
+  std::copy(std::begin(w.M_PARAM), std::end(w.M_PARAM), g.M_Param);
+  std::copy(std::begin(w.WorkBound), std::end(w.WorkBound), g.WorkBound);
+  g.Kasr_Tat = w.KASR_TAT;
+  g.Kasr_Mor = w.KASR_MOR;
+  g.Imp_HurOrdMor = w.Imp_HurOrdMor;
+  for (int x = 0; x < 4; ++x) {
+    const engine::CompensationRow& rule = w.Month[x];
+    g.rules[x] = {rule.PRIO.has_value(), rule.PRIO.value_or(""), rule.Rate, rule.Bound,
+                  rule.Condition};
   }
-  group_ = found->second;
+  g.MaxMPNonWork = w.MaxMPNonWork;
+  g.MaxMPNonWorkState = w.MaxMPNonWorkState;
+  g.PrdMahExtraWorkPermOption = w.PrdMahExtraWorkPermOption;
+  return g;
+}
+
+}  // namespace
+
+bool TRangeCalculation::OpenWorkGroup(const std::string& Code) {
+  const engine::WorkGroupRow* row = base_.WorkGroup(util::ParseInt<int>(Trim(Code)).value_or(0));
+  group_ = row ? RulesOf(*row) : TWorkGroupRules{};
   return group_.found;
 }
 
 TLeaveType TRangeCalculation::LeaveType(int code) {
-  auto found = leave_types_.find(code);
-  if (found != leave_types_.end()) return found->second;
-  AdoQCMorkhasiType.Close();
-  AdoQCMorkhasiType.SetParam("Code", code);
-  AdoQCMorkhasiType.Open();
-  TLeaveType t;
-  if (!AdoQCMorkhasiType.IsEmpty()) {
-    t.found = true;
-    t.IsDaily = AdoQCMorkhasiType.FieldByName("IsDaily").AsBoolean();
-    t.IsOrdinary = AdoQCMorkhasiType.FieldByName("IsOrdinary").AsBoolean();
-    t.IsWaged = AdoQCMorkhasiType.FieldByName("IsWaged").AsBoolean();
-    t.Education = AdoQCMorkhasiType.FieldByName("Education").AsInteger() == 1;
-  }
-  leave_types_.emplace(code, t);
-  return t;
+  const engine::LeaveTypeRow& t = base_.LeaveType(code);
+  return {t.found, t.IsDaily != 0, t.IsOrdinary != 0, t.IsWaged != 0, t.Education == 1};
 }
 
-bool TRangeCalculation::MissionIsDaily(int code) {
-  auto found = mission_daily_.find(code);
-  if (found != mission_daily_.end()) return found->second;
-  AdoQCMissionType.Close();
-  AdoQCMissionType.SetParam("Code", code);
-  AdoQCMissionType.Open();
-  const bool daily =
-      !AdoQCMissionType.IsEmpty() && AdoQCMissionType.FieldByName("IsDaily").AsBoolean();
-  mission_daily_.emplace(code, daily);
-  return daily;
-}
+bool TRangeCalculation::MissionIsDaily(int code) { return base_.MissionType(code).IsDaily != 0; }
 
 std::string TRangeCalculation::GetMonthWorkGroup(const std::string& Perno, int AMonth,
                                                  const std::string& CurDate) {
@@ -349,10 +250,7 @@ std::string TRangeCalculation::GetPeriodWorkGroup(const std::string& Perno, int 
   }
   AdoQCPrjRule.Close();
   if (rule_database_ != RuleDatabaseName || rule_database_.empty()) {
-    Prepare(AdoQCPrjRule,
-            {"Select * from [" + RuleDatabaseName +
-             "]..PrjRule Where Perno = :Perno and :CurDate Between BeginDate And EndDate"},
-            {{"Perno", kText, 10}, {"CurDate", kText, 5}});
+    engine::Prepare(AdoQCPrjRule, "WorkRuleOfTheDay", {{"$Year$", RuleDatabaseName}});
     rule_database_ = RuleDatabaseName;
   }
   AdoQCPrjRule.SetParam("Perno", Perno);
@@ -634,34 +532,20 @@ void TRangeCalculation::MonthShiftDuty(const std::string& person, int month, con
     const std::string column = "D" + std::to_string(d);
     int code = static_cast<int>(AdoQCPerShifts.FieldByName(column).AsInteger());
     if (code < 1) code = static_cast<int>(AdoQCGShItem.FieldByName(column).AsInteger());
-    const ShiftRow& s = Shift(code);
-    if (s.holiday == 0) {
-      const int e = s.status.size() >= 3 && s.status[2] == '1' ? d + 1 : d;
-      f.Duty += engine::MinutesBetweenText(Pad2(month) + "/" + Pad2(d), s.begin,
-                                           Pad2(month) + "/" + Pad2(e), s.end);
-    } else if (s.holiday == 1) {
+    static const engine::WorkShiftRow kNoShift;
+    const engine::WorkShiftRow* shift = base_.WorkShift(code);
+    const engine::WorkShiftRow& s = shift ? *shift : kNoShift;
+    if (s.Holiday == 0) {
+      const std::string status = Trim(s.ShiftStatus);
+      const int e = status.size() >= 3 && status[2] == '1' ? d + 1 : d;
+      f.Duty += engine::MinutesBetweenText(Pad2(month) + "/" + Pad2(d), s.DBEGINTIME,
+                                           Pad2(month) + "/" + Pad2(e), s.DENDTIME);
+    } else if (s.Holiday == 1) {
       f.CalH1 += 1;
-    } else if (s.holiday == 2) {
+    } else if (s.Holiday == 2) {
       f.CalH2 += 1;
     }
   }
-}
-
-const TRangeCalculation::ShiftRow& TRangeCalculation::Shift(int code) {
-  auto found = shifts_.find(code);
-  if (found != shifts_.end()) return found->second;
-  QCWorkShifts.Close();
-  QCWorkShifts.SetParam("PCode", code);
-  QCWorkShifts.Open();
-  ShiftRow s;
-  if (!QCWorkShifts.IsEmpty()) {
-    s.found = true;
-    s.holiday = Int(QCWorkShifts, "Holiday");
-    s.begin = Trim(QCWorkShifts.FieldByName("DBeginTime").AsString());
-    s.end = Trim(QCWorkShifts.FieldByName("DEndTime").AsString());
-    s.status = Trim(QCWorkShifts.FieldByName("ShiftStatus").AsString());
-  }
-  return shifts_.emplace(code, s).first->second;
 }
 
 void TRangeCalculation::MonthDuty(const std::string& person, int month, const DayFilter& days,
@@ -717,29 +601,16 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
                                      const std::string& from, const std::string& to,
                                      Education& education) {
   db::Dataset q(dm_.ADOConnectionDbBase());
-  const std::vector<std::string> tail = {
-      " From " + database + "..DayMorDt ",
-      " Inner Join " + dm_.DataBaseName + "..MorType On (MorkhasiCode = Code) ",
-      " Where PerNo = :PerNo ",
-      " And DDate >= :FromDate ",
-      " And DDate <= :ToDate ",
-      " And Education = 1 "};
-  auto open = [&](std::vector<std::string> lines) {
+  auto open = [&](const char* statement) {
     q.Close();
-    Prepare(q, std::move(lines),
-            {{"PerNo", kText, 10}, {"FromDate", kText, 5}, {"ToDate", kText, 5}});
+    engine::Prepare(q, statement, {{"$Year$", database}, {"$Base$", dm_.DataBaseName}});
     OpenRange(q, "PerNo", person, from, to);
   };
-  std::vector<std::string> lines = {" Select Sum(Amount) As SumAmount "};
-  lines.insert(lines.end(), tail.begin(), tail.end());
-  open(lines);
+  open("PeriodEducationLeave/Sum");
   const int part = static_cast<int>(q.FieldByName("SumAmount").AsInteger());
   if (part <= 0) return;
   education.sum += part;
-  lines = {" Select Sum(Amount) As DailySumAmount, Count(*) As CountDays "};
-  lines.insert(lines.end(), tail.begin(), tail.end());
-  lines.push_back(" And IsDaily = 1 ");
-  open(lines);
+  open("PeriodEducationLeave/DailySum");
   const int daily = static_cast<int>(q.FieldByName("DailySumAmount").AsInteger());
   if (daily > 0) {
     education.daily_sum += daily;

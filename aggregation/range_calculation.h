@@ -15,6 +15,7 @@
 #include "aggregation/range_rules.h"
 #include "db/client.h"
 #include "db/two_year_range.h"
+#include "engine/base_tables.h"
 #include "engine/dm_calculate.h"
 
 namespace zel::aggregation {
@@ -275,17 +276,6 @@ class TRangeCalculation {
   int year_ = 0;
   TRangeWorkRec R_;
   TWorkGroupRules group_;
-  std::map<int, TWorkGroupRules> groups_;
-  std::map<int, TLeaveType> leave_types_;
-  std::map<int, bool> mission_daily_;
-  struct ShiftRow {
-    bool found = false;
-    int holiday = 0;
-    std::string begin, end, status;
-  };
-  std::map<int, ShiftRow> shifts_;
-  // The work shift of a code (WorkShifts), read once.
-  const ShiftRow& Shift(int code);
   std::string section_;        // the rule's trimmed Section
   std::string rule_database_;  // the database AdoQCPrjRule's text reads
   int first_month_ = 0, last_month_ = 0;
@@ -295,8 +285,15 @@ class TRangeCalculation {
   int held_first_ = 0, held_last_ = 0;
   std::vector<Result> held_;
 
-  // ---- base connection ----
-  db::Dataset AdoQCJobInfo, AdoQCWorkGroup, AdoQCMorkhasiType, AdoQCMissionType, QCWorkShifts;
+  // The queries and the name of each one's text (see engine/statements.h).
+  struct PreparedQuery {
+    db::Dataset TRangeCalculation::*query;
+    const char* statement;
+  };
+  static const PreparedQuery kPreparedQueries[];
+
+  // ---- base connection: work groups, types, shifts, employment ----
+  engine::BaseTables base_;
   // ---- year connection ----
   db::Dataset AdoQCMonthPeriodWorkGroup, AdoQCPrjRule, AdoQCDailyWork, AdoQCDailyMorkhasi,
       AdoQCDailyMamuriat, AdoQCCalendarItems, AdoQCMorkhasiLeftMonth, AdoQCMonthlyWork,
