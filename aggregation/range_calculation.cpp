@@ -176,53 +176,10 @@ TEmployment TRangeCalculation::ReadEmployment(const std::string& person, const s
   return employment;
 }
 
-namespace {
-
-// What the monthly rules read of a work group's row.
-TWorkGroupRules RulesOf(const engine::WorkGroupRow& w) {
-  TWorkGroupRules g;
-  g.found = true;
-  g.Code = w.CODE;
-  g.CalCodeNull = !w.CALCODE;
-  g.CalCode = w.CALCODE.value_or("");
-  g.GShCode = w.GShCode;
-  g.GROUPTYPE = w.GROUPTYPE;
-  // The two are compared with "1" as texts.
-  g.Def_Early_Out_FromVacation = std::to_string(w.Def_Early_Out_FromVacation);
-  g.Def_Late_In_FromVacation = std::to_string(w.Def_Late_In_FromVacation);
-  g.Tats_In_Morkhasi = w.TATS_IN_MORKHASI;
-  g.MAX_KARKARD = w.MAX_KARKARD;
-  g.MIN_KARKARD = w.MIN_KARKARD;
-  g.MandeMorForSaati = w.MandeMorForSaati;
-  g.MMinTrans = w.MMinTrans;
-  g.MMaxTrans = w.MMaxTrans;
-  g.MAH_ABS_OK = w.MAH_ABS_OK;
-  g.TakhirTot = w.TAKHIRTOT;
-  g.TakhirCnt = w.TAKHIRCNT;
-  g.Takhir_Amount = w.TAKHIR_AMOUNT;
-  g.TakhirStat = w.TAKHIRSTAT;
-  std::copy(std::begin(w.M_PARAM), std::end(w.M_PARAM), g.M_Param);
-  std::copy(std::begin(w.WorkBound), std::end(w.WorkBound), g.WorkBound);
-  g.Kasr_Tat = w.KASR_TAT;
-  g.Kasr_Mor = w.KASR_MOR;
-  g.Imp_HurOrdMor = w.Imp_HurOrdMor;
-  for (int x = 0; x < 4; ++x) {
-    const engine::CompensationRow& rule = w.Month[x];
-    g.rules[x] = {rule.PRIO.has_value(), rule.PRIO.value_or(""), rule.Rate, rule.Bound,
-                  rule.Condition};
-  }
-  g.MaxMPNonWork = w.MaxMPNonWork;
-  g.MaxMPNonWorkState = w.MaxMPNonWorkState;
-  g.PrdMahExtraWorkPermOption = w.PrdMahExtraWorkPermOption;
-  return g;
-}
-
-}  // namespace
-
 bool TRangeCalculation::OpenWorkGroup(const std::string& Code) {
   const engine::WorkGroupRow* row = base_.WorkGroup(util::ParseInt<int>(Trim(Code)).value_or(0));
-  group_ = row ? RulesOf(*row) : TWorkGroupRules{};
-  return group_.found;
+  group_ = row ? *row : engine::WorkGroupRow{};
+  return row != nullptr;
 }
 
 TLeaveType TRangeCalculation::LeaveType(int code) {
@@ -556,7 +513,7 @@ void TRangeCalculation::MonthDuty(const std::string& person, int month, const Da
   }
   // The calendar's items of all the run's months, read at the first of them.
   const auto [read_from, read_to] = ReadRange(month, days.from, days.to);
-  const std::string code = Trim(group_.CalCode);
+  const std::string code = Trim(group_.CALCODE.value_or(""));
   const std::string key = code + "|" + read_from + "|" + read_to;
   if (key != calendar_open_) {
     calendar_open_.clear();
@@ -581,7 +538,7 @@ void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
     return;
   }
   OpenRows(q, src, CalendarItemsTemplate(), "DBeginDate", "CalCode", kText, 10,
-           Trim(group_.CalCode));
+           Trim(group_.CALCODE.value_or("")));
   CountCalendarItems(q, days, f);
 }
 
@@ -803,7 +760,7 @@ void SetColumns(db::Dataset& q, const ResultColumn (&columns)[N], const TRangeWo
 }
 
 // A monthly bound group's work against its bound, scaled to the days of the range.
-void SetWorkBound(db::Dataset& q, const TWorkGroupRules& g, int number, int32_t work_total,
+void SetWorkBound(db::Dataset& q, const engine::WorkGroupRow& g, int number, int32_t work_total,
                   int range_days, int full_days, int holidays) {
   const int bound = ScaledWorkBound(g.WorkBound[number - 1], range_days, full_days, holidays);
   int over = 0, less = 0;
@@ -820,10 +777,10 @@ void SetWorkBound(db::Dataset& q, const TWorkGroupRules& g, int number, int32_t 
 
 void TRangeCalculation::WriteResult(db::Dataset& q, const char* number_col, const Result& r) {
   const TRangeWorkRec& R = r.R;
-  const TWorkGroupRules& g = r.group;
+  const engine::WorkGroupRow& g = r.group;
   OpenForWrite(q, number_col, r.person, r.number);
-  q.SetField("WorkGroup", g.Code);
-  q.SetField("CalCode", g.CalCodeNull ? db::Value() : db::Value(g.CalCode));
+  q.SetField("WorkGroup", g.CODE);
+  q.SetField("CalCode", g.CALCODE ? db::Value(*g.CALCODE) : db::Value());
   q.SetField("Section", r.section);
   q.SetField("CalWork", R.rwrCalWork);
   q.SetField("PerNo", r.person);
@@ -986,7 +943,7 @@ void TRangeCalculation::CalculateRange(Range& r) {
   facts.Days = r.days;
   facts.FullDays = r.rule_full_days;
   facts.Carried = carried;
-  facts.Param = group_.M_Param[r.number - 1];
+  facts.Param = group_.M_PARAM[r.number - 1];
   ReadSpecials(r.person, r.number, facts);
 
   if (group_.Is(engine::TGroupType::kHourly)) {

@@ -75,7 +75,7 @@ class TRangeCalculation {
                                  const std::string& RuleDatabaseName, const std::string& CurDate);
   // Opens the work group by its code (0 when the text is not a number); false when absent.
   bool OpenWorkGroup(const std::string& Code);
-  const TWorkGroupRules& WorkGroup() const { return group_; }
+  const engine::WorkGroupRow& WorkGroup() const { return group_; }
 
   // The two-year text of a template over FromDate..ToDate in the given state.
   std::string TwoYearQuery(const std::string& Template, db::T2YearRangeState State,
@@ -239,7 +239,7 @@ class TRangeCalculation {
     int number = 0;
     RangeKind kind = RangeKind::kMonth;
     TRangeWorkRec R;
-    TWorkGroupRules group;
+    engine::WorkGroupRow group;
     std::string section;
     int range_days = 0, full_days = 0, holidays = 0, use_holiday = 0;
     std::vector<Totals> leave, missions;
@@ -275,7 +275,7 @@ class TRangeCalculation {
   engine::TdmCalculate& dm_;
   int year_ = 0;
   TRangeWorkRec R_;
-  TWorkGroupRules group_;
+  engine::WorkGroupRow group_;
   std::string section_;        // the rule's trimmed Section
   std::string rule_database_;  // the database AdoQCPrjRule's text reads
   int first_month_ = 0, last_month_ = 0;

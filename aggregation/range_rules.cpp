@@ -15,9 +15,9 @@ using dates::TZelCalcUtils;
 
 int32_t Clamp32(int64_t v) { return static_cast<int32_t>(v); }
 
-bool PriorityIs(const TCompensationRule& rule, int i) {
-  if (!rule.has_priority) return false;
-  return util::ParseInt<int>(util::TrimView(rule.priority, util::kBlank)) == i;
+bool PriorityIs(const engine::CompensationRow& rule, int i) {
+  if (!rule.PRIO) return false;
+  return util::ParseInt<int>(util::TrimView(*rule.PRIO, util::kBlank)) == i;
 }
 
 }  // namespace
@@ -47,14 +47,14 @@ namespace {
 
 // The day's early and late permissions: counted and summed, or taken as leave when the
 // group says so.
-void AddPermissions(const TDayRow& d, const TWorkGroupRules& g, TRangeWorkRec& R) {
-  if (g.Def_Early_Out_FromVacation == "1") {
+void AddPermissions(const TDayRow& d, const engine::WorkGroupRow& g, TRangeWorkRec& R) {
+  if (g.Def_Early_Out_FromVacation == 1) {
     R.rwrOrdinaryMorkhasi += d.EarlyPermFirst + d.EarlyPermLast;
   } else {
     R.rwrEarlyPermCount += (d.EarlyPermFirst != 0) + (d.EarlyPermLast != 0);
     R.rwrEarlyPermAmount += d.EarlyPermFirst + d.EarlyPermLast;
   }
-  if (g.Def_Late_In_FromVacation == "1") {
+  if (g.Def_Late_In_FromVacation == 1) {
     R.rwrOrdinaryMorkhasi += d.LatePermFirst + d.LatePermLast;
   } else {
     R.rwrLatePermCount += (d.LatePermFirst != 0) + (d.LatePermLast != 0);
@@ -87,11 +87,11 @@ void CountPayBand(const TDayRow& d, const TLeaveType& leave_type, TRangeWorkRec&
 
 // The day's ordinary leave (a holiday inside a daily leave forgiven up to the group's number)
 // and its holidays: suspended, in leave, or reduced and counted.
-void AddLeaveAndHolidays(const TDayRow& d, const TWorkGroupRules& g, TDaySums& s,
+void AddLeaveAndHolidays(const TDayRow& d, const engine::WorkGroupRow& g, TDaySums& s,
                          TRangeWorkRec& R) {
   if (d.OrdMor > 0 && d.DailyMorkhasi > 0 && d.Holiday == 1) {
     // A holiday inside a daily leave: the group forgives a number of them.
-    if (s.UseHoliday < g.Tats_In_Morkhasi) {
+    if (s.UseHoliday < g.TATS_IN_MORKHASI) {
       s.UseHoliday += 1;
     } else {
       R.rwrOrdinaryMorkhasi += d.OrdMor;
@@ -115,7 +115,7 @@ void AddLeaveAndHolidays(const TDayRow& d, const TWorkGroupRules& g, TDaySums& s
 
 }  // namespace
 
-void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType& leave_type,
+void AccumulateDay(const TDayRow& d, const engine::WorkGroupRow& g, const TLeaveType& leave_type,
                    TDaySums& s, TRangeWorkRec& R) {
   R.rwrCalWork += d.CalWork;
   R.rwrNightWork += d.NightWork;
@@ -168,19 +168,20 @@ void AccumulateDay(const TDayRow& d, const TWorkGroupRules& g, const TLeaveType&
   if (d.WorkTotal > 0 || d.ExtraWorkTotal - d.EW_InMission > 0) R.rwrDaysPresent += 1;
 }
 
-void ApplyLateRules(const std::vector<int32_t>& lates, const TWorkGroupRules& g, TRangeWorkRec& R) {
+void ApplyLateRules(const std::vector<int32_t>& lates, const engine::WorkGroupRow& g,
+                    TRangeWorkRec& R) {
   int32_t sum = 0;
   bool all_small = true;
   for (int32_t late : lates) {
     sum += late;
-    all_small = all_small && late <= g.Takhir_Amount;
+    all_small = all_small && late <= g.TAKHIR_AMOUNT;
   }
   const int32_t n = static_cast<int32_t>(lates.size());
-  if (g.TakhirCnt >= n && g.TakhirTot >= sum && all_small) {
+  if (g.TAKHIRCNT >= n && g.TAKHIRTOT >= sum && all_small) {
     R.rwrForgivenLateCount = n;
     R.rwrForgivenLateAmount = sum;
     R.rwrNonWorkTotal -= sum;
-  } else if (g.TakhirStat == 2) {
+  } else if (g.TAKHIRSTAT == 2) {
     R.rwrNWLate = sum;
     R.rwrNWLateCnt = n;
   } else {
@@ -189,10 +190,10 @@ void ApplyLateRules(const std::vector<int32_t>& lates, const TWorkGroupRules& g,
     int32_t i = 0;
     int32_t forgiven = 0;
     for (int32_t late : sorted) {
-      if (late > g.Takhir_Amount) continue;
-      if (i >= g.TakhirCnt) break;
-      if (forgiven + late > g.TakhirTot) {
-        forgiven = g.TakhirTot;
+      if (late > g.TAKHIR_AMOUNT) continue;
+      if (i >= g.TAKHIRCNT) break;
+      if (forgiven + late > g.TAKHIRTOT) {
+        forgiven = g.TAKHIRTOT;
         break;
       }
       forgiven += late;
@@ -205,26 +206,26 @@ void ApplyLateRules(const std::vector<int32_t>& lates, const TWorkGroupRules& g,
     R.rwrNWLateCnt = n - i;
   }
   // Forgiven lates taken as leave.
-  if (g.Def_Late_In_FromVacation == "1" && R.rwrForgivenLateAmount > 0) {
+  if (g.Def_Late_In_FromVacation == 1 && R.rwrForgivenLateAmount > 0) {
     R.rwrOrdinaryMorkhasi += R.rwrForgivenLateAmount;
     R.rwrForgivenLateAmount = 0;
     R.rwrForgivenLateCount = 0;
   }
 }
 
-void ApplyCompensation(const TWorkGroupRules& g, TRangeWorkRec& R) {
+void ApplyCompensation(const engine::WorkGroupRow& g, TRangeWorkRec& R) {
   int32_t* deficits[4] = {&R.rwrNWEarly, &R.rwrNWLate, &R.rwrNWLeaveNotPerm, &R.rwrNWAbsent};
   for (int i = 1; i <= 4; ++i) {
     for (int x = 0; x < 4; ++x) {
-      const TCompensationRule& rule = g.rules[x];
+      const engine::CompensationRow& rule = g.Month[x];
       if (!PriorityIs(rule, i)) continue;
       int32_t& field = *deficits[x];
       int32_t def = field;
-      const int32_t rate = rule.rate;
+      const int32_t rate = rule.Rate;
       if (rate < 1) break;
-      if (def > rule.bound) {
-        if (rule.condition == 2) break;
-        if (rule.condition == 1) def = rule.bound;
+      if (def > rule.Bound) {
+        if (rule.Condition == 2) break;
+        if (rule.Condition == 1) def = rule.Bound;
       }
       int32_t avail = R.rwrEWNormPerm + R.rwrEWHoliPerm + R.rwrEWInMission + R.rwrEWSpecial;
       if (static_cast<int64_t>(rate) * avail / 60 < def) {
@@ -256,7 +257,7 @@ namespace {
 
 // The leave balance carried in, held between the group's transfer bounds, with the range's
 // special leave added (extra) and taken (deducted).
-int32_t CarriedIn(const TWorkGroupRules& g, const TRangeFacts& f, TRangeWorkRec& R) {
+int32_t CarriedIn(const engine::WorkGroupRow& g, const TRangeFacts& f, TRangeWorkRec& R) {
   int32_t D = f.Carried;
   if (D < g.MMinTrans) D = g.MMinTrans;
   if (D > g.MMaxTrans) D = g.MMaxTrans;
@@ -273,13 +274,13 @@ int32_t CarriedIn(const TWorkGroupRules& g, const TRangeFacts& f, TRangeWorkRec&
 
 }  // namespace
 
-void ApplyRangeRules(const TWorkGroupRules& g, const TDaySums& s, const TRangeFacts& f,
+void ApplyRangeRules(const engine::WorkGroupRow& g, const TDaySums& s, const TRangeFacts& f,
                      TRangeWorkRec& R) {
   // Holiday split.
   const int32_t A = R.rwrNonWorkTotal + s.SumReduce;
   const int32_t duty = f.Duty - s.SumCounted;
   const int32_t rest = duty - A;
-  const int32_t limit = Scale(g.Kasr_Tat, f.Days, f.FullDays);
+  const int32_t limit = Scale(g.KASR_TAT, f.Days, f.FullDays);
   R.rwrHGMinutes = R.rwrHGDays = R.rwrHTMinutes = R.rwrHTDays = 0;
   if (duty != 0) {
     const int32_t L = f.CalH1 - s.SuspH1 - s.LeaveH1;
@@ -294,7 +295,7 @@ void ApplyRangeRules(const TWorkGroupRules& g, const TDaySums& s, const TRangeFa
 
   // Leave entitlement.
   const int32_t ration = Scale(g.MAH_ABS_OK, f.Days, f.FullDays);
-  const int32_t limit_k = Scale(g.Kasr_Mor, f.Days, f.FullDays);
+  const int32_t limit_k = Scale(g.KASR_MOR, f.Days, f.FullDays);
   const int32_t B =
       R.rwrNonWorkTotal < limit_k ? R.rwrKasrMorkhasi : R.rwrNonWorkTotal + R.rwrKasrMorkhasi;
   R.rwrMorkhasiRation =
@@ -415,7 +416,8 @@ int32_t ScaledWorkBound(int32_t bound, int32_t range_days, int32_t full_days, in
   return RoundDiv(static_cast<int64_t>(bound) * (range_days - holidays), full_days - holidays);
 }
 
-void ApplyHourlyRules(const TWorkGroupRules& g, const TRangeFacts& f, int32_t T, TRangeWorkRec& R) {
+void ApplyHourlyRules(const engine::WorkGroupRow& g, const TRangeFacts& f, int32_t T,
+                      TRangeWorkRec& R) {
   R.rwrEWNormNotPerm = R.rwrEWNormPerm = R.rwrExtraWorkTotal = R.rwrNonWorkTotal = 0;
   const int32_t max = g.MAX_KARKARD, min = g.MIN_KARKARD;
   if (max > 0 && R.rwrWorkTotal > max) {

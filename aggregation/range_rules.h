@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/base_tables.h"
 #include "engine/daily_codes.h"
 
 namespace zel::aggregation {
@@ -81,39 +82,6 @@ int32_t RoundDiv(int64_t num, int64_t den);
 // or whole is 0.
 int32_t Scale(int32_t value, int32_t part, int32_t whole);
 
-// One compensation rule (S early exits, T lates, E unpermitted leave, G absence).
-struct TCompensationRule {
-  bool has_priority = false;  // the priority column is not null
-  std::string priority;       // its text
-  int32_t rate = 0;
-  int32_t bound = 0;
-  int32_t condition = 0;
-};
-
-// The columns of a WorkGrp row the monthly rules read.
-struct TWorkGroupRules {
-  bool found = false;
-  int32_t Code = 0;
-  std::string CalCode;  // as stored (NULL reads "")
-  bool CalCodeNull = true;
-  int32_t GShCode = 0;
-  int32_t GROUPTYPE = 0;  // as stored; named by engine::TGroupType
-  bool Is(engine::TGroupType type) const { return GROUPTYPE == engine::ToInt(type); }
-  std::string Def_Early_Out_FromVacation, Def_Late_In_FromVacation;  // trimmed texts
-  int32_t Tats_In_Morkhasi = 0;
-  int32_t MAX_KARKARD = 0, MIN_KARKARD = 0, MandeMorForSaati = 0;
-  int32_t MMinTrans = 0, MMaxTrans = 0;
-  int32_t MAH_ABS_OK = 0;
-  int32_t TakhirTot = 0, TakhirCnt = 0, Takhir_Amount = 0, TakhirStat = 0;
-  int32_t M_Param[12] = {};
-  int32_t WorkBound[12] = {};
-  int32_t Kasr_Tat = 0, Kasr_Mor = 0, Imp_HurOrdMor = 0;
-  TCompensationRule rules[4];  // S, T, E, G
-  int32_t MaxMPNonWork = 0;
-  std::string MaxMPNonWorkState;  // trimmed
-  int32_t PrdMahExtraWorkPermOption = 0;
-};
-
 // What a leave type says of itself; found false when the code names no type.
 struct TLeaveType {
   bool found = false;
@@ -151,11 +119,11 @@ struct TDaySums {
 };
 
 // Adds one day to the accumulator. `leave_type` is the type of the row's DailyMorkhasi.
-void AccumulateDay(const TDayRow& row, const TWorkGroupRules& group, const TLeaveType& leave_type,
-                   TDaySums& sums, TRangeWorkRec& R);
+void AccumulateDay(const TDayRow& row, const engine::WorkGroupRow& group,
+                   const TLeaveType& leave_type, TDaySums& sums, TRangeWorkRec& R);
 
 // Late forgiveness (and lates taken as leave when the group says so).
-void ApplyLateRules(const std::vector<int32_t>& lates, const TWorkGroupRules& group,
+void ApplyLateRules(const std::vector<int32_t>& lates, const engine::WorkGroupRow& group,
                     TRangeWorkRec& R);
 
 // The inputs of the rules that follow the sums.
@@ -175,11 +143,11 @@ struct TRangeFacts {
 // The holiday split, the entitlement, the carried balance, the hourly-leave import, the
 // special extra work and absence, the compensation, the short absences taken as leave and
 // the leave balance, in that order.
-void ApplyRangeRules(const TWorkGroupRules& group, const TDaySums& sums, const TRangeFacts& facts,
-                     TRangeWorkRec& R);
+void ApplyRangeRules(const engine::WorkGroupRow& group, const TDaySums& sums,
+                     const TRangeFacts& facts, TRangeWorkRec& R);
 
 // The compensation of deficits alone (part of ApplyRangeRules).
-void ApplyCompensation(const TWorkGroupRules& group, TRangeWorkRec& R);
+void ApplyCompensation(const engine::WorkGroupRow& group, TRangeWorkRec& R);
 
 // Education leave (sum, daily sum and count of days) covered from the permitted extra work
 // and then from the leave balance; the days covered are paid.
@@ -195,7 +163,7 @@ int32_t ScaledWorkBound(int32_t bound, int32_t range_days, int32_t full_days, in
 
 // Hourly groups: the month's work inside MIN_KARKARD..MAX_KARKARD; with MandeMorForSaati
 // the balance (carried D, special leave, transferable T) fills a shortfall.
-void ApplyHourlyRules(const TWorkGroupRules& group, const TRangeFacts& facts, int32_t T,
+void ApplyHourlyRules(const engine::WorkGroupRow& group, const TRangeFacts& facts, int32_t T,
                       TRangeWorkRec& R);
 
 // A person's employment: the days of any of his JobInfo rows (a rehire or a second row

@@ -26,26 +26,26 @@ TEST(RangeRules, LateForgiveness) {
     const char* name;
     std::vector<int32_t> lates;
     int32_t cnt, tot, amount, stat;
-    const char* late_from_vacation;
+    int32_t late_from_vacation;
     int32_t forgiven_count, forgiven_amount, nw_late, nw_late_cnt, non_work, ordinary;
   } cases[] = {
       // Two of three forgiven; 40 is above the largest single late.
-      {"walk", {40, 5, 10}, 2, 30, 20, 0, "", 2, 15, 40, 1, 1000 - 15, 0},
-      {"all small", {5, 10}, 2, 30, 20, 0, "", 2, 15, 0, 0, 1000 - 15, 0},
-      {"stat 2", {5, 10, 40}, 2, 30, 20, 2, "", 0, 0, 55, 3, 1000, 0},
+      {"walk", {40, 5, 10}, 2, 30, 20, 0, 0, 2, 15, 40, 1, 1000 - 15, 0},
+      {"all small", {5, 10}, 2, 30, 20, 0, 0, 2, 15, 0, 0, 1000 - 15, 0},
+      {"stat 2", {5, 10, 40}, 2, 30, 20, 2, 0, 0, 0, 55, 3, 1000, 0},
       // 10 forgiven; 10 + 15 would pass 20: the forgiven amount becomes 20.
-      {"total cuts", {15, 10}, 5, 20, 30, 0, "", 1, 20, 5, 1, 1000 - 20, 0},
-      {"count cuts", {3, 2, 1}, 1, 60, 30, 0, "", 1, 1, 5, 2, 1000 - 1, 0},
-      {"as leave", {5, 10}, 2, 30, 20, 0, "1", 0, 0, 0, 0, 1000 - 15, 15},
-      {"none", {}, 0, 0, 0, 0, "", 0, 0, 0, 0, 1000, 0},
+      {"total cuts", {15, 10}, 5, 20, 30, 0, 0, 1, 20, 5, 1, 1000 - 20, 0},
+      {"count cuts", {3, 2, 1}, 1, 60, 30, 0, 0, 1, 1, 5, 2, 1000 - 1, 0},
+      {"as leave", {5, 10}, 2, 30, 20, 0, 1, 0, 0, 0, 0, 1000 - 15, 15},
+      {"none", {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1000, 0},
   };
   // clang-format on
   for (const auto& c : cases) {
-    TWorkGroupRules g;
-    g.TakhirCnt = c.cnt;
-    g.TakhirTot = c.tot;
-    g.Takhir_Amount = c.amount;
-    g.TakhirStat = c.stat;
+    engine::WorkGroupRow g;
+    g.TAKHIRCNT = c.cnt;
+    g.TAKHIRTOT = c.tot;
+    g.TAKHIR_AMOUNT = c.amount;
+    g.TAKHIRSTAT = c.stat;
     g.Def_Late_In_FromVacation = c.late_from_vacation;
     TRangeWorkRec R;
     R.rwrNonWorkTotal = 1000;
@@ -59,15 +59,15 @@ TEST(RangeRules, LateForgiveness) {
   }
 }
 
-TCompensationRule Rule(const char* prio, int32_t rate, int32_t bound, int32_t condition) {
-  return {true, prio, rate, bound, condition};
+engine::CompensationRow Rule(const char* prio, int32_t rate, int32_t bound, int32_t condition) {
+  return {prio, rate, bound, condition};
 }
 
 TEST(RangeRules, Compensation) {
   // clang-format off
   const struct {
     const char* name;
-    TCompensationRule s, t, g;
+    engine::CompensationRow s, t, g;
     int32_t early, late, absent, norm_perm, holi_perm;
     int32_t e_early, e_late, e_absent, e_norm_perm, e_holi_perm, e_non_work, e_extra;
   } cases[] = {
@@ -92,10 +92,10 @@ TEST(RangeRules, Compensation) {
   };
   // clang-format on
   for (const auto& c : cases) {
-    TWorkGroupRules g;
-    g.rules[0] = c.s;
-    g.rules[1] = c.t;
-    g.rules[3] = c.g;
+    engine::WorkGroupRow g;
+    g.Month[0] = c.s;
+    g.Month[1] = c.t;
+    g.Month[3] = c.g;
     TRangeWorkRec R;
     R.rwrNWEarly = c.early;
     R.rwrNWLate = c.late;
@@ -139,9 +139,9 @@ TEST(RangeRules, HolidaySplitEntitlementAndShortAbsences) {
   };
   // clang-format on
   for (const auto& c : cases) {
-    TWorkGroupRules g;
-    g.Kasr_Tat = 300;
-    g.Kasr_Mor = 200;
+    engine::WorkGroupRow g;
+    g.KASR_TAT = 300;
+    g.KASR_MOR = 200;
     g.MAH_ABS_OK = 1200;
     g.MMinTrans = 0;
     g.MMaxTrans = 9999;
@@ -173,7 +173,7 @@ TEST(RangeRules, HolidaySplitEntitlementAndShortAbsences) {
 }
 
 TEST(RangeRules, CarriedBalanceIsClampedAndAdjusted) {
-  TWorkGroupRules g;
+  engine::WorkGroupRow g;
   g.MMinTrans = 100;
   g.MMaxTrans = 600;
   TDaySums sums;
@@ -393,7 +393,7 @@ TEST(RangeRules, HourlyGroups) {
   };
   // clang-format on
   for (const auto& c : cases) {
-    TWorkGroupRules g;
+    engine::WorkGroupRow g;
     g.GROUPTYPE = 2;
     g.MAX_KARKARD = 10000;
     g.MIN_KARKARD = 6000;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "db/client.h"
+#include "engine/daily_codes.h"
 
 namespace zel::engine {
 
@@ -31,7 +32,8 @@ struct WorkGroupRow {
   std::string NAME;
   std::optional<std::string> CALCODE;  // its text; nullopt when NULL
   int32_t GShCode = 0;
-  int32_t GROUPTYPE = 0;
+  int32_t GROUPTYPE = 0;  // as stored; named by TGroupType
+  bool Is(TGroupType type) const { return GROUPTYPE == ToInt(type); }
   CompensationRow Day[3];    // S, T, E
   CompensationRow Month[4];  // S, T, E, G
   int32_t ADDPERMIT = 0, LATE_IN = 0, EARLY_OUT = 0, ta_Ramezan = 0;
