@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
+#include <unordered_set>
 
 #include "util/text.h"
 
@@ -212,7 +214,7 @@ bool OwnsRow(const DayRows& day, const DayTable& table, const DayRow& row) {
 
 // Applies one statement to the day's rows; false when it is not one the day's rows follow.
 // The day's deletes come first (`wrote` tells that a row was written since).
-bool Apply(DayRows& day, const Shape& shape, const DayStatement& s, bool& wrote) {
+bool Apply(DayRows& day, const Shape& shape, const DayStatement& s, int index, bool& wrote) {
   switch (shape.kind) {
     case Shape::Kind::kDelete: {
       if (s.params.size() != 3 || wrote) return false;
@@ -234,7 +236,7 @@ bool Apply(DayRows& day, const Shape& shape, const DayStatement& s, bool& wrote)
       if (shape.columns->size() != s.params.size()) return false;
       const auto table = day.tables.find(shape.table);
       if (table == day.tables.end()) return false;
-      DayRow row{shape.columns, {}};
+      DayRow row{shape.columns, {}, index};
       row.values.reserve(s.params.size());
       for (const db::Param& p : s.params) row.values.push_back(p.value);
       if (!OwnsRow(day, table->second, row)) return false;
@@ -339,15 +341,17 @@ const DayRowsReader::Shape& DayRowsReader::ShapeOf(const std::string& sql) {
 std::optional<DayRows> DayRowsReader::Read(const std::vector<DayStatement>& statements) {
   DayRows day;
   bool wrote = false;
-  for (const DayStatement& s : statements) {
-    if (!Apply(day, ShapeOf(s.sql), s, wrote)) return std::nullopt;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    const DayStatement& s = statements[i];
+    if (!Apply(day, ShapeOf(s.sql), s, static_cast<int>(i), wrote)) return std::nullopt;
   }
   if (day.tables.empty()) return std::nullopt;
   return day;
 }
 
 bool SameStoredValue(const db::Value& stored, const db::Value& written) {
-  if (stored.IsNull() || written.IsNull()) return stored.IsNull() && written.IsNull();
+  if (stored == written) return true;  // the same type and value: what most columns are
+  if (stored.IsNull() || written.IsNull()) return false;
   const auto numeric = [](const db::Value& v) {
     return v.type() == db::DataType::Integer || v.type() == db::DataType::Real;
   };
@@ -382,22 +386,60 @@ std::vector<db::CalcChange> ChangedColumns(const DayRow& stored, const DayRow& w
   return changes;
 }
 
+std::vector<db::CalcChange> RowChanges(const std::vector<DayRow>& stored,
+                                       const std::vector<DayRow>& written, bool calculated_before,
+                                       const StoredColumns& columns,
+                                       const std::vector<std::string>& keys) {
+  if (stored.size() == 1 && written.size() == 1)
+    return ChangedColumns(stored.front(), written.front(), columns.names);
+  // A row against no row: against a row of the stored columns that are all NULL.
+  const Columns lower =
+      columns.lower ? columns.lower : std::make_shared<const std::vector<std::string>>();
+  const DayRow none{lower, std::vector<db::Value>(lower->size())};
+  std::vector<db::CalcChange> changes;
+  if (stored.size() == 1 && written.empty()) {
+    changes = ChangedColumns(stored.front(), none, columns.names);
+  } else if (stored.empty() && written.size() == 1 && calculated_before) {
+    changes = ChangedColumns(none, written.front(), columns.names);
+  } else {
+    return {};
+  }
+  // A zero or a blank says no more than the missing row: only the values the row had or has.
+  const auto empty = [](const std::optional<std::string>& text) {
+    if (!text) return true;
+    const std::string t = util::Trim(*text);
+    return t.empty() || t.find_first_not_of("0.") == std::string::npos;
+  };
+  std::erase_if(changes, [&](const db::CalcChange& change) {
+    return (empty(change.old_value) && empty(change.new_value)) ||
+           std::find(keys.begin(), keys.end(), util::LowerAscii(change.column)) != keys.end();
+  });
+  return changes;
+}
+
+const std::optional<std::vector<int>>& ColumnMaps::Of(const Columns& stored,
+                                                      const Columns& written) {
+  for (const Entry& e : entries_) {
+    if (e.stored == stored && e.written == written) return e.map;
+  }
+  entries_.push_back({stored, written, ColumnMap(*stored, *written)});
+  return entries_.back().map;
+}
+
 bool SameRows(const std::vector<DayRow>& stored, const std::vector<DayRow>& written) {
+  ColumnMaps maps;
+  return SameRows(stored, written, maps);
+}
+
+bool SameRows(const std::vector<DayRow>& stored, const std::vector<DayRow>& written,
+              ColumnMaps& maps) {
   if (stored.size() != written.size()) return false;
   std::vector<bool> used(stored.size(), false);
-  // Rows of one statement text and one query share their columns: their map is made once.
-  const std::vector<std::string>* map_of_stored = nullptr;
-  const std::vector<std::string>* map_of_written = nullptr;
-  std::optional<std::vector<int>> map;
   for (const DayRow& w : written) {
     bool found = false;
     for (std::size_t i = 0; i < stored.size() && !found; ++i) {
       if (used[i]) continue;
-      if (stored[i].columns.get() != map_of_stored || w.columns.get() != map_of_written) {
-        map_of_stored = stored[i].columns.get();
-        map_of_written = w.columns.get();
-        map = ColumnMap(*map_of_stored, *map_of_written);
-      }
+      const auto& map = maps.Of(stored[i].columns, w.columns);
       if (!map) return false;
       if (SameRow(stored[i], w, *map)) used[i] = found = true;
     }
@@ -411,44 +453,146 @@ std::string StoredRowsQuery(const DayTable& table) {
   return "SELECT * " + table.delete_sql.substr(from);
 }
 
-WritePlan WriteStatements(const std::vector<DayToWrite>& days,
-                          const std::function<std::string(const std::string&)>& next_day) {
-  WritePlan plan;
+namespace {
+
+// A run of days whose statements could be read, written together: each (person, day) once.
+// Its deletes first (merged where the days follow each other), then its rows.
+class RunOfReadDays {
+ public:
+  RunOfReadDays(WritePlan& plan, const std::function<std::string(const std::string&)>& next_day)
+      : plan_(plan), next_day_(next_day) {}
+
+  // False when the run already holds the day: it must be written first.
+  bool Add(const DayToWrite& day) {
+    if (!held_.insert(day.rows->perno + "\n" + day.rows->day).second) return false;
+    days_.push_back(&day);
+    return true;
+  }
+
+  void Write() {
+    WriteDeletes();
+    WriteRows();
+    days_.clear();
+    held_.clear();
+  }
+
+ private:
   // Whether two days delete the same tables with the same texts.
-  const auto same_deletes = [](const DayToWrite& a, const DayToWrite& b) {
+  static bool SameDeletes(const DayToWrite& a, const DayToWrite& b) {
     if (a.rows->deletes != b.rows->deletes) return false;
     for (std::size_t k = 0; k < a.rows->deletes; ++k) {
       if ((*a.statements)[k].sql != (*b.statements)[k].sql) return false;
     }
     return true;
-  };
-  std::size_t i = 0;
-  while (i < days.size()) {
-    // The run of days from i on that follow each other and delete the same tables.
-    std::size_t end = i + 1;
-    const std::size_t shared = days[i].rows ? days[i].rows->deletes : 0;
-    if (shared > 0) {
-      while (end < days.size() && days[end].rows && same_deletes(days[i], days[end]) &&
-             days[end].rows->perno == days[end - 1].rows->perno &&
-             next_day(days[end - 1].rows->day) == days[end].rows->day) {
+  }
+
+  void WriteDeletes() {
+    std::size_t i = 0;
+    while (i < days_.size()) {
+      // The days from i on that follow each other and delete the same tables.
+      const DayToWrite& first = *days_[i];
+      std::size_t end = i + 1;
+      while (end < days_.size() && SameDeletes(first, *days_[end]) &&
+             days_[end]->rows->perno == days_[end - 1]->rows->perno &&
+             next_day_(days_[end - 1]->rows->day) == days_[end]->rows->day) {
         ++end;
       }
-    }
-    for (std::size_t k = 0; k < shared; ++k) {
-      if (end == i + 1) {
-        plan.statements.push_back(&(*days[i].statements)[k]);
-        continue;
+      for (std::size_t k = 0; k < first.rows->deletes; ++k) {
+        if (end == i + 1) {
+          plan_.statements.push_back(&(*first.statements)[k]);
+          continue;
+        }
+        DayStatement& merged = plan_.merged.emplace_back((*first.statements)[k]);
+        merged.params[2].value = db::Value(days_[end - 1]->rows->day);
+        plan_.statements.push_back(&merged);
       }
-      DayStatement& merged = plan.merged.emplace_back((*days[i].statements)[k]);
-      merged.params[2].value = db::Value(days[end - 1].rows->day);
-      plan.statements.push_back(&merged);
+      i = end;
     }
-    for (std::size_t day = i; day < end; ++day) {
-      const std::vector<DayStatement>& all = *days[day].statements;
-      for (std::size_t k = shared; k < all.size(); ++k) plan.statements.push_back(&all[k]);
-    }
-    i = end;
   }
+
+  // The rows by the text that inserted them, texts in the order they first came.
+  void WriteRows() {
+    struct Group {
+      const DayStatement* insert;  // the first row's, for the text and the parameters' types
+      std::vector<const DayRow*> rows;
+    };
+    std::vector<Group> groups;
+    std::unordered_map<std::string_view, std::size_t> group_of_text;
+    for (const DayToWrite* day : days_) {
+      for (const auto& [name, table] : day->rows->tables) {
+        for (const DayRow& row : table.rows) {
+          const DayStatement& insert = (*day->statements)[static_cast<std::size_t>(row.statement)];
+          const auto [at, fresh] = group_of_text.try_emplace(insert.sql, groups.size());
+          if (fresh) groups.push_back({&insert, {}});
+          groups[at->second].rows.push_back(&row);
+        }
+      }
+    }
+    for (const Group& group : groups) WriteGroup(*group.insert, group.rows);
+  }
+
+  // The rows in inserts of a power of two rows each, the largest first.
+  void WriteGroup(const DayStatement& insert, const std::vector<const DayRow*>& rows) {
+    const std::size_t columns = std::max<std::size_t>(1, insert.params.size());
+    std::size_t most = 1;
+    while (most * 2 <= kMaxRowsPerInsert && most * 2 * columns <= kMaxValuesPerInsert) most *= 2;
+    // The row of values: the text's last parenthesis (the reader took it for "(?, …)").
+    const std::size_t close = insert.sql.rfind(')');
+    const std::size_t open = insert.sql.rfind('(', close);
+    const std::string_view text(insert.sql);
+    const std::string_view head = text.substr(0, close + 1);
+    const std::string_view row_text = text.substr(open, close + 1 - open);
+    const std::string_view tail = text.substr(close + 1);
+    std::size_t at = 0;
+    while (at < rows.size()) {
+      std::size_t count = most;
+      while (count > rows.size() - at) count /= 2;
+      DayStatement& s = plan_.merged.emplace_back();
+      s.timeout_seconds = insert.timeout_seconds;
+      s.sql.reserve(text.size() + (count - 1) * (row_text.size() + 2));
+      s.sql.append(head);
+      for (std::size_t r = 1; r < count; ++r) {
+        s.sql.append(", ");
+        s.sql.append(row_text);
+      }
+      s.sql.append(tail);
+      s.params.reserve(count * insert.params.size());
+      for (std::size_t r = at; r < at + count; ++r) {
+        for (std::size_t c = 0; c < insert.params.size(); ++c) {
+          db::Param& p = s.params.emplace_back(insert.params[c]);
+          p.value = rows[r]->values[c];
+        }
+      }
+      plan_.statements.push_back(&s);
+      at += count;
+    }
+  }
+
+  WritePlan& plan_;
+  const std::function<std::string(const std::string&)>& next_day_;
+  std::vector<const DayToWrite*> days_;
+  std::unordered_set<std::string> held_;
+};
+
+}  // namespace
+
+WritePlan WriteStatements(const std::vector<DayToWrite>& days,
+                          const std::function<std::string(const std::string&)>& next_day) {
+  WritePlan plan;
+  RunOfReadDays run(plan, next_day);
+  for (const DayToWrite& day : days) {
+    if (!day.rows) {
+      // Statements that could not be read keep their place among the others.
+      run.Write();
+      for (const DayStatement& s : *day.statements) plan.statements.push_back(&s);
+      continue;
+    }
+    if (!run.Add(day)) {
+      run.Write();
+      run.Add(day);
+    }
+  }
+  run.Write();
   return plan;
 }
 

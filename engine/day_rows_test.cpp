@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "util/text.h"
+
 namespace zel::engine {
 namespace {
 
@@ -184,36 +186,137 @@ TEST(DayRows, ChangedColumnsOfARewrittenRow) {
   EXPECT_EQ(got[0].new_value, "7");
 }
 
-TEST(DayRows, ConsecutiveDaysShareTheirDeletes) {
-  const auto next = [](const std::string& mmdd) {
-    return mmdd == "02/09" ? std::string("02/10") : mmdd == "02/10" ? "02/11" : "02/13";
-  };
-  const std::vector<DayStatement> d9 = Day("02/09", 1), d10 = Day("02/10", 2),
-                                  d12 = Day("02/12", 3);
-  const std::vector<DayStatement> unread = {{"EXEC Something", {}}};
-  const auto r9 = DayRowsReader().Read(d9), r10 = DayRowsReader().Read(d10),
-             r12 = DayRowsReader().Read(d12);
-  const WritePlan plan =
-      WriteStatements({{&d9, &*r9}, {&d10, &*r10}, {&d12, &*r12}, {&unread, nullptr}}, next);
+// The statements a plan sends: each text's first 11 characters and its values.
+std::vector<std::string> Sent(const WritePlan& plan) {
   std::vector<std::string> shape;
   for (const DayStatement* s : plan.statements) {
     std::string line = s->sql.substr(0, 11);
     for (const db::Param& p : s->params) line += " " + p.value.AsString();
     shape.push_back(line);
   }
+  return shape;
+}
+
+TEST(DayRows, ConsecutiveDaysShareTheirDeletesAndTheirRowsGoTogether) {
+  const auto next = [](const std::string& mmdd) {
+    return mmdd == "02/09" ? std::string("02/10") : mmdd == "02/10" ? "02/11" : "02/13";
+  };
+  std::vector<DayStatement> d9 = Day("02/09", 1), d10 = Day("02/10", 2), d12 = Day("02/12", 3);
+  d10.push_back(Detail("02/10", 3, 60));
+  d10.push_back(DetailAmount("02/10", 3, 90));  // written as the row it leaves
+  d12.push_back(Detail("02/12", 3, 30));
+  const std::vector<DayStatement> unread = {{"EXEC Something", {}}};
+  const std::vector<DayStatement> d13 = Day("02/13", 4);
+  DayRowsReader reader;
+  const auto r9 = reader.Read(d9), r10 = reader.Read(d10), r12 = reader.Read(d12),
+             r13 = reader.Read(d13);
+  const WritePlan plan = WriteStatements(
+      {{&d9, &*r9}, {&d10, &*r10}, {&d12, &*r12}, {&unread, nullptr}, {&d13, &*r13}}, next);
   const std::vector<std::string> expected = {
       // 02/09 and 02/10 follow each other: one delete per table for both
       "DELETE FROM       1001 02/09 02/10",
       "DELETE FROM       1001 02/09 02/10",
-      "INSERT INTO       1001 02/09 1",
-      "INSERT INTO       1001 02/10 2",
       // 02/12 does not follow 02/10 (02/11 stays as it is)
       "DELETE FROM       1001 02/12 02/12",
       "DELETE FROM       1001 02/12 02/12",
+      // the rows of the three days by text, a power of two rows an insert
+      "INSERT INTO       1001 02/09 1       1001 02/10 2",
       "INSERT INTO       1001 02/12 3",
+      "INSERT INTO       1001 02/10 3 90       1001 02/12 3 30",
+      // statements that could not be read keep their place
       "EXEC Someth",
+      "DELETE FROM       1001 02/13 02/13",
+      "DELETE FROM       1001 02/13 02/13",
+      "INSERT INTO       1001 02/13 4",
   };
-  EXPECT_EQ(shape, expected);
+  EXPECT_EQ(Sent(plan), expected);
+  // The insert of several rows repeats the text's row of values.
+  const DayStatement* two = plan.statements[4];
+  EXPECT_EQ(two->sql,
+            "INSERT INTO DayWork \n(PerNo,DDate,WorkTotal)\n Values \n( ?, ?, ?), ( ?, ?, ?)");
+  ASSERT_EQ(two->params.size(), 6u);
+  EXPECT_EQ(two->params[5].name, "WorkTotal");
+}
+
+TEST(DayRows, RowsGoInInsertsOfAPowerOfTwoRowsWithinTheLimits) {
+  // A day of one person per call: the same day twice is written as two runs.
+  const auto none = [](const std::string&) { return std::string(); };
+  const struct {
+    std::size_t rows, columns;
+    std::vector<std::size_t> inserts;  // rows per insert
+  } cases[] = {
+      {1, 4, {1}},
+      {7, 4, {4, 2, 1}},
+      {1000, 3, {512, 256, 128, 64, 32, 8}},  // at most kMaxRowsPerInsert rows
+      {40, 100, {16, 16, 8}},                 // at most kMaxValuesPerInsert values
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> names;
+    std::vector<db::Param> params;
+    for (std::size_t k = 0; k < c.columns; ++k) {
+      names.push_back(k == 0 ? "PerNo" : k == 1 ? "CalcDate" : "C" + std::to_string(k));
+      params.push_back(P(names.back().c_str(), k == 0   ? db::Value("      1001")
+                                               : k == 1 ? db::Value("02/09")
+                                                        : db::Value(0)));
+    }
+    std::string text = "INSERT INTO TimeTab (" + util::Join(names, ",") + ") VALUES (";
+    for (std::size_t k = 0; k < c.columns; ++k) text += k == 0 ? "?" : ", ?";
+    text += ")";
+    std::vector<DayStatement> day = {Delete("TimeTab ", "CalcDate", "02/09", "02/09")};
+    for (std::size_t r = 0; r < c.rows; ++r) day.push_back({text, params});
+    const auto rows = DayRowsReader().Read(day);
+    ASSERT_TRUE(rows);
+    const WritePlan plan = WriteStatements({{&day, &*rows}}, none);
+    std::vector<std::size_t> inserts;
+    for (std::size_t i = 1; i < plan.statements.size(); ++i)
+      inserts.push_back(plan.statements[i]->params.size() / c.columns);
+    EXPECT_EQ(inserts, c.inserts) << c.rows << " rows of " << c.columns;
+  }
+}
+
+TEST(DayRows, TheJournalOfARowThatAppearsOrDisappears) {
+  const Columns lower = std::make_shared<const std::vector<std::string>>(
+      std::vector<std::string>{"perno", "ddate", "worktotal", "kasr"});
+  const StoredColumns columns{lower, {"PerNo", "DDate", "WorkTotal", "Kasr"}};
+  const DayRow row{lower,
+                   {db::Value("      1001"), db::Value("05/10"), db::Value(450), db::Value(0)}};
+  const DayRow other{lower,
+                     {db::Value("      1001"), db::Value("05/10"), db::Value(390), db::Value()}};
+  using Changes = std::vector<db::CalcChange>;
+  const struct {
+    const char* what;
+    std::vector<DayRow> stored, written;
+    bool calculated_before;
+    Changes expected;
+  } cases[] = {
+      {"rewritten (a zero to NULL is a change)",
+       {row},
+       {other},
+       true,
+       {{"WorkTotal", "450", "390"}, {"Kasr", "0", std::nullopt}}},
+      {"disappears: each value but a zero now NULL",
+       {row},
+       {},
+       true,
+       {{"WorkTotal", "450", std::nullopt}}},
+      {"appears where the day was calculated (a zero left out)",
+       {},
+       {row},
+       true,
+       {{"WorkTotal", std::nullopt, "450"}}},
+      {"a first calculation", {}, {row}, false, {}},
+      {"no row before or after", {}, {}, true, {}},
+  };
+  for (const auto& c : cases) {
+    const Changes got =
+        RowChanges(c.stored, c.written, c.calculated_before, columns, {"perno", "ddate"});
+    ASSERT_EQ(got.size(), c.expected.size()) << c.what;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].column, c.expected[i].column) << c.what;
+      EXPECT_EQ(got[i].old_value, c.expected[i].old_value) << c.what;
+      EXPECT_EQ(got[i].new_value, c.expected[i].new_value) << c.what;
+    }
+  }
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <exception>
 #include <functional>
-#include <map>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -80,27 +79,6 @@ class StoppableConnection final : public db::ForwardingConnection {
   Defer defer_;
 };
 
-// Whether the text changes rows: its first word is INSERT, UPDATE or DELETE.
-bool ChangesRows(std::string_view sql) {
-  const size_t start = sql.find_first_not_of(" \t\r\n");
-  if (start == std::string_view::npos) return false;
-  const std::string_view rest = sql.substr(start);
-  for (std::string_view word : {"INSERT", "UPDATE", "DELETE"}) {
-    if (rest.size() <= word.size() || !util::EqualsNoCase(rest.substr(0, word.size()), word)) {
-      continue;
-    }
-    const char next = static_cast<char>(rest[word.size()] | 0x20);
-    const bool word_goes_on =
-        (next >= 'a' && next <= 'z') || (next >= '0' && next <= '9') || rest[word.size()] == '_';
-    if (!word_goes_on) return true;
-  }
-  return false;
-}
-
-// The table whose rewritten rows the journal of changes records (a day's keys as DayRows names
-// its tables).
-const std::string kJournalTable = "daywork";
-
 }  // namespace
 
 std::mutex& CalcCriticalSection() {
@@ -145,6 +123,7 @@ void TdmCalculate::InitialValues(const std::string& newCurrentYear,
 
   CurrentYear = newCurrentYear;
   PreviousYear = std::to_string(ParseYear(CurrentYear) - 1);
+  day_writes_.SetYear(ParseYear(CurrentYear));
   DataBaseNameYear = newDataBaseName + "_" + CurrentYear;
 
   SqlUserName = newSqlUserName;
@@ -201,7 +180,7 @@ std::unique_ptr<db::Connection> TdmCalculate::Open(const std::string& connection
   StoppableConnection::Defer defer;
   if (holds_day_writes) {
     defer = [this](const std::string& sql, const std::vector<db::Param>& params, int timeout) {
-      return Defer(sql, params, timeout);
+      return day_writes_.Hold(sql, params, timeout);
     };
   }
   return std::make_unique<StoppableConnection>(db::Connect(settings), stop_token_, day_failures_,
@@ -263,8 +242,7 @@ void TdmCalculate::StartPerson() {
   in_day_ = false;
   // Not reached: every day ends with EndDay and the worker writes its days. Nothing
   // unfinished goes on to the next person.
-  day_writes_open_ = false;
-  waiting_days_.clear();
+  day_writes_.Clear();
   if (daily_) daily_->ForgetPerson();
 }
 
@@ -274,19 +252,7 @@ void TdmCalculate::StartDay(std::string label) {
   in_day_ = true;
 }
 
-void TdmCalculate::BeginDayWrites() {
-  if (day_writes_open_) return;
-  waiting_days_.push_back({day_label_, {}, std::nullopt, {}});
-  day_writes_open_ = true;
-  ++day_writes_serial_;
-}
-
-bool TdmCalculate::Defer(const std::string& sql, const std::vector<db::Param>& params,
-                         int timeout_seconds) {
-  if (!day_writes_open_ || writing_days_ || !ChangesRows(sql)) return false;
-  waiting_days_.back().statements.push_back({sql, params, timeout_seconds});
-  return true;
-}
+void TdmCalculate::BeginDayWrites() { day_writes_.Open(day_label_); }
 
 std::optional<std::string> TdmCalculate::EndDay() {
   std::optional<std::string> failure;
@@ -294,10 +260,7 @@ std::optional<std::string> TdmCalculate::EndDay() {
     failure = "the worker was given up";
   else if (day_failures_.count > 0)
     failure = day_failures_.first;
-  if (day_writes_open_) {
-    day_writes_open_ = false;
-    if (failure) waiting_days_.pop_back();  // the day stays as it was
-  }
+  day_writes_.Close(failure.has_value());
   in_day_ = false;
   if (!group_days_) {
     const std::vector<DayNotWritten> failed = WriteDays();
@@ -306,148 +269,22 @@ std::optional<std::string> TdmCalculate::EndDay() {
   return failure;
 }
 
-void TdmCalculate::LeaveOutUnchangedDays(std::vector<WaitingDay>& days) {
-  struct Range {
-    const DayTable* table;
-    std::string from, to;
-  };
-  std::map<std::string, Range> ranges;  // by table
-  const DayRows* first = nullptr;
-  for (WaitingDay& day : days) {
-    day.rows = day_rows_reader_.Read(day.statements);
-    if (!day.rows) continue;
-    if (!first) first = &*day.rows;
-    if (day.rows->perno != first->perno) {
-      day.rows.reset();  // one person's rows are read; such a day is written as it is
-      continue;
-    }
-    for (const auto& [name, table] : day.rows->tables) {
-      auto [at, fresh] = ranges.try_emplace(name, Range{&table, day.rows->day, day.rows->day});
-      if (!fresh) {
-        at->second.from = std::min(at->second.from, day.rows->day);
-        at->second.to = std::max(at->second.to, day.rows->day);
-      }
-    }
-  }
-  if (ranges.empty()) return;
-  // The stored rows of each table, by day.
-  std::map<std::string, std::map<std::string, std::vector<DayRow>>> stored;
-  std::vector<std::string> daywork_names;  // the stored DayWork columns as the table spells them
+void TdmCalculate::RecordChanges(const WrittenDayChanges& day) {
   try {
-    db::Connection& year = ADOConnectionTimeAttendance();
-    for (const auto& [name, range] : ranges) {
-      std::vector<db::Param> params = range.table->delete_params;
-      params[1].value = db::Value(range.from);
-      params[2].value = db::Value(range.to);
-      db::ResultSet result = year.Execute(StoredRowsQuery(*range.table), params, 60);
-      std::vector<std::string> names;
-      for (const std::string& column : result.columns) names.push_back(util::LowerAscii(column));
-      if (name == kJournalTable) daywork_names = result.columns;
-      const Columns columns = std::make_shared<const std::vector<std::string>>(std::move(names));
-      const std::string date_column = util::LowerAscii(range.table->date_column);
-      for (auto& values : result.rows) {
-        DayRow row{columns, std::move(values)};
-        const db::Value* date = row.Find(date_column);
-        if (!date) throw db::DbError("no column " + date_column);
-        const std::string day = Trim(date->AsString());
-        stored[name][day].push_back(std::move(row));
-      }
-    }
-  } catch (const std::exception&) {
-    // Not known what is stored: every day is written as it was calculated.
-    for (WaitingDay& day : days) day.rows.reset();
-    return;
+    db::InsertCalcChanges(ADOConnectionDbBase(), {Trim(CurrentYear), day.perno, "day", day.day},
+                          pass_, day.changes);
+  } catch (const std::exception& e) {
+    MyZelUtils.LogText(std::string("Error On Insert Changes To DB : ") + e.what(),
+                       "Thread" + Trim(day.perno), true, false);
   }
-  std::erase_if(days, [&stored](const WaitingDay& day) {
-    if (!day.rows) return false;
-    for (const auto& [name, table] : day.rows->tables) {
-      const auto& of_table = stored[name];
-      const auto at = of_table.find(day.rows->day);
-      static const std::vector<DayRow> kNone;
-      if (!SameRows(at == of_table.end() ? kNone : at->second, table.rows)) return false;
-    }
-    return true;
-  });
-  if (pass_.date.empty()) return;
-  // A day's one stored DayWork row against its one new row; a first calculation (nothing
-  // stored) is not a change.
-  for (WaitingDay& day : days) {
-    if (!day.rows) continue;
-    const auto table = day.rows->tables.find(kJournalTable);
-    if (table == day.rows->tables.end() || table->second.rows.size() != 1) continue;
-    const auto& of_table = stored[kJournalTable];
-    const auto at = of_table.find(day.rows->day);
-    if (at == of_table.end() || at->second.size() != 1) continue;
-    day.changes = ChangedColumns(at->second.front(), table->second.rows.front(), daywork_names);
-  }
-}
-
-void TdmCalculate::RecordChanges(const std::vector<WaitingDay>& days) {
-  for (const WaitingDay& day : days) {
-    if (day.changes.empty()) continue;
-    try {
-      db::InsertCalcChanges(ADOConnectionDbBase(),
-                            {Trim(CurrentYear), day.rows->perno, "day", day.rows->day}, pass_,
-                            day.changes);
-    } catch (const std::exception& e) {
-      MyZelUtils.LogText(std::string("Error On Insert Changes To DB : ") + e.what(),
-                         "Thread" + Trim(day.rows->perno), true, false);
-    }
-  }
-}
-
-void TdmCalculate::RunDays(const std::vector<WaitingDay>& days) {
-  db::Connection& year = ADOConnectionTimeAttendance();
-  writing_days_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{writing_days_};
-  std::vector<DayToWrite> to_write;
-  for (const WaitingDay& day : days)
-    to_write.push_back({&day.statements, day.rows ? &*day.rows : nullptr});
-  const int year_number = dates::StrToInt(Trim(CurrentYear));
-  const WritePlan plan = WriteStatements(to_write, [year_number](const std::string& mmdd) {
-    const dates::CalcDay day(year_number, mmdd);
-    return day.ok() && !day.IsLastOfYear() ? day.Next().MMDD() : std::string();
-  });
-  db::RunInTransaction(year, [&] {
-    for (const DayStatement* s : plan.statements)
-      year.Execute(s->sql, s->params, s->timeout_seconds);
-  });
 }
 
 std::vector<TdmCalculate::DayNotWritten> TdmCalculate::WriteDays() {
   std::vector<DayNotWritten> failed;
-  std::vector<WaitingDay> days;
-  days.swap(waiting_days_);
-  if (day_writes_open_) {
-    // Called inside a day: the day in progress goes on waiting.
-    waiting_days_.push_back(std::move(days.back()));
-    days.pop_back();
-  }
-  std::erase_if(days, [](const WaitingDay& day) { return day.statements.empty(); });
-  if (!days.empty()) LeaveOutUnchangedDays(days);
-  if (!days.empty()) {
-    try {
-      RunDays(days);
-      RecordChanges(days);
-    } catch (const std::exception& group_failure) {
-      if (days.size() == 1) {
-        failed.push_back({days.front().label, group_failure.what()});
-      } else {
-        // One day of the group failed: each day alone, so that only the failing ones are lost.
-        for (const WaitingDay& day : days) {
-          try {
-            RunDays({day});
-          } catch (const std::exception& e) {
-            failed.push_back({day.label, e.what()});
-            continue;
-          }
-          RecordChanges({day});
-        }
-      }
-    }
+  // Without a connection no statement was held: the days have nothing to write.
+  if (year_) {
+    failed = day_writes_.Write(*year_, !pass_.date.empty(),
+                               [this](const WrittenDayChanges& day) { RecordChanges(day); });
   }
   if (!in_day_) {
     std::vector<KeptLogRow> rows;

@@ -17,7 +17,7 @@
 #include "db/client.h"
 #include "engine/calc.h"
 #include "engine/daily_day_state.h"
-#include "engine/day_rows.h"
+#include "engine/day_writes.h"
 
 namespace zel::engine {
 
@@ -106,19 +106,16 @@ class TdmCalculate {
   };
   void StartDay(std::string label = {});
   void BeginDayWrites();
-  bool DayWritesOpen() const { return day_writes_open_; }
+  bool DayWritesOpen() const { return day_writes_.IsOpen(); }
   // Counts the days whose writes were opened: tells the writes of one day from the next.
-  int DayWritesSerial() const { return day_writes_serial_; }
+  int DayWritesSerial() const { return day_writes_.Serial(); }
   std::optional<std::string> EndDay();
   // Grouped, calculated days wait for WriteDays, which writes them in one transaction (one
   // commit for many days, each day still whole: when the group fails, every day is tried
   // again in a transaction of its own).
   void GroupDays(bool grouped) { group_days_ = grouped; }
-  int DaysWaiting() const { return static_cast<int>(waiting_days_.size()); }
-  struct DayNotWritten {
-    std::string label;
-    std::string failure;
-  };
+  int DaysWaiting() const { return day_writes_.Waiting(); }
+  using DayNotWritten = engine::DayNotWritten;
   // Writes the waiting days, then the CSSLog rows kept back; returns the days that could not
   // be written (each left as it was). Never raises. Worker thread only.
   std::vector<DayNotWritten> WriteDays();
@@ -126,7 +123,10 @@ class TdmCalculate {
   // The pass whose days are written: a rewritten day whose stored DayWork row differs from
   // the new one has its changed columns recorded in the journal of changes under this pass
   // (after the day was written; a failing journal write is logged and the day stays written).
-  // Without a pass (no date) nothing is recorded.
+  // A row that disappears has each column that held a value (not zero or blank) recorded as
+  // now NULL; a row that appears where the day was calculated before (it had other rows)
+  // each column it writes with a value as NULL before; a first calculation records nothing. Without
+  // a pass (no date) nothing is recorded.
   void SetPass(db::CalcPass pass) { pass_ = std::move(pass); }
 
   // Connections and datasets; each raises zel::db::DbError before InitialValues.
@@ -181,33 +181,13 @@ class TdmCalculate {
     std::string comment;
   };
   bool in_day_ = false;
-  bool day_writes_open_ = false;
   bool group_days_ = false;
-  bool writing_days_ = false;  // RunDays runs the waiting statements
-  // The writes of the days calculated and not yet written, the last one the day in progress
-  // once its writes are open.
-  struct WaitingDay {
-    std::string label;
-    std::vector<DayStatement> statements;
-    std::optional<DayRows> rows;          // what the statements leave, when they could be read
-    std::vector<db::CalcChange> changes;  // of its stored DayWork row, for the journal
-  };
   std::string day_label_;
-  std::vector<WaitingDay> waiting_days_;
-  DayRowsReader day_rows_reader_;
-  // Holds back a changing statement of the day in progress; false when it is to run now.
-  bool Defer(const std::string& sql, const std::vector<db::Param>& params, int timeout_seconds);
-  // Leaves out the days whose rows, read from their statements, equal the stored ones: a
-  // recalculation that changes nothing writes nothing. The stored rows of the days' range
-  // are read once per table. A read that fails leaves every day in.
-  void LeaveOutUnchangedDays(std::vector<WaitingDay>& days);
-  // Runs the statements of the days in one transaction (the deletes of consecutive days
-  // merged); raises the first failure.
-  void RunDays(const std::vector<WaitingDay>& days);
-  // Records the changes of written days in the journal; never raises.
-  void RecordChanges(const std::vector<WaitingDay>& days);
+  // The writes of the days calculated and not yet written.
+  DayWriteBatch day_writes_;
+  // Records the changes of a written day in the journal; never raises.
+  void RecordChanges(const WrittenDayChanges& day);
   db::CalcPass pass_;
-  int day_writes_serial_ = 0;
   std::optional<bool> any_person_;
   mutable DayFailures day_failures_;  // counted by the module's connections
   std::vector<KeptLogRow> kept_log_rows_;

@@ -376,6 +376,39 @@ void TZELDailyCalculate::Execute() {
   Log("Finish Execute DailyCalculate Thread ...", true);
 }
 
+namespace {
+
+// While it lives, the module groups the person's calculated days for writing together, and
+// the manager opens a day's writes (deleting its old rows) just before the day is processed,
+// ahead of the handler the module bound; both as they were after.
+class GroupedDayWrites {
+ public:
+  GroupedDayWrites(engine::TdmCalculate& module, std::function<void()> open_day)
+      : module_(module),
+        manager_(module.AttendanceCalcManager()),
+        before_process_(manager_.OnBeforeProcess) {
+    module_.GroupDays(true);
+    manager_.OnBeforeProcess = [open_day = std::move(open_day),
+                                before = before_process_](engine::TAttendanceCalcManager& sender) {
+      open_day();
+      if (before) before(sender);
+    };
+  }
+  ~GroupedDayWrites() {
+    manager_.OnBeforeProcess = std::move(before_process_);
+    module_.GroupDays(false);
+  }
+  GroupedDayWrites(const GroupedDayWrites&) = delete;
+  GroupedDayWrites& operator=(const GroupedDayWrites&) = delete;
+
+ private:
+  engine::TdmCalculate& module_;
+  engine::TAttendanceCalcManager& manager_;
+  std::function<void(engine::TAttendanceCalcManager&)> before_process_;
+};
+
+}  // namespace
+
 void TZELDailyCalculate::CalculatePersonDays() {
   try {
     engine::TdmCalculate& module = *CalculateDataModule;
@@ -385,123 +418,120 @@ void TZELDailyCalculate::CalculatePersonDays() {
       return;
     }
     module.taSemaphore().Close();
-
-    // The range must name real days: a start day beyond its month would never reach the
-    // month's end and the walk would not stop.
-    const auto from = ReadMMDD(calcFromDate);
-    const auto to = ReadMMDD(calcToDate);
-    if (!from || from->first < 1 || from->first > 12 || from->second < 1 ||
-        from->second > module.DaysInMonth(from->first)) {
-      throw std::invalid_argument("'" + calcFromDate + "' is not a valid MM/DD date");
-    }
-    if (!to || to->first < 1 || to->first > 12 || to->second < 1 || to->second > 31) {
-      throw std::invalid_argument("'" + calcToDate + "' is not a valid MM/DD date");
-    }
-    const auto [FM, FD] = *from;
-    const auto [TM, TD] = *to;
-
-    const std::vector<Employment> records = ReadEmployments(
-        module.ADOConnectionDbBase(),
-        {"Select p.Perno, FirstName, LastName, BeginDate, EndDate from Person p left outer join  "
-         "JobInfo j ",
-         "on p.Perno = j.Perno ", "where (p.Perno = " + Quoted(CurPerno_) + ")"},
-        60);
+    const auto [first, last] = RangeOfDays();
+    const std::vector<EmploymentSpan> employment = ReadEmployment();
 
     // Each day is written whole or not at all: its old rows are deleted and its new rows
     // written together. The module holds a day's writes back while the day is calculated and
     // writes the calculated days of the person kDaysPerWrite at a time in one transaction (a
     // day that fails to write stays as it was, the others are written), so the database's
     // single writer is held for the writing alone and a commit serves many days.
-    engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
-    module.GroupDays(true);
-    struct Ungroup {
-      engine::TdmCalculate& module;
-      ~Ungroup() { module.GroupDays(false); }
-    } ungroup{module};
-    auto report = [this](const std::string& mmdd, const std::string& failure) {
-      Log("Day " + mmdd + " was not written (left as it was) : " + failure, false);
-      NoteFailure("day " + mmdd + ": " + failure, false);
-    };
-    auto write_days = [this, &module, &report] {
-      for (const auto& day : module.WriteDays()) {
-        if (!Abandoned()) report(day.label, day.failure);
-      }
-    };
-    auto open_day = [this, &module, &manager] {
-      if (module.DayWritesOpen()) return;
-      module.BeginDayWrites();
-      const auto date = manager.CalcDate();
-      DeleteDayResults(Pad2(date.Month) + "/" + Pad2(date.Day));
-    };
-    auto before_process = manager.OnBeforeProcess;
-    manager.OnBeforeProcess = [open_day, before_process](engine::TAttendanceCalcManager& sender) {
-      open_day();
-      if (before_process) before_process(sender);
-    };
-    struct RestoreEvent {
-      engine::TAttendanceCalcManager& manager;
-      std::function<void(engine::TAttendanceCalcManager&)> event;
-      ~RestoreEvent() { manager.OnBeforeProcess = std::move(event); }
-    } restore{manager, before_process};
-
-    struct Bounds {
-      std::string lower, upper;
-    };
-    std::vector<Bounds> bounds;
-    auto has_date = [](const std::string& text) {
-      return text.find_first_not_of('/') != std::string::npos;
-    };
-    for (const Employment& record : records) {
-      Bounds b{CurrentYear2 + "/01/01", CurrentYear2 + "/12/30"};
-      if (has_date(Trim(record.BeginDate))) b.lower = Trim(record.BeginDate);
-      if (has_date(Trim(record.EndDate))) b.upper = Trim(record.EndDate);
-      bounds.push_back(b);
-    }
-
+    const GroupedDayWrites grouped(module, [this] { OpenDayWrites(); });
     // The days from the start to the end of the range inside the year (an end day beyond its
     // month, such as 12/30 of a common year, ends the walk at the month's last day).
-    const int year = dates::StrToInt(Trim(CurrentYear2));
-    const dates::CalcDay last(year, TM, TD);
-    dates::CalcDay calc_day(year, FM, FD);
+    dates::CalcDay day = first;
     do {
       if (Abandoned()) return;
-      const int m = calc_day.month();
-      const int d = calc_day.day();
-      const std::string mmdd = calc_day.MMDD();
-      const std::string day = CurrentYear2 + "/" + mmdd;
-      module.StartDay(mmdd);
-      std::optional<std::string> failure;
-      try {
-        // The person's employment is the union of his records: a day any of them covers
-        // is calculated once.
-        for (std::size_t r = 0; r < records.size(); ++r) {
-          if (!(bounds[r].lower <= day && day <= bounds[r].upper)) continue;
-          manager.SetPersonID(CurPerno_);
-          manager.SetPersonName(Trim(records[r].LastName) + " " + Trim(records[r].FirstName));
-          manager.SetCalcDate({static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(d)});
-          manager.Run();
-          break;
-        }
-        // A day not calculated (outside the employment, or ended before its processing)
-        // loses its old rows all the same, as the range's deletes always did.
-        if (!module.DayWritesOpen()) {
-          manager.SetCalcDate({static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(d)});
-          open_day();
-        }
-      } catch (const std::exception& e) {
-        failure = e.what();
-      }
-      const auto ended = module.EndDay();
-      if (!failure) failure = ended;
-      if (failure && !Abandoned()) report(mmdd, *failure);
-      if (module.DaysWaiting() >= kDaysPerWrite) write_days();
-      calc_day = calc_day.Next();
-    } while (calc_day.year() == year && calc_day <= last);
-    write_days();
+      CalculateDay(day, employment);
+      if (module.DaysWaiting() >= kDaysPerWrite) WriteWaitingDays();
+      day = day.Next();
+    } while (day.year() == first.year() && day <= last);
+    WriteWaitingDays();
   } catch (const std::exception& e) {
     Log(std::string("Calc Daily Error In Thread = ") + e.what(), false);
     NoteFailure(e.what(), true);
   }
+}
+
+std::pair<dates::CalcDay, dates::CalcDay> TZELDailyCalculate::RangeOfDays() const {
+  const auto from = ReadMMDD(calcFromDate);
+  const auto to = ReadMMDD(calcToDate);
+  if (!from || from->first < 1 || from->first > 12 || from->second < 1 ||
+      from->second > CalculateDataModule->DaysInMonth(from->first)) {
+    throw std::invalid_argument("'" + calcFromDate + "' is not a valid MM/DD date");
+  }
+  if (!to || to->first < 1 || to->first > 12 || to->second < 1 || to->second > 31) {
+    throw std::invalid_argument("'" + calcToDate + "' is not a valid MM/DD date");
+  }
+  const int year = dates::StrToInt(Trim(CurrentYear2));
+  return {dates::CalcDay(year, from->first, from->second),
+          dates::CalcDay(year, to->first, to->second)};
+}
+
+std::vector<TZELDailyCalculate::EmploymentSpan> TZELDailyCalculate::ReadEmployment() const {
+  const std::vector<Employment> records = ReadEmployments(
+      CalculateDataModule->ADOConnectionDbBase(),
+      {"Select p.Perno, FirstName, LastName, BeginDate, EndDate from Person p left outer join  "
+       "JobInfo j ",
+       "on p.Perno = j.Perno ", "where (p.Perno = " + Quoted(CurPerno_) + ")"},
+      60);
+  const auto has_date = [](const std::string& text) {
+    return text.find_first_not_of('/') != std::string::npos;
+  };
+  std::vector<EmploymentSpan> spans;
+  for (const Employment& record : records) {
+    EmploymentSpan span{Trim(record.LastName) + " " + Trim(record.FirstName),
+                        CurrentYear2 + "/01/01", CurrentYear2 + "/12/30"};
+    if (has_date(Trim(record.BeginDate))) span.first = Trim(record.BeginDate);
+    if (has_date(Trim(record.EndDate))) span.last = Trim(record.EndDate);
+    spans.push_back(std::move(span));
+  }
+  return spans;
+}
+
+void TZELDailyCalculate::CalculateDay(const dates::CalcDay& day,
+                                      const std::vector<EmploymentSpan>& employment) {
+  engine::TdmCalculate& module = *CalculateDataModule;
+  engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
+  const std::string mmdd = day.MMDD();
+  const std::string date = CurrentYear2 + "/" + mmdd;
+  const engine::TDate calc_date{static_cast<std::uint8_t>(day.month()),
+                                static_cast<std::uint8_t>(day.day())};
+  module.StartDay(mmdd);
+  std::optional<std::string> failure;
+  try {
+    // The person's employment is the union of his records: a day any of them covers is
+    // calculated once.
+    const auto covering = std::find_if(employment.begin(), employment.end(), [&](const auto& e) {
+      return e.first <= date && date <= e.last;
+    });
+    if (covering != employment.end()) {
+      manager.SetPersonID(CurPerno_);
+      manager.SetPersonName(covering->name);
+      manager.SetCalcDate(calc_date);
+      manager.Run();
+    }
+    // A day not calculated (outside the employment, or ended before its processing) loses
+    // its old rows all the same, as the range's deletes always did.
+    if (!module.DayWritesOpen()) {
+      manager.SetCalcDate(calc_date);
+      OpenDayWrites();
+    }
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  const auto ended = module.EndDay();
+  if (!failure) failure = ended;
+  if (failure && !Abandoned()) ReportDayNotWritten(mmdd, *failure);
+}
+
+void TZELDailyCalculate::OpenDayWrites() {
+  engine::TdmCalculate& module = *CalculateDataModule;
+  if (module.DayWritesOpen()) return;
+  module.BeginDayWrites();
+  const auto date = module.AttendanceCalcManager().CalcDate();
+  DeleteDayResults(Pad2(date.Month) + "/" + Pad2(date.Day));
+}
+
+void TZELDailyCalculate::WriteWaitingDays() {
+  for (const auto& day : CalculateDataModule->WriteDays()) {
+    if (!Abandoned()) ReportDayNotWritten(day.label, day.failure);
+  }
+}
+
+void TZELDailyCalculate::ReportDayNotWritten(const std::string& mmdd, const std::string& failure) {
+  Log("Day " + mmdd + " was not written (left as it was) : " + failure, false);
+  NoteFailure("day " + mmdd + ": " + failure, false);
 }
 
 void TZELDailyCalculate::DeleteDayResults(const std::string& day) {

@@ -17,9 +17,11 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "aggregation/range_calculation.h"
+#include "dates/jalali_day.h"
 #include "dates/zel_calc_utils.h"
 #include "engine/dm_calculate.h"
 #include "management/calculator_management.h"
@@ -169,7 +171,27 @@ class TZELDailyCalculate : public TZELCalculateThread {
   void Execute() override;
 
  private:
+  // One employment record of the person: the name it gives him and the days it covers,
+  // "YYYY/MM/DD" (the year's first and last day where the record has no date).
+  struct EmploymentSpan {
+    std::string name;
+    std::string first, last;
+  };
+
   void CalculatePersonDays();
+  // The range's first and last day; raises std::invalid_argument for a text that names no
+  // real day (a start day beyond its month would never reach the month's end).
+  std::pair<dates::CalcDay, dates::CalcDay> RangeOfDays() const;
+  // The person's employment records (Person left joined with JobInfo).
+  std::vector<EmploymentSpan> ReadEmployment() const;
+  // Calculates one day, inside the employment, and ends it (its writes wait for
+  // WriteWaitingDays); a failure is the day's: reported, the day left as it was.
+  void CalculateDay(const dates::CalcDay& day, const std::vector<EmploymentSpan>& employment);
+  // Opens the writes of the day being calculated and deletes its old rows (once a day).
+  void OpenDayWrites();
+  // Writes the days waiting in the module, reporting those that could not be written.
+  void WriteWaitingDays();
+  void ReportDayNotWritten(const std::string& mmdd, const std::string& failure);
   // Deletes the person's earlier results of one "MM/DD" day (inside the day's transaction).
   void DeleteDayResults(const std::string& day);
 
