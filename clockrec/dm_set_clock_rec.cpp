@@ -29,6 +29,12 @@ std::string PadPerno(const std::string& perno) {
   return TZelCalcUtils::SLPadC(Trim(perno), 10, ' ');
 }
 
+// A text as the server compares it: trailing blanks and case ignored. NULL is "".
+std::string TextKey(std::string_view text) { return util::LowerAscii(util::TrimRight(text, " ")); }
+std::string ValueKey(const db::Value& value) {
+  return value.IsNull() ? std::string() : TextKey(value.AsString());
+}
+
 bool Digits(const std::string& s, size_t from, size_t count) {
   for (size_t i = from; i < from + count; ++i)
     if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
@@ -157,13 +163,19 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
       TZelCalcUtils::DataBaseNameOfYearYYYY(DataBaseName, std::stoi(CurrentYear)));
 
   // Datasets refer to their connections: they go first.
-  for (auto* q :
-       {&QClockDmp, &QSystem, &AdoQWorkgroup, &AdoQCurrentWorkGroup, &AdoQWShifts, &AdoQPrjRule,
-        &AdoQCurrentRule, &AdoQCurrentCalItem, &AdoQPerShifts, &AdoQGShItem})
+  for (auto* q : {&QClockDmp, &QSystem, &AdoQWorkgroup, &AdoQCurrentWorkGroup, &AdoQWShifts,
+                  &AdoQCurrentCalItem, &AdoQPerShifts, &AdoQGShItem})
     q->reset();
   base_ = Open(DbBaseInfoConnectionString);
   year_ = Open(DbTimeAttendanceConnectionString);
+  PrepareQueries();
+  counts_ = {};
+  ResetRunCaches();
+  SetSQLTextForDataSets();
+  SetSystemVariables();
+}
 
+void TDmSetClockRec::PrepareQueries() {
   auto make = [](db::Connection& c, std::vector<std::string> lines) {
     auto q = std::make_unique<db::Dataset>(c);
     q->SetSQL(std::move(lines));
@@ -174,10 +186,6 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
   AdoQWorkgroup = make(*base_, {"Select * from WorkGrp ", "Where Code = :Code"});
   AdoQCurrentWorkGroup = make(*base_, {"Select *  From WorkGrp  ", "Where Code = :WorkGroup"});
   AdoQWShifts = make(*base_, {"Select *  From WorkShifts ", "Where Code = :Code "});
-  AdoQPrjRule = make(*year_, {"Select * from PrjRule",
-                              "Where LTrim(RTrim(Perno)) = :Perno and :CurDate Between "
-                              "BeginDate And EndDate"});
-  AdoQCurrentRule = std::make_unique<db::Dataset>(*year_);
   AdoQCurrentCalItem = std::make_unique<db::Dataset>(*year_);
   AdoQPerShifts =
       make(*year_, {"Select * from PerShifts ",
@@ -188,8 +196,6 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
        {std::tuple{AdoQWorkgroup.get(), "Code", db::ParamType::Integer, 0},
         std::tuple{AdoQCurrentWorkGroup.get(), "WorkGroup", db::ParamType::Integer, 0},
         std::tuple{AdoQWShifts.get(), "Code", db::ParamType::Integer, 0},
-        std::tuple{AdoQPrjRule.get(), "Perno", db::ParamType::String, 10},
-        std::tuple{AdoQPrjRule.get(), "CurDate", db::ParamType::String, 5},
         std::tuple{AdoQPerShifts.get(), "Perno", db::ParamType::String, 10},
         std::tuple{AdoQPerShifts.get(), "GShCode", db::ParamType::Integer, 0},
         std::tuple{AdoQPerShifts.get(), "Period", db::ParamType::Integer, 0},
@@ -199,24 +205,32 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
     p.type = type;
     p.size = size;
   }
+}
+
+void TDmSetClockRec::ResetRunCaches() {
   current_work_group_ = -1;
-  rule_open_ = false;
-  current_item_ = nullptr;
-  calendar_items_.clear();
-  shift_items_.clear();
-  item_person_.clear();
-  counts_ = {};
+  current_rule_ = nullptr;
+  current_item_ = {};
+  rules_read_ = false;
+  rules_.clear();
+  rules_by_card_.clear();
+  rules_by_stored_person_.clear();
+  rules_by_trimmed_person_.clear();
+  calendar_tables_.clear();
+  shift_tables_.clear();
+  group_shift_days_.clear();
+  person_shift_days_.clear();
+  shift_person_.clear();
+  shift_status_.clear();
   day_end_person_.clear();
   day_ends_.clear();
   shift_days_.clear();
+  walk_first_day_ = "01/01";
+  walk_last_day_ = "12/31";
   calendar_days_.clear();
   group_calendars_.clear();
-  rules_loaded_ = false;
-  io_loaded_ = false;
-  day_groups_.clear();
   group_codes_.clear();
-  SetSQLTextForDataSets();
-  SetSystemVariables();
+  io_loaded_ = false;
 }
 
 void TDmSetClockRec::SetSQLTextForDataSets() {
@@ -274,7 +288,8 @@ void TDmSetClockRec::MySetClockDumpRecords() {
   QClockDmp->Sort("KartNo ASC, ClockDate ASC, ClockTime ASC");
   LoadKeptReports();
   ReportUnreadablePunches();
-  card_rules_loaded_ = false;
+  // Rules, work groups and calendars are read again for each walk, once.
+  ResetRunCaches();
   HoldRows();
   // A stop is honoured between cards (persons): what is labelled stays labelled, and a
   // later run labels the rest (labelling a punch again gives it the same label). A card's
@@ -299,12 +314,18 @@ void TDmSetClockRec::MySetClockDumpRecords() {
   } catch (...) {
     walking_ = false;
     pending_.clear();  // the card's labels are given again by a later run
+    EndWalk();
     throw;
   }
   walking_ = false;
   QClockDmp->Close();
+  EndWalk();
+}
+
+void TDmSetClockRec::EndWalk() {
   held_.clear();
   held_by_person_.clear();
+  ResetRunCaches();
 }
 
 std::string TDmSetClockRec::PersonKey(const std::string& Perno) {
@@ -326,16 +347,35 @@ void TDmSetClockRec::HoldRows() {
     h.time = Trim(QClockDmp->FieldByName("ClockTime").AsString());
     h.readable = IsPunchDateTime(date, h.time);
     h.day = Copy(date, 6, 5);
+    h.moment = h.day + h.time;
     h.io_type = Trim(QClockDmp->FieldByName("IO_TYPE").AsString());
     h.uncertain = QClockDmp->FieldByName("UNCERTAIN").AsInteger();
-    held_.push_back(std::move(h));
     const db::Value& perno = QClockDmp->FieldByName("Perno");
-    if (!perno.IsNull()) held_by_person_[PersonKey(perno.AsString())].push_back(QClockDmp->RecNo());
+    // An unreadable punch is nobody's last entry or exit.
+    if (h.readable && !perno.IsNull())
+      held_by_person_[PersonKey(perno.AsString())].push_back(QClockDmp->RecNo());
+    held_.push_back(std::move(h));
   }
-  // Within a person, in the order of their REC.
+  // The days the walk's punches look back on: three days before the first.
+  std::string first, last;
+  for (const HeldPunch& h : held_) {
+    if (!h.readable) continue;
+    if (first.empty() || h.day < first) first = h.day;
+    if (last.empty() || h.day > last) last = h.day;
+  }
+  if (!first.empty()) {
+    for (int i = 0; i < 3; ++i) first = TZelCalcUtils::DecDateH("", first, CurrentYear);
+    walk_first_day_ = first;
+    walk_last_day_ = last;
+  }
+  // Within a person, by moment, and punches of the same moment in the order of their REC:
+  // a punch's window is then one run of its person's rows.
   for (auto& [person, rows] : held_by_person_)
-    std::stable_sort(rows.begin(), rows.end(),
-                     [&](int a, int b) { return held_[a].rec < held_[b].rec; });
+    std::sort(rows.begin(), rows.end(), [&](int a, int b) {
+      const HeldPunch& x = held_[a];
+      const HeldPunch& y = held_[b];
+      return x.moment != y.moment ? x.moment < y.moment : x.rec < y.rec;
+    });
 }
 
 void TDmSetClockRec::WriteLabel(db::Dataset& Table, const std::string& io_type, int uncertain) {
@@ -383,28 +423,76 @@ void TDmSetClockRec::LoadKeptReports() {
   kept_reports_loaded_ = true;
 }
 
-bool TDmSetClockRec::CardHasRule(const std::string& Card, const std::string& D) {
-  if (!card_rules_loaded_) {
-    // Every rule's cards and days, read once for the run.
-    card_rules_.clear();
-    db::ResultSet rules = year_->Execute(TADOUtils::CatCommandText(
-        {"Select LTRIM(RTRIM(KartNo)) KartNo, LTRIM(RTRIM(KartNo2)) KartNo2, BeginDate, EndDate",
-         "From PrjRule"}));
-    for (const auto& row : rules.rows) {
-      if (row[2].IsNull() || row[3].IsNull()) continue;  // a rule without its days holds none
-      for (int i : {0, 1})
-        if (!row[i].IsNull())
-          card_rules_.push_back({util::LowerAscii(Trim(row[i].AsString())), Trim(row[2].AsString()),
-                                 Trim(row[3].AsString())});
-    }
-    card_rules_loaded_ = true;
+void TDmSetClockRec::ReadRules() {
+  rules_.clear();
+  rules_by_card_.clear();
+  rules_by_stored_person_.clear();
+  rules_by_trimmed_person_.clear();
+  const db::ResultSet r = year_->Execute(TADOUtils::CatCommandText(
+      {"Select PERNO, KARTNO, KARTNO2, BEGINDATE, ENDDATE, WORKGROUP From PrjRule"}));
+  rules_.reserve(r.rows.size());
+  for (const auto& row : r.rows) {
+    const size_t at = rules_.size();
+    RuleRow rule;
+    rule.begin = ValueKey(row[3]);
+    rule.has_end = !row[3].IsNull() && !row[4].IsNull();
+    rule.end = ValueKey(row[4]);
+    rule.group = row[5];
+    rules_.push_back(std::move(rule));
+    // Cards as the rule query compares them: LTRIM(RTRIM(KartNo)), case ignored. A rule
+    // with its card in both columns is met once.
+    auto card = [&](int i) { return TextKey(util::Trim(row[i].AsString(), " ")); };
+    if (!row[1].IsNull()) rules_by_card_[card(1)].push_back(at);
+    if (!row[2].IsNull() && (row[1].IsNull() || card(2) != card(1)))
+      rules_by_card_[card(2)].push_back(at);
+    if (row[0].IsNull()) continue;
+    // The person as stored (compared with the padded person number) and trimmed.
+    const std::string perno = row[0].AsString();
+    rules_by_stored_person_[TextKey(perno)].push_back(at);
+    rules_by_trimmed_person_[TextKey(util::Trim(perno, " "))].push_back(at);
   }
-  // As the rule query of a punch compares: trimmed cards, case-insensitively.
-  const std::string card = util::LowerAscii(Trim(Card));
-  const std::string day = Trim(D);
-  for (const CardRule& r : card_rules_)
-    if (r.card == card && r.begin <= day && r.end >= day) return true;
-  return false;
+  rules_read_ = true;
+}
+
+const TDmSetClockRec::RuleRow* TDmSetClockRec::FirstRuleOn(const std::vector<size_t>* rules,
+                                                           const std::string& D) const {
+  if (rules == nullptr) return nullptr;
+  const std::string day = TextKey(D);
+  for (const size_t i : *rules) {
+    const RuleRow& r = rules_[i];
+    if (r.has_end && r.begin <= day && r.end >= day) return &r;
+  }
+  return nullptr;
+}
+
+namespace {
+template <typename Map>
+const std::vector<size_t>* Find(const Map& map, const std::string& key) {
+  const auto it = map.find(key);
+  return it == map.end() ? nullptr : &it->second;
+}
+}  // namespace
+
+const TDmSetClockRec::RuleRow* TDmSetClockRec::RuleOfCard(const std::string& Card,
+                                                          const std::string& D) {
+  if (!rules_read_) ReadRules();
+  return FirstRuleOn(Find(rules_by_card_, TextKey(Trim(Card))), D);
+}
+
+const TDmSetClockRec::RuleRow* TDmSetClockRec::RuleOfStoredPerson(const std::string& Perno,
+                                                                  const std::string& D) {
+  if (!rules_read_) ReadRules();
+  return FirstRuleOn(Find(rules_by_stored_person_, TextKey(PadPerno(Perno))), D);
+}
+
+const TDmSetClockRec::RuleRow* TDmSetClockRec::RuleOfTrimmedPerson(const std::string& Perno,
+                                                                   const std::string& D) {
+  if (!rules_read_) ReadRules();
+  return FirstRuleOn(Find(rules_by_trimmed_person_, TextKey(Trim(Perno))), D);
+}
+
+bool TDmSetClockRec::CardHasRule(const std::string& Card, const std::string& D) {
+  return RuleOfCard(Card, D) != nullptr;
 }
 
 void TDmSetClockRec::ReportUnreadablePunches() {
@@ -499,129 +587,121 @@ void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
   const std::string Perno = Table.FieldByName("Perno").AsString();
   Table.Edit();
   FindCurrentRule(D, Table.FieldByName("KartNo").AsString());
-  Log("SetClockDumpRec_Pre => Perno: " + Perno + " CurrentYear: " + CurrentYear +
-      " Copy(Table.FieldByName(ClockDate).AsString, 1, 4): " + Copy(clock_date, 1, 4));
-
-  auto write = [&](const std::string& io_type, int uncertain) {
-    WriteLabel(Table, io_type, uncertain);
-    if (io_type == "1")
-      ++counts_.entries;
-    else if (io_type == "2")
-      ++counts_.exits;
-    else
-      ++counts_.undecided;
-    if (uncertain != 0) ++counts_.unsure;
-  };
-
+  if (LogOn())
+    Log("SetClockDumpRec_Pre => Perno: " + Perno + " CurrentYear: " + CurrentYear +
+        " Copy(Table.FieldByName(ClockDate).AsString, 1, 4): " + Copy(clock_date, 1, 4));
   if (Trim(Perno).empty() || Copy(clock_date, 1, 4) != CurrentYear) {
-    write("0", 1);
+    WriteCounted(Table, {"0", true});
     return;
   }
 
-  const int work_group = static_cast<int>(AdoQCurrentRule->FieldByName("WorkGroup").AsInteger());
+  const int work_group =
+      current_rule_ == nullptr ? 0 : static_cast<int>(current_rule_->group.AsInteger());
   if (current_work_group_ != work_group) OpenCurrentWorkGroup(work_group);
   FindCurrentCalItem(D, Trim(AdoQCurrentWorkGroup->FieldByName("CalCode").AsString()),
                      Trim(AdoQCurrentWorkGroup->FieldByName("GShCode").AsString()), Trim(Perno));
-  Log("SetClockDumpRec => Perno: " + Perno + " Date: " + D + " Time: " + T);
-  std::string S = Table.FieldByName("SpCardType").AsString();
-  const bool intelligent = AdoQCurrentWorkGroup->FieldByName("IntelligentType").AsInteger() == 2;
+  if (LogOn()) Log("SetClockDumpRec => Perno: " + Perno + " Date: " + D + " Time: " + T);
+  const std::optional<Label> label =
+      DecideLabel(Perno, D, T, Table.FieldByName("SpCardType").AsString());
+  if (!label) {
+    // The last label is unknown: nothing to go by, the punch stays as it is.
+    Table.Cancel();
+    ++counts_.unlabelled;
+    return;
+  }
+  WriteCounted(Table, *label);
+  if (label->by_thresholds) {
+    Log("SetClockDumpRec => 5");
+    Log("SetClockDumpRec => IoType = " + label->io_type);
+  }
+}
 
-  std::string new_type;
-  bool u = false;
+void TDmSetClockRec::WriteCounted(db::Dataset& Table, const Label& label) {
+  WriteLabel(Table, label.io_type, label.uncertain ? 1 : 0);
+  if (label.io_type == "1")
+    ++counts_.entries;
+  else if (label.io_type == "2")
+    ++counts_.exits;
+  else
+    ++counts_.undecided;
+  if (label.uncertain) ++counts_.unsure;
+}
+
+std::optional<TDmSetClockRec::Label> TDmSetClockRec::DecideLabel(const std::string& Perno,
+                                                                 const std::string& D,
+                                                                 const std::string& T,
+                                                                 const std::string& S) {
+  const bool intelligent = AdoQCurrentWorkGroup->FieldByName("IntelligentType").AsInteger() == 2;
   TLastIo LastIo;
-  if (FindLastIo(Perno, D, T, LastIo)) {
-    Log("SetClockDumpRec => 1");
-    S = "0";
-    if (LastIo.IoType.empty()) {
-      // The last label is unknown: nothing to go by, the punch stays as it is.
-      Table.Cancel();
-      ++counts_.unlabelled;
-      return;
-    }
-    if (LastIo.IoType != "1") {
-      new_type = "1";
-      if (intelligent) {
-        Log("SetClockDumpRec => 3");
-        Log("SetClockDumpRec => IoType = 1");
-        write("1", 0);
-        return;
-      }
-      u = LastIo.Uncertain;
-      const int m = TZelCalcUtils::SubtractDateTime(D, T, LastIo.DDate, LastIo.TTime);
-      if (m >= iiMaxMor && (m <= iiMinAbsence || m >= iiMaxAbsence)) {
-        const int K = IoTypeFromCalendar(Perno, D, S, T);
-        Log("FromCalendar2 => " + std::to_string(K));
-        if (K == 2) {
-          if (m >= iiMaxAbsence) new_type = "2";
-          u = true;
-        } else if (K != 1 && K != 3 && K != 5) {
-          u = true;
-        }
-      }
-    } else {
-      new_type = "2";
-      if (intelligent) {
-        Log("SetClockDumpRec => 2");
-        Log("SetClockDumpRec => IoType = 2");
-        write("2", 0);
-        return;
-      }
-      u = LastIo.Uncertain;
-      const int limit = doubled_ ? 2 * iiMaxPresence : iiMaxPresence;
-      if (TZelCalcUtils::SubtractDateTime(D, T, LastIo.DDate, LastIo.TTime) >= limit) {
-        const int K = IoTypeFromCalendar(Perno, D, S, T);
-        Log("FromCalendar1 => " + std::to_string(K));
-        if (K == 1) {
-          new_type = "1";
-          u = true;
-        } else if (K != 2 && K != 3 && K != 5) {
-          u = true;
-        }
-      }
-    }
-  } else {
-    new_type = "1";
-    if (intelligent) {
-      Log("SetClockDumpRec => 4");
-      Log("SetClockDumpRec => IoType = 1");
-      write("1", 0);
-      return;
-    }
-    const int K = IoTypeFromCalendar(Perno, D, S, T);
-    Log("FromCalendar3 => " + std::to_string(K));
-    if (K == 1 || K == 3 || K == 5) {
-      u = false;
-    } else if (K == 2) {
-      new_type = "2";
-      u = true;
-    } else {
-      u = true;
+  if (!FindLastIo(Perno, D, T, LastIo)) return FirstLabel(Perno, D, T, S, intelligent);
+  Log("SetClockDumpRec => 1");
+  if (LastIo.IoType.empty()) return std::nullopt;
+  if (LastIo.IoType != "1") return LabelAfterExit(Perno, D, T, LastIo, intelligent);
+  return LabelAfterEntry(Perno, D, T, LastIo, intelligent);
+}
+
+// An intelligent work group alternates strictly: the opposite of the last IO, sure.
+TDmSetClockRec::Label TDmSetClockRec::Alternate(const char* step, const std::string& io_type) {
+  Log(std::string("SetClockDumpRec => ") + step);
+  Log("SetClockDumpRec => IoType = " + io_type);
+  return {io_type, false, false};
+}
+
+// The person is out: an entry, unless a long absence near the duty's end makes it an exit.
+TDmSetClockRec::Label TDmSetClockRec::LabelAfterExit(const std::string& Perno, const std::string& D,
+                                                     const std::string& T, const TLastIo& LastIo,
+                                                     bool intelligent) {
+  if (intelligent) return Alternate("3", "1");
+  Label label{"1", LastIo.Uncertain};
+  const int m = TZelCalcUtils::SubtractDateTime(D, T, LastIo.DDate, LastIo.TTime);
+  if (m >= iiMaxMor && (m <= iiMinAbsence || m >= iiMaxAbsence)) {
+    const int K = IoTypeFromCalendar(Perno, D, "0", T);
+    if (LogOn()) Log("FromCalendar2 => " + std::to_string(K));
+    if (K == 2) {
+      if (m >= iiMaxAbsence) label.io_type = "2";
+      label.uncertain = true;
+    } else if (K != 1 && K != 3 && K != 5) {
+      label.uncertain = true;
     }
   }
-  write(new_type, u ? 1 : 0);
-  Log("SetClockDumpRec => 5");
-  Log("SetClockDumpRec => IoType = " + new_type);
+  return label;
+}
+
+// The person is in: an exit, unless past the presence limit the calendar sees an entry.
+TDmSetClockRec::Label TDmSetClockRec::LabelAfterEntry(const std::string& Perno,
+                                                      const std::string& D, const std::string& T,
+                                                      const TLastIo& LastIo, bool intelligent) {
+  if (intelligent) return Alternate("2", "2");
+  Label label{"2", LastIo.Uncertain};
+  const int limit = doubled_ ? 2 * iiMaxPresence : iiMaxPresence;
+  if (TZelCalcUtils::SubtractDateTime(D, T, LastIo.DDate, LastIo.TTime) >= limit) {
+    const int K = IoTypeFromCalendar(Perno, D, "0", T);
+    if (LogOn()) Log("FromCalendar1 => " + std::to_string(K));
+    if (K == 1) {
+      label.io_type = "1";
+      label.uncertain = true;
+    } else if (K != 2 && K != 3 && K != 5) {
+      label.uncertain = true;
+    }
+  }
+  return label;
+}
+
+// No last IO: the calendar decides, with the punch's special card type.
+TDmSetClockRec::Label TDmSetClockRec::FirstLabel(const std::string& Perno, const std::string& D,
+                                                 const std::string& T, const std::string& S,
+                                                 bool intelligent) {
+  if (intelligent) return Alternate("4", "1");
+  const int K = IoTypeFromCalendar(Perno, D, S, T);
+  if (LogOn()) Log("FromCalendar3 => " + std::to_string(K));
+  if (K == 1 || K == 3 || K == 5) return {"1", false};
+  if (K == 2) return {"2", true};
+  return {"1", true};
 }
 
 bool TDmSetClockRec::FindCurrentRule(const std::string& D, const std::string& Card) {
-  // The punches of a card's day ask the same question; the answer is still open.
-  if (rule_open_ && rule_day_ == D && rule_card_ == Card) return !AdoQCurrentRule->IsEmpty();
-  rule_open_ = false;
-  const std::string card = Q(Trim(Card));
-  AdoQCurrentRule->Close();
-  AdoQCurrentRule->SetSQL(
-      {" Select * From " + DataBaseName + "_" + CurrentYear + "..PrjRule ",
-       " Where BeginDate <= :DDate and EndDate >= :DDate And ",
-       " ( LTRIM(RTRIM(KartNo)) = " + card + " or LTRIM(RTRIM(KartNo2)) =" + card + ") "});
-  db::Param& p = AdoQCurrentRule->ParamByName("DDate");
-  p.type = db::ParamType::String;
-  p.size = 5;
-  p.value = D;
-  AdoQCurrentRule->Open();
-  rule_open_ = true;
-  rule_day_ = D;
-  rule_card_ = Card;
-  return !AdoQCurrentRule->IsEmpty();
+  current_rule_ = RuleOfCard(Card, D);
+  return current_rule_ != nullptr;
 }
 
 void TDmSetClockRec::OpenCurrentWorkGroup(int Code) {
@@ -633,90 +713,130 @@ void TDmSetClockRec::OpenCurrentWorkGroup(int Code) {
 
 bool TDmSetClockRec::FindCurrentCalItem(const std::string& D, const std::string& CalCode,
                                         const std::string& GShCode, const std::string& Perno) {
-  // Calendar and shift items do not change during a walk: each is read once (calendar days
-  // for the walk, shift days for the person being walked).
-  const bool shift = !Trim(GShCode).empty() && Trim(GShCode) != "0";
-  const std::string padded = PadPerno(Perno);
-  if (shift && item_person_ != padded) {
-    shift_items_.clear();
-    item_person_ = padded;
-  }
-  auto& items = shift ? shift_items_ : calendar_items_;
-  const std::string key = D + "|" + Trim(CalCode) + "|" + Trim(GShCode);
-  auto it = items.find(key);
-  if (it == items.end()) {
-    ItemSnapshot snap;
-    snap.found = QueryCalItem(D, CalCode, GShCode, Perno);
-    snap.columns = AdoQCurrentCalItem->FieldNames();
-    if (!AdoQCurrentCalItem->IsEmpty())
-      for (int i = 0; i < AdoQCurrentCalItem->FieldCount(); ++i)
-        snap.row.push_back(AdoQCurrentCalItem->Field(i));
-    it = items.emplace(key, std::move(snap)).first;
-  }
-  current_item_ = &it->second;
-  return it->second.found;
+  return QueryCalItem(D, CalCode, GShCode, Perno);
 }
 
 db::Value TDmSetClockRec::ItemField(const char* column) const {
-  if (current_item_ == nullptr || current_item_->row.empty()) return db::Value();
-  for (size_t i = 0; i < current_item_->columns.size(); ++i) {
-    const std::string& c = current_item_->columns[i];
+  if (current_item_.row == nullptr) return db::Value();
+  const std::vector<std::string>& columns = *current_item_.columns;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const std::string& c = columns[i];
     size_t k = 0;
     while (k < c.size() && column[k] != 0 &&
            std::tolower(static_cast<unsigned char>(c[k])) ==
                std::tolower(static_cast<unsigned char>(column[k])))
       ++k;
-    if (k == c.size() && column[k] == 0) return current_item_->row[i];
+    if (k == c.size() && column[k] == 0) return (*current_item_.row)[i];
   }
   throw db::DbError(std::string("Field '") + column + "' not found");
 }
 
+TDmSetClockRec::ItemView TDmSetClockRec::DayOf(const ItemTable& table, const std::string& D) {
+  const auto day = table.rows.find(TextKey(D));
+  return {&table.columns, day == table.rows.end() ? nullptr : &day->second};
+}
+
+// Calendar and shift items do not change during a walk: each calendar, shift group, shift
+// and a person's shifts of a month are read once, and each day is looked up among them as
+// the day's own query would find it.
 bool TDmSetClockRec::QueryCalItem(const std::string& D, const std::string& CalCode,
                                   const std::string& GShCode, const std::string& Perno) {
-  AdoQCurrentCalItem->Close();
-  AdoQCurrentCalItem->SetSQL({" Select * From " + DataBaseName + "_" + CurrentYear + "..CalItem ",
-                              " Where CalCode = :CalCode And DBegindate = :DBeginDate "});
-  db::Param& cal = AdoQCurrentCalItem->ParamByName("CalCode");
-  cal.type = db::ParamType::Integer;
-  cal.value = Trim(CalCode).empty() ? 9999999 : dates::StrToInt(Trim(CalCode));
-  db::Param& day = AdoQCurrentCalItem->ParamByName("DBeginDate");
-  day.type = db::ParamType::String;
-  day.size = 5;
-  day.value = D;
-  AdoQCurrentCalItem->Open();
+  current_item_ = CalendarItem(CalCode, D);
   const int gsh = Trim(GShCode).empty() ? 0 : dates::StrToInt(Trim(GShCode));
-  if (gsh == 0) return !AdoQCurrentCalItem->IsEmpty();
+  if (gsh == 0) return current_item_.row != nullptr;
+  // A shift-group person without a shift that day has no item (the calendar's stays).
+  const std::int64_t shift = ShiftOfDay(gsh, D, Perno);
+  if (shift <= 0) return false;
+  current_item_ = ShiftItem(shift, D);
+  return current_item_.row != nullptr;
+}
 
-  // The day of a shift-group person: the person's own shift of the day, else the group's.
+TDmSetClockRec::ItemView TDmSetClockRec::CalendarItem(const std::string& CalCode,
+                                                      const std::string& D) {
+  const std::int64_t code = Trim(CalCode).empty() ? 9999999 : dates::StrToInt(Trim(CalCode));
+  auto it = calendar_tables_.find(code);
+  if (it == calendar_tables_.end()) {
+    AdoQCurrentCalItem->Close();
+    AdoQCurrentCalItem->SetSQL({" Select * From " + DataBaseName + "_" + CurrentYear + "..CalItem ",
+                                " Where CalCode = :CalCode "});
+    db::Param& cal = AdoQCurrentCalItem->ParamByName("CalCode");
+    cal.type = db::ParamType::Integer;
+    cal.value = code;
+    AdoQCurrentCalItem->Open();
+    it = calendar_tables_.emplace(code, ReadItems(*AdoQCurrentCalItem)).first;
+  }
+  return DayOf(it->second, D);
+}
+
+TDmSetClockRec::ItemTable TDmSetClockRec::ReadItems(db::Dataset& q) {
+  ItemTable table;
+  table.columns = q.FieldNames();
+  for (q.First(); !q.Eof(); q.Next()) {
+    std::vector<db::Value> row;
+    row.reserve(table.columns.size());
+    for (int i = 0; i < q.FieldCount(); ++i) row.push_back(q.Field(i));
+    table.rows.emplace(ValueKey(q.FieldByName("DBEGINDATE")), std::move(row));
+  }
+  return table;
+}
+
+std::int64_t TDmSetClockRec::ShiftOfDay(int gsh, const std::string& D, const std::string& Perno) {
   const int period = dates::StrToIntDef(Copy(D, 1, 2), 0);
   int k = dates::StrToIntDef(Copy(D, 4, 2), 0);
   if (k <= 0) k = 1;
-  AdoQGShItem->Close();
-  AdoQGShItem->SetParam("Period", period);
-  AdoQGShItem->SetParam("GShCode", gsh);
-  AdoQGShItem->Open();
-  if (AdoQGShItem->IsEmpty()) return false;
-  AdoQPerShifts->Close();
-  // Person numbers are stored right-aligned in 10 characters.
-  AdoQPerShifts->SetParam("Perno", PadPerno(Perno));
-  AdoQPerShifts->SetParam("Period", period);
-  AdoQPerShifts->SetParam("GShCode", gsh);
-  AdoQPerShifts->Open();
-  if (AdoQPerShifts->IsEmpty()) return false;
-  const std::string column = "D" + std::to_string(k);
-  auto shift_of = [&](db::Dataset& q) {
-    return q.HasField(column) ? q.FieldByName(column).AsInteger() : 0;
+  auto days_of = [k](db::Dataset& q) {
+    std::vector<std::int64_t> days(static_cast<size_t>(std::max(k, 31)) + 1, 0);
+    for (int i = 1; i < static_cast<int>(days.size()); ++i) {
+      const std::string column = "D" + std::to_string(i);
+      if (q.HasField(column)) days[static_cast<size_t>(i)] = q.FieldByName(column).AsInteger();
+    }
+    return q.IsEmpty() ? ShiftDays() : ShiftDays(std::move(days));
   };
-  std::int64_t shift = shift_of(*AdoQPerShifts);
-  if (shift == 0) shift = shift_of(*AdoQGShItem);
-  if (shift <= 0) return false;
+  const auto key = std::make_pair(gsh, period);
+  auto group = group_shift_days_.find(key);
+  if (group == group_shift_days_.end()) {
+    AdoQGShItem->Close();
+    AdoQGShItem->SetParam("Period", period);
+    AdoQGShItem->SetParam("GShCode", gsh);
+    AdoQGShItem->Open();
+    group = group_shift_days_.emplace(key, days_of(*AdoQGShItem)).first;
+  }
+  if (!group->second) return 0;
+  // Person numbers are stored right-aligned in 10 characters.
+  const std::string padded = PadPerno(Perno);
+  if (shift_person_ != padded) {
+    person_shift_days_.clear();
+    shift_person_ = padded;
+  }
+  auto own = person_shift_days_.find(key);
+  if (own == person_shift_days_.end()) {
+    AdoQPerShifts->Close();
+    AdoQPerShifts->SetParam("Perno", padded);
+    AdoQPerShifts->SetParam("Period", period);
+    AdoQPerShifts->SetParam("GShCode", gsh);
+    AdoQPerShifts->Open();
+    own = person_shift_days_.emplace(key, days_of(*AdoQPerShifts)).first;
+  }
+  if (!own->second) return 0;
+  const size_t day = static_cast<size_t>(k);
+  const std::int64_t shift = (*own->second)[day];
+  return shift != 0 ? shift : (*group->second)[day];
+}
 
-  AdoQWShifts->Close();
-  AdoQWShifts->SetParam("Code", static_cast<std::int64_t>(shift));
-  AdoQWShifts->Open();
+TDmSetClockRec::ItemView TDmSetClockRec::ShiftItem(std::int64_t shift, const std::string& D) {
+  const auto key = std::make_pair(shift, D);
+  auto it = shift_tables_.find(key);
+  if (it != shift_tables_.end()) return DayOf(it->second, D);
+  auto status = shift_status_.find(shift);
+  if (status == shift_status_.end()) {
+    AdoQWShifts->Close();
+    AdoQWShifts->SetParam("Code", shift);
+    AdoQWShifts->Open();
+    status = shift_status_.emplace(shift, AdoQWShifts->FieldByName("ShiftStatus").AsString()).first;
+  }
   const std::string next = TZelCalcUtils::IncDateH("", D, CurrentYear);
-  const std::string status = AdoQWShifts->FieldByName("ShiftStatus").AsString();
-  auto date = [&](size_t i) { return Q(i < status.size() && status[i] == '1' ? next : D); };
+  const std::string& flags = status->second;
+  auto date = [&](size_t i) { return Q(i < flags.size() && flags[i] == '1' ? next : D); };
   AdoQCurrentCalItem->Close();
   AdoQCurrentCalItem->SetSQL(
       {" Select CODE CALCODE, " + Q(D) + " DBEGINDATE, ",
@@ -728,60 +848,89 @@ bool TDmSetClockRec::QueryCalItem(const std::string& D, const std::string& CalCo
        " LTrim(EENDTIME) EENDTIME, " + date(4) + " ENDDATE, ", " LTrim(ENDTIME) ENDTIME, HOLIDAY ",
        " From " + DataBaseName + "..WorkShifts ", " Where Code = " + std::to_string(shift) + " "});
   AdoQCurrentCalItem->Open();
-  return !AdoQCurrentCalItem->IsEmpty();
+  it = shift_tables_.emplace(key, ReadItems(*AdoQCurrentCalItem)).first;
+  return DayOf(it->second, D);
 }
 
 bool TDmSetClockRec::FindLastIo(const std::string& Perno, const std::string& D,
                                 const std::string& T, TLastIo& LastIo) {
   const std::string W = CurrentYear + "/" + GetPrevDateTime(Perno, D, T);
-  Log("FindLastIo => PrevDateTime: " + W);
+  if (LogOn()) Log("FindLastIo => PrevDateTime: " + W);
   const std::string from = Copy(W, 6, 10);
   const std::string to = D + T;
   LastIo = TLastIo{};
   LastIo.Person = Perno;
   bool found = false;
 
+  // The records' entries and exits by moment: of those in the window the latest wins, and
+  // of several at that moment the last one read.
   Log("FindLastIo => IOInfo");
-  for (const IoMoment& io : PersonIoInfo(Perno)) {
-    const std::string at = io.date + io.time;
-    if (!(at >= from && at < to)) continue;
-    Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " + at);
-    if (at >= LastIo.DDate + LastIo.TTime) {
-      LastIo.DDate = io.date;
-      LastIo.TTime = io.time;
-      LastIo.Uncertain = false;
-      LastIo.IoType = io.type;
-      found = true;
-      Log("FindLastIo => IOInfo Finded");
-      Log("FindLastIo => IOInfo ALastIo.IoType:" + LastIo.IoType);
-    }
+  const std::vector<IoMoment>& io = PersonIoInfo(Perno);
+  auto in_window = [&](const auto& rows, auto moment_of) {
+    auto first =
+        std::lower_bound(rows.begin(), rows.end(), from,
+                         [&](const auto& r, const std::string& m) { return moment_of(r) < m; });
+    auto last = std::lower_bound(first, rows.end(), to, [&](const auto& r, const std::string& m) {
+      return moment_of(r) < m;
+    });
+    return std::make_pair(first, last);
+  };
+  const auto [io_first, io_last] =
+      in_window(io, [](const IoMoment& r) -> const std::string& { return r.moment; });
+  for (auto it = io_first; it != io_last; ++it) {
+    if (LogOn())
+      Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " +
+          it->moment);
+    LastIo.DDate = it->date;
+    LastIo.TTime = it->time;
+    LastIo.Uncertain = false;
+    LastIo.IoType = it->type;
+    found = true;
+    Log("FindLastIo => IOInfo Finded");
+    if (LogOn()) Log("FindLastIo => IOInfo ALastIo.IoType:" + LastIo.IoType);
   }
 
   Log("FindLastIo => ClockDmp");
   // The person's untransferred punches of the year are the rows the walk holds, with the
-  // labels it gave so far. Only those labelled entry or exit, with a readable date and time
-  // and a card with a rule that day, count: an unlabelled, undecided, unreadable or
-  // ruleless punch must not decide the label of another.
-  const auto person = held_by_person_.find(PersonKey(Perno));
-  if (person != held_by_person_.end()) {
-    for (const int index : person->second) {
-      const HeldPunch& h = held_[index];
-      if (!h.readable || (h.io_type != "1" && h.io_type != "2")) continue;
-      const std::string at = h.day + h.time;
-      if (!(at >= from && at < to) || !CardHasRule(h.card, h.day)) continue;
-      Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " + at);
-      if (at > LastIo.DDate + LastIo.TTime) {
-        LastIo.DDate = h.day;
-        LastIo.TTime = h.time;
-        LastIo.Uncertain = h.uncertain != 0;
-        LastIo.IoType = h.io_type;
-        found = true;
-        Log("FindLastIo => ClockDmp Finded");
-        Log("FindLastIo => ClockDmp ALastIo.IoType:" + LastIo.IoType);
-      }
-    }
+  // labels it gave so far; one replaces the record's only when strictly later.
+  const HeldPunch* h = LastHeldPunch(Perno, from, to);
+  if (h != nullptr && h->moment > LastIo.DDate + LastIo.TTime) {
+    LastIo.DDate = h->day;
+    LastIo.TTime = h->time;
+    LastIo.Uncertain = h->uncertain != 0;
+    LastIo.IoType = h->io_type;
+    found = true;
+    Log("FindLastIo => ClockDmp Finded");
+    if (LogOn()) Log("FindLastIo => ClockDmp ALastIo.IoType:" + LastIo.IoType);
   }
   return found;
+}
+
+const TDmSetClockRec::HeldPunch* TDmSetClockRec::LastHeldPunch(const std::string& Perno,
+                                                               const std::string& from,
+                                                               const std::string& to) {
+  const auto person = held_by_person_.find(PersonKey(Perno));
+  if (person == held_by_person_.end()) return nullptr;
+  const std::vector<int>& rows = person->second;
+  auto moment_below = [&](int row, const std::string& m) { return held_[row].moment < m; };
+  const auto first = std::lower_bound(rows.begin(), rows.end(), from, moment_below);
+  auto it = std::lower_bound(first, rows.end(), to, moment_below);
+  // From the latest moment back: the first punch (by REC) of the latest moment that counts.
+  // Only a punch labelled entry or exit, with a card with a rule that day, counts: an
+  // unlabelled, undecided or ruleless punch must not decide the label of another.
+  const HeldPunch* last = nullptr;
+  while (it != first) {
+    HeldPunch& h = held_[*--it];
+    if (last != nullptr && h.moment != last->moment) break;
+    if (h.io_type != "1" && h.io_type != "2") continue;
+    if (h.has_rule < 0) h.has_rule = CardHasRule(h.card, h.day) ? 1 : 0;
+    if (h.has_rule == 0) continue;
+    if (LogOn())
+      Log("FindLastIo => Q.FieldByName(DDate).AsString + Q.FieldByName(TTime).AsString: " +
+          h.moment);
+    last = &h;
+  }
+  return last;
 }
 
 const std::vector<TDmSetClockRec::IoMoment>& TDmSetClockRec::PersonIoInfo(
@@ -797,8 +946,11 @@ const std::vector<TDmSetClockRec::IoMoment>& TDmSetClockRec::PersonIoInfo(
   io_rows_.clear();
   for (const auto& row : r.rows) {
     if (row[1].IsNull() || row[2].IsNull()) continue;  // an open record has no exit
-    io_rows_.push_back({row[1].AsString(), row[2].AsString(), row[0].AsString()});
+    const std::string date = row[1].AsString(), time = row[2].AsString();
+    io_rows_.push_back({date + time, date, time, row[0].AsString()});
   }
+  std::stable_sort(io_rows_.begin(), io_rows_.end(),
+                   [](const IoMoment& a, const IoMoment& b) { return a.moment < b.moment; });
   io_person_ = Perno;
   io_loaded_ = true;
   return io_rows_;
@@ -810,8 +962,6 @@ TDmSetClockRec::DayEnd TDmSetClockRec::EndOfDay(const std::string& Perno, const 
   // the person's punches.
   if (day_end_person_ != Perno) {
     day_ends_.clear();
-    shift_days_.clear();
-    rules_loaded_ = false;
     day_end_person_ = Perno;
   }
   const auto key = std::make_pair(Dn, n == 1);
@@ -827,30 +977,30 @@ TDmSetClockRec::DayEnd TDmSetClockRec::EndOfDay(const std::string& Perno, const 
 TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno, const std::string& Dn,
                                                     int n) {
   DayEnd result;
-  const std::string padded = PadPerno(Perno);
-  if (!rules_loaded_) {
-    db::ResultSet rules = year_->Execute(TADOUtils::CatCommandText(
-        {"Select BEGINDATE, ENDDATE, WorkGroup From PrjRule", "Where perno ='" + padded + "'"}));
-    person_rules_.clear();
-    for (const auto& row : rules.rows) {
-      if (row[0].IsNull() || row[1].IsNull()) continue;
-      person_rules_.push_back({Trim(row[0].AsString()), Trim(row[1].AsString()), row[2]});
-    }
-    rules_loaded_ = true;
-  }
-  const RuleSpan* rule = nullptr;
-  for (const RuleSpan& r : person_rules_) {
-    if (r.begin <= Dn && r.end >= Dn) {
-      rule = &r;
-      break;
-    }
-  }
+  const RuleRow* rule = RuleOfStoredPerson(Perno, Dn);
   // A rule saved without a work group counts as no work group on that day.
   const std::string group = rule == nullptr ? std::string() : Trim(rule->group.AsString());
   if (group.empty()) {
     result.end = Dn + "23:59";
     return result;
   }
+  const auto& codes = GroupCalendars(group);
+  if (!codes) return result;
+  const std::string& cal = codes->first;
+  const std::string& gsh = codes->second;
+  const bool has_gsh = !gsh.empty() && gsh != "0";
+  if (cal.empty() && !has_gsh) return result;
+  const std::map<std::string, ItemDay>& days =
+      !cal.empty() ? CalendarEnds(cal) : ShiftEnds(gsh, PadPerno(Perno));
+  const auto day = days.find(Dn);
+  if (day == days.end()) return result;
+  result.end = day->second.end_date + day->second.end_time;
+  if (n == 1) result.begin = day->second.begin_date + day->second.begin_time;
+  return result;
+}
+
+const std::optional<std::pair<std::string, std::string>>& TDmSetClockRec::GroupCalendars(
+    const std::string& group) {
   auto g = group_calendars_.find(group);
   if (g == group_calendars_.end()) {
     db::ResultSet grp = base_->Execute(TADOUtils::CatCommandText(
@@ -860,50 +1010,57 @@ TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno, co
       codes = std::make_pair(Trim(grp.rows[0][0].AsString()), Trim(grp.rows[0][1].AsString()));
     g = group_calendars_.emplace(group, codes).first;
   }
-  if (!g->second) return result;
-  const std::string& cal = g->second->first;
-  const std::string& gsh = g->second->second;
-  const bool has_gsh = !gsh.empty() && gsh != "0";
-  if (cal.empty() && !has_gsh) return result;
-  auto read_days = [](db::ResultSet r) {
-    std::map<std::string, ItemDay> days;
-    for (const auto& row : r.rows)
-      days.emplace(Trim(row[0].AsString()), ItemDay{row[0].AsString(), row[1].AsString(),
-                                                    row[2].AsString(), row[3].AsString()});
-    return days;
-  };
-  const std::map<std::string, ItemDay>* days = nullptr;
-  if (!cal.empty()) {
-    auto c = calendar_days_.find(cal);
-    if (c == calendar_days_.end()) {
-      c = calendar_days_
-              .emplace(cal, read_days(year_->Execute(TADOUtils::CatCommandText(
-                                {"Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From CalItem",
-                                 "Where CalCode =" + cal}))))
-              .first;
-    }
-    days = &c->second;
-  } else {
-    auto c = shift_days_.find(gsh);
-    if (c == shift_days_.end()) {
-      c = shift_days_
-              .emplace(gsh,
-                       read_days(year_->Execute(TADOUtils::CatCommandText(
-                           {" Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From V_GetCalItem ",
-                            " Where GShCode = " + gsh + " ", " And PerNo = " + Q(padded) + " "}))))
-              .first;
-    }
-    days = &c->second;
+  return g->second;
+}
+
+std::map<std::string, TDmSetClockRec::ItemDay> TDmSetClockRec::ReadDays(const db::ResultSet& r) {
+  std::map<std::string, ItemDay> days;
+  for (const auto& row : r.rows)
+    days.emplace(Trim(row[0].AsString()), ItemDay{row[0].AsString(), row[1].AsString(),
+                                                  row[2].AsString(), row[3].AsString()});
+  return days;
+}
+
+const std::map<std::string, TDmSetClockRec::ItemDay>& TDmSetClockRec::CalendarEnds(
+    const std::string& cal) {
+  auto c = calendar_days_.find(cal);
+  if (c == calendar_days_.end()) {
+    c = calendar_days_
+            .emplace(cal, ReadDays(year_->Execute(TADOUtils::CatCommandText(
+                              {"Select DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From CalItem",
+                               "Where CalCode =" + cal}))))
+            .first;
   }
-  const auto day = days->find(Dn);
-  if (day == days->end()) return result;
-  result.end = day->second.end_date + day->second.end_time;
-  if (n == 1) result.begin = day->second.begin_date + day->second.begin_time;
-  return result;
+  return c->second;
+}
+
+// The view of shift-group persons' days is read once a walk for the whole group, for the
+// days the walk's punches look back on: asked person by person, it is computed anew each
+// time.
+const std::map<std::string, TDmSetClockRec::ItemDay>& TDmSetClockRec::ShiftEnds(
+    const std::string& gsh, const std::string& padded) {
+  auto g = shift_days_.find(gsh);
+  if (g == shift_days_.end()) {
+    const db::ResultSet r = year_->Execute(
+        TADOUtils::CatCommandText(
+            {" Select PerNo, DBEGINDATE, DBEGINTIME, ENDDATE, ENDTIME From V_GetCalItem ",
+             " Where GShCode = " + gsh + " ", " And DBEGINDATE >= ? And DBEGINDATE <= ? "}),
+        {{"FromDate", db::ParamType::String, 5, db::Value(walk_first_day_)},
+         {"ToDate", db::ParamType::String, 5, db::Value(walk_last_day_)}});
+    std::map<std::string, std::map<std::string, ItemDay>> persons;
+    for (const auto& row : r.rows)
+      persons[PersonKey(row[0].AsString())].emplace(
+          Trim(row[1].AsString()),
+          ItemDay{row[1].AsString(), row[2].AsString(), row[3].AsString(), row[4].AsString()});
+    g = shift_days_.emplace(gsh, std::move(persons)).first;
+  }
+  static const std::map<std::string, ItemDay> kNoDays;
+  const auto person = g->second.find(PersonKey(padded));
+  return person == g->second.end() ? kNoDays : person->second;
 }
 
 std::string TDmSetClockRec::ItemMoment(const char* date_column, const char* time_column) const {
-  if (current_item_ == nullptr || current_item_->row.empty()) return std::string();
+  if (current_item_.row == nullptr) return std::string();
   return ItemField(date_column).AsString() + ItemField(time_column).AsString();
 }
 
@@ -953,27 +1110,18 @@ std::string TDmSetClockRec::GetPrevDateTime(const std::string& Perno, const std:
 
 int TDmSetClockRec::IoTypeFromCalendar(const std::string& Perno, const std::string& D,
                                        const std::string& S, const std::string& T) {
-  // The person's rule of the day and its work group's calendars do not change during a
-  // walk: each is read once.
-  const std::string rule_key = Trim(Perno) + "|" + D;
-  auto rule = day_groups_.find(rule_key);
-  if (rule == day_groups_.end()) {
-    AdoQPrjRule->Close();
-    AdoQPrjRule->SetParam("Perno", Trim(Perno));
-    AdoQPrjRule->SetParam("CurDate", D);
-    AdoQPrjRule->Open();
-    std::optional<std::int64_t> group;
-    if (!AdoQPrjRule->IsEmpty()) group = AdoQPrjRule->FieldByName("WorkGroup").AsInteger();
-    rule = day_groups_.emplace(rule_key, group).first;
-  }
-  if (!rule->second) return 0;
-  auto codes = group_codes_.find(*rule->second);
+  // The person's rule of the day (from the rules read once) and its work group's calendars
+  // (read once a walk).
+  const RuleRow* rule = RuleOfTrimmedPerson(Perno, D);
+  if (rule == nullptr) return 0;
+  const std::int64_t work_group = rule->group.AsInteger();
+  auto codes = group_codes_.find(work_group);
   if (codes == group_codes_.end()) {
     AdoQWorkgroup->Close();
-    AdoQWorkgroup->SetParam("Code", *rule->second);
+    AdoQWorkgroup->SetParam("Code", work_group);
     AdoQWorkgroup->Open();
     codes = group_codes_
-                .emplace(*rule->second,
+                .emplace(work_group,
                          std::make_pair(Trim(AdoQWorkgroup->FieldByName("CalCode").AsString()),
                                         Trim(AdoQWorkgroup->FieldByName("GShCode").AsString())))
                 .first;

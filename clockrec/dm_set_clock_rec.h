@@ -13,6 +13,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -84,10 +86,11 @@ class TDmSetClockRec {
   // label to ClockDmp when it changes; Table's row is left as read.
   void SetClockDumpRec(db::Dataset& Table);
 
-  // The rule of the card on day D ("MM/DD") in AdoQCurrentRule; true when there is one.
+  // Finds the first rule of the card on day D ("MM/DD") among the year's rules (read once a
+  // walk); true when there is one.
   bool FindCurrentRule(const std::string& D, const std::string& Card);
   void OpenCurrentWorkGroup(int Code);
-  // The day's calendar item (or shift) in AdoQCurrentCalItem; false when there is none.
+  // Makes the day's calendar item (or shift) the current item; false when there is none.
   bool FindCurrentCalItem(const std::string& D, const std::string& CalCode,
                           const std::string& GShCode, const std::string& Perno);
   // The latest entry or exit before D + T in the window of GetPrevDateTime, from IoInfo and
@@ -124,9 +127,35 @@ class TDmSetClockRec {
 
  private:
   std::unique_ptr<db::Connection> Open(const std::string& connection_string) const;
+  // Gives each query its connection, text and parameter types.
+  void PrepareQueries();
   void SetSQLTextForDataSets();
   void SetSystemVariables();
-  void Log(const std::string& text) const { MyZelUtils.LogText(text, "Log"); }
+  void Log(std::string_view text) const {
+    if (LogOn()) MyZelUtils.LogText(std::string(text), "Log");
+  }
+  // Whether progress lines are written (lines built per punch only then).
+  bool LogOn() const { return MyZelUtils.EnableLog(); }
+  // A punch's label, and whether it was decided by the thresholds and calendar (not by
+  // strict alternation).
+  struct Label {
+    std::string io_type;
+    bool uncertain = false;
+    bool by_thresholds = true;
+  };
+  // Writes the label (when it changes) and counts it.
+  void WriteCounted(db::Dataset& Table, const Label& label);
+  // The label of a punch of Perno at D T with special card type S; none when the last
+  // entry or exit has no type.
+  std::optional<Label> DecideLabel(const std::string& Perno, const std::string& D,
+                                   const std::string& T, const std::string& S);
+  Label Alternate(const char* step, const std::string& io_type);
+  Label LabelAfterExit(const std::string& Perno, const std::string& D, const std::string& T,
+                       const TLastIo& LastIo, bool intelligent);
+  Label LabelAfterEntry(const std::string& Perno, const std::string& D, const std::string& T,
+                        const TLastIo& LastIo, bool intelligent);
+  Label FirstLabel(const std::string& Perno, const std::string& D, const std::string& T,
+                   const std::string& S, bool intelligent);
   enum class KeptReason { kMalformed, kNoPerson, kNotInPerson, kNoYear };
   // Reports the current punch of Table once in CSSLog as kept back, and counts it.
   void ReportKept(KeptReason reason, const db::Dataset& Table);
@@ -151,29 +180,53 @@ class TDmSetClockRec {
   };
   std::vector<PendingLabel> pending_;
   bool walking_ = false;
-  // Read once for the calendar's verdicts: the work group of a person's rule on a day
-  // ("Perno|MM/DD"; none without rule) and a work group's (CalCode, GShCode).
-  std::map<std::string, std::optional<std::int64_t>> day_groups_;
-  std::map<std::int64_t, std::pair<std::string, std::string>> group_codes_;
+  // Forgets what was read for a walk: rules, work groups, calendars and shifts are read
+  // again by the next one.
+  void ResetRunCaches();
+  // Lets go of the walk's rows and of what was read for it.
+  void EndWalk();
+
+  // The year's rules, read once a walk in the order the server returns them (the order
+  // in which a rule query of one card or person meets them), indexed by card and person.
+  struct RuleRow {
+    std::string begin, end;  // "MM/DD", trailing blanks dropped
+    bool has_end = false;    // a rule without an end day holds no day
+    db::Value group;         // WorkGroup
+  };
+  void ReadRules();
+  // The first rule of the list that holds day D, or nullptr.
+  const RuleRow* FirstRuleOn(const std::vector<size_t>* rules, const std::string& D) const;
+  // The first rule of the card on day D (cards trimmed and compared without case), of the
+  // person as stored (the padded person number) or of the trimmed person number.
+  const RuleRow* RuleOfCard(const std::string& Card, const std::string& D);
+  const RuleRow* RuleOfStoredPerson(const std::string& Perno, const std::string& D);
+  const RuleRow* RuleOfTrimmedPerson(const std::string& Perno, const std::string& D);
+  bool rules_read_ = false;
+  std::vector<RuleRow> rules_;
+  std::unordered_map<std::string, std::vector<size_t>> rules_by_card_, rules_by_stored_person_,
+      rules_by_trimmed_person_;
+  const RuleRow* current_rule_ = nullptr;  // the rule FindCurrentRule found
+
   // The rows of the walk, by position in QClockDmp, with the labels given so far; and the
-  // positions of each person's rows (by PersonKey), in REC order.
+  // positions of each person's readable rows (by PersonKey), by moment and REC.
   struct HeldPunch {
     std::int64_t rec = 0;
     std::string card, day, time, io_type;  // day "MM/DD"
+    std::string moment;                    // day + time
     std::int64_t uncertain = 0;
     bool readable = false;
+    signed char has_rule = -1;  // whether the card has a rule that day; -1 not yet known
   };
   static std::string PersonKey(const std::string& Perno);
   void HoldRows();
   std::vector<HeldPunch> held_;
   std::map<std::string, std::vector<int>> held_by_person_;
-  // Whether a rule holds the card ("1001") on day D ("MM/DD"), from the rules read once a run.
+  // The latest of the person's held punches in [from, to) that counts as a last entry or
+  // exit, or nullptr.
+  const HeldPunch* LastHeldPunch(const std::string& Perno, const std::string& from,
+                                 const std::string& to);
+  // Whether a rule holds the card ("1001") on day D ("MM/DD").
   bool CardHasRule(const std::string& Card, const std::string& D);
-  struct CardRule {
-    std::string card, begin, end;  // card trimmed, in lower case
-  };
-  bool card_rules_loaded_ = false;
-  std::vector<CardRule> card_rules_;
   bool stopped_ = false;
   // "MM/DDHH:NN" end of a day before the punch, by the person's work group on that day.
   struct DayEnd {
@@ -182,26 +235,56 @@ class TDmSetClockRec {
   };
   DayEnd EndOfDay(const std::string& Perno, const std::string& Dn, int n);
   DayEnd ReadEndOfDay(const std::string& Perno, const std::string& Dn, int n);
-  struct IoMoment {
-    std::string date, time, type;
+  struct ItemDay {
+    std::string begin_date, begin_time, end_date, end_time;
   };
+  // The (CalCode, GShCode) of a work group, read once a walk; none when it has no row.
+  const std::optional<std::pair<std::string, std::string>>& GroupCalendars(
+      const std::string& group);
+  // The days of a calendar, or of a shift group for the person, read once.
+  const std::map<std::string, ItemDay>& CalendarEnds(const std::string& cal);
+  const std::map<std::string, ItemDay>& ShiftEnds(const std::string& gsh,
+                                                  const std::string& padded);
+  struct IoMoment {
+    std::string moment, date, time, type;  // moment = date + time
+  };
+  // The person's entries and exits on record, by moment (ties in the order read).
   const std::vector<IoMoment>& PersonIoInfo(const std::string& Perno);
   std::string ItemMoment(const char* date_column, const char* time_column) const;
   // A field of the day's item last found (NULL when there is no row).
   db::Value ItemField(const char* column) const;
+
+  // Calendar and shift items, read once a walk: the rows of an item query by day.
+  struct ItemTable {
+    std::vector<std::string> columns;
+    std::map<std::string, std::vector<db::Value>> rows;  // by DBEGINDATE (first row of a day)
+  };
+  // The day's item as a query found it: its columns and its row (nullptr: no row).
+  struct ItemView {
+    const std::vector<std::string>* columns = nullptr;
+    const std::vector<db::Value>* row = nullptr;
+  };
+  static ItemView DayOf(const ItemTable& table, const std::string& D);
+  static ItemTable ReadItems(db::Dataset& q);
+  static std::map<std::string, ItemDay> ReadDays(const db::ResultSet& r);
+  // Finds the day's item among the items read once; true when there is one.
   bool QueryCalItem(const std::string& D, const std::string& CalCode, const std::string& GShCode,
                     const std::string& Perno);
-  struct ItemSnapshot {
-    bool found = false;
-    std::vector<std::string> columns;
-    std::vector<db::Value> row;  // empty: no row
-  };
-  std::map<std::string, ItemSnapshot> calendar_items_;  // for the walk
-  std::map<std::string, ItemSnapshot> shift_items_;     // for item_person_
-  std::string item_person_;
-  const ItemSnapshot* current_item_ = nullptr;
-  bool rule_open_ = false;  // AdoQCurrentRule holds the rule of rule_card_ on rule_day_
-  std::string rule_day_, rule_card_;
+  // The item of calendar CalCode on D.
+  ItemView CalendarItem(const std::string& CalCode, const std::string& D);
+  // The shift of a shift-group person on D: the person's own, else the group's; 0 none.
+  std::int64_t ShiftOfDay(int gsh, const std::string& D, const std::string& Perno);
+  // The item of shift `shift` on D.
+  ItemView ShiftItem(std::int64_t shift, const std::string& D);
+  std::map<std::int64_t, ItemTable> calendar_tables_;                       // by calendar code
+  std::map<std::pair<std::int64_t, std::string>, ItemTable> shift_tables_;  // by shift, day
+  // D1..D31 of GShItem by (shift group, month), and of PerShifts for shift_person_; none:
+  // no row.
+  using ShiftDays = std::optional<std::vector<std::int64_t>>;
+  std::map<std::pair<int, int>, ShiftDays> group_shift_days_, person_shift_days_;
+  std::string shift_person_;
+  std::map<std::int64_t, std::string> shift_status_;  // ShiftStatus by shift code
+  ItemView current_item_;
 
   dates::TZelCalcUtils MyZelUtils{0};
   std::string SqlUserName, SqlUserPassword, SqlServerName;
@@ -209,23 +292,18 @@ class TDmSetClockRec {
   std::unique_ptr<db::Connection> base_, year_;
 
   std::unique_ptr<db::Dataset> QClockDmp, QSystem, AdoQWorkgroup, AdoQCurrentWorkGroup, AdoQWShifts,
-      AdoQPrjRule, AdoQCurrentRule, AdoQCurrentCalItem, AdoQPerShifts, AdoQGShItem;
+      AdoQCurrentCalItem, AdoQPerShifts, AdoQGShItem;
   // Read-once caches of the person being walked.
   std::string day_end_person_;
   std::map<std::pair<std::string, bool>, DayEnd> day_ends_;
-  struct RuleSpan {
-    std::string begin, end;  // "MM/DD"
-    db::Value group;
-  };
-  bool rules_loaded_ = false;
-  std::vector<RuleSpan> person_rules_;
-  struct ItemDay {
-    std::string begin_date, begin_time, end_date, end_time;
-  };
-  std::map<std::string, std::map<std::string, ItemDay>> shift_days_;  // by shift group
+  // The days of a shift group (by group, then person) from walk_first_day_ to
+  // walk_last_day_: the days a walk's punches look back on, else the whole year.
+  std::map<std::string, std::map<std::string, std::map<std::string, ItemDay>>> shift_days_;
+  std::string walk_first_day_ = "01/01", walk_last_day_ = "12/31";
   // Read once per walk: calendar days by calendar code, (CalCode, GShCode) by work group.
   std::map<std::string, std::map<std::string, ItemDay>> calendar_days_;
   std::map<std::string, std::optional<std::pair<std::string, std::string>>> group_calendars_;
+  std::map<std::int64_t, std::pair<std::string, std::string>> group_codes_;
   bool io_loaded_ = false;
   std::string io_person_;
   std::vector<IoMoment> io_rows_;

@@ -18,6 +18,7 @@
 #include "engine/scenarios/scenario_file.h"
 #include "schema/schema.h"
 #include "testing/recording_connection.h"
+#include "testing/statement_corpus.h"
 #include "testing/temp_server.h"
 
 namespace zel::clockrec {
@@ -484,6 +485,31 @@ TEST(ClockRecWalkTest, LabelsThatWouldNotChangeAreNotWritten) {
   EXPECT_EQ(home.Reports().size(), 1u);
 }
 
+// A walk reads rules, calendars and records once, not per punch or day: the statements
+// besides the label writes are as many for a week of punches as for one day.
+TEST(ClockRecWalkTest, ReadsDoNotGrowWithTheDays) {
+  auto reads = [](int days) {
+    ClockHome home;
+    int rec = 0;
+    for (int d = 2; d < 2 + days; ++d) {
+      const std::string date = "1399/02/0" + std::to_string(d);
+      for (const char* person : {"1001", "3001"})
+        for (const char* time : {"07:55", "16:05"}) home.Punch(++rec, person, person, date, time);
+    }
+    ::zel::testing::StatementRecorder recorder;
+    {
+      ::zel::testing::ScopedRecording recording(recorder);
+      home.Module()->MySetClockDumpRecords();
+    }
+    int n = 0, writes = 0;
+    for (const std::string& text : recorder.Texts())
+      ++(text.find("Update ClockDmp") == 0 ? writes : n);
+    EXPECT_EQ(writes, rec);  // every label is new
+    return n;
+  };
+  EXPECT_EQ(reads(7), reads(1));
+}
+
 // A stop asked for between cards ends the walk there: the cards before keep their labels,
 // the rest are left for a later run.
 TEST(ClockRecWalkTest, StopBetweenCards) {
@@ -526,6 +552,39 @@ TEST(ClockRecWalkTest, PunchOfAnotherYearIsUndecided) {
   q.Open();
   module->SetClockDumpRec(q);
   EXPECT_EQ(home.Labels(), "1:0/1");
+}
+
+// Every statement a walk sends has its entry in the statement corpus: a walk over persons
+// on a calendar, on a shift group and hourly, with records on file, a malformed punch, a
+// punch without person, changed labels and labels that stay.
+TEST(ClockRecCorpusTest, SendsOnlyStatementsOfTheCorpus) {
+  ClockHome home;
+  home.server_.Exec("Att_1399", kLateExit);
+  home.Punch(1, "1001", "1001", "1399/02/02", "16:20");
+  home.Punch(2, "1001", "1001", "1399/02/03", "07:55");
+  home.Punch(3, "2001", "2001", "1399/02/03", "21:55");
+  home.Punch(4, "2001", "2001", "1399/02/04", "06:05");
+  home.Punch(5, "3001", "3001", "1399/02/03", "09:00");
+  home.Punch(6, "1001", "1001", "1399/02/03", "7:55");
+  home.Punch(7, "7777", "", "1399/02/03", "08:00");
+  home.server_.Exec("Att", "UPDATE ClockDmp SET IO_TYPE = '1', UNCERTAIN = 0 WHERE REC = 2");
+  ::zel::testing::StatementRecorder recorder;
+  {
+    ::zel::testing::ScopedRecording recording(recorder);
+    home.Module()->MySetClockDumpRecords();
+  }
+  EXPECT_EQ(home.Labels(), "1:1/1 2:1/0 3:1/0 4:2/0 5:1/0 6:-/0 7:0/1");
+  std::set<std::string> corpus;
+  for (const auto& s : ::zel::testing::LoadCorpusStatements(ZEL_CORPUS_DIR))
+    corpus.insert(::zel::testing::NormalizeStatement(s.text));
+  const std::vector<std::string> texts = recorder.Texts();
+  ASSERT_FALSE(texts.empty());
+  std::set<std::string> missing;
+  for (const std::string& text : texts)
+    if (!::zel::testing::IsRowWriteBackText(text) &&
+        corpus.count(::zel::testing::NormalizeStatement(text)) == 0)
+      missing.insert(text);
+  for (const std::string& text : missing) ADD_FAILURE() << "no corpus entry holds:\n" << text;
 }
 
 struct WindowCase {
