@@ -190,11 +190,8 @@ int IntakeCommand(int year, IntakeStep step, TZELKLCalculateService::IntakePerso
   if (!ConfiguredHome()) return kExitFailed;
   service::SetDeepLogMode();
   TZELKLCalculateService s(util::HomeFolder());
-  s.LoadConfiguration();
-  s.FillSemaphoreList();
-  s.ResetSemaphoreAfterCalc();
   const std::string y = year > 0 ? std::to_string(year) : dates::Copy(dates::JalaliToday(), 1, 4);
-  s.SetCurrentYear(y);
+  s.PrepareCommand(y);
   TZELKLCalculateService::IntakeResult r;
   try {
     r = s.RunIntake({step}, persons, 0);
@@ -276,68 +273,54 @@ std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
 }
 
 namespace {
-// A failure of the preparation of a run, named as it stands on stderr.
-struct PrepareError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-}  // namespace
 
-int Calc(const CalcOptions& o) {
-  service::StopSignalGuard signals;
-  if (!ConfiguredHome()) return kExitFailed;
-  service::SetDeepLogMode();
-  TZELKLCalculateService s(util::HomeFolder());
-  s.LoadConfiguration();
-  s.FillSemaphoreList();
-  s.ResetSemaphoreAfterCalc();
-  const std::string year = std::to_string(o.year);
-  s.SetCurrentYear(year);
-  // A person given twice is calculated once (two workers on one person would both write).
-  std::vector<std::string> persons;
-  for (const auto& p : o.persons) {
-    const std::string number = dates::Trim(p);
-    if (std::find(persons.begin(), persons.end(), number) == persons.end())
-      persons.push_back(number);
+service::CalcKind KindOf(const CalcOptions& o) {
+  return o.kind == "daily"     ? service::CalcKind::kDaily
+         : o.kind == "monthly" ? service::CalcKind::kMonthly
+                               : service::CalcKind::kPeriodic;
+}
+
+// The rows a monthly or periodic calculation wrote, for its last line (nothing for days):
+// months and periods without all their days get CSSLog rows instead of a result row.
+std::string RangeRowsNote(TZELKLCalculateService& s, const CalcOptions& o) {
+  const service::CalcKind kind = KindOf(o);
+  if (kind == service::CalcKind::kDaily) return "";
+  try {
+    const auto rows = s.RangeRowsWritten(kind, std::stoi(o.from), std::stoi(o.to));
+    return "; " + std::to_string(rows) + " " +
+           (kind == service::CalcKind::kMonthly ? "MahWork" : "PrdWork") +
+           " rows written (months or periods not written are in CSSLog)";
+  } catch (const std::exception& e) {
+    return std::string("; the rows written cannot be counted: ") + e.what();
   }
-  // Runs once the calculation is held: the person table and the shift view are shared
-  // with every other calculating program, so they are touched only while holding.
-  auto prepare = [&] {
-    try {
-      auto base = db::Connect(s.BaseSettings());
-      base->Execute(" Truncate Table CSSPerTemp ");
-      if (persons.empty()) {
-        base->Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
-      } else {
-        for (const auto& p : persons) {
-          base->Execute(
-              " Insert Into CSSPerTemp (PerNo) Select PerNo From Person "
-              "Where LTrim(RTrim(PerNo)) = " +
-              service::QuotedStr(p) + " ");
-        }
-        db::ResultSet count = base->Execute("Select Count(*) From CSSPerTemp");
-        const auto found = count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
-        if (found < static_cast<int64_t>(persons.size())) {
-          throw PrepareError("only " + std::to_string(found) + " of the " +
-                             std::to_string(persons.size()) +
-                             " persons given are in the table Person");
-        }
-      }
-    } catch (const PrepareError&) {
-      throw;
-    } catch (const std::exception& e) {
-      throw PrepareError(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
-    }
-    try {
-      s.CreateCalItemView(year);
-    } catch (const std::exception& e) {
-      throw PrepareError("the year database " + s.Config().database_name + "_" + year +
-                         " cannot be used: " + e.what());
-    }
-  };
+}
 
-  const service::CalcKind kind = o.kind == "daily"     ? service::CalcKind::kDaily
-                                 : o.kind == "monthly" ? service::CalcKind::kMonthly
-                                                       : service::CalcKind::kPeriodic;
+std::string PersonsText(int n) { return std::to_string(n) + (n == 1 ? " person" : " persons"); }
+
+// Everything that went wrong in a calculation, for its last line; empty when all was done.
+std::string CalcShortfall(const std::string& what, const management::RunResult& result) {
+  if (!result.stopped && result.abandoned == 0 && result.failed_persons == 0 &&
+      result.failed_days == 0) {
+    return "";
+  }
+  std::string why = what + (result.stopped ? " stopped by a signal" : " failed") + ": " +
+                    PersonsText(result.persons);
+  if (result.failed_persons > 0) why += ", " + std::to_string(result.failed_persons) + " failed";
+  if (result.failed_days > 0) {
+    why += ", " + std::to_string(result.failed_days) +
+           (result.failed_days == 1 ? " day" : " days") + " not written (left as they were)";
+  }
+  if (result.abandoned > 0) {
+    why += ", " + std::to_string(result.abandoned) + " given up after their time limit";
+  }
+  if (!result.first_failure.empty()) why += "; first failure: " + result.first_failure;
+  return why;
+}
+
+// The calculation itself, with the persons done of total on a terminal; nullopt with the
+// failure on stderr when the run could not be prepared or failed as a whole.
+std::optional<management::RunResult> RunCalculation(TZELKLCalculateService& s,
+                                                    const CalcOptions& o) {
   const bool terminal = TerminalOut(STDERR_FILENO);
   management::ProgressCallback progress;
   if (terminal) {
@@ -345,20 +328,36 @@ int Calc(const CalcOptions& o) {
       std::cerr << "\rpersons " << done << " of " << total << std::flush;
     };
   }
-  management::RunResult result;
+  const auto end_progress = [terminal] {
+    if (terminal) std::cerr << "\n";
+  };
   try {
-    result = s.CalcRun(kind, "CSSPerTemp", o.from, o.to, 0, progress, prepare);
-  } catch (const PrepareError& e) {
-    if (terminal) std::cerr << "\n";
-    return Fail(e.what());
+    management::RunResult result = s.OperatorCalcRun(KindOf(o), o.from, o.to, o.persons, progress);
+    end_progress();
+    return result;
+  } catch (const TZELKLCalculateService::PreparationError& e) {
+    end_progress();
+    Fail(e.what());
   } catch (const std::exception& e) {
-    if (terminal) std::cerr << "\n";
-    return Fail(std::string("the ") + o.kind + " calculation failed: " + e.what() + "; " +
-                LogsNote());
+    end_progress();
+    Fail(std::string("the ") + o.kind + " calculation failed: " + e.what() + "; " + LogsNote());
   }
-  if (terminal) std::cerr << "\n";
+  return std::nullopt;
+}
+
+}  // namespace
+
+int Calc(const CalcOptions& o) {
+  service::StopSignalGuard signals;
+  if (!ConfiguredHome()) return kExitFailed;
+  service::SetDeepLogMode();
+  TZELKLCalculateService s(util::HomeFolder());
+  const std::string year = std::to_string(o.year);
+  s.PrepareCommand(year);
+  const std::optional<management::RunResult> result = RunCalculation(s, o);
+  if (!result) return kExitFailed;
   WaitForGivenUpWorkers();
-  switch (result.status) {
+  switch (result->status) {
     case management::RunStatus::kSemaphoreBusy:
       return Fail("another program holds the calculation (Semaphor CALC); nothing was calculated");
     case management::RunStatus::kNoCalcSemaphore:
@@ -366,47 +365,12 @@ int Calc(const CalcOptions& o) {
     case management::RunStatus::kCompleted:
       break;
   }
-  std::string written;
-  if (kind != service::CalcKind::kDaily) {
-    // Months and periods without all their days get CSSLog rows instead of a result row.
-    const bool monthly = kind == service::CalcKind::kMonthly;
-    const std::string table = monthly ? "MahWork" : "PrdWork";
-    try {
-      auto base = db::Connect(s.BaseSettings());
-      const std::string range = std::string(monthly ? "MMonth" : "Period") + " Between " +
-                                std::to_string(std::stoi(o.from)) + " And " +
-                                std::to_string(std::stoi(o.to));
-      const db::ResultSet count =
-          base->Execute("Select Count(*) From " + s.Config().database_name + "_" + year + ".." +
-                        table + " Where " + range + " And PerNo In (Select PerNo From CSSPerTemp)");
-      const auto rows = count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
-      written = "; " + std::to_string(rows) + " " + table +
-                " rows written (months or periods not written are in CSSLog)";
-    } catch (const std::exception& e) {
-      written = std::string("; the rows written cannot be counted: ") + e.what();
-    }
-  }
+  const std::string written = RangeRowsNote(s, o);
   const std::string what = o.kind + " calculation of " + o.from + " - " + o.to + " in " + year;
-  const auto persons_text = [](int n) {
-    return std::to_string(n) + (n == 1 ? " person" : " persons");
-  };
-  if (result.stopped || result.abandoned > 0 || result.failed_persons > 0 ||
-      result.failed_days > 0) {
-    // Everything that went wrong, on the last line.
-    std::string why = what + (result.stopped ? " stopped by a signal" : " failed") + ": " +
-                      persons_text(result.persons);
-    if (result.failed_persons > 0) why += ", " + std::to_string(result.failed_persons) + " failed";
-    if (result.failed_days > 0) {
-      why += ", " + std::to_string(result.failed_days) +
-             (result.failed_days == 1 ? " day" : " days") + " not written (left as they were)";
-    }
-    if (result.abandoned > 0) {
-      why += ", " + std::to_string(result.abandoned) + " given up after their time limit";
-    }
-    if (!result.first_failure.empty()) why += "; first failure: " + result.first_failure;
+  if (const std::string why = CalcShortfall(what, *result); !why.empty()) {
     return Fail(why + "; " + RunNote());
   }
-  std::cout << what << " done for " << persons_text(result.persons) << written << "; " << RunNote()
+  std::cout << what << " done for " << PersonsText(result->persons) << written << "; " << RunNote()
             << "\n";
   return kExitOk;
 }
@@ -626,16 +590,30 @@ int Hold(const std::string& action, bool force) {
   return kExitOk;
 }
 
-int Install() {
+namespace {
+// Registers with or removes from systemd (`change` raises with the reason); false, with the
+// reason on stderr, when systemd is absent or the change failed.
+bool ChangeUnit(const std::string& command, const std::function<void()>& change) {
   if (!service::HasSystemd()) {
-    return Fail(
-        "install needs systemd, and systemd is not running on this machine "
-        "(no /run/systemd/system)");
+    Fail(command +
+         " needs systemd, and systemd is not running on this machine "
+         "(no /run/systemd/system)");
+    return false;
   }
   try {
-    service::InstallUnit(service::ExecutablePath(), util::HomeFolder());
+    change();
   } catch (const std::exception& e) {
-    return Fail(std::string("install: ") + e.what());
+    Fail(command + ": " + e.what());
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+int Install() {
+  if (!ChangeUnit("install",
+                  [] { service::InstallUnit(service::ExecutablePath(), util::HomeFolder()); })) {
+    return kExitFailed;
   }
   TZELKLCalculateService s(util::HomeFolder());
   std::cout << "installed " << service::UnitFilePath() << "\n";
@@ -648,16 +626,7 @@ int Install() {
 }
 
 int Uninstall() {
-  if (!service::HasSystemd()) {
-    return Fail(
-        "uninstall needs systemd, and systemd is not running on this machine "
-        "(no /run/systemd/system)");
-  }
-  try {
-    service::UninstallUnit();
-  } catch (const std::exception& e) {
-    return Fail(std::string("uninstall: ") + e.what());
-  }
+  if (!ChangeUnit("uninstall", [] { service::UninstallUnit(); })) return kExitFailed;
   TZELKLCalculateService s(util::HomeFolder());
   s.ServiceAfterUninstall();
   std::cout << "removed " << service::kServiceName << "\n";

@@ -55,6 +55,11 @@ std::string Bracketed(const std::string& name) {
 
 const char* const kHeldByAnother = "فرد ديگري در اين فرم است .";
 
+// The record intake works on the whole year of CurrentYear with two workers at most.
+const char* const kIntakeFirstDay = "01/01";
+const char* const kIntakeLastDay = "12/29";
+constexpr int kIntakeWorkers = 2;
+
 // The process tests' pause before an intake step (see RunIntake): creates the file the
 // environment names and waits until it is removed or a stop is requested.
 void PauseBeforeIntakeStep() {
@@ -100,7 +105,7 @@ std::string ServiceDescriptionText() {
          " Provides calculate service for Vesprin time attendance system ";
 }
 
-TZELKLCalculateService::TZELKLCalculateService(std::string home) : home_(std::move(home)) {}
+TZELKLCalculateService::TZELKLCalculateService(std::string home) : FHome(std::move(home)) {}
 
 TZELKLCalculateService::~TZELKLCalculateService() = default;
 
@@ -119,12 +124,12 @@ db::ConnectionSettings BaseConnectionSettings(const ServiceConfig& config,
 }
 
 db::ConnectionSettings TZELKLCalculateService::BaseSettings() const {
-  return BaseConnectionSettings(config_, home_);
+  return BaseConnectionSettings(FConfig, FHome);
 }
 
 db::ConnectionSettings TZELKLCalculateService::YearSettings(const std::string& year) const {
   db::ConnectionSettings s = BaseSettings();
-  s.database = config_.database_name + "_" + year;
+  s.database = FConfig.database_name + "_" + year;
   return s;
 }
 
@@ -135,18 +140,13 @@ db::ConnectionSettings TZELKLCalculateService::ServerSettings() const {
 }
 
 void TZELKLCalculateService::ConnectAdoc() {
-  ADOC_.reset();
-  try {
-    ADOC_ = db::Connect(BaseSettings());
-  } catch (const std::exception& e) {
-    adoc_error_ = e.what();
-    throw;
-  }
+  FADOC.reset();
+  FADOC = db::Connect(BaseSettings());
 }
 
 db::Connection& TZELKLCalculateService::Adoc() {
-  if (!ADOC_) ConnectAdoc();
-  return *ADOC_;
+  if (!FADOC) ConnectAdoc();
+  return *FADOC;
 }
 
 // --- logging ----------------------------------------------------------------------------
@@ -159,8 +159,8 @@ void TZELKLCalculateService::LogText(const std::string& AValue, const std::strin
 void TZELKLCalculateService::InsertServiceLog(int ScheduleId, const std::string& PerNo,
                                               const std::string& Comment) {
   try {
-    if (ADOC_) {
-      zel::service::InsertServiceLog(*ADOC_, ScheduleId, PerNo, Comment);
+    if (FADOC) {
+      zel::service::InsertServiceLog(*FADOC, ScheduleId, PerNo, Comment);
     } else {
       auto connection = db::Connect(BaseSettings());
       zel::service::InsertServiceLog(*connection, ScheduleId, PerNo, Comment);
@@ -173,22 +173,34 @@ void TZELKLCalculateService::InsertServiceLog(int ScheduleId, const std::string&
 // --- lifecycle --------------------------------------------------------------------------
 
 void TZELKLCalculateService::LoadConfiguration() {
-  const std::string path = IniPath(home_);
+  const std::string path = IniPath(FHome);
   LogText("Korlan.ini is going to be loaded from :" + path);
-  config_ = ReadServiceConfig(path);
+  FConfig = ReadServiceConfig(path);
 }
 
-void TZELKLCalculateService::FillSemaphoreList() { SemaphoreList_ = SemaphoreCodeTable(); }
+void TZELKLCalculateService::FillSemaphoreList() { FSemaphoreList = SemaphoreCodeTable(); }
 
 void TZELKLCalculateService::ServiceStart(bool& Started) {
   LogText(std::string(54, '*'));
   LogText("ServiceStart Started");
   LoadConfiguration();
-
   std::unique_ptr<db::Connection> base;
+  PrepareBaseTables(base);
+  ReadCurrentYear(base);
+  WriteLogInRow(base);
+  PrepareYearView();
+  Started = true;
+  FillSemaphoreList();
+}
+
+db::Connection& TZELKLCalculateService::Connected(std::unique_ptr<db::Connection>& base) const {
+  if (!base) base = db::Connect(BaseSettings());
+  return *base;
+}
+
+void TZELKLCalculateService::PrepareBaseTables(std::unique_ptr<db::Connection>& base) {
   try {
-    base = db::Connect(BaseSettings());
-    base->Execute(
+    Connected(base).Execute(
         Lines({"if ( (select top 1 is_identity from sys.columns c WHERE c.object_id = "
                "OBJECT_ID('CSSLog') and c.name = 'id') <> 1) ",
                "Begin ", "Alter Table CSSLog DROP CONSTRAINT PK_CSSLOG ",
@@ -202,15 +214,18 @@ void TZELKLCalculateService::ServiceStart(bool& Started) {
   } catch (const std::exception& e) {
     LogText(std::string("Error In Create CalcChanges : ") + e.what());
   }
+}
 
+void TZELKLCalculateService::ReadCurrentYear(std::unique_ptr<db::Connection>& base) {
   try {
-    if (!base) base = db::Connect(BaseSettings());
-    db::ResultSet rs = base->Execute("SELECT CalcYear FROM CSSchedule");
-    if (!rs.rows.empty() && !rs.rows[0].empty()) CurrentYear_ = rs.rows[0][0].AsString();
+    db::ResultSet rs = Connected(base).Execute("SELECT CalcYear FROM CSSchedule");
+    if (!rs.rows.empty() && !rs.rows[0].empty()) FCurrentYear = rs.rows[0][0].AsString();
   } catch (const std::exception& e) {
     LogText(std::string("Error While Reading CurrentYear: ") + e.what());
   }
+}
 
+void TZELKLCalculateService::WriteLogInRow(std::unique_ptr<db::Connection>& base) {
   std::string server_ip = "<Error>", server_port = "<Error>", client_ip = "<Error>";
   try {
     auto server = db::Connect(ServerSettings());
@@ -223,23 +238,22 @@ void TZELKLCalculateService::ServiceStart(bool& Started) {
     LogText(std::string("Error while Connecting to Server: ") + e.what());
   }
 
-  CurrentMoment(StartDate_, StartTime_);
+  CurrentMoment(FStartDate, FStartTime);
 
   try {
-    if (!base) base = db::Connect(BaseSettings());
-    db::Dataset users(*base);
+    db::Dataset users(Connected(base));
     users.SetSQL({"SELECT * FROM UsersLog"});
     users.Open();
     users.Append();
     try {
       users.SetField("Code", "SRV");
-      users.SetField("BeginDate", StartDate_);
-      users.SetField("BeginTime", StartTime_);
+      users.SetField("BeginDate", FStartDate);
+      users.SetField("BeginTime", FStartTime);
       users.SetField("ClientVersion", ModuleVersionText());
       users.SetField("ServerIP", server_ip);
       users.SetField("ServerPort", server_port);
       users.SetField("ClientIP", client_ip);
-      users.SetField("ServerMachineName", ServerMachineNameOf(config_.server_name));
+      users.SetField("ServerMachineName", ServerMachineNameOf(FConfig.server_name));
       users.SetField("ClientMachineName", LocalComputerName());
       users.Post();
     } catch (...) {
@@ -249,24 +263,23 @@ void TZELKLCalculateService::ServiceStart(bool& Started) {
   } catch (...) {
     // The log-in row is optional: its failure is not reported.
   }
+}
 
-  if (CurrentYear_.size() == 4) {
-    // A hold left by a process that is gone goes first; the view is re-created only while
-    // holding, so a calculation running meanwhile never loses it.
-    ResetSemaphoreAfterCalc();
-    try {
-      if (!WithCalcHold([&] { CreateCalItemView(CurrentYear_); })) {
-        LogText("V_GetCalItem left as it is: another program holds the calculation");
-      }
-    } catch (const std::exception& e) {
-      LogText(std::string("Error While Creating V_GetCalItem: ") + e.what());
-    }
-  } else {
+void TZELKLCalculateService::PrepareYearView() {
+  if (FCurrentYear.size() != 4) {
     LogText("CurrentYear value is not correct.");
+    return;
   }
-
-  Started = true;
-  FillSemaphoreList();
+  // A hold left by a process that is gone goes first; the view is re-created only while
+  // holding, so a calculation running meanwhile never loses it.
+  ResetSemaphoreAfterCalc();
+  try {
+    if (!WithCalcHold([&] { CreateCalItemView(FCurrentYear); })) {
+      LogText("V_GetCalItem left as it is: another program holds the calculation");
+    }
+  } catch (const std::exception& e) {
+    LogText(std::string("Error While Creating V_GetCalItem: ") + e.what());
+  }
 }
 
 void TZELKLCalculateService::GetServerIP(db::Connection& connection, std::string& ServerIP,
@@ -275,7 +288,7 @@ void TZELKLCalculateService::GetServerIP(db::Connection& connection, std::string
 }
 
 void TZELKLCalculateService::CreateCalItemView(const std::string& year) {
-  const std::string& B = config_.database_name;
+  const std::string& B = FConfig.database_name;
   auto server = db::Connect(ServerSettings());
   const std::string use = " USE " + Bracketed(B + "_" + year) + " ";
   server->Execute(use);
@@ -283,12 +296,14 @@ void TZELKLCalculateService::CreateCalItemView(const std::string& year) {
     server->Execute(Lines({"IF EXISTS(SELECT * FROM sys.views WHERE name = 'V_GetCalItem')",
                            " DROP VIEW [dbo].[V_GetCalItem] "}));
   } catch (...) {
+    // Errors ignored here: a view that cannot be dropped is replaced below or stays.
   }
   server->Execute(use);
   try {
     server->Execute(std::string(" CREATE VIEW [dbo].[V_GetCalItem] ") + " AS " +
                     db::CalItemViewSelect(B));
   } catch (...) {
+    // Errors ignored here: a view that exists already serves the runs as it is.
   }
 }
 
@@ -296,7 +311,7 @@ void TZELKLCalculateService::ResetSemaphoreAfterCalc() {
   try {
     auto base = db::Connect(BaseSettings());
     const auto code =
-        SemaphoreCode(SemaphoreList_.empty() ? SemaphoreCodeTable() : SemaphoreList_, "CALC");
+        SemaphoreCode(FSemaphoreList.empty() ? SemaphoreCodeTable() : FSemaphoreList, "CALC");
     if (!code) return;
     const management::HoldState hold = management::ReadCalcHold(*base, *code);
     if (!hold.row || hold.amount <= 0) return;
@@ -334,19 +349,19 @@ void TZELKLCalculateService::ServiceExecute(std::chrono::milliseconds first_pass
   LogText("ServiceExecute Started");
   WriteServiceDescription();
   ResetSemaphoreAfterCalc();
-  TDBCheck_enabled_ = true;
+  FTDBCheckEnabled = true;
   std::chrono::milliseconds wait = first_pass_after;
   for (;;) {
     try {
       if (WaitForStop(wait)) break;
-      if (TDBCheck_enabled_) TDBCheckTimer();
+      if (FTDBCheckEnabled) TDBCheckTimer();
     } catch (const std::exception& e) {
       LogText(std::string("Error In ServiceThread while not Terminated \"") + e.what() + "\" ...");
     }
     // The next pass comes 60 seconds after this one ended.
     wait = std::chrono::seconds(60);
   }
-  TDBCheck_enabled_ = false;
+  FTDBCheckEnabled = false;
 }
 
 void TZELKLCalculateService::ServiceStop(bool& Stopped) {
@@ -356,8 +371,8 @@ void TZELKLCalculateService::ServiceStop(bool& Stopped) {
     q.SetSQL(
         {" SELECT EndDate, EndTime         FROM UsersLog                   WHERE "
          "BeginDate = :PBeginDate       AND BeginTime = :PBeginTime"});
-    q.SetParam("PBeginDate", StartDate_);
-    q.SetParam("PBeginTime", StartTime_);
+    q.SetParam("PBeginDate", FStartDate);
+    q.SetParam("PBeginTime", FStartTime);
     q.Open();
     if (!q.IsEmpty()) {
       std::string end_date, end_time;
@@ -370,8 +385,8 @@ void TZELKLCalculateService::ServiceStop(bool& Stopped) {
                      " AND Code = 'SRV' AND ClientMachineName = :PHost AND EndDate IS NULL "});
       update.SetParam("PEndDate", end_date);
       update.SetParam("PEndTime", end_time);
-      update.SetParam("PBeginDate", StartDate_);
-      update.SetParam("PBeginTime", StartTime_);
+      update.SetParam("PBeginDate", FStartDate);
+      update.SetParam("PBeginTime", FStartTime);
       update.SetParam("PHost", LocalComputerName());
       update.ExecSQL();
     }
@@ -429,7 +444,7 @@ bool TZELKLCalculateService::MustRunIt(int ScheduleId) {
     auto entry = ReadEntry(ScheduleId, false);
     if (!entry) throw std::runtime_error("ScheduleId " + std::to_string(ScheduleId) + " not found");
     const std::string now = dates::NowTime_HHNNSS().substr(0, 5);
-    return zel::service::MustRunIt(*entry, CurrentDate_, now);
+    return zel::service::MustRunIt(*entry, FCurrentDate, now);
   } catch (const std::exception& e) {
     LogText(std::string("Error MustRunIt in CSMain : ") + e.what());
     return false;
@@ -440,7 +455,7 @@ bool TZELKLCalculateService::IsInTime(int ScheduleId) {
   try {
     auto entry = ReadEntry(ScheduleId, true);
     if (!entry) throw std::runtime_error("ScheduleId " + std::to_string(ScheduleId) + " not found");
-    return zel::service::IsInTime(*entry, CurrentDate_);
+    return zel::service::IsInTime(*entry, FCurrentDate);
   } catch (const std::exception& e) {
     LogText(std::string("Error IsInTime in CSMain : ") + e.what());
     return false;
@@ -463,18 +478,18 @@ void TZELKLCalculateService::FillPersonTable(int ScheduleId) {
 }
 
 void TZELKLCalculateService::TDBCheckTimer() {
-  if (CalcServiceIsRunning_) return;
-  last_pass_ = PassReport{};
+  if (FCalcServiceIsRunning) return;
+  FLastPass = PassReport{};
   if (GetCalcOrServiceState() == 3) return;
-  last_pass_.ran = true;
-  TDBCheck_enabled_ = false;
-  CalcServiceIsRunning_ = true;
+  FLastPass.ran = true;
+  FTDBCheckEnabled = false;
+  FCalcServiceIsRunning = true;
   // Whatever happens, the timer comes back and the connection is closed.
   struct PassEnd {
     TZELKLCalculateService& s;
     ~PassEnd() {
-      s.TDBCheck_enabled_ = true;
-      s.CalcServiceIsRunning_ = false;
+      s.FTDBCheckEnabled = true;
+      s.FCalcServiceIsRunning = false;
       s.DisconnectAdoc();
     }
   } pass_end{*this};
@@ -485,8 +500,8 @@ void TZELKLCalculateService::TDBCheckTimer() {
     LogText(std::string("Error In ZELKLCalculateService.ADOC.ConnectionString \" ") + e.what() +
             " \"");
   }
-  CurrentDate_ = dates::JalaliToday();
-  LogText("CurDate ==>> " + CurrentDate_);
+  FCurrentDate = dates::JalaliToday();
+  LogText("CurDate ==>> " + FCurrentDate);
 
   try {
     db::Dataset schedule(Adoc());
@@ -494,7 +509,7 @@ void TZELKLCalculateService::TDBCheckTimer() {
     schedule.Open();
     for (; !schedule.Eof(); schedule.Next()) {
       if (StopRequested()) {
-        last_pass_.stopped = true;
+        FLastPass.stopped = true;
         break;
       }
       const ScheduleEntry entry = ScheduleEntryFromRow(schedule);
@@ -502,31 +517,31 @@ void TZELKLCalculateService::TDBCheckTimer() {
       LogText("Before Must Run It ==> ScheduleId = " + id);
       if (!MustRunIt(entry.ScheduleId)) continue;
       LogText("After Must Run It ==> ScheduleId = " + id);
-      ++last_pass_.due;
+      ++FLastPass.due;
       RunEntry(entry);
     }
   } catch (const std::exception& e) {
     LogText(std::string("Error Qhelp in TDBCheckTimer : ") + e.what());
-    last_pass_.error = e.what();
+    FLastPass.error = e.what();
   }
 }
 
 void TZELKLCalculateService::RunEntry(const ScheduleEntry& entry) {
   // The person table is filled by each run once it holds the calculation: the intake and
   // the calculation alike.
-  fill_for_entry_ = entry.ScheduleId;
+  FFillForEntry = entry.ScheduleId;
   struct EntryEnd {
     std::optional<int>& fill;
     ~EntryEnd() { fill.reset(); }
-  } entry_end{fill_for_entry_};
-  CurrentYear_ = entry.CalcYear;
-  MyCalcScheduleId_ = entry.ScheduleId;
+  } entry_end{FFillForEntry};
+  FCurrentYear = entry.CalcYear;
+  FMyCalcScheduleId = entry.ScheduleId;
   LogText("Before Get CalcType ...");
   if (entry.CalcType == 0 && entry.Transfer == 1 && !RunTransfers(entry)) return;
   // A stop during the intake leaves the calculation (and so the entry's last run) for the
   // next pass.
   if (StopRequested()) {
-    last_pass_.stopped = true;
+    FLastPass.stopped = true;
     return;
   }
   switch (entry.CalcType) {
@@ -554,15 +569,15 @@ bool TZELKLCalculateService::RunTransfers(const ScheduleEntry& entry) {
   // A failure is logged and kept in CSSLog under its own message, as the users see it.
   auto failed = [&](const std::string& step, const std::string& error) {
     LogText("Error After Transfer in TDBCheckTimer : " + error);
-    InsertServiceLog(MyCalcScheduleId_, "", error);
-    if (last_pass_.failed_steps++ == 0) last_pass_.first_failed_step = step + ": " + error;
+    InsertServiceLog(FMyCalcScheduleId, "", error);
+    if (FLastPass.failed_steps++ == 0) FLastPass.first_failed_step = step + ": " + error;
   };
   bool go_on = true;
   try {
     const IntakeResult r = RunIntake(steps, IntakePersons::kScheduleEntry, entry.ScheduleId);
     if (!r.held) {
       LogText("Transfer not run: another program holds the calculation");
-      ++last_pass_.refused;
+      ++FLastPass.refused;
       go_on = false;
     }
     if (!r.error.empty()) failed("intake", r.error);
@@ -570,7 +585,7 @@ bool TZELKLCalculateService::RunTransfers(const ScheduleEntry& entry) {
       const std::string name = IntakeStepName(step.step);
       if (!step.done && !step.stopped) failed(name, step.error);
       if (const int n = step.Skipped(); n > 0) {
-        auto& skipped = last_pass_.skipped;
+        auto& skipped = FLastPass.skipped;
         auto it = std::find_if(skipped.begin(), skipped.end(),
                                [&](const auto& s) { return s.first == name; });
         if (it == skipped.end()) {
@@ -581,7 +596,7 @@ bool TZELKLCalculateService::RunTransfers(const ScheduleEntry& entry) {
       }
     }
     if (r.stopped) {
-      last_pass_.stopped = true;
+      FLastPass.stopped = true;
       go_on = false;
     }
   } catch (const std::exception& e) {
@@ -622,24 +637,14 @@ TZELKLCalculateService::IntakeResult TZELKLCalculateService::RunIntake(
       if (persons == IntakePersons::kScheduleEntry) {
         FillPersonTable(ScheduleId);
       } else {
-        db::Connection& c = Adoc();
-        c.Execute(" Truncate Table CSSPerTemp ");
-        if (persons == IntakePersons::kEveryPerson) {
-          c.Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
-        }
+        PrepareOperatorRun(persons);
       }
+    } catch (const PreparationError& e) {
+      result.error = e.what();
+      return;
     } catch (const std::exception& e) {
       result.error = std::string("cannot fill the person table CSSPerTemp: ") + e.what();
       return;
-    }
-    if (persons != IntakePersons::kScheduleEntry) {
-      try {
-        CreateCalItemView(CurrentYear_);
-      } catch (const std::exception& e) {
-        result.error = "the year database " + config_.database_name + "_" + CurrentYear_ +
-                       " cannot be used: " + e.what();
-        return;
-      }
     }
     for (std::size_t i = 0; i < steps.size(); ++i) {
       PauseBeforeIntakeStep();
@@ -682,29 +687,35 @@ TZELKLCalculateService::IntakeStepResult TZELKLCalculateService::RunIntakeStep(I
   return r;
 }
 
-management::CalculatorSettings TZELKLCalculateService::ManagerSettings() const {
-  management::CalculatorSettings s;
-  s.server = config_.server_name;
-  s.user = config_.user_name;
-  s.password = config_.password;
-  s.database_name = config_.database_name;
-  s.data_dir = home_ + "/Data";
-  s.odbc_driver = config_.odbc_driver;
-  s.current_year = CurrentYear_;
-  s.enable_log = config_.enable_log;
-  s.changes_keep_days = config_.changes_keep_days;
-  s.semaphore_list = SemaphoreList_;
-  s.temp_table_name = "CSSPerTemp";
-  return s;
+management::CalculatorSettings TZELKLCalculateService::ManagerSettings(int ScheduleId,
+                                                                       const std::string& from,
+                                                                       const std::string& to,
+                                                                       int max_thread) const {
+  const db::ConnectionSettings base = BaseSettings();
+  return management::CalculatorSettings{.server = base.server,
+                                        .user = base.user,
+                                        .password = base.password,
+                                        .database_name = base.database,
+                                        .data_dir = base.data_dir,
+                                        .odbc_driver = base.odbc_driver,
+                                        .current_year = FCurrentYear,
+                                        .max_thread = max_thread,
+                                        .enable_log = FConfig.enable_log,
+                                        .schedule_id = ScheduleId,
+                                        .semaphore_list = FSemaphoreList,
+                                        .from_date = from,
+                                        .to_date = to,
+                                        .temp_table_name = "CSSPerTemp",
+                                        .calc_mode = 4,
+                                        .changes_keep_days = FConfig.changes_keep_days,
+                                        // the run records its changes under its own start
+                                        .pass_date = "",
+                                        .pass_time = ""};
 }
 
 management::ClockRecResult TZELKLCalculateService::SetClockDmpRecords() {
-  management::CalculatorSettings s = ManagerSettings();
-  s.max_thread = 2;
-  s.schedule_id = 0;
-  s.from_date = "01/01";
-  s.to_date = "12/29";
-  management::TZELCalculatorManagement manager(std::move(s));
+  management::TZELCalculatorManagement manager(
+      ManagerSettings(0, kIntakeFirstDay, kIntakeLastDay, kIntakeWorkers));
   manager.SetStopCheck([] { return StopRequested(); });
   return manager.RunSetClockDmpRecordsForPersonList();
 }
@@ -713,11 +724,8 @@ management::TransferRunResult TZELKLCalculateService::TransferRecords(int TransT
                                                                       int ScheduleId) {
   management::TransferRunResult result;
   try {
-    management::CalculatorSettings s = ManagerSettings();
-    s.max_thread = 2;
-    s.schedule_id = ScheduleId;
-    s.from_date = "01/01";
-    s.to_date = "12/29";
+    management::CalculatorSettings s =
+        ManagerSettings(ScheduleId, kIntakeFirstDay, kIntakeLastDay, kIntakeWorkers);
     s.calc_mode = 0;
     management::TZELCalculatorManagement manager(std::move(s));
     manager.SetStopCheck([] { return StopRequested(); });
@@ -739,9 +747,9 @@ void TZELKLCalculateService::RunDaily(const ScheduleEntry& entry) {
       LogText("Start Calc Daily1 ... " + entry.FromDate + " - " + entry.ToDate);
     } else {
       LogText("Start Calc Daily" + n + " ...");
-      if (sub == 2) LogText("CurMonth ==>> " + dates::Copy(CurrentDate_, 6, 2));
+      if (sub == 2) LogText("CurMonth ==>> " + dates::Copy(FCurrentDate, 6, 2));
     }
-    const CalcRange range = *DailyRange(entry, CurrentDate_);
+    const CalcRange range = *DailyRange(entry, FCurrentDate);
     if (sub == 3) {
       LogText("Calc Daily FromDate ==>> " + range.from);
       LogText("Calc Daily ToDate ==>> " + range.to);
@@ -764,7 +772,7 @@ void TZELKLCalculateService::RunMonthlyOrPeriodic(const ScheduleEntry& entry, bo
   if (sub != 1 && sub != 2) return;
   const std::string name = kind + "_" + std::to_string(sub);
   try {
-    const CalcRange range = *MonthOrPeriodRange(entry, CurrentDate_);
+    const CalcRange range = *MonthOrPeriodRange(entry, FCurrentDate);
     LogText("Start " + name + " ...");
     if (monthly) {
       CalcMonthly("CSSPerTemp", range.from, range.to, entry.ScheduleId);
@@ -790,13 +798,8 @@ RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& Temp
         FormatLogText("شروع محاسبه: %s خاتمه محاسبه: %s", {start, dates::NowTime_HHNNSS()}));
   };
   try {
-    management::CalculatorSettings s = ManagerSettings();
-    s.max_thread = config_.max_thread;
-    s.schedule_id = ScheduleId;
-    s.from_date = from;
-    s.to_date = to;
+    management::CalculatorSettings s = ManagerSettings(ScheduleId, from, to, FConfig.max_thread);
     s.temp_table_name = TempFileName;
-    s.calc_mode = 4;
     RunResult result;
     {
       management::TZELCalculatorManagement manager(std::move(s));
@@ -805,7 +808,7 @@ RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& Temp
       manager.SetStopCheck([] { return StopRequested(); });
       if (prepare) {
         manager.SetHoldTakenHook(std::move(prepare));
-      } else if (fill_for_entry_ && *fill_for_entry_ == ScheduleId) {
+      } else if (FFillForEntry && *FFillForEntry == ScheduleId) {
         manager.SetHoldTakenHook([this, ScheduleId] { FillPersonTable(ScheduleId); });
       }
       switch (kind) {
@@ -822,18 +825,18 @@ RunResult TZELKLCalculateService::CalcRun(CalcKind kind, const std::string& Temp
     }
     write_row();
     if (result.status != management::RunStatus::kCompleted) {
-      ++last_pass_.refused;
+      ++FLastPass.refused;
     } else if (result.stopped || result.failed_persons > 0 || result.failed_days > 0 ||
                result.abandoned > 0) {
-      ++last_pass_.failed;
-      if (result.stopped) last_pass_.stopped = true;
-      if (last_pass_.first_failure.empty()) last_pass_.first_failure = result.first_failure;
+      ++FLastPass.failed;
+      if (result.stopped) FLastPass.stopped = true;
+      if (FLastPass.first_failure.empty()) FLastPass.first_failure = result.first_failure;
     }
     return result;
   } catch (const std::exception& e) {
     write_row();
-    ++last_pass_.failed;
-    if (last_pass_.first_failure.empty()) last_pass_.first_failure = e.what();
+    ++FLastPass.failed;
+    if (FLastPass.first_failure.empty()) FLastPass.first_failure = e.what();
     throw;
   }
 }
@@ -858,6 +861,79 @@ void TZELKLCalculateService::CalcPeriodic(const std::string& TempFileName,
                                           const std::string& FPeriod, const std::string& TPeriod,
                                           int ScheduleId) {
   CalcRun(CalcKind::kPeriodic, TempFileName, FPeriod, TPeriod, ScheduleId);
+}
+
+// --- an operator's command -------------------------------------------------------------
+
+void TZELKLCalculateService::PrepareCommand(const std::string& year) {
+  LoadConfiguration();
+  FillSemaphoreList();
+  ResetSemaphoreAfterCalc();
+  SetCurrentYear(year);
+}
+
+void TZELKLCalculateService::PrepareOperatorRun(IntakePersons who,
+                                                const std::vector<std::string>& persons) {
+  try {
+    db::Connection& c = Adoc();
+    c.Execute(" Truncate Table CSSPerTemp ");
+    if (persons.empty() && who == IntakePersons::kEveryPerson) {
+      c.Execute(" Insert Into CSSPerTemp (PerNo) Select PerNo From Person ");
+    }
+    for (const auto& p : persons) {
+      c.Execute(
+          " Insert Into CSSPerTemp (PerNo) Select PerNo From Person "
+          "Where LTrim(RTrim(PerNo)) = " +
+          QuotedStr(p) + " ");
+    }
+    if (!persons.empty()) {
+      db::ResultSet count = c.Execute("Select Count(*) From CSSPerTemp");
+      const auto found = count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
+      if (found < static_cast<int64_t>(persons.size())) {
+        throw PreparationError("only " + std::to_string(found) + " of the " +
+                               std::to_string(persons.size()) +
+                               " persons given are in the table Person");
+      }
+    }
+  } catch (const PreparationError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw PreparationError(std::string("cannot fill the person table CSSPerTemp: ") + e.what());
+  }
+  try {
+    CreateCalItemView(FCurrentYear);
+  } catch (const std::exception& e) {
+    throw PreparationError("the year database " + FConfig.database_name + "_" + FCurrentYear +
+                           " cannot be used: " + e.what());
+  }
+}
+
+RunResult TZELKLCalculateService::OperatorCalcRun(CalcKind kind, const std::string& from,
+                                                  const std::string& to,
+                                                  const std::vector<std::string>& persons,
+                                                  management::ProgressCallback progress) {
+  // A person given twice is calculated once (two workers on one person would both write).
+  std::vector<std::string> numbers;
+  for (const auto& p : persons) {
+    const std::string number = dates::Trim(p);
+    if (std::find(numbers.begin(), numbers.end(), number) == numbers.end())
+      numbers.push_back(number);
+  }
+  // The person table and the shift view are shared with every other calculating program:
+  // they are prepared only once the run holds the calculation.
+  return CalcRun(kind, "CSSPerTemp", from, to, 0, std::move(progress),
+                 [this, numbers] { PrepareOperatorRun(IntakePersons::kEveryPerson, numbers); });
+}
+
+int64_t TZELKLCalculateService::RangeRowsWritten(CalcKind kind, int from, int to) {
+  const bool monthly = kind == CalcKind::kMonthly;
+  const std::string range = std::string(monthly ? "MMonth" : "Period") + " Between " +
+                            std::to_string(from) + " And " + std::to_string(to);
+  const db::ResultSet count =
+      Adoc().Execute("Select Count(*) From " + FConfig.database_name + "_" + FCurrentYear + ".." +
+                     (monthly ? "MahWork" : "PrdWork") + " Where " + range +
+                     " And PerNo In (Select PerNo From CSSPerTemp)");
+  return count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
 }
 
 }  // namespace zel::service

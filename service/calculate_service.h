@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -156,6 +157,33 @@ class TZELKLCalculateService {
   IntakeResult RunIntake(const std::vector<IntakeStep>& steps, IntakePersons persons,
                          int ScheduleId);
 
+  // --- an operator's command ---
+  // Readies the object for one command on the year: reads the configuration, fills the
+  // semaphore table, releases a hold this computer left behind and sets CurrentYear.
+  void PrepareCommand(const std::string& year);
+  // Raised when the shared tables of an operator's run cannot be prepared; what() is the
+  // reason as the operator reads it.
+  struct PreparationError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+  };
+  // Prepares the shared tables of an operator's run of CurrentYear; the caller holds the
+  // calculation. CSSPerTemp gets the given persons (trimmed person numbers, each of which
+  // must be in Person), or when none are given every person of Person (kEveryPerson) or
+  // nobody (kEveryone); then V_GetCalItem of the year is re-created. Raises
+  // PreparationError.
+  void PrepareOperatorRun(IntakePersons who, const std::vector<std::string>& persons = {});
+  // An operator's calculation of CurrentYear over the range, as a run of schedule id 0: the
+  // persons given (each once; every person of Person when none), once the run holds the
+  // calculation and has prepared the shared tables. Raises PreparationError, and the
+  // run's own errors as CalcRun does.
+  management::RunResult OperatorCalcRun(CalcKind kind, const std::string& from,
+                                        const std::string& to,
+                                        const std::vector<std::string>& persons,
+                                        management::ProgressCallback progress = nullptr);
+  // The MahWork (monthly) or PrdWork (periodic) rows of CurrentYear whose month or period
+  // is in from..to, of the persons of CSSPerTemp. Raises zel::db::DbError.
+  int64_t RangeRowsWritten(CalcKind kind, int from, int to);
+
   // --- logging ---
   void LogText(const std::string& AValue, const std::string& AFileName = "Log", bool LogTime = true,
                bool IsEnableLog = false) const;
@@ -168,15 +196,15 @@ class TZELKLCalculateService {
   db::ConnectionSettings ServerSettings() const;                       // no catalog
 
   // --- state ---
-  const std::string& Home() const { return home_; }
-  const ServiceConfig& Config() const { return config_; }
-  const std::string& StartDate() const { return StartDate_; }
-  const std::string& StartTime() const { return StartTime_; }
-  const std::string& CurrentYear() const { return CurrentYear_; }
-  void SetCurrentYear(std::string year) { CurrentYear_ = std::move(year); }
-  const std::string& CurrentDate() const { return CurrentDate_; }
-  const std::vector<std::string>& SemaphoreList() const { return SemaphoreList_; }
-  bool TimerEnabled() const { return TDBCheck_enabled_; }
+  const std::string& Home() const { return FHome; }
+  const ServiceConfig& Config() const { return FConfig; }
+  const std::string& StartDate() const { return FStartDate; }
+  const std::string& StartTime() const { return FStartTime; }
+  const std::string& CurrentYear() const { return FCurrentYear; }
+  void SetCurrentYear(std::string year) { FCurrentYear = std::move(year); }
+  const std::string& CurrentDate() const { return FCurrentDate; }
+  const std::vector<std::string>& SemaphoreList() const { return FSemaphoreList; }
+  bool TimerEnabled() const { return FTDBCheckEnabled; }
   // What the last TDBCheckTimer did, for the command line's report.
   struct PassReport {
     bool ran = false;               // false: a pass was running or KorlanCalcOrService was 3
@@ -192,21 +220,23 @@ class TZELKLCalculateService {
     // that skipped any, in the order of the steps.
     std::vector<std::pair<std::string, int>> skipped;
   };
-  const PassReport& LastPass() const { return last_pass_; }
-  bool CalcServiceIsRunning() const { return CalcServiceIsRunning_; }
+  const PassReport& LastPass() const { return FLastPass; }
+  bool CalcServiceIsRunning() const { return FCalcServiceIsRunning; }
 
  private:
-  // ADOC, connected when needed; raises DbError with the last connection error.
+  // ADOC, connected when needed; raises DbError when it cannot connect.
   db::Connection& Adoc();
   void ConnectAdoc();
-  void DisconnectAdoc() { ADOC_.reset(); }
+  void DisconnectAdoc() { FADOC.reset(); }
   std::optional<ScheduleEntry> ReadEntry(int ScheduleId, bool with_calc_year);
   void RunEntry(const ScheduleEntry& entry);
   // The entry's intake; false when the entry cannot go on to its calculation (refused by
   // the hold, or stopped).
   bool RunTransfers(const ScheduleEntry& entry);
-  // The settings of a manager for CurrentYear with the service's database access.
-  management::CalculatorSettings ManagerSettings() const;
+  // The settings of a manager for CurrentYear with the service's database access: a run
+  // of the schedule entry over the range, with at most max_thread workers.
+  management::CalculatorSettings ManagerSettings(int ScheduleId, const std::string& from,
+                                                 const std::string& to, int max_thread) const;
   // Clock-record labelling of the person table's persons (schedule 0); the caller holds
   // the calculation. A failure is logged by the manager and returned.
   management::ClockRecResult SetClockDmpRecords();
@@ -218,22 +248,28 @@ class TZELKLCalculateService {
   void RunDaily(const ScheduleEntry& entry);
   void RunMonthlyOrPeriodic(const ScheduleEntry& entry, bool monthly);
   void WriteServiceDescription();
+  // The steps of ServiceStart; each logs its own failure and goes on. `base` is the
+  // connection to the base database, opened by the first step that needs it.
+  db::Connection& Connected(std::unique_ptr<db::Connection>& base) const;
+  void PrepareBaseTables(std::unique_ptr<db::Connection>& base);  // CSSLog, CalcChanges
+  void ReadCurrentYear(std::unique_ptr<db::Connection>& base);
+  void WriteLogInRow(std::unique_ptr<db::Connection>& base);  // also sets the start moment
+  void PrepareYearView();
 
-  std::string home_;
-  ServiceConfig config_;
-  std::unique_ptr<db::Connection> ADOC_;
-  std::string adoc_error_;
-  std::string StartDate_;
-  std::string StartTime_;
-  std::string CurrentDate_;
-  std::string CurrentYear_;
-  int MyCalcScheduleId_ = 0;
+  std::string FHome;
+  ServiceConfig FConfig;
+  std::unique_ptr<db::Connection> FADOC;
+  std::string FStartDate;
+  std::string FStartTime;
+  std::string FCurrentDate;
+  std::string FCurrentYear;
+  int FMyCalcScheduleId = 0;
   // The schedule entry whose run fills the person table once it holds the calculation.
-  std::optional<int> fill_for_entry_;
-  std::vector<std::string> SemaphoreList_;
-  bool CalcServiceIsRunning_ = false;
-  bool TDBCheck_enabled_ = false;
-  PassReport last_pass_;
+  std::optional<int> FFillForEntry;
+  std::vector<std::string> FSemaphoreList;
+  bool FCalcServiceIsRunning = false;
+  bool FTDBCheckEnabled = false;
+  PassReport FLastPass;
 };
 
 }  // namespace zel::service
