@@ -419,11 +419,13 @@ RunResult CalculatorManagementImpl::Run(CalcKind kind) {
     try {
       ReleaseCalcSemaphore();
     } catch (const std::exception&) {
+      // Errors ignored here: a monthly run ends as calculated whatever the release did.
     }
     SetCalcOrServiceState(0);
     try {
       if (!result.stopped) MyUpdateCSSchedule(settings.schedule_id);
     } catch (const std::exception&) {
+      // Errors ignored here: an entry not recorded stays due and runs again.
     }
   } else {
     std::exception_ptr release_failure;

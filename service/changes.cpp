@@ -85,26 +85,15 @@ std::string FormatChangesJson(const ChangesRequest& request,
 
 int ChangesCommand(const std::string& home, const ChangesRequest& request, std::ostream& out,
                    std::ostream& err) {
-  const auto fail = [&](const std::string& why) {
-    err << "zelkl-calc: changes: " << why << "\n";
-    return 1;
-  };
-  try {
-    ServiceConfig config;
-    db::ConnectionSettings settings;
-    if (const std::string why = ReadHomeForReading(home, config, settings); !why.empty())
-      return fail(why);
-    auto base = db::Connect(settings);
+  return ReadOnlyCommand(home, "changes", err, [&](db::Connection& base, const ServiceConfig&) {
     std::vector<db::CalcChangeRow> rows;
     // A home whose passes never ran since the journal came has none yet: nothing changed.
-    if (!base->Execute("SELECT OBJECT_ID('ZELLog..CalcChanges', 'U')").rows.at(0).at(0).IsNull())
-      rows = db::ReadCalcChanges(*base, {request.year, request.since, request.persons});
+    if (!base.Execute("SELECT OBJECT_ID('ZELLog..CalcChanges', 'U')").rows.at(0).at(0).IsNull())
+      rows = db::ReadCalcChanges(base, {request.year, request.since, request.persons});
     out << (request.format == "json" ? FormatChangesJson(request, rows)
                                      : FormatChangesText(request, rows));
     return 0;
-  } catch (const std::exception& e) {
-    return fail(std::string("the databases cannot be used: ") + e.what());
-  }
+  });
 }
 
 }  // namespace zel::service

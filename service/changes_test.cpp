@@ -9,20 +9,14 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 
 #include "dates/clock.h"
 #include "db/client.h"
-#include "engine/demo/demo_organisation.h"
-#include "service/calculate_service.h"
 #include "service/config.h"
-#include "service/home_setup.h"
-#include "service/platform.h"
+#include "service/demo_home_test_support.h"
 #include "testing/recording_connection.h"
-#include "testing/statement_corpus.h"
 #include "testing/temp_server.h"
-#include "util/log_file.h"
 #include "util/text.h"
 
 namespace zel::service {
@@ -35,34 +29,10 @@ using nlohmann::json;
 using DayWorkRows = std::map<std::pair<std::string, std::string>,
                              std::map<std::string, std::optional<std::string>>>;
 
-class DemoChanges : public ::testing::Test {
+class DemoChanges : public test_support::DemoHomeTest {
  protected:
-  void SetUp() override {
-    home_ = testing::NewTempFolder("changes_demo");
-    util::SetHomeFolder(home_.string());
-    dates::SetNowJalali("1405/09/20 09:00", true);
-    ResetStopRequest();
-    InitEmbeddedHome(home_.string(), {});
-    engine::demo::DemoOptions options;
-    options.persons = 5;
-    options.year = "1405";
-    options.month = 9;
-    db::ConnectionSettings server;
-    server.data_dir = (home_ / "Data").string();
-    engine::demo::GenerateDemoOrganisation(server, options);
-  }
-  void TearDown() override {
-    util::SetHomeFolder("");
-    dates::ResetNow();
-    fs::remove_all(home_);
-  }
+  DemoChanges() : DemoHomeTest(/*records_as_punches=*/false) {}
 
-  std::unique_ptr<db::Connection> Base() const {
-    db::ConnectionSettings s;
-    s.data_dir = (home_ / "Data").string();
-    s.database = "Att";
-    return db::Connect(s);
-  }
   long long JournalRows() const {
     return Base()->Execute("SELECT COUNT(*) FROM ZELLog..CalcChanges").rows.at(0).at(0).AsInteger();
   }
@@ -74,21 +44,9 @@ class DemoChanges : public ::testing::Test {
     zel::testing::StatementRecorder recorder;
     {
       zel::testing::ScopedRecording recording(recorder);
-      TZELKLCalculateService s(home_.string());
-      bool started = false, stopped = false;
-      s.ServiceStart(started);
-      s.TDBCheckTimer();
-      s.ServiceStop(stopped);
+      Pass();
     }
-    std::set<std::string> corpus;
-    for (const auto& s : zel::testing::LoadCorpusStatements(ZEL_CORPUS_DIR))
-      corpus.insert(zel::testing::NormalizeStatement(s.text));
-    for (const auto& text : recorder.Texts()) {
-      if (text.find("CalcChanges") == std::string::npos) continue;
-      EXPECT_TRUE(corpus.count(zel::testing::NormalizeStatement(text)))
-          << "not in the statement corpus:\n"
-          << text;
-    }
+    test_support::ExpectInStatementCorpus(recorder.Texts(), "CalcChanges");
   }
   DayWorkRows DayWork() const {
     DayWorkRows rows;
@@ -114,8 +72,6 @@ class DemoChanges : public ::testing::Test {
     out = o.str() + e.str();
     return code;
   }
-
-  fs::path home_;
 };
 
 TEST_F(DemoChanges, AnEditShowsUpAsExactlyTheChangedColumnsOfItsDays) {

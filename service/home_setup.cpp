@@ -73,15 +73,12 @@ void RunScript(db::Connection& connection, std::string_view script, const std::s
   }
 }
 
-}  // namespace
-
-HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>& years) {
-  namespace fs = std::filesystem;
-  HomeSetupResult result;
-  const std::string ini_path = IniPath(home);
-  std::error_code ec;
-  fs::create_directories(home, ec);
-  if (!fs::exists(ini_path)) {
+// Writes the embedded default configuration when the home has none; a configuration
+// without the key DATABASENAME (a stub an older program left) gets the embedded default,
+// the rest kept. True when the file was written.
+bool WriteDefaultIni(const std::string& ini_path) {
+  bool written = false;
+  if (!std::filesystem::exists(ini_path)) {
     IniFile ini(ini_path);
     ini.WriteString(kIniSection, "SERVERNAME", "");
     ini.WriteString(kIniSection, "DATABASENAME", "Att");
@@ -89,19 +86,22 @@ HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>
     ini.WriteString(kIniSection, "USERPASSWORD", "");
     ini.WriteString(kIniSection, "MaxThread", "3");
     ini.WriteString(kIniSection, "EnableLog", "F");
-    result.ini_written = true;
+    written = true;
   }
-  {
-    // A configuration without the key (a stub an older program left) gets the embedded
-    // default, the rest kept; a DATABASENAME set empty on purpose is refused below.
-    IniFile ini(ini_path);
-    if (!ini.ValueExists(kIniSection, "DATABASENAME") &&
-        ini.ReadString(kIniSection, "SERVERNAME", "").empty()) {
-      ini.WriteString(kIniSection, "DATABASENAME", "Att");
-      result.ini_written = true;
-    }
+  // A DATABASENAME set empty on purpose is refused by EmbeddedConfig.
+  IniFile ini(ini_path);
+  if (!ini.ValueExists(kIniSection, "DATABASENAME") &&
+      ini.ReadString(kIniSection, "SERVERNAME", "").empty()) {
+    ini.WriteString(kIniSection, "DATABASENAME", "Att");
+    written = true;
   }
-  const ServiceConfig config = ReadServiceConfig(ini_path);
+  return written;
+}
+
+// The configuration, when it names the embedded engine and a database name it can hold;
+// raises otherwise.
+ServiceConfig EmbeddedConfig(const std::string& ini_path) {
+  ServiceConfig config = ReadServiceConfig(ini_path);
   if (!config.server_name.empty()) {
     throw std::runtime_error(ini_path + " names the SQL Server '" + config.server_name +
                              "'; db init sets up the embedded engine only (SERVERNAME empty)");
@@ -115,7 +115,11 @@ HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>
                                "' may hold only letters, digits and '_'");
     }
   }
+  return config;
+}
 
+// This Jalali year and the years asked for; raises for a year that is not a Jalali year.
+std::set<int> WantedYears(const std::vector<int>& years) {
   std::set<int> year_set;
   year_set.insert(dates::StrToInt(dates::Copy(dates::JalaliToday(), 1, 4)));
   for (int y : years) {
@@ -124,26 +128,20 @@ HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>
     }
     year_set.insert(y);
   }
+  return year_set;
+}
 
-  db::ConnectionSettings settings;
-  settings.data_dir = home + "/Data";
-  fs::create_directories(settings.data_dir, ec);
-  if (ec) throw std::runtime_error("cannot create " + settings.data_dir + ": " + ec.message());
-  auto server = db::Connect(settings);
+struct WantedDatabase {
+  std::string name;
+  std::string_view script;
+};
 
-  struct Wanted {
-    std::string name;
-    std::string_view script;
-  };
-  std::vector<Wanted> wanted{{config.database_name, db::BaseSchemaSql()}};
-  for (int y : year_set) {
-    wanted.push_back({config.database_name + "_" + std::to_string(y), db::YearSchemaSql()});
-  }
-  wanted.push_back({"ZELLog", db::LogSchemaSql()});
-
-  std::vector<Wanted> missing;
+// Creates the wanted databases that are missing, with their tables; raises when none is.
+void CreateMissingDatabases(db::Connection& server, const db::ConnectionSettings& settings,
+                            const std::vector<WantedDatabase>& wanted, HomeSetupResult& result) {
+  std::vector<WantedDatabase> missing;
   for (const auto& w : wanted) {
-    if (DatabaseExists(*server, w.name)) {
+    if (DatabaseExists(server, w.name)) {
       result.already_there.push_back(w.name);
     } else {
       missing.push_back(w);
@@ -155,40 +153,74 @@ HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>
     throw std::runtime_error("the databases " + names + " already exist in " + settings.data_dir +
                              "; db init does not overwrite existing data");
   }
-
-  bool base_created = false;
   for (const auto& w : missing) {
-    server->Execute("CREATE DATABASE " + w.name);
+    server.Execute("CREATE DATABASE " + w.name);
     db::ConnectionSettings s = settings;
     s.database = w.name;
     auto connection = db::Connect(s);
     RunScript(*connection, w.script, w.name);
     result.created.push_back(w.name);
-    base_created = base_created || w.name == config.database_name;
   }
+}
+
+// A new base database: the date functions, the SYSTEM row with its year list and a free
+// row of every semaphore code.
+void SeedNewBase(db::Connection& base, const std::set<int>& years) {
+  // The record transfer (re)creates these at every run; a new base database gets them at
+  // once, so the view of shift-group calendars, which calls IncDate, works from the start.
+  for (const std::string& batch : db::DateFunctionBatches()) base.Execute(batch);
+  base.Execute(SystemRowInsert(YearList(years)));
+  for (const std::string& entry : SemaphoreCodeTable()) {
+    const std::string code = entry.substr(entry.find('=') + 1);
+    base.Execute("INSERT INTO Semaphor (Code, Amount, HostName) VALUES (" + code + ", 0, NULL)");
+  }
+}
+
+// A year database added to an existing base joins the SYSTEM year list.
+void AddYearsToBase(db::Connection& base, const std::set<int>& years) {
+  db::ResultSet rs = base.Execute("SELECT Years FROM SYSTEM");
+  if (rs.rows.empty()) return;
+  std::set<int> listed = ParseYearList(rs.rows[0][0].AsString());
+  listed.insert(years.begin(), years.end());
+  const std::string list = YearList(listed);
+  base.Execute("UPDATE SYSTEM SET Years = " + QuotedStr(list) +
+               ", NumYears = " + std::to_string(list.size() / 2));
+}
+
+}  // namespace
+
+HomeSetupResult InitEmbeddedHome(const std::string& home, const std::vector<int>& years) {
+  namespace fs = std::filesystem;
+  HomeSetupResult result;
+  const std::string ini_path = IniPath(home);
+  std::error_code ec;
+  fs::create_directories(home, ec);
+  result.ini_written = WriteDefaultIni(ini_path);
+  const ServiceConfig config = EmbeddedConfig(ini_path);
+  const std::set<int> year_set = WantedYears(years);
+
+  db::ConnectionSettings settings;
+  settings.data_dir = home + "/Data";
+  fs::create_directories(settings.data_dir, ec);
+  if (ec) throw std::runtime_error("cannot create " + settings.data_dir + ": " + ec.message());
+  auto server = db::Connect(settings);
+
+  std::vector<WantedDatabase> wanted{{config.database_name, db::BaseSchemaSql()}};
+  for (int y : year_set) {
+    wanted.push_back({config.database_name + "_" + std::to_string(y), db::YearSchemaSql()});
+  }
+  wanted.push_back({"ZELLog", db::LogSchemaSql()});
+  CreateMissingDatabases(*server, settings, wanted, result);
+  const bool base_created = std::find(result.created.begin(), result.created.end(),
+                                      config.database_name) != result.created.end();
 
   db::ConnectionSettings base_settings = settings;
   base_settings.database = config.database_name;
   auto base = db::Connect(base_settings);
   if (base_created) {
-    // The record transfer (re)creates these at every run; a new base database gets them at
-    // once, so the view of shift-group calendars, which calls IncDate, works from the start.
-    for (const std::string& batch : db::DateFunctionBatches()) base->Execute(batch);
-    base->Execute(SystemRowInsert(YearList(year_set)));
-    for (const std::string& entry : SemaphoreCodeTable()) {
-      const std::string code = entry.substr(entry.find('=') + 1);
-      base->Execute("INSERT INTO Semaphor (Code, Amount, HostName) VALUES (" + code + ", 0, NULL)");
-    }
+    SeedNewBase(*base, year_set);
   } else {
-    // A year database added to an existing base joins the SYSTEM year list.
-    db::ResultSet rs = base->Execute("SELECT Years FROM SYSTEM");
-    if (!rs.rows.empty()) {
-      std::set<int> listed = ParseYearList(rs.rows[0][0].AsString());
-      listed.insert(year_set.begin(), year_set.end());
-      const std::string list = YearList(listed);
-      base->Execute("UPDATE SYSTEM SET Years = " + QuotedStr(list) +
-                    ", NumYears = " + std::to_string(list.size() / 2));
-    }
+    AddYearsToBase(*base, year_set);
   }
   return result;
 }

@@ -216,6 +216,7 @@ void ToBoth(const std::string& text) {
     LogToFile(text, "Log", false);
     LogToFile(text, "LoadError.Log", false);
   } catch (...) {
+    // A log line never stops the work.
   }
 }
 }  // namespace
@@ -229,6 +230,7 @@ void SetDeepLogMode() {
       LogToFile("      LOGGING STARTED", base, false);
       LogToFile(rule, base, false);
     } catch (...) {
+      // A log line never stops the work.
     }
   }
   const std::string path = util::HomeFolder() + "/Log.inf";
@@ -246,6 +248,7 @@ void SetDeepLogMode() {
       LogToFileFmt("SetDeepLogMode Exeption: %s, Msg: %s, Txt: %s", "LoadError.Log",
                    {ClassNameOf(e), std::string(e.what()), text}, false);
     } catch (...) {
+      // A log line never stops the work.
     }
     LogExceptionLine("service.TZELKLCalculateService", &e, "SetDeepLogMode", "", {}, "Log");
     ToBoth("wrong pass code! " + text);

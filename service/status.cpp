@@ -694,6 +694,12 @@ std::string FormatStatusJson(const StatusReport& r) {
 
 // --- the command -----------------------------------------------------------------------
 
+namespace {
+
+// What a command that only reads needs of the home: its configuration, read as
+// ReadConfigOnly does, and the settings of its base database. Returns the reason the
+// operator is told when the home cannot be used (no Korlan.Ini, no DATABASENAME, no embedded
+// databases), else "". Raises what reading the configuration raises.
 std::string ReadHomeForReading(const std::string& home, ServiceConfig& config,
                                db::ConnectionSettings& base) {
   const std::string ini = IniPath(home);
@@ -708,6 +714,8 @@ std::string ReadHomeForReading(const std::string& home, ServiceConfig& config,
   }
   return "";
 }
+
+}  // namespace
 
 ServiceConfig ReadConfigOnly(const std::string& ini) {
   if (IniFile(ini).ValueExists(kIniSection, "EnableLog")) return ReadServiceConfig(ini);
@@ -726,10 +734,10 @@ ServiceConfig ReadConfigOnly(const std::string& ini) {
   return config;
 }
 
-int StatusCommand(const std::string& home, const std::string& year, const std::string& format,
-                  std::ostream& out, std::ostream& err) {
+int ReadOnlyCommand(const std::string& home, const std::string& command, std::ostream& err,
+                    const std::function<int(db::Connection&, const ServiceConfig&)>& work) {
   const auto fail = [&](const std::string& why) {
-    err << "zelkl-calc: status: " << why << "\n";
+    err << "zelkl-calc: " << command << ": " << why << "\n";
     return 1;
   };
   try {
@@ -737,18 +745,26 @@ int StatusCommand(const std::string& home, const std::string& year, const std::s
     db::ConnectionSettings settings;
     if (const std::string why = ReadHomeForReading(home, config, settings); !why.empty())
       return fail(why);
-    const dates::TDateTime moment = dates::Now();
-    const std::string today = JalaliText(dates::DateOf(moment));
-    const std::string now = dates::FormatTime_HHNN(moment);
     auto base = db::Connect(settings);
-    const std::string y = year.empty() ? DefaultStatusYear(*base, today) : year;
-    const StatusReport report =
-        GatherStatus(*base, config.database_name, y, home + "/Logs", today, now);
-    out << (format == "json" ? FormatStatusJson(report) : FormatStatusText(report));
-    return 0;
+    return work(*base, config);
   } catch (const std::exception& e) {
     return fail(std::string("the databases cannot be used: ") + e.what());
   }
+}
+
+int StatusCommand(const std::string& home, const std::string& year, const std::string& format,
+                  std::ostream& out, std::ostream& err) {
+  return ReadOnlyCommand(
+      home, "status", err, [&](db::Connection& base, const ServiceConfig& config) {
+        const dates::TDateTime moment = dates::Now();
+        const std::string today = JalaliText(dates::DateOf(moment));
+        const std::string now = dates::FormatTime_HHNN(moment);
+        const std::string y = year.empty() ? DefaultStatusYear(base, today) : year;
+        const StatusReport report =
+            GatherStatus(base, config.database_name, y, home + "/Logs", today, now);
+        out << (format == "json" ? FormatStatusJson(report) : FormatStatusText(report));
+        return 0;
+      });
 }
 
 }  // namespace zel::service

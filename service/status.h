@@ -5,6 +5,7 @@
 // Everything here only reads. Called on one thread with a connection of that thread.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -130,11 +131,11 @@ int StatusCommand(const std::string& home, const std::string& year, const std::s
 // missing EnableLog key to the file it reads, so a file without one is read from a copy.
 ServiceConfig ReadConfigOnly(const std::string& ini);
 
-// What a command that only reads (status, changes) needs of the home: its configuration, read
-// as ReadConfigOnly does, and the settings of its base database. Returns the reason the
-// operator is told when the home cannot be used (no Korlan.Ini, no DATABASENAME, no embedded
-// databases), else "". Raises what reading the configuration raises.
-std::string ReadHomeForReading(const std::string& home, ServiceConfig& config,
-                               db::ConnectionSettings& base);
+// Runs a command that only reads (status, changes) on the home's base database: `work` gets
+// the connection and the configuration (read as ReadConfigOnly does) and returns the exit
+// code. Returns 1, with "zelkl-calc: <command>: <why>" on `err`, when the home cannot be used
+// (no Korlan.Ini, no DATABASENAME, no embedded databases) or reading raised.
+int ReadOnlyCommand(const std::string& home, const std::string& command, std::ostream& err,
+                    const std::function<int(db::Connection&, const ServiceConfig&)>& work);
 
 }  // namespace zel::service

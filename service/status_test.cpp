@@ -9,21 +9,15 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 
 #include "dates/clock.h"
 #include "dates/jalali.h"
 #include "db/client.h"
-#include "engine/demo/demo_organisation.h"
 #include "management/calc_hold.h"
-#include "service/calculate_service.h"
-#include "service/home_setup.h"
-#include "service/platform.h"
+#include "service/demo_home_test_support.h"
 #include "testing/recording_connection.h"
-#include "testing/statement_corpus.h"
 #include "testing/temp_server.h"
-#include "util/log_file.h"
 
 namespace zel::service {
 namespace {
@@ -167,35 +161,10 @@ TEST_F(LogFolder, LastPassOfTheNewestLogWithAPass) {
 
 // --- the whole report on the demo ------------------------------------------------------
 
-class DemoStatus : public ::testing::Test {
+class DemoStatus : public test_support::DemoHomeTest {
  protected:
-  void SetUp() override {
-    home_ = testing::NewTempFolder("status_demo");
-    util::SetHomeFolder(home_.string());
-    dates::SetNowJalali("1405/09/20 09:00", true);
-    ResetStopRequest();
-    InitEmbeddedHome(home_.string(), {});
-    engine::demo::DemoOptions options;
-    options.persons = 5;
-    options.year = "1405";
-    options.month = 9;
-    options.records_as_punches = true;
-    db::ConnectionSettings server;
-    server.data_dir = (home_ / "Data").string();
-    engine::demo::GenerateDemoOrganisation(server, options);
-  }
-  void TearDown() override {
-    util::SetHomeFolder("");
-    dates::ResetNow();
-    fs::remove_all(home_);
-  }
+  DemoStatus() : DemoHomeTest(/*records_as_punches=*/true) {}
 
-  std::unique_ptr<db::Connection> Base() const {
-    db::ConnectionSettings s;
-    s.data_dir = (home_ / "Data").string();
-    s.database = "Att";
-    return db::Connect(s);
-  }
   long long Count(const std::string& sql) const {
     return Base()->Execute(sql).rows.at(0).at(0).AsInteger();
   }
@@ -207,23 +176,8 @@ class DemoStatus : public ::testing::Test {
       zel::testing::ScopedRecording recording(recorder);
       r = GatherStatus(*Base(), "Att", "1405", (home_ / "Logs").string(), "1405/09/20", "09:00");
     }
-    std::set<std::string> corpus;
-    for (const auto& s : zel::testing::LoadCorpusStatements(ZEL_CORPUS_DIR)) {
-      corpus.insert(zel::testing::NormalizeStatement(s.text));
-    }
-    for (const auto& text : recorder.Texts()) {
-      EXPECT_TRUE(corpus.count(zel::testing::NormalizeStatement(text)))
-          << "not in the statement corpus:\n"
-          << text;
-    }
+    test_support::ExpectInStatementCorpus(recorder.Texts());
     return r;
-  }
-  void Pass() {
-    TZELKLCalculateService s(home_.string());
-    bool started = false, stopped = false;
-    s.ServiceStart(started);
-    s.TDBCheckTimer();
-    s.ServiceStop(stopped);
   }
   // What every report must agree on with the tables, in both forms.
   void CheckAgainstTables(const StatusReport& r, const json& j) {
@@ -254,7 +208,6 @@ class DemoStatus : public ::testing::Test {
     EXPECT_EQ(j["schedule"][0]["range"]["from"], "09/01");
     EXPECT_EQ(j["schedule"][0]["range"]["to"], "09/20");
   }
-  fs::path home_;
 };
 
 TEST_F(DemoStatus, BeforeAndAfterASchedulePass) {
