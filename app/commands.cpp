@@ -534,12 +534,9 @@ int Hold(const std::string& action, bool force) {
   if (!ConfiguredHome()) return kExitFailed;
   TZELKLCalculateService s(util::HomeFolder());
   s.LoadConfiguration();
-  const int code = *service::SemaphoreCode(service::SemaphoreCodeTable(), "CALC");
-  std::unique_ptr<db::Connection> base;
   management::HoldState hold;
   try {
-    base = db::Connect(s.BaseSettings());
-    hold = management::ReadCalcHold(*base, code);
+    hold = s.ReadCalcHold();
   } catch (const std::exception& e) {
     return Fail(std::string("cannot read the calculation hold: ") + e.what());
   }
@@ -579,13 +576,12 @@ int Hold(const std::string& action, bool force) {
     }
   }
   try {
-    if (!management::ReleaseCalcHold(*base, code, hold.holder)) {
+    if (!s.ReleaseCalcHoldOf(hold.holder)) {
       return Fail("the calculation hold changed meanwhile; run hold status again");
     }
   } catch (const std::exception& e) {
     return Fail(std::string("cannot release the calculation hold: ") + e.what());
   }
-  s.LogText("The calculation hold of " + hold.holder + " was released by the operator");
   std::cout << "released the calculation hold of " << whose << "\n";
   return kExitOk;
 }

@@ -53,6 +53,9 @@ std::string Bracketed(const std::string& name) {
   return out + "]";
 }
 
+// The code of the calculation hold, the row "CALC" of Semaphor.
+int CalcHoldCode() { return *SemaphoreCode(SemaphoreCodeTable(), "CALC"); }
+
 const char* const kHeldByAnother = "فرد ديگري در اين فرم است .";
 
 // The record intake works on the whole year of CurrentYear with two workers at most.
@@ -332,16 +335,16 @@ void TZELKLCalculateService::ResetSemaphoreAfterCalc() {
 
 bool TZELKLCalculateService::WithCalcHold(const std::function<void()>& work) {
   auto base = db::Connect(BaseSettings());
-  const auto code = SemaphoreCode(SemaphoreCodeTable(), "CALC");
+  const int code = CalcHoldCode();
   const std::string holder = management::ThisHoldHolder();
-  if (!management::TakeCalcHold(*base, *code, holder)) return false;
+  if (!management::TakeCalcHold(*base, code, holder)) return false;
   try {
     work();
   } catch (...) {
-    management::ReleaseCalcHold(*base, *code, holder);
+    management::ReleaseCalcHold(*base, code, holder);
     throw;
   }
-  management::ReleaseCalcHold(*base, *code, holder);
+  management::ReleaseCalcHold(*base, code, holder);
   return true;
 }
 
@@ -934,6 +937,18 @@ int64_t TZELKLCalculateService::RangeRowsWritten(CalcKind kind, int from, int to
                      (monthly ? "MahWork" : "PrdWork") + " Where " + range +
                      " And PerNo In (Select PerNo From CSSPerTemp)");
   return count.rows.empty() ? 0 : count.rows[0][0].AsInteger();
+}
+
+management::HoldState TZELKLCalculateService::ReadCalcHold() {
+  return management::ReadCalcHold(Adoc(), CalcHoldCode());
+}
+
+bool TZELKLCalculateService::ReleaseCalcHoldOf(const std::string& holder) {
+  if (!management::ReleaseCalcHold(Adoc(), CalcHoldCode(), holder)) {
+    return false;
+  }
+  LogText("The calculation hold of " + holder + " was released by the operator");
+  return true;
 }
 
 }  // namespace zel::service

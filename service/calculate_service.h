@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "db/client.h"
+#include "management/calc_hold.h"
 #include "management/calculator_management.h"
 #include "service/config.h"
 #include "service/schedule.h"
@@ -183,6 +184,12 @@ class TZELKLCalculateService {
   // The MahWork (monthly) or PrdWork (periodic) rows of CurrentYear whose month or period
   // is in from..to, of the persons of CSSPerTemp. Raises zel::db::DbError.
   int64_t RangeRowsWritten(CalcKind kind, int from, int to);
+  // The calculation hold as it stands (Semaphor "CALC"), for the operator. Raises
+  // zel::db::DbError when it cannot be read.
+  management::HoldState ReadCalcHold();
+  // Releases the hold of `holder` for the operator, with a log line; false when the hold
+  // changed meanwhile (another holder, or free). Raises zel::db::DbError.
+  bool ReleaseCalcHoldOf(const std::string& holder);
 
   // --- logging ---
   void LogText(const std::string& AValue, const std::string& AFileName = "Log", bool LogTime = true,

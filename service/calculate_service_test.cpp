@@ -552,17 +552,7 @@ TEST_F(ServiceTest, StopBetweenIntakeStepsLeavesTheEntryDue) {
 // transfer (TransMor) makes an hourly leave 10:00-12:00 of them and clears their card
 // marks, the IO transfer pairs them as ordinary punches, and the day counts the leave.
 TEST_F(ServiceTest, LeaveCardPairGoesThroughTheTransferIntoTheDay) {
-  const char* root = std::getenv("ZEL_SOURCE_DIR");
-  ASSERT_NE(root, nullptr);
-  Sql("DELETE FROM SYSTEM");
-  Sql("DELETE FROM Semaphor");
-  for (const auto& [database, file] :
-       {std::pair{"Att", "seed_base.sql"}, std::pair{"Att_1399", "seed_1399.sql"}}) {
-    const std::string script = ReadAll(fs::path(root) / "db/corpus" / file);
-    ASSERT_FALSE(script.empty()) << file;
-    for (const auto& batch : db::SplitBatches(script)) Sql(batch, database);
-  }
-  Sql("UPDATE SYSTEM SET Round = 0");
+  ASSERT_NO_FATAL_FAILURE(LoadSeed());
   Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED, SPCARDTYPE, "
       "SPECCARDNO) VALUES (1, '1001', '      1001', '1399/05/10', '07:00', 0, 0, ''), "
       "(2, '1001', '      1001', '1399/05/10', '10:00', 0, 1, 'L01'), "
@@ -604,17 +594,7 @@ TEST_F(ServiceTest, LeaveCardPairGoesThroughTheTransferIntoTheDay) {
 // organisation is the statement corpus' seed (calendar 1: duty 07:00-15:00 with a break
 // 12:00-12:30 on 05/10).
 TEST_F(ServiceTest, DailyEntryWithTransferGoesFromPunchesToDayWork) {
-  const char* root = std::getenv("ZEL_SOURCE_DIR");
-  ASSERT_NE(root, nullptr);
-  Sql("DELETE FROM SYSTEM");
-  Sql("DELETE FROM Semaphor");
-  for (const auto& [database, file] :
-       {std::pair{"Att", "seed_base.sql"}, std::pair{"Att_1399", "seed_1399.sql"}}) {
-    const std::string script = ReadAll(fs::path(root) / "db/corpus" / file);
-    ASSERT_FALSE(script.empty()) << file;
-    for (const auto& batch : db::SplitBatches(script)) Sql(batch, database);
-  }
-  Sql("UPDATE SYSTEM SET Round = 0");
+  ASSERT_NO_FATAL_FAILURE(LoadSeed());
   Sql("INSERT INTO ClockDmp (REC, KARTNO, PERNO, CLOCKDATE, CLOCKTIME, TRANSFERED, SPCARDTYPE) "
       "VALUES (1, '1001', '      1001', '1399/05/10', '07:00', 0, 0), "
       "(2, '1001', '      1001', '1399/05/10', '15:00', 0, 0)");
