@@ -16,10 +16,13 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "dates/jalali_day.h"
 #include "db/client.h"
+#include "db/connection_decorator.h"
 #include "engine/demo/demo_organisation.h"
 #include "management/calculator_management.h"
 #include "schema/schema.h"
@@ -119,6 +122,45 @@ class DemoYearHome {
   fs::path dir_;
 };
 
+// The distinct statement texts the connections opened while it is alive send: each is a
+// text SQL Server compiles once (a text carrying a value is compiled for every value).
+class DistinctTexts {
+ public:
+  DistinctTexts() {
+    zel::db::SetConnectionDecorator([this](std::unique_ptr<zel::db::Connection> inner) {
+      return std::unique_ptr<zel::db::Connection>(
+          std::make_unique<Noting>(std::move(inner), *this));
+    });
+  }
+  ~DistinctTexts() { zel::db::SetConnectionDecorator({}); }
+  DistinctTexts(const DistinctTexts&) = delete;
+  DistinctTexts& operator=(const DistinctTexts&) = delete;
+  std::size_t Count() const {
+    std::lock_guard lock(mutex_);
+    return texts_.size();
+  }
+
+ private:
+  class Noting : public zel::db::ForwardingConnection {
+   public:
+    Noting(std::unique_ptr<zel::db::Connection> inner, DistinctTexts& texts)
+        : ForwardingConnection(std::move(inner)), texts_(texts) {}
+    zel::db::ResultSet Execute(const std::string& sql, const std::vector<zel::db::Param>& params,
+                               int timeout_seconds) override {
+      {
+        std::lock_guard lock(texts_.mutex_);
+        texts_.texts_.insert(sql);
+      }
+      return ForwardingConnection::Execute(sql, params, timeout_seconds);
+    }
+
+   private:
+    DistinctTexts& texts_;
+  };
+  mutable std::mutex mutex_;
+  std::set<std::string> texts_;  // guarded by mutex_
+};
+
 double ProcessCpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -138,6 +180,8 @@ void BM_MonthlyRunOfTheDemoYear(benchmark::State& state) {
   settings.from_date = "1";
   settings.to_date = std::to_string(state.range(1));
   const double cpu_before = ProcessCpuSeconds();
+  const std::uint64_t statements_before = zel::db::StatementsSentByProcess();
+  const DistinctTexts texts;
   for (auto _ : state) {
     zel::management::TZELCalculatorManagement manager(settings);
     const auto result = manager.RunMonthlyCalculatorForOnePerson();
@@ -148,6 +192,11 @@ void BM_MonthlyRunOfTheDemoYear(benchmark::State& state) {
   }
   state.counters["process_cpu_s"] =
       (ProcessCpuSeconds() - cpu_before) / static_cast<double>(state.iterations());
+  const double person_months = static_cast<double>(kPersons * state.range(1));
+  state.counters["statements_per_person_month"] =
+      static_cast<double>(zel::db::StatementsSentByProcess() - statements_before) /
+      (person_months * static_cast<double>(state.iterations()));
+  state.counters["distinct_texts"] = static_cast<double>(texts.Count());
   state.counters["person_months_per_s"] =
       benchmark::Counter(static_cast<double>(kPersons * state.range(1)),
                          benchmark::Counter::kIsIterationInvariantRate);

@@ -54,10 +54,17 @@ struct Employment {
 };
 
 std::vector<Employment> ReadEmployments(db::Connection& connection, std::vector<std::string> lines,
-                                        int timeout_seconds) {
+                                        int timeout_seconds,
+                                        const std::vector<db::Param>& params = {}) {
   db::Dataset q(connection);
   q.SetCommandTimeout(timeout_seconds);
   q.SetSQL(std::move(lines));
+  for (const db::Param& p : params) {
+    db::Param& param = q.ParamByName(p.name);
+    param.type = p.type;
+    param.size = p.size;
+    param.value = p.value;
+  }
   q.Open();
   std::vector<Employment> records;
   for (; !q.Eof(); q.Next()) {
@@ -68,13 +75,18 @@ std::vector<Employment> ReadEmployments(db::Connection& connection, std::vector<
 }
 
 // The statement that deletes a person's results of a month or period range from one table
-// of the year database X; `line_end` follows each condition line.
+// of the year database X; `line_end` follows each condition line. The person and the range
+// are bound (RangeDeleteParams), so the text is the same for every person and range.
 std::vector<std::string> DeleteRangeLines(const std::string& X, const std::string& table,
-                                          const std::string& P, const std::string& column,
-                                          const std::string& line_end, int from, int to) {
-  return {"DELETE FROM " + X + ".." + table, "where ", "(Perno = " + P + ")" + line_end,
-          "AND (" + column + " >= " + std::to_string(from) + ")" + line_end,
-          "AND (" + column + " <= " + std::to_string(to) + ")" + line_end};
+                                          const std::string& column, const std::string& line_end) {
+  return {"DELETE FROM " + X + ".." + table, "where ", "(Perno = ?)" + line_end,
+          "AND (" + column + " >= ?)" + line_end, "AND (" + column + " <= ?)" + line_end};
+}
+
+std::vector<db::Param> RangeDeleteParams(const std::string& person, int from, int to) {
+  return {{"Perno", db::ParamType::String, 10, db::Value(person)},
+          {"From", db::ParamType::Integer, 0, db::Value(from)},
+          {"To", db::ParamType::Integer, 0, db::Value(to)}};
 }
 
 // The months or periods from..to of a person, each calculated once over his whole
@@ -89,7 +101,7 @@ struct RangeRun {
   aggregation::TRangeCalculation& calculation;
   aggregation::RangeKind kind;
   const std::vector<Employment>& records;
-  std::string X, P;  // year database, quoted person number
+  std::string X;  // year database
   const char* column;
   const char* line_end;
   std::vector<const char*> tables;
@@ -124,9 +136,8 @@ void CalculateAndReplace(const RangeRun& run, const std::string& person, int fro
     run.calculation.WriteHeld([&] {
       for (const char* table : run.tables) {
         run.module.ADOConnectionTimeAttendance().Execute(
-            JoinLines(
-                DeleteRangeLines(run.X, table, run.P, run.column, run.line_end, from, replace_to)),
-            {}, 0);
+            JoinLines(DeleteRangeLines(run.X, table, run.column, run.line_end)),
+            RangeDeleteParams(person, from, replace_to), 0);
       }
     });
   }
@@ -631,9 +642,10 @@ void RangeCalculateThread::CalculatePersonRange() {
     if (!module.AnyPerson()) return;
     module.taSemaphore().Close();
     std::vector<std::string> person_lines = kind_.person_lines;
-    person_lines.push_back(" where P.Perno = " + Quoted(CurPerno_) + " ");
+    person_lines.push_back(" where P.Perno = :Perno ");
     const std::vector<Employment> records =
-        ReadEmployments(module.ADOConnectionDbBase(), std::move(person_lines), 0);
+        ReadEmployments(module.ADOConnectionDbBase(), std::move(person_lines), 0,
+                        {{"Perno", db::ParamType::String, 10, db::Value(CurPerno_)}});
     const int from = NumberOr1(calcFrom);
     const int to = NumberOr1(calcTo);
     module.QSystem().Open();
@@ -644,7 +656,6 @@ void RangeCalculateThread::CalculatePersonRange() {
                        kind_.range,
                        records,
                        DataBaseName + "_" + CurrentYear2,
-                       Quoted(CurPerno_),
                        kind_.number_column,
                        kind_.line_end,
                        kind_.tables,
