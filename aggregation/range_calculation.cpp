@@ -35,6 +35,18 @@ int32_t Int(const db::Dataset& q, const char* column) {
 
 bool HasDate(const std::string& text) { return text.find_first_not_of('/') != std::string::npos; }
 
+// The dataset's current row (the row being edited while editing), its columns in lower case.
+engine::DayRow RowOf(const db::Dataset& q) {
+  auto columns = std::make_shared<std::vector<std::string>>();
+  engine::DayRow row;
+  for (int i = 0; i < q.FieldCount(); ++i) {
+    columns->push_back(util::LowerAscii(q.FieldNames()[i]));
+    row.values.push_back(q.Field(i));
+  }
+  row.columns = std::move(columns);
+  return row;
+}
+
 // Opens a query over the person's rows alone, unless it holds that person's rows already:
 // they are read once for all the months or periods of the person.
 void OpenForPerson(db::Dataset& q, const std::string& person) {
@@ -123,6 +135,7 @@ const TRangeCalculation::PreparedQuery TRangeCalculation::kPreparedQueries[] = {
     {&TRangeCalculation::AdoQCCalendarItems, "MonthCalendarItems"},
     {&TRangeCalculation::AdoQCMorkhasiLeftMonth, "MonthInputsOfThePerson/MorLMah"},
     {&TRangeCalculation::AdoQCMonthlyWork, "MonthResultInsertedThenEdited"},
+    {&TRangeCalculation::AdoQCMonthlyWorkOfRun, "MonthRowsOfARunBeforeTheyAreReplaced"},
     {&TRangeCalculation::AdoQCMonthlyMorkhasiDetail, "MonthLeaveDetailsIntoMonthTotals/MahMorDt"},
     {&TRangeCalculation::AdoQCMonthlyMamuriatDetail, "MonthMissionDetailsIntoMonthTotals/MahMamDt"},
     {&TRangeCalculation::AdoQCMonthlySpecMorDef, "MonthInputsOfThePerson/MSMorDef"},
@@ -158,7 +171,8 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
       AdoQPeriodWork(module.ADOConnectionTimeAttendance()),
       AdoQCPeriodMorkhasiDetail(module.ADOConnectionTimeAttendance()),
       AdoQCPeriodMamuriatDetail(module.ADOConnectionTimeAttendance()),
-      AdoQCMorkhasiLeftPeriod(module.ADOConnectionTimeAttendance()) {
+      AdoQCMorkhasiLeftPeriod(module.ADOConnectionTimeAttendance()),
+      AdoQCMonthlyWorkOfRun(module.ADOConnectionTimeAttendance()) {
   for (const PreparedQuery& p : kPreparedQueries) engine::Prepare(this->*p.query, p.statement);
 }
 
@@ -588,10 +602,55 @@ void TRangeCalculation::WriteHeld(const std::function<void()>& before) {
   std::vector<Result> held = std::move(held_);
   held_.clear();
   holding_ = false;
-  db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), [&] {
-    if (before) before();
-    for (const Result& r : held) Write(r);
-  });
+  stored_months_.clear();
+  month_changes_.clear();
+  const bool months = Journal() && !held.empty() && held.front().kind == RangeKind::kMonth;
+  try {
+    db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), [&] {
+      if (months) ReadStoredMonths(held.front().person);
+      if (before) before();
+      for (const Result& r : held) Write(r);
+    });
+  } catch (...) {
+    month_changes_.clear();
+    throw;
+  }
+  if (months) RecordMonthChanges(held.front().person);
+}
+
+void TRangeCalculation::ReadStoredMonths(const std::string& person) {
+  db::Dataset& q = AdoQCMonthlyWorkOfRun;
+  q.Close();
+  q.SetParam("Perno", person);
+  q.SetParam("FromMonth", held_first_);
+  q.SetParam("ToMonth", held_last_);
+  q.Open();
+  for (q.First(); !q.Eof(); q.Next()) {
+    stored_months_[static_cast<int>(q.FieldByName("MMonth").AsInteger())] = RowOf(q);
+  }
+}
+
+void TRangeCalculation::NoteMonthChanges(const db::Dataset& q, const Result& r) {
+  const auto stored = stored_months_.find(r.number);
+  if (stored == stored_months_.end()) return;  // a first calculation
+  std::vector<db::CalcChange> changes =
+      engine::ChangedColumns(stored->second, RowOf(q), q.FieldNames());
+  if (!changes.empty()) month_changes_.emplace_back(r.number, std::move(changes));
+}
+
+void TRangeCalculation::RecordMonthChanges(const std::string& person) {
+  std::vector<std::pair<int, std::vector<db::CalcChange>>> changes;
+  changes.swap(month_changes_);
+  for (const auto& [month, columns] : changes) {
+    try {
+      db::InsertCalcChanges(dm_.ADOConnectionDbBase(),
+                            {Trim(dm_.CurrentYear), person, "month", Pad2(month)}, pass_, columns);
+    } catch (const std::exception& e) {
+      dates::TZelCalcUtils log;
+      log.LogText(std::string("Error On Insert Changes To DB : ") + e.what(),
+                  "Thread" + Trim(person), true, false);
+    }
+  }
 }
 
 bool TRangeCalculation::HeldBalance(int number, int32_t& left, int32_t& use_holiday) const {
@@ -621,7 +680,15 @@ void TRangeCalculation::Store(Result result) {
     held_.push_back(std::move(result));
     return;
   }
-  db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), [&] { Write(result); });
+  stored_months_.clear();
+  month_changes_.clear();
+  try {
+    db::RunInTransaction(dm_.ADOConnectionTimeAttendance(), [&] { Write(result); });
+  } catch (...) {
+    month_changes_.clear();
+    throw;
+  }
+  if (result.kind == RangeKind::kMonth && Journal()) RecordMonthChanges(result.person);
 }
 
 TRangeCalculation::StoredQueries TRangeCalculation::Stored(RangeKind kind) {
@@ -669,16 +736,19 @@ void TRangeCalculation::WriteDetails(db::Dataset& q, const char* number_col,
 
 namespace {
 
-void OpenForWrite(db::Dataset& q, const char* number_col, const std::string& person, int number) {
+// Opens the person's result row of the number for writing: edits the stored row (true) or
+// appends a new one (false).
+bool OpenForWrite(db::Dataset& q, const char* number_col, const std::string& person, int number) {
   q.Close();
   q.SetParam("Perno", person);
   q.SetParam(number_col, number);
   q.Open();
   if (q.IsEmpty()) {
     q.Append();
-  } else {
-    q.Edit();
+    return false;
   }
+  q.Edit();
+  return true;
 }
 
 // A result column and the accumulator's total it takes.
@@ -778,7 +848,12 @@ void SetWorkBound(db::Dataset& q, const engine::WorkGroupRow& g, int number, int
 void TRangeCalculation::WriteResult(db::Dataset& q, const char* number_col, const Result& r) {
   const TRangeWorkRec& R = r.R;
   const engine::WorkGroupRow& g = r.group;
-  OpenForWrite(q, number_col, r.person, r.number);
+  const bool journal = r.kind == RangeKind::kMonth && Journal();
+  // A stored row the write edits is the month's row before it (unless read before the run
+  // deleted it).
+  if (OpenForWrite(q, number_col, r.person, r.number) && journal) {
+    stored_months_.try_emplace(r.number, RowOf(q));
+  }
   q.SetField("WorkGroup", g.CODE);
   q.SetField("CalCode", g.CALCODE ? db::Value(*g.CALCODE) : db::Value());
   q.SetField("Section", r.section);
@@ -804,6 +879,7 @@ void TRangeCalculation::WriteResult(db::Dataset& q, const char* number_col, cons
     q.SetField("UseHoliday", r.use_holiday);
   }
   q.Post();
+  if (journal) NoteMonthChanges(q, r);
 }
 
 void TRangeCalculation::LogPeriodMessage(const std::string& person, int period,

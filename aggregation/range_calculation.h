@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "aggregation/range_rules.h"
+#include "db/calc_changes.h"
 #include "db/client.h"
 #include "db/two_year_range.h"
 #include "engine/base_tables.h"
+#include "engine/day_rows.h"
 #include "engine/dm_calculate.h"
 
 namespace zel::aggregation {
@@ -66,6 +68,12 @@ class TRangeCalculation {
   // year connection; the held writes are dropped, written or not. Raises what they raise
   // (nothing is then written).
   void WriteHeld(const std::function<void()>& before);
+
+  // The pass whose months are written: once a month's write is committed, each column of its
+  // stored MahWork row that the new row changes is recorded with its old and new value in the
+  // journal of changes under this pass. A first calculation of a month is not a change, and a
+  // write that fails records nothing. Without a pass (no date) nothing is recorded.
+  void SetPass(db::CalcPass pass) { pass_ = std::move(pass); }
 
   // The work group of a month or period: the WGMahPrd override when enabled, else the
   // person's rule at CurDate ("MM/DD", the last day calculated) in RuleDatabaseName; ""
@@ -261,6 +269,14 @@ class TRangeCalculation {
                     const char* code_col, const std::vector<Totals>& totals);
   void LogPeriodMessage(const std::string& person, int period, const std::string& message);
 
+  // The journal of changed months: the stored MahWork rows of the held months, read before
+  // the run deletes them; a month's stored row against its new one once it is posted; the
+  // changes of a committed transaction recorded (a failure to record is logged).
+  void ReadStoredMonths(const std::string& person);
+  void NoteMonthChanges(const db::Dataset& q, const Result& r);
+  void RecordMonthChanges(const std::string& person);
+  bool Journal() const { return !pass_.date.empty(); }
+
   // The queries of a kind of range's stored rows: its result row, leave and mission totals
   // and initial leave balance, keyed by the person and `number_column`.
   struct StoredQueries {
@@ -281,6 +297,9 @@ class TRangeCalculation {
   int first_month_ = 0, last_month_ = 0;
   std::string days_open_;      // person and range the day queries hold, "" when none
   std::string calendar_open_;  // calendar and range AdoQCCalendarItems holds, "" when none
+  db::CalcPass pass_;
+  std::map<int, engine::DayRow> stored_months_;  // by month, the rows before the write
+  std::vector<std::pair<int, std::vector<db::CalcChange>>> month_changes_;  // not yet recorded
   bool holding_ = false;
   int held_first_ = 0, held_last_ = 0;
   std::vector<Result> held_;
@@ -299,7 +318,8 @@ class TRangeCalculation {
       AdoQCDailyMamuriat, AdoQCCalendarItems, AdoQCMorkhasiLeftMonth, AdoQCMonthlyWork,
       AdoQCMonthlyMorkhasiDetail, AdoQCMonthlyMamuriatDetail, AdoQCMonthlySpecMorDef,
       AdoQCMonthlySpecExtDef, AdoQCMonthlyExtraPerm, AdoQCGShItem, AdoQCPerShifts, AdoQPeriodWork,
-      AdoQCPeriodMorkhasiDetail, AdoQCPeriodMamuriatDetail, AdoQCMorkhasiLeftPeriod;
+      AdoQCPeriodMorkhasiDetail, AdoQCPeriodMamuriatDetail, AdoQCMorkhasiLeftPeriod,
+      AdoQCMonthlyWorkOfRun;
 };
 
 }  // namespace zel::aggregation

@@ -250,6 +250,11 @@ constexpr StatementText kStatements[] = {
     {"MonthResultInsertedThenEdited",
      {"Select * from MahWork ", "Where Perno = :Perno And MMonth = :MMonth "},
      {{"Perno", kText, 10}, {"MMonth", kInt, 0}}},
+    // The person's stored months of a run, before the run replaces them.
+    {"MonthRowsOfARunBeforeTheyAreReplaced",
+     {"Select * from MahWork ",
+      "Where Perno = :Perno And MMonth >= :FromMonth And MMonth <= :ToMonth "},
+     {{"Perno", kText, 10}, {"FromMonth", kInt, 0}, {"ToMonth", kInt, 0}}},
     {"MonthLeaveDetailsIntoMonthTotals/MahMorDt",
      {"Select * from MahMorDt ",
       "Where Perno = :Perno And MMonth = :MMonth And MorkhasiCode = :MorkhasiCode "},

@@ -650,6 +650,7 @@ void RangeCalculateThread::CalculatePersonRange() {
     const int to = NumberOr1(calcTo);
     module.QSystem().Open();
     aggregation::TRangeCalculation calculation(module);
+    calculation.SetPass(Pass);
     if (kind_.range == aggregation::RangeKind::kMonth) calculation.SetMonthRange(from, to);
     const RangeRun run{module,
                        calculation,

@@ -9,10 +9,13 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dates/clock.h"
+#include "db/calc_changes.h"
 #include "db/connection_decorator.h"
 #include "management/test_server.h"
 #include "testing/faulty_connection.h"
@@ -556,6 +559,104 @@ TEST_F(WorkerTest, MonthlyWorkerKeepsTheMonthsFromAFailedOneOn) {
   EXPECT_EQ(rows[0][1].AsInteger(), 310);
   EXPECT_EQ(rows[1][1].AsInteger(), 9000);
   EXPECT_EQ(rows[2][1].AsInteger(), 9000);
+}
+
+// The journal of changed results gets the months a monthly run rewrites with other values:
+// each changed MahWork column with its old and new value, under the run's pass. A first
+// calculation is not a change, an unchanged recalculation and a write that failed record
+// nothing.
+TEST_F(WorkerTest, MonthlyWorkerRecordsTheChangedColumnsOfItsMonths) {
+  server_.Exec("", "CREATE DATABASE ZELLog");
+  db::EnsureCalcChangesTable(*server_.Open("Att"));
+  for (int m = 1; m <= 2; ++m) {
+    for (int d = 1; d <= 31; ++d) {
+      server_.Exec("Att_1399",
+                   "INSERT INTO DayWork (PerNo, DDate, WorkTotal, NonWorkTotal, NW_Absent) VALUES "
+                   "('      1001', '0" +
+                       std::to_string(m) + "/" + (d < 10 ? "0" : "") + std::to_string(d) +
+                       "', 420, 0, 0)");
+    }
+  }
+  server_.Exec("Att_1399",
+               "INSERT INTO DayMamDt (PerNo, DDate, MamuriatCode, Amount) VALUES "
+               "('      1001', '02/10', 31, 90)");
+  auto run = [&](const std::string& time) {
+    CalculatorSettings s = Range("1", "2");
+    s.pass_date = "1399/08/03";
+    s.pass_time = time;
+    auto worker = std::make_shared<TZELMonthlyCalculate>("      1001", 1, s);
+    RunToEnd(worker);
+    return !worker->PersonFailed();
+  };
+  // Month -> column -> value as text (nullopt: NULL).
+  using Months = std::map<int, std::map<std::string, std::optional<std::string>>>;
+  auto months = [&] {
+    Months rows;
+    const db::ResultSet r = server_.Query("Att_1399", "SELECT * FROM MahWork");
+    for (const auto& values : r.rows) {
+      auto& row = rows[static_cast<int>(values[1].AsInteger())];
+      for (std::size_t c = 0; c < r.columns.size(); ++c) {
+        if (!values[c].IsNull()) row[r.columns[c]] = util::TrimRight(values[c].AsString(), " ");
+        if (values[c].IsNull()) row[r.columns[c]] = std::nullopt;
+      }
+    }
+    return rows;
+  };
+  using Change = std::tuple<std::string, std::string, std::string, std::optional<std::string>,
+                            std::optional<std::string>>;  // period, pass time, column, old, new
+  auto journal = [&] {
+    std::vector<Change> got;
+    for (const auto& r : server_
+                             .Query("ZELLog",
+                                    "SELECT PerNo, Kind, Period, ScheduleId, PassDate, PassTime, "
+                                    "ColumnName, OldValue, NewValue FROM CalcChanges")
+                             .rows) {
+      EXPECT_EQ(util::Trim(r[0].AsString()), "1001");
+      EXPECT_EQ(r[1].AsString(), "month");
+      EXPECT_EQ(r[3].AsInteger(), 7);
+      EXPECT_EQ(r[4].AsString(), "1399/08/03");
+      auto text = [](const db::Value& v) {
+        return v.IsNull() ? std::nullopt : std::optional<std::string>(v.AsString());
+      };
+      got.emplace_back(r[2].AsString(), r[5].AsString(), r[6].AsString(), text(r[7]), text(r[8]));
+    }
+    std::sort(got.begin(), got.end());
+    return got;
+  };
+
+  ASSERT_TRUE(run("10:00"));
+  ASSERT_EQ(months().size(), 2u);
+  EXPECT_EQ(journal(), std::vector<Change>{}) << "a first calculation is not a change";
+  ASSERT_TRUE(run("10:05"));
+  EXPECT_EQ(journal(), std::vector<Change>{}) << "an unchanged recalculation records nothing";
+
+  // An absent day in month 2.
+  server_.Exec("Att_1399",
+               "UPDATE DayWork SET WorkTotal = 0, NonWorkTotal = 420, NW_Absent = 420 WHERE "
+               "PerNo = '      1001' AND DDate = '02/05'");
+  const Months before = months();
+  {
+    // The month's row is written, then its mission totals fail: all is rolled back.
+    const zel::testing::ScopedFaults faults({"INSERT INTO MahMamDt"});
+    EXPECT_FALSE(run("10:10"));
+  }
+  EXPECT_EQ(months(), before);
+  EXPECT_EQ(journal(), std::vector<Change>{}) << "a write that failed records nothing";
+
+  ASSERT_TRUE(run("10:15"));
+  const Months after = months();
+  std::vector<Change> expected;
+  for (const auto& [month, row] : after) {
+    for (const auto& [column, value] : row) {
+      const auto& old = before.at(month).at(column);
+      if (old != value)
+        expected.emplace_back("0" + std::to_string(month), "10:15", column, old, value);
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  ASSERT_FALSE(expected.empty());
+  for (const Change& c : expected) EXPECT_EQ(std::get<0>(c), "02") << std::get<2>(c);
+  EXPECT_EQ(journal(), expected) << ::testing::PrintToString(expected);
 }
 
 TEST_F(WorkerTest, MonthlyWorkerWithoutPersonsFinishesSilently) {
