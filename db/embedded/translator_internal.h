@@ -1,6 +1,7 @@
 // Helpers shared by the binder and the emitters of the embedded engine's translator
-// (not part of its interface). Pure functions, except that ParseDefinition caches parsed
-// view and function texts under a lock; any thread.
+// (not part of its interface); Unsupported is raised by the parser and the connection too.
+// Pure functions, except that ParseDefinition caches parsed view and function texts under a
+// lock; any thread.
 #pragma once
 
 #include <memory>

@@ -1042,33 +1042,13 @@ void FnGetDate(sqlite3_context* ctx, int, sqlite3_value**) {
 // ---------------------------------------------------------------------------------------
 // Storing into character columns
 
-// The value as text the way a stored number reads: integers in full, reals with up to 15
-// significant digits.
-std::string StoredText(sqlite3_value* v) {
-  switch (sqlite3_value_type(v)) {
-    case SQLITE_INTEGER:
-      return std::to_string(sqlite3_value_int64(v));
-    case SQLITE_FLOAT: {
-      char buf[64];
-      sqlite3_snprintf(sizeof buf, buf, "%!.15g", sqlite3_value_double(v));
-      return buf;
-    }
-    default: {
-      const unsigned char* t = sqlite3_value_text(v);
-      return t ? std::string(reinterpret_cast<const char*>(t),
-                             static_cast<size_t>(sqlite3_value_bytes(v)))
-               : std::string();
-    }
-  }
-}
-
 // zel_char(v, n) / zel_varchar(v, n): a value stored into a char(n) / varchar(n) column
 // (n = -1: MAX). Numbers become text; a longer text fails unless only blanks are cut;
 // char pads with blanks. Unlike CAST, which cuts silently.
 void StoreText(sqlite3_context* ctx, sqlite3_value** argv, bool pad) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
   const int64_t n = sqlite3_value_int64(argv[1]);
-  std::string s = StoredText(argv[0]);
+  std::string s = ValueText(argv[0]);
   int64_t chars = CharCount(s);
   if (n >= 0 && chars > n) {
     const size_t cut = ByteOffsetOfChar(s, n);
@@ -1193,6 +1173,24 @@ constexpr FunctionEntry kFunctions[] = {
 };
 
 }  // namespace
+
+std::string ValueText(sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+      return std::to_string(sqlite3_value_int64(v));
+    case SQLITE_FLOAT: {
+      char buf[64];
+      sqlite3_snprintf(sizeof buf, buf, "%!.15g", sqlite3_value_double(v));
+      return buf;
+    }
+    default: {
+      const unsigned char* t = sqlite3_value_text(v);
+      return t ? std::string(reinterpret_cast<const char*>(t),
+                             static_cast<size_t>(sqlite3_value_bytes(v)))
+               : std::string();
+    }
+  }
+}
 
 int CompareTsqlText(std::string_view a, std::string_view b) {
   const auto* p = reinterpret_cast<const unsigned char*>(a.data());

@@ -2,12 +2,15 @@
 // ignored) and the tsql_* / zel_char / zel_varchar / incDate / decDate scalar functions that
 // the embedded engine's emitted SQL calls where SQLite's own meaning differs from SQL Server's.
 // RegisterTsqlRuntime is called on the thread that owns the handle, once per handle;
-// CompareTsqlText is pure and may be called from any thread.
+// ValueText on the thread that owns the value's handle; CompareTsqlText is pure and may be
+// called from any thread.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 struct sqlite3;
+struct sqlite3_value;
 
 namespace zel::db::embedded {
 
@@ -40,6 +43,10 @@ namespace zel::db::embedded {
 // Registers the collation "TSQL" and every function of the runtime on `db`.
 // Raises std::runtime_error naming the collation or function SQLite refused.
 void RegisterTsqlRuntime(sqlite3* db);
+
+// The text of a value as SQL Server converts it to text: integers in full, reals with up to
+// 15 significant digits, a text as it is; NULL gives "".
+std::string ValueText(sqlite3_value* v);
 
 // Compares two UTF-8 texts the way SQL Server's default case-insensitive collation does:
 // letters compared case-folded, trailing blanks ignored. Returns <0, 0 or >0.
