@@ -160,32 +160,17 @@ const char* const TADOUtils::kServerIPQuery =
 // ---------------------------------------------------------------------------------------
 // Connections
 
-namespace {
-// A connection-string value as it stands, or in braces (closing braces doubled) when it
-// holds a character that would end or change it: ';', '=', quotes, braces, outer blanks.
-std::string ConnValue(const std::string& value) {
-  const bool plain = value.find_first_of(";={}\"'") == std::string::npos &&
-                     (value.empty() || (value.front() != ' ' && value.back() != ' '));
-  if (plain) return value;
-  std::string out = "{";
-  for (char c : value) {
-    out += c;
-    if (c == '}') out += '}';
-  }
-  return out + "}";
-}
-}  // namespace
-
 std::string TADOUtils::GetConnectionString(const std::string& ServerName,
                                            const std::string& UserName, const std::string& UserPass,
                                            const std::string& DBName) {
   if (DBName.empty())
-    return "Provider=SQLOLEDB.1;Password=" + ConnValue(UserPass) +
-           ";Persist Security Info=True;User ID=" + ConnValue(UserName) +
-           ";Data Source=" + ConnValue(ServerName);
-  return "Provider=SQLOLEDB.1;Password=" + ConnValue(UserPass) +
-         ";Persist Security Info=True;User ID=" + ConnValue(UserName) +
-         ";Initial Catalog=" + ConnValue(DBName) + ";Data Source=" + ConnValue(ServerName);
+    return "Provider=SQLOLEDB.1;Password=" + ConnectionStringValue(UserPass) +
+           ";Persist Security Info=True;User ID=" + ConnectionStringValue(UserName) +
+           ";Data Source=" + ConnectionStringValue(ServerName);
+  return "Provider=SQLOLEDB.1;Password=" + ConnectionStringValue(UserPass) +
+         ";Persist Security Info=True;User ID=" + ConnectionStringValue(UserName) +
+         ";Initial Catalog=" + ConnectionStringValue(DBName) +
+         ";Data Source=" + ConnectionStringValue(ServerName);
 }
 
 namespace {

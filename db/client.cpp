@@ -113,6 +113,18 @@ std::string Value::AsString() const {
 // ---------------------------------------------------------------------------------------
 // Connection strings
 
+std::string ConnectionStringValue(std::string_view value) {
+  const bool plain = value.find_first_of(";={}\"'") == std::string_view::npos &&
+                     (value.empty() || (value.front() != ' ' && value.back() != ' '));
+  if (plain) return std::string(value);
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out + "}";
+}
+
 ConnectionSettings ParseConnectionString(std::string_view text) {
   ConnectionSettings settings;
   size_t i = 0;

@@ -89,6 +89,11 @@ struct ConnectionSettings {
 // Raises DbError for a text that is not a list of key=value pairs.
 ConnectionSettings ParseConnectionString(std::string_view text);
 
+// A value as a connection string (OLE DB or ODBC) writes it: as it stands, or in braces with
+// its closing braces doubled when it holds ';', '=', a quote or a brace or begins or ends
+// with a blank. ParseConnectionString and the ODBC drivers read it back unchanged.
+std::string ConnectionStringValue(std::string_view value);
+
 // One open connection to a server (embedded or SQL Server). Not copyable.
 class Connection {
  public:

@@ -85,24 +85,12 @@ class Handle {
   SQLHANDLE handle_ = SQL_NULL_HANDLE;
 };
 
-std::string BraceIfNeeded(const std::string& value) {
-  const bool needs = value.find_first_of(";{}") != std::string::npos ||
-                     (!value.empty() && (value.front() == ' ' || value.back() == ' '));
-  if (!needs) return value;
-  std::string out = "{";
-  for (char c : value) {
-    out += c;
-    if (c == '}') out += '}';
-  }
-  return out + "}";
-}
-
 void AddAttribute(std::string& text, const char* key, const std::string& value) {
   if (value.empty()) return;
   text += ';';
   text += key;
   text += '=';
-  text += BraceIfNeeded(value);
+  text += ConnectionStringValue(value);
 }
 
 // Storage of one bound parameter; it must stay in place until the statement is done.

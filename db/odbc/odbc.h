@@ -19,7 +19,7 @@ namespace zel::db {
 //    ClientCharset=UTF-8;TDS_Version=7.4"
 // where a server "host,port" gives the Port attribute and an empty database is left out;
 // any other driver gets "Driver={name};Server=<server as written>;Database=…;UID=…;PWD=…".
-// Values holding ';', braces or edge blanks are written in braces.
+// Values are written as ConnectionStringValue writes them (in braces where needed).
 std::string OdbcConnectionString(const ConnectionSettings& settings);
 
 // Connects without prompting. Raises DbError with the driver's or server's message.

@@ -33,6 +33,9 @@ TEST(OdbcConnectionStringTest, BuildsTheDriverStrings) {
       {"srv", "Att", "sa", "a;b}c", "",
        "Driver=FreeTDS;Server=srv;Database=Att;UID=sa;PWD={a;b}}c};ClientCharset=UTF-8;"
        "TDS_Version=7.4"},
+      {"srv", "Att", " sa", "a=b'c", "",
+       "Driver=FreeTDS;Server=srv;Database=Att;UID={ sa};PWD={a=b'c};ClientCharset=UTF-8;"
+       "TDS_Version=7.4"},
       {"srv\\inst", "Att", "sa", "pw", "ODBC Driver 18 for SQL Server",
        "Driver={ODBC Driver 18 for SQL Server};Server=srv\\inst;Database=Att;UID=sa;PWD=pw"},
       {"odbc:Driver=SQLite3;Database=/tmp/x.db", "ignored", "u", "p", "",
