@@ -182,6 +182,7 @@ class TADOUtilsOdbcTest : public ::testing::Test {
         conn_ = TADOUtils::GetConnectionObject(server_, "", "", "");
         break;
       } catch (const DbError&) {
+        // this name of the driver is not installed: the next one is tried
       }
     }
     ASSERT_TRUE(conn_) << "SQLite ODBC driver not available";

@@ -125,6 +125,42 @@ std::string ConnectionStringValue(std::string_view value) {
   return out + "}";
 }
 
+namespace {
+
+// The value enclosed from text[open] ({value}, "value" or 'value') up to its single closing
+// character ('}' for a brace), a doubled closing character standing for one; *next is set
+// past the ';' that must follow it.
+std::string EnclosedValue(std::string_view text, size_t open, const std::string& key,
+                          size_t* next) {
+  const char close = text[open] == '{' ? '}' : text[open];
+  const char* kind = close == '}' ? "braced" : "quoted";
+  const size_t n = text.size();
+  std::string value;
+  size_t j = open + 1;
+  for (;; ++j) {
+    if (j >= n)
+      throw DbError(std::string("Invalid connection string: unterminated ") + kind + " value");
+    if (text[j] == close) {
+      if (j + 1 < n && text[j + 1] == close) {
+        value += close;
+        ++j;
+        continue;
+      }
+      break;
+    }
+    value += text[j];
+  }
+  size_t after = j + 1;
+  while (after < n && (text[after] == ' ' || text[after] == '\t')) ++after;
+  if (after < n && text[after] != ';')
+    throw DbError(std::string("Invalid connection string: text after the ") + kind + " value of '" +
+                  key + "'");
+  *next = after + 1;
+  return value;
+}
+
+}  // namespace
+
 ConnectionSettings ParseConnectionString(std::string_view text) {
   ConnectionSettings settings;
   size_t i = 0;
@@ -147,46 +183,8 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
     size_t v = eq + 1;
     while (v < n && (text[v] == ' ' || text[v] == '\t')) ++v;
     std::string value;
-    if (v < n && text[v] == '{') {
-      // {value}: everything up to the single closing brace; "}}" stands for "}".
-      size_t j = v + 1;
-      for (;; ++j) {
-        if (j >= n) throw DbError("Invalid connection string: unterminated braced value");
-        if (text[j] == '}') {
-          if (j + 1 < n && text[j + 1] == '}') {
-            value += '}';
-            ++j;
-            continue;
-          }
-          break;
-        }
-        value += text[j];
-      }
-      size_t after = j + 1;
-      while (after < n && (text[after] == ' ' || text[after] == '\t')) ++after;
-      if (after < n && text[after] != ';')
-        throw DbError("Invalid connection string: text after the braced value of '" + key + "'");
-      i = after + 1;
-    } else if (v < n && (text[v] == '"' || text[v] == '\'')) {
-      const char q = text[v];
-      size_t j = v + 1;
-      for (;; ++j) {
-        if (j >= n) throw DbError("Invalid connection string: unterminated quoted value");
-        if (text[j] == q) {
-          if (j + 1 < n && text[j + 1] == q) {
-            value += q;
-            ++j;
-            continue;
-          }
-          break;
-        }
-        value += text[j];
-      }
-      size_t after = j + 1;
-      while (after < n && (text[after] == ' ' || text[after] == '\t')) ++after;
-      if (after < n && text[after] != ';')
-        throw DbError("Invalid connection string: text after the quoted value of '" + key + "'");
-      i = after + 1;
+    if (v < n && (text[v] == '{' || text[v] == '"' || text[v] == '\'')) {
+      value = EnclosedValue(text, v, key, &i);
     } else {
       size_t end = text.find(';', v);
       if (end == std::string_view::npos) end = n;

@@ -391,32 +391,25 @@ void Catalog::SaveObject(sqlite3* db, const ObjectInfo& o) {
   ins.Bind(7, o.definition);
   ins.Bind(8, o.create_date);
   ins.Run();
-  for (const KeyInfo& k : o.keys) {
-    SqliteStatement kk = SqliteStatement::Prepare(
-        db,
-        "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-    kk.Bind(1, k.object_id);
-    kk.Bind(2, o.database);
-    kk.Bind(3, k.name);
-    kk.Bind(4, std::string(k.primary ? "PK" : "UQ"));
-    kk.Bind(5, o.object_id);
-    kk.Bind(6, JoinNames(k.columns));
-    kk.Run();
-  }
-  for (const IndexInfo& ix : o.indexes) {
-    SqliteStatement kk = SqliteStatement::Prepare(
-        db,
-        "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-    kk.Bind(1, ix.object_id);
-    kk.Bind(2, o.database);
-    kk.Bind(3, ix.name);
-    kk.Bind(4, std::string(ix.unique ? "UX" : "IX"));
-    kk.Bind(5, o.object_id);
-    kk.Bind(6, JoinNames(ix.columns));
-    kk.Run();
-  }
+  // Keys and indexes: rows of their table, the columns they cover as their definition.
+  SqliteStatement part = SqliteStatement::Prepare(
+      db,
+      "INSERT INTO __zel_objects (object_id, db, name, type, parent_object_id, definition) "
+      "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  auto save_part = [&](long long id, const std::string& name, const char* type,
+                       const std::vector<std::string>& columns) {
+    part.Bind(1, id);
+    part.Bind(2, o.database);
+    part.Bind(3, name);
+    part.Bind(4, std::string(type));
+    part.Bind(5, o.object_id);
+    part.Bind(6, JoinNames(columns));
+    part.Run();
+  };
+  for (const KeyInfo& k : o.keys)
+    save_part(k.object_id, k.name, k.primary ? "PK" : "UQ", k.columns);
+  for (const IndexInfo& ix : o.indexes)
+    save_part(ix.object_id, ix.name, ix.unique ? "UX" : "IX", ix.columns);
   SqliteStatement col = SqliteStatement::Prepare(
       db,
       "INSERT INTO __zel_columns (object_id, db, column_id, name, type_text, max_length, "

@@ -92,42 +92,41 @@ EmbeddedConnection* Self(sqlite3_context* ctx) {
   return static_cast<EmbeddedConnection*>(sqlite3_user_data(ctx));
 }
 
+// The lookup's answer, or NULL when there is none.
+void Result(sqlite3_context* ctx, const std::optional<long long>& id) {
+  if (id)
+    sqlite3_result_int64(ctx, *id);
+  else
+    sqlite3_result_null(ctx);
+}
+
+void Result(sqlite3_context* ctx, const std::optional<std::string>& name) {
+  if (name)
+    sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
+  else
+    sqlite3_result_null(ctx);
+}
+
 void FnObjectId(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
   std::string type =
       argc > 1 && sqlite3_value_type(argv[1]) != SQLITE_NULL ? ValueText(argv[1]) : "";
-  auto id = Self(ctx)->ObjectId(ValueText(argv[0]), type);
-  if (id)
-    sqlite3_result_int64(ctx, *id);
-  else
-    sqlite3_result_null(ctx);
+  Result(ctx, Self(ctx)->ObjectId(ValueText(argv[0]), type));
 }
 
 void FnDbId(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
-  auto id = Self(ctx)->DatabaseId(ValueText(argv[0]));
-  if (id)
-    sqlite3_result_int64(ctx, *id);
-  else
-    sqlite3_result_null(ctx);
+  Result(ctx, Self(ctx)->DatabaseId(ValueText(argv[0])));
 }
 
 void FnDbName(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
-  auto name = Self(ctx)->DatabaseName(sqlite3_value_int64(argv[0]));
-  if (name)
-    sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
-  else
-    sqlite3_result_null(ctx);
+  Result(ctx, Self(ctx)->DatabaseName(sqlite3_value_int64(argv[0])));
 }
 
 void FnObjectName(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
-  auto name = Self(ctx)->NameOfObject(sqlite3_value_int64(argv[0]));
-  if (name)
-    sqlite3_result_text(ctx, name->c_str(), -1, SQLITE_TRANSIENT);
-  else
-    sqlite3_result_null(ctx);
+  Result(ctx, Self(ctx)->NameOfObject(sqlite3_value_int64(argv[0])));
 }
 
 // SQLite's memory statistics take one process-wide mutex on every allocation, which the
@@ -202,6 +201,7 @@ EmbeddedConnection::~EmbeddedConnection() {
       s.names.push_back(ObjectName{{name}});
       DropTable(s);
     } catch (...) {
+      // errors ignored here: a destructor must not throw; the table stays in the file
     }
   }
   RollbackTransaction();

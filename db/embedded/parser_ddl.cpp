@@ -28,11 +28,7 @@ StmtPtr Parser::CreateStatement() {
     ExpectOp("(");
     do {
       if (IsOp(")")) break;  // trailing comma
-      if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") || IsWord("FOREIGN") ||
-          IsWord("CHECK"))
-        s->constraints.push_back(ParseTableConstraint());
-      else
-        s->column_defs.push_back(ParseColumnDef());
+      ParseTableElement(s->column_defs, s->constraints);
     } while (AcceptOp(","));
     ExpectOp(")");
     SkipStorageClauses();
@@ -142,6 +138,16 @@ void Parser::SkipStorageClauses() {
     }
     break;
   }
+}
+
+// One element of a table's definition: a table constraint or a column.
+void Parser::ParseTableElement(std::vector<ColumnDefinition>& columns,
+                               std::vector<TableConstraint>& constraints) {
+  if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") || IsWord("FOREIGN") ||
+      IsWord("CHECK"))
+    constraints.push_back(ParseTableConstraint());
+  else
+    columns.push_back(ParseColumnDef());
 }
 
 TableConstraint Parser::ParseTableConstraint() {
@@ -271,11 +277,7 @@ StmtPtr Parser::AlterStatement() {
   if (AcceptWord("ADD")) {
     s->action = AlterAction::Add;
     do {
-      if (IsWord("CONSTRAINT") || IsWord("PRIMARY") || IsWord("UNIQUE") || IsWord("FOREIGN") ||
-          IsWord("CHECK"))
-        s->constraints.push_back(ParseTableConstraint());
-      else
-        s->column_defs.push_back(ParseColumnDef());
+      ParseTableElement(s->column_defs, s->constraints);
     } while (AcceptOp(","));
     return s;
   }

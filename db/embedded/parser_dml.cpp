@@ -54,6 +54,16 @@ StmtPtr Parser::InsertStatement() {
   return s;
 }
 
+// [FROM sources] [WHERE condition] of UPDATE and DELETE; cursors and query hints refused.
+void Parser::ParseFromAndWhere(std::vector<std::unique_ptr<TableRef>>& from, ExprPtr& where) {
+  if (AcceptWord("FROM")) from = ParseFromList();
+  if (AcceptWord("WHERE")) {
+    if (IsWord("CURRENT")) Unsupported("WHERE CURRENT OF");
+    where = ParseExpr();
+  }
+  if (IsWord("OPTION")) Unsupported("OPTION (query hints)");
+}
+
 StmtPtr Parser::UpdateStatement() {
   ExpectWord("UPDATE");
   auto s = std::make_unique<UpdateStmt>();
@@ -77,12 +87,7 @@ StmtPtr Parser::UpdateStatement() {
     a.value = ParseExpr();
     s->sets.push_back(std::move(a));
   } while (AcceptOp(","));
-  if (AcceptWord("FROM")) s->from = ParseFromList();
-  if (AcceptWord("WHERE")) {
-    if (IsWord("CURRENT")) Unsupported("WHERE CURRENT OF");
-    s->where = ParseExpr();
-  }
-  if (IsWord("OPTION")) Unsupported("OPTION (query hints)");
+  ParseFromAndWhere(s->from, s->where);
   return s;
 }
 
@@ -93,12 +98,7 @@ StmtPtr Parser::DeleteStatement() {
   AcceptWord("FROM");
   s->target = ParseObjectName();
   SkipTableHints();
-  if (AcceptWord("FROM")) s->from = ParseFromList();
-  if (AcceptWord("WHERE")) {
-    if (IsWord("CURRENT")) Unsupported("WHERE CURRENT OF");
-    s->where = ParseExpr();
-  }
-  if (IsWord("OPTION")) Unsupported("OPTION (query hints)");
+  ParseFromAndWhere(s->from, s->where);
   return s;
 }
 

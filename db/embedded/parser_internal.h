@@ -139,12 +139,15 @@ class Parser {
   StmtPtr InsertStatement();
   StmtPtr UpdateStatement();
   StmtPtr DeleteStatement();
+  void ParseFromAndWhere(std::vector<std::unique_ptr<TableRef>>& from, ExprPtr& where);
 
   // ---------------------------------------------------------------- schema statements
   StmtPtr TruncateStatement();
   StmtPtr CreateStatement();
   StmtPtr FunctionDefinition();
   void SkipStorageClauses();
+  void ParseTableElement(std::vector<ColumnDefinition>& columns,
+                         std::vector<TableConstraint>& constraints);
   TableConstraint ParseTableConstraint();
   ColumnDefinition ParseColumnDef();
   long long ParseSignedInteger();

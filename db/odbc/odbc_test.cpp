@@ -86,6 +86,7 @@ class SqliteOdbcTest : public ::testing::Test {
       try {
         return OpenOdbc(s);
       } catch (const DbError&) {
+        // this name of the driver is not installed: the next one is tried
       }
     }
     return OpenOdbc(s);  // raises with the reason
