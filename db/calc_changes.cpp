@@ -1,5 +1,6 @@
 #include "db/calc_changes.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "dates/clock.h"
@@ -12,7 +13,23 @@ namespace {
 
 constexpr const char* kInsert =
     "INSERT INTO ZELLog..CalcChanges (CalcYear, PerNo, Kind, Period, ScheduleId, PassDate, "
-    "PassTime, ColumnName, OldValue, NewValue) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "PassTime, ColumnName, OldValue, NewValue) VALUES ";
+constexpr const char* kInsertRow = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+// The most rows one insert carries: 10 values a row stay under SQL Server's 2,100 parameters.
+constexpr std::size_t kMostRowsPerInsert = 128;
+
+// The insert of `rows` rows; its text is built once per row count (a power of two).
+const std::string& InsertText(std::size_t rows) {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> t(kMostRowsPerInsert + 1);
+    for (std::size_t n = 1; n <= kMostRowsPerInsert; n *= 2) {
+      t[n] = kInsert;
+      for (std::size_t i = 0; i < n; ++i) t[n] += (i ? ", " : "") + std::string(kInsertRow);
+    }
+    return t;
+  }();
+  return texts.at(rows);
+}
 
 constexpr const char* kDeleteBefore = "DELETE FROM ZELLog..CalcChanges WHERE PassDate < ?";
 
@@ -43,17 +60,25 @@ void EnsureCalcChangesTable(Connection& connection) {
 
 void InsertCalcChanges(Connection& connection, const CalcChangeOf& of, const CalcPass& pass,
                        const std::vector<CalcChange>& changes) {
-  for (const CalcChange& change : changes) {
-    connection.Execute(kInsert, {Text(of.year, 4),
-                                 Text(util::Trim(of.perno), 10),
-                                 Text(of.kind, 5),
-                                 Text(of.period, 5),
-                                 {"", ParamType::Integer, 0, Value(std::int64_t{pass.schedule_id})},
-                                 Text(pass.date, 10),
-                                 Text(pass.time, 5),
-                                 Text(change.column, 128),
-                                 Text(change.old_value, 255),
-                                 Text(change.new_value, 255)});
+  // Several rows go in one statement, in chunks of a power of two rows (few distinct texts
+  // for the statement caches), the largest that fits what is left.
+  const std::string perno = util::Trim(of.perno);
+  std::size_t next = 0;
+  while (next < changes.size()) {
+    std::size_t rows = 1;
+    while (rows * 2 <= std::min(changes.size() - next, kMostRowsPerInsert)) rows *= 2;
+    std::vector<Param> params;
+    params.reserve(rows * 10);
+    for (std::size_t i = next; i < next + rows; ++i) {
+      const CalcChange& change = changes[i];
+      params.insert(params.end(),
+                    {Text(of.year, 4), Text(perno, 10), Text(of.kind, 5), Text(of.period, 5),
+                     Param{"", ParamType::Integer, 0, Value(std::int64_t{pass.schedule_id})},
+                     Text(pass.date, 10), Text(pass.time, 5), Text(change.column, 128),
+                     Text(change.old_value, 255), Text(change.new_value, 255)});
+    }
+    connection.Execute(InsertText(rows), params);
+    next += rows;
   }
 }
 
