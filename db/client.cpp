@@ -747,7 +747,8 @@ void Connection::BeginTransaction() { Execute("BEGIN TRANSACTION"); }
 void Connection::CommitTransaction() { Execute("COMMIT TRANSACTION"); }
 void Connection::RollbackTransaction() { Execute("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"); }
 
-void RunInTransaction(Connection& connection, const std::function<void()>& work) {
+void RunInTransaction(Connection& connection, const std::function<void()>& work,
+                      const std::function<void()>& on_rollback) {
   connection.BeginTransaction();
   try {
     work();
@@ -758,8 +759,20 @@ void RunInTransaction(Connection& connection, const std::function<void()>& work)
     } catch (const std::exception&) {
       // The connection undoes an unfinished transaction when it closes.
     }
+    try {
+      if (on_rollback) on_rollback();
+    } catch (const std::exception&) {
+      // The work's own failure is the one the caller needs to see.
+    }
     throw;
   }
+}
+
+void EnsureTransactionOpen(Connection& connection, const std::string& message) {
+  const ResultSet r = connection.Execute(" Select @@TRANCOUNT ");
+  const bool open = !r.rows.empty() && !r.rows[0].empty() && !r.rows[0][0].IsNull() &&
+                    r.rows[0][0].AsInteger() > 0;
+  if (!open) throw DbError(message);
 }
 
 void Dataset::Append() {

@@ -146,8 +146,17 @@ std::uint64_t StatementsSentByProcess();
 std::unique_ptr<Connection> Connect(const ConnectionSettings& settings);
 
 // Runs `work` in one transaction of `connection`: committed when it returns, rolled back
-// when it (or the commit) throws, and the exception goes on to the caller.
-void RunInTransaction(Connection& connection, const std::function<void()>& work);
+// when it (or the commit) throws, and the exception goes on to the caller. `on_rollback`
+// (optional) runs after the rollback, for what the work changed outside the transaction (a
+// USE of another database switched back); a failure of the rollback or of `on_rollback` is
+// dropped, so the work's own exception is the one that goes on.
+void RunInTransaction(Connection& connection, const std::function<void()>& work,
+                      const std::function<void()>& on_rollback = {});
+
+// After a caught failure inside a transaction: SQL Server ends the whole transaction on some
+// errors (a deadlock victim, an error raised in a trigger), and the statements after it
+// would run on their own. Raises DbError(message) when the connection's transaction is gone.
+void EnsureTransactionOpen(Connection& connection, const std::string& message);
 
 // Replaces every `:Name` marker outside quotes, brackets and comments by `?` and returns
 // the names in text order (a name may repeat). Used by Dataset; exposed for tests.

@@ -1,15 +1,37 @@
 #include "testing/faulty_connection.h"
 
 #include "db/connection_decorator.h"
+#include "util/sql_text.h"
 #include "util/text.h"
 
 namespace zel::testing {
 
+std::string WithParamsWritten(const std::string& sql, const std::vector<db::Param>& params) {
+  std::string out;
+  std::size_t next = 0;
+  bool quoted = false;
+  for (const char c : sql) {
+    if (c == '\'') quoted = !quoted;
+    if (c != '?' || quoted || next == params.size()) {
+      out += c;
+      continue;
+    }
+    const db::Value& v = params[next++].value;
+    out += v.IsNull()                       ? std::string("NULL")
+           : v.type() == db::DataType::Text ? util::SqlQuoted(v.AsString())
+                                            : v.AsString();
+  }
+  return out;
+}
+
 db::ResultSet FaultyConnection::Execute(const std::string& sql,
                                         const std::vector<db::Param>& params, int timeout_seconds) {
   const std::string text = util::LowerAscii(sql);
+  const std::string written =
+      params.empty() ? text : util::LowerAscii(WithParamsWritten(sql, params));
   for (const auto& piece : failing_) {
-    if (text.find(util::LowerAscii(piece)) != std::string::npos) {
+    const std::string lower = util::LowerAscii(piece);
+    if (text.find(lower) != std::string::npos || written.find(lower) != std::string::npos) {
       if (effect_ == FaultEffect::kRollsBackTransaction) Inner().RollbackTransaction();
       throw db::DbError("injected failure: " + piece);
     }

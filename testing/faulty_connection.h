@@ -1,7 +1,8 @@
 // Test support: a connection decorator that fails chosen statements, for the "log and go
 // on" paths (a statement that fails must be logged and the work go on), and a scope that
 // wraps every connection opened meanwhile (db::Connect) with one. A statement fails when its
-// text contains one of the given pieces, compared without ASCII case; it then raises
+// text, or its text with the parameters written in (WithParamsWritten), contains one of the
+// given pieces, compared without ASCII case; it then raises
 // db::DbError "injected failure: <piece>" (the piece as given) without reaching the server.
 // With FaultEffect::kRollsBackTransaction the failure also rolls back the connection's open
 // transaction first, as SQL Server does for a deadlock victim (1205) or an error raised in a
@@ -18,6 +19,11 @@
 #include "db/connection_decorator.h"
 
 namespace zel::testing {
+
+// The statement with each `?` marker outside quotes replaced by its parameter's value as a
+// literal: texts quoted ('it''s'), numbers as they are, NULL. A marker without a parameter
+// stays.
+std::string WithParamsWritten(const std::string& sql, const std::vector<db::Param>& params);
 
 // What an injected failure does besides raising.
 enum class FaultEffect {

@@ -212,6 +212,9 @@ TIOTransferResult TDmTransfer::MyIOTransfer(bool MyUnCertain) {
   a.Rounding = Rounding;
   a.QPermissionDemark = QPermissionDemark.get();
   a.QConfirmIO = QConfirmIO.get();
+  a.PairingPunches = PairingPunches;
+  a.PrjCardsStatements =
+      ReplacePlaceholders(QPrjCardsText(), DataBaseName, cnCurrentYear, TempFileName);
   a.QClockDmp_Delete = QClockDmp_Delete.get();
   a.ADeclareState = declare_state_;
   a.AInsertCalcLog = [this](const std::string& p, const std::string& c) { InsertCalcLog(p, c); };

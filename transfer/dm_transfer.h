@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -66,6 +67,9 @@ class TDmTransfer {
   // Asked by the transfer steps between persons; true abandons the step whole (nothing of
   // it kept) and it raises TTransferStopped. Empty: never.
   std::function<bool()> StopRequested;
+  // The IO transfer's pairing reads runs of whole persons with at least this many punches
+  // each, asking StopRequested between them.
+  std::int64_t PairingPunches = 2000;
 
   bool ExistWebFields = false;
   bool MyEnableSystemLog = false;

@@ -502,6 +502,43 @@ TEST_F(IoTransferTest, AStopAbandonsTheRunWhole) {
   }
 }
 
+// The pairing reads one run of persons at a time and a stop asked for between two runs ends
+// it there, abandoning the run whole; read in runs, the pairing makes the records one read
+// makes.
+TEST_F(IoTransferTest, AStopEndsThePairingBetweenRunsOfPersons) {
+  const std::string punches =
+      Punch(1, "1001", "05/10", "07:00", 1) + Punch(2, "1001", "05/10", "15:00", 2) +
+      Punch(3, "1002", "05/10", "08:00", 1) + Punch(4, "1002", "05/10", "16:00", 2) +
+      Punch(5, "1003", "05/11", "21:55", 1);
+  const char* const kDone =
+      "1001|05/10|07:00|05/10|15:00|480|07:00; 1002|05/10|08:00|05/10|16:00|480|08:00; "
+      "1003|05/11|21:55|||0|21:55";
+  srv_.Exec("Att", punches);
+  std::vector<std::string> steps;
+  int asked = 0;
+  {
+    TDmTransfer dm(srv_.DataDir());
+    dm.PairingPunches = 1;
+    dm.SetDeclareState([&](const std::string& state) { steps.push_back(state); });
+    dm.StopRequested = [&] { return ++asked == 1; };
+    dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
+    EXPECT_THROW(dm.MyIOTransfer(false), TTransferStopped);
+  }
+  EXPECT_EQ(asked, 1);
+  ASSERT_FALSE(steps.empty());
+  EXPECT_EQ(steps.back(), "جفت كردن ورود و خروجها");
+  EXPECT_EQ(IoRows(), "");
+  EXPECT_EQ(Punches(), "1|0; 2|0; 3|0; 4|0; 5|0");
+
+  TDmTransfer dm(srv_.DataDir());
+  dm.PairingPunches = 1;
+  dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
+  const TIOTransferResult result = dm.MyIOTransfer(false);
+  EXPECT_EQ(result.Records, 3);
+  EXPECT_EQ(IoRows(), kDone);
+  EXPECT_EQ(Punches(), "");
+}
+
 // A record write that fails is reported and the run goes on; a failure after which the
 // server rolled the transaction back (deadlock victim, error raised in a trigger) ends the
 // run with nothing written, marked, deleted or reported, and the next run does it all. A

@@ -133,15 +133,12 @@ struct PendingReport {
   bool once = false;
 };
 
-// After a caught failure inside a transaction: SQL Server ends the whole transaction on some
-// errors (a deadlock victim, an error raised in a trigger), and the statements after it would
-// run on their own. Raises when the transaction is gone.
-void EnsureTransactionOpen(db::Connection& c, const std::string& failure) {
-  if (FirstInt(c, " Select @@TRANCOUNT ") > 0) return;
-  throw db::DbError(
-      "The server rolled the transaction back after this failure, so nothing of "
-      "this step was kept: " +
-      failure);
+// After a caught failure inside the step's transaction: raises when the server ended it.
+void StillInTransaction(db::Connection& c, const std::string& failure) {
+  db::EnsureTransactionOpen(c,
+                            "The server rolled the transaction back after this failure, so "
+                            "nothing of this step was kept: " +
+                                failure);
 }
 
 bool IsDayOfYear(const std::string& text, int year) {
@@ -284,7 +281,7 @@ void InsertClockRequests(Preparation& w, const TPermissionList& list,
       w.Report(p.Perno, std::string(e.what()) + "Perno: " + p.Perno + " Enter: " + p.BEGINDATE +
                             "  " + p.BEGINTIME + " Exit: " + p.ENDDATE + " " + p.ENDTIME +
                             " CalcDate: " + p.CalDate);
-      EnsureTransactionOpen(year, e.what());
+      StillInTransaction(year, e.what());
     }
   }
 }
@@ -378,7 +375,7 @@ void InsertWebRequests(Preparation& w, const std::set<std::int64_t>& types) {
     } catch (const std::exception& e) {
       w.Report(r.perno, std::string(leave ? "Web leave request " : "Web mission request ") +
                             Trim(r.page) + " not prepared: " + e.what());
-      EnsureTransactionOpen(year, e.what());
+      StillInTransaction(year, e.what());
     }
   }
 }
@@ -692,84 +689,110 @@ void NoteCollisionsInRun(db::Connection& c, TPerMissionType kind, bool daily, bo
   }
 }
 
-}  // namespace
+// The year database of the step.
+std::string YearDatabase(const TPermissionArgs& a) {
+  return a.DataBaseName + "_" + a.CurrentYear_YYYY;
+}
 
-void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result) {
-  if (a.StopRequested && a.StopRequested())
-    throw TTransferStopped("The permission transfer stopped on request; nothing was moved");
+// The rows of the kind's permission tables, counted before and after the moves.
+int PermissionRows(db::Connection& main, TPerMissionType kind) {
+  return FirstInt(main,
+                  kind == TPerMissionType::prMor
+                      ? "Select (Select Count(*) From Morkhasi) + (Select Count(*) From DayMor)"
+                  : kind == TPerMissionType::prMam
+                      ? "Select (Select Count(*) From Mission) + (Select Count(*) From DayMam)"
+                      : "Select (Select Count(*) From ServLate)");
+}
+
+void RunAll(db::Connection& main, const std::vector<std::string>& statements) {
+  for (const std::string& sql : statements) main.Execute(sql);
+}
+
+// Notes the collisions and moves the requests that may move, in the year database; counts
+// the rows added into result.Moved.
+void MoveRequests(db::Connection& main, const TPermissionArgs& a, const TransferStatements& st,
+                  TPermissionTransferResult& result) {
   const TPerMissionType kind = a.PerMissionType;
-  const std::string R = TmpTable(kind);
-  const auto state = [&](const std::string& text) {
-    if (a.ADeclareState) a.ADeclareState(text);
-  };
-  const TransferStatements st = BuildTransferStatements(a);
+  main.Execute(" USE [" + YearDatabase(a) + "] ");
+  const int before = PermissionRows(main, kind);
+  RunAll(main, st.hourlyNotes);
+  NoteCollisionsInRun(main, kind, false, a.UnCertainState);
+  RunAll(main, st.hourlyDescriptions);
+  RunAll(main, st.hourlyMove);
+  RunAll(main, st.dailyNotes);
+  if (!st.dailyMove.empty()) NoteCollisionsInRun(main, kind, true, a.UnCertainState);
+  RunAll(main, st.dailyMove);
+  result.Moved = PermissionRows(main, kind) - before;
+  main.Execute(" USE [" + a.DataBaseName + "] ");
+}
+
+// The punches of the moved requests: a kept special-card punch loses its card, a punch the
+// IO transfer left for the permissions goes. A failing statement is reported and the step
+// goes on, as long as the server kept the transaction.
+void TidyPunches(db::Connection& main, const TPermissionArgs& a,
+                 std::vector<PendingReport>& reports) {
+  if (!a.PermissionRecList || a.PermissionRecList->empty()) return;
+  if (a.ADeclareState) a.ADeclareState("بروز رساني رکوردهاي ورود و خروج");
+  const TPerMissionType kind = a.PerMissionType;
   const std::string P2 = a.UnCertainState ? " and Indecisive = 0 " : "";
-  const std::string yearName = a.DataBaseName + "_" + a.CurrentYear_YYYY;
-  const std::string T = yearName + ".." +
+  const std::string T = YearDatabase(a) + ".." +
                         (kind == TPerMissionType::prMor   ? "tmpMor"
                          : kind == TPerMissionType::prMam ? "tmpMam"
                                                           : "tmpSLate");
   const std::string recs = "and (rec in (select rec1 from " + T + " where 1=1 " + P2 +
                            " and INDECISIVE <> 2 )\n     or rec in (select rec2 from " + T +
                            " where 1=1 " + P2 + " and INDECISIVE <> 2 ))";
-  const char* moved_tables = kind == TPerMissionType::prMor
-                                 ? "(Select Count(*) From Morkhasi) + (Select Count(*) From DayMor)"
-                             : kind == TPerMissionType::prMam
-                                 ? "(Select Count(*) From Mission) + (Select Count(*) From DayMam)"
-                                 : "(Select Count(*) From ServLate)";
+  for (const std::string& sql :
+       {JoinLines({"Update ClockDmp set SPCardType= 0 , SPecCardNo = '' , ClockKey = '' ",
+                   "Where transfered = 0 ", recs}),
+        JoinLines({"Delete ClockDmp   ", "Where transfered = 1 ", recs})}) {
+    try {
+      main.Execute(sql);
+    } catch (const std::exception& e) {
+      reports.push_back({"", e.what(), false});
+      StillInTransaction(main, e.what());
+    }
+  }
+}
 
+// Empties the moved requests out of the intermediate table and counts those left waiting.
+void CleanUpRequests(db::Connection& main, const TPermissionArgs& a, const TransferStatements& st,
+                     TPermissionTransferResult& result) {
+  if (a.ADeclareState) a.ADeclareState("حذف برگه هاي منتقل شده از جداول مياني");
+  const std::string R = TmpTable(a.PerMissionType);
+  main.Execute(" USE [" + YearDatabase(a) + "] ");
+  RunAll(main, st.cleanup);
+  result.Uncertain = FirstInt(main, "Select Count(*) From " + R + " Where INDECISIVE = 1");
+  result.Collided = FirstInt(main, "Select Count(*) From " + R + " Where INDECISIVE = 2");
+  main.Execute(" USE [" + a.DataBaseName + "] ");
+}
+
+}  // namespace
+
+void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result) {
+  if (a.StopRequested && a.StopRequested())
+    throw TTransferStopped("The permission transfer stopped on request; nothing was moved");
+  const TransferStatements st = BuildTransferStatements(a);
   // One transaction of the base connection; the year database's statements run there
-  // after a USE. Reports are written once the transaction is settled.
+  // after a USE, and a rollback switches it back. Reports are written once the transaction
+  // is settled.
   db::Connection& main = *a.MainDBConnection;
   std::vector<PendingReport> reports;
-  const auto run = [&](const std::vector<std::string>& statements) {
-    for (const std::string& sql : statements) main.Execute(sql);
-  };
-  main.BeginTransaction();
   try {
-    main.Execute(" USE [" + yearName + "] ");
-    const int before = FirstInt(main, std::string("Select ") + moved_tables);
-    run(st.hourlyNotes);
-    NoteCollisionsInRun(main, kind, false, a.UnCertainState);
-    run(st.hourlyDescriptions);
-    run(st.hourlyMove);
-    run(st.dailyNotes);
-    if (!st.dailyMove.empty()) NoteCollisionsInRun(main, kind, true, a.UnCertainState);
-    run(st.dailyMove);
-    result.Moved = FirstInt(main, std::string("Select ") + moved_tables) - before;
-    main.Execute(" USE [" + a.DataBaseName + "] ");
-    if (a.PermissionRecList && !a.PermissionRecList->empty()) {
-      state("بروز رساني رکوردهاي ورود و خروج");
-      for (const std::string& sql :
-           {JoinLines({"Update ClockDmp set SPCardType= 0 , SPecCardNo = '' , ClockKey = '' ",
-                       "Where transfered = 0 ", recs}),
-            JoinLines({"Delete ClockDmp   ", "Where transfered = 1 ", recs})}) {
-        try {
-          main.Execute(sql);
-        } catch (const std::exception& e) {
-          reports.push_back({"", e.what(), false});
-          EnsureTransactionOpen(main, e.what());
-        }
-      }
-    }
-    state("حذف برگه هاي منتقل شده از جداول مياني");
-    main.Execute(" USE [" + yearName + "] ");
-    run(st.cleanup);
-    result.Uncertain = FirstInt(main, "Select Count(*) From " + R + " Where INDECISIVE = 1");
-    result.Collided = FirstInt(main, "Select Count(*) From " + R + " Where INDECISIVE = 2");
-    main.Execute(" USE [" + a.DataBaseName + "] ");
-    main.CommitTransaction();
+    db::RunInTransaction(
+        main,
+        [&] {
+          MoveRequests(main, a, st, result);
+          TidyPunches(main, a, reports);
+          CleanUpRequests(main, a, st, result);
+        },
+        [&] { main.Execute(" USE [" + a.DataBaseName + "] "); });
   } catch (...) {
-    try {
-      main.RollbackTransaction();
-      main.Execute(" USE [" + a.DataBaseName + "] ");
-    } catch (const std::exception&) {
-    }
     WriteReports(a, reports);
     throw;
   }
   WriteReports(a, reports);
-  state("");
+  if (a.ADeclareState) a.ADeclareState("");
 }
 
 // ------------------------------------------------------------------------ the module

@@ -40,9 +40,8 @@ TLines ConfirmIOBlock(const std::string& D, const std::string& status, bool shif
   b.push_back("'" + status + "' as status");
   b.push_back("from ClockDmp cl");
   b.push_back(
-      "left outer join Zel_85..prjrule as pj on (LTRIM(pj.KARTNO) = LTRIM(cl.KARTNO) or "
-      "LTRIM(pj.KARTNO2) = LTRIM(cl.KARTNO)) and pj.BEGINDATE <= " +
-      D + " and pj.ENDDATE >= " + D);
+      "left outer join #PrjCards as pj on pj.KARTNO = LTRIM(cl.KARTNO) and pj.BEGINDATE <= " + D +
+      " and pj.ENDDATE >= " + D);
   b.push_back("left outer join workGrp as wk on wk.CODE = pj.WORKGROUP");
   if (shift_group) {
     b.push_back(
@@ -72,6 +71,7 @@ TLines ConfirmIOBlock(const std::string& D, const std::string& status, bool shif
       "(@perno = '' or ltrim(cl.perno) = ltrim(@Perno) ) and (cl.perno <> ''  and cl.perno is "
       "not null) and");
   b.push_back("(@Rec = 0 or cl.Rec = @Rec ) and");
+  b.push_back("cl.Perno >= @FirstPerno and cl.Perno <= @LastPerno and");
   b.push_back("(not @unCertain = 1 or cl.UNCERTAIN = 0 )");
   b.push_back(shift_group ? "And (wk.GROUPTYPE = 6)" : "And (wk.GROUPTYPE <> 6)");
   b.push_back(kPersonFilter);
@@ -207,14 +207,17 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
 TLines QConfirmIOText() {
   TLines q{
       "Declare @CurrentYear as char(4) , @FromDate as char(5) , @ToDate as char(5) ,  @Perno as "
-      "varchar(10) ,@UnCertain as bit,@rec as int, @UserCode As char(3)",
+      "varchar(10) ,@UnCertain as bit,@rec as int, @UserCode As char(3), @FirstPerno as "
+      "varchar(10), @LastPerno as varchar(10)",
       "set @CurrentYear = :CurrentYear",
       "set @FromDate = :FromDate",
       "set @ToDate = :ToDate",
       "set @Perno = :Perno",
       "set @unCertain = :unCertain",
       "set @Rec = :Rec",
-      "Set @UserCode = :UserCode"};
+      "Set @UserCode = :UserCode",
+      "set @FirstPerno = :FirstPerno",
+      "set @LastPerno = :LastPerno"};
   const std::string today = "substring(cl.CLOCKDATE,6,5)";
   const struct {
     std::string day;
@@ -234,6 +237,16 @@ TLines QConfirmIOText() {
       "order by  cl.perNo, cl.ClockDate, cl.ClockTime, ci.DBEGINDATE, Status, iobeginDate, "
       "ioBeginTime");
   return q;
+}
+
+TLines QPrjCardsText() {
+  return {
+      "Select LTrim(KartNo) As KartNo, PerNo, WorkGroup, BeginDate, EndDate Into #PrjCards "
+      "From Zel_85..PrjRule Where KartNo Is Not Null",
+      "Insert Into #PrjCards (KartNo, PerNo, WorkGroup, BeginDate, EndDate) Select "
+      "LTrim(KartNo2), PerNo, WorkGroup, BeginDate, EndDate From Zel_85..PrjRule Where "
+      "KartNo2 Is Not Null",
+      "Create Index IX_PrjCards_KartNo On #PrjCards (KartNo, BeginDate)"};
 }
 
 TLines QPermissionDemarkText(bool embedded) {

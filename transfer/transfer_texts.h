@@ -12,8 +12,14 @@ namespace zel::transfer {
 using TLines = std::vector<std::string>;
 
 // The punch pairing query: six blocks (yesterday, today, tomorrow; calendar groups, then
-// shift groups) joined by "union all".
+// shift groups) joined by "union all", over the persons from :FirstPerno to :LastPerno. A
+// punch finds its work rule through #PrjCards (QPrjCardsText) by its trimmed card number.
 TLines QConfirmIOText();
+// The work rules by trimmed card number, one statement a line: a rule with two cards is
+// there twice. The session's table #PrjCards, indexed by card, so the pairing query finds a
+// punch's rule by a lookup instead of trimming every rule's cards for every punch; it
+// returns the rows a join on the trimmed cards of PrjRule returns.
+TLines QPrjCardsText();
 // The special-card query: every special-card punch with its neighbours and calendar days.
 // For the embedded engine (`embedded`) the numbering table keeps the punch numbers as int
 // rather than char(9): the same rows, but a text-to-number conversion on every comparison of

@@ -111,6 +111,76 @@ int TTransferUtils::RecordDuration(const TRecordMoments& m) {
 
 // ------------------------------------------------------------------------ record statements
 
+std::vector<std::string> TTransferUtils::RecordInsertText(bool EnableSystemLog) {
+  std::vector<std::string> l = {
+      "INSERT INTO IOInfo",
+      "(PerNo,BeginDate,BeginTime,EndDate,EndTime,Duration,BBeginTime,BEndDate,",
+      "BEndTime, BeginClock, BeginComCode, EndClock, EndComCode, FPM, EnterPicId, ExitPicId, "
+      "LastEditUserCode, LastEditDate, EnterFromWeb, ExitFromWeb)",
+      "VALUES",
+      "(:PerNo,:BeginDate,:BeginTime,:EndDate,:EndTime,:Duration,:BBeginTime,:BEndDate,:BEndTime,",
+      ":BeginClock,:BeginComCode,:EndClock,:EndComCode,:FPM",
+      ", :EnterPicId, :ExitPicId, :LastEditUserCode, :LastEditDate, :EnterFromWeb, :ExitFromWeb)"};
+  if (!EnableSystemLog) return l;
+  const std::vector<std::string> log = {
+      " Insert Into ZELLog..IOInfo_Log ",
+      " (PerNo_N, BeginDate_N, BeginTime_N, EndDate_N, EndTime_N, Duration_N, BBeginTime_N, "
+      "BEndDate_N,",
+      " BEndTime_N, BeginClock_N, BeginComCode_N, EndClock_N, EndComCode_N, FPM_N, "
+      "EnterPicId_N, ExitPicId_N,",
+      " LastEditUserCode_N, LastEditDate_N, ",
+      " UserCode, ActionDate, ActionTime, ActionType, RecYear, EnterFromWeb_N, ExitFromWeb_N) ",
+      "VALUES",
+      "(:PerNo,:BeginDate,:BeginTime,:EndDate,:EndTime,:Duration,:PunchEnterTime,:PunchExitDate,"
+      ":PunchExitTime,",
+      ":BeginClock,:BeginComCode,:EndClock,:EndComCode,:FPM",
+      ", :EnterPicId, :ExitPicId, :LastEditUserCode, :LastEditDate, :LastEditUserCode, "
+      ":ActionDate, :ActionTime, 1, :RecYear, :EnterFromWeb, :ExitFromWeb)"};
+  l.insert(l.end(), log.begin(), log.end());
+  return l;
+}
+
+void TTransferUtils::SetRecordInsertParams(db::Dataset& insert, const TIOinfo& io,
+                                           const TRecordMoments& m, int Duration,
+                                           const std::string& UserCode, const std::string& N,
+                                           const std::string& ActionTime, bool EnableSystemLog,
+                                           const std::string& CurrentYear_YYYY) {
+  const auto text = [&](const char* name, const std::string& value) {
+    insert.SetParam(name, db::Value(value));
+  };
+  const auto number = [&](const char* name, std::int64_t value) {
+    insert.SetParam(name, db::Value(value));
+  };
+  text("PerNo", io.Perno);
+  text("BeginDate", m.EnterDate);
+  text("BeginTime", m.E);
+  text("EndDate", m.ExitDate);
+  text("EndTime", m.X);
+  number("Duration", Duration);
+  text("BBeginTime", io.BEnterTime);
+  text("BEndDate", io.BExitDate);
+  text("BEndTime", io.BExitTime);
+  number("BeginClock", io.EnterMachineNo);
+  number("BeginComCode", io.EnterComCode);
+  number("EndClock", io.ExitMachineNo);
+  number("EndComCode", io.ExitComCode);
+  number("FPM", io.FPM);
+  number("EnterPicId", io.EnterPicId);
+  number("ExitPicId", io.ExitPicId);
+  text("LastEditUserCode", UserCode);
+  text("LastEditDate", Mid(N, 5, 5));
+  number("EnterFromWeb", io.EnterFromWeb);
+  number("ExitFromWeb", io.ExitFromWeb);
+  if (!EnableSystemLog) return;
+  // The log copy keeps the punches' own times.
+  text("PunchEnterTime", io.EnterTime);
+  text("PunchExitDate", io.ExitDate);
+  text("PunchExitTime", io.ExitTime);
+  text("ActionDate", N);
+  text("ActionTime", ActionTime);
+  text("RecYear", CurrentYear_YYYY);
+}
+
 std::string TTransferUtils::RecordStatement(const TIOinfo& io, const TRecordMoments& m,
                                             int Duration, const std::string& UserCode,
                                             const std::string& N, const std::string& ActionTime,
@@ -121,38 +191,22 @@ std::string TTransferUtils::RecordStatement(const TIOinfo& io, const TRecordMome
   const std::string LastEditDate = Mid(N, 5, 5);
   const std::string D = std::to_string(Duration);
   const auto n = [](std::int64_t v) { return std::to_string(v); };
-  std::vector<std::string> l;
-  if (io.UpdateMode == TUpdateMode::umInsert) {
-    l = {"INSERT INTO IOInfo",
-         "(PerNo,BeginDate,BeginTime,EndDate,EndTime,Duration,BBeginTime,BEndDate,",
-         "BEndTime, BeginClock, BeginComCode, EndClock, EndComCode, FPM, EnterPicId, ExitPicId, "
-         "LastEditUserCode, LastEditDate, EnterFromWeb, ExitFromWeb)",
-         "VALUES",
-         "(" + SqlQuoted(io.Perno) + "," + SqlQuoted(m.EnterDate) + "," + SqlQuoted(E) + "," +
-             SqlQuoted(m.ExitDate) + "," + SqlQuoted(X) + "," + SqlQuoted(D) + "," +
-             SqlQuoted(io.BEnterTime) + "," + SqlQuoted(io.BExitDate) + "," +
-             SqlQuoted(io.BExitTime) + ",",
-         n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," + n(io.ExitMachineNo) + "," +
-             n(io.ExitComCode) + "," + n(io.FPM),
-         ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " + SqlQuoted(UserCode) + ", " +
-             SqlQuoted(LastEditDate) + ", " + n(io.EnterFromWeb) + ", " + n(io.ExitFromWeb) + ")"};
-  } else {
-    l = {"UPDATE IOInfo SET",
-         "BeginDate=" + SqlQuoted(m.EnterDate) + ",BeginTime=" + SqlQuoted(E) + ",EndDate=" +
-             SqlQuoted(m.ExitDate) + ",EndTime=" + SqlQuoted(X) + ",Duration=" + SqlQuoted(D) +
-             ",BBeginTime=" + SqlQuoted(io.BEnterTime) + ",BEndDate=" + SqlQuoted(io.BExitDate) +
-             ",BEndTime=" + SqlQuoted(io.BExitTime) + ",BeginClock=" + n(io.EnterMachineNo) +
-             ",BeginComCode=" + n(io.EnterComCode) + ",EndClock=" + n(io.ExitMachineNo) +
-             ",EndComCode=" + n(io.ExitComCode) + ",Fpm = Fpm+" + n(io.FPM),
-         ", EnterPicId = " + n(io.EnterPicId) + ", ExitPicId = " + n(io.ExitPicId),
-         ", LastEditUserCode = " + SqlQuoted(UserCode) +
-             ", LastEditDate = " + SqlQuoted(LastEditDate) + " ",
-         ", EnterFromWeb = " + n(io.EnterFromWeb) + ", ExitFromWeb = " + n(io.ExitFromWeb) + " ",
-         "Where ",
-         "PerNo=" + SqlQuoted(io.Perno) + " And ",
-         "((BeginDate=" + SqlQuoted(m.EnterDate) + " And BeginTime=" + SqlQuoted(E) +
-             ")Or(EndDate=" + SqlQuoted(m.ExitDate) + " And EndTime=" + SqlQuoted(X) + "))"};
-  }
+  std::vector<std::string> l = {
+      "UPDATE IOInfo SET",
+      "BeginDate=" + SqlQuoted(m.EnterDate) + ",BeginTime=" + SqlQuoted(E) + ",EndDate=" +
+          SqlQuoted(m.ExitDate) + ",EndTime=" + SqlQuoted(X) + ",Duration=" + SqlQuoted(D) +
+          ",BBeginTime=" + SqlQuoted(io.BEnterTime) + ",BEndDate=" + SqlQuoted(io.BExitDate) +
+          ",BEndTime=" + SqlQuoted(io.BExitTime) + ",BeginClock=" + n(io.EnterMachineNo) +
+          ",BeginComCode=" + n(io.EnterComCode) + ",EndClock=" + n(io.ExitMachineNo) +
+          ",EndComCode=" + n(io.ExitComCode) + ",Fpm = Fpm+" + n(io.FPM),
+      ", EnterPicId = " + n(io.EnterPicId) + ", ExitPicId = " + n(io.ExitPicId),
+      ", LastEditUserCode = " + SqlQuoted(UserCode) +
+          ", LastEditDate = " + SqlQuoted(LastEditDate) + " ",
+      ", EnterFromWeb = " + n(io.EnterFromWeb) + ", ExitFromWeb = " + n(io.ExitFromWeb) + " ",
+      "Where ",
+      "PerNo=" + SqlQuoted(io.Perno) + " And ",
+      "((BeginDate=" + SqlQuoted(m.EnterDate) + " And BeginTime=" + SqlQuoted(E) +
+          ")Or(EndDate=" + SqlQuoted(m.ExitDate) + " And EndTime=" + SqlQuoted(X) + "))"};
   if (EnableSystemLog) {
     const std::vector<std::string> log = {
         " Insert Into ZELLog..IOInfo_Log ",
@@ -603,13 +657,6 @@ namespace {
 
 using Report = std::function<void(const std::string& perno, const std::string& text)>;
 
-// Whether the connection's transaction is still open (a server can roll it back on its
-// own after a failure).
-bool TransactionOpen(db::Connection& c) {
-  const db::ResultSet r = c.Execute(" Select @@TRANCOUNT ");
-  return !r.rows.empty() && !r.rows[0].empty() && r.rows[0][0].AsInteger() > 0;
-}
-
 void StopWhenRequested(const TIOTransferArgs& a) {
   if (a.StopRequested && a.StopRequested())
     throw TTransferStopped("The IO transfer stopped on request; nothing of this run was kept");
@@ -670,7 +717,10 @@ class RecordWriter {
         main_(*a.MainDBConnection),
         result_(result),
         N_(std::move(N)),
-        report_(std::move(report)) {}
+        report_(std::move(report)),
+        insert_(main_) {
+    insert_.SetSQL(TTransferUtils::RecordInsertText(a.EnableSystemLog));
+  }
 
   void Write(const TIOinfo& io) {
     TRecordMoments m;
@@ -703,12 +753,11 @@ class RecordWriter {
   // After a caught failure the run goes on only inside its transaction: a server that
   // rolled it back (a deadlock victim, an error raised in a trigger) ends the run.
   void StillInTransaction(const std::string& failure) {
-    if (!TransactionOpen(main_)) {
-      throw db::DbError(
-          "The IO transfer stopped: the server rolled its transaction back after this failure, "
-          "so nothing of the run was kept: " +
-          failure);
-    }
+    db::EnsureTransactionOpen(
+        main_,
+        "The IO transfer stopped: the server rolled its transaction back after this failure, "
+        "so nothing of the run was kept: " +
+            failure);
   }
 
   std::set<std::string> consumed;                 // punches that may leave ClockDmp
@@ -734,8 +783,9 @@ class RecordWriter {
     const std::string actionTime = ActionTime();
     const std::string& year = a_.CurrentYear_YYYY;
     if (io.UpdateMode == TUpdateMode::umInsert) {
-      main_.Execute(TTransferUtils::RecordStatement(io, m, duration, a_.UserCode, N_, actionTime,
-                                                    a_.EnableSystemLog, year));
+      TTransferUtils::SetRecordInsertParams(insert_, io, m, duration, a_.UserCode, N_, actionTime,
+                                            a_.EnableSystemLog, year);
+      insert_.ExecSQL();
       ++result_.Inserted;
       return true;
     }
@@ -818,6 +868,7 @@ class RecordWriter {
   TIOTransferResult& result_;
   std::string N_;
   Report report_;
+  db::Dataset insert_;  // the one text of every new record
 };
 
 // The punch queries' parameters: the whole year, every person and punch of the run.
@@ -908,25 +959,20 @@ void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
       static_cast<int>(before.rows[0][0].AsInteger() - after.rows[0][0].AsInteger());
 }
 
-}  // namespace
+// The step names of a run, as its caller shows them.
+void DeclareState(const TIOTransferArgs& a, const std::string& text) {
+  if (a.ADeclareState) a.ADeclareState(text);
+}
 
-TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
-  TIOTransferResult result;
+// The snapshot of the punches that exist now, in the base connection's #TempRecs: only
+// these can leave ClockDmp.
+void TakeSnapshot(const TIOTransferArgs& a) {
   db::Connection& main = *a.MainDBConnection;
-  TTransferScratch& s = *a.Scratch;
-  const auto state = [&](const std::string& text) {
-    if (a.ADeclareState) a.ADeclareState(text);
-  };
-  const auto log = [&](const std::string& text) {
-    if (a.LogToFile) a.LogToFile(text, "Log");
-  };
-  const std::string year = a.CurrentYear_YYYY;
-
-  // The snapshot of the punches that exist now; only these can leave ClockDmp.
-  state("واكشي اطلاعات ورود و خروج");
+  DeclareState(a, "واكشي اطلاعات ورود و خروج");
   try {
     main.Execute(" Create Table #TempRecs (Id Int IDENTITY(1, 1), Rec Numeric(10, 0)) ");
   } catch (const db::DbError&) {
+    // An earlier run on this connection left the table; it is emptied next.
   }
   main.Execute(" Truncate Table #TempRecs ");
   const std::string T = a.TempFileName;
@@ -934,27 +980,114 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
       {" Insert Into #TempRecs (Rec) Select Rec From ClockDmp As Cl ",
        " Where (Cl.Transfered = 0) ",
        " And (Cl.PerNo Is Not Null) And (LTrim(RTrim(Cl.PerNo)) <> " + SqlQuoted("") + ") ",
-       " And (SubString(Cl.ClockDate, 1, 4) = " + SqlQuoted(year) + ") ",
+       " And (SubString(Cl.ClockDate, 1, 4) = " + SqlQuoted(a.CurrentYear_YYYY) + ") ",
        " And (SubString(Cl.ClockDate, 6, 5) >= " + SqlQuoted("01/01") + ") ",
        " And (SubString(Cl.ClockDate, 6, 5) <= " + SqlQuoted("12/30") + ") ",
        " And ((Cl.IO_Type = " + SqlQuoted("1") + ") Or (Cl.IO_Type = " + SqlQuoted("2") + "))",
        " And ((Not Exists (Select PerNo From " + T + ")) or (Cl.PerNo In (Select PerNo From " + T +
            ")))"}));
+}
 
-  // Pairing.
-  state("جفت كردن ورود و خروجها");
+// The snapshot's persons in order, cut into runs of whole persons with at least
+// PairingPunches punches each (the last run may have fewer): first and last person number.
+std::vector<std::pair<std::string, std::string>> PairingRanges(const TIOTransferArgs& a) {
+  const db::ResultSet persons = a.MainDBConnection->Execute(
+      "Select Cl.PerNo, Count(*) From #TempRecs As T Inner Join ClockDmp As Cl On Cl.Rec = T.Rec "
+      "Group By Cl.PerNo Order By Cl.PerNo");
+  std::vector<std::pair<std::string, std::string>> ranges;
+  std::int64_t punches = 0;
+  for (const auto& row : persons.rows) {
+    const std::string perno = row[0].AsString();
+    if (punches == 0)
+      ranges.emplace_back(perno, perno);
+    else
+      ranges.back().second = perno;
+    punches += row[1].AsInteger();
+    if (punches >= a.PairingPunches) punches = 0;
+  }
+  return ranges;
+}
+
+// Pairs the punches of the snapshot's persons into IoList, reading the pairing query one run
+// of persons at a time (in person order, as one read would return them) and asking between
+// runs whether to stop. Seen receives every punch the query returned.
+void PairPunches(TIOTransferArgs& a, TIOList& IoList, std::vector<std::string>& seen,
+                 TIOTransferResult& result) {
+  DeclareState(a, "جفت كردن ورود و خروجها");
+  db::Connection& main = *a.MainDBConnection;
+  try {
+    main.Execute(" Drop Table #PrjCards ");
+  } catch (const db::DbError&) {
+    // Only a run stopped on this connection leaves the table behind.
+  }
+  for (const std::string& sql : a.PrjCardsStatements) main.Execute(sql);
   db::Dataset& qio = *a.QConfirmIO;
-  qio.Close();
-  SetPunchParams(qio, a);
-  qio.Open();
-  result.PairingRows = qio.RecordCount();
-  log("ConfirmIos RecordCount=>>" + std::to_string(qio.RecordCount()));
-  TIOList IoList;
-  std::vector<std::string> IoRecList, seen;
-  ConfirmIos(qio, s, IoList, IoRecList, &seen);
-  qio.Close();
+  std::vector<std::string> IoRecList;
+  bool first = true;
+  for (const auto& [from, to] : PairingRanges(a)) {
+    if (!first) StopWhenRequested(a);
+    first = false;
+    qio.Close();
+    SetPunchParams(qio, a);
+    qio.SetParam("FirstPerno", from);
+    qio.SetParam("LastPerno", to);
+    qio.Open();
+    result.PairingRows += qio.RecordCount();
+    TTransferUtils::ConfirmIos(qio, *a.Scratch, IoList, IoRecList, &seen);
+    qio.Close();
+  }
+  main.Execute(" Drop Table #PrjCards ");
   result.Records = IoList.Count();
-  log("ConfirmIos IoList.Count=>>" + std::to_string(IoList.Count()));
+  if (a.LogToFile) {
+    a.LogToFile("ConfirmIos RecordCount=>>" + std::to_string(result.PairingRows), "Log");
+    a.LogToFile("ConfirmIos IoList.Count=>>" + std::to_string(IoList.Count()), "Log");
+  }
+}
+
+// The records written in the year database (by a USE on the base connection), then the
+// stored halves nobody can complete reported.
+void WriteRecords(const TIOTransferArgs& a, const TIOList& IoList, RecordWriter& writer,
+                  const Report& report, TIOTransferResult& result) {
+  db::Connection& main = *a.MainDBConnection;
+  main.Execute(" USE [" + a.YearDatabaseName + "] ");
+  const std::string* person = nullptr;
+  for (const TIOinfo& io : IoList.Items()) {
+    if (!person || *person != io.Perno) {
+      person = &io.Perno;
+      StopWhenRequested(a);
+    }
+    writer.Write(io);
+  }
+  result.HalvesUnreadable = ReportUnreadableHalves(main, a, report);
+  main.Execute(" USE [" + a.BaseDatabaseName + "] ");
+}
+
+// The punches that the permissions still need, paired by the special-card query, into
+// PermissionRecList.
+void FindPermissionPunches(TIOTransferArgs& a, const Report& report) {
+  DeclareState(a, "واكشي اطلاعات برگه هاي مرخصي ،ماموريت و تاخير سرويس");
+  db::Dataset& qp = *a.QPermissionDemark;
+  qp.Close();
+  SetPunchParams(qp, a);
+  qp.SetParam("SPCardType", "0");
+  qp.Open();
+  DeclareState(a, "تشخيص ابتدا و انتهاي برگه هاي مرخصي ، ماموريت و تاخير سرويس");
+  TPermissionList discarded;
+  TTransferUtils::ConfirmPermission(qp, a.CurrentYear_YYYY, a.CurrentDate_YYMMDD,
+                                    TPerMissionType::prTotal, discarded, *a.PermissionRecList,
+                                    *a.Scratch, report);
+  qp.Close();
+}
+
+}  // namespace
+
+TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
+  TIOTransferResult result;
+  db::Connection& main = *a.MainDBConnection;
+  TakeSnapshot(a);
+  TIOList IoList;
+  std::vector<std::string> seen;
+  PairPunches(a, IoList, seen, result);
 
   // The writes, the marks and the delete land together: one transaction of the base
   // connection (the year database's statements run there after a USE). A run cut short
@@ -963,52 +1096,22 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
   const Report report = [&](const std::string& perno, const std::string& text) {
     reports.emplace_back(perno, text);
   };
-  state("درج/ويرايش ورود و خروجها");
-  main.BeginTransaction();
-  try {
-    const dates::TDateTime now = ServerMoment(main, " Select GetDate() DateStr ");
-    RecordWriter writer(a, result, TZelCalcUtils::ConciseDateStr(now), report);
-    main.Execute(" USE [" + a.YearDatabaseName + "] ");
-    const std::string* person = nullptr;
-    for (const TIOinfo& io : IoList.Items()) {
-      if (!person || *person != io.Perno) {
-        person = &io.Perno;
+  DeclareState(a, "درج/ويرايش ورود و خروجها");
+  db::RunInTransaction(
+      main,
+      [&] {
+        const dates::TDateTime now = ServerMoment(main, " Select GetDate() DateStr ");
+        RecordWriter writer(a, result, TZelCalcUtils::ConciseDateStr(now), report);
+        WriteRecords(a, IoList, writer, report, result);
+        FindPermissionPunches(a, report);
+        DeclareState(a, "مقداردهي فيلد transfer");
+        MarkPermissionPunches(a, result);
         StopWhenRequested(a);
-      }
-      writer.Write(io);
-    }
-    result.HalvesUnreadable = ReportUnreadableHalves(main, a, report);
-    main.Execute(" USE [" + a.BaseDatabaseName + "] ");
-
-    // The punches that permissions still need.
-    state("واكشي اطلاعات برگه هاي مرخصي ،ماموريت و تاخير سرويس");
-    db::Dataset& qp = *a.QPermissionDemark;
-    qp.Close();
-    SetPunchParams(qp, a);
-    qp.SetParam("SPCardType", "0");
-    qp.Open();
-    state("تشخيص ابتدا و انتهاي برگه هاي مرخصي ، ماموريت و تاخير سرويس");
-    TPermissionList discarded;
-    ConfirmPermission(qp, year, a.CurrentDate_YYMMDD, TPerMissionType::prTotal, discarded,
-                      *a.PermissionRecList, s, report);
-    qp.Close();
-
-    state("مقداردهي فيلد transfer");
-    MarkPermissionPunches(a, result);
-
-    StopWhenRequested(a);
-    // Punches of the snapshot that no written record took stay for a later run.
-    state("حذف ركوردهاي انتقال داده شده");
-    KeepAndDelete(a, writer, seen, report, result);
-    main.CommitTransaction();
-  } catch (...) {
-    try {
-      main.RollbackTransaction();
-      main.Execute(" USE [" + a.BaseDatabaseName + "] ");
-    } catch (const std::exception&) {
-    }
-    throw;
-  }
+        // Punches of the snapshot that no written record took stay for a later run.
+        DeclareState(a, "حذف ركوردهاي انتقال داده شده");
+        KeepAndDelete(a, writer, seen, report, result);
+      },
+      [&] { main.Execute(" USE [" + a.BaseDatabaseName + "] "); });
   const auto& write = a.AInsertCalcLogOnce ? a.AInsertCalcLogOnce : a.AInsertCalcLog;
   for (const auto& [perno, text] : reports) {
     if (write) write(perno, text);
@@ -1016,8 +1119,9 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
   try {
     main.Execute(" Drop Table #TempRecs ");
   } catch (const db::DbError&) {
+    // The session drops it when the connection closes.
   }
-  state("");
+  DeclareState(a, "");
   return result;
 }
 

@@ -179,7 +179,13 @@ struct TIOTransferArgs {
   db::Connection* YearDBConnection = nullptr;
   TRoundSettings Rounding;
   db::Dataset* QPermissionDemark = nullptr;
-  db::Dataset* QConfirmIO = nullptr;
+  db::Dataset* QConfirmIO = nullptr;  // the pairing query (QConfirmIOText)
+  // The statements that make the pairing query's #PrjCards (QPrjCardsText), placeholders
+  // replaced.
+  std::vector<std::string> PrjCardsStatements;
+  // The pairing query reads runs of whole persons with at least this many punches each; a
+  // stop is asked for between them.
+  std::int64_t PairingPunches = 2000;
   db::Dataset* QClockDmp_Delete = nullptr;
   TTransferUtilsDeclareState ADeclareState;
   TTransferUtilsInsertCalcLogTable AInsertCalcLog;
@@ -187,7 +193,8 @@ struct TIOTransferArgs {
   // (kept punches, failed records: reported once, again when the reason changes); none:
   // AInsertCalcLog.
   TTransferUtilsInsertCalcLogTable AInsertCalcLogOnce;
-  // Asked between persons; true abandons the run (TTransferStopped). Empty: never.
+  // Asked between the pairing's runs of persons and between persons as records are
+  // written; true abandons the run (TTransferStopped). Empty: never.
   std::function<bool()> StopRequested;
   // The file-log writer of the "Log" lines (base name, text); none: not written.
   std::function<void(const std::string&, const std::string&)> LogToFile;
@@ -253,10 +260,19 @@ class TTransferUtils {
   // Raises on a time it cannot read.
   static int RecordDuration(const TRecordMoments& m);
 
-  // The statements that write one record (insert or update, then the log copy when
-  // EnableSystemLog) with its begin and end as stored (m); the log copy also keeps the
-  // punches' own times. N is the server's date "YYYY/MM/DD"; ActionTime the server's time
-  // "HH:MM:SS".
+  // The insert of a new record, then its copy in the log database when EnableSystemLog:
+  // one text for every record, its values named parameters (SetRecordInsertParams).
+  static std::vector<std::string> RecordInsertText(bool EnableSystemLog);
+  // The insert's parameters for a record with its begin and end as stored (m); the log copy
+  // also keeps the punches' own times. N is the server's date "YYYY/MM/DD"; ActionTime the
+  // server's time "HH:MM:SS".
+  static void SetRecordInsertParams(db::Dataset& insert, const TIOinfo& io, const TRecordMoments& m,
+                                    int Duration, const std::string& UserCode, const std::string& N,
+                                    const std::string& ActionTime, bool EnableSystemLog,
+                                    const std::string& CurrentYear_YYYY);
+  // The statements that complete a stored half-record (the update, then the log copy when
+  // EnableSystemLog) with its begin and end as stored (m), as RecordInsertText does for a
+  // new one.
   static std::string RecordStatement(const TIOinfo& io, const TRecordMoments& m, int Duration,
                                      const std::string& UserCode, const std::string& N,
                                      const std::string& ActionTime, bool EnableSystemLog,

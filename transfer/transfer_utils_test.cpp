@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "db/client.h"
+#include "testing/faulty_connection.h"
+
 namespace zel::transfer {
 namespace {
 
@@ -112,16 +115,43 @@ TIOinfo Record() {
   return io;
 }
 
+// Keeps the statements sent through it, with their parameters written in.
+class SentTexts final : public db::Connection {
+ public:
+  db::ResultSet Execute(const std::string& sql, const std::vector<db::Param>& params,
+                        int) override {
+    texts.push_back(sql);
+    written.push_back(testing::WithParamsWritten(sql, params));
+    return {};
+  }
+  std::vector<std::string> PrimaryKeyColumns(const std::string&) override { return {}; }
+  std::string EngineName() const override { return "test"; }
+  std::vector<std::string> texts, written;
+};
+
 TEST(TransferUtils, RecordStatementsAsTheServerReceivesThem) {
   TIOinfo io = Record();
-  EXPECT_EQ(TTransferUtils::RecordStatement(io, {"05/10", "07:30", "05/10", "15:10"}, 460, "000",
-                                            "1399/05/10", "10:15:30", true, "1399"),
+  // A new record: one text for every record, the values bound to it.
+  SentTexts server;
+  db::Dataset insert(server);
+  insert.SetSQL(TTransferUtils::RecordInsertText(true));
+  TTransferUtils::SetRecordInsertParams(insert, io, {"05/10", "07:30", "05/10", "15:10"}, 460,
+                                        "000", "1399/05/10", "10:15:30", true, "1399");
+  insert.ExecSQL();
+  TIOinfo other = io;
+  other.Perno = "      1002";
+  TTransferUtils::SetRecordInsertParams(insert, other, {"05/11", "08:00", "05/11", "16:00"}, 480,
+                                        "000", "1399/05/11", "10:15:31", true, "1399");
+  insert.ExecSQL();
+  ASSERT_EQ(server.texts.size(), 2U);
+  EXPECT_EQ(server.texts[0], server.texts[1]);
+  EXPECT_EQ(server.written[0],
             "INSERT INTO IOInfo\n"
             "(PerNo,BeginDate,BeginTime,EndDate,EndTime,Duration,BBeginTime,BEndDate,\n"
             "BEndTime, BeginClock, BeginComCode, EndClock, EndComCode, FPM, EnterPicId, "
             "ExitPicId, LastEditUserCode, LastEditDate, EnterFromWeb, ExitFromWeb)\n"
             "VALUES\n"
-            "('      1001','05/10','07:30','05/10','15:10','460','07:25','05/10','15:10',\n"
+            "('      1001','05/10','07:30','05/10','15:10',460,'07:25','05/10','15:10',\n"
             "1,1,2,1,2\n"
             ", 0, 0, '000', '05/10', 0, 0)\n"
             " Insert Into ZELLog..IOInfo_Log \n"
@@ -133,9 +163,22 @@ TEST(TransferUtils, RecordStatementsAsTheServerReceivesThem) {
             " UserCode, ActionDate, ActionTime, ActionType, RecYear, EnterFromWeb_N, "
             "ExitFromWeb_N) \n"
             "VALUES\n"
-            "('      1001','05/10','07:30','05/10','15:10','460','07:25','05/10','15:10',\n"
+            "('      1001','05/10','07:30','05/10','15:10',460,'07:25','05/10','15:10',\n"
             "1,1,2,1,2\n"
             ", 0, 0, '000', '05/10', '000', '1399/05/10', '10:15:30', 1, '1399', 0, 0)\n");
+  // Without the log copy the text ends after the record's own row.
+  db::Dataset plain(server);
+  plain.SetSQL(TTransferUtils::RecordInsertText(false));
+  TTransferUtils::SetRecordInsertParams(plain, io, {"05/10", "07:30", "05/10", "15:10"}, 460, "000",
+                                        "1399/05/10", "", false, "1399");
+  plain.ExecSQL();
+  EXPECT_EQ(server.written.back().substr(server.written.back().find("VALUES")),
+            "VALUES\n"
+            "('      1001','05/10','07:30','05/10','15:10',460,'07:25','05/10','15:10',\n"
+            "1,1,2,1,2\n"
+            ", 0, 0, '000', '05/10', 0, 0)\n");
+
+  // A stored half completed: the values are in the text.
   io.UpdateMode = TUpdateMode::umUpdate;
   io.BEnterTime = "07:30";
   EXPECT_EQ(TTransferUtils::RecordStatement(io, {"05/10", "07:30", "05/10", "15:10"}, 460, "000",

@@ -594,6 +594,60 @@ TEST_F(EmbeddedTest, TranCountTellsWhetherATransactionIsOpen) {
   EXPECT_EQ(One("SELECT @@TRANCOUNT"), Value(0));
 }
 
+// The rollback hook undoes what the work changed outside the transaction (here a USE):
+// it runs only after a rollback, once the transaction is gone, and its own failure does not
+// hide the work's. EnsureTransactionOpen passes inside the transaction and raises after it.
+TEST_F(EmbeddedTest, RunInTransactionHookRunsAfterARollbackOnly) {
+  Q("CREATE DATABASE Other");
+  Q("CREATE TABLE MahWork (PerNo char(10) NOT NULL)");
+  const std::string home = One("SELECT DB_NAME()").AsString();
+  int hooked = 0;
+  const auto switch_back = [&] {
+    ++hooked;
+    EXPECT_EQ(One("SELECT @@TRANCOUNT"), Value(0));
+    Q("USE [" + home + "]");
+  };
+  RunInTransaction(
+      *conn_,
+      [&] {
+        Q("INSERT INTO MahWork VALUES ('1001')");
+        EnsureTransactionOpen(*conn_, "gone");
+      },
+      switch_back);
+  EXPECT_EQ(hooked, 0);
+
+  try {
+    RunInTransaction(
+        *conn_,
+        [&] {
+          Q("USE Other");
+          Q("INSERT INTO NoSuchTable VALUES (1)");
+        },
+        switch_back);
+    ADD_FAILURE() << "the work's failure did not reach the caller";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("NoSuchTable"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(hooked, 1);
+  EXPECT_EQ(One("SELECT DB_NAME()").AsString(), home);
+
+  try {
+    RunInTransaction(
+        *conn_, [&] { Q("INSERT INTO NoSuchTable VALUES (1)"); },
+        [&] { throw DbError("the hook failed"); });
+    ADD_FAILURE() << "the work's failure did not reach the caller";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("NoSuchTable"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(One("SELECT COUNT(*) FROM MahWork"), Value(1));
+  try {
+    EnsureTransactionOpen(*conn_, "the transaction is gone");
+    ADD_FAILURE() << "no transaction is open";
+  } catch (const DbError& e) {
+    EXPECT_STREQ(e.what(), "the transaction is gone");
+  }
+}
+
 TEST_F(EmbeddedTest, IdentitySeedAndIncrementAreWholeNumbers) {
   const struct {
     std::string ddl;
