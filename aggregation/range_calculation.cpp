@@ -25,8 +25,6 @@ using db::T2YearRangeState;
 
 constexpr db::ParamType kText = db::ParamType::String;
 
-std::string Trim(const std::string& text) { return dates::Trim(text); }
-
 std::string Pad2(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
 int32_t Int(const db::Dataset& q, const char* column) {
@@ -127,29 +125,29 @@ std::vector<std::string> CalendarItemsTemplate() {
 
 }  // namespace
 
-const TRangeCalculation::PreparedQuery TRangeCalculation::kPreparedQueries[] = {
-    {&TRangeCalculation::AdoQCMonthPeriodWorkGroup, "MonthInputsOfThePerson/WGMahPrd"},
-    {&TRangeCalculation::AdoQCDailyWork, "MonthHolidaysAndDailyRows"},
-    {&TRangeCalculation::AdoQCDailyMorkhasi, "MonthLeaveDetailsIntoMonthTotals/DayMorDT"},
-    {&TRangeCalculation::AdoQCDailyMamuriat, "MonthMissionDetailsIntoMonthTotals/DayMamDT"},
-    {&TRangeCalculation::AdoQCCalendarItems, "MonthCalendarItems"},
-    {&TRangeCalculation::AdoQCMorkhasiLeftMonth, "MonthInputsOfThePerson/MorLMah"},
-    {&TRangeCalculation::AdoQCMonthlyWork, "MonthResultInsertedThenEdited"},
-    {&TRangeCalculation::AdoQCMonthlyWorkOfRun, "MonthRowsOfARunBeforeTheyAreReplaced"},
-    {&TRangeCalculation::AdoQCMonthlyMorkhasiDetail, "MonthLeaveDetailsIntoMonthTotals/MahMorDt"},
-    {&TRangeCalculation::AdoQCMonthlyMamuriatDetail, "MonthMissionDetailsIntoMonthTotals/MahMamDt"},
-    {&TRangeCalculation::AdoQCMonthlySpecMorDef, "MonthInputsOfThePerson/MSMorDef"},
-    {&TRangeCalculation::AdoQCMonthlySpecExtDef, "MonthInputsOfThePerson/MSExtDef"},
-    {&TRangeCalculation::AdoQCMonthlyExtraPerm, "MonthInputsOfThePerson/MahExPrm"},
-    {&TRangeCalculation::AdoQCGShItem, "ShiftRotationOfTheMonth/GShItem"},
-    {&TRangeCalculation::AdoQCPerShifts, "ShiftRotationOfTheMonth/PerShifts"},
-    {&TRangeCalculation::AdoQPeriodWork, "PeriodResultAndDetails/PrdWork"},
-    {&TRangeCalculation::AdoQCPeriodMorkhasiDetail, "PeriodResultAndDetails/PrdMorDt"},
-    {&TRangeCalculation::AdoQCPeriodMamuriatDetail, "PeriodResultAndDetails/PrdMamDt"},
-    {&TRangeCalculation::AdoQCMorkhasiLeftPeriod, "PeriodResultAndDetails/MorLPrd"},
+const RangeCalculation::PreparedQuery RangeCalculation::kPreparedQueries[] = {
+    {&RangeCalculation::AdoQCMonthPeriodWorkGroup, "MonthInputsOfThePerson/WGMahPrd"},
+    {&RangeCalculation::AdoQCDailyWork, "MonthHolidaysAndDailyRows"},
+    {&RangeCalculation::AdoQCDailyMorkhasi, "MonthLeaveDetailsIntoMonthTotals/DayMorDT"},
+    {&RangeCalculation::AdoQCDailyMamuriat, "MonthMissionDetailsIntoMonthTotals/DayMamDT"},
+    {&RangeCalculation::AdoQCCalendarItems, "MonthCalendarItems"},
+    {&RangeCalculation::AdoQCMorkhasiLeftMonth, "MonthInputsOfThePerson/MorLMah"},
+    {&RangeCalculation::AdoQCMonthlyWork, "MonthResultInsertedThenEdited"},
+    {&RangeCalculation::AdoQCMonthlyWorkOfRun, "MonthRowsOfARunBeforeTheyAreReplaced"},
+    {&RangeCalculation::AdoQCMonthlyMorkhasiDetail, "MonthLeaveDetailsIntoMonthTotals/MahMorDt"},
+    {&RangeCalculation::AdoQCMonthlyMamuriatDetail, "MonthMissionDetailsIntoMonthTotals/MahMamDt"},
+    {&RangeCalculation::AdoQCMonthlySpecMorDef, "MonthInputsOfThePerson/MSMorDef"},
+    {&RangeCalculation::AdoQCMonthlySpecExtDef, "MonthInputsOfThePerson/MSExtDef"},
+    {&RangeCalculation::AdoQCMonthlyExtraPerm, "MonthInputsOfThePerson/MahExPrm"},
+    {&RangeCalculation::AdoQCGShItem, "ShiftRotationOfTheMonth/GShItem"},
+    {&RangeCalculation::AdoQCPerShifts, "ShiftRotationOfTheMonth/PerShifts"},
+    {&RangeCalculation::AdoQPeriodWork, "PeriodResultAndDetails/PrdWork"},
+    {&RangeCalculation::AdoQCPeriodMorkhasiDetail, "PeriodResultAndDetails/PrdMorDt"},
+    {&RangeCalculation::AdoQCPeriodMamuriatDetail, "PeriodResultAndDetails/PrdMamDt"},
+    {&RangeCalculation::AdoQCMorkhasiLeftPeriod, "PeriodResultAndDetails/MorLPrd"},
 };
 
-TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
+RangeCalculation::RangeCalculation(engine::TdmCalculate& module)
     : dm_(module),
       year_(dates::StrToInt(module.CurrentYear)),
       base_(module.ADOConnectionDbBase()),
@@ -178,10 +176,10 @@ TRangeCalculation::TRangeCalculation(engine::TdmCalculate& module)
 
 // ---- lookups ------------------------------------------------------------------------------
 
-TEmployment TRangeCalculation::ReadEmployment(const std::string& person, const std::string& start,
-                                              const std::string& end) {
+EmploymentSpans RangeCalculation::ReadEmployment(const std::string& person,
+                                                 const std::string& start, const std::string& end) {
   const std::vector<engine::JobRow>& jobs = base_.Jobs(person);
-  TEmployment employment;
+  EmploymentSpans employment;
   if (jobs.empty()) employment.Add(start, end);
   for (const engine::JobRow& job : jobs) {
     employment.Add(HasDate(job.BeginDate) ? job.BeginDate : start,
@@ -190,34 +188,35 @@ TEmployment TRangeCalculation::ReadEmployment(const std::string& person, const s
   return employment;
 }
 
-bool TRangeCalculation::OpenWorkGroup(const std::string& Code) {
-  const engine::WorkGroupRow* row = base_.WorkGroup(util::ParseInt<int>(Trim(Code)).value_or(0));
+bool RangeCalculation::OpenWorkGroup(const std::string& Code) {
+  const engine::WorkGroupRow* row =
+      base_.WorkGroup(util::ParseInt<int>(util::TrimControls(Code)).value_or(0));
   group_ = row ? *row : engine::WorkGroupRow{};
   return row != nullptr;
 }
 
-TLeaveType TRangeCalculation::LeaveType(int code) {
-  const engine::LeaveTypeRow& t = base_.LeaveType(code);
+LeaveType RangeCalculation::LeaveTypeOf(int code) {
+  const engine::LeaveTypeRow& t = base_.LeaveTypeOf(code);
   return {t.found, t.IsDaily != 0, t.IsOrdinary != 0, t.IsWaged != 0, t.Education == 1};
 }
 
-bool TRangeCalculation::MissionIsDaily(int code) { return base_.MissionType(code).IsDaily != 0; }
+bool RangeCalculation::MissionIsDaily(int code) { return base_.MissionType(code).IsDaily != 0; }
 
-std::string TRangeCalculation::GetMonthWorkGroup(const std::string& Perno, int AMonth,
-                                                 const std::string& CurDate) {
+std::string RangeCalculation::GetMonthWorkGroup(const std::string& Perno, int AMonth,
+                                                const std::string& CurDate) {
   return GetPeriodWorkGroup(Perno, AMonth, dm_.DataBaseNameYear, CurDate);
 }
 
-std::string TRangeCalculation::GetPeriodWorkGroup(const std::string& Perno, int APeriod,
-                                                  const std::string& RuleDatabaseName,
-                                                  const std::string& CurDate) {
+std::string RangeCalculation::GetPeriodWorkGroup(const std::string& Perno, int APeriod,
+                                                 const std::string& RuleDatabaseName,
+                                                 const std::string& CurDate) {
   std::string code;
   OpenForPerson(AdoQCMonthPeriodWorkGroup, Perno);
   if (!AdoQCMonthPeriodWorkGroup.IsEmpty()) {
     const std::string n = std::to_string(APeriod);
     const db::Value& enabled = AdoQCMonthPeriodWorkGroup.FieldByName("Enabled" + n);
     const db::Value& group = AdoQCMonthPeriodWorkGroup.FieldByName("MahPrd" + n);
-    if (enabled.AsInteger() != 0 && !group.IsNull()) code = Trim(group.AsString());
+    if (enabled.AsInteger() != 0 && !group.IsNull()) code = util::TrimControls(group.AsString());
   }
   AdoQCPrjRule.Close();
   if (rule_database_ != RuleDatabaseName || rule_database_.empty()) {
@@ -229,27 +228,27 @@ std::string TRangeCalculation::GetPeriodWorkGroup(const std::string& Perno, int 
   AdoQCPrjRule.Open();
   section_.clear();
   if (!AdoQCPrjRule.IsEmpty()) {
-    section_ = Trim(AdoQCPrjRule.FieldByName("Section").AsString());
-    if (code.empty()) code = Trim(AdoQCPrjRule.FieldByName("WorkGroup").AsString());
+    section_ = util::TrimControls(AdoQCPrjRule.FieldByName("Section").AsString());
+    if (code.empty()) code = util::TrimControls(AdoQCPrjRule.FieldByName("WorkGroup").AsString());
   }
   return code;
 }
 
-std::string TRangeCalculation::TwoYearQuery(const std::string& Template, T2YearRangeState State,
-                                            const std::string& DateFieldName,
-                                            const std::string& ToDate_MMDD,
-                                            const std::string& FromDate_MMDD,
-                                            const std::string& CurrentYearDatabaseName,
-                                            const std::string& OtherYearDatabaseName) const {
+std::string RangeCalculation::TwoYearQuery(const std::string& Template, T2YearRangeState State,
+                                           const std::string& DateFieldName,
+                                           const std::string& ToDate_MMDD,
+                                           const std::string& FromDate_MMDD,
+                                           const std::string& CurrentYearDatabaseName,
+                                           const std::string& OtherYearDatabaseName) const {
   return db::T2YearRangeUtils::GenerateTwoYearedQueryString(
       Template, DateFieldName, FromDate_MMDD, ToDate_MMDD, "FromYear", "ToYear",
       CurrentYearDatabaseName, OtherYearDatabaseName, State, "");
 }
 
-void TRangeCalculation::OpenRows(db::Dataset& q, const Source& src,
-                                 const std::vector<std::string>& template_lines,
-                                 const char* date_field, const char* param, db::ParamType type,
-                                 int size, const db::Value& value) const {
+void RangeCalculation::OpenRows(db::Dataset& q, const Source& src,
+                                const std::vector<std::string>& template_lines,
+                                const char* date_field, const char* param, db::ParamType type,
+                                int size, const db::Value& value) const {
   q.SetSQL({TwoYearQuery(util::Join(template_lines, "\r\n"), src.state, date_field, src.to,
                          src.from, src.current_db, src.other_db)});
   db::Param& p = q.ParamByName(param);
@@ -260,8 +259,8 @@ void TRangeCalculation::OpenRows(db::Dataset& q, const Source& src,
   q.Open();
 }
 
-void TRangeCalculation::OpenRange(db::Dataset& q, const char* key, const db::Value& value,
-                                  const std::string& from, const std::string& to) {
+void RangeCalculation::OpenRange(db::Dataset& q, const char* key, const db::Value& value,
+                                 const std::string& from, const std::string& to) {
   q.Close();
   q.SetParam(key, value);
   q.SetParam("FromDate", from);
@@ -308,10 +307,10 @@ std::vector<int> DayColumnsOf(const db::Dataset& q) {
 
 }  // namespace
 
-TDayRow TRangeCalculation::ReadDayRow(const db::Dataset& q, const std::vector<int>& c) {
-  TDayRow d;
+DayWorkRow RangeCalculation::ReadDayRow(const db::Dataset& q, const std::vector<int>& c) {
+  DayWorkRow d;
   std::size_t k = 0;
-  d.DDate = Trim(q.Field(c[k++]).AsString());
+  d.DDate = util::TrimControls(q.Field(c[k++]).AsString());
   d.DailyAbsence = q.Field(c[k++]).AsBoolean();
   auto next = [&] { return static_cast<int32_t>(q.Field(c[k++]).AsInteger()); };
   d.CalWork = next();
@@ -360,7 +359,7 @@ TDayRow TRangeCalculation::ReadDayRow(const db::Dataset& q, const std::vector<in
   return d;
 }
 
-bool TRangeCalculation::DayFilter::Takes(const db::Dataset& q) const {
+bool RangeCalculation::DayFilter::Takes(const db::Dataset& q) const {
   if (from.empty() && !employment) return true;
   std::string day = q.FieldByName(column).AsString();
   while (!day.empty() && day.back() == ' ') day.pop_back();
@@ -368,16 +367,16 @@ bool TRangeCalculation::DayFilter::Takes(const db::Dataset& q) const {
   return Employed(day);
 }
 
-bool TRangeCalculation::DayFilter::Employed(const std::string& mmdd) const {
+bool RangeCalculation::DayFilter::Employed(const std::string& mmdd) const {
   if (!employment) return true;
   const int y = !wrap.empty() && mmdd >= wrap ? wrap_year : year;
   return employment->Covers(std::to_string(y) + "/" + mmdd);
 }
 
-std::vector<std::string> TRangeCalculation::EmployedDays(const DayFilter& filter,
-                                                         const std::string& from,
-                                                         const std::string& to, int from_year,
-                                                         int to_year) {
+std::vector<std::string> RangeCalculation::EmployedDays(const DayFilter& filter,
+                                                        const std::string& from,
+                                                        const std::string& to, int from_year,
+                                                        int to_year) {
   std::vector<std::string> days =
       TZelCalcUtils::ListAllDatesInBetweenWithYear(from, to, from_year, to_year, false);
   if (filter.employment) {
@@ -388,8 +387,8 @@ std::vector<std::string> TRangeCalculation::EmployedDays(const DayFilter& filter
   return days;
 }
 
-std::pair<std::string, std::string> TRangeCalculation::ReadRange(int M, const std::string& from,
-                                                                 const std::string& to) const {
+std::pair<std::string, std::string> RangeCalculation::ReadRange(int M, const std::string& from,
+                                                                const std::string& to) const {
   if (first_month_ > 0 && first_month_ <= M && M <= last_month_) {
     return {Pad2(first_month_) + "/01",
             Pad2(last_month_) + "/" + Pad2(dm_.DaysInMonth(last_month_))};
@@ -397,8 +396,8 @@ std::pair<std::string, std::string> TRangeCalculation::ReadRange(int M, const st
   return {from, to};
 }
 
-void TRangeCalculation::OpenDays(const std::string& person, const std::string& from,
-                                 const std::string& to) {
+void RangeCalculation::OpenDays(const std::string& person, const std::string& from,
+                                const std::string& to) {
   const std::string key = person + "|" + from + "|" + to;
   if (key == days_open_) return;
   days_open_.clear();
@@ -408,29 +407,29 @@ void TRangeCalculation::OpenDays(const std::string& person, const std::string& f
   days_open_ = key;
 }
 
-int TRangeCalculation::SumDays(db::Dataset& rows, const DayFilter& filter, TDaySums& sums) {
+int RangeCalculation::SumDays(db::Dataset& rows, const DayFilter& filter, DaySums& sums) {
   if (rows.IsEmpty()) return 0;
   const std::vector<int> columns = DayColumnsOf(rows);
   int holidays = 0;
   for (rows.First(); !rows.Eof(); rows.Next()) {
     if (!filter.Takes(rows)) continue;
-    const TDayRow d = ReadDayRow(rows, columns);
-    const TLeaveType type = d.DailyMorkhasi != 0 ? LeaveType(d.DailyMorkhasi) : TLeaveType{};
+    const DayWorkRow d = ReadDayRow(rows, columns);
+    const LeaveType type = d.DailyMorkhasi != 0 ? LeaveTypeOf(d.DailyMorkhasi) : LeaveType{};
     AccumulateDay(d, group_, type, sums, R_);
     if (d.Holiday != 0) ++holidays;
   }
   return holidays;
 }
 
-std::vector<TRangeCalculation::Totals> TRangeCalculation::SumLeaveDetails(db::Dataset& rows,
-                                                                          const DayFilter& filter,
-                                                                          Education& education) {
+std::vector<RangeCalculation::Totals> RangeCalculation::SumLeaveDetails(db::Dataset& rows,
+                                                                        const DayFilter& filter,
+                                                                        Education& education) {
   std::vector<Totals> totals;
   for (rows.First(); !rows.Eof(); rows.Next()) {
     if (!filter.Takes(rows)) continue;
     const int code = Int(rows, "MorkhasiCode");
     const int amount = Int(rows, "Amount");
-    const TLeaveType type = LeaveType(code);
+    const LeaveType type = LeaveTypeOf(code);
     if (type.IsOrdinary) R_.rwrLeaveOfAbsAlloted += amount;
     if (type.Education) {
       education.sum += amount;
@@ -448,8 +447,8 @@ std::vector<TRangeCalculation::Totals> TRangeCalculation::SumLeaveDetails(db::Da
   return totals;
 }
 
-std::vector<TRangeCalculation::Totals> TRangeCalculation::SumMissionDetails(
-    db::Dataset& rows, const DayFilter& filter) {
+std::vector<RangeCalculation::Totals> RangeCalculation::SumMissionDetails(db::Dataset& rows,
+                                                                          const DayFilter& filter) {
   std::vector<Totals> totals;
   for (rows.First(); !rows.Eof(); rows.Next()) {
     if (!filter.Takes(rows)) continue;
@@ -463,18 +462,19 @@ std::vector<TRangeCalculation::Totals> TRangeCalculation::SumMissionDetails(
   return totals;
 }
 
-void TRangeCalculation::CountCalendarItems(db::Dataset& items, const DayFilter& days,
-                                           TRangeFacts& f) {
+void RangeCalculation::CountCalendarItems(db::Dataset& items, const DayFilter& days,
+                                          RangeFacts& f) {
   DayFilter taken = days;
   taken.column = "DBeginDate";
   for (items.First(); !items.Eof(); items.Next()) {
     if (!taken.Takes(items)) continue;
     const int holiday = Int(items, "Holiday");
     if (holiday == 0) {
-      f.Duty += engine::MinutesBetweenText(Trim(items.FieldByName("DBeginDate").AsString()),
-                                           Trim(items.FieldByName("DBeginTime").AsString()),
-                                           Trim(items.FieldByName("DEndDate").AsString()),
-                                           Trim(items.FieldByName("DEndTime").AsString()));
+      f.Duty +=
+          engine::MinutesBetweenText(util::TrimControls(items.FieldByName("DBeginDate").AsString()),
+                                     util::TrimControls(items.FieldByName("DBeginTime").AsString()),
+                                     util::TrimControls(items.FieldByName("DEndDate").AsString()),
+                                     util::TrimControls(items.FieldByName("DEndTime").AsString()));
     } else if (holiday == 1) {
       f.CalH1 += 1;
     } else if (holiday == 2) {
@@ -483,8 +483,8 @@ void TRangeCalculation::CountCalendarItems(db::Dataset& items, const DayFilter& 
   }
 }
 
-void TRangeCalculation::MonthShiftDuty(const std::string& person, int month, const DayFilter& days,
-                                       TRangeFacts& f) {
+void RangeCalculation::MonthShiftDuty(const std::string& person, int month, const DayFilter& days,
+                                      RangeFacts& f) {
   AdoQCGShItem.Close();
   AdoQCGShItem.SetParam("GShCode", group_.GShCode);
   AdoQCGShItem.SetParam("Period", month);
@@ -507,7 +507,7 @@ void TRangeCalculation::MonthShiftDuty(const std::string& person, int month, con
     const engine::WorkShiftRow* shift = base_.WorkShift(code);
     const engine::WorkShiftRow& s = shift ? *shift : kNoShift;
     if (s.Holiday == 0) {
-      const std::string status = Trim(s.ShiftStatus);
+      const std::string status = util::TrimControls(s.ShiftStatus);
       const int e = status.size() >= 3 && status[2] == '1' ? d + 1 : d;
       f.Duty += engine::MinutesBetweenText(Pad2(month) + "/" + Pad2(d), s.DBEGINTIME,
                                            Pad2(month) + "/" + Pad2(e), s.DENDTIME);
@@ -519,15 +519,15 @@ void TRangeCalculation::MonthShiftDuty(const std::string& person, int month, con
   }
 }
 
-void TRangeCalculation::MonthDuty(const std::string& person, int month, const DayFilter& days,
-                                  TRangeFacts& f) {
+void RangeCalculation::MonthDuty(const std::string& person, int month, const DayFilter& days,
+                                 RangeFacts& f) {
   if (group_.GShCode > 0) {
     MonthShiftDuty(person, month, days, f);
     return;
   }
   // The calendar's items of all the run's months, read at the first of them.
   const auto [read_from, read_to] = ReadRange(month, days.from, days.to);
-  const std::string code = Trim(group_.CALCODE.value_or(""));
+  const std::string code = util::TrimControls(group_.CALCODE.value_or(""));
   const std::string key = code + "|" + read_from + "|" + read_to;
   if (key != calendar_open_) {
     calendar_open_.clear();
@@ -537,8 +537,8 @@ void TRangeCalculation::MonthDuty(const std::string& person, int month, const Da
   CountCalendarItems(AdoQCCalendarItems, days, f);
 }
 
-void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
-                                   const DayFilter& days, TRangeFacts& f) {
+void RangeCalculation::PeriodDuty(const std::string& person, const Source& src,
+                                  const DayFilter& days, RangeFacts& f) {
   db::Dataset q(dm_.ADOConnectionTimeAttendance());
   if (group_.GShCode > 0) {
     OpenRows(q, src, ShiftDutyTemplate(), "DDate", "PerNo", kText, 10, person);
@@ -552,15 +552,16 @@ void TRangeCalculation::PeriodDuty(const std::string& person, const Source& src,
     return;
   }
   OpenRows(q, src, CalendarItemsTemplate(), "DBeginDate", "CalCode", kText, 10,
-           Trim(group_.CALCODE.value_or("")));
+           util::TrimControls(group_.CALCODE.value_or("")));
   CountCalendarItems(q, days, f);
 }
 
-void TRangeCalculation::ReadSpecials(const std::string& person, int mah, TRangeFacts& f) {
+void RangeCalculation::ReadSpecials(const std::string& person, int mah, RangeFacts& f) {
   auto read = [&](db::Dataset& q, int kind, bool& has, int32_t& value) {
     OpenForPerson(q, person);
     has = FindRow(q, mah, kind);
-    if (has) value = TZelCalcUtils::Text2Time(Trim(q.FieldByName("Amount").AsString()));
+    if (has)
+      value = TZelCalcUtils::Text2Time(util::TrimControls(q.FieldByName("Amount").AsString()));
   };
   read(AdoQCMonthlySpecMorDef, 0, f.HasSpecMor0, f.SpecMor0);
   read(AdoQCMonthlySpecMorDef, 1, f.HasSpecMor1, f.SpecMor1);
@@ -568,9 +569,9 @@ void TRangeCalculation::ReadSpecials(const std::string& person, int mah, TRangeF
   read(AdoQCMonthlySpecExtDef, 1, f.HasSpecExt1, f.SpecExt1);
 }
 
-void TRangeCalculation::AddEducation(const std::string& person, const std::string& database,
-                                     const std::string& from, const std::string& to,
-                                     Education& education) {
+void RangeCalculation::AddEducation(const std::string& person, const std::string& database,
+                                    const std::string& from, const std::string& to,
+                                    Education& education) {
   db::Dataset q(dm_.ADOConnectionDbBase());
   auto open = [&](const char* statement) {
     q.Close();
@@ -591,14 +592,14 @@ void TRangeCalculation::AddEducation(const std::string& person, const std::strin
 
 // ---- writing ------------------------------------------------------------------------------
 
-void TRangeCalculation::HoldWrites(int first, int last) {
+void RangeCalculation::HoldWrites(int first, int last) {
   holding_ = true;
   held_first_ = first;
   held_last_ = last;
   held_.clear();
 }
 
-void TRangeCalculation::WriteHeld(const std::function<void()>& before) {
+void RangeCalculation::WriteHeld(const std::function<void()>& before) {
   std::vector<Result> held = std::move(held_);
   held_.clear();
   holding_ = false;
@@ -618,7 +619,7 @@ void TRangeCalculation::WriteHeld(const std::function<void()>& before) {
   if (months) RecordMonthChanges(held.front().person);
 }
 
-void TRangeCalculation::ReadStoredMonths(const std::string& person) {
+void RangeCalculation::ReadStoredMonths(const std::string& person) {
   db::Dataset& q = AdoQCMonthlyWorkOfRun;
   q.Close();
   q.SetParam("Perno", person);
@@ -630,7 +631,7 @@ void TRangeCalculation::ReadStoredMonths(const std::string& person) {
   }
 }
 
-void TRangeCalculation::NoteMonthChanges(const db::Dataset& q, const Result& r) {
+void RangeCalculation::NoteMonthChanges(const db::Dataset& q, const Result& r) {
   const auto stored = stored_months_.find(r.number);
   if (stored == stored_months_.end()) return;  // a first calculation
   std::vector<db::CalcChange> changes =
@@ -638,44 +639,45 @@ void TRangeCalculation::NoteMonthChanges(const db::Dataset& q, const Result& r) 
   if (!changes.empty()) month_changes_.emplace_back(r.number, std::move(changes));
 }
 
-void TRangeCalculation::RecordMonthChanges(const std::string& person) {
+void RangeCalculation::RecordMonthChanges(const std::string& person) {
   std::vector<std::pair<int, std::vector<db::CalcChange>>> changes;
   changes.swap(month_changes_);
   for (const auto& [month, columns] : changes) {
     try {
       db::InsertCalcChanges(dm_.ADOConnectionDbBase(),
-                            {Trim(dm_.CurrentYear), person, "month", Pad2(month)}, pass_, columns);
+                            {util::TrimControls(dm_.CurrentYear), person, "month", Pad2(month)},
+                            pass_, columns);
     } catch (const std::exception& e) {
       dates::TZelCalcUtils log;
       log.LogText(std::string("Error On Insert Changes To DB : ") + e.what(),
-                  "Thread" + Trim(person), true, false);
+                  "Thread" + util::TrimControls(person), true, false);
     }
   }
 }
 
-bool TRangeCalculation::HeldBalance(int number, int32_t& left, int32_t& use_holiday) const {
+bool RangeCalculation::HeldBalance(int number, int32_t& left, int32_t& use_holiday) const {
   if (!holding_ || number < held_first_ || number > held_last_) return false;
   left = use_holiday = 0;
   for (const Result& r : held_) {
     if (r.number != number) continue;
     // An hourly group's row keeps the balance only when the group carries one.
-    const bool hourly = r.group.Is(engine::TGroupType::kHourly);
+    const bool hourly = r.group.Is(engine::GroupType::kHourly);
     left = !hourly || r.group.MandeMorForSaati == 1 ? r.R.rwrMorkhasiLeft : 0;
     use_holiday = hourly ? 0 : r.use_holiday;
   }
   return true;
 }
 
-void TRangeCalculation::ApplyPermission(const std::string& person, int number) {
+void RangeCalculation::ApplyPermission(const std::string& person, int number) {
   OpenForPerson(AdoQCMonthlyExtraPerm, person);
   if (FindRow(AdoQCMonthlyExtraPerm, number, -1)) {
-    ApplyExtraWorkPermission(
-        TZelCalcUtils::Text2Time(Trim(AdoQCMonthlyExtraPerm.FieldByName("PERMITTED").AsString())),
-        group_.PrdMahExtraWorkPermOption, R_);
+    ApplyExtraWorkPermission(TZelCalcUtils::Text2Time(util::TrimControls(
+                                 AdoQCMonthlyExtraPerm.FieldByName("PERMITTED").AsString())),
+                             group_.PrdMahExtraWorkPermOption, R_);
   }
 }
 
-void TRangeCalculation::Store(Result result) {
+void RangeCalculation::Store(Result result) {
   if (holding_) {
     held_.push_back(std::move(result));
     return;
@@ -691,7 +693,7 @@ void TRangeCalculation::Store(Result result) {
   if (result.kind == RangeKind::kMonth && Journal()) RecordMonthChanges(result.person);
 }
 
-TRangeCalculation::StoredQueries TRangeCalculation::Stored(RangeKind kind) {
+RangeCalculation::StoredQueries RangeCalculation::Stored(RangeKind kind) {
   if (kind == RangeKind::kMonth) {
     return {AdoQCMonthlyWork, AdoQCMonthlyMorkhasiDetail, AdoQCMonthlyMamuriatDetail,
             AdoQCMorkhasiLeftMonth, "MMonth"};
@@ -700,7 +702,7 @@ TRangeCalculation::StoredQueries TRangeCalculation::Stored(RangeKind kind) {
           AdoQCMorkhasiLeftPeriod, "Period"};
 }
 
-void TRangeCalculation::Write(const Result& r) {
+void RangeCalculation::Write(const Result& r) {
   const StoredQueries stored = Stored(r.kind);
   WriteDetails(stored.leave, stored.number_column, r.person, r.number, "MorkhasiCode", r.leave);
   WriteResult(stored.work, stored.number_column, r);
@@ -708,9 +710,9 @@ void TRangeCalculation::Write(const Result& r) {
                r.missions);
 }
 
-void TRangeCalculation::WriteDetails(db::Dataset& q, const char* number_col,
-                                     const std::string& person, int number, const char* code_col,
-                                     const std::vector<Totals>& totals) {
+void RangeCalculation::WriteDetails(db::Dataset& q, const char* number_col,
+                                    const std::string& person, int number, const char* code_col,
+                                    const std::vector<Totals>& totals) {
   for (const Totals& t : totals) {
     q.Close();
     q.SetParam("Perno", person);
@@ -845,7 +847,7 @@ void SetWorkBound(db::Dataset& q, const engine::WorkGroupRow& g, int number, int
 
 }  // namespace
 
-void TRangeCalculation::WriteResult(db::Dataset& q, const char* number_col, const Result& r) {
+void RangeCalculation::WriteResult(db::Dataset& q, const char* number_col, const Result& r) {
   const TRangeWorkRec& R = r.R;
   const engine::WorkGroupRow& g = r.group;
   const bool journal = r.kind == RangeKind::kMonth && Journal();
@@ -865,13 +867,13 @@ void TRangeCalculation::WriteResult(db::Dataset& q, const char* number_col, cons
   q.SetField("ServicePrice", R.rwrServicePrice);
   q.SetField("MealPrice", R.rwrMealPrice);
   SetColumns(q, kSharedColumns, R);
-  if (g.Is(engine::TGroupType::kHourly)) {
+  if (g.Is(engine::GroupType::kHourly)) {
     // An hourly group counts its days worked as the days paid and present.
     q.SetField("PayingDays", R.rwrDaysWorked);
     q.SetField("DaysPresent", R.rwrDaysWorked);
     if (g.MandeMorForSaati == 1) SetColumns(q, kBalanceColumns, R);
   } else {
-    if (g.Is(engine::TGroupType::kMonthlyBound) || g.Is(engine::TGroupType::kDistributedShift)) {
+    if (g.Is(engine::GroupType::kMonthlyBound) || g.Is(engine::GroupType::kDistributedShift)) {
       SetWorkBound(q, g, r.number, R.rwrWorkTotal, r.range_days, r.full_days, r.holidays);
     }
     SetColumns(q, kRuleColumns, R);
@@ -882,17 +884,17 @@ void TRangeCalculation::WriteResult(db::Dataset& q, const char* number_col, cons
   if (journal) NoteMonthChanges(q, r);
 }
 
-void TRangeCalculation::LogPeriodMessage(const std::string& person, int period,
-                                         const std::string& message) {
+void RangeCalculation::LogPeriodMessage(const std::string& person, int period,
+                                        const std::string& message) {
   char number[8];
   std::snprintf(number, sizeof number, "%2d", period);
   const std::string prefix =
-      util::Utf8PadRight(Trim(dm_.AttendanceCalcManager().PersonName()), 20) + " (" +
-      util::Utf8PadRight(Trim(person), 6) + ") ( دوره " + number + ") : ";
+      util::Utf8PadRight(util::TrimControls(dm_.AttendanceCalcManager().PersonName()), 20) + " (" +
+      util::Utf8PadRight(util::TrimControls(person), 6) + ") ( دوره " + number + ") : ";
   dm_.InsertCalcLogTable(dm_.ScheduleId, person, prefix + message);
 }
 
-void TRangeCalculation::Say(const Range& r, const std::string& text) {
+void RangeCalculation::Say(const Range& r, const std::string& text) {
   if (r.month()) {
     const std::string head = dm_.AttendanceCalcManager().PersonName() + " (" +
                              dm_.AttendanceCalcManager().PersonID() + ") (" +
@@ -903,10 +905,10 @@ void TRangeCalculation::Say(const Range& r, const std::string& text) {
   }
 }
 
-TRangeCalculation::DayFilter TRangeCalculation::EmployedFilter(const TEmployment& employment,
-                                                               const std::string& from,
-                                                               const std::string& to, int from_year,
-                                                               int to_year) {
+RangeCalculation::DayFilter RangeCalculation::EmployedFilter(const EmploymentSpans& employment,
+                                                             const std::string& from,
+                                                             const std::string& to, int from_year,
+                                                             int to_year) {
   DayFilter filter;
   filter.from = from;
   filter.to = to;
@@ -922,8 +924,8 @@ TRangeCalculation::DayFilter TRangeCalculation::EmployedFilter(const TEmployment
   return filter;
 }
 
-TRangeCalculation::Result TRangeCalculation::Completed(Result result, const Range& r, int holidays,
-                                                       int use_holiday) const {
+RangeCalculation::Result RangeCalculation::Completed(Result result, const Range& r, int holidays,
+                                                     int use_holiday) const {
   result.person = r.person;
   result.number = r.number;
   result.kind = r.kind;
@@ -937,8 +939,8 @@ TRangeCalculation::Result TRangeCalculation::Completed(Result result, const Rang
   return result;
 }
 
-int32_t TRangeCalculation::CarriedBalance(const std::string& P, int number, RangeKind kind,
-                                          int32_t& use_holiday) {
+int32_t RangeCalculation::CarriedBalance(const std::string& P, int number, RangeKind kind,
+                                         int32_t& use_holiday) {
   const int start = static_cast<int>(dm_.QSystem().FieldByName("StartMorLeft").AsInteger());
   if (number < start) return 0;
   const StoredQueries stored = Stored(kind);
@@ -958,18 +960,19 @@ int32_t TRangeCalculation::CarriedBalance(const std::string& P, int number, Rang
   return Int(previous, "MorkhasiLeft");
 }
 
-void TRangeCalculation::ReportMissingDays(const std::string& P, db::Dataset& rows,
-                                          const DayFilter& filter, int count,
-                                          const std::vector<std::string>& employed_days,
-                                          const std::function<void(const std::string&)>& say,
-                                          const char* none, const char* some) {
+void RangeCalculation::ReportMissingDays(const std::string& P, db::Dataset& rows,
+                                         const DayFilter& filter, int count,
+                                         const std::vector<std::string>& employed_days,
+                                         const std::function<void(const std::string&)>& say,
+                                         const char* none, const char* some) {
   if (count == 0) {
     say(none);
     return;
   }
   std::set<std::string> present;
   for (rows.First(); !rows.Eof(); rows.Next()) {
-    if (filter.Takes(rows)) present.insert(Trim(rows.FieldByName("DDate").AsString()));
+    if (filter.Takes(rows))
+      present.insert(util::TrimControls(rows.FieldByName("DDate").AsString()));
   }
   say(some);
   dm_.InsertCalcLogTable(dm_.ScheduleId, P, " روزهاي محاسبه نشده : ");
@@ -982,15 +985,15 @@ void TRangeCalculation::ReportMissingDays(const std::string& P, db::Dataset& row
 
 // ---- a month or a period ------------------------------------------------------------------
 
-void TRangeCalculation::CalculateMonth(const std::string& P, int M) {
+void RangeCalculation::CalculateMonth(const std::string& P, int M) {
   Calculate(RangeKind::kMonth, P, M);
 }
 
-void TRangeCalculation::CalculatePeriod(const std::string& P, int n) {
+void RangeCalculation::CalculatePeriod(const std::string& P, int n) {
   Calculate(RangeKind::kPeriod, P, n);
 }
 
-void TRangeCalculation::Calculate(RangeKind kind, const std::string& P, int number) {
+void RangeCalculation::Calculate(RangeKind kind, const std::string& P, int number) {
   db::Dataset& system = dm_.QSystem();
   if (!system.Active()) system.Open();
   R_ = TRangeWorkRec{};
@@ -1003,8 +1006,8 @@ void TRangeCalculation::Calculate(RangeKind kind, const std::string& P, int numb
   if (resolved) CalculateRange(r);
 }
 
-void TRangeCalculation::CalculateRange(Range& r) {
-  TDaySums sums;
+void RangeCalculation::CalculateRange(Range& r) {
+  DaySums sums;
   const int32_t carried = CarriedBalance(r.person, r.number, r.kind, sums.UseHoliday);
   db::Dataset& rows = DayRows(r);
   if (!AllDaysCalculated(r, rows)) return;
@@ -1015,14 +1018,14 @@ void TRangeCalculation::CalculateRange(Range& r) {
   Result result;
   result.leave = SumLeaveDetails(LeaveRows(r), r.filter, education);
 
-  TRangeFacts facts;
+  RangeFacts facts;
   facts.Days = r.days;
   facts.FullDays = r.rule_full_days;
   facts.Carried = carried;
   facts.Param = group_.M_PARAM[r.number - 1];
   ReadSpecials(r.person, r.number, facts);
 
-  if (group_.Is(engine::TGroupType::kHourly)) {
+  if (group_.Is(engine::GroupType::kHourly)) {
     db::Dataset& initial = Stored(r.kind).initial_balance;
     OpenForPerson(initial, r.person);
     const int32_t T = initial.IsEmpty() ? 0 : Int(initial, "Amount");
@@ -1037,8 +1040,8 @@ void TRangeCalculation::CalculateRange(Range& r) {
   Store(Completed(std::move(result), r, holidays, sums.UseHoliday));
 }
 
-void TRangeCalculation::ApplyGroupRules(Range& r, const TDaySums& sums, TRangeFacts& facts,
-                                        const Education& from_rows) {
+void RangeCalculation::ApplyGroupRules(Range& r, const DaySums& sums, RangeFacts& facts,
+                                       const Education& from_rows) {
   ApplyLateRules(sums.Lates, group_, R_);
   if (r.month()) {
     MonthDuty(r.person, r.number, r.filter, facts);
@@ -1051,8 +1054,8 @@ void TRangeCalculation::ApplyGroupRules(Range& r, const TDaySums& sums, TRangeFa
   ApplyPermission(r.person, r.number);
 }
 
-TRangeCalculation::Education TRangeCalculation::RangeEducation(const Range& r,
-                                                               const Education& from_rows) {
+RangeCalculation::Education RangeCalculation::RangeEducation(const Range& r,
+                                                             const Education& from_rows) {
   // A month's education leave is among its leave rows.
   if (r.month()) return from_rows;
   // A period's is read in every year database the period covers.
@@ -1074,7 +1077,7 @@ TRangeCalculation::Education TRangeCalculation::RangeEducation(const Range& r,
   return education;
 }
 
-db::Dataset& TRangeCalculation::DayRows(Range& r) {
+db::Dataset& RangeCalculation::DayRows(Range& r) {
   if (r.month()) {
     // The day rows of the month: read for all the run's months at the first of them.
     const auto [read_from, read_to] = ReadRange(r.number, r.filter.from, r.filter.to);
@@ -1086,21 +1089,21 @@ db::Dataset& TRangeCalculation::DayRows(Range& r) {
   return *r.day_rows;
 }
 
-db::Dataset& TRangeCalculation::LeaveRows(Range& r) {
+db::Dataset& RangeCalculation::LeaveRows(Range& r) {
   if (r.month()) return AdoQCDailyMorkhasi;
   r.leave_rows = std::make_unique<db::Dataset>(dm_.ADOConnectionTimeAttendance());
   OpenRows(*r.leave_rows, r.src, LeaveDetailsTemplate(), "DDate", "PerNo", kText, 10, r.person);
   return *r.leave_rows;
 }
 
-db::Dataset& TRangeCalculation::MissionRows(Range& r) {
+db::Dataset& RangeCalculation::MissionRows(Range& r) {
   if (r.month()) return AdoQCDailyMamuriat;
   r.mission_rows = std::make_unique<db::Dataset>(dm_.ADOConnectionTimeAttendance());
   OpenRows(*r.mission_rows, r.src, MissionDetailsTemplate(), "DDate", "PerNo", kText, 10, r.person);
   return *r.mission_rows;
 }
 
-bool TRangeCalculation::AllDaysCalculated(Range& r, db::Dataset& rows) {
+bool RangeCalculation::AllDaysCalculated(Range& r, db::Dataset& rows) {
   int count = 0;
   for (rows.First(); !rows.Eof(); rows.Next()) count += r.filter.Takes(rows) ? 1 : 0;
   if (count == r.days) return true;
@@ -1116,7 +1119,7 @@ bool TRangeCalculation::AllDaysCalculated(Range& r, db::Dataset& rows) {
 
 // ---- resolving a month --------------------------------------------------------------------
 
-bool TRangeCalculation::ResolveMonth(const std::string& P, int M, Range& r) {
+bool RangeCalculation::ResolveMonth(const std::string& P, int M, Range& r) {
   const std::string Y = dm_.CurrentYear;
   r.employment = ReadEmployment(P, Y + "/01/01", Y + "/12/30");
   const int days_in_month = dm_.DaysInMonth(M);
@@ -1142,17 +1145,19 @@ bool TRangeCalculation::ResolveMonth(const std::string& P, int M, Range& r) {
 
 // ---- resolving a period -------------------------------------------------------------------
 
-bool TRangeCalculation::ResolvePeriod(const std::string& P, int n, Range& r) {
+bool RangeCalculation::ResolvePeriod(const std::string& P, int n, Range& r) {
   using dates::TZELDateParser;
   db::Dataset& system = dm_.QSystem();
-  const std::string from = Trim(system.FieldByName("PERIOD" + std::to_string(n) + "B").AsString());
-  const std::string to = Trim(system.FieldByName("PERIOD" + std::to_string(n) + "E").AsString());
+  const std::string from =
+      util::TrimControls(system.FieldByName("PERIOD" + std::to_string(n) + "B").AsString());
+  const std::string to =
+      util::TrimControls(system.FieldByName("PERIOD" + std::to_string(n) + "E").AsString());
   r.employment = ReadEmployment(dm_.AttendanceCalcManager().PersonID(),
                                 TZelCalcUtils::FirstDateOfYear_YYMMDD(year_ - 1),
                                 TZelCalcUtils::LastDateOfYear_YYMMDD(year_ + 1));
   T2YearRangeState state{};
   db::T2YearRangeUtils::GetPeriodRangeState(n, from, to, state);
-  const db::T2YearOffsets offsets = db::YearOffsetsOf(state);
+  const db::TwoYearOffsets offsets = db::YearOffsetsOf(state);
   const int from_year = year_ + offsets.FromYear, to_year = year_ + offsets.ToYear;
   std::string c_start, c_end;
   if (!PeriodEmployed(r, TZELDateParser::AddYearToDate_YYYYMMDD(dates::csJalali, from_year, from),
@@ -1180,17 +1185,18 @@ bool TRangeCalculation::ResolvePeriod(const std::string& P, int n, Range& r) {
   return true;
 }
 
-bool TRangeCalculation::PeriodEmployed(const Range& r, const std::string& period_start,
-                                       const std::string& period_end, std::string& c_start,
-                                       std::string& c_end) {
-  const TEmployment& employment = r.employment;
+bool RangeCalculation::PeriodEmployed(const Range& r, const std::string& period_start,
+                                      const std::string& period_end, std::string& c_start,
+                                      std::string& c_end) {
+  const EmploymentSpans& employment = r.employment;
   // The employment's first and last day over all its rows; a row ending before it begins
   // is reported only when no row covers a day.
   std::string job_start = employment.bad_begin, job_end = employment.bad_end;
   if (!employment.spans.empty()) {
     job_start = employment.spans.front().begin;
     job_end = employment.spans.front().end;
-    for (const TEmployment::Span& span : employment.spans) job_end = std::max(job_end, span.end);
+    for (const EmploymentSpans::Span& span : employment.spans)
+      job_end = std::max(job_end, span.end);
   }
   std::string refusal;
   if (job_end < job_start) {
@@ -1209,8 +1215,8 @@ bool TRangeCalculation::PeriodEmployed(const Range& r, const std::string& period
   return false;
 }
 
-bool TRangeCalculation::PeriodSource(const Range& r, const std::string& c_start,
-                                     const std::string& c_end, Source& src) {
+bool RangeCalculation::PeriodSource(const Range& r, const std::string& c_start,
+                                    const std::string& c_end, Source& src) {
   using dates::TZELDateParser;
   // The cut range's years come from the dates themselves, so a cross-year period cut down
   // to days of the other year alone reads that year's database.

@@ -25,13 +25,13 @@ namespace zel::aggregation {
 // What a range calculation sums: a month of the year database or a calculation period.
 enum class RangeKind { kMonth, kPeriod };
 
-class TRangeCalculation {
+class RangeCalculation {
  public:
   // Prepares the queries on the module's two connections, which must be open
   // (TdmCalculate::InitialValues). Raises what the connections raise.
-  explicit TRangeCalculation(engine::TdmCalculate& module);
-  TRangeCalculation(const TRangeCalculation&) = delete;
-  TRangeCalculation& operator=(const TRangeCalculation&) = delete;
+  explicit RangeCalculation(engine::TdmCalculate& module);
+  RangeCalculation(const RangeCalculation&) = delete;
+  RangeCalculation& operator=(const RangeCalculation&) = delete;
 
   // The month (1..12) of CurrentYear of a person (number as stored): writes MahWork and the
   // month's leave and mission totals, or the CSSLog rows of an incomplete month. The month
@@ -109,9 +109,9 @@ class TRangeCalculation {
   };
 
   // The person's employment over his JobInfo rows; a row's empty date is start or end.
-  TEmployment ReadEmployment(const std::string& person, const std::string& start,
-                             const std::string& end);
-  TLeaveType LeaveType(int code);
+  EmploymentSpans ReadEmployment(const std::string& person, const std::string& start,
+                                 const std::string& end);
+  LeaveType LeaveTypeOf(int code);
   bool MissionIsDaily(int code);
   // The rows of a month among the rows of a longer range, by their day column ("MM/DD",
   // trailing blanks ignored as the server ignores them); an empty filter takes every row.
@@ -120,7 +120,7 @@ class TRangeCalculation {
   struct DayFilter {
     std::string from, to;
     const char* column = "DDate";
-    const TEmployment* employment = nullptr;  // null: employed on every day of the range
+    const EmploymentSpans* employment = nullptr;  // null: employed on every day of the range
     int year = 0;
     std::string wrap;
     int wrap_year = 0;
@@ -140,7 +140,7 @@ class TRangeCalculation {
     RangeKind kind = RangeKind::kMonth;
     std::string person;
     int number = 0;
-    TEmployment employment;
+    EmploymentSpans employment;
     DayFilter filter;  // the days taken from the rows read
     std::vector<std::string> employed_days;
     int days = 0;            // the day rows a complete month or period has
@@ -180,7 +180,7 @@ class TRangeCalculation {
   void Say(const Range& r, const std::string& text);
   // The rules of a non-hourly group: lates, duty, the range rules, education leave and the
   // extra-work permission.
-  void ApplyGroupRules(Range& r, const TDaySums& sums, TRangeFacts& facts,
+  void ApplyGroupRules(Range& r, const DaySums& sums, RangeFacts& facts,
                        const Education& education);
   // The education leave of a range: a month's from its leave rows, a period's read in every
   // year database it covers.
@@ -196,7 +196,7 @@ class TRangeCalculation {
   // open over that range already.
   void OpenDays(const std::string& person, const std::string& from, const std::string& to);
   // Reads a day row through the column positions of its dataset (resolved once per query).
-  static TDayRow ReadDayRow(const db::Dataset& q, const std::vector<int>& columns);
+  static DayWorkRow ReadDayRow(const db::Dataset& q, const std::vector<int>& columns);
   // Rows of a two-year template over the source's range; the template's one parameter
   // (the person or the calendar code) gets the value.
   void OpenRows(db::Dataset& q, const Source& src, const std::vector<std::string>& template_lines,
@@ -207,24 +207,24 @@ class TRangeCalculation {
                         const std::string& from, const std::string& to);
   // Sums the day rows of an open dataset that the filter takes; returns the number of
   // holidays among them.
-  int SumDays(db::Dataset& rows, const DayFilter& filter, TDaySums& sums);
+  int SumDays(db::Dataset& rows, const DayFilter& filter, DaySums& sums);
   // Leave totals per type; also the education leave among the rows: its sum, the sum of
   // its daily leaves and their number.
   std::vector<Totals> SumLeaveDetails(db::Dataset& rows, const DayFilter& filter,
                                       Education& education);
   std::vector<Totals> SumMissionDetails(db::Dataset& rows, const DayFilter& filter);
   // Calendar or shift duty of a month; duty and holiday counts.
-  void MonthDuty(const std::string& person, int month, const DayFilter& days, TRangeFacts& facts);
+  void MonthDuty(const std::string& person, int month, const DayFilter& days, RangeFacts& facts);
   void PeriodDuty(const std::string& person, const Source& src, const DayFilter& days,
-                  TRangeFacts& facts);
+                  RangeFacts& facts);
   // The duty of a month's shift days (its shift group's and the person's own shifts).
   void MonthShiftDuty(const std::string& person, int month, const DayFilter& days,
-                      TRangeFacts& facts);
+                      RangeFacts& facts);
   // The work group's calendar items among the rows of an open query that the filter takes:
   // the duty of working items, the holidays by kind.
-  static void CountCalendarItems(db::Dataset& items, const DayFilter& days, TRangeFacts& facts);
+  static void CountCalendarItems(db::Dataset& items, const DayFilter& days, RangeFacts& facts);
   // The filter of the employed days of from..to (years from_year..to_year).
-  static DayFilter EmployedFilter(const TEmployment& employment, const std::string& from,
+  static DayFilter EmployedFilter(const EmploymentSpans& employment, const std::string& from,
                                   const std::string& to, int from_year, int to_year);
   // The leave balance a month or period carries in: the initial balance at
   // SYSTEM.StartMorLeft, after it the previous one's MorkhasiLeft (and its holidays used
@@ -237,7 +237,7 @@ class TRangeCalculation {
                          const std::function<void(const std::string&)>& say, const char* none,
                          const char* some);
   // MSMorDef and MSExtDef of the month or period number.
-  void ReadSpecials(const std::string& person, int mah, TRangeFacts& facts);
+  void ReadSpecials(const std::string& person, int mah, RangeFacts& facts);
   // Education leave of a part (one database and its bounds): sum, daily sum and count.
   void AddEducation(const std::string& person, const std::string& database, const std::string& from,
                     const std::string& to, Education& education);
@@ -306,7 +306,7 @@ class TRangeCalculation {
 
   // The queries and the name of each one's text (see engine/statements.h).
   struct PreparedQuery {
-    db::Dataset TRangeCalculation::*query;
+    db::Dataset RangeCalculation::*query;
     const char* statement;
   };
   static const PreparedQuery kPreparedQueries[];

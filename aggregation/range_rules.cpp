@@ -47,7 +47,7 @@ namespace {
 
 // The day's early and late permissions: counted and summed, or taken as leave when the
 // group says so.
-void AddPermissions(const TDayRow& d, const engine::WorkGroupRow& g, TRangeWorkRec& R) {
+void AddPermissions(const DayWorkRow& d, const engine::WorkGroupRow& g, TRangeWorkRec& R) {
   if (g.Def_Early_Out_FromVacation == 1) {
     R.rwrOrdinaryMorkhasi += d.EarlyPermFirst + d.EarlyPermLast;
   } else {
@@ -63,7 +63,7 @@ void AddPermissions(const TDayRow& d, const engine::WorkGroupRow& g, TRangeWorkR
 }
 
 // A paid day counts in the band of its pay percentage.
-void CountPayBand(const TDayRow& d, const TLeaveType& leave_type, TRangeWorkRec& R) {
+void CountPayBand(const DayWorkRow& d, const LeaveType& leave_type, TRangeWorkRec& R) {
   const bool waged_or_none = d.DailyMorkhasi == 0 || !leave_type.found || leave_type.IsWaged;
   if (!d.DailyAbsence && waged_or_none) {
     switch (d.PPercent) {
@@ -87,7 +87,7 @@ void CountPayBand(const TDayRow& d, const TLeaveType& leave_type, TRangeWorkRec&
 
 // The day's ordinary leave (a holiday inside a daily leave forgiven up to the group's number)
 // and its holidays: suspended, in leave, or reduced and counted.
-void AddLeaveAndHolidays(const TDayRow& d, const engine::WorkGroupRow& g, TDaySums& s,
+void AddLeaveAndHolidays(const DayWorkRow& d, const engine::WorkGroupRow& g, DaySums& s,
                          TRangeWorkRec& R) {
   if (d.OrdMor > 0 && d.DailyMorkhasi > 0 && d.Holiday == 1) {
     // A holiday inside a daily leave: the group forgives a number of them.
@@ -115,8 +115,8 @@ void AddLeaveAndHolidays(const TDayRow& d, const engine::WorkGroupRow& g, TDaySu
 
 }  // namespace
 
-void AccumulateDay(const TDayRow& d, const engine::WorkGroupRow& g, const TLeaveType& leave_type,
-                   TDaySums& s, TRangeWorkRec& R) {
+void AccumulateDay(const DayWorkRow& d, const engine::WorkGroupRow& g, const LeaveType& leave_type,
+                   DaySums& s, TRangeWorkRec& R) {
   R.rwrCalWork += d.CalWork;
   R.rwrNightWork += d.NightWork;
   R.rwrServicePrice += d.ServicePrice;
@@ -132,7 +132,7 @@ void AccumulateDay(const TDayRow& d, const engine::WorkGroupRow& g, const TLeave
 
   AddPermissions(d, g, R);
 
-  if (d.WorkTotal != 0 || (g.Is(engine::TGroupType::kHourly) && d.Mission != 0))
+  if (d.WorkTotal != 0 || (g.Is(engine::GroupType::kHourly) && d.Mission != 0))
     R.rwrDaysWorked += 1;
 
   CountPayBand(d, leave_type, R);
@@ -257,7 +257,7 @@ namespace {
 
 // The leave balance carried in, held between the group's transfer bounds, with the range's
 // special leave added (extra) and taken (deducted).
-int32_t CarriedIn(const engine::WorkGroupRow& g, const TRangeFacts& f, TRangeWorkRec& R) {
+int32_t CarriedIn(const engine::WorkGroupRow& g, const RangeFacts& f, TRangeWorkRec& R) {
   int32_t D = f.Carried;
   if (D < g.MMinTrans) D = g.MMinTrans;
   if (D > g.MMaxTrans) D = g.MMaxTrans;
@@ -274,7 +274,7 @@ int32_t CarriedIn(const engine::WorkGroupRow& g, const TRangeFacts& f, TRangeWor
 
 }  // namespace
 
-void ApplyRangeRules(const engine::WorkGroupRow& g, const TDaySums& s, const TRangeFacts& f,
+void ApplyRangeRules(const engine::WorkGroupRow& g, const DaySums& s, const RangeFacts& f,
                      TRangeWorkRec& R) {
   // Holiday split.
   const int32_t A = R.rwrNonWorkTotal + s.SumReduce;
@@ -416,7 +416,7 @@ int32_t ScaledWorkBound(int32_t bound, int32_t range_days, int32_t full_days, in
   return RoundDiv(static_cast<int64_t>(bound) * (range_days - holidays), full_days - holidays);
 }
 
-void ApplyHourlyRules(const engine::WorkGroupRow& g, const TRangeFacts& f, int32_t T,
+void ApplyHourlyRules(const engine::WorkGroupRow& g, const RangeFacts& f, int32_t T,
                       TRangeWorkRec& R) {
   R.rwrEWNormNotPerm = R.rwrEWNormPerm = R.rwrExtraWorkTotal = R.rwrNonWorkTotal = 0;
   const int32_t max = g.MAX_KARKARD, min = g.MIN_KARKARD;
@@ -444,7 +444,7 @@ void ApplyHourlyRules(const engine::WorkGroupRow& g, const TRangeFacts& f, int32
   }
 }
 
-void TEmployment::Add(const std::string& begin, const std::string& end) {
+void EmploymentSpans::Add(const std::string& begin, const std::string& end) {
   if (end < begin) {
     if (bad_begin.empty() && bad_end.empty()) {
       bad_begin = begin;
@@ -468,15 +468,15 @@ void TEmployment::Add(const std::string& begin, const std::string& end) {
   spans = std::move(kept);
 }
 
-bool TEmployment::Covers(const std::string& day) const {
+bool EmploymentSpans::Covers(const std::string& day) const {
   for (const Span& s : spans) {
     if (s.begin <= day && day <= s.end) return true;
   }
   return false;
 }
 
-bool TEmployment::Part(const std::string& from, const std::string& to, std::string& first,
-                       std::string& last) const {
+bool EmploymentSpans::Part(const std::string& from, const std::string& to, std::string& first,
+                           std::string& last) const {
   bool found = false;
   for (const Span& s : spans) {
     if (s.end < from || to < s.begin) continue;
@@ -489,7 +489,7 @@ bool TEmployment::Part(const std::string& from, const std::string& to, std::stri
   return found;
 }
 
-std::string TEmployment::EndBefore(const std::string& day) const {
+std::string EmploymentSpans::EndBefore(const std::string& day) const {
   std::string end;
   for (const Span& s : spans) {
     if (s.end < day && s.end > end) end = s.end;

@@ -83,13 +83,13 @@ int32_t RoundDiv(int64_t num, int64_t den);
 int32_t Scale(int32_t value, int32_t part, int32_t whole);
 
 // What a leave type says of itself; found false when the code names no type.
-struct TLeaveType {
+struct LeaveType {
   bool found = false;
   bool IsDaily = false, IsOrdinary = false, IsWaged = false, Education = false;
 };
 
 // One DayWork row, as far as the sums read it.
-struct TDayRow {
+struct DayWorkRow {
   std::string DDate;  // trimmed
   int32_t CalWork = 0, NightWork = 0, ServicePrice = 0, MealPrice = 0, WorkTotal = 0,
           ExtraWorkTotal = 0, NonWorkTotal = 0, LeaveOfAbsPay = 0, LeaveOfAbsNoPay = 0, Mission = 0,
@@ -109,7 +109,7 @@ struct TDayRow {
 };
 
 // What the sum of the days gathers beside the accumulator.
-struct TDaySums {
+struct DaySums {
   int32_t UseHoliday = 0;      // holidays inside daily leave forgiven so far (k)
   int32_t HourlyOrdinary = 0;  // ordinary leave of days without a daily leave
   int32_t SuspH1 = 0, SuspH2 = 0, LeaveH1 = 0, LeaveH2 = 0;
@@ -119,15 +119,15 @@ struct TDaySums {
 };
 
 // Adds one day to the accumulator. `leave_type` is the type of the row's DailyMorkhasi.
-void AccumulateDay(const TDayRow& row, const engine::WorkGroupRow& group,
-                   const TLeaveType& leave_type, TDaySums& sums, TRangeWorkRec& R);
+void AccumulateDay(const DayWorkRow& row, const engine::WorkGroupRow& group,
+                   const LeaveType& leave_type, DaySums& sums, TRangeWorkRec& R);
 
 // Late forgiveness (and lates taken as leave when the group says so).
 void ApplyLateRules(const std::vector<int32_t>& lates, const engine::WorkGroupRow& group,
                     TRangeWorkRec& R);
 
 // The inputs of the rules that follow the sums.
-struct TRangeFacts {
+struct RangeFacts {
   int32_t Param = 0;  // M_Param of the month or period
   int32_t Duty = 0;   // calendar duty in minutes (before the counted holidays)
   int32_t CalH1 = 0, CalH2 = 0;
@@ -143,8 +143,8 @@ struct TRangeFacts {
 // The holiday split, the entitlement, the carried balance, the hourly-leave import, the
 // special extra work and absence, the compensation, the short absences taken as leave and
 // the leave balance, in that order.
-void ApplyRangeRules(const engine::WorkGroupRow& group, const TDaySums& sums,
-                     const TRangeFacts& facts, TRangeWorkRec& R);
+void ApplyRangeRules(const engine::WorkGroupRow& group, const DaySums& sums,
+                     const RangeFacts& facts, TRangeWorkRec& R);
 
 // The compensation of deficits alone (part of ApplyRangeRules).
 void ApplyCompensation(const engine::WorkGroupRow& group, TRangeWorkRec& R);
@@ -163,13 +163,13 @@ int32_t ScaledWorkBound(int32_t bound, int32_t range_days, int32_t full_days, in
 
 // Hourly groups: the month's work inside MIN_KARKARD..MAX_KARKARD; with MandeMorForSaati
 // the balance (carried D, special leave, transferable T) fills a shortfall.
-void ApplyHourlyRules(const engine::WorkGroupRow& group, const TRangeFacts& facts, int32_t T,
+void ApplyHourlyRules(const engine::WorkGroupRow& group, const RangeFacts& facts, int32_t T,
                       TRangeWorkRec& R);
 
 // A person's employment: the days of any of his JobInfo rows (a rehire or a second row
 // entered by mistake gives several), as "YYYY/MM/DD" texts compared as texts. A row whose
 // end lies before its begin covers no day.
-struct TEmployment {
+struct EmploymentSpans {
   struct Span {
     std::string begin, end;
   };

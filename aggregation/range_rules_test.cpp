@@ -147,8 +147,8 @@ TEST(RangeRules, HolidaySplitEntitlementAndShortAbsences) {
     g.MMaxTrans = 9999;
     g.MaxMPNonWork = c.max_mp;
     g.MaxMPNonWorkState = c.state;
-    TDaySums sums;
-    TRangeFacts f;
+    DaySums sums;
+    RangeFacts f;
     f.Param = 480;
     f.Duty = 9600;
     f.CalH1 = 4;
@@ -176,8 +176,8 @@ TEST(RangeRules, CarriedBalanceIsClampedAndAdjusted) {
   engine::WorkGroupRow g;
   g.MMinTrans = 100;
   g.MMaxTrans = 600;
-  TDaySums sums;
-  TRangeFacts f;
+  DaySums sums;
+  RangeFacts f;
   f.Days = f.FullDays = 31;
   f.HasSpecMor0 = true;
   f.SpecMor0 = 120;
@@ -353,7 +353,7 @@ TEST(RangeRules, EmploymentIsTheUnionOfTheRows) {
        {"1399/04/15"}},
   };
   for (const auto& c : cases) {
-    TEmployment e;
+    EmploymentSpans e;
     for (const Row& row : c.rows) e.Add(row.begin, row.end);
     std::string first, last;
     EXPECT_EQ(e.Part(c.from, c.to, first, last), c.employed) << c.name;
@@ -364,13 +364,13 @@ TEST(RangeRules, EmploymentIsTheUnionOfTheRows) {
     for (const char* day : c.covered) EXPECT_TRUE(e.Covers(day)) << c.name << " " << day;
     for (const char* day : c.not_covered) EXPECT_FALSE(e.Covers(day)) << c.name << " " << day;
   }
-  TEmployment bad;
+  EmploymentSpans bad;
   bad.Add("1399/05/01", "1399/04/01");
   bad.Add("1399/06/01", "1399/05/15");
   EXPECT_TRUE(bad.spans.empty());
   EXPECT_EQ(bad.bad_begin, "1399/05/01");
   EXPECT_EQ(bad.bad_end, "1399/04/01");
-  TEmployment gap;
+  EmploymentSpans gap;
   gap.Add("1399/01/01", "1399/01/10");
   gap.Add("1399/03/20", "1399/12/30");
   EXPECT_EQ(gap.EndBefore("1399/02/01"), "1399/01/10");
@@ -400,7 +400,7 @@ TEST(RangeRules, HourlyGroups) {
     g.MandeMorForSaati = c.mande;
     g.MAH_ABS_OK = 600;
     g.MMaxTrans = 9999;
-    TRangeFacts f;
+    RangeFacts f;
     f.Carried = 200;
     TRangeWorkRec R;
     R.rwrWorkTotal = c.work;

@@ -32,6 +32,7 @@
 #include "service/service_log.h"
 #include "service/systemd_unit.h"
 #include "util/log_file.h"
+#include "util/text.h"
 
 namespace zel::app {
 
@@ -93,7 +94,7 @@ bool ConfiguredHome() {
     Fail("cannot read " + path + "; run `zelkl-calc db init`");
     return false;
   }
-  if (dates::Trim(service::ReadServiceConfig(path).database_name).empty()) {
+  if (util::TrimControls(service::ReadServiceConfig(path).database_name).empty()) {
     Fail("Korlan.Ini has no DATABASENAME; run `zelkl-calc db init`");
     return false;
   }
@@ -250,7 +251,7 @@ std::optional<std::string> CheckCalcOptions(const CalcOptions& o) {
     return "--year " + std::to_string(o.year) + " is not a Jalali year (1206..1498)";
   }
   for (const auto& p : o.persons) {
-    if (dates::Trim(p).empty() || p.size() > 10)
+    if (util::TrimControls(p).empty() || p.size() > 10)
       return "--person '" + p + "' is not a person number";
   }
   if (o.kind == "daily") {
@@ -377,7 +378,7 @@ int Calc(const CalcOptions& o) {
 
 std::optional<std::string> CheckExplainOptions(const ExplainOptions& o) {
   if (o.year < 1300 || o.year > 9999) return "--year must be a Jalali year YYYY (1300 or later)";
-  if (o.person.empty() || dates::Trim(o.person).empty()) return "--person is required";
+  if (o.person.empty() || util::TrimControls(o.person).empty()) return "--person is required";
   if (o.date.empty() == (o.month == 0)) return "give --date MM/DD or --month MM (one of them)";
   if (o.month != 0 && (o.month < 1 || o.month > 12)) return "--month must be 1..12";
   if (!o.date.empty()) {
@@ -404,7 +405,7 @@ int Explain(const ExplainOptions& o) {
   request.user_name = config.user_name;
   request.password = config.password;
   request.year = std::to_string(o.year);
-  request.person = dates::Trim(o.person);
+  request.person = util::TrimControls(o.person);
   auto pad2 = [](int n) { return std::string(n < 10 ? "0" : "") + std::to_string(n); };
   if (o.month != 0) {
     for (int d = 1; d <= engine::MonthDays(o.year, o.month); ++d) {
@@ -414,8 +415,8 @@ int Explain(const ExplainOptions& o) {
     request.dates.push_back(o.date);
   }
   try {
-    const std::vector<explain::TDayExplanation> days = explain::ExplainDays(request);
-    std::vector<explain::TColumnAmount> month_totals;
+    const std::vector<explain::DayExplanation> days = explain::ExplainDays(request);
+    std::vector<explain::ColumnAmount> month_totals;
     if (o.month != 0) {
       month_totals = explain::StoredMonthTotals(request, o.month);
     }

@@ -59,17 +59,17 @@ void BM_CalcDayRun(benchmark::State& state) {
   manager.OnAddPresences = [&](TAttendanceCalcManager& m) {
     for (const Source& s : DaySources()) {
       m.AddPresence(s.begin, s.end, s.kind, s.specific_type,
-                    s.data[0] == '\0' ? TVariant() : TVariant(s.data));
+                    s.data[0] == '\0' ? Variant() : Variant(s.data));
     }
   };
   manager.OnValidatePresence = [](TAttendanceCalcManager&, std::span<const TPresence> group,
                                   TPresence& result) {
-    static const TVariant kLeave = 2;
+    static const Variant kLeave = 2;
     const int leave = TAttendanceCalcManager::FindPresence(group, {.StrictSpecificType = true},
-                                                           pk_None, kLeave, TVariant(), {});
+                                                           pk_None, kLeave, Variant(), {});
     const TPresence& chosen = group[leave >= 0 ? leave : 0];
     result.Kind = chosen.Kind;
-    result.SpecificType = leave >= 0 ? TVariant(12) : chosen.SpecificType;
+    result.SpecificType = leave >= 0 ? Variant(12) : chosen.SpecificType;
     result.Data = chosen.Data;
     result.IsOK = true;
     result.DoProcess = true;

@@ -102,30 +102,30 @@ double ProcessCpuSeconds() {
 }
 
 // An observer that only counts what it hears (one per worker module).
-class CountingTrace final : public zel::engine::TDayTrace {
+class CountingTrace final : public zel::engine::DayTrace {
  public:
-  void DayShape(const zel::engine::TAttendanceCalcManager&, const zel::engine::TExtraData&,
-                const std::string&) override {}
+  void OnDayShape(const zel::engine::TAttendanceCalcManager&, const zel::engine::TExtraData&,
+                  const std::string&) override {}
   void Sources(const zel::engine::TAttendanceCalcManager&) override {}
   void Classified(std::span<const zel::engine::TPresence>, const zel::engine::TPresence&,
-                  zel::engine::TTraceReason) override {
+                  zel::engine::TraceReason) override {
     ++events;
   }
-  void Reclassified(int, zel::engine::TTraceReason) override { ++events; }
-  void DayNote(zel::engine::TTraceReason) override { ++events; }
+  void Reclassified(int, zel::engine::TraceReason) override { ++events; }
+  void DayNote(zel::engine::TraceReason) override { ++events; }
   void Stretches(const zel::engine::TAttendanceCalcManager&) override {}
-  void Processed(const zel::engine::TPresence&, zel::engine::TPresenceCode,
-                 zel::engine::TPresenceCode, int, zel::engine::TTraceReason,
+  void Processed(const zel::engine::TPresence&, zel::engine::PresenceCode,
+                 zel::engine::PresenceCode, int, zel::engine::TraceReason,
                  const zel::engine::TDailyWorkRec&, const zel::engine::TDailyWorkRec&) override {
     ++events;
   }
-  void Step(zel::engine::TTraceReason, const zel::engine::TDailyWorkRec&,
+  void Step(zel::engine::TraceReason, const zel::engine::TDailyWorkRec&,
             const zel::engine::TDailyWorkRec&) override {
     ++events;
   }
   void DayWork(const zel::engine::TDailyWorkRec&, const zel::engine::TExtraData&) override {}
   void Report(const std::string&) override {}
-  void Failed(zel::engine::TDayError, const std::string&) override {}
+  void Failed(zel::engine::DayError, const std::string&) override {}
   std::int64_t events = 0;
 };
 

@@ -119,7 +119,7 @@ void BM_IoTransferOfTheDemoMonth(benchmark::State& state) {
   auto& slot = homes[persons];
   if (!slot) slot = std::make_unique<DemoPunches>(persons);
   const DemoPunches& home = *slot;
-  zel::transfer::TIOTransferResult result;
+  zel::transfer::IOTransferResult result;
   std::uint64_t statements = 0;
   for (auto _ : state) {
     state.PauseTiming();

@@ -19,14 +19,13 @@ namespace zel::clockrec {
 namespace {
 
 using dates::Copy;
-using dates::Trim;
 using dates::TZelCalcUtils;
 using db::TADOUtils;
 
 std::string Q(const std::string& text) { return TADOUtils::QuotedStr(text); }
 
 std::string PadPerno(const std::string& perno) {
-  return TZelCalcUtils::SLPadC(Trim(perno), 10, ' ');
+  return TZelCalcUtils::SLPadC(util::TrimControls(perno), 10, ' ');
 }
 
 // A text as the server compares it: trailing blanks and case ignored. NULL is "".
@@ -47,7 +46,7 @@ int Number(const std::string& s, size_t from, size_t count) {
 
 // Minutes between two "MM/DDHH:NN" moments; -1 when either is missing.
 int MinutesBetween(const std::string& a, const std::string& b) {
-  if (Trim(a).size() != 10 || Trim(b).size() != 10) return -1;
+  if (util::TrimControls(a).size() != 10 || util::TrimControls(b).size() != 10) return -1;
   return TZelCalcUtils::SubtractDateTime(a.substr(0, 5), a.substr(5, 5), b.substr(0, 5),
                                          b.substr(5, 5));
 }
@@ -112,7 +111,7 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 // A date or time text of a report as stored: quoted, or NULL.
 std::string Shown(const db::Value& value) {
-  return value.IsNull() ? std::string("NULL") : "'" + Trim(value.AsString()) + "'";
+  return value.IsNull() ? std::string("NULL") : "'" + util::TrimControls(value.AsString()) + "'";
 }
 
 }  // namespace
@@ -149,7 +148,7 @@ void TDmSetClockRec::InitialValues(const std::string& newCurrentYear,
                                    const std::string& newDataBaseName,
                                    const std::string& newSQLServerName,
                                    const std::string& newTempFileName, int newScheduleId) {
-  CurrentYear = Trim(newCurrentYear);
+  CurrentYear = util::TrimControls(newCurrentYear);
   SqlUserName = newSqlUserName;
   SqlUserPassword = newSqlUserPassword;
   DataBaseName = newDataBaseName;
@@ -343,12 +342,12 @@ void TDmSetClockRec::HoldRows() {
     HeldPunch h;
     h.rec = QClockDmp->FieldByName("REC").AsInteger();
     h.card = QClockDmp->FieldByName("KartNo").AsString();
-    const std::string date = Trim(QClockDmp->FieldByName("ClockDate").AsString());
-    h.time = Trim(QClockDmp->FieldByName("ClockTime").AsString());
+    const std::string date = util::TrimControls(QClockDmp->FieldByName("ClockDate").AsString());
+    h.time = util::TrimControls(QClockDmp->FieldByName("ClockTime").AsString());
     h.readable = IsPunchDateTime(date, h.time);
     h.day = Copy(date, 6, 5);
     h.moment = h.day + h.time;
-    h.io_type = Trim(QClockDmp->FieldByName("IO_TYPE").AsString());
+    h.io_type = util::TrimControls(QClockDmp->FieldByName("IO_TYPE").AsString());
     h.uncertain = QClockDmp->FieldByName("UNCERTAIN").AsInteger();
     const db::Value& perno = QClockDmp->FieldByName("Perno");
     // An unreadable punch is nobody's last entry or exit.
@@ -381,7 +380,7 @@ void TDmSetClockRec::HoldRows() {
 void TDmSetClockRec::WriteLabel(db::Dataset& Table, const std::string& io_type, int uncertain) {
   const db::Value& old_type = Table.FieldByName("IO_TYPE");
   const db::Value& old_uncertain = Table.FieldByName("UNCERTAIN");
-  const bool same = !old_type.IsNull() && Trim(old_type.AsString()) == io_type &&
+  const bool same = !old_type.IsNull() && util::TrimControls(old_type.AsString()) == io_type &&
                     !old_uncertain.IsNull() && old_uncertain.AsInteger() == uncertain;
   Table.Cancel();
   // A label that would not change is not written again.
@@ -419,7 +418,7 @@ void TDmSetClockRec::LoadKeptReports() {
   const db::ResultSet r = base_->Execute(TADOUtils::CatCommandText(
       {"Select PerNo, Comment From CSSLog", "Where Comment Like 'Punch REC %'"}));
   for (const auto& row : r.rows)
-    kept_reports_.insert(Trim(row[0].AsString()) + "|" + row[1].AsString());
+    kept_reports_.insert(util::TrimControls(row[0].AsString()) + "|" + row[1].AsString());
   kept_reports_loaded_ = true;
 }
 
@@ -441,7 +440,7 @@ void TDmSetClockRec::ReadRules() {
     rules_.push_back(std::move(rule));
     // Cards as the rule query compares them: LTRIM(RTRIM(KartNo)), case ignored. A rule
     // with its card in both columns is met once.
-    auto card = [&](int i) { return TextKey(util::Trim(row[i].AsString(), " ")); };
+    auto card = [&](int i) { return TextKey(util::TrimChars(row[i].AsString(), " ")); };
     if (!row[1].IsNull()) rules_by_card_[card(1)].push_back(at);
     if (!row[2].IsNull() && (row[1].IsNull() || card(2) != card(1)))
       rules_by_card_[card(2)].push_back(at);
@@ -449,7 +448,7 @@ void TDmSetClockRec::ReadRules() {
     // The person as stored (compared with the padded person number) and trimmed.
     const std::string perno = row[0].AsString();
     rules_by_stored_person_[TextKey(perno)].push_back(at);
-    rules_by_trimmed_person_[TextKey(util::Trim(perno, " "))].push_back(at);
+    rules_by_trimmed_person_[TextKey(util::TrimChars(perno, " "))].push_back(at);
   }
   rules_read_ = true;
 }
@@ -476,7 +475,7 @@ const std::vector<size_t>* Find(const Map& map, const std::string& key) {
 const TDmSetClockRec::RuleRow* TDmSetClockRec::RuleOfCard(const std::string& Card,
                                                           const std::string& D) {
   if (!rules_read_) ReadRules();
-  return FirstRuleOn(Find(rules_by_card_, TextKey(Trim(Card))), D);
+  return FirstRuleOn(Find(rules_by_card_, TextKey(util::TrimControls(Card))), D);
 }
 
 const TDmSetClockRec::RuleRow* TDmSetClockRec::RuleOfStoredPerson(const std::string& Perno,
@@ -488,7 +487,7 @@ const TDmSetClockRec::RuleRow* TDmSetClockRec::RuleOfStoredPerson(const std::str
 const TDmSetClockRec::RuleRow* TDmSetClockRec::RuleOfTrimmedPerson(const std::string& Perno,
                                                                    const std::string& D) {
   if (!rules_read_) ReadRules();
-  return FirstRuleOn(Find(rules_by_trimmed_person_, TextKey(Trim(Perno))), D);
+  return FirstRuleOn(Find(rules_by_trimmed_person_, TextKey(util::TrimControls(Perno))), D);
 }
 
 bool TDmSetClockRec::CardHasRule(const std::string& Card, const std::string& D) {
@@ -514,15 +513,15 @@ void TDmSetClockRec::ReportUnreadablePunches() {
   for (q.First(); !q.Eof(); q.Next()) {
     const db::Value& date = q.FieldByName("ClockDate");
     const db::Value& time = q.FieldByName("ClockTime");
-    const std::string perno = Trim(q.FieldByName("Perno").AsString());
+    const std::string perno = util::TrimControls(q.FieldByName("Perno").AsString());
     KeptReason reason;
-    if (!IsPunchDateTime(Trim(date.AsString()), Trim(time.AsString())))
+    if (!IsPunchDateTime(util::TrimControls(date.AsString()), util::TrimControls(time.AsString())))
       reason = KeptReason::kMalformed;
     else if (perno.empty())
       reason = KeptReason::kNoPerson;
     else if (q.FieldByName("PersonNo").IsNull())
       reason = KeptReason::kNotInPerson;
-    else if (Copy(Trim(date.AsString()), 1, 4) != CurrentYear)
+    else if (Copy(util::TrimControls(date.AsString()), 1, 4) != CurrentYear)
       reason = KeptReason::kNoYear;
     else
       continue;
@@ -534,8 +533,8 @@ void TDmSetClockRec::ReportUnreadablePunches() {
 void TDmSetClockRec::ReportKept(KeptReason reason, const db::Dataset& Table) {
   ++counts_.skipped;
   const std::string rec = Table.FieldByName("REC").AsString();
-  const std::string card = Trim(Table.FieldByName("KARTNO").AsString());
-  const std::string perno = Trim(Table.FieldByName("PERNO").AsString());
+  const std::string card = util::TrimControls(Table.FieldByName("KARTNO").AsString());
+  const std::string perno = util::TrimControls(Table.FieldByName("PERNO").AsString());
   const std::string date = Shown(Table.FieldByName("CLOCKDATE"));
   const std::string time = Shown(Table.FieldByName("CLOCKTIME"));
   std::string comment = "Punch REC " + rec + " of card " + card;
@@ -572,8 +571,8 @@ void TDmSetClockRec::ReportKept(KeptReason reason, const db::Dataset& Table) {
 }
 
 void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
-  const std::string clock_date = Trim(Table.FieldByName("ClockDate").AsString());
-  const std::string T = Trim(Table.FieldByName("ClockTime").AsString());
+  const std::string clock_date = util::TrimControls(Table.FieldByName("ClockDate").AsString());
+  const std::string T = util::TrimControls(Table.FieldByName("ClockTime").AsString());
   // Punches without a person, or of a person not in Person, were reported by the run.
   const bool unreadable = unreadable_.count(Table.FieldByName("REC").AsInteger()) > 0;
   if (!IsPunchDateTime(clock_date, T)) {
@@ -590,7 +589,7 @@ void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
   if (LogOn())
     Log("SetClockDumpRec_Pre => Perno: " + Perno + " CurrentYear: " + CurrentYear +
         " Copy(Table.FieldByName(ClockDate).AsString, 1, 4): " + Copy(clock_date, 1, 4));
-  if (Trim(Perno).empty() || Copy(clock_date, 1, 4) != CurrentYear) {
+  if (util::TrimControls(Perno).empty() || Copy(clock_date, 1, 4) != CurrentYear) {
     WriteCounted(Table, {"0", true});
     return;
   }
@@ -598,8 +597,9 @@ void TDmSetClockRec::SetClockDumpRec(db::Dataset& Table) {
   const int work_group =
       current_rule_ == nullptr ? 0 : static_cast<int>(current_rule_->group.AsInteger());
   if (current_work_group_ != work_group) OpenCurrentWorkGroup(work_group);
-  FindCurrentCalItem(D, Trim(AdoQCurrentWorkGroup->FieldByName("CalCode").AsString()),
-                     Trim(AdoQCurrentWorkGroup->FieldByName("GShCode").AsString()), Trim(Perno));
+  FindCurrentCalItem(D, util::TrimControls(AdoQCurrentWorkGroup->FieldByName("CalCode").AsString()),
+                     util::TrimControls(AdoQCurrentWorkGroup->FieldByName("GShCode").AsString()),
+                     util::TrimControls(Perno));
   if (LogOn()) Log("SetClockDumpRec => Perno: " + Perno + " Date: " + D + " Time: " + T);
   const std::optional<Label> label =
       DecideLabel(Perno, D, T, Table.FieldByName("SpCardType").AsString());
@@ -742,7 +742,8 @@ TDmSetClockRec::ItemView TDmSetClockRec::DayOf(const ItemTable& table, const std
 bool TDmSetClockRec::QueryCalItem(const std::string& D, const std::string& CalCode,
                                   const std::string& GShCode, const std::string& Perno) {
   current_item_ = CalendarItem(CalCode, D);
-  const int gsh = Trim(GShCode).empty() ? 0 : dates::StrToInt(Trim(GShCode));
+  const int gsh =
+      util::TrimControls(GShCode).empty() ? 0 : dates::StrToInt(util::TrimControls(GShCode));
   if (gsh == 0) return current_item_.row != nullptr;
   // A shift-group person without a shift that day has no item (the calendar's stays).
   const std::int64_t shift = ShiftOfDay(gsh, D, Perno);
@@ -753,7 +754,8 @@ bool TDmSetClockRec::QueryCalItem(const std::string& D, const std::string& CalCo
 
 TDmSetClockRec::ItemView TDmSetClockRec::CalendarItem(const std::string& CalCode,
                                                       const std::string& D) {
-  const std::int64_t code = Trim(CalCode).empty() ? 9999999 : dates::StrToInt(Trim(CalCode));
+  const std::int64_t code =
+      util::TrimControls(CalCode).empty() ? 9999999 : dates::StrToInt(util::TrimControls(CalCode));
   auto it = calendar_tables_.find(code);
   if (it == calendar_tables_.end()) {
     AdoQCurrentCalItem->Close();
@@ -979,7 +981,8 @@ TDmSetClockRec::DayEnd TDmSetClockRec::ReadEndOfDay(const std::string& Perno, co
   DayEnd result;
   const RuleRow* rule = RuleOfStoredPerson(Perno, Dn);
   // A rule saved without a work group counts as no work group on that day.
-  const std::string group = rule == nullptr ? std::string() : Trim(rule->group.AsString());
+  const std::string group =
+      rule == nullptr ? std::string() : util::TrimControls(rule->group.AsString());
   if (group.empty()) {
     result.end = Dn + "23:59";
     return result;
@@ -1007,7 +1010,8 @@ const std::optional<std::pair<std::string, std::string>>& TDmSetClockRec::GroupC
         {" Select CalCode, GShCode from WorkGrp ", "Where Code =" + group}));
     std::optional<std::pair<std::string, std::string>> codes;
     if (!grp.rows.empty())
-      codes = std::make_pair(Trim(grp.rows[0][0].AsString()), Trim(grp.rows[0][1].AsString()));
+      codes = std::make_pair(util::TrimControls(grp.rows[0][0].AsString()),
+                             util::TrimControls(grp.rows[0][1].AsString()));
     g = group_calendars_.emplace(group, codes).first;
   }
   return g->second;
@@ -1016,8 +1020,9 @@ const std::optional<std::pair<std::string, std::string>>& TDmSetClockRec::GroupC
 std::map<std::string, TDmSetClockRec::ItemDay> TDmSetClockRec::ReadDays(const db::ResultSet& r) {
   std::map<std::string, ItemDay> days;
   for (const auto& row : r.rows)
-    days.emplace(Trim(row[0].AsString()), ItemDay{row[0].AsString(), row[1].AsString(),
-                                                  row[2].AsString(), row[3].AsString()});
+    days.emplace(
+        util::TrimControls(row[0].AsString()),
+        ItemDay{row[0].AsString(), row[1].AsString(), row[2].AsString(), row[3].AsString()});
   return days;
 }
 
@@ -1050,7 +1055,7 @@ const std::map<std::string, TDmSetClockRec::ItemDay>& TDmSetClockRec::ShiftEnds(
     std::map<std::string, std::map<std::string, ItemDay>> persons;
     for (const auto& row : r.rows)
       persons[PersonKey(row[0].AsString())].emplace(
-          Trim(row[1].AsString()),
+          util::TrimControls(row[1].AsString()),
           ItemDay{row[1].AsString(), row[2].AsString(), row[3].AsString(), row[4].AsString()});
     g = shift_days_.emplace(gsh, std::move(persons)).first;
   }
@@ -1079,7 +1084,7 @@ std::string TDmSetClockRec::GetPrevDateTime(const std::string& Perno, const std:
 
   if (AdoQCurrentWorkGroup->Active() &&
       AdoQCurrentWorkGroup->FieldByName("GroupType").AsInteger() == 2 &&
-      Trim(AdoQCurrentWorkGroup->FieldByName("CalCode").AsString()).empty()) {
+      util::TrimControls(AdoQCurrentWorkGroup->FieldByName("CalCode").AsString()).empty()) {
     const std::int64_t pairing = AdoQCurrentWorkGroup->FieldByName("IOPairing").AsInteger();
     if (pairing == 0 || pairing == 1) return E1;
     if (pairing == 2) return E2;
@@ -1122,8 +1127,9 @@ int TDmSetClockRec::IoTypeFromCalendar(const std::string& Perno, const std::stri
     AdoQWorkgroup->Open();
     codes = group_codes_
                 .emplace(work_group,
-                         std::make_pair(Trim(AdoQWorkgroup->FieldByName("CalCode").AsString()),
-                                        Trim(AdoQWorkgroup->FieldByName("GShCode").AsString())))
+                         std::make_pair(
+                             util::TrimControls(AdoQWorkgroup->FieldByName("CalCode").AsString()),
+                             util::TrimControls(AdoQWorkgroup->FieldByName("GShCode").AsString())))
                 .first;
   }
   const std::string cal = codes->second.first;
@@ -1145,8 +1151,8 @@ int TDmSetClockRec::IoTypeFromCalendar(const std::string& Perno, const std::stri
     return 2;
   }
 
-  const bool has_duty = !Trim(ItemField("DBeginTime").AsString()).empty();
-  const bool has_e = !Trim(ItemField("EBeginTime").AsString()).empty();
+  const bool has_duty = !util::TrimControls(ItemField("DBeginTime").AsString()).empty();
+  const bool has_e = !util::TrimControls(ItemField("EBeginTime").AsString()).empty();
   if (!has_duty && !has_e) return ItemField("Holiday").AsInteger() > 0 ? 5 : -1;
 
   const std::string DB = ItemMoment("DBeginDate", "DBeginTime");

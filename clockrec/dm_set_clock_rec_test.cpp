@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "engine/demo/demo_organisation.h"
-#include "engine/scenarios/scenario_file.h"
 #include "schema/schema.h"
 #include "testing/recording_connection.h"
+#include "testing/scenarios/scenario_file.h"
 #include "testing/statement_corpus.h"
 #include "testing/temp_server.h"
+#include "util/text.h"
 
 namespace zel::clockrec {
 namespace {
@@ -83,7 +84,7 @@ class ClockHome {
     db::ResultSet r = server_.Query("Att", "SELECT PerNo, Comment FROM CSSLog ORDER BY Comment");
     std::vector<std::string> out;
     for (const auto& row : r.rows)
-      out.push_back(dates::Trim(row[0].AsString()) + "|" + row[1].AsString());
+      out.push_back(util::TrimControls(row[0].AsString()) + "|" + row[1].AsString());
     return out;
   }
 

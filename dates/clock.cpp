@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "dates/jalali.h"
+#include "util/text.h"
 
 namespace zel::dates {
 namespace {
@@ -18,7 +19,7 @@ struct ClockState {
   // Guarded by mutex:
   Mode mode = Mode::kSystem;
   bool environment_read = false;
-  TDateTime anchor = 0;  // the moment set
+  DateTime anchor = 0;  // the moment set
   std::chrono::steady_clock::time_point anchor_steady;
 };
 
@@ -27,7 +28,7 @@ ClockState& State() {
   return state;
 }
 
-TDateTime SystemNow() {
+DateTime SystemNow() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   tm local{};
@@ -37,7 +38,7 @@ TDateTime SystemNow() {
                     static_cast<int>(ts.tv_nsec / 1000000));
 }
 
-void SetLocked(ClockState& s, TDateTime moment, bool frozen) {
+void SetLocked(ClockState& s, DateTime moment, bool frozen) {
   s.mode = frozen ? Mode::kFrozen : Mode::kRunning;
   s.anchor = moment;
   s.anchor_steady = std::chrono::steady_clock::now();
@@ -52,7 +53,7 @@ void ReadEnvironmentLocked(ClockState& s) {
     s.environment_read = true;
     return;
   }
-  TDateTime moment = 0;
+  DateTime moment = 0;
   try {
     moment = ParseJalaliMoment(value);
   } catch (const std::invalid_argument& e) {
@@ -70,9 +71,9 @@ bool Digits(std::string_view text, size_t pos, size_t count) {
 
 }  // namespace
 
-TDateTime ParseJalaliMoment(std::string_view text) {
+DateTime ParseJalaliMoment(std::string_view text) {
   const std::string raw(text);
-  const std::string t = Trim(text);
+  const std::string t = util::TrimControls(text);
   const auto fail = [&raw]() -> std::invalid_argument {
     return std::invalid_argument("expected a Jalali moment \"YYYY/MM/DD HH:MM\", got \"" + raw +
                                  "\"");
@@ -89,7 +90,7 @@ TDateTime ParseJalaliMoment(std::string_view text) {
   const int hour = StrToInt(t.substr(11, 2));
   const int minute = StrToInt(t.substr(14, 2));
   const int second = with_seconds ? StrToInt(t.substr(17, 2)) : 0;
-  TDateTime date = 0;
+  DateTime date = 0;
   if (!TryEncodeJalaliDate(year, month, day, date) || date < 1 || hour > 23 || minute > 59 ||
       second > 59) {
     throw fail();
@@ -97,7 +98,7 @@ TDateTime ParseJalaliMoment(std::string_view text) {
   return date + EncodeTime(hour, minute, second, 0);
 }
 
-TDateTime Now() {
+DateTime Now() {
   ClockState& s = State();
   std::unique_lock lock(s.mutex);
   ReadEnvironmentLocked(s);
@@ -116,11 +117,11 @@ TDateTime Now() {
   return SystemNow();
 }
 
-TDateTime Today() { return static_cast<TDateTime>(DateOf(Now())); }
+DateTime Today() { return static_cast<DateTime>(DateOf(Now())); }
 
 std::string NowTime_HHNNSS() { return FormatTime_HHNNSS(Now()); }
 
-void SetNow(TDateTime moment, bool frozen) {
+void SetNow(DateTime moment, bool frozen) {
   ClockState& s = State();
   std::lock_guard lock(s.mutex);
   SetLocked(s, moment, frozen);

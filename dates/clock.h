@@ -17,17 +17,17 @@ inline constexpr const char* kNowEnvironmentVariable = "ZEL_NOW";
 
 // Local date and time as a serial value. Raises std::invalid_argument when ZEL_NOW is set to
 // a value that is not a Jalali "YYYY/MM/DD HH:MM" moment (and nothing else set the clock).
-TDateTime Now();
+DateTime Now();
 // Whole days of Now().
-TDateTime Today();
+DateTime Today();
 // The time of day of Now() as "HH:MM:SS".
 std::string NowTime_HHNNSS();
 
 // Parses a Jalali moment "YYYY/MM/DD HH:MM" (seconds ":SS" optional) into a serial value;
 // raises std::invalid_argument naming the text when it is not one.
-TDateTime ParseJalaliMoment(std::string_view text);
+DateTime ParseJalaliMoment(std::string_view text);
 // Sets the clock to the moment; it runs on from there unless frozen.
-void SetNow(TDateTime moment, bool frozen = false);
+void SetNow(DateTime moment, bool frozen = false);
 // SetNow of ParseJalaliMoment(text).
 void SetNowJalali(std::string_view text, bool frozen = false);
 // Back to the system clock (ZEL_NOW is not read again).

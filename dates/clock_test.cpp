@@ -32,7 +32,7 @@ TEST_F(ClockTest, ParsesJalaliMoments) {
                {"1408/12/30 07:05:09", {1408, 12, 30}, "07:05:09"},
                {" 1403/05/07 10:00 ", {1403, 5, 7}, "10:00:00"}};
   for (const Case& c : cases) {
-    const TDateTime moment = ParseJalaliMoment(c.text);
+    const DateTime moment = ParseJalaliMoment(c.text);
     EXPECT_TRUE(DecodeJalaliDate(moment) == c.date) << c.text;
     EXPECT_EQ(FormatTime_HHNNSS(moment), c.time) << c.text;
   }
@@ -65,7 +65,7 @@ TEST_F(ClockTest, EnvironmentSetsTheStartingMomentAndTheClockRunsOn) {
   setenv(kNowEnvironmentVariable, "1399/12/30 23:59", 1);
   LoadNowFromEnvironment();
   EXPECT_TRUE(IsNowOverridden());
-  const TDateTime first = Now();
+  const DateTime first = Now();
   EXPECT_GE(first, ParseJalaliMoment("1399/12/30 23:59"));
   EXPECT_LT(first, ParseJalaliMoment("1399/12/30 23:59") + EncodeTime(0, 0, 30, 0));
   EXPECT_EQ(JalaliToday(), "1399/12/30");
@@ -90,7 +90,7 @@ TEST_F(ClockTest, BadEnvironmentValueIsAnError) {
 
 TEST_F(ClockTest, FrozenStaysAndResetFollowsTheSystem) {
   SetNowJalali("1403/12/30 12:00", true);
-  const TDateTime fixed = Now();
+  const DateTime fixed = Now();
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(Now(), fixed);
   EXPECT_EQ(NowTime_HHNNSS(), "12:00:00");

@@ -48,7 +48,7 @@ std::string Padded25(const std::string& text) {
 
 }  // namespace
 
-std::string TZELDateEncoder::Encode(TDateTime ADate) {
+std::string TZELDateEncoder::Encode(DateTime ADate) {
   int year = 0;
   int month = 0;
   int day = 0;
@@ -65,7 +65,7 @@ std::string TZELDateEncoder::Encode(TDateTime ADate) {
   return result;
 }
 
-TDateTime TZELDateEncoder::Decode(const std::string& Encoded) {
+DateTime TZELDateEncoder::Decode(const std::string& Encoded) {
   if (Encoded.size() != kPositions + 1) {
     throw EConvertError("'" + Encoded + "' is not a valid encoded date");
   }
@@ -80,7 +80,7 @@ TDateTime TZELDateEncoder::Decode(const std::string& Encoded) {
                     StrToInt(digits.substr(6, 2)));
 }
 
-bool TZELDateEncoder::TryDecode(const std::string& Encoded, TDateTime& Date) {
+bool TZELDateEncoder::TryDecode(const std::string& Encoded, DateTime& Date) {
   try {
     Date = Decode(Encoded);
     return true;
@@ -100,7 +100,7 @@ bool TZELDateEncoder::TryDecode(const std::string& Encoded, TDateTime& Date) {
   }
 }
 
-bool TZELDateEncoder::CheckEncoded(const std::string& EncodedDate, TDateTime TheDate) {
+bool TZELDateEncoder::CheckEncoded(const std::string& EncodedDate, DateTime TheDate) {
   return DateOf(Decode(EncodedDate)) == DateOf(TheDate);
 }
 

@@ -14,15 +14,15 @@ class TZELDateEncoder {
   TZELDateEncoder() = delete;
 
   // Key letter ("A".."Y", random) followed by the eight code characters of "YYYYMMDD".
-  static std::string Encode(TDateTime ADate);
+  static std::string Encode(DateTime ADate);
   // The date of a code; raises EConvertError when the code is not one.
-  static TDateTime Decode(const std::string& Encoded);
+  static DateTime Decode(const std::string& Encoded);
   // Decode that reports failure: writes the exception line to "LoadError.Log", sets Date to
   // 0 and returns false.
-  static bool TryDecode(const std::string& Encoded, TDateTime& Date);
+  static bool TryDecode(const std::string& Encoded, DateTime& Date);
   // True when the code decodes to the calendar day of TheDate (times ignored); raises
   // EConvertError for a malformed code.
-  static bool CheckEncoded(const std::string& EncodedDate, TDateTime TheDate);
+  static bool CheckEncoded(const std::string& EncodedDate, DateTime TheDate);
 };
 
 }  // namespace zel::dates

@@ -16,7 +16,7 @@ namespace zel::dates {
 namespace {
 
 // A code of the given key letter.
-std::string EncodeWithKey(TDateTime date, char key) {
+std::string EncodeWithKey(DateTime date, char key) {
   std::string code;
   do {
     code = TZELDateEncoder::Encode(date);
@@ -27,7 +27,7 @@ std::string EncodeWithKey(TDateTime date, char key) {
 TEST(DateEncoder, CodesHaveAKeyLetterAndEightCodeCharacters) {
   std::set<char> keys;
   std::set<std::string> codes;
-  const TDateTime date = EncodeDate(2021, 3, 20);
+  const DateTime date = EncodeDate(2021, 3, 20);
   for (int i = 0; i < 500; ++i) {
     const std::string code = TZELDateEncoder::Encode(date);
     ASSERT_EQ(code.size(), 9u);
@@ -43,7 +43,7 @@ TEST(DateEncoder, CodesHaveAKeyLetterAndEightCodeCharacters) {
 }
 
 TEST(DateEncoder, RoundTripsEveryDayOverTwoCenturies) {
-  for (TDateTime date = EncodeDate(1900, 1, 1); date <= EncodeDate(2100, 12, 31); date += 1) {
+  for (DateTime date = EncodeDate(1900, 1, 1); date <= EncodeDate(2100, 12, 31); date += 1) {
     const std::string code = TZELDateEncoder::Encode(date + 0.75);
     ASSERT_EQ(TZELDateEncoder::Decode(code), date) << code;
   }
@@ -69,12 +69,13 @@ TEST(DateEncoder, WrongCodesRaise) {
   try {
     same_day = TZELDateEncoder::Decode(other_key) == EncodeDate(2021, 3, 20);
   } catch (const EConvertError&) {
+    // no date at all is also not the same day
   }
   EXPECT_FALSE(same_day);
 }
 
 TEST(DateEncoder, CheckEncodedComparesCalendarDays) {
-  const TDateTime day = EncodeDate(2021, 3, 20);
+  const DateTime day = EncodeDate(2021, 3, 20);
   const std::string code = TZELDateEncoder::Encode(day);
   EXPECT_TRUE(TZELDateEncoder::CheckEncoded(code, day + 0.99));
   EXPECT_FALSE(TZELDateEncoder::CheckEncoded(code, day + 1));
@@ -100,7 +101,7 @@ class DateEncoderLogTest : public ::testing::Test {
 };
 
 TEST_F(DateEncoderLogTest, TryDecodeReportsFailureToLoadErrorLog) {
-  TDateTime date = 5;
+  DateTime date = 5;
   const std::string good = TZELDateEncoder::Encode(EncodeDate(2020, 10, 24));
   EXPECT_TRUE(TZELDateEncoder::TryDecode(good, date));
   EXPECT_EQ(date, EncodeDate(2020, 10, 24));

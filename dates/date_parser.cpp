@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "dates/date_time.h"
+#include "util/text.h"
 
 namespace zel::dates {
 namespace {
@@ -386,10 +387,10 @@ std::string TZELDateParser::AddYearToDate_YYYYMMDD(TCalendarSystem Calendar, int
 // ---- year lists ----
 
 int TZELDateParser::GetYearListYearsCount(const std::string& YYList) {
-  return static_cast<int>(Trim(YYList).size() / 2);
+  return static_cast<int>(util::TrimControls(YYList).size() / 2);
 }
 int TZELDateParser::GetYearListYearsCount_YYYY(const std::string& YYYYList) {
-  return static_cast<int>(Trim(YYYYList).size() / 4);
+  return static_cast<int>(util::TrimControls(YYYYList).size() / 4);
 }
 int TZELDateParser::GetYearListMaxIndex(const std::string& YYList) {
   return GetYearListYearsCount(YYList) - 1;

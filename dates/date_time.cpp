@@ -36,7 +36,7 @@ constexpr long long kMsPerDay = 86400000;
 
 // Milliseconds of the time of day, with the sign convention of serial values: the fraction
 // always counts forward from midnight of the (truncated) date.
-long long TimeMilliseconds(TDateTime value) {
+long long TimeMilliseconds(DateTime value) {
   const double frac = std::fabs(value - std::trunc(value));
   long long ms = std::llround(frac * static_cast<double>(kMsPerDay));
   if (ms >= kMsPerDay) ms = kMsPerDay - 1;
@@ -55,25 +55,25 @@ int DaysInGregorianMonth(int year, int month) {
   return month == 2 && IsGregorianLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
+bool TryEncodeDate(int year, int month, int day, DateTime& result) {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
       day > DaysInGregorianMonth(year, month)) {
     return false;
   }
-  result = static_cast<TDateTime>(
+  result = static_cast<DateTime>(
       DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kEpochOffset);
   return true;
 }
 
-TDateTime EncodeDate(int year, int month, int day) {
-  TDateTime result = 0;
+DateTime EncodeDate(int year, int month, int day) {
+  DateTime result = 0;
   if (!TryEncodeDate(year, month, day, result)) {
     throw EConvertError("Invalid argument to date encode");
   }
   return result;
 }
 
-TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
+DateTime EncodeTime(int hour, int minute, int second, int millisecond) {
   if (hour < 0 || hour >= 24 || minute < 0 || minute >= 60 || second < 0 || second >= 60 ||
       millisecond < 0 || millisecond >= 1000) {
     throw EConvertError("Invalid argument to time encode");
@@ -82,13 +82,13 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
   return static_cast<double>(ms) / static_cast<double>(kMsPerDay);
 }
 
-int DateOf(TDateTime value) { return static_cast<int>(std::trunc(value)); }
+int DateOf(DateTime value) { return static_cast<int>(std::trunc(value)); }
 
-void DecodeDate(TDateTime value, int& year, int& month, int& day) {
+void DecodeDate(DateTime value, int& year, int& month, int& day) {
   CivilFromDays(DateOf(value) - kEpochOffset, year, month, day);
 }
 
-DateTimeParts DecodeDateTime(TDateTime value) {
+DateTimeParts DecodeDateTime(DateTime value) {
   DateTimeParts parts;
   DecodeDate(value, parts.year, parts.month, parts.day);
   long long ms = TimeMilliseconds(value);
@@ -101,23 +101,21 @@ DateTimeParts DecodeDateTime(TDateTime value) {
   return parts;
 }
 
-int DayOfTheWeek(TDateTime value) {
+int DayOfTheWeek(DateTime value) {
   // Serial 0 (1899-12-30) was a Saturday, ISO day 6.
   const long long days = DateOf(value);
   return static_cast<int>(((days + 5) % 7 + 7) % 7) + 1;
 }
 
-std::string FormatTime_HHNNSS(TDateTime value) {
+std::string FormatTime_HHNNSS(DateTime value) {
   const DateTimeParts p = DecodeDateTime(value);
   return PadNumber(p.hour, 2) + ":" + PadNumber(p.minute, 2) + ":" + PadNumber(p.second, 2);
 }
 
-std::string FormatTime_HHNN(TDateTime value) {
+std::string FormatTime_HHNN(DateTime value) {
   const DateTimeParts p = DecodeDateTime(value);
   return PadNumber(p.hour, 2) + ":" + PadNumber(p.minute, 2);
 }
-
-std::string Trim(std::string_view text) { return util::TrimControls(text); }
 
 std::string Copy(std::string_view text, int index, int count) {
   if (index < 1) index = 1;

@@ -12,7 +12,7 @@
 namespace zel::dates {
 
 // A moment as the product keeps it: whole days since 1899-12-30, fraction = time of day.
-using TDateTime = double;
+using DateTime = double;
 
 // A text or number that cannot be turned into a date, time or integer.
 class EConvertError : public std::runtime_error {
@@ -37,24 +37,23 @@ int DaysInGregorianMonth(int year, int month);
 
 // Serial day of a Gregorian date; raises EConvertError "Invalid argument to date encode"
 // for an impossible date or a year outside 1..9999.
-TDateTime EncodeDate(int year, int month, int day);
-bool TryEncodeDate(int year, int month, int day, TDateTime& result);
+DateTime EncodeDate(int year, int month, int day);
+bool TryEncodeDate(int year, int month, int day, DateTime& result);
 // Fraction of a day; raises EConvertError "Invalid argument to time encode" unless
 // hour < 24, minute < 60, second < 60 and millisecond < 1000.
-TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
+DateTime EncodeTime(int hour, int minute, int second, int millisecond);
 // Whole days of the value (the date part, truncated toward zero).
-int DateOf(TDateTime value);
-void DecodeDate(TDateTime value, int& year, int& month, int& day);
-DateTimeParts DecodeDateTime(TDateTime value);
+int DateOf(DateTime value);
+void DecodeDate(DateTime value, int& year, int& month, int& day);
+DateTimeParts DecodeDateTime(DateTime value);
 // ISO weekday of the date part: 1 Monday ... 7 Sunday.
-int DayOfTheWeek(TDateTime value);
+int DayOfTheWeek(DateTime value);
 
 // "HH:MM:SS" and "HH:MM" of the time of day, 24-hour, zero-padded.
-std::string FormatTime_HHNNSS(TDateTime value);
-std::string FormatTime_HHNN(TDateTime value);
+std::string FormatTime_HHNNSS(DateTime value);
+std::string FormatTime_HHNN(DateTime value);
 
 // Text helpers with the product's semantics.
-std::string Trim(std::string_view text);  // blanks and control characters at both ends
 // Up to count characters from the 1-based position index; never fails (short or empty result).
 std::string Copy(std::string_view text, int index, int count);
 // Decimal integer: optional leading blanks and sign, then digits only; otherwise raises

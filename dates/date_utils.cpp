@@ -16,7 +16,7 @@ void CheckNotNegative(int n) {
   if (n < 0) throw std::runtime_error("N should not be negative");
 }
 
-std::string Gregorian_YYYYMMDD(TDateTime serial) {
+std::string Gregorian_YYYYMMDD(DateTime serial) {
   int y = 0;
   int m = 0;
   int d = 0;
@@ -25,14 +25,14 @@ std::string Gregorian_YYYYMMDD(TDateTime serial) {
 }
 
 // Serial day of a Gregorian year and "MM/DD".
-TDateTime GregorianSerial(int year, const std::string& date_mmdd) {
+DateTime GregorianSerial(int year, const std::string& date_mmdd) {
   int m = 0;
   int d = 0;
   P::Parse_MMDD(date_mmdd, m, d);
   return EncodeDate(year, m, d);
 }
 
-void SplitGregorian(TDateTime serial, int& year, std::string& mmdd) {
+void SplitGregorian(DateTime serial, int& year, std::string& mmdd) {
   int m = 0;
   int d = 0;
   DecodeDate(serial, year, m, d);
@@ -218,7 +218,7 @@ bool TGregorianDateUtils::IsLeapYear(int AYear_YYYY) { return IsGregorianLeapYea
 
 int TGregorianDateUtils::DaysInAYear(int AYear_YYYY) { return IsLeapYear(AYear_YYYY) ? 366 : 365; }
 
-TDateTime TGregorianDateUtils::ConverToDate_YYYYMMDD(const std::string& Date_YYYYMMDD) {
+DateTime TGregorianDateUtils::ConverToDate_YYYYMMDD(const std::string& Date_YYYYMMDD) {
   int y = 0;
   int m = 0;
   int d = 0;
@@ -226,16 +226,16 @@ TDateTime TGregorianDateUtils::ConverToDate_YYYYMMDD(const std::string& Date_YYY
   return EncodeDate(y, m, d);
 }
 
-TDateTime TGregorianDateUtils::ConverToDateTime_YYYYMMDDHHNN(const std::string& Date_YYYYMMDD,
-                                                             const std::string& Time_HHNN) {
+DateTime TGregorianDateUtils::ConverToDateTime_YYYYMMDDHHNN(const std::string& Date_YYYYMMDD,
+                                                            const std::string& Time_HHNN) {
   int h = 0;
   int n = 0;
   P::Parse_HHNN(Time_HHNN, h, n);
   return ConverToDate_YYYYMMDD(Date_YYYYMMDD) + EncodeTime(h, n, 1, 0);
 }
 
-TDateTime TGregorianDateUtils::ConverToDateTime_YYYYMMDDHHNNSS(const std::string& Date_YYYYMMDD,
-                                                               const std::string& Time_HHNNSS) {
+DateTime TGregorianDateUtils::ConverToDateTime_YYYYMMDDHHNNSS(const std::string& Date_YYYYMMDD,
+                                                              const std::string& Time_HHNNSS) {
   int h = 0;
   int n = 0;
   int s = 0;
@@ -559,7 +559,7 @@ std::string TGeneralDateUtils::ForceCalendarSystem_YYYYMMDD(TCalendarSystem Desi
                                       : GregorianToJalali_YYYYMMDD(YYYYMMDD);
 }
 
-TDateTime TGeneralDateUtils::JalaliToGregorian(int Y, int M, int D) {
+DateTime TGeneralDateUtils::JalaliToGregorian(int Y, int M, int D) {
   return EncodeJalaliDate(Y, M, D);
 }
 
@@ -575,7 +575,7 @@ std::string TGeneralDateUtils::JalaliToGregorian_YYYYMMDD(const std::string& Jal
   return JalaliToGregorian_YYYYMMDD(y, m, d);
 }
 
-std::string TGeneralDateUtils::GregorianToJalali_YYYYMMDD(TDateTime ADate) {
+std::string TGeneralDateUtils::GregorianToJalali_YYYYMMDD(DateTime ADate) {
   const JalaliDate j = DecodeJalaliDate(ADate);
   YC::CheckYearRange(csJalali, j.year);
   return P::Format_YYYYMMDD(j.year, j.month, j.day);

@@ -71,13 +71,13 @@ class TGregorianDateUtils {
   static bool IsLeapYear(int AYear_YYYY);
   static int DaysInAYear(int AYear_YYYY);
   // Serial day of a Gregorian "YYYY/MM/DD"; an impossible date raises EConvertError.
-  static TDateTime ConverToDate_YYYYMMDD(const std::string& Date_YYYYMMDD);
+  static DateTime ConverToDate_YYYYMMDD(const std::string& Date_YYYYMMDD);
   // The date plus the time of hours and minutes and one second.
-  static TDateTime ConverToDateTime_YYYYMMDDHHNN(const std::string& Date_YYYYMMDD,
-                                                 const std::string& Time_HHNN);
+  static DateTime ConverToDateTime_YYYYMMDDHHNN(const std::string& Date_YYYYMMDD,
+                                                const std::string& Time_HHNN);
   // The date plus the time of hours, minutes, seconds and ten milliseconds.
-  static TDateTime ConverToDateTime_YYYYMMDDHHNNSS(const std::string& Date_YYYYMMDD,
-                                                   const std::string& Time_HHNNSS);
+  static DateTime ConverToDateTime_YYYYMMDDHHNNSS(const std::string& Date_YYYYMMDD,
+                                                  const std::string& Time_HHNNSS);
   static int DayOfTheWeek(const std::string& Date_YYYYMMDD);
   static bool IsWeekend(const std::string& Date_YYYYMMDD);
   static int DayOfTheYear(int Year_YYYY, const std::string& Date_MMDD);
@@ -166,10 +166,10 @@ class TGeneralDateUtils {
   static std::string ForceCalendarSystem_YYYYMMDD(TCalendarSystem DesiredSystem,
                                                   const std::string& YYYYMMDD);
 
-  static TDateTime JalaliToGregorian(int Y, int M, int D);
+  static DateTime JalaliToGregorian(int Y, int M, int D);
   static std::string JalaliToGregorian_YYYYMMDD(int Y, int M, int D);
   static std::string JalaliToGregorian_YYYYMMDD(const std::string& Jalali_YYYYMMDD);
-  static std::string GregorianToJalali_YYYYMMDD(TDateTime ADate);
+  static std::string GregorianToJalali_YYYYMMDD(DateTime ADate);
   static std::string GregorianToJalali_YYYYMMDD(const std::string& Gregorian_YYYYMMDD);
 };
 

@@ -14,7 +14,7 @@ namespace {
 using namespace zel::dates;
 
 void BM_DecodeJalaliDate(benchmark::State& state) {
-  TDateTime serial = EncodeJalaliDate(1399, 1, 1);
+  DateTime serial = EncodeJalaliDate(1399, 1, 1);
   for (auto _ : state) {
     benchmark::DoNotOptimize(DecodeJalaliDate(serial));
     serial = serial + 1 > 50000 ? 43910 : serial + 1;

@@ -34,25 +34,25 @@ bool IsJalaliLeapYear(int year) {
 
 int JalaliMonthDays(int year, int month) { return JalaliDay::MonthDays(year, month); }
 
-bool TryEncodeJalaliDate(int year, int month, int day, TDateTime& result) {
+bool TryEncodeJalaliDate(int year, int month, int day, DateTime& result) {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
       day > JalaliMonthDays(year, month)) {
     return false;
   }
   const int day_of_year = month <= 7 ? (month - 1) * 31 + day : (month - 1) * 30 + 6 + day;
-  result = static_cast<TDateTime>(day_of_year + DaysBeforeYear(year) - kSerialOffset);
+  result = static_cast<DateTime>(day_of_year + DaysBeforeYear(year) - kSerialOffset);
   return true;
 }
 
-TDateTime EncodeJalaliDate(int year, int month, int day) {
-  TDateTime result = 0;
+DateTime EncodeJalaliDate(int year, int month, int day) {
+  DateTime result = 0;
   if (!TryEncodeJalaliDate(year, month, day, result)) {
     throw EConvertError("Invalid argument to date encode");
   }
   return result;
 }
 
-void DecodeJalaliDate(TDateTime serial, int& year, int& month, int& day) {
+void DecodeJalaliDate(DateTime serial, int& year, int& month, int& day) {
   long long n = static_cast<long long>(DateOf(serial)) + kSerialOffset;
   const long long y0 = static_cast<long long>(std::trunc(static_cast<double>(n) / kMeanYear)) + 1;
   n -= 365 * y0 + LeapYearsUpTo(y0);
@@ -79,7 +79,7 @@ void DecodeJalaliDate(TDateTime serial, int& year, int& month, int& day) {
   day = static_cast<int>(n);
 }
 
-JalaliDate DecodeJalaliDate(TDateTime serial) {
+JalaliDate DecodeJalaliDate(DateTime serial) {
   JalaliDate d;
   DecodeJalaliDate(serial, d.year, d.month, d.day);
   return d;

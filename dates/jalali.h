@@ -22,11 +22,11 @@ bool IsJalaliLeapYear(int year);
 int JalaliMonthDays(int year, int month);
 // Serial day number of a Jalali date (1399/01/01 is 43910); raises EConvertError
 // "Invalid argument to date encode" unless 1 <= year <= 9999 and the month and day exist.
-TDateTime EncodeJalaliDate(int year, int month, int day);
-bool TryEncodeJalaliDate(int year, int month, int day, TDateTime& result);
+DateTime EncodeJalaliDate(int year, int month, int day);
+bool TryEncodeJalaliDate(int year, int month, int day, DateTime& result);
 // Jalali date of the whole days of a serial value.
-void DecodeJalaliDate(TDateTime serial, int& year, int& month, int& day);
-JalaliDate DecodeJalaliDate(TDateTime serial);
+void DecodeJalaliDate(DateTime serial, int& year, int& month, int& day);
+JalaliDate DecodeJalaliDate(DateTime serial);
 // Today's Jalali date "YYYY/MM/DD" from the process clock (Now() of dates/clock.h).
 std::string JalaliToday();
 

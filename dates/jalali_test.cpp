@@ -35,7 +35,7 @@ TEST(JalaliConversion, KnownDatesBothWays) {
       {1399, 6, 31, 2020, 9, 21},  {1378, 10, 11, 2000, 1, 1},
   };
   for (const Case& c : cases) {
-    const TDateTime gregorian = EncodeDate(c.gy, c.gm, c.gd);
+    const DateTime gregorian = EncodeDate(c.gy, c.gm, c.gd);
     EXPECT_EQ(EncodeJalaliDate(c.y, c.m, c.d), gregorian) << c.y << "/" << c.m << "/" << c.d;
     EXPECT_EQ(DecodeJalaliDate(gregorian), (JalaliDate{c.y, c.m, c.d})) << c.gy << "-" << c.gm;
   }
@@ -46,11 +46,11 @@ TEST(JalaliConversion, KnownDatesBothWays) {
 }
 
 TEST(JalaliConversion, RoundTripsEveryDayOfTheValidYears) {
-  const TDateTime first = EncodeJalaliDate(1206, 1, 1);
-  const TDateTime last = EncodeJalaliDate(1498, 12, 30);
+  const DateTime first = EncodeJalaliDate(1206, 1, 1);
+  const DateTime last = EncodeJalaliDate(1498, 12, 30);
   JalaliDate previous = DecodeJalaliDate(first - 1);
   EXPECT_EQ(previous, (JalaliDate{1205, 12, 30}));  // 1205 is leap
-  for (TDateTime serial = first; serial <= last; ++serial) {
+  for (DateTime serial = first; serial <= last; ++serial) {
     const JalaliDate d = DecodeJalaliDate(serial);
     ASSERT_EQ(EncodeJalaliDate(d.year, d.month, d.day), serial);
     // Each day follows the previous one.

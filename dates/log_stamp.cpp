@@ -7,7 +7,7 @@
 namespace zel::dates {
 namespace {
 
-std::string JalaliDateText(TDateTime moment) {
+std::string JalaliDateText(DateTime moment) {
   const JalaliDate d = DecodeJalaliDate(moment);
   return TZELDateParser::Format_YYYYMMDD(d.year, d.month, d.day);
 }
@@ -27,7 +27,7 @@ std::string LogFileName(std::string_view base_name, std::string_view suffix) {
   }
 }
 
-std::string StampedLine(std::string_view text, TDateTime moment) {
+std::string StampedLine(std::string_view text, DateTime moment) {
   return JalaliDateText(moment) + " " + FormatTime_HHNNSS(moment) + " : " + std::string(text);
 }
 

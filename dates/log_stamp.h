@@ -17,7 +17,7 @@ std::string LogDatePart();
 // when the date cannot be formed. Never raises.
 std::string LogFileName(std::string_view base_name, std::string_view suffix = {});
 // The line with its stamp: Jalali date of the moment, " ", "HH:MM:SS", " : ", text.
-std::string StampedLine(std::string_view text, TDateTime moment);
+std::string StampedLine(std::string_view text, DateTime moment);
 // StampedLine with Now(); when the clock cannot be read the stamp is left out.
 std::string StampedLine(std::string_view text);
 

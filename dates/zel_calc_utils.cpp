@@ -13,6 +13,7 @@
 #include "dates/jalali_day.h"
 #include "dates/log_stamp.h"
 #include "util/log_file.h"
+#include "util/text.h"
 
 namespace zel::dates {
 namespace {
@@ -42,10 +43,10 @@ int MinuteOfYear(const std::string& date, const std::string& time) {
 
 bool IsBlankMoment(const std::string& a_date, const std::string& a_time, const std::string& b_date,
                    const std::string& b_time) {
-  const std::string ad = Trim(a_date);
-  const std::string at = Trim(a_time);
-  const std::string bd = Trim(b_date);
-  const std::string bt = Trim(b_time);
+  const std::string ad = util::TrimControls(a_date);
+  const std::string at = util::TrimControls(a_time);
+  const std::string bd = util::TrimControls(b_date);
+  const std::string bt = util::TrimControls(b_time);
   return ad.empty() || at.empty() || bd.empty() || bt.empty() || ad == "/" || bd == "/" ||
          at == ":" || bt == ":";
 }
@@ -92,12 +93,12 @@ bool TZelCalcUtils::IsLLeapYear(int AYear_YYYY) { return CalcLeapRule::IsLeap(AY
 // ---------------- time texts ----------------
 
 int TZelCalcUtils::Text2Time(const std::string& AText) {
-  if (Trim(AText).empty()) return 0;
+  if (util::TrimControls(AText).empty()) return 0;
   return StrToInt(Copy(AText, 1, 3)) * 60 + StrToInt(Copy(AText, 5, 2));
 }
 
 int TZelCalcUtils::Text2Time2(const std::string& AText) {
-  if (Trim(AText).empty()) return 0;
+  if (util::TrimControls(AText).empty()) return 0;
   return StrToInt(Copy(AText, 1, 2)) * 60 + StrToInt(Copy(AText, 4, 2));
 }
 
@@ -121,14 +122,15 @@ void TZelCalcUtils::DecValue(int& AValue, int& BValue) {
 int TZelCalcUtils::AmountDateTime(const std::string& ADate, const std::string& ATime,
                                   const std::string& BDate, const std::string& BTime) {
   if (IsBlankMoment(ADate, ATime, BDate, BTime)) return 0;
-  return std::abs(MinuteOfYear(Trim(ADate), Trim(ATime)) - MinuteOfYear(Trim(BDate), Trim(BTime)));
+  return std::abs(MinuteOfYear(util::TrimControls(ADate), util::TrimControls(ATime)) -
+                  MinuteOfYear(util::TrimControls(BDate), util::TrimControls(BTime)));
 }
 
 int TZelCalcUtils::SubtractDateTime(const std::string& ADate, const std::string& ATime,
                                     const std::string& BDate, const std::string& BTime) {
   if (IsBlankMoment(ADate, ATime, BDate, BTime)) return 0;
   for (const std::string* s : {&ADate, &ATime, &BDate, &BTime}) {
-    if (Trim(*s).size() != 5) return 0;
+    if (util::TrimControls(*s).size() != 5) return 0;
   }
   return AmountDateTime(ADate, ATime, BDate, BTime);
 }
@@ -247,7 +249,7 @@ int TZelCalcUtils::DaysOfYear(int AYear_YYYY) { return IsLLeapYear(AYear_YYYY) ?
 int TZelCalcUtils::DaysInMonthY(int Month, const std::string& CurrentYear) {
   if (Month < 1 || Month > 12) MonthOutOfRange(Month);
   // The year text is read for month 12 only.
-  return Month == 12 ? CalcMonthDays(12, StrToInt(Trim(CurrentYear)))
+  return Month == 12 ? CalcMonthDays(12, StrToInt(util::TrimControls(CurrentYear)))
                      : JalaliMonthLength(Month, false);
 }
 
@@ -264,7 +266,8 @@ std::string TZelCalcUtils::IncDateH(const std::string&, const std::string& Short
     }
     return PadNumber(month, 2) + "/" + PadNumber(day, 2);
   }
-  if (ShortDate == "12/29" && IsLLeapYear(StrToInt(Trim(CurrentYear)))) return "12/30";
+  if (ShortDate == "12/29" && IsLLeapYear(StrToInt(util::TrimControls(CurrentYear))))
+    return "12/30";
   return ShortDate;
 }
 
@@ -498,14 +501,14 @@ std::string TZelCalcUtils::Today_YYYYMMDD() { return JalaliToday(); }
 
 std::string TZelCalcUtils::Today_MMDD() { return Copy(JalaliToday(), 6, 5); }
 
-std::string TZelCalcUtils::ConciseDateStr(TDateTime ADate) {
+std::string TZelCalcUtils::ConciseDateStr(DateTime ADate) {
   const JalaliDate d = DecodeJalaliDate(ADate);
   return P::Format_YYYYMMDD(d.year, d.month, d.day);
 }
 
 bool TZelCalcUtils::ChristianLeapYear(int Year) { return IsGregorianLeapYear(Year); }
 
-TDateTime TZelCalcUtils::SolarToChristianDate(int Y, int M, int D) {
+DateTime TZelCalcUtils::SolarToChristianDate(int Y, int M, int D) {
   int b = 1;
   while (!IsLLeapYear(Y - b) && !ChristianLeapYear(Y + 622 - b)) ++b;
   const int offset = IsLLeapYear(Y - b) ? 20 : 19;

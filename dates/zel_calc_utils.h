@@ -145,10 +145,10 @@ class TZelCalcUtils {
   static std::string Today_YYYYMMDD();
   static std::string Today_MMDD();
   // Jalali "YYYY/MM/DD" of a serial date value.
-  static std::string ConciseDateStr(TDateTime ADate);
+  static std::string ConciseDateStr(DateTime ADate);
   // Gregorian "YYYY/MM/DD" of a Jalali date by the calculation's own conversion.
   static std::string SolarToChristian(int Y, int M, int D);
-  static TDateTime SolarToChristianDate(int Y, int M, int D);
+  static DateTime SolarToChristianDate(int Y, int M, int D);
   static bool ChristianLeapYear(int Year);
   // ISO weekday (1 Monday ... 7 Sunday) of a Jalali "YYYY/MM/DD".
   static int DayOfWeek(const std::string& Date_YYYYMMDD);

@@ -168,7 +168,7 @@ TEST(TADOUtilsTextTest, DropTempTableByProvider) {
 // ---------------------------------------------------------------------------------------
 // Against a real connection (the SQLite ODBC driver).
 
-class TADOUtilsOdbcTest : public ::testing::Test {
+class AdoUtilsOdbcTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = (std::filesystem::temp_directory_path() /
@@ -201,7 +201,7 @@ class TADOUtilsOdbcTest : public ::testing::Test {
   std::unique_ptr<Connection> conn_;
 };
 
-TEST_F(TADOUtilsOdbcTest, QueriesTablesAndCommands) {
+TEST_F(AdoUtilsOdbcTest, QueriesTablesAndCommands) {
   EXPECT_EQ(TADOUtils::GetRecordCount(*conn_, "SELECT * FROM Person"), 2);
   EXPECT_EQ(TADOUtils::GetRecordCount(*conn_, ""), -1);
 
@@ -227,7 +227,7 @@ TEST_F(TADOUtilsOdbcTest, QueriesTablesAndCommands) {
   EXPECT_THROW(TADOUtils::GetQueryObject(*conn_, "SELECT * FROM Nowhere", true), DbError);
 }
 
-TEST_F(TADOUtilsOdbcTest, ConnectionsFromStringsAndSettings) {
+TEST_F(AdoUtilsOdbcTest, ConnectionsFromStringsAndSettings) {
   EXPECT_EQ(TADOUtils::GetConnectionObject(""), nullptr);
   std::unique_ptr<Connection> c;
   // A quoted Data Source carries the ready ODBC string through the connection string.
@@ -242,7 +242,7 @@ TEST_F(TADOUtilsOdbcTest, ConnectionsFromStringsAndSettings) {
   EXPECT_EQ(c, nullptr);  // the old connection is released either way
 }
 
-TEST_F(TADOUtilsOdbcTest, ServerAddressesFallBackToErrorMarks) {
+TEST_F(AdoUtilsOdbcTest, ServerAddressesFallBackToErrorMarks) {
   // SQLite has no CONNECTIONPROPERTY: the query fails and nothing is raised.
   std::string ip = "x", port = "x", client = "x";
   TADOUtils::GetServerIP(*conn_, ip, port, client);

@@ -62,7 +62,7 @@ void InsertCalcChanges(Connection& connection, const CalcChangeOf& of, const Cal
                        const std::vector<CalcChange>& changes) {
   // Several rows go in one statement, in chunks of a power of two rows (few distinct texts
   // for the statement caches), the largest that fits what is left.
-  const std::string perno = util::Trim(of.perno);
+  const std::string perno = util::TrimWhitespace(of.perno);
   std::size_t next = 0;
   while (next < changes.size()) {
     std::size_t rows = 1;
@@ -108,7 +108,7 @@ std::vector<CalcChangeRow> ReadCalcChanges(Connection& connection, const CalcCha
     sql += " AND PerNo IN (";
     for (std::size_t i = 0; i < query.persons.size(); ++i) {
       sql += i ? ", ?" : "?";
-      params.push_back(Text(util::Trim(query.persons[i]), 10));
+      params.push_back(Text(util::TrimWhitespace(query.persons[i]), 10));
     }
     sql += ")";
   }

@@ -26,7 +26,7 @@ std::int64_t Write(Connection& base, const char* text, int schedule_id, const st
                    const std::string& comment) {
   std::vector<std::string> names;
   const std::string sql = ConvertNamedParams(text, &names);
-  const Value person(util::Trim(perno));
+  const Value person(util::TrimWhitespace(perno));
   const Value cut(util::Utf8Cut(comment, 255));
   std::vector<Param> params;
   for (const std::string& name : names) {

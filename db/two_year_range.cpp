@@ -54,7 +54,7 @@ std::string FillTemplate(const std::string& query, const std::string& database,
 
 }  // namespace
 
-T2YearOffsets YearOffsetsOf(T2YearRangeState state) {
+TwoYearOffsets YearOffsetsOf(T2YearRangeState state) {
   switch (state) {
     case T2YearRangeState::rsNormal:
       return {0, 0, 0};
@@ -105,7 +105,7 @@ T2YearRangeParams T2YearRangeUtils::Get2YearPeriodParams(
   params.OverrideNextYearDBName = OverrideNextYearDBName;
 
   // Start and end must lie in two consecutive months.
-  const T2YearOffsets offsets = YearOffsetsOf(state);
+  const TwoYearOffsets offsets = YearOffsetsOf(state);
   const int from_year = CurrentYear_YYYY + offsets.FromYear;
   const int to_year = CurrentYear_YYYY + offsets.ToYear;
   const int from_month = TZELDateParser::GetMonthOfDate(FromDate_MMDD);
@@ -161,7 +161,7 @@ std::string T2YearRangeUtils::GenerateTwoYearedQueryString(const std::string& Qu
                                                            const T2YearRangeParams& RangeParams,
                                                            const std::string& FinalOrderBy) {
   if (!RangeParams.Valid) return "Invalid Params";
-  const T2YearOffsets offsets = YearOffsetsOf(RangeParams.RangeState);
+  const TwoYearOffsets offsets = YearOffsetsOf(RangeParams.RangeState);
   const int year = RangeParams.CurrentYear_YYYY;
   const std::string from_year =
       TZELDateParser::ConvertYear_YYYY(dates::csJalali, year + offsets.FromYear);

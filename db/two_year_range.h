@@ -11,12 +11,12 @@ namespace zel::db {
 enum class T2YearRangeState { rsNormal, rsPrevToCurrentYear, rsCurrentToNextYear };
 
 // Year offsets of a state, added to the current year.
-struct T2YearOffsets {
+struct TwoYearOffsets {
   int FromYear;
   int ToYear;
   int OtherYear;
 };
-T2YearOffsets YearOffsetsOf(T2YearRangeState state);
+TwoYearOffsets YearOffsetsOf(T2YearRangeState state);
 
 // The database of one Jalali year: base name + "_" + year ("Att" and 1399 give "Att_1399").
 std::string DataBaseNameOfYearYYYY(const std::string& ADatabaseName, int Year_YYYY);

@@ -26,7 +26,7 @@ TEST(GetPeriodRangeStateTest, StatesByDatesAndPeriod) {
     const char* from;
     const char* to;
     S state;
-    T2YearOffsets offsets;
+    TwoYearOffsets offsets;
   };
   const Case cases[] = {
       {5, "04/21", "05/20", S::rsNormal, {0, 0, 0}},
@@ -38,7 +38,7 @@ TEST(GetPeriodRangeStateTest, StatesByDatesAndPeriod) {
     S state = S::rsNormal;
     EXPECT_TRUE(T2YearRangeUtils::GetPeriodRangeState(c.period, c.from, c.to, state));
     EXPECT_EQ(state, c.state) << c.period << " " << c.from;
-    const T2YearOffsets o = YearOffsetsOf(state);
+    const TwoYearOffsets o = YearOffsetsOf(state);
     EXPECT_EQ(o.FromYear, c.offsets.FromYear);
     EXPECT_EQ(o.ToYear, c.offsets.ToYear);
     EXPECT_EQ(o.OtherYear, c.offsets.OtherYear);

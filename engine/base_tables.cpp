@@ -157,7 +157,7 @@ const WorkGroupRow* BaseTables::WorkGroup(int code) {
   return row ? &*row : nullptr;
 }
 
-const LeaveTypeRow& BaseTables::LeaveType(int code) {
+const LeaveTypeRow& BaseTables::LeaveTypeOf(int code) {
   return ReadOnce(leave_type_rows_, leave_types_, "Code", code, [](auto& q) {
     if (q.IsEmpty()) return LeaveTypeRow{};
     return LeaveTypeRow{true,

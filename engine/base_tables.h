@@ -32,8 +32,8 @@ struct WorkGroupRow {
   std::string NAME;
   std::optional<std::string> CALCODE;  // its text; nullopt when NULL
   int32_t GShCode = 0;
-  int32_t GROUPTYPE = 0;  // as stored; named by TGroupType
-  bool Is(TGroupType type) const { return GROUPTYPE == ToInt(type); }
+  int32_t GROUPTYPE = 0;  // as stored; named by GroupType
+  bool Is(GroupType type) const { return GROUPTYPE == ToInt(type); }
   CompensationRow Day[3];    // S, T, E
   CompensationRow Month[4];  // S, T, E, G
   int32_t ADDPERMIT = 0, LATE_IN = 0, EARLY_OUT = 0, ta_Ramezan = 0;
@@ -99,7 +99,7 @@ class BaseTables {
   // The work group of the code; nullptr when WorkGrp has none. Raises what the connection
   // raises, for this and every reader below.
   const WorkGroupRow* WorkGroup(int code);
-  const LeaveTypeRow& LeaveType(int code);
+  const LeaveTypeRow& LeaveTypeOf(int code);
   const MissionTypeRow& MissionType(int code);
   // The shift of the code; nullptr when WorkShifts has none.
   const WorkShiftRow* WorkShift(int code);

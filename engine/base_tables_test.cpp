@@ -81,7 +81,7 @@ TEST_F(BaseTablesTest, WorkGroupRowSpellsTheColumnsAndIsReadOncePerCode) {
 }
 
 TEST_F(BaseTablesTest, TypesOfLeavesAndMissions) {
-  const LeaveTypeRow& leave = tables_->LeaveType(21);
+  const LeaveTypeRow& leave = tables_->LeaveTypeOf(21);
   EXPECT_TRUE(leave.found);
   EXPECT_EQ(leave.IsOrdinary, 1);
   EXPECT_EQ(leave.Dec_Meal, 1);
@@ -94,14 +94,14 @@ TEST_F(BaseTablesTest, TypesOfLeavesAndMissions) {
   EXPECT_EQ(mission.HolidaysCounted, 1);
 
   // A code without a row reads as a type whose every field is 0.
-  const LeaveTypeRow& none = tables_->LeaveType(99);
+  const LeaveTypeRow& none = tables_->LeaveTypeOf(99);
   EXPECT_FALSE(none.found);
   EXPECT_EQ(none.HolidaysCounted, 0);
   EXPECT_FALSE(tables_->MissionType(21).found);
 
   const size_t sent = Sent();
-  tables_->LeaveType(21);
-  tables_->LeaveType(99);
+  tables_->LeaveTypeOf(21);
+  tables_->LeaveTypeOf(99);
   tables_->MissionType(31);
   EXPECT_EQ(Sent(), sent);
 }

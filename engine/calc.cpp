@@ -147,9 +147,9 @@ std::optional<int64_t> ReadInteger(std::string_view text) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// TVariant
+// Variant
 
-int64_t TVariant::AsInteger() const {
+int64_t Variant::AsInteger() const {
   switch (value_.index()) {
     case 1:
       return std::get<int64_t>(value_);
@@ -166,7 +166,7 @@ int64_t TVariant::AsInteger() const {
   }
 }
 
-std::string TVariant::AsText() const {
+std::string Variant::AsText() const {
   switch (value_.index()) {
     case 1:
       return std::to_string(std::get<int64_t>(value_));
@@ -177,7 +177,7 @@ std::string TVariant::AsText() const {
   }
 }
 
-bool operator==(const TVariant& a, const TVariant& b) {
+bool operator==(const Variant& a, const Variant& b) {
   const auto* an = std::get_if<int64_t>(&a.value_);
   const auto* bn = std::get_if<int64_t>(&b.value_);
   const auto* at = std::get_if<std::string>(&a.value_);
@@ -313,7 +313,7 @@ void TAttendanceCalcManager::SetTomorrow(const TWorkingDay& Value) {
 
 void TAttendanceCalcManager::AddPresence(const TCalcDateTime& ABegin, const TCalcDateTime& AEnd,
                                          TPresenceKind AKind, int ASpecificType,
-                                         const TVariant& AData) {
+                                         const Variant& AData) {
   if (!FInAddPresences) return;
   const TTalvekInterval interval{MakePoint(ABegin), MakePoint(AEnd)};
   if (Rel(interval.iEnd) < Rel(interval.iBegin)) return;
@@ -326,8 +326,8 @@ void TAttendanceCalcManager::AddPresence(const TCalcDateTime& ABegin, const TCal
   FPresences.AddPresence(std::move(presence));
 }
 
-void TAttendanceCalcManager::SetVars(int Index, const TVariant& ASpecificType,
-                                     const TVariant& AData) {
+void TAttendanceCalcManager::SetVars(int Index, const Variant& ASpecificType,
+                                     const Variant& AData) {
   TPresence& presence = FPresences.At(Index);
   presence.SpecificType = ASpecificType;
   presence.Data = AData;
@@ -385,10 +385,10 @@ void TAttendanceCalcManager::Shift(TDayType WhichDay, TEDB EDB, TEndPoint EndPoi
 }
 
 int TAttendanceCalcManager::FindPresence(std::span<const TPresence> Presences,
-                                         const TFindOptions& Options, TPresenceKind AKind,
-                                         const TVariant& ASpecificType, const TVariant& AData,
-                                         const TPresenceIndexSet& Exclude) {
-  static const TVariant kUnassigned;
+                                         const FindOptions& Options, TPresenceKind AKind,
+                                         const Variant& ASpecificType, const Variant& AData,
+                                         const PresenceIndexSet& Exclude) {
+  static const Variant kUnassigned;
   for (size_t i = 0; i < Presences.size(); ++i) {
     if (i < Exclude.size() && Exclude.test(i)) continue;
     const TPresence& presence = Presences[i];
@@ -595,8 +595,8 @@ void TAttendanceCalcManager::ValidatePresences() {
 }
 
 void TAttendanceCalcManager::ProcessPresences() {
-  static const TVariant kLeaveCode = 12;
-  static const TVariant kMissionCode = 13;
+  static const Variant kLeaveCode = 12;
+  static const Variant kMissionCode = 13;
   const std::vector<TPresence>& items = FPresences.Items();
   for (size_t i = 0; i < items.size(); ++i) {
     const TPresence& presence = items[i];
@@ -697,6 +697,7 @@ void WriteRunLog(std::string_view Text) {
                     today.substr(8, 2) + ").Log";
       }
     } catch (...) {
+      // errors ignored here: without today's date the line goes to Log.Log
     }
     std::string folder = util::LogFolder();
     if (!util::EnsureFolder(folder)) folder = util::HomeFolder();

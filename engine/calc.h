@@ -86,16 +86,16 @@ enum TEDB : uint8_t { edb_Extra = 0, edb_Day = 1, edb_Break = 2 };
 enum TEndPoint : uint8_t { ep_Begin = 0, ep_End = 1 };
 
 // ---------------------------------------------------------------------------------------------
-// TVariant: the handlers' free value of a presence (an integer code, a data text, or nothing).
+// Variant: the handlers' free value of a presence (an integer code, a data text, or nothing).
 
-class TVariant {
+class Variant {
  public:
-  TVariant() = default;  // unassigned
+  Variant() = default;  // unassigned
   template <std::integral T>
-  TVariant(T number) : value_(static_cast<int64_t>(number)) {}    // NOLINT: implicit by design
-  TVariant(std::string text) : value_(std::move(text)) {}         // NOLINT
-  TVariant(std::string_view text) : value_(std::string(text)) {}  // NOLINT
-  TVariant(const char* text) : value_(std::string(text)) {}       // NOLINT
+  Variant(T number) : value_(static_cast<int64_t>(number)) {}    // NOLINT: implicit by design
+  Variant(std::string text) : value_(std::move(text)) {}         // NOLINT
+  Variant(std::string_view text) : value_(std::string(text)) {}  // NOLINT
+  Variant(const char* text) : value_(std::string(text)) {}       // NOLINT
 
   bool IsAssigned() const { return value_.index() != 0; }
   bool IsNumber() const { return value_.index() == 1; }
@@ -114,7 +114,7 @@ class TVariant {
   // Numbers compare as numbers and texts as texts (ordinal); unassigned equals 0, empty text
   // and another unassigned; a number equals a text only when the text is exactly that number
   // in decimal (optional blanks around it).
-  friend bool operator==(const TVariant& a, const TVariant& b);
+  friend bool operator==(const Variant& a, const Variant& b);
 
  private:
   std::variant<std::monostate, int64_t, std::string> value_;
@@ -131,8 +131,8 @@ struct TPresence {
   TPresenceKind Kind = pk_None;
   bool DoProcess = false;
   bool IsOK = false;
-  TVariant SpecificType;  // integer code chosen by the handlers, or unassigned
-  TVariant Data;          // handler data, usually text, or unassigned
+  Variant SpecificType;  // integer code chosen by the handlers, or unassigned
+  Variant Data;          // handler data, usually text, or unassigned
 };
 
 // The presences of one run, in timeline order once the day has been split.
@@ -156,14 +156,14 @@ class TPresenceList {
 };
 
 // The flags of FindPresence.
-struct TFindOptions {
+struct FindOptions {
   bool MatchKind = false;
   bool StrictSpecificType = false;
   bool StrictData = false;
 };
 
 // Indices 0..15 of a presence group that FindPresence passes over.
-using TPresenceIndexSet = std::bitset<16>;
+using PresenceIndexSet = std::bitset<16>;
 
 // The silent abort: a handler sets ErrorCode (and ErrorInterval where it helps) and raises this
 // to stop the day; Run writes no log line for it and the error handler reports the code.
@@ -223,21 +223,21 @@ class TAttendanceCalcManager {
   // A presence that ends before it begins, or an empty one whose specific type is neither 2
   // nor 3, is dropped without notice.
   void AddPresence(const TCalcDateTime& ABegin, const TCalcDateTime& AEnd, TPresenceKind AKind,
-                   int ASpecificType, const TVariant& AData);
+                   int ASpecificType, const Variant& AData);
 
   int PresenceCount() const { return FPresences.Count(); }
   // The presence at Index (valid until the list next changes); raises std::out_of_range.
   const TPresence& GetPresence(int Index) const { return FPresences.At(Index); }
-  void SetVars(int Index, const TVariant& ASpecificType, const TVariant& AData);
+  void SetVars(int Index, const Variant& ASpecificType, const Variant& AData);
   void SetOK(int Index, bool AIsOK);
   void SetKind(int Index, TPresenceKind AKind);
 
   // Index of the first element of Presences that passes every test, or -1: not in Exclude,
   // the kind (with MatchKind), the specific type and the data (equal to the given value, or,
   // without the strict flag, any value other than unassigned/0/empty).
-  static int FindPresence(std::span<const TPresence> Presences, const TFindOptions& Options,
-                          TPresenceKind AKind, const TVariant& ASpecificType, const TVariant& AData,
-                          const TPresenceIndexSet& Exclude);
+  static int FindPresence(std::span<const TPresence> Presences, const FindOptions& Options,
+                          TPresenceKind AKind, const Variant& ASpecificType, const Variant& AData,
+                          const PresenceIndexSet& Exclude);
 
   // Moves one bound of one working day by ShiftValue minutes: its relative minutes and its
   // clock time (carried into the hour and the day).
@@ -262,8 +262,8 @@ class TAttendanceCalcManager {
   void SetToday(const TWorkingDay& Value);
   void SetTomorrow(const TWorkingDay& Value);
 
-  const TVariant& PrivateData() const { return FPrivateData; }
-  void SetPrivateData(TVariant Value) { FPrivateData = std::move(Value); }
+  const Variant& PrivateData() const { return FPrivateData; }
+  void SetPrivateData(Variant Value) { FPrivateData = std::move(Value); }
 
   int32_t ErrorCode() const { return FErrorCode; }
   void SetErrorCode(int32_t Value) { FErrorCode = Value; }
@@ -290,7 +290,7 @@ class TAttendanceCalcManager {
   TWorkingDay FToday;
   TWorkingDay FTomorrow;
   TPresenceList FPresences;
-  TVariant FPrivateData;
+  Variant FPrivateData;
   bool FInGetWorkingDays = false;
   bool FInAddPresences = false;
   int32_t FErrorCode = 0;

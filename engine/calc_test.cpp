@@ -51,7 +51,7 @@ struct Added {
   TCalcDateTime end;
   TPresenceKind kind;
   int specific_type;
-  TVariant data;
+  Variant data;
 };
 
 // A manager with every event bound to recording handlers: the working days are the standard
@@ -299,16 +299,16 @@ TEST(MakeWorkingDay, TakesExtraThenWorkThenBreakThenDayEnd) {
 // ---------------------------------------------------------------------------------------------
 // Variants and FindPresence
 
-TEST(TVariant, ComparesNumbersAsNumbersAndTextsAsTexts) {
+TEST(Variant, ComparesNumbersAsNumbersAndTextsAsTexts) {
   struct Case {
-    TVariant a, b;
+    Variant a, b;
     bool equal;
   } cases[] = {
-      {TVariant(), TVariant(), true},
-      {TVariant(), 0, true},
-      {TVariant(), "", true},
-      {TVariant(), 1, false},
-      {TVariant(), "x", false},
+      {Variant(), Variant(), true},
+      {Variant(), 0, true},
+      {Variant(), "", true},
+      {Variant(), 1, false},
+      {Variant(), "x", false},
       {5, 5, true},
       {5, 6, false},
       {"D_,12", "D_,12", true},
@@ -324,13 +324,13 @@ TEST(TVariant, ComparesNumbersAsNumbersAndTextsAsTexts) {
     EXPECT_EQ(c.a == c.b, c.equal);
     EXPECT_EQ(c.b == c.a, c.equal);
   }
-  EXPECT_FALSE(TVariant().IsAssigned());
-  EXPECT_TRUE(TVariant("").IsAssigned());
-  EXPECT_EQ(TVariant("42").AsInteger(), 42);
-  EXPECT_THROW(TVariant("4x").AsInteger(), dates::EConvertError);
+  EXPECT_FALSE(Variant().IsAssigned());
+  EXPECT_TRUE(Variant("").IsAssigned());
+  EXPECT_EQ(Variant("42").AsInteger(), 42);
+  EXPECT_THROW(Variant("4x").AsInteger(), dates::EConvertError);
 }
 
-TPresence Member(TPresenceKind kind, TVariant type, TVariant data) {
+TPresence Member(TPresenceKind kind, Variant type, Variant data) {
   TPresence p;
   p.Kind = kind;
   p.SpecificType = std::move(type);
@@ -340,19 +340,19 @@ TPresence Member(TPresenceKind kind, TVariant type, TVariant data) {
 
 TEST(FindPresence, AppliesKindTypeDataAndExclusions) {
   const std::vector<TPresence> group = {
-      Member(pk_Absent, TVariant(), TVariant()),  // 0: a filler
-      Member(pk_Present, 1, ",5,,x"),             // 1
-      Member(pk_Absent, 2, ""),                   // 2
-      Member(pk_Absent, 23, "suspended"),         // 3
-      Member(pk_Present, 1, TVariant()),          // 4
+      Member(pk_Absent, Variant(), Variant()),  // 0: a filler
+      Member(pk_Present, 1, ",5,,x"),           // 1
+      Member(pk_Absent, 2, ""),                 // 2
+      Member(pk_Absent, 23, "suspended"),       // 3
+      Member(pk_Present, 1, Variant()),         // 4
   };
-  const TVariant none;
+  const Variant none;
   struct Case {
     const char* name;
-    TFindOptions options;
+    FindOptions options;
     TPresenceKind kind;
-    TVariant type, data;
-    TPresenceIndexSet exclude;
+    Variant type, data;
+    PresenceIndexSet exclude;
     int found;
   } cases[] = {
       {"strict type", {.StrictSpecificType = true}, pk_None, 23, none, {}, 3},
@@ -389,10 +389,10 @@ TEST(FindPresence, AppliesKindTypeDataAndExclusions) {
 
 TEST(FindPresence, IndicesAbove15AreNeverExcluded) {
   std::vector<TPresence> group(18, Member(pk_Present, 1, "x"));
-  TPresenceIndexSet all;
+  PresenceIndexSet all;
   all.set();
   EXPECT_EQ(TAttendanceCalcManager::FindPresence(group, {.StrictSpecificType = true}, pk_None, 1,
-                                                 TVariant(), all),
+                                                 Variant(), all),
             16);
 }
 
@@ -588,7 +588,7 @@ TEST_F(CalcRun, OnlyDoProcessAndNonEmptyOrLeaveMissionCodesAreProcessed) {
            {At(1, 10, 13, 0), At(1, 10, 13, 0), pk_Absent, 2, "other point"},
            {At(1, 10, 14, 0), At(1, 10, 15, 0), pk_Present, 1, "skipped"}};
   validate = [](std::span<const TPresence> group, TPresence& result) {
-    const TVariant data = group.front().Data;
+    const Variant data = group.front().Data;
     if (data == "leave point") result.SpecificType = 12;
     if (data == "mission point") result.SpecificType = 13;
     if (data == "other point") result.SpecificType = 7;
@@ -639,7 +639,7 @@ TEST_F(CalcRun, ProcessingChangesGoThroughTheSetters) {
 
 TEST_F(CalcRun, ReturnPresenceStartsZeroedEachRunAndCarriesBetweenGroups) {
   added = {{At(1, 10, 8, 0), At(1, 10, 16, 0), pk_Present, 1, "clock"}};
-  std::vector<TVariant> seen;
+  std::vector<Variant> seen;
   m.OnValidatePresence = [&](TAttendanceCalcManager&, std::span<const TPresence>,
                              TPresence& result) {
     seen.push_back(result.Data);

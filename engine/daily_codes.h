@@ -11,7 +11,7 @@
 namespace zel::engine {
 
 // The source of an assembled presence (its SpecificType before validation).
-enum class TSourceType : int {
+enum class SourceType : int {
   kPresence = 1,           // a clock interval or a presence mark
   kLeave = 2,              // hourly or daily leave
   kMission = 3,            // hourly or daily mission
@@ -23,7 +23,7 @@ enum class TSourceType : int {
 // The meaning of a classified stretch (its SpecificType after validation), and the status
 // stored for it in TimeTab. 16, 17, 20 and 21 are stored statuses only: a tolerated late
 // arrival or early departure, and a stretch of a daily leave or mission.
-enum class TPresenceCode : int {
+enum class PresenceCode : int {
   kNone = 0,                 // no code assigned
   kPresent = 6,              // present inside the working time
   kNotCounted = 7,           // absent outside the working time, or time that does not count
@@ -47,7 +47,7 @@ enum class TPresenceCode : int {
 // Why a day stopped (the manager's ErrorCode); the CSSLog texts are in DailyErrorMessage.
 // 1-5: two records of one kind overlap; 6-11 and 18-29: records of kinds that may not come
 // together overlap (named by the kinds: presence, leave, mission, service-late, extra work).
-enum class TDayError : int {
+enum class DayError : int {
   kNone = 0,  // no code: an exception, reported with its message
   kPresenceOverlap = 1,
   kLeaveOverlap = 2,
@@ -82,7 +82,7 @@ enum class TDayError : int {
 
 // The work group's GROUPTYPE. The types named here have rules of their own; any other stored
 // value is kept as it is and follows the common rules.
-enum class TGroupType : int {
+enum class GroupType : int {
   kHourly = 2,            // the hours worked count; no absence or lateness is counted
   kNoAbsence = 3,         // absence in the working time counts as presence
   kNoNightWork = 4,       // no night work is counted
@@ -90,20 +90,20 @@ enum class TGroupType : int {
   kDistributedShift = 6,  // works by distributed shifts, may have no calendar
 };
 
-constexpr int ToInt(TSourceType value) { return static_cast<int>(value); }
-constexpr int ToInt(TPresenceCode value) { return static_cast<int>(value); }
-constexpr int ToInt(TDayError value) { return static_cast<int>(value); }
-constexpr int ToInt(TGroupType value) { return static_cast<int>(value); }
+constexpr int ToInt(SourceType value) { return static_cast<int>(value); }
+constexpr int ToInt(PresenceCode value) { return static_cast<int>(value); }
+constexpr int ToInt(DayError value) { return static_cast<int>(value); }
+constexpr int ToInt(GroupType value) { return static_cast<int>(value); }
 
-constexpr TPresenceCode PresenceCodeFrom(int value) { return static_cast<TPresenceCode>(value); }
-constexpr TDayError DayErrorFrom(int value) { return static_cast<TDayError>(value); }
-constexpr TGroupType GroupTypeFrom(int value) { return static_cast<TGroupType>(value); }
+constexpr PresenceCode PresenceCodeFrom(int value) { return static_cast<PresenceCode>(value); }
+constexpr DayError DayErrorFrom(int value) { return static_cast<DayError>(value); }
+constexpr GroupType GroupTypeFrom(int value) { return static_cast<GroupType>(value); }
 
 // The code a presence carries in its SpecificType; kNone when it has none.
-inline TPresenceCode PresenceCodeOf(const TPresence& presence) {
+inline PresenceCode PresenceCodeOf(const TPresence& presence) {
   return presence.SpecificType.IsAssigned()
              ? PresenceCodeFrom(static_cast<int>(presence.SpecificType.AsInteger()))
-             : TPresenceCode::kNone;
+             : PresenceCode::kNone;
 }
 
 }  // namespace zel::engine

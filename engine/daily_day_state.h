@@ -32,7 +32,7 @@ struct TExtraData {
   std::string WorkGroupEDR_PRIO, WorkGroupEMR_PRIO;
   bool WorkGroupFloatCal = false, WorkGroupOverFloat = false;
   std::string WorkGroupFloatVal;
-  TGroupType WorkGroupGROUPTYPE{};
+  GroupType WorkGroupGROUPTYPE{};
   int WorkGroupKASR_M_DAY = 0, WorkGroupKASR_MOR = 0, WorkGroupKASR_TAT = 0;
   int WorkGroupLATE_IN = 0;
   int WorkGroupM_PARAM[12] = {};  // M_PARAM1 .. M_PARAM12, index 0 = month 1
@@ -70,7 +70,7 @@ struct TExtraData {
 // The columns of a TimeTab row, in the order of the daily engine's insert.
 inline constexpr int kTimeTabColumns = 18;
 
-struct TDayState {
+struct DayState {
   // ---- read by the handlers and the observer ----
   TExtraData ExtraData;        // the work group's settings and the facts of the day
   TDailyWorkRec DailyWorkRec;  // the day's totals, written as its DayWork row

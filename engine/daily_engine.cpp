@@ -11,46 +11,46 @@
 
 namespace zel::engine {
 
-const TDailyEngine::PreparedQuery TDailyEngine::kPreparedQueries[] = {
+const DailyEngine::PreparedQuery DailyEngine::kPreparedQueries[] = {
     // Base database.
-    {&TDailyEngine::QMeals, "MealWindowsOfTheYear"},
-    {&TDailyEngine::QHalfWays, "TransportServiceOfTheDay/HalfWays"},
+    {&DailyEngine::MealsQuery, "MealWindowsOfTheYear"},
+    {&DailyEngine::HalfWaysQuery, "TransportServiceOfTheDay/HalfWays"},
     // Year database.
-    {&TDailyEngine::QCGShCalItems, "ShiftGroupCalendarOfAPerson"},
-    {&TDailyEngine::AdoQCPrjRule, "WorkRulesOfThePerson"},
-    {&TDailyEngine::AdoQCIOInfo, "EntryExitRecordsAroundTheDay"},
-    {&TDailyEngine::AdoQCDDailyMorkhasi, "DailyPermissionsCoveringTheDay/DayMor"},
-    {&TDailyEngine::AdoQCDDailyMission, "DailyPermissionsCoveringTheDay/DayMam"},
-    {&TDailyEngine::AdoQCDailyExtraPerm, "DailyPermissionsCoveringTheDay/DayExPrm"},
-    {&TDailyEngine::AdoQCDSuspension, "DailyPermissionsCoveringTheDay/Susp"},
-    {&TDailyEngine::AdoQCDailyMissionDays, "DailyPermissionsCoveringTheDay/MamDays"},
-    {&TDailyEngine::AdoQCCalendarItem, "CalendarItemOfTheDay"},
-    {&TDailyEngine::AdoQCGShItem, "ShiftRotationOfTheMonth/GShItem"},
-    {&TDailyEngine::AdoQCPerShifts, "ShiftRotationOfTheMonth/PerShifts"},
-    {&TDailyEngine::AdoQCServiceTime, "TransportServiceOfTheDay/ServTime"},
-    {&TDailyEngine::AdoQCMealTime, "MealsOfTheDay"},
-    {&TDailyEngine::QInsertIntoMealTime, "MealsOfADayWhoseOldRowsWereDeleted"},
-    {&TDailyEngine::QInsertIntoDayWork, "DayResultInserted"},
-    {&TDailyEngine::QInsertIntoTimeTab, "TimelineRowInserted"},
-    {&TDailyEngine::QGetPresent, "DailyPermissionsCoveringTheDay/Present"},
-    {&TDailyEngine::AdoQCDailyMorkhasiDetail, "LeaveDetailOfTheDayAccumulates"},
-    {&TDailyEngine::AdoQCDailyMamuriatDetail, "MissionDetailOfTheDay"},
-    {&TDailyEngine::AdoQCDailySpecExtDef, "SpecialMinutesOfTheDay"},
+    {&DailyEngine::QCGShCalItems, "ShiftGroupCalendarOfAPerson"},
+    {&DailyEngine::AdoQCPrjRule, "WorkRulesOfThePerson"},
+    {&DailyEngine::AdoQCIOInfo, "EntryExitRecordsAroundTheDay"},
+    {&DailyEngine::AdoQCDDailyMorkhasi, "DailyPermissionsCoveringTheDay/DayMor"},
+    {&DailyEngine::AdoQCDDailyMission, "DailyPermissionsCoveringTheDay/DayMam"},
+    {&DailyEngine::AdoQCDailyExtraPerm, "DailyPermissionsCoveringTheDay/DayExPrm"},
+    {&DailyEngine::AdoQCDSuspension, "DailyPermissionsCoveringTheDay/Susp"},
+    {&DailyEngine::AdoQCDailyMissionDays, "DailyPermissionsCoveringTheDay/MamDays"},
+    {&DailyEngine::AdoQCCalendarItem, "CalendarItemOfTheDay"},
+    {&DailyEngine::AdoQCGShItem, "ShiftRotationOfTheMonth/GShItem"},
+    {&DailyEngine::AdoQCPerShifts, "ShiftRotationOfTheMonth/PerShifts"},
+    {&DailyEngine::AdoQCServiceTime, "TransportServiceOfTheDay/ServTime"},
+    {&DailyEngine::AdoQCMealTime, "MealsOfTheDay"},
+    {&DailyEngine::InsertIntoMealTime, "MealsOfADayWhoseOldRowsWereDeleted"},
+    {&DailyEngine::QInsertIntoDayWork, "DayResultInserted"},
+    {&DailyEngine::QInsertIntoTimeTab, "TimelineRowInserted"},
+    {&DailyEngine::QGetPresent, "DailyPermissionsCoveringTheDay/Present"},
+    {&DailyEngine::AdoQCDailyMorkhasiDetail, "LeaveDetailOfTheDayAccumulates"},
+    {&DailyEngine::AdoQCDailyMamuriatDetail, "MissionDetailOfTheDay"},
+    {&DailyEngine::AdoQCDailySpecExtDef, "SpecialMinutesOfTheDay"},
 };
 
-TDailyEngine::TDailyEngine(TdmCalculate& module)
+DailyEngine::DailyEngine(TdmCalculate& module)
     : dm_(module),
-      day_(module.DayState),
+      day_(module.CurrentDay),
       year_(StrToInt(module.CurrentYear)),
       base_(module.ADOConnectionDbBase()),
-      QMeals(module.ADOConnectionDbBase()),
-      QHalfWays(module.ADOConnectionDbBase()),
+      MealsQuery(module.ADOConnectionDbBase()),
+      HalfWaysQuery(module.ADOConnectionDbBase()),
       QCGShCalItems(module.ADOConnectionTimeAttendance()),
       AdoQCPrjRule(module.ADOConnectionTimeAttendance()),
       AdoQCIOInfo(module.ADOConnectionTimeAttendance()),
-      QMorkhasi(module.ADOConnectionTimeAttendance()),
-      QMission(module.ADOConnectionTimeAttendance()),
-      QServLate(module.ADOConnectionTimeAttendance()),
+      MorkhasiQuery(module.ADOConnectionTimeAttendance()),
+      MissionQuery(module.ADOConnectionTimeAttendance()),
+      ServLateQuery(module.ADOConnectionTimeAttendance()),
       AdoQCDDailyMorkhasi(module.ADOConnectionTimeAttendance()),
       AdoQCDDailyMission(module.ADOConnectionTimeAttendance()),
       AdoQCDailyExtraPerm(module.ADOConnectionTimeAttendance()),
@@ -61,7 +61,7 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
       AdoQCPerShifts(module.ADOConnectionTimeAttendance()),
       AdoQCServiceTime(module.ADOConnectionTimeAttendance()),
       AdoQCMealTime(module.ADOConnectionTimeAttendance()),
-      QInsertIntoMealTime(module.ADOConnectionTimeAttendance()),
+      InsertIntoMealTime(module.ADOConnectionTimeAttendance()),
       QInsertIntoDayWork(module.ADOConnectionTimeAttendance()),
       QInsertIntoTimeTab(module.ADOConnectionTimeAttendance()),
       QGetPresent(module.ADOConnectionTimeAttendance()),
@@ -71,30 +71,31 @@ TDailyEngine::TDailyEngine(TdmCalculate& module)
   const std::vector<TextFill> databases = {{"$Base$", module.DataBaseName},
                                            {"$Year$", module.DataBaseNameYear}};
   for (const PreparedQuery& p : kPreparedQueries) Prepare(this->*p.query, p.statement, databases);
-  for (auto [query, table] : {std::pair{&QMorkhasi, "Morkhasi"}, std::pair{&QMission, "Mission"},
-                              std::pair{&QServLate, "ServLate"}}) {
+  for (auto [query, table] :
+       {std::pair{&MorkhasiQuery, "Morkhasi"}, std::pair{&MissionQuery, "Mission"},
+        std::pair{&ServLateQuery, "ServLate"}}) {
     Prepare(*query, "HourlyPermissionsAroundTheDay", {{"$Table$", table}});
   }
 }
 
-void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
-  // The observer of the module (TdmCalculate::DayTrace), when one is set, hears of the
+void DailyEngine::Bind(TAttendanceCalcManager& manager) {
+  // The observer of the module (TdmCalculate::Trace), when one is set, hears of the
   // day's shape, its records and its stretches between the steps.
   manager.OnInitialize = [this](TAttendanceCalcManager& s) { AttendanceCalcManagerInitialize(s); };
   manager.OnGetWorkingDays = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerGetWorkingDays(s);
-    if (TDayTrace* trace = dm_.DayTrace()) {
+    if (DayTrace* trace = dm_.Trace()) {
       const TExtraData& x = day_.ExtraData;
       const std::string shape =
           x.WorkGroupGShCode != 0       ? "shift group " + std::to_string(x.WorkGroupGShCode)
           : !x.WorkGroupCALCODE.empty() ? "calendar " + x.WorkGroupCALCODE
                                         : "no calendar: the whole day is working time";
-      trace->DayShape(s, x, shape);
+      trace->OnDayShape(s, x, shape);
     }
   };
   manager.OnAddPresences = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerAddPresences(s);
-    if (TDayTrace* trace = dm_.DayTrace()) trace->Sources(s);
+    if (DayTrace* trace = dm_.Trace()) trace->Sources(s);
   };
   manager.OnBeforeValidate = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerBeforeValidate(s);
@@ -105,22 +106,22 @@ void TDailyEngine::Bind(TAttendanceCalcManager& manager) {
   };
   manager.OnBeforeProcess = [this](TAttendanceCalcManager& s) {
     AttendanceCalcManagerBeforeProcess(s);
-    if (TDayTrace* trace = dm_.DayTrace()) trace->Stretches(s);
+    if (DayTrace* trace = dm_.Trace()) trace->Stretches(s);
   };
   manager.OnProcessPresence = [this](TAttendanceCalcManager& s, TPresence presence) {
     AttendanceCalcManagerProcessPresence(s, std::move(presence));
   };
   manager.OnFinalize = [this](TAttendanceCalcManager& s) { AttendanceCalcManagerFinalize(s); };
   manager.OnHandleError = [this](TAttendanceCalcManager& s) {
-    if (TDayTrace* trace = dm_.DayTrace()) trace->Failed(DayErrorFrom(s.ErrorCode()), s.ErrorMsg());
+    if (DayTrace* trace = dm_.Trace()) trace->Failed(DayErrorFrom(s.ErrorCode()), s.ErrorMsg());
     AttendanceCalcManagerHandleError(s);
   };
 }
 
-void TDailyEngine::ForgetPerson() {
-  for (TKeptRows* rows : {&prj_rules_, &io_rows_, &morkhasi_rows_, &mission_rows_, &serv_late_rows_,
-                          &day_mor_rows_, &day_mam_rows_, &extra_perm_rows_, &susp_rows_,
-                          &present_rows_, &spec_ext_rows_, &meal_rows_}) {
+void DailyEngine::ForgetPerson() {
+  for (KeptRows* rows : {&prj_rules_, &io_rows_, &morkhasi_rows_, &mission_rows_, &serv_late_rows_,
+                         &day_mor_rows_, &day_mam_rows_, &extra_perm_rows_, &susp_rows_,
+                         &present_rows_, &spec_ext_rows_, &meal_rows_}) {
     rows->Clear();
   }
   day_item_rows_.clear();
@@ -133,7 +134,7 @@ void TDailyEngine::ForgetPerson() {
   details_written_.clear();
 }
 
-void TDailyEngine::Unbind(TAttendanceCalcManager& manager) {
+void DailyEngine::Unbind(TAttendanceCalcManager& manager) {
   manager.OnInitialize = nullptr;
   manager.OnGetWorkingDays = nullptr;
   manager.OnAddPresences = nullptr;
@@ -145,11 +146,11 @@ void TDailyEngine::Unbind(TAttendanceCalcManager& manager) {
   manager.OnHandleError = nullptr;
 }
 
-int TDailyEngine::Rel(const TCalcDateTime& point) const {
+int DailyEngine::Rel(const TCalcDateTime& point) const {
   return MinutesBetween(day_.reference, point);
 }
 
-void TDailyEngine::KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std::string& person) {
+void DailyEngine::KeepPersonRows(KeptRows& rows, db::Dataset& query, const std::string& person) {
   if (rows.Holds(person, "", "")) return;
   query.Open();
   rows.Keep(query);
@@ -157,8 +158,8 @@ void TDailyEngine::KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std
   query.Close();
 }
 
-void TDailyEngine::KeepWindowRows(TKeptRows& rows, db::Dataset& query, const std::string& person,
-                                  const char* from_param, const char* to_param) {
+void DailyEngine::KeepWindowRows(KeptRows& rows, db::Dataset& query, const std::string& person,
+                                 const char* from_param, const char* to_param) {
   if (rows.Holds(person, day_.yesterday_text, day_.tomorrow_text)) return;
   query.SetParam(from_param, day_.window_from);
   query.SetParam(to_param, day_.window_to);
@@ -168,8 +169,8 @@ void TDailyEngine::KeepWindowRows(TKeptRows& rows, db::Dataset& query, const std
   query.Close();
 }
 
-void TDailyEngine::LogToThreadFile(const TAttendanceCalcManager& Sender,
-                                   const std::string& text) const {
+void DailyEngine::LogToThreadFile(const TAttendanceCalcManager& Sender,
+                                  const std::string& text) const {
   dm_.MyZelUtils.LogText(text, "Thread" + TrimText(Sender.PersonID()), true, false);
 }
 

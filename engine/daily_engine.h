@@ -23,13 +23,13 @@
 
 namespace zel::engine {
 
-class TDailyEngine {
+class DailyEngine {
  public:
   // Prepares every query of the daily calculation on the module's two connections, which
   // must be open (TdmCalculate::InitialValues). Raises what the connections raise.
-  explicit TDailyEngine(TdmCalculate& module);
-  TDailyEngine(const TDailyEngine&) = delete;
-  TDailyEngine& operator=(const TDailyEngine&) = delete;
+  explicit DailyEngine(TdmCalculate& module);
+  DailyEngine(const DailyEngine&) = delete;
+  DailyEngine& operator=(const DailyEngine&) = delete;
 
   // Forgets the rows kept for the person calculated so far (the module goes on with another
   // person); the base tables read stay, as they hold for every person.
@@ -84,27 +84,27 @@ class TDailyEngine {
   // The calendar item or shift of a date, false when a row is missing or the shift code is
   // below 1. Read once per calendar (or person and group shift) and date.
   bool ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal, const TDate& date,
-                   TDayShapeItem& item);
+                   DayShapeItem& item);
   bool HasWorkingDay(const TAttendanceCalcManager& Sender, const std::string& cal,
                      const TDate& date);
   // The shape of a date; sets ErrorCode 14 and aborts when there is none.
-  TDayShape ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal, const TDate& date,
-                         TDayShapeItem* item_out = nullptr);
-  [[noreturn]] void Abort(TAttendanceCalcManager& Sender, TDayError code);
+  DayShape ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal, const TDate& date,
+                        DayShapeItem* item_out = nullptr);
+  [[noreturn]] void Abort(TAttendanceCalcManager& Sender, DayError code);
 
   // ---- presence assembly ----
   void AddPresencesLocked(TAttendanceCalcManager& Sender);
   void AddClockIntervals(TAttendanceCalcManager& Sender);
-  void AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query, TKeptRows& rows,
-                        const char* table, TSourceType source);
+  void AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query, KeptRows& rows,
+                        const char* table, SourceType source);
   void AddDailyLeave(TAttendanceCalcManager& Sender);
   void AddDailyMission(TAttendanceCalcManager& Sender);
   void AddExtraWorkPermissions(TAttendanceCalcManager& Sender);
   void AddSuspension(TAttendanceCalcManager& Sender);
   void ApplyFloatingStart(TAttendanceCalcManager& Sender);
   // The leave (2) or mission (3) data text of row r, with its type looked up.
-  std::string PermissionText(const std::string& prefix, const TKeptRows& rows, int r,
-                             TSourceType source);
+  std::string PermissionText(const std::string& prefix, const KeptRows& rows, int r,
+                             SourceType source);
   // CSSLog row for a permission row whose date or time texts are malformed; once per person,
   // table and sheet.
   void ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
@@ -115,19 +115,19 @@ class TDailyEngine {
   bool OutOfRangeRow(const TAttendanceCalcManager& Sender, const char* table, const std::string& bd,
                      const std::string& bt, const std::string& ed, const std::string& et);
   // The first kept row whose BeginDate..EndDate covers the date, or -1.
-  int FirstRowCovering(const TKeptRows& rows, const std::string& date) const;
+  int FirstRowCovering(const KeptRows& rows, const std::string& date) const;
   // Keeps the rows of the person's query (its parameters set) unless they are kept already;
   // KeepWindowRows keeps them for the stretch of days around the calculated day
   // (the day state's window_from .. window_to), bound to the two named parameters.
-  void KeepPersonRows(TKeptRows& rows, db::Dataset& query, const std::string& person);
-  void KeepWindowRows(TKeptRows& rows, db::Dataset& query, const std::string& person,
+  void KeepPersonRows(KeptRows& rows, db::Dataset& query, const std::string& person);
+  void KeepWindowRows(KeptRows& rows, db::Dataset& query, const std::string& person,
                       const char* from_param = "BDate", const char* to_param = "EDate");
   int Rel(const TCalcDateTime& point) const;
 
   // ---- validation ----
   // HolidaysCounted of the leave (2) or mission (3) type named by a data text; 0 when the
   // type is not found.
-  int HolidaysCountedOf(const TVariant& data, TSourceType source);
+  int HolidaysCountedOf(const Variant& data, SourceType source);
 
   // ---- processing and results ----
   // Writes the day's TimeTab rows not yet written: together, or one by one (logging the rows
@@ -142,27 +142,27 @@ class TDailyEngine {
   void LogToThreadFile(const TAttendanceCalcManager& Sender, const std::string& text) const;
 
   TdmCalculate& dm_;
-  TDayState& day_;  // the module's state of the day being calculated
-  int year_ = 0;    // CurrentYear
+  DayState& day_;  // the module's state of the day being calculated
+  int year_ = 0;   // CurrentYear
 
   // The queries and the name of each one's text (see engine/statements.h).
   struct PreparedQuery {
-    db::Dataset TDailyEngine::*query;
+    db::Dataset DailyEngine::*query;
     const char* statement;
   };
   static const PreparedQuery kPreparedQueries[];
 
   // ---- base tables and prepared queries, base connection ----
   BaseTables base_;  // work groups, types, shifts, employment, services
-  db::Dataset QMeals;
-  db::Dataset QHalfWays;
+  db::Dataset MealsQuery;
+  db::Dataset HalfWaysQuery;
   // ---- prepared queries, year connection ----
   db::Dataset QCGShCalItems;
   db::Dataset AdoQCPrjRule;
   db::Dataset AdoQCIOInfo;
-  db::Dataset QMorkhasi;
-  db::Dataset QMission;
-  db::Dataset QServLate;
+  db::Dataset MorkhasiQuery;
+  db::Dataset MissionQuery;
+  db::Dataset ServLateQuery;
   db::Dataset AdoQCDDailyMorkhasi;
   db::Dataset AdoQCDDailyMission;
   db::Dataset AdoQCDailyExtraPerm;
@@ -173,7 +173,7 @@ class TDailyEngine {
   db::Dataset AdoQCPerShifts;
   db::Dataset AdoQCServiceTime;
   db::Dataset AdoQCMealTime;
-  db::Dataset QInsertIntoMealTime;
+  db::Dataset InsertIntoMealTime;
   db::Dataset QInsertIntoDayWork;
   db::Dataset QInsertIntoTimeTab;
   db::Dataset QGetPresent;
@@ -181,18 +181,18 @@ class TDailyEngine {
   db::Dataset AdoQCDailyMamuriatDetail;
   db::Dataset AdoQCDailySpecExtDef;
 
-  // ---- rows kept for the consecutive days of the person (see TKeptRows) ----
-  TKeptRows prj_rules_, io_rows_, morkhasi_rows_, mission_rows_, serv_late_rows_;
-  TKeptRows day_mor_rows_, day_mam_rows_, extra_perm_rows_, susp_rows_, present_rows_;
-  TKeptRows spec_ext_rows_, meal_rows_;
-  std::map<std::string, TKeptRows> day_item_rows_;  // calendars and shift rows, by key
-  std::set<std::string> reported_rows_;             // malformed rows already reported
+  // ---- rows kept for the consecutive days of the person (see KeptRows) ----
+  KeptRows prj_rules_, io_rows_, morkhasi_rows_, mission_rows_, serv_late_rows_;
+  KeptRows day_mor_rows_, day_mam_rows_, extra_perm_rows_, susp_rows_, present_rows_;
+  KeptRows spec_ext_rows_, meal_rows_;
+  std::map<std::string, KeptRows> day_item_rows_;  // calendars and shift rows, by key
+  std::set<std::string> reported_rows_;            // malformed rows already reported
 
   // What the working days read, kept for the module's life (its worker calculates one
   // person's consecutive days, each reading the day before and after as well).
   struct CachedItem {
     bool found = false;
-    TDayShapeItem item;
+    DayShapeItem item;
   };
   std::map<std::string, CachedItem> items_;  // by calendar or shift "|" date
   // The meals written for the day whose writes are open (DayWritesSerial meals_serial_):

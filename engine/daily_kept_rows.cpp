@@ -21,7 +21,7 @@ bool SameName(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-void TKeptRows::Keep(db::Dataset& query) {
+void KeptRows::Keep(db::Dataset& query) {
   loaded_ = false;
   columns_ = query.FieldNames();
   rows_.clear();
@@ -36,7 +36,7 @@ void TKeptRows::Keep(db::Dataset& query) {
   loaded_ = true;
 }
 
-void TKeptRows::Clear() {
+void KeptRows::Clear() {
   loaded_ = false;
   person_.clear();
   from_.clear();
@@ -45,28 +45,28 @@ void TKeptRows::Clear() {
   rows_.clear();
 }
 
-bool TKeptRows::Holds(std::string_view person, std::string_view from, std::string_view to) const {
+bool KeptRows::Holds(std::string_view person, std::string_view from, std::string_view to) const {
   return loaded_ && person_ == person && from_ <= from && to <= to_;
 }
 
-void TKeptRows::SetKey(std::string person, std::string from, std::string to) {
+void KeptRows::SetKey(std::string person, std::string from, std::string to) {
   person_ = std::move(person);
   from_ = std::move(from);
   to_ = std::move(to);
 }
 
-int TKeptRows::Column(std::string_view name) const {
+int KeptRows::Column(std::string_view name) const {
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (SameName(columns_[i], name)) return static_cast<int>(i);
   }
   throw db::DbError("Field '" + std::string(name) + "' not found");
 }
 
-const db::Value& TKeptRows::Value(int row, int column) const {
+const db::Value& KeptRows::Value(int row, int column) const {
   return rows_[static_cast<size_t>(row)][static_cast<size_t>(column)];
 }
 
-std::string TKeptRows::Text(int row, int column) const {
+std::string KeptRows::Text(int row, int column) const {
   return TrimText(Value(row, column).AsString());
 }
 

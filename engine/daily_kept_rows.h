@@ -12,7 +12,7 @@
 
 namespace zel::engine {
 
-class TKeptRows {
+class KeptRows {
  public:
   // Takes every row of the open query (the query is left at its last row).
   void Keep(db::Dataset& query);

@@ -46,22 +46,22 @@ DaySpan SpanOf(const TAttendanceCalcManager& Sender) {
 
 // "," + PageNo + "," + "," + Descript: the data text of extra-work and service-late
 // permissions and of suspensions.
-std::string ShortText(const TKeptRows& rows, int r) {
+std::string ShortText(const KeptRows& rows, int r) {
   return "," + rows.Text(r, rows.Column("PageNo")) + ",," +
          DataTextField(rows.Value(r, rows.Column("Descript")).AsString());
 }
 
 }  // namespace
 
-void TDailyEngine::AttendanceCalcManagerAddPresences(TAttendanceCalcManager& Sender) {
+void DailyEngine::AttendanceCalcManagerAddPresences(TAttendanceCalcManager& Sender) {
   std::lock_guard<std::mutex> lock(CalcCriticalSection());
   AddPresencesLocked(Sender);
 }
 
-void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
+void DailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
   const TExtraData& x = day_.ExtraData;
-  const TGroupType G = x.WorkGroupGROUPTYPE;
-  const bool hourly = G == TGroupType::kHourly;
+  const GroupType G = x.WorkGroupGROUPTYPE;
+  const bool hourly = G == GroupType::kHourly;
 
   // 1. Floating settings (none on a holiday).
   if (x.IsHoliday == 0) {
@@ -79,17 +79,17 @@ void TDailyEngine::AddPresencesLocked(TAttendanceCalcManager& Sender) {
     if (FirstRowCovering(present_rows_, day_.day_text) >= 0) {
       const TTalvekInterval& day = Sender.Today().wdDay;
       Sender.AddPresence(day.iBegin.sdtDateTime, day.iEnd.sdtDateTime, pk_Present,
-                         ToInt(TSourceType::kPresence), {});
+                         ToInt(SourceType::kPresence), {});
     }
   }
-  AddHourlyRecords(Sender, QMorkhasi, morkhasi_rows_, "Morkhasi", TSourceType::kLeave);  // 4
-  if (!hourly) AddDailyLeave(Sender);                                                    // 5
-  AddHourlyRecords(Sender, QMission, mission_rows_, "Mission", TSourceType::kMission);   // 6
-  AddDailyMission(Sender);                                                               // 7
-  AddExtraWorkPermissions(Sender);                                                       // 8
-  if (!hourly && G != TGroupType::kNoAbsence) {                                          // 9
-    AddHourlyRecords(Sender, QServLate, serv_late_rows_, "ServLate",
-                     TSourceType::kServiceLatePermit);
+  AddHourlyRecords(Sender, MorkhasiQuery, morkhasi_rows_, "Morkhasi", SourceType::kLeave);  // 4
+  if (!hourly) AddDailyLeave(Sender);                                                       // 5
+  AddHourlyRecords(Sender, MissionQuery, mission_rows_, "Mission", SourceType::kMission);   // 6
+  AddDailyMission(Sender);                                                                  // 7
+  AddExtraWorkPermissions(Sender);                                                          // 8
+  if (!hourly && G != GroupType::kNoAbsence) {                                              // 9
+    AddHourlyRecords(Sender, ServLateQuery, serv_late_rows_, "ServLate",
+                     SourceType::kServiceLatePermit);
   }
   if (!hourly) AddSuspension(Sender);  // 10
   ApplyFloatingStart(Sender);          // 11
@@ -121,7 +121,7 @@ bool ValidHourMinute(const std::string& text) {
          (hour <= 23 || (hour == 24 && minute == 0));
 }
 
-void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
+void DailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
   TDailyWorkRec& rec = day_.DailyWorkRec;
   const DaySpan span = SpanOf(Sender);
   const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
@@ -129,7 +129,7 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
 
   AdoQCIOInfo.SetParam("PerNo", Sender.PersonID());
   KeepWindowRows(io_rows_, AdoQCIOInfo, Sender.PersonID());
-  const TKeptRows& q = io_rows_;
+  const KeptRows& q = io_rows_;
   const int c_perno = q.Column("Perno"), c_bd = q.Column("BeginDate"), c_bt = q.Column("BeginTime");
   const int c_ed = q.Column("EndDate"), c_et = q.Column("EndTime");
   for (int r = 0; r < q.Count(); ++r) {
@@ -166,15 +166,15 @@ void TDailyEngine::AddClockIntervals(TAttendanceCalcManager& Sender) {
     const TCalcDateTime b = ParseCalcDateTime(bd, bt), e = ParseCalcDateTime(ed, et);
     const bool own = q.Text(r, c_perno) == person;
     if (own && span.Reaches(Rel(b), Rel(e))) {
-      Sender.AddPresence(b, e, pk_Present, ToInt(TSourceType::kPresence), {});
+      Sender.AddPresence(b, e, pk_Present, ToInt(SourceType::kPresence), {});
     } else if (Rel(b) >= tomorrow_extra || !own) {
       break;
     }
   }
 }
 
-std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptRows& rows, int r,
-                                         TSourceType source) {
+std::string DailyEngine::PermissionText(const std::string& prefix, const KeptRows& rows, int r,
+                                        SourceType source) {
   const TExtraData& x = day_.ExtraData;
   const std::string type = rows.Text(r, rows.Column("Type"));
   const int code = StrToIntDef0(type);
@@ -182,8 +182,8 @@ std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptR
   std::string text = prefix + "," + rows.Text(r, rows.Column("PageNo")) + "," + type + "," +
                      DataTextField(rows.Value(r, rows.Column("Descript")).AsString()) + "," +
                      (x.IsHoliday != 0 ? std::to_string(x.DayLength) : std::string("0")) + ",";
-  if (source == TSourceType::kLeave) {
-    const LeaveTypeRow& t = base_.LeaveType(code);
+  if (source == SourceType::kLeave) {
+    const LeaveTypeRow& t = base_.LeaveTypeOf(code);
     text += number(t.HolidaysCounted) + "," + number(t.Dec_Meal) + "," + number(t.IsOrdinary) +
             "," + number(t.IsWaged) + "," + number(t.ReduceMorkhasi) + "," +
             number(t.ReduceHoliday);
@@ -194,8 +194,8 @@ std::string TDailyEngine::PermissionText(const std::string& prefix, const TKeptR
   return text;
 }
 
-void TDailyEngine::ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
-                                      const std::string& page_no) {
+void DailyEngine::ReportMalformedRow(TAttendanceCalcManager& Sender, const char* table,
+                                     const std::string& page_no) {
   if (!reported_rows_.insert(std::string(table) + "|" + Sender.PersonID() + "|" + page_no).second) {
     return;
   }
@@ -206,9 +206,9 @@ void TDailyEngine::ReportMalformedRow(TAttendanceCalcManager& Sender, const char
                  table, page_no.c_str()));
 }
 
-bool TDailyEngine::OutOfRangeRow(const TAttendanceCalcManager& Sender, const char* table,
-                                 const std::string& bd, const std::string& bt,
-                                 const std::string& ed, const std::string& et) {
+bool DailyEngine::OutOfRangeRow(const TAttendanceCalcManager& Sender, const char* table,
+                                const std::string& bd, const std::string& bt, const std::string& ed,
+                                const std::string& et) {
   auto time_ok = [](const std::string& t) { return t.empty() || ValidHourMinute(t); };
   if (ValidMonthDay(bd) && ValidMonthDay(ed) && time_ok(bt) && time_ok(et)) return false;
   const std::string begin = bt.empty() ? bd : bd + " " + bt;
@@ -224,8 +224,8 @@ bool TDailyEngine::OutOfRangeRow(const TAttendanceCalcManager& Sender, const cha
   return true;
 }
 
-void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query,
-                                    TKeptRows& rows, const char* table, TSourceType source) {
+void DailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset& query,
+                                   KeptRows& rows, const char* table, SourceType source) {
   const DaySpan span = SpanOf(Sender);
   const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
   const std::string person = TrimText(Sender.PersonID());
@@ -258,14 +258,14 @@ void TDailyEngine::AddHourlyRecords(TAttendanceCalcManager& Sender, db::Dataset&
       if (Rel(b) >= tomorrow_extra || !own) break;
       continue;
     }
-    const std::string data = source == TSourceType::kServiceLatePermit
+    const std::string data = source == SourceType::kServiceLatePermit
                                  ? ShortText(rows, r)
                                  : PermissionText("", rows, r, source);
     Sender.AddPresence(b, e, pk_Absent, ToInt(source), data);
   }
 }
 
-int TDailyEngine::FirstRowCovering(const TKeptRows& rows, const std::string& date) const {
+int DailyEngine::FirstRowCovering(const KeptRows& rows, const std::string& date) const {
   const int c_bd = rows.Column("BeginDate"), c_ed = rows.Column("EndDate");
   for (int r = 0; r < rows.Count(); ++r) {
     if (RangeCovers(rows.Value(r, c_bd), rows.Value(r, c_ed), date)) return r;
@@ -273,10 +273,10 @@ int TDailyEngine::FirstRowCovering(const TKeptRows& rows, const std::string& dat
   return -1;
 }
 
-void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
+void DailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
   AdoQCDDailyMorkhasi.SetParam("PerNo", Sender.PersonID());
   KeepPersonRows(day_mor_rows_, AdoQCDDailyMorkhasi, Sender.PersonID());
-  const TKeptRows& q = day_mor_rows_;
+  const KeptRows& q = day_mor_rows_;
   const int r = FirstRowCovering(q, day_.day_text);
   if (r < 0) return;
   if (!(q.Text(r, q.Column("BeginDate")) <= day_.day_text &&
@@ -293,14 +293,14 @@ void TDailyEngine::AddDailyLeave(TAttendanceCalcManager& Sender) {
   const TCalcDateTime b =
       holiday ? today.wdExtra.iBegin.sdtDateTime : today.wdDay.iBegin.sdtDateTime;
   const TCalcDateTime e = holiday ? b : today.wdDay.iEnd.sdtDateTime;
-  Sender.AddPresence(b, e, pk_Absent, ToInt(TSourceType::kLeave),
-                     PermissionText("D_", q, r, TSourceType::kLeave));
+  Sender.AddPresence(b, e, pk_Absent, ToInt(SourceType::kLeave),
+                     PermissionText("D_", q, r, SourceType::kLeave));
 }
 
-void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
+void DailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
   AdoQCDDailyMission.SetParam("PerNo", Sender.PersonID());
   KeepPersonRows(day_mam_rows_, AdoQCDDailyMission, Sender.PersonID());
-  const TKeptRows& q = day_mam_rows_;
+  const KeptRows& q = day_mam_rows_;
   const int r = FirstRowCovering(q, day_.day_text);
   if (r < 0) return;
   const std::string first = q.Text(r, q.Column("BeginDate")), last = q.Text(r, q.Column("EndDate"));
@@ -339,7 +339,7 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
       times_taken = true;
     }
   }
-  if (x.IsFalseDay && !holiday) Abort(Sender, TDayError::kNoMissionDay);
+  if (x.IsFalseDay && !holiday) Abort(Sender, DayError::kNoMissionDay);
   if (holiday) {
     const TCalcDateTime& point = today.wdExtra.iBegin.sdtDateTime;
     b_date = e_date = CalcDateToStr(point.dtDate);
@@ -349,17 +349,17 @@ void TDailyEngine::AddDailyMission(TAttendanceCalcManager& Sender) {
     if (e_time.empty()) e_time = CalcTimeToStr(today.wdDay.iEnd.sdtDateTime.dtTime);
   }
   Sender.AddPresence(ParseCalcDateTime(b_date, b_time), ParseCalcDateTime(e_date, e_time),
-                     pk_Absent, ToInt(TSourceType::kMission),
-                     PermissionText("D_", q, r, TSourceType::kMission));
+                     pk_Absent, ToInt(SourceType::kMission),
+                     PermissionText("D_", q, r, SourceType::kMission));
 }
 
-void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
+void DailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
   const DaySpan span = SpanOf(Sender);
   const int tomorrow_extra = Sender.Tomorrow().wdExtra.iBegin.sdtRelativeTime;
   const std::string person = TrimText(Sender.PersonID());
   AdoQCDailyExtraPerm.SetParam("PerNo", Sender.PersonID());
   KeepPersonRows(extra_perm_rows_, AdoQCDailyExtraPerm, Sender.PersonID());
-  const TKeptRows& q = extra_perm_rows_;
+  const KeptRows& q = extra_perm_rows_;
   const int c_perno = q.Column("PerNo"), c_page = q.Column("PageNo");
   const int c_bd = q.Column("BeginDate"), c_bt = q.Column("BeginTime");
   const int c_ed = q.Column("EndDate"), c_et = q.Column("EndTime");
@@ -387,18 +387,18 @@ void TDailyEngine::AddExtraWorkPermissions(TAttendanceCalcManager& Sender) {
         break;
       }
       if (data.empty()) data = ShortText(q, r);
-      Sender.AddPresence(b, e, pk_Present, ToInt(TSourceType::kExtraWorkPermit), data);
+      Sender.AddPresence(b, e, pk_Present, ToInt(SourceType::kExtraWorkPermit), data);
     }
   }
 }
 
-void TDailyEngine::AddSuspension(TAttendanceCalcManager& Sender) {
+void DailyEngine::AddSuspension(TAttendanceCalcManager& Sender) {
   const TWorkingDay& today = Sender.Today();
   const std::string first = CalcDateToStr(today.wdDay.iBegin.sdtDateTime.dtDate);
   const std::string last = CalcDateToStr(today.wdDay.iEnd.sdtDateTime.dtDate);
   AdoQCDSuspension.SetParam("PerNo", Sender.PersonID());
   KeepPersonRows(susp_rows_, AdoQCDSuspension, Sender.PersonID());
-  const TKeptRows& q = susp_rows_;
+  const KeptRows& q = susp_rows_;
   const int c_perno = q.Column("PerNo"), c_page = q.Column("PageNo");
   const int c_bd = q.Column("BeginDate"), c_ed = q.Column("EndDate");
   for (int r = 0; r < q.Count(); ++r) {
@@ -410,13 +410,13 @@ void TDailyEngine::AddSuspension(TAttendanceCalcManager& Sender) {
     }
     if (bd <= first && ed >= last && q.Text(r, c_perno) == TrimText(Sender.PersonID())) {
       Sender.AddPresence(Sender.Yesterday().wdDayEnd.sdtDateTime, today.wdDayEnd.sdtDateTime,
-                         pk_Absent, ToInt(TSourceType::kSuspension), ShortText(q, r));
+                         pk_Absent, ToInt(SourceType::kSuspension), ShortText(q, r));
       return;
     }
   }
 }
 
-void TDailyEngine::ApplyFloatingStart(TAttendanceCalcManager& Sender) {
+void DailyEngine::ApplyFloatingStart(TAttendanceCalcManager& Sender) {
   const TExtraData& x = day_.ExtraData;
   const int count = Sender.PresenceCount();
   if (count == 0 || x.IsHoliday != 0 || !day_.floating_on) return;

@@ -15,13 +15,13 @@ namespace zel::engine {
 
 namespace {
 
-bool IsOneOf(TPresenceCode value, std::initializer_list<TPresenceCode> values) {
+bool IsOneOf(PresenceCode value, std::initializer_list<PresenceCode> values) {
   return std::find(values.begin(), values.end(), value) != values.end();
 }
 
 // The codes whose data text names the sheet the stretch came from.
-bool FromSheet(TPresenceCode code) {
-  using enum TPresenceCode;
+bool FromSheet(PresenceCode code) {
+  using enum PresenceCode;
   return IsOneOf(code, {kLeave, kMission, kExtraWork, kServiceLate, kPresentInLeave,
                         kPresentInMission, kSuspended});
 }
@@ -86,16 +86,16 @@ const struct {
 // ---------------------------------------------------------------------------------------------
 // Pure rules
 
-void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData& x) {
-  using enum TPresenceCode;
-  const TPresenceCode R = s.Code;
+void AddDayTotals(TDailyWorkRec& r, const ProcessedStretch& s, const TExtraData& x) {
+  using enum PresenceCode;
+  const PresenceCode R = s.Code;
   const int D = s.Minutes;
-  const TGroupType G = x.WorkGroupGROUPTYPE;
+  const GroupType G = x.WorkGroupGROUPTYPE;
   const bool holiday = x.IsHoliday != 0;
   const bool ok = s.IsOK;
   const int WI = s.WorkingInterval;
   const TIntervalType IT = s.IntervalType;
-  const bool counted = G != TGroupType::kHourly;
+  const bool counted = G != GroupType::kHourly;
 
   if (IsOneOf(R, {kPresent, kPresentInLeave, kPresentInMission})) {  // 1
     r.dwrWorkTotal += D;
@@ -108,7 +108,7 @@ void AddDayTotals(TDailyWorkRec& r, const TProcessedStretch& s, const TExtraData
     r.dwrNonWorkTotal += D;
   }
   if (IsOneOf(R, {kPresent, kMission, kExtraWork, kPresentInLeave, kPresentInMission}) &&
-      G != TGroupType::kNoNightWork) {  // 6
+      G != GroupType::kNoNightWork) {  // 6
     r.dwrNightWork += s.NightMinutes;
   }
   if (R == kLeave) {  // 7
@@ -221,7 +221,7 @@ int NightMinutes(const TCalcDateTime& B, const TCalcDateTime& E, std::string_vie
 // ---------------------------------------------------------------------------------------------
 // The handler
 
-void TDailyEngine::FlushTimeTab(const TAttendanceCalcManager& Sender) {
+void DailyEngine::FlushTimeTab(const TAttendanceCalcManager& Sender) {
   static_assert(std::size(kTimeTabParams) == kTimeTabColumns);
   if (!dm_.WriteResults()) {
     day_.pending_time_tab.clear();
@@ -243,15 +243,15 @@ void TDailyEngine::FlushTimeTab(const TAttendanceCalcManager& Sender) {
   day_.pending_time_tab.clear();
 }
 
-int TDailyEngine::NightMinutesOf(const TPresence& presence) const {
+int DailyEngine::NightMinutesOf(const TPresence& presence) const {
   if (day_.dont_calc_night_work != 0) return 0;
   return NightMinutes(presence.Interval.iBegin.sdtDateTime, presence.Interval.iEnd.sdtDateTime,
                       day_.night_begin, day_.night_end, dm_.AttendanceCalcManager().CalcDate(),
                       year_);
 }
 
-void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, int code,
-                                int minutes) {
+void DailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, int code,
+                               int minutes) {
   if (!dm_.WriteResults()) return;
   const TAttendanceCalcManager& manager = dm_.AttendanceCalcManager();
   if (dm_.DayWritesOpen()) {
@@ -300,17 +300,17 @@ void TDailyEngine::UpdateDetail(db::Dataset& detail, const char* code_column, in
   detail.Post();
 }
 
-void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& Sender,
-                                                        TPresence P) {
+void DailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& Sender,
+                                                       TPresence P) {
   const TExtraData& x = day_.ExtraData;
   TDailyWorkRec& rec = day_.DailyWorkRec;
   const bool holiday = x.IsHoliday != 0;
-  using enum TPresenceCode;
-  const TGroupType G = x.WorkGroupGROUPTYPE;
-  TPresenceCode R = PresenceCodeOf(P);
-  TDayTrace* const trace = dm_.DayTrace();
+  using enum PresenceCode;
+  const GroupType G = x.WorkGroupGROUPTYPE;
+  PresenceCode R = PresenceCodeOf(P);
+  DayTrace* const trace = dm_.Trace();
   std::optional<TDailyWorkRec> before;  // for the observer only
-  TTraceReason why;
+  TraceReason why;
   if (trace) before = rec;
 
   // 1. The items of the data text.
@@ -372,8 +372,8 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
   }
 
   // 5. The stored status.
-  TPresenceCode status = R;
-  if (G == TGroupType::kHourly && R == kAbsent) status = kNotCounted;
+  PresenceCode status = R;
+  if (G == GroupType::kHourly && R == kAbsent) status = kNotCounted;
   if (R == kLateArrival && P.IsOK) status = kLateTolerated;
   if (R == kEarlyDeparture && P.IsOK) status = kEarlyTolerated;
   if (R == kLeave && item1 == "D_") status = kDailyLeave;
@@ -437,7 +437,7 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
 
   // 12. Day totals.
   if (R != kSuspended) {
-    TProcessedStretch stretch;
+    ProcessedStretch stretch;
     stretch.Code = R;
     stretch.Minutes = D;
     stretch.IntervalType = P.IntervalType;
@@ -445,14 +445,14 @@ void TDailyEngine::AttendanceCalcManagerProcessPresence(TAttendanceCalcManager& 
     stretch.IsOK = P.IsOK;
     stretch.Lengthened = lengthened;
     if (IsOneOf(R, {kPresent, kMission, kExtraWork, kPresentInLeave, kPresentInMission}) &&
-        G != TGroupType::kNoNightWork) {
+        G != GroupType::kNoNightWork) {
       stretch.NightMinutes = NightMinutesOf(P);
     }
     stretch.Items = std::move(items);
     AddDayTotals(rec, stretch, x);
   }
   if (trace) {
-    if (G == TGroupType::kHourly && R == kAbsent)
+    if (G == GroupType::kHourly && R == kAbsent)
       why.setting += "GROUPTYPE 2: absence stored as not counted; ";
     trace->Processed(P, R, status, D, std::move(why), *before, rec);
   }

@@ -16,9 +16,9 @@ namespace zel::engine {
 struct TExtraData;
 
 // One processed stretch as the day totals see it.
-struct TProcessedStretch {
-  TPresenceCode Code = TPresenceCode::kNone;  // the result code after the break rule
-  int Minutes = 0;                            // its duration
+struct ProcessedStretch {
+  PresenceCode Code = PresenceCode::kNone;  // the result code after the break rule
+  int Minutes = 0;                          // its duration
   TIntervalType IntervalType = it_NonWork;
   TWorkingIntervalType WorkingInterval = wi_NonWork_Before;
   bool IsOK = false;
@@ -29,7 +29,7 @@ struct TProcessedStretch {
 
 // Adds one stretch to the day totals, rule by rule. Raises zel::dates::EConvertError when a
 // leave's flag items (IsOrdinary, IsWaged, ReduceMorkhasi, ReduceHoliday) are not numbers.
-void AddDayTotals(TDailyWorkRec& rec, const TProcessedStretch& stretch, const TExtraData& extra);
+void AddDayTotals(TDailyWorkRec& rec, const ProcessedStretch& stretch, const TExtraData& extra);
 
 // Night-work minutes of the stretch [B, E] of the calculated day `day` in year `year`, with
 // the night window NB..NE ("HH:NN"; a window ending at or before its begin runs into the next

@@ -177,7 +177,7 @@ TEST(DayTotalsTest, OneStretchAddsByItsCodeIntervalAndTolerance) {
     TDailyWorkRec rec;
     rec.dwrEWSpecial = 7;  // the special minutes come later in the day
     rec.dwrNWSpecial = 9;
-    TProcessedStretch stretch;
+    ProcessedStretch stretch;
     stretch.Code = PresenceCodeFrom(c.code);
     stretch.Minutes = c.minutes;
     stretch.IntervalType = c.it;
@@ -192,8 +192,8 @@ TEST(DayTotalsTest, OneStretchAddsByItsCodeIntervalAndTolerance) {
 }
 
 TEST(DayTotalsTest, LeaveFlagsThatAreNotNumbersFailTheDay) {
-  TProcessedStretch stretch;
-  stretch.Code = TPresenceCode::kLeave;
+  ProcessedStretch stretch;
+  stretch.Code = PresenceCode::kLeave;
   stretch.Minutes = 60;
   stretch.IntervalType = it_Work;
   stretch.Items = SplitDataItems(",11,21,x,0,0,0,yes,1,0,0");

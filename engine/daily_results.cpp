@@ -18,15 +18,15 @@ namespace {
 
 // A presence that earns meals and transport: present, tolerated, as presence or extra work.
 bool Qualifies(const TPresence& presence) {
-  using enum TPresenceCode;
-  const TPresenceCode code = PresenceCodeOf(presence);
+  using enum PresenceCode;
+  const PresenceCode code = PresenceCodeOf(presence);
   // A presence still carrying the clock's source code qualifies too.
-  const bool clock = ToInt(code) == ToInt(TSourceType::kPresence);
+  const bool clock = ToInt(code) == ToInt(SourceType::kPresence);
   return (clock || code == kPresent || code == kExtraWork) && presence.Kind == pk_Present &&
          presence.IsOK;
 }
 
-bool IsDailyText(const TVariant& data) {
+bool IsDailyText(const Variant& data) {
   const std::string* text = data.TextPtr();
   return text && text->compare(0, 2, "D_") == 0;
 }
@@ -127,7 +127,7 @@ int SumOfAbsences(const TDailyWorkRec& r, int option) {
   return sum;
 }
 
-std::vector<TDayWorkColumn> DayWorkColumns(const TDailyWorkRec& r, const TExtraData& x) {
+std::vector<DayWorkColumn> DayWorkColumns(const TDailyWorkRec& r, const TExtraData& x) {
   return {
       {"Edited", 0, false},
       {"WorkGroup", x.WorkGroupCODE, false},
@@ -182,12 +182,12 @@ std::vector<TDayWorkColumn> DayWorkColumns(const TDailyWorkRec& r, const TExtraD
 // ---------------------------------------------------------------------------------------------
 // The handler
 
-void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
+void DailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
   const TExtraData& x = day_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
   // The meals whose days include the day, by their begin time.
-  KeepPersonRows(meal_rows_, QMeals, "");
-  const TKeptRows& q = meal_rows_;
+  KeepPersonRows(meal_rows_, MealsQuery, "");
+  const KeptRows& q = meal_rows_;
   struct Meal {
     int code;
     int64_t price;
@@ -210,7 +210,7 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
   for (int i = 0; i < Sender.PresenceCount(); ++i) {
     const TPresence& p = Sender.GetPresence(i);
     if (!Qualifies(p)) continue;
-    if (PresenceCodeOf(p) == TPresenceCode::kExtraWork) {
+    if (PresenceCodeOf(p) == PresenceCode::kExtraWork) {
       if (p.IntervalType == it_ExtraWork && holiday && x.WorkGroupCALCMealHoliday == 0) continue;
       if (p.WorkingIntervalType == wi_ExtraWork_Before && !holiday &&
           x.WorkGroupCALCMealBefore == 0)
@@ -233,11 +233,11 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
           meals_written_.clear();
         }
         if (!meals_written_.insert(meal.code).second) continue;
-        QInsertIntoMealTime.SetParam("Perno", Sender.PersonID());
-        QInsertIntoMealTime.SetParam("CalcDate", day_.day_text);
-        QInsertIntoMealTime.SetParam("MealCode", meal.code);
-        QInsertIntoMealTime.SetParam("MealPrice", meal.price);
-        QInsertIntoMealTime.ExecSQL();
+        InsertIntoMealTime.SetParam("Perno", Sender.PersonID());
+        InsertIntoMealTime.SetParam("CalcDate", day_.day_text);
+        InsertIntoMealTime.SetParam("MealCode", meal.code);
+        InsertIntoMealTime.SetParam("MealPrice", meal.price);
+        InsertIntoMealTime.ExecSQL();
         rec.dwrMealPrice += meal.price;
         continue;
       }
@@ -257,8 +257,7 @@ void TDailyEngine::GrantMeals(TAttendanceCalcManager& Sender) {
   }
 }
 
-void TDailyEngine::InsertServTime(int half_way_code, int64_t half_way_price,
-                                  int64_t service_price) {
+void DailyEngine::InsertServTime(int half_way_code, int64_t half_way_price, int64_t service_price) {
   const TAttendanceCalcManager& manager = dm_.AttendanceCalcManager();
   AdoQCServiceTime.SetParam("PERNO", manager.PersonID());
   AdoQCServiceTime.SetParam("CALCDATE", day_.day_text);
@@ -269,7 +268,7 @@ void TDailyEngine::InsertServTime(int half_way_code, int64_t half_way_price,
   day_.DailyWorkRec.dwrServicePrice += half_way_price + service_price;
 }
 
-void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
+void DailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
   const TExtraData& x = day_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
   std::string first_time, last_time;
@@ -281,17 +280,17 @@ void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
   }
   if (first_time.empty()) return;
 
-  QHalfWays.SetParam("CurDate", day_.day_text);
-  QHalfWays.SetParam("Perno", Sender.PersonID());
-  QHalfWays.SetParam("IsHoliday", x.IsHoliday);
+  HalfWaysQuery.SetParam("CurDate", day_.day_text);
+  HalfWaysQuery.SetParam("Perno", Sender.PersonID());
+  HalfWaysQuery.SetParam("IsHoliday", x.IsHoliday);
   // The first half-way of the given direction among the rules open at a time.
   auto half_way = [this](const std::string& time, int direction, int& code, int64_t& price) {
-    QHalfWays.SetParam("TTime", time);
-    QHalfWays.Open();
-    for (; !QHalfWays.Eof(); QHalfWays.Next()) {
-      if (QHalfWays.FieldByName("Io_Type").AsInteger() == direction) {
-        code = static_cast<int>(QHalfWays.FieldByName("HalfWayCode").AsInteger());
-        price = QHalfWays.FieldByName("Price").AsInteger();
+    HalfWaysQuery.SetParam("TTime", time);
+    HalfWaysQuery.Open();
+    for (; !HalfWaysQuery.Eof(); HalfWaysQuery.Next()) {
+      if (HalfWaysQuery.FieldByName("Io_Type").AsInteger() == direction) {
+        code = static_cast<int>(HalfWaysQuery.FieldByName("HalfWayCode").AsInteger());
+        price = HalfWaysQuery.FieldByName("Price").AsInteger();
         return true;
       }
     }
@@ -302,7 +301,7 @@ void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
   int64_t price = 0;
   if (half_way(first_time, 0, code, price)) {
     InsertServTime(code, price, 0);
-  } else if (QHalfWays.IsEmpty() && holiday) {
+  } else if (HalfWaysQuery.IsEmpty() && holiday) {
     // No rule on a holiday: the full fare of the person's service.
     int64_t full_fare = 0;
     const std::vector<JobRow>& jobs = base_.Jobs(Sender.PersonID());
@@ -312,11 +311,11 @@ void TDailyEngine::GrantTransport(TAttendanceCalcManager& Sender) {
   if (!holiday && half_way(last_time, 1, code, price)) InsertServTime(code, price, 0);
 }
 
-void TDailyEngine::InsertDayWork(TAttendanceCalcManager& Sender) {
+void DailyEngine::InsertDayWork(TAttendanceCalcManager& Sender) {
   const TExtraData& x = day_.ExtraData;
   const TDailyWorkRec& r = day_.DailyWorkRec;
   db::Dataset& q = QInsertIntoDayWork;
-  for (const TDayWorkColumn& n : DayWorkColumns(r, x)) q.SetParam(n.name, n.value);
+  for (const DayWorkColumn& n : DayWorkColumns(r, x)) q.SetParam(n.name, n.value);
   q.SetParam("PerNo", Sender.PersonID());
   q.SetParam("DDate", day_.day_text);
   q.SetParam("CalCode", x.WorkGroupCALCODE.empty() ? db::Value()
@@ -328,18 +327,18 @@ void TDailyEngine::InsertDayWork(TAttendanceCalcManager& Sender) {
   q.SetParam("FirstBeginTime", r.dwrFirstBeginTime);
   q.SetParam("LastEndDate", r.dwrLastEndDate);
   q.SetParam("LastEndTime", r.dwrLastEndTime);
-  if (TDayTrace* trace = dm_.DayTrace()) trace->DayWork(r, x);
+  if (DayTrace* trace = dm_.Trace()) trace->DayWork(r, x);
   if (dm_.WriteResults()) q.ExecSQL();
 }
 
-void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender) {
+void DailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender) {
   const TExtraData& x = day_.ExtraData;
   TDailyWorkRec& rec = day_.DailyWorkRec;
   const bool holiday = x.IsHoliday != 0;
   const int count = Sender.PresenceCount();
   FlushTimeTab(Sender);  // the processing of the day has ended
   // The observer hears of each step with the totals before and after it.
-  TDayTrace* const trace = dm_.DayTrace();
+  DayTrace* const trace = dm_.Trace();
   std::optional<TDailyWorkRec> before;
   auto mark = [&] {
     if (trace) before = rec;
@@ -378,13 +377,12 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   int leave_type = 0, mission_type = 0;
   for (int i = 0; i < count; ++i) {
     const TPresence& p = Sender.GetPresence(i);
-    const TPresenceCode code = PresenceCodeOf(p);
-    if ((code != TPresenceCode::kLeave && code != TPresenceCode::kMission) ||
-        !IsDailyText(p.Data)) {
+    const PresenceCode code = PresenceCodeOf(p);
+    if ((code != PresenceCode::kLeave && code != PresenceCode::kMission) || !IsDailyText(p.Data)) {
       continue;
     }
     const int type = StrToIntDef0(DataItem(SplitDataItems(p.Data.AsText()), 3));
-    if (code == TPresenceCode::kLeave) {
+    if (code == PresenceCode::kLeave) {
       daily_leave = true;
       leave_type = type;
     } else {
@@ -397,19 +395,19 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
     if (rec.dwrLeaveOfAbsPayed != 0) rec.dwrLeaveOfAbsPayed = x.DayLength;
   }
   rec.dwrDailyMamuriat = mission_type;
-  if (leave_type != 0 && mission_type != 0) Abort(Sender, TDayError::kLeaveMission);
+  if (leave_type != 0 && mission_type != 0) Abort(Sender, DayError::kLeaveMission);
   if (leave_type != 0 || mission_type != 0) day_.DailyAbsence = false;
   rec.dwrDailyAbsence = day_.DailyAbsence;
 
   // 6-7. Suspension; a leave or mission in the working time is no absence.
   for (int i = 0; i < count; ++i) {
-    if (PresenceCodeOf(Sender.GetPresence(i)) == TPresenceCode::kSuspended) rec.dwrSuspended = true;
+    if (PresenceCodeOf(Sender.GetPresence(i)) == PresenceCode::kSuspended) rec.dwrSuspended = true;
   }
-  if (rec.dwrDailyAbsence && x.WorkGroupGROUPTYPE != TGroupType::kHourly) {
+  if (rec.dwrDailyAbsence && x.WorkGroupGROUPTYPE != GroupType::kHourly) {
     for (int i = 0; i < count; ++i) {
       const TPresence& p = Sender.GetPresence(i);
-      const TPresenceCode code = PresenceCodeOf(p);
-      if ((code == TPresenceCode::kLeave || code == TPresenceCode::kMission) &&
+      const PresenceCode code = PresenceCodeOf(p);
+      if ((code == PresenceCode::kLeave || code == PresenceCode::kMission) &&
           p.IntervalType == it_Work) {
         rec.dwrDailyAbsence = false;
         break;
@@ -423,7 +421,7 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
   mark();
   AdoQCDailySpecExtDef.SetParam("Perno", Sender.PersonID());
   KeepPersonRows(spec_ext_rows_, AdoQCDailySpecExtDef, Sender.PersonID());
-  const TKeptRows& special = spec_ext_rows_;
+  const KeptRows& special = spec_ext_rows_;
   const int c_ddate = special.Column("DDate");
   for (int r = 0; r < special.Count(); ++r) {
     if (special.Text(r, c_ddate) != day_.day_text) continue;
@@ -453,11 +451,11 @@ void TDailyEngine::AttendanceCalcManagerFinalize(TAttendanceCalcManager& Sender)
       !rec.dwrSuspended && !holiday && x.WorkGroupSumAbsent != 0 &&
       x.WorkGroupSumAbsent < SumOfAbsences(rec, x.WorkGroupAbsentOption)) {
     int night = 0;
-    if (x.WorkGroupGROUPTYPE != TGroupType::kNoNightWork) {
-      using enum TPresenceCode;
+    if (x.WorkGroupGROUPTYPE != GroupType::kNoNightWork) {
+      using enum PresenceCode;
       for (int i = 0; i < count; ++i) {
         const TPresence& p = Sender.GetPresence(i);
-        const TPresenceCode code = PresenceCodeOf(p);
+        const PresenceCode code = PresenceCodeOf(p);
         if (p.IntervalType == it_ExtraWork &&
             (code == kPresent || code == kMission || code == kExtraWork ||
              code == kPresentInLeave || code == kPresentInMission)) {

@@ -30,14 +30,14 @@ void ApplyMinimumExtraWork(TDailyWorkRec& rec, const TExtraData& extra);
 
 // One numeric column of the day's DayWork row; `minutes` marks the minute totals (the
 // others are codes, flags, money and settings).
-struct TDayWorkColumn {
+struct DayWorkColumn {
   const char* name;
   int64_t value;
   bool minutes;
 };
 
 // The numeric columns of the DayWork row of a result record, in the order of the insert.
-std::vector<TDayWorkColumn> DayWorkColumns(const TDailyWorkRec& rec, const TExtraData& extra);
+std::vector<DayWorkColumn> DayWorkColumns(const TDailyWorkRec& rec, const TExtraData& extra);
 
 // The absences the option bits select: 1 ordinary leave, 2 late arrival, 4 early departure,
 // 8 unpermitted leave.

@@ -17,7 +17,7 @@ std::optional<int> ReadDecimal(std::string_view text) {
 
 }  // namespace
 
-std::string TrimText(std::string_view text) { return util::Trim(text); }
+std::string TrimText(std::string_view text) { return util::TrimWhitespace(text); }
 
 std::string FormatText(const char* format, ...) {
   va_list args;

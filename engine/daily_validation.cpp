@@ -16,13 +16,13 @@ namespace {
 constexpr int kOverlapTable[32] = {0, 1,  2, 3, 4, 5,  6,  7,  8, 1,  10, 3,  12, 5, 14, 15,
                                    0, 17, 2, 1, 4, 17, 22, 23, 8, 25, 26, 27, 28, 5, 30, 31};
 
-bool IsDailyText(const TVariant& data) {
+bool IsDailyText(const Variant& data) {
   const std::string* text = data.TextPtr();
   return text && text->compare(0, 2, "D_") == 0;
 }
 
 // The meal rule of a stretch in the break: the leave or mission type takes the meal.
-bool MealRuleHolds(TIntervalType it, const TVariant& data) {
+bool MealRuleHolds(TIntervalType it, const Variant& data) {
   if (it != it_Break) return false;
   const std::vector<std::string> items = SplitDataItems(data.AsText());
   return items.size() >= 7 && TrimText(items[6]) == "1";
@@ -35,8 +35,8 @@ int OverlapCode(int mask) {
   return kOverlapTable[mask];
 }
 
-TDayError OverlapErrorCode(int overlap_code) {
-  using enum TDayError;
+DayError OverlapErrorCode(int overlap_code) {
+  using enum DayError;
   switch (overlap_code) {
     case 6:
       return kLeaveMission;
@@ -73,33 +73,33 @@ TDayError OverlapErrorCode(int overlap_code) {
   }
 }
 
-void TDailyEngine::AttendanceCalcManagerBeforeValidate(TAttendanceCalcManager& Sender) {
+void DailyEngine::AttendanceCalcManagerBeforeValidate(TAttendanceCalcManager& Sender) {
   if (Sender.Today().wdDay.iBegin.sdtRelativeTime < Sender.Yesterday().wdDayEnd.sdtRelativeTime) {
-    Abort(Sender, TDayError::kCalendarOverlap);
+    Abort(Sender, DayError::kCalendarOverlap);
   }
 }
 
-int TDailyEngine::HolidaysCountedOf(const TVariant& data, TSourceType source) {
+int DailyEngine::HolidaysCountedOf(const Variant& data, SourceType source) {
   const int code = StrToIntDef0(DataItem(SplitDataItems(data.AsText()), 3));
-  return source == TSourceType::kLeave ? base_.LeaveType(code).HolidaysCounted
-                                       : base_.MissionType(code).HolidaysCounted;
+  return source == SourceType::kLeave ? base_.LeaveTypeOf(code).HolidaysCounted
+                                      : base_.MissionType(code).HolidaysCounted;
 }
 
-bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager& Sender,
-                                                         std::span<const TPresence> Presences,
-                                                         TPresence& ReturnPresence) {
-  static const TVariant kUnassigned;
-  using P = TPresenceCode;
-  const TFindOptions strict_type{false, true, false};
+bool DailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager& Sender,
+                                                        std::span<const TPresence> Presences,
+                                                        TPresence& ReturnPresence) {
+  static const Variant kUnassigned;
+  using P = PresenceCode;
+  const FindOptions strict_type{false, true, false};
   const TPresence& first = Presences[0];
   const TExtraData& x = day_.ExtraData;
   const bool holiday = x.IsHoliday != 0;
-  TDayTrace* const trace = dm_.DayTrace();
-  TTraceReason why;  // filled only for the observer
+  DayTrace* const trace = dm_.Trace();
+  TraceReason why;  // filled only for the observer
 
   // 1. A suspension outweighs everything else.
   const int suspension = TAttendanceCalcManager::FindPresence(
-      Presences, strict_type, pk_None, ToInt(TSourceType::kSuspension), kUnassigned, {});
+      Presences, strict_type, pk_None, ToInt(SourceType::kSuspension), kUnassigned, {});
   if (suspension >= 0) {
     ReturnPresence = TPresence{};
     ReturnPresence.Interval = first.Interval;
@@ -109,7 +109,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     ReturnPresence.IsOK = ReturnPresence.DoProcess = true;
     ReturnPresence.Kind = pk_Absent;
     ReturnPresence.SpecificType = ToInt(P::kSuspended);
-    if (TDayTrace* trace = dm_.DayTrace()) {
+    if (DayTrace* trace = dm_.Trace()) {
       trace->Classified(
           Presences, ReturnPresence,
           {"suspension outweighs every other record",
@@ -121,22 +121,21 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   // 2. One member of each source at most.
   enum { kPresence, kLeave, kMission, kServiceLate, kExtraWork };
   const struct {
-    TSourceType type;
-    TDayError error;
+    SourceType type;
+    DayError error;
     int bit;
-  } sources[] = {
-      {TSourceType::kPresence, TDayError::kPresenceOverlap, kFoundPresence},
-      {TSourceType::kLeave, TDayError::kLeaveOverlap, kFoundLeave},
-      {TSourceType::kMission, TDayError::kMissionOverlap, kFoundMission},
-      {TSourceType::kServiceLatePermit, TDayError::kServiceLateOverlap, kFoundServiceLate},
-      {TSourceType::kExtraWorkPermit, TDayError::kExtraWorkOverlap, kFoundExtraWork}};
+  } sources[] = {{SourceType::kPresence, DayError::kPresenceOverlap, kFoundPresence},
+                 {SourceType::kLeave, DayError::kLeaveOverlap, kFoundLeave},
+                 {SourceType::kMission, DayError::kMissionOverlap, kFoundMission},
+                 {SourceType::kServiceLatePermit, DayError::kServiceLateOverlap, kFoundServiceLate},
+                 {SourceType::kExtraWorkPermit, DayError::kExtraWorkOverlap, kFoundExtraWork}};
   int member[5];
   int mask = 0;
   for (int k = 0; k < 5; ++k) {
     member[k] = TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None,
                                                      ToInt(sources[k].type), kUnassigned, {});
     if (member[k] < 0) continue;
-    TPresenceIndexSet exclude;
+    PresenceIndexSet exclude;
     exclude.set(static_cast<size_t>(member[k]));
     if (TAttendanceCalcManager::FindPresence(Presences, strict_type, pk_None,
                                              ToInt(sources[k].type), kUnassigned, exclude) >= 0) {
@@ -149,8 +148,8 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   Sender.SetErrorInterval(first.Interval);
   int code = OverlapCode(mask);
   if (code == 3) {
-    const TVariant& leave = Presences[member[kLeave]].Data;
-    if (!IsDailyText(leave) || (holiday && HolidaysCountedOf(leave, TSourceType::kLeave) == 0)) {
+    const Variant& leave = Presences[member[kLeave]].Data;
+    if (!IsDailyText(leave) || (holiday && HolidaysCountedOf(leave, SourceType::kLeave) == 0)) {
       code = 1;
       if (trace)
         why.setting =
@@ -163,13 +162,13 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       if (trace) why.setting = "presence in an hourly mission counts as presence; ";
     }
   }
-  if (const TDayError error = OverlapErrorCode(code); error != TDayError::kNone) {
+  if (const DayError error = OverlapErrorCode(code); error != DayError::kNone) {
     Abort(Sender, error);
   }
   for (int k = 0; k < 5; ++k) {
     if ((code & sources[k].bit) == 0) member[k] = -1;
   }
-  auto data_of = [&](int k) { return member[k] >= 0 ? Presences[member[k]].Data : TVariant{}; };
+  auto data_of = [&](int k) { return member[k] >= 0 ? Presences[member[k]].Data : Variant{}; };
 
   // 6. The classified presence.
   ReturnPresence = TPresence{};
@@ -185,7 +184,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
     r.DoProcess = true;
     r.Kind = kind;
   };
-  auto result = [&r](TPresenceCode code, TVariant data = {}) {
+  auto result = [&r](PresenceCode code, Variant data = {}) {
     r.SpecificType = ToInt(code);
     r.Data = std::move(data);
   };
@@ -224,7 +223,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       break;
     case 2: {
       set(true, pk_Absent);
-      const TVariant leave = data_of(kLeave);
+      const Variant leave = data_of(kLeave);
       if (it == it_Work) {
         result(P::kLeave, leave);
         if (trace) why.rule = "leave in the working time";
@@ -232,15 +231,15 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       }
       const bool daily_holiday = IsDailyText(leave) && holiday;
       if (it == it_Break && MealRuleHolds(it, leave) &&
-          !(daily_holiday && HolidaysCountedOf(leave, TSourceType::kLeave) == 0)) {
+          !(daily_holiday && HolidaysCountedOf(leave, SourceType::kLeave) == 0)) {
         result(P::kLeave, leave);
         if (trace) why = {"leave in the break", "the leave type's Dec_Meal 1: the break counts"};
-      } else if (daily_holiday && HolidaysCountedOf(leave, TSourceType::kLeave) != 0) {
+      } else if (daily_holiday && HolidaysCountedOf(leave, SourceType::kLeave) != 0) {
         result(P::kLeave, leave);
         if (trace)
           why = {"daily leave on a holiday",
                  "the leave type's HolidaysCounted " +
-                     std::to_string(HolidaysCountedOf(leave, TSourceType::kLeave))};
+                     std::to_string(HolidaysCountedOf(leave, SourceType::kLeave))};
       } else {
         result(P::kNotCounted);
         if (trace) why.rule = "leave outside the working time: not counted";
@@ -254,7 +253,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
       break;
     case 4: {
       set(true, pk_Absent);
-      const TVariant mission = data_of(kMission);
+      const Variant mission = data_of(kMission);
       if (it == it_Work) {
         result(P::kMission, mission);
         if (trace) why.rule = "mission in the working time";
@@ -265,7 +264,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
         counts = false;
       } else if (IsDailyText(mission) && holiday) {
         const std::string date = CalcDateToStr(first.Interval.iBegin.sdtDateTime.dtDate);
-        counts = HolidaysCountedOf(mission, TSourceType::kMission) != 0 ||
+        counts = HolidaysCountedOf(mission, SourceType::kMission) != 0 ||
                  date == day_.daily_mission_begin || date == day_.daily_mission_end;
       }
       if (counts) {
@@ -280,7 +279,7 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
           why.setting += "the mission type's Dec_Meal decides the break; ";
         } else if (IsDailyText(mission) && holiday) {
           why.setting += "daily mission on a holiday, the mission type's HolidaysCounted " +
-                         std::to_string(HolidaysCountedOf(mission, TSourceType::kMission)) +
+                         std::to_string(HolidaysCountedOf(mission, SourceType::kMission)) +
                          ", mission days " + day_.daily_mission_begin + "-" +
                          day_.daily_mission_end;
         }
@@ -330,19 +329,19 @@ bool TDailyEngine::AttendanceCalcManagerValidatePresence(TAttendanceCalcManager&
   return ReturnPresence.DoProcess;
 }
 
-void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Sender) {
+void DailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Sender) {
   const TExtraData& x = day_.ExtraData;
-  using P = TPresenceCode;
-  const TGroupType G = x.WorkGroupGROUPTYPE;
-  if (G == TGroupType::kHourly) return;
+  using P = PresenceCode;
+  const GroupType G = x.WorkGroupGROUPTYPE;
+  if (G == GroupType::kHourly) return;
   const int count = Sender.PresenceCount();
-  TDayTrace* const trace = dm_.DayTrace();
-  if (G == TGroupType::kNoAbsence) {
+  DayTrace* const trace = dm_.Trace();
+  if (G == GroupType::kNoAbsence) {
     day_.DailyAbsence = false;
     for (int i = 0; i < count; ++i) {
       const TPresence& p = Sender.GetPresence(i);
       if (p.IntervalType == it_Work && PresenceCodeOf(p) == P::kAbsent) {
-        Sender.SetVars(i, ToInt(P::kPresent), TVariant{});
+        Sender.SetVars(i, ToInt(P::kPresent), Variant{});
         if (trace)
           trace->Reclassified(i, {"absence in the working time counts as presence", "GROUPTYPE 3"});
       }
@@ -356,7 +355,7 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
     const TPresence& p = Sender.GetPresence(i);
     if (p.IntervalType != it_Work) continue;
     if (IntervalMinutes(p.Interval) != 0) working_time_empty = false;
-    const TPresenceCode code = PresenceCodeOf(p);
+    const PresenceCode code = PresenceCodeOf(p);
     if (p.Kind == pk_Present || code == P::kLeave || code == P::kMission) absence = false;
   }
   day_.DailyAbsence = absence && !working_time_empty;
@@ -376,7 +375,7 @@ void TDailyEngine::AttendanceCalcManagerBeforeProcess(TAttendanceCalcManager& Se
   for (int i = 0; i < count; ++i) {
     const TPresence& p = Sender.GetPresence(i);
     if (p.IntervalType != it_Work || PresenceCodeOf(p) != P::kAbsent) continue;
-    const TVariant data = p.Data;
+    const Variant data = p.Data;
     const int b = p.Interval.iBegin.sdtRelativeTime;
     const int e = p.Interval.iEnd.sdtRelativeTime;
     const bool at_segment_end = e == break_begin || e == day_end;

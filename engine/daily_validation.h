@@ -20,6 +20,6 @@ inline constexpr int kFoundExtraWork = 16;   // extra-work permission (type 4)
 int OverlapCode(int mask);
 
 // The error that an overlap code stops the day with, or kNone when it is allowed.
-TDayError OverlapErrorCode(int overlap_code);
+DayError OverlapErrorCode(int overlap_code);
 
 }  // namespace zel::engine

@@ -97,40 +97,39 @@ bool ReadPair(std::string_view text, int& first, int& second) {
 }
 
 const struct {
-  TDayError code;
+  DayError code;
   const char* message;
 } kDailyErrors[] = {
-    {TDayError::kPresenceOverlap, "تداخل ورود و خروجها"},
-    {TDayError::kLeaveOverlap, "تداخل مرخصي ها"},
-    {TDayError::kMissionOverlap, "تداخل ماموريتها"},
-    {TDayError::kServiceLateOverlap, "تداخل تاخير سرويسها"},
-    {TDayError::kExtraWorkOverlap, "تداخل اضافه كاريها"},
-    {TDayError::kLeaveMission, "تداخل مرخصي و ماموريت"},
-    {TDayError::kLeaveServiceLate, "تداخل مرخصي و تاخير سرويس"},
-    {TDayError::kMissionServiceLate, "تداخل ماموريت و تاخير سرويس"},
-    {TDayError::kLeaveMissionServiceLate, "تداخل مرخصي، ماموريت و تاخير سرويس"},
-    {TDayError::kDailyLeavePresence, "تداخل مرخصي روزانه و ورود و خروج"},
-    {TDayError::kMissionPresence, "تداخل ماموريت و ورود و خروج"},
-    {TDayError::kNoWorkGroup, "گروه كاري تعريف نشده است"},
-    {TDayError::kNoCalendar, "تقويم تعريف نشده است"},
-    {TDayError::kNoWorkingDay, "روز كاري تعريف نشده است"},
-    {TDayError::kIncompletePresence, "ورود و خروج ناقص"},
-    {TDayError::kNoMissionDay, "جزء ماموريت تعريف نشده است"},
-    {TDayError::kLeaveServiceLatePresence, "تداخل مرخصي و تاخير سرويس و حضور"},
-    {TDayError::kMissionServiceLatePresence, "تداخل ماموريت و تاخير سرويس و حضور"},
-    {TDayError::kPresenceMissionLeaveServiceLate, "تداخل حضور و ماموريت و مرخصي و تاخير سرويس"},
-    {TDayError::kPresenceLeaveExtraWork, "تداخل حضور و مرخصي و اضافه كاري"},
-    {TDayError::kLeaveMissionExtraWork, "تداخل مرخصي و ماموريت و اضافه كاري"},
-    {TDayError::kPresenceMissionLeaveExtraWork, "تداخل حضور و ماموريت و مرخصي و اضافه كاري"},
-    {TDayError::kPresenceServiceLateExtraWork, "تداخل حضور و تاخير سرويس و اضافه كاري"},
-    {TDayError::kPresenceLeaveServiceLateExtraWork,
-     "تداخل حضور و مرخصي و تاخير سرويس و اضافه كاري"},
-    {TDayError::kMissionServiceLateExtraWork, "تداخل ماموريت و تاخير سرويس و اضافه كاري"},
-    {TDayError::kLeaveMissionServiceLateExtraWork,
+    {DayError::kPresenceOverlap, "تداخل ورود و خروجها"},
+    {DayError::kLeaveOverlap, "تداخل مرخصي ها"},
+    {DayError::kMissionOverlap, "تداخل ماموريتها"},
+    {DayError::kServiceLateOverlap, "تداخل تاخير سرويسها"},
+    {DayError::kExtraWorkOverlap, "تداخل اضافه كاريها"},
+    {DayError::kLeaveMission, "تداخل مرخصي و ماموريت"},
+    {DayError::kLeaveServiceLate, "تداخل مرخصي و تاخير سرويس"},
+    {DayError::kMissionServiceLate, "تداخل ماموريت و تاخير سرويس"},
+    {DayError::kLeaveMissionServiceLate, "تداخل مرخصي، ماموريت و تاخير سرويس"},
+    {DayError::kDailyLeavePresence, "تداخل مرخصي روزانه و ورود و خروج"},
+    {DayError::kMissionPresence, "تداخل ماموريت و ورود و خروج"},
+    {DayError::kNoWorkGroup, "گروه كاري تعريف نشده است"},
+    {DayError::kNoCalendar, "تقويم تعريف نشده است"},
+    {DayError::kNoWorkingDay, "روز كاري تعريف نشده است"},
+    {DayError::kIncompletePresence, "ورود و خروج ناقص"},
+    {DayError::kNoMissionDay, "جزء ماموريت تعريف نشده است"},
+    {DayError::kLeaveServiceLatePresence, "تداخل مرخصي و تاخير سرويس و حضور"},
+    {DayError::kMissionServiceLatePresence, "تداخل ماموريت و تاخير سرويس و حضور"},
+    {DayError::kPresenceMissionLeaveServiceLate, "تداخل حضور و ماموريت و مرخصي و تاخير سرويس"},
+    {DayError::kPresenceLeaveExtraWork, "تداخل حضور و مرخصي و اضافه كاري"},
+    {DayError::kLeaveMissionExtraWork, "تداخل مرخصي و ماموريت و اضافه كاري"},
+    {DayError::kPresenceMissionLeaveExtraWork, "تداخل حضور و ماموريت و مرخصي و اضافه كاري"},
+    {DayError::kPresenceServiceLateExtraWork, "تداخل حضور و تاخير سرويس و اضافه كاري"},
+    {DayError::kPresenceLeaveServiceLateExtraWork, "تداخل حضور و مرخصي و تاخير سرويس و اضافه كاري"},
+    {DayError::kMissionServiceLateExtraWork, "تداخل ماموريت و تاخير سرويس و اضافه كاري"},
+    {DayError::kLeaveMissionServiceLateExtraWork,
      "تداخل مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
-    {TDayError::kEveryKind, "تداخل حضور و مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
-    {TDayError::kLeaveMissionPresence, "تداخل مرخصي و ماموريت و حضور"},
-    {TDayError::kCalendarOverlap, "تداخل تقويم"},
+    {DayError::kEveryKind, "تداخل حضور و مرخصي و ماموريت و تاخير سرويس و اضافه كاري"},
+    {DayError::kLeaveMissionPresence, "تداخل مرخصي و ماموريت و حضور"},
+    {DayError::kCalendarOverlap, "تداخل تقويم"},
 };
 
 TCalcDateTime AtTime(const TDate& date, int hour, int minute) {
@@ -157,12 +156,12 @@ std::string MomentKey(const TCalcDateTime& point) {
   return CalcDateToStr(point.dtDate) + CalcTimeToStr(point.dtTime);
 }
 
-bool HasAnyBeginTime(const TDayShapeItem& item) {
+bool HasAnyBeginTime(const DayShapeItem& item) {
   return !item.EBeginTime.empty() || !item.DBeginTime.empty() || !item.BBeginTime.empty();
 }
 
-std::optional<TDayShape> BuildDayShape(const TDayShapeItem& item, const TDate& d,
-                                       const TExtraData& extra) {
+std::optional<DayShape> BuildDayShape(const DayShapeItem& item, const TDate& d,
+                                      const TExtraData& extra) {
   const bool E = !item.EBeginTime.empty();
   const bool D = !item.DBeginTime.empty();
   const bool B = !item.BBeginTime.empty();
@@ -193,10 +192,10 @@ std::optional<TDayShape> BuildDayShape(const TDayShapeItem& item, const TDate& d
     }
   } else if (!B) {
     // No times at all: a holiday, or a group that works around the clock.
-    if (!holiday && extra.WorkGroupGROUPTYPE != TGroupType::kHourly) return std::nullopt;
+    if (!holiday && extra.WorkGroupGROUPTYPE != GroupType::kHourly) return std::nullopt;
     const TCalcDateTime begin = AtTime(d, 0, 0);
     ext = day =
-        Span{begin, extra.WorkGroupGROUPTYPE == TGroupType::kHourly ? AtTime(d, 23, 59) : begin};
+        Span{begin, extra.WorkGroupGROUPTYPE == GroupType::kHourly ? AtTime(d, 23, 59) : begin};
     brk = empty_at(begin);
   } else {
     return std::nullopt;  // a break alone defines no working day
@@ -216,7 +215,7 @@ std::optional<TDayShape> BuildDayShape(const TDayShapeItem& item, const TDate& d
     if (MinutesBetween(day_end, ext.end) > 0) day_end = ext.end;
   }
 
-  TDayShape shape;
+  DayShape shape;
   shape.Day = MakeWorkingDay(ext.begin, ext.end, day.begin, day.end, brk.begin, brk.end, day_end);
   shape.Holiday = item.Holiday;
   if (holiday) {
@@ -233,7 +232,7 @@ TWorkingDay PointDay(const TCalcDateTime& P) {
   return MakeWorkingDay(P, P, P, P, P, P, AtTime(P.dtDate, 0, 0));
 }
 
-const char* DailyErrorMessage(TDayError code) {
+const char* DailyErrorMessage(DayError code) {
   for (const auto& entry : kDailyErrors) {
     if (entry.code == code) return entry.message;
   }
@@ -243,26 +242,26 @@ const char* DailyErrorMessage(TDayError code) {
 // ---------------------------------------------------------------------------------------------
 // Handlers
 
-void TDailyEngine::Abort(TAttendanceCalcManager& Sender, TDayError code) {
+void DailyEngine::Abort(TAttendanceCalcManager& Sender, DayError code) {
   Sender.SetErrorCode(ToInt(code));
   SilentAbort();
 }
 
-void TDailyEngine::AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sender) {
+void DailyEngine::AttendanceCalcManagerInitialize(TAttendanceCalcManager& Sender) {
   // A new day: nothing of a previous day, finished or failed, reaches this one.
-  day_ = TDayState{};
+  day_ = DayState{};
   db::Dataset& system = dm_.QSystem();
   if (!system.Active()) system.Open();
   if (!dm_.taSystem().Active()) dm_.taSystem().Open();
-  Sender.SetErrorCode(ToInt(TDayError::kNone));
+  Sender.SetErrorCode(ToInt(DayError::kNone));
   day_.night_begin = TrimText(system.FieldByName("NightBegin").AsString());
   day_.night_end = TrimText(system.FieldByName("NightEnd").AsString());
   day_.ramezan_start = TrimText(system.FieldByName("RamezanStart").AsString());
   day_.ramezan_end = TrimText(system.FieldByName("RamezanEnd").AsString());
 }
 
-TDailyEngine::RuleOfDay TDailyEngine::RuleOfDate(const TAttendanceCalcManager& Sender,
-                                                 const std::string& date) {
+DailyEngine::RuleOfDay DailyEngine::RuleOfDate(const TAttendanceCalcManager& Sender,
+                                               const std::string& date) {
   AdoQCPrjRule.SetParam("Perno", Sender.PersonID());
   KeepPersonRows(prj_rules_, AdoQCPrjRule, Sender.PersonID());
   RuleOfDay rule;
@@ -275,16 +274,16 @@ TDailyEngine::RuleOfDay TDailyEngine::RuleOfDate(const TAttendanceCalcManager& S
   return rule;
 }
 
-std::string TDailyEngine::CalendarCodeOfDate(const TAttendanceCalcManager& Sender,
-                                             const std::string& date) {
+std::string DailyEngine::CalendarCodeOfDate(const TAttendanceCalcManager& Sender,
+                                            const std::string& date) {
   const RuleOfDay rule = RuleOfDate(Sender, date);
   if (rule.work_group.empty()) return {};
   const WorkGroupRow* group = base_.WorkGroup(StrToIntDef0(rule.work_group));
   return group ? group->CALCODE.value_or("") : std::string();
 }
 
-void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroupRow& group,
-                                 const std::string& section) {
+void DailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroupRow& group,
+                                const std::string& section) {
   TExtraData& x = day_.ExtraData;
   x = ExtraDataOf(group);
   x.Section = section;
@@ -303,8 +302,8 @@ void TDailyEngine::LoadExtraData(TAttendanceCalcManager& Sender, const WorkGroup
   x.WorkGroupAtten_In_Break = atten_in_break;
 }
 
-bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal,
-                               const TDate& date, TDayShapeItem& item) {
+bool DailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::string& cal,
+                              const TDate& date, DayShapeItem& item) {
   const int gsh = day_.ExtraData.WorkGroupGShCode;
   const std::string date_text = CalcDateToStr(date);
   const std::string person = Sender.PersonID();
@@ -316,7 +315,7 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
   }
 
   // The first kept row whose column equals the text, or -1.
-  auto find = [](const TKeptRows& rows, const char* column, const std::string& text) {
+  auto find = [](const KeptRows& rows, const char* column, const std::string& text) {
     const int c = rows.Column(column);
     for (int r = 0; r < rows.Count(); ++r) {
       if (rows.Text(r, c) == text) return r;
@@ -324,16 +323,16 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
     return -1;
   };
   // The rows of a lookup that does not depend on the day, kept under its key.
-  auto lookup = [this](const std::string& lookup_key, db::Dataset& query) -> const TKeptRows& {
-    TKeptRows& rows = day_item_rows_[lookup_key];
+  auto lookup = [this](const std::string& lookup_key, db::Dataset& query) -> const KeptRows& {
+    KeptRows& rows = day_item_rows_[lookup_key];
     KeepPersonRows(rows, query, "");
     return rows;
   };
 
   CachedItem entry;
-  TDayShapeItem& it = entry.item;
+  DayShapeItem& it = entry.item;
   if (gsh == 0) {
-    TKeptRows& rows = day_item_rows_["C|" + cal];
+    KeptRows& rows = day_item_rows_["C|" + cal];
     AdoQCCalendarItem.SetParam("CalCode", StrToIntDef0(cal));
     KeepWindowRows(rows, AdoQCCalendarItem, "", "FromDate", "ToDate");
     const int r = find(rows, "DBeginDate", date_text);
@@ -359,7 +358,7 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
     }
   } else {
     entry.found = [&] {
-      TKeptRows& calendar = day_item_rows_["V|" + std::to_string(gsh) + "|" + person];
+      KeptRows& calendar = day_item_rows_["V|" + std::to_string(gsh) + "|" + person];
       QCGShCalItems.SetParam("PPerNo", person);
       QCGShCalItems.SetParam("PGShCode", gsh);
       KeepWindowRows(calendar, QCGShCalItems, person, "FromDate", "ToDate");
@@ -368,12 +367,12 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
       const std::string period = std::to_string(date.Month);
       AdoQCGShItem.SetParam("GShCode", gsh);
       AdoQCGShItem.SetParam("Period", static_cast<int>(date.Month));
-      const TKeptRows& group = lookup("G|" + std::to_string(gsh) + "|" + period, AdoQCGShItem);
+      const KeptRows& group = lookup("G|" + std::to_string(gsh) + "|" + period, AdoQCGShItem);
       if (group.Count() == 0) return false;
       AdoQCPerShifts.SetParam("Perno", person);
       AdoQCPerShifts.SetParam("Period", static_cast<int>(date.Month));
       AdoQCPerShifts.SetParam("GShCode", gsh);
-      const TKeptRows& own =
+      const KeptRows& own =
           lookup("P|" + person + "|" + std::to_string(gsh) + "|" + period, AdoQCPerShifts);
       if (own.Count() == 0) return false;
       const std::string column = "D" + std::to_string(date.Day);
@@ -416,7 +415,7 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
   const std::string& day = date_text;
   const std::string none;
   auto or_day = [&day](const std::string& text) { return text.empty() ? day : text; };
-  const TDayShapeItem& i = entry.item;
+  const DayShapeItem& i = entry.item;
   const struct {
     const std::string &bd, &bt, &ed, &et;
   } spans[] = {{i.EBeginDate, i.EBeginTime, i.EEndDate, i.EEndTime},
@@ -434,25 +433,25 @@ bool TDailyEngine::ReadDayItem(const TAttendanceCalcManager& Sender, const std::
   return found;
 }
 
-bool TDailyEngine::HasWorkingDay(const TAttendanceCalcManager& Sender, const std::string& cal,
-                                 const TDate& date) {
-  TDayShapeItem item;
+bool DailyEngine::HasWorkingDay(const TAttendanceCalcManager& Sender, const std::string& cal,
+                                const TDate& date) {
+  DayShapeItem item;
   if (!ReadDayItem(Sender, cal, date, item)) return false;
   return HasAnyBeginTime(item) || item.Holiday != 0 ||
-         day_.ExtraData.WorkGroupGROUPTYPE == TGroupType::kHourly;
+         day_.ExtraData.WorkGroupGROUPTYPE == GroupType::kHourly;
 }
 
-TDayShape TDailyEngine::ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal,
-                                     const TDate& date, TDayShapeItem* item_out) {
-  TDayShapeItem item;
-  if (!ReadDayItem(Sender, cal, date, item)) Abort(Sender, TDayError::kNoWorkingDay);
-  std::optional<TDayShape> shape = BuildDayShape(item, date, day_.ExtraData);
-  if (!shape) Abort(Sender, TDayError::kNoWorkingDay);
+DayShape DailyEngine::ReadDayShape(TAttendanceCalcManager& Sender, const std::string& cal,
+                                   const TDate& date, DayShapeItem* item_out) {
+  DayShapeItem item;
+  if (!ReadDayItem(Sender, cal, date, item)) Abort(Sender, DayError::kNoWorkingDay);
+  std::optional<DayShape> shape = BuildDayShape(item, date, day_.ExtraData);
+  if (!shape) Abort(Sender, DayError::kNoWorkingDay);
   if (item_out) *item_out = std::move(item);
   return *shape;
 }
 
-void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& Sender) {
+void DailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& Sender) {
   const TDate D = Sender.CalcDate();
   TDate prev = D;
   const bool has_prev = DecCalcDate(year_, prev);
@@ -472,7 +471,7 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
   const RuleOfDay rule = RuleOfDate(Sender, day_.day_text);
   const WorkGroupRow* group =
       rule.work_group.empty() ? nullptr : base_.WorkGroup(StrToIntDef0(rule.work_group));
-  if (!group) Abort(Sender, TDayError::kNoWorkGroup);
+  if (!group) Abort(Sender, DayError::kNoWorkGroup);
   LoadExtraData(Sender, *group, rule.section);
 
   // 3-4. The calendars of the day and its neighbours.
@@ -481,15 +480,15 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
   if (yesterday_cal.empty()) yesterday_cal = cal;
   std::string tomorrow_cal = CalendarCodeOfDate(Sender, day_.tomorrow_text);
   if (tomorrow_cal.empty()) tomorrow_cal = cal;
-  if (cal.empty() && x.WorkGroupGROUPTYPE != TGroupType::kHourly &&
-      x.WorkGroupGROUPTYPE != TGroupType::kDistributedShift) {
-    Abort(Sender, TDayError::kNoCalendar);
+  if (cal.empty() && x.WorkGroupGROUPTYPE != GroupType::kHourly &&
+      x.WorkGroupGROUPTYPE != GroupType::kDistributedShift) {
+    Abort(Sender, DayError::kNoCalendar);
   }
 
   if (!cal.empty() || x.WorkGroupGShCode != 0) {
     // 5. From the calendar or the group shift.
-    TDayShapeItem today_item;
-    const TDayShape today = ReadDayShape(Sender, cal, D, &today_item);
+    DayShapeItem today_item;
+    const DayShape today = ReadDayShape(Sender, cal, D, &today_item);
     x.IsHoliday = today.Holiday;
     x.DayLength = today.DayLength;
     x.IsFalseDay = false;
@@ -545,7 +544,7 @@ void TDailyEngine::AttendanceCalcManagerGetWorkingDays(TAttendanceCalcManager& S
   day_.reference = Sender.Yesterday().wdExtra.iBegin.sdtDateTime;
 }
 
-void TDailyEngine::AttendanceCalcManagerHandleError(TAttendanceCalcManager& Sender) {
+void DailyEngine::AttendanceCalcManagerHandleError(TAttendanceCalcManager& Sender) {
   FlushTimeTab(Sender);  // the rows processed before the failure stay
   const std::string day = CalcDateToStr(Sender.CalcDate());
   const char* message = DailyErrorMessage(DayErrorFrom(Sender.ErrorCode()));

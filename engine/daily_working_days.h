@@ -17,7 +17,7 @@ struct TExtraData;
 
 // The texts of one calendar item or shift, trimmed: E the extra span, D the working time,
 // B the break, EndDate/EndTime the end of the attendance day.
-struct TDayShapeItem {
+struct DayShapeItem {
   std::string EBeginDate, EBeginTime, EEndDate, EEndTime;
   std::string DBeginDate, DBeginTime, DEndDate, DEndTime;
   std::string BBeginDate, BBeginTime, BEndDate, BEndTime;
@@ -28,7 +28,7 @@ struct TDayShapeItem {
   bool HasBeginTimes = false;
 };
 
-struct TDayShape {
+struct DayShape {
   TWorkingDay Day;    // relative minutes 0; the manager fills them in
   int Holiday = 0;    // the item's holiday value
   int DayLength = 0;  // working time minus break, or the month's parameter on a holiday
@@ -47,7 +47,7 @@ bool ValidHourMinute(const std::string& text);
 std::string MomentKey(const TCalcDateTime& point);
 
 // True when a shape item has an extra, working or break begin time.
-bool HasAnyBeginTime(const TDayShapeItem& item);
+bool HasAnyBeginTime(const DayShapeItem& item);
 
 // The shape of date d from an item: the three intervals chosen by which begin times are
 // given, the day end (a day-end date before d means the day after d; without an end time the
@@ -55,14 +55,14 @@ bool HasAnyBeginTime(const TDayShapeItem& item);
 // the day length (M_PARAM of d's month on a holiday). nullopt when no shape fits: an item
 // with only a break time, or one without times that is neither a holiday nor of group type 2.
 // Raises zel::dates::EConvertError for a malformed date or time text.
-std::optional<TDayShape> BuildDayShape(const TDayShapeItem& item, const TDate& d,
-                                       const TExtraData& extra);
+std::optional<DayShape> BuildDayShape(const DayShapeItem& item, const TDate& d,
+                                      const TExtraData& extra);
 
 // The day model of a day that has no working day: all three intervals empty at P, the day
 // end at P's date 00:00.
 TWorkingDay PointDay(const TCalcDateTime& P);
 
 // The CSSLog message of a daily error code, or nullptr for a code without one.
-const char* DailyErrorMessage(TDayError code);
+const char* DailyErrorMessage(DayError code);
 
 }  // namespace zel::engine

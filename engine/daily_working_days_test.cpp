@@ -67,7 +67,7 @@ TEST(DayShapeTest, IntervalsFollowTheBeginTimesGiven) {
       {false, false, true, 0, 1, nullptr, 0},   // a break alone
   };
   for (const auto& c : cases) {
-    TDayShapeItem item;
+    DayShapeItem item;
     if (c.e)
       item.EBeginDate = "02/10", item.EBeginTime = "06:00", item.EEndDate = "02/10",
       item.EEndTime = "20:00";
@@ -112,7 +112,7 @@ TEST(DayShapeTest, DayEndBeforeTheDayOrMissing) {
       {"02/10", "", "", "02/11", "07:00", "02/11 07:00"},  // ... or the extra span's end
   };
   for (const auto& c : cases) {
-    TDayShapeItem item;
+    DayShapeItem item;
     item.EBeginDate = item.DBeginDate = item.DEndDate = c.day;
     item.EBeginTime = "21:00";
     item.DBeginTime = "22:00";
@@ -130,7 +130,7 @@ TEST(DayShapeTest, DayEndBeforeTheDayOrMissing) {
 }
 
 TEST(DayShapeTest, MalformedTimeRaises) {
-  TDayShapeItem item;
+  DayShapeItem item;
   item.DBeginDate = item.DEndDate = item.EndDate = "02/10";
   item.DBeginTime = "8:00";
   item.DEndTime = "16:00";
@@ -308,7 +308,7 @@ TEST_F(WorkingDaysTest, DayStateLeftByAnEarlierDayIsStartedAfresh) {
   ASSERT_FALSE(daywork.empty());
 
   // Every part of the day state as another day, finished or failed, could leave it.
-  TDayState& state = Module().DayState;
+  DayState& state = Module().CurrentDay;
   state.ExtraData.WorkGroupLATE_IN = 90;
   state.ExtraData.IsHoliday = 1;
   state.DailyWorkRec.dwrWorkTotal = 999;

@@ -90,7 +90,7 @@ std::string TableKey(const std::string& name) {
   return util::LowerAscii(dot == std::string::npos ? name : name.substr(dot + 1));
 }
 
-std::string Text(const db::Value& v) { return util::Trim(v.AsString()); }
+std::string Text(const db::Value& v) { return util::TrimWhitespace(v.AsString()); }
 
 }  // namespace
 
@@ -280,7 +280,7 @@ bool Apply(DayRows& day, const Shape& shape, const DayStatement& s, int index, b
 std::optional<double> Number(const db::Value& v) {
   if (v.type() == db::DataType::Integer) return static_cast<double>(v.AsInteger());
   if (v.type() == db::DataType::Real) return v.AsFloat();
-  const std::string text = util::Trim(v.AsString());
+  const std::string text = util::TrimWhitespace(v.AsString());
   if (text.empty()) return std::nullopt;
   char* end = nullptr;
   const double d = std::strtod(text.c_str(), &end);
@@ -407,7 +407,7 @@ std::vector<db::CalcChange> RowChanges(const std::vector<DayRow>& stored,
   // A zero or a blank says no more than the missing row: only the values the row had or has.
   const auto empty = [](const std::optional<std::string>& text) {
     if (!text) return true;
-    const std::string t = util::Trim(*text);
+    const std::string t = util::TrimWhitespace(*text);
     return t.empty() || t.find_first_not_of("0.") == std::string::npos;
   };
   std::erase_if(changes, [&](const db::CalcChange& change) {

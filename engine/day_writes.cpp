@@ -73,7 +73,7 @@ StoredRows ReadStoredRows(db::Connection& year, const std::vector<DayRows*>& day
       DayRow row{columns, std::move(values)};
       const db::Value* date = row.Find(date_column);
       if (!date) throw db::DbError("no column " + date_column);
-      of_table[util::Trim(date->AsString())].push_back(std::move(row));
+      of_table[util::TrimWhitespace(date->AsString())].push_back(std::move(row));
     }
   }
   return stored;

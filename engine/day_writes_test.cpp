@@ -51,7 +51,7 @@ TEST(DayWriteBatch, JournalOfRowsThatAppearDisappearOrChange) {
   std::vector<std::string> journal;
   const auto failed = batch.Write(*year, true, [&](const WrittenDayChanges& d) {
     for (const db::CalcChange& c : d.changes) {
-      journal.push_back(util::Trim(d.perno) + " " + d.day + " " + c.column + " " +
+      journal.push_back(util::TrimWhitespace(d.perno) + " " + d.day + " " + c.column + " " +
                         c.old_value.value_or("NULL") + " " + c.new_value.value_or("NULL"));
     }
   });

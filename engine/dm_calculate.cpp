@@ -23,10 +23,8 @@ namespace zel::engine {
 
 namespace {
 
-using util::Trim;
-
 int ParseYear(const std::string& text) {
-  const auto value = util::ParseInt<int>(Trim(text));
+  const auto value = util::ParseInt<int>(util::TrimWhitespace(text));
   if (!value) throw std::invalid_argument("'" + text + "' is not a valid integer value");
   return *value;
 }
@@ -96,7 +94,8 @@ std::string TdmCalculate::BuildConnectionString(const std::string& ADataBaseName
                                                 const std::string& ASqlUserName,
                                                 const std::string& ASqlUserPassword,
                                                 const std::string& AYear) {
-  const std::string catalog = Trim(AYear).empty() ? ADataBaseName : ADataBaseName + "_" + AYear;
+  const std::string catalog =
+      util::TrimWhitespace(AYear).empty() ? ADataBaseName : ADataBaseName + "_" + AYear;
   return db::TADOUtils::GetConnectionString(ASqlServerName, ASqlUserName, ASqlUserPassword,
                                             catalog);
 }
@@ -168,7 +167,7 @@ void TdmCalculate::InitialValues(const std::string& newCurrentYear,
     param.size = p.size;
   }
 
-  daily_ = std::make_unique<TDailyEngine>(*this);
+  daily_ = std::make_unique<DailyEngine>(*this);
   daily_->Bind(FAttendanceCalcManager);
 }
 
@@ -211,7 +210,7 @@ db::Connection& TdmCalculate::ADOConnectionTimeAttendance() {
   return *year_;
 }
 
-TDailyEngine& TdmCalculate::DailyEngine() {
+DailyEngine& TdmCalculate::Engine() {
   if (!daily_) throw db::DbError("The calculation data module is not connected");
   return *daily_;
 }
@@ -271,11 +270,12 @@ std::optional<std::string> TdmCalculate::EndDay() {
 
 void TdmCalculate::RecordChanges(const WrittenDayChanges& day) {
   try {
-    db::InsertCalcChanges(ADOConnectionDbBase(), {Trim(CurrentYear), day.perno, "day", day.day},
-                          pass_, day.changes);
+    db::InsertCalcChanges(ADOConnectionDbBase(),
+                          {util::TrimWhitespace(CurrentYear), day.perno, "day", day.day}, pass_,
+                          day.changes);
   } catch (const std::exception& e) {
     MyZelUtils.LogText(std::string("Error On Insert Changes To DB : ") + e.what(),
-                       "Thread" + Trim(day.perno), true, false);
+                       "Thread" + util::TrimWhitespace(day.perno), true, false);
   }
 }
 
@@ -297,7 +297,7 @@ std::vector<TdmCalculate::DayNotWritten> TdmCalculate::WriteDays() {
 void TdmCalculate::InsertCalcLogTable(int AScheduleId, const std::string& PerNo,
                                       const std::string& LogComment) {
   if (Abandoned()) return;
-  if (day_trace_) day_trace_->Report(Trim(LogComment));
+  if (day_trace_) day_trace_->Report(util::TrimWhitespace(LogComment));
   if (!write_results_) return;
   if (in_day_) {
     // Written after the day's results: no other write may wait for the day's writer.
@@ -313,14 +313,15 @@ void TdmCalculate::WriteCalcLogRow(int AScheduleId, const std::string& PerNo,
   try {
     db::Dataset& q = MyQHlp();
     q.SetParam("ScheduleId", AScheduleId);
-    q.SetParam("PerNo", Trim(PerNo));
+    q.SetParam("PerNo", util::TrimWhitespace(PerNo));
     q.SetParam("LogDate", dates::JalaliToday());
     q.SetParam("LogTime", dates::NowTime_HHNNSS().substr(0, 5));
-    q.SetParam("Comment", util::Utf8Cut(Trim(LogComment), 255));
+    q.SetParam("Comment", util::Utf8Cut(util::TrimWhitespace(LogComment), 255));
     q.ExecSQL();
   } catch (const std::exception& e) {
     MyZelUtils.LogText(std::string("Error On Insert Log To DB : ") + e.what(),
-                       "Thread" + Trim(FAttendanceCalcManager.PersonID()), true, false);
+                       "Thread" + util::TrimWhitespace(FAttendanceCalcManager.PersonID()), true,
+                       false);
   }
 }
 

@@ -21,8 +21,8 @@
 
 namespace zel::engine {
 
-class TDailyEngine;
-class TDayTrace;
+class DailyEngine;
+class DayTrace;
 
 // The one lock of the process that serialises the presence assembly of all daily workers.
 std::mutex& CalcCriticalSection();
@@ -78,8 +78,8 @@ class TdmCalculate {
 
   // The observer told of every decision of the daily engine; nullptr (the default) tells
   // no one. The module does not own it.
-  void SetDayTrace(TDayTrace* trace) { day_trace_ = trace; }
-  TDayTrace* DayTrace() const { return day_trace_; }
+  void SetDayTrace(DayTrace* trace) { day_trace_ = trace; }
+  DayTrace* Trace() const { return day_trace_; }
   // False: the daily engine calculates as always but writes no result row and no CSSLog row
   // (its reports go to the observer); used to explain a day without touching its results.
   void SetWriteResults(bool write) { write_results_ = write; }
@@ -144,12 +144,12 @@ class TdmCalculate {
   TAttendanceCalcManager& AttendanceCalcManager() { return FAttendanceCalcManager; }
   // The daily handlers bound to the manager's events; raises zel::db::DbError before
   // InitialValues.
-  TDailyEngine& DailyEngine();
+  DailyEngine& Engine();
 
   // ---- module state ----
   // The day being calculated (its settings, result record and flags), started afresh by the
   // daily engine when a day begins.
-  TDayState DayState;
+  DayState CurrentDay;
   dates::TZelCalcUtils MyZelUtils{0};
   std::string CurrentYear;
   std::string SqlUserName;
@@ -172,7 +172,7 @@ class TdmCalculate {
   std::string data_dir_;
   std::string odbc_driver_;
   std::stop_token stop_token_;
-  TDayTrace* day_trace_ = nullptr;
+  DayTrace* day_trace_ = nullptr;
   bool write_results_ = true;
   // The day in progress (worker thread only).
   struct KeptLogRow {
@@ -201,7 +201,7 @@ class TdmCalculate {
   std::unique_ptr<db::Dataset> ta_semaphore_;
   std::unique_ptr<db::Dataset> my_q_hlp_;
   // The daily handlers and their queries, on the two connections.
-  std::unique_ptr<TDailyEngine> daily_;
+  std::unique_ptr<DailyEngine> daily_;
 };
 
 }  // namespace zel::engine

@@ -18,8 +18,6 @@ namespace {
 
 using TestServer = ::zel::testing::TempHome;
 
-std::string Trim(std::string_view text) { return util::Trim(text, util::kBlank); }
-
 class DmCalculateTest : public ::testing::Test {
  protected:
   void SetUp() override { dates::SetNowJalali("1399/08/03 10:15", true); }
@@ -40,7 +38,7 @@ class DmCalculateTest : public ::testing::Test {
                                       "FROM CSSLog ORDER BY Id")
                                .rows) {
       std::vector<std::string> texts;
-      for (const auto& value : row) texts.push_back(Trim(value.AsString()));
+      for (const auto& value : row) texts.push_back(util::TrimBlanks(value.AsString()));
       out.push_back(texts);
     }
     return out;
@@ -104,8 +102,8 @@ TEST_F(DmCalculateTest, InitialValuesConnectsToTheBaseAndTheYearDatabase) {
   persons.Open();
   std::vector<std::string> full_names;
   for (; !persons.Eof(); persons.Next()) {
-    full_names.push_back(Trim(persons.FieldByName("Perno").AsString()) + " " +
-                         Trim(persons.FieldByName("FullName").AsString()));
+    full_names.push_back(util::TrimBlanks(persons.FieldByName("Perno").AsString()) + " " +
+                         util::TrimBlanks(persons.FieldByName("FullName").AsString()));
   }
   EXPECT_EQ(full_names, (std::vector<std::string>{"1001 Ahmadi Ali", "1002 Karimi Reza"}));
 

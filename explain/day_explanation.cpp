@@ -26,15 +26,15 @@ std::string PointText(const engine::TCalcDateTime& point) {
 }
 
 // The record a presence came from, in words.
-std::string SourceKind(int type, const engine::TVariant& data) {
+std::string SourceKind(int type, const engine::Variant& data) {
   const std::vector<std::string> items = engine::SplitDataItems(data.AsText());
   const std::string& sheet = engine::DataItem(items, 2);
   const std::string& item_type = engine::DataItem(items, 3);
   const std::string& desc = engine::DataItem(items, 4);
   const bool daily = engine::DataItem(items, 1) == "D_";
   std::string text;
-  using enum engine::TSourceType;
-  const engine::TSourceType source = static_cast<engine::TSourceType>(type);
+  using enum engine::SourceType;
+  const engine::SourceType source = static_cast<engine::SourceType>(type);
   switch (source) {
     case kPresence:
       return "presence (entry/exit record or presence mark)";
@@ -67,12 +67,12 @@ int CodeOf(const engine::TPresence& p) {
 }
 
 // Columns whose values differ between two records, as amounts (after - before).
-std::vector<TColumnAmount> Changes(const engine::TDailyWorkRec& before,
-                                   const engine::TDailyWorkRec& after, const engine::TExtraData& x,
-                                   bool minutes_only) {
+std::vector<ColumnAmount> Changes(const engine::TDailyWorkRec& before,
+                                  const engine::TDailyWorkRec& after, const engine::TExtraData& x,
+                                  bool minutes_only) {
   const auto a = engine::DayWorkColumns(before, x);
   const auto b = engine::DayWorkColumns(after, x);
-  std::vector<TColumnAmount> out;
+  std::vector<ColumnAmount> out;
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
     if (minutes_only && !a[i].minutes) continue;
     if (a[i].value != b[i].value) out.push_back({a[i].name, b[i].value - a[i].value});
@@ -81,12 +81,12 @@ std::vector<TColumnAmount> Changes(const engine::TDailyWorkRec& before,
 }
 
 // Builds the explanation of one day from the engine's trace.
-class ExplainTrace final : public engine::TDayTrace {
+class ExplainTrace final : public engine::DayTrace {
  public:
-  explicit ExplainTrace(TDayExplanation& e) : e_(e) {}
+  explicit ExplainTrace(DayExplanation& e) : e_(e) {}
 
-  void DayShape(const engine::TAttendanceCalcManager& m, const engine::TExtraData& x,
-                const std::string& shape) override {
+  void OnDayShape(const engine::TAttendanceCalcManager& m, const engine::TExtraData& x,
+                  const std::string& shape) override {
     x_ = x;
     day0_ = engine::EncodeCalcDateTime(m.CalcDate().Month, m.CalcDate().Day, 0, 0);
     e_.work_group = x.WorkGroupCODE;
@@ -138,8 +138,8 @@ class ExplainTrace final : public engine::TDayTrace {
   }
 
   void Classified(std::span<const engine::TPresence> group, const engine::TPresence& result,
-                  engine::TTraceReason reason) override {
-    TExplainStretch s;
+                  engine::TraceReason reason) override {
+    ExplainStretch s;
     s.begin = PointText(result.Interval.iBegin.sdtDateTime);
     s.end = PointText(result.Interval.iEnd.sdtDateTime);
     s.begin_minute = Minute(result.Interval.iBegin.sdtDateTime);
@@ -156,18 +156,18 @@ class ExplainTrace final : public engine::TDayTrace {
     e_.stretches.push_back(std::move(s));
   }
 
-  void Reclassified(int index, engine::TTraceReason reason) override {
+  void Reclassified(int index, engine::TraceReason reason) override {
     if (index >= 0 && index < static_cast<int>(e_.stretches.size())) {
       e_.stretches[static_cast<size_t>(index)].reclassified = std::move(reason);
     }
   }
 
-  void DayNote(engine::TTraceReason reason) override { e_.day_notes.push_back(std::move(reason)); }
+  void DayNote(engine::TraceReason reason) override { e_.day_notes.push_back(std::move(reason)); }
 
   void Stretches(const engine::TAttendanceCalcManager& m) override {
     for (int i = 0; i < m.PresenceCount() && i < static_cast<int>(e_.stretches.size()); ++i) {
       const engine::TPresence& p = m.GetPresence(i);
-      TExplainStretch& s = e_.stretches[static_cast<size_t>(i)];
+      ExplainStretch& s = e_.stretches[static_cast<size_t>(i)];
       s.code = CodeOf(p);
       s.ok = p.IsOK;
       s.present = p.Kind == engine::pk_Present;
@@ -175,16 +175,16 @@ class ExplainTrace final : public engine::TDayTrace {
     }
   }
 
-  void Processed(const engine::TPresence& p, engine::TPresenceCode code,
-                 engine::TPresenceCode status, int minutes, engine::TTraceReason reason,
-                 const engine::TDailyWorkRec& before, const engine::TDailyWorkRec& after) override {
+  void Processed(const engine::TPresence& p, engine::PresenceCode code, engine::PresenceCode status,
+                 int minutes, engine::TraceReason reason, const engine::TDailyWorkRec& before,
+                 const engine::TDailyWorkRec& after) override {
     // The stretch it was: same begin and working interval, not processed yet; the same end
     // first (an empty stretch may share its begin with the next one), else one that ends
     // later (the meal deduction moved the processed end earlier).
     const int begin = Minute(p.Interval.iBegin.sdtDateTime);
     const int end = Minute(p.Interval.iEnd.sdtDateTime);
     for (const bool exact : {true, false}) {
-      for (TExplainStretch& s : e_.stretches) {
+      for (ExplainStretch& s : e_.stretches) {
         if (s.status >= 0 || s.begin_minute != begin ||
             s.working_interval != p.WorkingIntervalType ||
             (exact ? s.end_minute != end : s.end_minute < end)) {
@@ -200,30 +200,30 @@ class ExplainTrace final : public engine::TDayTrace {
     }
   }
 
-  void Step(engine::TTraceReason reason, const engine::TDailyWorkRec& before,
+  void Step(engine::TraceReason reason, const engine::TDailyWorkRec& before,
             const engine::TDailyWorkRec& after) override {
-    std::vector<TColumnAmount> changes = Changes(before, after, x_, false);
+    std::vector<ColumnAmount> changes = Changes(before, after, x_, false);
     if (!changes.empty()) e_.steps.push_back({std::move(reason), std::move(changes)});
   }
 
   void DayWork(const engine::TDailyWorkRec& record, const engine::TExtraData& x) override {
     e_.daily_absence = record.dwrDailyAbsence;
-    for (const engine::TDayWorkColumn& c : engine::DayWorkColumns(record, x)) {
-      TExplainTotal total;
+    for (const engine::DayWorkColumn& c : engine::DayWorkColumns(record, x)) {
+      ExplainTotal total;
       total.column = c.name;
       total.value = c.value;
       total.minutes = c.minutes;
       for (size_t i = 0; i < e_.stretches.size(); ++i) {
-        const TExplainStretch& s = e_.stretches[i];
-        for (const TColumnAmount& a : s.adds) {
+        const ExplainStretch& s = e_.stretches[i];
+        for (const ColumnAmount& a : s.adds) {
           if (a.column != c.name) continue;
           total.parts.push_back(
               {"stretch " + std::to_string(i + 1) + " " + s.begin.substr(6) + "-" + s.end.substr(6),
                a.amount});
         }
       }
-      for (const TExplainStep& step : e_.steps) {
-        for (const TColumnAmount& a : step.changes) {
+      for (const ExplainStep& step : e_.steps) {
+        for (const ColumnAmount& a : step.changes) {
           if (a.column == c.name) total.parts.push_back({step.reason.rule, a.amount});
         }
       }
@@ -233,7 +233,7 @@ class ExplainTrace final : public engine::TDayTrace {
 
   void Report(const std::string& comment) override { e_.reports.push_back(comment); }
 
-  void Failed(engine::TDayError code, const std::string& message) override {
+  void Failed(engine::DayError code, const std::string& message) override {
     e_.error_code = engine::ToInt(code);
     const char* text = engine::DailyErrorMessage(code);
     e_.error_message = text ? text : message;
@@ -244,7 +244,7 @@ class ExplainTrace final : public engine::TDayTrace {
     return engine::MinutesBetween(day0_, point);
   }
 
-  TDayExplanation& e_;
+  DayExplanation& e_;
   engine::TExtraData x_;
   engine::TCalcDateTime day0_;
 };
@@ -252,17 +252,17 @@ class ExplainTrace final : public engine::TDayTrace {
 using util::SqlQuoted;
 
 // Names, statuses and classes finished after the run: the stored status and its name.
-void FinishStretches(TDayExplanation& e) {
-  for (TExplainStretch& s : e.stretches) {
+void FinishStretches(DayExplanation& e) {
+  for (ExplainStretch& s : e.stretches) {
     const int shown = s.status >= 0 ? s.status : s.code;
     auto [name, fa] = StatusName(shown, s.ok);
     if (s.status < 0) name += " (empty stretch, not stored)";
     // The reasons without the separator the engine leaves at their end.
-    for (engine::TTraceReason* r : {&s.classified, &s.processed}) {
+    for (engine::TraceReason* r : {&s.classified, &s.processed}) {
       while (r->setting.ends_with("; ")) r->setting.resize(r->setting.size() - 2);
     }
-    using enum engine::TPresenceCode;
-    const engine::TPresenceCode code = engine::PresenceCodeFrom(shown);
+    using enum engine::PresenceCode;
+    const engine::PresenceCode code = engine::PresenceCodeFrom(shown);
     if ((code == kExtraWork || code == kServiceLate || code == kSuspended) && !s.sheet.empty()) {
       name += ", sheet " + s.sheet;
     }
@@ -273,13 +273,13 @@ void FinishStretches(TDayExplanation& e) {
 }
 
 // The stored DayWork row and CSSLog reports of the day.
-void ReadStored(db::Connection& base, db::Connection& year, TDayExplanation& e) {
+void ReadStored(db::Connection& base, db::Connection& year, DayExplanation& e) {
   const db::ResultSet row =
       year.Execute("Select * From DayWork Where LTrim(RTrim(PerNo)) = " + SqlQuoted(e.person) +
                    " And DDate = " + SqlQuoted(e.date));
   if (!row.rows.empty()) {
     e.stored_found = true;
-    for (TExplainTotal& t : e.totals) {
+    for (ExplainTotal& t : e.totals) {
       for (size_t c = 0; c < row.columns.size(); ++c) {
         if (engine::TrimText(row.columns[c]) == t.column) {
           t.stored = row.rows[0][c].IsNull() ? 0 : row.rows[0][c].AsInteger();
@@ -301,7 +301,7 @@ void ReadStored(db::Connection& base, db::Connection& year, TDayExplanation& e) 
 }  // namespace
 
 std::pair<std::string, std::string> StatusName(int status, bool ok) {
-  using enum engine::TPresenceCode;
+  using enum engine::PresenceCode;
   switch (engine::PresenceCodeFrom(status)) {
     case kPresent:
       return {"present in the working time", "حضور در وقت کاری"};
@@ -346,7 +346,7 @@ std::pair<std::string, std::string> StatusName(int status, bool ok) {
 }
 
 std::string StatusClass(int status, bool ok) {
-  using enum engine::TPresenceCode;
+  using enum engine::PresenceCode;
   switch (engine::PresenceCodeFrom(status)) {
     case kPresent:
     case kPresentInLeave:
@@ -386,7 +386,7 @@ std::string WorkingIntervalName(int working_interval) {
   return kNames[working_interval];
 }
 
-std::vector<TDayExplanation> ExplainDays(const ExplainRequest& request) {
+std::vector<DayExplanation> ExplainDays(const ExplainRequest& request) {
   engine::TdmCalculate module(request.data_dir, request.odbc_driver);
   module.InitialValues(request.year, request.user_name, request.password, request.database_name,
                        request.server_name, 0);
@@ -412,9 +412,9 @@ std::vector<TDayExplanation> ExplainDays(const ExplainRequest& request) {
   if (has_date(TrimText(who.rows[0][4].AsString()))) upper = TrimText(who.rows[0][4].AsString());
 
   engine::TAttendanceCalcManager& manager = module.AttendanceCalcManager();
-  std::vector<TDayExplanation> out;
+  std::vector<DayExplanation> out;
   for (const std::string& date : request.dates) {
-    TDayExplanation e;
+    DayExplanation e;
     e.year = request.year;
     e.person = person;
     e.person_name = name;
@@ -440,8 +440,8 @@ std::vector<TDayExplanation> ExplainDays(const ExplainRequest& request) {
   return out;
 }
 
-std::vector<TColumnAmount> StoredMonthTotals(const ExplainRequest& request, int month) {
-  std::vector<TColumnAmount> out;
+std::vector<ColumnAmount> StoredMonthTotals(const ExplainRequest& request, int month) {
+  std::vector<ColumnAmount> out;
   try {
     engine::TdmCalculate module(request.data_dir, request.odbc_driver);
     module.InitialValues(request.year, request.user_name, request.password, request.database_name,

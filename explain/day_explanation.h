@@ -17,13 +17,13 @@
 namespace zel::explain {
 
 // A DayWork column and an amount (a value, or what a stretch or step added to it).
-struct TColumnAmount {
+struct ColumnAmount {
   std::string column;
   int64_t amount = 0;
 };
 
 // One record the day was assembled from.
-struct TExplainSource {
+struct ExplainSource {
   int type = 0;            // 1 entry/exit, 2 leave, 3 mission, 4 extra-work permission,
                            // 5 service-late permission, 23 suspension
   std::string kind;        // in words, with the sheet: "daily leave, sheet 21, type 3"
@@ -31,7 +31,7 @@ struct TExplainSource {
 };
 
 // One stretch of the day, in timeline order.
-struct TExplainStretch {
+struct ExplainStretch {
   std::string begin, end;  // "MM/DD HH:NN"
   int begin_minute = 0;    // minutes from the calculated day's 00:00 (may be negative)
   int end_minute = 0;
@@ -48,32 +48,32 @@ struct TExplainStretch {
   std::string css_class;             // colour class: present, extra, extra-ok, tolerated, late,
                                      // absent, leave, mission, service, not-counted, suspended
   std::string sheet;                 // the permission sheet (page number) of its data, if any
-  engine::TTraceReason classified;   // validation
-  std::optional<engine::TTraceReason> reclassified;  // before processing
-  engine::TTraceReason processed;                    // break rule, meal, holiday length
-  std::vector<TColumnAmount> adds;                   // what it added to the DayWork minute columns
+  engine::TraceReason classified;    // validation
+  std::optional<engine::TraceReason> reclassified;  // before processing
+  engine::TraceReason processed;                    // break rule, meal, holiday length
+  std::vector<ColumnAmount> adds;                   // what it added to the DayWork minute columns
 };
 
 // A closing step of the day and what it changed.
-struct TExplainStep {
-  engine::TTraceReason reason;
-  std::vector<TColumnAmount> changes;
+struct ExplainStep {
+  engine::TraceReason reason;
+  std::vector<ColumnAmount> changes;
 };
 
 // One numeric DayWork column: the value now, what makes it up, and the stored value.
-struct TExplainTotal {
+struct ExplainTotal {
   std::string column;
   int64_t value = 0;
-  bool minutes = false;              // a minute total (the others are codes, flags, money)
-  std::vector<TColumnAmount> parts;  // "stretch 3 08:00-08:10" or a step's rule, amount
-  std::optional<int64_t> stored;     // the stored DayWork value; nullopt without a stored row
+  bool minutes = false;             // a minute total (the others are codes, flags, money)
+  std::vector<ColumnAmount> parts;  // "stretch 3 08:00-08:10" or a step's rule, amount
+  std::optional<int64_t> stored;    // the stored DayWork value; nullopt without a stored row
 };
 
-struct TStoredReport {
+struct StoredReport {
   std::string date, time, comment;
 };
 
-struct TDayExplanation {
+struct DayExplanation {
   std::string year, person, person_name, date;  // date "MM/DD"
   bool calculated = false;                      // false: not calculated (why in not_calculated)
   std::string not_calculated;
@@ -91,19 +91,19 @@ struct TDayExplanation {
       break_begin_minute = 0, break_end_minute = 0, day_begin_minute = 0, day_end_minute = 0;
   std::vector<std::pair<std::string, std::string>> settings;  // name, value
 
-  std::vector<TExplainSource> sources;
-  std::vector<TExplainStretch> stretches;
-  std::vector<engine::TTraceReason> day_notes;
-  std::vector<TExplainStep> steps;
-  std::vector<TExplainTotal> totals;  // every numeric DayWork column
+  std::vector<ExplainSource> sources;
+  std::vector<ExplainStretch> stretches;
+  std::vector<engine::TraceReason> day_notes;
+  std::vector<ExplainStep> steps;
+  std::vector<ExplainTotal> totals;  // every numeric DayWork column
   bool daily_absence = false;
 
   int error_code = 0;  // the day failed: its code (0 with a message: an exception)
   std::string error_message;
-  std::vector<std::string> reports;           // CSSLog comments this run makes
-  std::vector<TStoredReport> stored_reports;  // CSSLog rows of the day
-  bool stored_found = false;                  // a DayWork row is stored for the day
-  std::vector<std::string> differences;       // columns whose stored value differs
+  std::vector<std::string> reports;          // CSSLog comments this run makes
+  std::vector<StoredReport> stored_reports;  // CSSLog rows of the day
+  bool stored_found = false;                 // a DayWork row is stored for the day
+  std::vector<std::string> differences;      // columns whose stored value differs
 
   bool failed() const { return error_code != 0 || !error_message.empty(); }
 };
@@ -121,11 +121,11 @@ struct ExplainRequest {
 // Runs the daily engine on each date without writing anything and returns the explanations,
 // with the stored DayWork row and CSSLog reports of each day. Raises std::invalid_argument
 // when the person is not in the table Person, and what the connections raise.
-std::vector<TDayExplanation> ExplainDays(const ExplainRequest& request);
+std::vector<DayExplanation> ExplainDays(const ExplainRequest& request);
 
 // The totals of a month as stored in MahWork (column, value), empty when there is no row
 // (the month was not calculated). Never raises: a missing table gives an empty list.
-std::vector<TColumnAmount> StoredMonthTotals(const ExplainRequest& request, int month);
+std::vector<ColumnAmount> StoredMonthTotals(const ExplainRequest& request, int month);
 
 // The status of a stored TimeTab row by name: English and Persian. `ok` tells extra work
 // with and without permission apart.

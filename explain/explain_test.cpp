@@ -10,8 +10,8 @@
 #include <functional>
 
 #include "db/client.h"
-#include "engine/scenarios/scenario_runner.h"
 #include "explain/render.h"
+#include "testing/scenarios/scenario_runner.h"
 
 namespace zel::explain {
 namespace {
@@ -38,7 +38,7 @@ int64_t Count(db::Connection& c, const std::string& table) {
 // given, `change` on the year database before explaining).
 void ExplainScenario(const std::string& name, const std::string& person,
                      const std::vector<std::string>& dates,
-                     const std::function<void(const std::vector<TDayExplanation>&)>& check,
+                     const std::function<void(const std::vector<DayExplanation>&)>& check,
                      const std::string& change = {}) {
   const auto scenario = engine::scenarios::LoadScenario(ScenarioFile(name));
   bool explained = false;
@@ -57,7 +57,7 @@ void ExplainScenario(const std::string& name, const std::string& person,
     request.year = "1399";
     request.person = person;
     request.dates = dates;
-    const std::vector<TDayExplanation> days = ExplainDays(request);
+    const std::vector<DayExplanation> days = ExplainDays(request);
 
     // Nothing was written.
     for (size_t i = 0; i < std::size(tables); ++i) {
@@ -72,45 +72,45 @@ void ExplainScenario(const std::string& name, const std::string& person,
   EXPECT_TRUE(explained);
 }
 
-const TExplainStretch* StretchAt(const TDayExplanation& e, const std::string& begin) {
-  for (const TExplainStretch& s : e.stretches) {
+const ExplainStretch* StretchAt(const DayExplanation& e, const std::string& begin) {
+  for (const ExplainStretch& s : e.stretches) {
     if (s.begin == begin) return &s;
   }
   return nullptr;
 }
 
-const TExplainTotal& Total(const TDayExplanation& e, const std::string& column) {
-  for (const TExplainTotal& t : e.totals) {
+const ExplainTotal& Total(const DayExplanation& e, const std::string& column) {
+  for (const ExplainTotal& t : e.totals) {
     if (t.column == column) return t;
   }
   throw std::out_of_range("no total " + column);
 }
 
 // Every minute total is the sum of its parts and equals the stored DayWork row.
-void ExpectTotalsAddUp(const TDayExplanation& e) {
+void ExpectTotalsAddUp(const DayExplanation& e) {
   ASSERT_TRUE(e.stored_found) << e.date;
   EXPECT_TRUE(e.differences.empty()) << e.date << ": " << e.differences.front();
   ASSERT_FALSE(e.totals.empty());
-  for (const TExplainStretch& s : e.stretches) {  // every stretch with a length is stored
+  for (const ExplainStretch& s : e.stretches) {  // every stretch with a length is stored
     if (s.end_minute > s.begin_minute) {
       EXPECT_GE(s.status, 0) << e.date << " " << s.begin;
     }
   }
-  for (const TExplainTotal& t : e.totals) {
+  for (const ExplainTotal& t : e.totals) {
     ASSERT_TRUE(t.stored.has_value()) << t.column;
     EXPECT_EQ(t.value, *t.stored) << e.date << " " << t.column;
     if (!t.minutes) continue;
     int64_t sum = 0;
-    for (const TColumnAmount& part : t.parts) sum += part.amount;
+    for (const ColumnAmount& part : t.parts) sum += part.amount;
     EXPECT_EQ(sum, t.value) << e.date << " " << t.column;
   }
 }
 
 TEST(Explain, LateWithinToleranceNamesLateInAndAddsUp) {
   ExplainScenario("late_arrival", "1001", {"02/02", "02/03"}, [](const auto& days) {
-    const TDayExplanation& ok = days[0];
+    const DayExplanation& ok = days[0];
     ASSERT_TRUE(ok.calculated) << ok.error_message;
-    const TExplainStretch* late = StretchAt(ok, "02/02 08:00");
+    const ExplainStretch* late = StretchAt(ok, "02/02 08:00");
     ASSERT_NE(late, nullptr);
     EXPECT_EQ(late->status, 16);
     EXPECT_EQ(late->status_name, "late within tolerance");
@@ -119,7 +119,7 @@ TEST(Explain, LateWithinToleranceNamesLateInAndAddsUp) {
     EXPECT_EQ(late->reclassified->rule, "late within tolerance");
     EXPECT_EQ(late->reclassified->setting, "LATE_IN 15: 10 <= 15 minutes");
     EXPECT_TRUE(late->sources.empty());
-    const TExplainStretch* present = StretchAt(ok, "02/02 08:10");
+    const ExplainStretch* present = StretchAt(ok, "02/02 08:10");
     ASSERT_NE(present, nullptr);
     EXPECT_EQ(present->status_name, "present in the working time");
     ASSERT_EQ(present->sources.size(), 1u);
@@ -128,7 +128,7 @@ TEST(Explain, LateWithinToleranceNamesLateInAndAddsUp) {
     EXPECT_EQ(Total(ok, "LatePermFirst").parts[0].column, "stretch 3 08:00-08:10");
     ExpectTotalsAddUp(ok);
 
-    const TExplainStretch* too_late = StretchAt(days[1], "02/03 08:00");
+    const ExplainStretch* too_late = StretchAt(days[1], "02/03 08:00");
     ASSERT_NE(too_late, nullptr);
     EXPECT_EQ(too_late->status, 8);
     EXPECT_EQ(too_late->status_name, "late not tolerated");
@@ -139,14 +139,14 @@ TEST(Explain, LateWithinToleranceNamesLateInAndAddsUp) {
 
 TEST(Explain, ExtraWorkWithPermissionNamesTheSheetAndAddPermit) {
   ExplainScenario("extra_work_addpermit", "1001", {"02/02", "02/03"}, [](const auto& days) {
-    const TExplainStretch* unpermitted = StretchAt(days[0], "02/02 05:00");
+    const ExplainStretch* unpermitted = StretchAt(days[0], "02/02 05:00");
     ASSERT_NE(unpermitted, nullptr);
     EXPECT_EQ(unpermitted->status_name, "extra work, not permitted");
     EXPECT_EQ(unpermitted->classified.rule, "presence outside the extra span: extra work");
     EXPECT_EQ(unpermitted->classified.setting, "ADDPERMIT 1: needs a permission, there is none");
     ExpectTotalsAddUp(days[0]);
 
-    const TExplainStretch* permitted = StretchAt(days[1], "02/03 05:00");
+    const ExplainStretch* permitted = StretchAt(days[1], "02/03 05:00");
     ASSERT_NE(permitted, nullptr);
     EXPECT_EQ(permitted->status, 14);
     EXPECT_EQ(permitted->status_name, "extra work, permitted, sheet 31");
@@ -160,13 +160,13 @@ TEST(Explain, ExtraWorkWithPermissionNamesTheSheetAndAddPermit) {
 
 TEST(Explain, NightShiftRunsIntoTheNextDateAndCountsNightWork) {
   ExplainScenario("shift_rotation", "2002", {"02/02"}, [](const auto& days) {
-    const TDayExplanation& e = days[0];
+    const DayExplanation& e = days[0];
     ASSERT_TRUE(e.calculated) << e.error_message;
     EXPECT_EQ(e.duty_begin, "02/02 22:00");
     EXPECT_EQ(e.duty_end, "02/03 06:00");
     EXPECT_EQ(e.day_end, "02/03 12:00");
     EXPECT_NE(e.shape.find("shift"), std::string::npos) << e.shape;
-    const TExplainStretch* second = StretchAt(e, "02/03 02:30");
+    const ExplainStretch* second = StretchAt(e, "02/03 02:30");
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->interval, "duty, second segment");
     EXPECT_GT(second->end_minute, 1440);  // drawn past the day's midnight
@@ -179,12 +179,12 @@ TEST(Explain, NightShiftRunsIntoTheNextDateAndCountsNightWork) {
 
 TEST(Explain, WholeDayAbsenceIsADayNoteWithItsReport) {
   ExplainScenario("incomplete_records", "1001", {"02/03"}, [](const auto& days) {
-    const TDayExplanation& e = days[0];
+    const DayExplanation& e = days[0];
     ASSERT_TRUE(e.calculated) << e.error_message;
     EXPECT_TRUE(e.daily_absence);
     ASSERT_FALSE(e.day_notes.empty());
     EXPECT_EQ(e.day_notes[0].rule, "whole-day absence");
-    const TExplainStretch* morning = StretchAt(e, "02/03 08:00");
+    const ExplainStretch* morning = StretchAt(e, "02/03 08:00");
     ASSERT_NE(morning, nullptr);
     EXPECT_EQ(morning->status, 11);
     EXPECT_EQ(morning->status_name, "absence");
@@ -203,8 +203,8 @@ TEST(Explain, SaysWhereTheStoredRowDiffersAfterTheInputsChanged) {
   ExplainScenario(
       "late_arrival", "1001", {"02/02"},
       [](const auto& days) {
-        const TDayExplanation& e = days[0];
-        const TExplainStretch* late = StretchAt(e, "02/02 08:00");
+        const DayExplanation& e = days[0];
+        const ExplainStretch* late = StretchAt(e, "02/02 08:00");
         ASSERT_NE(late, nullptr);
         EXPECT_EQ(late->status, 8);  // now 30 minutes late
         EXPECT_EQ(Total(e, "NW_Late_First").value, 30);
@@ -218,7 +218,7 @@ TEST(Explain, SaysWhereTheStoredRowDiffersAfterTheInputsChanged) {
 
 TEST(Explain, AStoppedDayNamesItsErrorAndTheReportItWouldWrite) {
   ExplainScenario("overlapping_sources", "1001", {"02/03"}, [](const auto& days) {
-    const TDayExplanation& e = days[0];
+    const DayExplanation& e = days[0];
     EXPECT_FALSE(e.calculated);
     EXPECT_EQ(e.error_code, 6);
     EXPECT_EQ(e.error_message, "تداخل مرخصي و ماموريت");

@@ -14,18 +14,18 @@ namespace zel::explain {
 // Every day in turn: shape and settings, records, stretches with their rule and setting,
 // closing steps, totals with their parts, reports, and the stored row's differences; then the
 // month's stored totals (MahWork) when given.
-std::string RenderText(const std::vector<TDayExplanation>& days,
-                       const std::vector<TColumnAmount>& month_totals = {});
+std::string RenderText(const std::vector<DayExplanation>& days,
+                       const std::vector<ColumnAmount>& month_totals = {});
 
 // {"days": [...], "month_totals": [...]} with the model's fields; UTF-8, no trailing newline
 // missing.
-std::string RenderJson(const std::vector<TDayExplanation>& days,
-                       const std::vector<TColumnAmount>& month_totals = {});
+std::string RenderJson(const std::vector<DayExplanation>& days,
+                       const std::vector<ColumnAmount>& month_totals = {});
 
 // One row per day on a shared time axis; the month's stored totals (MahWork) under the rows
 // when given, else the sum of the days' totals.
-std::string RenderSvg(const std::vector<TDayExplanation>& days,
-                      const std::vector<TColumnAmount>& month_totals = {});
+std::string RenderSvg(const std::vector<DayExplanation>& days,
+                      const std::vector<ColumnAmount>& month_totals = {});
 
 // The text escaped for XML character data and attribute values.
 std::string XmlEscape(const std::string& text);

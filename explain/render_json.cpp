@@ -28,7 +28,7 @@ class Json {
     out_ << (value ? "true" : "false");
     if (comma) out_ << ',';
   }
-  void Reason(const char* key, const engine::TTraceReason& r, bool comma = true) {
+  void Reason(const char* key, const engine::TraceReason& r, bool comma = true) {
     Key(key);
     out_ << '{';
     Field("rule", r.rule);
@@ -36,7 +36,7 @@ class Json {
     out_ << '}';
     if (comma) out_ << ',';
   }
-  void Amounts(const char* key, const std::vector<TColumnAmount>& amounts, const char* name,
+  void Amounts(const char* key, const std::vector<ColumnAmount>& amounts, const char* name,
                bool comma = true) {
     Key(key);
     out_ << '[';
@@ -55,7 +55,7 @@ class Json {
   std::ostringstream& out_;
 };
 
-void Day(Json& j, const TDayExplanation& e) {
+void Day(Json& j, const DayExplanation& e) {
   std::ostringstream& o = j.out();
   o << '{';
   j.Field("year", e.year);
@@ -102,7 +102,7 @@ void Day(Json& j, const TDayExplanation& e) {
   j.Key("stretches");
   o << '[';
   for (size_t i = 0; i < e.stretches.size(); ++i) {
-    const TExplainStretch& s = e.stretches[i];
+    const ExplainStretch& s = e.stretches[i];
     o << (i ? "," : "") << '{';
     j.Field("begin", s.begin);
     j.Field("end", s.end);
@@ -152,7 +152,7 @@ void Day(Json& j, const TDayExplanation& e) {
   j.Key("totals");
   o << '[';
   for (size_t i = 0; i < e.totals.size(); ++i) {
-    const TExplainTotal& t = e.totals[i];
+    const ExplainTotal& t = e.totals[i];
     o << (i ? "," : "") << '{';
     j.Field("column", t.column);
     j.Field("value", t.value);
@@ -227,8 +227,8 @@ std::string JsonEscape(const std::string& text) {
   return out;
 }
 
-std::string RenderJson(const std::vector<TDayExplanation>& days,
-                       const std::vector<TColumnAmount>& month_totals) {
+std::string RenderJson(const std::vector<DayExplanation>& days,
+                       const std::vector<ColumnAmount>& month_totals) {
   std::ostringstream out;
   Json j(out);
   out << '{';

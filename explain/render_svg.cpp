@@ -56,18 +56,18 @@ std::string LtrText(double x, double y, const std::string& text, int size,
   return o.str();
 }
 
-int64_t TotalOf(const TDayExplanation& e, const char* column) {
-  for (const TExplainTotal& t : e.totals) {
+int64_t TotalOf(const DayExplanation& e, const char* column) {
+  for (const ExplainTotal& t : e.totals) {
     if (t.column == column) return t.value;
   }
   return 0;
 }
 
 // The label of a stretch: its status in Persian, the permission sheet, the tolerance.
-std::string StretchLabel(const TExplainStretch& s, const TDayExplanation& e) {
+std::string StretchLabel(const ExplainStretch& s, const DayExplanation& e) {
   std::string label = s.status_fa;
-  using enum engine::TPresenceCode;
-  const engine::TPresenceCode code = engine::PresenceCodeFrom(s.code);
+  using enum engine::PresenceCode;
+  const engine::PresenceCode code = engine::PresenceCodeFrom(s.code);
   if (!s.sheet.empty() &&
       (code == kLeave || code == kMission || code == kExtraWork || code == kServiceLate)) {
     label += "، برگ " + s.sheet;
@@ -124,8 +124,8 @@ std::string XmlEscape(const std::string& text) {
   return out;
 }
 
-std::string RenderSvg(const std::vector<TDayExplanation>& days,
-                      const std::vector<TColumnAmount>& month_totals) {
+std::string RenderSvg(const std::vector<DayExplanation>& days,
+                      const std::vector<ColumnAmount>& month_totals) {
   const bool single = days.size() == 1;
   const double width = 1200, left = 90, right = 250;
   const double plot_left = left, plot_right = width - right;
@@ -135,8 +135,8 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
   // The time axis: from the earliest stretch to the latest, in whole hours.
   int lo = 0, hi = 1440;
   bool any = false;
-  for (const TDayExplanation& e : days) {
-    for (const TExplainStretch& s : e.stretches) {
+  for (const DayExplanation& e : days) {
+    for (const ExplainStretch& s : e.stretches) {
       lo = any ? std::min(lo, s.begin_minute) : s.begin_minute;
       hi = any ? std::max(hi, s.end_minute) : std::max(1440, s.end_minute);
       any = true;
@@ -164,7 +164,7 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
 
   // Title, right to left.
   if (!days.empty()) {
-    const TDayExplanation& d = days.front();
+    const DayExplanation& d = days.front();
     std::string when = d.year + "/" + d.date;
     if (!single) when = d.year + "/" + d.date.substr(0, 2);
     o << FaText(width - 20, 28,
@@ -172,7 +172,8 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
                     d.person + ") " + when,
                 18);
     o << FaText(width - 20, 50,
-                "کارکرد، اضافه‌کار و کسرکار هر روز در ستون راست؛ رنگ‌ها در "
+                "کارکرد، اضافه‌کار و کسرکار هر روز در ستون راست؛ رنگ‌ها "
+                "در "
                 "راهنمای "
                 "پایین",
                 12, "start", "#616161");
@@ -197,7 +198,7 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
 
   int64_t sum_work = 0, sum_extra = 0, sum_non = 0;
   for (size_t r = 0; r < days.size(); ++r) {
-    const TDayExplanation& e = days[r];
+    const DayExplanation& e = days[r];
     const double y = top + row_height * static_cast<double>(r);
     const double bar_y = single ? y + 16 : y + (row_height - bar_height) / 2;
     o << "<g>\n" << LtrText(10, bar_y + bar_height / 2 + 4, e.date, 12);
@@ -217,7 +218,7 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
       << "\" height=\"3\" fill=\"#9e9e9e\"><title>extra span " << XmlEscape(e.extra_begin) << " - "
       << XmlEscape(e.extra_end) << "</title></rect>\n";
     for (size_t i = 0; i < e.stretches.size(); ++i) {
-      const TExplainStretch& s = e.stretches[i];
+      const ExplainStretch& s = e.stretches[i];
       const double x = X(s.begin_minute), w = std::max(0.0, X(s.end_minute) - X(s.begin_minute));
       if (w <= 0) continue;
       o << "<rect class=\"" << s.css_class << "\" x=\"" << x << "\" y=\"" << bar_y << "\" width=\""
@@ -281,7 +282,7 @@ std::string RenderSvg(const std::vector<TDayExplanation>& days,
     std::string caption = "جمع روزها";
     if (!month_totals.empty()) {
       caption = "جمع ماه (MahWork)";
-      for (const TColumnAmount& a : month_totals) {
+      for (const ColumnAmount& a : month_totals) {
         if (a.column == "WorkTotal") work = a.amount;
         if (a.column == "ExtraWorkTotal") extra = a.amount;
         if (a.column == "NonWorkTotal") non = a.amount;

@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 
 // A late day drawn by hand: 08:00-08:10 tolerated, the rest present, a break, extra work
 // with a permission, and a name that needs escaping.
-TDayExplanation SampleDay(const std::string& date) {
-  TDayExplanation e;
+DayExplanation SampleDay(const std::string& date) {
+  DayExplanation e;
   e.year = "1399";
   e.person = "1001";
   e.person_name = "رضایی <&> \"علی\"";
@@ -47,7 +47,7 @@ TDayExplanation SampleDay(const std::string& date) {
               {720, 750, 7, true, "not-counted"}, {750, 960, 6, true, "present"},
               {960, 1050, 14, true, "extra-ok"},  {1050, 1439, 7, true, "not-counted"}};
   for (const auto& r : rows) {
-    TExplainStretch s;
+    ExplainStretch s;
     s.begin_minute = r.b;
     s.end_minute = r.e;
     s.minutes = r.e - r.b;
@@ -147,8 +147,8 @@ Image ReadPng(const fs::path& path) {
 }
 
 TEST(ExplainRender, SvgIsWellFormedXmlWithRightToLeftPersianLabels) {
-  for (const auto& days : {std::vector<TDayExplanation>{SampleDay("02/02")},
-                           std::vector<TDayExplanation>{SampleDay("02/02"), SampleDay("02/03")}}) {
+  for (const auto& days : {std::vector<DayExplanation>{SampleDay("02/02")},
+                           std::vector<DayExplanation>{SampleDay("02/02"), SampleDay("02/03")}}) {
     const std::string svg = RenderSvg(days, {{"WorkTotal", 900}});
     const std::string error = CheckWellFormedXml(svg);
     EXPECT_EQ(error, "") << svg.substr(0, 400);
@@ -210,7 +210,7 @@ TEST(ExplainRender, SvgRendersToAPictureThatIsNotBlank) {
 }
 
 TEST(ExplainRender, JsonEscapesAndTextNamesTheRule) {
-  const std::vector<TDayExplanation> days{SampleDay("02/02")};
+  const std::vector<DayExplanation> days{SampleDay("02/02")};
   const std::string json = RenderJson(days);
   EXPECT_NE(json.find("\"person_name\":\"رضایی <&> \\\"علی\\\"\""), std::string::npos);
   EXPECT_NE(json.find("\"status_name\":\"late within tolerance\""), std::string::npos);

@@ -16,13 +16,13 @@ std::string Pad(std::string text, size_t width) {
 
 std::string Signed(int64_t amount) { return (amount >= 0 ? "+" : "") + std::to_string(amount); }
 
-std::string ReasonText(const engine::TTraceReason& r) {
+std::string ReasonText(const engine::TraceReason& r) {
   std::string text = r.rule;
   if (!r.setting.empty()) text += (text.empty() ? "" : " -- ") + r.setting;
   return text;
 }
 
-void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
+void RenderDay(std::ostringstream& out, const DayExplanation& e) {
   out << "Person " << e.person << " (" << e.person_name << "), " << e.year << "/" << e.date << "\n";
   if (!e.not_calculated.empty()) {
     out << "  not calculated: " << e.not_calculated << "\n";
@@ -40,13 +40,13 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
   }
   if (!e.sources.empty() || e.calculated) {
     out << "Records assembled (" << e.sources.size() << "):\n";
-    for (const TExplainSource& s : e.sources) {
+    for (const ExplainSource& s : e.sources) {
       out << "  " << s.begin << " - " << s.end << "  " << s.kind << "\n";
     }
   }
   if (!e.stretches.empty()) out << "Stretches:\n";
   for (size_t i = 0; i < e.stretches.size(); ++i) {
-    const TExplainStretch& s = e.stretches[i];
+    const ExplainStretch& s = e.stretches[i];
     out << Pad("  " + std::to_string(i + 1) + ".", 6) << s.begin << " - " << s.end << "  "
         << Pad(std::to_string(s.minutes) + " min", 9) << Pad(s.interval, 23)
         << (s.present ? "present" : "absent") << ": " << s.status_name << " (" << s.status_fa
@@ -63,15 +63,15 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
     }
     if (!s.adds.empty()) {
       out << "        adds:";
-      for (const TColumnAmount& a : s.adds) out << " " << a.column << " " << Signed(a.amount);
+      for (const ColumnAmount& a : s.adds) out << " " << a.column << " " << Signed(a.amount);
       out << "\n";
     }
   }
   for (const auto& note : e.day_notes) out << "Day: " << ReasonText(note) << "\n";
   if (!e.steps.empty()) out << "Closing steps:\n";
-  for (const TExplainStep& step : e.steps) {
+  for (const ExplainStep& step : e.steps) {
     out << "  " << ReasonText(step.reason) << ":";
-    for (const TColumnAmount& a : step.changes) out << " " << a.column << " " << Signed(a.amount);
+    for (const ColumnAmount& a : step.changes) out << " " << a.column << " " << Signed(a.amount);
     out << "\n";
   }
   if (e.failed()) {
@@ -80,7 +80,7 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
         << "\n";
   }
   bool any_total = false;
-  for (const TExplainTotal& t : e.totals) {
+  for (const ExplainTotal& t : e.totals) {
     if (t.value == 0 && t.parts.empty() && (!t.stored || *t.stored == 0)) continue;
     if (!any_total) out << "Totals (DayWork):\n";
     any_total = true;
@@ -107,7 +107,7 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
     out << "none\n";
   else
     out << "\n";
-  for (const TStoredReport& r : e.stored_reports) {
+  for (const StoredReport& r : e.stored_reports) {
     out << "  " << r.date << " " << r.time << "  " << r.comment << "\n";
   }
   if (!e.stored_found) {
@@ -117,7 +117,7 @@ void RenderDay(std::ostringstream& out, const TDayExplanation& e) {
   } else {
     out << "Stored DayWork row differs (inputs changed since the last run):";
     for (const std::string& column : e.differences) {
-      for (const TExplainTotal& t : e.totals) {
+      for (const ExplainTotal& t : e.totals) {
         if (t.column == column && t.stored) {
           out << " " << column << " stored " << *t.stored << ", now " << t.value << ";";
         }
@@ -137,8 +137,8 @@ std::string HoursMinutes(int64_t minutes) {
          std::to_string(m);
 }
 
-std::string RenderText(const std::vector<TDayExplanation>& days,
-                       const std::vector<TColumnAmount>& month_totals) {
+std::string RenderText(const std::vector<DayExplanation>& days,
+                       const std::vector<ColumnAmount>& month_totals) {
   std::ostringstream out;
   for (size_t i = 0; i < days.size(); ++i) {
     if (i) out << "\n";
@@ -146,7 +146,7 @@ std::string RenderText(const std::vector<TDayExplanation>& days,
   }
   if (!month_totals.empty()) {
     out << "\nMonth totals (MahWork):";
-    for (const TColumnAmount& a : month_totals) out << " " << a.column << " " << a.amount << ";";
+    for (const ColumnAmount& a : month_totals) out << " " << a.column << " " << a.amount << ";";
     out << "\n";
   }
   return out.str();

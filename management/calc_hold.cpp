@@ -17,8 +17,6 @@ namespace {
 
 constexpr std::size_t kHostNameChars = 30;
 
-using util::Trim;
-
 // The host part as ThisHoldHolder writes it for a process id of `pid_digits` digits.
 std::string HostPart(const std::string& host, std::size_t pid_digits) {
   const std::size_t room = kHostNameChars - 1 - pid_digits;
@@ -34,7 +32,7 @@ std::string ThisHoldHolder() {
 
 HoldHolder ParseHoldHolder(const std::string& text) {
   HoldHolder h;
-  const std::string t = Trim(text);
+  const std::string t = util::TrimWhitespace(text);
   const auto colon = t.rfind(':');
   if (colon != std::string::npos && colon + 1 < t.size() && t.size() - colon - 1 <= 9 &&
       std::all_of(t.begin() + static_cast<long>(colon) + 1, t.end(),
@@ -66,7 +64,7 @@ HoldState ReadCalcHold(db::Connection& base, int code) {
   if (rs.rows.empty()) return state;
   state.row = true;
   state.amount = rs.rows[0][0].IsNull() ? 0 : rs.rows[0][0].AsInteger();
-  state.holder = rs.rows[0][1].IsNull() ? "" : Trim(rs.rows[0][1].AsString());
+  state.holder = rs.rows[0][1].IsNull() ? "" : util::TrimWhitespace(rs.rows[0][1].AsString());
   return state;
 }
 

@@ -15,8 +15,6 @@ namespace zel::management {
 
 namespace {
 
-using util::Trim;
-
 using util::JoinLines;
 std::string Quoted(const std::string& value) { return util::SqlQuoted(value); }
 
@@ -46,7 +44,9 @@ std::optional<std::pair<int, int>> ReadMMDD(const std::string& mmdd) {
 }
 
 // A month or period number as text; 1 when it is not a number.
-int NumberOr1(const std::string& text) { return ParseNumber(Trim(text)).value_or(1); }
+int NumberOr1(const std::string& text) {
+  return ParseNumber(util::TrimWhitespace(text)).value_or(1);
+}
 
 // One employment record of a person (Person left joined with JobInfo).
 struct Employment {
@@ -98,7 +98,7 @@ std::vector<db::Param> RangeDeleteParams(const std::string& person, int from, in
 // again. A worker given up writes nothing.
 struct RangeRun {
   engine::TdmCalculate& module;
-  aggregation::TRangeCalculation& calculation;
+  aggregation::RangeCalculation& calculation;
   aggregation::RangeKind kind;
   const std::vector<Employment>& records;
   std::string X;  // year database
@@ -113,7 +113,8 @@ void CalculateAndReplace(const RangeRun& run, const std::string& person, int fro
   manager.SetPersonID(person);
   if (!run.records.empty()) {
     const Employment& first = run.records.front();
-    manager.SetPersonName(Trim(first.LastName) + " " + Trim(first.FirstName));
+    manager.SetPersonName(util::TrimWhitespace(first.LastName) + " " +
+                          util::TrimWhitespace(first.FirstName));
   }
   run.calculation.HoldWrites(from, to);
   int n = from;
@@ -218,10 +219,9 @@ bool WaitForAbandonedWorkers(std::chrono::milliseconds timeout) {
 
 // ---------------------------------------------------------------------------------------------
 
-TZELCalculateThread::TZELCalculateThread(std::string person, int position,
-                                         const CalculatorSettings& settings,
-                                         std::string log_file_name,
-                                         std::shared_ptr<ModulePool> pool)
+CalculateThread::CalculateThread(std::string person, int position,
+                                 const CalculatorSettings& settings, std::string log_file_name,
+                                 std::shared_ptr<ModulePool> pool)
     : CurPerno_(std::move(person)),
       CurrentYear(settings.current_year),
       CurrentYear2(settings.current_year),
@@ -239,7 +239,7 @@ TZELCalculateThread::TZELCalculateThread(std::string person, int position,
       FLogFileName(std::move(log_file_name)),
       pool_(std::move(pool)) {}
 
-TZELCalculateThread::~TZELCalculateThread() {
+CalculateThread::~CalculateThread() {
   if (thread_.joinable()) {
     if (thread_.get_id() == std::this_thread::get_id()) {
       thread_.detach();
@@ -249,7 +249,7 @@ TZELCalculateThread::~TZELCalculateThread() {
   }
 }
 
-void TZELCalculateThread::Start(std::shared_ptr<WorkerSignal> signal) {
+void CalculateThread::Start(std::shared_ptr<WorkerSignal> signal) {
   signal_ = std::move(signal);
   thread_ = std::thread([self = shared_from_this()]() mutable {
     self->ThreadMain();
@@ -271,7 +271,7 @@ void TZELCalculateThread::Start(std::shared_ptr<WorkerSignal> signal) {
   });
 }
 
-void TZELCalculateThread::ThreadMain() {
+void CalculateThread::ThreadMain() {
   try {
     Execute();
   } catch (...) {
@@ -281,11 +281,11 @@ void TZELCalculateThread::ThreadMain() {
   signal_->Notify();
 }
 
-void TZELCalculateThread::Release() {
+void CalculateThread::Release() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TZELCalculateThread::Abandon() {
+void CalculateThread::Abandon() {
   stop_.request_stop();
   {
     std::lock_guard lock(g_abandoned_mutex);
@@ -299,7 +299,7 @@ void TZELCalculateThread::Abandon() {
   Release();
 }
 
-void TZELCalculateThread::NoteFailure(const std::string& message, bool whole_person) {
+void CalculateThread::NoteFailure(const std::string& message, bool whole_person) {
   if (Abandoned()) return;
   if (whole_person)
     person_failed_ = true;
@@ -308,12 +308,12 @@ void TZELCalculateThread::NoteFailure(const std::string& message, bool whole_per
   if (first_failure_.empty()) first_failure_ = message;
 }
 
-void TZELCalculateThread::Log(const std::string& text, bool progress) const {
+void CalculateThread::Log(const std::string& text, bool progress) const {
   if (Abandoned()) return;
   MyZelUtils.LogText(text, FLogFileName, true, progress);
 }
 
-std::unique_ptr<engine::TdmCalculate> TZELCalculateThread::CreateModule(bool enable_log) const {
+std::unique_ptr<engine::TdmCalculate> CalculateThread::CreateModule(bool enable_log) const {
   if (pool_) {
     if (auto module = pool_->Take()) {
       module->SetStopToken(stop_.get_token());
@@ -332,7 +332,7 @@ std::unique_ptr<engine::TdmCalculate> TZELCalculateThread::CreateModule(bool ena
   return module;
 }
 
-void TZELCalculateThread::ReturnModule(std::unique_ptr<engine::TdmCalculate>& module) const {
+void CalculateThread::ReturnModule(std::unique_ptr<engine::TdmCalculate>& module) const {
   if (!module) return;
   if (pool_ && !Abandoned() && !person_failed_) {
     pool_->GiveBack(std::move(module));
@@ -353,7 +353,8 @@ constexpr int kDaysPerWrite = 31;
 TZELDailyCalculate::TZELDailyCalculate(std::string person, int position,
                                        const CalculatorSettings& settings, ModuleReadyHook hook,
                                        std::shared_ptr<ModulePool> pool)
-    : TZELCalculateThread(person, position, settings, "Thread" + Trim(person), std::move(pool)),
+    : CalculateThread(person, position, settings, "Thread" + util::TrimWhitespace(person),
+                      std::move(pool)),
       EnableLog_(settings.enable_log),
       calcFromDate(settings.from_date),
       calcToDate(settings.to_date),
@@ -377,7 +378,7 @@ void TZELDailyCalculate::Execute() {
   }
   try {
     if (hook_) hook_(*CalculateDataModule);
-    Log("DailyCalculate Execute Thread Perno = " + Trim(CurPerno_), true);
+    Log("DailyCalculate Execute Thread Perno = " + util::TrimWhitespace(CurPerno_), true);
     CalculatePersonDays();
   } catch (const std::exception& e) {
     Log(std::string("Error On DailyCalculate Execute Thread = ") + e.what(), false);
@@ -464,7 +465,7 @@ std::pair<dates::CalcDay, dates::CalcDay> TZELDailyCalculate::RangeOfDays() cons
   if (!to || to->first < 1 || to->first > 12 || to->second < 1 || to->second > 31) {
     throw std::invalid_argument("'" + calcToDate + "' is not a valid MM/DD date");
   }
-  const int year = dates::StrToInt(Trim(CurrentYear2));
+  const int year = dates::StrToInt(util::TrimWhitespace(CurrentYear2));
   return {dates::CalcDay(year, from->first, from->second),
           dates::CalcDay(year, to->first, to->second)};
 }
@@ -481,10 +482,13 @@ std::vector<TZELDailyCalculate::EmploymentSpan> TZELDailyCalculate::ReadEmployme
   };
   std::vector<EmploymentSpan> spans;
   for (const Employment& record : records) {
-    EmploymentSpan span{Trim(record.LastName) + " " + Trim(record.FirstName),
-                        CurrentYear2 + "/01/01", CurrentYear2 + "/12/30"};
-    if (has_date(Trim(record.BeginDate))) span.first = Trim(record.BeginDate);
-    if (has_date(Trim(record.EndDate))) span.last = Trim(record.EndDate);
+    EmploymentSpan span{
+        util::TrimWhitespace(record.LastName) + " " + util::TrimWhitespace(record.FirstName),
+        CurrentYear2 + "/01/01", CurrentYear2 + "/12/30"};
+    if (has_date(util::TrimWhitespace(record.BeginDate)))
+      span.first = util::TrimWhitespace(record.BeginDate);
+    if (has_date(util::TrimWhitespace(record.EndDate)))
+      span.last = util::TrimWhitespace(record.EndDate);
     spans.push_back(std::move(span));
   }
   return spans;
@@ -603,8 +607,8 @@ const RangeWorkerKind kPeriodicWorker{
 RangeCalculateThread::RangeCalculateThread(const RangeWorkerKind& kind, std::string person,
                                            int position, const CalculatorSettings& settings,
                                            std::shared_ptr<ModulePool> pool)
-    : TZELCalculateThread(std::move(person), position, settings,
-                          kind.log_name + std::to_string(position), std::move(pool)),
+    : CalculateThread(std::move(person), position, settings,
+                      kind.log_name + std::to_string(position), std::move(pool)),
       kind_(kind),
       calcFrom(settings.from_date),
       calcTo(settings.to_date) {
@@ -625,7 +629,7 @@ void RangeCalculateThread::Execute() {
       return;
     }
   }
-  Log(name + " Execute Thread Perno = " + Trim(CurPerno_), true);
+  Log(name + " Execute Thread Perno = " + util::TrimWhitespace(CurPerno_), true);
   try {
     CalculatePersonRange();
   } catch (const std::exception& e) {
@@ -649,7 +653,7 @@ void RangeCalculateThread::CalculatePersonRange() {
     const int from = NumberOr1(calcFrom);
     const int to = NumberOr1(calcTo);
     module.QSystem().Open();
-    aggregation::TRangeCalculation calculation(module);
+    aggregation::RangeCalculation calculation(module);
     calculation.SetPass(Pass);
     if (kind_.range == aggregation::RangeKind::kMonth) calculation.SetMonthRange(from, to);
     const RangeRun run{module,

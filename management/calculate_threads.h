@@ -81,11 +81,11 @@ bool WaitForAbandonedWorkers(std::chrono::milliseconds timeout);
 
 // What the three worker kinds share: the thread, the finished flag, the stop request, and
 // the run's database access.
-class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThread> {
+class CalculateThread : public std::enable_shared_from_this<CalculateThread> {
  public:
-  virtual ~TZELCalculateThread();
-  TZELCalculateThread(const TZELCalculateThread&) = delete;
-  TZELCalculateThread& operator=(const TZELCalculateThread&) = delete;
+  virtual ~CalculateThread();
+  CalculateThread(const CalculateThread&) = delete;
+  CalculateThread& operator=(const CalculateThread&) = delete;
 
   // Starts the thread body; `signal` is notified when it has finished. Raises
   // std::system_error when the thread cannot be started.
@@ -113,8 +113,8 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
   int MaxThreadWait = 300;
 
  protected:
-  TZELCalculateThread(std::string person, int position, const CalculatorSettings& settings,
-                      std::string log_file_name, std::shared_ptr<ModulePool> pool);
+  CalculateThread(std::string person, int position, const CalculatorSettings& settings,
+                  std::string log_file_name, std::shared_ptr<ModulePool> pool);
   // The thread body.
   virtual void Execute() = 0;
 
@@ -160,7 +160,7 @@ class TZELCalculateThread : public std::enable_shared_from_this<TZELCalculateThr
   bool detached_ = false;
 };
 
-class TZELDailyCalculate : public TZELCalculateThread {
+class TZELDailyCalculate : public CalculateThread {
  public:
   // The person's daily results of the settings' "MM/DD" range; MaxThreadWait becomes the
   // number of days of the range + 20.
@@ -223,7 +223,7 @@ extern const RangeWorkerKind kPeriodicWorker;
 
 // The worker of a person's months or periods from..to: the old rows of the range are
 // replaced by the ones calculated, in one transaction (see CalculateAndReplace).
-class RangeCalculateThread : public TZELCalculateThread {
+class RangeCalculateThread : public CalculateThread {
  public:
   // A worker that connects at creation raises what InitialValues raises.
   RangeCalculateThread(const RangeWorkerKind& kind, std::string person, int position,

@@ -77,7 +77,7 @@ ModuleReadyHook Recording(std::shared_ptr<RunLog> log) {
 }
 
 // Starts the worker and waits until its body has ended.
-void RunToEnd(const std::shared_ptr<TZELCalculateThread>& worker) {
+void RunToEnd(const std::shared_ptr<CalculateThread>& worker) {
   auto signal = std::make_shared<WorkerSignal>();
   worker->Start(signal);
   signal->WaitChange(0, std::chrono::steady_clock::now() + 60s);
@@ -393,7 +393,7 @@ TEST_F(WorkerTest, MonthlyAndPeriodicWorkersReportAFailedPerson) {
   for (const auto& c : cases) {
     // Every statement on the worker's result table fails.
     const zel::testing::ScopedFaults faults({c.table});
-    std::shared_ptr<TZELCalculateThread> worker;
+    std::shared_ptr<CalculateThread> worker;
     if (c.monthly) {
       worker = std::make_shared<TZELMonthlyCalculate>("      1001", 1, Range("1", "2"));
     } else {
@@ -522,7 +522,7 @@ TEST_F(WorkerTest, MonthlyRunKilledAtAnyMomentLeavesEveryMonthOldOrNew) {
     reset_months();
     run(kill_at);
     for (const char* p : {"      1001", "      1002"}) {
-      const std::string person = util::Trim(p);
+      const std::string person = util::TrimWhitespace(p);
       const auto months = months_of(p);
       EXPECT_TRUE(months == old_months.at(person) || months == new_months.at(person))
           << "killed at statement " << kill_at << " of " << statements << ", person " << person
@@ -611,7 +611,7 @@ TEST_F(WorkerTest, MonthlyWorkerRecordsTheChangedColumnsOfItsMonths) {
                                     "SELECT PerNo, Kind, Period, ScheduleId, PassDate, PassTime, "
                                     "ColumnName, OldValue, NewValue FROM CalcChanges")
                              .rows) {
-      EXPECT_EQ(util::Trim(r[0].AsString()), "1001");
+      EXPECT_EQ(util::TrimWhitespace(r[0].AsString()), "1001");
       EXPECT_EQ(r[1].AsString(), "month");
       EXPECT_EQ(r[3].AsInteger(), 7);
       EXPECT_EQ(r[4].AsString(), "1399/08/03");

@@ -35,8 +35,6 @@ constexpr auto kTimeLimitGrace = std::chrono::milliseconds(10);
 constexpr int kMaxThreadCeiling = 50;
 constexpr int kMaxThreadDefault = 3;
 
-using util::Trim;
-
 using util::JoinLines;
 std::string Quoted(const std::string& value) { return util::SqlQuoted(value); }
 
@@ -73,8 +71,11 @@ KindTexts TextsOf(CalcKind kind) {
 std::optional<int> SemaphoreCode(const std::vector<std::string>& list, const std::string& name) {
   for (const auto& entry : list) {
     const auto eq = entry.find('=');
-    if (eq == std::string::npos || !util::EqualsNoCase(Trim(entry.substr(0, eq)), name)) continue;
-    return util::ParseInt<int>(Trim(entry.substr(eq + 1)), util::PlusSign::kAccepted);
+    if (eq == std::string::npos ||
+        !util::EqualsNoCase(util::TrimWhitespace(entry.substr(0, eq)), name))
+      continue;
+    return util::ParseInt<int>(util::TrimWhitespace(entry.substr(eq + 1)),
+                               util::PlusSign::kAccepted);
   }
   return std::nullopt;
 }
@@ -110,7 +111,7 @@ class CalculatorManagementImpl {
   std::function<bool()> stop_requested;
 
  private:
-  using Slots = std::vector<std::shared_ptr<TZELCalculateThread>>;
+  using Slots = std::vector<std::shared_ptr<CalculateThread>>;
 
   db::Connection& Base();
   RunStatus AcquireCalcSemaphore();
@@ -118,9 +119,9 @@ class CalculatorManagementImpl {
   void SetCalcOrServiceState(int mode);
   std::optional<std::vector<std::string>> GetPersonList();
   void RunWorkers(CalcKind kind, const std::vector<std::string>& persons, RunResult& result);
-  std::shared_ptr<TZELCalculateThread> CreateWorker(CalcKind kind,
-                                                    const std::shared_ptr<ModulePool>& pool,
-                                                    const std::string& person, int position);
+  std::shared_ptr<CalculateThread> CreateWorker(CalcKind kind,
+                                                const std::shared_ptr<ModulePool>& pool,
+                                                const std::string& person, int position);
   // Releases the finished workers of slots [0, end); returns how many are still running.
   int Sweep(Slots& slots, std::size_t end);
   // Gives up every running worker of [0, end) that has run longer than its limit.
@@ -130,7 +131,7 @@ class CalculatorManagementImpl {
   // Waits until fewer than `limit` workers of [0, end) run.
   void WaitBelow(Slots& slots, std::size_t end, int limit, bool time_limit, RunResult& result);
   void CountDone();
-  void NoteWorkerEnd(const TZELCalculateThread& worker);
+  void NoteWorkerEnd(const CalculateThread& worker);
   void NoteFailure(const std::string& message);
   RunResult failure_;  // the failures counted so far (failed_persons, failed_days, first_failure)
 
@@ -243,7 +244,7 @@ std::optional<std::vector<std::string>> CalculatorManagementImpl::GetPersonList(
   }
 }
 
-std::shared_ptr<TZELCalculateThread> CalculatorManagementImpl::CreateWorker(
+std::shared_ptr<CalculateThread> CalculatorManagementImpl::CreateWorker(
     CalcKind kind, const std::shared_ptr<ModulePool>& pool, const std::string& person,
     int position) {
   switch (kind) {
@@ -261,11 +262,11 @@ void CalculatorManagementImpl::NoteFailure(const std::string& message) {
   if (failure_.first_failure.empty()) failure_.first_failure = message;
 }
 
-void CalculatorManagementImpl::NoteWorkerEnd(const TZELCalculateThread& worker) {
+void CalculatorManagementImpl::NoteWorkerEnd(const CalculateThread& worker) {
   if (worker.PersonFailed()) ++failure_.failed_persons;
   failure_.failed_days += worker.FailedDays();
   if (!worker.FirstFailure().empty())
-    NoteFailure("person " + Trim(worker.CurPerno()) + ": " + worker.FirstFailure());
+    NoteFailure("person " + util::TrimWhitespace(worker.CurPerno()) + ": " + worker.FirstFailure());
 }
 
 void CalculatorManagementImpl::CountDone() {
@@ -295,7 +296,7 @@ void CalculatorManagementImpl::AbandonOverdue(Slots& slots, std::size_t end, Run
     auto& worker = slots[j];
     if (!worker || worker->IsFinished()) continue;
     if (now - worker->StartDateTime <= MaxThreadWaitUnit() * worker->MaxThreadWait) continue;
-    const std::string perno = Trim(worker->CurPerno());
+    const std::string perno = util::TrimWhitespace(worker->CurPerno());
     InsertCalcLogTable(
         settings.schedule_id, perno,
         "امکان محاسبه برخی از روزهای محدوده انتخابی برای پرسنل " + perno + " وجود ندارد.");
@@ -368,7 +369,7 @@ void CalculatorManagementImpl::RunWorkers(CalcKind kind, const std::vector<std::
         MyZelUtils.LogText("Perno = " + persons[i], texts.error_file, true, false);
         MyZelUtils.LogText(hyphens, texts.error_file, true, false);
         ++failure_.failed_persons;
-        NoteFailure("person " + Trim(persons[i]) + ": " + e.what());
+        NoteFailure("person " + util::TrimWhitespace(persons[i]) + ": " + e.what());
         CountDone();
       }
     }
@@ -487,7 +488,7 @@ TransferRunResult TZELCalculatorManagement::RunTransferRecordsForPersonList(int 
       module.TransferPermission(kind, result.permission);
     }
     result.done = true;
-  } catch (const transfer::TTransferStopped& e) {
+  } catch (const transfer::TransferStopped& e) {
     result.stopped = true;
     result.error = e.what();
     impl_->MyZelUtils.LogText(e.what(), "ErrorTransfer", true, false);

@@ -90,8 +90,8 @@ struct TransferRunResult {
   bool done = false;     // false: the run failed (logged to "ErrorTransfer") or was stopped
   bool stopped = false;  // a stop request abandoned the run whole: nothing of it was kept
   std::string error;     // the failure, when not done
-  transfer::TIOTransferResult io;                  // the IO transfer's counts
-  transfer::TPermissionTransferResult permission;  // the permission transfer's counts
+  transfer::IOTransferResult io;                  // the IO transfer's counts
+  transfer::PermissionTransferResult permission;  // the permission transfer's counts
 };
 
 class CalculatorManagementImpl;

@@ -27,8 +27,6 @@ namespace {
 using testing::TestServer;
 using namespace std::chrono_literals;
 
-std::string Trim(std::string_view text) { return util::Trim(text, util::kBlank); }
-
 // What the workers of a run saw, gathered from their threads.
 struct Watch {
   std::mutex mutex;
@@ -56,7 +54,7 @@ void BindEvents(engine::TdmCalculate& module, std::shared_ptr<Watch> watch) {
   auto& manager = module.AttendanceCalcManager();
   manager.OnGetWorkingDays = [watch](engine::TAttendanceCalcManager& sender) {
     std::lock_guard lock(watch->mutex);
-    const std::string person = Trim(sender.PersonID());
+    const std::string person = util::TrimBlanks(sender.PersonID());
     if (!watch->days.count(person)) watch->order.push_back(person);
     watch->days[person].push_back(DayOf(sender));
   };
@@ -140,7 +138,7 @@ class ManagementTest : public ::testing::Test {
     for (const auto& row : server_.Query(database, sql).rows) {
       std::vector<std::string> texts;
       for (const auto& value : row)
-        texts.push_back(value.IsNull() ? "NULL" : Trim(value.AsString()));
+        texts.push_back(value.IsNull() ? "NULL" : util::TrimBlanks(value.AsString()));
       out.push_back(texts);
     }
     return out;
@@ -201,8 +199,9 @@ TEST_F(ManagementTest, DailyRunHoldsTheSemaphoreAndFlagAndRecordsTheRun) {
         "SELECT s.Amount, s.HostName, y.KorlanCalcOrService FROM Semaphor s, SYSTEM y "
         "WHERE s.Code = 17");
     std::lock_guard lock(watch->mutex);
-    watch->inside.push_back(hold.rows[0][0].AsString() + "|" + Trim(hold.rows[0][1].AsString()) +
-                            "|" + hold.rows[0][2].AsString());
+    watch->inside.push_back(hold.rows[0][0].AsString() + "|" +
+                            util::TrimBlanks(hold.rows[0][1].AsString()) + "|" +
+                            hold.rows[0][2].AsString());
   });
   std::vector<std::pair<int, int>> progress;
   manager.SetProgressCallback([&](int done, int total) { progress.emplace_back(done, total); });
@@ -370,7 +369,7 @@ TEST_F(ManagementTest, DailyWorkerOverItsTimeLimitIsGivenUpAndTheRunGoesOn) {
         [watch, record = events.OnGetWorkingDays](engine::TAttendanceCalcManager& sender) {
           {
             std::unique_lock lock(watch->mutex);
-            if (Trim(sender.PersonID()) == "1001") {
+            if (util::TrimBlanks(sender.PersonID()) == "1001") {
               // 1001 stays in its first day until 1002 runs, i.e. until it has been given up.
               watch->changed.wait_for(lock, 60s, [&] { return watch->released; });
             } else {

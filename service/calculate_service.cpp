@@ -19,6 +19,7 @@
 #include "service/platform.h"
 #include "service/service_log.h"
 #include "service/systemd_unit.h"
+#include "util/text.h"
 
 namespace zel::service {
 
@@ -28,7 +29,7 @@ using management::RunResult;
 
 // Today's Jalali date "YYYY/MM/DD" and the time "HH:MM" of one reading of the clock.
 void CurrentMoment(std::string& date, std::string& time_hhnn) {
-  const dates::TDateTime now = dates::Now();
+  const dates::DateTime now = dates::Now();
   const dates::JalaliDate d = dates::DecodeJalaliDate(now);
   date = dates::TZELDateParser::Format_YYYYMMDD(d.year, d.month, d.day);
   time_hhnn = dates::FormatTime_HHNN(now);
@@ -918,7 +919,7 @@ RunResult TZELKLCalculateService::OperatorCalcRun(CalcKind kind, const std::stri
   // A person given twice is calculated once (two workers on one person would both write).
   std::vector<std::string> numbers;
   for (const auto& p : persons) {
-    const std::string number = dates::Trim(p);
+    const std::string number = util::TrimControls(p);
     if (std::find(numbers.begin(), numbers.end(), number) == numbers.end())
       numbers.push_back(number);
   }

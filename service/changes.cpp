@@ -69,7 +69,7 @@ std::string FormatChangesJson(const ChangesRequest& request,
   o << "{\"year\":" << Str(request.year)
     << ",\"since\":" << (request.since.empty() ? "null" : Str(request.since)) << ",\"persons\":[";
   for (std::size_t i = 0; i < request.persons.size(); ++i)
-    o << (i ? "," : "") << Str(util::Trim(request.persons[i]));
+    o << (i ? "," : "") << Str(util::TrimWhitespace(request.persons[i]));
   o << "],\"changes\":[";
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const db::CalcChangeRow& r = rows[i];

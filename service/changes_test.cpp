@@ -58,7 +58,7 @@ class DemoChanges : public test_support::DemoHomeTest {
         const std::string name = util::LowerAscii(r.columns[c]);
         std::optional<std::string> text;
         if (!values[c].IsNull()) text = util::TrimRight(values[c].AsString(), " ");
-        if (name == "perno") perno = util::Trim(*text);
+        if (name == "perno") perno = util::TrimWhitespace(*text);
         if (name == "ddate") day = *text;
         row[r.columns[c]] = text;
       }
@@ -87,7 +87,7 @@ TEST_F(DemoChanges, AnEditShowsUpAsExactlyTheChangedColumnsOfItsDays) {
       "SELECT TOP 1 BEGINDATE, BEGINTIME FROM Att_1405..IoInfo WHERE PERNO = '      1002' AND "
       "BEGINDATE >= '09/01' AND BEGINDATE <= '09/15' ORDER BY BEGINDATE, BEGINTIME");
   ASSERT_EQ(first.rows.size(), 1u);
-  const std::string day = util::Trim(first.rows[0][0].AsString());
+  const std::string day = util::TrimWhitespace(first.rows[0][0].AsString());
   base->Execute(
       "UPDATE Att_1405..IoInfo SET BEGINTIME = '10:37' WHERE PERNO = '      1002' AND "
       "BEGINDATE = '" +

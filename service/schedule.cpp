@@ -7,13 +7,13 @@
 #include "dates/date_utils.h"
 #include "dates/jalali.h"
 #include "db/client.h"
+#include "util/text.h"
 
 namespace zel::service {
 
 namespace {
 
 using dates::StrToIntDef;
-using dates::Trim;
 
 constexpr long long kMinutesPerDay = 1440;
 constexpr long long kMinutesPerWeek = 10080;
@@ -24,7 +24,7 @@ struct JalaliDay {
 
 // Splits "YYYY/MM/DD"; raises std::runtime_error when it is not a valid Jalali date.
 JalaliDay ParseJalali(const std::string& text) {
-  std::string t = Trim(text);
+  std::string t = util::TrimControls(text);
   auto fail = [&] { throw std::runtime_error("'" + text + "' is not a valid date"); };
   if (t.size() != 10 || t[4] != '/' || t[7] != '/') fail();
   for (int i : {0, 1, 2, 3, 5, 6, 8, 9}) {
@@ -48,7 +48,7 @@ long long SerialDay(const std::string& text) {
 
 // Minutes of an "HH:MM" text; nullopt when it is not of that form.
 std::optional<long long> TimeMinutes(const std::string& text) {
-  std::string t = Trim(text);
+  std::string t = util::TrimControls(text);
   if (t.size() != 5 || t[2] != ':') return std::nullopt;
   for (int i : {0, 1, 3, 4}) {
     if (t[static_cast<size_t>(i)] < '0' || t[static_cast<size_t>(i)] > '9') return std::nullopt;
@@ -56,7 +56,9 @@ std::optional<long long> TimeMinutes(const std::string& text) {
   return std::atoi(t.substr(0, 2).c_str()) * 60LL + std::atoi(t.substr(3, 2).c_str());
 }
 
-std::string MonthDay(const std::string& date) { return dates::Copy(Trim(date), 6, 5); }
+std::string MonthDay(const std::string& date) {
+  return dates::Copy(util::TrimControls(date), 6, 5);
+}
 
 // Month of today as a number, 12 when it is not one.
 int TodayMonth(const std::string& today) { return StrToIntDef(dates::Copy(today, 6, 2), 12); }
@@ -116,7 +118,7 @@ bool IsMaskBitSet(int Mask, int Index, bool IsMonthMask) {
 
 int WeekDayIndex(const std::string& jalali_date) {
   // ISO weekday 1 Monday ... 7 Sunday → 0 Saturday ... 6 Friday.
-  int iso = dates::DayOfTheWeek(static_cast<dates::TDateTime>(SerialDay(jalali_date)));
+  int iso = dates::DayOfTheWeek(static_cast<dates::DateTime>(SerialDay(jalali_date)));
   return (iso + 1) % 7;
 }
 
@@ -179,7 +181,7 @@ bool MustRunIt(const ScheduleEntry& e, const std::string& today, const std::stri
 }
 
 std::string Pad2(const std::string& text) {
-  std::string t = Trim(text);
+  std::string t = util::TrimControls(text);
   while (t.size() < 2) t.insert(t.begin(), '0');
   return t;
 }
@@ -205,7 +207,7 @@ std::optional<CalcRange> DailyRange(const ScheduleEntry& e, const std::string& t
       return CalcRange{year < t.year ? std::string("01/01") : mmdd, today_mmdd};
     }
     case 4: {
-      int first = StrToIntDef(Trim(e.FromMahPeriod), 1);
+      int first = StrToIntDef(util::TrimControls(e.FromMahPeriod), 1);
       int day = StrToIntDef(dd, 1);
       // The day number as compared (1 for a text that is not a number) makes the date.
       std::string from = first < day ? mm + "/" + Pad2(std::to_string(first)) : today_mmdd;

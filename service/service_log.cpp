@@ -239,7 +239,7 @@ void SetDeepLogMode() {
   probe.close();
   std::string text;
   try {
-    text = dates::Trim(ReadFile(path));
+    text = util::TrimControls(ReadFile(path));
     bool on = dates::TZELDateEncoder::CheckEncoded(text, dates::Today());
     SetDeep(on);
     ToBoth(on ? "DeepLOGMode enabled" : "wrong pass code! " + text);

@@ -44,18 +44,18 @@ std::string HHMM(int minute) {
 
 // Serial day of a Jalali "YYYY/MM/DD"; nullopt when it is not a date.
 std::optional<long long> JalaliSerial(const std::string& text) {
-  const std::string t = util::Trim(text);
+  const std::string t = util::TrimWhitespace(text);
   if (t.size() != 10 || t[4] != '/' || t[7] != '/') return std::nullopt;
   const auto y = util::ParseInt<int>(t.substr(0, 4));
   const auto m = util::ParseInt<int>(t.substr(5, 2));
   const auto d = util::ParseInt<int>(t.substr(8, 2));
-  dates::TDateTime serial = 0;
+  dates::DateTime serial = 0;
   if (!y || !m || !d || !dates::TryEncodeJalaliDate(*y, *m, *d, serial)) return std::nullopt;
   return dates::DateOf(serial);
 }
 
 std::string JalaliText(long long serial) {
-  const dates::JalaliDate d = dates::DecodeJalaliDate(static_cast<dates::TDateTime>(serial));
+  const dates::JalaliDate d = dates::DecodeJalaliDate(static_cast<dates::DateTime>(serial));
   return dates::TZELDateParser::Format_YYYYMMDD(d.year, d.month, d.day);
 }
 
@@ -70,7 +70,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 std::optional<std::string> NextDueMoment(const ScheduleEntry& entry, const std::string& today,
                                          const std::string& now, int horizon_days) {
   const auto first_day = JalaliSerial(today);
-  const std::string t = util::Trim(now);
+  const std::string t = util::TrimWhitespace(now);
   int now_minute = -1;
   if (t.size() == 5 && t[2] == ':') {
     const int h = util::ParseInt<int>(t.substr(0, 2)).value_or(99);
@@ -112,7 +112,7 @@ std::optional<std::string> NextDueMoment(const ScheduleEntry& entry, const std::
 // --- CSSLog kinds ----------------------------------------------------------------------
 
 std::string CSSLogKind(const std::string& comment) {
-  std::string text = util::Trim(comment);
+  std::string text = util::TrimWhitespace(comment);
   // A person's day: "<name> (<person>) (<MM/DD>): <message>".
   const auto pair = text.find(") (");
   if (pair != std::string::npos && text.compare(pair + 8, 3, "): ") == 0) {
@@ -195,7 +195,7 @@ std::optional<PassOutcome> PassOfFile(const fs::path& path) {
     pass.last_line = stamp;
     constexpr std::string_view kDue = "After Must Run It ==> ScheduleId = ";
     if (StartsWith(text, kDue)) {
-      if (auto id = util::ParseInt<int>(util::Trim(text.substr(kDue.size())))) {
+      if (auto id = util::ParseInt<int>(util::TrimWhitespace(text.substr(kDue.size())))) {
         pass.due.push_back(*id);
       }
     } else if (StartsWith(text, "Error")) {
@@ -271,7 +271,7 @@ std::string ProcessStarted(long pid) {
   const time_t started = static_cast<time_t>(boot + *ticks / hz);
   tm local{};
   localtime_r(&started, &local);
-  const dates::TDateTime moment =
+  const dates::DateTime moment =
       dates::EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
       dates::EncodeTime(local.tm_hour, local.tm_min, local.tm_sec, 0);
   return JalaliText(dates::DateOf(moment)) + " " + dates::FormatTime_HHNNSS(moment);
@@ -312,7 +312,7 @@ std::set<std::string> ReadPunches(db::Connection& base, const std::string& today
       continue;
     }
     r.punches_waiting += n;
-    const std::string day = row[1].IsNull() ? "" : util::Trim(row[1].AsString());
+    const std::string day = row[1].IsNull() ? "" : util::TrimWhitespace(row[1].AsString());
     const auto serial = JalaliSerial(day);
     if (!serial) {
       r.waiting_bad_date += n;
@@ -324,7 +324,7 @@ std::set<std::string> ReadPunches(db::Connection& base, const std::string& today
      : age <= 30 ? r.waiting_8_30
                  : r.waiting_older) += n;
     if (r.oldest_waiting.empty() || day < r.oldest_waiting) r.oldest_waiting = day;
-    waiting_days.insert(util::Trim(row[0].IsNull() ? "" : row[0].AsString()) + "|" + day);
+    waiting_days.insert(util::TrimWhitespace(row[0].IsNull() ? "" : row[0].AsString()) + "|" + day);
   }
   return waiting_days;
 }
@@ -350,10 +350,10 @@ void ReadKept(db::Connection& base, const std::set<std::string>& waiting_days, S
       continue;
     }
     const std::string date = text.substr(day + 6, 10);
-    const std::string person = util::Trim(row[1].IsNull() ? "" : row[1].AsString());
+    const std::string person = util::TrimWhitespace(row[1].IsNull() ? "" : row[1].AsString());
     if (!waiting_days.count(person + "|" + date)) continue;
     const auto count = util::ParseInt<long long>(
-        util::Trim(text.substr(day + 18, text.find(' ', day + 18) - day - 18)));
+        util::TrimWhitespace(text.substr(day + 18, text.find(' ', day + 18) - day - 18)));
     latest[person + "|" + text.substr(card + 5, day - card - 5) + "|" + date] =
         Report{text.substr(semi + 2), count.value_or(0)};
   }
@@ -399,7 +399,7 @@ std::vector<std::string> YearDatabases(db::Connection& base, const std::string& 
   std::vector<std::string> years;
   const std::string prefix = util::UpperAscii(database_name) + "_";
   for (const std::string& name : db::TADOUtils::EnumAllDatabases(base)) {
-    const std::string n = util::Trim(name);
+    const std::string n = util::TrimWhitespace(name);
     if (n.size() == prefix.size() + 4 && StartsWith(util::UpperAscii(n), prefix) &&
         util::ParseInt<int>(n.substr(prefix.size()))) {
       years.push_back(n);
@@ -414,7 +414,7 @@ std::vector<std::string> YearDatabases(db::Connection& base, const std::string& 
 std::string DefaultStatusYear(db::Connection& base, const std::string& today) {
   const db::ResultSet rows = base.Execute("SELECT CalcYear FROM CSSchedule");
   if (!rows.rows.empty() && !rows.rows[0][0].IsNull()) {
-    const std::string year = util::Trim(rows.rows[0][0].AsString());
+    const std::string year = util::TrimWhitespace(rows.rows[0][0].AsString());
     if (year.size() == 4 && util::ParseInt<int>(year)) return year;
   }
   return today.substr(0, 4);
@@ -502,7 +502,9 @@ std::string TransfersOf(const ScheduleEntry& e) {
 }
 
 std::string LastRunOf(const ScheduleEntry& e) {
-  return e.LastRunDate ? util::Trim(*e.LastRunDate) + " " + util::Trim(e.LastRunTime) : "";
+  return e.LastRunDate
+             ? util::TrimWhitespace(*e.LastRunDate) + " " + util::TrimWhitespace(e.LastRunTime)
+             : "";
 }
 
 void TextSchedule(const StatusReport& r, std::ostringstream& out) {
@@ -612,7 +614,7 @@ std::string JsonEntry(const EntryStatus& s) {
     << ",\"start_time\":" << Str(e.StartTime) << ",\"data1\":" << e.Data1
     << ",\"data2\":" << e.Data2 << ",\"when\":" << Str(WhenOf(e)) << ",\"calc_type\":" << e.CalcType
     << ",\"sub_calc_type\":" << e.SubCalcType << ",\"kind\":" << Str(KindOf(e))
-    << ",\"year\":" << Str(util::Trim(e.CalcYear)) << ",\"range\":";
+    << ",\"year\":" << Str(util::TrimWhitespace(e.CalcYear)) << ",\"range\":";
   if (s.range) {
     o << "{\"from\":" << Str(s.range->from) << ",\"to\":" << Str(s.range->to) << "}";
   } else {
@@ -706,7 +708,7 @@ std::string ReadHomeForReading(const std::string& home, ServiceConfig& config,
   std::error_code ec;
   if (!fs::is_regular_file(ini, ec)) return "cannot read " + ini + "; run `zelkl-calc db init`";
   config = ReadConfigOnly(ini);
-  if (util::Trim(config.database_name).empty()) return "Korlan.Ini has no DATABASENAME";
+  if (util::TrimWhitespace(config.database_name).empty()) return "Korlan.Ini has no DATABASENAME";
   base = BaseConnectionSettings(config, home);
   // Connecting to the embedded engine would create an empty server file.
   if (base.server.empty() && !fs::is_regular_file(fs::path(base.data_dir) / "server.db", ec)) {
@@ -756,7 +758,7 @@ int StatusCommand(const std::string& home, const std::string& year, const std::s
                   std::ostream& out, std::ostream& err) {
   return ReadOnlyCommand(
       home, "status", err, [&](db::Connection& base, const ServiceConfig& config) {
-        const dates::TDateTime moment = dates::Now();
+        const dates::DateTime moment = dates::Now();
         const std::string today = JalaliText(dates::DateOf(moment));
         const std::string now = dates::FormatTime_HHNN(moment);
         const std::string y = year.empty() ? DefaultStatusYear(base, today) : year;

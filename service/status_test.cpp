@@ -42,7 +42,7 @@ ScheduleEntry Entry(int type, const char* start, int data1, int data2, const cha
 // The first due minute by asking the rule at every minute of `days` days.
 std::optional<std::string> WalkDue(const ScheduleEntry& e, const std::string& today,
                                    const std::string& now, int days) {
-  const dates::TDateTime first = dates::ParseJalaliMoment(today + " 00:00");
+  const dates::DateTime first = dates::ParseJalaliMoment(today + " 00:00");
   for (int d = 0; d <= days; ++d) {
     const dates::JalaliDate j = dates::DecodeJalaliDate(first + d);
     char date[16];

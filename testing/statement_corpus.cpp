@@ -42,7 +42,7 @@ void ReadFile(const fs::path& path, std::vector<CorpusStatement>& out) {
   std::string entry;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
-    if (line.rfind("@entry ", 0) == 0) entry = util::Trim(line.substr(7));
+    if (line.rfind("@entry ", 0) == 0) entry = util::TrimWhitespace(line.substr(7));
     const bool statement = line.rfind("@statement", 0) == 0;
     const bool dataset = line.rfind("@dataset", 0) == 0;
     if (!statement && !dataset) continue;

@@ -28,6 +28,7 @@ void LogLine(const std::string& text, const std::string& base_name) {
     if (!util::EnsureFolder(folder)) return;
     util::AppendLogLine(folder, dates::LogFileName(base_name), dates::StampedLine(text));
   } catch (const std::exception&) {
+    // errors ignored here: a progress line must not stop the transfer
   }
 }
 
@@ -96,11 +97,11 @@ db::Connection& TDmTransfer::ADOConnection2() {
 }
 
 void TDmTransfer::SetSQLTextForDataSets() {
-  const auto replaced = [&](TLines lines) {
+  const auto replaced = [&](TextLines lines) {
     return ReplacePlaceholders(std::move(lines), DataBaseName, cnCurrentYear, TempFileName);
   };
   db::Connection& base = ADOConnection1();
-  const auto dataset = [&](TLines lines) {
+  const auto dataset = [&](TextLines lines) {
     auto q = std::make_unique<db::Dataset>(base);
     q->SetSQL(replaced(std::move(lines)));
     q->SetCommandTimeout(0);
@@ -167,8 +168,8 @@ std::string TDmTransfer::GetNowDate(db::Connection& Connection) {
   const db::Value v = Connection.Execute(" Select GetDate() DateStr ").rows.at(0).at(0);
   const std::string t = v.AsString();
   if (t.size() < 10) throw db::DbError("Unexpected server date: " + t);
-  const dates::TDateTime d = dates::EncodeDate(std::stoi(t.substr(0, 4)), std::stoi(t.substr(5, 2)),
-                                               std::stoi(t.substr(8, 2)));
+  const dates::DateTime d = dates::EncodeDate(std::stoi(t.substr(0, 4)), std::stoi(t.substr(5, 2)),
+                                              std::stoi(t.substr(8, 2)));
   return dates::TZelCalcUtils::ConciseDateStr(d);
 }
 
@@ -195,8 +196,8 @@ void TDmTransfer::InsertCalcLogOnce(const std::string& PerNo, const std::string&
   }
 }
 
-TIOTransferResult TDmTransfer::MyIOTransfer(bool MyUnCertain) {
-  TIOTransferArgs a;
+IOTransferResult TDmTransfer::MyIOTransfer(bool MyUnCertain) {
+  IOTransferArgs a;
   a.UnCertainState = MyUnCertain;
   a.PermissionRecList = &_PermissionRecList;
   a.Scratch = &Scratch;

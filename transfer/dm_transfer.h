@@ -43,12 +43,12 @@ class TDmTransfer {
 
   // The IO transfer; MyUnCertain true leaves uncertain punches alone. Raises on failures
   // outside the per-record loops (then nothing of the run is kept).
-  TIOTransferResult MyIOTransfer(bool MyUnCertain);
+  IOTransferResult MyIOTransfer(bool MyUnCertain);
 
   // The permission preparation of one kind (prSlate, prMor, prMam), then its transfer
   // (certain requests only). Raises on failures the routines do not report themselves.
-  TPermissionTransferResult PreparePermission(TPerMissionType PerMissionType, bool MyUnCertain);
-  void TransferPermission(TPerMissionType PerMissionType, TPermissionTransferResult& result);
+  PermissionTransferResult PreparePermission(TPerMissionType PerMissionType, bool MyUnCertain);
+  void TransferPermission(TPerMissionType PerMissionType, PermissionTransferResult& result);
 
   // One CSSLog row of the run's schedule entry, the person number trimmed; never raises.
   void InsertCalcLog(const std::string& PerNo, const std::string& LogComment);
@@ -65,7 +65,7 @@ class TDmTransfer {
   }
 
   // Asked by the transfer steps between persons; true abandons the step whole (nothing of
-  // it kept) and it raises TTransferStopped. Empty: never.
+  // it kept) and it raises TransferStopped. Empty: never.
   std::function<bool()> StopRequested;
   // The IO transfer's pairing reads runs of whole persons with at least this many punches
   // each, asking StopRequested between them.
@@ -77,9 +77,9 @@ class TDmTransfer {
   std::string CurrentYear, cnCurrentYear, SQLUserName, SQLUserPassword, DataBaseName, SQLServerName,
       TempFileName;
   int ScheduleId = 0;
-  TTransferScratch Scratch;
+  TransferScratch Scratch;
   std::vector<std::string> _PermissionRecList;
-  TRoundSettings Rounding;
+  RoundSettings Rounding;
 
   db::Connection& ADOConnection1();
   db::Connection& ADOConnection2();
@@ -90,7 +90,7 @@ class TDmTransfer {
   void SetSQLTextForDataSets();
   void MyGeneralConfirmShow();
   void ReadSystem();
-  TPermissionArgs PermissionArgs(TPerMissionType kind);
+  PermissionArgs ArgsFor(TPerMissionType kind);
 
   std::string data_dir_, odbc_driver_;
   std::string base_conn_str_, year_conn_str_;

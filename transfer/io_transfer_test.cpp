@@ -33,14 +33,13 @@ std::string ReadSource(const std::string& relative) {
   return text.str();
 }
 
-std::string Trim(std::string_view text) { return util::Trim(text, util::kBlank); }
-
 // Cells of the rows, trimmed, "|" between cells and "; " between rows.
 std::string Render(const db::ResultSet& r) {
   std::string out;
   for (const auto& row : r.rows) {
     if (!out.empty()) out += "; ";
-    for (std::size_t i = 0; i < row.size(); ++i) out += (i ? "|" : "") + Trim(row[i].AsString());
+    for (std::size_t i = 0; i < row.size(); ++i)
+      out += (i ? "|" : "") + util::TrimBlanks(row[i].AsString());
   }
   return out;
 }
@@ -115,7 +114,7 @@ class IoTransferTest : public ::testing::Test {
     auto c = srv_.Open(database);
     for (const auto& batch : db::SplitBatches(script)) c->Execute(batch);
   }
-  TIOTransferResult Transfer(bool certain_only, TTransferUtilsDeclareState state = nullptr) {
+  IOTransferResult Transfer(bool certain_only, TTransferUtilsDeclareState state = nullptr) {
     TDmTransfer dm(srv_.DataDir());
     dm.SetDeclareState(std::move(state));
     dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
@@ -371,7 +370,7 @@ TEST_F(IoTransferTest, RunCountsWhatItDid) {
             "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
             "('      1001', '05/10', '07:00', '05/10', '15:00', 480), "
             "('      1003', '05/10', '06:30', '', '', 0)");
-  const TIOTransferResult r = Transfer(false);
+  const IOTransferResult r = Transfer(false);
   EXPECT_EQ(r.Records, 4);
   EXPECT_EQ(r.Inserted, 2);   // 1002's 08:00-10:00 and 12:00 alone
   EXPECT_EQ(r.Completed, 1);  // 1003's stored entry
@@ -416,7 +415,7 @@ TEST_F(IoTransferTest, CompletingAStoredHalfFindsItByItsStoredValues) {
       if (c.removed_meanwhile && step == "درج/ويرايش ورود و خروجها")
         srv_.Exec("Att_1399", "DELETE FROM IoInfo");
     };
-    const TIOTransferResult r = Transfer(false, state);
+    const IOTransferResult r = Transfer(false, state);
     EXPECT_EQ(r.Records, 1);
     EXPECT_EQ(r.Completed, c.completed);
     EXPECT_EQ(r.Failed, c.failed);
@@ -490,7 +489,7 @@ TEST_F(IoTransferTest, AStopAbandonsTheRunWhole) {
       TDmTransfer dm(srv_.DataDir());
       dm.StopRequested = [&] { return ++asked == stop_at; };
       dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
-      EXPECT_THROW(dm.MyIOTransfer(false), TTransferStopped);
+      EXPECT_THROW(dm.MyIOTransfer(false), TransferStopped);
     }
     EXPECT_EQ(asked, stop_at);
     EXPECT_EQ(IoRows(), "");
@@ -522,7 +521,7 @@ TEST_F(IoTransferTest, AStopEndsThePairingBetweenRunsOfPersons) {
     dm.SetDeclareState([&](const std::string& state) { steps.push_back(state); });
     dm.StopRequested = [&] { return ++asked == 1; };
     dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
-    EXPECT_THROW(dm.MyIOTransfer(false), TTransferStopped);
+    EXPECT_THROW(dm.MyIOTransfer(false), TransferStopped);
   }
   EXPECT_EQ(asked, 1);
   ASSERT_FALSE(steps.empty());
@@ -533,7 +532,7 @@ TEST_F(IoTransferTest, AStopEndsThePairingBetweenRunsOfPersons) {
   TDmTransfer dm(srv_.DataDir());
   dm.PairingPunches = 1;
   dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
-  const TIOTransferResult result = dm.MyIOTransfer(false);
+  const IOTransferResult result = dm.MyIOTransfer(false);
   EXPECT_EQ(result.Records, 3);
   EXPECT_EQ(IoRows(), kDone);
   EXPECT_EQ(Punches(), "");
@@ -620,7 +619,7 @@ TEST_F(IoTransferTest, DirtyRowsStopOnlyThemselves) {
             "INSERT INTO IoInfo (PERNO, BEGINDATE, BEGINTIME, ENDDATE, ENDTIME, Duration) VALUES "
             "('      1002', '05/10', '12:xx', '', '', 0), ('      1002', '05/11', '7:55', '', '', "
             "0)");
-  const TIOTransferResult r = Transfer(false);
+  const IOTransferResult r = Transfer(false);
   EXPECT_EQ(r.Failed, 1);
   EXPECT_EQ(IoRows(),
             "1001|05/10|07:00|05/10|15:00|480|07:00; 1001|05/11|07:00|05/11|15:00|480|07:00; "
@@ -688,7 +687,7 @@ TEST_F(IoTransferTest, DayFunctionBodiesAgreeWithTheNativeFunctions) {
   TDmTransfer dm(srv_.DataDir());
   dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
   // The body between BEGIN and END, its parameter set, its RETURN a SELECT.
-  const auto run_body = [&](const TLines& function, const std::string& date) {
+  const auto run_body = [&](const TextLines& function, const std::string& date) {
     std::string batch = "Declare @Date char(5)\nSet @Date = '" + date + "'\n";
     for (std::size_t i = 4; i + 1 < function.size(); ++i) {
       std::string line = function[i];

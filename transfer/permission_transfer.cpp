@@ -20,8 +20,6 @@ namespace zel::transfer {
 
 namespace {
 
-using util::Trim;
-
 std::string Mid(const std::string& text, std::size_t from, std::size_t count) {
   return from < text.size() ? text.substr(from, count) : std::string();
 }
@@ -99,9 +97,9 @@ std::vector<std::pair<std::string, std::string>> TTransferUtils::SpecCardCodeMap
       main.Execute(" Select CardNo, PermitCode From SpecCard Where PERMITTYPE = " +
                    std::to_string(KindCode(kind)) + " ");
   for (const auto& row : cards.rows) {
-    const std::string card = Trim(row[0].IsNull() ? "" : row[0].AsString());
+    const std::string card = util::TrimWhitespace(row[0].IsNull() ? "" : row[0].AsString());
     if (card.empty()) throw db::DbError("شماره کارت خاص خالی می باشد");
-    const std::string code = Trim(row[1].IsNull() ? "" : row[1].AsString());
+    const std::string code = util::TrimWhitespace(row[1].IsNull() ? "" : row[1].AsString());
     map.emplace_back(card, code);
     const auto n = util::ParseInt<long long>(card, util::PlusSign::kAccepted);
     if (n && std::to_string(*n) != card) map.emplace_back(std::to_string(*n), code);
@@ -118,7 +116,7 @@ std::vector<std::pair<std::string, std::string>> TTransferUtils::SpecCardCodeMap
       if (name != column) continue;
       const db::Value& v = sys.rows[0][c];
       map.emplace_back((kind == TPerMissionType::prMor ? "E" : "F") + std::to_string(i),
-                       Trim(v.IsNull() ? "" : v.AsString()));
+                       util::TrimWhitespace(v.IsNull() ? "" : v.AsString()));
     }
   }
   return map;
@@ -142,7 +140,7 @@ void StillInTransaction(db::Connection& c, const std::string& failure) {
 }
 
 bool IsDayOfYear(const std::string& text, int year) {
-  const std::string d = Trim(text);
+  const std::string d = util::TrimWhitespace(text);
   if (d.size() != 5 || d[2] != '/') return false;
   for (std::size_t i : {0U, 1U, 3U, 4U})
     if (!std::isdigit(static_cast<unsigned char>(d[i]))) return false;
@@ -152,7 +150,7 @@ bool IsDayOfYear(const std::string& text, int year) {
 }
 
 bool IsTimeOfDay(const std::string& text) {
-  const std::string t = Trim(text);
+  const std::string t = util::TrimWhitespace(text);
   if (t.size() != 5 || t[2] != ':') return false;
   for (std::size_t i : {0U, 1U, 3U, 4U})
     if (!std::isdigit(static_cast<unsigned char>(t[i]))) return false;
@@ -172,34 +170,36 @@ struct WebRequest {
 std::string WebRequestFault(const WebRequest& r, bool leave, const std::set<std::int64_t>& types,
                             int year) {
   if (r.page.empty()) return "no sheet number";
-  if (Trim(r.perno).empty()) return "no person number";
+  if (util::TrimWhitespace(r.perno).empty()) return "no person number";
   if (r.type.empty()) return "no type";
-  const auto type = util::ParseInt<std::int64_t>(Trim(r.type));
+  const auto type = util::ParseInt<std::int64_t>(util::TrimWhitespace(r.type));
   if (!type || types.count(*type) == 0)
-    return "type " + Trim(r.type) + (leave ? " is not a leave type" : " is not a mission type");
+    return "type " + util::TrimWhitespace(r.type) +
+           (leave ? " is not a leave type" : " is not a mission type");
   const std::string y = std::to_string(year);
   if (!IsDayOfYear(r.beginDate, year))
-    return "begin date '" + Trim(r.beginDate) + "' is not a day of " + y;
+    return "begin date '" + util::TrimWhitespace(r.beginDate) + "' is not a day of " + y;
   if (!IsDayOfYear(r.endDate, year))
-    return "end date '" + Trim(r.endDate) + "' is not a day of " + y;
+    return "end date '" + util::TrimWhitespace(r.endDate) + "' is not a day of " + y;
   const auto time_fault = [&](const char* side, const std::string& t) -> std::string {
-    if (r.daily && Trim(t).empty()) return "";
+    if (r.daily && util::TrimWhitespace(t).empty()) return "";
     if (IsTimeOfDay(t)) return "";
-    return std::string(side) + " time '" + Trim(t) + "' is not a time of day";
+    return std::string(side) + " time '" + util::TrimWhitespace(t) + "' is not a time of day";
   };
   if (std::string f = time_fault("begin", r.beginTime); !f.empty()) return f;
   if (std::string f = time_fault("end", r.endTime); !f.empty()) return f;
   const bool reversed =
-      r.daily ? Trim(r.endDate) < Trim(r.beginDate)
-              : Trim(r.endDate) + Trim(r.endTime) < Trim(r.beginDate) + Trim(r.beginTime);
+      r.daily ? util::TrimWhitespace(r.endDate) < util::TrimWhitespace(r.beginDate)
+              : util::TrimWhitespace(r.endDate) + util::TrimWhitespace(r.endTime) <
+                    util::TrimWhitespace(r.beginDate) + util::TrimWhitespace(r.beginTime);
   if (reversed) return "it ends before it begins";
   return "";
 }
 
 // What the preparation of a kind works with once the punches are paired.
 struct Preparation {
-  TPermissionArgs& a;
-  TPermissionTransferResult& result;
+  PermissionArgs& a;
+  PermissionTransferResult& result;
   std::vector<PendingReport>& reports;
   int page = 0;  // the last sheet number given to an hourly request
 
@@ -213,7 +213,7 @@ struct Preparation {
     if (perno == last) return;
     last = perno;
     if (a.StopRequested && a.StopRequested())
-      throw TTransferStopped(
+      throw TransferStopped(
           "The permission preparation stopped on request; nothing of this "
           "step was kept");
   }
@@ -221,7 +221,7 @@ struct Preparation {
 
 std::string TypeOf(const TPermissioninfo& p,
                    const std::vector<std::pair<std::string, std::string>>& codes) {
-  const std::string key = Trim(p.SpecCardNo) + Trim(p.ClockKey);
+  const std::string key = util::TrimWhitespace(p.SpecCardNo) + util::TrimWhitespace(p.ClockKey);
   for (const auto& [k, v] : codes)
     if (k == key) return v;
   return "";
@@ -229,7 +229,7 @@ std::string TypeOf(const TPermissioninfo& p,
 
 // The insert of one clock request; empty when a leave or mission request has no type.
 std::string ClockInsert(TPerMissionType kind, const TPermissioninfo& p, const std::string& type,
-                        const TRoundSettings& rounding, const std::string& today, int page) {
+                        const RoundSettings& rounding, const std::string& today, int page) {
   const std::string B = TTransferUtils::AdjustTime(p.BEGINTIME, rounding);
   const std::string E = TTransferUtils::AdjustTime(p.ENDTIME, rounding);
   const bool indecisive =
@@ -245,7 +245,7 @@ std::string ClockInsert(TPerMissionType kind, const TPermissioninfo& p, const st
                       "VALUES",
                       values + "'','" + today + "'," + tail + std::to_string(p.ShiftType) + ")"});
   }
-  if (Trim(type).empty()) return "";
+  if (util::TrimWhitespace(type).empty()) return "";
   return JoinLines({kind == TPerMissionType::prMor ? "INSERT INTO tmpMor" : "INSERT INTO tmpMam",
                     kind == TPerMissionType::prMor
                         ? "(PerNo,BeginDate,BeginTime,EndDate,EndTime,PageNo,Type,DESCRIPT,RecDate,"
@@ -350,7 +350,7 @@ void InsertWebRequests(Preparation& w, const std::set<std::int64_t>& types) {
       " And ((Not Exists (Select PerNo From " + base +
       "..CSSPerTemp)) Or (PerNo In (Select PerNo From " + base + "..CSSPerTemp))) ");
   const WebRows web{set};
-  const int yearNo = util::ParseInt<int>(Trim(w.a.CurrentYear_YYYY)).value_or(0);
+  const int yearNo = util::ParseInt<int>(util::TrimWhitespace(w.a.CurrentYear_YYYY)).value_or(0);
   std::string last;
   for (const auto& row : set.rows) {
     const WebRequest r{web.Text(row, "PageNo"),    web.Text(row, "PerNo"),
@@ -360,9 +360,10 @@ void InsertWebRequests(Preparation& w, const std::set<std::int64_t>& types) {
     w.CheckStop(r.perno, last);
     const std::string fault = WebRequestFault(r, leave, types, yearNo);
     if (!fault.empty()) {
-      w.Report(r.perno, std::string(leave ? "Web leave request " : "Web mission request ") +
-                            (r.page.empty() ? "without a sheet number" : Trim(r.page)) +
-                            " skipped and kept untransferred: " + fault);
+      w.Report(r.perno,
+               std::string(leave ? "Web leave request " : "Web mission request ") +
+                   (r.page.empty() ? "without a sheet number" : util::TrimWhitespace(r.page)) +
+                   " skipped and kept untransferred: " + fault);
       continue;
     }
     const int sheet = r.daily ? ++dayPage : ++w.page;
@@ -374,13 +375,13 @@ void InsertWebRequests(Preparation& w, const std::set<std::int64_t>& types) {
       ++w.result.Prepared;
     } catch (const std::exception& e) {
       w.Report(r.perno, std::string(leave ? "Web leave request " : "Web mission request ") +
-                            Trim(r.page) + " not prepared: " + e.what());
+                            util::TrimWhitespace(r.page) + " not prepared: " + e.what());
       StillInTransaction(year, e.what());
     }
   }
 }
 
-void WriteReports(const TPermissionArgs& a, const std::vector<PendingReport>& reports) {
+void WriteReports(const PermissionArgs& a, const std::vector<PendingReport>& reports) {
   for (const PendingReport& r : reports) {
     if (r.once && a.AInsertCalcLogOnce)
       a.AInsertCalcLogOnce(r.perno, r.text);
@@ -400,7 +401,7 @@ std::set<std::int64_t> TypeCodes(db::Connection& main, bool leave) {
 
 }  // namespace
 
-void TTransferUtils::PreparePermission(TPermissionArgs& a, TPermissionTransferResult& result) {
+void TTransferUtils::PreparePermission(PermissionArgs& a, PermissionTransferResult& result) {
   const auto state = [&](const std::string& text) {
     if (a.ADeclareState) a.ADeclareState(text);
   };
@@ -590,7 +591,7 @@ std::vector<std::string> Cleanup(TPerMissionType kind, bool web, const std::stri
   return cleanup;
 }
 
-TransferStatements BuildTransferStatements(const TPermissionArgs& a) {
+TransferStatements BuildTransferStatements(const PermissionArgs& a) {
   const TPerMissionType kind = a.PerMissionType;
   const std::string R = TmpTable(kind);
   const bool web = a.WebTablesExist;  // the service's web flags
@@ -663,7 +664,7 @@ void NoteCollisionsInRun(db::Connection& c, TPerMissionType kind, bool daily, bo
       c.Execute(" Select PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime, Indecisive From " +
                 R + " Where Indecisive <> 2" + which + " Order By PerNo, PageNo ");
   const auto text = [](const db::Value& v) {
-    return v.IsNull() ? std::string() : Trim(v.AsString());
+    return v.IsNull() ? std::string() : util::TrimWhitespace(v.AsString());
   };
   const char* label = kind == TPerMissionType::prMor
                           ? (daily ? "مرخصي روزانه: " : "مرخصي ساعتي: ")
@@ -690,7 +691,7 @@ void NoteCollisionsInRun(db::Connection& c, TPerMissionType kind, bool daily, bo
 }
 
 // The year database of the step.
-std::string YearDatabase(const TPermissionArgs& a) {
+std::string YearDatabase(const PermissionArgs& a) {
   return a.DataBaseName + "_" + a.CurrentYear_YYYY;
 }
 
@@ -710,8 +711,8 @@ void RunAll(db::Connection& main, const std::vector<std::string>& statements) {
 
 // Notes the collisions and moves the requests that may move, in the year database; counts
 // the rows added into result.Moved.
-void MoveRequests(db::Connection& main, const TPermissionArgs& a, const TransferStatements& st,
-                  TPermissionTransferResult& result) {
+void MoveRequests(db::Connection& main, const PermissionArgs& a, const TransferStatements& st,
+                  PermissionTransferResult& result) {
   const TPerMissionType kind = a.PerMissionType;
   main.Execute(" USE [" + YearDatabase(a) + "] ");
   const int before = PermissionRows(main, kind);
@@ -729,7 +730,7 @@ void MoveRequests(db::Connection& main, const TPermissionArgs& a, const Transfer
 // The punches of the moved requests: a kept special-card punch loses its card, a punch the
 // IO transfer left for the permissions goes. A failing statement is reported and the step
 // goes on, as long as the server kept the transaction.
-void TidyPunches(db::Connection& main, const TPermissionArgs& a,
+void TidyPunches(db::Connection& main, const PermissionArgs& a,
                  std::vector<PendingReport>& reports) {
   if (!a.PermissionRecList || a.PermissionRecList->empty()) return;
   if (a.ADeclareState) a.ADeclareState("بروز رساني رکوردهاي ورود و خروج");
@@ -756,8 +757,8 @@ void TidyPunches(db::Connection& main, const TPermissionArgs& a,
 }
 
 // Empties the moved requests out of the intermediate table and counts those left waiting.
-void CleanUpRequests(db::Connection& main, const TPermissionArgs& a, const TransferStatements& st,
-                     TPermissionTransferResult& result) {
+void CleanUpRequests(db::Connection& main, const PermissionArgs& a, const TransferStatements& st,
+                     PermissionTransferResult& result) {
   if (a.ADeclareState) a.ADeclareState("حذف برگه هاي منتقل شده از جداول مياني");
   const std::string R = TmpTable(a.PerMissionType);
   main.Execute(" USE [" + YearDatabase(a) + "] ");
@@ -769,9 +770,9 @@ void CleanUpRequests(db::Connection& main, const TPermissionArgs& a, const Trans
 
 }  // namespace
 
-void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result) {
+void TTransferUtils::TransferPermission(PermissionArgs& a, PermissionTransferResult& result) {
   if (a.StopRequested && a.StopRequested())
-    throw TTransferStopped("The permission transfer stopped on request; nothing was moved");
+    throw TransferStopped("The permission transfer stopped on request; nothing was moved");
   const TransferStatements st = BuildTransferStatements(a);
   // One transaction of the base connection; the year database's statements run there
   // after a USE, and a rollback switches it back. Reports are written once the transaction
@@ -797,8 +798,8 @@ void TTransferUtils::TransferPermission(TPermissionArgs& a, TPermissionTransferR
 
 // ------------------------------------------------------------------------ the module
 
-TPermissionArgs TDmTransfer::PermissionArgs(TPerMissionType kind) {
-  TPermissionArgs a;
+PermissionArgs TDmTransfer::ArgsFor(TPerMissionType kind) {
+  PermissionArgs a;
   a.PerMissionType = kind;
   a.PermissionRecList = &_PermissionRecList;
   a.Scratch = &Scratch;
@@ -825,18 +826,18 @@ TPermissionArgs TDmTransfer::PermissionArgs(TPerMissionType kind) {
   return a;
 }
 
-TPermissionTransferResult TDmTransfer::PreparePermission(TPerMissionType PerMissionType,
-                                                         bool MyUnCertain) {
-  TPermissionArgs a = PermissionArgs(PerMissionType);
+PermissionTransferResult TDmTransfer::PreparePermission(TPerMissionType PerMissionType,
+                                                        bool MyUnCertain) {
+  PermissionArgs a = ArgsFor(PerMissionType);
   a.UnCertainState = MyUnCertain;
-  TPermissionTransferResult result;
+  PermissionTransferResult result;
   TTransferUtils::PreparePermission(a, result);
   return result;
 }
 
 void TDmTransfer::TransferPermission(TPerMissionType PerMissionType,
-                                     TPermissionTransferResult& result) {
-  TPermissionArgs a = PermissionArgs(PerMissionType);
+                                     PermissionTransferResult& result) {
+  PermissionArgs a = ArgsFor(PerMissionType);
   a.UnCertainState = true;
   TTransferUtils::TransferPermission(a, result);
 }

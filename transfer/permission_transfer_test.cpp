@@ -35,14 +35,13 @@ std::string ReadSource(const std::string& relative) {
   return text.str();
 }
 
-std::string Trim(std::string_view text) { return util::Trim(text, util::kBlank); }
-
 // Cells of the rows, trimmed, "|" between cells and "; " between rows.
 std::string Render(const db::ResultSet& r) {
   std::string out;
   for (const auto& row : r.rows) {
     if (!out.empty()) out += "; ";
-    for (std::size_t i = 0; i < row.size(); ++i) out += (i ? "|" : "") + Trim(row[i].AsString());
+    for (std::size_t i = 0; i < row.size(); ++i)
+      out += (i ? "|" : "") + util::TrimBlanks(row[i].AsString());
   }
   return out;
 }
@@ -121,14 +120,14 @@ class PermissionTransferTest : public ::testing::Test {
     auto c = srv_.Open(database);
     for (const auto& batch : db::SplitBatches(script)) c->Execute(batch);
   }
-  TPermissionTransferResult Run(K kind, TTransferUtilsDeclareState state = nullptr,
-                                std::function<bool()> stop = nullptr) {
+  PermissionTransferResult Run(K kind, TTransferUtilsDeclareState state = nullptr,
+                               std::function<bool()> stop = nullptr) {
     TDmTransfer dm(srv_.DataDir());
     dm.SetDeclareState(std::move(state));
     dm.StopRequested = std::move(stop);
     dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
     dm.CurrentDate = "1399/05/11";
-    TPermissionTransferResult r = dm.PreparePermission(kind, false);
+    PermissionTransferResult r = dm.PreparePermission(kind, false);
     dm.TransferPermission(kind, r);
     return r;
   }
@@ -319,7 +318,7 @@ TEST_F(PermissionTransferTest, WebLeaveDailyAndHourlyWithTheirSheets) {
                 AskAbsence(41, "1002", "05/12", "", "05/12", "", 22) +
                 "INSERT INTO DayMor (PageNo, PerNo, BeginDate, EndDate, Type) VALUES (7, "
                 "'      1003', '05/01', '05/01', 22)\n");
-  const TPermissionTransferResult r = Run(K::prMor);
+  const PermissionTransferResult r = Run(K::prMor);
   EXPECT_EQ(r.Prepared, 3);
   EXPECT_EQ(r.Moved, 3);
   EXPECT_EQ(Moved(K::prMor),
@@ -334,7 +333,7 @@ TEST_F(PermissionTransferTest, WebLeaveDailyAndHourlyWithTheirSheets) {
       "40|1; 41|1");
   EXPECT_EQ(Tmp(K::prMor), "");
   // A second run finds nothing more to do.
-  const TPermissionTransferResult again = Run(K::prMor);
+  const PermissionTransferResult again = Run(K::prMor);
   EXPECT_EQ(again.Prepared, 0);
   EXPECT_EQ(again.Moved, 0);
 }
@@ -343,7 +342,7 @@ TEST_F(PermissionTransferTest, WebLeaveDailyAndHourlyWithTheirSheets) {
 TEST_F(PermissionTransferTest, WithoutWebTablesOnlyClockRequestsMove) {
   srv_.Exec("Att", kLeavePair);
   srv_.Exec("Att_1399", "DROP TABLE AskMission");
-  const TPermissionTransferResult r = Run(K::prMor);
+  const PermissionTransferResult r = Run(K::prMor);
   EXPECT_FALSE(WebTablesExist);
   EXPECT_EQ(r.Moved, 1);
   EXPECT_EQ(Moved(K::prMor), "1|1001|05/10|10:00|05/10|12:00|21 / ");
@@ -359,7 +358,7 @@ TEST_F(PermissionTransferTest, WithoutWebFieldsTheOwnSheetIsNotCopied) {
     ASSERT_FALSE(dm.ExistWebFields);
   }
   srv_.Exec("Att_1399", AskAbsence(40, "1002", "05/11", "09:00", "05/11", "10:00", 21));
-  const TPermissionTransferResult r = Run(K::prMor);
+  const PermissionTransferResult r = Run(K::prMor);
   EXPECT_EQ(r.Moved, 1);
   EXPECT_EQ(Moved(K::prMor), "1|1002|05/11|09:00|05/11|10:00|21 / ");
   EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT IsTransfer FROM AskAbsence")), "1");
@@ -376,7 +375,7 @@ TEST_F(PermissionTransferTest, SheetAndPersonOnRecordNotInsertedButCleared) {
             "'12:00', 0, 21, '0')");
   TDmTransfer dm(srv_.DataDir());
   dm.InitialValues("1399", "", "", "Att", "", "CSSPerTemp", 7);
-  TPermissionTransferResult r;
+  PermissionTransferResult r;
   dm.TransferPermission(K::prMor, r);
   EXPECT_EQ(r.Moved, 0);
   EXPECT_EQ(Moved(K::prMor), "3|1001|05/01|08:00|05/01|09:00|21 / ");
@@ -390,7 +389,7 @@ TEST_F(PermissionTransferTest, WholeDayWebMissionCopiesItsHours) {
             AskMission(50, "1001", "05/11", "", "05/12", "", 32, "trip") +
                 "INSERT INTO MissionHour (PageNo, PerNo, BeginDate, BeginTime, EndDate, EndTime) "
                 "VALUES (50, '      1001', '05/11', '08:00', '05/11', '16:00')\n");
-  const TPermissionTransferResult r = Run(K::prMam);
+  const PermissionTransferResult r = Run(K::prMam);
   EXPECT_EQ(r.Moved, 1);
   EXPECT_EQ(Moved(K::prMam), " / 1|1001|05/11|05/12|32");
   EXPECT_EQ(Render(srv_.Query("Att_1399",
@@ -403,7 +402,7 @@ TEST_F(PermissionTransferTest, WholeDayWebMissionCopiesItsHours) {
 // An hourly web mission takes the next Mission sheet and keeps its own sheet number.
 TEST_F(PermissionTransferTest, HourlyWebMissionMoves) {
   srv_.Exec("Att_1399", AskMission(60, "1002", "05/10", "09:00", "05/10", "11:00", 31, "site"));
-  const TPermissionTransferResult r = Run(K::prMam);
+  const PermissionTransferResult r = Run(K::prMam);
   EXPECT_EQ(r.Moved, 1);
   EXPECT_EQ(Moved(K::prMam), "1|1002|05/10|09:00|05/10|11:00|31 / ");
   EXPECT_EQ(Render(srv_.Query("Att_1399", "SELECT SodrinPageNo FROM Mission")), "60");
@@ -539,7 +538,7 @@ TEST_P(BadWebRequestTest, SkippedKeptAndReportedOnceTheOthersMove) {
   const std::string log = "1002|" + std::string(c.reason);
   for (int pass = 1; pass <= 2; ++pass) {
     SCOPED_TRACE(pass);
-    const TPermissionTransferResult r = Run(c.kind);
+    const PermissionTransferResult r = Run(c.kind);
     EXPECT_EQ(r.Reported, 1);
     EXPECT_EQ(Moved(c.kind), moved);
     EXPECT_EQ(Render(srv_.Query("Att_1399",
@@ -559,7 +558,7 @@ TEST_F(PermissionTransferTest, SameMissionByCardAndByWebMovesOnce) {
   srv_.Exec("Att",
             Card(1, "1001", "05/10", "10:00", 2, 2, "M01") + Punch(2, "1001", "05/10", "12:00", 1));
   srv_.Exec("Att_1399", AskMission(60, "1001", "05/10", "10:00", "05/10", "12:00", 31, "site"));
-  const TPermissionTransferResult r = Run(K::prMam);
+  const PermissionTransferResult r = Run(K::prMam);
   EXPECT_EQ(r.Moved, 1);
   EXPECT_EQ(r.Collided, 1);
   EXPECT_EQ(Moved(K::prMam), "1|1001|05/10|10:00|05/10|12:00|31 / ");
@@ -666,7 +665,7 @@ TEST_F(PermissionTransferTest, AStopAbandonsTheStepWhole) {
               "INDECISIVE, Rec1, Rec2, TYPE, IsDaily) VALUES (9, '      1003', '05/01', '08:00', "
               "'05/01', '09:00', 1, 0, 0, 21, '0')");
     int asked = 0;
-    EXPECT_THROW(Run(K::prMor, nullptr, [&] { return ++asked == c.stop_at; }), TTransferStopped);
+    EXPECT_THROW(Run(K::prMor, nullptr, [&] { return ++asked == c.stop_at; }), TransferStopped);
     EXPECT_EQ(asked, c.stop_at);
     EXPECT_EQ(Tmp(K::prMor), c.tmp);
     EXPECT_EQ(Moved(K::prMor), " / ");

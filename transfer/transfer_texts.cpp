@@ -11,12 +11,14 @@ const char* const kUserFilter =
     "And ((@UserCode = '000') Or (Not Exists (Select * From PerUser Where Code = @UserCode)) Or "
     "(cl.PerNo In (Select PerNo From PerUser Where Code = @UserCode)))";
 
-void Append(TLines& to, const TLines& lines) { to.insert(to.end(), lines.begin(), lines.end()); }
+void Append(TextLines& to, const TextLines& lines) {
+  to.insert(to.end(), lines.begin(), lines.end());
+}
 
 // One block of the pairing query: the punch with candidate day D, for calendar groups
 // (through CalItem) or shift groups (through V_GetCalItem).
-TLines ConfirmIOBlock(const std::string& D, const std::string& status, bool shift_group) {
-  TLines b;
+TextLines ConfirmIOBlock(const std::string& D, const std::string& status, bool shift_group) {
+  TextLines b;
   b.push_back(
       "select Distinct cl.KartNo, cl.Perno, cl.REC, cl.clockDate, cl.ClockTime, cl.IO_TYPE, "
       "cl.SPCARDTYPE, cl.TRANSFERED, cl.MashinNo, cl.ComCode, cl.FPM,");
@@ -80,7 +82,7 @@ TLines ConfirmIOBlock(const std::string& D, const std::string& status, bool shif
 }
 
 // The three computed certainty bits of the special-card query.
-TLines UncertainColumn(const std::string& alias, const std::string& name, bool last) {
+TextLines UncertainColumn(const std::string& alias, const std::string& name, bool last) {
   return {"CAST(CASE ",
           "WHEN " + alias + ".UnCertain = 1",
           "AND " + alias + ".Transfered = 0",
@@ -99,9 +101,9 @@ std::string Windows(const std::string& alias, const std::string& prefix) {
   return s.substr(0, s.size() - 2) + ",";
 }
 
-TLines DemarkBlock(bool shift_group) {
+TextLines DemarkBlock(bool shift_group) {
   const std::string g = shift_group ? "= 6" : "<> 6";
-  TLines b;
+  TextLines b;
   b.push_back(
       "select Distinct cl.RowNumber,cl.rec,cl.Perno,cl.ClockDate,cl.ClockTime,cl.Io_Type,"
       "cl.SPCARDTYPE,cl.ClockKey ,cl.SpecCardNo,");
@@ -182,8 +184,8 @@ TLines DemarkBlock(bool shift_group) {
   return b;
 }
 
-TLines PunchDeclarations(bool uncertain) {
-  TLines l{
+TextLines PunchDeclarations(bool uncertain) {
+  TextLines l{
       "Declare @CurrentYear as char(4) , @FromDate as char(5) , @ToDate as char(5) , @Perno as "
       "varchar(10) ,@Rec as int, @UserCode As Char(3)" +
           std::string(uncertain ? ", @UnCertain as bit" : ""),
@@ -204,8 +206,8 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
 
 }  // namespace
 
-TLines QConfirmIOText() {
-  TLines q{
+TextLines QConfirmIOText() {
+  TextLines q{
       "Declare @CurrentYear as char(4) , @FromDate as char(5) , @ToDate as char(5) ,  @Perno as "
       "varchar(10) ,@UnCertain as bit,@rec as int, @UserCode As char(3), @FirstPerno as "
       "varchar(10), @LastPerno as varchar(10)",
@@ -239,7 +241,7 @@ TLines QConfirmIOText() {
   return q;
 }
 
-TLines QPrjCardsText() {
+TextLines QPrjCardsText() {
   return {
       "Select LTrim(KartNo) As KartNo, PerNo, WorkGroup, BeginDate, EndDate Into #PrjCards "
       "From Zel_85..PrjRule Where KartNo Is Not Null",
@@ -249,8 +251,8 @@ TLines QPrjCardsText() {
       "Create Index IX_PrjCards_KartNo On #PrjCards (KartNo, BeginDate)"};
 }
 
-TLines QPermissionDemarkText(bool embedded) {
-  TLines q{
+TextLines QPermissionDemarkText(bool embedded) {
+  TextLines q{
       "Declare @CurrentYear as char(4) , @FromDate as char(5) , @ToDate as char(5) , @Perno as "
       "varchar(10) ,@UNCERTAIN as bit , @SPCardType as char(1) ,@Rec as integer, @UserCode As "
       "Char(3)",
@@ -279,8 +281,8 @@ TLines QPermissionDemarkText(bool embedded) {
   return q;
 }
 
-TLines QClockDmpText() {
-  TLines q = PunchDeclarations(false);
+TextLines QClockDmpText() {
+  TextLines q = PunchDeclarations(false);
   Append(q, {"select cl.*", "from ClockDmp cl ", "where cl.transfered = 0 and",
              "substring(cl.ClockDate,1,4) = @CurrentYear and",
              "substring(cl.ClockDate,6,5) >= @FromDate and substring(cl.ClockDate,6,5) <= "
@@ -290,8 +292,8 @@ TLines QClockDmpText() {
   return q;
 }
 
-TLines QClockDmpDeleteText() {
-  TLines q = PunchDeclarations(true);
+TextLines QClockDmpDeleteText() {
+  TextLines q = PunchDeclarations(true);
   Append(q, {"delete from ClockDmp ",
              "where transfered = 0 and perno is not  null and rtrim(ltrim(perno)) <> '' and "
              "(IO_Type=1 or IO_Type=2) and  ",
@@ -306,8 +308,8 @@ TLines QClockDmpDeleteText() {
   return q;
 }
 
-TLines FunctionDropBatches() {
-  TLines batches;
+TextLines FunctionDropBatches() {
+  TextLines batches;
   for (const char* name : {"DecDate", "IncDate", "FirstIO"}) {
     batches.push_back(std::string(" If Exists (Select * From sysobjects Where id = object_id(N'[") +
                       name + "]') And xtype In (N'FN', N'IF', N'TF')) \nEXECUTE('Drop Function [" +
@@ -316,7 +318,7 @@ TLines FunctionDropBatches() {
   return batches;
 }
 
-TLines QFncDecDateText() {
+TextLines QFncDecDateText() {
   return {"CREATE FUNCTION decDate (@Date as char(5))  ",
           "RETURNS char(5)",
           "AS",
@@ -336,7 +338,7 @@ TLines QFncDecDateText() {
           "END"};
 }
 
-TLines QFncIncDateText() {
+TextLines QFncIncDateText() {
   return {"CREATE FUNCTION incDate (@Date as char(5))  ",
           "RETURNS char(5)",
           "AS",
@@ -356,7 +358,7 @@ TLines QFncIncDateText() {
           "END"};
 }
 
-TLines QFncFirstIOText() {
+TextLines QFncFirstIOText() {
   return {
       "CREATE FUNCTION dbo.FirstIO (@Perno char(10) , @minDateTime char(10) , @maxDateTime "
       "char(10)  )  ",
@@ -377,7 +379,7 @@ TLines QFncFirstIOText() {
       "END"};
 }
 
-TLines QUpdateTablesText() {
+TextLines QUpdateTablesText() {
   return {"AlTER TABLE dbo.TmpMOR ADD Rec1 int NULL,Rec2 int NULL ",
           "ALTER TABLE dbo.TmpMam ADD Rec1 int NULL,Rec2 int NULL ",
           "ALTER TABLE dbo.TmpSlate ADD Rec1 int NULL,Rec2 int NULL ",
@@ -385,8 +387,8 @@ TLines QUpdateTablesText() {
           "ALTER TABLE dbo.Servlate ADD INDECISIVE tinyint Null "};
 }
 
-TLines ReplacePlaceholders(TLines lines, const std::string& DataBaseName,
-                           const std::string& cnCurrentYear, const std::string& TempFileName) {
+TextLines ReplacePlaceholders(TextLines lines, const std::string& DataBaseName,
+                              const std::string& cnCurrentYear, const std::string& TempFileName) {
   for (std::string& line : lines) {
     ReplaceAll(line, "Zel_85..", DataBaseName + "_" + cnCurrentYear + "..");
     ReplaceAll(line, "Zel..", DataBaseName + "..");

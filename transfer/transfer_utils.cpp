@@ -21,9 +21,7 @@ namespace {
 
 using dates::TZelCalcUtils;
 
-using util::Trim;
-
-bool Blank(const std::string& text) { return Trim(text).empty(); }
+bool Blank(const std::string& text) { return util::TrimWhitespace(text).empty(); }
 
 using util::SqlQuoted;
 
@@ -49,7 +47,7 @@ void AddOnce(std::vector<std::string>& list, const std::string& rec) {
 using util::JoinLines;
 
 // The server's clock: "YYYY-MM-DD HH:MM:SS[.mmm]" (or a date value) into a serial date.
-dates::TDateTime ServerMoment(db::Connection& c, const char* sql) {
+dates::DateTime ServerMoment(db::Connection& c, const char* sql) {
   const db::Value v = c.Execute(sql).rows.at(0).at(0);
   if (v.type() == db::DataType::Real || v.type() == db::DataType::Integer) return v.AsFloat();
   const std::string t = v.AsString();
@@ -67,7 +65,7 @@ std::string Two(int v) { return (v < 10 ? "0" : "") + std::to_string(v); }
 
 // ------------------------------------------------------------------------ rounding
 
-std::string TTransferUtils::AdjustTime(const std::string& ATime, const TRoundSettings& s) {
+std::string TTransferUtils::AdjustTime(const std::string& ATime, const RoundSettings& s) {
   if (Blank(ATime)) return {};
   if (s.Round == 0 || s.RoundVal == 0) return ATime;
   const int t = TZelCalcUtils::Text2Time2(ATime);
@@ -77,7 +75,7 @@ std::string TTransferUtils::AdjustTime(const std::string& ATime, const TRoundSet
 }
 
 std::pair<std::string, std::string> TTransferUtils::RoundedMoment(
-    const std::string& Date, const std::string& Time, const TRoundSettings& s,
+    const std::string& Date, const std::string& Time, const RoundSettings& s,
     const std::string& CurrentYear_YYYY) {
   std::string time = AdjustTime(Time, s);
   if (time != "24:00") return {Date, time};
@@ -86,9 +84,9 @@ std::pair<std::string, std::string> TTransferUtils::RoundedMoment(
   return {next, "00:00"};
 }
 
-TRecordMoments TTransferUtils::StoredMoments(const TIOinfo& io, const TRoundSettings& s,
-                                             const std::string& CurrentYear_YYYY) {
-  TRecordMoments m;
+RecordMoments TTransferUtils::StoredMoments(const TIOinfo& io, const RoundSettings& s,
+                                            const std::string& CurrentYear_YYYY) {
+  RecordMoments m;
   if (io.EnterStored) {
     m.EnterDate = io.EnterDate;
     m.E = io.EnterTime;
@@ -104,7 +102,7 @@ TRecordMoments TTransferUtils::StoredMoments(const TIOinfo& io, const TRoundSett
   return m;
 }
 
-int TTransferUtils::RecordDuration(const TRecordMoments& m) {
+int TTransferUtils::RecordDuration(const RecordMoments& m) {
   if (Blank(m.EnterDate) || Blank(m.E) || Blank(m.ExitDate) || Blank(m.X)) return 0;
   return TZelCalcUtils::SubtractDateTime(m.EnterDate, m.E, m.ExitDate, m.X);
 }
@@ -141,7 +139,7 @@ std::vector<std::string> TTransferUtils::RecordInsertText(bool EnableSystemLog) 
 }
 
 void TTransferUtils::SetRecordInsertParams(db::Dataset& insert, const TIOinfo& io,
-                                           const TRecordMoments& m, int Duration,
+                                           const RecordMoments& m, int Duration,
                                            const std::string& UserCode, const std::string& N,
                                            const std::string& ActionTime, bool EnableSystemLog,
                                            const std::string& CurrentYear_YYYY) {
@@ -181,10 +179,9 @@ void TTransferUtils::SetRecordInsertParams(db::Dataset& insert, const TIOinfo& i
   text("RecYear", CurrentYear_YYYY);
 }
 
-std::string TTransferUtils::RecordStatement(const TIOinfo& io, const TRecordMoments& m,
-                                            int Duration, const std::string& UserCode,
-                                            const std::string& N, const std::string& ActionTime,
-                                            bool EnableSystemLog,
+std::string TTransferUtils::RecordStatement(const TIOinfo& io, const RecordMoments& m, int Duration,
+                                            const std::string& UserCode, const std::string& N,
+                                            const std::string& ActionTime, bool EnableSystemLog,
                                             const std::string& CurrentYear_YYYY) {
   const std::string& E = m.E;
   const std::string& X = m.X;
@@ -265,7 +262,7 @@ void TTransferUtils::getIORecordInfo(const db::Dataset& q, Tci& ci, Tcl& cl, Tio
   cl.REC = Str(q, "REC");
   cl.ClockDate = Mid(Str(q, "clockDate"), 5, 5);
   cl.ClockTime = Str(q, "ClockTime");
-  const std::string io_type = Trim(Str(q, "IO_TYPE"));
+  const std::string io_type = util::TrimWhitespace(Str(q, "IO_TYPE"));
   cl.IO_TYPE = io_type == "1"   ? TIO_Type::ioEnter
                : io_type == "2" ? TIO_Type::ioExit
                                 : TIO_Type::ioNone;
@@ -301,7 +298,126 @@ void TTransferUtils::getIORecordInfo(const db::Dataset& q, Tci& ci, Tcl& cl, Tio
   wg.IOPairing = static_cast<int>(Int(q, "wgIOPairing"));
 }
 
-void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& IoList,
+namespace {
+
+// Whether the paired row is left out on this candidate day.
+bool SkipsCandidateDay(const Tci& ci, const Tcl& cl, const Tio& IO, const TIOinfo& cur,
+                       const std::string& lastRec, int ioPairing, int lastExitEndDay) {
+  const std::string P = cl.ClockDate + cl.ClockTime;
+  const std::string E = ci.ENDDATE + ci.ENDTIME;
+  const bool entry = cl.IO_TYPE == TIO_Type::ioEnter;
+  const bool exit = cl.IO_TYPE == TIO_Type::ioExit;
+  const bool noEnd = Blank(ci.ENDDATE);
+  const bool notToday = ci.Status != TDayStatus::dsToday;
+  if (P > E && !noEnd && entry && ci.DBEGINDATE <= ci.ENDDATE) {
+    return true;  // an entry after this day's end belongs to a later day
+  }
+  if (P > E && !noEnd && exit && ci.DBEGINDATE <= ci.ENDDATE &&
+      TZelCalcUtils::SubtractDateTime(ci.ENDDATE, ci.ENDTIME, cl.ClockDate, cl.ClockTime) >
+          lastExitEndDay) {
+    return true;  // an exit too long after this day's end
+  }
+  if (noEnd && notToday && ioPairing != 2) return true;  // no calendar item on a neighbouring day
+  if (noEnd && notToday && ioPairing == 2 && Blank(IO.BEGINTIME + IO.ENDTIME)) return true;
+  // The punch was used on an earlier candidate day.
+  return cl.REC == lastRec &&
+         !(ioPairing == 2 && noEnd && (cur.EnterTime + cur.ExitTime).size() != 10);
+}
+
+// Whether the record under construction is closed before the punch goes in.
+bool ClosesRecord(const TIOinfo& cur, const Tcl& cl, const Tci& ci, const std::string& prevPerno,
+                  const std::string& lastRec, bool contiguous, int groupType) {
+  const bool entry = cl.IO_TYPE == TIO_Type::ioEnter;
+  const bool exit = cl.IO_TYPE == TIO_Type::ioExit;
+  return (!Blank(cur.EnterTime) && !Blank(cur.ExitTime)) ||
+         (cl.Perno != prevPerno && !cur.Perno.empty()) ||
+         (cur.Perno != prevPerno && !cur.Perno.empty()) ||
+         (!cur.CalDate.empty() && cur.CalDate != ci.DBEGINDATE && !contiguous &&
+          !(groupType == 5 && exit)) ||
+         (entry && !cur.EnterTime.empty() && cl.REC != lastRec) ||
+         (exit && !cur.ExitTime.empty() && cl.REC != lastRec);
+}
+
+// An entry punch goes into the record; a stored exit-only record later this day completes it.
+void TakeEntry(TIOinfo& cur, const Tcl& cl, const Tio& IO) {
+  const std::string P = cl.ClockDate + cl.ClockTime;
+  cur.EnterDate = cl.ClockDate;
+  cur.EnterTime = cl.ClockTime;
+  cur.EnterRec = cl.REC;
+  cur.EnterStored = false;
+  cur.BEnterTime = !Blank(cl.BClockTime) ? cl.BClockTime : cl.ClockTime;
+  cur.IOType = TIO_Type::ioEnter;
+  cur.EnterMachineNo = cl.MachineNo;
+  cur.EnterComCode = cl.ComCode;
+  cur.EnterPicId = cl.PicId;
+  cur.EnterFromWeb = cl.FromWeb;
+  if (cl.FPM == 1) cur.FPM += 1;
+  if (IO.BEGINDATE + IO.BEGINTIME == IO.ENDDATE + IO.ENDTIME && P < IO.ENDDATE + IO.ENDTIME) {
+    cur.ExitDate = IO.ENDDATE;
+    cur.ExitTime = IO.ENDTIME;
+    cur.BExitDate = IO.BENDDATE;
+    cur.BExitTime = IO.BENDTIME;
+    cur.ExitMachineNo = IO.ENDCLOCK;
+    cur.ExitComCode = IO.EndComCode;
+    cur.ExitPicId = IO.ExitPicId;
+    cur.ExitFromWeb = IO.ExitFromWeb;
+    cur.ExitRec.clear();
+    cur.ExitStored = true;
+    cur.UpdateMode = TUpdateMode::umUpdate;
+    cur.IOType = TIO_Type::ioComplete;
+  }
+}
+
+// An exit punch goes into the record: it completes the person's stored open entry (of this
+// day, or of the contiguous day before), or stands alone with the exit as its begin.
+void TakeExit(TIOinfo& cur, const Tcl& cl, const Tci& ci, const Tio& IO, const Tio& yesIo,
+              bool contiguous) {
+  const std::string P = cl.ClockDate + cl.ClockTime;
+  cur.ExitDate = cl.ClockDate;
+  cur.ExitTime = cl.ClockTime;
+  cur.ExitRec = cl.REC;
+  cur.ExitStored = false;
+  if (!Blank(cl.BClockTime)) {
+    cur.BExitDate = cl.BClockDate;
+    cur.BExitTime = cl.BClockTime;
+  } else {
+    cur.BExitDate = cl.ClockDate;
+    cur.BExitTime = cl.ClockTime;
+  }
+  cur.IOType = TIO_Type::ioExit;
+  cur.ExitMachineNo = cl.MachineNo;
+  cur.ExitComCode = cl.ComCode;
+  cur.ExitPicId = cl.PicId;
+  cur.ExitFromWeb = cl.FromWeb;
+  if (cl.FPM == 1) cur.FPM += 2;
+  const bool fromIo = !Blank(IO.BEGINTIME) && Blank(IO.ENDTIME) && P > IO.BEGINDATE + IO.BEGINTIME;
+  const bool fromYes = contiguous && !Blank(yesIo.BEGINTIME) && Blank(yesIo.ENDTIME) &&
+                       P > yesIo.BEGINDATE + yesIo.BEGINTIME;
+  if (Blank(cur.EnterTime) && (fromIo || fromYes)) {
+    const Tio& src = contiguous && !Blank(ci.DBEGINDATE) ? yesIo : IO;
+    cur.EnterDate = src.BEGINDATE;
+    cur.EnterTime = src.BEGINTIME;
+    cur.BEnterTime = src.BBEGINTIME;
+    cur.EnterMachineNo = src.BEGINCLOCK;
+    cur.EnterComCode = src.BeginComCode;
+    cur.EnterPicId = src.EnterPicId;
+    cur.EnterFromWeb = src.EnterFromWeb;
+    cur.EnterRec.clear();
+    cur.EnterStored = true;
+    cur.UpdateMode = TUpdateMode::umUpdate;
+    cur.IOType = TIO_Type::ioComplete;
+  }
+  if (cur.EnterDate.empty()) {
+    cur.EnterDate = cur.ExitDate;
+    cur.EnterTime = cur.ExitTime;
+    cur.BEnterTime = cur.BExitTime;
+    cur.EnterStored = false;
+  }
+}
+
+}  // namespace
+
+void TTransferUtils::ConfirmIos(db::Dataset& q, TransferScratch& s, TIOList& IoList,
                                 std::vector<std::string>& IoRecList,
                                 std::vector<std::string>* SeenRecs) {
   Tci& ci = s.ci;
@@ -309,138 +425,34 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
   Tio& IO = s.IO;
   TIOinfo cur;
   std::string lastRec;
-  const auto close = [&] {
-    IoList.AddIO(cur);
-    cur = TIOinfo{};
-  };
   for (q.First(); !q.Eof(); q.Next()) {
     const std::string prevPerno = cl.Perno;
     getIORecordInfo(q, ci, cl, IO, s.wg);
     if (SeenRecs) SeenRecs->push_back(cl.REC);
     const int lastExitEndDay = static_cast<int>(Int(q, "wgLastExitEndDay"));
     const int groupType = static_cast<int>(Int(q, "wgGROUPTYPE"));
-    const std::string P = cl.ClockDate + cl.ClockTime;
-    const std::string E = ci.ENDDATE + ci.ENDTIME;
-    const bool entry = cl.IO_TYPE == TIO_Type::ioEnter;
-    const bool exit = cl.IO_TYPE == TIO_Type::ioExit;
-    const bool noEnd = Blank(ci.ENDDATE);
-    const bool notToday = ci.Status != TDayStatus::dsToday;
-
-    // 1. Is the row skipped?
-    bool skip = false;
-    if (P > E && !noEnd && entry && ci.DBEGINDATE <= ci.ENDDATE) {
-      skip = true;  // an entry after this day's end belongs to a later day
-    } else if (P > E && !noEnd && exit && ci.DBEGINDATE <= ci.ENDDATE &&
-               TZelCalcUtils::SubtractDateTime(ci.ENDDATE, ci.ENDTIME, cl.ClockDate, cl.ClockTime) >
-                   lastExitEndDay) {
-      skip = true;  // an exit too long after this day's end
-    } else if (noEnd && notToday && s.wg.IOPairing != 2) {
-      skip = true;  // no calendar item on a neighbouring day
-    } else if (noEnd && notToday && s.wg.IOPairing == 2 && Blank(IO.BEGINTIME + IO.ENDTIME)) {
-      skip = true;
-    } else if (cl.REC == lastRec &&
-               !(s.wg.IOPairing == 2 && noEnd && (cur.EnterTime + cur.ExitTime).size() != 10)) {
-      skip = true;  // the punch was used on an earlier candidate day
-    }
-    if (skip) {
+    if (SkipsCandidateDay(ci, cl, IO, cur, lastRec, s.wg.IOPairing, lastExitEndDay)) {
       if (ci.Status == TDayStatus::dsYesterday) {
         s.yesCi = ci;
         s.yesIo = IO;
       }
       continue;
     }
-
-    // 2. Is the record under construction closed first?
     const bool contiguous = s.yesCi.ENDDATE + s.yesCi.ENDTIME == ci.DBEGINDATE + ci.DBEGINTIME;
-    if ((!Blank(cur.EnterTime) && !Blank(cur.ExitTime)) ||
-        (cl.Perno != prevPerno && !cur.Perno.empty()) ||
-        (cur.Perno != prevPerno && !cur.Perno.empty()) ||
-        (!cur.CalDate.empty() && cur.CalDate != ci.DBEGINDATE && !contiguous &&
-         !(groupType == 5 && exit)) ||
-        (entry && !cur.EnterTime.empty() && cl.REC != lastRec) ||
-        (exit && !cur.ExitTime.empty() && cl.REC != lastRec)) {
-      close();
+    if (ClosesRecord(cur, cl, ci, prevPerno, lastRec, contiguous, groupType)) {
+      IoList.AddIO(cur);
+      cur = TIOinfo{};
     }
-
-    // 3. The punch goes into the record.
     cur.Perno = cl.Perno;
     cur.CalDate = ci.DBEGINDATE;
     cur.IOType = TIO_Type::ioNone;
     cur.SpecCardType = cl.SPCARDTYPE;
     cur.REC = cl.REC;
     AddOnce(cur.Recs, cl.REC);
-    if (entry) {
-      cur.EnterDate = cl.ClockDate;
-      cur.EnterTime = cl.ClockTime;
-      cur.EnterRec = cl.REC;
-      cur.EnterStored = false;
-      cur.BEnterTime = !Blank(cl.BClockTime) ? cl.BClockTime : cl.ClockTime;
-      cur.IOType = TIO_Type::ioEnter;
-      cur.EnterMachineNo = cl.MachineNo;
-      cur.EnterComCode = cl.ComCode;
-      cur.EnterPicId = cl.PicId;
-      cur.EnterFromWeb = cl.FromWeb;
-      if (cl.FPM == 1) cur.FPM += 1;
-      if (IO.BEGINDATE + IO.BEGINTIME == IO.ENDDATE + IO.ENDTIME && P < IO.ENDDATE + IO.ENDTIME) {
-        // The stored exit-only record later this day completes the record.
-        cur.ExitDate = IO.ENDDATE;
-        cur.ExitTime = IO.ENDTIME;
-        cur.BExitDate = IO.BENDDATE;
-        cur.BExitTime = IO.BENDTIME;
-        cur.ExitMachineNo = IO.ENDCLOCK;
-        cur.ExitComCode = IO.EndComCode;
-        cur.ExitPicId = IO.ExitPicId;
-        cur.ExitFromWeb = IO.ExitFromWeb;
-        cur.ExitRec.clear();
-        cur.ExitStored = true;
-        cur.UpdateMode = TUpdateMode::umUpdate;
-        cur.IOType = TIO_Type::ioComplete;
-      }
-    } else if (exit) {
-      cur.ExitDate = cl.ClockDate;
-      cur.ExitTime = cl.ClockTime;
-      cur.ExitRec = cl.REC;
-      cur.ExitStored = false;
-      if (!Blank(cl.BClockTime)) {
-        cur.BExitDate = cl.BClockDate;
-        cur.BExitTime = cl.BClockTime;
-      } else {
-        cur.BExitDate = cl.ClockDate;
-        cur.BExitTime = cl.ClockTime;
-      }
-      cur.IOType = TIO_Type::ioExit;
-      cur.ExitMachineNo = cl.MachineNo;
-      cur.ExitComCode = cl.ComCode;
-      cur.ExitPicId = cl.PicId;
-      cur.ExitFromWeb = cl.FromWeb;
-      if (cl.FPM == 1) cur.FPM += 2;
-      const Tio& yesIo = s.yesIo;
-      const bool fromIo =
-          !Blank(IO.BEGINTIME) && Blank(IO.ENDTIME) && P > IO.BEGINDATE + IO.BEGINTIME;
-      const bool fromYes = contiguous && !Blank(yesIo.BEGINTIME) && Blank(yesIo.ENDTIME) &&
-                           P > yesIo.BEGINDATE + yesIo.BEGINTIME;
-      if (Blank(cur.EnterTime) && (fromIo || fromYes)) {
-        // The exit completes the person's stored open entry.
-        const Tio& src = contiguous && !Blank(ci.DBEGINDATE) ? yesIo : IO;
-        cur.EnterDate = src.BEGINDATE;
-        cur.EnterTime = src.BEGINTIME;
-        cur.BEnterTime = src.BBEGINTIME;
-        cur.EnterMachineNo = src.BEGINCLOCK;
-        cur.EnterComCode = src.BeginComCode;
-        cur.EnterPicId = src.EnterPicId;
-        cur.EnterFromWeb = src.EnterFromWeb;
-        cur.EnterRec.clear();
-        cur.EnterStored = true;
-        cur.UpdateMode = TUpdateMode::umUpdate;
-        cur.IOType = TIO_Type::ioComplete;
-      }
-      if (cur.EnterDate.empty()) {
-        // An exit alone: begin and end are the exit.
-        cur.EnterDate = cur.ExitDate;
-        cur.EnterTime = cur.ExitTime;
-        cur.BEnterTime = cur.BExitTime;
-        cur.EnterStored = false;
-      }
+    if (cl.IO_TYPE == TIO_Type::ioEnter) {
+      TakeEntry(cur, cl, IO);
+    } else if (cl.IO_TYPE == TIO_Type::ioExit) {
+      TakeExit(cur, cl, ci, IO, s.yesIo, contiguous);
     }
     IoRecList.push_back(cl.REC);
     lastRec = cl.REC;
@@ -450,7 +462,7 @@ void TTransferUtils::ConfirmIos(db::Dataset& q, TTransferScratch& s, TIOList& Io
 
 // ------------------------------------------------------------------------ permissions
 
-void TTransferUtils::GetPermissionRecordInfo(const db::Dataset& q, TTransferScratch& s) {
+void TTransferUtils::GetPermissionRecordInfo(const db::Dataset& q, TransferScratch& s) {
   const auto window = [&](Tci& c, const std::string& p, bool all) {
     c.DBEGINDATE = Str(q, (p + "DBEGINDATE").c_str());
     c.DBEGINTIME = Str(q, (p + "DBEGINTIME").c_str());
@@ -537,7 +549,7 @@ void TTransferUtils::ConfirmPermission(db::Dataset& q, const std::string& Curren
                                        const std::string& CurrentDate_YYMMDD,
                                        TPerMissionType Status, TPermissionList& PermissionList,
                                        std::vector<std::string>& PermissionRecList,
-                                       TTransferScratch& s,
+                                       TransferScratch& s,
                                        const TTransferUtilsInsertCalcLogTable& AInsertCalcLog) {
   PermissionList = TPermissionList{};
   PermissionRecList.clear();
@@ -552,7 +564,7 @@ void TTransferUtils::ConfirmPermission(db::Dataset& q, const std::string& Curren
       perm.Perno = cl.Perno;
       if (!perm.Uncertain) perm.Uncertain = cl.Uncertain;
       if (cl.SPCARDTYPE != 0) {
-        perm.SpecCardNo = Trim(cl.SpecCardNo);
+        perm.SpecCardNo = util::TrimWhitespace(cl.SpecCardNo);
         perm.ClockKey = cl.ClockKey;
       }
       const bool today = cl.ClockDate + cl.ClockTime > s.yesCi.ENDDATE + s.yesCi.ENDTIME;
@@ -657,15 +669,15 @@ namespace {
 
 using Report = std::function<void(const std::string& perno, const std::string& text)>;
 
-void StopWhenRequested(const TIOTransferArgs& a) {
+void StopWhenRequested(const IOTransferArgs& a) {
   if (a.StopRequested && a.StopRequested())
-    throw TTransferStopped("The IO transfer stopped on request; nothing of this run was kept");
+    throw TransferStopped("The IO transfer stopped on request; nothing of this run was kept");
 }
 
 // "HH:NN" of a real time of day, "MM/DD" of a real day number: what a stored half-record
 // must hold for a punch to complete it.
 bool IsTimeText(const std::string& t) {
-  const std::string v = Trim(t);
+  const std::string v = util::TrimWhitespace(t);
   if (v.size() != 5 || v[2] != ':') return false;
   for (std::size_t i : {0u, 1u, 3u, 4u})
     if (!std::isdigit(static_cast<unsigned char>(v[i]))) return false;
@@ -673,7 +685,7 @@ bool IsTimeText(const std::string& t) {
 }
 
 bool IsDayText(const std::string& d) {
-  const std::string v = Trim(d);
+  const std::string v = util::TrimWhitespace(d);
   if (v.size() != 5 || v[2] != '/') return false;
   for (std::size_t i : {0u, 1u, 3u, 4u})
     if (!std::isdigit(static_cast<unsigned char>(v[i]))) return false;
@@ -685,7 +697,7 @@ bool IsDayText(const std::string& d) {
 // or time cannot be read ("7:55"): the pairing never offers them to a punch, so they are
 // reported (once; the caller's report writes a comment only once per person).
 // Returns how many there are.
-int ReportUnreadableHalves(db::Connection& main, const TIOTransferArgs& a, const Report& report) {
+int ReportUnreadableHalves(db::Connection& main, const IOTransferArgs& a, const Report& report) {
   const std::string T = a.BaseDatabaseName + ".." + a.TempFileName;
   const db::ResultSet r = main.Execute(JoinLines(
       {" Select PerNo, BeginDate, BeginTime, EndDate, EndTime From IoInfo ",
@@ -702,7 +714,8 @@ int ReportUnreadableHalves(db::Connection& main, const TIOTransferArgs& a, const
     report(row[0].AsString(), std::string(open ? "Stored entry" : "Stored exit") +
                                   " without its other half is not completed by the transfer: "
                                   "its moment cannot be read (" +
-                                  Trim(date) + " " + Trim(time) + ")");
+                                  util::TrimWhitespace(date) + " " + util::TrimWhitespace(time) +
+                                  ")");
   }
   return unreadable;
 }
@@ -712,7 +725,7 @@ int ReportUnreadableHalves(db::Connection& main, const TIOTransferArgs& a, const
 // may leave ClockDmp; the others stay, with the reason.
 class RecordWriter {
  public:
-  RecordWriter(TIOTransferArgs& a, TIOTransferResult& result, std::string N, Report report)
+  RecordWriter(IOTransferArgs& a, IOTransferResult& result, std::string N, Report report)
       : a_(a),
         main_(*a.MainDBConnection),
         result_(result),
@@ -723,7 +736,7 @@ class RecordWriter {
   }
 
   void Write(const TIOinfo& io) {
-    TRecordMoments m;
+    RecordMoments m;
     try {
       // Rounding and duration read the times: an unreadable one fails this record only.
       m = TTransferUtils::StoredMoments(io, a_.Rounding, a_.CurrentYear_YYYY);
@@ -770,7 +783,7 @@ class RecordWriter {
 
   std::string ActionTime() {
     if (!a_.EnableSystemLog) return {};
-    const dates::TDateTime t = ServerMoment(main_, " Select GetDate() TimeStr ");
+    const dates::DateTime t = ServerMoment(main_, " Select GetDate() TimeStr ");
     const double frac = t - static_cast<double>(static_cast<long long>(t));
     const int secs = static_cast<int>(frac * 86400.0 + 0.5) % 86400;
     return Two(secs / 3600) + ":" + Two(secs / 60 % 60) + ":" + Two(secs % 60);
@@ -778,7 +791,7 @@ class RecordWriter {
 
   // Inserts or updates the record; false when the stored half an update completes is not
   // there (removed or changed since the pairing). Raises what the server raises.
-  bool Put(const TIOinfo& io, const TRecordMoments& m) {
+  bool Put(const TIOinfo& io, const RecordMoments& m) {
     const int duration = TTransferUtils::RecordDuration(m);
     const std::string actionTime = ActionTime();
     const std::string& year = a_.CurrentYear_YYYY;
@@ -806,7 +819,7 @@ class RecordWriter {
   // before its exit: the stored entry is open and the record's exit completes it. Else
   // only punches that exactly repeat the stored record are done with; the others stay.
   // True when the record went on file.
-  bool CompleteOrRepeat(const TIOinfo& io, const TRecordMoments& m) {
+  bool CompleteOrRepeat(const TIOinfo& io, const RecordMoments& m) {
     const db::ResultSet r = main_.Execute(JoinLines(
         {" Select BeginDate, BeginTime, EndDate, EndTime, BBeginTime, BEndDate, BEndTime, "
          "BeginClock, BeginComCode, EnterPicId, EnterFromWeb From IoInfo ",
@@ -816,14 +829,16 @@ class RecordWriter {
       Keep(io.Recs, "its begin was on record, but is no longer");
       return false;
     }
-    const auto col = [&](std::size_t i) { return Trim(r.rows[0][i].AsString()); };
+    const auto col = [&](std::size_t i) { return util::TrimWhitespace(r.rows[0][i].AsString()); };
     const std::string rawBegin = col(4).empty() ? col(1) : col(4);
     const bool open = col(3).empty();
-    const bool entryRepeats = !io.EnterRec.empty() && Trim(io.EnterTime) == rawBegin;
-    const bool exitRepeats =
-        !io.ExitRec.empty() && !open &&
-        (col(6).empty() ? Trim(m.ExitDate) == col(2) && Trim(m.X) == col(3)
-                        : Trim(io.ExitDate) == col(5) && Trim(io.ExitTime) == col(6));
+    const bool entryRepeats =
+        !io.EnterRec.empty() && util::TrimWhitespace(io.EnterTime) == rawBegin;
+    const bool exitRepeats = !io.ExitRec.empty() && !open &&
+                             (col(6).empty() ? util::TrimWhitespace(m.ExitDate) == col(2) &&
+                                                   util::TrimWhitespace(m.X) == col(3)
+                                             : util::TrimWhitespace(io.ExitDate) == col(5) &&
+                                                   util::TrimWhitespace(io.ExitTime) == col(6));
     if (open && !io.ExitRec.empty() && m.ExitDate + m.X > m.EnterDate + m.E) {
       TIOinfo c = io;
       c.EnterStored = true;
@@ -857,22 +872,22 @@ class RecordWriter {
   }
 
   static std::string NotARepeat(const db::ResultSet& r) {
-    const auto col = [&](std::size_t i) { return Trim(r.rows[0][i].AsString()); };
+    const auto col = [&](std::size_t i) { return util::TrimWhitespace(r.rows[0][i].AsString()); };
     return "a record beginning " + col(0) + " " + col(1) + " is on record (end " +
            (col(3).empty() ? std::string("none") : col(2) + " " + col(3)) +
            ") and the punch does not repeat it";
   }
 
-  TIOTransferArgs& a_;
+  IOTransferArgs& a_;
   db::Connection& main_;
-  TIOTransferResult& result_;
+  IOTransferResult& result_;
   std::string N_;
   Report report_;
   db::Dataset insert_;  // the one text of every new record
 };
 
 // The punch queries' parameters: the whole year, every person and punch of the run.
-void SetPunchParams(db::Dataset& q, const TIOTransferArgs& a) {
+void SetPunchParams(db::Dataset& q, const IOTransferArgs& a) {
   q.SetParam("CurrentYear", a.CurrentYear_YYYY);
   q.SetParam("FromDate", "01/01");
   q.SetParam("ToDate", "12/30");
@@ -886,7 +901,7 @@ void SetPunchParams(db::Dataset& q, const TIOTransferArgs& a) {
 // A punch left unmarked would be deleted with its record's punches and lost to the
 // permissions, or, kept, paired again into a second record: a failing mark raises, and the
 // run keeps nothing.
-void MarkPermissionPunches(const TIOTransferArgs& a, TIOTransferResult& result) {
+void MarkPermissionPunches(const IOTransferArgs& a, IOTransferResult& result) {
   if (a.PermissionRecList->empty()) return;
   db::Dataset mark(*a.MainDBConnection);
   mark.SetSQL(
@@ -911,9 +926,9 @@ void MarkPermissionPunches(const TIOTransferArgs& a, TIOTransferResult& result) 
 // Takes the snapshot's punches that may not leave ClockDmp out of it, reports them (per
 // card, day and reason, with their number but without the run's moment, so a rerun with
 // nothing new reports nothing), and deletes the rest.
-void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
+void KeepAndDelete(const IOTransferArgs& a, const RecordWriter& writer,
                    const std::vector<std::string>& seen, const Report& report,
-                   TIOTransferResult& result) {
+                   IOTransferResult& result) {
   db::Connection& main = *a.MainDBConnection;
   const db::ResultSet snap = main.Execute(
       "Select Cl.Rec, Cl.KartNo, Cl.PerNo, Cl.ClockDate, Cl.ClockTime From #TempRecs As T "
@@ -935,7 +950,8 @@ void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
     } else {
       reason = "no calendar day of the person took the punch";
     }
-    ++kept[{Trim(row[1].AsString()), row[2].AsString(), Mid(row[3].AsString(), 0, 10), reason}];
+    ++kept[{util::TrimWhitespace(row[1].AsString()), row[2].AsString(),
+            Mid(row[3].AsString(), 0, 10), reason}];
   }
   for (std::size_t at = 0; at < keep.size(); at += 500) {
     std::string list;
@@ -960,13 +976,13 @@ void KeepAndDelete(const TIOTransferArgs& a, const RecordWriter& writer,
 }
 
 // The step names of a run, as its caller shows them.
-void DeclareState(const TIOTransferArgs& a, const std::string& text) {
+void DeclareState(const IOTransferArgs& a, const std::string& text) {
   if (a.ADeclareState) a.ADeclareState(text);
 }
 
 // The snapshot of the punches that exist now, in the base connection's #TempRecs: only
 // these can leave ClockDmp.
-void TakeSnapshot(const TIOTransferArgs& a) {
+void TakeSnapshot(const IOTransferArgs& a) {
   db::Connection& main = *a.MainDBConnection;
   DeclareState(a, "واكشي اطلاعات ورود و خروج");
   try {
@@ -990,7 +1006,7 @@ void TakeSnapshot(const TIOTransferArgs& a) {
 
 // The snapshot's persons in order, cut into runs of whole persons with at least
 // PairingPunches punches each (the last run may have fewer): first and last person number.
-std::vector<std::pair<std::string, std::string>> PairingRanges(const TIOTransferArgs& a) {
+std::vector<std::pair<std::string, std::string>> PairingRanges(const IOTransferArgs& a) {
   const db::ResultSet persons = a.MainDBConnection->Execute(
       "Select Cl.PerNo, Count(*) From #TempRecs As T Inner Join ClockDmp As Cl On Cl.Rec = T.Rec "
       "Group By Cl.PerNo Order By Cl.PerNo");
@@ -1011,8 +1027,8 @@ std::vector<std::pair<std::string, std::string>> PairingRanges(const TIOTransfer
 // Pairs the punches of the snapshot's persons into IoList, reading the pairing query one run
 // of persons at a time (in person order, as one read would return them) and asking between
 // runs whether to stop. Seen receives every punch the query returned.
-void PairPunches(TIOTransferArgs& a, TIOList& IoList, std::vector<std::string>& seen,
-                 TIOTransferResult& result) {
+void PairPunches(IOTransferArgs& a, TIOList& IoList, std::vector<std::string>& seen,
+                 IOTransferResult& result) {
   DeclareState(a, "جفت كردن ورود و خروجها");
   db::Connection& main = *a.MainDBConnection;
   try {
@@ -1046,8 +1062,8 @@ void PairPunches(TIOTransferArgs& a, TIOList& IoList, std::vector<std::string>& 
 
 // The records written in the year database (by a USE on the base connection), then the
 // stored halves nobody can complete reported.
-void WriteRecords(const TIOTransferArgs& a, const TIOList& IoList, RecordWriter& writer,
-                  const Report& report, TIOTransferResult& result) {
+void WriteRecords(const IOTransferArgs& a, const TIOList& IoList, RecordWriter& writer,
+                  const Report& report, IOTransferResult& result) {
   db::Connection& main = *a.MainDBConnection;
   main.Execute(" USE [" + a.YearDatabaseName + "] ");
   const std::string* person = nullptr;
@@ -1064,7 +1080,7 @@ void WriteRecords(const TIOTransferArgs& a, const TIOList& IoList, RecordWriter&
 
 // The punches that the permissions still need, paired by the special-card query, into
 // PermissionRecList.
-void FindPermissionPunches(TIOTransferArgs& a, const Report& report) {
+void FindPermissionPunches(IOTransferArgs& a, const Report& report) {
   DeclareState(a, "واكشي اطلاعات برگه هاي مرخصي ،ماموريت و تاخير سرويس");
   db::Dataset& qp = *a.QPermissionDemark;
   qp.Close();
@@ -1081,8 +1097,8 @@ void FindPermissionPunches(TIOTransferArgs& a, const Report& report) {
 
 }  // namespace
 
-TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
-  TIOTransferResult result;
+IOTransferResult TTransferUtils::OnIOTransfer(IOTransferArgs& a) {
+  IOTransferResult result;
   db::Connection& main = *a.MainDBConnection;
   TakeSnapshot(a);
   TIOList IoList;
@@ -1100,7 +1116,7 @@ TIOTransferResult TTransferUtils::OnIOTransfer(TIOTransferArgs& a) {
   db::RunInTransaction(
       main,
       [&] {
-        const dates::TDateTime now = ServerMoment(main, " Select GetDate() DateStr ");
+        const dates::DateTime now = ServerMoment(main, " Select GetDate() DateStr ");
         RecordWriter writer(a, result, TZelCalcUtils::ConciseDateStr(now), report);
         WriteRecords(a, IoList, writer, report, result);
         FindPermissionPunches(a, report);

@@ -87,7 +87,7 @@ struct TIOinfo {
 
 // A record's begin and end as stored: rounded times ("" for a missing side), and the dates
 // they fall on.
-struct TRecordMoments {
+struct RecordMoments {
   std::string EnterDate, E, ExitDate, X;
 };
 
@@ -123,7 +123,7 @@ class TPermissionList {
 
 // Raised by a transfer step that stopped on request (between persons): the step was
 // abandoned whole, its writes rolled back, nothing marked and nothing deleted.
-class TTransferStopped : public std::runtime_error {
+class TransferStopped : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -136,7 +136,7 @@ using TTransferUtilsInsertCalcLogTable =
 
 // The scratch records of a transfer module, which keep their values from row to row and
 // between the routines of one run.
-struct TTransferScratch {
+struct TransferScratch {
   Tcl cl, nx, pr;
   Tci ci, yesCi, yes2Ci, tomCi;
   Tio IO, yesIo, tomIo;
@@ -144,12 +144,12 @@ struct TTransferScratch {
 };
 
 // The rounding settings of table SYSTEM.
-struct TRoundSettings {
+struct RoundSettings {
   int Round = 0, RoundVal = 0, RoundBound = 0;
 };
 
 // What an IO transfer run did.
-struct TIOTransferResult {
+struct IOTransferResult {
   int PairingRows = 0;       // rows of the pairing query
   int Records = 0;           // records built
   int Inserted = 0;          // new IoInfo rows
@@ -164,10 +164,10 @@ struct TIOTransferResult {
 
 // Everything one IO transfer run works with. The connections stay open for the whole run:
 // the snapshot table #TempRecs lives in the base connection's session.
-struct TIOTransferArgs {
+struct IOTransferArgs {
   bool UnCertainState = false;  // true: certain punches only
   std::vector<std::string>* PermissionRecList = nullptr;
-  TTransferScratch* Scratch = nullptr;
+  TransferScratch* Scratch = nullptr;
   bool EnableSystemLog = false;
   std::string UserCode = "000";
   std::string CurrentYear_YYYY;
@@ -177,7 +177,7 @@ struct TIOTransferArgs {
   std::string YearDatabaseName;
   db::Connection* MainDBConnection = nullptr;
   db::Connection* YearDBConnection = nullptr;
-  TRoundSettings Rounding;
+  RoundSettings Rounding;
   db::Dataset* QPermissionDemark = nullptr;
   db::Dataset* QConfirmIO = nullptr;  // the pairing query (QConfirmIOText)
   // The statements that make the pairing query's #PrjCards (QPrjCardsText), placeholders
@@ -194,14 +194,14 @@ struct TIOTransferArgs {
   // AInsertCalcLog.
   TTransferUtilsInsertCalcLogTable AInsertCalcLogOnce;
   // Asked between the pairing's runs of persons and between persons as records are
-  // written; true abandons the run (TTransferStopped). Empty: never.
+  // written; true abandons the run (TransferStopped). Empty: never.
   std::function<bool()> StopRequested;
   // The file-log writer of the "Log" lines (base name, text); none: not written.
   std::function<void(const std::string&, const std::string&)> LogToFile;
 };
 
 // What one permission preparation and transfer of a kind did.
-struct TPermissionTransferResult {
+struct PermissionTransferResult {
   int Prepared = 0;   // requests written into the intermediate table (clock and web)
   int Moved = 0;      // rows added to the kind's permission tables
   int Uncertain = 0;  // requests left waiting as uncertain
@@ -211,11 +211,11 @@ struct TPermissionTransferResult {
 
 // Everything one permission preparation and transfer work with (the service's choices:
 // every source on, the whole year, all persons of the person table, user "000").
-struct TPermissionArgs {
+struct PermissionArgs {
   TPerMissionType PerMissionType = TPerMissionType::prMor;
   bool UnCertainState = false;  // preparation: leave uncertain punches out
   std::vector<std::string>* PermissionRecList = nullptr;
-  TTransferScratch* Scratch = nullptr;
+  TransferScratch* Scratch = nullptr;
   bool ExistWebFields = false;
   bool WebTablesExist = false;
   std::string DataBaseName;        // the base database
@@ -224,14 +224,14 @@ struct TPermissionArgs {
   std::string TempFileName = "CSSPerTemp";
   db::Connection* MainDBConnection = nullptr;
   db::Connection* YearDBConnection = nullptr;
-  TRoundSettings Rounding;
+  RoundSettings Rounding;
   db::Dataset* QPermissionDemark = nullptr;
   TTransferUtilsDeclareState ADeclareState;
   TTransferUtilsInsertCalcLogTable AInsertCalcLog;
   // A report of a request that is skipped and kept: written only when the person has no
   // row with the same comment (none given: written as AInsertCalcLog).
   TTransferUtilsInsertCalcLogTable AInsertCalcLogOnce;
-  // Asked between persons; true abandons the kind's step whole (TTransferStopped). Empty:
+  // Asked between persons; true abandons the kind's step whole (TransferStopped). Empty:
   // never.
   std::function<bool()> StopRequested;
 };
@@ -242,7 +242,7 @@ class TTransferUtils {
 
   // The time rounded to RoundVal minutes (up from RoundBound minutes past a step); empty for
   // a blank time, unchanged when rounding is off.
-  static std::string AdjustTime(const std::string& ATime, const TRoundSettings& tblSystem);
+  static std::string AdjustTime(const std::string& ATime, const RoundSettings& tblSystem);
 
   // The moment a punch is stored at: the time rounded by AdjustTime on the date; a time
   // rounded up to "24:00" is 00:00 of the next day of year CurrentYear_YYYY, except on the
@@ -250,15 +250,15 @@ class TTransferUtils {
   // on a time it cannot read when rounding is on.
   static std::pair<std::string, std::string> RoundedMoment(const std::string& Date,
                                                            const std::string& Time,
-                                                           const TRoundSettings& tblSystem,
+                                                           const RoundSettings& tblSystem,
                                                            const std::string& CurrentYear_YYYY);
   // The record's begin and end as they are stored: a side taken from the stored half-record
   // as it stands, a punch's side rounded (RoundedMoment).
-  static TRecordMoments StoredMoments(const TIOinfo& io, const TRoundSettings& tblSystem,
-                                      const std::string& CurrentYear_YYYY);
+  static RecordMoments StoredMoments(const TIOinfo& io, const RoundSettings& tblSystem,
+                                     const std::string& CurrentYear_YYYY);
   // Minutes from the stored entry to the stored exit of a record; 0 when a side is missing.
   // Raises on a time it cannot read.
-  static int RecordDuration(const TRecordMoments& m);
+  static int RecordDuration(const RecordMoments& m);
 
   // The insert of a new record, then its copy in the log database when EnableSystemLog:
   // one text for every record, its values named parameters (SetRecordInsertParams).
@@ -266,14 +266,14 @@ class TTransferUtils {
   // The insert's parameters for a record with its begin and end as stored (m); the log copy
   // also keeps the punches' own times. N is the server's date "YYYY/MM/DD"; ActionTime the
   // server's time "HH:MM:SS".
-  static void SetRecordInsertParams(db::Dataset& insert, const TIOinfo& io, const TRecordMoments& m,
+  static void SetRecordInsertParams(db::Dataset& insert, const TIOinfo& io, const RecordMoments& m,
                                     int Duration, const std::string& UserCode, const std::string& N,
                                     const std::string& ActionTime, bool EnableSystemLog,
                                     const std::string& CurrentYear_YYYY);
   // The statements that complete a stored half-record (the update, then the log copy when
   // EnableSystemLog) with its begin and end as stored (m), as RecordInsertText does for a
   // new one.
-  static std::string RecordStatement(const TIOinfo& io, const TRecordMoments& m, int Duration,
+  static std::string RecordStatement(const TIOinfo& io, const RecordMoments& m, int Duration,
                                      const std::string& UserCode, const std::string& N,
                                      const std::string& ActionTime, bool EnableSystemLog,
                                      const std::string& CurrentYear_YYYY);
@@ -285,18 +285,18 @@ class TTransferUtils {
   static void getIORecordInfo(const db::Dataset& QConfirmIO, Tci& ci, Tcl& cl, Tio& IO, Twg& wg);
   // Walks the open pairing query; fills IoList with the records to write and IoRecList with
   // the punches used. SeenRecs (optional) receives every punch the query returned.
-  static void ConfirmIos(db::Dataset& QConfirmIO, TTransferScratch& s, TIOList& IoList,
+  static void ConfirmIos(db::Dataset& QConfirmIO, TransferScratch& s, TIOList& IoList,
                          std::vector<std::string>& IoRecList,
                          std::vector<std::string>* SeenRecs = nullptr);
 
   // Loads the current row of the special-card query.
-  static void GetPermissionRecordInfo(const db::Dataset& QPermissionDemark, TTransferScratch& s);
+  static void GetPermissionRecordInfo(const db::Dataset& QPermissionDemark, TransferScratch& s);
   // Walks the open special-card query: the requests into PermissionList, the punches they
   // use into PermissionRecList (both emptied first). A failing row is reported and skipped.
   static void ConfirmPermission(db::Dataset& QPermissionDemark, const std::string& CurrentYear_YYYY,
                                 const std::string& CurrentDate_YYMMDD, TPerMissionType Status,
                                 TPermissionList& PermissionList,
-                                std::vector<std::string>& PermissionRecList, TTransferScratch& s,
+                                std::vector<std::string>& PermissionRecList, TransferScratch& s,
                                 const TTransferUtilsInsertCalcLogTable& AInsertCalcLog);
   // The moment Date+Time shifted by the floating start of the day (see the work group's
   // FLOATVAL), as "MM/DDHH:NN": a blank time is the day's 00:00, and a moment at or past
@@ -309,7 +309,7 @@ class TTransferUtils {
   // The IO transfer run. Failures outside the per-record loops escape (the caller logs
   // them); the record writes, the permission marks and the final delete are one
   // transaction of the base connection, so a run that does not finish leaves no trace.
-  static TIOTransferResult OnIOTransfer(TIOTransferArgs& a);
+  static IOTransferResult OnIOTransfer(IOTransferArgs& a);
 
   // The special-card dictionary of a kind: card number (also in its integer form) and
   // function key to the permit type code. Raises on a special card without a number.
@@ -319,16 +319,16 @@ class TTransferUtils {
   // for leave and mission, from the approved web requests whose sheet, type, days and times
   // are readable (the others are reported once and stay untransferred). Counts into
   // result.Prepared and result.Reported. The table's rows change in one transaction of the
-  // year connection: a failure, or a stop asked for between persons (TTransferStopped), leaves
+  // year connection: a failure, or a stop asked for between persons (TransferStopped), leaves
   // it as it was. Raises when the server ended the transaction after a caught failure.
-  static void PreparePermission(TPermissionArgs& a, TPermissionTransferResult& result);
+  static void PreparePermission(PermissionArgs& a, PermissionTransferResult& result);
   // Notes collisions, moves the requests that may move into the kind's permission tables,
   // tidies their punches and empties the moved ones out of the intermediate table: one
   // transaction, so a run cut short moves nothing and the next run does it all. A request
   // that overlaps another request moved in the same run is noted as colliding. Raises when
   // the server ended the transaction after a caught failure (nothing marked, nothing
-  // deleted), and TTransferStopped, moving nothing, when a stop is asked for as it starts.
-  static void TransferPermission(TPermissionArgs& a, TPermissionTransferResult& result);
+  // deleted), and TransferStopped, moving nothing, when a stop is asked for as it starts.
+  static void TransferPermission(PermissionArgs& a, PermissionTransferResult& result);
 };
 
 }  // namespace zel::transfer

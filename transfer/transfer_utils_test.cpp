@@ -12,7 +12,7 @@ namespace {
 
 TEST(TransferUtils, AdjustTimeRoundsToTheStep) {
   const struct {
-    TRoundSettings s;
+    RoundSettings s;
     const char* in;
     const char* out;
   } cases[] = {
@@ -28,7 +28,7 @@ TEST(TransferUtils, AdjustTimeRoundsToTheStep) {
 // A punch rounded up to the day's end is stored at 00:00 of the next day, in the real
 // calendar of the year; the year's last day keeps the record in its year.
 TEST(TransferUtils, RoundedMomentRollsPastMidnightIntoTheNextDay) {
-  const TRoundSettings on{1, 10, 5};
+  const RoundSettings on{1, 10, 5};
   const struct {
     const char *date, *time, *year, *out_date, *out_time;
   } cases[] = {
@@ -54,7 +54,7 @@ TEST(TransferUtils, RoundedMomentRollsPastMidnightIntoTheNextDay) {
 // A side taken from the stored half-record is written as stored (the update finds the row
 // by it, whatever the rounding is now); the punch's side is rounded.
 TEST(TransferUtils, StoredMomentsKeepTheStoredSide) {
-  const TRoundSettings on{1, 10, 5};
+  const RoundSettings on{1, 10, 5};
   TIOinfo io;
   io.EnterDate = "05/10";
   io.EnterTime = "07:54";
@@ -71,7 +71,7 @@ TEST(TransferUtils, StoredMomentsKeepTheStoredSide) {
   for (const auto& c : cases) {
     io.EnterStored = c.enter_stored;
     io.ExitStored = c.exit_stored;
-    const TRecordMoments m = TTransferUtils::StoredMoments(io, on, "1399");
+    const RecordMoments m = TTransferUtils::StoredMoments(io, on, "1399");
     EXPECT_EQ(m.E, c.E);
     EXPECT_EQ(m.X, c.X);
   }

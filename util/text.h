@@ -22,9 +22,16 @@ inline constexpr std::string_view kBlank = " ";
 std::string_view TrimLeftView(std::string_view text, std::string_view chars = kWhitespace);
 std::string_view TrimRightView(std::string_view text, std::string_view chars = kWhitespace);
 std::string_view TrimView(std::string_view text, std::string_view chars = kWhitespace);
-inline std::string Trim(std::string_view text, std::string_view chars = kWhitespace) {
+// The text without the characters of `chars` at both ends.
+inline std::string TrimChars(std::string_view text, std::string_view chars) {
   return std::string(TrimView(text, chars));
 }
+// Without blanks, tabs, carriage returns and line feeds (kWhitespace): database texts.
+inline std::string TrimWhitespace(std::string_view text) { return TrimChars(text, kWhitespace); }
+// Without blanks (kBlank): the padding of char columns.
+inline std::string TrimBlanks(std::string_view text) { return TrimChars(text, kBlank); }
+// Without the C locale's white space (kAsciiSpace): hand-written files.
+inline std::string TrimAsciiSpace(std::string_view text) { return TrimChars(text, kAsciiSpace); }
 inline std::string TrimRight(std::string_view text, std::string_view chars = kWhitespace) {
   return std::string(TrimRightView(text, chars));
 }

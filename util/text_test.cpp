@@ -27,7 +27,7 @@ TEST(Trim, RemovesOnlyTheGivenCharactersAtEachEnd) {
     EXPECT_EQ(TrimLeftView(c.text, c.chars), c.left);
     EXPECT_EQ(TrimRightView(c.text, c.chars), c.right);
     EXPECT_EQ(TrimView(c.text, c.chars), c.both);
-    EXPECT_EQ(Trim(c.text, c.chars), c.both);
+    EXPECT_EQ(TrimChars(c.text, c.chars), c.both);
     EXPECT_EQ(TrimRight(c.text, c.chars), c.right);
   }
 }

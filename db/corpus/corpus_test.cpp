@@ -118,14 +118,12 @@ struct Entry {
   std::vector<Step> steps;
 };
 
-std::string Trim(const std::string& s) { return util::Trim(s, " \t\r"); }
-
 std::string RTrim(const std::string& s) { return util::TrimRight(s, " \t\r"); }
 
 std::string Lower(const std::string& s) { return util::LowerAscii(s); }
 
 Cell ParseCell(const std::string& raw) {
-  std::string t = Trim(raw);
+  std::string t = util::TrimChars(raw, " \t\r");
   Cell c;
   if (t == "NULL") {
     c.is_null = true;
@@ -178,7 +176,8 @@ std::pair<std::string, std::string> Directive(const std::string& line) {
   size_t end = line.find_first_of(" \t", 1);
   std::string word = Lower(line.substr(1, end == std::string::npos ? std::string::npos : end - 1));
   for (const char* d : kDirectives) {
-    if (word == d) return {word, end == std::string::npos ? "" : Trim(line.substr(end))};
+    if (word == d)
+      return {word, end == std::string::npos ? "" : util::TrimChars(line.substr(end), " \t\r")};
   }
   return {};
 }
@@ -186,7 +185,7 @@ std::pair<std::string, std::string> Directive(const std::string& line) {
 // Reads leading options "db=X", "table=T", "ignore-errors", "unordered"; returns the rest.
 std::string TakeOptions(std::string rest, Step& step, bool* unordered) {
   for (;;) {
-    rest = Trim(rest);
+    rest = util::TrimChars(rest, " \t\r");
     size_t end = rest.find_first_of(" \t");
     std::string word = rest.substr(0, end);
     if (word.rfind("db=", 0) == 0) {
@@ -257,11 +256,11 @@ ParamLine ParseParam(const std::string& rest) {
 void ParseExpectationBlock(const std::vector<std::string>& block, Expectation& e) {
   e.present = true;
   for (const auto& raw : block) {
-    std::string line = Trim(raw);
+    std::string line = util::TrimChars(raw, " \t\r");
     if (line.empty() || line.rfind("--", 0) == 0) continue;
     auto cells = SplitRow(line);
     if (e.header.empty()) {
-      for (auto& c : cells) e.header.push_back(Trim(c));
+      for (auto& c : cells) e.header.push_back(util::TrimChars(c, " \t\r"));
       continue;
     }
     if (cells.size() != e.header.size()) {
@@ -286,7 +285,7 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
   auto block = [&]() {
     std::vector<std::string> out;
     while (i < lines.size() && Directive(lines[i]).first.empty()) out.push_back(lines[i++]);
-    while (!out.empty() && Trim(out.back()).empty()) out.pop_back();
+    while (!out.empty() && util::TrimChars(out.back(), " \t\r").empty()) out.pop_back();
     return out;
   };
   // Anything before the first entry is the file's own commentary.
@@ -361,7 +360,7 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
           std::string text = rest;
           if (text.rfind("exact ", 0) == 0) {
             last_run->error_exact = true;
-            text = Trim(text.substr(6));
+            text = util::TrimChars(text.substr(6), " \t\r");
           }
           if (text.empty()) throw ParseError("@expect-error needs a text");
           last_run->expect_error = text;
@@ -375,7 +374,7 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
           if (last_run->expect_value) throw ParseError("@expect-rows after @expect-value");
           if (last_run->kind != Step::Kind::Statement)
             throw ParseError("@expect-rows is for statements");
-          last_run->expect.unordered = Trim(rest) == "unordered";
+          last_run->expect.unordered = util::TrimChars(rest, " \t\r") == "unordered";
           ParseExpectationBlock(block(), last_run->expect);
           continue;
         }
@@ -388,7 +387,7 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
         if (word == "locate" || word == "set") {
           size_t eq = rest.find('=');
           if (eq == std::string::npos) throw ParseError("@" + word + " needs 'Column = value'");
-          a.column = Trim(rest.substr(0, eq));
+          a.column = util::TrimChars(rest.substr(0, eq), " \t\r");
           a.value = ParseCell(rest.substr(eq + 1));
         } else if (word == "sort") {
           a.text = rest;
@@ -397,7 +396,7 @@ std::vector<Entry> ParseCorpus(const std::string& file, std::istream& in) {
       }
       // Directives without a block: nothing but blank lines and "--" comments may follow.
       for (const auto& l : block()) {
-        const std::string line = Trim(l);
+        const std::string line = util::TrimChars(l, " \t\r");
         if (!line.empty() && line.rfind("--", 0) != 0) {
           throw ParseError("unexpected line after @" + word + ": " + l);
         }

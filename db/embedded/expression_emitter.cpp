@@ -201,10 +201,10 @@ Translator::Ex Translator::EmitComparison(const Expr& e, const Scope& scope) {
   // A quoted number compared with a number column is converted once here.
   if (l.type.IsNumber() && e.args[1]->kind == ExprKind::String && IsIntegerText(e.args[1]->text) &&
       l.type.cls != TypeClass::Bit) {
-    r = Ex{util::Trim(e.args[1]->text, util::kBlank), SqlType::Int(), "", {}};
+    r = Ex{util::TrimBlanks(e.args[1]->text), SqlType::Int(), "", {}};
   } else if (r.type.IsNumber() && e.args[0]->kind == ExprKind::String &&
              IsIntegerText(e.args[0]->text) && r.type.cls != TypeClass::Bit) {
-    l = Ex{util::Trim(e.args[0]->text, util::kBlank), SqlType::Int(), "", {}};
+    l = Ex{util::TrimBlanks(e.args[0]->text), SqlType::Int(), "", {}};
   }
   return EmitCompare(e.op, std::move(l), std::move(r));
 }

@@ -9,6 +9,7 @@
 #include "dates/jalali_day.h"
 #include "schema/schema.h"
 #include "util/sql_text.h"
+#include "util/text.h"
 
 namespace zel::engine::demo {
 
@@ -509,7 +510,7 @@ class YearWriter {
     if (!end_date.empty()) Punch(perno, year + end_date, end, exit_card);
   }
   void Punch(const std::string& perno, const std::string& date, int minutes, const Card& card) {
-    const std::string number = dates::Trim(perno);
+    const std::string number = util::TrimControls(perno);
     punches_.Add({std::to_string(++punch_rec_), SqlQuoted(number), SqlQuoted(perno),
                   SqlQuoted(date), SqlQuoted(Time(minutes)), "NULL", "0", "0",
                   std::to_string(card.type), SqlQuoted(card.number), SqlQuoted(card.key)});
@@ -771,6 +772,7 @@ DemoSummary GenerateDemoOrganisation(const db::ConnectionSettings& server,
   try {
     year_number = std::stoi(options.year);
   } catch (const std::exception&) {
+    // not a number: refused just below with the year as given
   }
   if (options.year.size() != 4 || year_number < 1300 || year_number > 1499) {
     throw std::invalid_argument("the demo year must be a four-digit Jalali year, not '" +

@@ -1,4 +1,4 @@
-#include "engine/scenarios/scenario_runner.h"
+#include "testing/scenarios/scenario_runner.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,21 +27,19 @@ constexpr const char* kBaseName = "Att";
 
 using ::zel::testing::OpenDatabase;
 
-using util::Trim;
-
 std::string CellText(const db::Value& value) {
   switch (value.type()) {
     case db::DataType::Null:
       return "NULL";
     case db::DataType::Text:
-      return Trim(value.AsString());
+      return util::TrimWhitespace(value.AsString());
     default:
       return value.AsString();
   }
 }
 
 std::string Excerpt(const std::string& sql) {
-  std::string text = Trim(sql);
+  std::string text = util::TrimWhitespace(sql);
   if (text.size() > 300) text = text.substr(0, 300) + " ...";
   return text;
 }

@@ -1,7 +1,7 @@
 // The scenario file format: sections, the run, expected tables, fixtures and the errors
 // that name the file and line.
 
-#include "engine/scenarios/scenario_file.h"
+#include "testing/scenarios/scenario_file.h"
 
 #include <gtest/gtest.h>
 

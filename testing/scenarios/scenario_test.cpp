@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/scenarios/scenario_file.h"
-#include "engine/scenarios/scenario_runner.h"
 #include "testing/recording_connection.h"
+#include "testing/scenarios/scenario_file.h"
+#include "testing/scenarios/scenario_runner.h"
 #include "testing/statement_corpus.h"
 
 namespace zel::engine::scenarios {

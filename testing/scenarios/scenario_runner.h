@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/scenarios/scenario_file.h"
+#include "testing/scenarios/scenario_file.h"
 
 namespace zel::engine::scenarios {
 

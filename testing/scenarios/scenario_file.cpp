@@ -1,4 +1,4 @@
-#include "engine/scenarios/scenario_file.h"
+#include "testing/scenarios/scenario_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,8 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Trim(std::string_view text) { return util::Trim(text, util::kAsciiSpace); }
-
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
@@ -24,7 +22,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 // The cells of a "a | b | c" line. A line that starts with "|" is framed ("| a | b |"):
 // its first and last "|" are borders; otherwise a trailing "|" ends an empty last cell.
 std::vector<std::string> SplitCells(std::string_view line) {
-  std::string text = Trim(line);
+  std::string text = util::TrimAsciiSpace(line);
   if (!text.empty() && text.front() == '|') {
     text.erase(0, 1);
     if (!text.empty() && text.back() == '|') text.pop_back();
@@ -33,7 +31,7 @@ std::vector<std::string> SplitCells(std::string_view line) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t bar = text.find('|', start);
-    cells.push_back(Trim(std::string_view(text).substr(start, bar - start)));
+    cells.push_back(util::TrimAsciiSpace(std::string_view(text).substr(start, bar - start)));
     if (bar == std::string::npos) break;
     start = bar + 1;
   }
@@ -42,7 +40,7 @@ std::vector<std::string> SplitCells(std::string_view line) {
 
 // A markdown rule under a header ("---|:--|---").
 bool IsRule(std::string_view line) {
-  const std::string text = Trim(line);
+  const std::string text = util::TrimAsciiSpace(line);
   return !text.empty() && text.find_first_not_of("-|: ") == std::string::npos &&
          text.find('-') != std::string::npos;
 }
@@ -60,7 +58,7 @@ enum class Section { kTop, kBase, kYear, kOtherYear, kRun, kExpect };
 }  // namespace
 
 std::string PadPerno(const std::string& perno) {
-  const std::string trimmed = Trim(perno);
+  const std::string trimmed = util::TrimAsciiSpace(perno);
   return trimmed.size() >= 10 ? trimmed : std::string(10 - trimmed.size(), ' ') + trimmed;
 }
 
@@ -78,15 +76,15 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
   while (std::getline(in, raw)) {
     ++line_no;
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-    const std::string line = Trim(raw);
+    const std::string line = util::TrimAsciiSpace(raw);
 
     if (StartsWith(line, "[") && line.back() == ']') {
-      const std::string head = Trim(line.substr(1, line.size() - 2));
+      const std::string head = util::TrimAsciiSpace(line.substr(1, line.size() - 2));
       const std::string word = util::LowerAscii(head.substr(0, head.find(' ')));
       if (util::LowerAscii(head) == "base" || util::LowerAscii(head) == "year") {
         section = util::LowerAscii(head) == "base" ? Section::kBase : Section::kYear;
       } else if (word == "year") {
-        other_year = Trim(std::string_view(head).substr(4));
+        other_year = util::TrimAsciiSpace(std::string_view(head).substr(4));
         if (other_year.size() != 4 ||
             !std::all_of(other_year.begin(), other_year.end(), ::isdigit)) {
           fail("expected \"[year YYYY]\", found \"" + line + "\"");
@@ -98,17 +96,17 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
         out.has_run = true;
         section = Section::kRun;
       } else if (word == "expect") {
-        std::string rest = Trim(std::string_view(head).substr(6));
+        std::string rest = util::TrimAsciiSpace(std::string_view(head).substr(6));
         ExpectedTable table;
         table.line = line_no;
         const std::size_t space = rest.find(' ');
         table.table = rest.substr(0, space);
         if (space != std::string::npos) {
-          const std::string condition = Trim(std::string_view(rest).substr(space));
+          const std::string condition = util::TrimAsciiSpace(std::string_view(rest).substr(space));
           if (util::LowerAscii(condition.substr(0, 6)) != "where ") {
             fail("expected \"[expect <Table> where <condition>]\", found \"" + line + "\"");
           }
-          table.where = Trim(std::string_view(condition).substr(6));
+          table.where = util::TrimAsciiSpace(std::string_view(condition).substr(6));
         }
         if (table.table.empty()) fail("[expect] without a table name");
         out.expected.push_back(std::move(table));
@@ -136,11 +134,11 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
 
     if (section == Section::kTop) {
       if (StartsWith(line, "include ")) {
-        const std::string name = Trim(std::string_view(line).substr(8));
+        const std::string name = util::TrimAsciiSpace(std::string_view(line).substr(8));
         if (name.empty()) fail("include without a fixture name");
         out.includes.push_back(name);
       } else if (StartsWith(line, "pending:")) {
-        out.pending = Trim(std::string_view(line).substr(8));
+        out.pending = util::TrimAsciiSpace(std::string_view(line).substr(8));
         if (out.pending.empty()) fail("pending: needs a reason");
       } else {
         fail("expected \"include <fixture>\", \"pending: <reason>\" or a section, found \"" + line +
@@ -149,8 +147,9 @@ ScenarioText ParseScenarioText(std::string_view text, const std::string& origin)
     } else if (section == Section::kRun) {
       const std::size_t colon = line.find(':');
       if (colon == std::string::npos) fail("expected \"key: value\" in [run]");
-      const std::string key = util::LowerAscii(Trim(std::string_view(line).substr(0, colon)));
-      const std::string value = Trim(std::string_view(line).substr(colon + 1));
+      const std::string key =
+          util::LowerAscii(util::TrimAsciiSpace(std::string_view(line).substr(0, colon)));
+      const std::string value = util::TrimAsciiSpace(std::string_view(line).substr(colon + 1));
       if (key == "year") {
         if (value.size() != 4 || !std::all_of(value.begin(), value.end(), ::isdigit)) {
           fail("year must be four digits");
