@@ -109,6 +109,26 @@ int TTransferUtils::RecordDuration(const RecordMoments& m) {
 
 // ------------------------------------------------------------------------ record statements
 
+namespace {
+
+// The head of the IOInfo_Log insert, up to VALUES: the new record's and the edited record's
+// log copies name the same columns.
+const std::vector<std::string>& IoInfoLogInsertHead() {
+  static const std::vector<std::string> head = {
+      " Insert Into ZELLog..IOInfo_Log ",
+      " (PerNo_N, BeginDate_N, BeginTime_N, EndDate_N, EndTime_N, Duration_N, BBeginTime_N, "
+      "BEndDate_N,",
+      " BEndTime_N, BeginClock_N, BeginComCode_N, EndClock_N, EndComCode_N, FPM_N, "
+      "EnterPicId_N, ExitPicId_N,",
+      " LastEditUserCode_N, LastEditDate_N, ",
+      " UserCode, ActionDate, ActionTime, ActionType, RecYear, EnterFromWeb_N, ExitFromWeb_N) ",
+      "VALUES",
+  };
+  return head;
+}
+
+}  // namespace
+
 std::vector<std::string> TTransferUtils::RecordInsertText(bool EnableSystemLog) {
   std::vector<std::string> l = {
       "INSERT INTO IOInfo",
@@ -120,20 +140,14 @@ std::vector<std::string> TTransferUtils::RecordInsertText(bool EnableSystemLog) 
       ":BeginClock,:BeginComCode,:EndClock,:EndComCode,:FPM",
       ", :EnterPicId, :ExitPicId, :LastEditUserCode, :LastEditDate, :EnterFromWeb, :ExitFromWeb)"};
   if (!EnableSystemLog) return l;
-  const std::vector<std::string> log = {
-      " Insert Into ZELLog..IOInfo_Log ",
-      " (PerNo_N, BeginDate_N, BeginTime_N, EndDate_N, EndTime_N, Duration_N, BBeginTime_N, "
-      "BEndDate_N,",
-      " BEndTime_N, BeginClock_N, BeginComCode_N, EndClock_N, EndComCode_N, FPM_N, "
-      "EnterPicId_N, ExitPicId_N,",
-      " LastEditUserCode_N, LastEditDate_N, ",
-      " UserCode, ActionDate, ActionTime, ActionType, RecYear, EnterFromWeb_N, ExitFromWeb_N) ",
-      "VALUES",
-      "(:PerNo,:BeginDate,:BeginTime,:EndDate,:EndTime,:Duration,:PunchEnterTime,:PunchExitDate,"
-      ":PunchExitTime,",
-      ":BeginClock,:BeginComCode,:EndClock,:EndComCode,:FPM",
-      ", :EnterPicId, :ExitPicId, :LastEditUserCode, :LastEditDate, :LastEditUserCode, "
-      ":ActionDate, :ActionTime, 1, :RecYear, :EnterFromWeb, :ExitFromWeb)"};
+  std::vector<std::string> log = IoInfoLogInsertHead();
+  log.insert(
+      log.end(),
+      {"(:PerNo,:BeginDate,:BeginTime,:EndDate,:EndTime,:Duration,:PunchEnterTime,:PunchExitDate,"
+       ":PunchExitTime,",
+       ":BeginClock,:BeginComCode,:EndClock,:EndComCode,:FPM",
+       ", :EnterPicId, :ExitPicId, :LastEditUserCode, :LastEditDate, :LastEditUserCode, "
+       ":ActionDate, :ActionTime, 1, :RecYear, :EnterFromWeb, :ExitFromWeb)"});
   l.insert(l.end(), log.begin(), log.end());
   return l;
 }
@@ -205,25 +219,18 @@ std::string TTransferUtils::RecordStatement(const TIOinfo& io, const RecordMomen
       "((BeginDate=" + SqlQuoted(m.EnterDate) + " And BeginTime=" + SqlQuoted(E) +
           ")Or(EndDate=" + SqlQuoted(m.ExitDate) + " And EndTime=" + SqlQuoted(X) + "))"};
   if (EnableSystemLog) {
-    const std::vector<std::string> log = {
-        " Insert Into ZELLog..IOInfo_Log ",
-        " (PerNo_N, BeginDate_N, BeginTime_N, EndDate_N, EndTime_N, Duration_N, BBeginTime_N, "
-        "BEndDate_N,",
-        " BEndTime_N, BeginClock_N, BeginComCode_N, EndClock_N, EndComCode_N, FPM_N, "
-        "EnterPicId_N, ExitPicId_N,",
-        " LastEditUserCode_N, LastEditDate_N, ",
-        " UserCode, ActionDate, ActionTime, ActionType, RecYear, EnterFromWeb_N, ExitFromWeb_N) ",
-        "VALUES",
-        "(" + SqlQuoted(io.Perno) + "," + SqlQuoted(m.EnterDate) + "," + SqlQuoted(E) + "," +
-            SqlQuoted(m.ExitDate) + "," + SqlQuoted(X) + "," + SqlQuoted(D) + "," +
-            SqlQuoted(io.EnterTime) + "," + SqlQuoted(io.ExitDate) + "," + SqlQuoted(io.ExitTime) +
-            ",",
-        n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," + n(io.ExitMachineNo) + "," +
-            n(io.ExitComCode) + "," + n(io.FPM),
-        ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " + SqlQuoted(UserCode) + ", " +
-            SqlQuoted(LastEditDate) + ", " + SqlQuoted(UserCode) + ", " + SqlQuoted(N) + ", " +
-            SqlQuoted(ActionTime) + ", 1, " + SqlQuoted(CurrentYear_YYYY) + ", " +
-            n(io.EnterFromWeb) + ", " + n(io.ExitFromWeb) + ")"};
+    std::vector<std::string> log = IoInfoLogInsertHead();
+    log.insert(log.end(), {"(" + SqlQuoted(io.Perno) + "," + SqlQuoted(m.EnterDate) + "," +
+                               SqlQuoted(E) + "," + SqlQuoted(m.ExitDate) + "," + SqlQuoted(X) +
+                               "," + SqlQuoted(D) + "," + SqlQuoted(io.EnterTime) + "," +
+                               SqlQuoted(io.ExitDate) + "," + SqlQuoted(io.ExitTime) + ",",
+                           n(io.EnterMachineNo) + "," + n(io.EnterComCode) + "," +
+                               n(io.ExitMachineNo) + "," + n(io.ExitComCode) + "," + n(io.FPM),
+                           ", " + n(io.EnterPicId) + ", " + n(io.ExitPicId) + ", " +
+                               SqlQuoted(UserCode) + ", " + SqlQuoted(LastEditDate) + ", " +
+                               SqlQuoted(UserCode) + ", " + SqlQuoted(N) + ", " +
+                               SqlQuoted(ActionTime) + ", 1, " + SqlQuoted(CurrentYear_YYYY) +
+                               ", " + n(io.EnterFromWeb) + ", " + n(io.ExitFromWeb) + ")"});
     l.insert(l.end(), log.begin(), log.end());
   }
   return JoinLines(l);
